@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# ./build.sh        install what is missing, build, run the bundled example
+# ./build.sh test   install what is missing, build a Release tree and a
+#                   sanitizer tree, and run the whole test suite in both
+set -euo pipefail
+cd "$(dirname "$0")"
+
+install_missing() {
+  local missing=()
+  while read -r pkg; do
+    [ -z "$pkg" ] && continue
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done < .ci/packages
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+}
+
+build_tree() {  # dir, extra cmake arguments
+  local dir=$1; shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+}
+
+install_missing
+case "${1:-example}" in
+  example)
+    build_tree build/release -DCMAKE_BUILD_TYPE=Release
+    cd examples && ../build/release/korva
+    ;;
+  test)
+    build_tree build/release -DCMAKE_BUILD_TYPE=Release
+    (cd build/release && ctest --output-on-failure -j"$(nproc)")
+    build_tree build/sanitize -DCMAKE_BUILD_TYPE=Debug -DKORVA_SANITIZE=ON
+    (cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$(nproc)")
+    ;;
+  *)
+    echo "usage: ./build.sh [example|test]" >&2
+    exit 2
+    ;;
+esac
