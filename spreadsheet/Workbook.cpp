@@ -52,11 +52,19 @@ std::string ErrorText(int32_t code) {
   return "#VALUE!";
 }
 
-// Keeps what the application keeps of a typed number: 15 significant digits.
-double FifteenDigits(double value) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.15g", value);
-  return std::strtod(buffer, nullptr);
+// Keeps what the application keeps of a typed number: its first 15
+// significant digits; later ones read as zeros.
+rtl::UnicodeString FifteenDigits(std::u16string_view text) {
+  rtl::UnicodeString out(text);
+  int significant = 0;
+  bool exponent = false;
+  for (char16_t& c : out) {
+    if (c == u'e' || c == u'E') exponent = true;
+    if (exponent || c < u'0' || c > u'9') continue;
+    if (significant == 0 && c == u'0') continue;
+    if (++significant > 15) c = u'0';
+  }
+  return out;
 }
 
 }  // namespace
@@ -112,10 +120,11 @@ TTypedInput ReadTypedInput(const rtl::UnicodeString& input) {
   double number;
   bool percent = !trimmed.empty() && trimmed.back() == u'%';
   std::u16string_view digits = percent ? std::u16string_view(trimmed).substr(0, trimmed.size() - 1) : trimmed;
-  if (!trimmed.empty() && rtl::TryTextToDouble(digits, number, fs.DecimalSeparator, fs.ThousandSeparator) &&
+  if (!trimmed.empty() &&
+      rtl::TryTextToDouble(FifteenDigits(digits), number, fs.DecimalSeparator, fs.ThousandSeparator) &&
       std::isfinite(number)) {
     result.Kind = percent ? TTypedInput::tiPercent : TTypedInput::tiNumber;
-    result.Number = FifteenDigits(percent ? number / 100 : number);
+    result.Number = percent ? number / 100 : number;
     return result;
   }
   result.Text = rtl::UnicodeToUtf8(input);

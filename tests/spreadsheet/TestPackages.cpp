@@ -115,7 +115,7 @@ void WriteBook(const std::string& path, const TBookSpec& spec) {
 std::string RunPython(const std::string& script, bool* ok) {
   TTempDir dir;
   std::string file = dir.File("check.py");
-  std::ofstream(file) << script;
+  std::ofstream(file) << "import warnings\nwarnings.simplefilter('ignore')\n" << script;
   std::string command = "/usr/bin/python3 " + file + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   std::string out;
