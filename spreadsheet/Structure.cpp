@@ -531,9 +531,7 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
     SetAttr(target, "min", std::to_string(column));
     SetAttr(target, "max", std::to_string(column));
   }
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.8g", width);
-  SetAttr(target, "width", buffer);
+  SetAttr(target, "width", NumberText(width));
   SetAttr(target, "bestFit", "1");
   SetAttr(target, "customWidth", "1");
   sheet.Modified = true;
