@@ -187,8 +187,9 @@ void TPSPascalCompiler::DefineStandardProcedures() {
       "function Invoke(DispID: Integer; IID: String; LocaleID: Integer; Flags: Word; Params, VarResult, ExcepInfo, "
       "ArgErr: LongWord): LongInt",
       cdStdCall);
-  // Host values of this type are passed in by name.
+  // Host values of this type are passed in by name, so the module always has it.
   dispatch->FType->FExportName = true;
+  UseType(dispatch->FType);
 
   TPSType* integer = FindTypeUpper("INTEGER");
   for (auto& r : StandardRoutines) {
