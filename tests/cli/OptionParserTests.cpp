@@ -9,12 +9,6 @@ using rtl::UnicodeString;
 
 namespace {
 
-TStringList Args(std::initializer_list<const char16_t*> items) {
-  TStringList list;
-  for (auto item : items) list.Add(item);
-  return list;
-}
-
 struct Parser {
   explicit Parser(TStringList args) : parser(&args) {
     flag = parser.Add(std::make_unique<TBoolOption>(u'?', u"help"));
@@ -31,14 +25,14 @@ struct Parser {
 }  // namespace
 
 TEST(OptionParser, NoArgumentsLeaveEverythingUnspecified) {
-  Parser p(Args({}));
+  Parser p(TStringList({}));
   EXPECT_FALSE(p.flag->WasSpecified());
   EXPECT_FALSE(p.file->WasSpecified());
   EXPECT_EQ(p.parser.LeftList().Count(), 0);
 }
 
 TEST(OptionParser, UnclaimedArgumentsAreLeftOverInOrder) {
-  Parser p(Args({u"--", u"a.rops", u"-", u"--other", u"-?x", u"--help=yes", u"-X", u"b"}));
+  Parser p(TStringList({u"--", u"a.rops", u"-", u"--other", u"-?x", u"--help=yes", u"-X", u"b"}));
   EXPECT_EQ(p.parser.LeftList().Items(),
             (std::vector<UnicodeString>{u"--", u"a.rops", u"-", u"--other", u"-?x", u"--help=yes", u"-X", u"b"}));
   EXPECT_FALSE(p.flag->WasSpecified());
@@ -46,7 +40,7 @@ TEST(OptionParser, UnclaimedArgumentsAreLeftOverInOrder) {
 }
 
 TEST(OptionParser, LongFormsIgnoreCaseShortFormsDoNot) {
-  Parser p(Args({u"--XLS-FILE-NAME=a.xls", u"--HELP"}));
+  Parser p(TStringList({u"--XLS-FILE-NAME=a.xls", u"--HELP"}));
   EXPECT_EQ(p.file->StringValue(), u"a.xls");
   EXPECT_TRUE(p.flag->TurnedOn());
   EXPECT_EQ(std::get<bool>(p.flag->Value()), true);
@@ -58,16 +52,16 @@ TEST(OptionParser, ValueOptionClaimingRules) {
     const char16_t* value;
     std::vector<UnicodeString> left;
   } cases[] = {
-      {Args({u"-xbook.xls"}), u"book.xls", {}},
-      {Args({u"-x", u"book.xls", u"s"}), u"book.xls", {u"s"}},
-      {Args({u"-x", u"-c"}), u"-c", {}},  // a separate value is taken whatever it looks like
-      {Args({u"-x=a"}), u"=a", {}},
-      {Args({u"-x"}), u"", {}},
-      {Args({u"--xls-file-name", u"b.xls"}), u"b.xls", {}},
-      {Args({u"--xls-file-name"}), u"", {}},
-      {Args({u"--xls-file-name="}), u"", {}},
-      {Args({u"--xls-file-name=c=d"}), u"c=d", {}},
-      {Args({u"-x", u"1", u"-x", u"2"}), u"2", {}},  // the last value wins
+      {TStringList({u"-xbook.xls"}), u"book.xls", {}},
+      {TStringList({u"-x", u"book.xls", u"s"}), u"book.xls", {u"s"}},
+      {TStringList({u"-x", u"-c"}), u"-c", {}},  // a separate value is taken whatever it looks like
+      {TStringList({u"-x=a"}), u"=a", {}},
+      {TStringList({u"-x"}), u"", {}},
+      {TStringList({u"--xls-file-name", u"b.xls"}), u"b.xls", {}},
+      {TStringList({u"--xls-file-name"}), u"", {}},
+      {TStringList({u"--xls-file-name="}), u"", {}},
+      {TStringList({u"--xls-file-name=c=d"}), u"c=d", {}},
+      {TStringList({u"-x", u"1", u"-x", u"2"}), u"2", {}},  // the last value wins
   };
   for (auto& c : cases) {
     Parser p(c.args);
@@ -75,13 +69,13 @@ TEST(OptionParser, ValueOptionClaimingRules) {
     EXPECT_EQ(p.file->StringValue(), c.value);
     EXPECT_EQ(p.parser.LeftList().Items(), c.left);
   }
-  Parser p(Args({u"--xls-file-namex", u"v"}));
+  Parser p(TStringList({u"--xls-file-namex", u"v"}));
   EXPECT_FALSE(p.file->WasSpecified());
   EXPECT_EQ(p.parser.LeftList().Count(), 2);
 }
 
 TEST(OptionParser, StringListCollectsEveryValueInOrder) {
-  Parser p(Args({u"-p", u"one", u"-ptwo", u"--parameter=three"}));
+  Parser p(TStringList({u"-p", u"one", u"-ptwo", u"--parameter=three"}));
   EXPECT_EQ(p.list->Values().Items(), (std::vector<UnicodeString>{u"one", u"two", u"three"}));
   EXPECT_EQ(std::get<UnicodeString>(p.list->Value()), u"one\r\ntwo\r\nthree\r\n");
   p.list->SetValue(UnicodeString(u"a\nb"));
@@ -89,7 +83,7 @@ TEST(OptionParser, StringListCollectsEveryValueInOrder) {
 }
 
 TEST(OptionParser, ReparsingRebuildsLeftOversButKeepsValues) {
-  Parser p(Args({u"-p", u"one", u"left"}));
+  Parser p(TStringList({u"-p", u"one", u"left"}));
   p.parser.ParseOptions();
   EXPECT_EQ(p.parser.LeftList().Items(), (std::vector<UnicodeString>{u"left"}));
   EXPECT_EQ(p.list->Values().Count(), 2);

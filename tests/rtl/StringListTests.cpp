@@ -5,18 +5,8 @@
 using rtl::TStringList;
 using rtl::UnicodeString;
 
-namespace {
-
-TStringList List(std::initializer_list<const char16_t*> items) {
-  TStringList list;
-  for (auto item : items) list.Add(item);
-  return list;
-}
-
-}  // namespace
-
 TEST(StringList, IndexOutsideTheListRaisesWithTheIndex) {
-  TStringList list = List({u"a", u"b"});
+  TStringList list = TStringList({u"a", u"b"});
   for (int bad : {-1, 2, 100}) {
     try {
       (void)list.Strings(bad);
@@ -33,7 +23,7 @@ TEST(StringList, IndexOutsideTheListRaisesWithTheIndex) {
 }
 
 TEST(StringList, TextEndsEveryItemWithCrLfAndSplitsAtEveryLineEnd) {
-  EXPECT_EQ(List({u"a", u"", u"b"}).Text(), u"a\r\n\r\nb\r\n");
+  EXPECT_EQ(TStringList({u"a", u"", u"b"}).Text(), u"a\r\n\r\nb\r\n");
   EXPECT_EQ(TStringList().Text(), u"");
   TStringList list;
   list.SetText(u"one\r\ntwo\rthree\nfour\n");
@@ -47,7 +37,7 @@ TEST(StringList, TextEndsEveryItemWithCrLfAndSplitsAtEveryLineEnd) {
 }
 
 TEST(StringList, IndexOfIgnoresLetterCaseIncludingNonAsciiLetters) {
-  TStringList list = List({u"Alpha", u"ÄRGER", u"alpha"});
+  TStringList list = TStringList({u"Alpha", u"ÄRGER", u"alpha"});
   EXPECT_EQ(list.IndexOf(u"ALPHA"), 0);
   EXPECT_EQ(list.IndexOf(u"ärger"), 1);
   EXPECT_EQ(list.IndexOf(u"alph"), -1);
@@ -55,7 +45,7 @@ TEST(StringList, IndexOfIgnoresLetterCaseIncludingNonAsciiLetters) {
 }
 
 TEST(StringList, NamesAndValues) {
-  TStringList list = List({u"Key=1", u"noname", u"=empty", u"other=a=b"});
+  TStringList list = TStringList({u"Key=1", u"noname", u"=empty", u"other=a=b"});
   EXPECT_EQ(list.IndexOfName(u"KEY"), 0);
   EXPECT_EQ(list.IndexOfName(u"noname"), -1);  // an item without "=" has no name
   EXPECT_EQ(list.IndexOfName(u""), 2);
@@ -76,15 +66,15 @@ TEST(StringList, NamesAndValues) {
 }
 
 TEST(StringList, CommaTextQuotesOnlyWhatNeedsIt) {
-  EXPECT_EQ(List({u"a", u"b c", u"say \"hi\"", u"x,y", u"", u"tab\t"}).CommaText(),
+  EXPECT_EQ(TStringList({u"a", u"b c", u"say \"hi\"", u"x,y", u"", u"tab\t"}).CommaText(),
             u"a,\"b c\",\"say \"\"hi\"\"\",\"x,y\",,\"tab\t\"");
-  EXPECT_EQ(List({u""}).CommaText(), u"\"\"");
+  EXPECT_EQ(TStringList({u""}).CommaText(), u"\"\"");
   EXPECT_EQ(TStringList().CommaText(), u"");
-  EXPECT_EQ(List({u"", u""}).CommaText(), u",");
+  EXPECT_EQ(TStringList({u"", u""}).CommaText(), u",");
 }
 
 TEST(StringList, CommaTextRoundTrips) {
-  TStringList source = List({u"a", u"b c", u"say \"hi\"", u"x,y", u"", u"end"});
+  TStringList source = TStringList({u"a", u"b c", u"say \"hi\"", u"x,y", u"", u"end"});
   TStringList copy;
   copy.SetCommaText(source.CommaText());
   EXPECT_EQ(copy.Items(), source.Items());
@@ -93,7 +83,7 @@ TEST(StringList, CommaTextRoundTrips) {
 }
 
 TEST(StringList, MoveExchangeAndAddStringsOfItself) {
-  TStringList list = List({u"a", u"b", u"c"});
+  TStringList list = TStringList({u"a", u"b", u"c"});
   list.Move(0, 2);
   EXPECT_EQ(list.CommaText(), u"b,c,a");
   list.Exchange(0, 2);
