@@ -1,6 +1,7 @@
 #include "rtl/Formatting.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -188,7 +189,7 @@ UnicodeString FloatToStrGeneral(long double value, int precision, const TFormatS
   if (d.Digits.empty()) return u"0";
   UnicodeString out;
   int count = static_cast<int>(d.Digits.size());
-  if (d.Exponent > precision || d.Exponent < -4) {
+  if (d.Exponent > precision || d.Exponent < -3) {
     out.push_back(static_cast<char16_t>(d.Digits[0]));
     if (count > 1) {
       out.push_back(settings.DecimalSeparator);
@@ -572,6 +573,96 @@ UnicodeString FormatFloat(std::u16string_view picture, long double value, const 
 }
 
 // --- Reading numbers ----------------------------------------------------------------
+
+namespace {
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == 0xA0 || c == 0x202F; }
+
+std::u16string_view TrimBlanks(std::u16string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+}  // namespace
+
+bool TryTextToDouble(std::u16string_view text, double& value, char16_t decimalSeparator,
+                     char16_t thousandSeparator) {
+  text = TrimBlanks(text);
+  std::string ascii;
+  size_t i = 0;
+  if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+    if (text[i] == u'-') ascii.push_back('-');
+    ++i;
+  }
+  bool spaceGroups = IsBlank(thousandSeparator);
+  int integerDigits = 0;
+  int groupDigits = -1;  // digits since the last thousands separator; -1 before the first
+  for (; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (IsDigit(c)) {
+      ascii.push_back(static_cast<char>(c));
+      ++integerDigits;
+      if (groupDigits >= 0) ++groupDigits;
+    } else if ((c == thousandSeparator || (spaceGroups && IsBlank(c))) && c != decimalSeparator &&
+               integerDigits > 0) {
+      if (groupDigits >= 0 && groupDigits != 3) return false;
+      groupDigits = 0;
+    } else {
+      break;
+    }
+  }
+  if (groupDigits >= 0 && groupDigits != 3) return false;
+  int fractionDigits = 0;
+  if (i < text.size() && text[i] == decimalSeparator) {
+    ascii.push_back('.');
+    for (++i; i < text.size() && IsDigit(text[i]); ++i, ++fractionDigits) ascii.push_back(static_cast<char>(text[i]));
+  }
+  if (integerDigits + fractionDigits == 0) return false;
+  if (i < text.size() && (text[i] == u'e' || text[i] == u'E')) {
+    ascii.push_back('e');
+    ++i;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) ascii.push_back(static_cast<char>(text[i++]));
+    if (i == text.size() || !IsDigit(text[i])) return false;
+    for (; i < text.size() && IsDigit(text[i]); ++i) ascii.push_back(static_cast<char>(text[i]));
+  }
+  if (i != text.size()) return false;
+  double result = 0;
+  auto [end, error] = std::from_chars(ascii.data(), ascii.data() + ascii.size(), result);
+  if (error == std::errc::result_out_of_range) {
+    // Underflow reads as zero; overflow is not a number anyone typed.
+    bool tiny = false;
+    for (size_t k = 0; k < ascii.size(); ++k)
+      if (ascii[k] == 'e') tiny = k + 1 < ascii.size() && ascii[k + 1] == '-';
+    if (!tiny) return false;
+    result = 0;
+  } else if (error != std::errc() || end != ascii.data() + ascii.size()) {
+    return false;
+  }
+  value = result;
+  return true;
+}
+
+
+UnicodeString CurrencyToStr(int64_t scaled) {
+  UnicodeString out;
+  uint64_t magnitude = scaled < 0 ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+  if (scaled < 0) out.push_back(u'-');
+  out += IntToStr(static_cast<int64_t>(magnitude / 10000));
+  unsigned fraction = static_cast<unsigned>(magnitude % 10000);
+  if (fraction) {
+    out.push_back(FormatSettings().DecimalSeparator);
+    char digits[5];
+    std::snprintf(digits, sizeof digits, "%04u", fraction);
+    int n = 4;
+    while (digits[n - 1] == '0') --n;
+    for (int i = 0; i < n; ++i) out.push_back(static_cast<char16_t>(digits[i]));
+  }
+  return out;
+}
+
 
 bool TryTextToFloat(std::u16string_view text, long double& value, char16_t decimalSeparator) {
   size_t b = 0, e = text.size();

@@ -64,4 +64,13 @@ UnicodeString FloatToStrFixed(long double value, int decimals, bool thousands,
 // allowed. False for anything else (including an empty text).
 bool TryTextToFloat(std::u16string_view text, long double& value, char16_t decimalSeparator);
 
+// Reads a number as a user types it: blanks around, sign, thousands
+// separators in groups of three, decimals, exponent. False for anything else.
+bool TryTextToDouble(std::u16string_view text, double& value, char16_t decimalSeparator,
+                     char16_t thousandSeparator);
+
+// A scaled currency value (x 10,000) with up to four decimals, trailing
+// zeros cut.
+UnicodeString CurrencyToStr(int64_t scaled);
+
 }  // namespace rtl
