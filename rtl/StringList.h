@@ -12,6 +12,7 @@ class TStringList {
  public:
   TStringList() = default;
   explicit TStringList(std::vector<UnicodeString> items) : FItems(std::move(items)) {}
+  TStringList(std::initializer_list<UnicodeString> items) : FItems(items) {}
 
   int Count() const { return static_cast<int>(FItems.size()); }
   // Raises "List index out of bounds (%d)" outside 0..Count-1.

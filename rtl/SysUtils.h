@@ -140,6 +140,8 @@ class EInvalidOp : public EMathError {
 // The full path of a file name: realpath when the file exists, otherwise the
 // name joined to the current directory.
 UnicodeString ExpandFileName(const UnicodeString& fileName);
+// The running program's executable file, full path (/proc/self/exe).
+UnicodeString ApplicationExeName();
 // The system's text for an errno value.
 UnicodeString SysErrorMessage(int error);
 
