@@ -255,7 +255,7 @@ bool TPSRunner::DoAssign() {
     std::memcpy(dst.P, src.P, 4);
     return true;
   }
-  TPSError e = AssignValue(X, dst.P, dst.T, src.P, src.T);
+  TPSError e = AssignValue(dst.P, dst.T, src.P, src.T);
   return e == ErNoError || Err(e);
 }
 

@@ -168,7 +168,7 @@ bool IsClassType(TPSExec& exec, uint32_t typeNo, const TPSTypeRec_Class*& cls) {
 
 // --- Assignment ---------------------------------------------------------------------------------
 
-TPSError AssignValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, const TPSTypeRec* st) {
+TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, const TPSTypeRec* st) {
   const TPSBaseType db = dt->FBaseType;
   // A pointer to a pointer is read through, as the getters do.
   if (st->FBaseType == btPointer && db != btPointer) Deref(src, st);

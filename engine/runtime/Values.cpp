@@ -28,12 +28,6 @@ const TPSTypeRec* ElementType(const TPSTypeRec* type) {
 
 [[noreturn]] void RaiseTypeMismatch() { throw rtl::Exception(rtl::UnicodeString(STypeMismatch)); }
 
-// --- Interfaces ------------------------------------------------------------------------------
-// Reference counting of interface slots is the automation interface's; until
-// interfaces exist in rtl, a slot only carries the reference.
-void InterfaceAddRef(void*) {}
-void InterfaceRelease(void*) {}
-
 // --- String blocks ----------------------------------------------------------------------------
 
 void ReleaseStringBlock(TPSBlockHeader* h) {
@@ -407,16 +401,16 @@ rtl::UnicodeString PSGetUnicodeString(const uint8_t* src, const TPSTypeRec* type
 
 // --- Setters -----------------------------------------------------------------------------------
 
-namespace {
-// Plain type records for converting host values into variants.
 const TPSTypeRec* PlainType(TPSBaseType bt) {
   static TPSTypeRec* types[32] = {};
-  if (!types[bt]) {
-    types[bt] = new TPSTypeRec(bt);  // lives for the process: shared constants
-    types[bt]->CalcSize();
+  if (!types[bt & 31]) {
+    types[bt & 31] = new TPSTypeRec(bt & 31);  // lives for the process: shared constants
+    types[bt & 31]->CalcSize();
   }
-  return types[bt];
+  return types[bt & 31];
 }
+
+namespace {
 
 void StoreIntoVariant(uint8_t* dst, TPSBaseType bt, const void* value) {
   if (!ValueToVariantSlot(dst, static_cast<const uint8_t*>(value), PlainType(bt))) RaiseTypeMismatch();

@@ -65,6 +65,10 @@ inline bool IsStringKind(TPSBaseType bt) {
   return bt == btString || bt == btPChar || bt == btWideString || bt == btUnicodeString;
 }
 
+// A type record of a plain kind, shared by the whole process (for converting
+// host values; not part of any module).
+const TPSTypeRec* PlainType(TPSBaseType bt);
+
 // Interface references are reference-counted through the automation interface.
 void InterfaceAddRef(void* intf);
 void InterfaceRelease(void* intf);
