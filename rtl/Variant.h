@@ -20,6 +20,8 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "rtl/DateUtils.h"
+#include "rtl/Formatting.h"
 #include "rtl/SysUtils.h"
 
 namespace rtl {
@@ -402,28 +404,5 @@ class TVarArray {
   int32_t FDimCount = 0;
   size_t FElementCount = 0;
 };
-
-// --- Text and number helpers shared with the spreadsheet and script runtime ---
-
-// Text of a double as FloatToStr gives it: up to 15 significant digits,
-// decimal separator from the settings, exponent form for very large or small
-// magnitudes ("1E20", "1.5E-7").
-UnicodeString FloatToStrF15(double value);
-// Text of a scaled currency value: up to four decimals, trailing zeros cut.
-UnicodeString CurrencyToStr(int64_t scaled);
-// Date text: the short date format, then the long time format when there is
-// a time of day; a value with no date part shows only its time.
-UnicodeString DateTimeToStr(double dateTime);
-// Reads a number as typed by a user: blanks around, sign, thousands
-// separators, decimals, exponent, under the given separators. Returns false
-// when the text is not such a number.
-bool TryTextToDouble(std::u16string_view text, double& value, char16_t decimalSeparator,
-                     char16_t thousandSeparator);
-// Reads a date and/or time under the short date format and separators.
-bool TryTextToDateTime(std::u16string_view text, double& value);
-// Days since 1899-12-30 of a calendar date; false when the date is invalid.
-bool TryEncodeDate(int year, int month, int day, double& date);
-void DecodeDate(double date, int& year, int& month, int& day);
-void DecodeTime(double date, int& hour, int& minute, int& second, int& msec);
 
 }  // namespace rtl

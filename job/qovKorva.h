@@ -1,0 +1,57 @@
+// One run of the program's purpose: which files it works on, how the CSV
+// file is read, and the parameters handed to the script.
+#pragma once
+
+#include "rtl/StringList.h"
+
+namespace job {
+
+using rtl::TStringList;
+using rtl::UnicodeString;
+
+class TqovKorva {
+ public:
+  static constexpr std::u16string_view SDelimiterError = u"CSV field delimiter must be a single character or \\t";
+  static constexpr std::u16string_view SNoScriptFile = u"Please specify file containing script";
+
+  TqovKorva();
+  virtual ~TqovKorva() = default;
+
+  // Runs the job; raises an rtl::Exception carrying the report on failure.
+  void Execute() { RunJob(); }
+
+  const UnicodeString& XLS_File() const { return FXLS_File; }
+  void SetXLS_File(UnicodeString value) { FXLS_File = std::move(value); }
+  const UnicodeString& CSV_File() const { return FCSV_File; }
+  void SetCSV_File(UnicodeString value) { FCSV_File = std::move(value); }
+  const UnicodeString& ROPS_File() const { return FROPS_File; }
+  void SetROPS_File(UnicodeString value) { FROPS_File = std::move(value); }
+  bool CSVHasHeader() const { return FCSVHasHeader; }
+  void SetCSVHasHeader(bool value) { FCSVHasHeader = value; }
+  char16_t CSVFieldDelimiter() const { return FCSVFieldDelimiter; }
+  void SetCSVFieldDelimiter(char16_t value) { FCSVFieldDelimiter = value; }
+  // "\t" for the tab character, otherwise the delimiter itself.
+  UnicodeString CSVFieldDelimiterAsString() const;
+  // "\t" in either letter case selects the tab; otherwise exactly one
+  // character. Anything else raises and leaves the delimiter unchanged.
+  void SetCSVFieldDelimiterAsString(const UnicodeString& value);
+  const TStringList& Parameters() const { return FParameters; }
+  void SetParameters(const TStringList& value) { FParameters.Assign(value); }
+
+  // The script lines as read by the last run (for tests and the host).
+  const TStringList& ScriptLines() const { return FScriptLines; }
+
+ protected:
+  virtual void RunJob();
+
+ private:
+  UnicodeString FROPS_File;
+  UnicodeString FXLS_File;
+  UnicodeString FCSV_File;
+  bool FCSVHasHeader = true;
+  char16_t FCSVFieldDelimiter;
+  TStringList FParameters;
+  TStringList FScriptLines;
+};
+
+}  // namespace job

@@ -1,0 +1,100 @@
+// Whole command lines against the built program, compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct TKorvaRun {
+  std::string output;
+  int status;
+};
+
+// Runs korva in the C locale (list separator ",") from `dir`.
+TKorvaRun Korva(const std::string& args, const std::string& dir = ".") {
+  std::string command = "cd '" + dir + "' && LC_ALL=C " + KORVA_BINARY + " " + args;
+  TKorvaRun run{{}, -1};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return run;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, got);
+  int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string Golden(const std::string& name) {
+  std::ifstream in(std::string(KORVA_SOURCE_DIR) + "/tests/cli/golden/" + name, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+}  // namespace
+
+TEST(CommandLine, HelpForNoArgumentsQuestionMarkAndLongHelp) {
+  const std::string help = Golden("help.out");
+  ASSERT_FALSE(help.empty());
+  for (const char* args : {"", "-?", "--HELP", "--help --version", "-x book.xlsx --help"}) {
+    TKorvaRun run = Korva(args);
+    EXPECT_EQ(run.output, help) << "arguments: " << args;
+    EXPECT_EQ(run.status, 0);
+  }
+}
+
+TEST(CommandLine, VersionLine) {
+  TKorvaRun run = Korva("--version");
+  EXPECT_EQ(run.output, "Korva 1.4.1\r\n");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(CommandLine, FatalErrorsAreReportedWithStatusOne) {
+  struct Case {
+    const char* args;
+    std::string output;
+  } cases[] = {
+      {"-d ab s.rops", "Fatal Error: CSV field delimiter must be a single character or \\t\r\n"},
+      {"-d '' s.rops", "Fatal Error: CSV field delimiter must be a single character or \\t\r\n"},
+      {"-x book.xlsx", "Fatal Error: Please specify file containing script\r\n"},
+      {"-p one", "Fatal Error: Please specify file containing script\r\n"},
+  };
+  for (const auto& c : cases) {
+    TKorvaRun run = Korva(c.args);
+    EXPECT_EQ(run.output, c.output) << c.args;
+    EXPECT_EQ(run.status, 1) << c.args;
+  }
+}
+
+TEST(CommandLine, MissingScriptFileNamesItsFullPath) {
+  std::string dir = testing::TempDir();
+  if (dir.back() == '/') dir.pop_back();
+  char resolved[4096];
+  ASSERT_NE(realpath(dir.c_str(), resolved), nullptr);
+  TKorvaRun run = Korva("missing.rops", dir);
+  EXPECT_EQ(run.output,
+            "Fatal Error: Cannot open file \"" + std::string(resolved) + "/missing.rops\". No such file or directory\r\n");
+  EXPECT_EQ(run.status, 1);
+  // -V is not the version option: it is taken as the script file name.
+  run = Korva("-V", dir);
+  EXPECT_EQ(run.output, "Fatal Error: Cannot open file \"" + std::string(resolved) + "/-V\". No such file or directory\r\n");
+}
+
+TEST(CommandLine, AJobThatReadsItsFilesPrintsNothing) {
+  std::string dir = testing::TempDir() + "korva-cl-" + std::to_string(getpid());
+  ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
+  std::ofstream(dir + "/job.rops") << "begin end.\n";
+  std::ofstream(dir + "/data.csv") << "a;b\n1;2\n";
+  TKorvaRun run = Korva("-c data.csv -d \\\\T -r job.rops other.rops", dir);
+  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(run.status, 0);
+  run = Korva("-c absent.csv job.rops", dir);
+  EXPECT_NE(run.output.find("Fatal Error: Cannot open file \""), std::string::npos);
+  EXPECT_NE(run.output.find("/absent.csv\""), std::string::npos);
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}

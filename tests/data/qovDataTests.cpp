@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+#include "data/qovData.h"
+
+using data::TqovData;
+using data::TqovDataRow;
+using rtl::TStringList;
+using rtl::UnicodeString;
+using Fields = std::vector<UnicodeString>;
+
+namespace {
+
+Fields Split(std::u16string_view line, char16_t delimiter) {
+  return TqovDataRow(line, delimiter).Fields().Items();
+}
+
+TqovData Table(std::u16string_view text, bool header = true, char16_t delimiter = u';') {
+  TStringList lines;
+  lines.SetText(text);
+  return TqovData(lines, header, delimiter);
+}
+
+std::string WriteTemp(const std::string& bytes) {
+  static int counter = 0;
+  std::string path = testing::TempDir() + "korva-csv-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+}  // namespace
+
+TEST(CsvFields, QuotesBlanksAndDelimiters) {
+  struct Case {
+    const char16_t* line;
+    char16_t delimiter;
+    Fields expected;
+  } cases[] = {
+      {u"\"x y\";z", u';', {u"x y", u"z"}},
+      {u"x y;z", u';', {u"x", u"y", u"z"}},
+      {u"\"a\"\"b\",c", u',', {u"a\"b", u"c"}},
+      {u"\"unterminated, rest", u',', {u"unterminated, rest"}},
+      {u"a;;b", u';', {u"a", u"", u"b"}},
+      {u";a", u';', {u"", u"a"}},
+      {u"a;", u';', {u"a", u""}},
+      {u"  a  ;  b  ", u';', {u"a", u"b"}},
+      {u"\" padded \";x", u';', {u" padded ", u"x"}},
+      {u"\"q\"tail;x", u';', {u"q", u"tail", u"x"}},
+      {u"a\t\tb", u'\t', {u"a", u"b"}},
+      {u"a\tb\t", u'\t', {u"a", u"b"}},
+      {u"a  b", u' ', {u"a", u"b"}},
+      {u"", u';', {}},
+      {u" \t ", u';', {}},
+      {u"\"\"", u';', {u""}},
+      {u"\"a;b\";\"c\"\"\"", u';', {u"a;b", u"c\""}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Split(c.line, c.delimiter), c.expected) << rtl::UnicodeToUtf8(c.line);
+}
+
+TEST(CsvHeaders, NamesFromTheFirstRowOrGenerated) {
+  TqovData withHeader = Table(u"a;b;;c\r\n1;2;3;4\r\n");
+  ASSERT_EQ(withHeader.HeaderCount(), 4);
+  EXPECT_EQ(withHeader.Header(0), u"a");
+  EXPECT_EQ(withHeader.Header(2), u"Col002");
+  EXPECT_EQ(withHeader.Header(3), u"c");
+  EXPECT_EQ(withHeader.RowCount(), 2);  // the header line stays row 0
+  EXPECT_EQ(withHeader.Cell(0, 0), u"a");
+
+  TqovData noHeader = Table(u"x;y;z\r\n", false);
+  EXPECT_EQ(noHeader.Header(0), u"Col000");
+  EXPECT_EQ(noHeader.Header(1), u"Col001");
+  EXPECT_EQ(noHeader.HeaderIndex(u"COL001"), 1);
+  EXPECT_EQ(noHeader.HeaderIndex(u"col1"), -1);
+
+  // A quoted blank header is blank after trimming: generated name. A name
+  // with blanks inside quotes is kept unchanged.
+  TqovData quoted = Table(u"\" \";\" Name \"\r\n");
+  EXPECT_EQ(quoted.Header(0), u"Col000");
+  EXPECT_EQ(quoted.Header(1), u" Name ");
+  EXPECT_EQ(quoted.HeaderIndex(u"name"), -1);  // names are not trimmed for lookup
+  EXPECT_EQ(quoted.HeaderIndex(u" NAME "), 1);
+
+  TqovData wide = Table(u"a;b;c;d;e;f;g;h;i;j;k\r\n", false);
+  EXPECT_EQ(wide.Header(10), u"Col010");
+}
+
+TEST(CsvTable, EmptyFileAndEmptyLines) {
+  TqovData empty = Table(u"");
+  EXPECT_EQ(empty.RowCount(), 0);
+  EXPECT_EQ(empty.HeaderCount(), 0);
+  EXPECT_EQ(empty.LocateRow(0, u"x", 0), -1);
+
+  TqovData gaps = Table(u"h1;h2\r\n\r\nv1;v2\r\n");
+  EXPECT_EQ(gaps.RowCount(), 3);
+  EXPECT_EQ(gaps.Row(1)->ColumnCount(), 0);
+}
+
+TEST(CsvTable, IndexErrorsCarryTheBadIndex) {
+  TqovData table = Table(u"a;b\r\n1\r\n");
+  auto expectIndexError = [](auto action, int index) {
+    try {
+      action();
+      ADD_FAILURE() << "no error";
+    } catch (const rtl::EListError& e) {
+      EXPECT_EQ(e.Message(), u"List index out of bounds (" + rtl::IntToStr(index) + u")");
+    }
+  };
+  expectIndexError([&] { table.Row(2); }, 2);
+  expectIndexError([&] { table.Row(-1); }, -1);
+  expectIndexError([&] { table.Cell(1, 1); }, 1);
+  expectIndexError([&] { table.Header(5); }, 5);
+  expectIndexError([&] { table.Row(0)->Column(-3); }, -3);
+}
+
+TEST(CsvLookups, LocateRowAndGetRowByHeader) {
+  TqovData table = Table(u"id;name\r\n1;Ana\r\n2;bob\r\n3;ANA\r\n");
+  EXPECT_EQ(table.LocateRow(1, u"ana", 0), 1);
+  EXPECT_EQ(table.LocateRow(1, u"ana", 2), 3);  // the index after a hit finds the next
+  EXPECT_EQ(table.LocateRow(1, u"an", 0), -1);  // no partial match
+  EXPECT_EQ(table.LocateRow(0, u"id", 0), 0);   // from 0 the header line is searched too
+  EXPECT_EQ(table.LocateRow(0, u"id", 1), -1);
+  EXPECT_EQ(table.LocateRow(0, u"1", table.RowCount()), -1);
+  EXPECT_THROW(table.LocateRow(0, u"1", -1), rtl::EListError);
+  EXPECT_THROW(table.LocateRow(-1, u"1", 0), rtl::EListError);
+
+  ASSERT_NE(table.GetRowByHeader(u"NAME", u"bob", 1), nullptr);
+  EXPECT_EQ(table.GetRowByHeader(u"NAME", u"bob", 1)->Column(0), u"2");
+  EXPECT_EQ(table.GetRowByHeader(u"missing", u"bob", 1), nullptr);
+  EXPECT_EQ(table.GetRowByHeader(u"name", u"nobody", 1), nullptr);
+}
+
+TEST(CsvLookups, RowsWithoutTheKeyColumnAreSkipped) {
+  TqovData table = Table(u"id;name\r\n\r\n7\r\n8;Eve\r\n");
+  EXPECT_EQ(table.LocateRow(1, u"eve", 1), 3);
+  EXPECT_EQ(table.LocateRow(1, u"nobody", 0), -1);
+}
+
+TEST(CsvFile, EncodingsAndMissingFile) {
+  std::string utf8 = WriteTemp("\xEF\xBB\xBF" "k;v\r\n\xC3\xA4;1\r\n");
+  std::string ansi = WriteTemp("k;v\r\n\xE4;1\r\n");
+  std::string utf16 = WriteTemp(std::string("\xFF\xFEk\0;\0v\0\n\0", 10));
+  EXPECT_EQ(TqovData(rtl::Utf8ToUnicode(utf8), true, u';').Cell(1, 0), u"\u00E4");
+  EXPECT_EQ(TqovData(rtl::Utf8ToUnicode(ansi), true, u';').Cell(1, 0), u"\u00E4");
+  EXPECT_EQ(TqovData(rtl::Utf8ToUnicode(utf16), true, u';').Header(1), u"v");
+  for (auto& path : {utf8, ansi, utf16}) std::remove(path.c_str());
+  EXPECT_THROW(TqovData(u"/nonexistent/data.csv", true, u';'), rtl::EFOpenError);
+}

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+#include "rtl/DelimitedText.h"
+#include "rtl/Locale.h"
+#include "rtl/TextFile.h"
+
+using rtl::DecodeText;
+using rtl::UnicodeString;
+
+TEST(TextDecoding, ByteOrderMarksSelectTheEncodingAndAreDropped) {
+  EXPECT_EQ(DecodeText("\xEF\xBB\xBF" "a\xC3\xA4"), u"a\u00E4");
+  EXPECT_EQ(DecodeText(std::string("\xFF\xFE" "a\0\xE4\0", 6)), u"a\u00E4");
+  EXPECT_EQ(DecodeText(std::string("\xFE\xFF\0a\0\xE4", 6)), u"a\u00E4");
+  // A surrogate pair survives UTF-16 decoding.
+  EXPECT_EQ(DecodeText(std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6)), u"\U0001F600");
+  EXPECT_EQ(DecodeText(""), u"");
+  EXPECT_EQ(DecodeText("\xEF\xBB\xBF"), u"");
+}
+
+TEST(TextDecoding, WithoutMarkValidUtf8IsUtf8AndOtherBytesAreWindows1252) {
+  // The test process runs in the C locale, whose ASCII counts as UTF-8.
+  EXPECT_EQ(DecodeText("a\xC3\xA4"), u"a\u00E4");
+  // A Windows-1252 export: no byte is lost or replaced.
+  EXPECT_EQ(DecodeText("Gr\xFC\xDF\x80\x81"), u"Gr\u00FC\u00DF\u20AC\u0081");
+}
+
+TEST(TextDecoding, NulEndsTheText) {
+  EXPECT_EQ(DecodeText(std::string("ab\0cd", 5)), u"ab");
+  EXPECT_EQ(DecodeText(std::string("\xEF\xBB\xBF" "ab\0cd", 8)), u"ab");
+  // Bytes after the NUL cannot turn the text into Windows-1252.
+  EXPECT_EQ(DecodeText(std::string("\xC3\xA4\0\xFF", 4)), u"\u00E4");
+}
+
+TEST(TextDecoding, Utf16WithoutMarkIsRecognisedInsteadOfCutAtItsFirstZero) {
+  EXPECT_EQ(DecodeText(std::string("a\0;\0b\0\r\0\n\0", 10)), u"a;b\r\n");
+  EXPECT_EQ(DecodeText(std::string("\0a\0;\0b", 6)), u"a;b");
+  // Odd length or text bytes at both positions: not UTF-16.
+  EXPECT_EQ(DecodeText(std::string("a\0b", 3)), u"a");
+}
+
+TEST(TextLines, SplitAtCrLfLoneCrAndLoneLf) {
+  using V = std::vector<UnicodeString>;
+  EXPECT_EQ(rtl::SplitLines(u"a\r\nb\rc\nd"), (V{u"a", u"b", u"c", u"d"}));
+  EXPECT_EQ(rtl::SplitLines(u"a\r\n"), (V{u"a"}));
+  EXPECT_EQ(rtl::SplitLines(u"a\r\n\r\nb"), (V{u"a", u"", u"b"}));
+  EXPECT_EQ(rtl::SplitLines(u"\r\r\n"), (V{u"", u""}));
+  EXPECT_EQ(rtl::SplitLines(u""), V{});
+}
+
+TEST(TextFile, MissingFileReportsItsFullPathAndTheSystemReason) {
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  try {
+    rtl::ReadTextFileLines(u"no-such-file.txt");
+    FAIL();
+  } catch (const rtl::EFOpenError& e) {
+    EXPECT_EQ(e.Message(), rtl::Utf8ToUnicode(std::string("Cannot open file \"") + cwd +
+                                              "/no-such-file.txt\". No such file or directory"));
+  }
+  EXPECT_THROW(rtl::ReadTextFileLines(u"/"), rtl::EFOpenError);
+}
+
+TEST(TextFile, ReadsLinesOfAFile) {
+  std::string path = testing::TempDir() + "korva-text-" + std::to_string(getpid());
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << "\xEF\xBB\xBF" "first\r\nsecond\rthird\n";
+  }
+  auto lines = rtl::ReadTextFileLines(rtl::Utf8ToUnicode(path));
+  EXPECT_EQ(lines, (std::vector<UnicodeString>{u"first", u"second", u"third"}));
+  std::remove(path.c_str());
+}
+
+TEST(Conversions, Utf8RoundTripAndInvalidBytes) {
+  UnicodeString text = u"a\u00E4\u20AC\U0001F600";
+  EXPECT_EQ(rtl::Utf8ToUnicode(rtl::UnicodeToUtf8(text)), text);
+  EXPECT_EQ(rtl::Utf8ToUnicode("a\xFF" "b"), u"a\uFFFD" "b");
+  EXPECT_FALSE(rtl::IsValidUtf8("\xC0\x80"));        // overlong
+  EXPECT_FALSE(rtl::IsValidUtf8("\xED\xA0\x80"));    // surrogate
+  EXPECT_TRUE(rtl::IsValidUtf8("\xF0\x9F\x98\x80"));
+}
+
+TEST(CaseRules, LocaleComparisonIgnoresOnlyLetterCase) {
+  EXPECT_EQ(rtl::AnsiCompareText(u"Straße", u"STRASSE") == 0, false);
+  EXPECT_TRUE(rtl::AnsiSameText(u"ÉCOLE", u"école"));
+  EXPECT_TRUE(rtl::AnsiSameText(u"Ωμέγα", u"ΩΜΈΓΑ"));
+  EXPECT_FALSE(rtl::AnsiSameText(u"e", u"é"));
+  EXPECT_LT(rtl::AnsiCompareText(u"abc", u"ABD"), 0);
+  EXPECT_GT(rtl::AnsiCompareText(u"abcd", u"ABC"), 0);
+  EXPECT_EQ(rtl::AnsiUpperCase(u"äbc"), u"ÄBC");
+  EXPECT_EQ(rtl::AsciiUpperCase(u"äbc"), u"äBC");
+}
+
+TEST(CaseRules, FormatTextFillsPlaceholdersInOrder) {
+  EXPECT_EQ(rtl::FormatText(u"Cannot open file \"%s\". %s", {u"/a", u"why"}), u"Cannot open file \"/a\". why");
+  EXPECT_EQ(rtl::FormatText(u"100%% (%d)", {u"7"}), u"100%% (7)");
+  EXPECT_EQ(rtl::FormatText(u"%s and %s", {u"one"}), u"one and %s");
+}
+
+TEST(Locale, DatePicturesFromCFormats) {
+  EXPECT_EQ(rtl::DatePictureFromCFormat("%m/%d/%y"), u"mm/dd/yy");
+  EXPECT_EQ(rtl::DatePictureFromCFormat("%d.%m.%Y"), u"dd.mm.yyyy");
+  EXPECT_EQ(rtl::DatePictureFromCFormat("%F"), u"yyyy-mm-dd");
+  EXPECT_EQ(rtl::DatePictureFromCFormat("%e. %B %Y"), u"d. mmmm yyyy");
+}
