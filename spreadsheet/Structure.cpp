@@ -85,7 +85,7 @@ int TextWidthUnits(const std::string& utf8) {
 // Text of a number as a simple number format would show it.
 std::string FormatNumberForWidth(double value, const std::string& format) {
   if (format == "General" || format.empty()) {
-    std::string s = rtl::UnicodeToUtf8(rtl::FloatToStrF15(value));
+    std::string s = rtl::UnicodeToUtf8(rtl::FloatToStrGeneral(value));
     if (s.size() > 11) {  // General shows at most 11 characters, in scientific form if needed
       char buffer[32];
       std::snprintf(buffer, sizeof buffer, "%.5E", value);
