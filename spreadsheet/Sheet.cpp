@@ -262,9 +262,14 @@ TCell& TSheet::CellForWrite(uint32_t row, uint32_t column) {
 
 namespace {
 
+// Appends the pieces of a tag whose name takes the namespace prefix.
+void Emit(std::string& out, std::initializer_list<std::string_view> pieces) {
+  for (std::string_view piece : pieces) out.append(piece);
+}
+
 // Writes one cell element.
-void AppendCell(std::string& out, TSheet& sheet, uint32_t rowNumber, const TCell& cell) {
-  out += "<c r=\"";
+void AppendCell(std::string& out, TSheet& sheet, uint32_t rowNumber, const TCell& cell, const std::string& p) {
+  Emit(out, {"<", p, "c r=\""});
   out += ColumnName(cell.Column);
   AppendUInt(out, rowNumber);
   out += '"';
@@ -288,54 +293,54 @@ void AppendCell(std::string& out, TSheet& sheet, uint32_t rowNumber, const TCell
   }
   out += '>';
   if (hasFormula) {
-    out += "<f";
+    Emit(out, {"<", p, "f"});
     if (extra->FormulaAttrs != " ") out += extra->FormulaAttrs;
     if (extra->Formula.empty()) {
       out += "/>";
     } else {
       out += '>';
       AppendEscaped(out, extra->Formula, false);
-      out += "</f>";
+      Emit(out, {"</", p, "f>"});
     }
   }
   switch (cell.Kind) {
     case TCellKind::Blank: break;
     case TCellKind::Number:
-      out += "<v>";
+      Emit(out, {"<", p, "v>"});
       out += NumberText(cell.V.Number);
-      out += "</v>";
+      Emit(out, {"</", p, "v>"});
       break;
     case TCellKind::Shared:
-      out += "<v>";
+      Emit(out, {"<", p, "v>"});
       AppendUInt(out, cell.V.Index);
-      out += "</v>";
+      Emit(out, {"</", p, "v>"});
       break;
     case TCellKind::Inline:
-      out += "<is><t xml:space=\"preserve\">";
+      Emit(out, {"<", p, "is><", p, "t xml:space=\"preserve\">"});
       AppendCellText(out, sheet.Pool[cell.V.Index]);
-      out += "</t></is>";
+      Emit(out, {"</", p, "t></", p, "is>"});
       break;
     case TCellKind::InlineRich:
-      out += "<is>";
+      Emit(out, {"<", p, "is>"});
       out += sheet.Pool[cell.V.Index];
-      out += "</is>";
+      Emit(out, {"</", p, "is>"});
       break;
     case TCellKind::Boolean:
-      out += cell.V.Number != 0 ? "<v>1</v>" : "<v>0</v>";
+      Emit(out, {"<", p, cell.V.Number != 0 ? "v>1</" : "v>0</", p, "v>"});
       break;
     case TCellKind::Error:
     case TCellKind::IsoDate:
-      out += "<v>";
+      Emit(out, {"<", p, "v>"});
       AppendEscaped(out, sheet.Pool[cell.V.Index], false);
-      out += "</v>";
+      Emit(out, {"</", p, "v>"});
       break;
     case TCellKind::Text:
-      out += "<v>";
+      Emit(out, {"<", p, "v>"});
       AppendCellText(out, sheet.Pool[cell.V.Index]);
-      out += "</v>";
+      Emit(out, {"</", p, "v>"});
       break;
   }
-  out += "</c>";
+  Emit(out, {"</", p, "c>"});
 }
 
 }  // namespace
@@ -373,7 +378,9 @@ TPartWriter TSheet::Writer() {
   auto tail = std::make_shared<std::string>(at == std::string::npos ? std::string() : text.substr(at + marker.size()));
   auto phase = std::make_shared<int>(0);
   auto next = std::make_shared<size_t>(0);
-  return [this, head, tail, phase, next](std::string& out) {
+  // Rows and cells take the prefix the part gives the main namespace.
+  auto prefix = std::make_shared<std::string>(sheetData ? PrefixOf(sheetData) : std::string());
+  return [this, head, tail, phase, next, prefix](std::string& out) {
     if (*phase == 0) {
       out = std::move(*head);
       *phase = 1;
@@ -383,7 +390,7 @@ TPartWriter TSheet::Writer() {
       while (*next < Rows.size() && out.size() < 256 * 1024) {
         TRow& row = Rows[(*next)++];
         if (row.Cells.empty() && row.Attrs.empty()) continue;
-        out += "<row r=\"";
+        Emit(out, {"<", *prefix, "row r=\""});
         AppendUInt(out, row.Number);
         out += '"';
         out += row.Attrs;
@@ -392,8 +399,8 @@ TPartWriter TSheet::Writer() {
           continue;
         }
         out += '>';
-        for (const TCell& cell : row.Cells) AppendCell(out, *this, row.Number, cell);
-        out += "</row>";
+        for (const TCell& cell : row.Cells) AppendCell(out, *this, row.Number, cell, *prefix);
+        Emit(out, {"</", *prefix, "row>"});
       }
       if (*next >= Rows.size()) *phase = 2;
       return true;

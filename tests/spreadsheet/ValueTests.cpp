@@ -292,3 +292,25 @@ TEST_F(ValueTest, RangeTakesAddressesAndDefinedNames) {
 
 }  // namespace
 }  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(ValueTest, WorksheetsWithAPrefixedMainNamespaceGetPrefixedCells) {
+  auto parts = (MakeBook(), ReadZip(FPath));
+  parts["xl/worksheets/sheet2.xml"] =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+      "<x:sheetData><x:row r=\"1\"><x:c r=\"A1\"><x:v>4</x:v></x:c></x:row></x:sheetData></x:worksheet>";
+  WriteZip(FPath, TParts(parts.begin(), parts.end()));
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 2);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).AsDouble(), 4);
+  PutText(sheet, 2, 1, u"text");
+  SaveAndClose(book);
+  EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet2.xml"],
+              ::testing::HasSubstr("<x:row r=\"2\"><x:c r=\"A2\" t=\"inlineStr\"><x:is><x:t xml:space=\"preserve\">text</x:t></x:is></x:c></x:row>"));
+  EXPECT_EQ(Text(Get(Sheet(Open(FPath), 2), 2, 1)), "text");
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
