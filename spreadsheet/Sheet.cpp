@@ -145,6 +145,7 @@ void TSheet::Load(const std::string& content) {
           extra.Formula = f.child_value();
           extra.FormulaAttrs = RawAttrs(f, {});
           if (extra.Formula.empty() && extra.FormulaAttrs.empty()) extra.FormulaAttrs = " ";  // an empty <f/>
+          if (std::string_view(f.attribute("t").value()) == "array") HasArrayFormulas = true;
         }
       }
       pugi::xml_node v = Child(c, "v");
@@ -202,6 +203,20 @@ void TSheet::Load(const std::string& content) {
   }
   while (sheetData.first_child()) sheetData.remove_child(sheetData.first_child());
   Loaded = true;
+}
+
+bool TSheet::InMultiCellArray(uint32_t row, uint32_t column) {
+  if (!HasArrayFormulas) return false;
+  for (const TCellExtra& extra : Extras) {
+    if (GetRawAttr(extra.FormulaAttrs, "t") != "array") continue;
+    TRangeRef range;
+    if (!ParseRangeRef(GetRawAttr(extra.FormulaAttrs, "ref"), range)) continue;
+    bool single = range.First.Row == range.Last.Row && range.First.Column == range.Last.Column;
+    if (!single && row >= range.First.Row && row <= range.Last.Row && column >= range.First.Column &&
+        column <= range.Last.Column)
+      return true;
+  }
+  return false;
 }
 
 TRow* TSheet::FindRow(uint32_t row) {

@@ -86,6 +86,9 @@ class TSheet {
     return cell.Extra && (!Extras[cell.Extra - 1].Formula.empty() || !Extras[cell.Extra - 1].FormulaAttrs.empty());
   }
   uint32_t AddText(std::string text);
+  // Whether the cell lies in an array formula spanning more than one cell.
+  bool InMultiCellArray(uint32_t row, uint32_t column);
+  bool HasArrayFormulas = false;
 
   pugi::xml_node Root() const { return Doc->document_element(); }
 };

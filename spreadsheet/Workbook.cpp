@@ -375,6 +375,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
   const Variant& value = input.Deref();
   bool clearing = value.IsEmpty() || value.IsNull();
   if (clearing && !sheet.FindCell(row, column)) return;
+  if (sheet.InMultiCellArray(row, column)) throw EWorkbookError(rtl::Utf8ToUnicode(SPartOfArray));
 
   TTypedInput typed;
   switch (value.VType()) {

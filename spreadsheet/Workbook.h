@@ -31,6 +31,7 @@ class TWorkbookFile {
   static constexpr const char* SCannotShiftOff =
       "To prevent possible loss of data, Korva cannot shift nonblank cells off of the worksheet.";
   static constexpr const char* SLastSheet = "A workbook must contain at least one visible worksheet.";
+  static constexpr const char* SPartOfArray = "You can't change part of an array.";
   static constexpr std::u16string_view SCannotSave = u"Cannot save workbook \"%s\": %s";
   static constexpr const char* SWrongPassword =
       "The password you supplied is not correct. The sheet is protected with a password and cannot be "

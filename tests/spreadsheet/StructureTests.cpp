@@ -326,3 +326,49 @@ TEST_F(StructureTest, WorksheetsSkipChartSheetsWhileSheetsCountThem) {
 
 }  // namespace
 }  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(StructureTest, CommentsAndTheirNoteShapesMoveWithTheirCells) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data", "<sheetData><row r=\"4\"><c r=\"B4\"><v>1</v></c></row></sheetData><legacyDrawing r:id=\"rId2\"/>"}};
+  spec.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/comments\" Target=\"../comments1.xml\"/>"
+                        "<Relationship Id=\"rId2\" Type=\"" + kRelNs + "/vmlDrawing\" Target=\"../drawings/vmlDrawing1.vml\"/>"}};
+  spec.ExtraParts = {
+      {"xl/comments1.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+       "<authors><author>me</author></authors><commentList><comment ref=\"B4\" authorId=\"0\"><text><t>note</t></text></comment>"
+       "<comment ref=\"B1\" authorId=\"0\"><text><t>top</t></text></comment></commentList></comments>"},
+      {"xl/drawings/vmlDrawing1.vml",
+       "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><v:shape>"
+       "<x:ClientData ObjectType=\"Note\"><x:Anchor>2, 15, 2, 10, 4, 15, 6, 4</x:Anchor><x:Row>3</x:Row><x:Column>1</x:Column>"
+       "</x:ClientData></v:shape></xml>"}};
+  spec.ExtraContentTypes = "<Default Extension=\"vml\" ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(2))}), u"Insert");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/comments1.xml"], HasSubstr("<comment ref=\"B5\""));
+  EXPECT_THAT(parts["xl/comments1.xml"], HasSubstr("<comment ref=\"B1\""));
+  EXPECT_THAT(parts["xl/drawings/vmlDrawing1.vml"], HasSubstr("<x:Anchor>2, 15, 3, 10, 4, 15, 7, 4</x:Anchor>"));
+  EXPECT_THAT(parts["xl/drawings/vmlDrawing1.vml"], HasSubstr("<x:Row>4</x:Row>"));
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  EXPECT_EQ(RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+                      "').active\nprint(ws['B5'].comment.text, ws['B5'].value)\n"),
+            "note 1\n");
+}
+
+TEST_F(StructureTest, PartOfAnArrayFormulaCannotBeOverwritten) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2*2</f><v>0</v></c></row>"
+                          "<row r=\"2\"><c r=\"A2\"><v>0</v></c></row></sheetData>"}};
+  WriteBook(FPath, spec);
+  Variant sheet = Sheet(Open(FPath), 1);
+  EXPECT_THROW(Put(sheet, 2, 1, Variant(int32_t(1))), rtl::EOleException);
+  Put(sheet, 3, 1, Variant(int32_t(1)));  // outside: fine
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
