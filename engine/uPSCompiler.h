@@ -622,6 +622,8 @@ class TPSPascalCompiler {
   T* NewType(std::string_view orgName);
   TPSType* AddTypeToList(std::unique_ptr<TPSType> type);
   TPSType* GetOpenArrayType(TPSType* elementType);
+  // Drops types, constants and interfaces made after the given counts.
+  void RollbackDeclarations(size_t typeCount, size_t constCount, size_t interfaceCount);
 
   // --- constant expressions (ConstExpressions.cpp) ---
   bool ReadConstant(TIfRVariant& out);
@@ -669,6 +671,8 @@ class TPSPascalCompiler {
   TPSPascalParser* FActiveParser = nullptr;
   bool FParserHadError = false;
   std::vector<std::unique_ptr<TPSPascalCompilerMessage>> FMessages;
+  // Errors that follow a lexer error are made here and dropped.
+  std::vector<std::unique_ptr<TPSPascalCompilerMessage>> FDiscardedMessages;
   std::vector<uint32_t>* FContinueOffsets = nullptr;
   std::vector<uint32_t>* FBreakOffsets = nullptr;
   std::vector<std::unique_ptr<TPSType>> FAutoFreeList;

@@ -482,6 +482,28 @@ TPSType* TPSPascalCompiler::GetOpenArrayType(TPSType* elementType) {
   return arr;
 }
 
-template TPSTypeLink* TPSPascalCompiler::NewType<TPSTypeLink>(std::string_view);
+void TPSPascalCompiler::RollbackDeclarations(size_t typeCount, size_t constCount, size_t interfaceCount) {
+  auto dropIndex = [](TPSNameIndex& index, size_t count) {
+    for (auto it = index.begin(); it != index.end();)
+      it = static_cast<size_t>(it->second) >= count ? index.erase(it) : std::next(it);
+  };
+  // Reading a type definition never numbers types, so none of these is used yet.
+  for (size_t i = typeCount; i < FTypes.size(); ++i) {
+    TPSType* t = FTypes[i].get();
+    for (auto it = FDynArrayOf.begin(); it != FDynArrayOf.end();)
+      it = (it->first == t || it->second == t) ? FDynArrayOf.erase(it) : std::next(it);
+  }
+  FTypes.resize(typeCount);
+  FConstants.resize(constCount);
+  FInterfaces.resize(interfaceCount);
+  dropIndex(FTypeIndex, typeCount);
+  dropIndex(FConstIndex, constCount);
+  // Older declarations of a dropped name become visible again.
+  for (size_t i = FTypes.size(); i-- > 0;)
+    if (!FTypes[i]->FName.empty() && !FTypeIndex.count(FTypes[i]->FName))
+      FTypeIndex[FTypes[i]->FName] = static_cast<int32_t>(i);
+  for (size_t i = FConstants.size(); i-- > 0;)
+    if (!FConstIndex.count(FConstants[i]->FName)) FConstIndex[FConstants[i]->FName] = static_cast<int32_t>(i);
+}
 
 }  // namespace ps

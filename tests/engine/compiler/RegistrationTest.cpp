@@ -280,3 +280,25 @@ TEST(Registration, AttributeTypesApplyToTypesAndProcedures) {
 
 }  // namespace
 }  // namespace ps
+
+namespace ps {
+namespace {
+
+TEST(Registration, AFailedTypeTextLeavesNothingBehind) {
+  DuringCompile([](TPSPascalCompiler& c) {
+    size_t types = static_cast<size_t>(c.GetTypeCount()), constants = static_cast<size_t>(c.GetConstCount());
+    EXPECT_EQ(ThrownBy([&] { c.AddTypeS("TBroken", "(one, two"); }), "Unable to register type TBroken");
+    EXPECT_EQ(ThrownBy([&] { c.AddTypeS("TBroken", "record A: Integer; B: Nothing; end"); }),
+              "Unable to register type TBroken");
+    EXPECT_EQ(static_cast<size_t>(c.GetTypeCount()), types);
+    EXPECT_EQ(static_cast<size_t>(c.GetConstCount()), constants);
+    EXPECT_EQ(c.FindType("TBroken"), nullptr);
+    EXPECT_EQ(c.GetConstant("one"), nullptr);
+    // The name is free for a later, correct declaration.
+    EXPECT_TRUE(c.AddTypeS("TBroken", "(one, two)"));
+    EXPECT_EQ(c.GetConstant("two")->FValue.FInt, 1);
+  });
+}
+
+}  // namespace
+}  // namespace ps
