@@ -196,7 +196,8 @@ bool TPSPascalCompiler::ParseMethodHeader(std::string_view decl, std::string_vie
 TPSRegProc* TPSPascalCompiler::AddNativeFunction(std::string_view decl) {
   std::string orgName;
   TPSParametersDecl parsed;
-  if (!ParseMethodHeader(decl, "", orgName, parsed)) Fail(SUnableToRegisterFunction, decl);
+  // The module stores a routine's name behind a one-byte length.
+  if (!ParseMethodHeader(decl, "", orgName, parsed) || orgName.size() > 255) Fail(SUnableToRegisterFunction, decl);
   auto proc = std::make_unique<TPSRegProc>();
   proc->SetName(orgName);
   proc->FExportName = true;

@@ -324,7 +324,10 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view orgName) {
         MakeError("", ecUnknownIdentifier, p.OriginalToken());
         return nullptr;
       }
-      if (element->FBaseType != btU8 && element->FBaseType != btChar && element->FBaseType != btEnum) {
+      // A set holds at most 256 bits; a larger enumeration cannot be its element type.
+      bool fits = element->FBaseType == btU8 || element->FBaseType == btChar ||
+                  (element->FBaseType == btEnum && static_cast<TPSEnumType*>(element)->FHighValue < 256);
+      if (!fits) {
         MakeError("", ecTypeMismatch, "");
         return nullptr;
       }

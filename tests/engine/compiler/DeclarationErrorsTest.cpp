@@ -118,6 +118,15 @@ TEST(DeclarationErrors, TypeSection) {
   for (auto& c : cases) ExpectFirstError(c);
 }
 
+TEST(DeclarationErrors, ASetOfAnEnumerationOfMoreThan256ValuesIsRefused) {
+  std::string values = "e0";
+  for (int i = 1; i <= 256; ++i) values += ", e" + std::to_string(i);
+  auto r = CompileScript("type Big = (" + values + ");\nS = set of Big;");
+  EXPECT_EQ(r.messages.back(), "[Error] (2:12): Type mismatch");
+  r = CompileScript("type Small = (" + values.substr(0, values.rfind(',')) + ");\nS = set of Small; begin end.");
+  EXPECT_TRUE(r.ok) << r.Messages();
+}
+
 TEST(DeclarationErrors, VariableAndLabelSections) {
   const ErrorCase cases[] = {
       {"var Result: Integer;", "[Error] (1:5): Duplicate identifier 'Result'"},
