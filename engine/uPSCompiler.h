@@ -472,6 +472,17 @@ class TPSBlockInfo {
   TPSSubOptType FSubType;
 };
 
+// What an identifier names in statements and expressions, in the order the
+// lookup tries them (members of active with-expressions come first and are
+// resolved by the expression compiler itself).
+enum class TPSIdentifierKind : uint8_t { None, Result, Param, Local, Global, Type, Proc, RegProc, Constant };
+struct TPSIdentifier {
+  TPSIdentifierKind Kind = TPSIdentifierKind::None;
+  int32_t Index = -1;  // parameter, local, variable, procedure, constant index
+  TPSType* Type = nullptr;     // for Type, and the type of a variable, parameter or constant
+  TPSRegProc* RegProc = nullptr;
+};
+
 // Name tables are keyed by the upper-case name and hashed with MakeHash.
 struct TPSNameHasher {
   using is_transparent = void;
@@ -536,6 +547,8 @@ class TPSPascalCompiler {
   TPSVar* AddUsedVariableN(std::string_view name, std::string_view typeName);
   TPSVar* AddUsedPtrVariable(std::string_view name, TPSType* type);
   TPSVar* AddUsedPtrVariableN(std::string_view name, std::string_view typeName);
+  // Resolves an upper-case identifier inside `proc` (the main procedure for the main block).
+  TPSIdentifier FindIdentifier(std::string_view upperName, const TPSInternalProcedure* proc) const;
   // Index of a script procedure or used registered routine, or -1 (no import is made).
   int32_t FindProc(std::string_view name) const;
   TPSRegProc* FindRegProc(std::string_view name) const;
