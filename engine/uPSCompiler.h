@@ -621,7 +621,8 @@ class TPSPascalCompiler {
   bool ApplyAttributesToType(TPSType* type);
   bool ApplyAttributesToProc(TPSProcedure* proc);
   void CheckUnusedGlobals();
-  bool ReadParameters(TPSParametersDecl& decl, bool isProcedure, const std::string& procName, bool fullTypes);
+  // Reads a parameter list after "("; `fullTypes` allows type definitions, not only names.
+  bool ReadParameters(TPSParametersDecl& decl, const std::string& procName, bool fullTypes);
   bool IsDuplicate(std::string_view upperName, bool types, bool procs, bool vars, bool consts,
                    TPSInternalProcedure* proc) const;
 

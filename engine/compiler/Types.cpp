@@ -356,7 +356,7 @@ TPSType* TPSPascalCompiler::ReadProceduralType(std::string_view orgName, bool is
   auto proc = std::make_unique<TPSProceduralType>();
   if (p.CurrTokenID() == CSTI_OpenRound) {
     p.Next();
-    if (!ReadParameters(proc->FProcDef, !isFunction, "", false)) return nullptr;
+    if (!ReadParameters(proc->FProcDef, "", false)) return nullptr;
   }
   if (isFunction) {
     if (p.CurrTokenID() != CSTI_Colon) {

@@ -66,6 +66,8 @@ TEST(DeclarationErrors, ConstantSection) {
       {"const A = (1 + 2;", "[Error] (1:17): Closing parenthesis expected"},
       {"const A = 7 div (3 - 3);", "[Error] (1:13): Divide by Zero"},
       {"const A = 1.5 / 0;", "[Error] (1:15): Divide by Zero"},
+      {"const A = (-9223372036854775807 - 1) div -1;", "[Error] (1:38): Math Error"},
+      {"const A = 1e4000 * 1e4000;", "[Error] (1:18): Math Error"},
       {"const A = 'x' - 1;", "[Error] (1:15): Type mismatch"},
       {"const A = 'a' 'b';", "[Error] (1:15): Syntax error"},
       {"const A = IntToStr;", "[Error] (1:11): Unknown identifier ''"},
