@@ -495,8 +495,9 @@ class TPSPascalCompiler {
  public:
   using TPSOnUses = std::function<bool(TPSPascalCompiler*, const std::string& name)>;
   using TPSOnExportCheck = std::function<bool(TPSPascalCompiler*, TPSInternalProcedure*, const std::string& decl)>;
-  using TPSOnExternalProc =
-      std::function<TPSRegProc*(TPSPascalCompiler*, TPSParametersDecl*, const std::string& name, const std::string& text)>;
+  // Returns the routine for an `external` declaration (the compiler takes it over), or none.
+  using TPSOnExternalProc = std::function<std::unique_ptr<TPSRegProc>(TPSPascalCompiler*, TPSParametersDecl*,
+                                                                      const std::string& name, const std::string& text)>;
   using TPSOnNotify = std::function<bool(TPSPascalCompiler*)>;
   using TPSOnUseVariable = std::function<void(TPSPascalCompiler*, TPSVariableType, int32_t varNo, int32_t procNo,
                                               uint32_t position, const std::string& propData)>;

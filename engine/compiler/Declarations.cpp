@@ -728,11 +728,13 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
       return false;
     }
     p.Next();
-    TPSRegProc* reg = FOnExternalProc(this, &decl, orgName, text);
-    if (!reg) {
+    std::unique_ptr<TPSRegProc> owned = FOnExternalProc(this, &decl, orgName, text);
+    if (!owned) {
       MakeError("", ecCustomError, "")->SetCustomPos(declPos, declRow, declCol);
       return false;
     }
+    TPSRegProc* reg = owned.get();
+    FRegProcs.push_back(std::move(owned));
     UseRegProc(reg);
     AddProcToIndex(name, reg->FProcNo);
     return true;

@@ -177,13 +177,28 @@ TEST(DeclarationErrors, ProcedureDeclarations) {
 
 TEST(DeclarationErrors, ExternalDeclarationsGoThroughTheHandler) {
   TPSPascalCompiler c;
-  c.FOnExternalProc = [](TPSPascalCompiler*, TPSParametersDecl*, const std::string&, const std::string&) {
-    return static_cast<TPSRegProc*>(nullptr);
+  std::string seen;
+  c.FOnExternalProc = [&](TPSPascalCompiler*, TPSParametersDecl* decl, const std::string& name,
+                          const std::string& text) -> std::unique_ptr<TPSRegProc> {
+    seen = name + "|" + text + "|" + std::to_string(decl->ParamCount());
+    if (text != "good") return nullptr;
+    auto reg = std::make_unique<TPSRegProc>();
+    reg->SetName(name);
+    reg->FExportName = true;
+    reg->FDecl = *decl;
+    reg->FImportDecl = "dll:good";
+    return reg;
   };
   auto r = CompileScript("procedure P; external lib;", {}, &c);
   EXPECT_EQ(r.messages.back(), "[Error] (1:23): String Expected");
-  r = CompileScript("procedure P; external 'lib';", {}, &c);
+  r = CompileScript("procedure P(a: Byte); external 'lib';", {}, &c);
   EXPECT_EQ(r.messages.back(), "[Error] (1:11): ");
+  EXPECT_EQ(seen, "P|lib|1");
+  r = CompileScript("procedure Ext(a: Byte); external 'good'; procedure Ext; begin end;", {}, &c);
+  EXPECT_EQ(r.messages.back(), "[Error] (1:52): Duplicate identifier 'EXT'");
+  r = CompileScript("procedure Ext(a: Byte); external 'good';\nbegin end.", {}, &c);
+  ASSERT_TRUE(r.ok) << r.Messages();
+  EXPECT_NE(r.module.find("dll:good"), std::string::npos);
 }
 
 TEST(DeclarationErrors, Attributes) {
