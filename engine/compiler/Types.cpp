@@ -147,12 +147,15 @@ bool TPSPascalCompiler::IsCompatibleType(TPSType* target, TPSType* source, bool 
   if (cast && ((t == btEnum && IsIntType(s)) || (IsIntType(t) && s == btEnum))) return true;
   if (t == btClass) {
     if (s == btU32 || s == btS32) return true;
-    if (s == btClass) return static_cast<TPSClassType*>(target)->FCL->IsCompatibleWith(source);
+    // A class type added without its class (AddType) matches only itself.
+    TPSCompileTimeClass* cls = static_cast<TPSClassType*>(target)->FCL;
+    if (s == btClass) return cls && cls->IsCompatibleWith(source);
   }
   if ((t == btU32 || t == btS32) && s == btClass) return true;
-  if (t == btInterface && s == btInterface)
-    return static_cast<TPSInterfaceType*>(source)->FIntf->IsCompatibleWith(
-        static_cast<TPSInterfaceType*>(target)->FIntf);
+  if (t == btInterface && s == btInterface) {
+    TPSInterface* from = static_cast<TPSInterfaceType*>(source)->FIntf;
+    return from && from->IsCompatibleWith(static_cast<TPSInterfaceType*>(target)->FIntf);
+  }
   return false;
 }
 

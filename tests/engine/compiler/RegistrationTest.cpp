@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "CompilerTestSupport.h"
+#include "ModuleReader.h"
 
 namespace ps {
 namespace {
@@ -283,6 +284,29 @@ TEST(Registration, AttributeTypesApplyToTypesAndProcedures) {
 
 namespace ps {
 namespace {
+
+TEST(Registration, BareClassAndInterfaceTypesFromAddTypeAreSafeToUse) {
+  auto r = CompileScript("var A: TBare; B: IBare; C: TBare2; begin end.", [](TPSPascalCompiler& c) {
+    TPSType* bare = c.AddType("TBare", btClass);
+    TPSType* bare2 = c.AddType("TBare2", btClass);
+    TPSType* intf = c.AddType("IBare", btInterface);
+    EXPECT_TRUE(c.IsCompatibleType(bare, bare, false));
+    EXPECT_FALSE(c.IsCompatibleType(bare, bare2, false));
+    EXPECT_FALSE(c.IsCompatibleType(intf, c.FindType("IUnknown"), false));
+    EXPECT_FALSE(c.IsCompatibleType(c.FindType("IUnknown"), intf, false));
+  });
+  ASSERT_TRUE(r.ok) << r.Messages();
+  auto m = test::ReadModuleBytes(r.module);
+  EXPECT_EQ(m.types[m.vars[0].type].info, "TBARE");
+}
+
+TEST(Registration, TypesAddedWithoutTheirPartsFailTheCompileInsteadOfTheLoad) {
+  for (TPSBaseType bt : {btArray, btStaticArray, btSet, btRecord}) {
+    auto r = CompileScript("var X: THalf; begin end.", [bt](TPSPascalCompiler& c) { c.AddType("THalf", bt); });
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.messages.back(), "[Error] (1:25): Internal error (incomplete type THalf)") << int(bt);
+  }
+}
 
 TEST(Registration, AFailedTypeTextLeavesNothingBehind) {
   DuringCompile([](TPSPascalCompiler& c) {
