@@ -45,7 +45,8 @@ void TPSExec::Clear() {
   FTempVars.Clear();
   FGlobalVars.Clear();
   FProcs.clear();
-  FTypes.clear();
+  // Newest first: attribute values of a type refer to older types.
+  while (!FTypes.empty()) FTypes.pop_back();
   FMainProc = -1;
   FStatus = isNotLoaded;
   FCurrStackBase = -1;
