@@ -259,8 +259,5 @@ bool TPSExec::IsValidResource(TPSResourceFreeProc proc, void* p) const {
   return false;
 }
 
-// The built-in host functions (notification variables, IDispatchInvoke and
-// the standard routines) are registered by the units that implement them.
-void TPSExec::RegisterBuiltInFunctions() {}
 
 }  // namespace ps

@@ -242,7 +242,17 @@ bool CopyValues(uint8_t* dst, const uint8_t* src, const TPSTypeRec* type, size_t
   if (dst == src || count == 0) return true;
   uint32_t size = type->FRealSize;
   if (!type->FManaged) {
-    std::memmove(dst, src, size * count);
+    if (count == 1) {
+      // The common plain sizes as single moves.
+      switch (size) {
+        case 1: *dst = *src; return true;
+        case 2: std::memcpy(dst, src, 2); return true;
+        case 4: std::memcpy(dst, src, 4); return true;
+        case 8: std::memcpy(dst, src, 8); return true;
+        default: break;
+      }
+    }
+    std::memmove(dst, src, size_t(size) * count);
     return true;
   }
   bool ok = true;
