@@ -2,6 +2,8 @@
 
 #include "rtl/StringList.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <functional>
 
@@ -100,7 +102,10 @@ TEST(StringList, MoveExchangeAndAddStringsOfItself) {
 
 namespace {
 
-std::string TempPath(const char* name) { return std::string(::testing::TempDir()) + name; }
+// Per process: test programs of several worktrees may run at once.
+std::string TempPath(const char* name) {
+  return std::string(::testing::TempDir()) + std::to_string(::getpid()) + "_" + name;
+}
 
 }  // namespace
 
