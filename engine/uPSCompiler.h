@@ -594,16 +594,19 @@ class TPSPascalCompiler {
   void CheckCompiling() const;
 
   // --- declarations (Declarations.cpp) ---
+  bool CallUses(const std::string& upperName);
+  bool ParseProgram();
+  bool FinishCompile();
+  bool CheckLabels(TPSInternalProcedure* proc);
   bool ProcessUses();
   bool DoConstBlock();
   bool DoTypeBlock();
   bool DoVarBlock(TPSInternalProcedure* proc);
   bool DoLabelBlock(TPSInternalProcedure* proc);
-  bool ProcessFunction(bool interfaceSection, std::unique_ptr<TPSAttributes> attributes);
+  bool ProcessFunction(bool interfaceSection);
   bool ReadAttributes(TPSAttributes& dest);
   bool ApplyAttributesToType(TPSType* type);
   bool ApplyAttributesToProc(TPSProcedure* proc);
-  bool CheckUnsatisfiedForwards();
   void CheckUnusedGlobals();
   bool ReadParameters(TPSParametersDecl& decl, bool isProcedure, const std::string& procName, bool fullTypes);
   bool IsDuplicate(std::string_view upperName, bool types, bool procs, bool vars, bool consts,
@@ -644,7 +647,6 @@ class TPSPascalCompiler {
 
   // --- helpers ---
   void OnParserError(TPSPascalParser* parser, TPSParserErrorKind kind);
-  std::string GetUnusedProcName() const;
   int32_t IndexOfProcUpper(std::string_view upperName) const;
   int32_t IndexOfVarUpper(std::string_view upperName) const;
   int32_t IndexOfConstUpper(std::string_view upperName) const;
@@ -677,6 +679,10 @@ class TPSPascalCompiler {
   std::unique_ptr<TPSBlockInfo> FGlobalBlock;
 
   bool FCompiling = false;
+  // Predefined types the compiler itself needs (literals, results, pointers).
+  struct {
+    TPSType *LongInt, *LongWord, *Int64, *Extended, *AnsiString, *Char, *WideChar, *UnicodeString, *Pointer, *Variant;
+  } FStd{};
   // Types, in order of their module numbers.
   std::vector<TPSType*> FUsedTypes;
   TPSNameIndex FTypeIndex, FProcIndex, FRegProcIndex, FVarIndex, FConstIndex;

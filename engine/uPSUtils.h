@@ -152,6 +152,10 @@ class TPSPascalParser {
   uint32_t Row() const { return FRow; }
   uint32_t Col() const { return FRealPosition - FLastEnterPos + 1; }
   void SetOnParserError(TPSParserErrorEvent handler) { FParserError = std::move(handler); }
+  // The source bytes from `start` up to `end` (exclusive).
+  std::string_view Source(uint32_t start, uint32_t end) const {
+    return std::string_view(FData).substr(start, end - start);
+  }
 
  private:
   // Scans the token at FRealPosition into FTokenId/FTokenLength.
