@@ -254,6 +254,17 @@ TEST(StringList, ChangeEventsFireAroundEachChangeOrOnceAroundAnUpdate) {
   list.Clear();  // nothing to clear, nothing to report
   EXPECT_EQ(log, u"<>");
 
+  // While a handler runs the list is in use, so the engine can refuse to
+  // free it there.
+  EXPECT_FALSE(list.InUse());
+  bool inUseDuringHandler = false;
+  list.SetOnChange([&](rtl::TObject* sender) { inUseDuringHandler = sender->InUse(); });
+  list.Add(u"w");
+  EXPECT_TRUE(inUseDuringHandler);
+  EXPECT_FALSE(list.InUse());
+  list.SetOnChange(nullptr);
+  list.Clear();
+
   // A handler that refuses the change stops it.
   list.SetOnChanging([](rtl::TObject*) { throw rtl::Exception("refused"); });
   EXPECT_THROW(list.Add(u"y"), rtl::Exception);
