@@ -3,7 +3,7 @@
 namespace ps {
 
 void RegisterDateTimeLibrary_C(TPSPascalCompiler* S) {
-  S->AddType("TDateTime", btDouble);
+  if (!S->FindType("TDateTime")) S->AddType("TDateTime", btDouble);
   for (const char* decl : {
            "function EncodeDate(Year, Month, Day: Word): TDateTime;",
            "function EncodeTime(Hour, Min, Sec, MSec: Word): TDateTime;",

@@ -1,6 +1,7 @@
 // Host classes reached through "class:" imports of assembled modules: binding
 // at load, member calls, the error rules, event properties and casts.
 #include "engine/runtime/ClassImporter.h"
+#include "tests/engine/importer/ImportTexts.h"
 #include "tests/engine/runtime/TestSupport.h"
 
 using namespace ps;
@@ -66,18 +67,6 @@ void RegisterGadget(TPSRuntimeClassImporter& ri) {
   g.Property("Item", &TGadget::Item, &TGadget::SetItem);
   g.EventProperty("OnPing", &TGadget::OnPing, &TGadget::SetOnPing);
   ri.Add<TBigGadget>();
-}
-
-std::string MethodImport(const std::string& cls, const std::string& member, bool result,
-                         std::initializer_list<uint8_t> params = {}) {
-  std::string s = "class:" + cls + "|" + member + "|";
-  s.push_back(0);
-  s.push_back(result ? 1 : 0);
-  for (uint8_t p : params) s.push_back(static_cast<char>(p));
-  return s;
-}
-std::string PropertyImport(const std::string& cls, const std::string& member, uint32_t indexes, bool write) {
-  return "class:" + cls + "|" + member + (write ? "@|" : "|") + TModuleBuilder::U32s(indexes + 1);
 }
 
 // Globals: 0 gadget, 1 Integer, 2 String, 3 String, 4 procedure value, 5 another gadget.
