@@ -494,6 +494,7 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
         else shown = FormatNumberForWidth(cell->V.Number, NumberFormatOf(cell->Style));
         break;
       case TCellKind::Boolean: shown = cell->V.Number != 0 ? "TRUE" : "FALSE"; break;
+      case TCellKind::Error: shown = sheet.Pool[cell->V.Index]; break;
       default: shown = rtl::UnicodeToUtf8(GetValue(sheet, row.Number, column).AsUnicodeString()); break;
     }
     widest = std::max(widest, TextWidthUnits(shown));
