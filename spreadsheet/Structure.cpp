@@ -357,6 +357,8 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
       for (pugi::xml_node af : Descendants(t, "autoFilter")) changed |= ShiftRangeAttr(af, "ref", change);
       for (pugi::xml_node ss : Descendants(t, "sortState")) changed |= ShiftRangeAttr(ss, "ref", change);
       for (pugi::xml_node sc : Descendants(t, "sortCondition")) changed |= ShiftRangeAttr(sc, "ref", change);
+      for (const char* formula : {"calculatedColumnFormula", "totalsRowFormula"})
+        for (pugi::xml_node f : Descendants(t, formula)) changed |= ShiftFormulaText(f, change, sheet.Name);
       // A column inserted inside a table becomes a table column with a
       // header of its own.
       if (!IsRows(change) && parsed && change.At > before.First.Column && change.At <= before.Last.Column) {

@@ -64,6 +64,7 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<dimension ref=\"A1:B6\"/>"));
   EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:B6\""));
   EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<autoFilter ref=\"A1:B5\"/>"));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<totalsRowFormula>SUM(B2:B5)</totalsRowFormula>"));
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>Sales!B6*2</f>"));
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>SUM(Sales!B2:B5)</f>"));
   EXPECT_EQ(parts.count("xl/calcChain.xml"), 0u);  // cell positions changed
