@@ -443,7 +443,7 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
 }
 
 void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
-  if (at < 1 || at > kMaxRow) throw EWorkbookError(u"Application-defined or object-defined error");
+  if (at < 1 || at > kMaxRow) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count};
   // Refuse before changing anything, so a refused insert leaves no trace.
@@ -458,7 +458,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
 }
 
 void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
-  if (at < 1 || at > kMaxColumn) throw EWorkbookError(u"Application-defined or object-defined error");
+  if (at < 1 || at > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count};
   for (const TRow& row : sheet.Rows)
@@ -473,7 +473,7 @@ void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
 // --- Autofit -----------------------------------------------------------------------------
 
 void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
-  if (column < 1 || column > kMaxColumn) throw EWorkbookError(u"Application-defined or object-defined error");
+  if (column < 1 || column > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   LoadStyles();
   // Maximum digit width in pixels of the default font, as the application
@@ -571,7 +571,7 @@ void TWorkbookFile::Unprotect(TSheet& sheet) {
 
 std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
   int index = IndexOf(before);
-  if (index < 0) throw EWorkbookError(u"The sheet was deleted");
+  if (index < 0) throw EWorkbookError(rtl::UnicodeString(SSheetDeleted));
   std::string name;
   for (int n = 1;; ++n) {
     name = "Sheet" + std::to_string(n);
@@ -697,7 +697,7 @@ void TWorkbookFile::RemovePartTree(const std::string& partName) {
 
 void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   int index = IndexOf(sheet);
-  if (index < 0) throw EWorkbookError(u"The sheet was deleted");
+  if (index < 0) throw EWorkbookError(rtl::UnicodeString(SSheetDeleted));
   pugi::xml_node workbookRoot = Part(FWorkbookPart).Doc->document_element();
   int visible = 0;
   bool thisVisible = true;

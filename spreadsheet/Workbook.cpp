@@ -299,9 +299,9 @@ bool TWorkbookFile::IsDateStyle(uint32_t style) {
 // -1 to keep) and locked state (-1 to keep); added to cellXfs once and shared.
 uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, int lockedState) {
   LoadStyles();
-  if (FStylesPart.empty()) throw EWorkbookError(u"The workbook has no styles part");
+  if (FStylesPart.empty()) throw EWorkbookError(rtl::UnicodeString(SNoStyles));
   if (style >= FCellXfs.size()) style = 0;
-  if (FCellXfs.empty()) throw EWorkbookError(u"The workbook's styles define no cell formats");
+  if (FCellXfs.empty()) throw EWorkbookError(rtl::UnicodeString(SNoStyles));
   std::string key = std::to_string(style) + "|" + numFmtId + "|" + std::to_string(lockedState);
   if (auto it = FDerivedStyles.find(key); it != FDerivedStyles.end()) return it->second;
   pugi::xml_node source = FCellXfs[style];
@@ -371,7 +371,7 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
-  if (!sheet.IsWorksheet) throw EWorkbookError(u"A chart sheet has no cells");
+  if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
   const Variant& value = input.Deref();
   bool clearing = value.IsEmpty() || value.IsNull();
   if (clearing && !sheet.FindCell(row, column)) return;
@@ -388,7 +388,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
     case rtl::varLongWord: case rtl::varInt64: case rtl::varError:
       break;
     default:
-      throw EWorkbookError(u"Type mismatch");
+      throw EWorkbookError(rtl::UnicodeString(STypeMismatch));
   }
 
   TCell& cell = sheet.CellForWrite(row, column);

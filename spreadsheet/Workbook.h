@@ -31,6 +31,11 @@ class TWorkbookFile {
   static constexpr const char* SCannotShiftOff =
       "To prevent possible loss of data, Korva cannot shift nonblank cells off of the worksheet.";
   static constexpr const char* SLastSheet = "A workbook must contain at least one visible worksheet.";
+  static constexpr std::u16string_view SObjectError = u"Application-defined or object-defined error";
+  static constexpr std::u16string_view SSheetDeleted = u"The sheet was deleted";
+  static constexpr std::u16string_view SNoStyles = u"The workbook has no cell formats to derive a style from";
+  static constexpr std::u16string_view SNoCells = u"A chart sheet has no cells";
+  static constexpr std::u16string_view STypeMismatch = u"Type mismatch";
   static constexpr const char* SPartOfArray = "You can't change part of an array.";
   static constexpr std::u16string_view SCannotSave = u"Cannot save workbook \"%s\": %s";
   static constexpr const char* SWrongPassword =
