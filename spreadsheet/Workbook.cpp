@@ -244,9 +244,10 @@ const std::string& TWorkbookFile::SharedString(uint32_t index) {
         if (!HasType(rel, "/sharedStrings")) continue;
         std::string name = ResolveTarget(FWorkbookPart, rel.Target);
         if (!HasPart(name)) continue;
-        pugi::xml_document doc;  // read once into text, not kept as a tree
-        ParsePart(doc, FPackage->Read(name), name);
-        for (pugi::xml_node si : Children(doc.document_element(), "si")) FSharedStrings.push_back(FlattenText(si));
+        pugi::xml_document doc;  // read into text a batch at a time, not kept as a tree
+        ParsePartStreaming(doc, FPackage->Read(name), name, "sst", "si", [&](const pugi::xml_node& si) {
+          if (LocalName(si) == "si") FSharedStrings.push_back(FlattenText(si));
+        });
       }
     }
   }

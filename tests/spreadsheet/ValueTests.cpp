@@ -314,3 +314,43 @@ TEST_F(ValueTest, WorksheetsWithAPrefixedMainNamespaceGetPrefixedCells) {
 
 }  // namespace
 }  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(ValueTest, LargeSheetsAreReadInBatchesWithoutLosingARow) {
+  std::string rows;
+  for (int r = 1; r <= 60000; ++r) {
+    std::string n = std::to_string(r);
+    if (r % 1000 == 0) {
+      rows += "<row r=\"" + n + "\" ht=\"30\" customHeight=\"1\"/>";  // rows without cells split batches too
+      continue;
+    }
+    rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c><c r=\"B" + n +
+            "\" t=\"inlineStr\"><is><t>text &amp; more " + n + "</t></is></c><c r=\"C" + n + "\" t=\"s\"><v>" +
+            std::to_string(r % 2) + "</v></c></row>";
+  }
+  ASSERT_GT(rows.size(), 8u << 20);  // more than one batch
+  TBookSpec spec;
+  spec.Sheets = {{"Big", "<sheetData>" + rows + "</sheetData>"}};
+  std::string strings;
+  for (int i = 0; i < 2; ++i) strings += "<si><t>s" + std::to_string(i) + "</t></si>";
+  spec.SharedStrings = strings;
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 1);
+  int64_t sum = 0;
+  for (int r = 1; r <= 60000; ++r)
+    if (r % 1000) sum += Get(sheet, r, 1).AsInteger();
+  EXPECT_EQ(sum, 60000LL * 60001 / 2 - 1000LL * 60 * 61 / 2);
+  EXPECT_EQ(Text(Get(sheet, 59999, 2)), "text & more 59999");
+  EXPECT_EQ(Text(Get(sheet, 31415, 3)), "s1");
+  PutText(sheet, 60001, 1, u"end");
+  SaveAndClose(book);
+  std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  EXPECT_NE(xml.find("<row r=\"30000\" ht=\"30\" customHeight=\"1\"/>"), std::string::npos);
+  EXPECT_EQ(Text(Get(Sheet(Open(FPath), 1), 60001, 1)), "end");
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
