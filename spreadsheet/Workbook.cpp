@@ -99,6 +99,28 @@ bool IsDateFormatCode(std::string_view code) {
   return false;
 }
 
+namespace {
+
+// A formula the application would refuse as typed: unbalanced parentheses or
+// an unterminated text or sheet name. Written anyway, it would make the
+// application repair the file.
+bool FormulaIsBalanced(std::string_view formula) {
+  int depth = 0;
+  char quote = 0;
+  for (char c : formula) {
+    if (quote) {
+      if (c == quote) quote = 0;  // a doubled quote reopens at once
+      continue;
+    }
+    if (c == '"' || c == '\'') quote = c;
+    else if (c == '(') ++depth;
+    else if (c == ')' && --depth < 0) return false;
+  }
+  return depth == 0 && !quote;
+}
+
+}  // namespace
+
 TTypedInput ReadTypedInput(const rtl::UnicodeString& input) {
   TTypedInput result;
   if (!input.empty() && input[0] == u'\'') {
@@ -381,9 +403,14 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
   TTypedInput typed;
   switch (value.VType()) {
     case rtl::varEmpty: case rtl::varNull: break;
-    case rtl::varOleStr: case rtl::varUString: case rtl::varString:
-      typed = ReadTypedInput(value.AsUnicodeString());
+    case rtl::varOleStr: case rtl::varUString: case rtl::varString: {
+      rtl::UnicodeString text = value.AsUnicodeString();
+      if (text.size() > 32767) throw EWorkbookError(rtl::UnicodeString(STextTooLong));
+      typed = ReadTypedInput(text);
+      if (typed.Kind == TTypedInput::tiFormula && !FormulaIsBalanced(typed.Text))
+        throw EWorkbookError(rtl::FormatText(SBadFormula, {text}));
       break;
+    }
     case rtl::varBoolean: case rtl::varSmallInt: case rtl::varInteger: case rtl::varSingle: case rtl::varDouble:
     case rtl::varCurrency: case rtl::varDate: case rtl::varShortInt: case rtl::varByte: case rtl::varWord:
     case rtl::varLongWord: case rtl::varInt64: case rtl::varError:

@@ -36,6 +36,8 @@ class TWorkbookFile {
   static constexpr std::u16string_view SNoStyles = u"The workbook has no cell formats to derive a style from";
   static constexpr std::u16string_view SNoCells = u"A chart sheet has no cells";
   static constexpr std::u16string_view STypeMismatch = u"Type mismatch";
+  static constexpr std::u16string_view STextTooLong = u"A cell holds at most 32767 characters";
+  static constexpr std::u16string_view SBadFormula = u"The formula contains an error: %s";
   static constexpr const char* SPartOfArray = "You can't change part of an array.";
   static constexpr std::u16string_view SCannotSave = u"Cannot save workbook \"%s\": %s";
   static constexpr const char* SWrongPassword =

@@ -275,6 +275,17 @@ TEST_F(ValueTest, BadAddressesAndMembersAreAutomationErrors) {
   EXPECT_THROW(rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(u"NoSuchName")}), rtl::EOleException);
 }
 
+TEST_F(ValueTest, TextsTheApplicationWouldRefuseAreRejectedNotWritten) {
+  MakeBook();
+  Variant sheet = Sheet(Open(FPath), 2);
+  EXPECT_THROW(PutText(sheet, 1, 1, u"=SUM(A1:A2"), rtl::EOleException);
+  EXPECT_THROW(PutText(sheet, 1, 1, u"=\"open"), rtl::EOleException);
+  EXPECT_THROW(Put(sheet, 1, 1, Variant::FromUString(std::u16string(32768, u'x'))), rtl::EOleException);
+  EXPECT_TRUE(Get(sheet, 1, 1).IsEmpty());
+  PutText(sheet, 1, 1, u"=IF(A2=\")\",'It''s'!A1,\"\"\"\")");
+  Put(sheet, 2, 1, Variant::FromUString(std::u16string(32767, u'x')));
+}
+
 TEST_F(ValueTest, RangeTakesAddressesAndDefinedNames) {
   TBookSpec spec;
   spec.Sheets = {{"Data", "<sheetData><row r=\"3\"><c r=\"B3\"><v>42</v></c></row></sheetData>"}};
