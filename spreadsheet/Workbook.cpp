@@ -200,6 +200,7 @@ TWorkbookFile::TWorkbookFile(const std::string& path) : FPath(path) {
     pugi::xml_node view = Child(Child(root, "bookViews"), "workbookView");
     FActiveTab = view ? view.attribute("activeTab").as_int() : 0;
     if (FActiveTab < 0 || FActiveTab >= static_cast<int>(FSheets.size())) FActiveTab = 0;
+    FOriginalActive = FSheets[static_cast<size_t>(FActiveTab)];
   } catch (const EPackageError& e) {
     throw fail(rtl::UnicodeToUtf8(e.Message()));
   }
@@ -372,9 +373,25 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
         return Variant::FromDate(cell->V.Number);
       return Variant(cell->V.Number);
     case TCellKind::Shared: return Variant::FromOleStr(rtl::Utf8ToUnicode(SharedString(cell->V.Index)));
+    case TCellKind::IsoDate: {
+      // "2024-03-15", "2024-03-15T18:30:00", "18:30:00" (strict-format dates).
+      const std::string& text = sheet.Pool[cell->V.Index];
+      int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+      double sec = 0, date = 0;
+      bool ok = true;
+      size_t t = text.find('T');
+      if (text.size() >= 10 && text[4] == '-') {
+        ok = std::sscanf(text.c_str(), "%d-%d-%d", &y, &mo, &d) == 3 && rtl::TryEncodeDate(y, mo, d, date);
+      } else {
+        t = 0;
+      }
+      if (ok && t != std::string::npos && t + 1 < text.size())
+        ok = std::sscanf(text.c_str() + t + (text[t] == 'T' ? 1 : 0), "%d:%d:%lf", &h, &mi, &sec) >= 2;
+      if (ok) return Variant::FromDate(date + (h * 3600 + mi * 60 + sec) / 86400.0);
+      return Variant::FromOleStr(rtl::Utf8ToUnicode(text));
+    }
     case TCellKind::Inline:
-    case TCellKind::Text:
-    case TCellKind::IsoDate: return Variant::FromOleStr(rtl::Utf8ToUnicode(sheet.Pool[cell->V.Index]));
+    case TCellKind::Text: return Variant::FromOleStr(rtl::Utf8ToUnicode(sheet.Pool[cell->V.Index]));
     case TCellKind::InlineRich: {
       pugi::xml_document doc;
       doc.load_string(("<is>" + sheet.Pool[cell->V.Index] + "</is>").c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single);
@@ -588,6 +605,22 @@ void TWorkbookFile::Save() {
     Part(FWorkbookPart).Modified = true;
   }
   if (FFormulasChanged) DropCalcChain();
+  if (FActiveChanged && ActiveSheet() != FOriginalActive) {
+    // The selected tab follows the active sheet; two selected tabs would
+    // open as a group, where every edit changes both sheets.
+    for (const auto& sheet : {FOriginalActive, ActiveSheet()}) {
+      if (sheet->Deleted || !sheet->IsWorksheet) continue;
+      EnsureLoaded(*sheet);
+      bool active = sheet == ActiveSheet();
+      for (pugi::xml_node view : Children(Child(sheet->Root(), "sheetViews"), "sheetView")) {
+        view.remove_attribute("tabSelected");
+        if (active) view.prepend_attribute("tabSelected").set_value("1");
+        break;
+      }
+      sheet->Modified = true;
+    }
+    FOriginalActive = ActiveSheet();
+  }
   if (FActiveChanged) {
     pugi::xml_node views = EnsureChild(root, "bookViews", WorkbookChildOrder());
     pugi::xml_node view = Child(views, "workbookView");

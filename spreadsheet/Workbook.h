@@ -121,6 +121,7 @@ class TWorkbookFile {
   std::vector<std::shared_ptr<TSheet>> FSheets;
   std::vector<std::shared_ptr<TSheet>> FDeletedSheets;  // kept for stale automation objects
   int FActiveTab = 0;
+  std::shared_ptr<TSheet> FOriginalActive;  // active when opened or last saved
   bool FActiveChanged = false;
   bool FCellsChanged = false;
   bool FFormulasChanged = false;

@@ -373,3 +373,34 @@ TEST_F(StructureTest, PartOfAnArrayFormulaCannotBeOverwritten) {
 
 }  // namespace
 }  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(StructureTest, TheSelectedTabFollowsTheActiveSheet) {
+  TBookSpec spec;
+  spec.Sheets = {{"A", "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></sheetViews><sheetData/>"},
+                 {"B", "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetData/>"}};
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  rtl::OleCall(Sheet(book, 1), u"Delete");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<sheetView tabSelected=\"1\" workbookViewId=\"0\"/>"));
+  EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr("activeTab=\"0\""));
+}
+
+TEST_F(StructureTest, IsoDateCellsReadAsDates) {
+  TBookSpec spec;
+  spec.Sheets = {{"A", "<sheetData><row r=\"1\"><c r=\"A1\" t=\"d\"><v>2023-03-15T12:00:00</v></c>"
+                       "<c r=\"B1\" t=\"d\"><v>2023-03-15</v></c><c r=\"C1\" t=\"d\"><v>garbage</v></c></row></sheetData>"}};
+  WriteBook(FPath, spec);
+  Variant sheet = Sheet(Open(FPath), 1);
+  EXPECT_EQ(Get(sheet, 1, 1).VType(), rtl::varDate);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).VDate(), 45000.5);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 2).VDate(), 45000);
+  EXPECT_EQ(Text(Get(sheet, 1, 3)), "garbage");
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
