@@ -178,6 +178,8 @@ TWorkbookFile::TWorkbookFile(const std::string& path) : FPath(path) {
     for (const TRelationship& rel : ReadRelationships(rootRels))
       if (HasType(rel, "/officeDocument") && !rel.External) FWorkbookPart = ResolveTarget("", rel.Target);
     if (FWorkbookPart.empty() || !FPackage->Has(FWorkbookPart)) throw fail(SNotWorkbook);
+    if (Lower(FWorkbookPart).size() < 4 || Lower(FWorkbookPart).compare(FWorkbookPart.size() - 4, 4, ".xml") != 0)
+      throw fail(SBinaryFormat);  // .xlsb: a package of binary parts
     pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
     if (LocalName(root) != "workbook") throw fail(SNotWorkbook);
 

@@ -27,6 +27,8 @@ class TWorkbookFile {
   static constexpr std::u16string_view SCannotOpen = u"Cannot open workbook \"%s\": %s";
   static constexpr const char* SLegacyFormat =
       "it is a legacy .xls workbook; only .xlsx and .xlsm workbooks are supported";
+  static constexpr const char* SBinaryFormat =
+      "it is a binary (.xlsb) workbook; only .xlsx and .xlsm workbooks are supported";
   static constexpr const char* SNotWorkbook = "it is not an .xlsx or .xlsm workbook package";
   static constexpr const char* SCannotShiftOff =
       "To prevent possible loss of data, Korva cannot shift nonblank cells off of the worksheet.";

@@ -202,6 +202,10 @@ TEST_F(ValueTest, NothingChangedLeavesTheFileAlone) {
 TEST_F(ValueTest, SavingKeepsPermissionsAndWritesThroughSymbolicLinks) {
   MakeBook();
   chmod(FPath.c_str(), 0640);
+  bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(FPath.c_str(), 4321, 4321), 0);
+  }
   std::string link = FDir.File("link.xlsx");
   ASSERT_EQ(symlink(FPath.c_str(), link.c_str()), 0);
   Variant book = Open(link);
@@ -211,6 +215,10 @@ TEST_F(ValueTest, SavingKeepsPermissionsAndWritesThroughSymbolicLinks) {
   struct stat st;
   stat(FPath.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4321u);
+  }
   EXPECT_EQ(Text(Get(Sheet(Open(FPath), 1), 3, 3)), "via link");
   // No temporary file is left beside the workbook.
   int files = 0;
@@ -246,13 +254,19 @@ TEST_F(ValueTest, OpeningFailuresNameTheFileAndTheReason) {
   std::ofstream(legacy) << "\xD0\xCF\x11\xE0 legacy";
   std::ofstream(csv) << "a,b\n1,2\n";
   std::ofstream(garbage) << "PK not really";
+  std::string binary = FDir.File("binary.xlsb");
+  WriteZip(binary, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                    "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                    "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>"},
+                    {"xl/workbook.bin", "\x83\x01"}});
   struct TCase {
     std::string Path;
     std::string Reason;
   } cases[] = {{missing, "No such file or directory"},
                {legacy, "only .xlsx and .xlsm workbooks are supported"},
                {csv, "not an .xlsx or .xlsm workbook package"},
-               {garbage, "not an .xlsx or .xlsm workbook package"}};
+               {garbage, "not an .xlsx or .xlsm workbook package"},
+               {binary, "binary (.xlsb) workbook; only .xlsx and .xlsm workbooks are supported"}};
   for (const auto& c : cases) {
     try {
       Open(c.Path);
