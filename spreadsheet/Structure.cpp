@@ -220,6 +220,16 @@ void TWorkbookFile::ApplyChangeEverywhere(const TReferenceChange& change) {
       changed |= ShiftFormulaText(Child(dv, "formula2"), change, sheet.Name);
     }
     for (pugi::xml_node f : Descendants(Child(root, "extLst"), "f")) changed |= ShiftFormulaText(f, change, sheet.Name);
+    // Links to places in the workbook ("Data!A7") follow their cells too.
+    for (pugi::xml_node link : Children(Child(root, "hyperlinks"), "hyperlink")) {
+      pugi::xml_attribute location = link.attribute("location");
+      if (!location) continue;
+      std::string after = ApplyReferenceChange(location.value(), change, sheet.Name);
+      if (after != location.value()) {
+        location.set_value(after.c_str());
+        changed = true;
+      }
+    }
     if (changed) sheet.Modified = true;
   }
   // Defined names: their references are qualified with the sheet.
@@ -396,11 +406,12 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
         changed = true;
       }
       if (changed) table.Modified = true;
-    } else if (HasType(rel, "/comments")) {
+    } else if (HasType(rel, "/comments") || HasType(rel, "/threadedComment")) {
       TPart& comments = Part(target);
       bool changed = false;
-      for (pugi::xml_node c : Descendants(comments.Doc->document_element(), "comment"))
-        changed |= ShiftRangeAttr(c, "ref", change);
+      for (const char* element : {"comment", "threadedComment"})
+        for (pugi::xml_node c : Descendants(comments.Doc->document_element(), element))
+          changed |= ShiftRangeAttr(c, "ref", change);
       if (changed) comments.Modified = true;
     } else if (HasType(rel, "/vmlDrawing")) {
       // Legacy drawings are not always well-formed XML; those keep their anchors.
