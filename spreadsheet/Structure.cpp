@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "rtl/Locale.h"
@@ -141,35 +142,49 @@ std::vector<TRelationship> TWorkbookFile::SheetRelationships(const TSheet& sheet
 
 // --- Shared formulas -------------------------------------------------------------------
 
-void TWorkbookFile::ExpandSharedFormula(TSheet& sheet, const std::string& si) {
-  // Find the master (the cell carrying the text and the ref), then give every
-  // member the master's formula as seen from its own position.
-  uint32_t masterRow = 0, masterColumn = 0;
-  std::string masterFormula;
+namespace {
+
+struct TSharedMaster {
+  uint32_t Row = 0, Column = 0;
+  std::string Formula;
+};
+
+// Gives every member of the chosen shared groups the master's formula as
+// seen from its own position, in two passes over the sheet whatever the
+// number of groups.
+void ExpandGroups(TSheet& sheet, const std::set<std::string>& groups) {
+  if (groups.empty()) return;
+  std::map<std::string, TSharedMaster> masters;
   for (TRow& row : sheet.Rows)
     for (TCell& cell : row.Cells) {
       TCellExtra* extra = sheet.ExtraOf(cell);
-      if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared" ||
-          GetRawAttr(extra->FormulaAttrs, "si") != si)
-        continue;
-      masterRow = row.Number;
-      masterColumn = cell.Column;
-      masterFormula = extra->Formula;
+      if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
+      std::string si = GetRawAttr(extra->FormulaAttrs, "si");
+      if (groups.count(si)) masters[si] = TSharedMaster{row.Number, cell.Column, extra->Formula};
     }
   for (TRow& row : sheet.Rows)
     for (TCell& cell : row.Cells) {
       TCellExtra* extra = sheet.ExtraOf(cell);
-      if (!extra || GetRawAttr(extra->FormulaAttrs, "t") != "shared" || GetRawAttr(extra->FormulaAttrs, "si") != si)
-        continue;
-      if (masterRow && (row.Number != masterRow || cell.Column != masterColumn))
-        extra->Formula = TranslateFormula(masterFormula, static_cast<int32_t>(row.Number) - static_cast<int32_t>(masterRow),
-                                          static_cast<int32_t>(cell.Column) - static_cast<int32_t>(masterColumn));
+      if (!extra || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
+      std::string si = GetRawAttr(extra->FormulaAttrs, "si");
+      if (!groups.count(si)) continue;
+      auto master = masters.find(si);
+      if (master != masters.end() && (row.Number != master->second.Row || cell.Column != master->second.Column))
+        extra->Formula = TranslateFormula(master->second.Formula,
+                                          static_cast<int32_t>(row.Number) - static_cast<int32_t>(master->second.Row),
+                                          static_cast<int32_t>(cell.Column) - static_cast<int32_t>(master->second.Column));
       SetRawAttr(extra->FormulaAttrs, "t", "");
       SetRawAttr(extra->FormulaAttrs, "ref", "");
       SetRawAttr(extra->FormulaAttrs, "si", "");
       if (extra->FormulaAttrs == " ") extra->FormulaAttrs.clear();
     }
   sheet.Modified = true;
+}
+
+}  // namespace
+
+void TWorkbookFile::ExpandSharedFormula(TSheet& sheet, const std::string& si) {
+  ExpandGroups(sheet, {si});
   FFormulasChanged = true;
 }
 
@@ -183,7 +198,9 @@ void TWorkbookFile::ExpandSharedFormulas(TSheet& sheet, const TReferenceChange* 
         continue;
       groups.insert(GetRawAttr(extra->FormulaAttrs, "si"));
     }
-  for (const std::string& si : groups) ExpandSharedFormula(sheet, si);
+  if (groups.empty()) return;
+  ExpandGroups(sheet, groups);
+  FFormulasChanged = true;
 }
 
 // --- References everywhere -------------------------------------------------------------
