@@ -365,6 +365,13 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
     std::string shifted = ApplyChangeToRangeList(sq.child_value(), change);
     if (!shifted.empty()) sq.text().set(shifted.c_str());
   }
+  // A manual page break sits after the row (column) its id names.
+  for (pugi::xml_node brk : Children(Child(root, IsRows(change) ? "rowBreaks" : "colBreaks"), "brk")) {
+    pugi::xml_attribute id = brk.attribute("id");
+    if (id && id.as_uint() >= change.At) id.set_value(id.as_uint() + change.Count);
+  }
+  for (pugi::xml_node view : Children(Child(root, "sheetViews"), "sheetView"))
+    ShiftRangeAttr(Child(view, "pane"), "topLeftCell", change);
   for (pugi::xml_node view : Children(Child(root, "sheetViews"), "sheetView"))
     for (pugi::xml_node selection : Children(view, "selection")) {
       ShiftRangeAttr(selection, "activeCell", change);

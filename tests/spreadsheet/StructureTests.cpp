@@ -114,6 +114,7 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
        "<conditionalFormatting sqref=\"A5:A9 C1\"><cfRule type=\"expression\" dxfId=\"0\" priority=\"1\"><formula>A5&gt;$A$7</formula></cfRule></conditionalFormatting>"
        "<dataValidations count=\"1\"><dataValidation type=\"list\" sqref=\"B5:B6\"><formula1>$D$5:$D$9</formula1></dataValidation></dataValidations>"
        "<hyperlinks><hyperlink ref=\"E9\" location=\"Data!A7\"/></hyperlinks>"
+       "<rowBreaks count=\"2\" manualBreakCount=\"2\"><brk id=\"3\" max=\"16383\" man=\"1\"/><brk id=\"8\" max=\"16383\" man=\"1\"/></rowBreaks>"
        "<drawing r:id=\"rId1\"/>"},
       {"Other", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Data!A7+Data!A3</f><v>0</v></c></row></sheetData>"}};
   spec.WorkbookExtra =
@@ -147,6 +148,7 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
   EXPECT_THAT(sheet, HasSubstr("<formula1>$D$6:$D$10</formula1>"));
   EXPECT_THAT(sheet, HasSubstr("<hyperlink ref=\"E10\" location=\"Data!A8\"/>"));
   EXPECT_THAT(sheet, HasSubstr("activeCell=\"A8\""));
+  EXPECT_THAT(sheet, HasSubstr("<brk id=\"3\" max=\"16383\" man=\"1\"/><brk id=\"9\" max=\"16383\" man=\"1\"/>"));
   EXPECT_THAT(sheet, HasSubstr("<dimension ref=\"A2:C10\"/>"));
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>Data!A8+Data!A3</f>"));
   EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr(">Data!$A$6:$C$10<"));
