@@ -520,10 +520,21 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
     double size = Child(font, "sz").attribute("val").as_double(11);
     digitWidth = std::max(5.0, std::round(size * (name == "Arial" ? 0.7 : 0.64)));
   }
+  // Merged cells do not take part, as in the application.
+  std::vector<TRangeRef> merged;
+  for (pugi::xml_node merge : Children(Child(sheet.Root(), "mergeCells"), "mergeCell")) {
+    TRangeRef range;
+    if (ParseRangeRef(merge.attribute("ref").value(), range) && range.First.Column <= column &&
+        range.Last.Column >= column)
+      merged.push_back(range);
+  }
   int widest = 0;
   for (TRow& row : sheet.Rows) {
     TCell* cell = sheet.FindCell(row.Number, column);
     if (!cell || cell->Kind == TCellKind::Blank) continue;
+    if (std::any_of(merged.begin(), merged.end(),
+                    [&](const TRangeRef& m) { return row.Number >= m.First.Row && row.Number <= m.Last.Row; }))
+      continue;
     std::string shown;
     switch (cell->Kind) {
       case TCellKind::Number:

@@ -185,13 +185,15 @@ TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
 
 TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
   TBookSpec spec;
-  spec.Sheets = {{"Data", "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"}};
+  spec.Sheets = {{"Data", "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"
+                          "<mergeCells count=\"1\"><mergeCell ref=\"B4:C4\"/></mergeCells>"}};
   WriteBook(FPath, spec);
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 1);
   PutText(sheet, 1, 2, u"short");
   PutText(sheet, 2, 2, u"a much longer text");  // 18 characters
   PutText(sheet, 3, 2, u"\u65e5\u672c\u8a9e");          // 3 wide characters count 6
+  PutText(sheet, 4, 2, u"a merged cell does not count at all");
   rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(2))}), u"Autofit");
   SaveAndClose(book);
   const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
