@@ -389,6 +389,17 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
       bool parsed = ParseRangeRef(t.attribute("ref").value(), before);
       bool changed = ShiftRangeAttr(t, "ref", change);
       for (pugi::xml_node af : Descendants(t, "autoFilter")) changed |= ShiftRangeAttr(af, "ref", change);
+      // The filter covers the table without its total rows, whatever moved.
+      TRangeRef after{};
+      pugi::xml_node filter = Child(t, "autoFilter");
+      if (filter && ParseRangeRef(t.attribute("ref").value(), after)) {
+        after.Last.Row -= std::min(after.Last.Row - after.First.Row, t.attribute("totalsRowCount").as_uint());
+        std::string expected = RangeName(after);
+        if (expected != filter.attribute("ref").value()) {
+          filter.attribute("ref").set_value(expected.c_str());
+          changed = true;
+        }
+      }
       for (pugi::xml_node ss : Descendants(t, "sortState")) changed |= ShiftRangeAttr(ss, "ref", change);
       for (pugi::xml_node sc : Descendants(t, "sortCondition")) changed |= ShiftRangeAttr(sc, "ref", change);
       for (const char* formula : {"calculatedColumnFormula", "totalsRowFormula"})

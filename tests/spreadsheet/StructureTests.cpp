@@ -83,6 +83,16 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
   EXPECT_EQ(out, "A1:B6 A1:B5 =SUM(B2:B5) new 5 20\nTrue #,##0.00 20.0\n=Sales!B6*2\n");
 }
 
+TEST_F(StructureTest, InsertingARowAtTheTotalRowKeepsTheFilterOnTheData) {
+  MakeTableBook();
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(5))}), u"Insert");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:B6\""));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<autoFilter ref=\"A1:B5\"/>"));
+}
+
 TEST_F(StructureTest, InsertingAColumnInsideATableAddsATableColumnWithAHeader) {
   MakeTableBook();
   Variant book = Open(FPath);
