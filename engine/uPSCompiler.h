@@ -707,7 +707,6 @@ class TPSPascalCompiler {
   TPSNameIndex FTypeIndex, FProcIndex, FRegProcIndex, FVarIndex, FConstIndex;
   // Attributes read before a declaration, handed to what follows.
   std::unique_ptr<TPSAttributes> FPendingAttributes;
-  std::unordered_map<TPSType*, TPSType*> FOpenArrays;
   std::unordered_map<TPSType*, TPSType*> FDynArrayOf;
 };
 

@@ -48,7 +48,6 @@ void TPSPascalCompiler::ClearTables() {
   FRegProcIndex.clear();
   FVarIndex.clear();
   FConstIndex.clear();
-  FOpenArrays.clear();
   FDynArrayOf.clear();
   FPendingAttributes.reset();
   FStd = {};
