@@ -813,7 +813,7 @@ bool TPSPascalCompiler::ReadAttributes(TPSAttributes& dest) {
     MakeError("", ecIdentifierExpected, "");
     return false;
   }
-  TPSAttributeType* type = FindAttributeType(p.GetToken());
+  compiletime::TPSAttributeType* type = FindAttributeType(p.GetToken());
   if (!type) {
     MakeError("", ecUnknownIdentifier, p.OriginalToken());
     return false;
@@ -878,7 +878,7 @@ bool TPSPascalCompiler::ApplyAttributesToProc(TPSProcedure* proc) {
   return true;
 }
 
-TPSAttribute* TPSAttributes::Add(TPSAttributeType* type) {
+TPSAttribute* TPSAttributes::Add(compiletime::TPSAttributeType* type) {
   FItems.push_back(std::make_unique<TPSAttribute>(type));
   return FItems.back().get();
 }

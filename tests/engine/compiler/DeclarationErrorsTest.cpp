@@ -9,10 +9,10 @@ namespace {
 using test::CompileScript;
 
 void RegisterTagAttributes(TPSPascalCompiler& c) {
-  TPSAttributeType* tag = c.AddAttributeType();
+  auto* tag = c.AddAttributeType();
   tag->SetName("Tag");
   tag->AddField("Value", c.FindType("Integer"));
-  TPSAttributeType* two = c.AddAttributeType();
+  auto* two = c.AddAttributeType();
   two->SetName("Two");
   two->AddField("A", c.FindType("Integer"));
   two->AddField("B", c.FindType("String"));

@@ -165,7 +165,7 @@ TEST(ModuleWriter, AttributesAreWrittenForTypesAndProcedures) {
       "type [Info(5, 'ab')] TThing = record A: Byte; end;\n[Info(6, 'c')] procedure P; begin end;\n"
       "var T: TThing;\nbegin end.",
       [](TPSPascalCompiler& c) {
-        TPSAttributeType* info = c.AddAttributeType();
+        auto* info = c.AddAttributeType();
         info->SetName("Info");
         info->AddField("Level", c.FindType("Word"));
         info->AddField("Text", c.FindType("AnsiString"));
