@@ -155,9 +155,28 @@ class TObject {
   bool OwnedByHost() const { return FOwnedByHost; }
   void SetOwnedByHost(bool value) { FOwnedByHost = value; }
 
+  // True while host code of this object runs something that may call back
+  // into a script (an event handler): freeing the object then would pull it
+  // from under that code, so the engine refuses it. Counted, for nesting.
+  bool InUse() const { return FUseCount != 0; }
+
  private:
+  friend class TObjectUse;
   uint32_t FObjectId;
+  uint32_t FUseCount = 0;
   bool FOwnedByHost = true;
+};
+
+// Marks an object in use for the guard's lifetime (see TObject::InUse).
+class TObjectUse {
+ public:
+  explicit TObjectUse(TObject& object) : FObject(object) { ++FObject.FUseCount; }
+  ~TObjectUse() { --FObject.FUseCount; }
+  TObjectUse(const TObjectUse&) = delete;
+  TObjectUse& operator=(const TObjectUse&) = delete;
+
+ private:
+  TObject& FObject;
 };
 
 // The registry of live objects (single-threaded, as the engine is).

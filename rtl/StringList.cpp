@@ -295,12 +295,18 @@ TStringList& TStringList::operator=(TStringList&& other) noexcept {
   return *this;
 }
 
+// Handlers may be script procedures; the list stays in use while they run so
+// that a handler cannot free it under the change in progress.
 void TStringList::Changing() {
-  if (UpdateCount() == 0 && FOnChanging) FOnChanging(this);
+  if (UpdateCount() != 0 || !FOnChanging) return;
+  TObjectUse use(*this);
+  FOnChanging(this);
 }
 
 void TStringList::Changed() {
-  if (UpdateCount() == 0 && FOnChange) FOnChange(this);
+  if (UpdateCount() != 0 || !FOnChange) return;
+  TObjectUse use(*this);
+  FOnChange(this);
 }
 
 void TStringList::SetUpdateState(bool updating) {
