@@ -46,12 +46,21 @@ TEST(ExecutorLoad, ACompiledModuleLoadsRunsAndMapsPositionsBack) {
   EXPECT_GE(exec.GetType("BOOLEAN"), 0);
   EXPECT_GE(exec.GetProc("TWICE"), 0);
   EXPECT_TRUE(exec.RunScript()) << static_cast<int>(exec.ExceptionCode());
+  // A function with a local runs: the result slot and argument are pushed by the caller.
+  TPSTypeRec* longInt = exec.FindType2(btS32);
+  TPSTypeRec* int64 = exec.FindType2(btS64);
+  int32_t arg = 21;
+  int64_t result = 0;
+  ASSERT_TRUE(longInt && int64);
+  EXPECT_TRUE(exec.RunProc({{int64, reinterpret_cast<uint8_t*>(&result)}, {longInt, reinterpret_cast<uint8_t*>(&arg)}},
+                           exec.GetProc("TWICE")))
+      << static_cast<int>(exec.ExceptionCode());
   uint32_t pos = 0, row = 0, col = 0;
   rtl::UnicodeString file;
   ASSERT_TRUE(exec.TranslatePositionEx(0, 0, pos, row, col, file));
   EXPECT_EQ(row, 16u);
   EXPECT_EQ(col, 1u);
-  ASSERT_TRUE(exec.TranslatePositionEx(2, 0, pos, row, col, file));
+  ASSERT_TRUE(exec.TranslatePositionEx(2, 5, pos, row, col, file));
   EXPECT_EQ(row, 13u);
   EXPECT_EQ(exec.ProcNames().Count(), 3);
   EXPECT_EQ(rtl::UnicodeToUtf8(exec.ProcNames()[1]), "Later");
