@@ -167,6 +167,11 @@ bool TPSPascalCompiler::Compile(std::string_view s) {
   FParserHadError = false;
   FActiveParser = FParser.get();
   FCompiling = true;
+  // A host event that throws still closes the registration window.
+  struct TCompilingScope {
+    bool& flag;
+    ~TCompilingScope() { flag = false; }
+  } compilingScope{FCompiling};
   FParser->SetText(s);
 
   auto main = std::make_unique<TPSInternalProcedure>();
@@ -190,7 +195,6 @@ bool TPSPascalCompiler::Compile(std::string_view s) {
   if (ok) ok = ParseProgram();
   if (ok) ok = FinishCompile();
   if (FOnBeforeCleanup) FOnBeforeCleanup(this);
-  FCompiling = false;
   if (!ok) {
     FOutput.clear();
     FDebugOutput.clear();
