@@ -218,11 +218,14 @@ bool InvokeWithStack(TPSStack& stack, F&& fn) {
   auto call = [&]<size_t... I>(std::index_sequence<I...>) -> decltype(auto) {
     return fn(PassArg<A>(std::get<I>(args))...);
   };
+  auto entriesGone = [&] { return stack.Count() <= top; };  // the script was stopped meanwhile
   if constexpr (hasResult) {
     R result = call(std::index_sequence_for<A...>{});
+    if (entriesGone()) return true;
     TPSValueTraits<std::remove_cvref_t<R>>::Set(stack.EntryValue(top), stack.EntryType(top), result);
   } else {
     call(std::index_sequence_for<A...>{});
+    if (entriesGone()) return true;
   }
   [&]<size_t... I>(std::index_sequence<I...>) {
     (std::get<I>(args).WriteBack(stack, first - static_cast<int>(I)), ...);

@@ -713,7 +713,9 @@ bool TPSExec::RunScript() {
   UpdateHookState();
   FStatus = isRunning;
   RunLoop();
-  if (FStatus == isLoaded) {
+  // Only the outermost run owns the stack; a nested run leaves the frames of
+  // the host call that started it alone.
+  if (FStatus == isLoaded && FNestedRuns == 0) {
     FStack.Clear();
     FTempVars.Clear();
     if (FCallCleanup) Cleanup();

@@ -361,3 +361,33 @@ TEST(Interpreter, NestedRunFromAHostCallbackRestoresTheCaller) {
   EXPECT_EQ(exec->GlobalVars().GetInt(0), 7);
   EXPECT_EQ(exec->Status(), isLoaded);
 }
+
+TEST(Interpreter, StopInsideANestedRunStopsTheWholeScript) {
+  TBasic m;
+  TCode stopper;
+  stopper.Op(OpIncrement).Var(G(1)).Call(3).Op(OpIncrement).Var(G(1)).Ret();
+  TCode main;
+  main.PushType(m.S32);
+  main.Call(1);                      // the host runs procedure 2, which stops the script
+  main.Op(OpIncrement).Var(G(0));    // not reached
+  main.Ret();
+  m.B.Main(main);
+  m.B.External("CALLBACK");
+  m.B.Proc(stopper);
+  m.B.External("STOP");
+  auto exec = std::make_unique<TPSExec>();
+  exec->RegisterFunctionName("CALLBACK", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+    e->RunProc({}, 2);
+    return true;
+  }, nullptr, nullptr);
+  exec->RegisterFunctionName("STOP", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+    e->Stop();
+    return true;
+  }, nullptr, nullptr);
+  ASSERT_TRUE(exec->LoadData(m.B.Build()));
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_EQ(exec->GlobalVars().GetInt(0), 0);
+  EXPECT_EQ(exec->GlobalVars().GetInt(1), 1);
+  EXPECT_EQ(exec->Status(), isLoaded);
+  EXPECT_EQ(exec->Stack().Count(), 0);
+}
