@@ -607,6 +607,13 @@ class TPSExec {
   std::vector<std::unique_ptr<TPSTypeRec>> FTypes;
   std::vector<std::unique_ptr<TPSProcRec>> FProcs;
   TPSStack FGlobalVars;
+  // Address and type of every global, fixed once loaded (the globals block
+  // only grows while loading).
+  struct TGlobalRef {
+    uint8_t* P;
+    TPSTypeRec* T;
+  };
+  std::vector<TGlobalRef> FGlobalRefs;
   TPSStack FStack;
   TPSStack FTempVars;
   int64_t FMainProc = -1;

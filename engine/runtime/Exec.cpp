@@ -43,6 +43,7 @@ void TPSExec::Clear() {
   FCurrentPosition = 0;
   FStack.Clear();
   FTempVars.Clear();
+  FGlobalRefs.clear();
   FGlobalVars.Clear();
   FProcs.clear();
   // Newest first: attribute values of a type refer to older types.

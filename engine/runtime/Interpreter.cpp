@@ -76,9 +76,10 @@ class TPSRunner {
 
 inline bool TPSRunner::ResolveVar(uint32_t ref, uint8_t*& p, const TPSTypeRec*& t) {
   if (ref < PSStackReferenceStart) {
-    if (ref >= static_cast<uint32_t>(X.FGlobalVars.Count())) return Err(erOutOfGlobalVarsRange);
-    p = X.FGlobalVars.EntryValue(static_cast<int>(ref));
-    t = X.FGlobalVars.EntryType(static_cast<int>(ref));
+    if (ref >= X.FGlobalRefs.size()) return Err(erOutOfGlobalVarsRange);
+    const auto& g = X.FGlobalRefs[ref];
+    p = g.P;
+    t = g.T;
     return true;
   }
   int64_t index = int64_t(ref) - PSStackFrameBase + X.FCurrStackBase;
@@ -180,6 +181,15 @@ inline bool TPSRunner::SelectElement(TOperand& o, uint32_t index) {
 inline bool TPSRunner::ReadOperand(TOperand& o, bool deref) {
   uint8_t kind;
   uint32_t ref;
+  // Plain variables are most operands: one bounds check for kind and reference.
+  const uint32_t pos = X.FCurrentPosition;
+  if (X.FDataLength - pos >= 5 && X.FData[pos] == OperandVar) {
+    std::memcpy(&ref, X.FData + pos + 1, 4);
+    X.FCurrentPosition = pos + 5;
+    o.Const = false;
+    if (!ResolveVar(ref, o.P, o.T)) return false;
+    return !deref || o.T->FBaseType != btPointer || DerefOperand(o);
+  }
   if (!ReadByte(kind)) return false;
   o.Const = false;
   switch (kind) {
