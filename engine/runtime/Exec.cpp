@@ -187,7 +187,7 @@ void TPSExec::AddSpecialProcImport(std::string_view name, TPSOnSpecialProcImport
 }
 
 void TPSExec::RegisterAttributeType(TPSAttributeUseProc useProc, std::string_view typeName) {
-  TPSAttributeType at;
+  TPSRuntimeAttributeType at;
   at.FTypeName = FastUpperCase(typeName);
   at.FTypeNameHash = MakeHash(at.FTypeName);
   at.FUseProc = useProc;

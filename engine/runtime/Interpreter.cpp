@@ -8,8 +8,8 @@
 namespace ps {
 
 namespace {
-// An operand: the address and type of the value it names. Constants other
-// than strings live in the operand itself; strings on the temporary stack.
+// An operand: the address and type of the value it names. Constants live in
+// the operand itself (string constants as a reference to their cached block).
 struct TOperand {
   uint8_t* P = nullptr;
   const TPSTypeRec* T = nullptr;
@@ -120,6 +120,7 @@ bool TPSRunner::ReadConst(TOperand& o) {
       return true;
     }
     case btString: case btPChar: case btWideString: case btUnicodeString: {
+      const uint32_t key = X.FCurrentPosition;
       uint32_t length;
       if (!ReadU32(length)) return false;
       bool wide = t->FBaseType == btWideString || t->FBaseType == btUnicodeString;
@@ -128,20 +129,23 @@ bool TPSRunner::ReadConst(TOperand& o) {
         X.FCurrentPosition = X.FDataLength;
         return Err(ErOutOfRange);
       }
-      // The temporary stack never moves within one instruction: it holds at
-      // most three small entries and never shrinks below its first block.
-      uint8_t* slot = X.FTempVars.PushType(const_cast<TPSTypeRec*>(t));
-      if (!slot) return Err(erOutOfMemory);
-      const uint8_t* text = X.FData + X.FCurrentPosition;
-      if (wide) {
-        std::u16string s(length, u'\0');
-        std::memcpy(s.data(), text, bytes);
-        PSUnicodeAssign(slot, s);
-      } else {
-        PSAnsiAssign(slot, std::string_view(reinterpret_cast<const char*>(text), length));
+      auto& cache = X.FCurrProc->FConstStrings;
+      auto it = cache.find(key);
+      if (it == cache.end()) {
+        const uint8_t* text = X.FData + X.FCurrentPosition;
+        TPSBlockHeader* block;
+        if (wide) {
+          std::u16string s(length, u'\0');
+          std::memcpy(s.data(), text, bytes);
+          block = NewUnicodeBlock(s);
+        } else {
+          block = NewAnsiBlock(std::string_view(reinterpret_cast<const char*>(text), length));
+        }
+        if (block) block->RefCount = -1;
+        it = cache.emplace(key, block).first;
       }
       X.FCurrentPosition += static_cast<uint32_t>(bytes);
-      o.P = slot;
+      Store(o.Buf, static_cast<TPSBlockHeader*>(it->second));
       return true;
     }
     default:
