@@ -210,6 +210,15 @@ TEST(PublishedProperties, ReadAndWriteEveryKind) {
   sample.OnFire()(&sample);
   EXPECT_EQ(fired, 1);
   EXPECT_TRUE(static_cast<bool>(std::get<TNotifyEvent>(get(u"OnFire"))));
+
+  // Characters travel as their unsigned code.
+  auto stream = std::make_unique<TMemoryStream>();
+  stream->WriteBuffer("\xC3\xA9", 2);
+  stream->SetPosition(0);
+  TParser parser(*stream);
+  const TPropInfo* token = parser.ClassType()->FindProperty(u"Token");
+  EXPECT_EQ(token->Kind, TTypeKind::tkChar);
+  EXPECT_EQ(std::get<int64_t>(token->Get(parser)), 0xC3);
 }
 
 TEST(PublishedProperties, RefuseValuesOfTheWrongKindOrClass) {
