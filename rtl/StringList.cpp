@@ -254,7 +254,7 @@ TClass TStringList::StaticClass() {
 }
 
 TStringList::TStringList(std::vector<UnicodeString> items)
-    : FItems(std::move(items)), FObjects(FItems.size(), nullptr) {}
+    : FItems(std::move(items)) {}
 
 TStringList::TStringList(const TStringList& other)
     : TStrings(other),
@@ -327,7 +327,7 @@ const UnicodeString& TStringList::Get(int index) const {
 
 TObject* TStringList::GetObject(int index) const {
   CheckIndex(index);
-  return FObjects[static_cast<size_t>(index)];
+  return FObjects.empty() ? nullptr : FObjects[static_cast<size_t>(index)];
 }
 
 void TStringList::Put(int index, UnicodeString value) {
@@ -341,14 +341,19 @@ void TStringList::Put(int index, UnicodeString value) {
 void TStringList::PutObject(int index, TObject* object) {
   CheckIndex(index);
   Changing();
-  FObjects[static_cast<size_t>(index)] = object;
+  if (FObjects.empty() && object != nullptr) FObjects.assign(FItems.size(), nullptr);
+  if (!FObjects.empty()) FObjects[static_cast<size_t>(index)] = object;
   Changed();
 }
 
 void TStringList::InsertItem(int index, UnicodeString item, TObject* object) {
   Changing();
+  bool keepObjects = !FObjects.empty() || object != nullptr;
+  if (keepObjects) {
+    FObjects.resize(FItems.size(), nullptr);
+    FObjects.insert(FObjects.begin() + index, object);
+  }
   FItems.insert(FItems.begin() + index, std::move(item));
-  FObjects.insert(FObjects.begin() + index, object);
   Changed();
 }
 
@@ -377,7 +382,7 @@ void TStringList::Delete(int index) {
   CheckIndex(index);
   Changing();
   FItems.erase(FItems.begin() + index);
-  FObjects.erase(FObjects.begin() + index);
+  if (!FObjects.empty()) FObjects.erase(FObjects.begin() + index);
   Changed();
 }
 
@@ -396,7 +401,7 @@ void TStringList::Exchange(int index1, int index2) {
   CheckIndex(index2);
   Changing();
   std::swap(FItems[static_cast<size_t>(index1)], FItems[static_cast<size_t>(index2)]);
-  std::swap(FObjects[static_cast<size_t>(index1)], FObjects[static_cast<size_t>(index2)]);
+  if (!FObjects.empty()) std::swap(FObjects[static_cast<size_t>(index1)], FObjects[static_cast<size_t>(index2)]);
   Changed();
 }
 
@@ -412,7 +417,7 @@ void TStringList::Move(int curIndex, int newIndex) {
     items.insert(items.begin() + newIndex, std::move(item));
   };
   moveOne(FItems);
-  moveOne(FObjects);
+  if (!FObjects.empty()) moveOne(FObjects);
   Changed();
 }
 
@@ -446,10 +451,10 @@ void TStringList::Sort() {
   std::vector<UnicodeString> items;
   std::vector<TObject*> objects;
   items.reserve(order.size());
-  objects.reserve(order.size());
+  objects.reserve(FObjects.size());
   for (size_t i : order) {
     items.push_back(std::move(FItems[i]));
-    objects.push_back(FObjects[i]);
+    if (!FObjects.empty()) objects.push_back(FObjects[i]);
   }
   FItems = std::move(items);
   FObjects = std::move(objects);
@@ -469,7 +474,7 @@ void TStringList::SetItems(std::vector<UnicodeString> items) {
   }
   Changing();
   FItems = std::move(items);
-  FObjects.assign(FItems.size(), nullptr);
+  FObjects.clear();
   Changed();
 }
 

@@ -190,7 +190,8 @@ class TStringList : public TStrings {
   void CheckNotSorted() const;
   void InsertItem(int index, UnicodeString item, TObject* object);
 
-  // Parallel vectors, so that Items() needs no copy.
+  // Parallel vectors, so that Items() needs no copy. FObjects stays empty
+  // (all objects nil) until an object is set: most lists never have one.
   std::vector<UnicodeString> FItems;
   std::vector<TObject*> FObjects;  // not owned
   bool FSorted = false;

@@ -134,6 +134,20 @@ TEST(StringList, ObjectsTravelWithTheirItemsAndAreNeverTouched) {
   EXPECT_THROW(list.PutObjects(-1, nullptr), rtl::EListError);
   list.Append(u"d");
   EXPECT_EQ(list[list.Count() - 1], u"d");
+
+  // A list that gets its first object late keeps every pairing.
+  TStringList late = TStringList({u"c", u"a", u"b"});
+  EXPECT_EQ(late.Objects(2), nullptr);
+  late.PutObjects(2, three);
+  late.Insert(0, u"z");
+  EXPECT_EQ(late.Objects(3), three);
+  late.Sort();
+  EXPECT_EQ(late.CommaText(), u"a,b,c,z");
+  EXPECT_EQ(late.IndexOfObject(three), 1);
+  late.Delete(1);
+  EXPECT_EQ(late.IndexOfObject(three), -1);
+  late.SetText(u"x");  // new items come without objects
+  EXPECT_EQ(late.Objects(0), nullptr);
 }
 
 TEST(StringList, SortIsStableAndCaseInsensitiveAndMovesObjects) {
