@@ -467,9 +467,54 @@ void TStringList::SetSorted(bool value) {
   FSorted = value;
 }
 
+void TStringList::SetSortedItems(std::vector<UnicodeString> items, std::vector<TObject*> objects, size_t kept) {
+  // A stable sort keeps equal items in the order they would have been
+  // added, so the result is that of adding them one by one.
+  std::vector<size_t> order(items.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return AnsiCompareText(items[a], items[b]) < 0; });
+  std::vector<UnicodeString> sortedItems;
+  std::vector<TObject*> sortedObjects;
+  sortedItems.reserve(items.size());
+  for (size_t i : order) {
+    // Equal items are neighbours, the list's own first: a new item need only
+    // be compared with the last one kept.
+    if (i >= kept && !sortedItems.empty() && FDuplicates != dupAccept &&
+        AnsiCompareText(sortedItems.back(), items[i]) == 0) {
+      if (FDuplicates == dupError) throw EStringListError(UnicodeString(EStringListError::SDuplicateString));
+      continue;  // dupIgnore: the first one stays
+    }
+    sortedItems.push_back(std::move(items[i]));
+    if (!objects.empty()) sortedObjects.push_back(objects[i]);
+  }
+  Changing();
+  FItems = std::move(sortedItems);
+  FObjects = std::move(sortedObjects);
+  Changed();
+}
+
+void TStringList::AddStrings(const TStrings& source) {
+  if (!FSorted) {
+    TStrings::AddStrings(source);
+    return;
+  }
+  std::vector<UnicodeString> items = FItems;
+  std::vector<TObject*> objects = FObjects;
+  size_t kept = items.size();
+  bool anyObject = !objects.empty();
+  for (int i = 0; i < source.Count(); ++i) anyObject = anyObject || source.GetObject(i) != nullptr;
+  if (anyObject) objects.resize(items.size(), nullptr);
+  for (int i = 0; i < source.Count(); ++i) {
+    items.push_back(source.Get(i));
+    if (anyObject) objects.push_back(source.GetObject(i));
+  }
+  SetSortedItems(std::move(items), std::move(objects), kept);
+}
+
 void TStringList::SetItems(std::vector<UnicodeString> items) {
   if (FSorted) {
-    TStrings::SetItems(std::move(items));
+    SetSortedItems(std::move(items), {}, 0);
     return;
   }
   Changing();

@@ -189,6 +189,49 @@ TEST(StringList, SortedListsKeepOrderAndApplyTheDuplicatesRule) {
   EXPECT_EQ(strict.Count(), 1);
 }
 
+TEST(StringList, BulkAddsToSortedListsGiveWhatAddingOneByOneGives) {
+  const std::vector<UnicodeString> incoming = {u"d", u"B", u"a", u"b", u"D", u"c"};
+  for (rtl::TDuplicates rule : {rtl::dupIgnore, rtl::dupAccept}) {
+    TStringList oneByOne, bulk, fromText;
+    for (TStringList* l : {&oneByOne, &bulk, &fromText}) {
+      l->SetSorted(true);
+      l->SetDuplicates(rule);
+      l->Add(u"b");
+    }
+    for (const auto& s : incoming) oneByOne.Add(s);
+    bulk.AddStrings(TStringList(incoming));
+    EXPECT_EQ(bulk.Items(), oneByOne.Items()) << int(rule);
+    fromText.SetText(u"b\nd\nB\na\nb\nD\nc");  // replaces: the first "b" is new here too
+    EXPECT_EQ(fromText.Items(), oneByOne.Items()) << int(rule);
+  }
+  // Items already in the list are kept even when they repeat.
+  TStringList repeated;
+  repeated.SetDuplicates(rtl::dupAccept);
+  repeated.SetSorted(true);
+  repeated.Add(u"x");
+  repeated.Add(u"x");
+  repeated.SetDuplicates(rtl::dupIgnore);
+  repeated.AddStrings(TStringList({u"y", u"X"}));
+  EXPECT_EQ(repeated.CommaText(), u"x,x,y");
+  // A refused duplicate leaves the list as it was.
+  TStringList strict;
+  strict.SetSorted(true);
+  strict.SetDuplicates(rtl::dupError);
+  strict.Add(u"m");
+  auto* marker = reinterpret_cast<rtl::TObject*>(uintptr_t{5});
+  TStringList source;
+  source.AddObject(u"n", marker);
+  source.Add(u"M");
+  EXPECT_THROW(strict.AddStrings(source), rtl::EStringListError);
+  EXPECT_EQ(strict.CommaText(), u"m");
+  EXPECT_THROW(strict.SetCommaText(u"a,b,A"), rtl::EStringListError);
+  EXPECT_EQ(strict.CommaText(), u"m");
+  source.Delete(1);
+  strict.AddStrings(source);
+  EXPECT_EQ(strict.CommaText(), u"m,n");
+  EXPECT_EQ(strict.Objects(1), marker);
+}
+
 TEST(StringList, SortedListsRefuseChangesThatBreakTheOrder) {
   TStringList list = TStringList({u"b", u"a"});
   list.SetSorted(true);  // turning it on sorts
