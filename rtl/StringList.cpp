@@ -12,17 +12,20 @@ namespace rtl {
 
 namespace {
 
-// Ends an update block however the block is left.
-class TUpdateBlock {
- public:
-  explicit TUpdateBlock(TStrings& list) : FList(list) { FList.BeginUpdate(); }
-  ~TUpdateBlock() { FList.EndUpdate(); }
-  TUpdateBlock(const TUpdateBlock&) = delete;
-  TUpdateBlock& operator=(const TUpdateBlock&) = delete;
-
- private:
-  TStrings& FList;
-};
+// Runs `body` inside BeginUpdate/EndUpdate, ending the block however the
+// body is left. Not a destructor: EndUpdate fires OnChange, whose handler
+// may raise, and a destructor must not.
+template <class F>
+void InUpdate(TStrings& list, F&& body) {
+  list.BeginUpdate();
+  try {
+    body();
+  } catch (...) {
+    list.EndUpdate();  // cleanup only: the failure goes on to the caller
+    throw;
+  }
+  list.EndUpdate();
+}
 
 size_t NameEnd(const UnicodeString& item) { return item.find(u'='); }
 
@@ -58,31 +61,34 @@ void TStrings::AddStrings(const TStrings& source) {
     items.push_back(source.Get(i));
     objects.push_back(source.GetObject(i));
   }
-  TUpdateBlock update(*this);
-  for (size_t i = 0; i < items.size(); ++i) AddObject(std::move(items[i]), objects[i]);
+  InUpdate(*this, [&] {
+    for (size_t i = 0; i < items.size(); ++i) AddObject(std::move(items[i]), objects[i]);
+  });
 }
 
 void TStrings::Exchange(int index1, int index2) {
   CheckIndex(index1);
   CheckIndex(index2);
-  TUpdateBlock update(*this);
-  UnicodeString item1 = Get(index1);
-  TObject* object1 = GetObject(index1);
-  Put(index1, Get(index2));
-  PutObject(index1, GetObject(index2));
-  Put(index2, std::move(item1));
-  PutObject(index2, object1);
+  InUpdate(*this, [&] {
+    UnicodeString item1 = Get(index1);
+    TObject* object1 = GetObject(index1);
+    Put(index1, Get(index2));
+    PutObject(index1, GetObject(index2));
+    Put(index2, std::move(item1));
+    PutObject(index2, object1);
+  });
 }
 
 void TStrings::Move(int curIndex, int newIndex) {
   if (curIndex == newIndex) return;
   CheckIndex(curIndex);
   CheckIndex(newIndex);
-  TUpdateBlock update(*this);
-  UnicodeString item = Get(curIndex);
-  TObject* object = GetObject(curIndex);
-  Delete(curIndex);
-  InsertObject(newIndex, std::move(item), object);
+  InUpdate(*this, [&] {
+    UnicodeString item = Get(curIndex);
+    TObject* object = GetObject(curIndex);
+    Delete(curIndex);
+    InsertObject(newIndex, std::move(item), object);
+  });
 }
 
 bool TStrings::Equals(const TStrings& other) const {
@@ -143,10 +149,11 @@ void TStrings::SetValues(std::u16string_view name, std::u16string_view value) {
   // that the item lands in order.
   const TStringList* list = dynamic_cast<const TStringList*>(this);
   if (list != nullptr && list->Sorted()) {
-    TUpdateBlock update(*this);
-    TObject* object = GetObject(i);
-    Delete(i);
-    AddObject(std::move(item), object);
+    InUpdate(*this, [&] {
+      TObject* object = GetObject(i);
+      Delete(i);
+      AddObject(std::move(item), object);
+    });
   } else {
     Put(i, std::move(item));
   }
@@ -189,9 +196,10 @@ UnicodeString TStrings::CommaText() const {
 void TStrings::SetCommaText(std::u16string_view text) { SetItems(SplitFields(text, u',')); }
 
 void TStrings::SetItems(std::vector<UnicodeString> items) {
-  TUpdateBlock update(*this);
-  Clear();
-  for (auto& item : items) Add(std::move(item));
+  InUpdate(*this, [&] {
+    Clear();
+    for (auto& item : items) Add(std::move(item));
+  });
 }
 
 void TStrings::LoadFromFile(const UnicodeString& fileName) { SetItems(ReadTextFileLines(fileName)); }
@@ -231,9 +239,10 @@ void TStrings::EndUpdate() {
 void TStrings::Assign(const TPersistent* source) {
   if (const auto* strings = dynamic_cast<const TStrings*>(source)) {
     if (strings == this) return;
-    TUpdateBlock update(*this);
-    Clear();
-    AddStrings(*strings);
+    InUpdate(*this, [&] {
+      Clear();
+      AddStrings(*strings);
+    });
     return;
   }
   TPersistent::Assign(source);

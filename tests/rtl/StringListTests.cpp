@@ -327,6 +327,16 @@ TEST(StringList, ChangeEventsFireAroundEachChangeOrOnceAroundAnUpdate) {
   EXPECT_THROW(list.Add(u"y"), rtl::Exception);
   EXPECT_EQ(list.Count(), 0);
 
+  // A handler that raises at the end of an update block fails the call, and
+  // the block is over.
+  list.SetOnChanging(nullptr);
+  list.SetOnChange([](rtl::TObject*) { throw rtl::Exception("late refusal"); });
+  EXPECT_THROW(list.AddStrings(TStringList({u"p", u"q"})), rtl::Exception);
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.UpdateCount(), 0);
+  list.SetOnChange(nullptr);
+  list.Clear();
+
   // Copies take the items but not the handlers.
   list.SetOnChanging(nullptr);
   list.Add(u"z");
