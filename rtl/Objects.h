@@ -101,7 +101,7 @@ class TMetaClass {
 
   const UnicodeString& ClassName() const { return FClassName; }
   TClass ClassParent() const { return FParent; }
-  // True for this class and every descendant of `ancestor`.
+  // True when this class is `ancestor` or descends from it.
   bool InheritsFrom(TClass ancestor) const;
   // Letter case of ASCII letters ignored, as script names compare.
   bool ClassNameIs(std::u16string_view name) const;
@@ -149,8 +149,9 @@ class TObject {
     return InheritsFrom(T::StaticClass());
   }
 
-  // The object's number in the registry of live objects: never 0, and not
-  // given to another object while this one lives.
+  // The object's number in the registry of live objects: never 0, handed
+  // out in order and not given to another object until the 32-bit count
+  // comes round, so a number kept after its object is freed finds nothing.
   uint32_t ObjectId() const { return FObjectId; }
 
   bool OwnedByHost() const { return FOwnedByHost; }
