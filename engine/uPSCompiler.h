@@ -472,6 +472,17 @@ class TPSBlockInfo {
   TPSSubOptType FSubType;
 };
 
+// What an identifier names in statements and expressions, in the order the
+// lookup tries them (members of active with-expressions come first and are
+// resolved by the expression compiler itself).
+enum class TPSIdentifierKind : uint8_t { None, Result, Param, Local, Global, Type, Proc, RegProc, Constant };
+struct TPSIdentifier {
+  TPSIdentifierKind Kind = TPSIdentifierKind::None;
+  int32_t Index = -1;  // parameter, local, variable, procedure, constant index
+  TPSType* Type = nullptr;     // for Type, and the type of a variable, parameter or constant
+  TPSRegProc* RegProc = nullptr;
+};
+
 // Name tables are keyed by the upper-case name and hashed with MakeHash.
 struct TPSNameHasher {
   using is_transparent = void;
@@ -484,8 +495,9 @@ class TPSPascalCompiler {
  public:
   using TPSOnUses = std::function<bool(TPSPascalCompiler*, const std::string& name)>;
   using TPSOnExportCheck = std::function<bool(TPSPascalCompiler*, TPSInternalProcedure*, const std::string& decl)>;
-  using TPSOnExternalProc =
-      std::function<TPSRegProc*(TPSPascalCompiler*, TPSParametersDecl*, const std::string& name, const std::string& text)>;
+  // Returns the routine for an `external` declaration (the compiler takes it over), or none.
+  using TPSOnExternalProc = std::function<std::unique_ptr<TPSRegProc>(TPSPascalCompiler*, TPSParametersDecl*,
+                                                                      const std::string& name, const std::string& text)>;
   using TPSOnNotify = std::function<bool(TPSPascalCompiler*)>;
   using TPSOnUseVariable = std::function<void(TPSPascalCompiler*, TPSVariableType, int32_t varNo, int32_t procNo,
                                               uint32_t position, const std::string& propData)>;
@@ -536,6 +548,8 @@ class TPSPascalCompiler {
   TPSVar* AddUsedVariableN(std::string_view name, std::string_view typeName);
   TPSVar* AddUsedPtrVariable(std::string_view name, TPSType* type);
   TPSVar* AddUsedPtrVariableN(std::string_view name, std::string_view typeName);
+  // Resolves an upper-case identifier inside `proc` (the main procedure for the main block).
+  TPSIdentifier FindIdentifier(std::string_view upperName, const TPSInternalProcedure* proc) const;
   // Index of a script procedure or used registered routine, or -1 (no import is made).
   int32_t FindProc(std::string_view name) const;
   TPSRegProc* FindRegProc(std::string_view name) const;
@@ -608,7 +622,8 @@ class TPSPascalCompiler {
   bool ApplyAttributesToType(TPSType* type);
   bool ApplyAttributesToProc(TPSProcedure* proc);
   void CheckUnusedGlobals();
-  bool ReadParameters(TPSParametersDecl& decl, bool isProcedure, const std::string& procName, bool fullTypes);
+  // Reads a parameter list after "("; `fullTypes` allows type definitions, not only names.
+  bool ReadParameters(TPSParametersDecl& decl, const std::string& procName, bool fullTypes);
   bool IsDuplicate(std::string_view upperName, bool types, bool procs, bool vars, bool consts,
                    TPSInternalProcedure* proc) const;
 
@@ -622,6 +637,8 @@ class TPSPascalCompiler {
   T* NewType(std::string_view orgName);
   TPSType* AddTypeToList(std::unique_ptr<TPSType> type);
   TPSType* GetOpenArrayType(TPSType* elementType);
+  // Drops types, constants and interfaces made after the given counts.
+  void RollbackDeclarations(size_t typeCount, size_t constCount, size_t interfaceCount);
 
   // --- constant expressions (ConstExpressions.cpp) ---
   bool ReadConstant(TIfRVariant& out);
@@ -669,6 +686,8 @@ class TPSPascalCompiler {
   TPSPascalParser* FActiveParser = nullptr;
   bool FParserHadError = false;
   std::vector<std::unique_ptr<TPSPascalCompilerMessage>> FMessages;
+  // Errors that follow a lexer error are made here and dropped.
+  std::vector<std::unique_ptr<TPSPascalCompilerMessage>> FDiscardedMessages;
   std::vector<uint32_t>* FContinueOffsets = nullptr;
   std::vector<uint32_t>* FBreakOffsets = nullptr;
   std::vector<std::unique_ptr<TPSType>> FAutoFreeList;

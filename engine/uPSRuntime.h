@@ -17,6 +17,7 @@
 
 #include "engine/PSModuleFormat.h"
 #include "rtl/SysUtils.h"
+#include "rtl/Variant.h"
 
 namespace ps {
 
@@ -281,8 +282,12 @@ class TPSStack {
   void LinkPointerOwner(TPSStack* other) { FLinked = other; }
 
   // Entry `index`: its type record and its value. Negative counts from the top.
-  TPSTypeRec* EntryType(int index) const;
-  uint8_t* EntryValue(int index) const;
+  TPSTypeRec* EntryType(int index) const {
+    TPSTypeRec* t;
+    std::memcpy(&t, Items(index), sizeof t);
+    return t;
+  }
+  uint8_t* EntryValue(int index) const { return Items(index) + EntryHeader; }
   uint8_t* Items(int index) const { return FDataPtr + FEntries[Normalize(index)]; }
   bool Contains(const void* p) const { return p >= FDataPtr && p < FDataPtr + FLength; }
 
@@ -361,15 +366,19 @@ class TPSStack {
 // --- Procedure records ---------------------------------------------------------------------
 class TPSProcRec {
  public:
-  explicit TPSProcRec(TPSExec* owner) : FOwner(owner), FAttributes(this) {}
+  TPSProcRec(TPSExec* owner, bool external) : FOwner(owner), FAttributes(this), FExternal(external) {}
   virtual ~TPSProcRec() = default;
+  bool IsExternal() const { return FExternal; }
   TPSExec* FOwner;  // not owned
   TPSRuntimeAttributes FAttributes;
+
+ private:
+  bool FExternal;
 };
 
 class TPSInternalProcRec : public TPSProcRec {
  public:
-  using TPSProcRec::TPSProcRec;
+  explicit TPSInternalProcRec(TPSExec* owner) : TPSProcRec(owner, false) {}
   std::vector<uint8_t> FData;  // private copy of the code
   uint32_t FLength = 0;
   std::string FExportName;
@@ -385,7 +394,7 @@ using TPSProcPtr = bool (*)(TPSExec* caller, TPSExternalProcRec* proc, TPSStack*
 
 class TPSExternalProcRec : public TPSProcRec {
  public:
-  using TPSProcRec::TPSProcRec;
+  explicit TPSExternalProcRec(TPSExec* owner) : TPSProcRec(owner, true) {}
   std::string FName;
   std::string FDecl;
   TPSProcPtr FProcPtr = nullptr;
@@ -459,6 +468,10 @@ using TPSOnException = std::function<void(TPSExec* sender, TPSError exError, con
 // host class importer answers this).
 using TPSClassCheck = std::function<bool(TPSExec* sender, void* object, const TPSTypeRec_Class* cls)>;
 
+// Reads and writes of the compiler's notification variables.
+using TPSOnGetNVariant = std::function<void(TPSExec* sender, const std::string& name, rtl::Variant& value)>;
+using TPSOnSetNVariant = std::function<void(TPSExec* sender, const std::string& name, const rtl::Variant& value)>;
+
 // Calls a host method held in a procedure value (the host class importer
 // provides it); the arguments lie on the stack as for any call.
 using TPSHostMethodCall = std::function<bool(TPSExec* sender, const TPSTypeRec_ProcPtr* type, void* code,
@@ -488,6 +501,12 @@ class TPSExec {
 
   bool RunScript();
   bool RunProc(const std::vector<TPSVariableRef>& params, int procNo);
+  // Calls a script procedure with variant arguments (in declaration order)
+  // and returns its result as a variant; raises the script's error.
+  rtl::Variant RunProcP(const std::vector<rtl::Variant>& params, int procNo);
+  // The same, writing the final values of all parameters back.
+  rtl::Variant RunProcPVar(std::vector<rtl::Variant>& params, int procNo);
+  rtl::Variant RunProcPN(const std::vector<rtl::Variant>& params, std::string_view procName);
 
   // Errors at the current position.
   void CMD_Err(TPSError code) { CMD_Err3(code, {}, nullptr); }
@@ -549,6 +568,12 @@ class TPSExec {
     UpdateHookState();
   }
   void SetOnException(TPSOnException e) { FOnException = std::move(e); }
+  void SetOnGetNVariant(TPSOnGetNVariant e) { FOnGetNVariant = std::move(e); }
+  void SetOnSetNVariant(TPSOnSetNVariant e) { FOnSetNVariant = std::move(e); }
+  bool HasOnGetNVariant() const { return static_cast<bool>(FOnGetNVariant); }
+  bool HasOnSetNVariant() const { return static_cast<bool>(FOnSetNVariant); }
+  void FireGetNVariant(const std::string& name, rtl::Variant& v) { FOnGetNVariant(this, name, v); }
+  void FireSetNVariant(const std::string& name, const rtl::Variant& v) { FOnSetNVariant(this, name, v); }
   void SetClassCheck(TPSClassCheck c) { FClassCheck = std::move(c); }
   void SetHostMethodCall(TPSHostMethodCall c) { FHostMethodCall = std::move(c); }
   TPSError ExceptionCode() const { return ExEx; }
@@ -607,6 +632,8 @@ class TPSExec {
   bool FCallCleanup = false;
   TPSOnLineEvent FOnRunLine;
   TPSOnException FOnException;
+  TPSOnGetNVariant FOnGetNVariant;
+  TPSOnSetNVariant FOnSetNVariant;
   TPSClassCheck FClassCheck;
   TPSHostMethodCall FHostMethodCall;
 
@@ -618,6 +645,7 @@ class TPSExec {
 
  private:
   void RegisterBuiltInFunctions();
+  rtl::Variant RunProcVariants(std::vector<rtl::Variant>& params, int procNo, bool writeBack);
   void FreeExceptionStack() { FExceptionStack.clear(); }
   // Reports a caught host exception as a script error.
   void ReportHostException(std::exception_ptr e);

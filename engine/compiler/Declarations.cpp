@@ -192,7 +192,10 @@ bool TPSPascalCompiler::Compile(std::string_view s) {
   if (ok) ok = FinishCompile();
   if (FOnBeforeCleanup) FOnBeforeCleanup(this);
   FCompiling = false;
-  if (!ok) FOutput.clear(), FDebugOutput.clear();
+  if (!ok) {
+    FOutput.clear();
+    FDebugOutput.clear();
+  }
   return ok;
 }
 
@@ -582,8 +585,7 @@ bool TPSPascalCompiler::DoLabelBlock(TPSInternalProcedure* proc) {
 
 // --- Procedures ----------------------------------------------------------------------------
 
-bool TPSPascalCompiler::ReadParameters(TPSParametersDecl& decl, bool isProcedure, const std::string& procName,
-                                       bool fullTypes) {
+bool TPSPascalCompiler::ReadParameters(TPSParametersDecl& decl, const std::string& procName, bool fullTypes) {
   TPSPascalParser& p = *FActiveParser;
   // At the token after "(".
   if (p.CurrTokenID() == CSTI_CloseRound) {
@@ -652,7 +654,6 @@ bool TPSPascalCompiler::ReadParameters(TPSParametersDecl& decl, bool isProcedure
     }
     p.Next();
   }
-  (void)isProcedure;
   p.Next();
   return true;
 }
@@ -672,7 +673,7 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
   TPSParametersDecl decl;
   if (p.CurrTokenID() == CSTI_OpenRound) {
     p.Next();
-    if (!ReadParameters(decl, !isFunction, name, true)) return false;
+    if (!ReadParameters(decl, name, true)) return false;
   }
   if (isFunction) {
     if (p.CurrTokenID() != CSTI_Colon) {
@@ -727,11 +728,13 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
       return false;
     }
     p.Next();
-    TPSRegProc* reg = FOnExternalProc(this, &decl, orgName, text);
-    if (!reg) {
+    std::unique_ptr<TPSRegProc> owned = FOnExternalProc(this, &decl, orgName, text);
+    if (!owned) {
       MakeError("", ecCustomError, "")->SetCustomPos(declPos, declRow, declCol);
       return false;
     }
+    TPSRegProc* reg = owned.get();
+    FRegProcs.push_back(std::move(owned));
     UseRegProc(reg);
     AddProcToIndex(name, reg->FProcNo);
     return true;

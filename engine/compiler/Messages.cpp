@@ -122,6 +122,12 @@ TPSPascalCompilerMessage* TPSPascalCompiler::MakeError(std::string_view module, 
                                                        std::string_view param) {
   auto msg = std::make_unique<TPSPascalCompilerError>();
   msg->FError = e;
+  // After a lexer error the text reads as ended; what the parser then
+  // complains about is a consequence, not a second fault.
+  if (FParserHadError && FActiveParser == FParser.get()) {
+    FDiscardedMessages.clear();
+    return Place(FActiveParser, std::move(msg), module, param, FDiscardedMessages);
+  }
   return Place(FActiveParser, std::move(msg), module, param, FMessages);
 }
 
@@ -140,13 +146,13 @@ TPSPascalCompilerMessage* TPSPascalCompiler::MakeHint(std::string_view module, T
 }
 
 void TPSPascalCompiler::OnParserError(TPSPascalParser* parser, TPSParserErrorKind kind) {
-  FParserHadError = true;
   TPSPascalCompilerErrorType e = kind == iCommentError  ? ecCommentError
                                  : kind == iStringError ? ecStringError
                                  : kind == iCharError   ? ecCharError
                                                         : ecSyntaxError;
   auto* msg = MakeError("", e, "");
   msg->SetCustomPos(parser->CurrTokenPos(), parser->Row(), parser->Col());
+  FParserHadError = true;
 }
 
 }  // namespace ps

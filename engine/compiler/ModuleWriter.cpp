@@ -9,6 +9,8 @@ namespace ps {
 
 namespace {
 
+const std::string SIncompleteType = "incomplete type ";
+
 void AppendUInt32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
@@ -135,8 +137,22 @@ bool TPSPascalCompiler::MakeOutput() {
   }
   for (auto& v : FVars) UseType(v->FType);
   int32_t pointerType = -1;
-  for (TPSType* t : FUsedTypes)
+  for (TPSType* t : FUsedTypes) {
     if (t->FBaseType == btPointer) pointerType = t->FFinalTypeNo;
+    // A host may add an array, record or set type without its parts; such a
+    // type cannot be written, so the compile fails instead of the load.
+    bool incomplete = false;
+    if (auto* arr = dynamic_cast<TPSArrayType*>(t)) incomplete = !arr->FArrayTypeNo;
+    if (auto* set = dynamic_cast<TPSSetType*>(t)) incomplete = !set->FSetType;
+    if (auto* rec = dynamic_cast<TPSRecordType*>(t)) {
+      incomplete = rec->FRecordSubVals.empty();
+      for (auto& f : rec->FRecordSubVals) incomplete = incomplete || !f.FType;
+    }
+    if (incomplete) {
+      MakeError("", ecInternalError, SIncompleteType + t->FOriginalName);
+      return false;
+    }
+  }
 
   std::string& out = FOutput;
   out.clear();
@@ -184,7 +200,11 @@ bool TPSPascalCompiler::MakeOutput() {
         AppendName(out, info);
         break;
       }
-      case btClass: AppendName(out, static_cast<TPSClassType*>(t)->FCL->FClassName); break;
+      case btClass: {
+        TPSCompileTimeClass* cls = static_cast<TPSClassType*>(t)->FCL;
+        AppendName(out, cls ? cls->FClassName : t->FName);
+        break;
+      }
       case btInterface: {
         auto* intf = static_cast<TPSInterfaceType*>(t)->FIntf;
         static const uint8_t none[16] = {};

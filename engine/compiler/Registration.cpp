@@ -71,6 +71,7 @@ TPSType* TPSPascalCompiler::AddTypeS(std::string_view name, std::string_view dec
   parser.SetText(decl);
   TPSType* type = nullptr;
   size_t messages = FMessages.size();
+  size_t types = FTypes.size(), constants = FConstants.size(), interfaces = FInterfaces.size();
   {
     TActiveParserScope scope(FActiveParser, &parser);
     bool lexerFailed = parser.CurrTokenID() == CSTI_EOF;
@@ -79,7 +80,11 @@ TPSType* TPSPascalCompiler::AddTypeS(std::string_view name, std::string_view dec
   }
   // A registration text that fails is reported by the exception alone.
   FMessages.resize(messages);
-  if (!type) Fail(SUnableToRegisterType, name);
+  if (!type) {
+    // A host may go on after the failure; no half-made type may stay behind.
+    RollbackDeclarations(types, constants, interfaces);
+    Fail(SUnableToRegisterType, name);
+  }
   type->FDeclarePos = -1;
   type->FDeclareRow = type->FDeclareCol = 0;
   type->FExportName = true;
@@ -191,7 +196,8 @@ bool TPSPascalCompiler::ParseMethodHeader(std::string_view decl, std::string_vie
 TPSRegProc* TPSPascalCompiler::AddNativeFunction(std::string_view decl) {
   std::string orgName;
   TPSParametersDecl parsed;
-  if (!ParseMethodHeader(decl, "", orgName, parsed)) Fail(SUnableToRegisterFunction, decl);
+  // The module stores a routine's name behind a one-byte length.
+  if (!ParseMethodHeader(decl, "", orgName, parsed) || orgName.size() > 255) Fail(SUnableToRegisterFunction, decl);
   auto proc = std::make_unique<TPSRegProc>();
   proc->SetName(orgName);
   proc->FExportName = true;

@@ -147,12 +147,15 @@ bool TPSPascalCompiler::IsCompatibleType(TPSType* target, TPSType* source, bool 
   if (cast && ((t == btEnum && IsIntType(s)) || (IsIntType(t) && s == btEnum))) return true;
   if (t == btClass) {
     if (s == btU32 || s == btS32) return true;
-    if (s == btClass) return static_cast<TPSClassType*>(target)->FCL->IsCompatibleWith(source);
+    // A class type added without its class (AddType) matches only itself.
+    TPSCompileTimeClass* cls = static_cast<TPSClassType*>(target)->FCL;
+    if (s == btClass) return cls && cls->IsCompatibleWith(source);
   }
   if ((t == btU32 || t == btS32) && s == btClass) return true;
-  if (t == btInterface && s == btInterface)
-    return static_cast<TPSInterfaceType*>(source)->FIntf->IsCompatibleWith(
-        static_cast<TPSInterfaceType*>(target)->FIntf);
+  if (t == btInterface && s == btInterface) {
+    TPSInterface* from = static_cast<TPSInterfaceType*>(source)->FIntf;
+    return from && from->IsCompatibleWith(static_cast<TPSInterfaceType*>(target)->FIntf);
+  }
   return false;
 }
 
@@ -324,7 +327,10 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view orgName) {
         MakeError("", ecUnknownIdentifier, p.OriginalToken());
         return nullptr;
       }
-      if (element->FBaseType != btU8 && element->FBaseType != btChar && element->FBaseType != btEnum) {
+      // A set holds at most 256 bits; a larger enumeration cannot be its element type.
+      bool fits = element->FBaseType == btU8 || element->FBaseType == btChar ||
+                  (element->FBaseType == btEnum && static_cast<TPSEnumType*>(element)->FHighValue < 256);
+      if (!fits) {
         MakeError("", ecTypeMismatch, "");
         return nullptr;
       }
@@ -353,7 +359,7 @@ TPSType* TPSPascalCompiler::ReadProceduralType(std::string_view orgName, bool is
   auto proc = std::make_unique<TPSProceduralType>();
   if (p.CurrTokenID() == CSTI_OpenRound) {
     p.Next();
-    if (!ReadParameters(proc->FProcDef, !isFunction, "", false)) return nullptr;
+    if (!ReadParameters(proc->FProcDef, "", false)) return nullptr;
   }
   if (isFunction) {
     if (p.CurrTokenID() != CSTI_Colon) {
@@ -482,6 +488,28 @@ TPSType* TPSPascalCompiler::GetOpenArrayType(TPSType* elementType) {
   return arr;
 }
 
-template TPSTypeLink* TPSPascalCompiler::NewType<TPSTypeLink>(std::string_view);
+void TPSPascalCompiler::RollbackDeclarations(size_t typeCount, size_t constCount, size_t interfaceCount) {
+  auto dropIndex = [](TPSNameIndex& index, size_t count) {
+    for (auto it = index.begin(); it != index.end();)
+      it = static_cast<size_t>(it->second) >= count ? index.erase(it) : std::next(it);
+  };
+  // Reading a type definition never numbers types, so none of these is used yet.
+  for (size_t i = typeCount; i < FTypes.size(); ++i) {
+    TPSType* t = FTypes[i].get();
+    for (auto it = FDynArrayOf.begin(); it != FDynArrayOf.end();)
+      it = (it->first == t || it->second == t) ? FDynArrayOf.erase(it) : std::next(it);
+  }
+  FTypes.resize(typeCount);
+  FConstants.resize(constCount);
+  FInterfaces.resize(interfaceCount);
+  dropIndex(FTypeIndex, typeCount);
+  dropIndex(FConstIndex, constCount);
+  // Older declarations of a dropped name become visible again.
+  for (size_t i = FTypes.size(); i-- > 0;)
+    if (!FTypes[i]->FName.empty() && !FTypeIndex.count(FTypes[i]->FName))
+      FTypeIndex[FTypes[i]->FName] = static_cast<int32_t>(i);
+  for (size_t i = FConstants.size(); i-- > 0;)
+    if (!FConstIndex.count(FConstants[i]->FName)) FConstIndex[FConstants[i]->FName] = static_cast<int32_t>(i);
+}
 
 }  // namespace ps

@@ -45,7 +45,8 @@ void TPSExec::Clear() {
   FTempVars.Clear();
   FGlobalVars.Clear();
   FProcs.clear();
-  FTypes.clear();
+  // Newest first: attribute values of a type refer to older types.
+  while (!FTypes.empty()) FTypes.pop_back();
   FMainProc = -1;
   FStatus = isNotLoaded;
   FCurrStackBase = -1;
@@ -258,8 +259,5 @@ bool TPSExec::IsValidResource(TPSResourceFreeProc proc, void* p) const {
   return false;
 }
 
-// The built-in host functions (notification variables, IDispatchInvoke and
-// the standard routines) are registered by the units that implement them.
-void TPSExec::RegisterBuiltInFunctions() {}
 
 }  // namespace ps

@@ -74,7 +74,7 @@ class TPSRunner {
   bool LeaveBlock();
 };
 
-bool TPSRunner::ResolveVar(uint32_t ref, uint8_t*& p, const TPSTypeRec*& t) {
+inline bool TPSRunner::ResolveVar(uint32_t ref, uint8_t*& p, const TPSTypeRec*& t) {
   if (ref < PSStackReferenceStart) {
     if (ref >= static_cast<uint32_t>(X.FGlobalVars.Count())) return Err(erOutOfGlobalVarsRange);
     p = X.FGlobalVars.EntryValue(static_cast<int>(ref));
@@ -88,7 +88,7 @@ bool TPSRunner::ResolveVar(uint32_t ref, uint8_t*& p, const TPSTypeRec*& t) {
   return true;
 }
 
-bool TPSRunner::DerefOperand(TOperand& o) {
+inline bool TPSRunner::DerefOperand(TOperand& o) {
   if (o.T->FBaseType != btPointer) return true;
   auto pv = Load<TPSPointerValue>(o.P);
   if (!pv.Target || !pv.Type) return Err(erNullPointerException);
@@ -148,7 +148,7 @@ bool TPSRunner::ReadConst(TOperand& o) {
   }
 }
 
-bool TPSRunner::SelectElement(TOperand& o, uint32_t index) {
+inline bool TPSRunner::SelectElement(TOperand& o, uint32_t index) {
   switch (o.T->FBaseType) {
     case btRecord: {
       auto* rec = static_cast<const TPSTypeRec_Record*>(o.T);
@@ -177,7 +177,7 @@ bool TPSRunner::SelectElement(TOperand& o, uint32_t index) {
   }
 }
 
-bool TPSRunner::ReadOperand(TOperand& o, bool deref) {
+inline bool TPSRunner::ReadOperand(TOperand& o, bool deref) {
   uint8_t kind;
   uint32_t ref;
   if (!ReadByte(kind)) return false;
@@ -314,7 +314,8 @@ bool TPSRunner::DoPop() {
 bool TPSRunner::DoCall(uint32_t procNo, bool viaPointer) {
   if (procNo >= X.FProcs.size() || (viaPointer && int64_t(procNo) == X.FMainProc)) return Err(erOutOfProcRange);
   TPSProcRec* proc = X.FProcs[procNo].get();
-  if (auto* ip = dynamic_cast<TPSInternalProcRec*>(proc)) {
+  if (!proc->IsExternal()) {
+    auto* ip = static_cast<TPSInternalProcRec*>(proc);
     uint8_t* slot = X.FStack.PushType(X.FReturnAddressType.get());
     if (!slot) return Err(erOutOfMemory);
     Store(slot, TPSReturnAddress{X.FCurrProc, X.FCurrentPosition, X.FCurrStackBase});

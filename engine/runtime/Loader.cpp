@@ -164,10 +164,11 @@ bool TPSLoader::LoadType() {
     type->SetExportName(std::move(name));
   }
   type->CalcSize();
-  TPSTypeRec* t = type.get();
+  // Attribute values refer only to the types before this one, so types can
+  // be destroyed newest first.
+  if (Version > 20 && !LoadAttributes(type->FAttributes)) return false;
   Exec.FTypes.push_back(std::move(type));
   Nesting.push_back(nesting);
-  if (Version > 20 && !LoadAttributes(t->FAttributes)) return false;
   return true;
 }
 

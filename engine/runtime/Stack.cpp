@@ -27,8 +27,6 @@ TPSStack::~TPSStack() {
   std::free(FDataPtr);
 }
 
-TPSTypeRec* TPSStack::EntryType(int index) const { return Load<TPSTypeRec*>(Items(index)); }
-uint8_t* TPSStack::EntryValue(int index) const { return Items(index) + EntryHeader; }
 
 void* TPSStack::GetClass(int index) const {
   const uint8_t* p = EntryValue(index);

@@ -242,7 +242,17 @@ bool CopyValues(uint8_t* dst, const uint8_t* src, const TPSTypeRec* type, size_t
   if (dst == src || count == 0) return true;
   uint32_t size = type->FRealSize;
   if (!type->FManaged) {
-    std::memmove(dst, src, size * count);
+    if (count == 1) {
+      // The common plain sizes as single moves.
+      switch (size) {
+        case 1: *dst = *src; return true;
+        case 2: std::memcpy(dst, src, 2); return true;
+        case 4: std::memcpy(dst, src, 4); return true;
+        case 8: std::memcpy(dst, src, 8); return true;
+        default: break;
+      }
+    }
+    std::memmove(dst, src, size_t(size) * count);
     return true;
   }
   bool ok = true;
@@ -417,7 +427,15 @@ void StoreIntoVariant(uint8_t* dst, TPSBaseType bt, const void* value) {
 }
 }  // namespace
 
+// Setters write through a pointer slot to its target, as the getters read.
+static void DerefForWrite(uint8_t*& dst, const TPSTypeRec*& type) {
+  const uint8_t* p = dst;
+  Deref(p, type);
+  dst = const_cast<uint8_t*>(p);
+}
+
 void PSSetInt(uint8_t* dst, const TPSTypeRec* type, int64_t value) {
+  DerefForWrite(dst, type);
   switch (type->FBaseType) {
     case btU8: case btS8: case btChar: *dst = static_cast<uint8_t>(value); break;
     case btU16: case btS16: case btWideChar: Store(dst, static_cast<uint16_t>(value)); break;
@@ -433,6 +451,7 @@ void PSSetInt(uint8_t* dst, const TPSTypeRec* type, int64_t value) {
 }
 
 void PSSetReal(uint8_t* dst, const TPSTypeRec* type, long double value) {
+  DerefForWrite(dst, type);
   switch (type->FBaseType) {
     case btSingle: Store(dst, static_cast<float>(value)); break;
     case btDouble: Store(dst, static_cast<double>(value)); break;
@@ -448,6 +467,7 @@ void PSSetReal(uint8_t* dst, const TPSTypeRec* type, long double value) {
 }
 
 void PSSetCurrency(uint8_t* dst, const TPSTypeRec* type, int64_t value) {
+  DerefForWrite(dst, type);
   switch (type->FBaseType) {
     case btCurrency: Store(dst, value); break;
     case btVariant: StoreIntoVariant(dst, btCurrency, &value); break;
@@ -457,8 +477,9 @@ void PSSetCurrency(uint8_t* dst, const TPSTypeRec* type, int64_t value) {
 }
 
 void PSSetAnsiString(uint8_t* dst, const TPSTypeRec* type, std::string_view value) {
+  DerefForWrite(dst, type);
   switch (type->FBaseType) {
-    case btString: PSAnsiAssign(dst, value); break;
+    case btString: case btPChar: PSAnsiAssign(dst, value); break;
     case btWideString: case btUnicodeString: PSUnicodeAssign(dst, rtl::Utf8ToUnicode(value)); break;
     case btVariant: {
       uint8_t tmp[sizeof(void*)] = {};
@@ -473,8 +494,9 @@ void PSSetAnsiString(uint8_t* dst, const TPSTypeRec* type, std::string_view valu
 }
 
 void PSSetUnicodeString(uint8_t* dst, const TPSTypeRec* type, std::u16string_view value) {
+  DerefForWrite(dst, type);
   switch (type->FBaseType) {
-    case btString: PSAnsiAssign(dst, rtl::UnicodeToUtf8(value)); break;
+    case btString: case btPChar: PSAnsiAssign(dst, rtl::UnicodeToUtf8(value)); break;
     case btWideString: case btUnicodeString: PSUnicodeAssign(dst, value); break;
     case btVariant: {
       uint8_t tmp[sizeof(void*)] = {};

@@ -66,6 +66,8 @@ TEST(DeclarationErrors, ConstantSection) {
       {"const A = (1 + 2;", "[Error] (1:17): Closing parenthesis expected"},
       {"const A = 7 div (3 - 3);", "[Error] (1:13): Divide by Zero"},
       {"const A = 1.5 / 0;", "[Error] (1:15): Divide by Zero"},
+      {"const A = (-9223372036854775807 - 1) div -1;", "[Error] (1:38): Math Error"},
+      {"const A = 1e4000 * 1e4000;", "[Error] (1:18): Math Error"},
       {"const A = 'x' - 1;", "[Error] (1:15): Type mismatch"},
       {"const A = 'a' 'b';", "[Error] (1:15): Syntax error"},
       {"const A = IntToStr;", "[Error] (1:11): Unknown identifier ''"},
@@ -118,6 +120,15 @@ TEST(DeclarationErrors, TypeSection) {
   for (auto& c : cases) ExpectFirstError(c);
 }
 
+TEST(DeclarationErrors, ASetOfAnEnumerationOfMoreThan256ValuesIsRefused) {
+  std::string values = "e0";
+  for (int i = 1; i <= 256; ++i) values += ", e" + std::to_string(i);
+  auto r = CompileScript("type Big = (" + values + ");\nS = set of Big;");
+  EXPECT_EQ(r.messages.back(), "[Error] (2:12): Type mismatch");
+  r = CompileScript("type Small = (" + values.substr(0, values.rfind(',')) + ");\nS = set of Small; begin end.");
+  EXPECT_TRUE(r.ok) << r.Messages();
+}
+
 TEST(DeclarationErrors, VariableAndLabelSections) {
   const ErrorCase cases[] = {
       {"var Result: Integer;", "[Error] (1:5): Duplicate identifier 'Result'"},
@@ -166,13 +177,28 @@ TEST(DeclarationErrors, ProcedureDeclarations) {
 
 TEST(DeclarationErrors, ExternalDeclarationsGoThroughTheHandler) {
   TPSPascalCompiler c;
-  c.FOnExternalProc = [](TPSPascalCompiler*, TPSParametersDecl*, const std::string&, const std::string&) {
-    return static_cast<TPSRegProc*>(nullptr);
+  std::string seen;
+  c.FOnExternalProc = [&](TPSPascalCompiler*, TPSParametersDecl* decl, const std::string& name,
+                          const std::string& text) -> std::unique_ptr<TPSRegProc> {
+    seen = name + "|" + text + "|" + std::to_string(decl->ParamCount());
+    if (text != "good") return nullptr;
+    auto reg = std::make_unique<TPSRegProc>();
+    reg->SetName(name);
+    reg->FExportName = true;
+    reg->FDecl = *decl;
+    reg->FImportDecl = "dll:good";
+    return reg;
   };
   auto r = CompileScript("procedure P; external lib;", {}, &c);
   EXPECT_EQ(r.messages.back(), "[Error] (1:23): String Expected");
-  r = CompileScript("procedure P; external 'lib';", {}, &c);
+  r = CompileScript("procedure P(a: Byte); external 'lib';", {}, &c);
   EXPECT_EQ(r.messages.back(), "[Error] (1:11): ");
+  EXPECT_EQ(seen, "P|lib|1");
+  r = CompileScript("procedure Ext(a: Byte); external 'good'; procedure Ext; begin end;", {}, &c);
+  EXPECT_EQ(r.messages.back(), "[Error] (1:52): Duplicate identifier 'EXT'");
+  r = CompileScript("procedure Ext(a: Byte); external 'good';\nbegin end.", {}, &c);
+  ASSERT_TRUE(r.ok) << r.Messages();
+  EXPECT_NE(r.module.find("dll:good"), std::string::npos);
 }
 
 TEST(DeclarationErrors, Attributes) {

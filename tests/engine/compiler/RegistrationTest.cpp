@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "CompilerTestSupport.h"
+#include "ModuleReader.h"
 
 namespace ps {
 namespace {
@@ -276,6 +277,51 @@ TEST(Registration, AttributeTypesApplyToTypesAndProcedures) {
       });
   EXPECT_TRUE(r.ok) << r.Messages();
   EXPECT_EQ(applied, (std::vector<std::string>{"TTHING:1:7", "proc:y"}));
+}
+
+}  // namespace
+}  // namespace ps
+
+namespace ps {
+namespace {
+
+TEST(Registration, BareClassAndInterfaceTypesFromAddTypeAreSafeToUse) {
+  auto r = CompileScript("var A: TBare; B: IBare; C: TBare2; begin end.", [](TPSPascalCompiler& c) {
+    TPSType* bare = c.AddType("TBare", btClass);
+    TPSType* bare2 = c.AddType("TBare2", btClass);
+    TPSType* intf = c.AddType("IBare", btInterface);
+    EXPECT_TRUE(c.IsCompatibleType(bare, bare, false));
+    EXPECT_FALSE(c.IsCompatibleType(bare, bare2, false));
+    EXPECT_FALSE(c.IsCompatibleType(intf, c.FindType("IUnknown"), false));
+    EXPECT_FALSE(c.IsCompatibleType(c.FindType("IUnknown"), intf, false));
+  });
+  ASSERT_TRUE(r.ok) << r.Messages();
+  auto m = test::ReadModuleBytes(r.module);
+  EXPECT_EQ(m.types[m.vars[0].type].info, "TBARE");
+}
+
+TEST(Registration, TypesAddedWithoutTheirPartsFailTheCompileInsteadOfTheLoad) {
+  for (TPSBaseType bt : {btArray, btStaticArray, btSet, btRecord}) {
+    auto r = CompileScript("var X: THalf; begin end.", [bt](TPSPascalCompiler& c) { c.AddType("THalf", bt); });
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.messages.back(), "[Error] (1:25): Internal error (incomplete type THalf)") << int(bt);
+  }
+}
+
+TEST(Registration, AFailedTypeTextLeavesNothingBehind) {
+  DuringCompile([](TPSPascalCompiler& c) {
+    size_t types = static_cast<size_t>(c.GetTypeCount()), constants = static_cast<size_t>(c.GetConstCount());
+    EXPECT_EQ(ThrownBy([&] { c.AddTypeS("TBroken", "(one, two"); }), "Unable to register type TBroken");
+    EXPECT_EQ(ThrownBy([&] { c.AddTypeS("TBroken", "record A: Integer; B: Nothing; end"); }),
+              "Unable to register type TBroken");
+    EXPECT_EQ(static_cast<size_t>(c.GetTypeCount()), types);
+    EXPECT_EQ(static_cast<size_t>(c.GetConstCount()), constants);
+    EXPECT_EQ(c.FindType("TBroken"), nullptr);
+    EXPECT_EQ(c.GetConstant("one"), nullptr);
+    // The name is free for a later, correct declaration.
+    EXPECT_TRUE(c.AddTypeS("TBroken", "(one, two)"));
+    EXPECT_EQ(c.GetConstant("two")->FValue.FInt, 1);
+  });
 }
 
 }  // namespace

@@ -12,7 +12,6 @@ namespace {
 
 constexpr int InstructionBudget = 3000;
 long gExecuted = 0;  // instructions run across all modules
-std::map<int, int> gCodes;
 
 // A type table with every kind, and globals of each.
 struct TFuzzTypes {
@@ -176,7 +175,6 @@ void RunWithBudget(TPSDebugExec& exec, const std::string& module, const std::str
   });
   for (int run = 0; run < 2; ++run) {
     exec.RunScript();
-    gCodes[exec.ExceptionCode()]++;
     // A run left paused by an error may be resumed once, then is stopped.
     if (exec.Status() == isPaused && run == 0) continue;
     exec.Stop();
@@ -190,6 +188,7 @@ void RunWithBudget(TPSDebugExec& exec, const std::string& module, const std::str
 TEST(Fuzz, GeneratedModulesNeverCrash) {
   TGenerator gen(12345);
   int loaded = 0;
+  gExecuted = 0;
   for (int i = 0; i < 1500; ++i) {
     TPSDebugExec exec;
     std::string module = gen.Module();
@@ -197,8 +196,7 @@ TEST(Fuzz, GeneratedModulesNeverCrash) {
     RunWithBudget(exec, module, {});
   }
   EXPECT_GT(loaded, 1000);  // the generator writes valid tables
-  printf("executed %ld\n", gExecuted);
-  for (auto [k, v] : gCodes) printf("code %d: %d\n", k, v);
+  EXPECT_GT(gExecuted, 500000);  // the modules run deep, not only into their first error
 }
 
 TEST(Fuzz, MutatedModulesNeverCrash) {

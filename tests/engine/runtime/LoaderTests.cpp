@@ -81,14 +81,17 @@ TEST(Loader, TypeTableChecks) {
       {"attribute count missing", std::string(1, char(btU8)), ErOutOfRange},
       {"attribute value type out of range",
        std::string(1, char(btU8)) + B::U32s(1) + B::U32s(1) + "A" + B::U32s(1) + B::U32s(9), ErOutOfRange},
-      {"attribute value of record type", std::string(1, char(btRecord)) + B::U32s(1) + B::U32s(0) + B::U32s(1) +
-                                             B::U32s(1) + "A" + B::U32s(1) + B::U32s(1),
-       erInvalidType},
+      {"attribute value of the type being defined",
+       std::string(1, char(btS32)) + B::U32s(1) + B::U32s(1) + "A" + B::U32s(1) + B::U32s(1), ErOutOfRange},
   };
   for (const auto& c : cases) {
     std::string module = Header(23, 2) + std::string(1, char(btU8)) + noAttrs + c.entry;
     EXPECT_EQ(LoadError(module), c.expected) << c.name;
   }
+  // A value whose type has no attribute encoding (a variant).
+  std::string module = Header(23, 2) + std::string(1, char(btVariant)) + noAttrs + std::string(1, char(btU8)) +
+                       B::U32s(1) + B::U32s(1) + "A" + B::U32s(1) + B::U32s(0);
+  EXPECT_EQ(LoadError(module), erInvalidType);
 }
 
 TEST(Loader, SetSizesAndEmptyExportNames) {
@@ -212,13 +215,13 @@ TEST(Loader, LoadingASecondModuleDiscardsTheFirstAndFreesResources) {
 
 TEST(Loader, AttributesAreReadAndOfferedToRegisteredTypes) {
   using B = TModuleBuilder;
-  // Type 0: U8; type 1: S32 carrying attribute "MYATTR" with values (U8 5, S32 -2).
-  std::string module = Header(23, 2) + std::string(1, char(btU8)) + B::U32s(0) + std::string(1, char(btS32)) +
-                       B::U32s(1) + B::U32s(6) + "MYATTR" + B::U32s(2) + B::U32s(0) + "\x05" + B::U32s(1) +
-                       B::U32s(static_cast<uint32_t>(-2));
+  // Types 0 and 1: U8 and S32; type 2 carries attribute "MYATTR" with values (U8 5, S32 -2).
+  std::string module = Header(23, 3) + std::string(1, char(btU8)) + B::U32s(0) + std::string(1, char(btS32)) +
+                       B::U32s(0) + std::string(1, char(btString)) + B::U32s(1) + B::U32s(6) + "MYATTR" +
+                       B::U32s(2) + B::U32s(0) + "\x05" + B::U32s(1) + B::U32s(static_cast<uint32_t>(-2));
   TPSExec exec;
   ASSERT_TRUE(exec.LoadData(module));
-  TPSRuntimeAttribute* a = exec.GetTypeNo(1)->Attributes().FindAttribute("myattr");
+  TPSRuntimeAttribute* a = exec.GetTypeNo(2)->Attributes().FindAttribute("myattr");
   ASSERT_NE(a, nullptr);
   ASSERT_EQ(a->ValueCount(), 2);
   EXPECT_EQ(a->Values().GetInt(0), 5);
