@@ -149,6 +149,10 @@ void TStrings::SetValues(std::u16string_view name, std::u16string_view value) {
   // that the item lands in order.
   const TStringList* list = dynamic_cast<const TStringList*>(this);
   if (list != nullptr && list->Sorted()) {
+    // Refused before the old item goes, so a refusal loses nothing.
+    int equal;
+    if (list->Duplicates() == dupError && list->Find(item, equal) && equal != i)
+      throw EStringListError(UnicodeString(EStringListError::SDuplicateString));
     InUpdate(*this, [&] {
       TObject* object = GetObject(i);
       Delete(i);

@@ -252,6 +252,11 @@ TEST(StringList, SortedListsRefuseChangesThatBreakTheOrder) {
   EXPECT_EQ(list.CommaText(), u"a,b,B=1");
   list.SetValues(u"0", u"first");
   EXPECT_EQ(list[0], u"0=first");
+  TStringList strict = TStringList({u"k=1", u"K=2"});
+  strict.SetSorted(true);
+  strict.SetDuplicates(rtl::dupError);
+  EXPECT_THROW(strict.SetValues(u"k", u"2"), rtl::EStringListError);  // "K=2" is there already
+  EXPECT_EQ(strict.CommaText(), u"k=1,K=2");
   list.SetText(u"y\nx\nz");
   EXPECT_EQ(list.CommaText(), u"x,y,z");
   list.SetCommaText(u"q,p");
