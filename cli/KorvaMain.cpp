@@ -1,9 +1,7 @@
 #include "cli/KorvaMain.h"
 
-#include <climits>
 #include <iostream>
 #include <memory>
-#include <unistd.h>
 
 #include "job/qovKorva.h"
 #include "rtl/Locale.h"
@@ -98,11 +96,8 @@ void TKorvaMain::WriteHelp(const TKorvaOptions& options, std::ostream& out) cons
 }
 
 rtl::UnicodeString ProgramFileName() {
-  char path[PATH_MAX];
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return u"korva";
-  std::string full(path, static_cast<size_t>(length));
-  return rtl::Utf8ToUnicode(full.substr(full.rfind('/') + 1));
+  UnicodeString full = rtl::ApplicationExeName();
+  return full.substr(full.rfind(u'/') + 1);
 }
 
 }  // namespace cli

@@ -258,6 +258,13 @@ UnicodeString ExpandFileName(const UnicodeString& fileName) {
   return Utf8ToUnicode(cwd + name);
 }
 
+UnicodeString ApplicationExeName() {
+  char path[4096];
+  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return u"korva";
+  return Utf8ToUnicode(std::string_view(path, static_cast<size_t>(length)));
+}
+
 UnicodeString SysErrorMessage(int error) {
   char buffer[256];
   // GNU strerror_r returns the text, which may or may not be in the buffer.

@@ -99,10 +99,49 @@ class EAbstractError : public Exception {
   EAbstractError() : Exception(UnicodeString(SAbstractError)) {}
 };
 
+// Arithmetic faults, raised where the hardware would trap (integer division
+// by zero) or where floating-point results must not pass silently as
+// infinities or NaNs.
+class EIntError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EDivByZero : public EIntError {
+ public:
+  static constexpr std::u16string_view SDivByZero = u"Division by zero";
+  EDivByZero() : EIntError(UnicodeString(SDivByZero)) {}
+};
+class EMathError : public Exception {
+ public:
+  using Exception::Exception;
+};
+class EZeroDivide : public EMathError {
+ public:
+  static constexpr std::u16string_view SZeroDivide = u"Floating point division by zero";
+  EZeroDivide() : EMathError(UnicodeString(SZeroDivide)) {}
+};
+class EOverflow : public EMathError {
+ public:
+  static constexpr std::u16string_view SOverflow = u"Floating point overflow";
+  EOverflow() : EMathError(UnicodeString(SOverflow)) {}
+};
+class EUnderflow : public EMathError {
+ public:
+  static constexpr std::u16string_view SUnderflow = u"Floating point underflow";
+  EUnderflow() : EMathError(UnicodeString(SUnderflow)) {}
+};
+class EInvalidOp : public EMathError {
+ public:
+  static constexpr std::u16string_view SInvalidOp = u"Invalid floating point operation";
+  EInvalidOp() : EMathError(UnicodeString(SInvalidOp)) {}
+};
+
 // --- File names -------------------------------------------------------------
 // The full path of a file name: realpath when the file exists, otherwise the
 // name joined to the current directory.
 UnicodeString ExpandFileName(const UnicodeString& fileName);
+// The running program's executable file, full path (/proc/self/exe).
+UnicodeString ApplicationExeName();
 // The system's text for an errno value.
 UnicodeString SysErrorMessage(int error);
 

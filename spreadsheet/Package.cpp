@@ -1,0 +1,251 @@
+#include "spreadsheet/Package.h"
+
+#include <zip.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace spreadsheet {
+
+namespace {
+
+std::string ZipErrorText(int code) {
+  zip_error_t error;
+  zip_error_init_with_code(&error, code);
+  std::string text = zip_error_strerror(&error);
+  zip_error_fini(&error);
+  return text;
+}
+
+EPackageError Fail(const std::string& reason) { return EPackageError(rtl::Utf8ToUnicode(reason)); }
+
+// State of one streamed part while libzip pulls its bytes.
+struct TStreamState {
+  TPartWriter* Writer;
+  std::string Buffer;
+  size_t Offset = 0;
+  bool Done = false;
+  std::exception_ptr Failure;
+  zip_error_t Error;
+};
+
+zip_int64_t StreamCallback(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+  auto* state = static_cast<TStreamState*>(user);
+  switch (command) {
+    case ZIP_SOURCE_OPEN:
+      return 0;
+    case ZIP_SOURCE_READ: {
+      try {
+        while (state->Offset == state->Buffer.size() && !state->Done) {
+          state->Buffer.clear();
+          state->Offset = 0;
+          if (!(*state->Writer)(state->Buffer)) state->Done = true;
+        }
+      } catch (...) {
+        // Kept for the caller of zip_close; libzip only sees a read error.
+        state->Failure = std::current_exception();
+        zip_error_set(&state->Error, ZIP_ER_READ, 0);
+        return -1;
+      }
+      size_t n = std::min<size_t>(length, state->Buffer.size() - state->Offset);
+      std::memcpy(data, state->Buffer.data() + state->Offset, n);
+      state->Offset += n;
+      return static_cast<zip_int64_t>(n);
+    }
+    case ZIP_SOURCE_CLOSE:
+      return 0;
+    case ZIP_SOURCE_STAT: {
+      auto* st = static_cast<zip_stat_t*>(data);
+      zip_stat_init(st);
+      st->mtime = time(nullptr);
+      st->valid |= ZIP_STAT_MTIME;
+      return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&state->Error, data, length);
+    case ZIP_SOURCE_FREE:
+      return 0;
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                            ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+    default:
+      zip_error_set(&state->Error, ZIP_ER_OPNOTSUPP, 0);
+      return -1;
+  }
+}
+
+}  // namespace
+
+TPackage::TPackage(const std::string& path) : FPath(path) {
+  int error = 0;
+  FZip = zip_open(path.c_str(), ZIP_RDONLY, &error);
+  if (!FZip) {
+    if (error == ZIP_ER_NOENT || error == ZIP_ER_OPEN || error == ZIP_ER_READ)
+      throw Fail(rtl::UnicodeToUtf8(rtl::SysErrorMessage(errno ? errno : ENOENT)));
+    if (error == ZIP_ER_NOZIP) throw Fail("the file is not a zip package");
+    throw Fail(ZipErrorText(error));
+  }
+  zip_int64_t count = zip_get_num_entries(FZip, 0);
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* name = zip_get_name(FZip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+    if (!name) continue;
+    TEntry entry;
+    entry.Name = name;
+    entry.SourceIndex = i;
+    FEntries.push_back(std::move(entry));
+  }
+}
+
+TPackage::~TPackage() {
+  if (FZip) zip_discard(FZip);
+}
+
+TPackage::TEntry* TPackage::Find(const std::string& name) {
+  for (auto& e : FEntries)
+    if (!e.Removed && e.Name == name) return &e;
+  return nullptr;
+}
+
+const TPackage::TEntry* TPackage::Find(const std::string& name) const {
+  return const_cast<TPackage*>(this)->Find(name);
+}
+
+bool TPackage::Has(const std::string& name) const { return Find(name) != nullptr; }
+
+std::vector<std::string> TPackage::Names() const {
+  std::vector<std::string> names;
+  for (const auto& e : FEntries)
+    if (!e.Removed) names.push_back(e.Name);
+  return names;
+}
+
+std::string TPackage::Read(const std::string& name) const {
+  const TEntry* e = Find(name);
+  if (!e) throw Fail("the package has no part " + name);
+  if (e->Replaced) {
+    if (e->Writer) throw Fail("part " + name + " is only available while saving");
+    return e->Content;
+  }
+  zip_stat_t st;
+  if (zip_stat_index(FZip, static_cast<zip_uint64_t>(e->SourceIndex), 0, &st) != 0)
+    throw Fail(std::string(zip_strerror(FZip)));
+  zip_file_t* file = zip_fopen_index(FZip, static_cast<zip_uint64_t>(e->SourceIndex), 0);
+  if (!file) throw Fail("cannot read part " + name + ": " + zip_strerror(FZip));
+  std::string content;
+  content.resize(static_cast<size_t>(st.size));
+  zip_int64_t got = content.empty() ? 0 : zip_fread(file, content.data(), content.size());
+  std::string reason = got < 0 ? zip_file_strerror(file) : "";
+  zip_fclose(file);
+  if (got < 0 || static_cast<size_t>(got) != content.size()) throw Fail("cannot read part " + name + ": " + reason);
+  return content;
+}
+
+void TPackage::Write(const std::string& name, std::string content) {
+  TEntry* e = Find(name);
+  if (!e) {
+    FEntries.push_back(TEntry{name, -1, true, false, {}, {}});
+    e = &FEntries.back();
+  }
+  e->Replaced = true;
+  e->Writer = nullptr;
+  e->Content = std::move(content);
+  FChanged = true;
+}
+
+void TPackage::WriteStreamed(const std::string& name, TPartWriter writer) {
+  Write(name, {});
+  Find(name)->Writer = std::move(writer);
+}
+
+void TPackage::Remove(const std::string& name) {
+  if (TEntry* e = Find(name)) {
+    e->Removed = true;
+    e->Content.clear();
+    e->Writer = nullptr;
+    FChanged = true;
+  }
+}
+
+void TPackage::Save() {
+  char resolved[PATH_MAX];
+  std::string target = realpath(FPath.c_str(), resolved) ? std::string(resolved) : FPath;
+  struct stat original;
+  bool haveMode = stat(target.c_str(), &original) == 0;
+  size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string temp = dir + "/." + base + ".XXXXXX";
+  int fd = mkstemp(temp.data());
+  if (fd < 0) throw Fail("cannot create a temporary file in " + dir + ": " + rtl::UnicodeToUtf8(rtl::SysErrorMessage(errno)));
+  close(fd);
+
+  auto cleanup = [&] { unlink(temp.c_str()); };
+  int error = 0;
+  zip_t* out = zip_open(temp.c_str(), ZIP_TRUNCATE | ZIP_CREATE, &error);
+  if (!out) {
+    cleanup();
+    throw Fail("cannot write " + temp + ": " + ZipErrorText(error));
+  }
+  std::vector<std::unique_ptr<TStreamState>> streams;
+  try {
+    for (auto& e : FEntries) {
+      if (e.Removed) continue;
+      zip_source_t* source;
+      if (!e.Replaced) {
+        // Compressed bytes as they are: unchanged parts stay byte-identical.
+        source = zip_source_zip(out, FZip, static_cast<zip_uint64_t>(e.SourceIndex), ZIP_FL_COMPRESSED, 0, -1);
+      } else if (e.Writer) {
+        streams.push_back(std::make_unique<TStreamState>());
+        TStreamState* state = streams.back().get();
+        state->Writer = &e.Writer;
+        zip_error_init(&state->Error);
+        source = zip_source_function(out, StreamCallback, state);
+      } else {
+        source = zip_source_buffer(out, e.Content.data(), e.Content.size(), 0);
+      }
+      if (!source) throw Fail(std::string("cannot prepare ") + e.Name + ": " + zip_strerror(out));
+      zip_int64_t index = zip_file_add(out, e.Name.c_str(), source, ZIP_FL_ENC_UTF_8);
+      if (index < 0) {
+        zip_source_free(source);
+        throw Fail(std::string("cannot add ") + e.Name + ": " + zip_strerror(out));
+      }
+      if (e.Replaced) zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 6);
+    }
+    if (zip_close(out) != 0) {
+      for (auto& s : streams)
+        if (s->Failure) std::rethrow_exception(s->Failure);
+      throw Fail(std::string("cannot write the workbook: ") + zip_strerror(out));
+    }
+  } catch (...) {
+    // Discard the half-written copy; the original file is untouched.
+    zip_discard(out);
+    cleanup();
+    throw;
+  }
+  for (auto& s : streams) zip_error_fini(&s->Error);
+  if (haveMode) chmod(temp.c_str(), original.st_mode & 07777);
+  if (rename(temp.c_str(), target.c_str()) != 0) {
+    int code = errno;
+    cleanup();
+    throw Fail("cannot replace " + target + ": " + rtl::UnicodeToUtf8(rtl::SysErrorMessage(code)));
+  }
+  // Continue from the file just written, so that a later save copies from it.
+  zip_discard(FZip);
+  FZip = nullptr;
+  FEntries.clear();
+  FChanged = false;
+  int reopenError = 0;
+  FZip = zip_open(FPath.c_str(), ZIP_RDONLY, &reopenError);
+  if (!FZip) throw Fail("cannot reopen the saved workbook: " + ZipErrorText(reopenError));
+  zip_int64_t count = zip_get_num_entries(FZip, 0);
+  for (zip_int64_t i = 0; i < count; ++i)
+    if (const char* name = zip_get_name(FZip, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS))
+      FEntries.push_back(TEntry{name, i, false, false, {}, {}});
+}
+
+}  // namespace spreadsheet

@@ -1,0 +1,71 @@
+// A1-style cell references and the rewriting of references inside formula
+// text when rows or columns are inserted, a sheet is deleted, or a shared
+// formula is copied to another cell. Text is UTF-8, as in the package XML.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace spreadsheet {
+
+constexpr uint32_t kMaxRow = 1048576;
+constexpr uint32_t kMaxColumn = 16384;
+
+// Column letters for a 1-based column number (1 -> A, 27 -> AA).
+std::string ColumnName(uint32_t column);
+// "B3" for row 3, column 2.
+std::string CellName(uint32_t row, uint32_t column);
+
+struct TCellRef {
+  uint32_t Row = 0;
+  uint32_t Column = 0;
+};
+
+// Parses "B3" or "$B$3" (no sheet); false for anything else or out-of-range.
+bool ParseCellRef(std::string_view text, TCellRef& ref);
+
+struct TRangeRef {
+  TCellRef First;
+  TCellRef Last;
+};
+// Parses "A1", "A1:C5", "A:C" (whole columns) and "2:4" (whole rows),
+// normalising so First <= Last.
+bool ParseRangeRef(std::string_view text, TRangeRef& range);
+std::string RangeName(const TRangeRef& range);
+
+// What moves: rows or columns from `At` on shift by `Count` on sheet `Sheet`,
+// or sheet `Sheet` is deleted.
+struct TReferenceChange {
+  enum TKind { InsertRows, InsertColumns, DeleteSheet } Kind = InsertRows;
+  std::string Sheet;
+  uint32_t At = 0;
+  uint32_t Count = 1;
+};
+
+// Sheet names compare without regard to letter case, as the application does.
+bool SameSheetName(std::string_view a, std::string_view b);
+
+// Rewrites the references of a formula (without its leading "="). `hostSheet`
+// is the sheet unqualified references belong to ("" when they belong to
+// none, as in defined names and charts). References cut off the sheet become
+// #REF!; references to a deleted sheet become #REF!. Strings, structured
+// references and references into other workbooks are left alone. Returns
+// the text unchanged when nothing applies.
+std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change,
+                                 std::string_view hostSheet);
+
+// The formula of a shared-formula master, as it reads in a cell `rows` rows
+// and `columns` columns away: relative parts move, absolute ones stay.
+std::string TranslateFormula(std::string_view formula, int32_t rows, int32_t columns);
+
+// A space-separated list of ranges (sqref) after the change; ranges that
+// are cut off entirely are dropped.
+std::string ApplyChangeToRangeList(std::string_view list, const TReferenceChange& change);
+
+// One range ("A1:C5" or "B2") after the change; nullopt when it is cut off.
+std::optional<std::string> ApplyChangeToRange(std::string_view range, const TReferenceChange& change);
+
+}  // namespace spreadsheet

@@ -1,0 +1,432 @@
+#include "spreadsheet/Sheet.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+#include "spreadsheet/References.h"
+#include "spreadsheet/Xml.h"
+
+namespace spreadsheet {
+
+namespace {
+
+constexpr const char* kSheetDataMarker = "korva-sheet-data";
+
+struct TStringWriter : pugi::xml_writer {
+  std::string* Out;
+  void write(const void* data, size_t size) override { Out->append(static_cast<const char*>(data), size); }
+};
+
+std::string InnerXml(const pugi::xml_node& node) {
+  std::string out;
+  TStringWriter writer;
+  writer.Out = &out;
+  for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) c.print(writer, "", pugi::format_raw);
+  return out;
+}
+
+std::string RawAttrs(const pugi::xml_node& node, std::initializer_list<std::string_view> skip) {
+  std::string out;
+  for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+    if (std::find(skip.begin(), skip.end(), std::string_view(a.name())) != skip.end()) continue;
+    out += ' ';
+    out += a.name();
+    out += "=\"";
+    AppendEscaped(out, a.value(), true);
+    out += '"';
+  }
+  return out;
+}
+
+uint32_t ParseUInt(const char* text, uint32_t fallback) {
+  uint32_t value = 0;
+  const char* end = text + std::strlen(text);
+  auto [p, error] = std::from_chars(text, end, value);
+  return error == std::errc() && p == end ? value : fallback;
+}
+
+void AppendUInt(std::string& out, uint32_t value) {
+  char buffer[16];
+  auto [p, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, p);
+}
+
+}  // namespace
+
+const std::vector<std::string_view>& WorksheetChildOrder() {
+  static const std::vector<std::string_view> order = {
+      "sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols", "sheetData", "sheetCalcPr", "sheetProtection",
+      "protectedRanges", "scenarios", "autoFilter", "sortState", "dataConsolidate", "customSheetViews", "mergeCells",
+      "phoneticPr", "conditionalFormatting", "dataValidations", "hyperlinks", "printOptions", "pageMargins",
+      "pageSetup", "headerFooter", "rowBreaks", "colBreaks", "customProperties", "cellWatches", "ignoredErrors",
+      "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF", "picture", "oleObjects", "controls",
+      "webPublishItems", "tableParts", "extLst"};
+  return order;
+}
+
+std::string NumberText(double value) {
+  char buffer[32];
+  auto [p, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, p);
+}
+
+std::string GetRawAttr(const std::string& attrs, std::string_view name) {
+  std::string key = " " + std::string(name) + "=\"";
+  size_t at = attrs.find(key);
+  if (at == std::string::npos) return {};
+  size_t start = at + key.size();
+  size_t end = attrs.find('"', start);
+  return attrs.substr(start, end - start);
+}
+
+void SetRawAttr(std::string& attrs, std::string_view name, const std::string& value) {
+  std::string key = " " + std::string(name) + "=\"";
+  size_t at = attrs.find(key);
+  if (at != std::string::npos) {
+    size_t end = attrs.find('"', at + key.size());
+    attrs.erase(at, end + 1 - at);
+  }
+  if (value.empty()) return;
+  std::string piece = key;
+  AppendEscaped(piece, value, true);
+  piece += '"';
+  attrs.insert(std::min(at, attrs.size()), piece);
+}
+
+TCellExtra& TSheet::EnsureExtra(TCell& cell) {
+  if (!cell.Extra) {
+    Extras.emplace_back();
+    cell.Extra = static_cast<uint32_t>(Extras.size());
+  }
+  return Extras[cell.Extra - 1];
+}
+
+uint32_t TSheet::AddText(std::string text) {
+  Pool.push_back(std::move(text));
+  return static_cast<uint32_t>(Pool.size() - 1);
+}
+
+void TSheet::Load(const std::string& content) {
+  Doc = std::make_unique<pugi::xml_document>();
+  ParsePart(*Doc, content, PartName);
+  pugi::xml_node root = Root();
+  if (!IsWorksheet) {
+    Loaded = true;
+    return;
+  }
+  pugi::xml_node sheetData = EnsureChild(root, "sheetData", WorksheetChildOrder());
+  uint32_t nextRow = 1;
+  bool sorted = true;
+  for (pugi::xml_node rowNode = sheetData.first_child(); rowNode; rowNode = rowNode.next_sibling()) {
+    if (rowNode.type() != pugi::node_element || LocalName(rowNode) != "row") continue;
+    TRow row;
+    row.Number = ParseUInt(rowNode.attribute("r").value(), nextRow);
+    if (row.Number < 1 || row.Number > kMaxRow) continue;
+    nextRow = row.Number + 1;
+    row.Attrs = RawAttrs(rowNode, {"r", "spans"});
+    uint32_t nextColumn = 1;
+    bool cellsSorted = true;
+    for (pugi::xml_node c = rowNode.first_child(); c; c = c.next_sibling()) {
+      if (c.type() != pugi::node_element || LocalName(c) != "c") continue;
+      TCell cell;
+      TCellRef ref;
+      cell.Column = ParseCellRef(c.attribute("r").value(), ref) ? ref.Column : nextColumn;
+      if (cell.Column < 1 || cell.Column > kMaxColumn) continue;
+      nextColumn = cell.Column + 1;
+      cell.Style = ParseUInt(c.attribute("s").value(), 0);
+      std::string_view type = c.attribute("t").value();
+      std::string cellAttrs = RawAttrs(c, {"r", "s", "t"});
+      pugi::xml_node f = Child(c, "f");
+      if (f || !cellAttrs.empty()) {
+        TCellExtra& extra = EnsureExtra(cell);
+        extra.CellAttrs = std::move(cellAttrs);
+        if (f) {
+          extra.Formula = f.child_value();
+          extra.FormulaAttrs = RawAttrs(f, {});
+          if (extra.Formula.empty() && extra.FormulaAttrs.empty()) extra.FormulaAttrs = " ";  // an empty <f/>
+          if (std::string_view(f.attribute("t").value()) == "array") HasArrayFormulas = true;
+        }
+      }
+      pugi::xml_node v = Child(c, "v");
+      const char* value = v.child_value();
+      if (type == "s") {
+        if (v) {
+          cell.Kind = TCellKind::Shared;
+          cell.V.Index = ParseUInt(value, 0);
+        }
+      } else if (type == "str") {
+        cell.Kind = TCellKind::Text;
+        cell.V.Index = AddText(DecodeCellText(value));
+      } else if (type == "inlineStr") {
+        pugi::xml_node is = Child(c, "is");
+        auto ts = Children(is, "t");
+        bool plain = ts.size() == 1 && Children(is, "r").empty() && Children(is, "rPh").empty();
+        cell.Kind = plain ? TCellKind::Inline : TCellKind::InlineRich;
+        cell.V.Index = AddText(plain ? DecodeCellText(ts[0].text().get()) : InnerXml(is));
+      } else if (type == "b") {
+        cell.Kind = TCellKind::Boolean;
+        cell.V.Number = (std::strcmp(value, "1") == 0 || std::strcmp(value, "true") == 0) ? 1 : 0;
+      } else if (type == "e") {
+        cell.Kind = TCellKind::Error;
+        cell.V.Index = AddText(value);
+      } else if (type == "d") {
+        cell.Kind = TCellKind::IsoDate;
+        cell.V.Index = AddText(value);
+      } else if (v && *value) {
+        double number = 0;
+        auto [p, error] = std::from_chars(value, value + std::strlen(value), number);
+        if (error == std::errc()) {
+          cell.Kind = TCellKind::Number;
+          cell.V.Number = number;
+        } else {
+          cell.Kind = TCellKind::Text;  // not a number: keep the text rather than lose it
+          cell.V.Index = AddText(value);
+        }
+      }
+      if (!row.Cells.empty() && row.Cells.back().Column >= cell.Column) cellsSorted = false;
+      row.Cells.push_back(cell);
+    }
+    if (!cellsSorted) {
+      std::stable_sort(row.Cells.begin(), row.Cells.end(), [](const TCell& a, const TCell& b) { return a.Column < b.Column; });
+      row.Cells.erase(std::unique(row.Cells.begin(), row.Cells.end(),
+                                  [](const TCell& a, const TCell& b) { return a.Column == b.Column; }),
+                      row.Cells.end());
+    }
+    if (!Rows.empty() && Rows.back().Number >= row.Number) sorted = false;
+    Rows.push_back(std::move(row));
+  }
+  if (!sorted) {
+    std::stable_sort(Rows.begin(), Rows.end(), [](const TRow& a, const TRow& b) { return a.Number < b.Number; });
+    Rows.erase(std::unique(Rows.begin(), Rows.end(), [](const TRow& a, const TRow& b) { return a.Number == b.Number; }),
+               Rows.end());
+  }
+  while (sheetData.first_child()) sheetData.remove_child(sheetData.first_child());
+  Loaded = true;
+}
+
+bool TSheet::InMultiCellArray(uint32_t row, uint32_t column) {
+  if (!HasArrayFormulas) return false;
+  for (const TCellExtra& extra : Extras) {
+    if (GetRawAttr(extra.FormulaAttrs, "t") != "array") continue;
+    TRangeRef range;
+    if (!ParseRangeRef(GetRawAttr(extra.FormulaAttrs, "ref"), range)) continue;
+    bool single = range.First.Row == range.Last.Row && range.First.Column == range.Last.Column;
+    if (!single && row >= range.First.Row && row <= range.Last.Row && column >= range.First.Column &&
+        column <= range.Last.Column)
+      return true;
+  }
+  return false;
+}
+
+TRow* TSheet::FindRow(uint32_t row) {
+  auto it = std::lower_bound(Rows.begin(), Rows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
+  return it != Rows.end() && it->Number == row ? &*it : nullptr;
+}
+
+TCell* TSheet::FindCell(uint32_t row, uint32_t column) {
+  TRow* r = FindRow(row);
+  if (!r) return nullptr;
+  auto it = std::lower_bound(r->Cells.begin(), r->Cells.end(), column,
+                             [](const TCell& c, uint32_t n) { return c.Column < n; });
+  return it != r->Cells.end() && it->Column == column ? &*it : nullptr;
+}
+
+TRow& TSheet::RowForWrite(uint32_t row) {
+  if (Rows.empty() || Rows.back().Number < row) {  // the common case: filling downwards
+    Rows.emplace_back();
+    Rows.back().Number = row;
+    return Rows.back();
+  }
+  auto it = std::lower_bound(Rows.begin(), Rows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
+  if (it != Rows.end() && it->Number == row) return *it;
+  it = Rows.insert(it, TRow());
+  it->Number = row;
+  return *it;
+}
+
+uint32_t TSheet::ColumnStyle(uint32_t column) const {
+  pugi::xml_node cols = Child(Root(), "cols");
+  for (pugi::xml_node col : Children(cols, "col")) {
+    uint32_t min = col.attribute("min").as_uint(), max = col.attribute("max").as_uint();
+    if (column >= min && column <= max) return col.attribute("style").as_uint();
+  }
+  return 0;
+}
+
+TCell& TSheet::CellForWrite(uint32_t row, uint32_t column) {
+  TRow& r = RowForWrite(row);
+  auto make = [&]() {
+    TCell cell;
+    cell.Column = column;
+    if (GetRawAttr(r.Attrs, "customFormat") == "1")
+      cell.Style = static_cast<uint32_t>(std::atoi(GetRawAttr(r.Attrs, "s").c_str()));
+    else
+      cell.Style = ColumnStyle(column);
+    return cell;
+  };
+  if (r.Cells.empty() || r.Cells.back().Column < column) {
+    r.Cells.push_back(make());
+    return r.Cells.back();
+  }
+  auto it = std::lower_bound(r.Cells.begin(), r.Cells.end(), column,
+                             [](const TCell& c, uint32_t n) { return c.Column < n; });
+  if (it != r.Cells.end() && it->Column == column) return *it;
+  return *r.Cells.insert(it, make());
+}
+
+namespace {
+
+// Appends the pieces of a tag whose name takes the namespace prefix.
+void Emit(std::string& out, std::initializer_list<std::string_view> pieces) {
+  for (std::string_view piece : pieces) out.append(piece);
+}
+
+// Writes one cell element.
+void AppendCell(std::string& out, TSheet& sheet, uint32_t rowNumber, const TCell& cell, const std::string& p) {
+  Emit(out, {"<", p, "c r=\""});
+  out += ColumnName(cell.Column);
+  AppendUInt(out, rowNumber);
+  out += '"';
+  if (cell.Style) {
+    out += " s=\"";
+    AppendUInt(out, cell.Style);
+    out += '"';
+  }
+  static const char* const types[] = {nullptr, nullptr, "s", "inlineStr", "inlineStr", "b", "e", "str", "d"};
+  if (const char* t = types[static_cast<int>(cell.Kind)]) {
+    out += " t=\"";
+    out += t;
+    out += '"';
+  }
+  const TCellExtra* extra = sheet.ExtraOf(cell);
+  if (extra) out += extra->CellAttrs;
+  bool hasFormula = extra && (!extra->Formula.empty() || !extra->FormulaAttrs.empty());
+  if (!hasFormula && cell.Kind == TCellKind::Blank) {
+    out += "/>";
+    return;
+  }
+  out += '>';
+  if (hasFormula) {
+    Emit(out, {"<", p, "f"});
+    if (extra->FormulaAttrs != " ") out += extra->FormulaAttrs;
+    if (extra->Formula.empty()) {
+      out += "/>";
+    } else {
+      out += '>';
+      AppendEscaped(out, extra->Formula, false);
+      Emit(out, {"</", p, "f>"});
+    }
+  }
+  switch (cell.Kind) {
+    case TCellKind::Blank: break;
+    case TCellKind::Number:
+      Emit(out, {"<", p, "v>"});
+      out += NumberText(cell.V.Number);
+      Emit(out, {"</", p, "v>"});
+      break;
+    case TCellKind::Shared:
+      Emit(out, {"<", p, "v>"});
+      AppendUInt(out, cell.V.Index);
+      Emit(out, {"</", p, "v>"});
+      break;
+    case TCellKind::Inline:
+      Emit(out, {"<", p, "is><", p, "t xml:space=\"preserve\">"});
+      AppendCellText(out, sheet.Pool[cell.V.Index]);
+      Emit(out, {"</", p, "t></", p, "is>"});
+      break;
+    case TCellKind::InlineRich:
+      Emit(out, {"<", p, "is>"});
+      out += sheet.Pool[cell.V.Index];
+      Emit(out, {"</", p, "is>"});
+      break;
+    case TCellKind::Boolean:
+      Emit(out, {"<", p, cell.V.Number != 0 ? "v>1</" : "v>0</", p, "v>"});
+      break;
+    case TCellKind::Error:
+    case TCellKind::IsoDate:
+      Emit(out, {"<", p, "v>"});
+      AppendEscaped(out, sheet.Pool[cell.V.Index], false);
+      Emit(out, {"</", p, "v>"});
+      break;
+    case TCellKind::Text:
+      Emit(out, {"<", p, "v>"});
+      AppendCellText(out, sheet.Pool[cell.V.Index]);
+      Emit(out, {"</", p, "v>"});
+      break;
+  }
+  Emit(out, {"</", p, "c>"});
+}
+
+}  // namespace
+
+TPartWriter TSheet::Writer() {
+  // The dimension covers every stored cell.
+  uint32_t minRow = 0, maxRow = 0, minCol = 0, maxCol = 0;
+  for (const TRow& row : Rows) {
+    if (row.Cells.empty()) continue;
+    if (!minRow) minRow = row.Number;
+    maxRow = row.Number;
+    uint32_t first = row.Cells.front().Column, last = row.Cells.back().Column;
+    minCol = minCol ? std::min(minCol, first) : first;
+    maxCol = std::max(maxCol, last);
+  }
+  pugi::xml_node root = Root();
+  if (IsWorksheet) {
+    pugi::xml_node dimension = EnsureChild(root, "dimension", WorksheetChildOrder());
+    TRangeRef range{{minRow ? minRow : 1, minCol ? minCol : 1}, {maxRow ? maxRow : 1, maxCol ? maxCol : 1}};
+    if (!dimension.attribute("ref")) dimension.append_attribute("ref");
+    dimension.attribute("ref").set_value(RangeName(range).c_str());
+  }
+  pugi::xml_node sheetData = Child(root, "sheetData");
+  std::string text;
+  if (sheetData) {
+    sheetData.append_child(pugi::node_comment).set_value(kSheetDataMarker);
+    text = SerializePart(*Doc);
+    sheetData.remove_child(sheetData.first_child());
+  } else {
+    text = SerializePart(*Doc);
+  }
+  std::string marker = std::string("<!--") + kSheetDataMarker + "-->";
+  size_t at = text.find(marker);
+  auto head = std::make_shared<std::string>(at == std::string::npos ? text : text.substr(0, at));
+  auto tail = std::make_shared<std::string>(at == std::string::npos ? std::string() : text.substr(at + marker.size()));
+  auto phase = std::make_shared<int>(0);
+  auto next = std::make_shared<size_t>(0);
+  // Rows and cells take the prefix the part gives the main namespace.
+  auto prefix = std::make_shared<std::string>(sheetData ? PrefixOf(sheetData) : std::string());
+  return [this, head, tail, phase, next, prefix](std::string& out) {
+    if (*phase == 0) {
+      out = std::move(*head);
+      *phase = 1;
+      return true;
+    }
+    if (*phase == 1) {
+      while (*next < Rows.size() && out.size() < 256 * 1024) {
+        TRow& row = Rows[(*next)++];
+        if (row.Cells.empty() && row.Attrs.empty()) continue;
+        Emit(out, {"<", *prefix, "row r=\""});
+        AppendUInt(out, row.Number);
+        out += '"';
+        out += row.Attrs;
+        if (row.Cells.empty()) {
+          out += "/>";
+          continue;
+        }
+        out += '>';
+        for (const TCell& cell : row.Cells) AppendCell(out, *this, row.Number, cell, *prefix);
+        Emit(out, {"</", *prefix, "row>"});
+      }
+      if (*next >= Rows.size()) *phase = 2;
+      return true;
+    }
+    if (*phase == 2) {
+      out = std::move(*tail);
+      *phase = 3;
+      return true;
+    }
+    return false;
+  };
+}
+
+}  // namespace spreadsheet

@@ -1,0 +1,106 @@
+// One sheet of a workbook: compact cell storage (rows of column, style and
+// value, no XML node per cell) and the rest of the worksheet XML, which is
+// kept as a document and written back around the streamed cell data.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "spreadsheet/Package.h"
+
+namespace spreadsheet {
+
+enum class TCellKind : uint8_t {
+  Blank,       // style only
+  Number,      // V.Number
+  Shared,      // V.Index into the workbook's shared strings
+  Inline,      // V.Index into the sheet's text pool: plain text
+  InlineRich,  // V.Index into the text pool: the inner XML of <is>
+  Boolean,     // V.Number 0 or 1
+  Error,       // V.Index into the text pool: "#N/A", ...
+  Text,        // V.Index into the text pool: a formula's text result (t="str")
+  IsoDate,     // V.Index into the text pool: t="d" text
+};
+
+// Formula and attributes the cell store does not model, kept per cell that
+// has them.
+struct TCellExtra {
+  std::string Formula;       // without "="; empty for a shared-formula child
+  std::string FormulaAttrs;  // raw attributes of <f> (' t="shared" si="0"')
+  std::string CellAttrs;     // raw attributes of <c> besides r, s, t
+};
+
+struct TCell {
+  uint32_t Column = 0;
+  uint32_t Style = 0;
+  TCellKind Kind = TCellKind::Blank;
+  uint32_t Extra = 0;  // 1-based index into TSheet::Extras; 0 for none
+  union {
+    double Number;
+    uint32_t Index;
+  } V{0};
+};
+
+struct TRow {
+  uint32_t Number = 0;
+  std::string Attrs;  // raw attributes besides r and spans
+  std::vector<TCell> Cells;  // sorted by column
+};
+
+class TSheet {
+ public:
+  std::string Name;
+  std::string RelId;
+  std::string PartName;
+  uint32_t SheetId = 0;
+  bool IsWorksheet = true;  // false for chart and dialog sheets
+  bool Deleted = false;
+
+  bool Loaded = false;
+  bool Modified = false;
+  std::unique_ptr<pugi::xml_document> Doc;  // the part without its rows
+  std::vector<TRow> Rows;                   // sorted by number
+  std::vector<std::string> Pool;
+  std::vector<TCellExtra> Extras;
+
+  // Reads the worksheet part into the store; raises EPackageError.
+  void Load(const std::string& content);
+  // Writes the part: the document with the rows streamed in.
+  TPartWriter Writer();
+
+  TRow* FindRow(uint32_t row);
+  TCell* FindCell(uint32_t row, uint32_t column);
+  // The cell, created when absent with the style the row or column gives.
+  TCell& CellForWrite(uint32_t row, uint32_t column);
+  TRow& RowForWrite(uint32_t row);
+  // The default style of a column from <cols>, 0 when none.
+  uint32_t ColumnStyle(uint32_t column) const;
+
+  TCellExtra* ExtraOf(const TCell& cell) { return cell.Extra ? &Extras[cell.Extra - 1] : nullptr; }
+  TCellExtra& EnsureExtra(TCell& cell);
+  bool HasFormula(const TCell& cell) const {
+    return cell.Extra && (!Extras[cell.Extra - 1].Formula.empty() || !Extras[cell.Extra - 1].FormulaAttrs.empty());
+  }
+  uint32_t AddText(std::string text);
+  // Whether the cell lies in an array formula spanning more than one cell.
+  bool InMultiCellArray(uint32_t row, uint32_t column);
+  bool HasArrayFormulas = false;
+
+  pugi::xml_node Root() const { return Doc->document_element(); }
+};
+
+// Attribute helpers for raw attribute text (' a="1" b="2"').
+std::string GetRawAttr(const std::string& attrs, std::string_view name);
+void SetRawAttr(std::string& attrs, std::string_view name, const std::string& value);  // empty value removes
+
+// The shortest text that reads back as the same double.
+std::string NumberText(double value);
+
+// The schema order of a worksheet's children, for inserting new ones.
+const std::vector<std::string_view>& WorksheetChildOrder();
+
+}  // namespace spreadsheet

@@ -1,0 +1,744 @@
+// Structural changes of a workbook: inserting rows and columns with every
+// reference that points at moved cells, sheets added and deleted, column
+// autofit and sheet protection.
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <set>
+
+#include "rtl/Locale.h"
+#include "spreadsheet/Workbook.h"
+#include "spreadsheet/Xml.h"
+
+namespace spreadsheet {
+
+namespace {
+
+const char* const kContentTypesPart = "[Content_Types].xml";
+
+bool IsRows(const TReferenceChange& change) { return change.Kind == TReferenceChange::InsertRows; }
+
+void SetAttr(pugi::xml_node node, const char* name, const std::string& value) {
+  if (!node.attribute(name)) node.append_attribute(name);
+  node.attribute(name).set_value(value.c_str());
+}
+
+// Rewrites an attribute holding one range; returns whether it changed.
+// A range cut off entirely keeps its text (the caller removes the owner when
+// that matters).
+bool ShiftRangeAttr(pugi::xml_node node, const char* name, const TReferenceChange& change) {
+  pugi::xml_attribute a = node.attribute(name);
+  if (!a) return false;
+  auto shifted = ApplyChangeToRange(a.value(), change);
+  if (!shifted || *shifted == a.value()) return false;
+  a.set_value(shifted->c_str());
+  return true;
+}
+
+bool ShiftRangeListAttr(pugi::xml_node node, const char* name, const TReferenceChange& change) {
+  pugi::xml_attribute a = node.attribute(name);
+  if (!a) return false;
+  std::string shifted = ApplyChangeToRangeList(a.value(), change);
+  if (shifted == a.value() || shifted.empty()) return false;
+  a.set_value(shifted.c_str());
+  return true;
+}
+
+bool ShiftFormulaText(pugi::xml_node node, const TReferenceChange& change, std::string_view host) {
+  std::string before = node.child_value();
+  if (before.empty()) return false;
+  std::string after = ApplyReferenceChange(before, change, host);
+  if (after == before) return false;
+  node.text().set(after.c_str());
+  return true;
+}
+
+// Shifts a 0-based anchor index (drawings, notes) by the insertion.
+bool ShiftAnchorIndex(pugi::xml_node node, const TReferenceChange& change) {
+  std::string text = node.child_value();
+  if (text.empty()) return false;
+  long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value + 1 < static_cast<long>(change.At)) return false;
+  node.text().set(std::to_string(value + static_cast<long>(change.Count)).c_str());
+  return true;
+}
+
+// Width units of a text: wide (East Asian) characters count double.
+int TextWidthUnits(const std::string& utf8) {
+  rtl::UnicodeString text = rtl::Utf8ToUnicode(utf8);
+  int widest = 0, current = 0;
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = rtl::NextCodePoint(text, i);
+    if (cp == U'\n') {
+      widest = std::max(widest, current);
+      current = 0;
+      continue;
+    }
+    bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) || (cp >= 0xAC00 && cp <= 0xD7A3) ||
+                (cp >= 0xF900 && cp <= 0xFAFF) || (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1F64F) || (cp >= 0x20000 && cp <= 0x3FFFD);
+    current += wide ? 2 : 1;
+  }
+  return std::max(widest, current);
+}
+
+// Text of a number as a simple number format would show it.
+std::string FormatNumberForWidth(double value, const std::string& format) {
+  if (format == "General" || format.empty()) {
+    std::string s = rtl::UnicodeToUtf8(rtl::FloatToStrGeneral(value));
+    if (s.size() > 11) {  // General shows at most 11 characters, in scientific form if needed
+      char buffer[32];
+      std::snprintf(buffer, sizeof buffer, "%.5E", value);
+      s = buffer;
+    }
+    return s;
+  }
+  std::string section = format.substr(0, format.find(';'));
+  bool percent = section.find('%') != std::string::npos;
+  bool thousands = section.find(",") != std::string::npos;
+  size_t dot = section.find('.');
+  int decimals = 0;
+  if (dot != std::string::npos)
+    for (size_t i = dot + 1; i < section.size() && (section[i] == '0' || section[i] == '#'); ++i) ++decimals;
+  double shown = percent ? value * 100 : value;
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, shown);
+  std::string s = buffer;
+  if (thousands) {
+    size_t end = s.find('.');
+    if (end == std::string::npos) end = s.size();
+    size_t begin = s[0] == '-' ? 1 : 0;
+    for (size_t i = end; i > begin + 3; i -= 3) s.insert(i - 3, ",");
+  }
+  // Literal text and currency signs of the format count too.
+  for (char c : section)
+    if (c == '$' || c == '%' || c == '(' || c == ')') s += c;
+  return s;
+}
+
+}  // namespace
+
+pugi::xml_document& TWorkbookFile::RelationshipsOf(const std::string& partName) {
+  std::string name = RelsPartOf(partName);
+  if (!HasPart(name) && FParts.find(name) == FParts.end()) {
+    TPart part;
+    part.Name = name;
+    part.Doc = std::make_unique<pugi::xml_document>();
+    part.Doc->load_string(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"/>",
+        pugi::parse_default | pugi::parse_declaration);
+    return *FParts.emplace(name, std::move(part)).first->second.Doc;
+  }
+  return *Part(name).Doc;
+}
+
+std::vector<TRelationship> TWorkbookFile::SheetRelationships(const TSheet& sheet) {
+  std::string name = RelsPartOf(sheet.PartName);
+  if (!HasPart(name)) return {};
+  return ReadRelationships(*Part(name).Doc);
+}
+
+// --- Shared formulas -------------------------------------------------------------------
+
+void TWorkbookFile::ExpandSharedFormula(TSheet& sheet, const std::string& si) {
+  // Find the master (the cell carrying the text and the ref), then give every
+  // member the master's formula as seen from its own position.
+  uint32_t masterRow = 0, masterColumn = 0;
+  std::string masterFormula;
+  for (TRow& row : sheet.Rows)
+    for (TCell& cell : row.Cells) {
+      TCellExtra* extra = sheet.ExtraOf(cell);
+      if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared" ||
+          GetRawAttr(extra->FormulaAttrs, "si") != si)
+        continue;
+      masterRow = row.Number;
+      masterColumn = cell.Column;
+      masterFormula = extra->Formula;
+    }
+  for (TRow& row : sheet.Rows)
+    for (TCell& cell : row.Cells) {
+      TCellExtra* extra = sheet.ExtraOf(cell);
+      if (!extra || GetRawAttr(extra->FormulaAttrs, "t") != "shared" || GetRawAttr(extra->FormulaAttrs, "si") != si)
+        continue;
+      if (masterRow && (row.Number != masterRow || cell.Column != masterColumn))
+        extra->Formula = TranslateFormula(masterFormula, static_cast<int32_t>(row.Number) - static_cast<int32_t>(masterRow),
+                                          static_cast<int32_t>(cell.Column) - static_cast<int32_t>(masterColumn));
+      SetRawAttr(extra->FormulaAttrs, "t", "");
+      SetRawAttr(extra->FormulaAttrs, "ref", "");
+      SetRawAttr(extra->FormulaAttrs, "si", "");
+      if (extra->FormulaAttrs == " ") extra->FormulaAttrs.clear();
+    }
+  sheet.Modified = true;
+  FFormulasChanged = true;
+}
+
+void TWorkbookFile::ExpandSharedFormulas(TSheet& sheet, const TReferenceChange* onlyIfChangedBy) {
+  std::set<std::string> groups;
+  for (TRow& row : sheet.Rows)
+    for (TCell& cell : row.Cells) {
+      TCellExtra* extra = sheet.ExtraOf(cell);
+      if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
+      if (onlyIfChangedBy && ApplyReferenceChange(extra->Formula, *onlyIfChangedBy, sheet.Name) == extra->Formula)
+        continue;
+      groups.insert(GetRawAttr(extra->FormulaAttrs, "si"));
+    }
+  for (const std::string& si : groups) ExpandSharedFormula(sheet, si);
+}
+
+// --- References everywhere -------------------------------------------------------------
+
+void TWorkbookFile::ApplyChangeEverywhere(const TReferenceChange& change) {
+  LoadAll();
+  for (auto& sheetPtr : FSheets) {
+    TSheet& sheet = *sheetPtr;
+    if (!sheet.IsWorksheet) continue;
+    bool moving = change.Kind != TReferenceChange::DeleteSheet && SameSheetName(sheet.Name, change.Sheet);
+    // Members of a shared group would read their formula through a moved
+    // master: give them their own formulas first.
+    ExpandSharedFormulas(sheet, moving ? nullptr : &change);
+    for (TRow& row : sheet.Rows)
+      for (TCell& cell : row.Cells) {
+        TCellExtra* extra = sheet.ExtraOf(cell);
+        if (!extra || extra->Formula.empty()) continue;
+        std::string after = ApplyReferenceChange(extra->Formula, change, sheet.Name);
+        if (after != extra->Formula) {
+          extra->Formula = std::move(after);
+          sheet.Modified = true;
+          FFormulasChanged = true;
+          FCellsChanged = true;
+        }
+      }
+    // Formulas of conditional formats and validations, also in extensions.
+    pugi::xml_node root = sheet.Root();
+    bool changed = false;
+    for (pugi::xml_node cf : Children(root, "conditionalFormatting"))
+      for (pugi::xml_node rule : Children(cf, "cfRule"))
+        for (pugi::xml_node f : Children(rule, "formula")) changed |= ShiftFormulaText(f, change, sheet.Name);
+    for (pugi::xml_node dv : Children(Child(root, "dataValidations"), "dataValidation")) {
+      changed |= ShiftFormulaText(Child(dv, "formula1"), change, sheet.Name);
+      changed |= ShiftFormulaText(Child(dv, "formula2"), change, sheet.Name);
+    }
+    for (pugi::xml_node f : Descendants(Child(root, "extLst"), "f")) changed |= ShiftFormulaText(f, change, sheet.Name);
+    if (changed) sheet.Modified = true;
+  }
+  // Defined names: their references are qualified with the sheet.
+  pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
+  for (pugi::xml_node name : Children(Child(root, "definedNames"), "definedName"))
+    if (ShiftFormulaText(name, change, "")) Part(FWorkbookPart).Modified = true;
+  // Chart series and titles that point at the sheet.
+  for (const std::string& partName : FPackage->Names()) {
+    if (partName.rfind("xl/charts/chart", 0) != 0 || partName.find("/_rels/") != std::string::npos) continue;
+    if (partName.size() < 4 || partName.compare(partName.size() - 4, 4, ".xml") != 0) continue;
+    TPart& chart = Part(partName);
+    for (pugi::xml_node f : Descendants(chart.Doc->document_element(), "f"))
+      if (ShiftFormulaText(f, change, "")) chart.Modified = true;
+  }
+}
+
+// --- Moving cells ----------------------------------------------------------------------
+
+void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
+  bool rows = IsRows(change);
+  uint32_t max = rows ? kMaxRow : kMaxColumn;
+  uint32_t limit = max - change.Count;  // cells beyond this would leave the sheet
+  auto holdsData = [&](const TCell& cell) { return cell.Kind != TCellKind::Blank || sheet.HasFormula(cell); };
+  for (const TRow& row : sheet.Rows)
+    for (const TCell& cell : row.Cells)
+      if (holdsData(cell) && (rows ? row.Number : cell.Column) > limit && (rows ? row.Number : cell.Column) >= change.At)
+        throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff));
+
+  if (rows) {
+    sheet.Rows.erase(std::remove_if(sheet.Rows.begin(), sheet.Rows.end(),
+                                    [&](const TRow& r) { return r.Number >= change.At && r.Number > limit; }),
+                     sheet.Rows.end());
+    for (TRow& row : sheet.Rows)
+      if (row.Number >= change.At) row.Number += change.Count;
+    // The new rows take the formatting of the row above.
+    if (change.At > 1) {
+      if (TRow* above = sheet.FindRow(change.At - 1)) {
+        TRow model;
+        for (const char* name : {"s", "customFormat", "ht", "customHeight"}) {
+          std::string value = GetRawAttr(above->Attrs, name);
+          if (!value.empty()) SetRawAttr(model.Attrs, name, value);
+        }
+        for (const TCell& cell : above->Cells)
+          if (cell.Style) {
+            TCell copy;
+            copy.Column = cell.Column;
+            copy.Style = cell.Style;
+            model.Cells.push_back(copy);
+          }
+        for (uint32_t k = 0; k < change.Count; ++k) {
+          TRow& created = sheet.RowForWrite(change.At + k);
+          created.Attrs = model.Attrs;
+          created.Cells = model.Cells;
+        }
+      }
+    }
+  } else {
+    for (TRow& row : sheet.Rows) {
+      auto& cells = row.Cells;
+      cells.erase(std::remove_if(cells.begin(), cells.end(),
+                                 [&](const TCell& c) { return c.Column >= change.At && c.Column > limit; }),
+                  cells.end());
+      uint32_t leftStyle = 0;
+      for (TCell& cell : cells) {
+        if (cell.Column == change.At - 1) leftStyle = cell.Style;
+        if (cell.Column >= change.At) cell.Column += change.Count;
+      }
+      if (leftStyle && change.At > 1) {
+        auto it = std::lower_bound(cells.begin(), cells.end(), change.At,
+                                   [](const TCell& c, uint32_t n) { return c.Column < n; });
+        for (uint32_t k = 0; k < change.Count; ++k) {
+          TCell copy;
+          copy.Column = change.At + k;
+          copy.Style = leftStyle;
+          it = cells.insert(it, copy) + 1;
+        }
+      }
+    }
+    // Column definitions move; the new columns copy the one to their left.
+    pugi::xml_node cols = Child(sheet.Root(), "cols");
+    for (pugi::xml_node col : Children(cols, "col")) {
+      uint32_t min = col.attribute("min").as_uint(), colMax = col.attribute("max").as_uint();
+      if (min >= change.At) {
+        min = std::min(min + change.Count, kMaxColumn);
+        colMax = std::min(colMax + change.Count, kMaxColumn);
+      } else if (colMax >= change.At - 1 && change.At > 1) {
+        colMax = std::min(colMax + change.Count, kMaxColumn);  // covers the left neighbour: the new ones join it
+      }
+      SetAttr(col, "min", std::to_string(min));
+      SetAttr(col, "max", std::to_string(colMax));
+    }
+  }
+  // Array formulas span a range that moves with them.
+  for (TRow& row : sheet.Rows)
+    for (TCell& cell : row.Cells) {
+      TCellExtra* extra = sheet.ExtraOf(cell);
+      if (!extra || extra->FormulaAttrs.empty()) continue;
+      std::string ref = GetRawAttr(extra->FormulaAttrs, "ref");
+      if (ref.empty()) continue;
+      if (auto shifted = ApplyChangeToRange(ref, change)) SetRawAttr(extra->FormulaAttrs, "ref", *shifted);
+    }
+  sheet.Modified = true;
+  FCellsChanged = true;
+  FFormulasChanged = true;  // cell positions changed: the calculation chain is stale
+}
+
+void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& change) {
+  pugi::xml_node root = sheet.Root();
+  for (pugi::xml_node merge : Children(Child(root, "mergeCells"), "mergeCell")) ShiftRangeAttr(merge, "ref", change);
+  for (pugi::xml_node cf : Children(root, "conditionalFormatting")) ShiftRangeListAttr(cf, "sqref", change);
+  for (pugi::xml_node dv : Children(Child(root, "dataValidations"), "dataValidation"))
+    ShiftRangeListAttr(dv, "sqref", change);
+  for (pugi::xml_node link : Children(Child(root, "hyperlinks"), "hyperlink")) ShiftRangeAttr(link, "ref", change);
+  ShiftRangeAttr(Child(root, "autoFilter"), "ref", change);
+  for (pugi::xml_node sq : Descendants(Child(root, "extLst"), "sqref")) {
+    std::string shifted = ApplyChangeToRangeList(sq.child_value(), change);
+    if (!shifted.empty()) sq.text().set(shifted.c_str());
+  }
+  for (pugi::xml_node view : Children(Child(root, "sheetViews"), "sheetView"))
+    for (pugi::xml_node selection : Children(view, "selection")) {
+      ShiftRangeAttr(selection, "activeCell", change);
+      ShiftRangeListAttr(selection, "sqref", change);
+    }
+
+  for (const TRelationship& rel : SheetRelationships(sheet)) {
+    if (rel.External) continue;
+    std::string target = ResolveTarget(sheet.PartName, rel.Target);
+    if (!HasPart(target)) continue;
+    if (HasType(rel, "/table")) {
+      TPart& table = Part(target);
+      pugi::xml_node t = table.Doc->document_element();
+      TRangeRef before{};
+      bool parsed = ParseRangeRef(t.attribute("ref").value(), before);
+      bool changed = ShiftRangeAttr(t, "ref", change);
+      for (pugi::xml_node af : Descendants(t, "autoFilter")) changed |= ShiftRangeAttr(af, "ref", change);
+      for (pugi::xml_node ss : Descendants(t, "sortState")) changed |= ShiftRangeAttr(ss, "ref", change);
+      for (pugi::xml_node sc : Descendants(t, "sortCondition")) changed |= ShiftRangeAttr(sc, "ref", change);
+      // A column inserted inside a table becomes a table column with a
+      // header of its own.
+      if (!IsRows(change) && parsed && change.At > before.First.Column && change.At <= before.Last.Column) {
+        pugi::xml_node columns = Child(t, "tableColumns");
+        auto list = Children(columns, "tableColumn");
+        uint32_t nextId = 1;
+        std::set<std::string> names;
+        for (pugi::xml_node c : list) {
+          nextId = std::max(nextId, c.attribute("id").as_uint() + 1);
+          names.insert(rtl::UnicodeToUtf8(rtl::AnsiUpperCase(rtl::Utf8ToUnicode(c.attribute("name").value()))));
+        }
+        size_t position = change.At - before.First.Column;
+        pugi::xml_node after = position - 1 < list.size() ? list[position - 1] : pugi::xml_node();
+        for (uint32_t k = 0; k < change.Count; ++k) {
+          std::string name;
+          for (uint32_t n = 1;; ++n) {
+            name = "Column" + std::to_string(n);
+            if (!names.count(rtl::UnicodeToUtf8(rtl::AnsiUpperCase(rtl::Utf8ToUnicode(name))))) break;
+          }
+          names.insert(rtl::UnicodeToUtf8(rtl::AnsiUpperCase(rtl::Utf8ToUnicode(name))));
+          std::string element = PrefixOf(t) + "tableColumn";
+          pugi::xml_node added = after ? columns.insert_child_after(element.c_str(), after)
+                                       : columns.prepend_child(element.c_str());
+          SetAttr(added, "id", std::to_string(nextId++));
+          SetAttr(added, "name", name);
+          after = added;
+          if (t.attribute("headerRowCount").as_int(1) != 0) {
+            TCell& header = sheet.CellForWrite(before.First.Row, change.At + k);
+            header.Kind = TCellKind::Inline;
+            header.V.Index = sheet.AddText(name);
+          }
+        }
+        if (columns.attribute("count"))
+          columns.attribute("count").set_value(static_cast<unsigned>(Children(columns, "tableColumn").size()));
+        changed = true;
+      }
+      if (changed) table.Modified = true;
+    } else if (HasType(rel, "/comments")) {
+      TPart& comments = Part(target);
+      bool changed = false;
+      for (pugi::xml_node c : Descendants(comments.Doc->document_element(), "comment"))
+        changed |= ShiftRangeAttr(c, "ref", change);
+      if (changed) comments.Modified = true;
+    } else if (HasType(rel, "/vmlDrawing")) {
+      // Legacy drawings are not always well-formed XML; those keep their anchors.
+      pugi::xml_document probe;
+      if (!probe.load_string(FPackage->Read(target).c_str())) continue;
+      TPart& vml = Part(target);
+      bool changed = false;
+      for (pugi::xml_node data : Descendants(vml.Doc->document_element(), "ClientData")) {
+        changed |= ShiftAnchorIndex(Child(data, IsRows(change) ? "Row" : "Column"), change);
+        pugi::xml_node anchor = Child(data, "Anchor");
+        if (!anchor) continue;
+        std::vector<long> values;
+        std::string text = anchor.child_value();
+        for (size_t i = 0; i < text.size();) {
+          size_t comma = text.find(',', i);
+          if (comma == std::string::npos) comma = text.size();
+          values.push_back(std::strtol(text.substr(i, comma - i).c_str(), nullptr, 10));
+          i = comma + 1;
+        }
+        if (values.size() != 8) continue;
+        const int first = IsRows(change) ? 2 : 0;  // left column, top row, right column, bottom row
+        for (int k : {first, first + 4})
+          if (values[k] + 1 >= static_cast<long>(change.At)) values[k] += change.Count;
+        std::string joined;
+        for (size_t k = 0; k < values.size(); ++k) joined += (k ? ", " : "") + std::to_string(values[k]);
+        anchor.text().set(joined.c_str());
+        changed = true;
+      }
+      if (changed) vml.Modified = true;
+    } else if (HasType(rel, "/drawing")) {
+      TPart& drawing = Part(target);
+      bool changed = false;
+      for (const char* edge : {"from", "to"})
+        for (pugi::xml_node anchor : Descendants(drawing.Doc->document_element(), edge))
+          changed |= ShiftAnchorIndex(Child(anchor, IsRows(change) ? "row" : "col"), change);
+      if (changed) drawing.Modified = true;
+    }
+  }
+  sheet.Modified = true;
+}
+
+void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
+  if (at < 1 || at > kMaxRow) throw EWorkbookError(u"Application-defined or object-defined error");
+  EnsureLoaded(sheet);
+  TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count};
+  // Refuse before changing anything, so a refused insert leaves no trace.
+  for (const TRow& row : sheet.Rows)
+    if (row.Number > kMaxRow - count)
+      for (const TCell& cell : row.Cells)
+        if (cell.Kind != TCellKind::Blank || sheet.HasFormula(cell))
+          throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff));
+  ApplyChangeEverywhere(change);
+  MoveCells(sheet, change);
+  AdjustSheetParts(sheet, change);
+}
+
+void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
+  if (at < 1 || at > kMaxColumn) throw EWorkbookError(u"Application-defined or object-defined error");
+  EnsureLoaded(sheet);
+  TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count};
+  for (const TRow& row : sheet.Rows)
+    for (const TCell& cell : row.Cells)
+      if (cell.Column > kMaxColumn - count && (cell.Kind != TCellKind::Blank || sheet.HasFormula(cell)))
+        throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff));
+  ApplyChangeEverywhere(change);
+  MoveCells(sheet, change);
+  AdjustSheetParts(sheet, change);
+}
+
+// --- Autofit -----------------------------------------------------------------------------
+
+void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
+  if (column < 1 || column > kMaxColumn) throw EWorkbookError(u"Application-defined or object-defined error");
+  EnsureLoaded(sheet);
+  LoadStyles();
+  // Maximum digit width in pixels of the default font, as the application
+  // measures it for the usual fonts.
+  double digitWidth = 7;
+  if (!FStylesPart.empty()) {
+    pugi::xml_node font = Child(Child(Part(FStylesPart).Doc->document_element(), "fonts"), "font");
+    std::string name = Child(font, "name").attribute("val").value();
+    double size = Child(font, "sz").attribute("val").as_double(11);
+    digitWidth = std::max(5.0, std::round(size * (name == "Arial" ? 0.7 : 0.64)));
+  }
+  int widest = 0;
+  for (TRow& row : sheet.Rows) {
+    TCell* cell = sheet.FindCell(row.Number, column);
+    if (!cell || cell->Kind == TCellKind::Blank) continue;
+    std::string shown;
+    switch (cell->Kind) {
+      case TCellKind::Number:
+        if (IsDateStyle(cell->Style)) shown = rtl::UnicodeToUtf8(rtl::DateTimeToStr(cell->V.Number));
+        else shown = FormatNumberForWidth(cell->V.Number, NumberFormatOf(cell->Style));
+        break;
+      case TCellKind::Boolean: shown = cell->V.Number != 0 ? "TRUE" : "FALSE"; break;
+      default: shown = rtl::UnicodeToUtf8(GetValue(sheet, row.Number, column).AsUnicodeString()); break;
+    }
+    widest = std::max(widest, TextWidthUnits(shown));
+  }
+  if (widest == 0) return;  // nothing shown: the width stays
+  double width = std::trunc((widest * digitWidth + 5) / digitWidth * 256) / 256;
+  pugi::xml_node cols = EnsureChild(sheet.Root(), "cols", WorksheetChildOrder());
+  std::string prefix = PrefixOf(sheet.Root());
+  pugi::xml_node target;
+  for (pugi::xml_node col : Children(cols, "col")) {
+    uint32_t min = col.attribute("min").as_uint(), max = col.attribute("max").as_uint();
+    if (column < min || column > max) continue;
+    // Split a definition covering several columns around this one.
+    if (min < column) {
+      pugi::xml_node left = cols.insert_copy_before(col, col);
+      SetAttr(left, "max", std::to_string(column - 1));
+    }
+    if (max > column) {
+      pugi::xml_node right = cols.insert_copy_after(col, col);
+      SetAttr(right, "min", std::to_string(column + 1));
+    }
+    SetAttr(col, "min", std::to_string(column));
+    SetAttr(col, "max", std::to_string(column));
+    target = col;
+    break;
+  }
+  if (!target) {
+    pugi::xml_node before;
+    for (pugi::xml_node col : Children(cols, "col"))
+      if (col.attribute("min").as_uint() > column) {
+        before = col;
+        break;
+      }
+    target = before ? cols.insert_child_before((prefix + "col").c_str(), before) : cols.append_child((prefix + "col").c_str());
+    SetAttr(target, "min", std::to_string(column));
+    SetAttr(target, "max", std::to_string(column));
+  }
+  SetAttr(target, "width", NumberText(width));
+  SetAttr(target, "bestFit", "1");
+  SetAttr(target, "customWidth", "1");
+  sheet.Modified = true;
+}
+
+// --- Protection --------------------------------------------------------------------------
+
+bool TWorkbookFile::ProtectContents(TSheet& sheet) {
+  EnsureLoaded(sheet);
+  pugi::xml_node protection = Child(sheet.Root(), "sheetProtection");
+  return protection && protection.attribute("sheet").as_bool();
+}
+
+void TWorkbookFile::Protect(TSheet& sheet) {
+  EnsureLoaded(sheet);
+  pugi::xml_node protection = EnsureChild(sheet.Root(), "sheetProtection", WorksheetChildOrder());
+  SetAttr(protection, "sheet", "1");
+  SetAttr(protection, "objects", "1");
+  SetAttr(protection, "scenarios", "1");
+  sheet.Modified = true;
+}
+
+void TWorkbookFile::Unprotect(TSheet& sheet) {
+  EnsureLoaded(sheet);
+  pugi::xml_node protection = Child(sheet.Root(), "sheetProtection");
+  if (!protection) return;
+  if (protection.attribute("password") || protection.attribute("hashValue"))
+    throw EWorkbookError(rtl::Utf8ToUnicode(SWrongPassword));
+  sheet.Root().remove_child(protection);
+  sheet.Modified = true;
+}
+
+// --- Sheets ---------------------------------------------------------------------------------
+
+std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
+  int index = IndexOf(before);
+  if (index < 0) throw EWorkbookError(u"The sheet was deleted");
+  std::string name;
+  for (int n = 1;; ++n) {
+    name = "Sheet" + std::to_string(n);
+    bool used = false;
+    for (const auto& s : FSheets) used |= SameSheetName(s->Name, name);
+    if (!used) break;
+  }
+  std::string dir = "xl/worksheets/";
+  for (const auto& s : FSheets)
+    if (s->IsWorksheet) {
+      dir = s->PartName.substr(0, s->PartName.rfind('/') + 1);
+      break;
+    }
+  std::string partName;
+  for (int n = 1;; ++n) {
+    partName = dir + "sheet" + std::to_string(n) + ".xml";
+    bool used = HasPart(partName);
+    for (const auto& s : FSheets) used |= s->PartName == partName;
+    if (!used) break;
+  }
+  pugi::xml_node workbookRoot = Part(FWorkbookPart).Doc->document_element();
+  std::string mainNs = workbookRoot.attribute(PrefixOf(workbookRoot).empty() ? "xmlns" : ("xmlns:" + PrefixOf(workbookRoot).substr(0, PrefixOf(workbookRoot).size() - 1)).c_str()).value();
+  if (mainNs.empty()) mainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+  std::string content =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<worksheet xmlns=\"" + mainNs +
+      "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><dimension ref=\"A1\"/>"
+      "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>"
+      "<sheetData/><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
+      "footer=\"0.3\"/></worksheet>";
+  FPackage->Write(partName, content);
+
+  // Relationship from the workbook, typed like the existing worksheets'.
+  pugi::xml_document& rels = RelationshipsOf(FWorkbookPart);
+  std::string type = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
+  std::set<std::string> ids;
+  for (const TRelationship& rel : ReadRelationships(rels)) {
+    ids.insert(rel.Id);
+    if (HasType(rel, "/worksheet")) type = rel.Type;
+  }
+  std::string relId;
+  for (int n = 1;; ++n)
+    if (!ids.count(relId = "rId" + std::to_string(n))) break;
+  pugi::xml_node rel = rels.document_element().append_child("Relationship");
+  SetAttr(rel, "Id", relId);
+  SetAttr(rel, "Type", type);
+  std::string workbookDir = FWorkbookPart.substr(0, FWorkbookPart.rfind('/') + 1);
+  SetAttr(rel, "Target", partName.rfind(workbookDir, 0) == 0 ? partName.substr(workbookDir.size()) : "/" + partName);
+  Part(RelsPartOf(FWorkbookPart)).Modified = true;
+
+  TPart& types = Part(kContentTypesPart);
+  pugi::xml_node override = types.Doc->document_element().append_child("Override");
+  SetAttr(override, "PartName", "/" + partName);
+  SetAttr(override, "ContentType", "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
+  types.Modified = true;
+
+  // The sheet element, before the sheet it is inserted in front of.
+  pugi::xml_node sheets = Child(workbookRoot, "sheets");
+  auto sheetNodes = Children(sheets, "sheet");
+  uint32_t sheetId = 0;
+  std::string idAttribute = "r:id";
+  for (pugi::xml_node s : sheetNodes) {
+    sheetId = std::max(sheetId, s.attribute("sheetId").as_uint());
+    for (pugi::xml_attribute a = s.first_attribute(); a; a = a.next_attribute()) {
+      std::string_view n = a.name();
+      if (n.size() > 3 && n.substr(n.size() - 3) == ":id") idAttribute = std::string(n);
+    }
+  }
+  pugi::xml_node node = sheets.insert_child_before((PrefixOf(sheets) + "sheet").c_str(), sheetNodes[static_cast<size_t>(index)]);
+  SetAttr(node, "name", name);
+  SetAttr(node, "sheetId", std::to_string(sheetId + 1));
+  SetAttr(node, idAttribute.c_str(), relId);
+  for (pugi::xml_node n : Children(Child(workbookRoot, "definedNames"), "definedName"))
+    if (n.attribute("localSheetId") && n.attribute("localSheetId").as_int() >= index)
+      n.attribute("localSheetId").set_value(n.attribute("localSheetId").as_int() + 1);
+  Part(FWorkbookPart).Modified = true;
+
+  auto sheet = std::make_shared<TSheet>();
+  sheet->Name = name;
+  sheet->RelId = relId;
+  sheet->PartName = partName;
+  sheet->SheetId = sheetId + 1;
+  sheet->Load(content);
+  FSheets.insert(FSheets.begin() + index, sheet);
+  FActiveTab = index;  // the added sheet becomes the active one
+  FActiveChanged = true;
+  return sheet;
+}
+
+void TWorkbookFile::RemovePartTree(const std::string& partName) {
+  if (!HasPart(partName)) return;
+  std::vector<TRelationship> rels;
+  std::string relsName = RelsPartOf(partName);
+  if (HasPart(relsName)) rels = ReadRelationships(*Part(relsName).Doc);
+  FPackage->Remove(partName);
+  FPackage->Remove(relsName);
+  FParts.erase(partName);
+  FParts.erase(relsName);
+  TPart& types = Part(kContentTypesPart);
+  for (pugi::xml_node o : Children(types.Doc->document_element(), "Override"))
+    if (std::string_view(o.attribute("PartName").value()) == "/" + partName) {
+      types.Doc->document_element().remove_child(o);
+      types.Modified = true;
+      break;
+    }
+  // Parts only this one pointed at go with it (images shared with another
+  // drawing stay).
+  for (const TRelationship& rel : rels) {
+    if (rel.External) continue;
+    std::string target = ResolveTarget(partName, rel.Target);
+    bool stillUsed = false;
+    for (const std::string& other : FPackage->Names()) {
+      if (other.size() < 5 || other.compare(other.size() - 5, 5, ".rels") != 0) continue;
+      std::string source = other;
+      size_t rels_ = source.find("_rels/");
+      source = source.substr(0, rels_) + source.substr(rels_ + 6, source.size() - rels_ - 6 - 5);
+      for (const TRelationship& r : ReadRelationships(*Part(other).Doc))
+        if (!r.External && ResolveTarget(source, r.Target) == target) stillUsed = true;
+      if (stillUsed) break;
+    }
+    if (!stillUsed) RemovePartTree(target);
+  }
+}
+
+void TWorkbookFile::DeleteSheet(TSheet& sheet) {
+  int index = IndexOf(sheet);
+  if (index < 0) throw EWorkbookError(u"The sheet was deleted");
+  pugi::xml_node workbookRoot = Part(FWorkbookPart).Doc->document_element();
+  int visible = 0;
+  bool thisVisible = true;
+  for (pugi::xml_node s : Children(Child(workbookRoot, "sheets"), "sheet")) {
+    std::string_view state = s.attribute("state").value();
+    bool shown = state.empty() || state == "visible";
+    if (shown) ++visible;
+    if (std::string_view(s.attribute("name").value()) == sheet.Name) thisVisible = shown;
+  }
+  if (thisVisible && visible <= 1) throw EWorkbookError(rtl::Utf8ToUnicode(SLastSheet));
+
+  ApplyChangeEverywhere(TReferenceChange{TReferenceChange::DeleteSheet, sheet.Name, 0, 0});
+  for (pugi::xml_node s : Children(Child(workbookRoot, "sheets"), "sheet"))
+    if (RelIdAttribute(s).value() == sheet.RelId) {
+      s.parent().remove_child(s);
+      break;
+    }
+  pugi::xml_node names = Child(workbookRoot, "definedNames");
+  for (pugi::xml_node n : Children(names, "definedName")) {
+    pugi::xml_attribute local = n.attribute("localSheetId");
+    if (!local) continue;
+    if (local.as_int() == index) names.remove_child(n);
+    else if (local.as_int() > index) local.set_value(local.as_int() - 1);
+  }
+  if (names && !Child(names, "definedName")) workbookRoot.remove_child(names);
+  Part(FWorkbookPart).Modified = true;
+
+  pugi::xml_document& rels = RelationshipsOf(FWorkbookPart);
+  for (pugi::xml_node r : Children(rels.document_element(), "Relationship"))
+    if (std::string_view(r.attribute("Id").value()) == sheet.RelId) {
+      rels.document_element().remove_child(r);
+      break;
+    }
+  Part(RelsPartOf(FWorkbookPart)).Modified = true;
+  RemovePartTree(sheet.PartName);
+
+  sheet.Deleted = true;
+  sheet.Modified = false;
+  FDeletedSheets.push_back(FSheets[static_cast<size_t>(index)]);
+  FSheets.erase(FSheets.begin() + index);
+  if (FActiveTab > index || FActiveTab >= static_cast<int>(FSheets.size())) --FActiveTab;
+  if (FActiveTab < 0) FActiveTab = 0;
+  FActiveChanged = true;
+  FCellsChanged = true;
+}
+
+}  // namespace spreadsheet

@@ -1,0 +1,587 @@
+#include "spreadsheet/Workbook.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "rtl/Locale.h"
+#include "spreadsheet/Xml.h"
+
+namespace spreadsheet {
+
+using rtl::Variant;
+
+namespace {
+
+const std::vector<std::string_view>& WorkbookChildOrder() {
+  static const std::vector<std::string_view> order = {
+      "fileVersion", "fileSharing", "workbookPr", "workbookProtection", "bookViews", "sheets", "functionGroups",
+      "externalReferences", "definedNames", "calcPr", "oleSize", "customWorkbookViews", "pivotCaches",
+      "smartTagPr", "smartTagTypes", "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"};
+  return order;
+}
+
+const char* const kContentTypesPart = "[Content_Types].xml";
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return s;
+}
+
+struct TErrorCode {
+  const char* Text;
+  int Code;
+};
+const TErrorCode kErrorCodes[] = {{"#NULL!", 2000}, {"#DIV/0!", 2007}, {"#VALUE!", 2015}, {"#REF!", 2023},
+                                  {"#NAME?", 2029}, {"#NUM!", 2036},   {"#N/A", 2042},    {"#GETTING_DATA", 2043}};
+
+Variant ErrorVariant(const std::string& text) {
+  for (const auto& e : kErrorCodes)
+    if (text == e.Text) return Variant::FromError(rtl::MakeCellError(e.Code));
+  return Variant::FromError(rtl::MakeCellError(2015));
+}
+
+std::string ErrorText(int32_t code) {
+  int low = code & 0xFFFF;
+  for (const auto& e : kErrorCodes)
+    if (low == e.Code) return e.Text;
+  return "#VALUE!";
+}
+
+// Keeps what the application keeps of a typed number: its first 15
+// significant digits; later ones read as zeros.
+rtl::UnicodeString FifteenDigits(std::u16string_view text) {
+  rtl::UnicodeString out(text);
+  int significant = 0;
+  bool exponent = false;
+  for (char16_t& c : out) {
+    if (c == u'e' || c == u'E') exponent = true;
+    if (exponent || c < u'0' || c > u'9') continue;
+    if (significant == 0 && c == u'0') continue;
+    if (++significant > 15) c = u'0';
+  }
+  return out;
+}
+
+}  // namespace
+
+bool IsDateFormatCode(std::string_view code) {
+  bool inQuotes = false;
+  for (size_t i = 0; i < code.size(); ++i) {
+    char c = code[i];
+    if (inQuotes) {
+      if (c == '"') inQuotes = false;
+      continue;
+    }
+    switch (c) {
+      case '"': inQuotes = true; break;
+      case '\\': case '_': case '*': ++i; break;
+      case ';': return false;  // only the first section decides
+      case '[': {
+        size_t end = code.find(']', i);
+        if (end == std::string_view::npos) return false;
+        std::string inner = Lower(std::string(code.substr(i + 1, end - i - 1)));
+        if (!inner.empty() && (inner[0] == 'h' || inner[0] == 'm' || inner[0] == 's') &&
+            inner.find_first_not_of(inner[0]) == std::string::npos)
+          return true;  // elapsed time
+        i = end;
+        break;
+      }
+      case 'd': case 'D': case 'm': case 'M': case 'y': case 'Y': case 'h': case 'H': case 's': case 'S':
+        return true;
+      default: break;
+    }
+  }
+  return false;
+}
+
+TTypedInput ReadTypedInput(const rtl::UnicodeString& input) {
+  TTypedInput result;
+  if (!input.empty() && input[0] == u'\'') {
+    result.Text = rtl::UnicodeToUtf8(std::u16string_view(input).substr(1));
+    return result;
+  }
+  if (input.size() > 1 && input[0] == u'=') {
+    result.Kind = TTypedInput::tiFormula;
+    result.Text = rtl::UnicodeToUtf8(std::u16string_view(input).substr(1));
+    return result;
+  }
+  rtl::UnicodeString trimmed = rtl::Trim(input);
+  if (rtl::AsciiUpperCase(trimmed) == u"TRUE" || rtl::AsciiUpperCase(trimmed) == u"FALSE") {
+    result.Kind = TTypedInput::tiBoolean;
+    result.Boolean = rtl::AsciiUpperCase(trimmed) == u"TRUE";
+    return result;
+  }
+  const rtl::TFormatSettings& fs = rtl::FormatSettings();
+  double number;
+  bool percent = !trimmed.empty() && trimmed.back() == u'%';
+  std::u16string_view digits = percent ? std::u16string_view(trimmed).substr(0, trimmed.size() - 1) : trimmed;
+  if (!trimmed.empty() &&
+      rtl::TryTextToDouble(FifteenDigits(digits), number, fs.DecimalSeparator, fs.ThousandSeparator) &&
+      std::isfinite(number)) {
+    result.Kind = percent ? TTypedInput::tiPercent : TTypedInput::tiNumber;
+    result.Number = percent ? number / 100 : number;
+    return result;
+  }
+  result.Text = rtl::UnicodeToUtf8(input);
+  return result;
+}
+
+// --- Opening ------------------------------------------------------------------------
+
+TWorkbookFile::TWorkbookFile(const std::string& path) : FPath(path) {
+  auto fail = [&](const std::string& reason) {
+    return EWorkbookError(rtl::FormatText(SCannotOpen, {rtl::Utf8ToUnicode(path), rtl::Utf8ToUnicode(reason)}));
+  };
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) throw fail(rtl::UnicodeToUtf8(rtl::SysErrorMessage(errno)));
+  if (S_ISDIR(st.st_mode)) throw fail(rtl::UnicodeToUtf8(rtl::SysErrorMessage(EISDIR)));
+  std::string lower = Lower(path);
+  bool legacy = lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".xls") == 0;
+  try {
+    FPackage = std::make_unique<TPackage>(path);
+  } catch (const EPackageError& e) {
+    if (legacy) throw fail(SLegacyFormat);
+    std::string reason = rtl::UnicodeToUtf8(e.Message());
+    throw fail(reason == "the file is not a zip package" ? SNotWorkbook : reason);
+  }
+  try {
+    if (!FPackage->Has("_rels/.rels")) throw fail(legacy ? SLegacyFormat : SNotWorkbook);
+    pugi::xml_document rootRels;
+    ParsePart(rootRels, FPackage->Read("_rels/.rels"), "_rels/.rels");
+    for (const TRelationship& rel : ReadRelationships(rootRels))
+      if (HasType(rel, "/officeDocument") && !rel.External) FWorkbookPart = ResolveTarget("", rel.Target);
+    if (FWorkbookPart.empty() || !FPackage->Has(FWorkbookPart)) throw fail(SNotWorkbook);
+    pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
+    if (LocalName(root) != "workbook") throw fail(SNotWorkbook);
+
+    std::map<std::string, TRelationship> rels;
+    std::string relsName = RelsPartOf(FWorkbookPart);
+    if (HasPart(relsName))
+      for (const TRelationship& rel : ReadRelationships(*Part(relsName).Doc)) rels[rel.Id] = rel;
+    for (pugi::xml_node s : Children(Child(root, "sheets"), "sheet")) {
+      auto sheet = std::make_shared<TSheet>();
+      sheet->Name = s.attribute("name").value();
+      sheet->SheetId = s.attribute("sheetId").as_uint();
+      sheet->RelId = RelIdAttribute(s).value();
+      auto rel = rels.find(sheet->RelId);
+      if (rel == rels.end()) throw fail("sheet \"" + sheet->Name + "\" has no part");
+      sheet->PartName = ResolveTarget(FWorkbookPart, rel->second.Target);
+      sheet->IsWorksheet = HasType(rel->second, "/worksheet");
+      FSheets.push_back(std::move(sheet));
+    }
+    if (FSheets.empty()) throw fail(SNotWorkbook);
+    pugi::xml_node view = Child(Child(root, "bookViews"), "workbookView");
+    FActiveTab = view ? view.attribute("activeTab").as_int() : 0;
+    if (FActiveTab < 0 || FActiveTab >= static_cast<int>(FSheets.size())) FActiveTab = 0;
+  } catch (const EPackageError& e) {
+    throw fail(rtl::UnicodeToUtf8(e.Message()));
+  }
+}
+
+std::string TWorkbookFile::Name() const {
+  size_t slash = FPath.rfind('/');
+  return slash == std::string::npos ? FPath : FPath.substr(slash + 1);
+}
+
+TWorkbookFile::TPart& TWorkbookFile::Part(const std::string& name) {
+  auto it = FParts.find(name);
+  if (it != FParts.end()) return it->second;
+  TPart part;
+  part.Name = name;
+  part.Doc = std::make_unique<pugi::xml_document>();
+  ParsePart(*part.Doc, FPackage->Read(name), name);
+  return FParts.emplace(name, std::move(part)).first->second;
+}
+
+std::vector<std::shared_ptr<TSheet>> TWorkbookFile::Worksheets() const {
+  std::vector<std::shared_ptr<TSheet>> out;
+  for (const auto& s : FSheets)
+    if (s->IsWorksheet) out.push_back(s);
+  return out;
+}
+
+int TWorkbookFile::IndexOf(const TSheet& sheet) const {
+  for (size_t i = 0; i < FSheets.size(); ++i)
+    if (FSheets[i].get() == &sheet) return static_cast<int>(i);
+  return -1;
+}
+
+std::shared_ptr<TSheet> TWorkbookFile::ActiveSheet() const { return FSheets[static_cast<size_t>(FActiveTab)]; }
+
+void TWorkbookFile::Select(const TSheet& sheet) {
+  int index = IndexOf(sheet);
+  if (index < 0 || index == FActiveTab) return;
+  FActiveTab = index;
+  FActiveChanged = true;
+}
+
+void TWorkbookFile::EnsureLoaded(TSheet& sheet) {
+  if (sheet.Loaded) return;
+  try {
+    sheet.Load(FPackage->Read(sheet.PartName));
+  } catch (const EPackageError& e) {
+    throw EWorkbookError(e.Message());
+  }
+}
+
+void TWorkbookFile::LoadAll() {
+  for (auto& s : FSheets) EnsureLoaded(*s);
+}
+
+// --- Strings and styles -------------------------------------------------------------
+
+const std::string& TWorkbookFile::SharedString(uint32_t index) {
+  if (!FSharedLoaded) {
+    FSharedLoaded = true;
+    std::string relsName = RelsPartOf(FWorkbookPart);
+    if (HasPart(relsName)) {
+      for (const TRelationship& rel : ReadRelationships(*Part(relsName).Doc)) {
+        if (!HasType(rel, "/sharedStrings")) continue;
+        std::string name = ResolveTarget(FWorkbookPart, rel.Target);
+        if (!HasPart(name)) continue;
+        pugi::xml_document doc;  // read once into text, not kept as a tree
+        ParsePart(doc, FPackage->Read(name), name);
+        for (pugi::xml_node si : Children(doc.document_element(), "si")) FSharedStrings.push_back(FlattenText(si));
+      }
+    }
+  }
+  static const std::string empty;
+  return index < FSharedStrings.size() ? FSharedStrings[index] : empty;
+}
+
+void TWorkbookFile::LoadStyles() {
+  if (FStylesLoaded) return;
+  FStylesLoaded = true;
+  std::string relsName = RelsPartOf(FWorkbookPart);
+  if (!HasPart(relsName)) return;
+  for (const TRelationship& rel : ReadRelationships(*Part(relsName).Doc))
+    if (HasType(rel, "/styles")) FStylesPart = ResolveTarget(FWorkbookPart, rel.Target);
+  if (FStylesPart.empty() || !HasPart(FStylesPart)) {
+    FStylesPart.clear();
+    return;
+  }
+  pugi::xml_node root = Part(FStylesPart).Doc->document_element();
+  for (pugi::xml_node f : Children(Child(root, "numFmts"), "numFmt"))
+    FNumFmts[f.attribute("numFmtId").as_uint()] = f.attribute("formatCode").value();
+  FCellXfs = Children(Child(root, "cellXfs"), "xf");
+  FDateStyle.assign(FCellXfs.size(), -1);
+}
+
+std::string TWorkbookFile::NumberFormatOf(uint32_t style) {
+  LoadStyles();
+  if (style >= FCellXfs.size()) return "General";
+  uint32_t id = FCellXfs[style].attribute("numFmtId").as_uint();
+  auto it = FNumFmts.find(id);
+  if (it != FNumFmts.end()) return it->second;
+  return id == 0 ? "General" : "#" + std::to_string(id);
+}
+
+bool TWorkbookFile::IsDateStyle(uint32_t style) {
+  LoadStyles();
+  if (style >= FCellXfs.size()) return false;
+  if (FDateStyle[style] >= 0) return FDateStyle[style] != 0;
+  uint32_t id = FCellXfs[style].attribute("numFmtId").as_uint();
+  bool date;
+  auto it = FNumFmts.find(id);
+  if (it != FNumFmts.end()) date = IsDateFormatCode(it->second);
+  else date = (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58) ||
+              (id >= 71 && id <= 81);
+  FDateStyle[style] = date ? 1 : 0;
+  return date;
+}
+
+// A style like `style` but with the given built-in number format (numFmtId,
+// -1 to keep) and locked state (-1 to keep); added to cellXfs once and shared.
+uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, int lockedState) {
+  LoadStyles();
+  if (FStylesPart.empty()) throw EWorkbookError(u"The workbook has no styles part");
+  if (style >= FCellXfs.size()) style = 0;
+  if (FCellXfs.empty()) throw EWorkbookError(u"The workbook's styles define no cell formats");
+  std::string key = std::to_string(style) + "|" + numFmtId + "|" + std::to_string(lockedState);
+  if (auto it = FDerivedStyles.find(key); it != FDerivedStyles.end()) return it->second;
+  pugi::xml_node source = FCellXfs[style];
+  pugi::xml_node cellXfs = source.parent();
+  pugi::xml_node xf = cellXfs.append_copy(source);
+  auto set = [&](const char* name, const std::string& value) {
+    if (!xf.attribute(name)) xf.append_attribute(name);
+    xf.attribute(name).set_value(value.c_str());
+  };
+  if (!numFmtId.empty()) {
+    set("numFmtId", numFmtId);
+    set("applyNumberFormat", "1");
+  }
+  if (lockedState >= 0) {
+    std::string prefix = PrefixOf(xf);
+    pugi::xml_node protection = Child(xf, "protection");
+    if (!protection) {
+      pugi::xml_node ext = Child(xf, "extLst");
+      protection = ext ? xf.insert_child_before((prefix + "protection").c_str(), ext)
+                       : xf.append_child((prefix + "protection").c_str());
+    }
+    if (!protection.attribute("locked")) protection.append_attribute("locked");
+    protection.attribute("locked").set_value(lockedState ? "1" : "0");
+    set("applyProtection", "1");
+  }
+  FCellXfs.push_back(xf);
+  FDateStyle.push_back(-1);
+  if (cellXfs.attribute("count")) cellXfs.attribute("count").set_value(static_cast<unsigned>(FCellXfs.size()));
+  Part(FStylesPart).Modified = true;
+  uint32_t index = static_cast<uint32_t>(FCellXfs.size() - 1);
+  FDerivedStyles[key] = index;
+  return index;
+}
+
+// --- Values ---------------------------------------------------------------------------
+
+Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
+  EnsureLoaded(sheet);
+  const TCell* cell = sheet.FindCell(row, column);
+  if (!cell) return {};
+  switch (cell->Kind) {
+    case TCellKind::Blank: return {};
+    case TCellKind::Number:
+      if (IsDateStyle(cell->Style) && cell->V.Number >= -657434.0 && cell->V.Number < 2958466.0)
+        return Variant::FromDate(cell->V.Number);
+      return Variant(cell->V.Number);
+    case TCellKind::Shared: return Variant::FromOleStr(rtl::Utf8ToUnicode(SharedString(cell->V.Index)));
+    case TCellKind::Inline:
+    case TCellKind::Text:
+    case TCellKind::IsoDate: return Variant::FromOleStr(rtl::Utf8ToUnicode(sheet.Pool[cell->V.Index]));
+    case TCellKind::InlineRich: {
+      pugi::xml_document doc;
+      doc.load_string(("<is>" + sheet.Pool[cell->V.Index] + "</is>").c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+      return Variant::FromOleStr(rtl::Utf8ToUnicode(FlattenText(doc.document_element())));
+    }
+    case TCellKind::Boolean: return Variant(cell->V.Number != 0);
+    case TCellKind::Error: return ErrorVariant(sheet.Pool[cell->V.Index]);
+  }
+  return {};
+}
+
+void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
+  sheet.Modified = true;
+  FCellsChanged = true;
+  if (formulasChanged) FFormulasChanged = true;
+}
+
+void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
+  EnsureLoaded(sheet);
+  if (!sheet.IsWorksheet) throw EWorkbookError(u"A chart sheet has no cells");
+  const Variant& value = input.Deref();
+  bool clearing = value.IsEmpty() || value.IsNull();
+  if (clearing && !sheet.FindCell(row, column)) return;
+  if (sheet.InMultiCellArray(row, column)) throw EWorkbookError(rtl::Utf8ToUnicode(SPartOfArray));
+
+  TTypedInput typed;
+  switch (value.VType()) {
+    case rtl::varEmpty: case rtl::varNull: break;
+    case rtl::varOleStr: case rtl::varUString: case rtl::varString:
+      typed = ReadTypedInput(value.AsUnicodeString());
+      break;
+    case rtl::varBoolean: case rtl::varSmallInt: case rtl::varInteger: case rtl::varSingle: case rtl::varDouble:
+    case rtl::varCurrency: case rtl::varDate: case rtl::varShortInt: case rtl::varByte: case rtl::varWord:
+    case rtl::varLongWord: case rtl::varInt64: case rtl::varError:
+      break;
+    default:
+      throw EWorkbookError(u"Type mismatch");
+  }
+
+  TCell& cell = sheet.CellForWrite(row, column);
+  bool hadFormula = sheet.HasFormula(cell);
+  if (TCellExtra* extra = sheet.ExtraOf(cell)) {
+    if (!GetRawAttr(extra->FormulaAttrs, "ref").empty() && GetRawAttr(extra->FormulaAttrs, "t") == "shared")
+      ExpandSharedFormula(sheet, GetRawAttr(extra->FormulaAttrs, "si"));
+    extra->Formula.clear();
+    extra->FormulaAttrs.clear();
+    // Value metadata belongs to the old value; a phonetic flag stays.
+    std::string ph = GetRawAttr(extra->CellAttrs, "ph");
+    extra->CellAttrs.clear();
+    SetRawAttr(extra->CellAttrs, "ph", ph);
+  }
+  bool isFormula = false;
+  auto setNumber = [&](double number) {
+    if (std::isfinite(number)) {
+      cell.Kind = TCellKind::Number;
+      cell.V.Number = number;
+    } else {
+      cell.Kind = TCellKind::Error;
+      cell.V.Index = sheet.AddText("#NUM!");
+    }
+  };
+  switch (value.VType()) {
+    case rtl::varEmpty: case rtl::varNull:
+      cell.Kind = TCellKind::Blank;
+      break;
+    case rtl::varBoolean:
+      cell.Kind = TCellKind::Boolean;
+      cell.V.Number = value.VBoolean() ? 1 : 0;
+      break;
+    case rtl::varDate:
+      setNumber(value.VDate());
+      if (!IsDateStyle(cell.Style)) {
+        bool hasTime = value.VDate() != std::trunc(value.VDate());
+        cell.Style = StyleWith(cell.Style, hasTime ? "22" : "14", -1);
+      }
+      break;
+    case rtl::varError:
+      cell.Kind = TCellKind::Error;
+      cell.V.Index = sheet.AddText(ErrorText(value.VError()));
+      break;
+    case rtl::varOleStr: case rtl::varUString: case rtl::varString:
+      switch (typed.Kind) {
+        case TTypedInput::tiText:
+          cell.Kind = TCellKind::Inline;
+          cell.V.Index = sheet.AddText(std::move(typed.Text));
+          break;
+        case TTypedInput::tiNumber:
+          setNumber(typed.Number);
+          break;
+        case TTypedInput::tiPercent:
+          setNumber(typed.Number);
+          if (NumberFormatOf(cell.Style) == "General") cell.Style = StyleWith(cell.Style, "9", -1);
+          break;
+        case TTypedInput::tiBoolean:
+          cell.Kind = TCellKind::Boolean;
+          cell.V.Number = typed.Boolean ? 1 : 0;
+          break;
+        case TTypedInput::tiFormula:
+          // No cached value: the application computes it on open.
+          cell.Kind = TCellKind::Blank;
+          sheet.EnsureExtra(cell).Formula = std::move(typed.Text);
+          isFormula = true;
+          break;
+      }
+      break;
+    default:
+      setNumber(value.AsDouble());
+      break;
+  }
+  MarkCellsChanged(sheet, hadFormula || isFormula);
+}
+
+bool TWorkbookFile::GetLocked(TSheet& sheet, uint32_t row, uint32_t column) {
+  EnsureLoaded(sheet);
+  const TCell* cell = sheet.FindCell(row, column);
+  uint32_t style = cell ? cell->Style : 0;
+  if (!cell) {
+    TRow* r = sheet.FindRow(row);
+    style = r && GetRawAttr(r->Attrs, "customFormat") == "1" ? static_cast<uint32_t>(std::atoi(GetRawAttr(r->Attrs, "s").c_str()))
+                                                               : sheet.ColumnStyle(column);
+  }
+  LoadStyles();
+  if (style >= FCellXfs.size()) return true;
+  pugi::xml_node protection = Child(FCellXfs[style], "protection");
+  pugi::xml_attribute locked = protection.attribute("locked");
+  return !locked || locked.as_bool();
+}
+
+void TWorkbookFile::SetLocked(TSheet& sheet, uint32_t row, uint32_t column, bool locked) {
+  if (GetLocked(sheet, row, column) == locked) return;
+  TCell& cell = sheet.CellForWrite(row, column);
+  cell.Style = StyleWith(cell.Style, "", locked ? 1 : 0);
+  sheet.Modified = true;
+}
+
+bool TWorkbookFile::ResolveRangeName(TSheet& sheet, const std::string& name, TRangeRef& range) {
+  if (ParseRangeRef(name, range)) return true;
+  pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
+  int index = IndexOf(sheet);
+  std::string found;
+  bool foundLocal = false;
+  for (pugi::xml_node n : Children(Child(root, "definedNames"), "definedName")) {
+    if (!SameSheetName(n.attribute("name").value(), name)) continue;
+    pugi::xml_attribute local = n.attribute("localSheetId");
+    if (local && local.as_int() != index) continue;
+    if (!found.empty() && foundLocal) continue;
+    found = n.child_value();
+    foundLocal = static_cast<bool>(local);
+  }
+  if (found.empty()) return false;
+  size_t bang = found.rfind('!');
+  if (bang == std::string::npos) return false;
+  std::string sheetName = found.substr(0, bang);
+  if (sheetName.size() >= 2 && sheetName.front() == '\'') {
+    std::string unquoted;
+    for (size_t i = 1; i + 1 < sheetName.size(); ++i) {
+      unquoted += sheetName[i];
+      if (sheetName[i] == '\'' && sheetName[i + 1] == '\'') ++i;
+    }
+    sheetName = unquoted;
+  }
+  if (!SameSheetName(sheetName, sheet.Name)) return false;
+  return ParseRangeRef(found.substr(bang + 1), range);
+}
+
+// --- Saving ---------------------------------------------------------------------------
+
+bool TWorkbookFile::Changed() const {
+  if (FCellsChanged || FActiveChanged || FPackage->Changed()) return true;
+  for (const auto& s : FSheets)
+    if (s->Modified) return true;
+  for (const auto& [name, part] : FParts)
+    if (part.Modified) return true;
+  return false;
+}
+
+void TWorkbookFile::DropCalcChain() {
+  std::string relsName = RelsPartOf(FWorkbookPart);
+  if (!HasPart(relsName)) return;
+  TPart& rels = Part(relsName);
+  for (pugi::xml_node r : Children(rels.Doc->document_element(), "Relationship")) {
+    std::string_view type = r.attribute("Type").value();
+    if (type.size() < 10 || type.substr(type.size() - 10) != "/calcChain") continue;
+    std::string target = ResolveTarget(FWorkbookPart, r.attribute("Target").value());
+    rels.Doc->document_element().remove_child(r);
+    rels.Modified = true;
+    FPackage->Remove(target);
+    TPart& types = Part(kContentTypesPart);
+    for (pugi::xml_node o : Children(types.Doc->document_element(), "Override"))
+      if (std::string_view(o.attribute("PartName").value()) == "/" + target) {
+        types.Doc->document_element().remove_child(o);
+        types.Modified = true;
+        break;
+      }
+    break;
+  }
+}
+
+void TWorkbookFile::Save() {
+  pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
+  if (FCellsChanged) {
+    // Formulas that depend on changed cells must not show stale results.
+    pugi::xml_node calcPr = EnsureChild(root, "calcPr", WorkbookChildOrder());
+    if (!calcPr.attribute("fullCalcOnLoad")) calcPr.append_attribute("fullCalcOnLoad");
+    calcPr.attribute("fullCalcOnLoad").set_value("1");
+    Part(FWorkbookPart).Modified = true;
+  }
+  if (FFormulasChanged) DropCalcChain();
+  if (FActiveChanged) {
+    pugi::xml_node views = EnsureChild(root, "bookViews", WorkbookChildOrder());
+    pugi::xml_node view = Child(views, "workbookView");
+    if (!view) view = views.append_child((PrefixOf(root) + "workbookView").c_str());
+    if (!view.attribute("activeTab")) view.append_attribute("activeTab");
+    view.attribute("activeTab").set_value(FActiveTab);
+    if (view.attribute("firstSheet") && view.attribute("firstSheet").as_int() > FActiveTab)
+      view.attribute("firstSheet").set_value(FActiveTab);
+    Part(FWorkbookPart).Modified = true;
+  }
+  for (auto& sheet : FSheets)
+    if (sheet->Loaded && sheet->Modified) FPackage->WriteStreamed(sheet->PartName, sheet->Writer());
+  for (auto& [name, part] : FParts)
+    if (part.Modified) FPackage->Write(name, SerializePart(*part.Doc));
+  try {
+    if (FPackage->Changed()) FPackage->Save();
+  } catch (const EPackageError& e) {
+    throw EWorkbookError(rtl::FormatText(SCannotSave, {rtl::Utf8ToUnicode(FPath), e.Message()}));
+  }
+  for (auto& sheet : FSheets) sheet->Modified = false;
+  for (auto& [name, part] : FParts) part.Modified = false;
+  FCellsChanged = FFormulasChanged = FActiveChanged = false;
+}
+
+}  // namespace spreadsheet

@@ -1,0 +1,145 @@
+// An open workbook package: its sheets, shared strings and styles, the cell
+// operations the automation server offers, and saving. Parts are read when
+// first needed and written back only when changed.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rtl/Variant.h"
+#include "spreadsheet/Package.h"
+#include "spreadsheet/References.h"
+#include "spreadsheet/Sheet.h"
+#include "spreadsheet/Xml.h"
+
+namespace spreadsheet {
+
+// A failure the server reports to its caller with this description.
+class EWorkbookError : public rtl::Exception {
+ public:
+  using rtl::Exception::Exception;
+};
+
+class TWorkbookFile {
+ public:
+  static constexpr std::u16string_view SCannotOpen = u"Cannot open workbook \"%s\": %s";
+  static constexpr const char* SLegacyFormat =
+      "it is a legacy .xls workbook; only .xlsx and .xlsm workbooks are supported";
+  static constexpr const char* SNotWorkbook = "it is not an .xlsx or .xlsm workbook package";
+  static constexpr const char* SCannotShiftOff =
+      "To prevent possible loss of data, Korva cannot shift nonblank cells off of the worksheet.";
+  static constexpr const char* SLastSheet = "A workbook must contain at least one visible worksheet.";
+  static constexpr const char* SPartOfArray = "You can't change part of an array.";
+  static constexpr std::u16string_view SCannotSave = u"Cannot save workbook \"%s\": %s";
+  static constexpr const char* SWrongPassword =
+      "The password you supplied is not correct. The sheet is protected with a password and cannot be "
+      "unprotected without it.";
+
+  // Opens the package; raises EWorkbookError "Cannot open workbook ...".
+  explicit TWorkbookFile(const std::string& path);
+
+  const std::string& Path() const { return FPath; }
+  std::string Name() const;
+
+  // Sheets in tab order (worksheets and chart sheets).
+  const std::vector<std::shared_ptr<TSheet>>& Sheets() const { return FSheets; }
+  std::vector<std::shared_ptr<TSheet>> Worksheets() const;
+  int IndexOf(const TSheet& sheet) const;  // 0-based tab position, -1 when gone
+  std::shared_ptr<TSheet> ActiveSheet() const;
+  void Select(const TSheet& sheet);
+
+  // Cell values as automation variants.
+  rtl::Variant GetValue(TSheet& sheet, uint32_t row, uint32_t column);
+  void SetValue(TSheet& sheet, uint32_t row, uint32_t column, const rtl::Variant& value);
+  bool GetLocked(TSheet& sheet, uint32_t row, uint32_t column);
+  void SetLocked(TSheet& sheet, uint32_t row, uint32_t column, bool locked);
+
+  // Structure.
+  void InsertRows(TSheet& sheet, uint32_t at, uint32_t count = 1);
+  void InsertColumns(TSheet& sheet, uint32_t at, uint32_t count = 1);
+  void AutofitColumn(TSheet& sheet, uint32_t column);
+  bool ProtectContents(TSheet& sheet);
+  void Protect(TSheet& sheet);
+  void Unprotect(TSheet& sheet);
+  // A new worksheet before `before`, named with the next free SheetN; it
+  // becomes the active sheet.
+  std::shared_ptr<TSheet> AddSheetBefore(const TSheet& before);
+  void DeleteSheet(TSheet& sheet);
+
+  // The cells named by an A1 reference ("B3", "B3:C4") or a defined name
+  // that points into this sheet; false when the text names no such range.
+  bool ResolveRangeName(TSheet& sheet, const std::string& name, TRangeRef& range);
+
+  void EnsureLoaded(TSheet& sheet);
+  bool Changed() const;
+  void Save();
+
+  // Number format of a style (cellXfs index), for tests and the reader.
+  bool IsDateStyle(uint32_t style);
+  std::string NumberFormatOf(uint32_t style);
+
+ private:
+  struct TPart {
+    std::string Name;
+    std::unique_ptr<pugi::xml_document> Doc;
+    bool Modified = false;
+  };
+  TPart& Part(const std::string& name);  // parsed on first use
+  bool HasPart(const std::string& name) const { return FPackage->Has(name); }
+  void MarkCellsChanged(TSheet& sheet, bool formulasChanged);
+  const std::string& SharedString(uint32_t index);
+  void LoadStyles();
+  uint32_t StyleWith(uint32_t style, const std::string& numFmtCode, int lockedState);
+  std::vector<TRelationship> SheetRelationships(const TSheet& sheet);
+  void DropCalcChain();
+  void LoadAll();
+  // Turns the children of shared formula group `si` into formulas of their
+  // own, so that cells of the group can change or move independently.
+  void ExpandSharedFormula(TSheet& sheet, const std::string& si);
+  void ExpandSharedFormulas(TSheet& sheet, const TReferenceChange* onlyIfChangedBy);
+  // Rewrites references in cells, conditional formats, validations, names
+  // and charts everywhere in the workbook.
+  void ApplyChangeEverywhere(const TReferenceChange& change);
+  void MoveCells(TSheet& sheet, const TReferenceChange& change);
+  void AdjustSheetParts(TSheet& sheet, const TReferenceChange& change);
+  void RemovePartTree(const std::string& partName);
+  pugi::xml_document& RelationshipsOf(const std::string& partName);
+
+  std::string FPath;
+  std::unique_ptr<TPackage> FPackage;
+  std::string FWorkbookPart;
+  std::map<std::string, TPart> FParts;
+  std::vector<std::shared_ptr<TSheet>> FSheets;
+  std::vector<std::shared_ptr<TSheet>> FDeletedSheets;  // kept for stale automation objects
+  int FActiveTab = 0;
+  bool FActiveChanged = false;
+  bool FCellsChanged = false;
+  bool FFormulasChanged = false;
+
+  bool FSharedLoaded = false;
+  std::vector<std::string> FSharedStrings;
+
+  bool FStylesLoaded = false;
+  std::string FStylesPart;
+  std::vector<pugi::xml_node> FCellXfs;
+  std::map<uint32_t, std::string> FNumFmts;
+  std::vector<int8_t> FDateStyle;  // -1 unknown, 0 no, 1 yes
+  std::map<std::string, uint32_t> FDerivedStyles;
+};
+
+// The typed-input rule for a written string: how the application takes
+// text typed into a cell.
+struct TTypedInput {
+  enum TKind { tiText, tiNumber, tiPercent, tiBoolean, tiFormula } Kind = tiText;
+  double Number = 0;
+  bool Boolean = false;
+  std::string Text;  // text, or the formula without "="
+};
+TTypedInput ReadTypedInput(const rtl::UnicodeString& input);
+
+// Whether a number format code shows a date or time.
+bool IsDateFormatCode(std::string_view code);
+
+}  // namespace spreadsheet

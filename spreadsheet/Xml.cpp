@@ -1,0 +1,216 @@
+#include "spreadsheet/Xml.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <sstream>
+
+#include "spreadsheet/Package.h"
+
+namespace spreadsheet {
+
+namespace {
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata_single |
+                                   pugi::parse_doctype | pugi::parse_pi | pugi::parse_comments;
+
+struct TStringWriter : pugi::xml_writer {
+  std::string* Out;
+  void write(const void* data, size_t size) override { Out->append(static_cast<const char*>(data), size); }
+};
+}  // namespace
+
+void ParsePart(pugi::xml_document& doc, const std::string& content, const std::string& partName) {
+  pugi::xml_parse_result result = doc.load_buffer(content.data(), content.size(), kParseOptions, pugi::encoding_auto);
+  if (!result)
+    throw EPackageError(rtl::Utf8ToUnicode("part " + partName + " is not well-formed XML (" + result.description() +
+                                           " at offset " + std::to_string(result.offset) + ")"));
+}
+
+std::string SerializePart(const pugi::xml_document& doc) {
+  std::string out;
+  TStringWriter writer;
+  writer.Out = &out;
+  doc.save(writer, "", pugi::format_raw, pugi::encoding_utf8);
+  return out;
+}
+
+std::string_view LocalName(const pugi::xml_node& node) {
+  std::string_view name = node.name();
+  size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+std::string PrefixOf(const pugi::xml_node& node) {
+  std::string_view name = node.name();
+  size_t colon = name.find(':');
+  return colon == std::string_view::npos ? std::string() : std::string(name.substr(0, colon + 1));
+}
+
+pugi::xml_node Child(const pugi::xml_node& node, std::string_view local) {
+  for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element && LocalName(c) == local) return c;
+  return {};
+}
+
+std::vector<pugi::xml_node> Children(const pugi::xml_node& node, std::string_view local) {
+  std::vector<pugi::xml_node> out;
+  for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling())
+    if (c.type() == pugi::node_element && LocalName(c) == local) out.push_back(c);
+  return out;
+}
+
+std::vector<pugi::xml_node> Descendants(const pugi::xml_node& node, std::string_view local) {
+  std::vector<pugi::xml_node> out;
+  for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
+    if (c.type() != pugi::node_element) continue;
+    if (LocalName(c) == local) out.push_back(c);
+    auto inner = Descendants(c, local);
+    out.insert(out.end(), inner.begin(), inner.end());
+  }
+  return out;
+}
+
+pugi::xml_node EnsureChild(pugi::xml_node parent, std::string_view local, const std::vector<std::string_view>& order) {
+  if (pugi::xml_node existing = Child(parent, local)) return existing;
+  std::string name = PrefixOf(parent) + std::string(local);
+  auto mine = std::find(order.begin(), order.end(), local);
+  // After the last child the schema puts before it; elements the order does
+  // not know (extensions, alternate content) are stepped over.
+  pugi::xml_node after;
+  for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+    if (c.type() != pugi::node_element) continue;
+    auto rank = std::find(order.begin(), order.end(), LocalName(c));
+    if (rank != order.end() && rank < mine) after = c;
+  }
+  if (after) return parent.insert_child_after(name.c_str(), after);
+  return parent.prepend_child(name.c_str());
+}
+
+void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"':
+        if (attribute) out += "&quot;";
+        else out += c;
+        break;
+      case '\n':
+        if (attribute) out += "&#10;";
+        else out += c;
+        break;
+      case '\r': out += "&#13;"; break;
+      case '\t':
+        if (attribute) out += "&#9;";
+        else out += c;
+        break;
+      default: out += c;
+    }
+  }
+}
+
+void AppendCellText(std::string& out, std::string_view text) {
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bool invalid = c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+    // A literal "_xHHHH_" would read back as an escape: escape its underscore.
+    bool literalEscape = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+                         std::all_of(text.begin() + i + 2, text.begin() + i + 6, [](char h) { return std::isxdigit(static_cast<unsigned char>(h)); });
+    if (!invalid && !literalEscape) continue;
+    AppendEscaped(out, text.substr(start, i - start), false);
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "_x%04X_", static_cast<unsigned>(c));
+    out += buffer;
+    start = i + 1;
+  }
+  AppendEscaped(out, text.substr(start), false);
+}
+
+std::string DecodeCellText(std::string_view text) {
+  if (text.find("_x") == std::string_view::npos) return std::string(text);
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
+        std::all_of(text.begin() + i + 2, text.begin() + i + 6, [](char h) { return std::isxdigit(static_cast<unsigned char>(h)); })) {
+      unsigned code = static_cast<unsigned>(std::stoul(std::string(text.substr(i + 2, 4)), nullptr, 16));
+      rtl::UnicodeString u;
+      u.push_back(static_cast<char16_t>(code));
+      out += rtl::UnicodeToUtf8(u);
+      i += 6;
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+std::string FlattenText(const pugi::xml_node& node) {
+  std::string out;
+  for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
+    if (c.type() != pugi::node_element) continue;
+    std::string_view local = LocalName(c);
+    if (local == "t") out += DecodeCellText(c.text().get());
+    else if (local == "r") out += FlattenText(c);
+  }
+  return out;
+}
+
+std::string RelsPartOf(const std::string& partName) {
+  size_t slash = partName.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : partName.substr(0, slash + 1);
+  std::string file = slash == std::string::npos ? partName : partName.substr(slash + 1);
+  return dir + "_rels/" + file + ".rels";
+}
+
+std::string ResolveTarget(const std::string& sourcePart, const std::string& target) {
+  std::vector<std::string> parts;
+  std::string path;
+  if (!target.empty() && target[0] == '/') {
+    path = target.substr(1);
+  } else {
+    size_t slash = sourcePart.rfind('/');
+    path = (slash == std::string::npos ? "" : sourcePart.substr(0, slash + 1)) + target;
+  }
+  std::stringstream ss(path);
+  std::string piece;
+  while (std::getline(ss, piece, '/')) {
+    if (piece.empty() || piece == ".") continue;
+    if (piece == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(piece);
+  }
+  std::string out;
+  for (size_t i = 0; i < parts.size(); ++i) out += (i ? "/" : "") + parts[i];
+  return out;
+}
+
+std::vector<TRelationship> ReadRelationships(const pugi::xml_document& rels) {
+  std::vector<TRelationship> out;
+  for (pugi::xml_node r : Children(rels.document_element(), "Relationship")) {
+    TRelationship rel;
+    rel.Id = r.attribute("Id").value();
+    rel.Type = r.attribute("Type").value();
+    rel.Target = r.attribute("Target").value();
+    rel.External = std::string_view(r.attribute("TargetMode").value()) == "External";
+    out.push_back(std::move(rel));
+  }
+  return out;
+}
+
+pugi::xml_attribute RelIdAttribute(const pugi::xml_node& node) {
+  for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+    std::string_view name = a.name();
+    if (name.size() > 3 && name.substr(name.size() - 3) == ":id") return a;
+  }
+  return {};
+}
+
+bool HasType(const TRelationship& rel, std::string_view suffix) {
+  return rel.Type.size() >= suffix.size() && rel.Type.compare(rel.Type.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace spreadsheet

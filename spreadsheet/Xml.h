@@ -1,0 +1,58 @@
+// XML helpers for package parts: parsing and writing parts with pugixml
+// without losing their declaration, finding elements by local name (parts
+// may bind the main namespace to a prefix), escaping, and relationships.
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace spreadsheet {
+
+// Parses a part; raises EPackageError naming the part when it is not XML.
+void ParsePart(pugi::xml_document& doc, const std::string& content, const std::string& partName);
+// The part as text, declaration kept, no reformatting.
+std::string SerializePart(const pugi::xml_document& doc);
+
+// "x:row" -> "row".
+std::string_view LocalName(const pugi::xml_node& node);
+// The namespace prefix of an element with its colon ("x:"), or "".
+std::string PrefixOf(const pugi::xml_node& node);
+pugi::xml_node Child(const pugi::xml_node& node, std::string_view local);
+std::vector<pugi::xml_node> Children(const pugi::xml_node& node, std::string_view local);
+// Every descendant element with the local name, in document order.
+std::vector<pugi::xml_node> Descendants(const pugi::xml_node& node, std::string_view local);
+// The child with the local name, created with the parent's prefix at the
+// place `order` (the schema's sequence of local names) gives it.
+pugi::xml_node EnsureChild(pugi::xml_node parent, std::string_view local, const std::vector<std::string_view>& order);
+
+void AppendEscaped(std::string& out, std::string_view text, bool attribute);
+// Text as stored in the cells' XML: characters XML cannot carry become
+// _xHHHH_ escapes, as the application writes them; DecodeCellText undoes it.
+void AppendCellText(std::string& out, std::string_view text);
+std::string DecodeCellText(std::string_view text);
+
+// The children text of all <t> elements under a node, skipping phonetic runs.
+std::string FlattenText(const pugi::xml_node& node);
+
+struct TRelationship {
+  std::string Id;
+  std::string Type;
+  std::string Target;
+  bool External = false;
+};
+
+// "xl/worksheets/_rels/sheet1.xml.rels" for "xl/worksheets/sheet1.xml".
+std::string RelsPartOf(const std::string& partName);
+// The part a relationship of `sourcePart` points at ("../drawings/d1.xml"
+// from "xl/worksheets/sheet1.xml" is "xl/drawings/d1.xml").
+std::string ResolveTarget(const std::string& sourcePart, const std::string& target);
+std::vector<TRelationship> ReadRelationships(const pugi::xml_document& rels);
+// The relationship id attribute of an element ("r:id", whatever the prefix).
+pugi::xml_attribute RelIdAttribute(const pugi::xml_node& node);
+// Relationship type ends with "/worksheet", "/table", ...
+bool HasType(const TRelationship& rel, std::string_view suffix);
+
+}  // namespace spreadsheet

@@ -1,0 +1,374 @@
+// Row and column insertion, autofit, locking, protection, adding and
+// deleting sheets, checked through the server and with openpyxl.
+#include <gmock/gmock.h>
+
+#include "ServerFixture.h"
+
+namespace spreadsheet::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using rtl::Variant;
+
+const char* const kRelNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+
+class StructureTest : public ServerTest {
+ protected:
+  std::string FPath = FDir.File("book.xlsx");
+
+  // A sheet "Sales" with a styled table A1:B5 whose total row sums the
+  // Amount column, and a sheet "Summary" pointing at the total.
+  void MakeTableBook() {
+    TBookSpec spec;
+    spec.Sheets = {
+        {"Sales",
+         "<dimension ref=\"A1:B5\"/><sheetData>"
+         "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>Item</t></is></c><c r=\"B1\" t=\"inlineStr\"><is><t>Amount</t></is></c></row>"
+         "<row r=\"2\" ht=\"20\" customHeight=\"1\"><c r=\"A2\" s=\"1\" t=\"inlineStr\"><is><t>a</t></is></c><c r=\"B2\" s=\"1\"><v>10</v></c></row>"
+         "<row r=\"3\"><c r=\"A3\" s=\"1\" t=\"inlineStr\"><is><t>b</t></is></c><c r=\"B3\" s=\"1\"><v>20</v></c></row>"
+         "<row r=\"4\"><c r=\"A4\" s=\"1\" t=\"inlineStr\"><is><t>c</t></is></c><c r=\"B4\" s=\"1\"><v>30</v></c></row>"
+         "<row r=\"5\"><c r=\"A5\" s=\"2\" t=\"inlineStr\"><is><t>Total</t></is></c><c r=\"B5\" s=\"2\"><f>SUM(B2:B4)</f><v>60</v></c></row>"
+         "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"},
+        {"Summary", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Sales!B5*2</f><v>120</v></c><c r=\"B1\"><f>SUM(Sales!B2:B4)</f><v>60</v></c></row></sheetData>"}};
+    spec.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+                    "<xf numFmtId=\"3\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+    spec.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+    spec.ExtraParts = {{"xl/tables/table1.xml",
+                        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"Table1\" "
+                        "displayName=\"Table1\" ref=\"A1:B5\" totalsRowCount=\"1\"><autoFilter ref=\"A1:B4\"/>"
+                        "<tableColumns count=\"2\"><tableColumn id=\"1\" name=\"Item\" totalsRowLabel=\"Total\"/>"
+                        "<tableColumn id=\"2\" name=\"Amount\" totalsRowFunction=\"custom\"><totalsRowFormula>SUM(B2:B4)</totalsRowFormula></tableColumn>"
+                        "</tableColumns><tableStyleInfo name=\"TableStyleMedium9\" showFirstColumn=\"0\" "
+                        "showLastColumn=\"0\" showRowStripes=\"1\" showColumnStripes=\"0\"/></table>"}};
+    spec.ExtraContentTypes =
+        "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
+    spec.CalcChain = true;
+    WriteBook(FPath, spec);
+  }
+};
+
+TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopiesTheStyleAbove) {
+  MakeTableBook();
+  Variant book = Open(FPath);
+  Variant sales = Sheet(book, 1);
+  rtl::OleCall(rtl::OleGet(sales, u"Rows", {Variant(int32_t(3))}), u"Insert");
+  PutText(sales, 3, 1, u"new");
+  Put(sales, 3, 2, Variant(int32_t(5)));
+  SaveAndClose(book);
+
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<c r=\"B6\" s=\"2\"><f>SUM(B2:B5)</f><v>60</v></c>"));
+  EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<row r=\"3\" ht=\"20\" customHeight=\"1\">"));
+  EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<dimension ref=\"A1:B6\"/>"));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:B6\""));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<autoFilter ref=\"A1:B5\"/>"));
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>Sales!B6*2</f>"));
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>SUM(Sales!B2:B5)</f>"));
+  EXPECT_EQ(parts.count("xl/calcChain.xml"), 0u);  // cell positions changed
+
+  Variant again = Sheet(Open(FPath), 1);
+  EXPECT_EQ(Text(Get(again, 3, 1)), "new");
+  EXPECT_DOUBLE_EQ(Get(again, 4, 2).AsDouble(), 20);
+  EXPECT_EQ(Text(Get(again, 6, 1)), "Total");
+
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  std::string out = RunPython("import openpyxl\nwb = openpyxl.load_workbook('" + FPath +
+                              "')\nws = wb['Sales']\nt = ws.tables['Table1']\n"
+                              "print(t.ref, t.autoFilter.ref, ws['B6'].value, ws['A3'].value, ws['B3'].value, ws['B4'].value)\n"
+                              "print(ws['B3'].number_format == ws['B2'].number_format, ws['B3'].number_format, ws.row_dimensions[3].height)\n"
+                              "print(wb['Summary']['A1'].value)\n");
+  EXPECT_EQ(out, "A1:B6 A1:B5 =SUM(B2:B5) new 5 20\nTrue #,##0.00 20.0\n=Sales!B6*2\n");
+}
+
+TEST_F(StructureTest, InsertingAColumnInsideATableAddsATableColumnWithAHeader) {
+  MakeTableBook();
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Columns", {Variant(int32_t(2))}), u"Insert");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:C5\""));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<tableColumns count=\"3\">"));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("name=\"Column1\""));
+  EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<c r=\"C5\" s=\"2\"><f>SUM(C2:C4)</f>"));
+  EXPECT_EQ(Text(Get(Sheet(Open(FPath), 1), 1, 2)), "Column1");
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  std::string out = RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+                              "')['Sales']\nt = ws.tables['Table1']\nprint(t.ref, [c.name for c in t.tableColumns], ws['C5'].value)\n");
+  EXPECT_EQ(out, "A1:C5 ['Item', 'Column1', 'Amount'] =SUM(C2:C4)\n");
+}
+
+TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
+  TBookSpec spec;
+  spec.Sheets = {
+      {"Data",
+       "<sheetViews><sheetView workbookViewId=\"0\"><selection activeCell=\"A7\" sqref=\"A7\"/></sheetView></sheetViews>"
+       "<cols><col min=\"1\" max=\"3\" width=\"12\" customWidth=\"1\"/></cols>"
+       "<sheetData><row r=\"2\"><c r=\"A2\"><v>1</v></c></row><row r=\"6\"><c r=\"A6\"><f>$A$2+A7</f><v>1</v></c></row>"
+       "<row r=\"7\"><c r=\"A7\"><f>A8</f><v>0</v></c><c r=\"B7\"><f t=\"shared\" ref=\"B7:B9\" si=\"0\">A7*2</f><v>0</v></c></row>"
+       "<row r=\"8\"><c r=\"B8\"><f t=\"shared\" si=\"0\"/><v>0</v></c></row><row r=\"9\"><c r=\"B9\"><f t=\"shared\" si=\"0\"/><v>0</v></c>"
+       "<c r=\"C9\"><f t=\"array\" ref=\"C9:C10\">A2:A3</f><v>1</v></c></row></sheetData>"
+       "<mergeCells count=\"2\"><mergeCell ref=\"A3:B4\"/><mergeCell ref=\"D7:E8\"/></mergeCells>"
+       "<conditionalFormatting sqref=\"A5:A9 C1\"><cfRule type=\"expression\" dxfId=\"0\" priority=\"1\"><formula>A5&gt;$A$7</formula></cfRule></conditionalFormatting>"
+       "<dataValidations count=\"1\"><dataValidation type=\"list\" sqref=\"B5:B6\"><formula1>$D$5:$D$9</formula1></dataValidation></dataValidations>"
+       "<hyperlinks><hyperlink ref=\"E9\" location=\"Data!A1\"/></hyperlinks>"
+       "<drawing r:id=\"rId1\"/>"},
+      {"Other", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Data!A7+Data!A3</f><v>0</v></c></row></sheetData>"}};
+  spec.WorkbookExtra =
+      "<definedNames><definedName name=\"Block\">Data!$A$5:$C$9</definedName><definedName name=\"Top\">Data!$A$1</definedName></definedNames>";
+  spec.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
+  spec.ExtraParts = {
+      {"xl/drawings/drawing1.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\">"
+       "<xdr:twoCellAnchor><xdr:from><xdr:col>1</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>1</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:from>"
+       "<xdr:to><xdr:col>3</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>9</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:to></xdr:twoCellAnchor></xdr:wsDr>"},
+      {"xl/charts/chart1.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<c:chartSpace xmlns:c=\"http://schemas.openxmlformats.org/drawingml/2006/chart\">"
+       "<c:chart><c:plotArea><c:barChart><c:ser><c:val><c:numRef><c:f>Data!$A$2:$A$9</c:f></c:numRef></c:val></c:ser></c:barChart></c:plotArea></c:chart></c:chartSpace>"}};
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(5))}), u"Insert");
+  SaveAndClose(book);
+
+  auto parts = ReadZip(FPath);
+  const std::string& sheet = parts["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"A7\"><f>$A$2+A8</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"A8\"><f>A9</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"B8\"><f>A8*2</f>"));  // shared group expanded
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"B9\"><f>A9*2</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"B10\"><f>A10*2</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<f t=\"array\" ref=\"C10:C11\">A2:A3</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<mergeCell ref=\"A3:B4\"/><mergeCell ref=\"D8:E9\"/>"));
+  EXPECT_THAT(sheet, HasSubstr("sqref=\"A6:A10 C1\""));
+  EXPECT_THAT(sheet, HasSubstr("<formula>A6&gt;$A$8</formula>"));
+  EXPECT_THAT(sheet, HasSubstr("sqref=\"B6:B7\""));
+  EXPECT_THAT(sheet, HasSubstr("<formula1>$D$6:$D$10</formula1>"));
+  EXPECT_THAT(sheet, HasSubstr("<hyperlink ref=\"E10\""));
+  EXPECT_THAT(sheet, HasSubstr("activeCell=\"A8\""));
+  EXPECT_THAT(sheet, HasSubstr("<dimension ref=\"A2:C10\"/>"));
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>Data!A8+Data!A3</f>"));
+  EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr(">Data!$A$6:$C$10<"));
+  EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr(">Data!$A$1<"));
+  EXPECT_THAT(parts["xl/drawings/drawing1.xml"], HasSubstr("<xdr:row>1</xdr:row>"));
+  EXPECT_THAT(parts["xl/drawings/drawing1.xml"], HasSubstr("<xdr:row>10</xdr:row>"));
+  EXPECT_THAT(parts["xl/charts/chart1.xml"], HasSubstr("<c:f>Data!$A$2:$A$10</c:f>"));
+}
+
+TEST_F(StructureTest, InsertingAColumnMovesCellsColumnWidthsAndReferences) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data",
+                  "<cols><col min=\"2\" max=\"2\" width=\"30\" customWidth=\"1\"/><col min=\"4\" max=\"4\" width=\"5\" customWidth=\"1\"/></cols>"
+                  "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c><c r=\"C1\"><f>SUM(A1:B1)</f><v>3</v></c></row></sheetData>"}};
+  spec.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Columns", {Variant(int32_t(2))}), u"Insert");
+  SaveAndClose(book);
+  const std::string sheet = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"C1\" s=\"1\"><v>2</v></c><c r=\"D1\"><f>SUM(A1:C1)</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<col min=\"3\" max=\"3\" width=\"30\""));
+  EXPECT_THAT(sheet, HasSubstr("<col min=\"5\" max=\"5\" width=\"5\""));
+}
+
+TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data", "<sheetData><row r=\"1048576\"><c r=\"A1048576\"><v>1</v></c></row></sheetData>"}};
+  WriteBook(FPath, spec);
+  Variant sheet = Sheet(Open(FPath), 1);
+  EXPECT_THROW(rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(1))}), u"Insert"), rtl::EOleException);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1048576, 1).AsDouble(), 1);
+}
+
+TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data", "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"}};
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 1);
+  PutText(sheet, 1, 2, u"short");
+  PutText(sheet, 2, 2, u"a much longer text");  // 18 characters
+  PutText(sheet, 3, 2, u"\u65e5\u672c\u8a9e");          // 3 wide characters count 6
+  rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(2))}), u"Autofit");
+  SaveAndClose(book);
+  const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  // (18 * 7 + 5) / 7 * 256, truncated, / 256
+  EXPECT_THAT(xml, HasSubstr("<col min=\"1\" max=\"1\" width=\"9\" customWidth=\"1\"/>"));
+  EXPECT_THAT(xml, HasSubstr("<col min=\"2\" max=\"2\" width=\"18.7109375\" customWidth=\"1\" bestFit=\"1\"/>"));
+  EXPECT_THAT(xml, HasSubstr("<col min=\"3\" max=\"3\" width=\"9\" customWidth=\"1\"/>"));
+}
+
+TEST_F(StructureTest, LockingChangesOnlyTheCellsOwnStyle) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c></row></sheetData>"}};
+  spec.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 1);
+  EXPECT_TRUE(rtl::OleGet(Cell(sheet, 1, 1), u"Locked").AsBoolean());
+  rtl::OlePut(Cell(sheet, 1, 1), u"Locked", Variant(false));
+  rtl::OlePut(Cell(sheet, 5, 5), u"Locked", Variant(false));
+  EXPECT_FALSE(rtl::OleGet(Cell(sheet, 1, 1), u"Locked").AsBoolean());
+  EXPECT_TRUE(rtl::OleGet(Cell(sheet, 1, 2), u"Locked").AsBoolean());
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<c r=\"A1\" s=\"2\"><v>1</v></c><c r=\"B1\" s=\"1\">"));
+  EXPECT_THAT(parts["xl/styles.xml"], HasSubstr("<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+                                                "applyNumberFormat=\"1\" applyProtection=\"1\"><protection locked=\"0\"/></xf>"));
+  Variant again = Sheet(Open(FPath), 1);
+  EXPECT_FALSE(rtl::OleGet(Cell(again, 1, 1), u"Locked").AsBoolean());
+  EXPECT_FALSE(rtl::OleGet(Cell(again, 5, 5), u"Locked").AsBoolean());
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  EXPECT_EQ(RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+                      "').active\nprint(ws['A1'].protection.locked, ws['B1'].protection.locked, ws['A1'].number_format)\n"),
+            "False True #,##0.00\n");
+}
+
+TEST_F(StructureTest, ProtectionIsSetAndRemovedButAPasswordIsNeverBypassed) {
+  TBookSpec spec;
+  spec.Sheets = {{"Open", "<sheetData/>"},
+                 {"Locked", "<sheetData/><sheetProtection password=\"CC1A\" sheet=\"1\" objects=\"1\"/>"}};
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  Variant open = Sheet(book, 1), locked = Sheet(book, 2);
+  EXPECT_FALSE(rtl::OleGet(open, u"ProtectContents").AsBoolean());
+  rtl::OleCall(open, u"Protect");
+  EXPECT_TRUE(rtl::OleGet(open, u"ProtectContents").AsBoolean());
+  EXPECT_TRUE(rtl::OleGet(locked, u"ProtectContents").AsBoolean());
+  EXPECT_THROW(rtl::OleCall(locked, u"Unprotect"), rtl::EOleException);
+  EXPECT_TRUE(rtl::OleGet(locked, u"ProtectContents").AsBoolean());
+  SaveAndClose(book);
+  EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet1.xml"],
+              HasSubstr("</sheetData><sheetProtection sheet=\"1\" objects=\"1\" scenarios=\"1\"/>"));
+  book = Open(FPath);
+  rtl::OleCall(Sheet(book, 1), u"Unprotect");
+  EXPECT_FALSE(rtl::OleGet(Sheet(book, 1), u"ProtectContents").AsBoolean());
+}
+
+TEST_F(StructureTest, AddedSheetsGetTheNextFreeNameBeforeTheSelectedSheet) {
+  TBookSpec spec;
+  spec.Sheets = {{"Sheet1", "<sheetData/>"}, {"Data", "<sheetData/>"}, {"Sheet3", "<sheetData/>"}};
+  spec.WorkbookExtra = "<definedNames><definedName name=\"Local\" localSheetId=\"1\">Data!$A$1</definedName></definedNames>";
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  Variant active = rtl::OleGet(book, u"ActiveSheet");
+  EXPECT_EQ(Text(rtl::OleGet(active, u"Name")), "Sheet1");
+  rtl::OleCall(rtl::OleGet(book, u"Sheets", {Variant(int32_t(2))}), u"Select");
+  Variant added = rtl::OleCall(rtl::OleGet(book, u"Sheets"), u"Add");
+  EXPECT_EQ(Text(rtl::OleGet(added, u"Name")), "Sheet2");
+  EXPECT_EQ(Text(rtl::OleGet(rtl::OleGet(book, u"Sheets", {Variant(int32_t(2))}), u"Name")), "Sheet2");
+  EXPECT_EQ(Text(rtl::OleGet(rtl::OleGet(book, u"ActiveSheet"), u"Name")), "Sheet2");
+  rtl::OleCall(active, u"Select");
+  PutText(added, 1, 1, u"in the new sheet");
+  SaveAndClose(book);
+
+  Variant again = Open(FPath);
+  EXPECT_EQ(rtl::OleGet(rtl::OleGet(again, u"Sheets"), u"Count").AsInteger(), 4);
+  EXPECT_EQ(Text(Get(Sheet(again, 2), 1, 1)), "in the new sheet");
+  EXPECT_EQ(Text(rtl::OleGet(rtl::OleGet(again, u"ActiveSheet"), u"Name")), "Sheet1");
+  EXPECT_THAT(ReadZip(FPath)["xl/workbook.xml"], HasSubstr("localSheetId=\"2\""));
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  EXPECT_EQ(RunPython("import openpyxl\nwb = openpyxl.load_workbook('" + FPath +
+                      "')\nprint(wb.sheetnames, wb['Sheet2']['A1'].value)\n"),
+            "['Sheet1', 'Sheet2', 'Data', 'Sheet3'] in the new sheet\n");
+}
+
+TEST_F(StructureTest, DeletedSheetsTakeTheirPartsAndLocalNamesAndLeaveRefErrors) {
+  TBookSpec spec;
+  spec.Sheets = {{"Keep", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Gone!A1+1</f><v>1</v></c></row></sheetData>"},
+                 {"Gone", "<sheetData/><drawing r:id=\"rId1\"/>"}};
+  spec.WorkbookExtra = "<definedNames><definedName name=\"Mine\" localSheetId=\"1\">Gone!$A$1</definedName>"
+                       "<definedName name=\"Points\">Gone!$B$2</definedName></definedNames>";
+  spec.SheetRels = {{1, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
+  spec.ExtraParts = {{"xl/drawings/drawing1.xml",
+                      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\"/>"}};
+  spec.ExtraContentTypes = "<Override PartName=\"/xl/drawings/drawing1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.drawing+xml\"/>";
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  rtl::OleCall(Sheet(book, 2), u"Delete");
+  EXPECT_THROW(rtl::OleCall(Sheet(book, 1), u"Delete"), rtl::EOleException);  // the last sheet stays
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_EQ(parts.count("xl/worksheets/sheet2.xml"), 0u);
+  EXPECT_EQ(parts.count("xl/worksheets/_rels/sheet2.xml.rels"), 0u);
+  EXPECT_EQ(parts.count("xl/drawings/drawing1.xml"), 0u);
+  EXPECT_THAT(parts["[Content_Types].xml"], Not(HasSubstr("drawing1")));
+  EXPECT_THAT(parts["[Content_Types].xml"], Not(HasSubstr("sheet2.xml")));
+  EXPECT_THAT(parts["xl/workbook.xml"], Not(HasSubstr("Mine")));
+  EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr("<definedName name=\"Points\">#REF!</definedName>"));
+  EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<f>#REF!+1</f>"));
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  EXPECT_EQ(RunPython("import openpyxl\nwb = openpyxl.load_workbook('" + FPath + "')\nprint(wb.sheetnames)\n"),
+            "['Keep']\n");
+}
+
+TEST_F(StructureTest, WorksheetsSkipChartSheetsWhileSheetsCountThem) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data", "<sheetData/>"}};
+  WriteBook(FPath, spec);
+  // Turn the workbook into one with a chart sheet in front.
+  auto parts = ReadZip(FPath);
+  std::string& workbook = parts["xl/workbook.xml"];
+  workbook.replace(workbook.find("<sheet "), 0, "<sheet name=\"Chart1\" sheetId=\"9\" r:id=\"rIdChart\"/>");
+  std::string& rels = parts["xl/_rels/workbook.xml.rels"];
+  rels.replace(rels.find("</Relationships>"), 0,
+               std::string("<Relationship Id=\"rIdChart\" Type=\"") + kRelNs + "/chartsheet\" Target=\"chartsheets/sheet1.xml\"/>");
+  parts["xl/chartsheets/sheet1.xml"] =
+      "<chartsheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetViews><sheetView workbookViewId=\"0\"/></sheetViews></chartsheet>";
+  TParts list(parts.begin(), parts.end());
+  WriteZip(FPath, list);
+  Variant book = Open(FPath);
+  EXPECT_EQ(rtl::OleGet(rtl::OleGet(book, u"Sheets"), u"Count").AsInteger(), 2);
+  EXPECT_EQ(rtl::OleGet(rtl::OleGet(book, u"Worksheets"), u"Count").AsInteger(), 1);
+  EXPECT_EQ(Text(rtl::OleGet(Sheet(book, 1), u"Name")), "Data");
+  EXPECT_THROW(Cell(rtl::OleGet(book, u"Sheets", {Variant(int32_t(1))}), 1, 1), rtl::EOleException);
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(StructureTest, CommentsAndTheirNoteShapesMoveWithTheirCells) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data", "<sheetData><row r=\"4\"><c r=\"B4\"><v>1</v></c></row></sheetData><legacyDrawing r:id=\"rId2\"/>"}};
+  spec.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/comments\" Target=\"../comments1.xml\"/>"
+                        "<Relationship Id=\"rId2\" Type=\"" + kRelNs + "/vmlDrawing\" Target=\"../drawings/vmlDrawing1.vml\"/>"}};
+  spec.ExtraParts = {
+      {"xl/comments1.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+       "<authors><author>me</author></authors><commentList><comment ref=\"B4\" authorId=\"0\"><text><t>note</t></text></comment>"
+       "<comment ref=\"B1\" authorId=\"0\"><text><t>top</t></text></comment></commentList></comments>"},
+      {"xl/drawings/vmlDrawing1.vml",
+       "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><v:shape>"
+       "<x:ClientData ObjectType=\"Note\"><x:Anchor>2, 15, 2, 10, 4, 15, 6, 4</x:Anchor><x:Row>3</x:Row><x:Column>1</x:Column>"
+       "</x:ClientData></v:shape></xml>"}};
+  spec.ExtraContentTypes = "<Default Extension=\"vml\" ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(2))}), u"Insert");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/comments1.xml"], HasSubstr("<comment ref=\"B5\""));
+  EXPECT_THAT(parts["xl/comments1.xml"], HasSubstr("<comment ref=\"B1\""));
+  EXPECT_THAT(parts["xl/drawings/vmlDrawing1.vml"], HasSubstr("<x:Anchor>2, 15, 3, 10, 4, 15, 7, 4</x:Anchor>"));
+  EXPECT_THAT(parts["xl/drawings/vmlDrawing1.vml"], HasSubstr("<x:Row>4</x:Row>"));
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  EXPECT_EQ(RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+                      "').active\nprint(ws['B5'].comment.text, ws['B5'].value)\n"),
+            "note 1\n");
+}
+
+TEST_F(StructureTest, PartOfAnArrayFormulaCannotBeOverwritten) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2*2</f><v>0</v></c></row>"
+                          "<row r=\"2\"><c r=\"A2\"><v>0</v></c></row></sheetData>"}};
+  WriteBook(FPath, spec);
+  Variant sheet = Sheet(Open(FPath), 1);
+  EXPECT_THROW(Put(sheet, 2, 1, Variant(int32_t(1))), rtl::EOleException);
+  Put(sheet, 3, 1, Variant(int32_t(1)));  // outside: fine
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing

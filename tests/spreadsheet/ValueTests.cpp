@@ -1,0 +1,316 @@
+// Reading and writing cell values through the server, typed input, saving.
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "ServerFixture.h"
+#include "rtl/Locale.h"
+#include "spreadsheet/Workbook.h"
+
+namespace spreadsheet::testing {
+namespace {
+
+using rtl::Variant;
+
+struct TTypedCase {
+  std::u16string Input;
+  TTypedInput::TKind Kind;
+  double Number;
+  std::string Text;
+};
+
+TEST(TypedInput, StringsAreTakenAsTheApplicationTakesTypedInput) {
+  const TTypedCase cases[] = {
+      {u"123", TTypedInput::tiNumber, 123, ""},
+      {u"1.5", TTypedInput::tiNumber, 1.5, ""},
+      {u"5%", TTypedInput::tiPercent, 0.05, ""},
+      {u"-2.5e3", TTypedInput::tiNumber, -2500, ""},
+      {u"1,234,567", TTypedInput::tiNumber, 1234567, ""},
+      {u" 42 ", TTypedInput::tiNumber, 42, ""},
+      {u"007", TTypedInput::tiNumber, 7, ""},  // leading zeros are lost, as in the application
+      {u"12345678901234567", TTypedInput::tiNumber, 12345678901234500, ""},  // 15 digits kept
+      {u"TRUE", TTypedInput::tiBoolean, 1, ""},
+      {u"false", TTypedInput::tiBoolean, 0, ""},
+      {u"=A1+1", TTypedInput::tiFormula, 0, "A1+1"},
+      {u"'007", TTypedInput::tiText, 0, "007"},
+      {u"'=A1", TTypedInput::tiText, 0, "=A1"},
+      {u"abc", TTypedInput::tiText, 0, "abc"},
+      {u"=", TTypedInput::tiText, 0, "="},
+      {u"1,23", TTypedInput::tiText, 0, "1,23"},
+      {u"%", TTypedInput::tiText, 0, "%"},
+      {u"", TTypedInput::tiText, 0, ""},
+  };
+  for (const auto& c : cases) {
+    TTypedInput typed = ReadTypedInput(c.Input);
+    EXPECT_EQ(typed.Kind, c.Kind) << rtl::UnicodeToUtf8(c.Input);
+    if (c.Kind == TTypedInput::tiNumber || c.Kind == TTypedInput::tiPercent) {
+      EXPECT_DOUBLE_EQ(typed.Number, c.Number) << rtl::UnicodeToUtf8(c.Input);
+    }
+    if (c.Kind == TTypedInput::tiBoolean) {
+      EXPECT_EQ(typed.Boolean, c.Number != 0);
+    }
+    if (c.Kind == TTypedInput::tiText || c.Kind == TTypedInput::tiFormula) {
+      EXPECT_EQ(typed.Text, c.Text);
+    }
+  }
+}
+
+TEST(TypedInput, NumbersFollowTheDecimalSeparatorOfTheSettings) {
+  rtl::TFormatSettings saved = rtl::FormatSettings();
+  rtl::FormatSettings().DecimalSeparator = u',';
+  rtl::FormatSettings().ThousandSeparator = u'.';
+  EXPECT_DOUBLE_EQ(ReadTypedInput(u"1.234,5").Number, 1234.5);
+  EXPECT_EQ(ReadTypedInput(u"1.5").Kind, TTypedInput::tiText);
+  rtl::FormatSettings() = saved;
+}
+
+TEST(NumberFormats, DateFormatsAreRecognised) {
+  EXPECT_TRUE(IsDateFormatCode("yyyy-mm-dd"));
+  EXPECT_TRUE(IsDateFormatCode("[$-409]d-mmm-yy;@"));
+  EXPECT_TRUE(IsDateFormatCode("[h]:mm"));
+  EXPECT_FALSE(IsDateFormatCode("0.00"));
+  EXPECT_FALSE(IsDateFormatCode("\"days\" 0"));
+  EXPECT_FALSE(IsDateFormatCode("[Red]#,##0"));
+  EXPECT_FALSE(IsDateFormatCode("General"));
+}
+
+class ValueTest : public ServerTest {
+ protected:
+  std::string FPath = FDir.File("book.xlsx");
+  void MakeBook(bool calcChain = false) {
+    TBookSpec spec;
+    spec.Sheets = {{"Data",
+                    "<sheetData><row r=\"1\"><c r=\"A1\"><v>2</v></c><c r=\"B1\" t=\"s\"><v>0</v></c>"
+                    "<c r=\"C1\" t=\"s\"><v>1</v></c><c r=\"D1\" t=\"b\"><v>1</v></c><c r=\"E1\" t=\"e\"><v>#DIV/0!</v></c>"
+                    "<c r=\"F1\" s=\"1\"><v>45000.5</v></c><c r=\"G1\"><f>A1*3</f><v>6</v></c>"
+                    "<c r=\"H1\" t=\"inlineStr\"><is><t>inline</t></is></c><c r=\"I1\" t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c>"
+                    "</row></sheetData>"},
+                   {"Other", "<sheetData/>"}};
+    spec.SharedStrings = "<si><t>shared</t></si><si><r><t>rich </t></r><r><rPr><b/></rPr><t>text</t></r></si>";
+    spec.CellXfs += "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+    spec.CalcChain = calcChain;
+    WriteBook(FPath, spec);
+  }
+};
+
+TEST_F(ValueTest, ReadsEveryKindOfCellValue) {
+  MakeBook();
+  Variant sheet = Sheet(Open(FPath), 1);
+  EXPECT_EQ(Get(sheet, 1, 1).VType(), rtl::varDouble);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).VDouble(), 2);
+  EXPECT_EQ(Get(sheet, 1, 2).VType(), rtl::varOleStr);
+  EXPECT_EQ(Text(Get(sheet, 1, 2)), "shared");
+  EXPECT_EQ(Text(Get(sheet, 1, 3)), "rich text");
+  EXPECT_EQ(Get(sheet, 1, 4).VType(), rtl::varBoolean);
+  EXPECT_TRUE(Get(sheet, 1, 4).VBoolean());
+  EXPECT_EQ(Get(sheet, 1, 5).VType(), rtl::varError);
+  EXPECT_EQ(Get(sheet, 1, 5).VError(), rtl::MakeCellError(2007));
+  EXPECT_EQ(Get(sheet, 1, 6).VType(), rtl::varDate);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 6).VDate(), 45000.5);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 7).VDouble(), 6);  // a formula's cached value
+  EXPECT_EQ(Text(Get(sheet, 1, 8)), "inline");
+  EXPECT_EQ(Text(Get(sheet, 1, 9)), "ab");
+  EXPECT_TRUE(Get(sheet, 2, 1).IsEmpty());
+  EXPECT_TRUE(Get(sheet, 1, 100).IsEmpty());
+}
+
+TEST_F(ValueTest, WrittenTextIsTypedInputAndReadsBackAfterSaving) {
+  MakeBook();
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 2);
+  const char16_t* inputs[] = {u"123", u"1.5", u"5%", u"TRUE", u"=A1+1", u"'007", u"abc"};
+  for (int i = 0; i < 7; ++i) PutText(sheet, i + 1, 1, inputs[i]);
+  Put(sheet, 1, 2, Variant(int32_t(7)));
+  Put(sheet, 2, 2, Variant::FromCurrency(12345));
+  Put(sheet, 3, 2, Variant::FromDate(45000));
+  Put(sheet, 4, 2, Variant(false));
+  Put(sheet, 5, 2, Variant::FromUString(u"x < y & \"z\""));
+  Put(sheet, 6, 2, Variant::FromError(rtl::MakeCellError(2042)));
+  SaveAndClose(book);
+
+  Variant again = Sheet(Open(FPath), 2);
+  EXPECT_DOUBLE_EQ(Get(again, 1, 1).VDouble(), 123);
+  EXPECT_DOUBLE_EQ(Get(again, 2, 1).VDouble(), 1.5);
+  EXPECT_DOUBLE_EQ(Get(again, 3, 1).VDouble(), 0.05);
+  EXPECT_EQ(Get(again, 4, 1).VType(), rtl::varBoolean);
+  EXPECT_TRUE(Get(again, 5, 1).IsEmpty());  // a formula without a cached value until recalculated
+  EXPECT_EQ(Text(Get(again, 6, 1)), "007");
+  EXPECT_EQ(Text(Get(again, 7, 1)), "abc");
+  EXPECT_DOUBLE_EQ(Get(again, 1, 2).VDouble(), 7);
+  EXPECT_DOUBLE_EQ(Get(again, 2, 2).VDouble(), 1.2345);
+  EXPECT_EQ(Get(again, 3, 2).VType(), rtl::varDate);
+  EXPECT_FALSE(Get(again, 4, 2).VBoolean());
+  EXPECT_EQ(Text(Get(again, 5, 2)), "x < y & \"z\"");
+  EXPECT_EQ(Get(again, 6, 2).VError(), rtl::MakeCellError(2042));
+
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], ::testing::HasSubstr("<c r=\"A5\"><f>A1+1</f></c>"));
+  EXPECT_THAT(parts["xl/workbook.xml"], ::testing::HasSubstr("fullCalcOnLoad=\"1\""));
+
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  std::string out = RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+                              "')['Other']\nprint([ws.cell(r, 1).value for r in range(1, 8)])\n"
+                              "print(ws['A3'].number_format, ws['B3'].is_date, ws['B5'].value)\n");
+  EXPECT_EQ(out, "[123, 1.5, 0.05, True, '=A1+1', '007', 'abc']\n0% True x < y & \"z\"\n");
+}
+
+TEST_F(ValueTest, CalculationChainGoesOnlyWhenFormulasChange) {
+  MakeBook(true);
+  Variant book = Open(FPath);
+  PutText(Sheet(book, 1), 5, 5, u"plain");
+  SaveAndClose(book);
+  EXPECT_EQ(ReadZip(FPath).count("xl/calcChain.xml"), 1u);
+
+  book = Open(FPath);
+  PutText(Sheet(book, 1), 5, 6, u"=A1");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_EQ(parts.count("xl/calcChain.xml"), 0u);
+  EXPECT_THAT(parts["xl/_rels/workbook.xml.rels"], ::testing::Not(::testing::HasSubstr("calcChain")));
+  EXPECT_THAT(parts["[Content_Types].xml"], ::testing::Not(::testing::HasSubstr("calcChain")));
+}
+
+TEST_F(ValueTest, OverwritingTheMasterOfASharedFormulaKeepsTheOtherMembers) {
+  TBookSpec spec;
+  spec.Sheets = {{"S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" si=\"0\">A1*2</f><v>2</v></c></row>"
+                       "<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><f t=\"shared\" si=\"0\"/><v>4</v></c></row>"
+                       "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>6</v></c></row></sheetData>"}};
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  Put(Sheet(book, 1), 1, 2, Variant(int32_t(0)));
+  SaveAndClose(book);
+  std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"B2\"><f>A2*2</f><v>4</v></c>"));
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"B3\"><f>A3*2</f><v>6</v></c>"));
+}
+
+TEST_F(ValueTest, NothingChangedLeavesTheFileAlone) {
+  MakeBook();
+  std::string before = ReadZip(FPath)["xl/workbook.xml"];
+  struct stat st1, st2;
+  stat(FPath.c_str(), &st1);
+  Variant book = Open(FPath);
+  Get(Sheet(book, 1), 1, 1);
+  SaveAndClose(book);
+  stat(FPath.c_str(), &st2);
+  EXPECT_EQ(st1.st_ino, st2.st_ino);
+}
+
+TEST_F(ValueTest, SavingKeepsPermissionsAndWritesThroughSymbolicLinks) {
+  MakeBook();
+  chmod(FPath.c_str(), 0640);
+  std::string link = FDir.File("link.xlsx");
+  ASSERT_EQ(symlink(FPath.c_str(), link.c_str()), 0);
+  Variant book = Open(link);
+  PutText(Sheet(book, 1), 3, 3, u"via link");
+  SaveAndClose(book);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  struct stat st;
+  stat(FPath.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(Text(Get(Sheet(Open(FPath), 1), 3, 3)), "via link");
+  // No temporary file is left beside the workbook.
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(FDir.Path())) files += e.is_symlink() ? 0 : 1;
+  EXPECT_EQ(files, 1);
+}
+
+TEST_F(ValueTest, AFailedSaveIsReportedAndLeavesTheOriginalIntact) {
+  std::filesystem::create_directory(FDir.File("before"));
+  std::string path = FDir.File("before/book.xlsx");
+  std::filesystem::copy_file((MakeBook(), FPath), path);
+  std::string original = ReadZip(path)["xl/worksheets/sheet1.xml"];
+  Variant book = Open(path);
+  PutText(Sheet(book, 1), 3, 3, u"lost");
+  // The folder moves away while the workbook is open: nothing can be written
+  // beside the file any more, whoever runs the test.
+  std::filesystem::rename(FDir.File("before"), FDir.File("after"));
+  try {
+    SaveAndClose(book);
+    FAIL() << "the failed save was not reported";
+  } catch (const rtl::EOleException& e) {
+    EXPECT_THAT(rtl::UnicodeToUtf8(e.Message()), ::testing::HasSubstr("Cannot save workbook"));
+  }
+  EXPECT_EQ(ReadZip(FDir.File("after/book.xlsx"))["xl/worksheets/sheet1.xml"], original);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FDir.File("after")), std::filesystem::directory_iterator()), 1);
+}
+
+TEST_F(ValueTest, OpeningFailuresNameTheFileAndTheReason) {
+  std::string missing = FDir.File("missing.xlsx");
+  std::string legacy = FDir.File("old.xls");
+  std::string csv = FDir.File("data.csv");
+  std::string garbage = FDir.File("garbage.xlsx");
+  std::ofstream(legacy) << "\xD0\xCF\x11\xE0 legacy";
+  std::ofstream(csv) << "a,b\n1,2\n";
+  std::ofstream(garbage) << "PK not really";
+  struct TCase {
+    std::string Path;
+    std::string Reason;
+  } cases[] = {{missing, "No such file or directory"},
+               {legacy, "only .xlsx and .xlsm workbooks are supported"},
+               {csv, "not an .xlsx or .xlsm workbook package"},
+               {garbage, "not an .xlsx or .xlsm workbook package"}};
+  for (const auto& c : cases) {
+    try {
+      Open(c.Path);
+      ADD_FAILURE() << c.Path;
+    } catch (const rtl::EOleException& e) {
+      std::string message = rtl::UnicodeToUtf8(e.Message());
+      EXPECT_THAT(message, ::testing::HasSubstr("Cannot open workbook \"" + c.Path + "\""));
+      EXPECT_THAT(message, ::testing::HasSubstr(c.Reason));
+    }
+  }
+}
+
+TEST_F(ValueTest, BadAddressesAndMembersAreAutomationErrors) {
+  MakeBook();
+  Variant sheet = Sheet(Open(FPath), 1);
+  EXPECT_THROW(Cell(sheet, 0, 1), rtl::EOleException);
+  EXPECT_THROW(Cell(sheet, 1, 16385), rtl::EOleException);
+  EXPECT_THROW(rtl::OleGet(sheet, u"NoSuchMember"), rtl::EOleException);
+  EXPECT_THROW(rtl::OlePut(sheet, u"Name", Variant::FromOleStr(u"x")), rtl::EOleException);
+  EXPECT_THROW(rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(u"NoSuchName")}), rtl::EOleException);
+}
+
+TEST_F(ValueTest, RangeTakesAddressesAndDefinedNames) {
+  TBookSpec spec;
+  spec.Sheets = {{"Data", "<sheetData><row r=\"3\"><c r=\"B3\"><v>42</v></c></row></sheetData>"}};
+  spec.WorkbookExtra = "<definedNames><definedName name=\"Answer\">Data!$B$3</definedName></definedNames>";
+  WriteBook(FPath, spec);
+  Variant sheet = Sheet(Open(FPath), 1);
+  auto byName = [&](std::u16string_view name) {
+    return rtl::OleGet(rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(name), Variant::FromOleStr(name)}), u"Value");
+  };
+  EXPECT_DOUBLE_EQ(byName(u"B3").AsDouble(), 42);
+  EXPECT_DOUBLE_EQ(byName(u"$B$3").AsDouble(), 42);
+  EXPECT_DOUBLE_EQ(byName(u"answer").AsDouble(), 42);
+  EXPECT_DOUBLE_EQ(Get(sheet, 3, 2).AsDouble(), 42);
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(ValueTest, WorksheetsWithAPrefixedMainNamespaceGetPrefixedCells) {
+  auto parts = (MakeBook(), ReadZip(FPath));
+  parts["xl/worksheets/sheet2.xml"] =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+      "<x:sheetData><x:row r=\"1\"><x:c r=\"A1\"><x:v>4</x:v></x:c></x:row></x:sheetData></x:worksheet>";
+  WriteZip(FPath, TParts(parts.begin(), parts.end()));
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 2);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).AsDouble(), 4);
+  PutText(sheet, 2, 1, u"text");
+  SaveAndClose(book);
+  EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet2.xml"],
+              ::testing::HasSubstr("<x:row r=\"2\"><x:c r=\"A2\" t=\"inlineStr\"><x:is><x:t xml:space=\"preserve\">text</x:t></x:is></x:c></x:row>"));
+  EXPECT_EQ(Text(Get(Sheet(Open(FPath), 2), 2, 1)), "text");
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing

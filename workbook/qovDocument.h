@@ -1,0 +1,95 @@
+// The workbook and worksheet wrappers: one open workbook in a private
+// instance of the spreadsheet automation server, and one wrapper per
+// worksheet. Every read or write is one chain of late-bound calls; nothing is
+// cached but the list of sheet wrappers.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "rtl/Automation.h"
+
+namespace workbook {
+
+using rtl::UnicodeString;
+using rtl::Variant;
+
+// One worksheet. Rows, columns and sheet numbers count from 1, as the
+// server counts them.
+class TqovSheet {
+ public:
+  // Keeps a counted reference to the worksheet object until destroyed.
+  explicit TqovSheet(const Variant& ws) : FWS(ws) {}
+
+  const Variant& WS() const { return FWS; }
+  UnicodeString Name() const;
+
+  Variant Cell(int row, int column) const;
+  void SetCell(int row, int column, const Variant& value);
+  // `name` is any single reference the server's Range accepts (B3, a defined name).
+  Variant CellByName(const UnicodeString& name) const;
+  void SetCellByName(const UnicodeString& name, const Variant& value);
+  bool CellLocked(int row, int column) const;
+  void SetCellLocked(int row, int column, bool locked);
+
+  bool SheetProtected() const;
+  // True protects without a password; False unprotects without one.
+  void SetSheetProtected(bool value);
+
+  void InsertRow(int index);
+  void InsertColumn(int index);
+  void AutoFitColumn(int index);
+
+ private:
+  Variant CellRange(int row, int column) const;
+  Variant FWS;
+};
+
+// One workbook file opened in the server. Closing is explicit: the owner
+// calls Close, which saves, closes and quits and reports what failed; the
+// destructor only drops references.
+class TqovDocument {
+ public:
+  static constexpr std::u16string_view SCannotCreateExcel = u"Cannot create Excel OLE object:\r\n%s";
+  static constexpr std::u16string_view SExcelProgId = u"Excel.Application";
+
+  // Starts the server and opens the workbook. When opening fails after the
+  // server started, the server is told to quit before the error propagates.
+  explicit TqovDocument(const UnicodeString& fileName);
+  ~TqovDocument();
+  TqovDocument(const TqovDocument&) = delete;
+  TqovDocument& operator=(const TqovDocument&) = delete;
+
+  // Frees the wrappers, switches alerts off, closes the workbook saving it,
+  // then quits the server. Quit runs even when saving failed; the first
+  // failure is raised afterwards. Calling Close again does nothing.
+  void Close();
+
+  // The wrapper at list position index-1; "List index out of bounds (%d)"
+  // with index-1 when there is none.
+  TqovSheet* Sheet(int index) const;
+  // First wrapper whose sheet name equals `name` exactly (case-sensitive),
+  // asked afresh from the server; nullptr when none does.
+  TqovSheet* SheetByName(const UnicodeString& name) const;
+  int SheetCount() const { return static_cast<int>(FSheets.size()); }
+
+  bool Visible() const;
+  void SetVisible(bool value);
+
+  // A new worksheet at position index; the previously active sheet is
+  // re-selected whatever happens.
+  void InsertSheet(int index);
+  // Removes the sheet at position index without a prompt; DisplayAlerts is
+  // restored whatever happens.
+  void DeleteSheet(int index);
+
+  const Variant& MSExcel() const { return FMSExcel; }
+  const Variant& WBK() const { return FWBK; }
+
+ private:
+  Variant FMSExcel;
+  Variant FWBK;
+  std::vector<std::unique_ptr<TqovSheet>> FSheets;
+};
+
+}  // namespace workbook
