@@ -193,6 +193,22 @@ TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
   EXPECT_DOUBLE_EQ(Get(sheet, 1048576, 1).AsDouble(), 1);
 }
 
+TEST_F(StructureTest, MergesValidationsAndFormatsPushedOffTheSheetGoWithTheirCells) {
+  TBookLayout layout;
+  layout.Sheets = {{"Data",
+                    "<sheetData/><mergeCells count=\"2\"><mergeCell ref=\"A1:B2\"/><mergeCell ref=\"A1048576:B1048576\"/></mergeCells>"
+                    "<conditionalFormatting sqref=\"C1048576\"><cfRule type=\"expression\" dxfId=\"0\" priority=\"1\"><formula>TRUE</formula></cfRule></conditionalFormatting>"
+                    "<dataValidations count=\"1\"><dataValidation type=\"whole\" sqref=\"D1048576\"><formula1>1</formula1></dataValidation></dataValidations>"}};
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(1))}), u"Insert");
+  SaveAndClose(book);
+  const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(xml, HasSubstr("<mergeCells count=\"1\"><mergeCell ref=\"A2:B3\"/></mergeCells>"));
+  EXPECT_THAT(xml, Not(HasSubstr("conditionalFormatting")));
+  EXPECT_THAT(xml, Not(HasSubstr("dataValidation")));
+}
+
 TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
   TBookLayout layout;
   layout.Sheets = {{"Data", "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"
