@@ -733,6 +733,7 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
   FSheets.insert(FSheets.begin() + index, sheet);
   FActiveTab = index;  // the added sheet becomes the active one
   FActiveChanged = true;
+  FSheetListChanged = true;
   return sheet;
 }
 
@@ -817,6 +818,7 @@ void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   if (FActiveTab > index || FActiveTab >= static_cast<int>(FSheets.size())) --FActiveTab;
   if (FActiveTab < 0) FActiveTab = 0;
   FActiveChanged = true;
+  FSheetListChanged = true;
   FCellsChanged = true;
 }
 

@@ -311,7 +311,13 @@ TEST_F(StructureTest, DeletedSheetsTakeTheirPartsAndLocalNamesAndLeaveRefErrors)
   layout.WorkbookExtra = "<definedNames><definedName name=\"Mine\" localSheetId=\"1\">Gone!$A$1</definedName>"
                        "<definedName name=\"Points\">Gone!$B$2</definedName></definedNames>";
   layout.SheetRels = {{1, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
-  layout.ExtraParts = {{"xl/drawings/drawing1.xml",
+  layout.ExtraParts = {{"docProps/app.xml",
+                        "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
+                        "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\"><Application>Microsoft Excel</Application>"
+                        "<HeadingPairs><vt:vector size=\"2\" baseType=\"variant\"><vt:variant><vt:lpstr>Worksheets</vt:lpstr></vt:variant>"
+                        "<vt:variant><vt:i4>2</vt:i4></vt:variant></vt:vector></HeadingPairs><TitlesOfParts><vt:vector size=\"2\" "
+                        "baseType=\"lpstr\"><vt:lpstr>Keep</vt:lpstr><vt:lpstr>Gone</vt:lpstr></vt:vector></TitlesOfParts></Properties>"},
+                       {"xl/drawings/drawing1.xml",
                       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\"/>"}};
   layout.ExtraContentTypes = "<Override PartName=\"/xl/drawings/drawing1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.drawing+xml\"/>";
   WriteBook(FPath, layout);
@@ -326,6 +332,8 @@ TEST_F(StructureTest, DeletedSheetsTakeTheirPartsAndLocalNamesAndLeaveRefErrors)
   EXPECT_THAT(parts["[Content_Types].xml"], Not(HasSubstr("drawing1")));
   EXPECT_THAT(parts["[Content_Types].xml"], Not(HasSubstr("sheet2.xml")));
   EXPECT_THAT(parts["xl/workbook.xml"], Not(HasSubstr("Mine")));
+  EXPECT_THAT(parts["docProps/app.xml"], Not(HasSubstr("TitlesOfParts")));
+  EXPECT_THAT(parts["docProps/app.xml"], HasSubstr("<Application>Microsoft Excel</Application>"));
   EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr("<definedName name=\"Points\">#REF!</definedName>"));
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<f>#REF!+1</f>"));
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";

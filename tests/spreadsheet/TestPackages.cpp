@@ -96,7 +96,9 @@ void WriteBook(const std::string& path, const TBookLayout& layout) {
   types += layout.ExtraContentTypes + "</Types>";
   parts.push_back({"[Content_Types].xml", types});
   parts.push_back({"_rels/.rels", decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                                         "<Relationship Id=\"rId1\" Type=\"" + relNs + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"});
+                                         "<Relationship Id=\"rId1\" Type=\"" + relNs + "/officeDocument\" Target=\"xl/workbook.xml\"/>"
+                                         "<Relationship Id=\"rId2\" Type=\"" + relNs + "/extended-properties\" Target=\"docProps/app.xml\"/>"
+                                         "</Relationships>"});
   parts.push_back({"xl/workbook.xml", decl + "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + relNs +
                                           "\"><bookViews><workbookView activeTab=\"0\"/></bookViews><sheets>" + sheets +
                                           "</sheets>" + layout.WorkbookExtra + "</workbook>"});
