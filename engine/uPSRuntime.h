@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/PSModuleFormat.h"
@@ -379,6 +380,11 @@ class TPSProcRec {
 class TPSInternalProcRec : public TPSProcRec {
  public:
   explicit TPSInternalProcRec(TPSExec* owner) : TPSProcRec(owner, false) {}
+  ~TPSInternalProcRec() override;
+  // String constants of the code, made once per code position as blocks that
+  // are never freed while the module is loaded (negative reference count),
+  // so running a constant allocates nothing.
+  std::unordered_map<uint32_t, void*> FConstStrings;
   std::vector<uint8_t> FData;  // private copy of the code
   uint32_t FLength = 0;
   std::string FExportName;
@@ -426,7 +432,9 @@ struct TSpecialProc {
 
 // Accepts (or refuses, reporting its own error) an attribute of the module.
 using TPSAttributeUseProc = bool (*)(TPSExec* sender, const std::string& attribType, TPSRuntimeAttribute* attr);
-struct TPSAttributeType {
+// An attribute type registered with the executor (the compiler's attribute
+// type of the same namespace is another class, hence the longer name).
+struct TPSRuntimeAttributeType {
   std::string FTypeName;
   uint32_t FTypeNameHash = 0;
   TPSAttributeUseProc FUseProc = nullptr;
@@ -607,6 +615,13 @@ class TPSExec {
   std::vector<std::unique_ptr<TPSTypeRec>> FTypes;
   std::vector<std::unique_ptr<TPSProcRec>> FProcs;
   TPSStack FGlobalVars;
+  // Address and type of every global, fixed once loaded (the globals block
+  // only grows while loading).
+  struct TGlobalRef {
+    uint8_t* P;
+    TPSTypeRec* T;
+  };
+  std::vector<TGlobalRef> FGlobalRefs;
   TPSStack FStack;
   TPSStack FTempVars;
   int64_t FMainProc = -1;
@@ -627,7 +642,7 @@ class TPSExec {
   std::vector<TPSExportedVar> FExportedVars;
   std::vector<std::unique_ptr<TProcRec>> FRegProcs;
   std::vector<TSpecialProc> FSpecialProcList;
-  std::vector<TPSAttributeType> FAttributeTypes;
+  std::vector<TPSRuntimeAttributeType> FAttributeTypes;
   std::vector<std::pair<TPSResourceFreeProc, void*>> FResources;
   bool FCallCleanup = false;
   TPSOnLineEvent FOnRunLine;

@@ -314,6 +314,7 @@ bool TPSExec::LoadData(std::string_view module) {
     Clear();
     return false;
   }
+  for (int i = 0; i < FGlobalVars.Count(); ++i) FGlobalRefs.push_back({FGlobalVars.EntryValue(i), FGlobalVars.EntryType(i)});
   FStatus = isLoaded;
   return true;
 }
