@@ -620,6 +620,7 @@ class TPSExec {
   struct TGlobalRef {
     uint8_t* P;
     TPSTypeRec* T;
+    TPSBaseType BaseType;
   };
   std::vector<TGlobalRef> FGlobalRefs;
   TPSStack FStack;
