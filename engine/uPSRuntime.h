@@ -543,7 +543,8 @@ class TPSExec {
   }
   // The number of the global variable exported under the name, or -1.
   int GetVar(std::string_view name) const;
-  // Value and type of the exported variable (nil when there is none).
+  // The value of the exported variable (nil when there is none); its type is
+  // GetVarType(GetVar(name)).
   uint8_t* GetVar2(std::string_view name) const;
   uint8_t* GetVarNo(int no) const;
   TPSTypeRec* GetVarType(int no) const;
@@ -605,9 +606,6 @@ class TPSExec {
  protected:
   // Recomputes whether the per-instruction hook must run.
   virtual void UpdateHookState() { FHookActive = static_cast<bool>(FOnRunLine); }
-  void SetHookActive(bool active) { FHookActive = active; }
-  // Whether the subclass's hook has work to do (the debug executor answers).
-  virtual bool HookWanted() const { return false; }
 
   friend class TPSRunner;
   friend struct TPSLoader;
@@ -662,7 +660,6 @@ class TPSExec {
  private:
   void RegisterBuiltInFunctions();
   rtl::Variant RunProcVariants(std::vector<rtl::Variant>& params, int procNo, bool writeBack);
-  void FreeExceptionStack() { FExceptionStack.clear(); }
   // Reports a caught host exception as a script error.
   void ReportHostException(std::exception_ptr e);
   void RunLoop();
