@@ -480,6 +480,10 @@ using TPSClassCheck = std::function<bool(TPSExec* sender, void* object, const TP
 using TPSOnGetNVariant = std::function<void(TPSExec* sender, const std::string& name, rtl::Variant& value)>;
 using TPSOnSetNVariant = std::function<void(TPSExec* sender, const std::string& name, const rtl::Variant& value)>;
 
+// Asks a host object for the interface with the GUID; nil when it has none.
+// The interface returned carries a new reference for the caller.
+using TPSInterfaceQuery = std::function<void*(TPSExec* sender, void* object, const uint8_t (&guid)[16])>;
+
 // Calls a host method held in a procedure value (the host class importer
 // provides it); the arguments lie on the stack as for any call.
 using TPSHostMethodCall = std::function<bool(TPSExec* sender, const TPSTypeRec_ProcPtr* type, void* code,
@@ -585,6 +589,9 @@ class TPSExec {
   void FireSetNVariant(const std::string& name, const rtl::Variant& v) { FOnSetNVariant(this, name, v); }
   void SetClassCheck(TPSClassCheck c) { FClassCheck = std::move(c); }
   void SetHostMethodCall(TPSHostMethodCall c) { FHostMethodCall = std::move(c); }
+  void SetInterfaceQuery(TPSInterfaceQuery q) { FInterfaceQuery = std::move(q); }
+  // The object's interface of the type (a new reference), nil when it has none.
+  void* QueryInterface(void* object, const TPSTypeRec_Interface* type);
   TPSError ExceptionCode() const { return ExEx; }
   const rtl::UnicodeString& ExceptionString() const { return ExParam; }
   int32_t ExceptionProcNo() const { return ExProc; }
@@ -650,6 +657,7 @@ class TPSExec {
   TPSOnSetNVariant FOnSetNVariant;
   TPSClassCheck FClassCheck;
   TPSHostMethodCall FHostMethodCall;
+  TPSInterfaceQuery FInterfaceQuery;
 
   TPSError ExEx = ErNoError;
   rtl::UnicodeString ExParam;

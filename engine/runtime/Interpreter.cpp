@@ -275,7 +275,7 @@ bool TPSRunner::DoAssign() {
     std::memcpy(dst.P, src.P, 4);
     return true;
   }
-  TPSError e = AssignValue(dst.P, dst.T, src.P, src.T);
+  TPSError e = AssignValue(dst.P, dst.T, src.P, src.T, &X);
   return e == ErNoError || Err(e);
 }
 
