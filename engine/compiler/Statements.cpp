@@ -18,7 +18,14 @@ void AppendUInt32(std::string& out, uint32_t v) {
 bool TPSPascalCompiler::ProcessSub(TPSBlockInfo* block) {
   TPSPascalParser& p = *FActiveParser;
   TPSInternalProcedure* proc = block->FProc;
-  if (block->FSubType == tProcBegin) WriteDebugNames(proc, block->FProcNo);
+  if (block->FSubType == tProcBegin) {
+    WriteDebugNames(proc, block->FProcNo);
+    // The locals live on the stack from the procedure's first instruction on.
+    for (auto& v : proc->FProcVars) {
+      proc->FData.push_back(static_cast<char>(OpPushType));
+      AppendUInt32(proc->FData, static_cast<uint32_t>(ResolveTypeLink(v->FType)->FFinalTypeNo));
+    }
+  }
   p.Next();  // past "begin"
   while (true) {
     TPSPasToken token = p.CurrTokenID();

@@ -64,6 +64,7 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<dimension ref=\"A1:B6\"/>"));
   EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:B6\""));
   EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<autoFilter ref=\"A1:B5\"/>"));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<totalsRowFormula>SUM(B2:B5)</totalsRowFormula>"));
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>Sales!B6*2</f>"));
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>SUM(Sales!B2:B5)</f>"));
   EXPECT_EQ(parts.count("xl/calcChain.xml"), 0u);  // cell positions changed
@@ -80,6 +81,16 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
                               "print(ws['B3'].number_format == ws['B2'].number_format, ws['B3'].number_format, ws.row_dimensions[3].height)\n"
                               "print(wb['Summary']['A1'].value)\n");
   EXPECT_EQ(out, "A1:B6 A1:B5 =SUM(B2:B5) new 5 20\nTrue #,##0.00 20.0\n=Sales!B6*2\n");
+}
+
+TEST_F(StructureTest, InsertingARowAtTheTotalRowKeepsTheFilterOnTheData) {
+  MakeTableBook();
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(5))}), u"Insert");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:B6\""));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<autoFilter ref=\"A1:B5\"/>"));
 }
 
 TEST_F(StructureTest, InsertingAColumnInsideATableAddsATableColumnWithAHeader) {
@@ -112,7 +123,8 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
        "<mergeCells count=\"2\"><mergeCell ref=\"A3:B4\"/><mergeCell ref=\"D7:E8\"/></mergeCells>"
        "<conditionalFormatting sqref=\"A5:A9 C1\"><cfRule type=\"expression\" dxfId=\"0\" priority=\"1\"><formula>A5&gt;$A$7</formula></cfRule></conditionalFormatting>"
        "<dataValidations count=\"1\"><dataValidation type=\"list\" sqref=\"B5:B6\"><formula1>$D$5:$D$9</formula1></dataValidation></dataValidations>"
-       "<hyperlinks><hyperlink ref=\"E9\" location=\"Data!A1\"/></hyperlinks>"
+       "<hyperlinks><hyperlink ref=\"E9\" location=\"Data!A7\"/></hyperlinks>"
+       "<rowBreaks count=\"2\" manualBreakCount=\"2\"><brk id=\"3\" max=\"16383\" man=\"1\"/><brk id=\"8\" max=\"16383\" man=\"1\"/></rowBreaks>"
        "<drawing r:id=\"rId1\"/>"},
       {"Other", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Data!A7+Data!A3</f><v>0</v></c></row></sheetData>"}};
   spec.WorkbookExtra =
@@ -144,8 +156,9 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
   EXPECT_THAT(sheet, HasSubstr("<formula>A6&gt;$A$8</formula>"));
   EXPECT_THAT(sheet, HasSubstr("sqref=\"B6:B7\""));
   EXPECT_THAT(sheet, HasSubstr("<formula1>$D$6:$D$10</formula1>"));
-  EXPECT_THAT(sheet, HasSubstr("<hyperlink ref=\"E10\""));
+  EXPECT_THAT(sheet, HasSubstr("<hyperlink ref=\"E10\" location=\"Data!A8\"/>"));
   EXPECT_THAT(sheet, HasSubstr("activeCell=\"A8\""));
+  EXPECT_THAT(sheet, HasSubstr("<brk id=\"3\" max=\"16383\" man=\"1\"/><brk id=\"9\" max=\"16383\" man=\"1\"/>"));
   EXPECT_THAT(sheet, HasSubstr("<dimension ref=\"A2:C10\"/>"));
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>Data!A8+Data!A3</f>"));
   EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr(">Data!$A$6:$C$10<"));
@@ -182,13 +195,15 @@ TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
 
 TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
   TBookSpec spec;
-  spec.Sheets = {{"Data", "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"}};
+  spec.Sheets = {{"Data", "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"
+                          "<mergeCells count=\"1\"><mergeCell ref=\"B4:C4\"/></mergeCells>"}};
   WriteBook(FPath, spec);
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 1);
   PutText(sheet, 1, 2, u"short");
   PutText(sheet, 2, 2, u"a much longer text");  // 18 characters
   PutText(sheet, 3, 2, u"\u65e5\u672c\u8a9e");          // 3 wide characters count 6
+  PutText(sheet, 4, 2, u"a merged cell does not count at all");
   rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(2))}), u"Autofit");
   SaveAndClose(book);
   const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
@@ -368,6 +383,37 @@ TEST_F(StructureTest, PartOfAnArrayFormulaCannotBeOverwritten) {
   Variant sheet = Sheet(Open(FPath), 1);
   EXPECT_THROW(Put(sheet, 2, 1, Variant(int32_t(1))), rtl::EOleException);
   Put(sheet, 3, 1, Variant(int32_t(1)));  // outside: fine
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(StructureTest, TheSelectedTabFollowsTheActiveSheet) {
+  TBookSpec spec;
+  spec.Sheets = {{"A", "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></sheetViews><sheetData/>"},
+                 {"B", "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetData/>"}};
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  rtl::OleCall(Sheet(book, 1), u"Delete");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<sheetView tabSelected=\"1\" workbookViewId=\"0\"/>"));
+  EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr("activeTab=\"0\""));
+}
+
+TEST_F(StructureTest, IsoDateCellsReadAsDates) {
+  TBookSpec spec;
+  spec.Sheets = {{"A", "<sheetData><row r=\"1\"><c r=\"A1\" t=\"d\"><v>2023-03-15T12:00:00</v></c>"
+                       "<c r=\"B1\" t=\"d\"><v>2023-03-15</v></c><c r=\"C1\" t=\"d\"><v>garbage</v></c></row></sheetData>"}};
+  WriteBook(FPath, spec);
+  Variant sheet = Sheet(Open(FPath), 1);
+  EXPECT_EQ(Get(sheet, 1, 1).VType(), rtl::varDate);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).VDate(), 45000.5);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 2).VDate(), 45000);
+  EXPECT_EQ(Text(Get(sheet, 1, 3)), "garbage");
 }
 
 }  // namespace

@@ -202,6 +202,10 @@ TEST_F(ValueTest, NothingChangedLeavesTheFileAlone) {
 TEST_F(ValueTest, SavingKeepsPermissionsAndWritesThroughSymbolicLinks) {
   MakeBook();
   chmod(FPath.c_str(), 0640);
+  bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(FPath.c_str(), 4321, 4321), 0);
+  }
   std::string link = FDir.File("link.xlsx");
   ASSERT_EQ(symlink(FPath.c_str(), link.c_str()), 0);
   Variant book = Open(link);
@@ -211,6 +215,10 @@ TEST_F(ValueTest, SavingKeepsPermissionsAndWritesThroughSymbolicLinks) {
   struct stat st;
   stat(FPath.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4321u);
+  }
   EXPECT_EQ(Text(Get(Sheet(Open(FPath), 1), 3, 3)), "via link");
   // No temporary file is left beside the workbook.
   int files = 0;
@@ -246,13 +254,19 @@ TEST_F(ValueTest, OpeningFailuresNameTheFileAndTheReason) {
   std::ofstream(legacy) << "\xD0\xCF\x11\xE0 legacy";
   std::ofstream(csv) << "a,b\n1,2\n";
   std::ofstream(garbage) << "PK not really";
+  std::string binary = FDir.File("binary.xlsb");
+  WriteZip(binary, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                    "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                    "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>"},
+                    {"xl/workbook.bin", "\x83\x01"}});
   struct TCase {
     std::string Path;
     std::string Reason;
   } cases[] = {{missing, "No such file or directory"},
                {legacy, "only .xlsx and .xlsm workbooks are supported"},
                {csv, "not an .xlsx or .xlsm workbook package"},
-               {garbage, "not an .xlsx or .xlsm workbook package"}};
+               {garbage, "not an .xlsx or .xlsm workbook package"},
+               {binary, "binary (.xlsb) workbook; only .xlsx and .xlsm workbooks are supported"}};
   for (const auto& c : cases) {
     try {
       Open(c.Path);
@@ -273,6 +287,17 @@ TEST_F(ValueTest, BadAddressesAndMembersAreAutomationErrors) {
   EXPECT_THROW(rtl::OleGet(sheet, u"NoSuchMember"), rtl::EOleException);
   EXPECT_THROW(rtl::OlePut(sheet, u"Name", Variant::FromOleStr(u"x")), rtl::EOleException);
   EXPECT_THROW(rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(u"NoSuchName")}), rtl::EOleException);
+}
+
+TEST_F(ValueTest, TextsTheApplicationWouldRefuseAreRejectedNotWritten) {
+  MakeBook();
+  Variant sheet = Sheet(Open(FPath), 2);
+  EXPECT_THROW(PutText(sheet, 1, 1, u"=SUM(A1:A2"), rtl::EOleException);
+  EXPECT_THROW(PutText(sheet, 1, 1, u"=\"open"), rtl::EOleException);
+  EXPECT_THROW(Put(sheet, 1, 1, Variant::FromUString(std::u16string(32768, u'x'))), rtl::EOleException);
+  EXPECT_TRUE(Get(sheet, 1, 1).IsEmpty());
+  PutText(sheet, 1, 1, u"=IF(A2=\")\",'It''s'!A1,\"\"\"\")");
+  Put(sheet, 2, 1, Variant::FromUString(std::u16string(32767, u'x')));
 }
 
 TEST_F(ValueTest, RangeTakesAddressesAndDefinedNames) {
@@ -310,6 +335,46 @@ TEST_F(ValueTest, WorksheetsWithAPrefixedMainNamespaceGetPrefixedCells) {
   EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet2.xml"],
               ::testing::HasSubstr("<x:row r=\"2\"><x:c r=\"A2\" t=\"inlineStr\"><x:is><x:t xml:space=\"preserve\">text</x:t></x:is></x:c></x:row>"));
   EXPECT_EQ(Text(Get(Sheet(Open(FPath), 2), 2, 1)), "text");
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(ValueTest, LargeSheetsAreReadInBatchesWithoutLosingARow) {
+  std::string rows;
+  for (int r = 1; r <= 60000; ++r) {
+    std::string n = std::to_string(r);
+    if (r % 1000 == 0) {
+      rows += "<row r=\"" + n + "\" ht=\"30\" customHeight=\"1\"/>";  // rows without cells split batches too
+      continue;
+    }
+    rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c><c r=\"B" + n +
+            "\" t=\"inlineStr\"><is><t>text &amp; more " + n + "</t></is></c><c r=\"C" + n + "\" t=\"s\"><v>" +
+            std::to_string(r % 2) + "</v></c></row>";
+  }
+  ASSERT_GT(rows.size(), 8u << 20);  // more than one batch
+  TBookSpec spec;
+  spec.Sheets = {{"Big", "<sheetData>" + rows + "</sheetData>"}};
+  std::string strings;
+  for (int i = 0; i < 2; ++i) strings += "<si><t>s" + std::to_string(i) + "</t></si>";
+  spec.SharedStrings = strings;
+  WriteBook(FPath, spec);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 1);
+  int64_t sum = 0;
+  for (int r = 1; r <= 60000; ++r)
+    if (r % 1000) sum += Get(sheet, r, 1).AsInteger();
+  EXPECT_EQ(sum, 60000LL * 60001 / 2 - 1000LL * 60 * 61 / 2);
+  EXPECT_EQ(Text(Get(sheet, 59999, 2)), "text & more 59999");
+  EXPECT_EQ(Text(Get(sheet, 31415, 3)), "s1");
+  PutText(sheet, 60001, 1, u"end");
+  SaveAndClose(book);
+  std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  EXPECT_NE(xml.find("<row r=\"30000\" ht=\"30\" customHeight=\"1\"/>"), std::string::npos);
+  EXPECT_EQ(Text(Get(Sheet(Open(FPath), 1), 60001, 1)), "end");
 }
 
 }  // namespace
