@@ -30,7 +30,7 @@ TEST(CompiledModules, TheCompilersModuleAndDebugInformationLoadAndRun) {
   TPSPascalCompiler c;
   c.FOnUses = [](TPSPascalCompiler* comp, const std::string& name) {
     if (name == "SYSTEM") {
-      TPSAttributeType* info = comp->AddAttributeType();
+      compiletime::TPSAttributeType* info = comp->AddAttributeType();
       info->SetName("Info");
       info->AddField("Level", comp->FindType("Integer"));
     }
