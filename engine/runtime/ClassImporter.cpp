@@ -93,8 +93,12 @@ rtl::TNotifyEvent NotifyEventFromSlot(TPSExec& exec, const uint8_t* p, const TPS
     return {};
   }
   if (v.ProcNo >= static_cast<uint32_t>(exec.GetProcCount())) RaiseTypeMismatch();
-  auto& slot = BindingsOf(exec).ByProc[v.ProcNo];
-  if (!slot) slot = std::make_shared<TScriptProcBinding>(TScriptProcBinding{&exec, v.ProcNo});
+  return ScriptProcNotifyEvent(exec, v.ProcNo);
+}
+
+rtl::TNotifyEvent ScriptProcNotifyEvent(TPSExec& exec, uint32_t procNo) {
+  auto& slot = BindingsOf(exec).ByProc[procNo];
+  if (!slot) slot = std::make_shared<TScriptProcBinding>(TScriptProcBinding{&exec, procNo});
   return TScriptNotify{slot};
 }
 
@@ -365,6 +369,7 @@ bool CallBoundProperty(TPSExec* exec, TPSExternalProcRec* proc, TPSStack*, TPSSt
         rtl::TPropertyValue v;
         switch (b->Prop->Kind) {
           case rtl::TTypeKind::tkInteger: case rtl::TTypeKind::tkInt64: case rtl::TTypeKind::tkEnumeration:
+          case rtl::TTypeKind::tkChar:
             v = PSGetInt64(p, t);
             break;
           case rtl::TTypeKind::tkFloat: v = PSGetReal(p, t); break;

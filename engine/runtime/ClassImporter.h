@@ -126,6 +126,9 @@ struct TPSMemberTraits<T*> {
 // Event handlers (procedure values) at the host boundary.
 rtl::TNotifyEvent NotifyEventFromSlot(TPSExec& exec, const uint8_t* p, const TPSTypeRec* t);
 void NotifyEventToSlot(TPSExec& exec, uint8_t* p, const TPSTypeRec* t, const rtl::TNotifyEvent& handler);
+// A handler that runs the script procedure (one TObject parameter) nested on
+// the executor; once the executor is gone, calling it raises.
+rtl::TNotifyEvent ScriptProcNotifyEvent(TPSExec& exec, uint32_t procNo);
 
 namespace detail {
 
