@@ -592,6 +592,10 @@ void RegisterClassLibraryRuntime(TPSExec& exec, TPSRuntimeClassImporter& importe
     return IsInstanceOfScriptClass(object, cls);
   });
   exec.SetHostMethodCall(&CallHostHandler);
+  exec.SetInterfaceQuery([&importer](TPSExec*, void* object, const uint8_t(&guid)[16]) -> void* {
+    if (!object || !rtl::TObjectRegistry::IsLive(object)) return nullptr;
+    return importer.QueryInterface(*static_cast<rtl::TObject*>(object), guid);
+  });
 }
 
 }  // namespace ps

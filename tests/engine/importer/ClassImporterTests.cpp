@@ -402,3 +402,72 @@ TEST(ClassImporter, ClassCastChecksTheClassAndSetNilClears) {
     }
   }
 }
+
+TEST(ClassImporter, NumbersAndObjectsSurviveTheRoundTripThroughIntegers) {
+  // G1 := Integer(G0); G5 := TObject(G1); G0 := TObject(-7); G1 := Integer(G0)
+  TGadgetModule m;
+  uint32_t second = m.B.Var(m.S32);
+  TCode c;
+  c.Assign().Var(G(1)).Var(G(0));
+  c.Assign().Var(G(5)).Var(G(1));
+  c.Assign().Var(G(0)).Const<int32_t>(m.S32, -7);
+  c.Assign().Var(G(second)).Var(G(0));
+  c.Ret();
+  m.B.Main(c);
+  TRunner r;
+  TGadget host;
+  ASSERT_TRUE(r.Load(m.B));
+  ps::Store<void*>(r.Exec->GlobalVars().EntryValue(0), static_cast<rtl::TObject*>(&host));
+  ASSERT_TRUE(r.Exec->RunScript()) << r.Text();
+  EXPECT_NE(r.Exec->GlobalVars().GetInt(1), 0);
+  EXPECT_EQ(r.Exec->GlobalVars().GetClass(5), &host) << "the integer of a live object gives the object back";
+  EXPECT_EQ(r.Exec->GlobalVars().GetInt(static_cast<int>(second)), -7) << "a number keeps its value";
+}
+
+namespace {
+
+class ISpeaker : public rtl::IUnknown {
+ public:
+  virtual rtl::UnicodeString Speak() = 0;
+};
+
+class TSpeaker : public ISpeaker {
+ public:
+  rtl::UnicodeString Speak() override { return u"hi"; }
+};
+
+constexpr const char* SpeakerGuid = "{12345678-1234-5678-9ABC-DEF012345678}";
+
+}  // namespace
+
+TEST(ClassImporter, ObjectsHandOutTheirInterfacesByGuid) {
+  TModuleBuilder b;
+  uint32_t gadget = b.Named(btClass, "TGADGET", TModuleBuilder::U32s(7) + "TGADGET");
+  uint8_t guid[16];
+  ASSERT_TRUE(ParseGuidText(SpeakerGuid, guid));
+  uint32_t speaker = b.Named(btInterface, "ISPEAKER", std::string(reinterpret_cast<char*>(guid), 16));
+  uint8_t other[16] = {1};
+  uint32_t unknown = b.Named(btInterface, "IOTHER", std::string(reinterpret_cast<char*>(other), 16));
+  b.Type(btPointer);
+  b.Var(gadget);
+  b.Var(speaker);
+  b.Var(unknown);
+  TCode c;
+  c.Assign().Var(G(1)).Var(G(0));
+  c.Assign().Var(G(2)).Var(G(0));
+  c.Ret();
+  b.Main(c);
+  TRunner r;
+  rtl::TRef<TSpeaker> voice(new TSpeaker);
+  r.RI.Add<TGadget>().Interface(SpeakerGuid, [&](TGadget*) -> rtl::IUnknown* { return voice.Get(); });
+  TGadget host;
+  ASSERT_TRUE(r.Load(b));
+  ps::Store<void*>(r.Exec->GlobalVars().EntryValue(0), static_cast<rtl::TObject*>(&host));
+  EXPECT_FALSE(r.Exec->RunScript());
+  EXPECT_EQ(r.Exec->ExceptionCode(), erInterfaceNotSupported) << r.Text();
+  void* held = ps::Load<void*>(r.Exec->GlobalVars().EntryValue(1));
+  EXPECT_EQ(held, static_cast<rtl::IUnknown*>(voice.Get()));
+  EXPECT_EQ(voice->RefCount(), 2) << "the script's variable holds its own reference";
+  r.Exec.reset();
+  EXPECT_EQ(voice->RefCount(), 1);
+}
