@@ -519,7 +519,15 @@ bool ResolveClassImport(TPSExec* exec, TPSExternalProcRec* proc, void* tag) {
     return bound->ArgSlots >= 1;
   };
 
-  const TPSRuntimeClassItem* item = cls->FindItem(member);
+  // A member registered on an ancestor applies to its descendants too.
+  const TPSRuntimeClassItem* item = nullptr;
+  for (TPSRuntimeClass* c = cls; c && !item;) {
+    if ((item = c->FindItem(member))) {
+      bound->Class = c;
+      break;
+    }
+    c = c->FClass && c->FClass->ClassParent() ? importer->FindClassOf(c->FClass->ClassParent()) : nullptr;
+  }
   if (!item) {
     // No helper: a published property of the host class, if it has one.
     const rtl::TPropInfo* prop = cls->FClass ? cls->FClass->FindProperty(rtl::Utf8ToUnicode(member)) : nullptr;

@@ -1,6 +1,7 @@
 // Host classes reached through "class:" imports of assembled modules: binding
 // at load, member calls, the error rules, event properties and casts.
 #include "engine/runtime/ClassImporter.h"
+#include "rtl/StringList.h"
 #include "tests/engine/importer/ImportTexts.h"
 #include "tests/engine/runtime/TestSupport.h"
 
@@ -470,4 +471,47 @@ TEST(ClassImporter, ObjectsHandOutTheirInterfacesByGuid) {
   EXPECT_EQ(voice->RefCount(), 2) << "the script's variable holds its own reference";
   r.Exec.reset();
   EXPECT_EQ(voice->RefCount(), 1);
+}
+
+TEST(ClassImporter, MembersOfAnAncestorBindForADescendantsImport) {
+  TGadgetModule m;
+  TCode c;
+  m.Create(c, 1, 0, m.Big);
+  c.Push().Const<int32_t>(m.S32, 4).Push().Var(G(0)).PushVarRef().Var(G(1)).Call(2).Pop().Pop().Pop();
+  c.Ret();
+  m.B.Main(c);
+  m.B.External("", MethodImport("TBIGGADGET", "CREATE", true));
+  m.B.External("", MethodImport("TBIGGADGET", "ADD", true, {0}));
+  TRunner r;
+  ASSERT_TRUE(r.Run(m.B)) << r.Text();
+  EXPECT_EQ(r.Exec->GlobalVars().GetInt(1), 4);
+  rtl::TObject* made = r.Object(0);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->ClassName(), u"TBigGadget");
+  delete made;
+}
+
+TEST(ClassImporter, APCharResultKeepsItsTextAfterTheListIsFreed) {
+  TModuleBuilder b;
+  uint32_t list = b.Named(btClass, "TSTRINGLIST", TModuleBuilder::U32s(11) + "TSTRINGLIST");
+  uint32_t pchar = b.Type(btPChar);
+  b.Type(btPointer);
+  b.Var(list);
+  b.Var(pchar);
+  TCode c;
+  c.Push().Var(G(0)).PushVarRef().Var(G(1)).Call(1).Pop().Pop();
+  c.Ret();
+  b.Main(c);
+  b.External("", MethodImport("TSTRINGLIST", "GETTEXT", true));
+  TPSRuntimeClassImporter ri;
+  ri.Add<rtl::TStringList>().Method("GetText", [](rtl::TStringList* s) { return rtl::UnicodeToUtf8(s->Text()); });
+  TPSExec exec;
+  RegisterClassLibraryRuntime(exec, ri);
+  ASSERT_TRUE(exec.LoadData(b.Build()));
+  auto host = std::make_unique<rtl::TStringList>();
+  host->Add(u"kept");
+  ps::Store<void*>(exec.GlobalVars().EntryValue(0), static_cast<rtl::TObject*>(host.get()));
+  ASSERT_TRUE(exec.RunScript());
+  host.reset();
+  EXPECT_EQ(exec.GlobalVars().GetAnsiString(1), "kept\r\n");
 }
