@@ -130,3 +130,35 @@ TEST(ScriptRun, ScriptProceduresAsHostHandlers) {
   EXPECT_EQ(script.Exec()->GlobalVars().GetInt(script.Exec()->GetVar("COUNT")), 2);
   EXPECT_FALSE(static_cast<bool>(script.GetProcMethod("NoSuchProcedure")));
 }
+
+TEST(ScriptRun, ExecuteFunctionCallsANamedRoutineBetweenTheEvents) {
+  REQUIRE_STATEMENTS();
+  TPSScript script;
+  script.Script().SetText(u"function Add(A, B: Integer): Integer;\nbegin\n  Result := A + B;\nend;\nbegin end.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  std::vector<std::string> log;
+  script.OnExecute = [&](TPSScript*) { log.push_back("execute"); };
+  script.OnAfterExecute = [&](TPSScript*) { log.push_back("after"); };
+  rtl::Variant sum = script.ExecuteFunction({rtl::Variant(40), rtl::Variant(2)}, "add");
+  EXPECT_EQ(sum.AsInt64(), 42);
+  EXPECT_EQ(log, (std::vector<std::string>{"execute", "after"}));
+  EXPECT_THROW(script.ExecuteFunction({}, "NoSuchRoutine"), rtl::Exception);
+  EXPECT_EQ(log.size(), 4u) << "the events run around a failing call too";
+}
+
+TEST(ScriptRun, StopFromAnEventEndsTheRun) {
+  REQUIRE_STATEMENTS();
+  TPSScript script;
+  script.OnCompile = [](TPSScript* s) { s->AddRegisteredVariable("Turns", "Integer"); };
+  script.Script().SetText(u"begin\n  while True do\n    Turns := Turns + 1;\nend.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  int lines = 0;
+  script.OnLine = [&](TPSScript* s) {
+    if (++lines == 50) s->Stop();
+  };
+  script.Execute();
+  EXPECT_FALSE(script.Running());
+  EXPECT_GE(lines, 50);
+  EXPECT_LT(lines, 1000);
+  EXPECT_THROW(script.Stop(), rtl::Exception);
+}
