@@ -313,6 +313,13 @@ class TPSRuntimeClassT : public TPSRuntimeClass {
     RegisterConstructor(detail::ConstructorCode(fn), name, FunctionArity(fn));
     return *this;
   }
+  // The same for a constructor the script language declares virtual.
+  template <class F>
+  TPSRuntimeClassT& VirtualConstructorFn(std::string_view name, F factory) {
+    auto fn = std::function(factory);
+    RegisterVirtualConstructor(detail::ConstructorCode(fn), name, FunctionArity(fn));
+    return *this;
+  }
   // Properties through getters and setters; indexed ones take the index
   // values first (getter: indexes; setter: indexes, then the value).
   template <class G>

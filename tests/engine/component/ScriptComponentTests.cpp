@@ -265,3 +265,27 @@ TEST(ScriptComponent, ErrorPositionsAreZeroWithoutATranslatablePosition) {
   EXPECT_EQ(script.ExecErrorCol(), 0u);
   EXPECT_EQ(script.ExecErrorFileName(), "");
 }
+
+TEST(ScriptComponent, ThePreprocessorPathUsesDefinesIncludesAndTheMainFileName) {
+  TPSScript script;
+  script.SetUsePreProcessor(true);
+  script.SetMainFileName("main.pas");
+  std::string asked;
+  std::string included = "var X: Integer;";
+  script.OnNeedFile = [&](rtl::TObject*, const std::string&, std::string& fileName, std::string& output) {
+    asked = fileName;
+    output = included;
+    return true;
+  };
+  script.Script().SetText(u"{$IFDEF BROKEN} this does not compile {$ENDIF}\n{$I inc.pas}\nbegin end.");
+  EXPECT_TRUE(script.Compile()) << (script.CompilerMessageCount() ? Utf8(script.CompilerErrorToStr(0)) : "");
+  EXPECT_EQ(asked, "inc.pas");
+  script.Defines().Add(u"BROKEN");
+  EXPECT_FALSE(script.Compile());
+  script.Defines().Clear();
+  included = "var\n  X: ;";
+  EXPECT_FALSE(script.Compile());
+  ASSERT_GE(script.CompilerMessageCount(), 1);
+  std::string text = Utf8(script.CompilerErrorToStr(0));
+  EXPECT_NE(text.find("inc.pas(2:"), std::string::npos) << "positions refer to the included file: " << text;
+}
