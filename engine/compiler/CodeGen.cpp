@@ -151,7 +151,7 @@ bool TPSCodeGen::VarOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope) {
       } else {
         uint32_t t = NewTemp(C.FStd.LongInt);
         ++scope.Count;
-        if (!GenInto(idx, TempOperand(t, C.FStd.LongInt))) return false;
+        if (!GenInto(idx, TempOperand(t, C.FStd.LongInt), true)) return false;
         if (s.LowBound != 0) {
           Emit(OpCalculate);
           Emit(CalcSub);
@@ -214,18 +214,18 @@ bool TPSCodeGen::GetOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope) {
       uint32_t t = NewTemp(v->Type);
       ++scope.Count;
       out = TempOperand(t, v->Type);
-      return GenInto(v, out);
+      return GenInto(v, out, true);
     }
   }
 }
 
 // --- Computing into a destination ---------------------------------------------------------
 
-bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest) {
+bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
   auto viaTemp = [&]() {
     uint32_t t = NewTemp(v->Type);
     TPSOperand temp = TempOperand(t, v->Type);
-    if (!GenInto(v, temp)) return false;
+    if (!GenInto(v, temp, true)) return false;
     Emit(OpAssign);
     EmitOperand(dest);
     EmitOperand(temp);
@@ -307,7 +307,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest) {
         FreeScope(scope);
         return true;
       }
-      bool clash = dest.Kind != OperandConst &&
+      bool clash = !fresh && dest.Kind != OperandConst &&
                    (UsesRef(v->Right.get(), dest.Ref) || (dest.Kind == OperandElemVar && UsesRef(v, dest.Index)));
       if (!PSSameType(dest.Type, v->Type) || clash) return viaTemp();
       if (!GenInto(v->Left.get(), dest)) return false;
@@ -429,7 +429,7 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest) {
     TPSType* pt = ResolveTypeLink(p.FType);
     if (pt && pt->FName.rfind("!OPENARRAY", 0) == 0) {
       uint32_t arr = NewTemp(at);
-      if (!GenInto(a, TempOperand(arr, at))) return false;
+      if (!GenInto(a, TempOperand(arr, at), true)) return false;
       uint32_t ptr = NewTemp(C.FStd.Pointer);
       Emit(OpSetPointer);
       EmitOperand(TempOperand(ptr, C.FStd.Pointer));
@@ -455,7 +455,7 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest) {
     }
     uint32_t t = NewTemp(at);
     ++argTemps;
-    if (!GenInto(a, TempOperand(t, at))) return false;
+    if (!GenInto(a, TempOperand(t, at), true)) return false;
   }
   if (hasResult) {
     Emit(OpPushVarRef);

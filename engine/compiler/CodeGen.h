@@ -133,7 +133,8 @@ class TPSCodeGen {
   }
   bool GetOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope);
   bool VarOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope);
-  bool GenInto(TPSValue* v, const TPSOperand& dest);
+  // `fresh`: dest is a temporary no part of `v` can refer to.
+  bool GenInto(TPSValue* v, const TPSOperand& dest, bool fresh = false);
   bool GenCall(TPSValue* v, const TPSOperand* dest);
   bool GenAssignment(TPSValue* target, TPSValue* source);
   bool GenSetPointer(uint32_t ptrRef, TPSValue* v);
