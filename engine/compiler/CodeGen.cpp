@@ -56,13 +56,13 @@ void TPSCodeGen::EmitU32(uint32_t v) {
 
 uint32_t TPSCodeGen::NewTemp(TPSType* type) {
   C.UseType(type);
-  Emit(OpPushType);
+  EmitOp(OpPushType);
   EmitU32(static_cast<uint32_t>(ResolveTypeLink(type)->FFinalTypeNo));
   return PSStackFrameBase + 1 + LocalCount + TempCount++;
 }
 
 void TPSCodeGen::FreeTemps(uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) Emit(OpPop);
+  for (uint32_t i = 0; i < count; ++i) EmitOp(OpPop);
   TempCount -= count;
 }
 
@@ -93,14 +93,14 @@ void TPSCodeGen::EmitOperand(const TPSOperand& op) {
 }
 
 uint32_t TPSCodeGen::EmitJump(TPSOpcode op) {
-  Emit(op);
+  EmitOp(op);
   uint32_t at = Here();
   EmitU32(0);
   return at;
 }
 
 uint32_t TPSCodeGen::EmitCondJump(TPSOpcode op, const TPSOperand& cond) {
-  Emit(op);
+  EmitOp(op);
   uint32_t at = Here();
   EmitU32(0);
   EmitOperand(cond);
@@ -153,7 +153,7 @@ bool TPSCodeGen::VarOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope) {
         ++scope.Count;
         if (!GenInto(idx, TempOperand(t, C.FStd.LongInt), true)) return false;
         if (s.LowBound != 0) {
-          Emit(OpCalculate);
+          EmitOp(OpCalculate);
           Emit(CalcSub);
           EmitOperand(TempOperand(t, C.FStd.LongInt));
           TPSOperand low;
@@ -177,7 +177,7 @@ bool TPSCodeGen::VarOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope) {
       pointer = NewTemp(C.FStd.Pointer);
       ++scope.Count;
     }
-    Emit(OpSetPointer);
+    EmitOp(OpSetPointer);
     EmitOperand(TempOperand(pointer, C.FStd.Pointer));
     EmitOperand(elem);
     base = pointer;
@@ -226,7 +226,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
     uint32_t t = NewTemp(v->Type);
     TPSOperand temp = TempOperand(t, v->Type);
     if (!GenInto(v, temp, true)) return false;
-    Emit(OpAssign);
+    EmitOp(OpAssign);
     EmitOperand(dest);
     EmitOperand(temp);
     FreeTemps(1);
@@ -241,7 +241,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
       TPSOperand src;
       if (!GetOperand(v, src, scope)) return false;
       if (!SameOperand(src, dest)) {
-        Emit(OpAssign);
+        EmitOp(OpAssign);
         EmitOperand(dest);
         EmitOperand(src);
       }
@@ -264,10 +264,10 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
         TPSBaseType target = ResolveTypeLink(v->Type)->FBaseType;
         if (target == btClass && ResolveTypeLink(v->Left->Type)->FBaseType == btClass) {
           // `as`: the value is assigned, then checked against the class.
-          Emit(OpAssign);
+          EmitOp(OpAssign);
           EmitOperand(dest);
           EmitOperand(src);
-          Emit(OpCalculate);
+          EmitOp(OpCalculate);
           Emit(CalcClassCheck);
           EmitOperand(dest);
           TPSOperand cls;
@@ -276,7 +276,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
           cls.Const.FInt = ResolveTypeLink(v->Type)->FFinalTypeNo;
           EmitOperand(cls);
         } else {
-          Emit(OpAssign);
+          EmitOp(OpAssign);
           EmitOperand(dest);
           EmitOperand(src);
         }
@@ -287,9 +287,9 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
       if (!GenInto(v->Left.get(), dest)) return false;
       TPSType* t = ResolveTypeLink(v->Type);
       if (v->Op == otNot)
-        Emit(IsBool(t) ? OpBoolNot : (t->FBaseType == btVariant ? OpBoolNot : OpBitNot));
+        EmitOp(IsBool(t) ? OpBoolNot : (t->FBaseType == btVariant ? OpBoolNot : OpBitNot));
       else
-        Emit(OpNegate);
+        EmitOp(OpNegate);
       EmitOperand(dest);
       return true;
     }
@@ -299,7 +299,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
         TPSTempScope scope;
         TPSOperand l, r;
         if (!GetOperand(v->Left.get(), l, scope) || !GetOperand(v->Right.get(), r, scope)) return false;
-        Emit(OpCompare);
+        EmitOp(OpCompare);
         Emit(CompareCode(v->Op));
         EmitOperand(dest);
         EmitOperand(l);
@@ -321,7 +321,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
       TPSTempScope scope;
       TPSOperand r;
       if (!GetOperand(v->Right.get(), r, scope)) return false;
-      Emit(OpCalculate);
+      EmitOp(OpCalculate);
       Emit(CalcCode(v->Op));
       EmitOperand(dest);
       EmitOperand(r);
@@ -341,14 +341,14 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
       n.Kind = OperandConst;
       n.Const.FType = C.FStd.LongInt;
       n.Const.FInt = static_cast<int64_t>(v->Args.size());
-      Emit(OpAssign);
+      EmitOp(OpAssign);
       EmitOperand(TempOperand(count, C.FStd.LongInt));
       EmitOperand(n);
       uint32_t ptr = NewTemp(C.FStd.Pointer);
-      Emit(OpSetPointer);
+      EmitOp(OpSetPointer);
       EmitOperand(TempOperand(ptr, C.FStd.Pointer));
       EmitOperand(dest);
-      Emit(OpCall);
+      EmitOp(OpCall);
       EmitU32(static_cast<uint32_t>(C.UseRegProc(setLength)));
       FreeTemps(2);
       TPSType* elemType = static_cast<TPSArrayType*>(ResolveTypeLink(v->Type))->FArrayTypeNo;
@@ -373,7 +373,7 @@ bool TPSCodeGen::GenSetPointer(uint32_t ptrRef, TPSValue* v) {
   TPSTempScope scope;
   TPSOperand op;
   if (!VarOperand(v, op, scope)) return false;
-  Emit(OpSetPointer);
+  EmitOp(OpSetPointer);
   EmitOperand(TempOperand(ptrRef, C.FStd.Pointer));
   EmitOperand(op);
   FreeScope(scope);
@@ -389,12 +389,12 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest) {
     if (v->Args.size() == 2) {
       TPSOperand n;
       if (!GetOperand(v->Args[1].get(), n, scope)) return false;
-      Emit(OpCalculate);
+      EmitOp(OpCalculate);
       Emit(v->Op == 2 ? CalcAdd : CalcSub);
       EmitOperand(x);
       EmitOperand(n);
     } else {
-      Emit(v->Op == 2 ? OpIncrement : OpDecrement);
+      EmitOp(v->Op == 2 ? OpIncrement : OpDecrement);
       EmitOperand(x);
     }
     FreeScope(scope);
@@ -431,7 +431,7 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest) {
       uint32_t arr = NewTemp(at);
       if (!GenInto(a, TempOperand(arr, at), true)) return false;
       uint32_t ptr = NewTemp(C.FStd.Pointer);
-      Emit(OpSetPointer);
+      EmitOp(OpSetPointer);
       EmitOperand(TempOperand(ptr, C.FStd.Pointer));
       EmitOperand(TempOperand(arr, at));
       argTemps += 2;
@@ -446,7 +446,7 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest) {
       if (!GetOperand(a, op, scope)) return false;
       TPSBaseType b = ResolveTypeLink(op.Type)->FBaseType;
       if (op.Kind != OperandConst || (b != btCurrency && b != btPChar)) {
-        Emit(OpPush);
+        EmitOp(OpPush);
         EmitOperand(op);
         ++TempCount;
         ++argTemps;
@@ -458,22 +458,22 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest) {
     if (!GenInto(a, TempOperand(t, at), true)) return false;
   }
   if (hasResult) {
-    Emit(OpPushVarRef);
+    EmitOp(OpPushVarRef);
     EmitOperand(result);
   }
   if (v->ProcNo >= 0) {
-    Emit(OpCall);
+    EmitOp(OpCall);
     EmitU32(static_cast<uint32_t>(v->ProcNo));
   } else {
-    Emit(OpCallVar);
+    EmitOp(OpCallVar);
     EmitOperand(procVal);
   }
-  if (hasResult) Emit(OpPop);
+  if (hasResult) EmitOp(OpPop);
   FreeTemps(argTemps);
   FreeScope(procScope);
   if (resultTemp) {
     if (dest) {
-      Emit(OpAssign);
+      EmitOp(OpAssign);
       EmitOperand(*dest);
       EmitOperand(result);
     }

@@ -96,7 +96,8 @@ class TPSCodeGen {
   bool CompileLoopBody(TLoop& loop);
   void PatchJumps(const std::vector<uint32_t>& offsets, uint32_t target);
   bool CheckJumps(uint32_t start, uint32_t end);
-  void DebugPos() { C.WriteDebugPosition(Proc, ProcNo); }
+  // A position record for the statement that starts here.
+  void DebugPos();
 
   // --- expressions (Expressions.cpp) ---
   TPSValuePtr ParseExpression();
@@ -139,6 +140,11 @@ class TPSCodeGen {
   bool GenAssignment(TPSValue* target, TPSValue* source);
   bool GenSetPointer(uint32_t ptrRef, TPSValue* v);
   void Emit(uint8_t b) { Proc->FData.push_back(static_cast<char>(b)); }
+  void EmitOp(uint8_t op) {
+    LastOp = op;
+    LastOpStart = Here();
+    Emit(op);
+  }
   void EmitU32(uint32_t v);
   void EmitOperand(const TPSOperand& op);
   uint32_t EmitJump(TPSOpcode op);  // returns the offset position to patch
@@ -163,7 +169,8 @@ class TPSCodeGen {
   uint32_t TempCount = 0;
   std::vector<TLoop*> Loops;
   std::vector<TWith> Withs;
-  bool InStatementTarget = false;
+  uint8_t LastOp = OpNop;
+  uint32_t LastOpStart = 0;
 };
 
 // Helpers on types shared by the expression and statement compilers.

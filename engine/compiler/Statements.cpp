@@ -18,6 +18,21 @@ struct TJumpSite {
 
 }  // namespace
 
+// An error is reported with the position just past the failing instruction.
+// When a statement's last instruction can fail, a no-op keeps that position
+// inside the statement instead of on the next statement's first byte.
+void TPSCodeGen::DebugPos() {
+  if (Here() > 0 && LastOpStart < Here()) {
+    switch (LastOp) {
+      case OpPop: case OpJump: case OpPopJump: case OpPop2Jump: case OpJumpIfFlag: case OpNop: case OpReturn:
+        break;
+      default:
+        EmitOp(OpNop);
+    }
+  }
+  C.WriteDebugPosition(Proc, ProcNo);
+}
+
 bool TPSPascalCompiler::ProcessSub(TPSBlockInfo* block) {
   TPSCodeGen gen(*this, block);
   return gen.CompileBody();
@@ -28,7 +43,7 @@ bool TPSCodeGen::CompileBody() {
     C.WriteDebugNames(Proc, ProcNo);
     for (auto& v : Proc->FProcVars) {
       C.UseType(v->FType);
-      Emit(OpPushType);
+      EmitOp(OpPushType);
       EmitU32(static_cast<uint32_t>(ResolveTypeLink(v->FType)->FFinalTypeNo));
     }
   }
@@ -39,7 +54,7 @@ bool TPSCodeGen::CompileBody() {
     if (label.FPosition >= 0) PatchJump(g.FPosition, static_cast<uint32_t>(label.FPosition), g.FPosition + 4);
   }
   DebugPos();
-  Emit(OpReturn);
+  EmitOp(OpReturn);
   P.Next();  // past "end"
   if (Block->FSubType == tMainBegin) {
     if (P.CurrTokenID() != CSTI_Period) {
@@ -124,7 +139,7 @@ bool TPSCodeGen::CompileStatement() {
     case CSTII_exit:
       DebugPos();
       P.Next();
-      Emit(OpReturn);
+      EmitOp(OpReturn);
       return true;
     case CSTI_Identifier: {
       const std::string& name = P.GetToken();
@@ -249,7 +264,7 @@ bool TPSCodeGen::CompileIf() {
   P.Next();
   uint32_t flag = NewTemp(BoolType());
   if (!GenInto(cond.get(), TempOperand(flag, BoolType()))) return false;
-  Emit(OpSetFlag);
+  EmitOp(OpSetFlag);
   EmitOperand(TempOperand(flag, BoolType()));
   Emit(1);
   FreeTemps(1);
@@ -418,7 +433,7 @@ bool TPSCodeGen::CompileFor() {
     TPSTempScope scope;
     TPSOperand bound;
     if (!GetOperand(to.get(), bound, scope)) return false;
-    Emit(OpCompare);
+    EmitOp(OpCompare);
     Emit(op);
     EmitOperand(flagOp);
     EmitOperand(v);
@@ -441,12 +456,12 @@ bool TPSCodeGen::CompileFor() {
     one.Kind = OperandConst;
     one.Const.FType = C.FStd.LongInt;
     one.Const.FInt = 1;
-    Emit(OpCalculate);
+    EmitOp(OpCalculate);
     Emit(down ? CalcSub : CalcAdd);
     EmitOperand(v);
     EmitOperand(one);
   } else {
-    Emit(down ? OpDecrement : OpIncrement);
+    EmitOp(down ? OpDecrement : OpIncrement);
     EmitOperand(v);
   }
   uint32_t back = EmitCondJump(OpJumpIfTrue, flagOp);
@@ -584,7 +599,7 @@ bool TPSCodeGen::CompileWith() {
 bool TPSCodeGen::CompileTry() {
   uint32_t start = Here();
   P.Next();
-  Emit(OpTryBegin);
+  EmitOp(OpTryBegin);
   uint32_t offsets = Here();
   for (int i = 0; i < 4; ++i) EmitU32(0xFFFFFFFF);
   uint32_t base = Here();
@@ -601,7 +616,7 @@ bool TPSCodeGen::CompileTry() {
     return ok;
   };
   if (!section(tTry, false)) return false;
-  Emit(OpTryEnd);
+  EmitOp(OpTryEnd);
   Emit(TryEndGuarded);
   if (!CheckJumps(start, Here())) return false;
   if (P.CurrTokenID() == CSTII_Except) {
@@ -609,7 +624,7 @@ bool TPSCodeGen::CompileTry() {
     uint32_t sectionStart = Here();
     setOffset(1, Here());
     if (!section(tTryEnd, true)) return false;
-    Emit(OpTryEnd);
+    EmitOp(OpTryEnd);
     Emit(TryEndExcept);
     if (!CheckJumps(sectionStart, Here())) return false;
     if (P.CurrTokenID() == CSTII_Finally) {
@@ -617,7 +632,7 @@ bool TPSCodeGen::CompileTry() {
       sectionStart = Here();
       setOffset(2, Here());
       if (!section(tSubBegin, true)) return false;
-      Emit(OpTryEnd);
+      EmitOp(OpTryEnd);
       Emit(TryEndSecondFinally);
       if (!CheckJumps(sectionStart, Here())) return false;
     }
@@ -626,7 +641,7 @@ bool TPSCodeGen::CompileTry() {
     uint32_t sectionStart = Here();
     setOffset(0, Here());
     if (!section(tTryEnd, true)) return false;
-    Emit(OpTryEnd);
+    EmitOp(OpTryEnd);
     Emit(TryEndFinally);
     if (!CheckJumps(sectionStart, Here())) return false;
     if (P.CurrTokenID() == CSTII_Except) {
@@ -634,7 +649,7 @@ bool TPSCodeGen::CompileTry() {
       sectionStart = Here();
       setOffset(1, Here());
       if (!section(tSubBegin, true)) return false;
-      Emit(OpTryEnd);
+      EmitOp(OpTryEnd);
       Emit(TryEndExcept);
       if (!CheckJumps(sectionStart, Here())) return false;
     }
@@ -655,13 +670,13 @@ bool TPSCodeGen::CompileBreakContinue(bool isBreak) {
   }
   TLoop& loop = *Loops.back();
   for (int i = 0; i < loop.ExceptFinallyCount; ++i) {
-    Emit(OpTryEnd);
+    EmitOp(OpTryEnd);
     Emit(TryEndFinally);
   }
   for (int i = 0; i < loop.TryCount; ++i) {
-    Emit(OpTryEnd);
+    EmitOp(OpTryEnd);
     Emit(TryEndGuarded);
-    Emit(OpTryEnd);
+    EmitOp(OpTryEnd);
     Emit(TryEndFinally);
   }
   // Temporaries of open with and case statements inside the loop go first.
@@ -672,7 +687,7 @@ bool TPSCodeGen::CompileBreakContinue(bool isBreak) {
   } else if (extra == 1) {
     at = EmitJump(OpPopJump);
   } else {
-    for (uint32_t i = 0; i < extra; ++i) Emit(OpPop);
+    for (uint32_t i = 0; i < extra; ++i) EmitOp(OpPop);
     at = EmitJump(OpJump);
   }
   (isBreak ? loop.Breaks : loop.Continues).push_back(at);
