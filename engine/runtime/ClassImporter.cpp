@@ -365,6 +365,7 @@ bool CallBoundProperty(TPSExec* exec, TPSExternalProcRec* proc, TPSStack*, TPSSt
         rtl::TPropertyValue v;
         switch (b->Prop->Kind) {
           case rtl::TTypeKind::tkInteger: case rtl::TTypeKind::tkInt64: case rtl::TTypeKind::tkEnumeration:
+          case rtl::TTypeKind::tkChar:
             v = PSGetInt64(p, t);
             break;
           case rtl::TTypeKind::tkFloat: v = PSGetReal(p, t); break;
