@@ -379,3 +379,27 @@ TEST_F(ValueTest, LargeSheetsAreReadInBatchesWithoutLosingARow) {
 
 }  // namespace
 }  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(ValueTest, AWorkbookCanBeSavedAgainAfterFurtherChanges) {
+  MakeBook(true);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 2);
+  PutText(sheet, 1, 1, u"first");
+  rtl::OleCall(book, u"Save");
+  PutText(sheet, 2, 1, u"=A1");
+  Put(Sheet(book, 1), 1, 1, Variant(int32_t(9)));
+  SaveAndClose(book);
+  Variant again = Open(FPath);
+  EXPECT_EQ(Text(Get(Sheet(again, 2), 1, 1)), "first");
+  EXPECT_DOUBLE_EQ(Get(Sheet(again, 1), 1, 1).AsDouble(), 9);
+  EXPECT_EQ(Text(Get(Sheet(again, 1), 1, 2)), "shared");
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], ::testing::HasSubstr("<f>A1</f>"));
+  EXPECT_EQ(parts.count("xl/calcChain.xml"), 0u);
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
