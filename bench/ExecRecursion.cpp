@@ -78,6 +78,7 @@ int main() {
     b.Type(btPointer);
     b.Var(s32);
     TCode main;
+    main.Assign().Var(G(0)).Const<int32_t>(s32, 0);
     main.Push().Const<int32_t>(s32, 1000000).Call(1).Pop().Ret();
     TCode down;
     down.PushType(flag);

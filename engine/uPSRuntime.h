@@ -480,6 +480,10 @@ using TPSClassCheck = std::function<bool(TPSExec* sender, void* object, const TP
 using TPSOnGetNVariant = std::function<void(TPSExec* sender, const std::string& name, rtl::Variant& value)>;
 using TPSOnSetNVariant = std::function<void(TPSExec* sender, const std::string& name, const rtl::Variant& value)>;
 
+// Asks a host object for the interface with the GUID; nil when it has none.
+// The interface returned carries a new reference for the caller.
+using TPSInterfaceQuery = std::function<void*(TPSExec* sender, void* object, const uint8_t (&guid)[16])>;
+
 // Calls a host method held in a procedure value (the host class importer
 // provides it); the arguments lie on the stack as for any call.
 using TPSHostMethodCall = std::function<bool(TPSExec* sender, const TPSTypeRec_ProcPtr* type, void* code,
@@ -543,7 +547,8 @@ class TPSExec {
   }
   // The number of the global variable exported under the name, or -1.
   int GetVar(std::string_view name) const;
-  // Value and type of the exported variable (nil when there is none).
+  // The value of the exported variable (nil when there is none); its type is
+  // GetVarType(GetVar(name)).
   uint8_t* GetVar2(std::string_view name) const;
   uint8_t* GetVarNo(int no) const;
   TPSTypeRec* GetVarType(int no) const;
@@ -584,6 +589,9 @@ class TPSExec {
   void FireSetNVariant(const std::string& name, const rtl::Variant& v) { FOnSetNVariant(this, name, v); }
   void SetClassCheck(TPSClassCheck c) { FClassCheck = std::move(c); }
   void SetHostMethodCall(TPSHostMethodCall c) { FHostMethodCall = std::move(c); }
+  void SetInterfaceQuery(TPSInterfaceQuery q) { FInterfaceQuery = std::move(q); }
+  // The object's interface of the type (a new reference), nil when it has none.
+  void* QueryInterface(void* object, const TPSTypeRec_Interface* type);
   TPSError ExceptionCode() const { return ExEx; }
   const rtl::UnicodeString& ExceptionString() const { return ExParam; }
   int32_t ExceptionProcNo() const { return ExProc; }
@@ -605,9 +613,6 @@ class TPSExec {
  protected:
   // Recomputes whether the per-instruction hook must run.
   virtual void UpdateHookState() { FHookActive = static_cast<bool>(FOnRunLine); }
-  void SetHookActive(bool active) { FHookActive = active; }
-  // Whether the subclass's hook has work to do (the debug executor answers).
-  virtual bool HookWanted() const { return false; }
 
   friend class TPSRunner;
   friend struct TPSLoader;
@@ -620,6 +625,7 @@ class TPSExec {
   struct TGlobalRef {
     uint8_t* P;
     TPSTypeRec* T;
+    TPSBaseType BaseType;
   };
   std::vector<TGlobalRef> FGlobalRefs;
   TPSStack FStack;
@@ -651,6 +657,7 @@ class TPSExec {
   TPSOnSetNVariant FOnSetNVariant;
   TPSClassCheck FClassCheck;
   TPSHostMethodCall FHostMethodCall;
+  TPSInterfaceQuery FInterfaceQuery;
 
   TPSError ExEx = ErNoError;
   rtl::UnicodeString ExParam;
@@ -661,7 +668,6 @@ class TPSExec {
  private:
   void RegisterBuiltInFunctions();
   rtl::Variant RunProcVariants(std::vector<rtl::Variant>& params, int procNo, bool writeBack);
-  void FreeExceptionStack() { FExceptionStack.clear(); }
   // Reports a caught host exception as a script error.
   void ReportHostException(std::exception_ptr e);
   void RunLoop();

@@ -82,6 +82,10 @@ void TPSExec::Pause() {
   if (FStatus == isRunning) FStatus = isPaused;
 }
 
+void* TPSExec::QueryInterface(void* object, const TPSTypeRec_Interface* type) {
+  return object && FInterfaceQuery ? FInterfaceQuery(this, object, type->FGuid) : nullptr;
+}
+
 bool TPSExec::IsInstanceOf(void* object, const TPSTypeRec_Class* cls) {
   return object && FClassCheck && FClassCheck(this, object, cls);
 }

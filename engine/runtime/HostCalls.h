@@ -244,6 +244,13 @@ R CallScriptProc(TPSExec& exec, int procNo, A&&... args) {
   }
 }
 
+// A script procedure as a host callable (a method the host can store and call).
+template <class R, class... A>
+std::function<R(A...)> GetProcAsMethod(TPSExec& exec, int procNo) {
+  TPSExec* e = &exec;
+  return [e, procNo](A... a) -> R { return CallScriptProc<R>(*e, procNo, std::forward<A>(a)...); };
+}
+
 // --- Argument holders ----------------------------------------------------------------------------
 // Holds one argument for the call; a non-const lvalue reference parameter is a
 // var parameter and is written back after the call.

@@ -74,7 +74,7 @@ class TPSRunner {
   bool LeaveBlock();
 };
 
-inline bool TPSRunner::ResolveVar(uint32_t ref, uint8_t*& p, const TPSTypeRec*& t) {
+__attribute__((always_inline)) inline bool TPSRunner::ResolveVar(uint32_t ref, uint8_t*& p, const TPSTypeRec*& t) {
   if (ref < PSStackReferenceStart) {
     if (ref >= X.FGlobalRefs.size()) return Err(erOutOfGlobalVarsRange);
     const auto& g = X.FGlobalRefs[ref];
@@ -191,6 +191,12 @@ inline bool TPSRunner::ReadOperand(TOperand& o, bool deref) {
     std::memcpy(&ref, X.FData + pos + 1, 4);
     X.FCurrentPosition = pos + 5;
     o.Const = false;
+    if (ref < X.FGlobalRefs.size()) {
+      const auto& g = X.FGlobalRefs[ref];
+      o.P = g.P;
+      o.T = g.T;
+      return !deref || g.BaseType != btPointer || DerefOperand(o);
+    }
     if (!ResolveVar(ref, o.P, o.T)) return false;
     return !deref || o.T->FBaseType != btPointer || DerefOperand(o);
   }
@@ -269,7 +275,7 @@ bool TPSRunner::DoAssign() {
     std::memcpy(dst.P, src.P, 4);
     return true;
   }
-  TPSError e = AssignValue(dst.P, dst.T, src.P, src.T);
+  TPSError e = AssignValue(dst.P, dst.T, src.P, src.T, &X);
   return e == ErNoError || Err(e);
 }
 

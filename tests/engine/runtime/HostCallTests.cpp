@@ -167,6 +167,8 @@ TEST(HostCalls, ProcedureValuesReachTheHostAsCallablesThatRunTheScript) {
   // The host can call the script procedure itself, too.
   EXPECT_EQ(CallScriptProc<int32_t>(exec, exec.GetProc("TRIPLE"), 7), 21);
   EXPECT_THROW(CallScriptProc<int32_t>(exec, exec.GetProc("TRIPLE"), 7, 8), rtl::Exception);
+  auto method = GetProcAsMethod<int32_t, int32_t>(exec, exec.GetProc("TRIPLE"));
+  EXPECT_EQ(method(-2), -6);
 }
 
 TEST(HostCalls, CallScriptProcWritesVarParametersBackAndRaisesScriptErrors) {

@@ -1,5 +1,6 @@
 // The instruction loop: calls and frames, jumps, pointers, instruction
 // errors with their positions, host calls and host-started runs.
+#include "rtl/Variant.h"
 #include "tests/engine/runtime/TestSupport.h"
 
 using namespace ps;
@@ -491,4 +492,61 @@ TEST(Interpreter, ProcedureValuesHoldingHostMethodsCallTheHost) {
   });
   EXPECT_TRUE(exec->RunScript());
   EXPECT_EQ(data, 7);
+}
+
+TEST(Interpreter, InterfacesFromObjectsComeFromTheHost) {
+  TModuleBuilder b;
+  uint32_t cls = b.Class("TFOO"), intf = b.Type(btInterface, std::string(16, '\x11'));
+  b.Var(cls);
+  b.Var(intf);
+  TCode c;
+  c.Assign().Var(G(1)).Var(G(0));
+  c.Ret();
+  b.Main(c);
+  auto exec = LoadModule(b);
+  EXPECT_FALSE(exec->RunScript());
+  EXPECT_EQ(exec->ExceptionCode(), erInterfaceNotSupported);  // nil object
+  struct TThing : rtl::IUnknown {};
+  auto* thing = new TThing;
+  rtl::TRef<TThing> keep(thing);
+  int object = 0;
+  void* p = &object;
+  std::memcpy(exec->GlobalVars().EntryValue(0), &p, sizeof p);
+  exec->SetInterfaceQuery([&](TPSExec*, void* o, const uint8_t (&guid)[16]) -> void* {
+    if (o != &object || guid[0] != 0x11) return nullptr;
+    thing->AddRef();
+    return static_cast<rtl::IUnknown*>(thing);
+  });
+  exec->Stop();
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_EQ(thing->RefCount(), 2);
+  exec->Cleanup();  // finalises the interface variable
+  EXPECT_EQ(thing->RefCount(), 1);
+}
+
+TEST(Interpreter, CleanupReinitialisesGlobalsAndPauseResumes) {
+  TBasic m;
+  TCode c;
+  c.Op(OpIncrement).Var(G(0));
+  c.Call(1);
+  c.Op(OpIncrement).Var(G(0));
+  c.Ret();
+  m.B.Main(c);
+  m.B.External("PAUSE");
+  auto exec = std::make_unique<TPSExec>();
+  exec->RegisterFunctionName("PAUSE", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+    e->Pause();
+    return true;
+  }, nullptr, nullptr);
+  ASSERT_TRUE(exec->LoadData(m.B.Build()));
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_EQ(exec->Status(), isPaused);
+  EXPECT_EQ(exec->GlobalVars().GetInt(0), 1);
+  EXPECT_TRUE(exec->RunScript());  // resumes after the call
+  EXPECT_EQ(exec->Status(), isLoaded);
+  EXPECT_EQ(exec->GlobalVars().GetInt(0), 2);
+  exec->SetCallCleanup(true);
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_EQ(exec->GlobalVars().GetInt(0), 0);  // reset after the run
 }
