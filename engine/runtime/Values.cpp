@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "engine/runtime/Values.h"
 #include "engine/runtime/VariantSlot.h"
@@ -13,6 +14,7 @@ namespace {
 constexpr std::u16string_view SOutOfMemory = u"Out of memory";
 // Larger blocks are refused rather than attempted.
 constexpr uint64_t MaxBlockBytes = 1ull << 30;
+constexpr int MaxOwnedChain = 64;
 
 void* AllocBlock(uint64_t bytes) {
   if (bytes > MaxBlockBytes) throw rtl::Exception(rtl::UnicodeString(SOutOfMemory));
@@ -165,6 +167,26 @@ void InitializeValue(uint8_t* slot, const TPSTypeRec* type) {
   }
 }
 
+// Owned targets can hold owning pointers in turn, in chains of any length
+// (a script can extend one link at a time), so they are destroyed from a
+// work list rather than by recursion.
+static void DestroyOwnedTarget(uint8_t* target, const TPSTypeRec* type) {
+  static thread_local std::vector<std::pair<uint8_t*, const TPSTypeRec*>>* pending = nullptr;
+  if (pending) {
+    pending->emplace_back(target, type);  // the outermost call destroys it
+    return;
+  }
+  std::vector<std::pair<uint8_t*, const TPSTypeRec*>> list{{target, type}};
+  pending = &list;
+  while (!list.empty()) {
+    auto [p, t] = list.back();
+    list.pop_back();
+    if (t->FManaged) FinalizeValue(p, t);
+    std::free(p);
+  }
+  pending = nullptr;
+}
+
 void FinalizeValue(uint8_t* slot, const TPSTypeRec* type) {
   switch (type->FBaseType) {
     case btString: case btPChar: case btUnicodeString: case btWideString:
@@ -177,8 +199,8 @@ void FinalizeValue(uint8_t* slot, const TPSTypeRec* type) {
       break;
     case btPointer: {
       auto pv = Load<TPSPointerValue>(slot);
-      if (pv.Owning && pv.Target && pv.Type) DestroyValue(static_cast<uint8_t*>(pv.Target), pv.Type);
       Store(slot, TPSPointerValue{nullptr, nullptr, 0});
+      if (pv.Owning && pv.Target && pv.Type) DestroyOwnedTarget(static_cast<uint8_t*>(pv.Target), pv.Type);
       break;
     }
     case btVariant:
@@ -233,8 +255,16 @@ static bool CopyPointer(uint8_t* dst, const uint8_t* src) {
     Store(dst, TPSPointerValue{sv.Target, sv.Type, 0});
     return true;
   }
+  // Owned targets may hold owning pointers themselves; a script copying a
+  // value into its own field builds an ever deeper chain, which copying and
+  // destroying would follow recursively. Deeper chains are refused.
+  static thread_local int depth = 0;
+  if (depth >= MaxOwnedChain) return false;
+  ++depth;
   uint8_t* copy = CreateValue(sv.Type);
-  if (!CopyValues(copy, static_cast<const uint8_t*>(sv.Target), sv.Type)) {
+  bool ok = CopyValues(copy, static_cast<const uint8_t*>(sv.Target), sv.Type);
+  --depth;
+  if (!ok) {
     DestroyValue(copy, sv.Type);
     return false;
   }
