@@ -2,6 +2,7 @@
 // blocks; the typed getters and setters.
 #include <cmath>
 #include <cstdlib>
+#include <malloc.h>
 #include <new>
 #include <vector>
 
@@ -76,6 +77,46 @@ void PSUnicodeAssign(uint8_t* slot, std::u16string_view text) {
   ReleaseStringBlock(LoadBlock(slot));
   Store(slot, fresh);
 }
+
+// Appends in place when the slot holds the only reference, growing the block
+// geometrically, so building a long text piece by piece stays linear.
+template <class Ch>
+static void AppendText(uint8_t* slot, std::basic_string_view<Ch> text) {
+  if (text.empty()) return;
+  TPSBlockHeader* h = LoadBlock(slot);
+  if (!h || h->RefCount != 1) {
+    std::basic_string<Ch> joined;
+    if (h) joined.assign(reinterpret_cast<const Ch*>(h + 1), h->Length);
+    joined += text;
+    TPSBlockHeader* fresh = NewBlock<Ch>(joined);
+    ReleaseStringBlock(h);
+    Store(slot, fresh);
+    return;
+  }
+  const auto* chars = reinterpret_cast<const Ch*>(h + 1);
+  std::basic_string<Ch> own;
+  if (text.data() >= chars && text.data() < chars + h->Length + 1) {  // s + s: the block may move
+    own.assign(text);
+    text = own;
+  }
+  uint64_t need = sizeof(TPSBlockHeader) + (uint64_t(h->Length) + text.size() + 1) * sizeof(Ch);
+  if (need > MaxBlockBytes) throw rtl::Exception(rtl::UnicodeString(SOutOfMemory));
+  size_t usable = malloc_usable_size(h);
+  if (need > usable) {
+    uint64_t capacity = std::min<uint64_t>(std::max<uint64_t>(need, uint64_t(usable) * 2), MaxBlockBytes);
+    auto* grown = static_cast<TPSBlockHeader*>(std::realloc(h, capacity));
+    if (!grown) throw rtl::Exception(rtl::UnicodeString(SOutOfMemory));
+    h = grown;
+    Store(slot, h);
+  }
+  Ch* out = reinterpret_cast<Ch*>(h + 1);
+  std::memcpy(out + h->Length, text.data(), text.size() * sizeof(Ch));
+  h->Length += static_cast<uint32_t>(text.size());
+  out[h->Length] = 0;
+}
+
+void PSAnsiAppend(uint8_t* slot, std::string_view text) { AppendText<char>(slot, text); }
+void PSUnicodeAppend(uint8_t* slot, std::u16string_view text) { AppendText<char16_t>(slot, text); }
 
 // --- Dynamic arrays ------------------------------------------------------------------------------
 
