@@ -606,6 +606,7 @@ class TPSPascalCompiler {
  private:
   friend class TPSCompileTimeClass;
   friend class TPSInterface;
+  friend class TPSCodeGen;  // statement and expression compiler (engine/compiler/CodeGen.h)
 
   // --- set-up (StandardDeclarations.cpp) ---
   void DefineStandardTypes();

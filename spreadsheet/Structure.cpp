@@ -355,11 +355,30 @@ void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
 
 void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& change) {
   pugi::xml_node root = sheet.Root();
-  for (pugi::xml_node merge : Children(Child(root, "mergeCells"), "mergeCell")) ShiftRangeAttr(merge, "ref", change);
-  for (pugi::xml_node cf : Children(root, "conditionalFormatting")) ShiftRangeListAttr(cf, "sqref", change);
-  for (pugi::xml_node dv : Children(Child(root, "dataValidations"), "dataValidation"))
-    ShiftRangeListAttr(dv, "sqref", change);
-  for (pugi::xml_node link : Children(Child(root, "hyperlinks"), "hyperlink")) ShiftRangeAttr(link, "ref", change);
+  // What lies wholly beyond the sheet's edge afterwards goes, as its cells did;
+  // a list element left empty goes too, and counts follow.
+  auto cutOff = [&](pugi::xml_node node, const char* name, bool list) {
+    std::string value = node.attribute(name).value();
+    return list ? ApplyChangeToRangeList(value, change).empty() : !ApplyChangeToRange(value, change);
+  };
+  auto adjustList = [&](pugi::xml_node parent, const char* element, const char* name, bool list) {
+    for (pugi::xml_node node : Children(parent, element)) {
+      if (cutOff(node, name, list)) {
+        parent.remove_child(node);
+        continue;
+      }
+      if (list) ShiftRangeListAttr(node, name, change);
+      else ShiftRangeAttr(node, name, change);
+    }
+    if (parent && parent.attribute("count"))
+      parent.attribute("count").set_value(static_cast<unsigned>(Children(parent, element).size()));
+  };
+  adjustList(Child(root, "mergeCells"), "mergeCell", "ref", false);
+  adjustList(root, "conditionalFormatting", "sqref", true);
+  adjustList(Child(root, "dataValidations"), "dataValidation", "sqref", true);
+  adjustList(Child(root, "hyperlinks"), "hyperlink", "ref", false);
+  for (const char* container : {"mergeCells", "dataValidations", "hyperlinks"})
+    if (pugi::xml_node node = Child(root, container); node && !node.first_child()) root.remove_child(node);
   ShiftRangeAttr(Child(root, "autoFilter"), "ref", change);
   for (pugi::xml_node sq : Descendants(Child(root, "extLst"), "sqref")) {
     std::string shifted = ApplyChangeToRangeList(sq.child_value(), change);
@@ -714,6 +733,7 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
   FSheets.insert(FSheets.begin() + index, sheet);
   FActiveTab = index;  // the added sheet becomes the active one
   FActiveChanged = true;
+  FSheetListChanged = true;
   return sheet;
 }
 
@@ -798,6 +818,7 @@ void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   if (FActiveTab > index || FActiveTab >= static_cast<int>(FSheets.size())) --FActiveTab;
   if (FActiveTab < 0) FActiveTab = 0;
   FActiveChanged = true;
+  FSheetListChanged = true;
   FCellsChanged = true;
 }
 

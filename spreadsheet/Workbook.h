@@ -125,6 +125,8 @@ class TWorkbookFile {
   int FActiveTab = 0;
   std::shared_ptr<TSheet> FOriginalActive;  // active when opened or last saved
   bool FActiveChanged = false;
+  bool FSheetListChanged = false;
+  void DropStaleSheetTitles();
   bool FCellsChanged = false;
   bool FFormulasChanged = false;
 

@@ -1,64 +1,721 @@
-// Blocks of statements and the debug records written while a body is
-// compiled. Statement code generation is not built yet: a block may only
-// be empty (empty statements allowed); anything else is reported.
-#include "engine/uPSCompiler.h"
+// Statements: blocks, assignments and calls, the control structures, try
+// blocks, jumps with their cleanup, and the debug records written as code
+// is generated.
+#include "engine/compiler/CodeGen.h"
 
 namespace ps {
 
 namespace {
 
-constexpr std::string_view SStatementsNotCompiled = "statements are not compiled yet";
-
 void AppendUInt32(std::string& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
+// Where each jump's offset is written and where its instruction ends.
+struct TJumpSite {
+  uint32_t Pos, End;
+};
+
 }  // namespace
 
+// An error is reported with the position just past the failing instruction.
+// When a statement's last instruction can fail, a no-op keeps that position
+// inside the statement instead of on the next statement's first byte.
+void TPSCodeGen::DebugPos() {
+  if (Here() > 0 && LastOpStart < Here()) {
+    switch (LastOp) {
+      case OpPop: case OpPushType: case OpJump: case OpPopJump: case OpPop2Jump: case OpJumpIfFlag: case OpNop: case OpReturn:
+        break;
+      default:
+        EmitOp(OpNop);
+    }
+  }
+  C.WriteDebugPosition(Proc, ProcNo);
+}
+
 bool TPSPascalCompiler::ProcessSub(TPSBlockInfo* block) {
-  TPSPascalParser& p = *FActiveParser;
-  TPSInternalProcedure* proc = block->FProc;
-  if (block->FSubType == tProcBegin) {
-    WriteDebugNames(proc, block->FProcNo);
-    // The locals live on the stack from the procedure's first instruction on.
-    for (auto& v : proc->FProcVars) {
-      proc->FData.push_back(static_cast<char>(OpPushType));
-      AppendUInt32(proc->FData, static_cast<uint32_t>(ResolveTypeLink(v->FType)->FFinalTypeNo));
+  TPSCodeGen gen(*this, block);
+  return gen.CompileBody();
+}
+
+bool TPSCodeGen::CompileBody() {
+  if (Block->FSubType == tProcBegin) {
+    C.WriteDebugNames(Proc, ProcNo);
+    for (auto& v : Proc->FProcVars) {
+      C.UseType(v->FType);
+      EmitOp(OpPushType);
+      EmitU32(static_cast<uint32_t>(ResolveTypeLink(v->FType)->FFinalTypeNo));
     }
   }
-  p.Next();  // past "begin"
-  while (true) {
-    TPSPasToken token = p.CurrTokenID();
-    if (token == CSTI_SemiColon) {
-      p.Next();
-      continue;
-    }
-    if (token == CSTII_end) break;
-    if (token == CSTI_EOF) {
-      if (!FParserHadError) MakeError("", ecUnexpectedEndOfFile, "");
-      return false;
-    }
-    MakeError("", ecInternalError, SStatementsNotCompiled);
-    return false;
+  P.Next();  // past "begin"
+  if (!CompileBlock(tSubBegin)) return false;
+  for (const TPSGoto& g : Proc->FGotos) {
+    const TPSLabel& label = Proc->FLabels[g.FLabelIndex];
+    if (label.FPosition >= 0) PatchJump(g.FPosition, static_cast<uint32_t>(label.FPosition), g.FPosition + 4);
   }
-  WriteDebugPosition(proc, block->FProcNo);
-  proc->FData.push_back(static_cast<char>(OpReturn));
-  p.Next();  // past "end"
-  if (block->FSubType == tMainBegin) {
-    if (p.CurrTokenID() != CSTI_Period) {
-      MakeError("", ecPeriodExpected, "");
+  DebugPos();
+  EmitOp(OpReturn);
+  P.Next();  // past "end"
+  if (Block->FSubType == tMainBegin) {
+    if (P.CurrTokenID() != CSTI_Period) {
+      Error(ecPeriodExpected);
       return false;
     }
-    p.Next();
-  } else if (block->FSubType == tProcBegin) {
-    if (p.CurrTokenID() != CSTI_SemiColon) {
-      MakeError("", ecSemicolonExpected, "");
+    P.Next();
+  } else if (Block->FSubType == tProcBegin) {
+    if (P.CurrTokenID() != CSTI_SemiColon) {
+      Error(ecSemicolonExpected);
       return false;
     }
-    p.Next();
+    P.Next();
   }
   return true;
 }
+
+bool TPSCodeGen::CompileBlock(TPSSubOptType kind) {
+  auto ends = [&](TPSPasToken t) {
+    switch (kind) {
+      case tRepeat: return t == CSTII_until;
+      case tTry: return t == CSTII_Except || t == CSTII_Finally;
+      case tTryEnd: return t == CSTII_end || t == CSTII_Except || t == CSTII_Finally;
+      default: return t == CSTII_end;
+    }
+  };
+  while (true) {
+    TPSPasToken t = P.CurrTokenID();
+    if (t == CSTI_SemiColon) {
+      P.Next();
+      continue;
+    }
+    if (ends(t)) return true;
+    if (t == CSTI_EOF) {
+      if (!C.FParserHadError) Error(ecUnexpectedEndOfFile);
+      return false;
+    }
+    if (t == CSTII_Except || t == CSTII_Finally) {
+      Error(ecEndExpected);
+      return false;
+    }
+    if (t == CSTII_else || (kind == tTry && t == CSTII_end)) {
+      Error(ecIdentifierExpected);
+      return false;
+    }
+    if (!CompileStatement()) return false;
+    t = P.CurrTokenID();
+    if (t == CSTI_SemiColon) {
+      P.Next();
+      continue;
+    }
+    if (ends(t)) return true;
+    if (t == CSTI_EOF) {
+      if (!C.FParserHadError) Error(ecUnexpectedEndOfFile);
+      return false;
+    }
+    if (kind == tTry && t == CSTII_end) {
+      Error(ecIdentifierExpected);
+      return false;
+    }
+    Error(ecSemicolonExpected);
+    return false;
+  }
+}
+
+bool TPSCodeGen::CompileStatement() {
+  switch (P.CurrTokenID()) {
+    case CSTII_begin: {
+      P.Next();
+      if (!CompileBlock(tSubBegin)) return false;
+      P.Next();  // past "end"
+      return true;
+    }
+    case CSTII_if: return CompileIf();
+    case CSTII_while: return CompileWhile();
+    case CSTII_repeat: return CompileRepeat();
+    case CSTII_for: return CompileFor();
+    case CSTII_case: return CompileCase();
+    case CSTII_with: return CompileWith();
+    case CSTII_Try: return CompileTry();
+    case CSTII_Goto: return CompileGoto();
+    case CSTII_exit:
+      DebugPos();
+      P.Next();
+      EmitOp(OpReturn);
+      return true;
+    case CSTI_Identifier: {
+      const std::string& name = P.GetToken();
+      if ((name == "BREAK" || name == "CONTINUE") &&
+          C.FindIdentifier(name, Proc).Kind == TPSIdentifierKind::None)
+        return CompileBreakContinue(name == "BREAK");
+      for (TPSLabel& label : Proc->FLabels) {
+        if (label.FName != name) continue;
+        P.Next();
+        if (P.CurrTokenID() != CSTI_Colon) {
+          Error(ecColonExpected);
+          return false;
+        }
+        P.Next();
+        if (label.FPosition >= 0) {
+          Error(ecDuplicateIdentifier, label.FName);
+          return false;
+        }
+        label.FPosition = static_cast<int32_t>(Here());
+        return CompileStatement();
+      }
+      return CompileAssignOrCall();
+    }
+    case CSTI_OpenRound:
+      return CompileAssignOrCall();
+    case CSTI_SemiColon:
+    case CSTII_end:
+    case CSTII_else:
+    case CSTII_until:
+    case CSTII_Except:
+    case CSTII_Finally:
+    case CSTI_EOF:
+      return true;  // the empty statement
+    default:
+      Error(ecIdentifierExpected);
+      return false;
+  }
+}
+
+bool TPSCodeGen::CompileAssignOrCall() {
+  DebugPos();
+  TPSValuePtr target;
+  if (P.CurrTokenID() == CSTI_OpenRound)
+    target = ParseFactor();
+  else
+    target = ParseIdentifier(true);
+  if (!target) return false;
+  if (P.CurrTokenID() == CSTI_Assignment) {
+    bool setter = target->Kind == TPSValueKind::Call && target->ProcNo == -2;
+    if (target->Kind != TPSValueKind::Var && !setter) {
+      ErrorAt(target.get(), ecVariableExpected);
+      return false;
+    }
+    P.Next();
+    TPSValuePtr source = ParseExpression();
+    if (!source) return false;
+    if (!setter) {
+      if (!Coerce(source, target->Type)) return false;
+      return GenAssignment(target.get(), source.get());
+    }
+    // s[i] := c becomes a call of the character setter.
+    TPSValue* base = target->Left.get();
+    TPSBaseType b = ResolveTypeLink(base->Type)->FBaseType;
+    std::string_view name = b == btString || b == btPChar ? "STRSET" : b == btVariant ? "VARARRAYSET" : "WSTRSET";
+    TPSType* valueType = source->Type;
+    if (b == btVariant) {
+      if (!Coerce(source, C.FStd.Variant)) return false;
+      valueType = C.FStd.Variant;
+    } else {
+      TPSBaseType sb = valueType ? ResolveTypeLink(valueType)->FBaseType : btReturnAddress;
+      if (sb != btChar && sb != btWideChar) {
+        ErrorAt(source.get(), ecTypeMismatch);
+        return false;
+      }
+    }
+    TPSRegProc* reg = C.FindRegProcUpper(name);
+    if (!reg) {
+      Error(ecUnknownIdentifier, "StrSet");
+      return false;
+    }
+    TPSValue call(TPSValueKind::Call);
+    call.ProcNo = C.UseRegProc(reg);
+    call.Decl = reg->FDecl;
+    call.ArgTypes = {valueType, C.FStd.LongInt, base->Type};
+    call.Args.push_back(std::move(source));
+    call.Args.push_back(std::move(target->Right));
+    call.Args.push_back(std::move(target->Left));
+    return GenCall(&call, nullptr);
+  }
+  if (target->Kind == TPSValueKind::Call && target->ProcNo != -2) return GenCall(target.get(), nullptr);
+  if (target->Kind == TPSValueKind::Var && ResolveTypeLink(target->Type)->FBaseType == btProcPtr) {
+    TPSParametersDecl decl = static_cast<TPSProceduralType*>(ResolveTypeLink(target->Type))->FProcDef;
+    uint32_t pos = target->Pos, row = target->Row, col = target->Col;
+    TPSValuePtr call = MakeCall(-1, decl, std::move(target), {}, pos, row, col);
+    return call && GenCall(call.get(), nullptr);
+  }
+  if (target->Kind == TPSValueKind::Var) {
+    Error(ecAssignmentExpected);
+    return false;
+  }
+  Error(ecInternalError, "20");
+  return false;
+}
+
+namespace {
+// Reads the condition of if, while and until: a Boolean expression.
+}  // namespace
+
+bool TPSCodeGen::CompileIf() {
+  DebugPos();
+  P.Next();
+  TPSValuePtr cond = ParseExpression();
+  if (!cond) return false;
+  if (!IsBool(cond->Type) && !PSIsVariantType(cond->Type)) {
+    ErrorAt(cond.get(), ecTypeMismatch);
+    return false;
+  }
+  if (P.CurrTokenID() != CSTII_then) {
+    Error(ecThenExpected);
+    return false;
+  }
+  P.Next();
+  uint32_t flag = NewTemp(BoolType());
+  if (!GenInto(cond.get(), TempOperand(flag, BoolType()))) return false;
+  EmitOp(OpSetFlag);
+  EmitOperand(TempOperand(flag, BoolType()));
+  Emit(1);
+  FreeTemps(1);
+  uint32_t toElse = EmitJump(OpJumpIfFlag);
+  if (!CompileStatement()) return false;
+  if (P.CurrTokenID() == CSTII_else) {
+    uint32_t toEnd = EmitJump(OpJump);
+    PatchJump(toElse, Here(), toElse + 4);
+    P.Next();
+    if (!CompileStatement()) return false;
+    PatchJump(toEnd, Here(), toEnd + 4);
+  } else {
+    PatchJump(toElse, Here(), toElse + 4);
+  }
+  return true;
+}
+
+bool TPSCodeGen::CompileLoopBody(TLoop& loop) {
+  loop.TempBase = TempCount;
+  Loops.push_back(&loop);
+  bool ok = CompileStatement();
+  Loops.pop_back();
+  return ok;
+}
+
+void TPSCodeGen::PatchJumps(const std::vector<uint32_t>& offsets, uint32_t target) {
+  for (uint32_t at : offsets) PatchJump(at, target, at + 4);
+}
+
+bool TPSCodeGen::CheckJumps(uint32_t start, uint32_t end) {
+  for (const TPSGoto& g : Proc->FGotos) {
+    const TPSLabel& label = Proc->FLabels[g.FLabelIndex];
+    bool gotoInside = g.FPosition >= start && g.FPosition < end;
+    bool labelInside = label.FPosition >= 0 && static_cast<uint32_t>(label.FPosition) >= start &&
+                       static_cast<uint32_t>(label.FPosition) < end;
+    if (gotoInside != labelInside) {
+      Error(ecInvalidJump);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TPSCodeGen::CompileWhile() {
+  DebugPos();
+  uint32_t start = Here();
+  P.Next();
+  TPSValuePtr cond = ParseExpression();
+  if (!cond) return false;
+  if (!IsBool(cond->Type) && !PSIsVariantType(cond->Type)) {
+    ErrorAt(cond.get(), ecTypeMismatch);
+    return false;
+  }
+  if (P.CurrTokenID() != CSTII_do) {
+    Error(ecDoExpected);
+    return false;
+  }
+  P.Next();
+  uint32_t flag = NewTemp(BoolType());
+  TPSOperand flagOp = TempOperand(flag, BoolType());
+  uint32_t loopStart = Here();
+  if (!GenInto(cond.get(), flagOp)) return false;
+  uint32_t toExit = EmitCondJump(OpJumpIfFalse, flagOp);
+  uint32_t toExitEnd = Here();
+  TLoop loop;
+  if (!CompileLoopBody(loop)) return false;
+  DebugPos();
+  uint32_t back = EmitJump(OpJump);
+  PatchJump(back, loopStart, back + 4);
+  uint32_t exit = Here();
+  PatchJump(toExit, exit, toExitEnd);
+  PatchJumps(loop.Breaks, exit);
+  PatchJumps(loop.Continues, loopStart);
+  FreeTemps(1);
+  return CheckJumps(start, Here());
+}
+
+bool TPSCodeGen::CompileRepeat() {
+  DebugPos();
+  uint32_t start = Here();
+  P.Next();
+  uint32_t flag = NewTemp(BoolType());
+  TPSOperand flagOp = TempOperand(flag, BoolType());
+  uint32_t loopStart = Here();
+  TLoop loop;
+  loop.TempBase = TempCount;
+  Loops.push_back(&loop);
+  bool ok = CompileBlock(tRepeat);
+  Loops.pop_back();
+  if (!ok) return false;
+  uint32_t continuePoint = Here();
+  DebugPos();
+  P.Next();  // past "until"
+  TPSValuePtr cond = ParseExpression();
+  if (!cond) return false;
+  if (!IsBool(cond->Type) && !PSIsVariantType(cond->Type)) {
+    ErrorAt(cond.get(), ecTypeMismatch);
+    return false;
+  }
+  if (!GenInto(cond.get(), flagOp)) return false;
+  uint32_t back = EmitCondJump(OpJumpIfFalse, flagOp);
+  PatchJump(back, loopStart, Here());
+  uint32_t exit = Here();
+  PatchJumps(loop.Breaks, exit);
+  PatchJumps(loop.Continues, continuePoint);
+  FreeTemps(1);
+  return CheckJumps(start, Here());
+}
+
+bool TPSCodeGen::CompileFor() {
+  DebugPos();
+  uint32_t start = Here();
+  P.Next();
+  if (P.CurrTokenID() != CSTI_Identifier) {
+    Error(ecIdentifierExpected);
+    return false;
+  }
+  TPSValuePtr counter = ParseIdentifier(false);
+  if (!counter) return false;
+  if (counter->Kind != TPSValueKind::Var) {
+    ErrorAt(counter.get(), ecVariableExpected);
+    return false;
+  }
+  TPSBaseType cb = ResolveTypeLink(counter->Type)->FBaseType;
+  bool isVariant = cb == btVariant;
+  if (!PSIsIntType(counter->Type) && !isVariant) {
+    ErrorAt(counter.get(), ecTypeMismatch);
+    return false;
+  }
+  if (P.CurrTokenID() != CSTI_Assignment) {
+    Error(ecAssignmentExpected);
+    return false;
+  }
+  P.Next();
+  TPSValuePtr from = ParseExpression();
+  if (!from || !Coerce(from, counter->Type)) return false;
+  bool down;
+  if (P.CurrTokenID() == CSTII_to)
+    down = false;
+  else if (P.CurrTokenID() == CSTII_downto)
+    down = true;
+  else {
+    Error(ecToExpected);
+    return false;
+  }
+  P.Next();
+  TPSValuePtr to = ParseExpression();
+  if (!to) return false;
+  if (!PSIsIntType(to->Type) && !PSIsVariantType(to->Type)) {
+    ErrorAt(to.get(), ecTypeMismatch);
+    return false;
+  }
+  if (P.CurrTokenID() != CSTII_do) {
+    Error(ecDoExpected);
+    return false;
+  }
+  P.Next();
+
+  TPSTempScope counterScope;
+  TPSOperand v;
+  if (!VarOperand(counter.get(), v, counterScope)) return false;
+  if (!GenInto(from.get(), v)) return false;
+  uint32_t flag = NewTemp(BoolType());
+  TPSOperand flagOp = TempOperand(flag, BoolType());
+  auto compare = [&](uint8_t op) {
+    TPSTempScope scope;
+    TPSOperand bound;
+    if (!GetOperand(to.get(), bound, scope)) return false;
+    EmitOp(OpCompare);
+    Emit(op);
+    EmitOperand(flagOp);
+    EmitOperand(v);
+    EmitOperand(bound);
+    FreeScope(scope);
+    return true;
+  };
+  if (!compare(down ? CmpGreaterEqual : CmpLessEqual)) return false;
+  uint32_t toExit = EmitCondJump(OpJumpIfFalse, flagOp);
+  uint32_t toExitEnd = Here();
+  uint32_t body = Here();
+  TLoop loop;
+  if (!CompileLoopBody(loop)) return false;
+  uint32_t continuePoint = Here();
+  // Whether another round follows is decided before the step, so a counter
+  // at its type's highest value ends the loop instead of wrapping around.
+  if (!compare(down ? CmpGreater : CmpLess)) return false;
+  if (isVariant) {
+    TPSOperand one;
+    one.Kind = OperandConst;
+    one.Const.FType = C.FStd.LongInt;
+    one.Const.FInt = 1;
+    EmitOp(OpCalculate);
+    Emit(down ? CalcSub : CalcAdd);
+    EmitOperand(v);
+    EmitOperand(one);
+  } else {
+    EmitOp(down ? OpDecrement : OpIncrement);
+    EmitOperand(v);
+  }
+  uint32_t back = EmitCondJump(OpJumpIfTrue, flagOp);
+  PatchJump(back, body, Here());
+  uint32_t exit = Here();
+  PatchJump(toExit, exit, toExitEnd);
+  PatchJumps(loop.Breaks, exit);
+  PatchJumps(loop.Continues, continuePoint);
+  FreeTemps(1);
+  FreeScope(counterScope);
+  return CheckJumps(start, Here());
+}
+
+bool TPSCodeGen::CompileCase() {
+  DebugPos();
+  uint32_t start = Here();
+  P.Next();
+  TPSValuePtr selector = ParseExpression();
+  if (!selector) return false;
+  if (!selector->Type || selector->Kind == TPSValueKind::TypeRef) {
+    ErrorAt(selector.get(), ecTypeMismatch);
+    return false;
+  }
+  if (P.CurrTokenID() != CSTII_of) {
+    Error(ecOfExpected);
+    return false;
+  }
+  P.Next();
+  TPSType* selType = selector->Type;
+  uint32_t sel = NewTemp(selType);
+  if (!GenInto(selector.get(), TempOperand(sel, selType))) return false;
+  uint32_t flag = NewTemp(BoolType());
+  TPSOperand flagOp = TempOperand(flag, BoolType());
+  std::vector<uint32_t> toEnd;
+  auto condition = [&](TPSBinOperatorType op, TPSPasToken token, TPSValuePtr label) -> bool {
+    uint32_t pos = label->Pos, row = label->Row, col = label->Col;
+    TPSValuePtr cmp = MakeBinary(op, token, VarValue(sel, selType), std::move(label), pos, row, col);
+    return cmp && GenInto(cmp.get(), flagOp);
+  };
+  while (P.CurrTokenID() != CSTII_end && P.CurrTokenID() != CSTII_else) {
+    if (P.CurrTokenID() == CSTI_EOF) {
+      Error(ecUnexpectedEndOfFile);
+      return false;
+    }
+    std::vector<TJumpSite> toBody;
+    while (true) {
+      TPSValuePtr label = ParseExpression();
+      if (!label) return false;
+      if (P.CurrTokenID() == CSTI_TwoDots) {
+        P.Next();
+        TPSValuePtr high = ParseExpression();
+        if (!high) return false;
+        if (!condition(otGreaterEqual, CSTI_GreaterEqual, std::move(label))) return false;
+        uint32_t skip = EmitCondJump(OpJumpIfFalse, flagOp);
+        uint32_t skipEnd = Here();
+        if (!condition(otLessEqual, CSTI_LessEqual, std::move(high))) return false;
+        uint32_t hit = EmitCondJump(OpJumpIfTrue, flagOp);
+        toBody.push_back({hit, Here()});
+        PatchJump(skip, Here(), skipEnd);
+      } else {
+        if (!condition(otEqual, CSTI_Equal, std::move(label))) return false;
+        uint32_t hit = EmitCondJump(OpJumpIfTrue, flagOp);
+        toBody.push_back({hit, Here()});
+      }
+      if (P.CurrTokenID() == CSTI_Comma) {
+        P.Next();
+        continue;
+      }
+      break;
+    }
+    if (P.CurrTokenID() != CSTI_Colon) {
+      Error(ecColonExpected);
+      return false;
+    }
+    P.Next();
+    uint32_t toNext = EmitJump(OpJump);
+    for (const TJumpSite& j : toBody) PatchJump(j.Pos, Here(), j.End);
+    if (!CompileStatement()) return false;
+    toEnd.push_back(EmitJump(OpJump));
+    PatchJump(toNext, Here(), toNext + 4);
+    if (P.CurrTokenID() == CSTI_SemiColon) {
+      P.Next();
+    } else if (P.CurrTokenID() != CSTII_end && P.CurrTokenID() != CSTII_else) {
+      Error(ecSemicolonExpected);
+      return false;
+    }
+  }
+  if (P.CurrTokenID() == CSTII_else) {
+    P.Next();
+    if (!CompileStatement()) return false;
+    if (P.CurrTokenID() == CSTI_SemiColon) P.Next();
+  }
+  if (P.CurrTokenID() != CSTII_end) {
+    Error(ecEndExpected);
+    return false;
+  }
+  P.Next();
+  PatchJumps(toEnd, Here());
+  FreeTemps(2);
+  return CheckJumps(start, Here());
+}
+
+bool TPSCodeGen::CompileWith() {
+  DebugPos();
+  uint32_t start = Here();
+  P.Next();
+  size_t before = Withs.size();
+  while (true) {
+    TPSValuePtr e = ParseExpression();
+    if (!e) return false;
+    if (e->Kind != TPSValueKind::Var || ResolveTypeLink(e->Type)->FBaseType != btRecord) {
+      ErrorAt(e.get(), ecClassTypeExpected);
+      return false;
+    }
+    uint32_t ptr = NewTemp(C.FStd.Pointer);
+    if (!GenSetPointer(ptr, e.get())) return false;
+    Withs.push_back({e->Type, ptr});
+    if (P.CurrTokenID() == CSTI_Comma) {
+      P.Next();
+      continue;
+    }
+    break;
+  }
+  if (P.CurrTokenID() != CSTII_do) {
+    Error(ecDoExpected);
+    return false;
+  }
+  P.Next();
+  if (!CompileStatement()) return false;
+  uint32_t count = static_cast<uint32_t>(Withs.size() - before);
+  Withs.resize(before);
+  FreeTemps(count);
+  return CheckJumps(start, Here());
+}
+
+bool TPSCodeGen::CompileTry() {
+  uint32_t start = Here();
+  P.Next();
+  EmitOp(OpTryBegin);
+  uint32_t offsets = Here();
+  for (int i = 0; i < 4; ++i) EmitU32(0xFFFFFFFF);
+  uint32_t base = Here();
+  auto setOffset = [&](int slot, uint32_t target) {
+    uint32_t value = target - base;
+    for (int i = 0; i < 4; ++i)
+      Proc->FData[offsets + 4 * slot + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  auto section = [&](TPSSubOptType kind, bool handler) {
+    TLoop* loop = Loops.empty() ? nullptr : Loops.back();
+    if (loop) ++(handler ? loop->ExceptFinallyCount : loop->TryCount);
+    bool ok = CompileBlock(kind);
+    if (loop) --(handler ? loop->ExceptFinallyCount : loop->TryCount);
+    return ok;
+  };
+  if (!section(tTry, false)) return false;
+  EmitOp(OpTryEnd);
+  Emit(TryEndGuarded);
+  if (!CheckJumps(start, Here())) return false;
+  if (P.CurrTokenID() == CSTII_Except) {
+    P.Next();
+    uint32_t sectionStart = Here();
+    setOffset(1, Here());
+    if (!section(tTryEnd, true)) return false;
+    EmitOp(OpTryEnd);
+    Emit(TryEndExcept);
+    if (!CheckJumps(sectionStart, Here())) return false;
+    if (P.CurrTokenID() == CSTII_Finally) {
+      P.Next();
+      sectionStart = Here();
+      setOffset(2, Here());
+      if (!section(tSubBegin, true)) return false;
+      EmitOp(OpTryEnd);
+      Emit(TryEndSecondFinally);
+      if (!CheckJumps(sectionStart, Here())) return false;
+    }
+  } else {
+    P.Next();  // past "finally"
+    uint32_t sectionStart = Here();
+    setOffset(0, Here());
+    if (!section(tTryEnd, true)) return false;
+    EmitOp(OpTryEnd);
+    Emit(TryEndFinally);
+    if (!CheckJumps(sectionStart, Here())) return false;
+    if (P.CurrTokenID() == CSTII_Except) {
+      P.Next();
+      sectionStart = Here();
+      setOffset(1, Here());
+      if (!section(tSubBegin, true)) return false;
+      EmitOp(OpTryEnd);
+      Emit(TryEndExcept);
+      if (!CheckJumps(sectionStart, Here())) return false;
+    }
+  }
+  if (P.CurrTokenID() != CSTII_end) {
+    Error(ecEndExpected);
+    return false;
+  }
+  P.Next();
+  setOffset(3, Here());
+  return true;
+}
+
+bool TPSCodeGen::CompileBreakContinue(bool isBreak) {
+  if (Loops.empty()) {
+    Error(ecNotInLoop);
+    return false;
+  }
+  TLoop& loop = *Loops.back();
+  for (int i = 0; i < loop.ExceptFinallyCount; ++i) {
+    EmitOp(OpTryEnd);
+    Emit(TryEndFinally);
+  }
+  for (int i = 0; i < loop.TryCount; ++i) {
+    EmitOp(OpTryEnd);
+    Emit(TryEndGuarded);
+    EmitOp(OpTryEnd);
+    Emit(TryEndFinally);
+  }
+  // Temporaries of open with and case statements inside the loop go first.
+  uint32_t extra = TempCount - loop.TempBase;
+  uint32_t at;
+  if (extra == 2) {
+    at = EmitJump(OpPop2Jump);
+  } else if (extra == 1) {
+    at = EmitJump(OpPopJump);
+  } else {
+    for (uint32_t i = 0; i < extra; ++i) EmitOp(OpPop);
+    at = EmitJump(OpJump);
+  }
+  (isBreak ? loop.Breaks : loop.Continues).push_back(at);
+  P.Next();
+  return true;
+}
+
+bool TPSCodeGen::CompileGoto() {
+  DebugPos();
+  P.Next();
+  if (P.CurrTokenID() != CSTI_Identifier) {
+    Error(ecIdentifierExpected);
+    return false;
+  }
+  const std::string& name = P.GetToken();
+  for (size_t i = 0; i < Proc->FLabels.size(); ++i) {
+    if (Proc->FLabels[i].FName != name) continue;
+    uint32_t at = EmitJump(OpJump);
+    Proc->FGotos.push_back({at, static_cast<uint32_t>(i)});
+    P.Next();
+    return true;
+  }
+  Error(ecUnknownIdentifier, P.OriginalToken());
+  return false;
+}
+
+// --- Debug records ------------------------------------------------------------------------
 
 void TPSPascalCompiler::WriteDebugPosition(TPSInternalProcedure* proc, int32_t procNo) {
   TPSPascalParser& p = *FActiveParser;

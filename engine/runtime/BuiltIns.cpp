@@ -1,5 +1,6 @@
 // The host functions every executor has: the notification variables and the
 // late-bound automation call behind member access on variants.
+#include "engine/runtime/BuiltinRoutines.h"
 #include "engine/runtime/HostCalls.h"
 #include "rtl/Automation.h"
 
@@ -79,6 +80,7 @@ void TPSExec::RegisterBuiltInFunctions() {
   RegisterFunctionName("!NOTIFICATIONVARIANTGET", &NotificationGet, nullptr, nullptr);
   RegisterFunctionName("!NOTIFICATIONVARIANTSET", &NotificationSet, nullptr, nullptr);
   RegisterFunctionName("IDISPATCHINVOKE", &DispatchInvoke, nullptr, nullptr);
+  RegisterStandardRoutines(*this);
 }
 
 }  // namespace ps

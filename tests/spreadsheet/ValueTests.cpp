@@ -81,18 +81,18 @@ class ValueTest : public ServerTest {
  protected:
   std::string FPath = FDir.File("book.xlsx");
   void MakeBook(bool calcChain = false) {
-    TBookSpec spec;
-    spec.Sheets = {{"Data",
+    TBookLayout layout;
+    layout.Sheets = {{"Data",
                     "<sheetData><row r=\"1\"><c r=\"A1\"><v>2</v></c><c r=\"B1\" t=\"s\"><v>0</v></c>"
                     "<c r=\"C1\" t=\"s\"><v>1</v></c><c r=\"D1\" t=\"b\"><v>1</v></c><c r=\"E1\" t=\"e\"><v>#DIV/0!</v></c>"
                     "<c r=\"F1\" s=\"1\"><v>45000.5</v></c><c r=\"G1\"><f>A1*3</f><v>6</v></c>"
                     "<c r=\"H1\" t=\"inlineStr\"><is><t>inline</t></is></c><c r=\"I1\" t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c>"
                     "</row></sheetData>"},
                    {"Other", "<sheetData/>"}};
-    spec.SharedStrings = "<si><t>shared</t></si><si><r><t>rich </t></r><r><rPr><b/></rPr><t>text</t></r></si>";
-    spec.CellXfs += "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
-    spec.CalcChain = calcChain;
-    WriteBook(FPath, spec);
+    layout.SharedStrings = "<si><t>shared</t></si><si><r><t>rich </t></r><r><rPr><b/></rPr><t>text</t></r></si>";
+    layout.CellXfs += "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+    layout.CalcChain = calcChain;
+    WriteBook(FPath, layout);
   }
 };
 
@@ -174,11 +174,11 @@ TEST_F(ValueTest, CalculationChainGoesOnlyWhenFormulasChange) {
 }
 
 TEST_F(ValueTest, OverwritingTheMasterOfASharedFormulaKeepsTheOtherMembers) {
-  TBookSpec spec;
-  spec.Sheets = {{"S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" si=\"0\">A1*2</f><v>2</v></c></row>"
+  TBookLayout layout;
+  layout.Sheets = {{"S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" si=\"0\">A1*2</f><v>2</v></c></row>"
                        "<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><f t=\"shared\" si=\"0\"/><v>4</v></c></row>"
                        "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>6</v></c></row></sheetData>"}};
-  WriteBook(FPath, spec);
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Put(Sheet(book, 1), 1, 2, Variant(int32_t(0)));
   SaveAndClose(book);
@@ -301,10 +301,10 @@ TEST_F(ValueTest, TextsTheApplicationWouldRefuseAreRejectedNotWritten) {
 }
 
 TEST_F(ValueTest, RangeTakesAddressesAndDefinedNames) {
-  TBookSpec spec;
-  spec.Sheets = {{"Data", "<sheetData><row r=\"3\"><c r=\"B3\"><v>42</v></c></row></sheetData>"}};
-  spec.WorkbookExtra = "<definedNames><definedName name=\"Answer\">Data!$B$3</definedName></definedNames>";
-  WriteBook(FPath, spec);
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData><row r=\"3\"><c r=\"B3\"><v>42</v></c></row></sheetData>"}};
+  layout.WorkbookExtra = "<definedNames><definedName name=\"Answer\">Data!$B$3</definedName></definedNames>";
+  WriteBook(FPath, layout);
   Variant sheet = Sheet(Open(FPath), 1);
   auto byName = [&](std::u16string_view name) {
     return rtl::OleGet(rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(name), Variant::FromOleStr(name)}), u"Value");
@@ -356,12 +356,12 @@ TEST_F(ValueTest, LargeSheetsAreReadInBatchesWithoutLosingARow) {
             std::to_string(r % 2) + "</v></c></row>";
   }
   ASSERT_GT(rows.size(), 8u << 20);  // more than one batch
-  TBookSpec spec;
-  spec.Sheets = {{"Big", "<sheetData>" + rows + "</sheetData>"}};
+  TBookLayout layout;
+  layout.Sheets = {{"Big", "<sheetData>" + rows + "</sheetData>"}};
   std::string strings;
   for (int i = 0; i < 2; ++i) strings += "<si><t>s" + std::to_string(i) + "</t></si>";
-  spec.SharedStrings = strings;
-  WriteBook(FPath, spec);
+  layout.SharedStrings = strings;
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 1);
   int64_t sum = 0;

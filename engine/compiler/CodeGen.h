@@ -1,0 +1,186 @@
+// The code-producing half of the compiler: expression trees, operands,
+// temporaries and the statement compiler that appends bytecode to the
+// current procedure. Internal to engine/compiler/.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/uPSCompiler.h"
+
+namespace ps {
+
+enum class TPSValueKind : uint8_t { Const, Nil, Var, Call, Unary, Binary, Array, ProcPtr, TypeRef, Assigned };
+enum TPSUnOperatorType : uint8_t { otNot, otMinus, otCast };
+enum TPSBinOperatorType : uint8_t {
+  otAdd, otSub, otMul, otDiv, otMod, otShl, otShr, otAnd, otOr, otXor, otAs, otIntDiv,
+  otGreaterEqual, otLessEqual, otGreater, otLess, otEqual, otNotEqual, otIs, otIn,
+};
+
+class TPSValue;
+
+// One step of a selector chain: a record field or array element.
+struct TPSSelector {
+  uint32_t ConstIndex = 0;          // field number or zero-based element number
+  std::unique_ptr<TPSValue> Index;  // run-time index, when not constant
+  int32_t LowBound = 0;             // subtracted from a run-time index (static arrays)
+  TPSType* Type = nullptr;          // the type the step selects
+};
+
+class TPSValue {
+ public:
+  explicit TPSValue(TPSValueKind kind) : Kind(kind) {}
+  TPSValueKind Kind;
+  uint32_t Pos = 0, Row = 0, Col = 0;
+  TPSType* Type = nullptr;
+  TIfRVariant Const;  // Const; TypeRef and ProcPtr keep their number in FInt
+  // Var: the variable reference of the operand and its declared type.
+  uint32_t BaseRef = 0;
+  TPSType* BaseType = nullptr;
+  std::vector<TPSSelector> Selectors;
+  // Call: a procedure number, or a procedural value in Left.
+  int32_t ProcNo = -1;
+  TPSParametersDecl Decl;
+  std::vector<std::unique_ptr<TPSValue>> Args;  // also the elements of a constructor
+  std::vector<TPSType*> ArgTypes;               // the type each argument is passed as
+  // Operations
+  uint8_t Op = 0;
+  std::unique_ptr<TPSValue> Left, Right;
+};
+using TPSValuePtr = std::unique_ptr<TPSValue>;
+
+// A resolved operand as the instruction encodes it.
+struct TPSOperand {
+  TPSOperandKind Kind = OperandVar;
+  uint32_t Ref = 0, Index = 0;
+  TIfRVariant Const;
+  TPSType* Type = nullptr;
+};
+
+// Temporaries made for one operand, freed together (last in, first out).
+struct TPSTempScope {
+  uint32_t Count = 0;
+};
+
+class TPSCodeGen {
+ public:
+  TPSCodeGen(TPSPascalCompiler& compiler, TPSBlockInfo* block);
+  // Compiles a procedure body or the main block from its `begin`.
+  bool CompileBody();
+
+ private:
+  struct TLoop {
+    std::vector<uint32_t> Breaks, Continues;
+    uint32_t TempBase = 0;  // temporaries alive when the body started
+    int TryCount = 0, ExceptFinallyCount = 0;
+  };
+  struct TWith {
+    TPSType* Type;
+    uint32_t Ref;  // pointer temporary
+  };
+
+  // --- statements (Statements.cpp) ---
+  bool CompileBlock(TPSSubOptType kind);
+  bool CompileStatement();
+  bool CompileAssignOrCall();
+  bool CompileIf();
+  bool CompileWhile();
+  bool CompileRepeat();
+  bool CompileFor();
+  bool CompileCase();
+  bool CompileWith();
+  bool CompileTry();
+  bool CompileBreakContinue(bool isBreak);
+  bool CompileGoto();
+  bool CompileLoopBody(TLoop& loop);
+  void PatchJumps(const std::vector<uint32_t>& offsets, uint32_t target);
+  bool CheckJumps(uint32_t start, uint32_t end);
+  // A position record for the statement that starts here.
+  void DebugPos();
+
+  // --- expressions (Expressions.cpp) ---
+  TPSValuePtr ParseExpression();
+  TPSValuePtr ParseAdditive();
+  TPSValuePtr ParseTerm();
+  TPSValuePtr ParseFactor();
+  TPSValuePtr ParseIdentifier(bool statement);
+  TPSValuePtr ParseSelectors(TPSValuePtr v, bool statement);
+  TPSValuePtr ParseIntrinsic(const std::string& name, uint32_t pos, uint32_t row, uint32_t col, bool& handled);
+  TPSValuePtr ParseSetConstructor();
+  TPSValuePtr MakeCall(int32_t procNo, const TPSParametersDecl& decl, TPSValuePtr procVal,
+                       std::vector<TPSValuePtr> args, uint32_t pos, uint32_t row, uint32_t col);
+  bool ReadArguments(std::vector<TPSValuePtr>& args, TPSPasToken close);
+  TPSValuePtr MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r, uint32_t pos,
+                         uint32_t row, uint32_t col);
+  TPSValuePtr MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* type, uint32_t pos, uint32_t row,
+                        uint32_t col);
+  TPSType* BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSValue* r);
+  // Makes `v` fit `target` where the language converts implicitly
+  // (constructors, procedure addresses, nil); false with an error if not.
+  bool Coerce(TPSValuePtr& v, TPSType* target, bool report = true);
+  TPSValuePtr ConstValue(const TIfRVariant& c, uint32_t pos, uint32_t row, uint32_t col);
+  TPSValuePtr VarValue(uint32_t ref, TPSType* type);
+  TPSValuePtr IndexString(TPSValuePtr base, TPSValuePtr index, uint32_t pos, uint32_t row, uint32_t col);
+  TPSValuePtr AssignedCall(TPSValuePtr v, uint32_t pos, uint32_t row, uint32_t col);
+  TPSValuePtr WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col);
+
+  // --- code (CodeGen.cpp) ---
+  uint32_t NewTemp(TPSType* type);
+  void FreeTemps(uint32_t count);
+  void FreeScope(TPSTempScope& scope) {
+    FreeTemps(scope.Count);
+    scope.Count = 0;
+  }
+  bool GetOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope);
+  bool VarOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope);
+  // `fresh`: dest is a temporary no part of `v` can refer to.
+  bool GenInto(TPSValue* v, const TPSOperand& dest, bool fresh = false);
+  bool GenCall(TPSValue* v, const TPSOperand* dest);
+  bool GenAssignment(TPSValue* target, TPSValue* source);
+  bool GenSetPointer(uint32_t ptrRef, TPSValue* v);
+  void Emit(uint8_t b) { Proc->FData.push_back(static_cast<char>(b)); }
+  void EmitOp(uint8_t op) {
+    LastOp = op;
+    LastOpStart = Here();
+    Emit(op);
+  }
+  void EmitU32(uint32_t v);
+  void EmitOperand(const TPSOperand& op);
+  uint32_t EmitJump(TPSOpcode op);  // returns the offset position to patch
+  uint32_t EmitCondJump(TPSOpcode op, const TPSOperand& cond);
+  void PatchJump(uint32_t offsetPos, uint32_t target, uint32_t instrEnd);
+  uint32_t Here() const { return static_cast<uint32_t>(Proc->FData.size()); }
+  TPSOperand TempOperand(uint32_t ref, TPSType* type) const;
+  bool UsesRef(TPSValue* v, uint32_t ref) const;
+
+  // --- helpers ---
+  TPSPascalCompilerMessage* Error(TPSPascalCompilerErrorType e, std::string_view param = {});
+  TPSPascalCompilerMessage* ErrorAt(const TPSValue* v, TPSPascalCompilerErrorType e, std::string_view param = {});
+  bool IsBool(TPSType* t) const;
+  TPSType* BoolType() const { return C.FDefaultBoolType; }
+
+  TPSPascalCompiler& C;
+  TPSPascalParser& P;
+  TPSBlockInfo* Block;
+  TPSInternalProcedure* Proc;
+  int32_t ProcNo;
+  uint32_t LocalCount;
+  uint32_t TempCount = 0;
+  std::vector<TLoop*> Loops;
+  std::vector<TWith> Withs;
+  uint8_t LastOp = OpNop;
+  uint32_t LastOpStart = 0;
+};
+
+// Helpers on types shared by the expression and statement compilers.
+bool PSIsIntType(TPSType* t);
+bool PSIsRealType(TPSType* t);
+bool PSIsNumericType(TPSType* t);
+bool PSIsAnsiKind(TPSType* t);
+bool PSIsWideKind(TPSType* t);
+bool PSIsStringKind(TPSType* t);
+bool PSIsVariantType(TPSType* t);
+bool PSSameType(TPSType* a, TPSType* b);
+
+}  // namespace ps

@@ -1,0 +1,1063 @@
+// Expressions: parsing into value trees, the result-type table, implicit
+// conversions, constant folding and the warnings for constant Booleans.
+#include <charconv>
+
+#include "engine/compiler/CodeGen.h"
+
+namespace ps {
+
+namespace {
+
+constexpr std::string_view SIntegerOutOfRange = "Integer constant out of range";
+
+TPSBaseType BaseOf(TPSType* t) {
+  t = ResolveTypeLink(t);
+  return t ? t->FBaseType : btReturnAddress;
+}
+
+
+bool IsSetType(TPSType* t) { return BaseOf(t) == btSet; }
+
+}  // namespace
+
+bool PSIsIntType(TPSType* t) {
+  switch (BaseOf(t)) {
+    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32: case btS64: return true;
+    default: return false;
+  }
+}
+bool PSIsRealType(TPSType* t) {
+  TPSBaseType b = BaseOf(t);
+  return b == btSingle || b == btDouble || b == btExtended || b == btCurrency;
+}
+bool PSIsNumericType(TPSType* t) { return PSIsIntType(t) || PSIsRealType(t); }
+bool PSIsAnsiKind(TPSType* t) {
+  TPSBaseType b = BaseOf(t);
+  return b == btString || b == btPChar || b == btChar;
+}
+bool PSIsWideKind(TPSType* t) {
+  TPSBaseType b = BaseOf(t);
+  return b == btWideString || b == btUnicodeString || b == btWideChar;
+}
+bool PSIsStringKind(TPSType* t) { return PSIsAnsiKind(t) || PSIsWideKind(t); }
+bool PSIsVariantType(TPSType* t) { return BaseOf(t) == btVariant; }
+
+bool PSSameType(TPSType* a, TPSType* b) {
+  a = ResolveTypeLink(a);
+  b = ResolveTypeLink(b);
+  if (!a || !b) return false;
+  if (a == b) return true;
+  if (a->FBaseType != b->FBaseType) return false;
+  switch (a->FBaseType) {
+    case btRecord: case btArray: case btStaticArray: case btSet: case btClass: case btInterface: case btProcPtr:
+    case btEnum: case btExtClass: case btType:
+      return false;
+    default:
+      return true;
+  }
+}
+
+TPSPascalCompilerMessage* TPSCodeGen::Error(TPSPascalCompilerErrorType e, std::string_view param) {
+  return C.MakeError("", e, param);
+}
+
+TPSPascalCompilerMessage* TPSCodeGen::ErrorAt(const TPSValue* v, TPSPascalCompilerErrorType e,
+                                              std::string_view param) {
+  TPSPascalCompilerMessage* m = C.MakeError("", e, param);
+  if (v) m->SetCustomPos(v->Pos, v->Row, v->Col);
+  return m;
+}
+
+bool TPSCodeGen::IsBool(TPSType* t) const {
+  t = ResolveTypeLink(t);
+  if (!t || t->FBaseType != btEnum) return false;
+  return t == ResolveTypeLink(C.FDefaultBoolType) || t->FName == "BYTEBOOL" || t->FName == "WORDBOOL" ||
+         t->FName == "LONGBOOL";
+}
+
+TPSValuePtr TPSCodeGen::ConstValue(const TIfRVariant& c, uint32_t pos, uint32_t row, uint32_t col) {
+  auto v = std::make_unique<TPSValue>(TPSValueKind::Const);
+  v->Pos = pos;
+  v->Row = row;
+  v->Col = col;
+  v->Const = c;
+  v->Type = c.FType;
+  C.UseType(c.FType);
+  return v;
+}
+
+TPSValuePtr TPSCodeGen::VarValue(uint32_t ref, TPSType* type) {
+  auto v = std::make_unique<TPSValue>(TPSValueKind::Var);
+  v->BaseRef = ref;
+  v->BaseType = type;
+  v->Type = type;
+  C.UseType(type);
+  return v;
+}
+
+// --- Precedence levels ---------------------------------------------------------------
+
+TPSValuePtr TPSCodeGen::ParseExpression() {
+  TPSValuePtr left = ParseAdditive();
+  while (left) {
+    TPSBinOperatorType op;
+    TPSPasToken token = P.CurrTokenID();
+    switch (token) {
+      case CSTI_Equal: op = otEqual; break;
+      case CSTI_NotEqual: op = otNotEqual; break;
+      case CSTI_Greater: op = otGreater; break;
+      case CSTI_GreaterEqual: op = otGreaterEqual; break;
+      case CSTI_Less: op = otLess; break;
+      case CSTI_LessEqual: op = otLessEqual; break;
+      case CSTII_in: op = otIn; break;
+      case CSTII_Is: op = otIs; break;
+      default: return left;
+    }
+    uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+    P.Next();
+    TPSValuePtr right = ParseAdditive();
+    if (!right) return nullptr;
+    left = MakeBinary(op, token, std::move(left), std::move(right), pos, row, col);
+  }
+  return left;
+}
+
+TPSValuePtr TPSCodeGen::ParseAdditive() {
+  TPSValuePtr left = ParseTerm();
+  while (left) {
+    TPSBinOperatorType op;
+    TPSPasToken token = P.CurrTokenID();
+    switch (token) {
+      case CSTI_Plus: op = otAdd; break;
+      case CSTI_Minus: op = otSub; break;
+      case CSTII_or: op = otOr; break;
+      case CSTII_xor: op = otXor; break;
+      default: return left;
+    }
+    uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+    P.Next();
+    TPSValuePtr right = ParseTerm();
+    if (!right) return nullptr;
+    left = MakeBinary(op, token, std::move(left), std::move(right), pos, row, col);
+  }
+  return left;
+}
+
+TPSValuePtr TPSCodeGen::ParseTerm() {
+  TPSValuePtr left = ParseFactor();
+  while (left) {
+    TPSBinOperatorType op;
+    TPSPasToken token = P.CurrTokenID();
+    switch (token) {
+      case CSTI_Multiply: op = otMul; break;
+      case CSTI_Divide: op = otDiv; break;
+      case CSTII_div: op = otIntDiv; break;
+      case CSTII_mod: op = otMod; break;
+      case CSTII_and: op = otAnd; break;
+      case CSTII_shl: op = otShl; break;
+      case CSTII_shr: op = otShr; break;
+      case CSTII_As: op = otAs; break;
+      default: return left;
+    }
+    uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+    P.Next();
+    TPSValuePtr right = ParseFactor();
+    if (!right) return nullptr;
+    left = MakeBinary(op, token, std::move(left), std::move(right), pos, row, col);
+  }
+  return left;
+}
+
+// Reads "(" e ")" for chr, ord, succ, pred and assigned.
+static bool ReadParenthesised(TPSPascalParser& P, TPSCodeGen*, TPSPascalCompiler& C, TPSValuePtr& out,
+                              const std::function<TPSValuePtr()>& parse) {
+  if (P.CurrTokenID() != CSTI_OpenRound) {
+    C.MakeError("", ecOpenRoundExpected, "");
+    return false;
+  }
+  P.Next();
+  out = parse();
+  if (!out) return false;
+  if (P.CurrTokenID() != CSTI_CloseRound) {
+    C.MakeError("", ecCloseRoundExpected, "");
+    return false;
+  }
+  P.Next();
+  return true;
+}
+
+TPSValuePtr TPSCodeGen::ParseFactor() {
+  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+  switch (P.CurrTokenID()) {
+    case CSTI_OpenRound: {
+      P.Next();
+      TPSValuePtr v = ParseExpression();
+      if (!v) return nullptr;
+      if (P.CurrTokenID() != CSTI_CloseRound) {
+        Error(ecCloseRoundExpected);
+        return nullptr;
+      }
+      P.Next();
+      return ParseSelectors(std::move(v), false);
+    }
+    case CSTII_not: {
+      P.Next();
+      TPSValuePtr v = ParseFactor();
+      if (!v) return nullptr;
+      return MakeUnary(otNot, std::move(v), nullptr, pos, row, col);
+    }
+    case CSTI_Minus: {
+      P.Next();
+      TPSValuePtr v = ParseTerm();
+      if (!v) return nullptr;
+      return MakeUnary(otMinus, std::move(v), nullptr, pos, row, col);
+    }
+    case CSTI_Plus:
+      P.Next();
+      return ParseTerm();
+    case CSTI_Integer:
+    case CSTI_HexInt: {
+      const std::string& text = P.GetToken();
+      bool hex = P.CurrTokenID() == CSTI_HexInt;
+      uint64_t value = 0;
+      const char* first = text.data() + (hex ? 1 : 0);
+      auto res = std::from_chars(first, text.data() + text.size(), value, hex ? 16 : 10);
+      if (res.ec != std::errc() || res.ptr != text.data() + text.size()) {
+        Error(ecCustomError, SIntegerOutOfRange);
+        return nullptr;
+      }
+      TIfRVariant c;
+      c.FInt = static_cast<int64_t>(value);
+      c.FType = value <= 2147483647u ? C.FStd.LongInt : value <= 4294967295u ? C.FStd.LongWord : C.FStd.Int64;
+      P.Next();
+      return ConstValue(c, pos, row, col);
+    }
+    case CSTI_Real: {
+      const std::string& text = P.GetToken();
+      long double value = 0;
+      std::from_chars(text.data(), text.data() + text.size(), value);
+      TIfRVariant c;
+      c.FType = C.FStd.Extended;
+      c.FReal = value;
+      P.Next();
+      return ConstValue(c, pos, row, col);
+    }
+    case CSTI_String:
+    case CSTI_Char: {
+      TIfRVariant c;
+      if (!C.ReadStringLiteral(c)) return nullptr;
+      return ConstValue(c, pos, row, col);
+    }
+    case CSTI_OpenBlock:
+      return ParseSetConstructor();
+    case CSTI_AddressOf: {
+      P.Next();
+      if (P.CurrTokenID() != CSTI_Identifier) {
+        Error(ecIdentifierExpected);
+        return nullptr;
+      }
+      int32_t no = C.IndexOfProcUpper(P.GetToken());
+      auto* ip = no > 0 ? dynamic_cast<TPSInternalProcedure*>(C.FProcs[no].get()) : nullptr;
+      if (!ip) {
+        Error(ecUnknownIdentifier, P.OriginalToken());
+        return nullptr;
+      }
+      ip->FUsed = true;
+      P.Next();
+      auto v = std::make_unique<TPSValue>(TPSValueKind::ProcPtr);
+      v->Pos = pos, v->Row = row, v->Col = col;
+      v->ProcNo = no;
+      v->Decl = ip->FDecl;
+      return v;
+    }
+    case CSTII_nil: {
+      P.Next();
+      auto v = std::make_unique<TPSValue>(TPSValueKind::Nil);
+      v->Pos = pos, v->Row = row, v->Col = col;
+      return v;
+    }
+    case CSTII_Chr:
+    case CSTII_Ord: {
+      bool isChr = P.CurrTokenID() == CSTII_Chr;
+      P.Next();
+      TPSValuePtr e;
+      if (!ReadParenthesised(P, this, C, e, [&] { return ParseExpression(); })) return nullptr;
+      TPSType* t = ResolveTypeLink(e->Type);
+      bool ok = isChr ? PSIsIntType(t)
+                      : (PSIsIntType(t) || BaseOf(t) == btChar || BaseOf(t) == btWideChar || BaseOf(t) == btEnum);
+      if (!ok) {
+        ErrorAt(e.get(), ecTypeMismatch);
+        return nullptr;
+      }
+      return MakeUnary(otCast, std::move(e), isChr ? C.FStd.Char : C.FStd.LongWord, pos, row, col);
+    }
+    case CSTI_Identifier:
+      return ParseIdentifier(false);
+    default:
+      Error(ecSyntaxError);
+      return nullptr;
+  }
+}
+
+TPSValuePtr TPSCodeGen::ParseSetConstructor() {
+  auto v = std::make_unique<TPSValue>(TPSValueKind::Array);
+  v->Pos = P.CurrTokenPos(), v->Row = P.Row(), v->Col = P.Col();
+  P.Next();  // past "["
+  if (P.CurrTokenID() == CSTI_CloseBlock) {
+    P.Next();
+    return v;
+  }
+  while (true) {
+    TPSValuePtr e = ParseExpression();
+    if (!e) return nullptr;
+    v->Args.push_back(std::move(e));
+    if (P.CurrTokenID() == CSTI_Comma) {
+      P.Next();
+      continue;
+    }
+    if (P.CurrTokenID() != CSTI_CloseBlock) {
+      Error(ecCloseBlockExpected);
+      return nullptr;
+    }
+    P.Next();
+    return v;
+  }
+}
+
+// --- Identifiers and selectors ------------------------------------------------------------
+
+TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col) {
+  for (auto it = Withs.rbegin(); it != Withs.rend(); ++it) {
+    auto* rec = dynamic_cast<TPSRecordType*>(ResolveTypeLink(it->Type));
+    if (!rec) continue;
+    int field = rec->FindField(upperName);
+    if (field < 0) continue;
+    TPSValuePtr v = VarValue(it->Ref, it->Type);
+    v->Pos = pos, v->Row = row, v->Col = col;
+    TPSSelector s;
+    s.ConstIndex = static_cast<uint32_t>(field);
+    s.Type = rec->FRecordSubVals[field].FType;
+    v->Selectors.push_back(std::move(s));
+    v->Type = rec->FRecordSubVals[field].FType;
+    C.UseType(v->Type);
+    return v;
+  }
+  return nullptr;
+}
+
+TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
+  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+  std::string name = P.GetToken();
+  std::string orgName = P.OriginalToken();
+  if (TPSValuePtr w = WithMember(name, pos, row, col)) {
+    P.Next();
+    return ParseSelectors(std::move(w), statement);
+  }
+  bool handled = false;
+  TPSValuePtr intrinsic = ParseIntrinsic(name, pos, row, col, handled);
+  if (handled) return intrinsic ? ParseSelectors(std::move(intrinsic), statement) : nullptr;
+
+  TPSIdentifier id = C.FindIdentifier(name, Proc);
+  TPSValuePtr v;
+  switch (id.Kind) {
+    case TPSIdentifierKind::Result:
+      Proc->FResultUsed = true;
+      v = VarValue(PSStackFrameBase - 1, id.Type);
+      P.Next();
+      break;
+    case TPSIdentifierKind::Param: {
+      if (!id.Type) {
+        Error(ecTypeMismatch);
+        return nullptr;
+      }
+      uint32_t slot = static_cast<uint32_t>(id.Index) + (Proc->FDecl.FResult ? 1 : 0);
+      v = VarValue(PSStackFrameBase - 1 - slot, id.Type);
+      P.Next();
+      break;
+    }
+    case TPSIdentifierKind::Local:
+      Proc->FProcVars[id.Index]->FUsed = true;
+      v = VarValue(PSStackFrameBase + 1 + static_cast<uint32_t>(id.Index), id.Type);
+      P.Next();
+      break;
+    case TPSIdentifierKind::Global:
+      C.FVars[id.Index]->FUsed = true;
+      v = VarValue(static_cast<uint32_t>(id.Index), id.Type);
+      P.Next();
+      break;
+    case TPSIdentifierKind::Constant:
+      P.Next();
+      v = ConstValue(C.FConstants[id.Index]->FValue, pos, row, col);
+      break;
+    case TPSIdentifierKind::Type: {
+      P.Next();
+      TPSType* type = id.Type;
+      if (P.CurrTokenID() == CSTI_OpenRound) {
+        P.Next();
+        TPSValuePtr e = ParseExpression();
+        if (!e) return nullptr;
+        if (P.CurrTokenID() != CSTI_CloseRound) {
+          Error(ecCloseRoundExpected);
+          return nullptr;
+        }
+        P.Next();
+        if (!e->Type || !C.IsCompatibleType(type, e->Type, true)) {
+          ErrorAt(e.get(), ecTypeMismatch);
+          return nullptr;
+        }
+        v = MakeUnary(otCast, std::move(e), type, pos, row, col);
+        if (!v) return nullptr;
+        break;
+      }
+      if (P.CurrTokenID() == CSTI_Period) {
+        Error(ecClassTypeExpected);
+        return nullptr;
+      }
+      C.UseType(type);
+      v = std::make_unique<TPSValue>(TPSValueKind::TypeRef);
+      v->Type = type;
+      v->Const.FInt = ResolveTypeLink(type)->FFinalTypeNo;
+      break;
+    }
+    case TPSIdentifierKind::Proc: {
+      auto* ip = static_cast<TPSInternalProcedure*>(C.FProcs[id.Index].get());
+      ip->FUsed = true;
+      P.Next();
+      std::vector<TPSValuePtr> args;
+      if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+      v = MakeCall(id.Index, ip->FDecl, nullptr, std::move(args), pos, row, col);
+      break;
+    }
+    case TPSIdentifierKind::RegProc: {
+      P.Next();
+      std::vector<TPSValuePtr> args;
+      if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+      TPSRegProc* reg = id.RegProc;
+      if ((reg->FName == "INC" || reg->FName == "DEC") && args.size() == 2) {
+        // Inc(x, n) and Dec(x, n): x := x + n, checked like an assignment.
+        if (args[0]->Kind != TPSValueKind::Var) {
+          ErrorAt(args[0].get(), ecVariableExpected);
+          return nullptr;
+        }
+        auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
+        call->Pos = pos, call->Row = row, call->Col = col;
+        call->Op = reg->FName == "INC" ? 2 : 3;
+        call->Args = std::move(args);
+        if (!PSIsIntType(call->Args[0]->Type) || !PSIsIntType(call->Args[1]->Type)) {
+          ErrorAt(call->Args[1].get(), ecTypeMismatch);
+          return nullptr;
+        }
+        return call;
+      }
+      v = MakeCall(C.UseRegProc(reg), reg->FDecl, nullptr, std::move(args), pos, row, col);
+      if (v && (reg->FName == "INC" || reg->FName == "DEC")) {
+        TPSType* t = v->Args.empty() ? nullptr : v->Args[0]->Type;
+        if (!PSIsIntType(t) && BaseOf(t) != btVariant && BaseOf(t) != btEnum && BaseOf(t) != btChar &&
+            BaseOf(t) != btWideChar) {
+          ErrorAt(v->Args[0].get(), ecTypeMismatch);
+          return nullptr;
+        }
+        if (PSIsIntType(t)) v->Op = reg->FName == "INC" ? 2 : 3;  // compiled as OpIncrement/OpDecrement
+      }
+      break;
+    }
+    case TPSIdentifierKind::None:
+    default:
+      Error(ecUnknownIdentifier, orgName);
+      return nullptr;
+  }
+  if (!v) return nullptr;
+  if (v->Kind != TPSValueKind::Const) v->Pos = pos, v->Row = row, v->Col = col;
+  return ParseSelectors(std::move(v), statement);
+}
+
+TPSValuePtr TPSCodeGen::ParseIntrinsic(const std::string& name, uint32_t pos, uint32_t row, uint32_t col,
+                                       bool& handled) {
+  handled = false;
+  if (name != "SUCC" && name != "PRED" && name != "ASSIGNED") return nullptr;
+  // A script's own declaration of the name wins.
+  TPSIdentifier id = C.FindIdentifier(name, Proc);
+  if (id.Kind != TPSIdentifierKind::None) return nullptr;
+  handled = true;
+  P.Next();
+  TPSValuePtr e;
+  if (!ReadParenthesised(P, this, C, e, [&] { return ParseExpression(); })) return nullptr;
+  if (name == "ASSIGNED") return AssignedCall(std::move(e), pos, row, col);
+  TPSType* t = e->Type;
+  if (!PSIsIntType(t) && BaseOf(t) != btEnum) {
+    ErrorAt(e.get(), ecTypeMismatch);
+    return nullptr;
+  }
+  TIfRVariant one;
+  one.FType = C.FStd.LongInt;
+  one.FInt = 1;
+  if (BaseOf(t) == btEnum) {
+    // Computed on the ordinal, then cast back to the enumeration.
+    TPSValuePtr ord = MakeUnary(otCast, std::move(e), C.FStd.LongInt, pos, row, col);
+    if (!ord) return nullptr;
+    TPSValuePtr sum = MakeBinary(name == "SUCC" ? otAdd : otSub, name == "SUCC" ? CSTI_Plus : CSTI_Minus,
+                                 std::move(ord), ConstValue(one, pos, row, col), pos, row, col);
+    if (!sum) return nullptr;
+    return MakeUnary(otCast, std::move(sum), t, pos, row, col);
+  }
+  return MakeBinary(name == "SUCC" ? otAdd : otSub, name == "SUCC" ? CSTI_Plus : CSTI_Minus, std::move(e),
+                    ConstValue(one, pos, row, col), pos, row, col);
+}
+
+TPSValuePtr TPSCodeGen::AssignedCall(TPSValuePtr e, uint32_t pos, uint32_t row, uint32_t col) {
+  TPSBaseType b = BaseOf(e->Type);
+  if (e->Kind != TPSValueKind::Var ||
+      (b != btClass && b != btPChar && b != btString && b != btInterface && b != btProcPtr && b != btArray &&
+       b != btUnicodeString && b != btWideString)) {
+    ErrorAt(e.get(), ecTypeMismatch);
+    return nullptr;
+  }
+  TPSRegProc* reg = C.FindRegProcUpper("!ASSIGNED");
+  auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
+  call->Pos = pos, call->Row = row, call->Col = col;
+  call->ProcNo = C.UseRegProc(reg);
+  call->Decl = reg->FDecl;
+  call->Type = C.FDefaultBoolType;
+  // The value is passed as it is; the routine tests it for nil or empty.
+  call->ArgTypes.push_back(e->Type);
+  call->Args.push_back(std::move(e));
+  return call;
+}
+
+bool TPSCodeGen::ReadArguments(std::vector<TPSValuePtr>& args, TPSPasToken close) {
+  P.Next();  // past "(" or "["
+  if (P.CurrTokenID() == close) {
+    P.Next();
+    return true;
+  }
+  while (true) {
+    TPSValuePtr a = ParseExpression();
+    if (!a) return false;
+    args.push_back(std::move(a));
+    if (P.CurrTokenID() == CSTI_Comma) {
+      P.Next();
+      continue;
+    }
+    if (P.CurrTokenID() != close) {
+      Error(close == CSTI_CloseRound ? ecCloseRoundExpected : ecCloseBlockExpected);
+      return false;
+    }
+    P.Next();
+    return true;
+  }
+}
+
+TPSValuePtr TPSCodeGen::IndexString(TPSValuePtr base, TPSValuePtr index, uint32_t pos, uint32_t row, uint32_t col) {
+  TPSBaseType b = BaseOf(base->Type);
+  std::string_view procName;
+  TPSType* result;
+  bool byRef = base->Kind == TPSValueKind::Var;
+  if (b == btString || b == btPChar) {
+    procName = byRef ? "STRGET" : "STRGET2";
+    result = C.FStd.Char;
+  } else if (b == btVariant) {
+    procName = "VARARRAYGET";
+    result = C.FStd.Variant;
+  } else {
+    procName = "WSTRGET";
+    result = C.FStd.WideChar;
+  }
+  if (!byRef && procName != "STRGET2") {
+    ErrorAt(base.get(), ecVariableExpected);
+    return nullptr;
+  }
+  TPSRegProc* reg = C.FindRegProcUpper(procName);
+  if (!reg) {
+    Error(ecUnknownIdentifier, "StrGet");
+    return nullptr;
+  }
+  auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
+  call->Pos = pos, call->Row = row, call->Col = col;
+  call->ProcNo = C.UseRegProc(reg);
+  call->Decl = reg->FDecl;
+  call->Type = result;
+  C.UseType(result);
+  call->ArgTypes = {base->Type, C.FStd.LongInt};
+  call->Args.push_back(std::move(base));
+  call->Args.push_back(std::move(index));
+  return call;
+}
+
+TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
+  while (v) {
+    TPSType* t = ResolveTypeLink(v->Type);
+    TPSBaseType b = BaseOf(t);
+    uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+    if (P.CurrTokenID() == CSTI_Period && b == btRecord && v->Kind == TPSValueKind::Var) {
+      P.Next();
+      if (P.CurrTokenID() != CSTI_Identifier) {
+        Error(ecIdentifierExpected);
+        return nullptr;
+      }
+      auto* rec = static_cast<TPSRecordType*>(t);
+      int field = rec->FindField(P.GetToken());
+      if (field < 0) {
+        Error(ecUnknownIdentifier, P.OriginalToken());
+        return nullptr;
+      }
+      P.Next();
+      TPSSelector s;
+      s.ConstIndex = static_cast<uint32_t>(field);
+      s.Type = rec->FRecordSubVals[field].FType;
+      v->Type = s.Type;
+      v->Selectors.push_back(std::move(s));
+      continue;
+    }
+    if (P.CurrTokenID() == CSTI_OpenBlock && (b == btArray || b == btStaticArray) &&
+        v->Kind == TPSValueKind::Var) {
+      P.Next();
+      while (true) {
+        TPSType* at = ResolveTypeLink(v->Type);
+        if (BaseOf(at) != btArray && BaseOf(at) != btStaticArray) {
+          Error(ecCloseBlockExpected);
+          return nullptr;
+        }
+        TPSValuePtr index = ParseExpression();
+        if (!index) return nullptr;
+        if (!PSIsIntType(index->Type) && BaseOf(index->Type) != btEnum && BaseOf(index->Type) != btVariant) {
+          ErrorAt(index.get(), ecTypeMismatch);
+          return nullptr;
+        }
+        TPSSelector s;
+        s.Type = static_cast<TPSArrayType*>(at)->FArrayTypeNo;
+        int32_t low = at->FBaseType == btStaticArray ? static_cast<TPSStaticArrayType*>(at)->FStartOffset : 0;
+        if (index->Kind == TPSValueKind::Const) {
+          int64_t i = index->Const.FInt - low;
+          if (at->FBaseType == btStaticArray &&
+              (i < 0 || i >= static_cast<int64_t>(static_cast<TPSStaticArrayType*>(at)->FLength))) {
+            ErrorAt(index.get(), ecCustomError, "Index out of range");
+            return nullptr;
+          }
+          s.ConstIndex = static_cast<uint32_t>(i);
+        } else {
+          s.Index = std::move(index);
+          s.LowBound = low;
+        }
+        v->Type = s.Type;
+        C.UseType(s.Type);
+        v->Selectors.push_back(std::move(s));
+        if (P.CurrTokenID() == CSTI_Comma) {
+          P.Next();
+          continue;
+        }
+        break;
+      }
+      if (P.CurrTokenID() != CSTI_CloseBlock) {
+        Error(ecCloseBlockExpected);
+        return nullptr;
+      }
+      P.Next();
+      continue;
+    }
+    if (P.CurrTokenID() == CSTI_OpenBlock &&
+        (b == btString || b == btPChar || b == btWideString || b == btUnicodeString || b == btVariant)) {
+      P.Next();
+      TPSValuePtr index = ParseExpression();
+      if (!index) return nullptr;
+      if (!PSIsIntType(index->Type) && BaseOf(index->Type) != btVariant) {
+        ErrorAt(index.get(), ecTypeMismatch);
+        return nullptr;
+      }
+      if (P.CurrTokenID() != CSTI_CloseBlock) {
+        Error(ecCloseBlockExpected);
+        return nullptr;
+      }
+      P.Next();
+      if (statement && P.CurrTokenID() == CSTI_Assignment) {
+        if (v->Kind != TPSValueKind::Var) {
+          ErrorAt(v.get(), ecVariableExpected);
+          return nullptr;
+        }
+        // A character assignment target; the statement calls the setter.
+        auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
+        target->Pos = v->Pos, target->Row = v->Row, target->Col = v->Col;
+        target->ProcNo = -2;
+        target->Type = b == btString || b == btPChar ? C.FStd.Char
+                       : b == btVariant             ? C.FStd.Variant
+                                                    : C.FStd.WideChar;
+        target->Left = std::move(v);
+        target->Right = std::move(index);
+        return target;
+      }
+      v = IndexString(std::move(v), std::move(index), pos, row, col);
+      continue;
+    }
+    if (P.CurrTokenID() == CSTI_OpenRound && b == btProcPtr) {
+      std::vector<TPSValuePtr> args;
+      if (!ReadArguments(args, CSTI_CloseRound)) return nullptr;
+      TPSParametersDecl decl = static_cast<TPSProceduralType*>(t)->FProcDef;
+      v = MakeCall(-1, decl, std::move(v), std::move(args), pos, row, col);
+      continue;
+    }
+    if (P.CurrTokenID() == CSTI_Period &&
+        (b == btClass || b == btInterface || b == btVariant || b == btRecord)) {
+      // Member access on host objects and variants is compiled by the host
+      // class support; a record value that is not a variable has no storage.
+      Error(ecInternalError, "member access is not supported here");
+      return nullptr;
+    }
+    return v;
+  }
+  return v;
+}
+
+// --- Calls ---------------------------------------------------------------------------------
+
+TPSValuePtr TPSCodeGen::MakeCall(int32_t procNo, const TPSParametersDecl& decl, TPSValuePtr procVal,
+                                 std::vector<TPSValuePtr> args, uint32_t pos, uint32_t row, uint32_t col) {
+  if (args.size() != decl.FParams.size()) {
+    C.MakeError("", ecInvalidnumberOfParameters, "")->SetCustomPos(pos, row, col);
+    return nullptr;
+  }
+  auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
+  call->Pos = pos, call->Row = row, call->Col = col;
+  call->ProcNo = procNo;
+  call->Decl = decl;
+  call->Left = std::move(procVal);
+  TPSType* anyStringType = nullptr;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const TPSParameterDecl& p = decl.FParams[i];
+    TPSValuePtr& a = args[i];
+    TPSType* pt = p.FType;
+    TPSType* passed = pt;
+    if (p.FMode != pmIn) {
+      if (a->Kind != TPSValueKind::Var) {
+        ErrorAt(a.get(), ecVariableExpected);
+        return nullptr;
+      }
+      if (!pt || pt == C.FAnyString) {
+        if (pt == C.FAnyString && !PSIsStringKind(a->Type)) {
+          ErrorAt(a.get(), ecTypeMismatch);
+          return nullptr;
+        }
+        passed = a->Type;
+      } else if (!PSSameType(pt, a->Type)) {
+        ErrorAt(a.get(), ecTypeMismatch);
+        return nullptr;
+      }
+    } else if (!pt) {
+      if (!a->Type || a->Kind == TPSValueKind::Array || a->Kind == TPSValueKind::Nil) {
+        ErrorAt(a.get(), ecTypeMismatch);
+        return nullptr;
+      }
+      passed = a->Type;
+      if (a->Kind == TPSValueKind::TypeRef) passed = C.FStd.LongWord;
+    } else if (pt == C.FAnyString) {
+      if (!PSIsStringKind(a->Type)) {
+        ErrorAt(a.get(), ecTypeMismatch);
+        return nullptr;
+      }
+      TPSBaseType ab = BaseOf(a->Type);
+      passed = ab == btChar ? C.FStd.AnsiString : ab == btWideChar ? C.FStd.UnicodeString : a->Type;
+    } else if (!Coerce(a, pt)) {
+      return nullptr;
+    }
+    if (pt == C.FAnyString && !anyStringType) anyStringType = passed;
+    C.UseType(passed);
+    call->ArgTypes.push_back(passed);
+  }
+  call->Args = std::move(args);
+  call->Type = decl.FResult == C.FAnyString ? anyStringType : decl.FResult;
+  C.UseType(call->Type);
+  return call;
+}
+
+// --- Operations ----------------------------------------------------------------------------
+
+TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* type, uint32_t pos, uint32_t row,
+                                  uint32_t col) {
+  TPSType* t = ResolveTypeLink(v->Type);
+  if (op == otNot) {
+    if (!IsBool(t) && !PSIsIntType(t) && BaseOf(t) != btVariant) {
+      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+      return nullptr;
+    }
+    type = v->Type;
+    if (v->Kind == TPSValueKind::Const && BaseOf(t) != btVariant) {
+      if (IsBool(t)) {
+        v->Const.FInt = v->Const.FInt ? 0 : 1;
+      } else {
+        TIfRVariant c = v->Const;
+        c.FInt = ~c.FInt;
+        C.ConvertConstant(c, v->Type);
+        v->Const = c;
+      }
+      v->Pos = pos, v->Row = row, v->Col = col;
+      return v;
+    }
+  } else if (op == otMinus) {
+    if (!PSIsNumericType(t) && BaseOf(t) != btVariant) {
+      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+      return nullptr;
+    }
+    type = v->Type;
+    if (v->Kind == TPSValueKind::Const && BaseOf(t) != btVariant) {
+      if (PSIsIntType(t)) {
+        TIfRVariant c = v->Const;
+        c.FInt = static_cast<int64_t>(0 - static_cast<uint64_t>(c.FInt));
+        C.ConvertConstant(c, v->Type);
+        v->Const = c;
+      } else {
+        v->Const.FReal = -v->Const.FReal;
+      }
+      v->Pos = pos, v->Row = row, v->Col = col;
+      return v;
+    }
+  } else if (v->Kind == TPSValueKind::Const) {
+    // Casts fold between the integer types, characters and enumerations.
+    TPSBaseType from = BaseOf(t), to = BaseOf(type);
+    auto ordinal = [](TPSBaseType b) {
+      return b == btU8 || b == btS8 || b == btU16 || b == btS16 || b == btU32 || b == btS32 || b == btS64 ||
+             b == btChar || b == btWideChar || b == btEnum;
+    };
+    if (ordinal(from) && ordinal(to)) {
+      TIfRVariant c = v->Const;
+      c.FType = C.FStd.Int64;
+      C.ConvertConstant(c, type);
+      v->Const = c;
+      v->Type = type;
+      C.UseType(type);
+      return v;
+    }
+  }
+  auto u = std::make_unique<TPSValue>(TPSValueKind::Unary);
+  u->Pos = pos, u->Row = row, u->Col = col;
+  u->Op = op;
+  u->Type = type;
+  C.UseType(type);
+  u->Left = std::move(v);
+  return u;
+}
+
+TPSType* TPSCodeGen::BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSValue* r) {
+  TPSType* L = ResolveTypeLink(l->Type);
+  TPSType* R = ResolveTypeLink(r->Type);
+  bool lNil = l->Kind == TPSValueKind::Nil, rNil = r->Kind == TPSValueKind::Nil;
+  if (lNil || rNil) {
+    TPSType* other = lNil ? R : L;
+    TPSBaseType b = BaseOf(other);
+    if ((op == otEqual || op == otNotEqual) &&
+        (b == btString || b == btPChar || b == btProcPtr || b == btClass || b == btInterface))
+      return C.FDefaultBoolType;
+    return nullptr;
+  }
+  if (!L || !R || l->Kind == TPSValueKind::TypeRef || r->Kind == TPSValueKind::TypeRef) return nullptr;
+  bool lv = PSIsVariantType(L), rv = PSIsVariantType(R);
+  bool li = PSIsIntType(L), ri = PSIsIntType(R);
+  bool ln = PSIsNumericType(L), rn = PSIsNumericType(R);
+  TPSType* numResult = PSIsRealType(L) ? l->Type : r->Type;
+  switch (op) {
+    case otAdd:
+      if (lv && (rv || rn || PSIsStringKind(R))) return l->Type;
+      if (rv && (ln || PSIsStringKind(L))) return r->Type;
+      if (IsSetType(L) && L == R) return l->Type;
+      if (li && ri) return l->Type;
+      if (ln && rn) return numResult;
+      if (PSIsAnsiKind(L) && PSIsAnsiKind(R)) return C.FStd.AnsiString;
+      if (PSIsStringKind(L) && PSIsStringKind(R)) return C.FindTypeUpper("WIDESTRING");
+      return nullptr;
+    case otSub:
+    case otMul:
+      if (lv && (rv || rn)) return l->Type;
+      if (rv && ln) return r->Type;
+      if (IsSetType(L) && L == R) return l->Type;
+      if (li && ri) return l->Type;
+      if (ln && rn) return numResult;
+      return nullptr;
+    case otDiv:
+    case otIntDiv:
+      if (lv && (rv || rn)) return l->Type;
+      if (rv && ln) return r->Type;
+      if (li && ri) return l->Type;
+      if (ln && rn) return numResult;
+      return nullptr;
+    case otMod:
+    case otShl:
+    case otShr:
+      if (li && ri) return l->Type;
+      if (lv && (rv || ri)) return l->Type;
+      if (rv && li) return r->Type;
+      return nullptr;
+    case otAnd:
+    case otOr:
+    case otXor:
+      if (li && ri) return l->Type;
+      if (lv && (rv || ri || IsBool(R))) return l->Type;
+      if (rv && (li || IsBool(L))) return r->Type;
+      if (IsBool(L) && L == R) return l->Type;
+      return nullptr;
+    case otGreaterEqual:
+    case otLessEqual:
+    case otGreater:
+    case otLess:
+    case otEqual:
+    case otNotEqual: {
+      bool ok = (lv && (rv || rn || PSIsStringKind(R))) || (rv && (ln || PSIsStringKind(L))) || (ln && rn) ||
+                (PSIsStringKind(L) && PSIsStringKind(R));
+      if (!ok && (op == otGreaterEqual || op == otLessEqual || op == otEqual || op == otNotEqual))
+        ok = IsSetType(L) && L == R;
+      if (!ok && (op == otEqual || op == otNotEqual)) {
+        ok = (BaseOf(L) == btEnum && L == R) || (BaseOf(L) == btClass && BaseOf(R) == btClass) || L == R ||
+             PSSameType(L, R);
+      }
+      return ok ? C.FDefaultBoolType : nullptr;
+    }
+    default:
+      return nullptr;
+  }
+}
+
+bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
+  TPSType* t = ResolveTypeLink(target);
+  auto fail = [&] {
+    if (report) ErrorAt(v.get(), ecTypeMismatch);
+    return false;
+  };
+  if (!t) return fail();
+  switch (v->Kind) {
+    case TPSValueKind::Array: {
+      if (t->FBaseType == btSet) {
+        auto* set = static_cast<TPSSetType*>(t);
+        TIfRVariant c;
+        c.FType = target;
+        c.FString.assign(set->ByteSize(), '\0');
+        for (auto& e : v->Args) {
+          if (e->Kind != TPSValueKind::Const || !C.IsCompatibleType(set->FSetType, e->Type, false)) {
+            if (report) ErrorAt(e.get(), ecTypeMismatch);
+            return false;
+          }
+          int64_t bit = e->Const.FInt;
+          if (bit < 0 || bit >= static_cast<int64_t>(set->BitSize())) {
+            if (report) ErrorAt(e.get(), ecTypeMismatch);
+            return false;
+          }
+          c.FString[bit / 8] = static_cast<char>(c.FString[bit / 8] | (1 << (bit % 8)));
+        }
+        uint32_t pos = v->Pos, row = v->Row, col = v->Col;
+        v = ConstValue(c, pos, row, col);
+        return true;
+      }
+      if (t->FBaseType == btArray) {
+        TPSType* elem = static_cast<TPSArrayType*>(t)->FArrayTypeNo;
+        for (auto& e : v->Args)
+          if (!Coerce(e, elem, report)) return false;
+        v->Type = target;
+        C.UseType(target);
+        return true;
+      }
+      return fail();
+    }
+    case TPSValueKind::ProcPtr: {
+      if (t->FBaseType != btProcPtr) return fail();
+      TIfRVariant c;
+      c.FType = target;
+      c.FInt = v->ProcNo;
+      uint32_t pos = v->Pos, row = v->Row, col = v->Col;
+      v = ConstValue(c, pos, row, col);
+      return true;
+    }
+    case TPSValueKind::Nil: {
+      TPSBaseType b = t->FBaseType;
+      if (b == btString || b == btPChar || b == btWideString || b == btUnicodeString) {
+        TIfRVariant c;
+        c.FType = C.FStd.AnsiString;
+        v = ConstValue(c, v->Pos, v->Row, v->Col);
+        return true;
+      }
+      if (b == btClass || b == btInterface || b == btProcPtr || b == btPointer || b == btArray) {
+        v->Type = target;
+        C.UseType(target);
+        return true;
+      }
+      return fail();
+    }
+    case TPSValueKind::TypeRef:
+      return fail();
+    default:
+      if (!v->Type || !C.IsCompatibleType(target, v->Type, false)) return fail();
+      return true;
+  }
+}
+
+TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r,
+                                   uint32_t pos, uint32_t row, uint32_t col) {
+  if (!l || !r) return nullptr;
+  auto mismatch = [&]() -> TPSValuePtr {
+    C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+    return nullptr;
+  };
+  auto node = std::make_unique<TPSValue>(TPSValueKind::Binary);
+  node->Pos = l->Pos, node->Row = l->Row, node->Col = l->Col;
+  node->Op = op;
+  if (op == otAs) {
+    if (r->Kind != TPSValueKind::TypeRef || BaseOf(r->Type) != btClass || BaseOf(l->Type) != btClass)
+      return mismatch();
+    return MakeUnary(otCast, std::move(l), r->Type, pos, row, col);
+  }
+  if (op == otIs) {
+    if (r->Kind != TPSValueKind::TypeRef || BaseOf(r->Type) != btClass || BaseOf(l->Type) != btClass)
+      return mismatch();
+    TIfRVariant c;
+    c.FType = C.FStd.LongWord;
+    c.FInt = r->Const.FInt;
+    r = ConstValue(c, r->Pos, r->Row, r->Col);
+    node->Type = C.FDefaultBoolType;
+  } else if (op == otIn) {
+    if (r->Kind == TPSValueKind::Array) {
+      TPSType* variants = C.FindTypeUpper("TVARIANTARRAY");
+      if (!Coerce(r, variants, false)) return mismatch();
+    } else if (!IsSetType(r->Type) ||
+               !C.IsCompatibleType(static_cast<TPSSetType*>(ResolveTypeLink(r->Type))->FSetType, l->Type, false)) {
+      return mismatch();
+    }
+    node->Type = C.FDefaultBoolType;
+  } else {
+    if (l->Kind == TPSValueKind::Array && IsSetType(r->Type) && !Coerce(l, r->Type, false)) return mismatch();
+    if (r->Kind == TPSValueKind::Array && IsSetType(l->Type) && !Coerce(r, l->Type, false)) return mismatch();
+    if (l->Kind == TPSValueKind::Nil && r->Type) Coerce(l, r->Type, false);
+    node->Type = BinaryResultType(op, l.get(), r.get());
+    if (!node->Type) return mismatch();
+    if (r->Kind == TPSValueKind::Nil) Coerce(r, l->Type, false);
+  }
+  C.UseType(node->Type);
+
+  // Constant Boolean operands make the operation pointless or constant.
+  if ((op == otAnd || op == otOr) && IsBool(l->Type) && IsBool(r->Type)) {
+    bool rightConst = r->Kind == TPSValueKind::Const, leftConst = l->Kind == TPSValueKind::Const;
+    if (rightConst || leftConst) {
+      bool value = (rightConst ? r->Const.FInt : l->Const.FInt) != 0;
+      std::string word = value ? "True" : "False";
+      std::string opWord = op == otAnd ? "and" : "or";
+      TPSPascalCompilerMessage* m;
+      if ((op == otAnd) == value) {
+        std::string text = rightConst ? opWord + " " + word : word + " " + opWord;
+        m = C.MakeWarning("", ewIsNotNeeded, "\"" + text + "\"");
+      } else {
+        m = C.MakeWarning("", ewCalculationAlwaysEvaluatesTo, word);
+      }
+      m->SetCustomPos(l->Pos, l->Row, l->Col);
+    }
+  }
+
+  // Fold operations on constants of the kinds the folder knows.
+  auto foldable = [&](TPSValue* v) {
+    if (v->Kind != TPSValueKind::Const) return false;
+    TPSBaseType b = BaseOf(v->Type);
+    return b != btSet && b != btVariant && b != btProcPtr && b != btClass && b != btPointer;
+  };
+  if (foldable(l.get()) && foldable(r.get()) && op != otIn && op != otIs) {
+    TIfRVariant left = l->Const;
+    if (!C.FoldBinary(left, r->Const, token, pos, row, col)) return nullptr;
+    return ConstValue(left, l->Pos, l->Row, l->Col);
+  }
+  node->Left = std::move(l);
+  node->Right = std::move(r);
+  return node;
+}
+
+}  // namespace ps

@@ -1,0 +1,527 @@
+// The run-time side of the routines the compiler declares for every script:
+// strings, arrays, numbers, variants and the exception routines.
+#include "engine/runtime/BuiltinRoutines.h"
+
+#include <cmath>
+#include <limits>
+
+#include "engine/runtime/HostCalls.h"
+#include "rtl/Formatting.h"
+#include "rtl/Locale.h"
+
+namespace ps {
+
+namespace {
+
+constexpr std::u16string_view SOutOfStringRange = u"Out of string range";
+constexpr std::u16string_view SInvalidFloat = u"Invalid float";
+constexpr std::u16string_view SMathError = u"Math error";
+constexpr std::u16string_view SInvalidInteger = u"''%s'' is not a valid integer value";
+
+// One argument of a raw handler, followed through a var parameter's pointer.
+struct TArg {
+  uint8_t* P;
+  const TPSTypeRec* T;
+  TPSBaseType Base() const { return T->FBaseType; }
+};
+
+TArg At(TPSStack* stack, int index) {
+  const uint8_t* p = stack->EntryValue(index);
+  const TPSTypeRec* t = stack->EntryType(index);
+  Deref(p, t);
+  return {const_cast<uint8_t*>(p), t};
+}
+
+bool IsAnsi(const TPSTypeRec* t) {
+  TPSBaseType b = t->FBaseType;
+  return b == btString || b == btPChar || b == btChar;
+}
+
+[[noreturn]] void RaiseStringRange(TPSExec* exec) {
+  throw EScriptException(rtl::UnicodeString(SOutOfStringRange), exec->CurrentProcNo(),
+                         static_cast<int32_t>(exec->CurrentPosition()), exec);
+}
+
+int64_t Clamp0(int64_t v) { return v < 0 ? 0 : v; }
+
+// Copy(s, from, count) on either character width; positions count from 1.
+template <class S>
+S CopyText(const S& s, int64_t from, int64_t count) {
+  if (from < 1) from = 1;
+  if (count <= 0 || from > static_cast<int64_t>(s.size())) return S();
+  return s.substr(static_cast<size_t>(from - 1), static_cast<size_t>(count));
+}
+
+template <class S>
+void DeleteText(S& s, int64_t from, int64_t count) {
+  if (from < 1 || from > static_cast<int64_t>(s.size()) || count <= 0) return;
+  s.erase(static_cast<size_t>(from - 1), static_cast<size_t>(count));
+}
+
+template <class S>
+void InsertText(const S& what, S& s, int64_t pos) {
+  if (pos < 1) pos = 1;
+  if (pos > static_cast<int64_t>(s.size())) pos = static_cast<int64_t>(s.size()) + 1;
+  s.insert(static_cast<size_t>(pos - 1), what);
+}
+
+template <class S>
+S AsciiCase(S s, bool upper) {
+  for (auto& c : s) {
+    if (upper && c >= 'a' && c <= 'z') c = static_cast<typename S::value_type>(c - 32);
+    if (!upper && c >= 'A' && c <= 'Z') c = static_cast<typename S::value_type>(c + 32);
+  }
+  return s;
+}
+
+template <class S>
+S TrimText(const S& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<uint32_t>(static_cast<std::make_unsigned_t<typename S::value_type>>(s[b])) <= 32) ++b;
+  while (e > b && static_cast<uint32_t>(static_cast<std::make_unsigned_t<typename S::value_type>>(s[e - 1])) <= 32) --e;
+  return s.substr(b, e - b);
+}
+
+template <class S>
+S Pad(const S& s, int64_t width, typename S::value_type fill, bool left) {
+  int64_t add = width - static_cast<int64_t>(s.size());
+  if (add <= 0) return s;
+  S padding(static_cast<size_t>(add), fill);
+  return left ? padding + s : s + padding;
+}
+
+// Applies `f` to an AnyString argument in its own width and stores the text
+// in the result slot (top of the stack).
+template <class F>
+bool StringFunction(TPSStack* stack, int argIndex, F f) {
+  TArg a = At(stack, argIndex);
+  TArg r = At(stack, -1);
+  if (IsAnsi(a.T)) {
+    std::string out = f(PSGetAnsiString(a.P, a.T));
+    if (IsAnsi(r.T)) PSSetAnsiString(r.P, r.T, out);
+    else PSSetUnicodeString(r.P, r.T, rtl::Utf8ToUnicode(out));
+  } else {
+    std::u16string out = f(PSGetUnicodeString(a.P, a.T));
+    PSSetUnicodeString(r.P, r.T, out);
+  }
+  return true;
+}
+
+// Generic lambdas need both widths; these adapters pick one by argument.
+#define PS_STRING_FN(body) [&](auto s) -> decltype(s) { body }
+
+bool DoCopy(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  int64_t from = stack->GetInt(-3), count = stack->GetInt(-4);
+  return StringFunction(stack, -2, PS_STRING_FN(return CopyText(s, from, count);));
+}
+
+bool DoPos(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  TArg sub = At(stack, -2), s = At(stack, -3);
+  size_t found;
+  if (IsAnsi(sub.T) && IsAnsi(s.T)) {
+    std::string needle = PSGetAnsiString(sub.P, sub.T);
+    found = needle.empty() ? std::string::npos : PSGetAnsiString(s.P, s.T).find(needle);
+  } else {
+    std::u16string needle = PSGetUnicodeString(sub.P, sub.T);
+    found = needle.empty() ? std::u16string::npos : PSGetUnicodeString(s.P, s.T).find(needle);
+  }
+  stack->SetInt(-1, found == std::string::npos ? 0 : static_cast<int32_t>(found + 1));
+  return true;
+}
+
+bool DoDelete(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  TArg s = At(stack, -1);
+  int64_t from = stack->GetInt(-2), count = stack->GetInt(-3);
+  if (IsAnsi(s.T)) {
+    std::string text = PSGetAnsiString(s.P, s.T);
+    DeleteText(text, from, count);
+    PSSetAnsiString(s.P, s.T, text);
+  } else {
+    std::u16string text = PSGetUnicodeString(s.P, s.T);
+    DeleteText(text, from, count);
+    PSSetUnicodeString(s.P, s.T, text);
+  }
+  return true;
+}
+
+bool DoInsert(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  TArg what = At(stack, -1), s = At(stack, -2);
+  int64_t pos = stack->GetInt(-3);
+  if (IsAnsi(s.T)) {
+    std::string text = PSGetAnsiString(s.P, s.T);
+    InsertText(PSGetAnsiString(what.P, what.T), text, pos);
+    PSSetAnsiString(s.P, s.T, text);
+  } else {
+    std::u16string text = PSGetUnicodeString(s.P, s.T);
+    InsertText(PSGetUnicodeString(what.P, what.T), text, pos);
+    PSSetUnicodeString(s.P, s.T, text);
+  }
+  return true;
+}
+
+// Length of a string (bytes or UTF-16 units) or of an array.
+int64_t LengthOf(TArg a) {
+  switch (a.Base()) {
+    case btString: case btPChar: return static_cast<int64_t>(PSAnsiView(a.P).size());
+    case btWideString: case btUnicodeString: return static_cast<int64_t>(PSUnicodeView(a.P).size());
+    case btChar: case btWideChar: return 1;
+    case btArray: return PSDynArrayGetLength(a.P, a.T);
+    case btStaticArray: return static_cast<const TPSTypeRec_StaticArray*>(a.T)->FSize;
+    case btVariant: {
+      rtl::Variant v = TPSValueTraits<rtl::Variant>::Get(a.P, a.T);
+      if (v.IsArray()) return v.ArrayHighBound(1) - v.ArrayLowBound(1) + 1;
+      return static_cast<int64_t>(v.AsUnicodeString().size());
+    }
+    default: RaiseTypeMismatch();
+  }
+}
+
+bool DoLength(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  stack->SetInt64(-1, LengthOf(At(stack, -2)));
+  return true;
+}
+
+void SetLengthOf(TArg a, int64_t length) {
+  length = Clamp0(length);
+  switch (a.Base()) {
+    case btString: case btPChar: {
+      std::string text(PSAnsiView(a.P));
+      text.resize(static_cast<size_t>(length), '\0');
+      PSAnsiAssign(a.P, text);
+      break;
+    }
+    case btWideString: case btUnicodeString: {
+      std::u16string text(PSUnicodeView(a.P));
+      text.resize(static_cast<size_t>(length), u'\0');
+      PSUnicodeAssign(a.P, text);
+      break;
+    }
+    case btArray: PSDynArraySetLength(a.P, a.T, static_cast<uint32_t>(length)); break;
+    default: RaiseTypeMismatch();
+  }
+}
+
+// SetLength(var s; NewLength) and SetArrayLength(var arr; count): a procedure,
+// so the first parameter is on top.
+bool DoSetLength(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  SetLengthOf(At(stack, -1), stack->GetInt(-2));
+  return true;
+}
+
+bool DoLowHigh(TPSStack* stack, bool high) {
+  TArg a = At(stack, -2);
+  int64_t low = 0, hi = 0;
+  switch (a.Base()) {
+    case btString: case btPChar: case btWideString: case btUnicodeString:
+      low = 1;
+      hi = LengthOf(a);
+      break;
+    case btArray: hi = LengthOf(a) - 1; break;
+    case btStaticArray: {
+      auto* sa = static_cast<const TPSTypeRec_StaticArray*>(a.T);
+      low = sa->FStartOffset;
+      hi = low + static_cast<int64_t>(sa->FSize) - 1;
+      break;
+    }
+    case btU8: case btChar: hi = 255; break;
+    case btS8: low = -128, hi = 127; break;
+    case btU16: case btWideChar: hi = 65535; break;
+    case btS16: low = -32768, hi = 32767; break;
+    case btU32: hi = 4294967295ll; break;
+    case btS32: low = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max(); break;
+    case btS64: low = std::numeric_limits<int64_t>::min(), hi = std::numeric_limits<int64_t>::max(); break;
+    default: RaiseTypeMismatch();
+  }
+  stack->SetInt64(-1, high ? hi : low);
+  return true;
+}
+
+bool DoLow(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) { return DoLowHigh(stack, false); }
+bool DoHigh(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) { return DoLowHigh(stack, true); }
+
+bool Step(TPSStack* stack, int64_t delta) {
+  TArg a = At(stack, -1);
+  if (a.Base() == btVariant) {
+    rtl::Variant v = TPSValueTraits<rtl::Variant>::Get(a.P, a.T);
+    TPSValueTraits<rtl::Variant>::Set(a.P, a.T, rtl::Variant(v.AsInt64() + delta));
+  } else {
+    PSSetInt(a.P, a.T, PSGetInt64(a.P, a.T) + delta);
+  }
+  return true;
+}
+bool DoInc(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) { return Step(stack, 1); }
+bool DoDec(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) { return Step(stack, -1); }
+
+// StrGet(var S; I): Char, StrGet2(S; I): Char, WStrGet(var S; I): WideChar.
+bool DoStrGet(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  TArg s = At(stack, -2);
+  int64_t i = stack->GetInt(-3);
+  uint32_t code;
+  if (IsAnsi(s.T)) {
+    std::string_view text = s.Base() == btChar ? std::string_view(reinterpret_cast<char*>(s.P), 1) : PSAnsiView(s.P);
+    if (i < 1 || i > static_cast<int64_t>(text.size())) RaiseStringRange(exec);
+    code = static_cast<uint8_t>(text[static_cast<size_t>(i - 1)]);
+  } else {
+    std::u16string text = PSGetUnicodeString(s.P, s.T);
+    if (i < 1 || i > static_cast<int64_t>(text.size())) RaiseStringRange(exec);
+    code = text[static_cast<size_t>(i - 1)];
+  }
+  TArg r = At(stack, -1);
+  PSSetInt(r.P, r.T, code);
+  return true;
+}
+
+// StrSet(c; I; var s) and WStrSet(c; I; var s).
+bool DoStrSet(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  TArg c = At(stack, -1), s = At(stack, -3);
+  int64_t i = stack->GetInt(-2);
+  if (IsAnsi(s.T)) {
+    std::string text(PSAnsiView(s.P));
+    if (i < 1 || i > static_cast<int64_t>(text.size())) RaiseStringRange(exec);
+    std::string ch = PSGetAnsiString(c.P, c.T);
+    text[static_cast<size_t>(i - 1)] = ch.empty() ? '\0' : ch[0];
+    PSAnsiAssign(s.P, text);
+  } else {
+    std::u16string text(PSUnicodeView(s.P));
+    if (i < 1 || i > static_cast<int64_t>(text.size())) RaiseStringRange(exec);
+    std::u16string ch = PSGetUnicodeString(c.P, c.T);
+    text[static_cast<size_t>(i - 1)] = ch.empty() ? u'\0' : ch[0];
+    PSUnicodeAssign(s.P, text);
+  }
+  return true;
+}
+
+bool DoVarArrayGet(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  TArg s = At(stack, -2);
+  rtl::Variant v = TPSValueTraits<rtl::Variant>::Get(s.P, s.T);
+  int32_t i = stack->GetInt(-3);
+  TArg r = At(stack, -1);
+  TPSValueTraits<rtl::Variant>::Set(r.P, r.T, v.ArrayGet({i}));
+  return true;
+}
+
+bool DoVarArraySet(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  TArg c = At(stack, -1), s = At(stack, -3);
+  int32_t i = stack->GetInt(-2);
+  rtl::Variant v = TPSValueTraits<rtl::Variant>::Get(s.P, s.T);
+  v.ArrayElement({i}) = TPSValueTraits<rtl::Variant>::Get(c.P, c.T);
+  TPSValueTraits<rtl::Variant>::Set(s.P, s.T, v);
+  return true;
+}
+
+bool DoUppercase(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  if (At(stack, -2).Base() == btWideString) {
+    TArg a = At(stack, -2);
+    stack->SetUnicodeString(-1, rtl::AnsiUpperCase(PSGetUnicodeString(a.P, a.T)));
+    return true;
+  }
+  return StringFunction(stack, -2, PS_STRING_FN(return AsciiCase(s, true);));
+}
+
+bool DoLowercase(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  if (At(stack, -2).Base() == btWideString) {
+    TArg a = At(stack, -2);
+    stack->SetUnicodeString(-1, rtl::AnsiLowerCase(PSGetUnicodeString(a.P, a.T)));
+    return true;
+  }
+  return StringFunction(stack, -2, PS_STRING_FN(return AsciiCase(s, false);));
+}
+
+bool DoTrim(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  return StringFunction(stack, -2, PS_STRING_FN(return TrimText(s);));
+}
+
+template <char Fill, bool Left>
+bool DoPad(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  int64_t width = stack->GetInt(-3);
+  return StringFunction(stack, -2, PS_STRING_FN(return Pad(s, width, static_cast<typename decltype(s)::value_type>(Fill), Left);));
+}
+
+bool DoGetArrayLength(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  stack->SetInt64(-1, LengthOf(At(stack, -2)));
+  return true;
+}
+
+bool DoSizeOf(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  TArg a = At(stack, -2);
+  stack->SetInt(-1, static_cast<int32_t>(a.T->FRealSize));
+  return true;
+}
+
+// Assigned(x): not nil, not zero, not empty.
+bool DoAssigned(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  TArg a = At(stack, -2);
+  bool assigned = false;
+  for (uint32_t i = 0; i < a.T->FRealSize && !assigned; ++i) assigned = a.P[i] != 0;
+  stack->SetBool(-1, assigned);
+  return true;
+}
+
+// Integer text as StrToInt reads it: blanks around, a sign, decimal digits
+// or $ and hexadecimal digits.
+bool TryParseInteger(std::u16string_view text, int64_t low, int64_t high, int64_t& out) {
+  size_t i = 0, n = text.size();
+  while (i < n && text[i] <= u' ') ++i;
+  while (n > i && text[n - 1] <= u' ') --n;
+  bool negative = false;
+  if (i < n && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  bool hex = false;
+  if (i < n && text[i] == u'$') {
+    hex = true;
+    ++i;
+  }
+  if (i >= n) return false;
+  unsigned __int128 value = 0;
+  for (; i < n; ++i) {
+    char16_t c = text[i];
+    int digit;
+    if (c >= u'0' && c <= u'9') digit = c - u'0';
+    else if (hex && c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+    else if (hex && c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+    else return false;
+    value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit);
+    if (value > (static_cast<unsigned __int128>(1) << 64)) return false;
+  }
+  __int128 signedValue = negative ? -static_cast<__int128>(value) : static_cast<__int128>(value);
+  if (signedValue < low || signedValue > high) return false;
+  out = static_cast<int64_t>(signedValue);
+  return true;
+}
+
+long double CheckedReal(long double v) {
+  if (std::isnan(v) || std::isinf(v)) throw rtl::EMathError(rtl::UnicodeString(SMathError));
+  return v;
+}
+
+int32_t ToLongint(long double v) {
+  if (!(v >= -2147483648.0L && v <= 2147483647.0L)) throw rtl::EMathError(rtl::UnicodeString(SMathError));
+  return static_cast<int32_t>(v);
+}
+
+rtl::UnicodeString FloatText(long double v) {
+  rtl::TFormatSettings settings = rtl::FormatSettings();
+  settings.DecimalSeparator = u'.';
+  return rtl::FloatToStrFixed(v, 12, false, settings);
+}
+
+bool DoRaiseLastException(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+  TPSError code = exec->LastEx();
+  if (code == ErNoError) return true;
+  exec->CMD_Err3(code, exec->LastExParam(), exec->LastExObject());
+  return false;
+}
+
+bool DoRaiseException(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  auto code = static_cast<TPSError>(stack->GetUInt(-1));
+  exec->CMD_Err2(code, stack->GetUnicodeString(-2));
+  return false;
+}
+
+}  // namespace
+
+void RegisterStandardRoutines(TPSExec& exec) {
+  using rtl::UnicodeString;
+  using rtl::Variant;
+  RegisterNativeFunction(exec, "INTTOSTR", std::function<UnicodeString(int64_t)>([](int64_t i) {
+                           return rtl::IntToStr(i);
+                         }));
+  RegisterNativeFunction(exec, "STRTOINT", std::function<int32_t(UnicodeString)>([](UnicodeString s) {
+                           int64_t v;
+                           return TryParseInteger(s, INT32_MIN, INT32_MAX, v) ? static_cast<int32_t>(v) : -1;
+                         }));
+  RegisterNativeFunction(exec, "STRTOINTDEF",
+                         std::function<int32_t(UnicodeString, int32_t)>([](UnicodeString s, int32_t def) {
+                           int64_t v;
+                           return TryParseInteger(s, INT32_MIN, INT32_MAX, v) ? static_cast<int32_t>(v) : def;
+                         }));
+  exec.RegisterFunctionName("COPY", &DoCopy, nullptr, nullptr);
+  exec.RegisterFunctionName("POS", &DoPos, nullptr, nullptr);
+  exec.RegisterFunctionName("DELETE", &DoDelete, nullptr, nullptr);
+  exec.RegisterFunctionName("INSERT", &DoInsert, nullptr, nullptr);
+  exec.RegisterFunctionName("GETARRAYLENGTH", &DoGetArrayLength, nullptr, nullptr);
+  exec.RegisterFunctionName("SETARRAYLENGTH", &DoSetLength, nullptr, nullptr);
+  exec.RegisterFunctionName("STRGET", &DoStrGet, nullptr, nullptr);
+  exec.RegisterFunctionName("STRGET2", &DoStrGet, nullptr, nullptr);
+  exec.RegisterFunctionName("STRSET", &DoStrSet, nullptr, nullptr);
+  exec.RegisterFunctionName("WSTRGET", &DoStrGet, nullptr, nullptr);
+  exec.RegisterFunctionName("WSTRSET", &DoStrSet, nullptr, nullptr);
+  exec.RegisterFunctionName("VARARRAYGET", &DoVarArrayGet, nullptr, nullptr);
+  exec.RegisterFunctionName("VARARRAYSET", &DoVarArraySet, nullptr, nullptr);
+  RegisterNativeFunction(exec, "ANSIUPPERCASE", std::function<UnicodeString(UnicodeString)>([](UnicodeString s) {
+                           return rtl::AnsiUpperCase(s);
+                         }));
+  RegisterNativeFunction(exec, "ANSILOWERCASE", std::function<UnicodeString(UnicodeString)>([](UnicodeString s) {
+                           return rtl::AnsiLowerCase(s);
+                         }));
+  exec.RegisterFunctionName("UPPERCASE", &DoUppercase, nullptr, nullptr);
+  exec.RegisterFunctionName("LOWERCASE", &DoLowercase, nullptr, nullptr);
+  exec.RegisterFunctionName("TRIM", &DoTrim, nullptr, nullptr);
+  exec.RegisterFunctionName("LENGTH", &DoLength, nullptr, nullptr);
+  exec.RegisterFunctionName("SETLENGTH", &DoSetLength, nullptr, nullptr);
+  exec.RegisterFunctionName("LOW", &DoLow, nullptr, nullptr);
+  exec.RegisterFunctionName("HIGH", &DoHigh, nullptr, nullptr);
+  exec.RegisterFunctionName("INC", &DoInc, nullptr, nullptr);
+  exec.RegisterFunctionName("DEC", &DoDec, nullptr, nullptr);
+  using RealFn = std::function<long double(long double)>;
+  RegisterNativeFunction(exec, "SIN", RealFn([](long double e) { return CheckedReal(std::sin(e)); }));
+  RegisterNativeFunction(exec, "COS", RealFn([](long double e) { return CheckedReal(std::cos(e)); }));
+  RegisterNativeFunction(exec, "SQRT", RealFn([](long double e) { return CheckedReal(std::sqrt(e)); }));
+  RegisterNativeFunction(exec, "ROUND", std::function<int32_t(long double)>([](long double e) {
+                           return ToLongint(std::nearbyint(e));  // halves to even
+                         }));
+  RegisterNativeFunction(exec, "TRUNC", std::function<int32_t(long double)>([](long double e) {
+                           return ToLongint(std::trunc(e));
+                         }));
+  RegisterNativeFunction(exec, "INT", RealFn([](long double e) { return std::trunc(e); }));
+  RegisterNativeFunction(exec, "PI", std::function<long double()>([] { return 3.1415926535897932385L; }));
+  RegisterNativeFunction(exec, "ABS", RealFn([](long double e) { return std::fabs(e); }));
+  RegisterNativeFunction(exec, "STRTOFLOAT", std::function<long double(UnicodeString)>([](UnicodeString s) {
+                           long double v;
+                           if (!rtl::TryTextToFloat(s, v, u'.')) throw rtl::EConvertError(UnicodeString(SInvalidFloat));
+                           return v;
+                         }));
+  RegisterNativeFunction(exec, "FLOATTOSTR", std::function<UnicodeString(long double)>(&FloatText));
+  exec.RegisterFunctionName("PADL", &DoPad<' ', true>, nullptr, nullptr);
+  exec.RegisterFunctionName("PADR", &DoPad<' ', false>, nullptr, nullptr);
+  exec.RegisterFunctionName("PADZ", &DoPad<'0', true>, nullptr, nullptr);
+  auto replicate = std::function<rtl::AnsiString(rtl::AnsiString, int32_t)>([](rtl::AnsiString c, int32_t n) {
+    return rtl::AnsiString(static_cast<size_t>(Clamp0(n)), c.empty() ? '\0' : c[0]);
+  });
+  RegisterNativeFunction(exec, "REPLICATE", replicate);
+  RegisterNativeFunction(exec, "STRINGOFCHAR", replicate);
+  RegisterNativeFunction(exec, "UNASSIGNED", std::function<Variant()>([] { return Variant(); }));
+  RegisterNativeFunction(exec, "VARISEMPTY", std::function<bool(Variant)>([](Variant v) { return v.IsEmpty(); }));
+  RegisterNativeFunction(exec, "NULL", std::function<Variant()>([] { return Variant::Null(); }));
+  RegisterNativeFunction(exec, "VARISNULL", std::function<bool(Variant)>([](Variant v) { return v.IsNull(); }));
+  RegisterNativeFunction(exec, "VARTYPE", std::function<uint16_t(Variant)>([](Variant v) { return v.VType(); }));
+  exec.RegisterFunctionName("RAISELASTEXCEPTION", &DoRaiseLastException, nullptr, nullptr);
+  exec.RegisterFunctionName("RAISEEXCEPTION", &DoRaiseException, nullptr, nullptr);
+  TPSExec* self = &exec;
+  RegisterNativeFunction(exec, "EXCEPTIONTYPE", std::function<uint8_t()>([self] {
+                           return static_cast<uint8_t>(self->LastEx());
+                         }));
+  RegisterNativeFunction(exec, "EXCEPTIONPARAM", std::function<UnicodeString()>([self] { return self->LastExParam(); }));
+  RegisterNativeFunction(exec, "EXCEPTIONPROC", std::function<uint32_t()>([self] {
+                           return static_cast<uint32_t>(self->LastExProc());
+                         }));
+  RegisterNativeFunction(exec, "EXCEPTIONPOS", std::function<uint32_t()>([self] {
+                           return static_cast<uint32_t>(self->LastExPos());
+                         }));
+  RegisterNativeFunction(exec, "EXCEPTIONTOSTRING",
+                         std::function<UnicodeString(uint8_t, UnicodeString)>([](uint8_t code, UnicodeString param) {
+                           return TPSErrorToString(static_cast<TPSError>(code), param);
+                         }));
+  RegisterNativeFunction(exec, "STRTOINT64", std::function<int64_t(UnicodeString)>([](UnicodeString s) {
+                           int64_t v;
+                           if (!TryParseInteger(s, INT64_MIN, INT64_MAX, v))
+                             throw rtl::EConvertError(rtl::FormatText(SInvalidInteger, {s}));
+                           return v;
+                         }));
+  RegisterNativeFunction(exec, "INT64TOSTR", std::function<UnicodeString(int64_t)>([](int64_t i) {
+                           return rtl::IntToStr(i);
+                         }));
+  exec.RegisterFunctionName("SIZEOF", &DoSizeOf, nullptr, nullptr);
+  exec.RegisterFunctionName("!ASSIGNED", &DoAssigned, nullptr, nullptr);
+}
+
+}  // namespace ps

@@ -1,0 +1,22 @@
+// Compiles and runs one script with the compiler's own declarations and a
+// host procedure Print(s: string), the way the psrun harness and the golden
+// script tests use it. Failures come back as the report users see.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ps::testing {
+
+struct TScriptRun {
+  bool Ok = false;
+  std::string Output;  // Print lines, then the report of a failure; lines end with "\n"
+};
+
+TScriptRun RunScriptSource(const std::string& source, bool shortCircuit = false);
+
+// Compiles with the same declarations; the messages as users see them.
+bool CompileScriptSource(const std::string& source, bool shortCircuit, std::string& module, std::string& debug,
+                         std::vector<std::string>& messages);
+
+}  // namespace ps::testing

@@ -1,0 +1,4 @@
+const
+  C = 1 div 0;
+begin
+end.
