@@ -979,6 +979,10 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
     case TPSValueKind::TypeRef:
       return fail();
     default:
+      if (v->Kind == TPSValueKind::Call && !v->Type) {
+        if (report) ErrorAt(v.get(), ecNoResult);
+        return false;
+      }
       if (!v->Type || !C.IsCompatibleType(target, v->Type, false)) return fail();
       return true;
   }
@@ -987,6 +991,12 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
 TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r,
                                    uint32_t pos, uint32_t row, uint32_t col) {
   if (!l || !r) return nullptr;
+  for (TPSValue* side : {l.get(), r.get()}) {
+    if (side->Kind == TPSValueKind::Call && !side->Type) {
+      ErrorAt(side, ecNoResult);
+      return nullptr;
+    }
+  }
   auto mismatch = [&]() -> TPSValuePtr {
     C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
     return nullptr;

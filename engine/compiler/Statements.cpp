@@ -24,7 +24,7 @@ struct TJumpSite {
 void TPSCodeGen::DebugPos() {
   if (Here() > 0 && LastOpStart < Here()) {
     switch (LastOp) {
-      case OpPop: case OpJump: case OpPopJump: case OpPop2Jump: case OpJumpIfFlag: case OpNop: case OpReturn:
+      case OpPop: case OpPushType: case OpJump: case OpPopJump: case OpPop2Jump: case OpJumpIfFlag: case OpNop: case OpReturn:
         break;
       default:
         EmitOp(OpNop);
@@ -551,7 +551,8 @@ bool TPSCodeGen::CompileCase() {
   }
   if (P.CurrTokenID() == CSTII_else) {
     P.Next();
-    if (!CompileBlock(tSubBegin)) return false;
+    if (!CompileStatement()) return false;
+    if (P.CurrTokenID() == CSTI_SemiColon) P.Next();
   }
   if (P.CurrTokenID() != CSTII_end) {
     Error(ecEndExpected);

@@ -108,7 +108,10 @@ TEST(ModuleWriter, TypesVariablesConstantsAndForwardProceduresAreWritten) {
   EXPECT_EQ(m.procs[1].decl, "-1 @" + std::to_string(longInt) + " !" + std::to_string(unicode));
   EXPECT_EQ(m.procs[2].name, "TWICE");
   EXPECT_EQ(m.procs[2].decl, std::to_string(int64) + " @" + std::to_string(longInt));
-  for (auto& p : m.procs) EXPECT_EQ(p.code, std::string(1, static_cast<char>(OpReturn))) << p.name;
+  for (auto& p : m.procs) {
+    ASSERT_FALSE(p.code.empty()) << p.name;
+    EXPECT_EQ(p.code.back(), static_cast<char>(OpReturn)) << p.name;
+  }
   EXPECT_LT(m.procs[1].offset, m.procs[2].offset) << "code in table order";
 
   ASSERT_EQ(m.vars.size(), 7u);
