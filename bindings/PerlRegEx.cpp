@@ -15,9 +15,7 @@ namespace bindings {
 
 namespace {
 
-// Texts cross to scripts as UTF-16, which may hold lone surrogates; PCRE2
-// refuses such bytes unless told that invalid sequences simply never match.
-constexpr uint32_t kBasePcreOptions = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF;
+constexpr uint32_t kBasePcreOptions = PCRE2_UTF;
 
 constexpr struct {
   TPerlRegExOption option;
@@ -92,8 +90,10 @@ TPerlRegEx::~TPerlRegEx() {
 void TPerlRegEx::DiscardPattern() {
   pcre2_match_data_free(FMatchData);
   pcre2_code_free(FPattern);
+  pcre2_code_free(FLenientPattern);
   FMatchData = nullptr;
   FPattern = nullptr;
+  FLenientPattern = nullptr;
   FStudied = false;
 }
 
@@ -118,13 +118,36 @@ void TPerlRegEx::Compile() {
   }
 }
 
+namespace {
+
+// PCRE2 built without the JIT reports a bad option: matching works as it is.
+void JitCompile(pcre2_code* pattern) {
+  int result = pcre2_jit_compile(pattern, PCRE2_JIT_COMPLETE);
+  if (result < 0 && result != PCRE2_ERROR_JIT_BADOPTION)
+    throw ERegularExpressionError(rtl::FormatText(TPerlRegEx::SStudyError, {PcreMessage(result)}));
+}
+
+}  // namespace
+
 void TPerlRegEx::Study() {
   if (!Compiled()) Compile();
-  int result = pcre2_jit_compile(FPattern, PCRE2_JIT_COMPLETE);
-  // PCRE2 built without the JIT reports a bad option: matching works as it is.
-  if (result < 0 && result != PCRE2_ERROR_JIT_BADOPTION)
-    throw ERegularExpressionError(rtl::FormatText(SStudyError, {PcreMessage(result)}));
+  JitCompile(FPattern);
+  if (FLenientPattern) JitCompile(FLenientPattern);
   FStudied = true;
+}
+
+pcre2_code* TPerlRegEx::LenientPattern() {
+  if (!FLenientPattern) {
+    int error = 0;
+    PCRE2_SIZE errorOffset = 0;
+    FLenientPattern = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(FRegEx.data()), FRegEx.size(),
+                                    FPcreOptions | PCRE2_MATCH_INVALID_UTF, &error, &errorOffset, FCompileContext);
+    if (!FLenientPattern)
+      throw ERegularExpressionError(
+          rtl::FormatText(SCompileError, {rtl::IntToStr(static_cast<int64_t>(errorOffset)), PcreMessage(error)}));
+    if (FStudied) JitCompile(FLenientPattern);
+  }
+  return FLenientPattern;
 }
 
 int TPerlRegEx::CaptureCount() const {
@@ -160,14 +183,26 @@ int TPerlRegEx::NamedSubExpression(const UnicodeString& name) {
 
 // --- Matching -------------------------------------------------------------------------
 
-void TPerlRegEx::Execute(const char* subject, size_t length, size_t offset, size_t base) {
+void TPerlRegEx::Execute(const char* subject, size_t length, size_t offset, size_t base, bool validUtf8) {
   FOffsetCount = -1;
+  // A character cut by the end of the visible part cannot match; leaving it
+  // out keeps the text given to the matcher whole characters. (The byte at
+  // `length` exists: callers pass std::string data, which ends in a NUL.)
+  while (length > offset && regex::IsContinuationByte(subject[length])) --length;
+  // PCRE2 would check the whole subject on every search; it is checked once
+  // when it is set, and text with invalid bytes (from lone surrogates) goes
+  // to a variant of the pattern that lets such bytes simply never match.
+  pcre2_code* pattern = FPattern;
   uint32_t flags = MatchFlagsOf(FState);
+  if (validUtf8)
+    flags |= PCRE2_NO_UTF_CHECK;
+  else
+    pattern = LenientPattern();
   auto text = reinterpret_cast<PCRE2_SPTR>(subject);
-  int result = pcre2_match(FPattern, text, length, offset, flags, FMatchData, nullptr);
+  int result = pcre2_match(pattern, text, length, offset, flags, FMatchData, nullptr);
   // The JIT's own stack is small; the interpreter manages deeper patterns.
   if (result == PCRE2_ERROR_JIT_STACKLIMIT)
-    result = pcre2_match(FPattern, text, length, offset, flags | PCRE2_NO_JIT, FMatchData, nullptr);
+    result = pcre2_match(pattern, text, length, offset, flags | PCRE2_NO_JIT, FMatchData, nullptr);
   if (result == PCRE2_ERROR_NOMATCH) return;
   if (result <= 0) throw ERegularExpressionError(rtl::FormatText(SMatchError, {PcreMessage(result)}));
   const PCRE2_SIZE* vector = pcre2_get_ovector_pointer(FMatchData);
@@ -199,7 +234,7 @@ bool TPerlRegEx::Search(size_t offset) {
   if (!Compiled()) Compile();
   size_t length = std::min(static_cast<size_t>(std::max(FStop, 0)), FSubject.size());
   offset = regex::CharBoundaryFrom(FSubject.data(), length, offset);
-  Execute(FSubject.data(), length, offset, 0);
+  Execute(FSubject.data(), length, offset, 0, FSubjectValid);
   if (FOffsetCount > 0) {
     AdvancePastMatch(FSubject.data(), 0, FSubject.size());
     if (FOnMatch) FOnMatch(this);
@@ -270,6 +305,7 @@ void TPerlRegEx::StoreSubExpressions() {
 
 void TPerlRegEx::SetSubjectBytes(std::string value) {
   FSubject = std::move(value);
+  FSubjectValid = rtl::IsValidUtf8(FSubject);
   FStart = 1;
   FStop = ClampToInt(FSubject.size());
   if (FStoredGroups.empty()) DropMatch();

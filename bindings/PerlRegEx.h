@@ -182,7 +182,8 @@ class TPerlRegEx {
   // Runs the matcher over `length` bytes at `subject` from `offset` and
   // records the groups as positions in the subject, `base` being the
   // subject position of the first byte given.
-  void Execute(const char* subject, size_t length, size_t offset, size_t base);
+  void Execute(const char* subject, size_t length, size_t offset, size_t base, bool validUtf8);
+  pcre2_real_code_8* LenientPattern();
   // Search from a 0-based offset of the subject: the common part of Match
   // and MatchAgain, with the empty-match rule and the OnMatch event.
   bool Search(size_t offset);
@@ -201,6 +202,7 @@ class TPerlRegEx {
   std::string FRegEx;
   std::string FReplacement;
   std::string FSubject;
+  bool FSubjectValid = true;  // FSubject is valid UTF-8
   int FStart = 1;
   int FStop = 0;
   TPerlRegExOptions FOptions;
@@ -212,6 +214,9 @@ class TPerlRegEx {
   const uint8_t* FCharTable = nullptr;
   pcre2_real_compile_context_8* FCompileContext = nullptr;
   pcre2_real_code_8* FPattern = nullptr;
+  // The same pattern letting invalid UTF-8 in the subject never match;
+  // compiled only for subjects that hold such bytes.
+  pcre2_real_code_8* FLenientPattern = nullptr;
   pcre2_real_match_data_8* FMatchData = nullptr;
 
   // Start and end (1-based) of each group of the current match; 0 and 0
@@ -273,6 +278,7 @@ class TPerlRegExList {
 
   std::vector<TPerlRegEx*> FList;  // not owned
   std::string FSubject;
+  bool FSubjectValid = true;  // FSubject is valid UTF-8
   int FStart = 1;
   int FStop = 0;
   TPerlRegEx* FMatchedRegEx = nullptr;  // not owned

@@ -63,6 +63,10 @@ int TKorvaMain::Execute(const TStringList* AParams, std::ostream& out) {
     job::TqovKorva job;
     options.InterpretCommandline(job);
     job.Execute();
+  } catch (const job::EJobErrors& e) {
+    for (const UnicodeString& message : e.Messages()) out << SFatalError << UnicodeToUtf8(message) << "\r\n";
+    out.flush();
+    return 1;
   } catch (const rtl::Exception& e) {
     // The one place a failed job is reported.
     out << SFatalError << UnicodeToUtf8(e.Message()) << "\r\n";
@@ -70,6 +74,11 @@ int TKorvaMain::Execute(const TStringList* AParams, std::ostream& out) {
     return 1;
   } catch (const std::bad_alloc&) {
     out << SFatalError << "Out of memory" << "\r\n";
+    out.flush();
+    return 1;
+  } catch (const std::exception& e) {
+    // Not one of ours (out of memory, say): still a report, never a crash.
+    out << SFatalError << e.what() << "\r\n";
     out.flush();
     return 1;
   }

@@ -5,6 +5,21 @@
 
 namespace data {
 
+rtl::TClass TqovDataRow::StaticClass() {
+  static const rtl::TMetaClass meta(u"TqovDataRow", rtl::TObject::StaticClass(), nullptr,
+                                    {rtl::ReadOnlyProperty(u"ColumnCount", u"Integer", &TqovDataRow::ColumnCount)});
+  return &meta;
+}
+
+rtl::TClass TqovData::StaticClass() {
+  static const rtl::TMetaClass meta(
+      u"TqovData", rtl::TObject::StaticClass(), nullptr,
+      {rtl::ReadOnlyProperty(u"HasHeaderRow", u"Boolean", &TqovData::HasHeaderRow),
+       rtl::ReadOnlyProperty(u"HeaderCount", u"Integer", &TqovData::HeaderCount),
+       rtl::ReadOnlyProperty(u"RowCount", u"Integer", &TqovData::RowCount)});
+  return &meta;
+}
+
 TqovDataRow::TqovDataRow(std::u16string_view line, char16_t FieldDelimiter)
     : FRow(rtl::SplitFields(line, FieldDelimiter)) {}
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "rtl/Objects.h"
 #include "rtl/StringList.h"
 
 namespace data {
@@ -12,10 +13,14 @@ namespace data {
 using rtl::TStringList;
 using rtl::UnicodeString;
 
-class TqovDataRow {
+// Scripts hold rows and the table as objects; the table owns its rows and
+// the job owns the table, so neither may be freed by a script.
+class TqovDataRow : public rtl::TObject {
  public:
   // Splits one line into fields.
   TqovDataRow(std::u16string_view line, char16_t FieldDelimiter);
+  static rtl::TClass StaticClass();
+  rtl::TClass ClassType() const override { return StaticClass(); }
 
   // Raises "List index out of bounds (%d)" outside the row's fields.
   const UnicodeString& Column(int index) const { return FRow.Strings(index); }
@@ -26,8 +31,11 @@ class TqovDataRow {
   TStringList FRow;
 };
 
-class TqovData {
+class TqovData : public rtl::TObject {
  public:
+  static rtl::TClass StaticClass();
+  rtl::TClass ClassType() const override { return StaticClass(); }
+
   // Reads the file whole; raises "Cannot open file "%s". %s" when it cannot.
   TqovData(const UnicodeString& AFileName, bool AHasHeaderRow, char16_t AFieldDelimiter);
   // Builds the table from lines already read (the file-less core of the above).

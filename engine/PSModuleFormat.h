@@ -61,6 +61,10 @@ constexpr uint8_t PSProcExternal = 0x01;
 constexpr uint8_t PSProcExported = 0x02;  // internal: name+decl follow; external: decl follows
 constexpr uint8_t PSProcAttributes = 0x04;
 
+// --- Calling conventions ----------------------------------------------------------------
+// Host routines' calling conventions; a class member's import text carries one as a byte.
+enum TPSCallingConvention : uint8_t { cdRegister = 0, cdPascal = 1, cdCdecl = 2, cdStdCall = 3, cdSafeCall = 4 };
+
 // --- Variable entry flags -------------------------------------------------------------
 constexpr uint8_t PSVarExported = 0x01;
 

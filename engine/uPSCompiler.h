@@ -26,7 +26,6 @@ constexpr TPSBaseType btTypeLink = 255;  // alias of another type; never written
 
 enum TPSParameterMode : uint8_t { pmIn = 0, pmOut = 1, pmInOut = 2 };
 enum TPSPropType : uint8_t { iptRW = 0, iptR = 1, iptW = 2 };
-enum TPSCallingConvention : uint8_t { cdRegister = 0, cdPascal = 1, cdCdecl = 2, cdStdCall = 3, cdSafeCall = 4 };
 enum TPSVariableType : uint8_t { ivtGlobal, ivtParam, ivtVariable };
 enum TPSSubOptType : uint8_t { tMainBegin, tProcBegin, tSubBegin, tOneLiner, tifOneliner, tRepeat, tTry, tTryEnd };
 
@@ -49,7 +48,12 @@ class TPSPascalCompiler;
 class TPSType;
 class TPSCompileTimeClass;
 class TPSInterface;
+// The executor keeps a record of the same name for attribute types it is
+// given at run time; the compiler's declaration-side class has a namespace
+// of its own so that both link into one program.
+namespace compiletime {
 class TPSAttributeType;
+}
 class TPSValue;  // expression tree node, owned by the code generator
 
 // A failure of a host registration call; its message is the system's text.
@@ -91,14 +95,14 @@ struct TPSAttributeTypeField {
 
 class TPSAttribute {
  public:
-  explicit TPSAttribute(TPSAttributeType* type) : FAttribType(type) {}
-  TPSAttributeType* FAttribType;  // not owned
+  explicit TPSAttribute(compiletime::TPSAttributeType* type) : FAttribType(type) {}
+  compiletime::TPSAttributeType* FAttribType;  // not owned
   std::vector<TIfRVariant> FValues;
 };
 
 class TPSAttributes {
  public:
-  TPSAttribute* Add(TPSAttributeType* type);
+  TPSAttribute* Add(compiletime::TPSAttributeType* type);
   int Count() const { return static_cast<int>(FItems.size()); }
   TPSAttribute* Items(int i) const { return FItems[i].get(); }
   // The first attribute of that type name, or none.
@@ -109,6 +113,7 @@ class TPSAttributes {
 using TPSApplyAttributeToType = std::function<bool(TPSPascalCompiler*, TPSAttribute*, TPSType*)>;
 using TPSApplyAttributeToProc = std::function<bool(TPSPascalCompiler*, TPSAttribute*, class TPSProcedure*)>;
 
+namespace compiletime {
 class TPSAttributeType : public TPSName {
  public:
   TPSAttributeTypeField* AddField(std::string_view name, TPSType* type, bool hidden = false);
@@ -117,6 +122,7 @@ class TPSAttributeType : public TPSName {
   TPSApplyAttributeToType FOnApplyAttributeToType;
   TPSApplyAttributeToProc FOnApplyAttributeToProc;
 };
+}  // namespace compiletime
 
 // --- Parameters -------------------------------------------------------------
 struct TPSParameterDecl {
@@ -537,8 +543,8 @@ class TPSPascalCompiler {
   TPSCompileTimeClass* FindClass(std::string_view name) const;
   TPSInterface* AddInterface(TPSInterface* inheritedFrom, std::string_view guid, std::string_view name);
   TPSInterface* FindInterface(std::string_view name) const;
-  TPSAttributeType* AddAttributeType();
-  TPSAttributeType* FindAttributeType(std::string_view name) const;
+  compiletime::TPSAttributeType* AddAttributeType();
+  compiletime::TPSAttributeType* FindAttributeType(std::string_view name) const;
   TPSConstant* AddConstant(std::string_view name, TPSType* type);
   TPSConstant* AddConstantN(std::string_view name, std::string_view typeName);
   TPSConstant* GetConstant(std::string_view name) const;
@@ -678,7 +684,7 @@ class TPSPascalCompiler {
   std::vector<std::unique_ptr<TPSConstant>> FConstants;
   std::vector<std::unique_ptr<TPSProcedure>> FProcs;
   std::vector<std::unique_ptr<TPSType>> FTypes;
-  std::vector<std::unique_ptr<TPSAttributeType>> FAttributeTypes;
+  std::vector<std::unique_ptr<compiletime::TPSAttributeType>> FAttributeTypes;
   std::vector<std::unique_ptr<TPSVar>> FVars;
   std::string FOutput;
   std::string FDebugOutput;
@@ -708,7 +714,6 @@ class TPSPascalCompiler {
   TPSNameIndex FTypeIndex, FProcIndex, FRegProcIndex, FVarIndex, FConstIndex;
   // Attributes read before a declaration, handed to what follows.
   std::unique_ptr<TPSAttributes> FPendingAttributes;
-  std::unordered_map<TPSType*, TPSType*> FOpenArrays;
   std::unordered_map<TPSType*, TPSType*> FDynArrayOf;
 };
 

@@ -222,7 +222,9 @@ void TPSDebugExec::StepOver() {
 
 void TPSDebugExec::InstructionHook() {
   TPSExec::InstructionHook();
-  if (!FDebugEnabled) return;
+  // Running freely with no one listening: nothing to work out here (the
+  // current source position is translated when asked).
+  if (!FDebugEnabled || (FDebugMode == dmRun && !FOnSourceLine && !FOnIdleCall)) return;
   if (FCurrProc != FLastProc) {
     FLastProc = FCurrProc;
     FCurrentDebugProc = DebugInfoOf(FCurrProc);

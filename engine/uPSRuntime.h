@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/PSModuleFormat.h"
@@ -379,6 +380,11 @@ class TPSProcRec {
 class TPSInternalProcRec : public TPSProcRec {
  public:
   explicit TPSInternalProcRec(TPSExec* owner) : TPSProcRec(owner, false) {}
+  ~TPSInternalProcRec() override;
+  // String constants of the code, made once per code position as blocks that
+  // are never freed while the module is loaded (negative reference count),
+  // so running a constant allocates nothing.
+  std::unordered_map<uint32_t, void*> FConstStrings;
   std::vector<uint8_t> FData;  // private copy of the code
   uint32_t FLength = 0;
   std::string FExportName;
@@ -426,7 +432,9 @@ struct TSpecialProc {
 
 // Accepts (or refuses, reporting its own error) an attribute of the module.
 using TPSAttributeUseProc = bool (*)(TPSExec* sender, const std::string& attribType, TPSRuntimeAttribute* attr);
-struct TPSAttributeType {
+// An attribute type registered with the executor (the compiler's attribute
+// type of the same namespace is another class, hence the longer name).
+struct TPSRuntimeAttributeType {
   std::string FTypeName;
   uint32_t FTypeNameHash = 0;
   TPSAttributeUseProc FUseProc = nullptr;
@@ -471,6 +479,10 @@ using TPSClassCheck = std::function<bool(TPSExec* sender, void* object, const TP
 // Reads and writes of the compiler's notification variables.
 using TPSOnGetNVariant = std::function<void(TPSExec* sender, const std::string& name, rtl::Variant& value)>;
 using TPSOnSetNVariant = std::function<void(TPSExec* sender, const std::string& name, const rtl::Variant& value)>;
+
+// Asks a host object for the interface with the GUID; nil when it has none.
+// The interface returned carries a new reference for the caller.
+using TPSInterfaceQuery = std::function<void*(TPSExec* sender, void* object, const uint8_t (&guid)[16])>;
 
 // Calls a host method held in a procedure value (the host class importer
 // provides it); the arguments lie on the stack as for any call.
@@ -535,7 +547,8 @@ class TPSExec {
   }
   // The number of the global variable exported under the name, or -1.
   int GetVar(std::string_view name) const;
-  // Value and type of the exported variable (nil when there is none).
+  // The value of the exported variable (nil when there is none); its type is
+  // GetVarType(GetVar(name)).
   uint8_t* GetVar2(std::string_view name) const;
   uint8_t* GetVarNo(int no) const;
   TPSTypeRec* GetVarType(int no) const;
@@ -576,6 +589,9 @@ class TPSExec {
   void FireSetNVariant(const std::string& name, const rtl::Variant& v) { FOnSetNVariant(this, name, v); }
   void SetClassCheck(TPSClassCheck c) { FClassCheck = std::move(c); }
   void SetHostMethodCall(TPSHostMethodCall c) { FHostMethodCall = std::move(c); }
+  void SetInterfaceQuery(TPSInterfaceQuery q) { FInterfaceQuery = std::move(q); }
+  // The object's interface of the type (a new reference), nil when it has none.
+  void* QueryInterface(void* object, const TPSTypeRec_Interface* type);
   TPSError ExceptionCode() const { return ExEx; }
   const rtl::UnicodeString& ExceptionString() const { return ExParam; }
   int32_t ExceptionProcNo() const { return ExProc; }
@@ -597,9 +613,6 @@ class TPSExec {
  protected:
   // Recomputes whether the per-instruction hook must run.
   virtual void UpdateHookState() { FHookActive = static_cast<bool>(FOnRunLine); }
-  void SetHookActive(bool active) { FHookActive = active; }
-  // Whether the subclass's hook has work to do (the debug executor answers).
-  virtual bool HookWanted() const { return false; }
 
   friend class TPSRunner;
   friend struct TPSLoader;
@@ -607,6 +620,14 @@ class TPSExec {
   std::vector<std::unique_ptr<TPSTypeRec>> FTypes;
   std::vector<std::unique_ptr<TPSProcRec>> FProcs;
   TPSStack FGlobalVars;
+  // Address and type of every global, fixed once loaded (the globals block
+  // only grows while loading).
+  struct TGlobalRef {
+    uint8_t* P;
+    TPSTypeRec* T;
+    TPSBaseType BaseType;
+  };
+  std::vector<TGlobalRef> FGlobalRefs;
   TPSStack FStack;
   TPSStack FTempVars;
   int64_t FMainProc = -1;
@@ -627,7 +648,7 @@ class TPSExec {
   std::vector<TPSExportedVar> FExportedVars;
   std::vector<std::unique_ptr<TProcRec>> FRegProcs;
   std::vector<TSpecialProc> FSpecialProcList;
-  std::vector<TPSAttributeType> FAttributeTypes;
+  std::vector<TPSRuntimeAttributeType> FAttributeTypes;
   std::vector<std::pair<TPSResourceFreeProc, void*>> FResources;
   bool FCallCleanup = false;
   TPSOnLineEvent FOnRunLine;
@@ -636,6 +657,7 @@ class TPSExec {
   TPSOnSetNVariant FOnSetNVariant;
   TPSClassCheck FClassCheck;
   TPSHostMethodCall FHostMethodCall;
+  TPSInterfaceQuery FInterfaceQuery;
 
   TPSError ExEx = ErNoError;
   rtl::UnicodeString ExParam;
@@ -646,7 +668,6 @@ class TPSExec {
  private:
   void RegisterBuiltInFunctions();
   rtl::Variant RunProcVariants(std::vector<rtl::Variant>& params, int procNo, bool writeBack);
-  void FreeExceptionStack() { FExceptionStack.clear(); }
   // Reports a caught host exception as a script error.
   void ReportHostException(std::exception_ptr e);
   void RunLoop();

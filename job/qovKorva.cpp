@@ -1,6 +1,9 @@
 #include "job/qovKorva.h"
 
 #include "data/qovData.h"
+#include "rtl/Automation.h"
+#include "spreadsheet/ExcelServer.h"
+#include "workbook/qovDocument.h"
 #include "rtl/Locale.h"
 #include "rtl/TextFile.h"
 
@@ -24,12 +27,39 @@ void TqovKorva::SetCSVFieldDelimiterAsString(const UnicodeString& value) {
 
 void TqovKorva::RunJob() {
   if (FROPS_File.empty()) throw rtl::Exception(UnicodeString(SNoScriptFile));
-  // The workbook opens before anything else is read, so that a failure
-  // later still ends with it saved; it joins here with the workbook layer.
-  std::unique_ptr<data::TqovData> table;
-  if (!FCSV_File.empty()) table = std::make_unique<data::TqovData>(FCSV_File, FCSVHasHeader, FCSVFieldDelimiter);
-  FScriptLines = TStringList(rtl::ReadTextFileLines(FROPS_File));
-  // Compiling and running the script joins here with the script host.
+  spreadsheet::RegisterExcelApplication();
+  rtl::CoInitialize();
+  std::vector<UnicodeString> failures;
+  std::unique_ptr<workbook::TqovDocument> document;
+  try {
+    // The workbook opens before anything else is read, so that every later
+    // failure still ends with it saved and closed.
+    if (!FXLS_File.empty()) document = std::make_unique<workbook::TqovDocument>(FXLS_File);
+    std::unique_ptr<data::TqovData> table;
+    if (!FCSV_File.empty()) table = std::make_unique<data::TqovData>(FCSV_File, FCSVHasHeader, FCSVFieldDelimiter);
+    FScriptLines = TStringList(rtl::ReadTextFileLines(FROPS_File));
+    // Compiling and running the script joins here with the script host.
+  } catch (const rtl::Exception& e) {
+    failures.push_back(e.Message());
+  } catch (const std::exception& e) {
+    // Anything else (out of memory, say) still must not cost the workbook.
+    failures.push_back(rtl::Utf8ToUnicode(e.what()));
+  }
+  // Saving happens on every path; a save that fails is reported after the
+  // script's own error, and the server is ended either way (Close does).
+  if (document) {
+    try {
+      document->Close();
+    } catch (const rtl::Exception& e) {
+      failures.push_back(e.Message());
+    } catch (const std::exception& e) {
+      failures.push_back(rtl::Utf8ToUnicode(e.what()));
+    }
+    document.reset();
+  }
+  rtl::CoUninitialize();
+  if (failures.size() == 1) throw rtl::Exception(failures.front());
+  if (!failures.empty()) throw EJobErrors(std::move(failures));
 }
 
 }  // namespace job

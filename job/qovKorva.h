@@ -2,12 +2,26 @@
 // file is read, and the parameters handed to the script.
 #pragma once
 
+#include <vector>
+
 #include "rtl/StringList.h"
 
 namespace job {
 
 using rtl::TStringList;
 using rtl::UnicodeString;
+
+// A run that failed in more than one way: the script's own error, then a
+// workbook that could not be saved. Each message is reported on its own.
+class EJobErrors : public rtl::Exception {
+ public:
+  explicit EJobErrors(std::vector<UnicodeString> messages)
+      : rtl::Exception(messages.front()), FMessages(std::move(messages)) {}
+  const std::vector<UnicodeString>& Messages() const { return FMessages; }
+
+ private:
+  std::vector<UnicodeString> FMessages;
+};
 
 class TqovKorva {
  public:

@@ -25,7 +25,9 @@ TClass TCollectionItem::StaticClass() {
   return &meta;
 }
 
-TCollectionItem::TCollectionItem(TCollection* Collection) { SetCollection(Collection); }
+TCollectionItem::TCollectionItem(TCollection* Collection) {
+  if (Collection != nullptr) Collection->InsertItem(this);
+}
 
 TCollectionItem::~TCollectionItem() {
   if (FCollection != nullptr) FCollection->RemoveItem(this);

@@ -24,6 +24,10 @@ class TCollectionItem : public TPersistent {
   static TClass StaticClass();
   TClass ClassType() const override { return StaticClass(); }
 
+  // The class check of SetCollection cannot run here (while a descendant
+  // is being constructed its class is not yet its own): C++ code constructs
+  // items of the collection's item class, as Add does. Scripts' constructor
+  // calls create through the metaclass and then call SetCollection.
   explicit TCollectionItem(TCollection* Collection = nullptr);
   ~TCollectionItem() override;
   TCollectionItem(const TCollectionItem&) = delete;

@@ -44,6 +44,7 @@ enum class TTypeKind : uint8_t {
   tkInteger,      // 32-bit or narrower integer
   tkInt64,
   tkEnumeration,  // Boolean and enumerations: the ordinal value
+  tkChar,         // char or char16_t: the character code
   tkFloat,
   tkString,       // UnicodeString
   tkClass,        // TObject* (or nil)
@@ -51,7 +52,7 @@ enum class TTypeKind : uint8_t {
 };
 
 // One published property value; the alternative follows the kind:
-// int64_t for tkInteger, tkInt64 and tkEnumeration, long double for tkFloat,
+// int64_t for tkInteger, tkInt64, tkEnumeration and tkChar, long double for tkFloat,
 // UnicodeString, TObject* and TNotifyEvent for the others.
 using TPropertyValue = std::variant<int64_t, long double, UnicodeString, TObject*, TNotifyEvent>;
 
@@ -100,7 +101,7 @@ class TMetaClass {
 
   const UnicodeString& ClassName() const { return FClassName; }
   TClass ClassParent() const { return FParent; }
-  // True for this class and every descendant of `ancestor`.
+  // True when this class is `ancestor` or descends from it.
   bool InheritsFrom(TClass ancestor) const;
   // Letter case of ASCII letters ignored, as script names compare.
   bool ClassNameIs(std::u16string_view name) const;
@@ -148,8 +149,9 @@ class TObject {
     return InheritsFrom(T::StaticClass());
   }
 
-  // The object's number in the registry of live objects: never 0, and not
-  // given to another object while this one lives.
+  // The object's number in the registry of live objects: never 0, handed
+  // out in order and not given to another object until the 32-bit count
+  // comes round, so a number kept after its object is freed finds nothing.
   uint32_t ObjectId() const { return FObjectId; }
 
   bool OwnedByHost() const { return FOwnedByHost; }
@@ -231,6 +233,8 @@ constexpr TTypeKind PropertyKindOf() {
   using T = PropertyBase<V>;
   if constexpr (std::is_same_v<T, bool> || std::is_enum_v<T>)
     return TTypeKind::tkEnumeration;
+  else if constexpr (std::is_same_v<T, char> || std::is_same_v<T, char16_t>)
+    return TTypeKind::tkChar;
   else if constexpr (std::is_same_v<T, int64_t> || std::is_same_v<T, uint64_t>)
     return TTypeKind::tkInt64;
   else if constexpr (std::is_integral_v<T>)
@@ -252,7 +256,9 @@ template <class V>
 TPropertyValue ToPropertyValue(const V& value) {
   using T = PropertyBase<V>;
   constexpr TTypeKind kind = PropertyKindOf<T>();
-  if constexpr (kind == TTypeKind::tkEnumeration || kind == TTypeKind::tkInteger || kind == TTypeKind::tkInt64)
+  if constexpr (kind == TTypeKind::tkChar)
+    return static_cast<int64_t>(static_cast<std::make_unsigned_t<T>>(value));
+  else if constexpr (kind == TTypeKind::tkEnumeration || kind == TTypeKind::tkInteger || kind == TTypeKind::tkInt64)
     return static_cast<int64_t>(value);
   else if constexpr (kind == TTypeKind::tkFloat)
     return static_cast<long double>(value);
@@ -269,7 +275,8 @@ template <class V>
 PropertyBase<V> FromPropertyValue(const TPropertyValue& value, const UnicodeString& name) {
   using T = PropertyBase<V>;
   constexpr TTypeKind kind = PropertyKindOf<T>();
-  if constexpr (kind == TTypeKind::tkEnumeration || kind == TTypeKind::tkInteger || kind == TTypeKind::tkInt64) {
+  if constexpr (kind == TTypeKind::tkEnumeration || kind == TTypeKind::tkInteger || kind == TTypeKind::tkInt64 ||
+                kind == TTypeKind::tkChar) {
     if (auto* v = std::get_if<int64_t>(&value)) {
       if constexpr (std::is_same_v<T, bool>)
         return *v != 0;

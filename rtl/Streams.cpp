@@ -69,7 +69,7 @@ int64_t TStream::Size() {
 }
 
 void TStream::SetSize(int64_t value) {
-  throw EStreamError(FormatText(EStreamError::SSetSizeError, {UnicodeString(u"The stream has a fixed size.")}));
+  throw EStreamError(UnicodeString(EStreamError::SFixedSize));
 }
 
 // --- THandleStream ------------------------------------------------------------

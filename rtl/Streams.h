@@ -36,6 +36,7 @@ class EStreamError : public Exception {
   static constexpr std::u16string_view SInvalidSize = u"Invalid stream size (%d)";
   static constexpr std::u16string_view SSeekError = u"Stream seek error. %s";
   static constexpr std::u16string_view SSetSizeError = u"Stream size cannot be changed. %s";
+  static constexpr std::u16string_view SFixedSize = u"The size of this stream cannot be changed";
   static constexpr std::u16string_view SMemoryStreamError = u"Out of memory while expanding memory stream";
   static constexpr std::u16string_view SCantWriteResourceStream = u"Cannot write to a read-only resource stream";
 };

@@ -12,17 +12,20 @@ namespace rtl {
 
 namespace {
 
-// Ends an update block however the block is left.
-class TUpdateBlock {
- public:
-  explicit TUpdateBlock(TStrings& list) : FList(list) { FList.BeginUpdate(); }
-  ~TUpdateBlock() { FList.EndUpdate(); }
-  TUpdateBlock(const TUpdateBlock&) = delete;
-  TUpdateBlock& operator=(const TUpdateBlock&) = delete;
-
- private:
-  TStrings& FList;
-};
+// Runs `body` inside BeginUpdate/EndUpdate, ending the block however the
+// body is left. Not a destructor: EndUpdate fires OnChange, whose handler
+// may raise, and a destructor must not.
+template <class F>
+void InUpdate(TStrings& list, F&& body) {
+  list.BeginUpdate();
+  try {
+    body();
+  } catch (...) {
+    list.EndUpdate();  // cleanup only: the failure goes on to the caller
+    throw;
+  }
+  list.EndUpdate();
+}
 
 size_t NameEnd(const UnicodeString& item) { return item.find(u'='); }
 
@@ -58,31 +61,34 @@ void TStrings::AddStrings(const TStrings& source) {
     items.push_back(source.Get(i));
     objects.push_back(source.GetObject(i));
   }
-  TUpdateBlock update(*this);
-  for (size_t i = 0; i < items.size(); ++i) AddObject(std::move(items[i]), objects[i]);
+  InUpdate(*this, [&] {
+    for (size_t i = 0; i < items.size(); ++i) AddObject(std::move(items[i]), objects[i]);
+  });
 }
 
 void TStrings::Exchange(int index1, int index2) {
   CheckIndex(index1);
   CheckIndex(index2);
-  TUpdateBlock update(*this);
-  UnicodeString item1 = Get(index1);
-  TObject* object1 = GetObject(index1);
-  Put(index1, Get(index2));
-  PutObject(index1, GetObject(index2));
-  Put(index2, std::move(item1));
-  PutObject(index2, object1);
+  InUpdate(*this, [&] {
+    UnicodeString item1 = Get(index1);
+    TObject* object1 = GetObject(index1);
+    Put(index1, Get(index2));
+    PutObject(index1, GetObject(index2));
+    Put(index2, std::move(item1));
+    PutObject(index2, object1);
+  });
 }
 
 void TStrings::Move(int curIndex, int newIndex) {
   if (curIndex == newIndex) return;
   CheckIndex(curIndex);
   CheckIndex(newIndex);
-  TUpdateBlock update(*this);
-  UnicodeString item = Get(curIndex);
-  TObject* object = GetObject(curIndex);
-  Delete(curIndex);
-  InsertObject(newIndex, std::move(item), object);
+  InUpdate(*this, [&] {
+    UnicodeString item = Get(curIndex);
+    TObject* object = GetObject(curIndex);
+    Delete(curIndex);
+    InsertObject(newIndex, std::move(item), object);
+  });
 }
 
 bool TStrings::Equals(const TStrings& other) const {
@@ -143,10 +149,15 @@ void TStrings::SetValues(std::u16string_view name, std::u16string_view value) {
   // that the item lands in order.
   const TStringList* list = dynamic_cast<const TStringList*>(this);
   if (list != nullptr && list->Sorted()) {
-    TUpdateBlock update(*this);
-    TObject* object = GetObject(i);
-    Delete(i);
-    AddObject(std::move(item), object);
+    // Refused before the old item goes, so a refusal loses nothing.
+    int equal;
+    if (list->Duplicates() == dupError && list->Find(item, equal) && equal != i)
+      throw EStringListError(UnicodeString(EStringListError::SDuplicateString));
+    InUpdate(*this, [&] {
+      TObject* object = GetObject(i);
+      Delete(i);
+      AddObject(std::move(item), object);
+    });
   } else {
     Put(i, std::move(item));
   }
@@ -189,9 +200,10 @@ UnicodeString TStrings::CommaText() const {
 void TStrings::SetCommaText(std::u16string_view text) { SetItems(SplitFields(text, u',')); }
 
 void TStrings::SetItems(std::vector<UnicodeString> items) {
-  TUpdateBlock update(*this);
-  Clear();
-  for (auto& item : items) Add(std::move(item));
+  InUpdate(*this, [&] {
+    Clear();
+    for (auto& item : items) Add(std::move(item));
+  });
 }
 
 void TStrings::LoadFromFile(const UnicodeString& fileName) { SetItems(ReadTextFileLines(fileName)); }
@@ -231,9 +243,10 @@ void TStrings::EndUpdate() {
 void TStrings::Assign(const TPersistent* source) {
   if (const auto* strings = dynamic_cast<const TStrings*>(source)) {
     if (strings == this) return;
-    TUpdateBlock update(*this);
-    Clear();
-    AddStrings(*strings);
+    InUpdate(*this, [&] {
+      Clear();
+      AddStrings(*strings);
+    });
     return;
   }
   TPersistent::Assign(source);
@@ -254,7 +267,7 @@ TClass TStringList::StaticClass() {
 }
 
 TStringList::TStringList(std::vector<UnicodeString> items)
-    : FItems(std::move(items)), FObjects(FItems.size(), nullptr) {}
+    : FItems(std::move(items)) {}
 
 TStringList::TStringList(const TStringList& other)
     : TStrings(other),
@@ -327,7 +340,7 @@ const UnicodeString& TStringList::Get(int index) const {
 
 TObject* TStringList::GetObject(int index) const {
   CheckIndex(index);
-  return FObjects[static_cast<size_t>(index)];
+  return FObjects.empty() ? nullptr : FObjects[static_cast<size_t>(index)];
 }
 
 void TStringList::Put(int index, UnicodeString value) {
@@ -341,14 +354,19 @@ void TStringList::Put(int index, UnicodeString value) {
 void TStringList::PutObject(int index, TObject* object) {
   CheckIndex(index);
   Changing();
-  FObjects[static_cast<size_t>(index)] = object;
+  if (FObjects.empty() && object != nullptr) FObjects.assign(FItems.size(), nullptr);
+  if (!FObjects.empty()) FObjects[static_cast<size_t>(index)] = object;
   Changed();
 }
 
 void TStringList::InsertItem(int index, UnicodeString item, TObject* object) {
   Changing();
+  bool keepObjects = !FObjects.empty() || object != nullptr;
+  if (keepObjects) {
+    FObjects.resize(FItems.size(), nullptr);
+    FObjects.insert(FObjects.begin() + index, object);
+  }
   FItems.insert(FItems.begin() + index, std::move(item));
-  FObjects.insert(FObjects.begin() + index, object);
   Changed();
 }
 
@@ -377,7 +395,7 @@ void TStringList::Delete(int index) {
   CheckIndex(index);
   Changing();
   FItems.erase(FItems.begin() + index);
-  FObjects.erase(FObjects.begin() + index);
+  if (!FObjects.empty()) FObjects.erase(FObjects.begin() + index);
   Changed();
 }
 
@@ -396,7 +414,7 @@ void TStringList::Exchange(int index1, int index2) {
   CheckIndex(index2);
   Changing();
   std::swap(FItems[static_cast<size_t>(index1)], FItems[static_cast<size_t>(index2)]);
-  std::swap(FObjects[static_cast<size_t>(index1)], FObjects[static_cast<size_t>(index2)]);
+  if (!FObjects.empty()) std::swap(FObjects[static_cast<size_t>(index1)], FObjects[static_cast<size_t>(index2)]);
   Changed();
 }
 
@@ -412,7 +430,7 @@ void TStringList::Move(int curIndex, int newIndex) {
     items.insert(items.begin() + newIndex, std::move(item));
   };
   moveOne(FItems);
-  moveOne(FObjects);
+  if (!FObjects.empty()) moveOne(FObjects);
   Changed();
 }
 
@@ -446,10 +464,10 @@ void TStringList::Sort() {
   std::vector<UnicodeString> items;
   std::vector<TObject*> objects;
   items.reserve(order.size());
-  objects.reserve(order.size());
+  objects.reserve(FObjects.size());
   for (size_t i : order) {
     items.push_back(std::move(FItems[i]));
-    objects.push_back(FObjects[i]);
+    if (!FObjects.empty()) objects.push_back(FObjects[i]);
   }
   FItems = std::move(items);
   FObjects = std::move(objects);
@@ -462,14 +480,59 @@ void TStringList::SetSorted(bool value) {
   FSorted = value;
 }
 
+void TStringList::SetSortedItems(std::vector<UnicodeString> items, std::vector<TObject*> objects, size_t kept) {
+  // A stable sort keeps equal items in the order they would have been
+  // added, so the result is that of adding them one by one.
+  std::vector<size_t> order(items.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return AnsiCompareText(items[a], items[b]) < 0; });
+  std::vector<UnicodeString> sortedItems;
+  std::vector<TObject*> sortedObjects;
+  sortedItems.reserve(items.size());
+  for (size_t i : order) {
+    // Equal items are neighbours, the list's own first: a new item need only
+    // be compared with the last one kept.
+    if (i >= kept && !sortedItems.empty() && FDuplicates != dupAccept &&
+        AnsiCompareText(sortedItems.back(), items[i]) == 0) {
+      if (FDuplicates == dupError) throw EStringListError(UnicodeString(EStringListError::SDuplicateString));
+      continue;  // dupIgnore: the first one stays
+    }
+    sortedItems.push_back(std::move(items[i]));
+    if (!objects.empty()) sortedObjects.push_back(objects[i]);
+  }
+  Changing();
+  FItems = std::move(sortedItems);
+  FObjects = std::move(sortedObjects);
+  Changed();
+}
+
+void TStringList::AddStrings(const TStrings& source) {
+  if (!FSorted) {
+    TStrings::AddStrings(source);
+    return;
+  }
+  std::vector<UnicodeString> items = FItems;
+  std::vector<TObject*> objects = FObjects;
+  size_t kept = items.size();
+  bool anyObject = !objects.empty();
+  for (int i = 0; i < source.Count(); ++i) anyObject = anyObject || source.GetObject(i) != nullptr;
+  if (anyObject) objects.resize(items.size(), nullptr);
+  for (int i = 0; i < source.Count(); ++i) {
+    items.push_back(source.Get(i));
+    if (anyObject) objects.push_back(source.GetObject(i));
+  }
+  SetSortedItems(std::move(items), std::move(objects), kept);
+}
+
 void TStringList::SetItems(std::vector<UnicodeString> items) {
   if (FSorted) {
-    TStrings::SetItems(std::move(items));
+    SetSortedItems(std::move(items), {}, 0);
     return;
   }
   Changing();
   FItems = std::move(items);
-  FObjects.assign(FItems.size(), nullptr);
+  FObjects.clear();
   Changed();
 }
 

@@ -53,7 +53,7 @@ class TStrings : public TPersistent {
   void Append(UnicodeString item) { Add(std::move(item)); }
   void Insert(int index, UnicodeString item) { InsertObject(index, std::move(item), nullptr); }
   // Adds the items and objects of `source` (which may be this list).
-  void AddStrings(const TStrings& source);
+  virtual void AddStrings(const TStrings& source);
   virtual void Exchange(int index1, int index2);
   // Takes the item (and its object) out and puts it at newIndex.
   virtual void Move(int curIndex, int newIndex);
@@ -175,6 +175,9 @@ class TStringList : public TStrings {
   const TNotifyEvent& OnChanging() const { return FOnChanging; }
   void SetOnChanging(TNotifyEvent handler) { FOnChanging = std::move(handler); }
 
+  // On a sorted list, in one sort rather than item by item, with the same
+  // result as adding them one by one; a refused duplicate changes nothing.
+  void AddStrings(const TStrings& source) override;
   void Assign(const TPersistent* source) override;
   using TStrings::Assign;
 
@@ -189,8 +192,13 @@ class TStringList : public TStrings {
  private:
   void CheckNotSorted() const;
   void InsertItem(int index, UnicodeString item, TObject* object);
+  // Sorts `items` (with `objects`, empty when all are nil) and applies the
+  // duplicates rule to all but the first `kept` (the list's own items), then
+  // makes them the list's items.
+  void SetSortedItems(std::vector<UnicodeString> items, std::vector<TObject*> objects, size_t kept);
 
-  // Parallel vectors, so that Items() needs no copy.
+  // Parallel vectors, so that Items() needs no copy. FObjects stays empty
+  // (all objects nil) until an object is set: most lists never have one.
   std::vector<UnicodeString> FItems;
   std::vector<TObject*> FObjects;  // not owned
   bool FSorted = false;

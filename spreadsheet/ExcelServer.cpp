@@ -17,7 +17,7 @@ using rtl::Variant;
 
 namespace {
 
-constexpr std::u16string_view SObjectError = u"Application-defined or object-defined error";
+constexpr std::u16string_view SObjectError = TWorkbookFile::SObjectError;
 constexpr std::u16string_view SObjectGone = u"The object has been deleted or its workbook closed";
 constexpr std::u16string_view SRangeTooLarge = u"The range is too large to read or write at once";
 constexpr std::u16string_view SNoShiftInsert =

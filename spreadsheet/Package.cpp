@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <exception>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -228,11 +229,35 @@ void TPackage::Save() {
     throw;
   }
   for (auto& s : streams) zip_error_fini(&s->Error);
-  if (haveMode) chmod(temp.c_str(), original.st_mode & 07777);
+  if (haveMode) {
+    // Owner first (only a privileged process may change it; otherwise the
+    // file stays the saving user's, as any editor leaves it), then the mode.
+    if (original.st_uid != geteuid() || original.st_gid != getegid())
+      if (chown(temp.c_str(), original.st_uid, original.st_gid) != 0 && errno != EPERM) {
+        int code = errno;
+        cleanup();
+        throw Fail("cannot give " + temp + " the original's owner: " + rtl::UnicodeToUtf8(rtl::SysErrorMessage(code)));
+      }
+    chmod(temp.c_str(), original.st_mode & 07777);
+  }
+  // The new bytes reach the disk before they replace the old ones.
+  int file = open(temp.c_str(), O_RDONLY);
+  bool synced = file >= 0 && fsync(file) == 0;
+  if (file >= 0) close(file);
+  if (!synced) {
+    int code = errno;
+    cleanup();
+    throw Fail("cannot write " + temp + ": " + rtl::UnicodeToUtf8(rtl::SysErrorMessage(code)));
+  }
   if (rename(temp.c_str(), target.c_str()) != 0) {
     int code = errno;
     cleanup();
     throw Fail("cannot replace " + target + ": " + rtl::UnicodeToUtf8(rtl::SysErrorMessage(code)));
+  }
+  int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (folder >= 0) {
+    fsync(folder);  // the rename itself; a failure here leaves a complete file either way
+    close(folder);
   }
   // Continue from the file just written, so that a later save copies from it.
   zip_discard(FZip);

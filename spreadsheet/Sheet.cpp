@@ -109,20 +109,19 @@ uint32_t TSheet::AddText(std::string text) {
 
 void TSheet::Load(const std::string& content) {
   Doc = std::make_unique<pugi::xml_document>();
-  ParsePart(*Doc, content, PartName);
-  pugi::xml_node root = Root();
   if (!IsWorksheet) {
+    ParsePart(*Doc, content, PartName);
     Loaded = true;
     return;
   }
-  pugi::xml_node sheetData = EnsureChild(root, "sheetData", WorksheetChildOrder());
   uint32_t nextRow = 1;
   bool sorted = true;
-  for (pugi::xml_node rowNode = sheetData.first_child(); rowNode; rowNode = rowNode.next_sibling()) {
-    if (rowNode.type() != pugi::node_element || LocalName(rowNode) != "row") continue;
+  // Rows arrive in batches: the cells go into the store, no tree is kept.
+  ParsePartStreaming(*Doc, content, PartName, "sheetData", "row", [&](const pugi::xml_node& rowNode) {
+    if (LocalName(rowNode) != "row") return;
     TRow row;
     row.Number = ParseUInt(rowNode.attribute("r").value(), nextRow);
-    if (row.Number < 1 || row.Number > kMaxRow) continue;
+    if (row.Number < 1 || row.Number > kMaxRow) return;
     nextRow = row.Number + 1;
     row.Attrs = RawAttrs(rowNode, {"r", "spans"});
     uint32_t nextColumn = 1;
@@ -195,13 +194,13 @@ void TSheet::Load(const std::string& content) {
     }
     if (!Rows.empty() && Rows.back().Number >= row.Number) sorted = false;
     Rows.push_back(std::move(row));
-  }
+  });
+  EnsureChild(Root(), "sheetData", WorksheetChildOrder());
   if (!sorted) {
     std::stable_sort(Rows.begin(), Rows.end(), [](const TRow& a, const TRow& b) { return a.Number < b.Number; });
     Rows.erase(std::unique(Rows.begin(), Rows.end(), [](const TRow& a, const TRow& b) { return a.Number == b.Number; }),
                Rows.end());
   }
-  while (sheetData.first_child()) sheetData.remove_child(sheetData.first_child());
   Loaded = true;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "rtl/Locale.h"
@@ -141,35 +142,49 @@ std::vector<TRelationship> TWorkbookFile::SheetRelationships(const TSheet& sheet
 
 // --- Shared formulas -------------------------------------------------------------------
 
-void TWorkbookFile::ExpandSharedFormula(TSheet& sheet, const std::string& si) {
-  // Find the master (the cell carrying the text and the ref), then give every
-  // member the master's formula as seen from its own position.
-  uint32_t masterRow = 0, masterColumn = 0;
-  std::string masterFormula;
+namespace {
+
+struct TSharedMaster {
+  uint32_t Row = 0, Column = 0;
+  std::string Formula;
+};
+
+// Gives every member of the chosen shared groups the master's formula as
+// seen from its own position, in two passes over the sheet whatever the
+// number of groups.
+void ExpandGroups(TSheet& sheet, const std::set<std::string>& groups) {
+  if (groups.empty()) return;
+  std::map<std::string, TSharedMaster> masters;
   for (TRow& row : sheet.Rows)
     for (TCell& cell : row.Cells) {
       TCellExtra* extra = sheet.ExtraOf(cell);
-      if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared" ||
-          GetRawAttr(extra->FormulaAttrs, "si") != si)
-        continue;
-      masterRow = row.Number;
-      masterColumn = cell.Column;
-      masterFormula = extra->Formula;
+      if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
+      std::string si = GetRawAttr(extra->FormulaAttrs, "si");
+      if (groups.count(si)) masters[si] = TSharedMaster{row.Number, cell.Column, extra->Formula};
     }
   for (TRow& row : sheet.Rows)
     for (TCell& cell : row.Cells) {
       TCellExtra* extra = sheet.ExtraOf(cell);
-      if (!extra || GetRawAttr(extra->FormulaAttrs, "t") != "shared" || GetRawAttr(extra->FormulaAttrs, "si") != si)
-        continue;
-      if (masterRow && (row.Number != masterRow || cell.Column != masterColumn))
-        extra->Formula = TranslateFormula(masterFormula, static_cast<int32_t>(row.Number) - static_cast<int32_t>(masterRow),
-                                          static_cast<int32_t>(cell.Column) - static_cast<int32_t>(masterColumn));
+      if (!extra || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
+      std::string si = GetRawAttr(extra->FormulaAttrs, "si");
+      if (!groups.count(si)) continue;
+      auto master = masters.find(si);
+      if (master != masters.end() && (row.Number != master->second.Row || cell.Column != master->second.Column))
+        extra->Formula = TranslateFormula(master->second.Formula,
+                                          static_cast<int32_t>(row.Number) - static_cast<int32_t>(master->second.Row),
+                                          static_cast<int32_t>(cell.Column) - static_cast<int32_t>(master->second.Column));
       SetRawAttr(extra->FormulaAttrs, "t", "");
       SetRawAttr(extra->FormulaAttrs, "ref", "");
       SetRawAttr(extra->FormulaAttrs, "si", "");
       if (extra->FormulaAttrs == " ") extra->FormulaAttrs.clear();
     }
   sheet.Modified = true;
+}
+
+}  // namespace
+
+void TWorkbookFile::ExpandSharedFormula(TSheet& sheet, const std::string& si) {
+  ExpandGroups(sheet, {si});
   FFormulasChanged = true;
 }
 
@@ -183,7 +198,9 @@ void TWorkbookFile::ExpandSharedFormulas(TSheet& sheet, const TReferenceChange* 
         continue;
       groups.insert(GetRawAttr(extra->FormulaAttrs, "si"));
     }
-  for (const std::string& si : groups) ExpandSharedFormula(sheet, si);
+  if (groups.empty()) return;
+  ExpandGroups(sheet, groups);
+  FFormulasChanged = true;
 }
 
 // --- References everywhere -------------------------------------------------------------
@@ -220,6 +237,16 @@ void TWorkbookFile::ApplyChangeEverywhere(const TReferenceChange& change) {
       changed |= ShiftFormulaText(Child(dv, "formula2"), change, sheet.Name);
     }
     for (pugi::xml_node f : Descendants(Child(root, "extLst"), "f")) changed |= ShiftFormulaText(f, change, sheet.Name);
+    // Links to places in the workbook ("Data!A7") follow their cells too.
+    for (pugi::xml_node link : Children(Child(root, "hyperlinks"), "hyperlink")) {
+      pugi::xml_attribute location = link.attribute("location");
+      if (!location) continue;
+      std::string after = ApplyReferenceChange(location.value(), change, sheet.Name);
+      if (after != location.value()) {
+        location.set_value(after.c_str());
+        changed = true;
+      }
+    }
     if (changed) sheet.Modified = true;
   }
   // Defined names: their references are qualified with the sheet.
@@ -328,16 +355,42 @@ void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
 
 void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& change) {
   pugi::xml_node root = sheet.Root();
-  for (pugi::xml_node merge : Children(Child(root, "mergeCells"), "mergeCell")) ShiftRangeAttr(merge, "ref", change);
-  for (pugi::xml_node cf : Children(root, "conditionalFormatting")) ShiftRangeListAttr(cf, "sqref", change);
-  for (pugi::xml_node dv : Children(Child(root, "dataValidations"), "dataValidation"))
-    ShiftRangeListAttr(dv, "sqref", change);
-  for (pugi::xml_node link : Children(Child(root, "hyperlinks"), "hyperlink")) ShiftRangeAttr(link, "ref", change);
+  // What lies wholly beyond the sheet's edge afterwards goes, as its cells did;
+  // a list element left empty goes too, and counts follow.
+  auto cutOff = [&](pugi::xml_node node, const char* name, bool list) {
+    std::string value = node.attribute(name).value();
+    return list ? ApplyChangeToRangeList(value, change).empty() : !ApplyChangeToRange(value, change);
+  };
+  auto adjustList = [&](pugi::xml_node parent, const char* element, const char* name, bool list) {
+    for (pugi::xml_node node : Children(parent, element)) {
+      if (cutOff(node, name, list)) {
+        parent.remove_child(node);
+        continue;
+      }
+      if (list) ShiftRangeListAttr(node, name, change);
+      else ShiftRangeAttr(node, name, change);
+    }
+    if (parent && parent.attribute("count"))
+      parent.attribute("count").set_value(static_cast<unsigned>(Children(parent, element).size()));
+  };
+  adjustList(Child(root, "mergeCells"), "mergeCell", "ref", false);
+  adjustList(root, "conditionalFormatting", "sqref", true);
+  adjustList(Child(root, "dataValidations"), "dataValidation", "sqref", true);
+  adjustList(Child(root, "hyperlinks"), "hyperlink", "ref", false);
+  for (const char* container : {"mergeCells", "dataValidations", "hyperlinks"})
+    if (pugi::xml_node node = Child(root, container); node && !node.first_child()) root.remove_child(node);
   ShiftRangeAttr(Child(root, "autoFilter"), "ref", change);
   for (pugi::xml_node sq : Descendants(Child(root, "extLst"), "sqref")) {
     std::string shifted = ApplyChangeToRangeList(sq.child_value(), change);
     if (!shifted.empty()) sq.text().set(shifted.c_str());
   }
+  // A manual page break sits after the row (column) its id names.
+  for (pugi::xml_node brk : Children(Child(root, IsRows(change) ? "rowBreaks" : "colBreaks"), "brk")) {
+    pugi::xml_attribute id = brk.attribute("id");
+    if (id && id.as_uint() >= change.At) id.set_value(id.as_uint() + change.Count);
+  }
+  for (pugi::xml_node view : Children(Child(root, "sheetViews"), "sheetView"))
+    ShiftRangeAttr(Child(view, "pane"), "topLeftCell", change);
   for (pugi::xml_node view : Children(Child(root, "sheetViews"), "sheetView"))
     for (pugi::xml_node selection : Children(view, "selection")) {
       ShiftRangeAttr(selection, "activeCell", change);
@@ -355,8 +408,21 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
       bool parsed = ParseRangeRef(t.attribute("ref").value(), before);
       bool changed = ShiftRangeAttr(t, "ref", change);
       for (pugi::xml_node af : Descendants(t, "autoFilter")) changed |= ShiftRangeAttr(af, "ref", change);
+      // The filter covers the table without its total rows, whatever moved.
+      TRangeRef after{};
+      pugi::xml_node filter = Child(t, "autoFilter");
+      if (filter && ParseRangeRef(t.attribute("ref").value(), after)) {
+        after.Last.Row -= std::min(after.Last.Row - after.First.Row, t.attribute("totalsRowCount").as_uint());
+        std::string expected = RangeName(after);
+        if (expected != filter.attribute("ref").value()) {
+          filter.attribute("ref").set_value(expected.c_str());
+          changed = true;
+        }
+      }
       for (pugi::xml_node ss : Descendants(t, "sortState")) changed |= ShiftRangeAttr(ss, "ref", change);
       for (pugi::xml_node sc : Descendants(t, "sortCondition")) changed |= ShiftRangeAttr(sc, "ref", change);
+      for (const char* formula : {"calculatedColumnFormula", "totalsRowFormula"})
+        for (pugi::xml_node f : Descendants(t, formula)) changed |= ShiftFormulaText(f, change, sheet.Name);
       // A column inserted inside a table becomes a table column with a
       // header of its own.
       if (!IsRows(change) && parsed && change.At > before.First.Column && change.At <= before.Last.Column) {
@@ -394,11 +460,12 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
         changed = true;
       }
       if (changed) table.Modified = true;
-    } else if (HasType(rel, "/comments")) {
+    } else if (HasType(rel, "/comments") || HasType(rel, "/threadedComment")) {
       TPart& comments = Part(target);
       bool changed = false;
-      for (pugi::xml_node c : Descendants(comments.Doc->document_element(), "comment"))
-        changed |= ShiftRangeAttr(c, "ref", change);
+      for (const char* element : {"comment", "threadedComment"})
+        for (pugi::xml_node c : Descendants(comments.Doc->document_element(), element))
+          changed |= ShiftRangeAttr(c, "ref", change);
       if (changed) comments.Modified = true;
     } else if (HasType(rel, "/vmlDrawing")) {
       // Legacy drawings are not always well-formed XML; those keep their anchors.
@@ -441,7 +508,7 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
 }
 
 void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
-  if (at < 1 || at > kMaxRow) throw EWorkbookError(u"Application-defined or object-defined error");
+  if (at < 1 || at > kMaxRow) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count};
   // Refuse before changing anything, so a refused insert leaves no trace.
@@ -456,7 +523,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
 }
 
 void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
-  if (at < 1 || at > kMaxColumn) throw EWorkbookError(u"Application-defined or object-defined error");
+  if (at < 1 || at > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count};
   for (const TRow& row : sheet.Rows)
@@ -471,7 +538,7 @@ void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
 // --- Autofit -----------------------------------------------------------------------------
 
 void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
-  if (column < 1 || column > kMaxColumn) throw EWorkbookError(u"Application-defined or object-defined error");
+  if (column < 1 || column > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   LoadStyles();
   // Maximum digit width in pixels of the default font, as the application
@@ -483,10 +550,21 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
     double size = Child(font, "sz").attribute("val").as_double(11);
     digitWidth = std::max(5.0, std::round(size * (name == "Arial" ? 0.7 : 0.64)));
   }
+  // Merged cells do not take part, as in the application.
+  std::vector<TRangeRef> merged;
+  for (pugi::xml_node merge : Children(Child(sheet.Root(), "mergeCells"), "mergeCell")) {
+    TRangeRef range;
+    if (ParseRangeRef(merge.attribute("ref").value(), range) && range.First.Column <= column &&
+        range.Last.Column >= column)
+      merged.push_back(range);
+  }
   int widest = 0;
   for (TRow& row : sheet.Rows) {
     TCell* cell = sheet.FindCell(row.Number, column);
     if (!cell || cell->Kind == TCellKind::Blank) continue;
+    if (std::any_of(merged.begin(), merged.end(),
+                    [&](const TRangeRef& m) { return row.Number >= m.First.Row && row.Number <= m.Last.Row; }))
+      continue;
     std::string shown;
     switch (cell->Kind) {
       case TCellKind::Number:
@@ -494,6 +572,7 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
         else shown = FormatNumberForWidth(cell->V.Number, NumberFormatOf(cell->Style));
         break;
       case TCellKind::Boolean: shown = cell->V.Number != 0 ? "TRUE" : "FALSE"; break;
+      case TCellKind::Error: shown = sheet.Pool[cell->V.Index]; break;
       default: shown = rtl::UnicodeToUtf8(GetValue(sheet, row.Number, column).AsUnicodeString()); break;
     }
     widest = std::max(widest, TextWidthUnits(shown));
@@ -568,7 +647,7 @@ void TWorkbookFile::Unprotect(TSheet& sheet) {
 
 std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
   int index = IndexOf(before);
-  if (index < 0) throw EWorkbookError(u"The sheet was deleted");
+  if (index < 0) throw EWorkbookError(rtl::UnicodeString(SSheetDeleted));
   std::string name;
   for (int n = 1;; ++n) {
     name = "Sheet" + std::to_string(n);
@@ -654,6 +733,7 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
   FSheets.insert(FSheets.begin() + index, sheet);
   FActiveTab = index;  // the added sheet becomes the active one
   FActiveChanged = true;
+  FSheetListChanged = true;
   return sheet;
 }
 
@@ -694,7 +774,7 @@ void TWorkbookFile::RemovePartTree(const std::string& partName) {
 
 void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   int index = IndexOf(sheet);
-  if (index < 0) throw EWorkbookError(u"The sheet was deleted");
+  if (index < 0) throw EWorkbookError(rtl::UnicodeString(SSheetDeleted));
   pugi::xml_node workbookRoot = Part(FWorkbookPart).Doc->document_element();
   int visible = 0;
   bool thisVisible = true;
@@ -738,6 +818,7 @@ void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   if (FActiveTab > index || FActiveTab >= static_cast<int>(FSheets.size())) --FActiveTab;
   if (FActiveTab < 0) FActiveTab = 0;
   FActiveChanged = true;
+  FSheetListChanged = true;
   FCellsChanged = true;
 }
 

@@ -99,6 +99,28 @@ bool IsDateFormatCode(std::string_view code) {
   return false;
 }
 
+namespace {
+
+// A formula the application would refuse as typed: unbalanced parentheses or
+// an unterminated text or sheet name. Written anyway, it would make the
+// application repair the file.
+bool FormulaIsBalanced(std::string_view formula) {
+  int depth = 0;
+  char quote = 0;
+  for (char c : formula) {
+    if (quote) {
+      if (c == quote) quote = 0;  // a doubled quote reopens at once
+      continue;
+    }
+    if (c == '"' || c == '\'') quote = c;
+    else if (c == '(') ++depth;
+    else if (c == ')' && --depth < 0) return false;
+  }
+  return depth == 0 && !quote;
+}
+
+}  // namespace
+
 TTypedInput ReadTypedInput(const rtl::UnicodeString& input) {
   TTypedInput result;
   if (!input.empty() && input[0] == u'\'') {
@@ -156,6 +178,8 @@ TWorkbookFile::TWorkbookFile(const std::string& path) : FPath(path) {
     for (const TRelationship& rel : ReadRelationships(rootRels))
       if (HasType(rel, "/officeDocument") && !rel.External) FWorkbookPart = ResolveTarget("", rel.Target);
     if (FWorkbookPart.empty() || !FPackage->Has(FWorkbookPart)) throw fail(SNotWorkbook);
+    if (Lower(FWorkbookPart).size() < 4 || Lower(FWorkbookPart).compare(FWorkbookPart.size() - 4, 4, ".xml") != 0)
+      throw fail(SBinaryFormat);  // .xlsb: a package of binary parts
     pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
     if (LocalName(root) != "workbook") throw fail(SNotWorkbook);
 
@@ -178,6 +202,7 @@ TWorkbookFile::TWorkbookFile(const std::string& path) : FPath(path) {
     pugi::xml_node view = Child(Child(root, "bookViews"), "workbookView");
     FActiveTab = view ? view.attribute("activeTab").as_int() : 0;
     if (FActiveTab < 0 || FActiveTab >= static_cast<int>(FSheets.size())) FActiveTab = 0;
+    FOriginalActive = FSheets[static_cast<size_t>(FActiveTab)];
   } catch (const EPackageError& e) {
     throw fail(rtl::UnicodeToUtf8(e.Message()));
   }
@@ -244,9 +269,10 @@ const std::string& TWorkbookFile::SharedString(uint32_t index) {
         if (!HasType(rel, "/sharedStrings")) continue;
         std::string name = ResolveTarget(FWorkbookPart, rel.Target);
         if (!HasPart(name)) continue;
-        pugi::xml_document doc;  // read once into text, not kept as a tree
-        ParsePart(doc, FPackage->Read(name), name);
-        for (pugi::xml_node si : Children(doc.document_element(), "si")) FSharedStrings.push_back(FlattenText(si));
+        pugi::xml_document doc;  // read into text a batch at a time, not kept as a tree
+        ParsePartStreaming(doc, FPackage->Read(name), name, "sst", "si", [&](const pugi::xml_node& si) {
+          if (LocalName(si) == "si") FSharedStrings.push_back(FlattenText(si));
+        });
       }
     }
   }
@@ -299,9 +325,9 @@ bool TWorkbookFile::IsDateStyle(uint32_t style) {
 // -1 to keep) and locked state (-1 to keep); added to cellXfs once and shared.
 uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, int lockedState) {
   LoadStyles();
-  if (FStylesPart.empty()) throw EWorkbookError(u"The workbook has no styles part");
+  if (FStylesPart.empty()) throw EWorkbookError(rtl::UnicodeString(SNoStyles));
   if (style >= FCellXfs.size()) style = 0;
-  if (FCellXfs.empty()) throw EWorkbookError(u"The workbook's styles define no cell formats");
+  if (FCellXfs.empty()) throw EWorkbookError(rtl::UnicodeString(SNoStyles));
   std::string key = std::to_string(style) + "|" + numFmtId + "|" + std::to_string(lockedState);
   if (auto it = FDerivedStyles.find(key); it != FDerivedStyles.end()) return it->second;
   pugi::xml_node source = FCellXfs[style];
@@ -349,9 +375,25 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
         return Variant::FromDate(cell->V.Number);
       return Variant(cell->V.Number);
     case TCellKind::Shared: return Variant::FromOleStr(rtl::Utf8ToUnicode(SharedString(cell->V.Index)));
+    case TCellKind::IsoDate: {
+      // "2024-03-15", "2024-03-15T18:30:00", "18:30:00" (strict-format dates).
+      const std::string& text = sheet.Pool[cell->V.Index];
+      int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+      double sec = 0, date = 0;
+      bool ok = true;
+      size_t t = text.find('T');
+      if (text.size() >= 10 && text[4] == '-') {
+        ok = std::sscanf(text.c_str(), "%d-%d-%d", &y, &mo, &d) == 3 && rtl::TryEncodeDate(y, mo, d, date);
+      } else {
+        t = 0;
+      }
+      if (ok && t != std::string::npos && t + 1 < text.size())
+        ok = std::sscanf(text.c_str() + t + (text[t] == 'T' ? 1 : 0), "%d:%d:%lf", &h, &mi, &sec) >= 2;
+      if (ok) return Variant::FromDate(date + (h * 3600 + mi * 60 + sec) / 86400.0);
+      return Variant::FromOleStr(rtl::Utf8ToUnicode(text));
+    }
     case TCellKind::Inline:
-    case TCellKind::Text:
-    case TCellKind::IsoDate: return Variant::FromOleStr(rtl::Utf8ToUnicode(sheet.Pool[cell->V.Index]));
+    case TCellKind::Text: return Variant::FromOleStr(rtl::Utf8ToUnicode(sheet.Pool[cell->V.Index]));
     case TCellKind::InlineRich: {
       pugi::xml_document doc;
       doc.load_string(("<is>" + sheet.Pool[cell->V.Index] + "</is>").c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single);
@@ -371,7 +413,7 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
-  if (!sheet.IsWorksheet) throw EWorkbookError(u"A chart sheet has no cells");
+  if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
   const Variant& value = input.Deref();
   bool clearing = value.IsEmpty() || value.IsNull();
   if (clearing && !sheet.FindCell(row, column)) return;
@@ -380,15 +422,20 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
   TTypedInput typed;
   switch (value.VType()) {
     case rtl::varEmpty: case rtl::varNull: break;
-    case rtl::varOleStr: case rtl::varUString: case rtl::varString:
-      typed = ReadTypedInput(value.AsUnicodeString());
+    case rtl::varOleStr: case rtl::varUString: case rtl::varString: {
+      rtl::UnicodeString text = value.AsUnicodeString();
+      if (text.size() > 32767) throw EWorkbookError(rtl::UnicodeString(STextTooLong));
+      typed = ReadTypedInput(text);
+      if (typed.Kind == TTypedInput::tiFormula && !FormulaIsBalanced(typed.Text))
+        throw EWorkbookError(rtl::FormatText(SBadFormula, {text}));
       break;
+    }
     case rtl::varBoolean: case rtl::varSmallInt: case rtl::varInteger: case rtl::varSingle: case rtl::varDouble:
     case rtl::varCurrency: case rtl::varDate: case rtl::varShortInt: case rtl::varByte: case rtl::varWord:
     case rtl::varLongWord: case rtl::varInt64: case rtl::varError:
       break;
     default:
-      throw EWorkbookError(u"Type mismatch");
+      throw EWorkbookError(rtl::UnicodeString(STypeMismatch));
   }
 
   TCell& cell = sheet.CellForWrite(row, column);
@@ -550,6 +597,27 @@ void TWorkbookFile::DropCalcChain() {
   }
 }
 
+// The document properties list the sheet names; after sheets were added or
+// deleted that list is dropped (it is optional, and the application writes
+// it afresh) rather than left naming sheets that no longer exist.
+void TWorkbookFile::DropStaleSheetTitles() {
+  pugi::xml_document rootRels;
+  ParsePart(rootRels, FPackage->Read("_rels/.rels"), "_rels/.rels");
+  for (const TRelationship& rel : ReadRelationships(rootRels)) {
+    if (!HasType(rel, "/extended-properties") || rel.External) continue;
+    std::string name = ResolveTarget("", rel.Target);
+    if (!HasPart(name)) continue;
+    TPart& app = Part(name);
+    pugi::xml_node root = app.Doc->document_element();
+    for (const char* element : {"HeadingPairs", "TitlesOfParts"})
+      if (pugi::xml_node node = Child(root, element)) {
+        root.remove_child(node);
+        app.Modified = true;
+      }
+  }
+  FSheetListChanged = false;
+}
+
 void TWorkbookFile::Save() {
   pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
   if (FCellsChanged) {
@@ -560,6 +628,23 @@ void TWorkbookFile::Save() {
     Part(FWorkbookPart).Modified = true;
   }
   if (FFormulasChanged) DropCalcChain();
+  if (FSheetListChanged) DropStaleSheetTitles();
+  if (FActiveChanged && ActiveSheet() != FOriginalActive) {
+    // The selected tab follows the active sheet; two selected tabs would
+    // open as a group, where every edit changes both sheets.
+    for (const auto& sheet : {FOriginalActive, ActiveSheet()}) {
+      if (sheet->Deleted || !sheet->IsWorksheet) continue;
+      EnsureLoaded(*sheet);
+      bool active = sheet == ActiveSheet();
+      for (pugi::xml_node view : Children(Child(sheet->Root(), "sheetViews"), "sheetView")) {
+        view.remove_attribute("tabSelected");
+        if (active) view.prepend_attribute("tabSelected").set_value("1");
+        break;
+      }
+      sheet->Modified = true;
+    }
+    FOriginalActive = ActiveSheet();
+  }
   if (FActiveChanged) {
     pugi::xml_node views = EnsureChild(root, "bookViews", WorkbookChildOrder());
     pugi::xml_node view = Child(views, "workbookView");

@@ -27,10 +27,19 @@ class TWorkbookFile {
   static constexpr std::u16string_view SCannotOpen = u"Cannot open workbook \"%s\": %s";
   static constexpr const char* SLegacyFormat =
       "it is a legacy .xls workbook; only .xlsx and .xlsm workbooks are supported";
+  static constexpr const char* SBinaryFormat =
+      "it is a binary (.xlsb) workbook; only .xlsx and .xlsm workbooks are supported";
   static constexpr const char* SNotWorkbook = "it is not an .xlsx or .xlsm workbook package";
   static constexpr const char* SCannotShiftOff =
       "To prevent possible loss of data, Korva cannot shift nonblank cells off of the worksheet.";
   static constexpr const char* SLastSheet = "A workbook must contain at least one visible worksheet.";
+  static constexpr std::u16string_view SObjectError = u"Application-defined or object-defined error";
+  static constexpr std::u16string_view SSheetDeleted = u"The sheet was deleted";
+  static constexpr std::u16string_view SNoStyles = u"The workbook has no cell formats to derive a style from";
+  static constexpr std::u16string_view SNoCells = u"A chart sheet has no cells";
+  static constexpr std::u16string_view STypeMismatch = u"Type mismatch";
+  static constexpr std::u16string_view STextTooLong = u"A cell holds at most 32767 characters";
+  static constexpr std::u16string_view SBadFormula = u"The formula contains an error: %s";
   static constexpr const char* SPartOfArray = "You can't change part of an array.";
   static constexpr std::u16string_view SCannotSave = u"Cannot save workbook \"%s\": %s";
   static constexpr const char* SWrongPassword =
@@ -114,7 +123,10 @@ class TWorkbookFile {
   std::vector<std::shared_ptr<TSheet>> FSheets;
   std::vector<std::shared_ptr<TSheet>> FDeletedSheets;  // kept for stale automation objects
   int FActiveTab = 0;
+  std::shared_ptr<TSheet> FOriginalActive;  // active when opened or last saved
   bool FActiveChanged = false;
+  bool FSheetListChanged = false;
+  void DropStaleSheetTitles();
   bool FCellsChanged = false;
   bool FFormulasChanged = false;
 

@@ -26,6 +26,95 @@ void ParsePart(pugi::xml_document& doc, const std::string& content, const std::s
                                            " at offset " + std::to_string(result.offset) + ")"));
 }
 
+namespace {
+
+// Locates the start tag of the first element with the given local name:
+// [begin, end) of the start tag, and whether it closes itself.
+bool FindStartTag(const std::string& content, std::string_view local, size_t& begin, size_t& end, bool& empty,
+                  std::string& prefix) {
+  size_t at = 0;
+  while ((at = content.find(local, at)) != std::string::npos) {
+    size_t after = at + local.size();
+    if (after >= content.size() || (content[after] != '>' && content[after] != '/' && content[after] != ' ' &&
+                                    content[after] != '\t' && content[after] != '\r' && content[after] != '\n')) {
+      at = after;
+      continue;
+    }
+    size_t lt = at;
+    while (lt > 0 && content[lt - 1] != '<' && content[lt - 1] != '>' && content[lt - 1] != ' ' && at - lt < 32) --lt;
+    if (lt == 0 || content[lt - 1] != '<') {
+      at = after;
+      continue;
+    }
+    prefix = content.substr(lt, at - lt);
+    if (!prefix.empty() && prefix.back() != ':') {
+      at = after;
+      continue;
+    }
+    begin = lt - 1;
+    end = content.find('>', after);
+    if (end == std::string::npos) return false;
+    empty = content[end - 1] == '/';
+    ++end;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void ParsePartStreaming(pugi::xml_document& doc, const std::string& content, const std::string& partName,
+                        std::string_view container, std::string_view child,
+                        const std::function<void(const pugi::xml_node&)>& onChild) {
+  size_t begin, end;
+  bool empty;
+  std::string prefix;
+  size_t close = std::string::npos;
+  std::string closeTag;
+  if (FindStartTag(content, container, begin, end, empty, prefix) && !empty) {
+    closeTag = "</" + prefix + std::string(container) + ">";
+    close = content.find(closeTag, end);
+  }
+  if (close == std::string::npos) {
+    // Nothing to stream (or an unusual layout): one tree, children handed
+    // over and removed.
+    ParsePart(doc, content, partName);
+    for (pugi::xml_node element : Descendants(doc, container)) {
+      for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling())
+        if (child.type() == pugi::node_element) onChild(child);
+      while (element.first_child()) element.remove_child(element.first_child());
+      break;
+    }
+    return;
+  }
+  ParsePart(doc, content.substr(0, end) + content.substr(close), partName);
+  // The children come in batches split after the end tag of a child; a
+  // child does not contain its own kind, and text cannot hold a raw "<", so
+  // such an end tag is always a boundary between children.
+  const std::string childEnd = "</" + prefix + std::string(child) + ">";
+  const size_t batchBytes = 4 << 20;
+  size_t at = end;
+  while (at < close) {
+    size_t stop = close;
+    if (close - at > batchBytes) {
+      size_t split = content.rfind(childEnd, at + batchBytes);
+      if (split == std::string::npos || split < at) split = content.find(childEnd, at + batchBytes);
+      if (split != std::string::npos && split < close) stop = split + childEnd.size();
+    }
+    std::string batch = "<batch>";
+    batch.append(content, at, stop - at);
+    batch += "</batch>";
+    pugi::xml_document part;
+    pugi::xml_parse_result result = part.load_buffer_inplace(batch.data(), batch.size(),
+                                                             pugi::parse_default | pugi::parse_ws_pcdata_single);
+    if (!result)
+      throw EPackageError(rtl::Utf8ToUnicode("part " + partName + " is not well-formed XML (" + result.description() + ")"));
+    for (pugi::xml_node node = part.first_child().first_child(); node; node = node.next_sibling())
+      if (node.type() == pugi::node_element) onChild(node);
+    at = stop;
+  }
+}
+
 std::string SerializePart(const pugi::xml_document& doc) {
   std::string out;
   TStringWriter writer;

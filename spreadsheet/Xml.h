@@ -5,6 +5,7 @@
 
 #include <pugixml.hpp>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,13 @@ namespace spreadsheet {
 
 // Parses a part; raises EPackageError naming the part when it is not XML.
 void ParsePart(pugi::xml_document& doc, const std::string& content, const std::string& partName);
+// Parses a part whose element `container` (local name) may hold very many
+// `child` elements: those are handed to `onChild` a batch at a time and never held
+// as one tree; `doc` receives the part with that element left empty (and
+// created nowhere when the part has none).
+void ParsePartStreaming(pugi::xml_document& doc, const std::string& content, const std::string& partName,
+                        std::string_view container, std::string_view child,
+                        const std::function<void(const pugi::xml_node&)>& onChild);
 // The part as text, declaration kept, no reformatting.
 std::string SerializePart(const pugi::xml_document& doc);
 

@@ -46,6 +46,11 @@ std::string ConvertCase(std::string_view text, char kind) {
   return rtl::UnicodeToUtf8(out);
 }
 
+// True when a cut before `pos` would split a character.
+bool CutsCharacter(std::string_view text, size_t pos) {
+  return pos < text.size() && regex::IsContinuationByte(text[pos]);
+}
+
 std::string_view Slice(std::string_view text, size_t from, size_t to) {
   from = std::min(from, text.size());
   to = std::min(to, text.size());
@@ -215,7 +220,11 @@ UnicodeString TPerlRegEx::Replace() {
   }
   size_t from = std::min(static_cast<size_t>(FOffsets[0] - 1), FSubject.size());
   size_t to = std::clamp(static_cast<size_t>(FOffsets[1] - 1), from, FSubject.size());
+  // Whole characters replaced by whole characters keep valid text valid
+  // (\C can match part of a character: then the whole text is checked).
+  bool wholeCharacters = FSubjectValid && !CutsCharacter(FSubject, from) && !CutsCharacter(FSubject, to);
   FSubject.replace(from, to - from, replacement);
+  FSubjectValid = wholeCharacters ? rtl::IsValidUtf8(replacement) : rtl::IsValidUtf8(FSubject);
   long long difference = static_cast<long long>(replacement.size()) - static_cast<long long>(to - from);
   FStart = static_cast<int>(std::clamp<long long>(FStart + difference, 1, INT_MAX));
   FStop = static_cast<int>(std::clamp<long long>(FStop + difference, 0, static_cast<long long>(FSubject.size())));
@@ -289,9 +298,11 @@ void TPerlRegEx::ReplaceAllWithoutHandlers() {
   auto delta = [&] { return static_cast<long long>(out.size()) - static_cast<long long>(consumed); };
   // Puts the subject back together from the two parts; also after a failure
   // (the matcher's limits), so the subject shows the replacements made.
+  bool valid = FSubjectValid;
   auto finish = [&] {
     out.append(buffer, padding + std::min(consumed, buffer.size() - padding));
     FSubject = std::move(out);
+    FSubjectValid = valid || rtl::IsValidUtf8(FSubject);
   };
 
   try {
@@ -304,6 +315,8 @@ void TPerlRegEx::ReplaceAllWithoutHandlers() {
       if (matchFrom < consumed) matchFrom = consumed;  // cannot happen; keeps the copy in range
       out.append(buffer, padding + consumed, matchFrom - consumed);
       out += replacement;
+      valid = valid && rtl::IsValidUtf8(replacement) && !CutsCharacter(buffer, padding + matchFrom) &&
+              !CutsCharacter(buffer, padding + matchTo);
       consumed = std::max(matchTo, consumed);
       long long difference = static_cast<long long>(replacement.size()) - static_cast<long long>(matchTo - matchFrom);
       long long total = static_cast<long long>(buffer.size() - padding) + delta();
@@ -327,13 +340,15 @@ void TPerlRegEx::ReplaceAllWithoutHandlers() {
         if (!regex::IsContinuationByte(context[context.size() - keep])) ++chars;
       }
       keep = std::min(keep, padding + static_cast<size_t>(searchOriginal));
+      // The window starts on a whole character.
+      while (keep > 0 && regex::IsContinuationByte(context[context.size() - keep])) --keep;
       size_t windowStart = padding + static_cast<size_t>(searchOriginal) - keep;
       std::copy(context.end() - static_cast<long>(keep), context.end(), buffer.begin() + static_cast<long>(windowStart));
       size_t stopOriginal = padding + static_cast<size_t>(FStop - delta());
       size_t windowEnd = std::max(stopOriginal, padding + static_cast<size_t>(searchOriginal));
       size_t offset = regex::CharBoundaryFrom(buffer.data() + windowStart, windowEnd - windowStart, keep);
-      Execute(buffer.data() + windowStart, windowEnd - windowStart, offset,
-              static_cast<size_t>(searchAt) - keep);
+      Execute(buffer.data() + windowStart, windowEnd - windowStart, offset, static_cast<size_t>(searchAt) - keep,
+              valid);
       if (FOffsetCount <= 0) break;
       size_t base = static_cast<size_t>(searchAt) - keep;
       AdvancePastMatch(buffer.data() + windowStart, base, buffer.size() - windowStart);

@@ -48,7 +48,6 @@ void TPSPascalCompiler::ClearTables() {
   FRegProcIndex.clear();
   FVarIndex.clear();
   FConstIndex.clear();
-  FOpenArrays.clear();
   FDynArrayOf.clear();
   FPendingAttributes.reset();
   FStd = {};
@@ -168,6 +167,11 @@ bool TPSPascalCompiler::Compile(std::string_view s) {
   FParserHadError = false;
   FActiveParser = FParser.get();
   FCompiling = true;
+  // A host event that throws still closes the registration window.
+  struct TCompilingScope {
+    bool& flag;
+    ~TCompilingScope() { flag = false; }
+  } compilingScope{FCompiling};
   FParser->SetText(s);
 
   auto main = std::make_unique<TPSInternalProcedure>();
@@ -191,7 +195,6 @@ bool TPSPascalCompiler::Compile(std::string_view s) {
   if (ok) ok = ParseProgram();
   if (ok) ok = FinishCompile();
   if (FOnBeforeCleanup) FOnBeforeCleanup(this);
-  FCompiling = false;
   if (!ok) {
     FOutput.clear();
     FDebugOutput.clear();
@@ -814,7 +817,7 @@ bool TPSPascalCompiler::ReadAttributes(TPSAttributes& dest) {
     MakeError("", ecIdentifierExpected, "");
     return false;
   }
-  TPSAttributeType* type = FindAttributeType(p.GetToken());
+  compiletime::TPSAttributeType* type = FindAttributeType(p.GetToken());
   if (!type) {
     MakeError("", ecUnknownIdentifier, p.OriginalToken());
     return false;
@@ -879,7 +882,7 @@ bool TPSPascalCompiler::ApplyAttributesToProc(TPSProcedure* proc) {
   return true;
 }
 
-TPSAttribute* TPSAttributes::Add(TPSAttributeType* type) {
+TPSAttribute* TPSAttributes::Add(compiletime::TPSAttributeType* type) {
   FItems.push_back(std::make_unique<TPSAttribute>(type));
   return FItems.back().get();
 }

@@ -515,13 +515,13 @@ TPSInterface* TPSPascalCompiler::FindInterface(std::string_view name) const {
 
 // --- Attribute types ------------------------------------------------------------------------------
 
-TPSAttributeType* TPSPascalCompiler::AddAttributeType() {
+compiletime::TPSAttributeType* TPSPascalCompiler::AddAttributeType() {
   CheckCompiling();
-  FAttributeTypes.push_back(std::make_unique<TPSAttributeType>());
+  FAttributeTypes.push_back(std::make_unique<compiletime::TPSAttributeType>());
   return FAttributeTypes.back().get();
 }
 
-TPSAttributeType* TPSPascalCompiler::FindAttributeType(std::string_view name) const {
+compiletime::TPSAttributeType* TPSPascalCompiler::FindAttributeType(std::string_view name) const {
   if (!FCompiling) return nullptr;
   std::string upper = FastUpperCase(name);
   uint32_t hash = MakeHash(upper);
@@ -530,7 +530,8 @@ TPSAttributeType* TPSPascalCompiler::FindAttributeType(std::string_view name) co
   return nullptr;
 }
 
-TPSAttributeTypeField* TPSAttributeType::AddField(std::string_view name, TPSType* type, bool hidden) {
+TPSAttributeTypeField* compiletime::TPSAttributeType::AddField(std::string_view name, TPSType* type,
+                                                               bool hidden) {
   auto f = std::make_unique<TPSAttributeTypeField>();
   f->FFieldOrgName.assign(name);
   f->FFieldName = FastUpperCase(name);

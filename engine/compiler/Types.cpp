@@ -245,8 +245,11 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view orgName) {
       p.Next();
       uint32_t highPos = p.CurrTokenPos(), highRow = p.Row(), highCol = p.Col();
       if (!readBound(high)) return nullptr;
+      // The module stores the low bound as an int32.
       int64_t count = high.FInt - low.FInt + 1;
-      if (count < 0 || count > 536870911) {
+      bool boundsFit = low.FInt >= INT32_MIN && low.FInt <= INT32_MAX && high.FInt >= INT32_MIN - 1LL &&
+                       high.FInt <= INT32_MAX;
+      if (!boundsFit || count < 0 || count > 536870911) {
         MakeError("", ecTypeMismatch, "")->SetCustomPos(highPos, highRow, highCol);
         return nullptr;
       }

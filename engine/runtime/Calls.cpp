@@ -57,6 +57,7 @@ bool TPSExec::RunProc(const std::vector<TPSVariableRef>& params, int procNo) {
   std::exception_ptr savedObject = ExObject;
 
   bool result;
+  bool stopped = false;
   TPSProcRec* proc = FProcs[procNo].get();
   if (auto* xp = dynamic_cast<TPSExternalProcRec*>(proc)) {
     result = CallExternal(xp);
@@ -85,6 +86,9 @@ bool TPSExec::RunProc(const std::vector<TPSVariableRef>& params, int procNo) {
     ++FNestedRuns;
     result = RunScript();
     --FNestedRuns;
+    // A nested run ends paused when its procedure returns; loaded means the
+    // host stopped the script, which stops the calling run as well.
+    stopped = FStatus == isLoaded;
     if (FExceptionStack.size() > boundary) FExceptionStack.resize(boundary);
     if (returnIndex < FStack.Count() && FStack.EntryType(returnIndex)->FBaseType == btReturnAddress) {
       FStack.PopTo(returnIndex + 1);
@@ -100,7 +104,7 @@ bool TPSExec::RunProc(const std::vector<TPSVariableRef>& params, int procNo) {
   FExitPoint = savedExit;
   FRunStartStatus = savedStart;
   FHookActive = savedHook;
-  FStatus = savedStatus;
+  FStatus = stopped && savedStatus == isRunning ? isLoaded : savedStatus;
   if (result) {
     // An error that was unwinding in the caller stays pending.
     ExEx = savedEx;

@@ -43,6 +43,7 @@ void TPSExec::Clear() {
   FCurrentPosition = 0;
   FStack.Clear();
   FTempVars.Clear();
+  FGlobalRefs.clear();
   FGlobalVars.Clear();
   FProcs.clear();
   // Newest first: attribute values of a type refer to older types.
@@ -79,6 +80,10 @@ void TPSExec::Stop() {
 
 void TPSExec::Pause() {
   if (FStatus == isRunning) FStatus = isPaused;
+}
+
+void* TPSExec::QueryInterface(void* object, const TPSTypeRec_Interface* type) {
+  return object && FInterfaceQuery ? FInterfaceQuery(this, object, type->FGuid) : nullptr;
 }
 
 bool TPSExec::IsInstanceOf(void* object, const TPSTypeRec_Class* cls) {
@@ -186,7 +191,7 @@ void TPSExec::AddSpecialProcImport(std::string_view name, TPSOnSpecialProcImport
 }
 
 void TPSExec::RegisterAttributeType(TPSAttributeUseProc useProc, std::string_view typeName) {
-  TPSAttributeType at;
+  TPSRuntimeAttributeType at;
   at.FTypeName = FastUpperCase(typeName);
   at.FTypeNameHash = MakeHash(at.FTypeName);
   at.FUseProc = useProc;

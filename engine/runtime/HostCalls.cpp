@@ -2,6 +2,49 @@
 
 namespace ps {
 
+TPSProcSignature ReadSignature(TPSExec& exec, int procNo) {
+  auto* proc = dynamic_cast<TPSInternalProcRec*>(exec.GetProcNo(procNo));
+  if (!proc) throw rtl::Exception(rtl::UnicodeString(SUnknownProcedure));
+  TPSProcSignature sig;
+  const std::string& decl = proc->FExportDecl;
+  size_t pos = 0;
+  bool first = true;
+  while (pos < decl.size()) {
+    size_t end = decl.find(' ', pos);
+    if (end == std::string::npos) end = decl.size();
+    std::string word = decl.substr(pos, end - pos);
+    pos = end + 1;
+    if (word.empty()) continue;
+    bool byRef = false;
+    if (!first) {
+      if (word[0] != '@' && word[0] != '!') throw rtl::Exception(rtl::UnicodeString(SInvalidParameter));
+      byRef = word[0] == '!';
+      word.erase(0, 1);
+    }
+    int64_t no = 0;
+    bool negative = !word.empty() && word[0] == '-';
+    size_t digits = negative ? 1 : 0;
+    if (word.size() == digits || word.size() > 10) throw rtl::Exception(rtl::UnicodeString(SInvalidParameter));
+    for (size_t k = digits; k < word.size(); ++k) {
+      if (word[k] < '0' || word[k] > '9') throw rtl::Exception(rtl::UnicodeString(SInvalidParameter));
+      no = no * 10 + (word[k] - '0');
+    }
+    TPSTypeRec* type = negative ? nullptr : exec.GetTypeNo(static_cast<int>(no));
+    if (!negative && !type) throw rtl::Exception(rtl::UnicodeString(SInvalidParameter));
+    if (first) {
+      if (negative && no != 1) throw rtl::Exception(rtl::UnicodeString(SInvalidParameter));
+      sig.Result = type;
+      first = false;
+    } else {
+      if (!type) throw rtl::Exception(rtl::UnicodeString(SInvalidParameter));
+      sig.Params.push_back(type);
+      sig.ByRef.push_back(byRef);
+    }
+  }
+  if (first) throw rtl::Exception(rtl::UnicodeString(SInvalidParameter));
+  return sig;
+}
+
 // Tags an element of an "array of const" by its script type.
 TPSVarRec ToVarRec(const uint8_t* p, const TPSTypeRec* t) {
   TPSVarRec r;

@@ -181,6 +181,76 @@ struct TPSValueTraits<TPSArrayOfConst> {
   static void Set(uint8_t*, const TPSTypeRec*, const TPSArrayOfConst&) {}
 };
 
+// --- Calling script procedures from host code ----------------------------------------------------
+
+// The parameter and result types of an internal procedure, from its export
+// declaration (result word first, then one word per parameter).
+struct TPSProcSignature {
+  TPSTypeRec* Result = nullptr;  // nil for a procedure
+  std::vector<TPSTypeRec*> Params;
+  std::vector<bool> ByRef;
+};
+// Raises "Unknown procedure" or "Invalid parameter" when there is no usable declaration.
+TPSProcSignature ReadSignature(TPSExec& exec, int procNo);
+
+// A value of a script type owned by host code.
+class TPSOwnedValue {
+ public:
+  explicit TPSOwnedValue(TPSTypeRec* type) : FType(type), FValue(CreateValue(type)) {}
+  ~TPSOwnedValue() { DestroyValue(FValue, FType); }
+  TPSOwnedValue(const TPSOwnedValue&) = delete;
+  TPSOwnedValue& operator=(const TPSOwnedValue&) = delete;
+  TPSTypeRec* Type() const { return FType; }
+  uint8_t* Value() const { return FValue; }
+
+ private:
+  TPSTypeRec* FType;
+  uint8_t* FValue;
+};
+
+// Runs script procedure `procNo` with C++ arguments converted to its declared
+// parameter types; var parameters given as lvalue references receive the
+// script's changes. Raises the script's error as a host exception (the
+// host's own exception object when the script failed in host code).
+template <class R, class... A>
+R CallScriptProc(TPSExec& exec, int procNo, A&&... args) {
+  TPSProcSignature sig = ReadSignature(exec, procNo);
+  if (sig.Params.size() != sizeof...(A)) throw rtl::Exception(rtl::UnicodeString(STooManyParameters));
+  std::vector<std::unique_ptr<TPSOwnedValue>> values;
+  for (TPSTypeRec* t : sig.Params) values.push_back(std::make_unique<TPSOwnedValue>(t));
+  size_t i = 0;
+  ((TPSValueTraits<std::remove_cvref_t<A>>::Set(values[i]->Value(), values[i]->Type(), args), ++i), ...);
+  std::vector<TPSVariableRef> refs;
+  for (size_t k = values.size(); k-- > 0;) refs.push_back({values[k]->Type(), values[k]->Value()});
+  std::unique_ptr<TPSOwnedValue> result;
+  if (sig.Result) {
+    result = std::make_unique<TPSOwnedValue>(sig.Result);
+    refs.push_back({result->Type(), result->Value()});
+  }
+  exec.RunProc(refs, procNo);
+  exec.RaiseCurrentException();
+  i = 0;
+  auto writeBack = [&](auto&& arg) {
+    using T = decltype(arg);
+    if constexpr (std::is_lvalue_reference_v<T> && !std::is_const_v<std::remove_reference_t<T>>) {
+      if (sig.ByRef[i]) arg = TPSValueTraits<std::remove_cvref_t<T>>::Get(values[i]->Value(), values[i]->Type());
+    }
+    ++i;
+  };
+  (writeBack(std::forward<A>(args)), ...);
+  if constexpr (!std::is_void_v<R>) {
+    if (!result) throw rtl::Exception(rtl::UnicodeString(SInvalidParameter));
+    return TPSValueTraits<R>::Get(result->Value(), result->Type());
+  }
+}
+
+// A script procedure as a host callable (a method the host can store and call).
+template <class R, class... A>
+std::function<R(A...)> GetProcAsMethod(TPSExec& exec, int procNo) {
+  TPSExec* e = &exec;
+  return [e, procNo](A... a) -> R { return CallScriptProc<R>(*e, procNo, std::forward<A>(a)...); };
+}
+
 // --- Argument holders ----------------------------------------------------------------------------
 // Holds one argument for the call; a non-const lvalue reference parameter is a
 // var parameter and is written back after the call.
@@ -189,11 +259,39 @@ struct TPSArgHolder {
   using V = std::remove_cv_t<std::remove_reference_t<A>>;
   static constexpr bool IsVar = std::is_lvalue_reference_v<A> && !std::is_const_v<std::remove_reference_t<A>>;
   V Value{};
-  void Load(TPSStack& stack, int index) { Value = TPSValueTraits<V>::Get(stack.EntryValue(index), stack.EntryType(index)); }
+  void Load(TPSExec&, TPSStack& stack, int index) {
+    Value = TPSValueTraits<V>::Get(stack.EntryValue(index), stack.EntryType(index));
+  }
   void WriteBack(TPSStack& stack, int index) {
     if constexpr (IsVar) TPSValueTraits<V>::Set(stack.EntryValue(index), stack.EntryType(index), Value);
   }
 };
+
+// A procedure value passed to a host routine: a callable that runs the script
+// procedure on the same executor (a host method held in the value cannot be
+// called from here and is refused).
+template <class R, class... P>
+struct TPSArgHolder<std::function<R(P...)>> {
+  static constexpr bool IsVar = false;
+  std::function<R(P...)> Value;
+  void Load(TPSExec& exec, TPSStack& stack, int index) {
+    const uint8_t* p = stack.EntryValue(index);
+    const TPSTypeRec* t = stack.EntryType(index);
+    Deref(p, t);
+    if (t->FBaseType != btProcPtr) RaiseTypeMismatch();
+    auto v = ps::Load<TPSProcPtrValue>(p);
+    if (v.ProcNo == 0) {
+      Value = nullptr;
+      return;
+    }
+    TPSExec* e = &exec;
+    int procNo = static_cast<int>(v.ProcNo);
+    Value = [e, procNo](P... a) -> R { return CallScriptProc<R>(*e, procNo, std::forward<P>(a)...); };
+  }
+  void WriteBack(TPSStack&, int) {}
+};
+template <class R, class... P>
+struct TPSArgHolder<const std::function<R(P...)>&> : TPSArgHolder<std::function<R(P...)>> {};
 
 template <class A>
 A PassArg(TPSArgHolder<A>& h) {
@@ -205,7 +303,7 @@ A PassArg(TPSArgHolder<A>& h) {
 // parameters back. Stack entries are addressed by index after the call, as a
 // nested run may have moved the block.
 template <class R, class... A, class F>
-bool InvokeWithStack(TPSStack& stack, F&& fn) {
+bool InvokeWithStack(TPSExec& exec, TPSStack& stack, F&& fn) {
   constexpr bool hasResult = !std::is_void_v<R>;
   constexpr int paramCount = sizeof...(A);
   const int top = stack.Count() - 1;
@@ -213,16 +311,19 @@ bool InvokeWithStack(TPSStack& stack, F&& fn) {
   if (first + 1 < paramCount) return false;  // not enough entries for the declared parameters
   std::tuple<TPSArgHolder<A>...> args;
   [&]<size_t... I>(std::index_sequence<I...>) {
-    (std::get<I>(args).Load(stack, first - static_cast<int>(I)), ...);
+    (std::get<I>(args).Load(exec, stack, first - static_cast<int>(I)), ...);
   }(std::index_sequence_for<A...>{});
   auto call = [&]<size_t... I>(std::index_sequence<I...>) -> decltype(auto) {
     return fn(PassArg<A>(std::get<I>(args))...);
   };
+  auto entriesGone = [&] { return stack.Count() <= top; };  // the script was stopped meanwhile
   if constexpr (hasResult) {
     R result = call(std::index_sequence_for<A...>{});
+    if (entriesGone()) return true;
     TPSValueTraits<std::remove_cvref_t<R>>::Set(stack.EntryValue(top), stack.EntryType(top), result);
   } else {
     call(std::index_sequence_for<A...>{});
+    if (entriesGone()) return true;
   }
   [&]<size_t... I>(std::index_sequence<I...>) {
     (std::get<I>(args).WriteBack(stack, first - static_cast<int>(I)), ...);
@@ -234,9 +335,9 @@ namespace detail {
 template <class R, class... A>
 struct TNativeEntry {
   std::function<R(A...)> Fn;
-  static bool Invoke(TPSExec*, TPSExternalProcRec* proc, TPSStack*, TPSStack* stack) {
+  static bool Invoke(TPSExec* exec, TPSExternalProcRec* proc, TPSStack*, TPSStack* stack) {
     auto* self = static_cast<TNativeEntry*>(proc->FExt1);
-    return InvokeWithStack<R, A...>(*stack, self->Fn);
+    return InvokeWithStack<R, A...>(*exec, *stack, self->Fn);
   }
 };
 }  // namespace detail

@@ -8,8 +8,8 @@
 namespace ps {
 
 namespace {
-// An operand: the address and type of the value it names. Constants other
-// than strings live in the operand itself; strings on the temporary stack.
+// An operand: the address and type of the value it names. Constants live in
+// the operand itself (string constants as a reference to their cached block).
 struct TOperand {
   uint8_t* P = nullptr;
   const TPSTypeRec* T = nullptr;
@@ -74,11 +74,12 @@ class TPSRunner {
   bool LeaveBlock();
 };
 
-inline bool TPSRunner::ResolveVar(uint32_t ref, uint8_t*& p, const TPSTypeRec*& t) {
+__attribute__((always_inline)) inline bool TPSRunner::ResolveVar(uint32_t ref, uint8_t*& p, const TPSTypeRec*& t) {
   if (ref < PSStackReferenceStart) {
-    if (ref >= static_cast<uint32_t>(X.FGlobalVars.Count())) return Err(erOutOfGlobalVarsRange);
-    p = X.FGlobalVars.EntryValue(static_cast<int>(ref));
-    t = X.FGlobalVars.EntryType(static_cast<int>(ref));
+    if (ref >= X.FGlobalRefs.size()) return Err(erOutOfGlobalVarsRange);
+    const auto& g = X.FGlobalRefs[ref];
+    p = g.P;
+    t = g.T;
     return true;
   }
   int64_t index = int64_t(ref) - PSStackFrameBase + X.FCurrStackBase;
@@ -119,6 +120,7 @@ bool TPSRunner::ReadConst(TOperand& o) {
       return true;
     }
     case btString: case btPChar: case btWideString: case btUnicodeString: {
+      const uint32_t key = X.FCurrentPosition;
       uint32_t length;
       if (!ReadU32(length)) return false;
       bool wide = t->FBaseType == btWideString || t->FBaseType == btUnicodeString;
@@ -127,20 +129,23 @@ bool TPSRunner::ReadConst(TOperand& o) {
         X.FCurrentPosition = X.FDataLength;
         return Err(ErOutOfRange);
       }
-      // The temporary stack never moves within one instruction: it holds at
-      // most three small entries and never shrinks below its first block.
-      uint8_t* slot = X.FTempVars.PushType(const_cast<TPSTypeRec*>(t));
-      if (!slot) return Err(erOutOfMemory);
-      const uint8_t* text = X.FData + X.FCurrentPosition;
-      if (wide) {
-        std::u16string s(length, u'\0');
-        std::memcpy(s.data(), text, bytes);
-        PSUnicodeAssign(slot, s);
-      } else {
-        PSAnsiAssign(slot, std::string_view(reinterpret_cast<const char*>(text), length));
+      auto& cache = X.FCurrProc->FConstStrings;
+      auto it = cache.find(key);
+      if (it == cache.end()) {
+        const uint8_t* text = X.FData + X.FCurrentPosition;
+        TPSBlockHeader* block;
+        if (wide) {
+          std::u16string s(length, u'\0');
+          std::memcpy(s.data(), text, bytes);
+          block = NewUnicodeBlock(s);
+        } else {
+          block = NewAnsiBlock(std::string_view(reinterpret_cast<const char*>(text), length));
+        }
+        if (block) block->RefCount = -1;
+        it = cache.emplace(key, block).first;
       }
       X.FCurrentPosition += static_cast<uint32_t>(bytes);
-      o.P = slot;
+      Store(o.Buf, static_cast<TPSBlockHeader*>(it->second));
       return true;
     }
     default:
@@ -180,6 +185,21 @@ inline bool TPSRunner::SelectElement(TOperand& o, uint32_t index) {
 inline bool TPSRunner::ReadOperand(TOperand& o, bool deref) {
   uint8_t kind;
   uint32_t ref;
+  // Plain variables are most operands: one bounds check for kind and reference.
+  const uint32_t pos = X.FCurrentPosition;
+  if (X.FDataLength - pos >= 5 && X.FData[pos] == OperandVar) {
+    std::memcpy(&ref, X.FData + pos + 1, 4);
+    X.FCurrentPosition = pos + 5;
+    o.Const = false;
+    if (ref < X.FGlobalRefs.size()) {
+      const auto& g = X.FGlobalRefs[ref];
+      o.P = g.P;
+      o.T = g.T;
+      return !deref || g.BaseType != btPointer || DerefOperand(o);
+    }
+    if (!ResolveVar(ref, o.P, o.T)) return false;
+    return !deref || o.T->FBaseType != btPointer || DerefOperand(o);
+  }
   if (!ReadByte(kind)) return false;
   o.Const = false;
   switch (kind) {
@@ -255,7 +275,7 @@ bool TPSRunner::DoAssign() {
     std::memcpy(dst.P, src.P, 4);
     return true;
   }
-  TPSError e = AssignValue(dst.P, dst.T, src.P, src.T);
+  TPSError e = AssignValue(dst.P, dst.T, src.P, src.T, &X);
   return e == ErNoError || Err(e);
 }
 
@@ -713,7 +733,9 @@ bool TPSExec::RunScript() {
   UpdateHookState();
   FStatus = isRunning;
   RunLoop();
-  if (FStatus == isLoaded) {
+  // Only the outermost run owns the stack; a nested run leaves the frames of
+  // the host call that started it alone.
+  if (FStatus == isLoaded && FNestedRuns == 0) {
     FStack.Clear();
     FTempVars.Clear();
     if (FCallCleanup) Cleanup();

@@ -314,6 +314,8 @@ bool TPSExec::LoadData(std::string_view module) {
     Clear();
     return false;
   }
+  for (int i = 0; i < FGlobalVars.Count(); ++i)
+    FGlobalRefs.push_back({FGlobalVars.EntryValue(i), FGlobalVars.EntryType(i), FGlobalVars.EntryType(i)->FBaseType});
   FStatus = isLoaded;
   return true;
 }

@@ -168,7 +168,7 @@ bool IsClassType(TPSExec& exec, uint32_t typeNo, const TPSTypeRec_Class*& cls) {
 
 // --- Assignment ---------------------------------------------------------------------------------
 
-TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, const TPSTypeRec* st) {
+TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, const TPSTypeRec* st, TPSExec* exec) {
   const TPSBaseType db = dt->FBaseType;
   // A pointer to a pointer is read through, as the getters do.
   if (st->FBaseType == btPointer && db != btPointer) Deref(src, st);
@@ -261,7 +261,13 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
       return ErTypeMismatch;
     case btInterface:
       if (sb == btInterface) return CopyValues(dst, src, dt) ? ErNoError : ErTypeMismatch;
-      if (sb == btClass) return erInterfaceNotSupported;  // host objects expose no interfaces yet
+      if (sb == btClass) {
+        void* intf = exec ? exec->QueryInterface(Load<void*>(src), static_cast<const TPSTypeRec_Interface*>(dt)) : nullptr;
+        if (!intf) return erInterfaceNotSupported;
+        InterfaceRelease(Load<void*>(dst));
+        Store(dst, intf);
+        return ErNoError;
+      }
       if (sb == btVariant && dt->FExportName == "IDISPATCH") {
         void* intf = nullptr;
         if (!VariantSlotToDispatch(src, intf)) return ErTypeMismatch;

@@ -9,7 +9,8 @@
 
 namespace ps {
 
-TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, const TPSTypeRec* st);
+TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, const TPSTypeRec* st,
+                     TPSExec* exec = nullptr);
 TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, const TPSTypeRec* st,
                         uint8_t op);
 TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt, const uint8_t* right,

@@ -30,6 +30,10 @@ const TPSTypeRec* ElementType(const TPSTypeRec* type) {
 
 // --- String blocks ----------------------------------------------------------------------------
 
+TPSInternalProcRec::~TPSInternalProcRec() {
+  for (auto& [pos, block] : FConstStrings) std::free(block);
+}
+
 void ReleaseStringBlock(TPSBlockHeader* h) {
   if (h && h->RefCount > 0 && --h->RefCount == 0) std::free(h);
 }

@@ -16,6 +16,8 @@ using rtl::Variant;
 
 namespace {
 
+constexpr uint32_t MaxVariantArrayElements = 1u << 24;
+
 // A read-only view of the variant in a slot; owns nothing.
 class TBorrowed {
  public:
@@ -110,6 +112,8 @@ bool ToVariant(const uint8_t* src, const TPSTypeRec* t, Variant& out) {
         count = sa->FSize;
         data = src;
       }
+      // Sixteen bytes per element: a huge static array would exhaust memory.
+      if (count > MaxVariantArrayElements) throw rtl::Exception(u"Out of memory");
       Variant arr = Variant::CreateArray(0, static_cast<int32_t>(count) - 1);
       for (uint32_t i = 0; i < count; ++i) {
         Variant item;

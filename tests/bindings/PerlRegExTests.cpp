@@ -347,3 +347,43 @@ TEST(PerlRegExEscape, MetacharactersAreEscapedAndMatchThemselves) {
   ASSERT_TRUE(r->Match());
   EXPECT_EQ(r->MatchedExpression(), text);
 }
+
+TEST(PerlRegExCompile, InvalidBytesInTheSubjectNeverMatchButTheRestDoes) {
+  const UnicodeString lone = UnicodeString(1, char16_t(0xDC00));
+  auto r = MakeRegEx(u"\\w+", u"ab" + lone + u"cd" + lone);
+  r->SetReplacement(u"<$&>");
+  ASSERT_TRUE(r->ReplaceAll());
+  // The surrogate's bytes read back as replacement characters.
+  EXPECT_EQ(r->Subject(), u"<ab>\uFFFD\uFFFD\uFFFD<cd>\uFFFD\uFFFD\uFFFD");
+  r->SetSubject(u"é" + lone + u"x");
+  r->SetRegEx(u".");
+  r->SetState({});
+  std::vector<int> offsets;
+  for (bool found = r->Match(); found && offsets.size() < 10; found = r->MatchAgain())
+    offsets.push_back(r->MatchedExpressionOffset());
+  EXPECT_EQ(offsets, (std::vector<int>{1, 6}));
+  r->Study();
+  EXPECT_TRUE(r->Match());
+}
+
+TEST(PerlRegExCompile, AStopInsideACharacterHidesThatCharacter) {
+  auto r = MakeRegEx(u"b.", u"abéc");
+  r->SetStop(3);  // the first byte of é
+  EXPECT_FALSE(r->Match());
+  r->SetRegEx(u"b$");
+  EXPECT_TRUE(r->Match());
+  r->SetStop(4);
+  r->SetRegEx(u"b.$");
+  EXPECT_TRUE(r->Match());
+}
+
+TEST(PerlRegExCompile, SingleBytesMatchedByBackslashCKeepTheSubjectUsable) {
+  auto r = MakeRegEx(u"\\C", u"éa");
+  r->SetReplacement(u"x");
+  ASSERT_TRUE(r->Match());
+  EXPECT_EQ(r->MatchedExpressionLength(), 1);
+  r->Replace();  // leaves half of é behind
+  r->SetRegEx(u"a");
+  ASSERT_TRUE(r->Match());
+  EXPECT_EQ(r->MatchedExpressionOffset(), 3);
+}

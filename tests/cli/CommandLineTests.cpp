@@ -98,3 +98,50 @@ TEST(CommandLine, AJobThatReadsItsFilesPrintsNothing) {
   EXPECT_EQ(run.status, 1);
   ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
+
+namespace {
+
+struct JobFolder {
+  JobFolder() {
+    path = testing::TempDir() + "korva-job-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    EXPECT_EQ(system(("rm -rf '" + path + "' && mkdir -p '" + path + "'").c_str()), 0);
+    std::ofstream(path + "/job.rops") << "begin end.\n";
+    std::ifstream in(std::string(KORVA_SOURCE_DIR) + "/examples/template.xlsx", std::ios::binary);
+    std::ofstream(path + "/book.xlsx", std::ios::binary) << in.rdbuf();
+  }
+  ~JobFolder() { EXPECT_EQ(system(("rm -rf '" + path + "'").c_str()), 0); }
+  // The workbook still reads in an independent reader.
+  bool Readable(const std::string& name) {
+    return system(("/usr/bin/python3 -c \"import openpyxl; openpyxl.load_workbook('" + path + "/" + name + "')\"")
+                      .c_str()) == 0;
+  }
+  std::string path;
+  static inline int counter = 0;
+};
+
+}  // namespace
+
+TEST(CommandLine, AJobWithAWorkbookClosesItEvenWhenTheCsvFileIsMissing) {
+  JobFolder job;
+  TKorvaRun run = Korva("-x book.xlsx -c absent.csv job.rops", job.path);
+  EXPECT_NE(run.output.find("Fatal Error: Cannot open file \""), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(job.Readable("book.xlsx"));
+
+  run = Korva("-x book.xlsx job.rops", job.path);
+  EXPECT_EQ(run.output, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(job.Readable("book.xlsx"));
+}
+
+TEST(CommandLine, AWorkbookThatCannotBeOpenedIsReportedWithItsName) {
+  JobFolder job;
+  TKorvaRun run = Korva("-x missing.xlsx job.rops", job.path);
+  EXPECT_EQ(run.output.rfind("Fatal Error: ", 0), 0u) << run.output;
+  EXPECT_NE(run.output.find("missing.xlsx"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 1);
+  std::ofstream(job.path + "/old.xls") << "not a package";
+  run = Korva("-x old.xls job.rops", job.path);
+  EXPECT_NE(run.output.find("old.xls"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 1);
+}

@@ -148,3 +148,16 @@ TEST(CsvFile, EncodingsAndMissingFile) {
   for (auto& path : {utf8, ansi, utf16}) std::remove(path.c_str());
   EXPECT_THROW(TqovData(u"/nonexistent/data.csv", true, u';'), rtl::EFOpenError);
 }
+
+TEST(CsvTable, TableAndRowsAreLiveObjectsUntilTheTableIsFreed) {
+  auto table = std::make_unique<TqovData>(Table(u"a;b\r\n1;2\r\n"));
+  TqovDataRow* row = table->Row(1);
+  EXPECT_TRUE(rtl::TObjectRegistry::IsLive(row));
+  EXPECT_TRUE(row->OwnedByHost());
+  EXPECT_EQ(row->ClassName(), u"TqovDataRow");
+  EXPECT_EQ(table->ClassName(), u"TqovData");
+  ASSERT_NE(table->ClassType()->FindProperty(u"rowcount"), nullptr);
+  table.reset();
+  // A row kept by a script after its table is gone is recognisably dead.
+  EXPECT_FALSE(rtl::TObjectRegistry::IsLive(row));
+}

@@ -322,6 +322,13 @@ TEST(Collection, ItemsMoveBetweenCollectionsAndIndexes) {
   EXPECT_EQ(plain->Collection(), &one);
 }
 
+TEST(Collection, DescendantItemsJoinThroughTheirConstructor) {
+  TCollection named(TNamedItem::StaticClass());
+  auto* item = new TNamedItem(&named);
+  EXPECT_EQ(named.Items(0), item);
+  EXPECT_EQ(item->Collection(), &named);
+}
+
 TEST(Collection, ItemClassMustBeACreatableCollectionItem) {
   EXPECT_THROW(TCollection(TComponent::StaticClass()), ECollectionError);
   EXPECT_THROW(TCollection(nullptr), ECollectionError);

@@ -210,6 +210,15 @@ TEST(PublishedProperties, ReadAndWriteEveryKind) {
   sample.OnFire()(&sample);
   EXPECT_EQ(fired, 1);
   EXPECT_TRUE(static_cast<bool>(std::get<TNotifyEvent>(get(u"OnFire"))));
+
+  // Characters travel as their unsigned code.
+  auto stream = std::make_unique<TMemoryStream>();
+  stream->WriteBuffer("\xC3\xA9", 2);
+  stream->SetPosition(0);
+  TParser parser(*stream);
+  const TPropInfo* token = parser.ClassType()->FindProperty(u"Token");
+  EXPECT_EQ(token->Kind, TTypeKind::tkChar);
+  EXPECT_EQ(std::get<int64_t>(token->Get(parser)), 0xC3);
 }
 
 TEST(PublishedProperties, RefuseValuesOfTheWrongKindOrClass) {
@@ -251,4 +260,33 @@ TEST(Persistent, AssignAsksTheSourceAndNamesBothClassesWhenNeitherKnows) {
   }
   TComponent component;
   EXPECT_THROW(source.Assign(&component), EAssignError);
+}
+
+TEST(PublishedProperties, StandardClassesPublishTheirPlainProperties) {
+  TMemoryStream stream;
+  TClass cls = stream.ClassType();
+  cls->FindProperty(u"Size")->Set(stream, int64_t{10});  // inherited from TStream
+  cls->FindProperty(u"Position")->Set(stream, int64_t{4});
+  EXPECT_EQ(stream.Size(), 10);
+  EXPECT_EQ(std::get<int64_t>(cls->FindProperty(u"position")->Get(stream)), 4);
+
+  TStringList list;
+  list.ClassType()->FindProperty(u"CommaText")->Set(list, UnicodeString(u"b,a"));
+  list.ClassType()->FindProperty(u"Sorted")->Set(list, int64_t{1});
+  EXPECT_EQ(std::get<UnicodeString>(list.ClassType()->FindProperty(u"Text")->Get(list)), u"a\r\nb\r\n");
+  EXPECT_EQ(std::get<int64_t>(list.ClassType()->FindProperty(u"Count")->Get(list)), 2);
+  EXPECT_EQ(list.ClassType()->FindProperty(u"Duplicates")->Kind, TTypeKind::tkEnumeration);
+  list.ClassType()->FindProperty(u"Duplicates")->Set(list, int64_t{dupError});
+  EXPECT_EQ(list.Duplicates(), dupError);
+
+  TComponent owner;
+  TComponent child;
+  child.ClassType()->FindProperty(u"Owner")->Set(child, static_cast<TObject*>(&owner));
+  EXPECT_EQ(owner.ComponentCount(), 1);
+  child.ClassType()->FindProperty(u"Owner")->Set(child, static_cast<TObject*>(nullptr));
+  EXPECT_EQ(owner.ComponentCount(), 0);
+
+  TBits bits;
+  bits.ClassType()->FindProperty(u"Size")->Set(bits, int64_t{12});
+  EXPECT_EQ(bits.Size(), 12);
 }

@@ -134,6 +134,20 @@ TEST(StringList, ObjectsTravelWithTheirItemsAndAreNeverTouched) {
   EXPECT_THROW(list.PutObjects(-1, nullptr), rtl::EListError);
   list.Append(u"d");
   EXPECT_EQ(list[list.Count() - 1], u"d");
+
+  // A list that gets its first object late keeps every pairing.
+  TStringList late = TStringList({u"c", u"a", u"b"});
+  EXPECT_EQ(late.Objects(2), nullptr);
+  late.PutObjects(2, three);
+  late.Insert(0, u"z");
+  EXPECT_EQ(late.Objects(3), three);
+  late.Sort();
+  EXPECT_EQ(late.CommaText(), u"a,b,c,z");
+  EXPECT_EQ(late.IndexOfObject(three), 1);
+  late.Delete(1);
+  EXPECT_EQ(late.IndexOfObject(three), -1);
+  late.SetText(u"x");  // new items come without objects
+  EXPECT_EQ(late.Objects(0), nullptr);
 }
 
 TEST(StringList, SortIsStableAndCaseInsensitiveAndMovesObjects) {
@@ -175,6 +189,49 @@ TEST(StringList, SortedListsKeepOrderAndApplyTheDuplicatesRule) {
   EXPECT_EQ(strict.Count(), 1);
 }
 
+TEST(StringList, BulkAddsToSortedListsGiveWhatAddingOneByOneGives) {
+  const std::vector<UnicodeString> incoming = {u"d", u"B", u"a", u"b", u"D", u"c"};
+  for (rtl::TDuplicates rule : {rtl::dupIgnore, rtl::dupAccept}) {
+    TStringList oneByOne, bulk, fromText;
+    for (TStringList* l : {&oneByOne, &bulk, &fromText}) {
+      l->SetSorted(true);
+      l->SetDuplicates(rule);
+      l->Add(u"b");
+    }
+    for (const auto& s : incoming) oneByOne.Add(s);
+    bulk.AddStrings(TStringList(incoming));
+    EXPECT_EQ(bulk.Items(), oneByOne.Items()) << int(rule);
+    fromText.SetText(u"b\nd\nB\na\nb\nD\nc");  // replaces: the first "b" is new here too
+    EXPECT_EQ(fromText.Items(), oneByOne.Items()) << int(rule);
+  }
+  // Items already in the list are kept even when they repeat.
+  TStringList repeated;
+  repeated.SetDuplicates(rtl::dupAccept);
+  repeated.SetSorted(true);
+  repeated.Add(u"x");
+  repeated.Add(u"x");
+  repeated.SetDuplicates(rtl::dupIgnore);
+  repeated.AddStrings(TStringList({u"y", u"X"}));
+  EXPECT_EQ(repeated.CommaText(), u"x,x,y");
+  // A refused duplicate leaves the list as it was.
+  TStringList strict;
+  strict.SetSorted(true);
+  strict.SetDuplicates(rtl::dupError);
+  strict.Add(u"m");
+  auto* marker = reinterpret_cast<rtl::TObject*>(uintptr_t{5});
+  TStringList source;
+  source.AddObject(u"n", marker);
+  source.Add(u"M");
+  EXPECT_THROW(strict.AddStrings(source), rtl::EStringListError);
+  EXPECT_EQ(strict.CommaText(), u"m");
+  EXPECT_THROW(strict.SetCommaText(u"a,b,A"), rtl::EStringListError);
+  EXPECT_EQ(strict.CommaText(), u"m");
+  source.Delete(1);
+  strict.AddStrings(source);
+  EXPECT_EQ(strict.CommaText(), u"m,n");
+  EXPECT_EQ(strict.Objects(1), marker);
+}
+
 TEST(StringList, SortedListsRefuseChangesThatBreakTheOrder) {
   TStringList list = TStringList({u"b", u"a"});
   list.SetSorted(true);  // turning it on sorts
@@ -195,6 +252,11 @@ TEST(StringList, SortedListsRefuseChangesThatBreakTheOrder) {
   EXPECT_EQ(list.CommaText(), u"a,b,B=1");
   list.SetValues(u"0", u"first");
   EXPECT_EQ(list[0], u"0=first");
+  TStringList strict = TStringList({u"k=1", u"K=2"});
+  strict.SetSorted(true);
+  strict.SetDuplicates(rtl::dupError);
+  EXPECT_THROW(strict.SetValues(u"k", u"2"), rtl::EStringListError);  // "K=2" is there already
+  EXPECT_EQ(strict.CommaText(), u"k=1,K=2");
   list.SetText(u"y\nx\nz");
   EXPECT_EQ(list.CommaText(), u"x,y,z");
   list.SetCommaText(u"q,p");
@@ -269,6 +331,16 @@ TEST(StringList, ChangeEventsFireAroundEachChangeOrOnceAroundAnUpdate) {
   list.SetOnChanging([](rtl::TObject*) { throw rtl::Exception("refused"); });
   EXPECT_THROW(list.Add(u"y"), rtl::Exception);
   EXPECT_EQ(list.Count(), 0);
+
+  // A handler that raises at the end of an update block fails the call, and
+  // the block is over.
+  list.SetOnChanging(nullptr);
+  list.SetOnChange([](rtl::TObject*) { throw rtl::Exception("late refusal"); });
+  EXPECT_THROW(list.AddStrings(TStringList({u"p", u"q"})), rtl::Exception);
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.UpdateCount(), 0);
+  list.SetOnChange(nullptr);
+  list.Clear();
 
   // Copies take the items but not the handlers.
   list.SetOnChanging(nullptr);

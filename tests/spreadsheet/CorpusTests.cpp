@@ -81,3 +81,71 @@ TEST_F(CorpusTest, EveryWorkbookTakesAWriteAndKeepsWhatItDidNotConcern) {
 
 }  // namespace
 }  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+// Structural edits rewrite tables, drawings, comments and charts: every
+// corpus workbook must stay readable after them.
+TEST_F(CorpusTest, EveryWorkbookSurvivesInsertedRowsColumnsAndSheets) {
+  std::string corpus = CorpusDir();
+  if (corpus.empty()) GTEST_SKIP() << "no workbook corpus at ../shared/xlsx-corpus; skipped";
+  std::string pythonList;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    std::string name = entry.path().filename().string();
+    std::string ext = entry.path().extension().string();
+    if (ext != ".xlsx" && ext != ".xlsm") continue;
+    SCOPED_TRACE(name);
+    std::string copy = FDir.File(name);
+    std::filesystem::copy_file(entry.path(), copy);
+    try {
+      Variant book = Open(copy);
+      Variant sheet = Sheet(book, 1);
+      rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(2))}), u"Insert");
+      rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(2))}), u"Insert");
+      rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(1))}), u"Autofit");
+      rtl::OleCall(rtl::OleGet(book, u"Sheets"), u"Add");
+      SaveAndClose(book);
+      Variant again = Open(copy);
+      rtl::OleGet(Sheet(again, 2), u"Name");
+      rtl::OleCall(again, u"Close", {}, {{u"SaveChanges", Variant(false)}});
+    } catch (const rtl::Exception& e) {
+      ADD_FAILURE() << rtl::UnicodeToUtf8(e.Message());
+      continue;
+    }
+    pythonList += "    ('" + copy + "', '" + entry.path().string() + "'),\n";
+  }
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  bool ok = false;
+  std::string out = RunPython("import openpyxl, zipfile, xml.etree.ElementTree as ET\n"
+                              "def parses(data):\n"
+                              "    try:\n"
+                              "        ET.fromstring(data)\n"
+                              "        return True\n"
+                              "    except ET.ParseError:\n"
+                              "        return False\n"
+                              "for saved, original in [\n" + pythonList +
+                                  "]:\n"
+                                  "    openpyxl.load_workbook(saved, read_only=True).worksheets[0].max_row\n"
+                                  // Every XML part the original had well-formed stays so.
+                                  "    before, after = zipfile.ZipFile(original), zipfile.ZipFile(saved)\n"
+                                  "    for name in after.namelist():\n"
+                                  "        if name.endswith(('.xml', '.rels', '.vml')) and not parses(after.read(name)):\n"
+                                  "            if name not in before.namelist() or parses(before.read(name)):\n"
+                                  "                print('BROKEN', saved, name)\n"
+                                  "    try:\n"
+                                  "        openpyxl.load_workbook(original)\n"
+                                  "    except Exception:\n"
+                                  "        continue\n"
+                                  "    try:\n"
+                                  "        openpyxl.load_workbook(saved)\n"
+                                  "    except Exception as e:\n"
+                                  "        print('FAILED', saved, e)\n"
+                                  "print('done')\n",
+                              &ok);
+  EXPECT_TRUE(ok) << out;
+  EXPECT_EQ(out, "done\n");
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing

@@ -20,8 +20,8 @@ class StructureTest : public ServerTest {
   // A sheet "Sales" with a styled table A1:B5 whose total row sums the
   // Amount column, and a sheet "Summary" pointing at the total.
   void MakeTableBook() {
-    TBookSpec spec;
-    spec.Sheets = {
+    TBookLayout layout;
+    layout.Sheets = {
         {"Sales",
          "<dimension ref=\"A1:B5\"/><sheetData>"
          "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>Item</t></is></c><c r=\"B1\" t=\"inlineStr\"><is><t>Amount</t></is></c></row>"
@@ -31,10 +31,10 @@ class StructureTest : public ServerTest {
          "<row r=\"5\"><c r=\"A5\" s=\"2\" t=\"inlineStr\"><is><t>Total</t></is></c><c r=\"B5\" s=\"2\"><f>SUM(B2:B4)</f><v>60</v></c></row>"
          "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"},
         {"Summary", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Sales!B5*2</f><v>120</v></c><c r=\"B1\"><f>SUM(Sales!B2:B4)</f><v>60</v></c></row></sheetData>"}};
-    spec.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+    layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
                     "<xf numFmtId=\"3\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
-    spec.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
-    spec.ExtraParts = {{"xl/tables/table1.xml",
+    layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+    layout.ExtraParts = {{"xl/tables/table1.xml",
                         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
                         "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"Table1\" "
                         "displayName=\"Table1\" ref=\"A1:B5\" totalsRowCount=\"1\"><autoFilter ref=\"A1:B4\"/>"
@@ -42,10 +42,10 @@ class StructureTest : public ServerTest {
                         "<tableColumn id=\"2\" name=\"Amount\" totalsRowFunction=\"custom\"><totalsRowFormula>SUM(B2:B4)</totalsRowFormula></tableColumn>"
                         "</tableColumns><tableStyleInfo name=\"TableStyleMedium9\" showFirstColumn=\"0\" "
                         "showLastColumn=\"0\" showRowStripes=\"1\" showColumnStripes=\"0\"/></table>"}};
-    spec.ExtraContentTypes =
+    layout.ExtraContentTypes =
         "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
-    spec.CalcChain = true;
-    WriteBook(FPath, spec);
+    layout.CalcChain = true;
+    WriteBook(FPath, layout);
   }
 };
 
@@ -64,6 +64,7 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<dimension ref=\"A1:B6\"/>"));
   EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:B6\""));
   EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<autoFilter ref=\"A1:B5\"/>"));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<totalsRowFormula>SUM(B2:B5)</totalsRowFormula>"));
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>Sales!B6*2</f>"));
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>SUM(Sales!B2:B5)</f>"));
   EXPECT_EQ(parts.count("xl/calcChain.xml"), 0u);  // cell positions changed
@@ -80,6 +81,16 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
                               "print(ws['B3'].number_format == ws['B2'].number_format, ws['B3'].number_format, ws.row_dimensions[3].height)\n"
                               "print(wb['Summary']['A1'].value)\n");
   EXPECT_EQ(out, "A1:B6 A1:B5 =SUM(B2:B5) new 5 20\nTrue #,##0.00 20.0\n=Sales!B6*2\n");
+}
+
+TEST_F(StructureTest, InsertingARowAtTheTotalRowKeepsTheFilterOnTheData) {
+  MakeTableBook();
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(5))}), u"Insert");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:B6\""));
+  EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("<autoFilter ref=\"A1:B5\"/>"));
 }
 
 TEST_F(StructureTest, InsertingAColumnInsideATableAddsATableColumnWithAHeader) {
@@ -100,8 +111,8 @@ TEST_F(StructureTest, InsertingAColumnInsideATableAddsATableColumnWithAHeader) {
 }
 
 TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
-  TBookSpec spec;
-  spec.Sheets = {
+  TBookLayout layout;
+  layout.Sheets = {
       {"Data",
        "<sheetViews><sheetView workbookViewId=\"0\"><selection activeCell=\"A7\" sqref=\"A7\"/></sheetView></sheetViews>"
        "<cols><col min=\"1\" max=\"3\" width=\"12\" customWidth=\"1\"/></cols>"
@@ -112,13 +123,14 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
        "<mergeCells count=\"2\"><mergeCell ref=\"A3:B4\"/><mergeCell ref=\"D7:E8\"/></mergeCells>"
        "<conditionalFormatting sqref=\"A5:A9 C1\"><cfRule type=\"expression\" dxfId=\"0\" priority=\"1\"><formula>A5&gt;$A$7</formula></cfRule></conditionalFormatting>"
        "<dataValidations count=\"1\"><dataValidation type=\"list\" sqref=\"B5:B6\"><formula1>$D$5:$D$9</formula1></dataValidation></dataValidations>"
-       "<hyperlinks><hyperlink ref=\"E9\" location=\"Data!A1\"/></hyperlinks>"
+       "<hyperlinks><hyperlink ref=\"E9\" location=\"Data!A7\"/></hyperlinks>"
+       "<rowBreaks count=\"2\" manualBreakCount=\"2\"><brk id=\"3\" max=\"16383\" man=\"1\"/><brk id=\"8\" max=\"16383\" man=\"1\"/></rowBreaks>"
        "<drawing r:id=\"rId1\"/>"},
       {"Other", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Data!A7+Data!A3</f><v>0</v></c></row></sheetData>"}};
-  spec.WorkbookExtra =
+  layout.WorkbookExtra =
       "<definedNames><definedName name=\"Block\">Data!$A$5:$C$9</definedName><definedName name=\"Top\">Data!$A$1</definedName></definedNames>";
-  spec.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
-  spec.ExtraParts = {
+  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
+  layout.ExtraParts = {
       {"xl/drawings/drawing1.xml",
        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\">"
        "<xdr:twoCellAnchor><xdr:from><xdr:col>1</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>1</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:from>"
@@ -126,7 +138,7 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
       {"xl/charts/chart1.xml",
        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<c:chartSpace xmlns:c=\"http://schemas.openxmlformats.org/drawingml/2006/chart\">"
        "<c:chart><c:plotArea><c:barChart><c:ser><c:val><c:numRef><c:f>Data!$A$2:$A$9</c:f></c:numRef></c:val></c:ser></c:barChart></c:plotArea></c:chart></c:chartSpace>"}};
-  WriteBook(FPath, spec);
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(5))}), u"Insert");
   SaveAndClose(book);
@@ -144,8 +156,9 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
   EXPECT_THAT(sheet, HasSubstr("<formula>A6&gt;$A$8</formula>"));
   EXPECT_THAT(sheet, HasSubstr("sqref=\"B6:B7\""));
   EXPECT_THAT(sheet, HasSubstr("<formula1>$D$6:$D$10</formula1>"));
-  EXPECT_THAT(sheet, HasSubstr("<hyperlink ref=\"E10\""));
+  EXPECT_THAT(sheet, HasSubstr("<hyperlink ref=\"E10\" location=\"Data!A8\"/>"));
   EXPECT_THAT(sheet, HasSubstr("activeCell=\"A8\""));
+  EXPECT_THAT(sheet, HasSubstr("<brk id=\"3\" max=\"16383\" man=\"1\"/><brk id=\"9\" max=\"16383\" man=\"1\"/>"));
   EXPECT_THAT(sheet, HasSubstr("<dimension ref=\"A2:C10\"/>"));
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>Data!A8+Data!A3</f>"));
   EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr(">Data!$A$6:$C$10<"));
@@ -156,12 +169,12 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
 }
 
 TEST_F(StructureTest, InsertingAColumnMovesCellsColumnWidthsAndReferences) {
-  TBookSpec spec;
-  spec.Sheets = {{"Data",
+  TBookLayout layout;
+  layout.Sheets = {{"Data",
                   "<cols><col min=\"2\" max=\"2\" width=\"30\" customWidth=\"1\"/><col min=\"4\" max=\"4\" width=\"5\" customWidth=\"1\"/></cols>"
                   "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c><c r=\"C1\"><f>SUM(A1:B1)</f><v>3</v></c></row></sheetData>"}};
-  spec.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
-  WriteBook(FPath, spec);
+  layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Columns", {Variant(int32_t(2))}), u"Insert");
   SaveAndClose(book);
@@ -172,23 +185,41 @@ TEST_F(StructureTest, InsertingAColumnMovesCellsColumnWidthsAndReferences) {
 }
 
 TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
-  TBookSpec spec;
-  spec.Sheets = {{"Data", "<sheetData><row r=\"1048576\"><c r=\"A1048576\"><v>1</v></c></row></sheetData>"}};
-  WriteBook(FPath, spec);
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData><row r=\"1048576\"><c r=\"A1048576\"><v>1</v></c></row></sheetData>"}};
+  WriteBook(FPath, layout);
   Variant sheet = Sheet(Open(FPath), 1);
   EXPECT_THROW(rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(1))}), u"Insert"), rtl::EOleException);
   EXPECT_DOUBLE_EQ(Get(sheet, 1048576, 1).AsDouble(), 1);
 }
 
+TEST_F(StructureTest, MergesValidationsAndFormatsPushedOffTheSheetGoWithTheirCells) {
+  TBookLayout layout;
+  layout.Sheets = {{"Data",
+                    "<sheetData/><mergeCells count=\"2\"><mergeCell ref=\"A1:B2\"/><mergeCell ref=\"A1048576:B1048576\"/></mergeCells>"
+                    "<conditionalFormatting sqref=\"C1048576\"><cfRule type=\"expression\" dxfId=\"0\" priority=\"1\"><formula>TRUE</formula></cfRule></conditionalFormatting>"
+                    "<dataValidations count=\"1\"><dataValidation type=\"whole\" sqref=\"D1048576\"><formula1>1</formula1></dataValidation></dataValidations>"}};
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(1))}), u"Insert");
+  SaveAndClose(book);
+  const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(xml, HasSubstr("<mergeCells count=\"1\"><mergeCell ref=\"A2:B3\"/></mergeCells>"));
+  EXPECT_THAT(xml, Not(HasSubstr("conditionalFormatting")));
+  EXPECT_THAT(xml, Not(HasSubstr("dataValidation")));
+}
+
 TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
-  TBookSpec spec;
-  spec.Sheets = {{"Data", "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"}};
-  WriteBook(FPath, spec);
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"
+                          "<mergeCells count=\"1\"><mergeCell ref=\"B4:C4\"/></mergeCells>"}};
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 1);
   PutText(sheet, 1, 2, u"short");
   PutText(sheet, 2, 2, u"a much longer text");  // 18 characters
   PutText(sheet, 3, 2, u"\u65e5\u672c\u8a9e");          // 3 wide characters count 6
+  PutText(sheet, 4, 2, u"a merged cell does not count at all");
   rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(2))}), u"Autofit");
   SaveAndClose(book);
   const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
@@ -199,10 +230,10 @@ TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
 }
 
 TEST_F(StructureTest, LockingChangesOnlyTheCellsOwnStyle) {
-  TBookSpec spec;
-  spec.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c></row></sheetData>"}};
-  spec.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
-  WriteBook(FPath, spec);
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c></row></sheetData>"}};
+  layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 1);
   EXPECT_TRUE(rtl::OleGet(Cell(sheet, 1, 1), u"Locked").AsBoolean());
@@ -225,10 +256,10 @@ TEST_F(StructureTest, LockingChangesOnlyTheCellsOwnStyle) {
 }
 
 TEST_F(StructureTest, ProtectionIsSetAndRemovedButAPasswordIsNeverBypassed) {
-  TBookSpec spec;
-  spec.Sheets = {{"Open", "<sheetData/>"},
+  TBookLayout layout;
+  layout.Sheets = {{"Open", "<sheetData/>"},
                  {"Locked", "<sheetData/><sheetProtection password=\"CC1A\" sheet=\"1\" objects=\"1\"/>"}};
-  WriteBook(FPath, spec);
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant open = Sheet(book, 1), locked = Sheet(book, 2);
   EXPECT_FALSE(rtl::OleGet(open, u"ProtectContents").AsBoolean());
@@ -246,10 +277,10 @@ TEST_F(StructureTest, ProtectionIsSetAndRemovedButAPasswordIsNeverBypassed) {
 }
 
 TEST_F(StructureTest, AddedSheetsGetTheNextFreeNameBeforeTheSelectedSheet) {
-  TBookSpec spec;
-  spec.Sheets = {{"Sheet1", "<sheetData/>"}, {"Data", "<sheetData/>"}, {"Sheet3", "<sheetData/>"}};
-  spec.WorkbookExtra = "<definedNames><definedName name=\"Local\" localSheetId=\"1\">Data!$A$1</definedName></definedNames>";
-  WriteBook(FPath, spec);
+  TBookLayout layout;
+  layout.Sheets = {{"Sheet1", "<sheetData/>"}, {"Data", "<sheetData/>"}, {"Sheet3", "<sheetData/>"}};
+  layout.WorkbookExtra = "<definedNames><definedName name=\"Local\" localSheetId=\"1\">Data!$A$1</definedName></definedNames>";
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant active = rtl::OleGet(book, u"ActiveSheet");
   EXPECT_EQ(Text(rtl::OleGet(active, u"Name")), "Sheet1");
@@ -274,16 +305,22 @@ TEST_F(StructureTest, AddedSheetsGetTheNextFreeNameBeforeTheSelectedSheet) {
 }
 
 TEST_F(StructureTest, DeletedSheetsTakeTheirPartsAndLocalNamesAndLeaveRefErrors) {
-  TBookSpec spec;
-  spec.Sheets = {{"Keep", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Gone!A1+1</f><v>1</v></c></row></sheetData>"},
+  TBookLayout layout;
+  layout.Sheets = {{"Keep", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Gone!A1+1</f><v>1</v></c></row></sheetData>"},
                  {"Gone", "<sheetData/><drawing r:id=\"rId1\"/>"}};
-  spec.WorkbookExtra = "<definedNames><definedName name=\"Mine\" localSheetId=\"1\">Gone!$A$1</definedName>"
+  layout.WorkbookExtra = "<definedNames><definedName name=\"Mine\" localSheetId=\"1\">Gone!$A$1</definedName>"
                        "<definedName name=\"Points\">Gone!$B$2</definedName></definedNames>";
-  spec.SheetRels = {{1, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
-  spec.ExtraParts = {{"xl/drawings/drawing1.xml",
+  layout.SheetRels = {{1, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
+  layout.ExtraParts = {{"docProps/app.xml",
+                        "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
+                        "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\"><Application>Microsoft Excel</Application>"
+                        "<HeadingPairs><vt:vector size=\"2\" baseType=\"variant\"><vt:variant><vt:lpstr>Worksheets</vt:lpstr></vt:variant>"
+                        "<vt:variant><vt:i4>2</vt:i4></vt:variant></vt:vector></HeadingPairs><TitlesOfParts><vt:vector size=\"2\" "
+                        "baseType=\"lpstr\"><vt:lpstr>Keep</vt:lpstr><vt:lpstr>Gone</vt:lpstr></vt:vector></TitlesOfParts></Properties>"},
+                       {"xl/drawings/drawing1.xml",
                       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\"/>"}};
-  spec.ExtraContentTypes = "<Override PartName=\"/xl/drawings/drawing1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.drawing+xml\"/>";
-  WriteBook(FPath, spec);
+  layout.ExtraContentTypes = "<Override PartName=\"/xl/drawings/drawing1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.drawing+xml\"/>";
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(Sheet(book, 2), u"Delete");
   EXPECT_THROW(rtl::OleCall(Sheet(book, 1), u"Delete"), rtl::EOleException);  // the last sheet stays
@@ -295,6 +332,8 @@ TEST_F(StructureTest, DeletedSheetsTakeTheirPartsAndLocalNamesAndLeaveRefErrors)
   EXPECT_THAT(parts["[Content_Types].xml"], Not(HasSubstr("drawing1")));
   EXPECT_THAT(parts["[Content_Types].xml"], Not(HasSubstr("sheet2.xml")));
   EXPECT_THAT(parts["xl/workbook.xml"], Not(HasSubstr("Mine")));
+  EXPECT_THAT(parts["docProps/app.xml"], Not(HasSubstr("TitlesOfParts")));
+  EXPECT_THAT(parts["docProps/app.xml"], HasSubstr("<Application>Microsoft Excel</Application>"));
   EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr("<definedName name=\"Points\">#REF!</definedName>"));
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<f>#REF!+1</f>"));
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
@@ -303,9 +342,9 @@ TEST_F(StructureTest, DeletedSheetsTakeTheirPartsAndLocalNamesAndLeaveRefErrors)
 }
 
 TEST_F(StructureTest, WorksheetsSkipChartSheetsWhileSheetsCountThem) {
-  TBookSpec spec;
-  spec.Sheets = {{"Data", "<sheetData/>"}};
-  WriteBook(FPath, spec);
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData/>"}};
+  WriteBook(FPath, layout);
   // Turn the workbook into one with a chart sheet in front.
   auto parts = ReadZip(FPath);
   std::string& workbook = parts["xl/workbook.xml"];
@@ -331,11 +370,11 @@ namespace spreadsheet::testing {
 namespace {
 
 TEST_F(StructureTest, CommentsAndTheirNoteShapesMoveWithTheirCells) {
-  TBookSpec spec;
-  spec.Sheets = {{"Data", "<sheetData><row r=\"4\"><c r=\"B4\"><v>1</v></c></row></sheetData><legacyDrawing r:id=\"rId2\"/>"}};
-  spec.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/comments\" Target=\"../comments1.xml\"/>"
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData><row r=\"4\"><c r=\"B4\"><v>1</v></c></row></sheetData><legacyDrawing r:id=\"rId2\"/>"}};
+  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/comments\" Target=\"../comments1.xml\"/>"
                         "<Relationship Id=\"rId2\" Type=\"" + kRelNs + "/vmlDrawing\" Target=\"../drawings/vmlDrawing1.vml\"/>"}};
-  spec.ExtraParts = {
+  layout.ExtraParts = {
       {"xl/comments1.xml",
        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
        "<authors><author>me</author></authors><commentList><comment ref=\"B4\" authorId=\"0\"><text><t>note</t></text></comment>"
@@ -344,8 +383,8 @@ TEST_F(StructureTest, CommentsAndTheirNoteShapesMoveWithTheirCells) {
        "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><v:shape>"
        "<x:ClientData ObjectType=\"Note\"><x:Anchor>2, 15, 2, 10, 4, 15, 6, 4</x:Anchor><x:Row>3</x:Row><x:Column>1</x:Column>"
        "</x:ClientData></v:shape></xml>"}};
-  spec.ExtraContentTypes = "<Default Extension=\"vml\" ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
-  WriteBook(FPath, spec);
+  layout.ExtraContentTypes = "<Default Extension=\"vml\" ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(2))}), u"Insert");
   SaveAndClose(book);
@@ -361,13 +400,44 @@ TEST_F(StructureTest, CommentsAndTheirNoteShapesMoveWithTheirCells) {
 }
 
 TEST_F(StructureTest, PartOfAnArrayFormulaCannotBeOverwritten) {
-  TBookSpec spec;
-  spec.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2*2</f><v>0</v></c></row>"
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2*2</f><v>0</v></c></row>"
                           "<row r=\"2\"><c r=\"A2\"><v>0</v></c></row></sheetData>"}};
-  WriteBook(FPath, spec);
+  WriteBook(FPath, layout);
   Variant sheet = Sheet(Open(FPath), 1);
   EXPECT_THROW(Put(sheet, 2, 1, Variant(int32_t(1))), rtl::EOleException);
   Put(sheet, 3, 1, Variant(int32_t(1)));  // outside: fine
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(StructureTest, TheSelectedTabFollowsTheActiveSheet) {
+  TBookLayout layout;
+  layout.Sheets = {{"A", "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></sheetViews><sheetData/>"},
+                 {"B", "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetData/>"}};
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  rtl::OleCall(Sheet(book, 1), u"Delete");
+  SaveAndClose(book);
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<sheetView tabSelected=\"1\" workbookViewId=\"0\"/>"));
+  EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr("activeTab=\"0\""));
+}
+
+TEST_F(StructureTest, IsoDateCellsReadAsDates) {
+  TBookLayout layout;
+  layout.Sheets = {{"A", "<sheetData><row r=\"1\"><c r=\"A1\" t=\"d\"><v>2023-03-15T12:00:00</v></c>"
+                       "<c r=\"B1\" t=\"d\"><v>2023-03-15</v></c><c r=\"C1\" t=\"d\"><v>garbage</v></c></row></sheetData>"}};
+  WriteBook(FPath, layout);
+  Variant sheet = Sheet(Open(FPath), 1);
+  EXPECT_EQ(Get(sheet, 1, 1).VType(), rtl::varDate);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).VDate(), 45000.5);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 2).VDate(), 45000);
+  EXPECT_EQ(Text(Get(sheet, 1, 3)), "garbage");
 }
 
 }  // namespace

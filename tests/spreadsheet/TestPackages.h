@@ -31,7 +31,7 @@ std::map<std::string, std::string> ReadZip(const std::string& path);
 // A workbook with the given worksheets; `sheetXml` holds the inner XML of
 // each worksheet element (sheetData and what follows); `extraParts` are
 // added as they are; `workbookExtra` goes after <sheets> in workbook.xml.
-struct TBookSpec {
+struct TBookLayout {
   std::vector<std::pair<std::string, std::string>> Sheets;  // name, inner XML
   std::string SharedStrings;                                // <si> elements, or empty for none
   std::string CellXfs = "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
@@ -42,7 +42,7 @@ struct TBookSpec {
   std::vector<std::pair<int, std::string>> SheetRels;  // sheet index (0-based), relationship XML
   std::string ExtraContentTypes;
 };
-void WriteBook(const std::string& path, const TBookSpec& spec);
+void WriteBook(const std::string& path, const TBookLayout& layout);
 
 // Runs a Python snippet with /usr/bin/python3 (openpyxl available) and
 // returns its standard output; `ok` is false when python failed.

@@ -81,18 +81,18 @@ class ValueTest : public ServerTest {
  protected:
   std::string FPath = FDir.File("book.xlsx");
   void MakeBook(bool calcChain = false) {
-    TBookSpec spec;
-    spec.Sheets = {{"Data",
+    TBookLayout layout;
+    layout.Sheets = {{"Data",
                     "<sheetData><row r=\"1\"><c r=\"A1\"><v>2</v></c><c r=\"B1\" t=\"s\"><v>0</v></c>"
                     "<c r=\"C1\" t=\"s\"><v>1</v></c><c r=\"D1\" t=\"b\"><v>1</v></c><c r=\"E1\" t=\"e\"><v>#DIV/0!</v></c>"
                     "<c r=\"F1\" s=\"1\"><v>45000.5</v></c><c r=\"G1\"><f>A1*3</f><v>6</v></c>"
                     "<c r=\"H1\" t=\"inlineStr\"><is><t>inline</t></is></c><c r=\"I1\" t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c>"
                     "</row></sheetData>"},
                    {"Other", "<sheetData/>"}};
-    spec.SharedStrings = "<si><t>shared</t></si><si><r><t>rich </t></r><r><rPr><b/></rPr><t>text</t></r></si>";
-    spec.CellXfs += "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
-    spec.CalcChain = calcChain;
-    WriteBook(FPath, spec);
+    layout.SharedStrings = "<si><t>shared</t></si><si><r><t>rich </t></r><r><rPr><b/></rPr><t>text</t></r></si>";
+    layout.CellXfs += "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+    layout.CalcChain = calcChain;
+    WriteBook(FPath, layout);
   }
 };
 
@@ -174,11 +174,11 @@ TEST_F(ValueTest, CalculationChainGoesOnlyWhenFormulasChange) {
 }
 
 TEST_F(ValueTest, OverwritingTheMasterOfASharedFormulaKeepsTheOtherMembers) {
-  TBookSpec spec;
-  spec.Sheets = {{"S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" si=\"0\">A1*2</f><v>2</v></c></row>"
+  TBookLayout layout;
+  layout.Sheets = {{"S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" si=\"0\">A1*2</f><v>2</v></c></row>"
                        "<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><f t=\"shared\" si=\"0\"/><v>4</v></c></row>"
                        "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>6</v></c></row></sheetData>"}};
-  WriteBook(FPath, spec);
+  WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Put(Sheet(book, 1), 1, 2, Variant(int32_t(0)));
   SaveAndClose(book);
@@ -202,6 +202,10 @@ TEST_F(ValueTest, NothingChangedLeavesTheFileAlone) {
 TEST_F(ValueTest, SavingKeepsPermissionsAndWritesThroughSymbolicLinks) {
   MakeBook();
   chmod(FPath.c_str(), 0640);
+  bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(FPath.c_str(), 4321, 4321), 0);
+  }
   std::string link = FDir.File("link.xlsx");
   ASSERT_EQ(symlink(FPath.c_str(), link.c_str()), 0);
   Variant book = Open(link);
@@ -211,6 +215,10 @@ TEST_F(ValueTest, SavingKeepsPermissionsAndWritesThroughSymbolicLinks) {
   struct stat st;
   stat(FPath.c_str(), &st);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4321u);
+  }
   EXPECT_EQ(Text(Get(Sheet(Open(FPath), 1), 3, 3)), "via link");
   // No temporary file is left beside the workbook.
   int files = 0;
@@ -246,13 +254,19 @@ TEST_F(ValueTest, OpeningFailuresNameTheFileAndTheReason) {
   std::ofstream(legacy) << "\xD0\xCF\x11\xE0 legacy";
   std::ofstream(csv) << "a,b\n1,2\n";
   std::ofstream(garbage) << "PK not really";
+  std::string binary = FDir.File("binary.xlsb");
+  WriteZip(binary, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                    "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                                    "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>"},
+                    {"xl/workbook.bin", "\x83\x01"}});
   struct TCase {
     std::string Path;
     std::string Reason;
   } cases[] = {{missing, "No such file or directory"},
                {legacy, "only .xlsx and .xlsm workbooks are supported"},
                {csv, "not an .xlsx or .xlsm workbook package"},
-               {garbage, "not an .xlsx or .xlsm workbook package"}};
+               {garbage, "not an .xlsx or .xlsm workbook package"},
+               {binary, "binary (.xlsb) workbook; only .xlsx and .xlsm workbooks are supported"}};
   for (const auto& c : cases) {
     try {
       Open(c.Path);
@@ -275,11 +289,22 @@ TEST_F(ValueTest, BadAddressesAndMembersAreAutomationErrors) {
   EXPECT_THROW(rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(u"NoSuchName")}), rtl::EOleException);
 }
 
+TEST_F(ValueTest, TextsTheApplicationWouldRefuseAreRejectedNotWritten) {
+  MakeBook();
+  Variant sheet = Sheet(Open(FPath), 2);
+  EXPECT_THROW(PutText(sheet, 1, 1, u"=SUM(A1:A2"), rtl::EOleException);
+  EXPECT_THROW(PutText(sheet, 1, 1, u"=\"open"), rtl::EOleException);
+  EXPECT_THROW(Put(sheet, 1, 1, Variant::FromUString(std::u16string(32768, u'x'))), rtl::EOleException);
+  EXPECT_TRUE(Get(sheet, 1, 1).IsEmpty());
+  PutText(sheet, 1, 1, u"=IF(A2=\")\",'It''s'!A1,\"\"\"\")");
+  Put(sheet, 2, 1, Variant::FromUString(std::u16string(32767, u'x')));
+}
+
 TEST_F(ValueTest, RangeTakesAddressesAndDefinedNames) {
-  TBookSpec spec;
-  spec.Sheets = {{"Data", "<sheetData><row r=\"3\"><c r=\"B3\"><v>42</v></c></row></sheetData>"}};
-  spec.WorkbookExtra = "<definedNames><definedName name=\"Answer\">Data!$B$3</definedName></definedNames>";
-  WriteBook(FPath, spec);
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData><row r=\"3\"><c r=\"B3\"><v>42</v></c></row></sheetData>"}};
+  layout.WorkbookExtra = "<definedNames><definedName name=\"Answer\">Data!$B$3</definedName></definedNames>";
+  WriteBook(FPath, layout);
   Variant sheet = Sheet(Open(FPath), 1);
   auto byName = [&](std::u16string_view name) {
     return rtl::OleGet(rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(name), Variant::FromOleStr(name)}), u"Value");
@@ -310,6 +335,46 @@ TEST_F(ValueTest, WorksheetsWithAPrefixedMainNamespaceGetPrefixedCells) {
   EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet2.xml"],
               ::testing::HasSubstr("<x:row r=\"2\"><x:c r=\"A2\" t=\"inlineStr\"><x:is><x:t xml:space=\"preserve\">text</x:t></x:is></x:c></x:row>"));
   EXPECT_EQ(Text(Get(Sheet(Open(FPath), 2), 2, 1)), "text");
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(ValueTest, LargeSheetsAreReadInBatchesWithoutLosingARow) {
+  std::string rows;
+  for (int r = 1; r <= 60000; ++r) {
+    std::string n = std::to_string(r);
+    if (r % 1000 == 0) {
+      rows += "<row r=\"" + n + "\" ht=\"30\" customHeight=\"1\"/>";  // rows without cells split batches too
+      continue;
+    }
+    rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c><c r=\"B" + n +
+            "\" t=\"inlineStr\"><is><t>text &amp; more " + n + "</t></is></c><c r=\"C" + n + "\" t=\"s\"><v>" +
+            std::to_string(r % 2) + "</v></c></row>";
+  }
+  ASSERT_GT(rows.size(), 8u << 20);  // more than one batch
+  TBookLayout layout;
+  layout.Sheets = {{"Big", "<sheetData>" + rows + "</sheetData>"}};
+  std::string strings;
+  for (int i = 0; i < 2; ++i) strings += "<si><t>s" + std::to_string(i) + "</t></si>";
+  layout.SharedStrings = strings;
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 1);
+  int64_t sum = 0;
+  for (int r = 1; r <= 60000; ++r)
+    if (r % 1000) sum += Get(sheet, r, 1).AsInteger();
+  EXPECT_EQ(sum, 60000LL * 60001 / 2 - 1000LL * 60 * 61 / 2);
+  EXPECT_EQ(Text(Get(sheet, 59999, 2)), "text & more 59999");
+  EXPECT_EQ(Text(Get(sheet, 31415, 3)), "s1");
+  PutText(sheet, 60001, 1, u"end");
+  SaveAndClose(book);
+  std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  EXPECT_NE(xml.find("<row r=\"30000\" ht=\"30\" customHeight=\"1\"/>"), std::string::npos);
+  EXPECT_EQ(Text(Get(Sheet(Open(FPath), 1), 60001, 1)), "end");
 }
 
 }  // namespace

@@ -243,3 +243,34 @@ TEST(PerlRegExReplace, AFailingMatchInReplaceAllKeepsTheReplacementsMade) {
   EXPECT_EQ(fast->Subject().substr(0, 4), u"X X ");
   EXPECT_EQ(fast->Start(), slow->Start());
 }
+
+// The same comparison over pseudo-random subjects, with replacements that
+// create and destroy what the patterns look back at.
+TEST(PerlRegExReplace, OnePassReplaceAllAgreesOnRandomSubjects) {
+  const char16_t* const patterns[] = {u"(?<=ab)a", u"\\bb", u"(?m)^a|b$", u"a*", u"(?<![aé])b+", u"é\\B",
+                                      u"(?<=\\n)\\s*"};
+  const char16_t* const replacements[] = {u"b", u"a\\U0", u"", u"\n$&", u"éa"};
+  const char16_t alphabet[] = u"aabbé \n";
+  unsigned seed = 7;
+  auto next = [&] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 300; ++round) {
+    UnicodeString subject;
+    for (unsigned n = next() % 24; n > 0; --n) subject += alphabet[next() % 7];
+    const char16_t* pattern = patterns[next() % std::size(patterns)];
+    const char16_t* replacement = replacements[next() % std::size(replacements)];
+    bool allowEmpty = next() % 2;
+    auto fast = MakeRegEx(pattern, subject);
+    auto slow = MakeRegEx(pattern, subject);
+    for (auto* r : {fast.get(), slow.get()}) {
+      r->SetReplacement(replacement);
+      if (allowEmpty) r->SetState({});
+    }
+    slow->SetOnMatch([](TPerlRegEx*) {});
+    SCOPED_TRACE(rtl::UnicodeToUtf8(pattern) + " -> " + rtl::UnicodeToUtf8(replacement) + " on \"" +
+                 rtl::UnicodeToUtf8(subject) + "\"");
+    ASSERT_EQ(fast->ReplaceAll(), slow->ReplaceAll());
+    ASSERT_EQ(fast->Subject(), slow->Subject());
+    ASSERT_EQ(fast->Start(), slow->Start());
+    ASSERT_EQ(fast->Stop(), slow->Stop());
+  }
+}

@@ -36,6 +36,15 @@ TEST(CompilerEvents, ExportCheckAndBeforeOutputCanStopTheCompile) {
   EXPECT_FALSE(CompileScript("begin end.", {}, &c).ok);
 }
 
+TEST(CompilerEvents, AHostEventThatThrowsStillClosesTheRegistrationWindow) {
+  TPSPascalCompiler c;
+  c.FOnBeforeOutput = [](TPSPascalCompiler*) -> bool { throw rtl::Exception("host failure"); };
+  EXPECT_THROW(CompileScript("begin end.", {}, &c), rtl::Exception);
+  EXPECT_THROW(c.AddType("T", btU8), EPSCompilerException);
+  c.FOnBeforeOutput = nullptr;
+  EXPECT_TRUE(CompileScript("begin end.", {}, &c).ok);
+}
+
 TEST(CompilerEvents, LineRecordsCanBeSuppressedOrTranslated) {
   TPSPascalCompiler c;
   c.FOnTranslateLineInfo = [](TPSPascalCompiler*, uint32_t& pos, uint32_t& row, uint32_t& col, std::string& name) {

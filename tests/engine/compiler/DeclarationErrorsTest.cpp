@@ -9,10 +9,10 @@ namespace {
 using test::CompileScript;
 
 void RegisterTagAttributes(TPSPascalCompiler& c) {
-  TPSAttributeType* tag = c.AddAttributeType();
+  auto* tag = c.AddAttributeType();
   tag->SetName("Tag");
   tag->AddField("Value", c.FindType("Integer"));
-  TPSAttributeType* two = c.AddAttributeType();
+  auto* two = c.AddAttributeType();
   two->SetName("Two");
   two->AddField("A", c.FindType("Integer"));
   two->AddField("B", c.FindType("String"));
@@ -92,6 +92,7 @@ TEST(DeclarationErrors, TypeSection) {
       {"type A = array [3..1] of Integer;", "[Error] (1:20): Type mismatch"},
       {"type A = array ['a'..'b'] of Integer;", "[Error] (1:17): Type mismatch"},
       {"type A = array [0..536870911] of Byte;", "[Error] (1:20): Type mismatch"},
+      {"type A = array [5000000000..5000000001] of Byte;", "[Error] (1:29): Type mismatch"},
       {"type R = record end;", "[Error] (1:17): Identifier expected"},
       {"type R = record a: Integer end;", "[Error] (1:28): Semicolon (';') expected"},
       {"type R = record a, A: Integer; end;", "[Error] (1:20): Duplicate identifier 'A'"},

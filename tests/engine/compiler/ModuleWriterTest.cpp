@@ -108,10 +108,10 @@ TEST(ModuleWriter, TypesVariablesConstantsAndForwardProceduresAreWritten) {
   EXPECT_EQ(m.procs[1].decl, "-1 @" + std::to_string(longInt) + " !" + std::to_string(unicode));
   EXPECT_EQ(m.procs[2].name, "TWICE");
   EXPECT_EQ(m.procs[2].decl, std::to_string(int64) + " @" + std::to_string(longInt));
-  for (auto& p : m.procs) {
-    ASSERT_FALSE(p.code.empty()) << p.name;
-    EXPECT_EQ(p.code.back(), static_cast<char>(OpReturn)) << p.name;
-  }
+  EXPECT_EQ(m.procs[0].code, std::string(1, static_cast<char>(OpReturn)));
+  EXPECT_EQ(m.procs[1].code, std::string(1, static_cast<char>(OpReturn)));
+  // Twice's local tmp (a Byte, type 0) is pushed before the body.
+  EXPECT_EQ(m.procs[2].code, std::string("\x0B\0\0\0\0\x09", 6));
   EXPECT_LT(m.procs[1].offset, m.procs[2].offset) << "code in table order";
 
   ASSERT_EQ(m.vars.size(), 7u);
@@ -139,6 +139,7 @@ TEST(ModuleWriter, TypesVariablesConstantsAndForwardProceduresAreWritten) {
   EXPECT_EQ(d.positions[2].codePos, 0u);
   EXPECT_EQ(d.positions[0].proc, 2u);
   EXPECT_EQ(d.positions[0].row, 13u);
+  EXPECT_EQ(d.positions[0].codePos, 5u) << "the final return follows the local's push";
   EXPECT_EQ(d.tags.back(), DebugVarNames);
   EXPECT_EQ(d.tags[d.tags.size() - 2], DebugProcNames);
 }
@@ -168,7 +169,7 @@ TEST(ModuleWriter, AttributesAreWrittenForTypesAndProcedures) {
       "type [Info(5, 'ab')] TThing = record A: Byte; end;\n[Info(6, 'c')] procedure P; begin end;\n"
       "var T: TThing;\nbegin end.",
       [](TPSPascalCompiler& c) {
-        TPSAttributeType* info = c.AddAttributeType();
+        auto* info = c.AddAttributeType();
         info->SetName("Info");
         info->AddField("Level", c.FindType("Word"));
         info->AddField("Text", c.FindType("AnsiString"));

@@ -260,7 +260,7 @@ TEST(Registration, AttributeTypesApplyToTypesAndProcedures) {
   auto r = CompileScript(
       "type [Info(1, 'x')] TThing = Integer;\n[Info(2, 'y')] procedure P; begin end;\nbegin end.",
       [&](TPSPascalCompiler& c) {
-        TPSAttributeType* info = c.AddAttributeType();
+        auto* info = c.AddAttributeType();
         info->SetName("Info");
         info->AddField("Level", c.FindType("Integer"));
         info->AddField("Text", c.FindType("String"));

@@ -31,7 +31,7 @@ const char* const RichScript =
     "end.\r\n";
 
 void Register(TPSPascalCompiler& c) {
-  TPSAttributeType* info = c.AddAttributeType();
+  auto* info = c.AddAttributeType();
   info->SetName("Info");
   info->AddField("Level", c.FindType("Integer"));
 }

@@ -145,3 +145,52 @@ TEST(HostCalls, TooFewStackEntriesFailWithoutReadingPastTheStack) {
   EXPECT_FALSE(exec.RunScript());
   EXPECT_EQ(exec.ExceptionCode(), erCouldNotCallProc);
 }
+
+TEST(HostCalls, ProcedureValuesReachTheHostAsCallablesThatRunTheScript) {
+  // function Triple(x: Integer): Integer; and G0 := Apply(@Triple, 5)
+  THostModule m;
+  uint32_t pp = m.B.ProcPtr(std::string("\x01\x00", 2));
+  TCode triple;
+  triple.Assign().Var(L(-1)).Var(L(-2)).Calc(CalcMul).Var(L(-1)).Const<int32_t>(m.S32, 3).Ret();
+  TCode c;
+  c.Push().Const<int32_t>(m.S32, 5).Push().Const<uint32_t>(pp, 2).PushVarRef().Var(G(0)).Call(1).Pop().Pop().Pop();
+  c.Ret();
+  m.B.Main(c);
+  m.B.External("APPLY");
+  m.B.Proc(triple, "TRIPLE", std::to_string(m.S32) + " @" + std::to_string(m.S32));
+  TPSExec exec;
+  RegisterNativeFunction(exec, "Apply", std::function<int32_t(std::function<int32_t(int32_t)>, int32_t)>(
+                                            [](std::function<int32_t(int32_t)> f, int32_t x) { return f(x) + 1; }));
+  ASSERT_TRUE(exec.LoadData(m.B.Build()));
+  ASSERT_TRUE(exec.RunScript()) << rtl::UnicodeToUtf8(exec.ExceptionString());
+  EXPECT_EQ(exec.GlobalVars().GetInt(0), 16);
+  // The host can call the script procedure itself, too.
+  EXPECT_EQ(CallScriptProc<int32_t>(exec, exec.GetProc("TRIPLE"), 7), 21);
+  EXPECT_THROW(CallScriptProc<int32_t>(exec, exec.GetProc("TRIPLE"), 7, 8), rtl::Exception);
+  auto method = GetProcAsMethod<int32_t, int32_t>(exec, exec.GetProc("TRIPLE"));
+  EXPECT_EQ(method(-2), -6);
+}
+
+TEST(HostCalls, CallScriptProcWritesVarParametersBackAndRaisesScriptErrors) {
+  THostModule m;
+  TCode bump;  // procedure Bump(var s: String; n: Integer); s := s + '!'; n div 0 when n = 0
+  bump.Calc(CalcAdd).Var(L(-1)).ConstWide(m.Str, u"!");
+  bump.Op(OpJumpIfTrue).JumpField(1).Var(L(-2)).EndJump();
+  bump.Calc(CalcDiv).Var(L(-2)).Var(L(-2));
+  bump.Mark(1).Ret();
+  TCode main;
+  main.Ret();
+  m.B.Main(main);
+  m.B.Proc(bump, "BUMP", "-1 !" + std::to_string(m.Str) + " @" + std::to_string(m.S32));
+  auto exec = LoadModule(m.B);
+  rtl::UnicodeString text = u"hi";
+  CallScriptProc<void>(*exec, 1, text, int32_t(1));
+  EXPECT_EQ(text, u"hi!");
+  try {
+    CallScriptProc<void>(*exec, 1, text, int32_t(0));
+    FAIL();
+  } catch (const rtl::Exception& e) {
+    EXPECT_EQ(e.Message(), u"Division by zero");
+  }
+  EXPECT_EQ(exec->Status(), isLoaded);
+}

@@ -1,5 +1,6 @@
 // The instruction loop: calls and frames, jumps, pointers, instruction
 // errors with their positions, host calls and host-started runs.
+#include "rtl/Variant.h"
 #include "tests/engine/runtime/TestSupport.h"
 
 using namespace ps;
@@ -360,4 +361,192 @@ TEST(Interpreter, NestedRunFromAHostCallbackRestoresTheCaller) {
   EXPECT_TRUE(exec->RunScript()) << rtl::UnicodeToUtf8(exec->ExceptionString());
   EXPECT_EQ(exec->GlobalVars().GetInt(0), 7);
   EXPECT_EQ(exec->Status(), isLoaded);
+}
+
+TEST(Interpreter, StopInsideANestedRunStopsTheWholeScript) {
+  TBasic m;
+  TCode stopper;
+  stopper.Op(OpIncrement).Var(G(1)).Call(3).Op(OpIncrement).Var(G(1)).Ret();
+  TCode main;
+  main.PushType(m.S32);
+  main.Call(1);                      // the host runs procedure 2, which stops the script
+  main.Op(OpIncrement).Var(G(0));    // not reached
+  main.Ret();
+  m.B.Main(main);
+  m.B.External("CALLBACK");
+  m.B.Proc(stopper);
+  m.B.External("STOP");
+  auto exec = std::make_unique<TPSExec>();
+  exec->RegisterFunctionName("CALLBACK", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+    e->RunProc({}, 2);
+    return true;
+  }, nullptr, nullptr);
+  exec->RegisterFunctionName("STOP", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+    e->Stop();
+    return true;
+  }, nullptr, nullptr);
+  ASSERT_TRUE(exec->LoadData(m.B.Build()));
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_EQ(exec->GlobalVars().GetInt(0), 0);
+  EXPECT_EQ(exec->GlobalVars().GetInt(1), 1);
+  EXPECT_EQ(exec->Status(), isLoaded);
+  EXPECT_EQ(exec->Stack().Count(), 0);
+}
+
+TEST(Interpreter, HostCallsIntoScriptsNestOnlyToABound) {
+  // procedure 1 calls the host, which runs procedure 1 again: endless without a bound.
+  TBasic m;
+  TCode again;
+  again.Op(OpIncrement).Var(G(0)).Call(2).Ret();
+  TCode main;
+  main.Call(1).Ret();
+  m.B.Main(main);
+  m.B.Proc(again);
+  m.B.External("REENTER");
+  auto exec = std::make_unique<TPSExec>();
+  exec->RegisterFunctionName("REENTER", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+    if (!e->RunProc({}, 1)) e->RaiseCurrentException();
+    return true;
+  }, nullptr, nullptr);
+  ASSERT_TRUE(exec->LoadData(m.B.Build()));
+  EXPECT_FALSE(exec->RunScript());
+  EXPECT_EQ(exec->ExceptionCode(), erCustomError);
+  EXPECT_EQ(exec->ExceptionString(), u"Out Of Memory");
+  EXPECT_EQ(exec->GlobalVars().GetInt(0), TPSExec::MaxNestedRuns + 1);
+}
+
+TEST(Interpreter, StringConstantsAreSharedNotCopied) {
+  TBasic m;
+  uint32_t other = m.B.Var(m.Str);
+  TCode c;
+  c.Assign().Var(G(3)).ConstWide(m.Str, u"constant text");
+  c.Assign().Var(G(other)).Var(G(3));
+  c.Calc(CalcAdd).Var(G(other)).ConstWide(m.Str, u"!");  // a new block for the result only
+  c.Ret();
+  auto r = RunMain(m, c);
+  ASSERT_TRUE(r.Ok) << r.Text();
+  auto& g = r.Exec->GlobalVars();
+  EXPECT_EQ(g.GetUnicodeString(3), u"constant text");
+  EXPECT_EQ(g.GetUnicodeString(other), u"constant text!");
+  // Running again finds the same block for the constant.
+  void* first;
+  std::memcpy(&first, g.EntryValue(3), sizeof first);
+  ASSERT_TRUE(r.Exec->RunScript());
+  void* second;
+  std::memcpy(&second, g.EntryValue(3), sizeof second);
+  EXPECT_EQ(first, second);
+}
+
+TEST(Interpreter, ClassChecksAskTheHostClassRegistry) {
+  TModuleBuilder b;
+  uint32_t cls = b.Class("TFOO"), other = b.Class("TBAR"), u32 = b.Type(btU32), u8 = b.Type(btU8);
+  b.Var(cls);
+  b.Var(u8);
+  b.Var(u8);
+  TCode c;
+  c.Compare(CmpIs).Var(G(1)).Var(G(0)).Const<uint32_t>(u32, cls);
+  c.Compare(CmpIs).Var(G(2)).Var(G(0)).Const<uint32_t>(u32, other);
+  c.Calc(CalcClassCheck).Var(G(0)).Const<uint32_t>(u32, cls);
+  c.Calc(CalcClassCheck).Var(G(0)).Const<uint32_t>(u32, other);
+  c.Ret();
+  b.Main(c);
+  auto exec = LoadModule(b);
+  int object = 0;
+  void* p = &object;
+  std::memcpy(exec->GlobalVars().EntryValue(0), &p, sizeof p);
+  exec->SetClassCheck([](TPSExec*, void*, const TPSTypeRec_Class* c) { return c->FCN == "TFOO"; });
+  EXPECT_FALSE(exec->RunScript());
+  EXPECT_EQ(exec->GlobalVars().GetUInt(1), 1u);
+  EXPECT_EQ(exec->GlobalVars().GetUInt(2), 0u);
+  EXPECT_EQ(exec->ExceptionCode(), ErTypeMismatch);
+  EXPECT_EQ(exec->ExceptionPos(), 74);  // the second cast check (58..74), past its operands
+
+  // nil is of no class.
+  p = nullptr;
+  std::memcpy(exec->GlobalVars().EntryValue(0), &p, sizeof p);
+  exec->Stop();
+  EXPECT_FALSE(exec->RunScript());
+  EXPECT_EQ(exec->GlobalVars().GetUInt(1), 0u);
+  EXPECT_EQ(exec->ExceptionPos(), 58);  // the first cast check (42..58)
+}
+
+TEST(Interpreter, ProcedureValuesHoldingHostMethodsCallTheHost) {
+  TBasic m;
+  uint32_t pp = m.B.ProcPtr(std::string("\x00\x00", 2));
+  uint32_t value = m.B.Var(pp);
+  TCode c;
+  c.Push().Const<int32_t>(m.S32, 5);
+  c.Op(OpCallVar).Var(G(value));
+  c.Pop().Ret();
+  m.B.Main(c);
+  auto exec = LoadModule(m.B);
+  int data = 0;
+  TPSProcPtrValue method{0, 0, reinterpret_cast<void*>(0x1), &data};
+  std::memcpy(exec->GlobalVars().EntryValue(value), &method, sizeof method);
+  EXPECT_FALSE(exec->RunScript());
+  EXPECT_EQ(exec->ExceptionCode(), erCouldNotCallProc);  // no host method call installed
+  exec->Stop();
+  exec->SetHostMethodCall([](TPSExec*, const TPSTypeRec_ProcPtr* type, void*, void* d, TPSStack* stack) {
+    *static_cast<int*>(d) = stack->GetInt(-1) + static_cast<int>(type->FParamInfo.size());
+    return true;
+  });
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_EQ(data, 7);
+}
+
+TEST(Interpreter, InterfacesFromObjectsComeFromTheHost) {
+  TModuleBuilder b;
+  uint32_t cls = b.Class("TFOO"), intf = b.Type(btInterface, std::string(16, '\x11'));
+  b.Var(cls);
+  b.Var(intf);
+  TCode c;
+  c.Assign().Var(G(1)).Var(G(0));
+  c.Ret();
+  b.Main(c);
+  auto exec = LoadModule(b);
+  EXPECT_FALSE(exec->RunScript());
+  EXPECT_EQ(exec->ExceptionCode(), erInterfaceNotSupported);  // nil object
+  struct TThing : rtl::IUnknown {};
+  auto* thing = new TThing;
+  rtl::TRef<TThing> keep(thing);
+  int object = 0;
+  void* p = &object;
+  std::memcpy(exec->GlobalVars().EntryValue(0), &p, sizeof p);
+  exec->SetInterfaceQuery([&](TPSExec*, void* o, const uint8_t (&guid)[16]) -> void* {
+    if (o != &object || guid[0] != 0x11) return nullptr;
+    thing->AddRef();
+    return static_cast<rtl::IUnknown*>(thing);
+  });
+  exec->Stop();
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_EQ(thing->RefCount(), 2);
+  exec->Cleanup();  // finalises the interface variable
+  EXPECT_EQ(thing->RefCount(), 1);
+}
+
+TEST(Interpreter, CleanupReinitialisesGlobalsAndPauseResumes) {
+  TBasic m;
+  TCode c;
+  c.Op(OpIncrement).Var(G(0));
+  c.Call(1);
+  c.Op(OpIncrement).Var(G(0));
+  c.Ret();
+  m.B.Main(c);
+  m.B.External("PAUSE");
+  auto exec = std::make_unique<TPSExec>();
+  exec->RegisterFunctionName("PAUSE", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+    e->Pause();
+    return true;
+  }, nullptr, nullptr);
+  ASSERT_TRUE(exec->LoadData(m.B.Build()));
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_EQ(exec->Status(), isPaused);
+  EXPECT_EQ(exec->GlobalVars().GetInt(0), 1);
+  EXPECT_TRUE(exec->RunScript());  // resumes after the call
+  EXPECT_EQ(exec->Status(), isLoaded);
+  EXPECT_EQ(exec->GlobalVars().GetInt(0), 2);
+  exec->SetCallCleanup(true);
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_TRUE(exec->RunScript());
+  EXPECT_EQ(exec->GlobalVars().GetInt(0), 0);  // reset after the run
 }
