@@ -1065,7 +1065,13 @@ TPSType* TPSCodeGen::BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSVal
       if (li && ri) return l->Type;
       if (ln && rn) return numResult;
       if (PSIsAnsiKind(L) && PSIsAnsiKind(R)) return C.FStd.AnsiString;
-      if (PSIsStringKind(L) && PSIsStringKind(R)) return C.FindTypeUpper("WIDESTRING");
+      // Mixed widths give a wide string; keeping the wide operand's own type
+      // (String stays String) lets s := s + 'x' append in place.
+      if (PSIsStringKind(L) && PSIsStringKind(R)) {
+        if (BaseOf(L) == btUnicodeString || BaseOf(L) == btWideString) return l->Type;
+        if (BaseOf(R) == btUnicodeString || BaseOf(R) == btWideString) return r->Type;
+        return C.FindTypeUpper("WIDESTRING");
+      }
       return nullptr;
     case otSub:
     case otMul:
