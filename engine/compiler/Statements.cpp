@@ -24,7 +24,8 @@ struct TJumpSite {
 void TPSCodeGen::DebugPos() {
   if (Here() > 0 && LastOpStart < Here()) {
     switch (LastOp) {
-      case OpPop: case OpPushType: case OpJump: case OpJumpIfTrue: case OpJumpIfFalse: case OpSetFlag: case OpPopJump: case OpPop2Jump: case OpJumpIfFlag: case OpNop: case OpReturn:
+      case OpPop: case OpPushType: case OpJump: case OpJumpIfTrue: case OpJumpIfFalse: case OpSetFlag:
+      case OpPopJump: case OpPop2Jump: case OpJumpIfFlag: case OpNop: case OpReturn:
         break;
       default:
         EmitOp(OpNop);
