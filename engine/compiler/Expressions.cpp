@@ -440,7 +440,8 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         self.FType = C.FStd.LongWord;
         decl.FParams.insert(decl.FParams.begin(), self);
         decl.FResult = type;
-        v = MakeCall(cls->ClassFunc_Call(ctor), decl, nullptr, std::move(args), pos, row, col);
+        v = MakeCall((ctor->FOwner ? ctor->FOwner : cls)->ClassFunc_Call(ctor), decl, nullptr, std::move(args), pos,
+                     row, col);
         if (!v) return nullptr;
         break;
       }
@@ -777,7 +778,9 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
 TPSValuePtr TPSCodeGen::PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cls, TPSNativeClassItemProperty* prop,
                                      std::vector<TPSValuePtr> args, bool write, uint32_t pos, uint32_t row,
                                      uint32_t col) {
-  int32_t procNo = write ? cls->Property_Set(prop) : cls->Property_Get(prop);
+  // The import names the class that declares the member.
+  TPSCompileTimeClass* owner = prop->FOwner ? prop->FOwner : cls;
+  int32_t procNo = write ? owner->Property_Set(prop) : owner->Property_Get(prop);
   if (procNo < 0) {
     C.MakeError("", write ? ecReadOnlyProperty : ecWriteOnlyProperty, "")->SetCustomPos(pos, row, col);
     return nullptr;
@@ -840,7 +843,8 @@ TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement) {
     self.FType = object->Type;
     decl.FParams.insert(decl.FParams.begin(), self);
     args.insert(args.begin(), std::move(object));
-    return MakeCall(cls->Func_Call(method), decl, nullptr, std::move(args), pos, row, col);
+    return MakeCall((method->FOwner ? method->FOwner : cls)->Func_Call(method), decl, nullptr, std::move(args), pos,
+                    row, col);
   }
   if (!prop->FDecl.FParams.empty()) {
     if (P.CurrTokenID() != CSTI_OpenBlock) {
