@@ -410,8 +410,40 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         break;
       }
       if (P.CurrTokenID() == CSTI_Period) {
-        Error(ecClassTypeExpected);
-        return nullptr;
+        TPSType* rt = ResolveTypeLink(type);
+        TPSCompileTimeClass* cls = rt->FBaseType == btClass ? static_cast<TPSClassType*>(rt)->FCL : nullptr;
+        if (!cls) {
+          Error(ecClassTypeExpected);
+          return nullptr;
+        }
+        P.Next();
+        if (P.CurrTokenID() != CSTI_Identifier) {
+          Error(ecIdentifierExpected);
+          return nullptr;
+        }
+        TPSNativeClassItemConstructor* ctor = cls->ClassFunc_Find(P.GetToken());
+        if (!ctor) {
+          Error(ecUnknownIdentifier, P.OriginalToken());
+          return nullptr;
+        }
+        P.Next();
+        std::vector<TPSValuePtr> args;
+        if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+        C.UseType(rt);
+        TIfRVariant typeNo;
+        typeNo.FType = C.FStd.LongWord;
+        typeNo.FInt = rt->FFinalTypeNo;
+        args.insert(args.begin(), ConstValue(typeNo, pos, row, col));
+        TPSParametersDecl decl = ctor->FDecl;
+        TPSParameterDecl self;
+        self.FName = "SELF";
+        self.FType = C.FStd.LongWord;
+        decl.FParams.insert(decl.FParams.begin(), self);
+        decl.FResult = type;
+        v = MakeCall((ctor->FOwner ? ctor->FOwner : cls)->ClassFunc_Call(ctor), decl, nullptr, std::move(args), pos,
+                     row, col);
+        if (!v) return nullptr;
+        break;
       }
       C.UseType(type);
       v = std::make_unique<TPSValue>(TPSValueKind::TypeRef);
@@ -694,16 +726,194 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
       v = MakeCall(-1, decl, std::move(v), std::move(args), pos, row, col);
       continue;
     }
-    if (P.CurrTokenID() == CSTI_Period &&
-        (b == btClass || b == btInterface || b == btVariant || b == btRecord)) {
-      // Member access on host objects and variants is compiled by the host
-      // class support; a record value that is not a variable has no storage.
-      Error(ecInternalError, "member access is not supported here");
-      return nullptr;
+    if ((P.CurrTokenID() == CSTI_Period || P.CurrTokenID() == CSTI_OpenBlock) && b == btClass) {
+      v = ClassMember(std::move(v), statement);
+      if (v && v->ProcNo == -3) return v;  // a property write target
+      continue;
+    }
+    if (P.CurrTokenID() == CSTI_Period && b == btVariant) {
+      v = VariantMember(std::move(v), statement);
+      if (v && v->ProcNo == -4) return v;
+      continue;
+    }
+    if (P.CurrTokenID() == CSTI_Period && b == btInterface) {
+      P.Next();
+      if (P.CurrTokenID() != CSTI_Identifier) {
+        Error(ecIdentifierExpected);
+        return nullptr;
+      }
+      TPSInterface* intf = static_cast<TPSInterfaceType*>(t)->FIntf;
+      TPSInterfaceMethod* m = intf ? intf->Func_Find(P.GetToken()) : nullptr;
+      if (!m) {
+        Error(ecUnknownIdentifier, P.OriginalToken());
+        return nullptr;
+      }
+      P.Next();
+      std::vector<TPSValuePtr> args;
+      if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+      if (m->FScriptProcNo < 0) {
+        // Interface methods are called by their slot in the method table.
+        std::string text = "intf:." + std::to_string(m->FMethodNo);
+        text.push_back(static_cast<char>(m->FCC));
+        text.push_back(m->FDecl.FResult ? 1 : 0);
+        for (auto& prm : m->FDecl.FParams) text.push_back(prm.FMode == pmIn ? 0 : 1);
+        m->FScriptProcNo = C.AddUsedFunctionImport(text, m->FDecl);
+      }
+      TPSParametersDecl decl = m->FDecl;
+      TPSParameterDecl self;
+      self.FName = "SELF";
+      self.FType = v->Type;
+      decl.FParams.insert(decl.FParams.begin(), self);
+      args.insert(args.begin(), std::move(v));
+      v = MakeCall(m->FScriptProcNo, decl, nullptr, std::move(args), pos, row, col);
+      continue;
     }
     return v;
   }
   return v;
+}
+
+// --- Members of host objects and variants ---------------------------------------------------
+
+TPSValuePtr TPSCodeGen::PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cls, TPSNativeClassItemProperty* prop,
+                                     std::vector<TPSValuePtr> args, bool write, uint32_t pos, uint32_t row,
+                                     uint32_t col) {
+  // The import names the class that declares the member.
+  TPSCompileTimeClass* owner = prop->FOwner ? prop->FOwner : cls;
+  int32_t procNo = write ? owner->Property_Set(prop) : owner->Property_Get(prop);
+  if (procNo < 0) {
+    C.MakeError("", write ? ecReadOnlyProperty : ecWriteOnlyProperty, "")->SetCustomPos(pos, row, col);
+    return nullptr;
+  }
+  TPSParametersDecl decl;
+  TPSParameterDecl self;
+  self.FName = "SELF";
+  self.FType = object->Type;
+  decl.FParams.push_back(self);
+  for (auto& prm : prop->FDecl.FParams) decl.FParams.push_back(prm);
+  if (write) {
+    TPSParameterDecl value;
+    value.FName = "VALUE";
+    value.FType = prop->FDecl.FResult;
+    decl.FParams.push_back(value);
+  } else {
+    decl.FResult = prop->FDecl.FResult;
+  }
+  args.insert(args.begin(), std::move(object));
+  return MakeCall(procNo, decl, nullptr, std::move(args), pos, row, col);
+}
+
+TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement) {
+  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+  TPSCompileTimeClass* cls = static_cast<TPSClassType*>(ResolveTypeLink(object->Type))->FCL;
+  if (!cls) {
+    Error(ecClassTypeExpected);
+    return nullptr;
+  }
+  TPSNativeClassItemProperty* prop = nullptr;
+  TPSNativeClassItemMethod* method = nullptr;
+  std::string orgName;
+  if (P.CurrTokenID() == CSTI_Period) {
+    P.Next();
+    if (P.CurrTokenID() != CSTI_Identifier) {
+      Error(ecIdentifierExpected);
+      return nullptr;
+    }
+    orgName = P.OriginalToken();
+    prop = cls->Property_Find(P.GetToken());
+    if (!prop) method = cls->Func_Find(P.GetToken());
+    if (!prop && !method) {
+      Error(ecUnknownIdentifier, orgName);
+      return nullptr;
+    }
+    P.Next();
+  } else {
+    prop = cls->Property_Find("");  // the default array property
+    if (!prop) {
+      Error(ecUnknownIdentifier, "");
+      return nullptr;
+    }
+  }
+  std::vector<TPSValuePtr> args;
+  if (method) {
+    if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+    TPSParametersDecl decl = method->FDecl;
+    TPSParameterDecl self;
+    self.FName = "SELF";
+    self.FType = object->Type;
+    decl.FParams.insert(decl.FParams.begin(), self);
+    args.insert(args.begin(), std::move(object));
+    return MakeCall((method->FOwner ? method->FOwner : cls)->Func_Call(method), decl, nullptr, std::move(args), pos,
+                    row, col);
+  }
+  if (!prop->FDecl.FParams.empty()) {
+    if (P.CurrTokenID() != CSTI_OpenBlock) {
+      Error(ecOpenBlockExpected);
+      return nullptr;
+    }
+    if (!ReadArguments(args, CSTI_CloseBlock)) return nullptr;
+  }
+  if (statement && P.CurrTokenID() == CSTI_Assignment) {
+    auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
+    target->Pos = pos, target->Row = row, target->Col = col;
+    target->ProcNo = -3;
+    target->Type = prop->FDecl.FResult;
+    target->Prop = prop;
+    target->Class = cls;
+    target->Left = std::move(object);
+    target->Args = std::move(args);
+    return target;
+  }
+  return PropertyCall(std::move(object), cls, prop, std::move(args), false, pos, row, col);
+}
+
+TPSValuePtr TPSCodeGen::DispatchCall(TPSValuePtr object, const std::string& name, std::vector<TPSValuePtr> args,
+                                     bool set, uint32_t pos, uint32_t row, uint32_t col) {
+  TPSRegProc* reg = C.FindRegProcUpper("IDISPATCHINVOKE");
+  if (!reg) {
+    C.MakeError("", ecUnknownIdentifier, "IDispatchInvoke")->SetCustomPos(pos, row, col);
+    return nullptr;
+  }
+  std::vector<TPSValuePtr> callArgs;
+  callArgs.push_back(std::move(object));
+  TIfRVariant flag;
+  flag.FType = C.FDefaultBoolType;
+  flag.FInt = set ? 1 : 0;
+  callArgs.push_back(ConstValue(flag, pos, row, col));
+  TIfRVariant text;
+  text.FType = C.FStd.AnsiString;
+  text.FString = name;
+  callArgs.push_back(ConstValue(text, pos, row, col));
+  auto list = std::make_unique<TPSValue>(TPSValueKind::Array);
+  list->Pos = pos, list->Row = row, list->Col = col;
+  list->Args = std::move(args);
+  callArgs.push_back(std::move(list));
+  return MakeCall(C.UseRegProc(reg), reg->FDecl, nullptr, std::move(callArgs), pos, row, col);
+}
+
+TPSValuePtr TPSCodeGen::VariantMember(TPSValuePtr object, bool statement) {
+  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+  P.Next();  // past "."
+  if (P.CurrTokenID() != CSTI_Identifier) {
+    Error(ecIdentifierExpected);
+    return nullptr;
+  }
+  std::string name = P.OriginalToken();
+  P.Next();
+  std::vector<TPSValuePtr> args;
+  if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+  if (P.CurrTokenID() == CSTI_OpenBlock && !ReadArguments(args, CSTI_CloseBlock)) return nullptr;
+  if (statement && P.CurrTokenID() == CSTI_Assignment) {
+    auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
+    target->Pos = pos, target->Row = row, target->Col = col;
+    target->ProcNo = -4;
+    target->Type = C.FStd.Variant;
+    target->Const.FString = name;
+    target->Left = std::move(object);
+    target->Args = std::move(args);
+    return target;
+  }
+  return DispatchCall(std::move(object), name, std::move(args), false, pos, row, col);
 }
 
 // --- Calls ---------------------------------------------------------------------------------
@@ -859,7 +1069,13 @@ TPSType* TPSCodeGen::BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSVal
       if (li && ri) return l->Type;
       if (ln && rn) return numResult;
       if (PSIsAnsiKind(L) && PSIsAnsiKind(R)) return C.FStd.AnsiString;
-      if (PSIsStringKind(L) && PSIsStringKind(R)) return C.FindTypeUpper("WIDESTRING");
+      // Mixed widths give a wide string; keeping the wide operand's own type
+      // (String stays String) lets s := s + 'x' append in place.
+      if (PSIsStringKind(L) && PSIsStringKind(R)) {
+        if (BaseOf(L) == btUnicodeString || BaseOf(L) == btWideString) return l->Type;
+        if (BaseOf(R) == btUnicodeString || BaseOf(R) == btWideString) return r->Type;
+        return C.FindTypeUpper("WIDESTRING");
+      }
       return nullptr;
     case otSub:
     case otMul:
@@ -979,6 +1195,10 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
     case TPSValueKind::TypeRef:
       return fail();
     default:
+      if (v->Kind == TPSValueKind::Call && !v->Type) {
+        if (report) ErrorAt(v.get(), ecNoResult);
+        return false;
+      }
       if (!v->Type || !C.IsCompatibleType(target, v->Type, false)) return fail();
       return true;
   }
@@ -987,6 +1207,12 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
 TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r,
                                    uint32_t pos, uint32_t row, uint32_t col) {
   if (!l || !r) return nullptr;
+  for (TPSValue* side : {l.get(), r.get()}) {
+    if (side->Kind == TPSValueKind::Call && !side->Type) {
+      ErrorAt(side, ecNoResult);
+      return nullptr;
+    }
+  }
   auto mismatch = [&]() -> TPSValuePtr {
     C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
     return nullptr;
