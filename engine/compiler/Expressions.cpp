@@ -401,7 +401,8 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
           return nullptr;
         }
         P.Next();
-        if (!e->Type || !C.IsCompatibleType(type, e->Type, true)) {
+        bool classes = BaseOf(e->Type) == btClass && (BaseOf(type) == btClass || BaseOf(type) == btInterface);
+        if (!e->Type || (!classes && !C.IsCompatibleType(type, e->Type, true))) {
           ErrorAt(e.get(), ecTypeMismatch);
           return nullptr;
         }
@@ -1018,6 +1019,27 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
       v->Pos = pos, v->Row = row, v->Col = col;
       return v;
     }
+  } else if (BaseOf(t) == btClass && (BaseOf(type) == btClass || BaseOf(type) == btInterface) &&
+             ResolveTypeLink(type) != t) {
+    // Between class types the host class converts (and checks) the object.
+    TPSCompileTimeClass* cls = static_cast<TPSClassType*>(t)->FCL;
+    int32_t procNo = cls ? cls->CastToType(type) : -1;
+    if (procNo < 0) {
+      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+      return nullptr;
+    }
+    C.UseType(type);
+    TIfRVariant typeNo;
+    typeNo.FType = C.FStd.LongWord;
+    typeNo.FInt = ResolveTypeLink(type)->FFinalTypeNo;
+    TPSParametersDecl decl;
+    decl.AddParam("Org", pmIn, v->Type);
+    decl.AddParam("TypeNo", pmIn, C.FStd.LongWord);
+    decl.FResult = type;
+    std::vector<TPSValuePtr> args;
+    args.push_back(std::move(v));
+    args.push_back(ConstValue(typeNo, pos, row, col));
+    return MakeCall(procNo, decl, nullptr, std::move(args), pos, row, col);
   } else if (v->Kind == TPSValueKind::Const) {
     // Casts fold between the integer types, characters and enumerations.
     TPSBaseType from = BaseOf(t), to = BaseOf(type);

@@ -183,9 +183,17 @@ bool TPSCodeGen::CompileStatement() {
 bool TPSCodeGen::CompileAssignOrCall() {
   DebugPos();
   TPSValuePtr target;
-  if (P.CurrTokenID() == CSTI_OpenRound)
-    target = ParseFactor();
-  else
+  if (P.CurrTokenID() == CSTI_OpenRound) {
+    P.Next();
+    target = ParseExpression();
+    if (!target) return false;
+    if (P.CurrTokenID() != CSTI_CloseRound) {
+      Error(ecCloseRoundExpected);
+      return false;
+    }
+    P.Next();
+    target = ParseSelectors(std::move(target), true);
+  } else
     target = ParseIdentifier(true);
   if (!target) return false;
   if (P.CurrTokenID() == CSTI_Assignment) {
