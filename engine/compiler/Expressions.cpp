@@ -326,9 +326,20 @@ TPSValuePtr TPSCodeGen::ParseSetConstructor() {
 
 // --- Identifiers and selectors ------------------------------------------------------------
 
-TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col,
+                                   bool statement, bool& consumed) {
+  consumed = false;
   for (auto it = Withs.rbegin(); it != Withs.rend(); ++it) {
-    auto* rec = dynamic_cast<TPSRecordType*>(ResolveTypeLink(it->Type));
+    TPSType* t = ResolveTypeLink(it->Type);
+    if (t->FBaseType == btClass) {
+      TPSCompileTimeClass* cls = static_cast<TPSClassType*>(t)->FCL;
+      if (!cls || (!cls->Property_Find(upperName) && !cls->Func_Find(upperName))) continue;
+      TPSValuePtr object = VarValue(it->Ref, it->Type);
+      object->Pos = pos, object->Row = row, object->Col = col;
+      consumed = true;
+      return ClassMember(std::move(object), statement, true);
+    }
+    auto* rec = dynamic_cast<TPSRecordType*>(t);
     if (!rec) continue;
     int field = rec->FindField(upperName);
     if (field < 0) continue;
@@ -349,10 +360,13 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
   uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
   std::string name = P.GetToken();
   std::string orgName = P.OriginalToken();
-  if (TPSValuePtr w = WithMember(name, pos, row, col)) {
-    P.Next();
+  bool consumed = false;
+  if (TPSValuePtr w = WithMember(name, pos, row, col, statement, consumed)) {
+    if (!consumed) P.Next();
+    if (w->Kind == TPSValueKind::Call && (w->ProcNo == -3 || w->ProcNo == -4)) return w;
     return ParseSelectors(std::move(w), statement);
   }
+  if (consumed) return nullptr;
   bool handled = false;
   TPSValuePtr intrinsic = ParseIntrinsic(name, pos, row, col, handled);
   if (handled) return intrinsic ? ParseSelectors(std::move(intrinsic), statement) : nullptr;

@@ -35,7 +35,7 @@ TPSValuePtr TPSCodeGen::PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cl
   return MakeCall(procNo, decl, nullptr, std::move(args), pos, row, col);
 }
 
-TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement) {
+TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement, bool atName) {
   uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
   TPSCompileTimeClass* cls = static_cast<TPSClassType*>(ResolveTypeLink(object->Type))->FCL;
   if (!cls) {
@@ -45,8 +45,8 @@ TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement) {
   TPSNativeClassItemProperty* prop = nullptr;
   TPSNativeClassItemMethod* method = nullptr;
   std::string orgName;
-  if (P.CurrTokenID() == CSTI_Period) {
-    P.Next();
+  if (atName || P.CurrTokenID() == CSTI_Period) {
+    if (!atName) P.Next();
     if (P.CurrTokenID() != CSTI_Identifier) {
       Error(ecIdentifierExpected);
       return nullptr;
