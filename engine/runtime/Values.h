@@ -39,7 +39,7 @@ struct TPSBlockHeader {
 inline TPSBlockHeader* LoadBlock(const void* slot) { return Load<TPSBlockHeader*>(slot); }
 inline uint8_t* BlockData(TPSBlockHeader* h) { return reinterpret_cast<uint8_t*>(h + 1); }
 
-// Appends to the string in the slot (in place when it is not shared).
+// Appends to the string in the slot (in place when it holds the only reference).
 void PSAnsiAppend(uint8_t* slot, std::string_view text);
 void PSUnicodeAppend(uint8_t* slot, std::u16string_view text);
 
