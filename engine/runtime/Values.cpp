@@ -53,39 +53,6 @@ static TPSBlockHeader* NewBlock(std::basic_string_view<Ch> text) {
   return h;
 }
 
-// Appends in place when the block is not shared, growing it geometrically,
-// so that building a string piece by piece is not quadratic.
-template <class Ch>
-static void AppendBlock(uint8_t* slot, std::basic_string_view<Ch> text) {
-  if (text.empty()) return;
-  TPSBlockHeader* h = LoadBlock(slot);
-  if (!h || h->RefCount != 1) {
-    std::basic_string<Ch> joined(h ? std::basic_string_view<Ch>(reinterpret_cast<const Ch*>(h + 1), h->Length)
-                                   : std::basic_string_view<Ch>());
-    joined += text;
-    TPSBlockHeader* fresh = NewBlock<Ch>(joined);
-    ReleaseStringBlock(h);
-    Store(slot, fresh);
-    return;
-  }
-  uint64_t length = uint64_t(h->Length) + text.size();
-  if (length > 0x7FFFFFF0u) throw rtl::Exception(rtl::UnicodeString(SOutOfMemory));
-  uint64_t need = sizeof(TPSBlockHeader) + (length + 1) * sizeof(Ch);
-  if (malloc_usable_size(h) < need) {
-    void* grown = std::realloc(h, need + need / 2);
-    if (!grown) throw rtl::Exception(rtl::UnicodeString(SOutOfMemory));
-    h = static_cast<TPSBlockHeader*>(grown);
-    Store(slot, h);
-  }
-  Ch* chars = reinterpret_cast<Ch*>(h + 1);
-  std::memcpy(chars + h->Length, text.data(), text.size() * sizeof(Ch));
-  h->Length = static_cast<uint32_t>(length);
-  chars[length] = 0;
-}
-
-void PSAnsiAppend(uint8_t* slot, std::string_view text) { AppendBlock<char>(slot, text); }
-void PSUnicodeAppend(uint8_t* slot, std::u16string_view text) { AppendBlock<char16_t>(slot, text); }
-
 TPSBlockHeader* NewAnsiBlock(std::string_view text) { return NewBlock<char>(text); }
 TPSBlockHeader* NewUnicodeBlock(std::u16string_view text) { return NewBlock<char16_t>(text); }
 
