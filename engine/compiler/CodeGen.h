@@ -136,14 +136,17 @@ class TPSCodeGen {
   TPSValuePtr VarValue(uint32_t ref, TPSType* type);
   TPSValuePtr IndexString(TPSValuePtr base, TPSValuePtr index, uint32_t pos, uint32_t row, uint32_t col);
   TPSValuePtr AssignedCall(TPSValuePtr v, uint32_t pos, uint32_t row, uint32_t col);
-  TPSValuePtr ClassMember(TPSValuePtr object, bool statement);
+  // `atName`: the member name is the current token (inside `with`).
+  TPSValuePtr ClassMember(TPSValuePtr object, bool statement, bool atName = false);
   TPSValuePtr VariantMember(TPSValuePtr object, bool statement);
   TPSValuePtr DispatchCall(TPSValuePtr object, const std::string& name, std::vector<TPSValuePtr> args, bool set,
                            uint32_t pos, uint32_t row, uint32_t col);
   TPSValuePtr PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cls, TPSNativeClassItemProperty* prop,
                            std::vector<TPSValuePtr> args, bool write, uint32_t pos, uint32_t row, uint32_t col);
   bool CompileMemberWrite(TPSValuePtr target, TPSValuePtr source);
-  TPSValuePtr WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col);
+  // A member of an open with-expression; `consumed` when the name was read.
+  TPSValuePtr WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col, bool statement,
+                         bool& consumed);
 
   // --- code (CodeGen.cpp) ---
   uint32_t NewTemp(TPSType* type);

@@ -326,9 +326,20 @@ TPSValuePtr TPSCodeGen::ParseSetConstructor() {
 
 // --- Identifiers and selectors ------------------------------------------------------------
 
-TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col,
+                                   bool statement, bool& consumed) {
+  consumed = false;
   for (auto it = Withs.rbegin(); it != Withs.rend(); ++it) {
-    auto* rec = dynamic_cast<TPSRecordType*>(ResolveTypeLink(it->Type));
+    TPSType* t = ResolveTypeLink(it->Type);
+    if (t->FBaseType == btClass) {
+      TPSCompileTimeClass* cls = static_cast<TPSClassType*>(t)->FCL;
+      if (!cls || (!cls->Property_Find(upperName) && !cls->Func_Find(upperName))) continue;
+      TPSValuePtr object = VarValue(it->Ref, it->Type);
+      object->Pos = pos, object->Row = row, object->Col = col;
+      consumed = true;
+      return ClassMember(std::move(object), statement, true);
+    }
+    auto* rec = dynamic_cast<TPSRecordType*>(t);
     if (!rec) continue;
     int field = rec->FindField(upperName);
     if (field < 0) continue;
@@ -349,10 +360,13 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
   uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
   std::string name = P.GetToken();
   std::string orgName = P.OriginalToken();
-  if (TPSValuePtr w = WithMember(name, pos, row, col)) {
-    P.Next();
+  bool consumed = false;
+  if (TPSValuePtr w = WithMember(name, pos, row, col, statement, consumed)) {
+    if (!consumed) P.Next();
+    if (w->Kind == TPSValueKind::Call && (w->ProcNo == -3 || w->ProcNo == -4)) return w;
     return ParseSelectors(std::move(w), statement);
   }
+  if (consumed) return nullptr;
   bool handled = false;
   TPSValuePtr intrinsic = ParseIntrinsic(name, pos, row, col, handled);
   if (handled) return intrinsic ? ParseSelectors(std::move(intrinsic), statement) : nullptr;
@@ -401,7 +415,8 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
           return nullptr;
         }
         P.Next();
-        if (!e->Type || !C.IsCompatibleType(type, e->Type, true)) {
+        bool classes = BaseOf(e->Type) == btClass && (BaseOf(type) == btClass || BaseOf(type) == btInterface);
+        if (!e->Type || (!classes && !C.IsCompatibleType(type, e->Type, true))) {
           ErrorAt(e.get(), ecTypeMismatch);
           return nullptr;
         }
@@ -773,149 +788,6 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
   return v;
 }
 
-// --- Members of host objects and variants ---------------------------------------------------
-
-TPSValuePtr TPSCodeGen::PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cls, TPSNativeClassItemProperty* prop,
-                                     std::vector<TPSValuePtr> args, bool write, uint32_t pos, uint32_t row,
-                                     uint32_t col) {
-  // The import names the class that declares the member.
-  TPSCompileTimeClass* owner = prop->FOwner ? prop->FOwner : cls;
-  int32_t procNo = write ? owner->Property_Set(prop) : owner->Property_Get(prop);
-  if (procNo < 0) {
-    C.MakeError("", write ? ecReadOnlyProperty : ecWriteOnlyProperty, "")->SetCustomPos(pos, row, col);
-    return nullptr;
-  }
-  TPSParametersDecl decl;
-  TPSParameterDecl self;
-  self.FName = "SELF";
-  self.FType = object->Type;
-  decl.FParams.push_back(self);
-  for (auto& prm : prop->FDecl.FParams) decl.FParams.push_back(prm);
-  if (write) {
-    TPSParameterDecl value;
-    value.FName = "VALUE";
-    value.FType = prop->FDecl.FResult;
-    decl.FParams.push_back(value);
-  } else {
-    decl.FResult = prop->FDecl.FResult;
-  }
-  args.insert(args.begin(), std::move(object));
-  return MakeCall(procNo, decl, nullptr, std::move(args), pos, row, col);
-}
-
-TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement) {
-  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
-  TPSCompileTimeClass* cls = static_cast<TPSClassType*>(ResolveTypeLink(object->Type))->FCL;
-  if (!cls) {
-    Error(ecClassTypeExpected);
-    return nullptr;
-  }
-  TPSNativeClassItemProperty* prop = nullptr;
-  TPSNativeClassItemMethod* method = nullptr;
-  std::string orgName;
-  if (P.CurrTokenID() == CSTI_Period) {
-    P.Next();
-    if (P.CurrTokenID() != CSTI_Identifier) {
-      Error(ecIdentifierExpected);
-      return nullptr;
-    }
-    orgName = P.OriginalToken();
-    prop = cls->Property_Find(P.GetToken());
-    if (!prop) method = cls->Func_Find(P.GetToken());
-    if (!prop && !method) {
-      Error(ecUnknownIdentifier, orgName);
-      return nullptr;
-    }
-    P.Next();
-  } else {
-    prop = cls->Property_Find("");  // the default array property
-    if (!prop) {
-      Error(ecUnknownIdentifier, "");
-      return nullptr;
-    }
-  }
-  std::vector<TPSValuePtr> args;
-  if (method) {
-    if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
-    TPSParametersDecl decl = method->FDecl;
-    TPSParameterDecl self;
-    self.FName = "SELF";
-    self.FType = object->Type;
-    decl.FParams.insert(decl.FParams.begin(), self);
-    args.insert(args.begin(), std::move(object));
-    return MakeCall((method->FOwner ? method->FOwner : cls)->Func_Call(method), decl, nullptr, std::move(args), pos,
-                    row, col);
-  }
-  if (!prop->FDecl.FParams.empty()) {
-    if (P.CurrTokenID() != CSTI_OpenBlock) {
-      Error(ecOpenBlockExpected);
-      return nullptr;
-    }
-    if (!ReadArguments(args, CSTI_CloseBlock)) return nullptr;
-  }
-  if (statement && P.CurrTokenID() == CSTI_Assignment) {
-    auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
-    target->Pos = pos, target->Row = row, target->Col = col;
-    target->ProcNo = -3;
-    target->Type = prop->FDecl.FResult;
-    target->Prop = prop;
-    target->Class = cls;
-    target->Left = std::move(object);
-    target->Args = std::move(args);
-    return target;
-  }
-  return PropertyCall(std::move(object), cls, prop, std::move(args), false, pos, row, col);
-}
-
-TPSValuePtr TPSCodeGen::DispatchCall(TPSValuePtr object, const std::string& name, std::vector<TPSValuePtr> args,
-                                     bool set, uint32_t pos, uint32_t row, uint32_t col) {
-  TPSRegProc* reg = C.FindRegProcUpper("IDISPATCHINVOKE");
-  if (!reg) {
-    C.MakeError("", ecUnknownIdentifier, "IDispatchInvoke")->SetCustomPos(pos, row, col);
-    return nullptr;
-  }
-  std::vector<TPSValuePtr> callArgs;
-  callArgs.push_back(std::move(object));
-  TIfRVariant flag;
-  flag.FType = C.FDefaultBoolType;
-  flag.FInt = set ? 1 : 0;
-  callArgs.push_back(ConstValue(flag, pos, row, col));
-  TIfRVariant text;
-  text.FType = C.FStd.AnsiString;
-  text.FString = name;
-  callArgs.push_back(ConstValue(text, pos, row, col));
-  auto list = std::make_unique<TPSValue>(TPSValueKind::Array);
-  list->Pos = pos, list->Row = row, list->Col = col;
-  list->Args = std::move(args);
-  callArgs.push_back(std::move(list));
-  return MakeCall(C.UseRegProc(reg), reg->FDecl, nullptr, std::move(callArgs), pos, row, col);
-}
-
-TPSValuePtr TPSCodeGen::VariantMember(TPSValuePtr object, bool statement) {
-  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
-  P.Next();  // past "."
-  if (P.CurrTokenID() != CSTI_Identifier) {
-    Error(ecIdentifierExpected);
-    return nullptr;
-  }
-  std::string name = P.OriginalToken();
-  P.Next();
-  std::vector<TPSValuePtr> args;
-  if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
-  if (P.CurrTokenID() == CSTI_OpenBlock && !ReadArguments(args, CSTI_CloseBlock)) return nullptr;
-  if (statement && P.CurrTokenID() == CSTI_Assignment) {
-    auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
-    target->Pos = pos, target->Row = row, target->Col = col;
-    target->ProcNo = -4;
-    target->Type = C.FStd.Variant;
-    target->Const.FString = name;
-    target->Left = std::move(object);
-    target->Args = std::move(args);
-    return target;
-  }
-  return DispatchCall(std::move(object), name, std::move(args), false, pos, row, col);
-}
-
 // --- Calls ---------------------------------------------------------------------------------
 
 TPSValuePtr TPSCodeGen::MakeCall(int32_t procNo, const TPSParametersDecl& decl, TPSValuePtr procVal,
@@ -1018,6 +890,27 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
       v->Pos = pos, v->Row = row, v->Col = col;
       return v;
     }
+  } else if (BaseOf(t) == btClass && (BaseOf(type) == btClass || BaseOf(type) == btInterface) &&
+             ResolveTypeLink(type) != t) {
+    // Between class types the host class converts (and checks) the object.
+    TPSCompileTimeClass* cls = static_cast<TPSClassType*>(t)->FCL;
+    int32_t procNo = cls ? cls->CastToType(type) : -1;
+    if (procNo < 0) {
+      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+      return nullptr;
+    }
+    C.UseType(type);
+    TIfRVariant typeNo;
+    typeNo.FType = C.FStd.LongWord;
+    typeNo.FInt = ResolveTypeLink(type)->FFinalTypeNo;
+    TPSParametersDecl decl;
+    decl.AddParam("Org", pmIn, v->Type);
+    decl.AddParam("TypeNo", pmIn, C.FStd.LongWord);
+    decl.FResult = type;
+    std::vector<TPSValuePtr> args;
+    args.push_back(std::move(v));
+    args.push_back(ConstValue(typeNo, pos, row, col));
+    return MakeCall(procNo, decl, nullptr, std::move(args), pos, row, col);
   } else if (v->Kind == TPSValueKind::Const) {
     // Casts fold between the integer types, characters and enumerations.
     TPSBaseType from = BaseOf(t), to = BaseOf(type);

@@ -183,9 +183,17 @@ bool TPSCodeGen::CompileStatement() {
 bool TPSCodeGen::CompileAssignOrCall() {
   DebugPos();
   TPSValuePtr target;
-  if (P.CurrTokenID() == CSTI_OpenRound)
-    target = ParseFactor();
-  else
+  if (P.CurrTokenID() == CSTI_OpenRound) {
+    P.Next();
+    target = ParseExpression();
+    if (!target) return false;
+    if (P.CurrTokenID() != CSTI_CloseRound) {
+      Error(ecCloseRoundExpected);
+      return false;
+    }
+    P.Next();
+    target = ParseSelectors(std::move(target), true);
+  } else
     target = ParseIdentifier(true);
   if (!target) return false;
   if (P.CurrTokenID() == CSTI_Assignment) {
@@ -592,13 +600,20 @@ bool TPSCodeGen::CompileWith() {
   while (true) {
     TPSValuePtr e = ParseExpression();
     if (!e) return false;
-    if (e->Kind != TPSValueKind::Var || ResolveTypeLink(e->Type)->FBaseType != btRecord) {
+    TPSBaseType b = e->Type ? ResolveTypeLink(e->Type)->FBaseType : btReturnAddress;
+    if (b == btClass) {
+      // An object reference is simply kept in a temporary.
+      uint32_t object = NewTemp(e->Type);
+      if (!GenInto(e.get(), TempOperand(object, e->Type), true)) return false;
+      Withs.push_back({e->Type, object});
+    } else if (e->Kind == TPSValueKind::Var && b == btRecord) {
+      uint32_t ptr = NewTemp(C.FStd.Pointer);
+      if (!GenSetPointer(ptr, e.get())) return false;
+      Withs.push_back({e->Type, ptr});
+    } else {
       ErrorAt(e.get(), ecClassTypeExpected);
       return false;
     }
-    uint32_t ptr = NewTemp(C.FStd.Pointer);
-    if (!GenSetPointer(ptr, e.get())) return false;
-    Withs.push_back({e->Type, ptr});
     if (P.CurrTokenID() == CSTI_Comma) {
       P.Next();
       continue;
