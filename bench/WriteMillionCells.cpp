@@ -45,6 +45,18 @@ void WriteEmptyBook(const std::string& path) {
   zip_close(z);
 }
 
+// Peak resident memory so far, in MB (VmHWM of /proc/self/status).
+double PeakMegabytes() {
+  std::FILE* status = std::fopen("/proc/self/status", "r");
+  if (!status) return 0;
+  char line[256];
+  long kb = 0;
+  while (std::fgets(line, sizeof line, status))
+    if (std::sscanf(line, "VmHWM: %ld kB", &kb) == 1) break;
+  std::fclose(status);
+  return kb / 1024.0;
+}
+
 double Seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
@@ -77,6 +89,7 @@ int main(int argc, char** argv) {
   start = std::chrono::steady_clock::now();
   doc.Close();
   double saved = Seconds(start);
+  double peakWriting = PeakMegabytes();
 
   start = std::chrono::steady_clock::now();
   workbook::TqovDocument reopened(rtl::Utf8ToUnicode(path));
@@ -94,8 +107,10 @@ int main(int argc, char** argv) {
   std::printf("open:           %.3f s\n", opened);
   std::printf("write cells:    %.3f s (%.0f cells/s)\n", written, cells / written);
   std::printf("save and close: %.3f s\n", saved);
+  std::printf("peak memory while writing and saving: %.0f MB\n", peakWriting);
   std::printf("file size:      %.1f MB\n", std::filesystem::file_size(path) / 1e6);
   std::printf("reopen, read %ld numbers: %.3f s (checksum %.1f)\n", cells / 2, readBack, checksum);
+  std::printf("peak memory overall: %.0f MB\n", PeakMegabytes());
   std::filesystem::remove_all(dir);
   return 0;
 }

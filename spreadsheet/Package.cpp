@@ -146,6 +146,35 @@ std::string TPackage::Read(const std::string& name) const {
   return content;
 }
 
+std::function<bool(std::string& out)> TPackage::Reader(const std::string& name) const {
+  const TEntry* e = Find(name);
+  if (!e) throw Fail("the package has no part " + name);
+  if (e->Replaced) {
+    auto content = std::make_shared<std::string>(Read(name));
+    return [content](std::string& out) {
+      if (content->empty()) return false;
+      out += *content;
+      content->clear();
+      return true;
+    };
+  }
+  zip_file_t* opened = zip_fopen_index(FZip, static_cast<zip_uint64_t>(e->SourceIndex), 0);
+  if (!opened) throw Fail("cannot read part " + name + ": " + zip_strerror(FZip));
+  std::shared_ptr<zip_file_t> file(opened, [](zip_file_t* f) { zip_fclose(f); });
+  return [file, name](std::string& out) {
+    const size_t piece = 1 << 20;
+    size_t at = out.size();
+    out.resize(at + piece);
+    zip_int64_t got = zip_fread(file.get(), out.data() + at, piece);
+    if (got < 0) {
+      out.resize(at);
+      throw Fail("cannot read part " + name + ": " + zip_file_strerror(file.get()));
+    }
+    out.resize(at + static_cast<size_t>(got));
+    return got > 0;
+  };
+}
+
 void TPackage::Write(const std::string& name, std::string content) {
   TEntry* e = Find(name);
   if (!e) {

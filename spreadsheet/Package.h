@@ -38,6 +38,9 @@ class TPackage {
   bool Has(const std::string& name) const;
   // Current content (replacement or original). Raises when absent.
   std::string Read(const std::string& name) const;
+  // The content piece by piece (about a megabyte each), for parts too large
+  // to hold whole. Raises EPackageError when the part is absent or unreadable.
+  std::function<bool(std::string& out)> Reader(const std::string& name) const;
   // Names in package order.
   std::vector<std::string> Names() const;
 

@@ -108,8 +108,21 @@ uint32_t TSheet::AddText(std::string text) {
 }
 
 void TSheet::Load(const std::string& content) {
+  bool given = false;
+  Load([&](std::string& out) {
+    if (given) return false;
+    out += content;
+    given = true;
+    return true;
+  });
+}
+
+void TSheet::Load(const std::function<bool(std::string& out)>& source) {
   Doc = std::make_unique<pugi::xml_document>();
   if (!IsWorksheet) {
+    std::string content;
+    while (source(content)) {
+    }
     ParsePart(*Doc, content, PartName);
     Loaded = true;
     return;
@@ -117,7 +130,7 @@ void TSheet::Load(const std::string& content) {
   uint32_t nextRow = 1;
   bool sorted = true;
   // Rows arrive in batches: the cells go into the store, no tree is kept.
-  ParsePartStreaming(*Doc, content, PartName, "sheetData", "row", [&](const pugi::xml_node& rowNode) {
+  ParsePartStreaming(*Doc, source, PartName, "sheetData", "row", [&](const pugi::xml_node& rowNode) {
     if (LocalName(rowNode) != "row") return;
     TRow row;
     row.Number = ParseUInt(rowNode.attribute("r").value(), nextRow);

@@ -69,6 +69,7 @@ class TSheet {
 
   // Reads the worksheet part into the store; raises EPackageError.
   void Load(const std::string& content);
+  void Load(const std::function<bool(std::string& out)>& source);
   // Writes the part: the document with the rows streamed in.
   TPartWriter Writer();
 

@@ -248,7 +248,7 @@ void TWorkbookFile::Select(const TSheet& sheet) {
 void TWorkbookFile::EnsureLoaded(TSheet& sheet) {
   if (sheet.Loaded) return;
   try {
-    sheet.Load(FPackage->Read(sheet.PartName));
+    sheet.Load(FPackage->Reader(sheet.PartName));
   } catch (const EPackageError& e) {
     throw EWorkbookError(e.Message());
   }
@@ -270,7 +270,7 @@ const std::string& TWorkbookFile::SharedString(uint32_t index) {
         std::string name = ResolveTarget(FWorkbookPart, rel.Target);
         if (!HasPart(name)) continue;
         pugi::xml_document doc;  // read into text a batch at a time, not kept as a tree
-        ParsePartStreaming(doc, FPackage->Read(name), name, "sst", "si", [&](const pugi::xml_node& si) {
+        ParsePartStreaming(doc, FPackage->Reader(name), name, "sst", "si", [&](const pugi::xml_node& si) {
           if (LocalName(si) == "si") FSharedStrings.push_back(FlattenText(si));
         });
       }

@@ -63,56 +63,97 @@ bool FindStartTag(const std::string& content, std::string_view local, size_t& be
 
 }  // namespace
 
-void ParsePartStreaming(pugi::xml_document& doc, const std::string& content, const std::string& partName,
+void ParsePartStreaming(pugi::xml_document& doc, const TPartSource& source, const std::string& partName,
                         std::string_view container, std::string_view child,
                         const std::function<void(const pugi::xml_node&)>& onChild) {
+  std::string buffer;
+  bool exhausted = false;
+  auto more = [&] {
+    if (exhausted) return false;
+    size_t before = buffer.size();
+    if (!source(buffer)) exhausted = true;
+    return buffer.size() > before || !exhausted;
+  };
+  auto malformed = [&](const std::string& reason) {
+    return EPackageError(rtl::Utf8ToUnicode("part " + partName + " is not well-formed XML (" + reason + ")"));
+  };
+  auto parseBatch = [&](size_t length) {
+    std::string batch = "<batch>";
+    batch.append(buffer, 0, length);
+    batch += "</batch>";
+    buffer.erase(0, length);
+    pugi::xml_document part;
+    pugi::xml_parse_result result =
+        part.load_buffer_inplace(batch.data(), batch.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+    if (!result) throw malformed(result.description());
+    for (pugi::xml_node node = part.first_child().first_child(); node; node = node.next_sibling())
+      if (node.type() == pugi::node_element) onChild(node);
+  };
+
+  // The part up to the container's start tag (small: what precedes the rows).
   size_t begin, end;
-  bool empty;
+  bool empty = false, found = false;
   std::string prefix;
-  size_t close = std::string::npos;
-  std::string closeTag;
-  if (FindStartTag(content, container, begin, end, empty, prefix) && !empty) {
-    closeTag = "</" + prefix + std::string(container) + ">";
-    close = content.find(closeTag, end);
+  while (!(found = FindStartTag(buffer, container, begin, end, empty, prefix)) && more()) {
   }
-  if (close == std::string::npos) {
+  if (!found || empty) {
     // Nothing to stream (or an unusual layout): one tree, children handed
     // over and removed.
-    ParsePart(doc, content, partName);
+    while (more()) {
+    }
+    ParsePart(doc, buffer, partName);
     for (pugi::xml_node element : Descendants(doc, container)) {
-      for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling())
-        if (child.type() == pugi::node_element) onChild(child);
+      for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element) onChild(c);
       while (element.first_child()) element.remove_child(element.first_child());
       break;
     }
     return;
   }
-  ParsePart(doc, content.substr(0, end) + content.substr(close), partName);
-  // The children come in batches split after the end tag of a child; a
-  // child does not contain its own kind, and text cannot hold a raw "<", so
-  // such an end tag is always a boundary between children.
+  std::string head = buffer.substr(0, end);
+  buffer.erase(0, end);
+
+  // The children, in batches split after the end tag of a child: a child
+  // does not contain its own kind, and text cannot hold a raw "<", so such an
+  // end tag is always a boundary between children.
+  const std::string closeTag = "</" + prefix + std::string(container) + ">";
   const std::string childEnd = "</" + prefix + std::string(child) + ">";
   const size_t batchBytes = 4 << 20;
-  size_t at = end;
-  while (at < close) {
-    size_t stop = close;
-    if (close - at > batchBytes) {
-      size_t split = content.rfind(childEnd, at + batchBytes);
-      if (split == std::string::npos || split < at) split = content.find(childEnd, at + batchBytes);
-      if (split != std::string::npos && split < close) stop = split + childEnd.size();
+  size_t searched = 0;  // the close tag is not in buffer[0, searched)
+  for (;;) {
+    size_t close = buffer.find(closeTag, searched);
+    if (close != std::string::npos) {
+      parseBatch(close);
+      break;
     }
-    std::string batch = "<batch>";
-    batch.append(content, at, stop - at);
-    batch += "</batch>";
-    pugi::xml_document part;
-    pugi::xml_parse_result result = part.load_buffer_inplace(batch.data(), batch.size(),
-                                                             pugi::parse_default | pugi::parse_ws_pcdata_single);
-    if (!result)
-      throw EPackageError(rtl::Utf8ToUnicode("part " + partName + " is not well-formed XML (" + result.description() + ")"));
-    for (pugi::xml_node node = part.first_child().first_child(); node; node = node.next_sibling())
-      if (node.type() == pugi::node_element) onChild(node);
-    at = stop;
+    searched = buffer.size() >= closeTag.size() ? buffer.size() - closeTag.size() + 1 : 0;
+    if (buffer.size() >= batchBytes) {
+      size_t split = buffer.rfind(childEnd);
+      if (split != std::string::npos) {
+        parseBatch(split + childEnd.size());
+        searched = 0;
+      }
+    }
+    if (!more()) throw malformed("no end of " + std::string(container));
   }
+  while (more()) {
+  }
+  ParsePart(doc, head + buffer, partName);
+}
+
+void ParsePartStreaming(pugi::xml_document& doc, const std::string& content, const std::string& partName,
+                        std::string_view container, std::string_view child,
+                        const std::function<void(const pugi::xml_node&)>& onChild) {
+  bool given = false;
+  ParsePartStreaming(
+      doc,
+      [&](std::string& out) {
+        if (given) return false;
+        out += content;
+        given = true;
+        return true;
+      },
+      partName, container, child, onChild);
 }
 
 std::string SerializePart(const pugi::xml_document& doc) {

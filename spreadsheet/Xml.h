@@ -18,6 +18,11 @@ void ParsePart(pugi::xml_document& doc, const std::string& content, const std::s
 // `child` elements: those are handed to `onChild` a batch at a time and never held
 // as one tree; `doc` receives the part with that element left empty (and
 // created nowhere when the part has none).
+// Appends the next piece of a part to `out`; false when nothing remains.
+using TPartSource = std::function<bool(std::string& out)>;
+void ParsePartStreaming(pugi::xml_document& doc, const TPartSource& source, const std::string& partName,
+                        std::string_view container, std::string_view child,
+                        const std::function<void(const pugi::xml_node&)>& onChild);
 void ParsePartStreaming(pugi::xml_document& doc, const std::string& content, const std::string& partName,
                         std::string_view container, std::string_view child,
                         const std::function<void(const pugi::xml_node&)>& onChild);

@@ -120,7 +120,12 @@ bool TPSCodeGen::UsesRef(TPSValue* v, uint32_t ref) const {
       if (UsesRef(s.Index.get(), ref)) return true;
     return false;
   }
-  if (v->Kind == TPSValueKind::Call && v->ProcNo != -2) return true;  // may change anything
+  if (v->Kind == TPSValueKind::Call) {
+    // A script routine may change any global; a host routine only what it
+    // gets by reference, which the arguments below show.
+    if (v->ProcNo < 0 || v->Left) return true;
+    if (!dynamic_cast<TPSExternalProcedure*>(C.FProcs[v->ProcNo].get()) && ref < PSStackReferenceStart) return true;
+  }
   if (UsesRef(v->Left.get(), ref) || UsesRef(v->Right.get(), ref)) return true;
   for (auto& a : v->Args)
     if (UsesRef(a.get(), ref)) return true;

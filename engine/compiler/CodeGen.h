@@ -47,6 +47,9 @@ class TPSValue {
   // Operations
   uint8_t Op = 0;
   std::unique_ptr<TPSValue> Left, Right;
+  // A property write target (ProcNo -3): the property and its class.
+  TPSNativeClassItemProperty* Prop = nullptr;
+  TPSCompileTimeClass* Class = nullptr;
 };
 using TPSValuePtr = std::unique_ptr<TPSValue>;
 
@@ -73,7 +76,16 @@ class TPSCodeGen {
   struct TLoop {
     std::vector<uint32_t> Breaks, Continues;
     uint32_t TempBase = 0;  // temporaries alive when the body started
-    int TryCount = 0, ExceptFinallyCount = 0;
+  };
+  // A try statement inside a loop: break and continue inside it set a flag
+  // and leave the block through its own sections; the code after the block
+  // then completes the jump.
+  struct TTry {
+    TLoop* Loop;
+    uint32_t BreakFlag, ContinueFlag;
+    uint32_t TempBase;       // temporaries alive when the current section started
+    uint8_t Section;         // the OpTryEnd that closes the current section
+    bool BreakUsed = false, ContinueUsed = false;
   };
   struct TWith {
     TPSType* Type;
@@ -92,6 +104,7 @@ class TPSCodeGen {
   bool CompileWith();
   bool CompileTry();
   bool CompileBreakContinue(bool isBreak);
+  void EmitLeave(bool isBreak);
   bool CompileGoto();
   bool CompileLoopBody(TLoop& loop);
   void PatchJumps(const std::vector<uint32_t>& offsets, uint32_t target);
@@ -123,7 +136,17 @@ class TPSCodeGen {
   TPSValuePtr VarValue(uint32_t ref, TPSType* type);
   TPSValuePtr IndexString(TPSValuePtr base, TPSValuePtr index, uint32_t pos, uint32_t row, uint32_t col);
   TPSValuePtr AssignedCall(TPSValuePtr v, uint32_t pos, uint32_t row, uint32_t col);
-  TPSValuePtr WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col);
+  // `atName`: the member name is the current token (inside `with`).
+  TPSValuePtr ClassMember(TPSValuePtr object, bool statement, bool atName = false);
+  TPSValuePtr VariantMember(TPSValuePtr object, bool statement);
+  TPSValuePtr DispatchCall(TPSValuePtr object, const std::string& name, std::vector<TPSValuePtr> args, bool set,
+                           uint32_t pos, uint32_t row, uint32_t col);
+  TPSValuePtr PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cls, TPSNativeClassItemProperty* prop,
+                           std::vector<TPSValuePtr> args, bool write, uint32_t pos, uint32_t row, uint32_t col);
+  bool CompileMemberWrite(TPSValuePtr target, TPSValuePtr source);
+  // A member of an open with-expression; `consumed` when the name was read.
+  TPSValuePtr WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col, bool statement,
+                         bool& consumed);
 
   // --- code (CodeGen.cpp) ---
   uint32_t NewTemp(TPSType* type);
@@ -169,6 +192,7 @@ class TPSCodeGen {
   uint32_t TempCount = 0;
   std::vector<TLoop*> Loops;
   std::vector<TWith> Withs;
+  std::vector<TTry*> Tries;
   uint8_t LastOp = OpNop;
   uint32_t LastOpStart = 0;
 };

@@ -326,9 +326,20 @@ TPSValuePtr TPSCodeGen::ParseSetConstructor() {
 
 // --- Identifiers and selectors ------------------------------------------------------------
 
-TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col,
+                                   bool statement, bool& consumed) {
+  consumed = false;
   for (auto it = Withs.rbegin(); it != Withs.rend(); ++it) {
-    auto* rec = dynamic_cast<TPSRecordType*>(ResolveTypeLink(it->Type));
+    TPSType* t = ResolveTypeLink(it->Type);
+    if (t->FBaseType == btClass) {
+      TPSCompileTimeClass* cls = static_cast<TPSClassType*>(t)->FCL;
+      if (!cls || (!cls->Property_Find(upperName) && !cls->Func_Find(upperName))) continue;
+      TPSValuePtr object = VarValue(it->Ref, it->Type);
+      object->Pos = pos, object->Row = row, object->Col = col;
+      consumed = true;
+      return ClassMember(std::move(object), statement, true);
+    }
+    auto* rec = dynamic_cast<TPSRecordType*>(t);
     if (!rec) continue;
     int field = rec->FindField(upperName);
     if (field < 0) continue;
@@ -349,10 +360,13 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
   uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
   std::string name = P.GetToken();
   std::string orgName = P.OriginalToken();
-  if (TPSValuePtr w = WithMember(name, pos, row, col)) {
-    P.Next();
+  bool consumed = false;
+  if (TPSValuePtr w = WithMember(name, pos, row, col, statement, consumed)) {
+    if (!consumed) P.Next();
+    if (w->Kind == TPSValueKind::Call && (w->ProcNo == -3 || w->ProcNo == -4)) return w;
     return ParseSelectors(std::move(w), statement);
   }
+  if (consumed) return nullptr;
   bool handled = false;
   TPSValuePtr intrinsic = ParseIntrinsic(name, pos, row, col, handled);
   if (handled) return intrinsic ? ParseSelectors(std::move(intrinsic), statement) : nullptr;
@@ -401,7 +415,8 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
           return nullptr;
         }
         P.Next();
-        if (!e->Type || !C.IsCompatibleType(type, e->Type, true)) {
+        bool classes = BaseOf(e->Type) == btClass && (BaseOf(type) == btClass || BaseOf(type) == btInterface);
+        if (!e->Type || (!classes && !C.IsCompatibleType(type, e->Type, true))) {
           ErrorAt(e.get(), ecTypeMismatch);
           return nullptr;
         }
@@ -410,8 +425,40 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         break;
       }
       if (P.CurrTokenID() == CSTI_Period) {
-        Error(ecClassTypeExpected);
-        return nullptr;
+        TPSType* rt = ResolveTypeLink(type);
+        TPSCompileTimeClass* cls = rt->FBaseType == btClass ? static_cast<TPSClassType*>(rt)->FCL : nullptr;
+        if (!cls) {
+          Error(ecClassTypeExpected);
+          return nullptr;
+        }
+        P.Next();
+        if (P.CurrTokenID() != CSTI_Identifier) {
+          Error(ecIdentifierExpected);
+          return nullptr;
+        }
+        TPSNativeClassItemConstructor* ctor = cls->ClassFunc_Find(P.GetToken());
+        if (!ctor) {
+          Error(ecUnknownIdentifier, P.OriginalToken());
+          return nullptr;
+        }
+        P.Next();
+        std::vector<TPSValuePtr> args;
+        if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+        C.UseType(rt);
+        TIfRVariant typeNo;
+        typeNo.FType = C.FStd.LongWord;
+        typeNo.FInt = rt->FFinalTypeNo;
+        args.insert(args.begin(), ConstValue(typeNo, pos, row, col));
+        TPSParametersDecl decl = ctor->FDecl;
+        TPSParameterDecl self;
+        self.FName = "SELF";
+        self.FType = C.FStd.LongWord;
+        decl.FParams.insert(decl.FParams.begin(), self);
+        decl.FResult = type;
+        v = MakeCall((ctor->FOwner ? ctor->FOwner : cls)->ClassFunc_Call(ctor), decl, nullptr, std::move(args), pos,
+                     row, col);
+        if (!v) return nullptr;
+        break;
       }
       C.UseType(type);
       v = std::make_unique<TPSValue>(TPSValueKind::TypeRef);
@@ -694,12 +741,47 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
       v = MakeCall(-1, decl, std::move(v), std::move(args), pos, row, col);
       continue;
     }
-    if (P.CurrTokenID() == CSTI_Period &&
-        (b == btClass || b == btInterface || b == btVariant || b == btRecord)) {
-      // Member access on host objects and variants is compiled by the host
-      // class support; a record value that is not a variable has no storage.
-      Error(ecInternalError, "member access is not supported here");
-      return nullptr;
+    if ((P.CurrTokenID() == CSTI_Period || P.CurrTokenID() == CSTI_OpenBlock) && b == btClass) {
+      v = ClassMember(std::move(v), statement);
+      if (v && v->ProcNo == -3) return v;  // a property write target
+      continue;
+    }
+    if (P.CurrTokenID() == CSTI_Period && b == btVariant) {
+      v = VariantMember(std::move(v), statement);
+      if (v && v->ProcNo == -4) return v;
+      continue;
+    }
+    if (P.CurrTokenID() == CSTI_Period && b == btInterface) {
+      P.Next();
+      if (P.CurrTokenID() != CSTI_Identifier) {
+        Error(ecIdentifierExpected);
+        return nullptr;
+      }
+      TPSInterface* intf = static_cast<TPSInterfaceType*>(t)->FIntf;
+      TPSInterfaceMethod* m = intf ? intf->Func_Find(P.GetToken()) : nullptr;
+      if (!m) {
+        Error(ecUnknownIdentifier, P.OriginalToken());
+        return nullptr;
+      }
+      P.Next();
+      std::vector<TPSValuePtr> args;
+      if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+      if (m->FScriptProcNo < 0) {
+        // Interface methods are called by their slot in the method table.
+        std::string text = "intf:." + std::to_string(m->FMethodNo);
+        text.push_back(static_cast<char>(m->FCC));
+        text.push_back(m->FDecl.FResult ? 1 : 0);
+        for (auto& prm : m->FDecl.FParams) text.push_back(prm.FMode == pmIn ? 0 : 1);
+        m->FScriptProcNo = C.AddUsedFunctionImport(text, m->FDecl);
+      }
+      TPSParametersDecl decl = m->FDecl;
+      TPSParameterDecl self;
+      self.FName = "SELF";
+      self.FType = v->Type;
+      decl.FParams.insert(decl.FParams.begin(), self);
+      args.insert(args.begin(), std::move(v));
+      v = MakeCall(m->FScriptProcNo, decl, nullptr, std::move(args), pos, row, col);
+      continue;
     }
     return v;
   }
@@ -808,6 +890,27 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
       v->Pos = pos, v->Row = row, v->Col = col;
       return v;
     }
+  } else if (BaseOf(t) == btClass && (BaseOf(type) == btClass || BaseOf(type) == btInterface) &&
+             ResolveTypeLink(type) != t) {
+    // Between class types the host class converts (and checks) the object.
+    TPSCompileTimeClass* cls = static_cast<TPSClassType*>(t)->FCL;
+    int32_t procNo = cls ? cls->CastToType(type) : -1;
+    if (procNo < 0) {
+      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+      return nullptr;
+    }
+    C.UseType(type);
+    TIfRVariant typeNo;
+    typeNo.FType = C.FStd.LongWord;
+    typeNo.FInt = ResolveTypeLink(type)->FFinalTypeNo;
+    TPSParametersDecl decl;
+    decl.AddParam("Org", pmIn, v->Type);
+    decl.AddParam("TypeNo", pmIn, C.FStd.LongWord);
+    decl.FResult = type;
+    std::vector<TPSValuePtr> args;
+    args.push_back(std::move(v));
+    args.push_back(ConstValue(typeNo, pos, row, col));
+    return MakeCall(procNo, decl, nullptr, std::move(args), pos, row, col);
   } else if (v->Kind == TPSValueKind::Const) {
     // Casts fold between the integer types, characters and enumerations.
     TPSBaseType from = BaseOf(t), to = BaseOf(type);
@@ -859,7 +962,13 @@ TPSType* TPSCodeGen::BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSVal
       if (li && ri) return l->Type;
       if (ln && rn) return numResult;
       if (PSIsAnsiKind(L) && PSIsAnsiKind(R)) return C.FStd.AnsiString;
-      if (PSIsStringKind(L) && PSIsStringKind(R)) return C.FindTypeUpper("WIDESTRING");
+      // Mixed widths give a wide string; keeping the wide operand's own type
+      // (String stays String) lets s := s + 'x' append in place.
+      if (PSIsStringKind(L) && PSIsStringKind(R)) {
+        if (BaseOf(L) == btUnicodeString || BaseOf(L) == btWideString) return l->Type;
+        if (BaseOf(R) == btUnicodeString || BaseOf(R) == btWideString) return r->Type;
+        return C.FindTypeUpper("WIDESTRING");
+      }
       return nullptr;
     case otSub:
     case otMul:
@@ -979,6 +1088,10 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
     case TPSValueKind::TypeRef:
       return fail();
     default:
+      if (v->Kind == TPSValueKind::Call && !v->Type) {
+        if (report) ErrorAt(v.get(), ecNoResult);
+        return false;
+      }
       if (!v->Type || !C.IsCompatibleType(target, v->Type, false)) return fail();
       return true;
   }
@@ -987,6 +1100,12 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
 TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r,
                                    uint32_t pos, uint32_t row, uint32_t col) {
   if (!l || !r) return nullptr;
+  for (TPSValue* side : {l.get(), r.get()}) {
+    if (side->Kind == TPSValueKind::Call && !side->Type) {
+      ErrorAt(side, ecNoResult);
+      return nullptr;
+    }
+  }
   auto mismatch = [&]() -> TPSValuePtr {
     C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
     return nullptr;

@@ -24,7 +24,8 @@ struct TJumpSite {
 void TPSCodeGen::DebugPos() {
   if (Here() > 0 && LastOpStart < Here()) {
     switch (LastOp) {
-      case OpPop: case OpPushType: case OpJump: case OpPopJump: case OpPop2Jump: case OpJumpIfFlag: case OpNop: case OpReturn:
+      case OpPop: case OpPushType: case OpJump: case OpJumpIfTrue: case OpJumpIfFalse: case OpSetFlag:
+      case OpPopJump: case OpPop2Jump: case OpJumpIfFlag: case OpNop: case OpReturn:
         break;
       default:
         EmitOp(OpNop);
@@ -182,13 +183,26 @@ bool TPSCodeGen::CompileStatement() {
 bool TPSCodeGen::CompileAssignOrCall() {
   DebugPos();
   TPSValuePtr target;
-  if (P.CurrTokenID() == CSTI_OpenRound)
-    target = ParseFactor();
-  else
+  if (P.CurrTokenID() == CSTI_OpenRound) {
+    P.Next();
+    target = ParseExpression();
+    if (!target) return false;
+    if (P.CurrTokenID() != CSTI_CloseRound) {
+      Error(ecCloseRoundExpected);
+      return false;
+    }
+    P.Next();
+    target = ParseSelectors(std::move(target), true);
+  } else
     target = ParseIdentifier(true);
   if (!target) return false;
   if (P.CurrTokenID() == CSTI_Assignment) {
     bool setter = target->Kind == TPSValueKind::Call && target->ProcNo == -2;
+    if (target->Kind == TPSValueKind::Call && (target->ProcNo == -3 || target->ProcNo == -4)) {
+      P.Next();
+      TPSValuePtr source = ParseExpression();
+      return source && CompileMemberWrite(std::move(target), std::move(source));
+    }
     if (target->Kind != TPSValueKind::Var && !setter) {
       ErrorAt(target.get(), ecVariableExpected);
       return false;
@@ -229,7 +243,7 @@ bool TPSCodeGen::CompileAssignOrCall() {
     call.Args.push_back(std::move(target->Left));
     return GenCall(&call, nullptr);
   }
-  if (target->Kind == TPSValueKind::Call && target->ProcNo != -2) return GenCall(target.get(), nullptr);
+  if (target->Kind == TPSValueKind::Call && target->ProcNo > -2) return GenCall(target.get(), nullptr);
   if (target->Kind == TPSValueKind::Var && ResolveTypeLink(target->Type)->FBaseType == btProcPtr) {
     TPSParametersDecl decl = static_cast<TPSProceduralType*>(ResolveTypeLink(target->Type))->FProcDef;
     uint32_t pos = target->Pos, row = target->Row, col = target->Col;
@@ -247,6 +261,20 @@ bool TPSCodeGen::CompileAssignOrCall() {
 namespace {
 // Reads the condition of if, while and until: a Boolean expression.
 }  // namespace
+
+// obj.Prop := v and variant.Member := v: a call of the write routine or of
+// IDispatchInvoke with the value as the last argument.
+bool TPSCodeGen::CompileMemberWrite(TPSValuePtr target, TPSValuePtr source) {
+  uint32_t pos = target->Pos, row = target->Row, col = target->Col;
+  std::vector<TPSValuePtr> args = std::move(target->Args);
+  args.push_back(std::move(source));
+  TPSValuePtr call = target->ProcNo == -3
+                         ? PropertyCall(std::move(target->Left), target->Class, target->Prop, std::move(args), true,
+                                        pos, row, col)
+                         : DispatchCall(std::move(target->Left), target->Const.FString, std::move(args), true, pos,
+                                        row, col);
+  return call && GenCall(call.get(), nullptr);
+}
 
 bool TPSCodeGen::CompileIf() {
   DebugPos();
@@ -572,13 +600,20 @@ bool TPSCodeGen::CompileWith() {
   while (true) {
     TPSValuePtr e = ParseExpression();
     if (!e) return false;
-    if (e->Kind != TPSValueKind::Var || ResolveTypeLink(e->Type)->FBaseType != btRecord) {
+    TPSBaseType b = e->Type ? ResolveTypeLink(e->Type)->FBaseType : btReturnAddress;
+    if (b == btClass) {
+      // An object reference is simply kept in a temporary.
+      uint32_t object = NewTemp(e->Type);
+      if (!GenInto(e.get(), TempOperand(object, e->Type), true)) return false;
+      Withs.push_back({e->Type, object});
+    } else if (e->Kind == TPSValueKind::Var && b == btRecord) {
+      uint32_t ptr = NewTemp(C.FStd.Pointer);
+      if (!GenSetPointer(ptr, e.get())) return false;
+      Withs.push_back({e->Type, ptr});
+    } else {
       ErrorAt(e.get(), ecClassTypeExpected);
       return false;
     }
-    uint32_t ptr = NewTemp(C.FStd.Pointer);
-    if (!GenSetPointer(ptr, e.get())) return false;
-    Withs.push_back({e->Type, ptr});
     if (P.CurrTokenID() == CSTI_Comma) {
       P.Next();
       continue;
@@ -600,6 +635,13 @@ bool TPSCodeGen::CompileWith() {
 bool TPSCodeGen::CompileTry() {
   uint32_t start = Here();
   P.Next();
+  TTry ctx{};
+  bool inLoop = !Loops.empty();
+  if (inLoop) {
+    ctx.Loop = Loops.back();
+    ctx.BreakFlag = NewTemp(BoolType());
+    ctx.ContinueFlag = NewTemp(BoolType());
+  }
   EmitOp(OpTryBegin);
   uint32_t offsets = Here();
   for (int i = 0; i < 4; ++i) EmitU32(0xFFFFFFFF);
@@ -609,50 +651,40 @@ bool TPSCodeGen::CompileTry() {
     for (int i = 0; i < 4; ++i)
       Proc->FData[offsets + 4 * slot + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
   };
-  auto section = [&](TPSSubOptType kind, bool handler) {
-    TLoop* loop = Loops.empty() ? nullptr : Loops.back();
-    if (loop) ++(handler ? loop->ExceptFinallyCount : loop->TryCount);
+  auto section = [&](TPSSubOptType kind, uint8_t closing) {
+    ctx.TempBase = TempCount;
+    ctx.Section = closing;
+    if (inLoop) Tries.push_back(&ctx);
     bool ok = CompileBlock(kind);
-    if (loop) --(handler ? loop->ExceptFinallyCount : loop->TryCount);
-    return ok;
+    if (inLoop) Tries.pop_back();
+    if (!ok) return false;
+    EmitOp(OpTryEnd);
+    Emit(closing);
+    return true;
   };
-  if (!section(tTry, false)) return false;
-  EmitOp(OpTryEnd);
-  Emit(TryEndGuarded);
-  if (!CheckJumps(start, Here())) return false;
+  uint32_t sectionStart = Here();
+  if (!section(tTry, TryEndGuarded) || !CheckJumps(sectionStart, Here())) return false;
   if (P.CurrTokenID() == CSTII_Except) {
     P.Next();
-    uint32_t sectionStart = Here();
+    sectionStart = Here();
     setOffset(1, Here());
-    if (!section(tTryEnd, true)) return false;
-    EmitOp(OpTryEnd);
-    Emit(TryEndExcept);
-    if (!CheckJumps(sectionStart, Here())) return false;
+    if (!section(tTryEnd, TryEndExcept) || !CheckJumps(sectionStart, Here())) return false;
     if (P.CurrTokenID() == CSTII_Finally) {
       P.Next();
       sectionStart = Here();
       setOffset(2, Here());
-      if (!section(tSubBegin, true)) return false;
-      EmitOp(OpTryEnd);
-      Emit(TryEndSecondFinally);
-      if (!CheckJumps(sectionStart, Here())) return false;
+      if (!section(tSubBegin, TryEndSecondFinally) || !CheckJumps(sectionStart, Here())) return false;
     }
   } else {
     P.Next();  // past "finally"
-    uint32_t sectionStart = Here();
+    sectionStart = Here();
     setOffset(0, Here());
-    if (!section(tTryEnd, true)) return false;
-    EmitOp(OpTryEnd);
-    Emit(TryEndFinally);
-    if (!CheckJumps(sectionStart, Here())) return false;
+    if (!section(tTryEnd, TryEndFinally) || !CheckJumps(sectionStart, Here())) return false;
     if (P.CurrTokenID() == CSTII_Except) {
       P.Next();
       sectionStart = Here();
       setOffset(1, Here());
-      if (!section(tSubBegin, true)) return false;
-      EmitOp(OpTryEnd);
-      Emit(TryEndExcept);
-      if (!CheckJumps(sectionStart, Here())) return false;
+      if (!section(tSubBegin, TryEndExcept) || !CheckJumps(sectionStart, Here())) return false;
     }
   }
   if (P.CurrTokenID() != CSTII_end) {
@@ -661,26 +693,56 @@ bool TPSCodeGen::CompileTry() {
   }
   P.Next();
   setOffset(3, Here());
-  return true;
+  if (!inLoop) return CheckJumps(start, Here());
+  // After the block: finish a break or continue that left it.
+  TPSOperand breakFlag = TempOperand(ctx.BreakFlag, BoolType());
+  TPSOperand continueFlag = TempOperand(ctx.ContinueFlag, BoolType());
+  std::vector<std::pair<uint32_t, uint32_t>> toBreak, toContinue;
+  uint32_t at;
+  if (ctx.BreakUsed) {
+    at = EmitCondJump(OpJumpIfTrue, breakFlag);
+    toBreak.push_back({at, Here()});
+  }
+  if (ctx.ContinueUsed) {
+    at = EmitCondJump(OpJumpIfTrue, continueFlag);
+    toContinue.push_back({at, Here()});
+  }
+  FreeTemps(2);
+  if (ctx.BreakUsed || ctx.ContinueUsed) {
+    uint32_t toDone = EmitJump(OpJump);
+    for (bool isBreak : {true, false}) {
+      auto& sites = isBreak ? toBreak : toContinue;
+      if (sites.empty()) continue;
+      for (auto& j : sites) PatchJump(j.first, Here(), j.second);
+      EmitOp(OpPop);
+      EmitOp(OpPop);
+      EmitLeave(isBreak);
+    }
+    PatchJump(toDone, Here(), toDone + 4);
+  }
+  return CheckJumps(start, Here());
 }
 
-bool TPSCodeGen::CompileBreakContinue(bool isBreak) {
-  if (Loops.empty()) {
-    Error(ecNotInLoop);
-    return false;
-  }
+// Leaves the innermost loop: through the innermost try block when one is open
+// inside the loop, otherwise by dropping the loop body's temporaries and
+// jumping.
+void TPSCodeGen::EmitLeave(bool isBreak) {
   TLoop& loop = *Loops.back();
-  for (int i = 0; i < loop.ExceptFinallyCount; ++i) {
+  if (!Tries.empty() && Tries.back()->Loop == &loop) {
+    TTry& t = *Tries.back();
+    TPSOperand one;
+    one.Kind = OperandConst;
+    one.Const.FType = BoolType();
+    one.Const.FInt = 1;
+    EmitOp(OpAssign);
+    EmitOperand(TempOperand(isBreak ? t.BreakFlag : t.ContinueFlag, BoolType()));
+    EmitOperand(one);
+    (isBreak ? t.BreakUsed : t.ContinueUsed) = true;
+    for (uint32_t i = t.TempBase; i < TempCount; ++i) EmitOp(OpPop);
     EmitOp(OpTryEnd);
-    Emit(TryEndFinally);
+    Emit(t.Section);
+    return;
   }
-  for (int i = 0; i < loop.TryCount; ++i) {
-    EmitOp(OpTryEnd);
-    Emit(TryEndGuarded);
-    EmitOp(OpTryEnd);
-    Emit(TryEndFinally);
-  }
-  // Temporaries of open with and case statements inside the loop go first.
   uint32_t extra = TempCount - loop.TempBase;
   uint32_t at;
   if (extra == 2) {
@@ -692,6 +754,14 @@ bool TPSCodeGen::CompileBreakContinue(bool isBreak) {
     at = EmitJump(OpJump);
   }
   (isBreak ? loop.Breaks : loop.Continues).push_back(at);
+}
+
+bool TPSCodeGen::CompileBreakContinue(bool isBreak) {
+  if (Loops.empty()) {
+    Error(ecNotInLoop);
+    return false;
+  }
+  EmitLeave(isBreak);
   P.Next();
   return true;
 }

@@ -43,7 +43,8 @@ bool DispatchInvoke(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* sta
   Deref(selfSlot, selfType);
   void* self = selfType->FBaseType == btInterface || selfType->FBaseType == btClass ? Load<void*>(selfSlot) : nullptr;
   auto* object = self ? dynamic_cast<rtl::IDispatch*>(static_cast<rtl::IUnknown*>(self)) : nullptr;
-  if (!object) throw EScriptException(rtl::UnicodeString(SVariantIsNull), 0, 0, exec);
+  if (!object) throw EScriptException(rtl::UnicodeString(SVariantIsNull), exec->CurrentProcNo(),
+                                                   static_cast<int32_t>(exec->CurrentPosition()), exec);
   rtl::TRef<rtl::IDispatch> keep(object);
   bool propertySet = stack->GetBool(-3);
   rtl::UnicodeString name = stack->GetUnicodeString(-4);

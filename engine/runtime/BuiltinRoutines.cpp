@@ -334,7 +334,8 @@ bool DoTrim(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
 template <char Fill, bool Left>
 bool DoPad(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
   int64_t width = stack->GetInt(-3);
-  return StringFunction(stack, -2, PS_STRING_FN(return Pad(s, width, static_cast<typename decltype(s)::value_type>(Fill), Left);));
+  return StringFunction(stack, -2, PS_STRING_FN(using Ch = typename decltype(s)::value_type;
+                                                return Pad(s, width, static_cast<Ch>(Fill), Left);));
 }
 
 bool DoGetArrayLength(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
@@ -500,7 +501,8 @@ void RegisterStandardRoutines(TPSExec& exec) {
   RegisterNativeFunction(exec, "EXCEPTIONTYPE", std::function<uint8_t()>([self] {
                            return static_cast<uint8_t>(self->LastEx());
                          }));
-  RegisterNativeFunction(exec, "EXCEPTIONPARAM", std::function<UnicodeString()>([self] { return self->LastExParam(); }));
+  RegisterNativeFunction(exec, "EXCEPTIONPARAM",
+                         std::function<UnicodeString()>([self] { return self->LastExParam(); }));
   RegisterNativeFunction(exec, "EXCEPTIONPROC", std::function<uint32_t()>([self] {
                            return static_cast<uint32_t>(self->LastExProc());
                          }));

@@ -348,19 +348,11 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
     }
     case btString:
       if (op != CalcAdd) return ErTypeMismatch;
-      {
-        rtl::AnsiString text(PSAnsiView(dst));
-        text += PSGetAnsiString(src, st);
-        PSAnsiAssign(dst, text);
-      }
+      PSAnsiAppend(dst, PSGetAnsiString(src, st));
       return ErNoError;
     case btWideString: case btUnicodeString:
       if (op != CalcAdd) return ErTypeMismatch;
-      {
-        rtl::UnicodeString text(PSUnicodeView(dst));
-        text += PSGetUnicodeString(src, st);
-        PSUnicodeAssign(dst, text);
-      }
+      PSUnicodeAppend(dst, PSGetUnicodeString(src, st));
       return ErNoError;
     case btSet: {
       if (st != dt || op > CalcMul) return ErTypeMismatch;

@@ -2,7 +2,9 @@
 // blocks; the typed getters and setters.
 #include <cmath>
 #include <cstdlib>
+#include <malloc.h>
 #include <new>
+#include <vector>
 
 #include "engine/runtime/Values.h"
 #include "engine/runtime/VariantSlot.h"
@@ -13,6 +15,7 @@ namespace {
 constexpr std::u16string_view SOutOfMemory = u"Out of memory";
 // Larger blocks are refused rather than attempted.
 constexpr uint64_t MaxBlockBytes = 1ull << 30;
+constexpr int MaxOwnedChain = 64;
 
 void* AllocBlock(uint64_t bytes) {
   if (bytes > MaxBlockBytes) throw rtl::Exception(rtl::UnicodeString(SOutOfMemory));
@@ -74,6 +77,46 @@ void PSUnicodeAssign(uint8_t* slot, std::u16string_view text) {
   ReleaseStringBlock(LoadBlock(slot));
   Store(slot, fresh);
 }
+
+// Appends in place when the slot holds the only reference, growing the block
+// geometrically, so building a long text piece by piece stays linear.
+template <class Ch>
+static void AppendText(uint8_t* slot, std::basic_string_view<Ch> text) {
+  if (text.empty()) return;
+  TPSBlockHeader* h = LoadBlock(slot);
+  if (!h || h->RefCount != 1) {
+    std::basic_string<Ch> joined;
+    if (h) joined.assign(reinterpret_cast<const Ch*>(h + 1), h->Length);
+    joined += text;
+    TPSBlockHeader* fresh = NewBlock<Ch>(joined);
+    ReleaseStringBlock(h);
+    Store(slot, fresh);
+    return;
+  }
+  const auto* chars = reinterpret_cast<const Ch*>(h + 1);
+  std::basic_string<Ch> own;
+  if (text.data() >= chars && text.data() < chars + h->Length + 1) {  // s + s: the block may move
+    own.assign(text);
+    text = own;
+  }
+  uint64_t need = sizeof(TPSBlockHeader) + (uint64_t(h->Length) + text.size() + 1) * sizeof(Ch);
+  if (need > MaxBlockBytes) throw rtl::Exception(rtl::UnicodeString(SOutOfMemory));
+  size_t usable = malloc_usable_size(h);
+  if (need > usable) {
+    uint64_t capacity = std::min<uint64_t>(std::max<uint64_t>(need, uint64_t(usable) * 2), MaxBlockBytes);
+    auto* grown = static_cast<TPSBlockHeader*>(std::realloc(h, capacity));
+    if (!grown) throw rtl::Exception(rtl::UnicodeString(SOutOfMemory));
+    h = grown;
+    Store(slot, h);
+  }
+  Ch* out = reinterpret_cast<Ch*>(h + 1);
+  std::memcpy(out + h->Length, text.data(), text.size() * sizeof(Ch));
+  h->Length += static_cast<uint32_t>(text.size());
+  out[h->Length] = 0;
+}
+
+void PSAnsiAppend(uint8_t* slot, std::string_view text) { AppendText<char>(slot, text); }
+void PSUnicodeAppend(uint8_t* slot, std::u16string_view text) { AppendText<char16_t>(slot, text); }
 
 // --- Dynamic arrays ------------------------------------------------------------------------------
 
@@ -165,6 +208,26 @@ void InitializeValue(uint8_t* slot, const TPSTypeRec* type) {
   }
 }
 
+// Owned targets can hold owning pointers in turn, in chains of any length
+// (a script can extend one link at a time), so they are destroyed from a
+// work list rather than by recursion.
+static void DestroyOwnedTarget(uint8_t* target, const TPSTypeRec* type) {
+  static thread_local std::vector<std::pair<uint8_t*, const TPSTypeRec*>>* pending = nullptr;
+  if (pending) {
+    pending->emplace_back(target, type);  // the outermost call destroys it
+    return;
+  }
+  std::vector<std::pair<uint8_t*, const TPSTypeRec*>> list{{target, type}};
+  pending = &list;
+  while (!list.empty()) {
+    auto [p, t] = list.back();
+    list.pop_back();
+    if (t->FManaged) FinalizeValue(p, t);
+    std::free(p);
+  }
+  pending = nullptr;
+}
+
 void FinalizeValue(uint8_t* slot, const TPSTypeRec* type) {
   switch (type->FBaseType) {
     case btString: case btPChar: case btUnicodeString: case btWideString:
@@ -177,8 +240,8 @@ void FinalizeValue(uint8_t* slot, const TPSTypeRec* type) {
       break;
     case btPointer: {
       auto pv = Load<TPSPointerValue>(slot);
-      if (pv.Owning && pv.Target && pv.Type) DestroyValue(static_cast<uint8_t*>(pv.Target), pv.Type);
       Store(slot, TPSPointerValue{nullptr, nullptr, 0});
+      if (pv.Owning && pv.Target && pv.Type) DestroyOwnedTarget(static_cast<uint8_t*>(pv.Target), pv.Type);
       break;
     }
     case btVariant:
@@ -233,8 +296,16 @@ static bool CopyPointer(uint8_t* dst, const uint8_t* src) {
     Store(dst, TPSPointerValue{sv.Target, sv.Type, 0});
     return true;
   }
+  // Owned targets may hold owning pointers themselves; a script copying a
+  // value into its own field builds an ever deeper chain, which copying and
+  // destroying would follow recursively. Deeper chains are refused.
+  static thread_local int depth = 0;
+  if (depth >= MaxOwnedChain) return false;
+  ++depth;
   uint8_t* copy = CreateValue(sv.Type);
-  if (!CopyValues(copy, static_cast<const uint8_t*>(sv.Target), sv.Type)) {
+  bool ok = CopyValues(copy, static_cast<const uint8_t*>(sv.Target), sv.Type);
+  --depth;
+  if (!ok) {
     DestroyValue(copy, sv.Type);
     return false;
   }

@@ -39,6 +39,10 @@ struct TPSBlockHeader {
 inline TPSBlockHeader* LoadBlock(const void* slot) { return Load<TPSBlockHeader*>(slot); }
 inline uint8_t* BlockData(TPSBlockHeader* h) { return reinterpret_cast<uint8_t*>(h + 1); }
 
+// Appends to the string in the slot (in place when it holds the only reference).
+void PSAnsiAppend(uint8_t* slot, std::string_view text);
+void PSUnicodeAppend(uint8_t* slot, std::u16string_view text);
+
 // Releases one reference of a string block (any character width).
 void ReleaseStringBlock(TPSBlockHeader* h);
 // A new unshared block for the text (nil for empty text).

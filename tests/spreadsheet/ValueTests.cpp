@@ -379,3 +379,72 @@ TEST_F(ValueTest, LargeSheetsAreReadInBatchesWithoutLosingARow) {
 
 }  // namespace
 }  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(ValueTest, AWorkbookCanBeSavedAgainAfterFurtherChanges) {
+  MakeBook(true);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 2);
+  PutText(sheet, 1, 1, u"first");
+  rtl::OleCall(book, u"Save");
+  PutText(sheet, 2, 1, u"=A1");
+  Put(Sheet(book, 1), 1, 1, Variant(int32_t(9)));
+  SaveAndClose(book);
+  Variant again = Open(FPath);
+  EXPECT_EQ(Text(Get(Sheet(again, 2), 1, 1)), "first");
+  EXPECT_DOUBLE_EQ(Get(Sheet(again, 1), 1, 1).AsDouble(), 9);
+  EXPECT_EQ(Text(Get(Sheet(again, 1), 1, 2)), "shared");
+  auto parts = ReadZip(FPath);
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], ::testing::HasSubstr("<f>A1</f>"));
+  EXPECT_EQ(parts.count("xl/calcChain.xml"), 0u);
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
+
+namespace spreadsheet::testing {
+namespace {
+
+TEST_F(ValueTest, TheApplicationKeepsItsFlagsAndQuitEndsEverything) {
+  MakeBook();
+  EXPECT_FALSE(rtl::OleGet(FAppVar, u"Visible").AsBoolean());  // starts hidden
+  EXPECT_TRUE(rtl::OleGet(FAppVar, u"DisplayAlerts").AsBoolean());
+  rtl::OlePut(FAppVar, u"Visible", Variant(true));
+  rtl::OlePut(FAppVar, u"displayalerts", Variant(false));
+  EXPECT_TRUE(rtl::OleGet(FAppVar, u"VISIBLE").AsBoolean());
+  EXPECT_FALSE(rtl::OleGet(FAppVar, u"DisplayAlerts").AsBoolean());
+  Variant book = Open(FPath);
+  EXPECT_EQ(rtl::OleGet(rtl::OleGet(FAppVar, u"Workbooks"), u"Count").AsInteger(), 1);
+  Variant sheet = Sheet(book, 2);
+  PutText(sheet, 1, 1, u"never saved");
+  rtl::OleCall(FAppVar, u"Quit");
+  EXPECT_THROW(Get(sheet, 1, 1), rtl::EOleException);      // the workbook went with the application
+  EXPECT_THROW(rtl::OleGet(FAppVar, u"Workbooks"), rtl::EOleException);
+  FApp = CreateExcelApplication();
+  FAppVar = Variant::FromDispatch(FApp.Get());
+  EXPECT_TRUE(Get(Sheet(Open(FPath), 2), 1, 1).IsEmpty());
+}
+
+TEST_F(ValueTest, MultiCellRangesReadAndWriteArrays) {
+  MakeBook();
+  Variant sheet = Sheet(Open(FPath), 2);
+  Variant range = rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(u"A1"), Variant::FromOleStr(u"B2")});
+  Variant values = Variant::CreateArray({{1, 2}, {1, 2}});
+  values.ArrayElement({1, 1}) = Variant(int32_t(1));
+  values.ArrayElement({1, 2}) = Variant::FromOleStr(u"x");
+  values.ArrayElement({2, 2}) = Variant(true);
+  rtl::OlePut(range, u"Value", values);
+  Variant read = rtl::OleGet(range, u"Value");
+  ASSERT_EQ(read.ArrayDimCount(), 2);
+  EXPECT_DOUBLE_EQ(read.ArrayGet({1, 1}).AsDouble(), 1);
+  EXPECT_EQ(Text(read.ArrayGet({1, 2})), "x");
+  EXPECT_TRUE(read.ArrayGet({2, 1}).IsEmpty());
+  EXPECT_TRUE(read.ArrayGet({2, 2}).VBoolean());
+  EXPECT_EQ(Text(rtl::OleGet(range, u"Address")), "$A$1:$B$2");
+  EXPECT_THROW(rtl::OleGet(rtl::OleGet(sheet, u"Cells"), u"Value"), rtl::EOleException);  // far too large
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing

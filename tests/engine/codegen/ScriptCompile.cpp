@@ -1,6 +1,8 @@
 // The compiling half of the script runner (the compiler and the executor
 // headers are kept apart: each names its own attribute type).
 #include "engine/codegen/ScriptRunner.h"
+#include "engine/imports/uPSC_classes.h"
+#include "engine/imports/uPSC_std.h"
 #include "engine/uPSCompiler.h"
 
 namespace ps::testing {
@@ -14,6 +16,8 @@ bool CompileScriptSource(const std::string& source, bool shortCircuit, std::stri
       c->MakeError("", ecUnknownIdentifier, name);
       return false;
     }
+    SIRegister_Std(c);
+    SIRegister_Classes(c, true);
     c->AddFunction("procedure Print(s: string);");
     return true;
   };

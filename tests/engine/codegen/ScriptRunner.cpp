@@ -1,5 +1,7 @@
 #include "engine/codegen/ScriptRunner.h"
 
+#include "engine/imports/uPSR_classes.h"
+#include "engine/imports/uPSR_std.h"
 #include "engine/runtime/HostCalls.h"
 #include "engine/uPSDebugger.h"
 #include "rtl/StringList.h"
@@ -21,7 +23,11 @@ TScriptRun RunScriptSource(const std::string& source, bool shortCircuit) {
   std::string module, debug;
   std::vector<std::string> messages;
   bool compiled = CompileScriptSource(source, shortCircuit, module, debug, messages);
+  TPSRuntimeClassImporter importer;  // outlives the executor that uses it
   TPSCustomDebugExec exec;
+  RIRegister_Std(importer);
+  RIRegister_Classes(importer, true);
+  RegisterClassLibraryRuntime(exec, importer);
   RegisterNativeFunction(exec, "PRINT", std::function<void(rtl::UnicodeString)>([&run](rtl::UnicodeString s) {
                            run.Output += rtl::UnicodeToUtf8(s) + "\n";
                          }));

@@ -1,5 +1,6 @@
-// Compiles and runs one script with the compiler's own declarations and a
-// host procedure Print(s: string), the way the psrun harness and the golden
+// Compiles and runs one script with the compiler's own declarations, the
+// standard classes (TObject ... TStringList) and a host procedure
+// Print(s: string), the way the psrun harness and the golden
 // script tests use it. Failures come back as the report users see.
 #pragma once
 

@@ -206,3 +206,37 @@ TEST(Debugger, CurrentSourcePositionIsWorkedOutWhenAsked) {
   EXPECT_TRUE(exec.RunScript());
   EXPECT_EQ(row, 4u);  // inside the statement that starts at 6
 }
+
+TEST(Debugger, ParametersLocalsAndTheirNamesOfTheRunningProcedure) {
+  // procedure 1 (A: Integer) with local X calls the host, which looks around.
+  TModuleBuilder b;
+  uint32_t s32 = b.Type(btS32);
+  b.Type(btPointer);
+  b.Var(s32);
+  TCode main;
+  main.Push().Const<int32_t>(s32, 41).Call(1).Pop().Ret();
+  TCode proc;
+  proc.PushType(s32);
+  proc.Assign().Var(L(1)).Const<int32_t>(s32, 7);
+  proc.Call(2);
+  proc.Ret();
+  b.Main(main);
+  b.Proc(proc, "P", "-1 @0");
+  b.External("LOOK");
+  TPSDebugExec exec;
+  static int32_t param = 0, local = 0;
+  static std::u16string names;
+  exec.RegisterFunctionName("LOOK", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+    auto* d = static_cast<TPSDebugExec*>(e);
+    std::memcpy(&param, d->GetProcParam(0), 4);
+    std::memcpy(&local, d->GetProcVar(0), 4);
+    names = (*d->CurrentProcParams())[0] + u"," + (*d->CurrentProcVars())[0];
+    return d->GetProcParam(5) == nullptr && d->GetProcVar(5) == nullptr;
+  }, nullptr, nullptr);
+  ASSERT_TRUE(exec.LoadData(b.Build()));
+  exec.LoadDebugData(TDebugBuilder().ProcNames(DebugParamNames, 1, {"A"}).ProcNames(DebugLocalNames, 1, {"X"}).Bytes);
+  ASSERT_TRUE(exec.RunScript()) << rtl::UnicodeToUtf8(exec.ExceptionString());
+  EXPECT_EQ(param, 41);
+  EXPECT_EQ(local, 7);
+  EXPECT_EQ(names, u"A,X");
+}

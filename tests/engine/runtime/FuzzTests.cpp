@@ -1,5 +1,6 @@
 // Random and mutated modules: whatever loads runs under an instruction
 // budget, and nothing may crash (this also runs in the sanitizer build).
+#include <cstdlib>
 #include <random>
 
 #include "engine/uPSDebugger.h"
@@ -11,6 +12,12 @@ using namespace ps::test;
 namespace {
 
 constexpr int InstructionBudget = 3000;
+
+// KORVA_FUZZ_SEED runs other seeds than the fixed ones of the suite.
+uint32_t Seed(uint32_t fixed) {
+  const char* env = std::getenv("KORVA_FUZZ_SEED");
+  return env ? fixed ^ static_cast<uint32_t>(std::strtoul(env, nullptr, 10)) : fixed;
+}
 long gExecuted = 0;  // instructions run across all modules
 
 // A type table with every kind, and globals of each.
@@ -186,7 +193,7 @@ void RunWithBudget(TPSDebugExec& exec, const std::string& module, const std::str
 }  // namespace
 
 TEST(Fuzz, GeneratedModulesNeverCrash) {
-  TGenerator gen(12345);
+  TGenerator gen(Seed(12345));
   int loaded = 0;
   gExecuted = 0;
   for (int i = 0; i < 1500; ++i) {
@@ -200,7 +207,7 @@ TEST(Fuzz, GeneratedModulesNeverCrash) {
 }
 
 TEST(Fuzz, MutatedModulesNeverCrash) {
-  TGenerator gen(777);
+  TGenerator gen(Seed(777));
   for (int i = 0; i < 3000; ++i) {
     TPSDebugExec exec;
     std::string debug;
@@ -212,7 +219,7 @@ TEST(Fuzz, MutatedModulesNeverCrash) {
 }
 
 TEST(Fuzz, RandomBytesAfterAValidHeaderNeverCrash) {
-  TGenerator gen(99);
+  TGenerator gen(Seed(99));
   for (int i = 0; i < 3000; ++i) {
     std::string m = TModuleBuilder().Build().substr(0, 8);
     for (int k = 0; k < 4; ++k) m += TModuleBuilder::U32s(gen.Below(6));

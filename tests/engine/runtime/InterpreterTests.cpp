@@ -550,3 +550,44 @@ TEST(Interpreter, CleanupReinitialisesGlobalsAndPauseResumes) {
   EXPECT_TRUE(exec->RunScript());
   EXPECT_EQ(exec->GlobalVars().GetInt(0), 0);  // reset after the run
 }
+
+TEST(Interpreter, ChainsOfOwnedCopiesStopAtABoundedDepth) {
+  // A.p := copy of B; B.p := copy of A; again and again: each copy holds the previous chain.
+  TBasic m;
+  uint32_t rec = m.B.Record({m.Pointer});
+  uint32_t a = m.B.Var(rec), b = m.B.Var(rec);
+  TCode c;
+  c.Mark(1);
+  c.Op(OpSetPointerCopy).Elem(G(a), 0).Var(G(b));
+  c.Op(OpSetPointerCopy).Elem(G(b), 0).Var(G(a));
+  c.Op(OpIncrement).Var(G(0));
+  c.Compare(CmpLess).Var(G(1)).Var(G(0)).Const<int32_t>(m.S32, 1000);
+  c.Op(OpJumpIfTrue).JumpField(1).Var(G(1)).EndJump();
+  c.Ret();
+  auto r2 = RunMain(m, c);
+  EXPECT_EQ(r2.Code(), ErTypeMismatch);
+  EXPECT_LT(r2.Exec->GlobalVars().GetInt(0), 40);  // two links a turn, 64 at most
+  EXPECT_GT(r2.Exec->GlobalVars().GetInt(0), 10);
+  r2.Exec.reset();  // destroying the chains must not recurse without bound either
+}
+
+TEST(Interpreter, LongChainsOfOwnedTargetsAreDestroyedWithoutDeepRecursion) {
+  // q walks down the chain hanging from a.p, adding one link at a time.
+  TBasic m;
+  uint32_t rec = m.B.Record({m.Pointer});
+  uint32_t a = m.B.Var(rec), b = m.B.Var(rec), q = m.B.Var(m.Pointer);
+  TCode c;
+  c.Op(OpSetPointerCopy).Elem(G(a), 0).Var(G(b));  // a.p owns a copy of b
+  c.Op(OpSetPointer).Var(G(q)).Elem(G(a), 0);      // q -> that copy
+  c.Mark(1);
+  c.Op(OpSetPointerCopy).Elem(G(q), 0).Var(G(b));  // q^.p owns a new copy of b
+  c.Op(OpSetPointer).Var(G(q)).Elem(G(q), 0);      // q -> the new link
+  c.Op(OpIncrement).Var(G(0));
+  c.Compare(CmpLess).Var(G(1)).Var(G(0)).Const<int32_t>(m.S32, 300000);
+  c.Op(OpJumpIfTrue).JumpField(1).Var(G(1)).EndJump();
+  c.Ret();
+  auto r = RunMain(m, c);
+  ASSERT_TRUE(r.Ok) << r.Text();
+  EXPECT_EQ(r.Exec->GlobalVars().GetInt(0), 300000);
+  r.Exec.reset();  // 300,000 links: a recursive destruction would overflow the C++ stack
+}

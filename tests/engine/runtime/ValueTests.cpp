@@ -374,3 +374,30 @@ TEST(Values, ProcedurePointersCompareByNumberOrMethodData) {
   EXPECT_EQ(r.Exec->GlobalVars().GetUInt(k.U8), 1u);
   EXPECT_EQ(r.Exec->GlobalVars().GetUInt(k.S8), 0u);
 }
+
+TEST(Values, AppendingInALoopStaysLinearAndLeavesSharedCopiesAlone) {
+  TKinds k;
+  TCode c;
+  c.Assign().Var(G(k.Ansi)).ConstStr(k.Ansi, "ab");
+  c.Calc(CalcAdd).Var(G(k.Ansi)).Var(G(k.Ansi));           // "abab": appending the text to itself
+  c.Mark(1);
+  c.Calc(CalcAdd).Var(G(k.Unicode)).ConstWide(k.Unicode, u"xy");
+  c.Op(OpIncrement).Var(G(k.S32));
+  c.Compare(CmpLess).Var(G(k.U8)).Var(G(k.S32)).Const<int32_t>(k.S32, 200000);
+  c.Op(OpJumpIfTrue).JumpField(1).Var(G(k.U8)).EndJump();
+  c.Assign().Var(G(k.Wide)).Var(G(k.Unicode));              // a copy of the long text
+  c.Assign().Var(G(k.Variant)).Var(G(k.Unicode));           // the variant holds its own text
+  uint32_t shared = k.B.Var(k.Unicode);
+  c.Assign().Var(G(shared)).Var(G(k.Unicode));              // shares the block
+  c.Calc(CalcAdd).Var(G(k.Unicode)).ConstWide(k.Unicode, u"!");
+  auto r = k.Run(c);
+  ASSERT_TRUE(r.Ok) << r.Text();
+  auto& g = r.Exec->GlobalVars();
+  EXPECT_EQ(g.GetAnsiString(k.Ansi), "abab");
+  rtl::UnicodeString text = g.GetUnicodeString(k.Unicode);
+  ASSERT_EQ(text.size(), 400001u);
+  EXPECT_EQ(text.substr(0, 4), u"xyxy");
+  EXPECT_EQ(text.back(), u'!');
+  EXPECT_EQ(g.GetUnicodeString(shared).size(), 400000u);  // the shared copy did not change
+  EXPECT_EQ(g.GetUnicodeString(k.Wide).size(), 400000u);
+}

@@ -1,0 +1,4 @@
+var i: Integer;
+begin
+  with i do ;
+end.

@@ -1,0 +1,6 @@
+var i: Integer;
+begin
+  case i of
+    1 i := 2;
+  end;
+end.

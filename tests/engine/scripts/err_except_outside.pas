@@ -1,0 +1,3 @@
+begin
+  except
+end.

@@ -1,0 +1,4 @@
+var s: string;
+begin
+  for s := 1 to 2 do ;
+end.

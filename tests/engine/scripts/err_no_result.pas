@@ -1,0 +1,7 @@
+var x: Integer;
+procedure P;
+begin
+end;
+begin
+  x := P;
+end.

@@ -1,0 +1,5 @@
+var i: Integer;
+begin
+  case i do
+  end;
+end.

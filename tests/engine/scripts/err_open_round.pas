@@ -1,0 +1,4 @@
+var c: Char;
+begin
+  c := chr 65;
+end.

@@ -1,0 +1,5 @@
+begin
+  try
+    Print('x');
+  end;
+end.

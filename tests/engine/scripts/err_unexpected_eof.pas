@@ -1,0 +1,3 @@
+var i: Integer;
+begin
+  i := 1;

@@ -1,0 +1,3 @@
+begin
+  Foo := 1;
+end.

@@ -1,0 +1,3 @@
+begin
+  goto Nowhere;
+end.

@@ -1,0 +1,6 @@
+var v: Variant;
+  i: Integer;
+begin
+  i := 1;
+  v.Visible := True;
+end.
