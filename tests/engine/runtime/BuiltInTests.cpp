@@ -186,6 +186,7 @@ TEST(BuiltIns, IDispatchInvokeOnNilRaisesTheScriptError) {
   auto r = RunModule(b);
   EXPECT_EQ(r.Code(), erCustomError);
   EXPECT_EQ(r.Text(), "Variant is null, cannot invoke");
+  // Reported where the call was made, so that the report names the statement.
   EXPECT_EQ(r.Exec->ExceptionProcNo(), 0);
-  EXPECT_EQ(r.Exec->ExceptionPos(), 0);
+  EXPECT_GT(r.Exec->ExceptionPos(), 0);
 }
