@@ -496,6 +496,34 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         }
         return call;
       }
+      if ((reg->FName == "LOW" || reg->FName == "HIGH") && args.size() == 1 &&
+          args[0]->Kind == TPSValueKind::TypeRef) {
+        // Low(T) and High(T) of a type are its bounds, known here.
+        TPSType* t = ResolveTypeLink(args[0]->Type);
+        int64_t low = 0, high = 0;
+        switch (t->FBaseType) {
+          case btU8: case btChar: high = 255; break;
+          case btS8: low = -128, high = 127; break;
+          case btU16: case btWideChar: high = 65535; break;
+          case btS16: low = -32768, high = 32767; break;
+          case btU32: high = 4294967295ll; break;
+          case btS32: low = INT32_MIN, high = INT32_MAX; break;
+          case btS64: low = INT64_MIN, high = INT64_MAX; break;
+          case btEnum: high = static_cast<TPSEnumType*>(t)->FHighValue; break;
+          case btStaticArray:
+            low = static_cast<TPSStaticArrayType*>(t)->FStartOffset;
+            high = low + static_cast<int64_t>(static_cast<TPSStaticArrayType*>(t)->FLength) - 1;
+            break;
+          default:
+            ErrorAt(args[0].get(), ecTypeMismatch);
+            return nullptr;
+        }
+        TIfRVariant c;
+        c.FType = C.FStd.Int64;
+        c.FInt = reg->FName == "LOW" ? low : high;
+        v = ConstValue(c, pos, row, col);
+        break;
+      }
       v = MakeCall(C.UseRegProc(reg), reg->FDecl, nullptr, std::move(args), pos, row, col);
       if (v && (reg->FName == "INC" || reg->FName == "DEC")) {
         TPSType* t = v->Args.empty() ? nullptr : v->Args[0]->Type;
