@@ -51,8 +51,8 @@ void Run(const Scenario& s, const UnicodeString& subject, bool study, bool handl
     r.SetSubject(subject);
     size_t count = 0;
     if (handler) {
-      r.SetOnMatch([&](TPerlRegEx*) { ++count; });
-      r.SetOnReplace([](TPerlRegEx*, UnicodeString&) {});
+      r.SetOnMatch([&](rtl::TObject*) { ++count; });
+      r.SetOnReplace([](rtl::TObject*, UnicodeString&) {});
     }
     if (study) r.Study();
     auto t0 = std::chrono::steady_clock::now();

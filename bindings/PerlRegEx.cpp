@@ -68,6 +68,13 @@ int ClampToInt(size_t value) { return value > static_cast<size_t>(INT_MAX) ? INT
 
 // --- Life cycle -----------------------------------------------------------------
 
+rtl::TClass TPerlRegEx::StaticClass() {
+  static const rtl::TMetaClass meta(u"TPerlRegEx", rtl::TObject::StaticClass(), &rtl::CreateInstance<TPerlRegEx>,
+                                    {rtl::ReadWriteProperty(u"OnMatch", u"TNotifyEvent", &TPerlRegEx::OnMatch,
+                                                            &TPerlRegEx::SetOnMatch)});
+  return &meta;
+}
+
 TPerlRegEx::TPerlRegEx() : FPcreOptions(PcreOptionsOf(FOptions)) {
   FCharTable = pcre2_maketables(nullptr);
   FCompileContext = pcre2_compile_context_create(nullptr);
@@ -237,7 +244,10 @@ bool TPerlRegEx::Search(size_t offset) {
   Execute(FSubject.data(), length, offset, 0, FSubjectValid);
   if (FOffsetCount > 0) {
     AdvancePastMatch(FSubject.data(), 0, FSubject.size());
-    if (FOnMatch) FOnMatch(this);
+    if (FOnMatch) {
+      rtl::TObjectUse use(*this);
+      FOnMatch(this);
+    }
   }
   return FOffsetCount > 0;
 }
@@ -338,8 +348,10 @@ void TPerlRegEx::SetOptions(TPerlRegExOptions value) {
 
 // --- Split and escaping -------------------------------------------------------------
 
-void TPerlRegEx::Split(rtl::TStringList* strings, int limit) {
+void TPerlRegEx::Split(rtl::TStrings* strings, int limit) {
   if (!strings) throw ERegularExpressionError(UnicodeString(SStringsNil));
+  // An OnMatch handler must not free the list being filled.
+  rtl::TObjectUse use(*strings);
   if (limit == 1 || !Match()) {
     strings->Add(Subject());
     return;

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rtl/Objects.h"
 #include "rtl/StringList.h"
 #include "rtl/SysUtils.h"
 
@@ -84,13 +85,17 @@ class ERegularExpressionError : public rtl::Exception {
 class TPerlRegEx;
 class TPerlRegExList;
 
-// OnMatch: fired after every successful Match and MatchAgain.
-using TPerlRegExMatchEvent = std::function<void(TPerlRegEx* sender)>;
-// OnReplace: fired by Replace with the computed text, which it may change.
-using TPerlRegExReplaceEvent = std::function<void(TPerlRegEx* sender, UnicodeString& replaceWith)>;
+// OnMatch (a TNotifyEvent) fires after every successful Match and
+// MatchAgain; OnReplace fires in Replace with the computed text, which the
+// handler may change. While a handler runs its object is in use (see
+// rtl::TObject::InUse), so a script cannot free it under the operation.
+using TPerlRegExReplaceEvent = std::function<void(rtl::TObject* Sender, UnicodeString& ReplaceWith)>;
 
-class TPerlRegEx {
+class TPerlRegEx : public rtl::TObject {
  public:
+  static rtl::TClass StaticClass();
+  rtl::TClass ClassType() const override { return StaticClass(); }
+
   static constexpr std::u16string_view SRegExRequired = u"A regular expression specified in RegEx is required";
   static constexpr std::u16string_view SCompileError = u"Error in regular expression at offset %d: %s";
   static constexpr std::u16string_view SStudyError = u"Error studying the regex: %s";
@@ -102,7 +107,7 @@ class TPerlRegEx {
   static constexpr std::u16string_view SMatchError = u"Error matching the regex: %s";
 
   TPerlRegEx();
-  ~TPerlRegEx();
+  ~TPerlRegEx() override;
   TPerlRegEx(const TPerlRegEx&) = delete;
   TPerlRegEx& operator=(const TPerlRegEx&) = delete;
 
@@ -128,7 +133,7 @@ class TPerlRegEx {
   int NamedSubExpression(const UnicodeString& name);
   // Appends the pieces of the subject between matches; Limit > 1 caps the
   // number of pieces, 0 or less means no limit. Strings is not cleared.
-  void Split(rtl::TStringList* strings, int limit);
+  void Split(rtl::TStrings* strings, int limit);
 
   bool Compiled() const { return FPattern != nullptr; }
   bool FoundMatch() const { return FOffsetCount > 0; }
@@ -158,8 +163,8 @@ class TPerlRegEx {
   void SetRegEx(const UnicodeString& value);
   UnicodeString Replacement() const { return rtl::Utf8ToUnicode(FReplacement); }
   void SetReplacement(const UnicodeString& value) { FReplacement = rtl::UnicodeToUtf8(value); }
-  const TPerlRegExMatchEvent& OnMatch() const { return FOnMatch; }
-  void SetOnMatch(TPerlRegExMatchEvent handler) { FOnMatch = std::move(handler); }
+  const rtl::TNotifyEvent& OnMatch() const { return FOnMatch; }
+  void SetOnMatch(rtl::TNotifyEvent handler) { FOnMatch = std::move(handler); }
   const TPerlRegExReplaceEvent& OnReplace() const { return FOnReplace; }
   void SetOnReplace(TPerlRegExReplaceEvent handler) { FOnReplace = std::move(handler); }
 
@@ -226,7 +231,7 @@ class TPerlRegEx {
   // Copies of the group texts after StoreSubExpressions; empty otherwise.
   std::vector<std::string> FStoredGroups;
 
-  TPerlRegExMatchEvent FOnMatch;
+  rtl::TNotifyEvent FOnMatch;
   TPerlRegExReplaceEvent FOnReplace;
 
   // Lists that refer to this object (once per reference), so that freeing
@@ -236,10 +241,13 @@ class TPerlRegEx {
 
 // An ordered list of regular expressions searched together; it does not own
 // them, but an object that is freed leaves every list it is in.
-class TPerlRegExList {
+class TPerlRegExList : public rtl::TObject {
  public:
+  static rtl::TClass StaticClass();
+  rtl::TClass ClassType() const override { return StaticClass(); }
+
   TPerlRegExList() = default;
-  ~TPerlRegExList();
+  ~TPerlRegExList() override;
   TPerlRegExList(const TPerlRegExList&) = delete;
   TPerlRegExList& operator=(const TPerlRegExList&) = delete;
 

@@ -17,6 +17,18 @@ Variant Int(int value) { return Variant(static_cast<int32_t>(value)); }
 
 // --- TqovSheet --------------------------------------------------------------------
 
+// Neither class can be created without arguments; scripts reach every
+// member through registered helpers, so no property is published.
+rtl::TClass TqovSheet::StaticClass() {
+  static const rtl::TMetaClass meta(u"TqovSheet", rtl::TObject::StaticClass(), nullptr);
+  return &meta;
+}
+
+rtl::TClass TqovDocument::StaticClass() {
+  static const rtl::TMetaClass meta(u"TqovDocument", rtl::TObject::StaticClass(), nullptr);
+  return &meta;
+}
+
 UnicodeString TqovSheet::Name() const { return OleGet(FWS, u"Name").AsUnicodeString(); }
 
 Variant TqovSheet::CellRange(int row, int column) const {

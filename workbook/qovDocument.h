@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "rtl/Automation.h"
+#include "rtl/Objects.h"
 
 namespace workbook {
 
@@ -15,9 +16,13 @@ using rtl::UnicodeString;
 using rtl::Variant;
 
 // One worksheet. Rows, columns and sheet numbers count from 1, as the
-// server counts them.
-class TqovSheet {
+// server counts them. Scripts hold sheets as objects; the document owns
+// them, so a sheet deleted or closed is gone for scripts too.
+class TqovSheet : public rtl::TObject {
  public:
+  static rtl::TClass StaticClass();
+  rtl::TClass ClassType() const override { return StaticClass(); }
+
   // Keeps a counted reference to the worksheet object until destroyed.
   explicit TqovSheet(const Variant& ws) : FWS(ws) {}
 
@@ -48,15 +53,18 @@ class TqovSheet {
 // One workbook file opened in the server. Closing is explicit: the owner
 // calls Close, which saves, closes and quits and reports what failed; the
 // destructor only drops references.
-class TqovDocument {
+class TqovDocument : public rtl::TObject {
  public:
+  static rtl::TClass StaticClass();
+  rtl::TClass ClassType() const override { return StaticClass(); }
+
   static constexpr std::u16string_view SCannotCreateExcel = u"Cannot create Excel OLE object:\r\n%s";
   static constexpr std::u16string_view SExcelProgId = u"Excel.Application";
 
   // Starts the server and opens the workbook. When opening fails after the
   // server started, the server is told to quit before the error propagates.
   explicit TqovDocument(const UnicodeString& fileName);
-  ~TqovDocument();
+  ~TqovDocument() override;
   TqovDocument(const TqovDocument&) = delete;
   TqovDocument& operator=(const TqovDocument&) = delete;
 

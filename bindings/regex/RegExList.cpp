@@ -8,6 +8,12 @@
 
 namespace bindings {
 
+rtl::TClass TPerlRegExList::StaticClass() {
+  static const rtl::TMetaClass meta(u"TPerlRegExList", rtl::TObject::StaticClass(),
+                                    &rtl::CreateInstance<TPerlRegExList>);
+  return &meta;
+}
+
 TPerlRegExList::~TPerlRegExList() {
   for (TPerlRegEx* regEx : FList) Detach(regEx);
 }
@@ -110,12 +116,15 @@ void TPerlRegExList::SetStop(int value) {
 }
 
 bool TPerlRegExList::Match() {
+  rtl::TObjectUse use(*this);
   SetStart(1);
   FMatchedRegEx = nullptr;
   return MatchAgain();
 }
 
 bool TPerlRegExList::MatchAgain() {
+  // Members' OnMatch handlers run inside: the list must stay alive.
+  rtl::TObjectUse use(*this);
   int searchAt = FStart;
   if (FMatchedRegEx && FMatchedRegEx->FoundMatch()) {
     const TPerlRegEx& last = *FMatchedRegEx;
@@ -129,12 +138,14 @@ bool TPerlRegExList::MatchAgain() {
   FMatchedRegEx = nullptr;
   TPerlRegEx* best = nullptr;
   int bestAt = 0;
-  // By index: an OnMatch handler may change the list while it is searched.
+  // By index: an OnMatch handler may change the list while it is searched,
+  // or free a member (which leaves the list), even the best one so far.
   for (size_t i = 0; i < FList.size(); ++i) {
     TPerlRegEx* regEx = FList[i];
     if (!regEx->FoundMatch() || regEx->MatchedExpressionOffset() < searchAt) {
       regEx->SetStart(searchAt);
       regEx->MatchAgain();
+      if (best && IndexOf(best) < 0) best = nullptr;
     }
     if (regEx->FoundMatch() && (!best || regEx->MatchedExpressionOffset() < bestAt)) {
       best = regEx;

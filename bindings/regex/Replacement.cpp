@@ -213,7 +213,10 @@ UnicodeString TPerlRegEx::Replace() {
   UnicodeString result;
   if (FOnReplace) {
     result = rtl::Utf8ToUnicode(replacement);
-    FOnReplace(this, result);
+    {
+      rtl::TObjectUse use(*this);
+      FOnReplace(this, result);
+    }
     replacement = rtl::UnicodeToUtf8(result);
     // The handler may have ended the match (by a new subject, say).
     RequireMatch();

@@ -189,9 +189,12 @@ void SIRegisterTCollection(TPSPascalCompiler* cl) {
 void SIRegister_Classes(TPSPascalCompiler* cl, bool streams) {
   SIRegister_Classes_TypesAndConsts(cl);
   // Every class is named first, so declarations may refer to later ones.
-  for (const char* name : {"TStrings", "TStringList", "TBits", "TStream", "THandleStream", "TFileStream",
-                           "TCustomMemoryStream", "TMemoryStream", "TResourceStream", "TParser"})
+  // TStream is named even without streams: TParser reads from one.
+  for (const char* name : {"TStrings", "TStringList", "TBits", "TStream", "TParser"})
     cl->AddClassN(cl->FindClass("TObject"), name);
+  if (streams)
+    for (const char* name : {"THandleStream", "TFileStream", "TCustomMemoryStream", "TMemoryStream", "TResourceStream"})
+      cl->AddClassN(cl->FindClass("TObject"), name);
   SIRegisterTStrings(cl, streams);
   SIRegisterTStringList(cl);
   SIRegisterTBits(cl);

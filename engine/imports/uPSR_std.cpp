@@ -26,7 +26,7 @@ void RIRegisterTComponent(TPSRuntimeClassImporter& cl) {
   auto& c = cl.Add<TComponent>();
   c.Method("FindComponent",
            [](TComponent* self, const rtl::UnicodeString& name) { return self->FindComponent(name); });
-  c.ConstructorFn("Create", [](TComponent* owner) { return new TComponent(owner); });
+  c.VirtualConstructorFn("Create", [](TComponent* owner) { return new TComponent(owner); });
   c.Property("Owner", &TComponent::Owner, &TComponent::SetOwner);
   c.Method("DestroyComponents", &TComponent::DestroyComponents);
   c.Method("Destroying", &TComponent::Destroying);

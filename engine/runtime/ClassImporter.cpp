@@ -93,8 +93,12 @@ rtl::TNotifyEvent NotifyEventFromSlot(TPSExec& exec, const uint8_t* p, const TPS
     return {};
   }
   if (v.ProcNo >= static_cast<uint32_t>(exec.GetProcCount())) RaiseTypeMismatch();
-  auto& slot = BindingsOf(exec).ByProc[v.ProcNo];
-  if (!slot) slot = std::make_shared<TScriptProcBinding>(TScriptProcBinding{&exec, v.ProcNo});
+  return ScriptProcNotifyEvent(exec, v.ProcNo);
+}
+
+rtl::TNotifyEvent ScriptProcNotifyEvent(TPSExec& exec, uint32_t procNo) {
+  auto& slot = BindingsOf(exec).ByProc[procNo];
+  if (!slot) slot = std::make_shared<TScriptProcBinding>(TScriptProcBinding{&exec, procNo});
   return TScriptNotify{slot};
 }
 
@@ -515,7 +519,15 @@ bool ResolveClassImport(TPSExec* exec, TPSExternalProcRec* proc, void* tag) {
     return bound->ArgSlots >= 1;
   };
 
-  const TPSRuntimeClassItem* item = cls->FindItem(member);
+  // A member registered on an ancestor applies to its descendants too.
+  const TPSRuntimeClassItem* item = nullptr;
+  for (TPSRuntimeClass* c = cls; c && !item;) {
+    if ((item = c->FindItem(member))) {
+      bound->Class = c;
+      break;
+    }
+    c = c->FClass && c->FClass->ClassParent() ? importer->FindClassOf(c->FClass->ClassParent()) : nullptr;
+  }
   if (!item) {
     // No helper: a published property of the host class, if it has one.
     const rtl::TPropInfo* prop = cls->FClass ? cls->FClass->FindProperty(rtl::Utf8ToUnicode(member)) : nullptr;
@@ -588,6 +600,10 @@ void RegisterClassLibraryRuntime(TPSExec& exec, TPSRuntimeClassImporter& importe
     return IsInstanceOfScriptClass(object, cls);
   });
   exec.SetHostMethodCall(&CallHostHandler);
+  exec.SetInterfaceQuery([&importer](TPSExec*, void* object, const uint8_t(&guid)[16]) -> void* {
+    if (!object || !rtl::TObjectRegistry::IsLive(object)) return nullptr;
+    return importer.QueryInterface(*static_cast<rtl::TObject*>(object), guid);
+  });
 }
 
 }  // namespace ps

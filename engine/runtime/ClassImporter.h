@@ -126,6 +126,9 @@ struct TPSMemberTraits<T*> {
 // Event handlers (procedure values) at the host boundary.
 rtl::TNotifyEvent NotifyEventFromSlot(TPSExec& exec, const uint8_t* p, const TPSTypeRec* t);
 void NotifyEventToSlot(TPSExec& exec, uint8_t* p, const TPSTypeRec* t, const rtl::TNotifyEvent& handler);
+// A handler that runs the script procedure (one TObject parameter) nested on
+// the executor; once the executor is gone, calling it raises.
+rtl::TNotifyEvent ScriptProcNotifyEvent(TPSExec& exec, uint32_t procNo);
 
 namespace detail {
 
@@ -308,6 +311,13 @@ class TPSRuntimeClassT : public TPSRuntimeClass {
   TPSRuntimeClassT& ConstructorFn(std::string_view name, F factory) {
     auto fn = std::function(factory);
     RegisterConstructor(detail::ConstructorCode(fn), name, FunctionArity(fn));
+    return *this;
+  }
+  // The same for a constructor the script language declares virtual.
+  template <class F>
+  TPSRuntimeClassT& VirtualConstructorFn(std::string_view name, F factory) {
+    auto fn = std::function(factory);
+    RegisterVirtualConstructor(detail::ConstructorCode(fn), name, FunctionArity(fn));
     return *this;
   }
   // Properties through getters and setters; indexed ones take the index

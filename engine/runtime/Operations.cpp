@@ -3,6 +3,7 @@
 // values, since signed overflow is undefined in C++); real arithmetic raises
 // the floating-point errors instead of producing infinities or NaNs.
 #include "engine/runtime/Operations.h"
+#include "engine/runtime/ObjectHandles.h"
 
 #include <cmath>
 #include <limits>
@@ -189,7 +190,7 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
         case btVariant: Store(dst, static_cast<uint32_t>(VariantSlotToInt64(src))); return ErNoError;
         case btClass:
           if (db != btS32) return ErTypeMismatch;
-          Store(dst, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Load<void*>(src))));
+          Store(dst, ObjectToHandle(Load<void*>(src)));
           return ErNoError;
         default: return ErTypeMismatch;
       }
@@ -255,7 +256,7 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
         return ErNoError;
       }
       if (sb == btU32 || sb == btS32) {
-        Store(dst, reinterpret_cast<void*>(static_cast<uintptr_t>(Load<uint32_t>(src))));
+        Store(dst, HandleToObject(Load<uint32_t>(src)));
         return ErNoError;
       }
       return ErTypeMismatch;

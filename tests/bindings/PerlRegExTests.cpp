@@ -299,9 +299,10 @@ TEST(PerlRegExGroups, ANewSubjectDropsAnUnstoredMatch) {
 TEST(PerlRegExEvents, OnMatchFiresForEverySuccessfulMatchWithTheObject) {
   auto r = MakeRegEx(u"\\d", u"1a2b3");
   std::vector<UnicodeString> seen;
-  r->SetOnMatch([&](TPerlRegEx* sender) {
+  r->SetOnMatch([&](rtl::TObject* sender) {
     EXPECT_EQ(sender, r.get());
-    seen.push_back(sender->MatchedExpression());
+    EXPECT_TRUE(sender->InUse());  // a script handler cannot free it now
+    seen.push_back(r->MatchedExpression());
   });
   ASSERT_TRUE(r->Match());
   while (r->MatchAgain()) {

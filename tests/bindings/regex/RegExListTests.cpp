@@ -160,3 +160,51 @@ TEST(PerlRegExList, AListFreedFirstLeavesItsMembersUntouched) {
   a.reset();  // must not reach back into the freed list
   SUCCEED();
 }
+
+TEST(PerlRegExList, ScriptsCanCreateBothClassesByName) {
+  EXPECT_EQ(TPerlRegEx::StaticClass()->ClassName(), u"TPerlRegEx");
+  EXPECT_EQ(TPerlRegExList::StaticClass()->ClassName(), u"TPerlRegExList");
+  EXPECT_EQ(TPerlRegEx::StaticClass()->ClassParent(), rtl::TObject::StaticClass());
+  std::unique_ptr<rtl::TObject> created(TPerlRegEx::StaticClass()->Create());
+  auto* r = dynamic_cast<TPerlRegEx*>(created.get());
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->State(), TPerlRegExState{preNotEmpty});  // the object's own initialisation ran
+  std::unique_ptr<rtl::TObject> list(TPerlRegExList::StaticClass()->Create());
+  EXPECT_EQ(list->ClassName(), u"TPerlRegExList");
+}
+
+TEST(PerlRegExList, TheListIsInUseWhileMembersHandlersRun) {
+  auto r = MakeRegEx(u"a", u"");
+  TPerlRegExList list;
+  list.Add(r.get());
+  list.SetSubject(u"a");
+  bool listInUse = false;
+  r->SetOnMatch([&](rtl::TObject*) { listInUse = list.InUse(); });
+  ASSERT_TRUE(list.Match());
+  EXPECT_TRUE(listInUse);
+  EXPECT_FALSE(list.InUse());
+}
+
+TEST(PerlRegExList, AHandlerFreeingTheBestMemberSoFarIsSurvived) {
+  auto first = MakeRegEx(u"b", u"");
+  auto second = MakeRegEx(u"c", u"");
+  TPerlRegExList list;
+  list.Add(first.get());
+  list.Add(second.get());
+  list.SetSubject(u"abc");
+  second->SetOnMatch([&](rtl::TObject*) { first.reset(); });
+  ASSERT_TRUE(list.Match());
+  EXPECT_EQ(list.MatchedRegEx(), second.get());
+  EXPECT_EQ(list.Count(), 1);
+}
+
+TEST(PerlRegExList, SplitKeepsItsTargetInUseWhileHandlersRun) {
+  auto r = MakeRegEx(u",", u"a,b");
+  rtl::TStringList pieces;
+  bool inUse = false;
+  r->SetOnMatch([&](rtl::TObject*) { inUse = pieces.InUse(); });
+  r->Split(&pieces, 0);
+  EXPECT_TRUE(inUse);
+  EXPECT_FALSE(pieces.InUse());
+  EXPECT_EQ(pieces.Count(), 2);
+}

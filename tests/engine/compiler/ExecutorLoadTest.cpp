@@ -84,14 +84,26 @@ TEST(ExecutorLoad, UsedRoutinesBindByTheirUpperCaseNames) {
   EXPECT_TRUE(exec.LoadData(r.module)) << rtl::UnicodeToUtf8(exec.ExceptionString());
 }
 
-TEST(ExecutorLoad, HostPointerVariablesLoadAsPointers) {
-  auto r = CompileScript("begin end.", [](TPSPascalCompiler& c) {
-    c.AddUsedPtrVariableN("Host", "String")->FExportName = true;
-  });
+TEST(ExecutorLoad, AttributesAndHostPointerVariablesLoad) {
+  auto r = CompileScript(
+      "type [Info(5, 'ab', 2.5)] TThing = record A: Byte; end;\n[Info(6, 'c', 1)] procedure P; begin end;\n"
+      "var T: TThing;\nbegin end.",
+      [](TPSPascalCompiler& c) {
+        auto* info = c.AddAttributeType();
+        info->SetName("Info");
+        info->AddField("Level", c.FindType("Word"));
+        info->AddField("Text", c.FindType("String"));
+        info->AddField("Scale", c.FindType("Double"));
+        c.AddUsedPtrVariableN("Host", "String")->FExportName = true;
+      });
   ASSERT_TRUE(r.ok) << r.Messages();
   TPSExec exec;
   ASSERT_TRUE(exec.LoadData(r.module)) << static_cast<int>(exec.ExceptionCode());
   EXPECT_EQ(exec.GetVarType(exec.GetVar("HOST"))->BaseType(), btPointer);
+  TPSTypeRec* thing = exec.GetTypeNo(exec.GetType("TTHING"));
+  ASSERT_TRUE(thing);
+  TPSRuntimeAttribute* attr = thing->Attributes().FindAttribute("Info");
+  ASSERT_TRUE(attr);
 }
 
 }  // namespace

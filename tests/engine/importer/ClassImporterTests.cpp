@@ -1,6 +1,7 @@
 // Host classes reached through "class:" imports of assembled modules: binding
 // at load, member calls, the error rules, event properties and casts.
 #include "engine/runtime/ClassImporter.h"
+#include "rtl/StringList.h"
 #include "tests/engine/importer/ImportTexts.h"
 #include "tests/engine/runtime/TestSupport.h"
 
@@ -401,4 +402,116 @@ TEST(ClassImporter, ClassCastChecksTheClassAndSetNilClears) {
       EXPECT_EQ(r.Exec->ExceptionString(), SCannotCastObject);
     }
   }
+}
+
+TEST(ClassImporter, NumbersAndObjectsSurviveTheRoundTripThroughIntegers) {
+  // G1 := Integer(G0); G5 := TObject(G1); G0 := TObject(-7); G1 := Integer(G0)
+  TGadgetModule m;
+  uint32_t second = m.B.Var(m.S32);
+  TCode c;
+  c.Assign().Var(G(1)).Var(G(0));
+  c.Assign().Var(G(5)).Var(G(1));
+  c.Assign().Var(G(0)).Const<int32_t>(m.S32, -7);
+  c.Assign().Var(G(second)).Var(G(0));
+  c.Ret();
+  m.B.Main(c);
+  TRunner r;
+  TGadget host;
+  ASSERT_TRUE(r.Load(m.B));
+  ps::Store<void*>(r.Exec->GlobalVars().EntryValue(0), static_cast<rtl::TObject*>(&host));
+  ASSERT_TRUE(r.Exec->RunScript()) << r.Text();
+  EXPECT_NE(r.Exec->GlobalVars().GetInt(1), 0);
+  EXPECT_EQ(r.Exec->GlobalVars().GetClass(5), &host) << "the integer of a live object gives the object back";
+  EXPECT_EQ(r.Exec->GlobalVars().GetInt(static_cast<int>(second)), -7) << "a number keeps its value";
+}
+
+namespace {
+
+class ISpeaker : public rtl::IUnknown {
+ public:
+  virtual rtl::UnicodeString Speak() = 0;
+};
+
+class TSpeaker : public ISpeaker {
+ public:
+  rtl::UnicodeString Speak() override { return u"hi"; }
+};
+
+constexpr const char* SpeakerGuid = "{12345678-1234-5678-9ABC-DEF012345678}";
+
+}  // namespace
+
+TEST(ClassImporter, ObjectsHandOutTheirInterfacesByGuid) {
+  TModuleBuilder b;
+  uint32_t gadget = b.Named(btClass, "TGADGET", TModuleBuilder::U32s(7) + "TGADGET");
+  uint8_t guid[16];
+  ASSERT_TRUE(ParseGuidText(SpeakerGuid, guid));
+  uint32_t speaker = b.Named(btInterface, "ISPEAKER", std::string(reinterpret_cast<char*>(guid), 16));
+  uint8_t other[16] = {1};
+  uint32_t unknown = b.Named(btInterface, "IOTHER", std::string(reinterpret_cast<char*>(other), 16));
+  b.Type(btPointer);
+  b.Var(gadget);
+  b.Var(speaker);
+  b.Var(unknown);
+  TCode c;
+  c.Assign().Var(G(1)).Var(G(0));
+  c.Assign().Var(G(2)).Var(G(0));
+  c.Ret();
+  b.Main(c);
+  TRunner r;
+  rtl::TRef<TSpeaker> voice(new TSpeaker);
+  r.RI.Add<TGadget>().Interface(SpeakerGuid, [&](TGadget*) -> rtl::IUnknown* { return voice.Get(); });
+  TGadget host;
+  ASSERT_TRUE(r.Load(b));
+  ps::Store<void*>(r.Exec->GlobalVars().EntryValue(0), static_cast<rtl::TObject*>(&host));
+  EXPECT_FALSE(r.Exec->RunScript());
+  EXPECT_EQ(r.Exec->ExceptionCode(), erInterfaceNotSupported) << r.Text();
+  void* held = ps::Load<void*>(r.Exec->GlobalVars().EntryValue(1));
+  EXPECT_EQ(held, static_cast<rtl::IUnknown*>(voice.Get()));
+  EXPECT_EQ(voice->RefCount(), 2) << "the script's variable holds its own reference";
+  r.Exec.reset();
+  EXPECT_EQ(voice->RefCount(), 1);
+}
+
+TEST(ClassImporter, MembersOfAnAncestorBindForADescendantsImport) {
+  TGadgetModule m;
+  TCode c;
+  m.Create(c, 1, 0, m.Big);
+  c.Push().Const<int32_t>(m.S32, 4).Push().Var(G(0)).PushVarRef().Var(G(1)).Call(2).Pop().Pop().Pop();
+  c.Ret();
+  m.B.Main(c);
+  m.B.External("", MethodImport("TBIGGADGET", "CREATE", true));
+  m.B.External("", MethodImport("TBIGGADGET", "ADD", true, {0}));
+  TRunner r;
+  ASSERT_TRUE(r.Run(m.B)) << r.Text();
+  EXPECT_EQ(r.Exec->GlobalVars().GetInt(1), 4);
+  rtl::TObject* made = r.Object(0);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(made->ClassName(), u"TBigGadget");
+  delete made;
+}
+
+TEST(ClassImporter, APCharResultKeepsItsTextAfterTheListIsFreed) {
+  TModuleBuilder b;
+  uint32_t list = b.Named(btClass, "TSTRINGLIST", TModuleBuilder::U32s(11) + "TSTRINGLIST");
+  uint32_t pchar = b.Type(btPChar);
+  b.Type(btPointer);
+  b.Var(list);
+  b.Var(pchar);
+  TCode c;
+  c.Push().Var(G(0)).PushVarRef().Var(G(1)).Call(1).Pop().Pop();
+  c.Ret();
+  b.Main(c);
+  b.External("", MethodImport("TSTRINGLIST", "GETTEXT", true));
+  TPSRuntimeClassImporter ri;
+  ri.Add<rtl::TStringList>().Method("GetText", [](rtl::TStringList* s) { return rtl::UnicodeToUtf8(s->Text()); });
+  TPSExec exec;
+  RegisterClassLibraryRuntime(exec, ri);
+  ASSERT_TRUE(exec.LoadData(b.Build()));
+  auto host = std::make_unique<rtl::TStringList>();
+  host->Add(u"kept");
+  ps::Store<void*>(exec.GlobalVars().EntryValue(0), static_cast<rtl::TObject*>(host.get()));
+  ASSERT_TRUE(exec.RunScript());
+  host.reset();
+  EXPECT_EQ(exec.GlobalVars().GetAnsiString(1), "kept\r\n");
 }

@@ -86,7 +86,7 @@ TEST(StandardImports, DeclarationsCompileWithAndWithoutStreams) {
     EXPECT_NE(strings->Func_Find("IndexOfName"), nullptr);
     EXPECT_NE(strings->Property_Find(""), nullptr) << "Strings is the default property";
     EXPECT_EQ(comp.FindClass("TStringList")->FInheritsFrom, strings);
-    EXPECT_EQ(comp.FindClass("TMemoryStream")->Func_Find("Clear"), nullptr);
+    EXPECT_EQ(comp.FindClass("TMemoryStream"), nullptr) << "no stream classes without streams";
     EXPECT_NE(comp.FindRegProc("DateTimeToUnix"), nullptr);
     checked = true;
   }, &c);

@@ -1,0 +1,46 @@
+#include "engine/ScriptRunner.h"
+
+#include "engine/uPSComponent_Default.h"
+#include "rtl/TextFile.h"
+
+namespace ps {
+
+int RunScriptFile(const std::string& fileName, const std::vector<std::string>& args, std::ostream& out) {
+  TPSImport_Classes classes;
+  TPSImport_DateUtils dates;
+  TPSScript script;
+  script.Plugins().Add(&classes);
+  script.Plugins().Add(&dates);
+  try {
+    rtl::TStringList lines(rtl::ReadTextFileLines(rtl::Utf8ToUnicode(fileName)));
+    script.SetScript(lines);
+  } catch (const rtl::Exception& e) {
+    out << rtl::UnicodeToUtf8(e.Message()) << "\n";
+    return 1;
+  }
+  script.SetMainFileName(fileName);
+  script.OnCompile = [&](TPSScript* s) {
+    s->AddFunction([&out](const rtl::UnicodeString& text) { out << rtl::UnicodeToUtf8(text) << "\n"; },
+                   "procedure Writeln(s: String);");
+    s->AddFunction([&args]() { return static_cast<int32_t>(args.size()); }, "function ParamCount: Integer;");
+    s->AddFunction(
+        [&args](int32_t i) {
+          return i >= 1 && static_cast<size_t>(i) <= args.size() ? rtl::Utf8ToUnicode(args[i - 1])
+                                                                  : rtl::UnicodeString();
+        },
+        "function ParamStr(i: Integer): String;");
+  };
+  bool compiled = script.Compile();
+  for (int i = 0; i < script.CompilerMessageCount(); ++i)
+    out << rtl::UnicodeToUtf8(script.CompilerErrorToStr(i)) << "\n";
+  if (!compiled) {
+    if (script.ExecErrorCode() != ErNoError) out << rtl::UnicodeToUtf8(script.ExecErrorToString()) << "\n";
+    return 1;
+  }
+  if (script.Execute()) return 0;
+  out << "Runtime error (" << script.ExecErrorRow() << ":" << script.ExecErrorCol()
+      << "): " << rtl::UnicodeToUtf8(script.ExecErrorToString()) << "\n";
+  return 1;
+}
+
+}  // namespace ps

@@ -1,0 +1,164 @@
+// TPSScript running scripts: error positions, load failures, calls into
+// script routines, notification and pointer variables. These need compiled
+// statements and skip until the statement compiler is there.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "engine/uPSComponent_Default.h"
+
+using namespace ps;
+
+namespace {
+
+constexpr std::string_view StatementsMissing = "statements are not compiled yet";
+
+std::string Utf8(const rtl::UnicodeString& s) { return rtl::UnicodeToUtf8(s); }
+
+std::string Messages(TPSScript& s) {
+  std::string all;
+  for (int i = 0; i < s.CompilerMessageCount(); ++i) all += Utf8(s.CompilerErrorToStr(i)) + "\n";
+  return all;
+}
+
+bool StatementsAvailable() {
+  TPSScript probe;
+  probe.Script().SetText(u"var I: Integer; begin I := 1; end.");
+  return probe.Compile() || Messages(probe).find(StatementsMissing) == std::string::npos;
+}
+
+#define REQUIRE_STATEMENTS() \
+  if (!StatementsAvailable()) GTEST_SKIP() << "statements do not compile yet"
+
+struct THost {
+  int32_t Factor = 3;
+  int32_t Scale(int32_t n) { return n * Factor; }
+};
+
+}  // namespace
+
+TEST(ScriptRun, AnUnhandledErrorGivesItsStatementsPositionAndStillCallsOnAfterExecute) {
+  REQUIRE_STATEMENTS();
+  TPSImport_DateUtils dates;
+  TPSScript script;
+  script.Plugins().Add(&dates);
+  script.Script().SetText(u"var D: TDateTime;\nbegin\n  D := EncodeDate(2023, 1, 1);\n  D := EncodeDate(2023, 2, 30);\nend.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  int after = 0;
+  script.OnAfterExecute = [&](TPSScript*) { ++after; };
+  EXPECT_FALSE(script.Execute());
+  EXPECT_EQ(after, 1);
+  EXPECT_EQ(script.ExecErrorCode(), erException);
+  EXPECT_EQ(Utf8(script.ExecErrorParam()), "Invalid argument to date encode");
+  EXPECT_EQ(script.ExecErrorRow(), 4u);
+  EXPECT_EQ(script.ExecErrorCol(), 3u);
+}
+
+TEST(ScriptRun, ACompiledModuleThatCannotLoadFailsCompileWithAReadableReason) {
+  REQUIRE_STATEMENTS();
+  TPSScript script;
+  // Declared to the compiler only: the executor has no code for it.
+  script.OnCompile = [](TPSScript* s) { s->Comp()->AddNativeFunction("procedure Missing;"); };
+  script.Script().SetText(u"begin Missing; end.");
+  EXPECT_FALSE(script.Compile());
+  EXPECT_EQ(script.ExecErrorCode(), erCannotImport);
+  EXPECT_NE(Utf8(script.ExecErrorToString()).find("MISSING"), std::string::npos) << Utf8(script.ExecErrorToString());
+}
+
+TEST(ScriptRun, HostFunctionsAndMethodsAreCalledWithTheirArguments) {
+  REQUIRE_STATEMENTS();
+  THost host;
+  TPSScript script;
+  script.OnCompile = [&](TPSScript* s) {
+    s->AddFunction([](int32_t a, int32_t b) { return a - b; }, "function Minus(a, b: Integer): Integer;");
+    s->AddMethod(&host, &THost::Scale, "function Scale(n: Integer): Integer;");
+    s->AddRegisteredVariable("Answer", "Integer");
+  };
+  script.Script().SetText(u"begin Answer := Scale(Minus(20, 6)); end.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  ASSERT_TRUE(script.Execute()) << Utf8(script.ExecErrorToString());
+  int no = script.Exec()->GetVar("ANSWER");
+  EXPECT_EQ(script.Exec()->GlobalVars().GetInt(no), 42);
+}
+
+// Disabled until the code generator routes reads and writes of notification
+// variables through their accessors (they compile as plain variants so far).
+TEST(ScriptRun, DISABLED_NotificationVariablesGoThroughTheirEvents) {
+  REQUIRE_STATEMENTS();
+  TPSScript script;
+  script.OnCompile = [](TPSScript* s) { s->AddNotificationVariant("Note"); };
+  script.Script().SetText(u"begin Note := 5; Note := Note + 1; end.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  EXPECT_FALSE(script.Execute()) << "no events: the read fails";
+  EXPECT_NE(Utf8(script.ExecErrorToString()).find("Unable to"), std::string::npos) << Utf8(script.ExecErrorToString());
+  std::map<std::string, rtl::Variant> store;
+  script.OnGetNotificationVariant = [&](TPSScript*, const std::string& name) { return store[name]; };
+  script.OnSetNotificationVariant = [&](TPSScript*, const std::string& name, const rtl::Variant& v) {
+    store[name] = v;
+  };
+  ASSERT_TRUE(script.Execute()) << Utf8(script.ExecErrorToString());
+  ASSERT_EQ(store.size(), 1u);
+  EXPECT_EQ(store.begin()->second.AsInt64(), 6);
+}
+
+TEST(ScriptRun, PointerVariablesWorkOnHostData) {
+  REQUIRE_STATEMENTS();
+  TPSScript script;
+  script.OnCompile = [](TPSScript* s) { s->AddRegisteredPTRVariable("Shared", "Integer"); };
+  script.Script().SetText(u"begin Shared := Shared * 2; end.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  int32_t hostValue = 21;
+  script.OnExecute = [&](TPSScript* s) { s->SetPointerToData("Shared", &hostValue, s->FindBaseType(btS32)); };
+  ASSERT_TRUE(script.Execute()) << Utf8(script.ExecErrorToString());
+  EXPECT_EQ(hostValue, 42);
+  EXPECT_THROW(script.SetPointerToData("NoSuchVariable", &hostValue, script.FindBaseType(btS32)), rtl::Exception);
+}
+
+TEST(ScriptRun, ScriptProceduresAsHostHandlers) {
+  REQUIRE_STATEMENTS();
+  TPSImport_Classes classes;
+  TPSScript script;
+  script.Plugins().Add(&classes);
+  script.OnCompile = [](TPSScript* s) { s->AddRegisteredVariable("Count", "Integer"); };
+  script.Script().SetText(u"procedure Tick(Sender: TObject);\nbegin\n  Count := Count + 1;\nend;\nbegin end.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  ASSERT_TRUE(script.Execute());
+  rtl::TNotifyEvent tick = script.GetProcMethod("Tick");
+  ASSERT_TRUE(static_cast<bool>(tick));
+  tick(nullptr);
+  tick(nullptr);
+  EXPECT_EQ(script.Exec()->GlobalVars().GetInt(script.Exec()->GetVar("COUNT")), 2);
+  EXPECT_FALSE(static_cast<bool>(script.GetProcMethod("NoSuchProcedure")));
+}
+
+TEST(ScriptRun, ExecuteFunctionCallsANamedRoutineBetweenTheEvents) {
+  REQUIRE_STATEMENTS();
+  TPSScript script;
+  script.Script().SetText(u"function Add(A, B: Integer): Integer;\nbegin\n  Result := A + B;\nend;\nbegin end.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  std::vector<std::string> log;
+  script.OnExecute = [&](TPSScript*) { log.push_back("execute"); };
+  script.OnAfterExecute = [&](TPSScript*) { log.push_back("after"); };
+  rtl::Variant sum = script.ExecuteFunction({rtl::Variant(40), rtl::Variant(2)}, "add");
+  EXPECT_EQ(sum.AsInt64(), 42);
+  EXPECT_EQ(log, (std::vector<std::string>{"execute", "after"}));
+  EXPECT_THROW(script.ExecuteFunction({}, "NoSuchRoutine"), rtl::Exception);
+  EXPECT_EQ(log.size(), 4u) << "the events run around a failing call too";
+}
+
+TEST(ScriptRun, StopFromAnEventEndsTheRun) {
+  REQUIRE_STATEMENTS();
+  TPSScript script;
+  script.OnCompile = [](TPSScript* s) { s->AddRegisteredVariable("Turns", "Integer"); };
+  script.Script().SetText(u"begin\n  while True do\n    Turns := Turns + 1;\nend.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  int lines = 0;
+  script.OnLine = [&](TPSScript* s) {
+    if (++lines == 50) s->Stop();
+  };
+  script.Execute();
+  EXPECT_FALSE(script.Running());
+  EXPECT_GE(lines, 50);
+  EXPECT_LT(lines, 1000);
+  EXPECT_THROW(script.Stop(), rtl::Exception);
+}

@@ -1,0 +1,41 @@
+var
+  L: TStringList;
+  I: Integer;
+begin
+  L := TStringList.Create;
+  L.Add('banana');
+  L.Add('apple');
+  L.Insert(0, 'cherry');
+  Writeln(L.CommaText);
+  L.Delete(1);
+  Writeln(L.CommaText);
+  L.Add('banana');
+  L.Sort;
+  Writeln(L.CommaText);
+  if L.Find('cherry', I) then Writeln('found at ' + IntToStr(I));
+  if not L.Find('date', I) then Writeln('date would go at ' + IntToStr(I));
+  Writeln(IntToStr(L.IndexOf('APPLE')));
+  Writeln(IntToStr(L.IndexOf('fig')));
+  L.Clear;
+  L.Add('name=value');
+  L.Add('other=x');
+  Writeln(IntToStr(L.IndexOfName('OTHER')));
+  Writeln(L.Values['name']);
+  Writeln(L.Names[1]);
+  L.Values['name'] := 'changed';
+  L.Values['other'] := '';
+  L.Values['new'] := 'added';
+  Writeln(L.CommaText);
+  L.CommaText := 'a,"b c","d""e"';
+  Writeln(IntToStr(L.Count));
+  Writeln(L[2]);
+  Writeln(L.Strings[1]);
+  Writeln(L.CommaText);
+  L.Text := 'one' + #13#10 + 'two' + #10 + 'three';
+  Writeln(IntToStr(L.Count) + ' ' + L[2]);
+  L.SaveToFile(ParamStr(1) + '/list.txt');
+  L.Clear;
+  L.LoadFromFile(ParamStr(1) + '/list.txt');
+  Writeln(IntToStr(L.Count) + ' ' + L[0] + ' ' + L[1] + ' ' + L[2]);
+  L.Free;
+end.
