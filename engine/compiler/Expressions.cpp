@@ -394,11 +394,34 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
       v = VarValue(PSStackFrameBase + 1 + static_cast<uint32_t>(id.Index), id.Type);
       P.Next();
       break;
-    case TPSIdentifierKind::Global:
-      C.FVars[id.Index]->FUsed = true;
-      v = VarValue(static_cast<uint32_t>(id.Index), id.Type);
+    case TPSIdentifierKind::Global: {
+      TPSVar* var = C.FVars[id.Index].get();
+      var->FUsed = true;
       P.Next();
+      TPSType* t = ResolveTypeLink(id.Type);
+      if (t && t->FName == "!NOTIFICATIONVARIANT") {
+        // Reads and writes of a host-notified variable go to the host.
+        TIfRVariant nameConst;
+        nameConst.FType = C.FStd.AnsiString;
+        nameConst.FString = var->FOrgName;
+        if (statement && P.CurrTokenID() == CSTI_Assignment) {
+          auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
+          target->Pos = pos, target->Row = row, target->Col = col;
+          target->ProcNo = -5;
+          target->Type = C.FStd.Variant;
+          target->Left = ConstValue(nameConst, pos, row, col);
+          return target;
+        }
+        TPSRegProc* get = C.FindRegProcUpper("!NOTIFICATIONVARIANTGET");
+        std::vector<TPSValuePtr> args;
+        args.push_back(ConstValue(nameConst, pos, row, col));
+        v = MakeCall(C.UseRegProc(get), get->FDecl, nullptr, std::move(args), pos, row, col);
+        if (!v) return nullptr;
+        break;
+      }
+      v = VarValue(static_cast<uint32_t>(id.Index), id.Type);
       break;
+    }
     case TPSIdentifierKind::Constant:
       P.Next();
       v = ConstValue(C.FConstants[id.Index]->FValue, pos, row, col);

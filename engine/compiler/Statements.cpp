@@ -198,6 +198,18 @@ bool TPSCodeGen::CompileAssignOrCall() {
   if (!target) return false;
   if (P.CurrTokenID() == CSTI_Assignment) {
     bool setter = target->Kind == TPSValueKind::Call && target->ProcNo == -2;
+    if (target->Kind == TPSValueKind::Call && target->ProcNo == -5) {
+      P.Next();
+      TPSValuePtr source = ParseExpression();
+      if (!source) return false;
+      TPSRegProc* set = C.FindRegProcUpper("!NOTIFICATIONVARIANTSET");
+      std::vector<TPSValuePtr> args;
+      args.push_back(std::move(target->Left));
+      args.push_back(std::move(source));
+      TPSValuePtr call = MakeCall(C.UseRegProc(set), set->FDecl, nullptr, std::move(args), target->Pos,
+                                  target->Row, target->Col);
+      return call && GenCall(call.get(), nullptr);
+    }
     if (target->Kind == TPSValueKind::Call && (target->ProcNo == -3 || target->ProcNo == -4)) {
       P.Next();
       TPSValuePtr source = ParseExpression();
