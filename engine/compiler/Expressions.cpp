@@ -394,11 +394,34 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
       v = VarValue(PSStackFrameBase + 1 + static_cast<uint32_t>(id.Index), id.Type);
       P.Next();
       break;
-    case TPSIdentifierKind::Global:
-      C.FVars[id.Index]->FUsed = true;
-      v = VarValue(static_cast<uint32_t>(id.Index), id.Type);
+    case TPSIdentifierKind::Global: {
+      TPSVar* var = C.FVars[id.Index].get();
+      var->FUsed = true;
       P.Next();
+      TPSType* t = ResolveTypeLink(id.Type);
+      if (t && t->FName == "!NOTIFICATIONVARIANT") {
+        // Reads and writes of a host-notified variable go to the host.
+        TIfRVariant nameConst;
+        nameConst.FType = C.FStd.AnsiString;
+        nameConst.FString = var->FOrgName;
+        if (statement && P.CurrTokenID() == CSTI_Assignment) {
+          auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
+          target->Pos = pos, target->Row = row, target->Col = col;
+          target->ProcNo = -5;
+          target->Type = C.FStd.Variant;
+          target->Left = ConstValue(nameConst, pos, row, col);
+          return target;
+        }
+        TPSRegProc* get = C.FindRegProcUpper("!NOTIFICATIONVARIANTGET");
+        std::vector<TPSValuePtr> args;
+        args.push_back(ConstValue(nameConst, pos, row, col));
+        v = MakeCall(C.UseRegProc(get), get->FDecl, nullptr, std::move(args), pos, row, col);
+        if (!v) return nullptr;
+        break;
+      }
+      v = VarValue(static_cast<uint32_t>(id.Index), id.Type);
       break;
+    }
     case TPSIdentifierKind::Constant:
       P.Next();
       v = ConstValue(C.FConstants[id.Index]->FValue, pos, row, col);
@@ -495,6 +518,34 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
           return nullptr;
         }
         return call;
+      }
+      if ((reg->FName == "LOW" || reg->FName == "HIGH") && args.size() == 1 &&
+          args[0]->Kind == TPSValueKind::TypeRef) {
+        // Low(T) and High(T) of a type are its bounds, known here.
+        TPSType* t = ResolveTypeLink(args[0]->Type);
+        int64_t low = 0, high = 0;
+        switch (t->FBaseType) {
+          case btU8: case btChar: high = 255; break;
+          case btS8: low = -128, high = 127; break;
+          case btU16: case btWideChar: high = 65535; break;
+          case btS16: low = -32768, high = 32767; break;
+          case btU32: high = 4294967295ll; break;
+          case btS32: low = INT32_MIN, high = INT32_MAX; break;
+          case btS64: low = INT64_MIN, high = INT64_MAX; break;
+          case btEnum: high = static_cast<TPSEnumType*>(t)->FHighValue; break;
+          case btStaticArray:
+            low = static_cast<TPSStaticArrayType*>(t)->FStartOffset;
+            high = low + static_cast<int64_t>(static_cast<TPSStaticArrayType*>(t)->FLength) - 1;
+            break;
+          default:
+            ErrorAt(args[0].get(), ecTypeMismatch);
+            return nullptr;
+        }
+        TIfRVariant c;
+        c.FType = C.FStd.Int64;
+        c.FInt = reg->FName == "LOW" ? low : high;
+        v = ConstValue(c, pos, row, col);
+        break;
       }
       v = MakeCall(C.UseRegProc(reg), reg->FDecl, nullptr, std::move(args), pos, row, col);
       if (v && (reg->FName == "INC" || reg->FName == "DEC")) {

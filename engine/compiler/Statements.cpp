@@ -198,6 +198,18 @@ bool TPSCodeGen::CompileAssignOrCall() {
   if (!target) return false;
   if (P.CurrTokenID() == CSTI_Assignment) {
     bool setter = target->Kind == TPSValueKind::Call && target->ProcNo == -2;
+    if (target->Kind == TPSValueKind::Call && target->ProcNo == -5) {
+      P.Next();
+      TPSValuePtr source = ParseExpression();
+      if (!source) return false;
+      TPSRegProc* set = C.FindRegProcUpper("!NOTIFICATIONVARIANTSET");
+      std::vector<TPSValuePtr> args;
+      args.push_back(std::move(target->Left));
+      args.push_back(std::move(source));
+      TPSValuePtr call = MakeCall(C.UseRegProc(set), set->FDecl, nullptr, std::move(args), target->Pos,
+                                  target->Row, target->Col);
+      return call && GenCall(call.get(), nullptr);
+    }
     if (target->Kind == TPSValueKind::Call && (target->ProcNo == -3 || target->ProcNo == -4)) {
       P.Next();
       TPSValuePtr source = ParseExpression();
@@ -290,12 +302,30 @@ bool TPSCodeGen::CompileIf() {
     return false;
   }
   P.Next();
-  uint32_t flag = NewTemp(BoolType());
-  if (!GenInto(cond.get(), TempOperand(flag, BoolType()))) return false;
-  EmitOp(OpSetFlag);
-  EmitOperand(TempOperand(flag, BoolType()));
-  Emit(1);
-  FreeTemps(1);
+  // "not" only turns the test around; a plain Boolean variable is tested
+  // where it is, without a temporary.
+  bool invert = true;
+  TPSValue* test = cond.get();
+  while (test->Kind == TPSValueKind::Unary && test->Op == otNot && IsBool(test->Type)) {
+    invert = !invert;
+    test = test->Left.get();
+  }
+  if (test->Kind == TPSValueKind::Var && IsBool(test->Type)) {
+    TPSTempScope scope;
+    TPSOperand op;
+    if (!VarOperand(test, op, scope)) return false;
+    EmitOp(OpSetFlag);
+    EmitOperand(op);
+    Emit(invert ? 1 : 0);
+    FreeScope(scope);
+  } else {
+    uint32_t flag = NewTemp(BoolType());
+    if (!GenInto(test, TempOperand(flag, BoolType()))) return false;
+    EmitOp(OpSetFlag);
+    EmitOperand(TempOperand(flag, BoolType()));
+    Emit(invert ? 1 : 0);
+    FreeTemps(1);
+  }
   uint32_t toElse = EmitJump(OpJumpIfFlag);
   if (!CompileStatement()) return false;
   if (P.CurrTokenID() == CSTII_else) {

@@ -162,3 +162,19 @@ TEST(MemberAccess, InterfaceMethodsCallBySlot) {
 
 }  // namespace
 }  // namespace ps::test
+
+namespace ps::test {
+namespace {
+
+TEST(NotificationVariables, ReadsAndWritesCallTheHostAccessors) {
+  auto r = CompileScript("var v: Variant;\nbegin\n  Note := 5;\n  v := Note + 1;\nend.\n", [](TPSPascalCompiler& c) {
+    c.AddUsedVariableN("Note", "!NotificationVariant");
+  });
+  ASSERT_TRUE(r.ok) << r.Messages();
+  ReadModule m = ReadModuleBytes(r.module);
+  EXPECT_TRUE(HasImport(m, "!NOTIFICATIONVARIANTSET"));
+  EXPECT_TRUE(HasImport(m, "!NOTIFICATIONVARIANTGET"));
+}
+
+}  // namespace
+}  // namespace ps::test

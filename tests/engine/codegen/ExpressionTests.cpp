@@ -103,6 +103,10 @@ const TValueCase ValueCases[] = {
     {"var s: string;", "s := 'a'; if Assigned(s) then Print('assigned');", "assigned"},
     {"var s: string;", "s := ''; if not Assigned(s) then Print('empty');", "empty"},
     {"var p: procedure(x: Integer);", "p := @Show; p(42);", "42"},
+    {"type T = (A, B, C); R = array[3..5] of Byte;",
+     "Print(Int64ToStr(High(Integer)) + ' ' + Int64ToStr(Low(ShortInt)) + ' ' + Int64ToStr(High(T)) + ' ' +"
+     " Int64ToStr(Low(R)) + Int64ToStr(High(R)) + ' ' + Int64ToStr(High(Byte)));",
+     "2147483647 -128 2 35 255"},
 };
 
 class Expressions : public ::testing::TestWithParam<TValueCase> {};
