@@ -252,3 +252,33 @@ TEST(JobEndToEnd, TheBundledExampleFillsACopyOfItsTemplate) {
             "A4:F10 True False Total with VAT 25%: 4,021.51\n"
             "Marked order: 1003 for Celtic Crafts\n");
 }
+
+TEST(JobEndToEnd, RegularExpressionsInAScriptRunByKorva) {
+  TTempFolder dir;
+  MakeTemplate(dir.Path());
+  dir.Write("re.rops",
+            "var R: TPerlRegEx; L: TStringList; S: TqovSheet;\n"
+            "begin\n"
+            "  S := DOCUMENT.Sheet[2]; R := TPerlRegEx.Create; L := TStringList.Create;\n"
+            "  R.RegEx := 'a*'; R.Subject := 'bbb'; S.Cell[1, 1] := R.Match;\n"
+            "  R.State := []; R.Match; S.Cell[1, 2] := R.MatchedExpressionOffset;\n"
+            "  R.MatchAgain; S.Cell[1, 3] := R.MatchedExpressionOffset;\n"
+            "  R.State := [preNotEmpty]; R.RegEx := '(\\d+)-(\\d+)'; R.Subject := '10-20'; R.Replacement := '$2-$1';\n"
+            "  R.Match; S.Cell[2, 1] := R.Replace; S.Cell[2, 2] := R.Subject;\n"
+            "  R.RegEx := ','; R.Subject := 'a,b,,c'; R.Split(L, 2); S.Cell[3, 1] := L[1];\n"
+            "  R.RegEx := 'é'; R.Subject := 'aéb'; R.Match;\n"
+            "  S.Cell[4, 1] := R.MatchedExpressionOffset; S.Cell[4, 2] := R.MatchedExpressionLength;\n"
+            "  L.Free; R.Free;\n"
+            "  R := TPerlRegEx.Create; R.RegEx := 'x';\n"
+            "  try S.Cell[5, 1] := R.MatchedExpression;\n"
+            "  finally R.Free; end;\n"
+            "end.\n");
+  TKorvaRun run = RunKorva("-x book.xlsx re.rops", dir.Path());
+  std::vector<std::string> lines = Lines(run.output);
+  ASSERT_EQ(lines.size(), 4u) << run.output;
+  EXPECT_EQ(lines[1].rfind("Exception: Successful match required at line 14", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2], "::  try S.Cell[5, 1] := R.MatchedExpression;");
+  EXPECT_EQ(Python("from openpyxl import load_workbook\nws = load_workbook('" + dir.File("book.xlsx") +
+                   "')['Notes']\nfor r in ws.iter_rows(min_row=1, max_row=4, values_only=True): print(r)\n"),
+            "(False, 1, 2)\n('20-10', '20-10', None)\n('b,,c', None, None)\n(2, 2, None)\n");
+}
