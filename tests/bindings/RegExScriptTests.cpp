@@ -112,9 +112,10 @@ TEST(RegExScripts, ReplaceAllCallsTheScriptsHandlers) {
       "begin ReplaceWith := '<' + ReplaceWith + '>'; end;\n";
   EXPECT_EQ(RunWithRegEx("R.RegEx := '\\d+'; R.Subject := 'a1b22c'; R.Replacement := '#$0';\n"
                          "R.OnMatch := @Matched; R.OnReplace := @Replacing;\n"
-                         "if R.ReplaceAll then Print(R.Subject);",
+                         "if R.ReplaceAll then Print(R.Subject);\n"
+                         "R.OnReplace := nil; R.Subject := 'x3'; R.ReplaceAll; Print(R.Subject);",
                          decls),
-            "match 1\nmatch 22\na<#1>b<#22>c\n");
+            "match 1\nmatch 22\na<#1>b<#22>c\nmatch 3\nx#3\n");
 }
 
 TEST(RegExScripts, AFailingHandlerStopsTheScriptWithItsError) {
