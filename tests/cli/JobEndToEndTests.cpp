@@ -282,3 +282,15 @@ TEST(JobEndToEnd, RegularExpressionsInAScriptRunByKorva) {
                    "')['Notes']\nfor r in ws.iter_rows(min_row=1, max_row=4, values_only=True): print(r)\n"),
             "(False, 1, 2)\n('20-10', '20-10', None)\n('b,,c', None, None)\n(2, 2, None)\n");
 }
+
+TEST(JobEndToEnd, AMissingScriptIsReportedAfterTheWorkbookWasOpenedAndClosed) {
+  TTempFolder dir;
+  MakeTemplate(dir.Path());
+  TKorvaRun run = RunKorva("-x book.xlsx nothere.rops", dir.Path());
+  EXPECT_NE(run.output.find("Fatal Error: Cannot open file \""), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("/nothere.rops\". No such file or directory\r\n"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Python("from openpyxl import load_workbook\nprint(load_workbook('" + dir.File("book.xlsx") +
+                   "').sheetnames)\n"),
+            "['Data', 'Notes']\n");
+}
