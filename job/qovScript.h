@@ -47,8 +47,8 @@ class TqovScript {
   ps::TPSScript& Engine() const { return *FPScript; }
 
  protected:
-  // Called from the constructor, so a subclass's override is not reached
-  // there; it exists for hosts that build the component themselves.
+  // Called from the constructor, where C++ does not dispatch to a
+  // subclass: the component is always the base TPSScript.
   virtual std::unique_ptr<ps::TPSScript> CreateScriptEngine();
   virtual void HandleCompile(ps::TPSScript* Sender);
   virtual void HandleExecute(ps::TPSScript* Sender);
