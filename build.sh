@@ -28,7 +28,13 @@ install_missing
 case "${1:-example}" in
   example)
     build_tree build/release -DCMAKE_BUILD_TYPE=Release
-    cd examples && ../build/release/korva
+    # The job fills a copy: the committed template stays as it is.
+    mkdir -p build/example
+    cp examples/template.xlsx build/example/orders.xlsx
+    # C.UTF-8: the example's numbers have a decimal point whatever the user's locale.
+    (cd examples && LC_ALL=C.UTF-8 ../build/release/korva -x ../build/example/orders.xlsx -c orders.csv \
+      -p "November 2026" -p 1003 fill_orders.rops)
+    echo "Filled workbook: $(pwd)/build/example/orders.xlsx"
     ;;
   test)
     build_tree build/release -DCMAKE_BUILD_TYPE=Release

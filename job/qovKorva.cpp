@@ -1,6 +1,7 @@
 #include "job/qovKorva.h"
 
 #include "data/qovData.h"
+#include "job/qovScript.h"
 #include "rtl/Automation.h"
 #include "spreadsheet/ExcelServer.h"
 #include "workbook/qovDocument.h"
@@ -37,8 +38,15 @@ void TqovKorva::RunJob() {
     if (!FXLS_File.empty()) document = std::make_unique<workbook::TqovDocument>(FXLS_File);
     std::unique_ptr<data::TqovData> table;
     if (!FCSV_File.empty()) table = std::make_unique<data::TqovData>(FCSV_File, FCSVHasHeader, FCSVFieldDelimiter);
+    // Freed before the table and the workbook: the engine may still hold
+    // references to them until it is gone.
+    TqovScript host;
     FScriptLines = TStringList(rtl::ReadTextFileLines(FROPS_File));
-    // Compiling and running the script joins here with the script host.
+    host.SetScriptText(FScriptLines);
+    host.SetDocument(document.get());
+    host.SetData(table.get());
+    host.SetParameters(FParameters);
+    host.Execute();
   } catch (const rtl::Exception& e) {
     failures.push_back(e.Message());
   } catch (const std::exception& e) {

@@ -159,7 +159,9 @@ bool TPSPascalCompiler::ParseMethodHeader(std::string_view decl, std::string_vie
             if (!type) {
               auto arr = std::make_unique<TPSArrayType>();
               arr->SetName("!OPENARRAYOFCONST");
-              arr->FArrayTypeNo = FStd.Pointer;
+              // Variant elements: an argument list literal assigns each
+              // value to its element, and a variant keeps the value's kind.
+              arr->FArrayTypeNo = FStd.Variant;
               type = AddTypeToList(std::move(arr));
             }
           } else if (p.CurrTokenID() == CSTI_Identifier) {

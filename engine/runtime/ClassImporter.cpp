@@ -257,8 +257,16 @@ struct TBoundMember {
 
 void FreeBoundMember(TPSExec*, void* p) { delete static_cast<TBoundMember*>(p); }
 
+thread_local TPSExec* CurrentExec = nullptr;
+
 // Runs a member's code, turning the importer's own refusals into script errors.
 bool RunMember(TPSExec* exec, const TPSMemberCode& code, TPSMemberCall& call) {
+  // Nested runs (event handlers calling members) restore the outer executor.
+  struct TCurrent {
+    TPSExec* Saved;
+    explicit TCurrent(TPSExec* e) : Saved(CurrentExec) { CurrentExec = e; }
+    ~TCurrent() { CurrentExec = Saved; }
+  } current(exec);
   try {
     code(call);
     return true;
@@ -593,6 +601,8 @@ bool CallHostHandler(TPSExec* exec, const TPSTypeRec_ProcPtr*, void* code, void*
 }
 
 }  // namespace
+
+TPSExec* CurrentMemberExec() { return CurrentExec; }
 
 void RegisterClassLibraryRuntime(TPSExec& exec, TPSRuntimeClassImporter& importer) {
   exec.AddSpecialProcImport("class", &ResolveClassImport, &importer);

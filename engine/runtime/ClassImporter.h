@@ -130,6 +130,26 @@ void NotifyEventToSlot(TPSExec& exec, uint8_t* p, const TPSTypeRec* t, const rtl
 // the executor; once the executor is gone, calling it raises.
 rtl::TNotifyEvent ScriptProcNotifyEvent(TPSExec& exec, uint32_t procNo);
 
+// The executor whose member call is running (nil outside one): procedure
+// values passed to host members become handlers on it.
+TPSExec* CurrentMemberExec();
+
+// A script procedure passed to a TNotifyEvent parameter reaches the host as a
+// handler that runs it; a handler given back to the script reads as itself.
+template <>
+struct TPSMemberTraits<rtl::TNotifyEvent> {
+  static rtl::TNotifyEvent Get(const uint8_t* p, const TPSTypeRec* t) {
+    TPSExec* exec = CurrentMemberExec();
+    if (!exec) RaiseTypeMismatch();
+    return NotifyEventFromSlot(*exec, p, t);
+  }
+  static void Set(uint8_t* p, const TPSTypeRec* t, const rtl::TNotifyEvent& v) {
+    TPSExec* exec = CurrentMemberExec();
+    if (!exec) RaiseTypeMismatch();
+    NotifyEventToSlot(*exec, p, t, v);
+  }
+};
+
 namespace detail {
 
 template <class A>

@@ -54,4 +54,4 @@ TEST_P(ScriptFile, OutputMatchesItsGoldenFile) {
 
 INSTANTIATE_TEST_SUITE_P(Scripts, ScriptFile,
                          testing::Values("stringlist", "streams", "dates", "freetwice", "useafterfree", "objects",
-                                         "events"));
+                                         "events", "classes"));

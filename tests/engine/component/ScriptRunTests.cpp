@@ -162,3 +162,20 @@ TEST(ScriptRun, StopFromAnEventEndsTheRun) {
   EXPECT_LT(lines, 1000);
   EXPECT_THROW(script.Stop(), rtl::Exception);
 }
+
+TEST(ScriptRun, AScriptCannotFreeAnObjectItsHostOwns) {
+  REQUIRE_STATEMENTS();
+  TPSImport_Classes classes;
+  TPSScript script;
+  script.Plugins().Add(&classes);
+  script.OnCompile = [](TPSScript* s) { s->AddRegisteredVariable("List", "TStringList"); };
+  script.Script().SetText(u"begin\n  List.Add('x');\n  List.Free;\nend.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  rtl::TStringList host;
+  script.OnExecute = [&](TPSScript* s) { s->SetVarToInstance("List", &host); };
+  EXPECT_FALSE(script.Execute());
+  EXPECT_EQ(script.ExecErrorParam(), SCannotFreeHostObject);
+  EXPECT_EQ(script.ExecErrorRow(), 3u);
+  EXPECT_EQ(host.Count(), 1);
+  EXPECT_TRUE(rtl::TObjectRegistry::IsLive(&host));
+}

@@ -28,6 +28,7 @@ class TGadget : public rtl::TObject {
     rtl::TObjectUse use(*this);
     if (FOnPing) FOnPing(this);
   }
+  void Hook(rtl::TNotifyEvent e) { FOnPing = std::move(e); }
   int32_t Weight() const { return FWeight; }
   void SetWeight(int32_t w) { FWeight = w; }
 
@@ -514,4 +515,28 @@ TEST(ClassImporter, APCharResultKeepsItsTextAfterTheListIsFreed) {
   ASSERT_TRUE(exec.RunScript());
   host.reset();
   EXPECT_EQ(exec.GlobalVars().GetAnsiString(1), "kept\r\n");
+}
+
+TEST(ClassImporter, ProcedureArgumentsReachHostMembersAsHandlers) {
+  TGadgetModule m;
+  TCode handler;  // procedure (Sender: TObject): G1 := G1 + 1
+  handler.Calc(CalcAdd).Var(G(1)).Const<int32_t>(m.S32, 1).Ret();
+  TCode c;
+  c.Assign().Var(G(4)).Const<uint32_t>(m.U32, 1);
+  c.Push().Var(G(4)).Push().Var(G(0)).Call(2).Pop().Pop();  // G0.Hook(handler)
+  c.Push().Var(G(0)).Call(3).Pop();                         // G0.Ping
+  c.Ret();
+  m.B.Main(c);
+  m.B.Proc(handler);
+  m.B.External("", MethodImport("TGADGET", "HOOK", false, {0}));
+  m.B.External("", MethodImport("TGADGET", "PING", false));
+  TRunner r;
+  r.RI.Add<TGadget>().Method("Hook", &TGadget::Hook);
+  TGadget host;
+  ASSERT_TRUE(r.Load(m.B)) << r.Text();
+  ps::Store<void*>(r.Exec->GlobalVars().EntryValue(0), static_cast<rtl::TObject*>(&host));
+  ASSERT_TRUE(r.Exec->RunScript()) << r.Text();
+  EXPECT_EQ(r.Exec->GlobalVars().GetInt(1), 1);
+  host.Ping();
+  EXPECT_EQ(r.Exec->GlobalVars().GetInt(1), 2);
 }

@@ -186,7 +186,7 @@ TEST(BuiltIns, IDispatchInvokeOnNilRaisesTheScriptError) {
   auto r = RunModule(b);
   EXPECT_EQ(r.Code(), erCustomError);
   EXPECT_EQ(r.Text(), "Variant is null, cannot invoke");
-  // Reported where the call was made, so that the report names the statement.
+  // Reported at the call that made it, so the failing statement is found.
   EXPECT_EQ(r.Exec->ExceptionProcNo(), 0);
   EXPECT_GT(r.Exec->ExceptionPos(), 0);
 }

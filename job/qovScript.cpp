@@ -1,0 +1,108 @@
+#include "job/qovScript.h"
+
+#include "bindings/DecimalRounding.h"
+#include "bindings/ScriptFunctions.h"
+#include "bindings/UtilityFunctions.h"
+#include "bindings/uPSI_DatumskeFunkcije.h"
+#include "bindings/uPSI_PerlRegEx.h"
+#include "bindings/uPSI_qovData.h"
+#include "bindings/uPSI_qovDocument.h"
+#include "data/qovData.h"
+#include "engine/uPSComponent_Default.h"
+#include "workbook/qovDocument.h"
+
+namespace job {
+
+TqovScript::TqovScript() {
+  FPScript = CreateScriptEngine();
+  FPScript->SetUsePreProcessor(false);
+  FPScript->OnExecute = [this](ps::TPSScript* sender) { HandleExecute(sender); };
+  FPScript->OnCompile = [this](ps::TPSScript* sender) { HandleCompile(sender); };
+  // The order is the order of declaration: later plug-ins name classes of
+  // earlier ones (TStrings in Split, TObject everywhere).
+  FPScript->Plugins().Add(new ps::TPSImport_Classes());
+  FPScript->Plugins().Add(new ps::TPSImport_DateUtils());
+  FPScript->Plugins().Add(new bindings::TPSImport_PerlRegEx());
+  FPScript->Plugins().Add(new bindings::TPSImport_qovDocument());
+  FPScript->Plugins().Add(new bindings::TPSImport_qovData());
+  FPScript->Plugins().Add(new bindings::TPSImport_DatumskeFunkcije());
+  // No script value outlives the run: globals are released when it ends.
+  FPScript->Exec()->SetCallCleanup(true);
+  FParameters = std::make_unique<rtl::TStringList>();
+}
+
+TqovScript::~TqovScript() {
+  // Freeing a plug-in removes its item from the list.
+  auto& plugins = FPScript->Plugins();
+  while (plugins.Count() > 0) {
+    if (ps::TPSPlugin* plugin = plugins.Items(0)->Plugin())
+      delete plugin;
+    else
+      plugins.Delete(0);
+  }
+  FPScript.reset();
+  FParameters.reset();
+}
+
+std::unique_ptr<ps::TPSScript> TqovScript::CreateScriptEngine() { return std::make_unique<ps::TPSScript>(nullptr); }
+
+void TqovScript::HandleCompile(ps::TPSScript* Sender) {
+  using namespace bindings;
+  Sender->AddFunction(&RoundToEx, "function RoundToEx(Value : double; Znamenke : Integer): Double;");
+  Sender->AddFunction(&ScriptFormat, "function Format( const Format : string; const Args : array of const) : string");
+  Sender->AddFunction(&StrToFloatEx, "function StrToFloatEx(const s : string): Double;");
+  Sender->AddFunction(&StrToFloatDefEx, "function StrToFloatDefEx(const s : string; Default : double): Double;");
+  Sender->AddFunction(&ReplaceStr, "function ReplaceStr(const AText, AFromText, AToText: string): string;");
+  Sender->AddFunction(&ScriptFormatFloat, "function FormatFloat(const Format: string; Value: Extended): string;");
+  Sender->AddFunction(&LeftStr, "function LeftStr(const AText: AnsiString; const ACount: Integer): AnsiString;");
+  Sender->AddFunction(&RightStr, "function RightStr(const AText: AnsiString; const ACount: Integer): AnsiString;");
+  Sender->AddFunction(&MidStr,
+                      "function MidStr(const AText: AnsiString; const AStart, ACount: Integer): AnsiString;");
+  Sender->AddMethod(this, &TqovScript::HandleDebugOutput, "procedure OutputDebugString(s: string)");
+  Sender->AddFunction(&ApplicationDir, "function ApplicationDir: string;");
+  Sender->AddFunction(&ApplicationName, "function ApplicationName: string;");
+  Sender->AddRegisteredVariable("DOCUMENT", "TQOVDOCUMENT");
+  Sender->AddRegisteredVariable("DATA", "TQOVDATA");
+  Sender->AddRegisteredVariable("PARAMETERS", "TSTRINGLIST");
+}
+
+void TqovScript::HandleExecute(ps::TPSScript* Sender) {
+  Sender->SetVarToInstance("DOCUMENT", FDocument);
+  Sender->SetVarToInstance("DATA", FData);
+  Sender->SetVarToInstance("PARAMETERS", FParameters.get());
+}
+
+void TqovScript::HandleDebugOutput(const UnicodeString&) {}
+
+void TqovScript::Execute() {
+  if (!FPScript->Compile()) RaiseCompileReport();
+  if (!FPScript->Execute()) RaiseRuntimeReport();
+}
+
+void TqovScript::RaiseCompileReport() const {
+  rtl::TStringList lines;
+  lines.Add(UnicodeString(SCompileErrors));
+  for (int i = 0; i < FPScript->CompilerMessageCount(); ++i) lines.Add(FPScript->CompilerErrorToStr(i));
+  // Compiled but not loaded (a routine the executor lacks, say): the
+  // messages alone would give no reason, the executor's error does.
+  if (FPScript->ExecErrorCode() != ps::ErNoError) lines.Add(FPScript->ExecErrorToString());
+  throw rtl::Exception(lines.Text());
+}
+
+void TqovScript::RaiseRuntimeReport() const {
+  const uint32_t row = FPScript->ExecErrorRow();
+  rtl::TStringList lines;
+  lines.Add(UnicodeString(SRuntimeError));
+  lines.Add(rtl::FormatText(SRuntimePosition, {FPScript->ExecErrorToString(), rtl::IntToStr(row),
+                                               rtl::IntToStr(FPScript->ExecErrorCol()),
+                                               rtl::IntToStr(FPScript->ExecErrorProcNo()),
+                                               rtl::IntToStr(FPScript->ExecErrorByteCodePosition())}));
+  // A position the debug information cannot translate has row 0: there is
+  // no source line to show, and the two lines above still say what failed.
+  const rtl::TStringList& source = FPScript->Script();
+  if (row >= 1 && static_cast<int64_t>(row) <= source.Count())
+    lines.Add(UnicodeString(SSourceLinePrefix) + source[static_cast<int>(row) - 1]);
+  throw rtl::Exception(lines.Text());
+}
+
+}  // namespace job

@@ -1,0 +1,68 @@
+// The program's script runner: one engine component with the program's
+// plug-ins, the host functions and the variables DOCUMENT, DATA and
+// PARAMETERS, and the reports that compile and run-time failures become.
+#pragma once
+
+#include <memory>
+
+#include "engine/uPSComponent.h"
+#include "rtl/StringList.h"
+
+namespace data {
+class TqovData;
+}
+namespace workbook {
+class TqovDocument;
+}
+
+namespace job {
+
+using rtl::UnicodeString;
+
+class TqovScript {
+ public:
+  static constexpr std::u16string_view SCompileErrors = u"Compile error(s):";
+  static constexpr std::u16string_view SRuntimeError = u"Runtime error";
+  static constexpr std::u16string_view SRuntimePosition = u"%s at line %d, column %d, bytecode(%d:%d)";
+  static constexpr std::u16string_view SSourceLinePrefix = u"::";
+
+  TqovScript();
+  virtual ~TqovScript();
+  TqovScript(const TqovScript&) = delete;
+  TqovScript& operator=(const TqovScript&) = delete;
+
+  // Compiles and runs the script; raises an rtl::Exception whose message is
+  // the compile or run-time report (each line ended by CR LF).
+  void Execute();
+
+  workbook::TqovDocument* Document() const { return FDocument; }
+  void SetDocument(workbook::TqovDocument* value) { FDocument = value; }
+  data::TqovData* Data() const { return FData; }
+  void SetData(data::TqovData* value) { FData = value; }
+  const rtl::TStringList& Parameters() const { return *FParameters; }
+  void SetParameters(const rtl::TStrings& value) { FParameters->Assign(value); }
+  const rtl::TStringList& ScriptText() const { return FPScript->Script(); }
+  void SetScriptText(const rtl::TStrings& value) { FPScript->SetScript(value); }
+
+  ps::TPSScript& Engine() const { return *FPScript; }
+
+ protected:
+  // Called from the constructor, so a subclass's override is not reached
+  // there; it exists for hosts that build the component themselves.
+  virtual std::unique_ptr<ps::TPSScript> CreateScriptEngine();
+  virtual void HandleCompile(ps::TPSScript* Sender);
+  virtual void HandleExecute(ps::TPSScript* Sender);
+  // The script's OutputDebugString: there is no debugger channel to write to.
+  virtual void HandleDebugOutput(const UnicodeString& s);
+
+ private:
+  [[noreturn]] void RaiseCompileReport() const;
+  [[noreturn]] void RaiseRuntimeReport() const;
+
+  workbook::TqovDocument* FDocument = nullptr;  // not owned: the job's
+  data::TqovData* FData = nullptr;              // not owned: the job's
+  std::unique_ptr<ps::TPSScript> FPScript;
+  std::unique_ptr<rtl::TStringList> FParameters;
+};
+
+}  // namespace job
