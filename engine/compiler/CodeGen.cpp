@@ -204,6 +204,16 @@ bool TPSCodeGen::GetOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope) {
       return true;
     }
     case TPSValueKind::Nil:
+      if (v->Type) {
+        TPSBaseType b = ResolveTypeLink(v->Type)->FBaseType;
+        if (b == btClass || b == btInterface || b == btProcPtr || b == btArray || b == btPointer) {
+          // No inline constant has these types: a fresh temporary is nil.
+          uint32_t t = NewTemp(v->Type);
+          ++scope.Count;
+          out = TempOperand(t, v->Type);
+          return true;
+        }
+      }
       out.Kind = OperandConst;
       out.Const = TIfRVariant();
       out.Const.FType = C.FStd.LongWord;

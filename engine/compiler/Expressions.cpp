@@ -169,7 +169,7 @@ TPSValuePtr TPSCodeGen::ParseTerm() {
 }
 
 // Reads "(" e ")" for chr, ord, succ, pred and assigned.
-static bool ReadParenthesised(TPSPascalParser& P, TPSCodeGen*, TPSPascalCompiler& C, TPSValuePtr& out,
+static bool ReadParenthesised(TPSPascalParser& P, TPSPascalCompiler& C, TPSValuePtr& out,
                               const std::function<TPSValuePtr()>& parse) {
   if (P.CurrTokenID() != CSTI_OpenRound) {
     C.MakeError("", ecOpenRoundExpected, "");
@@ -281,7 +281,7 @@ TPSValuePtr TPSCodeGen::ParseFactor() {
       bool isChr = P.CurrTokenID() == CSTII_Chr;
       P.Next();
       TPSValuePtr e;
-      if (!ReadParenthesised(P, this, C, e, [&] { return ParseExpression(); })) return nullptr;
+      if (!ReadParenthesised(P, C, e, [&] { return ParseExpression(); })) return nullptr;
       TPSType* t = ResolveTypeLink(e->Type);
       bool ok = isChr ? PSIsIntType(t)
                       : (PSIsIntType(t) || BaseOf(t) == btChar || BaseOf(t) == btWideChar || BaseOf(t) == btEnum);
@@ -579,7 +579,7 @@ TPSValuePtr TPSCodeGen::ParseIntrinsic(const std::string& name, uint32_t pos, ui
   handled = true;
   P.Next();
   TPSValuePtr e;
-  if (!ReadParenthesised(P, this, C, e, [&] { return ParseExpression(); })) return nullptr;
+  if (!ReadParenthesised(P, C, e, [&] { return ParseExpression(); })) return nullptr;
   if (name == "ASSIGNED") return AssignedCall(std::move(e), pos, row, col);
   TPSType* t = e->Type;
   if (!PSIsIntType(t) && BaseOf(t) != btEnum) {

@@ -270,10 +270,6 @@ bool TPSCodeGen::CompileAssignOrCall() {
   return false;
 }
 
-namespace {
-// Reads the condition of if, while and until: a Boolean expression.
-}  // namespace
-
 // obj.Prop := v and variant.Member := v: a call of the write routine or of
 // IDispatchInvoke with the value as the last argument.
 bool TPSCodeGen::CompileMemberWrite(TPSValuePtr target, TPSValuePtr source) {
