@@ -96,6 +96,7 @@ class TPSCodeGen {
   bool CompileBlock(TPSSubOptType kind);
   bool CompileStatement();
   bool CompileAssignOrCall();
+  TPSValuePtr ParseCondition();
   bool CompileIf();
   bool CompileWhile();
   bool CompileRepeat();

@@ -284,15 +284,21 @@ bool TPSCodeGen::CompileMemberWrite(TPSValuePtr target, TPSValuePtr source) {
   return call && GenCall(call.get(), nullptr);
 }
 
+// The condition of if, while and until: a Boolean (or variant) expression.
+TPSValuePtr TPSCodeGen::ParseCondition() {
+  TPSValuePtr cond = ParseExpression();
+  if (cond && !IsBool(cond->Type) && !PSIsVariantType(cond->Type)) {
+    ErrorAt(cond.get(), ecTypeMismatch);
+    return nullptr;
+  }
+  return cond;
+}
+
 bool TPSCodeGen::CompileIf() {
   DebugPos();
   P.Next();
-  TPSValuePtr cond = ParseExpression();
+  TPSValuePtr cond = ParseCondition();
   if (!cond) return false;
-  if (!IsBool(cond->Type) && !PSIsVariantType(cond->Type)) {
-    ErrorAt(cond.get(), ecTypeMismatch);
-    return false;
-  }
   if (P.CurrTokenID() != CSTII_then) {
     Error(ecThenExpected);
     return false;
@@ -366,12 +372,8 @@ bool TPSCodeGen::CompileWhile() {
   DebugPos();
   uint32_t start = Here();
   P.Next();
-  TPSValuePtr cond = ParseExpression();
+  TPSValuePtr cond = ParseCondition();
   if (!cond) return false;
-  if (!IsBool(cond->Type) && !PSIsVariantType(cond->Type)) {
-    ErrorAt(cond.get(), ecTypeMismatch);
-    return false;
-  }
   if (P.CurrTokenID() != CSTII_do) {
     Error(ecDoExpected);
     return false;
@@ -412,12 +414,8 @@ bool TPSCodeGen::CompileRepeat() {
   uint32_t continuePoint = Here();
   DebugPos();
   P.Next();  // past "until"
-  TPSValuePtr cond = ParseExpression();
+  TPSValuePtr cond = ParseCondition();
   if (!cond) return false;
-  if (!IsBool(cond->Type) && !PSIsVariantType(cond->Type)) {
-    ErrorAt(cond.get(), ecTypeMismatch);
-    return false;
-  }
   if (!GenInto(cond.get(), flagOp)) return false;
   uint32_t back = EmitCondJump(OpJumpIfFalse, flagOp);
   PatchJump(back, loopStart, Here());
