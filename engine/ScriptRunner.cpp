@@ -20,8 +20,9 @@ int RunScriptFile(const std::string& fileName, const std::vector<std::string>& a
   }
   script.SetMainFileName(fileName);
   script.OnCompile = [&](TPSScript* s) {
-    s->AddFunction([&out](const rtl::UnicodeString& text) { out << rtl::UnicodeToUtf8(text) << "\n"; },
-                   "procedure Writeln(s: String);");
+    auto writeLine = [&out](const rtl::UnicodeString& text) { out << rtl::UnicodeToUtf8(text) << "\n"; };
+    s->AddFunction(writeLine, "procedure Writeln(s: String);");
+    s->AddFunction(writeLine, "procedure Print(s: String);");
     s->AddFunction([&args]() { return static_cast<int32_t>(args.size()); }, "function ParamCount: Integer;");
     s->AddFunction(
         [&args](int32_t i) {
