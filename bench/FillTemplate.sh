@@ -7,6 +7,10 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 rows="${1:-100000}"
 korva="$(realpath "${2:-$here/../build/release/korva}")"
+if [ ! -x /usr/bin/time ]; then
+  echo "This benchmark measures with GNU time: apt-get install time" >&2
+  exit 2
+fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
