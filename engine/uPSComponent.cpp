@@ -314,12 +314,20 @@ bool TPSScript::Running() const {
   return FExecuting || FExec->Status() == isRunning;
 }
 
+// The executor stays paused on the failing instruction after an unhandled
+// error, so that a debugger can look at it; a new run must not resume there
+// but start over, with the failed frames gone.
+void TPSScript::StartFromTheBeginning() {
+  if (FExec->Status() == isPaused && FExec->ExceptionCode() != ErNoError) FExec->Stop();
+}
+
 bool TPSScript::Execute() {
   if (Running()) throw rtl::Exception(rtl::UnicodeString(SScriptEngineAlreadyRunning));
   // Counts as running from here on, so OnExecute cannot start it again.
   TFlagScope running(FExecuting);
   if (FSuppressLoadData && !LoadExec()) return false;
   FireOnExecute();
+  StartFromTheBeginning();
   FExec->SetDebugEnabled(FUseDebugInfo);
   // The line hook costs a call per instruction: installed only when wanted.
   if (OnLine)
@@ -336,6 +344,7 @@ rtl::Variant TPSScript::ExecuteFunction(const std::vector<rtl::Variant>& Params,
   TFlagScope running(FExecuting);
   if (FSuppressLoadData && !LoadExec()) throw rtl::Exception(ExecErrorToString());
   FireOnExecute();
+  StartFromTheBeginning();
   rtl::Variant result;
   try {
     result = FExec->RunProcPN(Params, ProcName);

@@ -248,6 +248,7 @@ class TPSScript : public rtl::TComponent {
  private:
   // Steps 1 to 7 of Compile: a fresh executor with every plug-in's bindings.
   void PrepareExec(bool resetError);
+  void StartFromTheBeginning();
   // The compiler's uses hook: the unit SYSTEM runs the compile-time imports.
   bool CompilerUses(TPSPascalCompiler* sender, const std::string& name);
   TPSRegProc* DeclareFunction(std::string_view decl);

@@ -81,9 +81,9 @@ TEST(ScriptRun, HostFunctionsAndMethodsAreCalledWithTheirArguments) {
   EXPECT_EQ(script.Exec()->GlobalVars().GetInt(no), 42);
 }
 
-// Disabled until the code generator routes reads and writes of notification
-// variables through their accessors (they compile as plain variants so far).
-TEST(ScriptRun, DISABLED_NotificationVariablesGoThroughTheirEvents) {
+// The second run also shows that a run after a failed one starts over rather
+// than resuming after the failing statement.
+TEST(ScriptRun, NotificationVariablesGoThroughTheirEvents) {
   REQUIRE_STATEMENTS();
   TPSScript script;
   script.OnCompile = [](TPSScript* s) { s->AddNotificationVariant("Note"); };
@@ -99,6 +99,23 @@ TEST(ScriptRun, DISABLED_NotificationVariablesGoThroughTheirEvents) {
   ASSERT_TRUE(script.Execute()) << Utf8(script.ExecErrorToString());
   ASSERT_EQ(store.size(), 1u);
   EXPECT_EQ(store.begin()->second.AsInt64(), 6);
+}
+
+TEST(ScriptRun, ARunAfterAFailedOneStartsOver) {
+  REQUIRE_STATEMENTS();
+  TPSScript script;
+  script.OnCompile = [](TPSScript* s) { s->AddRegisteredVariable("Runs", "Integer"); };
+  script.Script().SetText(
+      u"begin\n  Runs := Runs + 1;\n  if Runs = 1 then RaiseException(erCustomError, 'first');\n"
+      u"  Runs := Runs + 10;\nend.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  EXPECT_FALSE(script.Execute());
+  EXPECT_EQ(script.ExecErrorRow(), 3u);
+  int no = script.Exec()->GetVar("RUNS");
+  EXPECT_EQ(script.Exec()->GlobalVars().GetInt(no), 1);
+  // Resuming after the failing statement would give 11.
+  ASSERT_TRUE(script.Execute()) << Utf8(script.ExecErrorToString());
+  EXPECT_EQ(script.Exec()->GlobalVars().GetInt(no), 12);
 }
 
 TEST(ScriptRun, PointerVariablesWorkOnHostData) {
