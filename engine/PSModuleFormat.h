@@ -160,6 +160,11 @@ enum TPSDebugTag : uint8_t {
 constexpr char PSDebugNameEnd = 0x01;
 constexpr char PSDebugListEnd = 0x00;
 
+// Numbers in modules and debug records are little-endian.
+inline void AppendUInt32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
 // --- Names ------------------------------------------------------------------------------
 // Script names are compared in upper case, folding only a to z.
 inline std::string FastUpperCase(std::string_view name) {

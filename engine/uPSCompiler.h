@@ -519,6 +519,11 @@ class TPSPascalCompiler {
   TPSPascalCompiler& operator=(const TPSPascalCompiler&) = delete;
 
   bool Compile(std::string_view s);
+  // Compiles the text of a used unit in the middle of a compilation (from
+  // OnUses): its declarations join the program's, and its initialisation
+  // part runs before the main program's statements. Messages point into the
+  // unit's text.
+  bool CompileUnitText(std::string_view text);
   bool GetOutput(std::string& s) const;
   bool GetDebugOutput(std::string& s) const;
   void Clear();
@@ -617,6 +622,9 @@ class TPSPascalCompiler {
   // --- declarations (Declarations.cpp) ---
   bool CallUses(const std::string& upperName);
   bool ParseProgram();
+  bool ProcessUnitInitialization();
+  // A program of declarations only still runs the initialisation of its units.
+  void InitialiseUnitsWithoutMainBlock();
   bool FinishCompile();
   bool CheckLabels(TPSInternalProcedure* proc);
   bool ProcessUses();
@@ -703,6 +711,10 @@ class TPSPascalCompiler {
   std::vector<std::unique_ptr<TPSInterface>> FInterfaces;
   int32_t FCurrUsedTypeNo = 0;
   std::unique_ptr<TPSBlockInfo> FGlobalBlock;
+  // Used units being compiled inside this compilation, and the procedures
+  // holding the initialisation parts of those compiled, in order.
+  int FUnitNesting = 0;
+  std::vector<int32_t> FUnitInitProcs;
 
   bool FCompiling = false;
   // Predefined types the compiler itself needs (literals, results, pointers).

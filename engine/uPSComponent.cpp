@@ -1,5 +1,8 @@
 #include "engine/uPSComponent.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "engine/runtime/Values.h"
 
 namespace ps {
@@ -97,8 +100,7 @@ TPSScript::TPSScript(rtl::TComponent* AOwner)
   FExec->SetOnSetNVariant([this](TPSExec*, const std::string& name, const rtl::Variant& value) {
     FireOnSetNotificationVariant(name, value);
   });
-  FPP->FOnNeedFile = [this](TPSPreProcessor*, const std::string& callingFile, std::string& fileName,
-                            std::string& output) { return FireOnNeedFile(callingFile, fileName, output); };
+  ConnectPreProcessor(*FPP);
 }
 
 TPSScript::~TPSScript() {
@@ -197,18 +199,105 @@ bool TPSScript::CompilerUses(TPSPascalCompiler* sender, const std::string& name)
       if (dynamic_cast<TPSPascalCompilerError*>(sender->Msg(i))) return false;
     return true;
   }
+  return CompileUsedUnit(sender, name);
+}
+
+void TPSScript::ConnectPreProcessor(TPSPreProcessor& pp) {
+  pp.Clear();
+  for (int i = 0; i < FDefines->Count(); ++i) pp.AddDefine(rtl::UnicodeToUtf8(FDefines->Get(i)));
+  pp.FOnProcessDirective = [this](TPSPreProcessor* s, TPSPascalPreProcessorParser* p, bool active,
+                                  const std::string& n, const std::string& v, bool& cont) {
+    FireOnProcessDirective(s, p, active, n, v, cont);
+  };
+  pp.FOnProcessUnknowDirective = [this](TPSPreProcessor* s, TPSPascalPreProcessorParser* p, bool active,
+                                        const std::string& n, const std::string& v, bool& cont) {
+    FireOnProcessUnknowDirective(s, p, active, n, v, cont);
+  };
+  pp.FOnNeedFile = [this](TPSPreProcessor*, const std::string& callingFile, std::string& fileName,
+                          std::string& output) { return FireOnNeedFile(callingFile, fileName, output); };
+}
+
+TPSPascalCompiler::TPSOnTranslateLineInfo TPSScript::LineTranslation(TPSPreProcessor& pp) {
+  return [&pp](TPSPascalCompiler*, uint32_t& pos, uint32_t& row, uint32_t& col, std::string& name) {
+    TPSLineInfoResults res;
+    if (pp.CurrentLineInfo().GetLineInfo(name, pos, res)) {
+      pos = res.Pos;
+      row = res.Row;
+      col = res.Col;
+      name = res.Name;
+    }
+  };
+}
+
+bool TPSScript::CompileUsedUnit(TPSPascalCompiler* sender, const std::string& name) {
+  // A unit named again (by the program and by another unit) is compiled once.
+  if (std::find(FUnitsCompiled.begin(), FUnitsCompiled.end(), name) != FUnitsCompiled.end()) return true;
+  if (std::find(FUnitsInProgress.begin(), FUnitsInProgress.end(), name) != FUnitsInProgress.end()) {
+    sender->MakeError("", ecCustomError, "Circular unit reference to '" + name + "'");
+    return false;
+  }
   std::string fileName = name, text;
-  if (!FireOnFindUnknownFile(FMainFileName, fileName, text)) {
+  if (!FireOnFindUnknownFile(FCurrentFileName, fileName, text)) {
     sender->MakeError("", ecUnknownIdentifier, name);
     return false;
   }
-  // The compiler cannot yet compile a second text inside a compilation.
-  sender->MakeError("", ecCustomError, "Units from OnFindUnknownFile are not supported: " + fileName);
-  return false;
+  const int firstMessage = sender->MsgCount();
+  std::unique_ptr<TPSPreProcessor> pp;
+  std::string source = std::move(text);
+  if (FUsePreProcessor) {
+    pp = std::make_unique<TPSPreProcessor>();
+    ConnectPreProcessor(*pp);
+    pp->FMainFile = std::move(source);
+    pp->FMainFileName = fileName;
+    source.clear();
+    try {
+      pp->PreProcess(fileName, source);
+    } catch (const EPSPreProcessor& e) {
+      sender->MakeError("", ecCustomError, rtl::UnicodeToUtf8(e.Message()))->FModuleName = fileName;
+      return false;
+    }
+  }
+  // Debug positions and messages of the unit name the unit's file.
+  TPSPascalCompiler::TPSOnTranslateLineInfo programTranslation = std::move(sender->FOnTranslateLineInfo);
+  if (pp)
+    sender->FOnTranslateLineInfo = LineTranslation(*pp);
+  else
+    sender->FOnTranslateLineInfo = [fileName](TPSPascalCompiler*, uint32_t&, uint32_t&, uint32_t&,
+                                              std::string& file) { file = fileName; };
+  std::string programFile = std::exchange(FCurrentFileName, fileName);
+  FUnitsInProgress.push_back(name);
+  bool ok;
+  try {
+    ok = sender->CompileUnitText(source);
+  } catch (...) {
+    FUnitsInProgress.pop_back();
+    FCurrentFileName = std::move(programFile);
+    sender->FOnTranslateLineInfo = std::move(programTranslation);
+    throw;
+  }
+  FUnitsInProgress.pop_back();
+  FCurrentFileName = std::move(programFile);
+  sender->FOnTranslateLineInfo = std::move(programTranslation);
+  if (ok) FUnitsCompiled.push_back(name);
+  // Place the unit's own messages in its text; those of units it used are
+  // placed already.
+  FPlacedMessages.resize(static_cast<size_t>(sender->MsgCount()), false);
+  for (int i = firstMessage; i < sender->MsgCount(); ++i) {
+    if (FPlacedMessages[i]) continue;
+    TPSPascalCompilerMessage& msg = *sender->Msg(i);
+    if (pp) pp->AdjustMessage(msg);
+    if (msg.FModuleName.empty()) msg.FModuleName = fileName;
+    FPlacedMessages[i] = true;
+  }
+  return ok;
 }
 
 bool TPSScript::Compile() {
   PrepareExec(true);
+  FUnitsCompiled.clear();
+  FUnitsInProgress.clear();
+  FPlacedMessages.clear();
+  FCurrentFileName = FMainFileName;
   FCanAdd = true;
   FComp->FBooleanShortCircuit = (FCompOptions & icBooleanShortCircuit) != 0;
   FComp->FAllowNoBegin = (FCompOptions & icAllowNoBegin) != 0;
@@ -222,33 +311,17 @@ bool TPSScript::Compile() {
     FComp->FOnTranslateLineInfo = nullptr;
     ok = FComp->Compile(text);
   } else {
-    FPP->Clear();
-    for (int i = 0; i < FDefines->Count(); ++i) FPP->AddDefine(rtl::UnicodeToUtf8(FDefines->Get(i)));
-    FPP->FOnProcessDirective = [this](TPSPreProcessor* s, TPSPascalPreProcessorParser* p, bool active,
-                                      const std::string& n, const std::string& v, bool& cont) {
-      FireOnProcessDirective(s, p, active, n, v, cont);
-    };
-    FPP->FOnProcessUnknowDirective = [this](TPSPreProcessor* s, TPSPascalPreProcessorParser* p, bool active,
-                                            const std::string& n, const std::string& v, bool& cont) {
-      FireOnProcessUnknowDirective(s, p, active, n, v, cont);
-    };
-    FComp->FOnTranslateLineInfo = [this](TPSPascalCompiler*, uint32_t& pos, uint32_t& row, uint32_t& col,
-                                         std::string& name) {
-      TPSLineInfoResults res;
-      if (FPP->CurrentLineInfo().GetLineInfo(name, pos, res)) {
-        pos = res.Pos;
-        row = res.Row;
-        col = res.Col;
-        name = res.Name;
-      }
-    };
+    ConnectPreProcessor(*FPP);
+    FComp->FOnTranslateLineInfo = LineTranslation(*FPP);
     FPP->FMainFile = text;
     FPP->FMainFileName = FMainFileName;
     std::string output;
     try {
       FPP->PreProcess(FMainFileName, output);
       ok = FComp->Compile(output);
-      FPP->AdjustMessages(*FComp);
+      FPlacedMessages.resize(static_cast<size_t>(FComp->MsgCount()), false);
+      for (int i = 0; i < FComp->MsgCount(); ++i)
+        if (!FPlacedMessages[i]) FPP->AdjustMessage(*FComp->Msg(i));
     } catch (const EPSPreProcessor& e) {
       FComp->Clear();
       FComp->MakeError("", ecCustomError, rtl::UnicodeToUtf8(e.Message()));

@@ -251,6 +251,11 @@ class TPSScript : public rtl::TComponent {
   void StartFromTheBeginning();
   // The compiler's uses hook: the unit SYSTEM runs the compile-time imports.
   bool CompilerUses(TPSPascalCompiler* sender, const std::string& name);
+  // A unit named in a uses clause whose text OnFindUnknownFile supplies.
+  bool CompileUsedUnit(TPSPascalCompiler* sender, const std::string& name);
+  // Defines, directive events and include files, for the program and units alike.
+  void ConnectPreProcessor(TPSPreProcessor& pp);
+  static TPSPascalCompiler::TPSOnTranslateLineInfo LineTranslation(TPSPreProcessor& pp);
   TPSRegProc* DeclareFunction(std::string_view decl);
   template <class F>
   void ForEachPlugin(F f) {
@@ -272,6 +277,11 @@ class TPSScript : public rtl::TComponent {
   bool FUsePreProcessor = false;
   std::unique_ptr<rtl::TStringList> FDefines;
   bool FExecuting = false;
+  // Used units of the current compile (upper-case names), the file whose
+  // uses clause is being read, and the messages already placed in a unit's text.
+  std::vector<std::string> FUnitsCompiled, FUnitsInProgress;
+  std::string FCurrentFileName;
+  std::vector<bool> FPlacedMessages;
 };
 
 }  // namespace ps

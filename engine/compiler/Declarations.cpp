@@ -161,6 +161,8 @@ void TPSInternalProcedure::SetName(std::string_view orgName) {
 bool TPSPascalCompiler::Compile(std::string_view s) {
   FUnitName.clear();
   FIsUnit = false;
+  FUnitNesting = 0;
+  FUnitInitProcs.clear();
   FCurrUsedTypeNo = 0;
   Clear();
   ClearTables();
@@ -200,6 +202,66 @@ bool TPSPascalCompiler::Compile(std::string_view s) {
     FDebugOutput.clear();
   }
   return ok;
+}
+
+bool TPSPascalCompiler::CompileUnitText(std::string_view text) {
+  CheckCompiling();
+  auto parser = std::make_unique<TPSPascalParser>();
+  parser->SetOnParserError([this](TPSPascalParser* p, TPSParserErrorKind kind) { OnParserError(p, kind); });
+  parser->SetText(text);
+  // The program's own parse is in the middle of its uses clause: everything
+  // that describes the text being read is put back afterwards, even when a
+  // host event throws.
+  struct TSavedText {
+    TPSPascalCompiler& c;
+    std::unique_ptr<TPSPascalParser> parser;
+    TPSPascalParser* active;
+    bool hadError, allowUnit, isUnit;
+    std::string unitName;
+    ~TSavedText() {
+      c.FParser = std::move(parser);
+      c.FActiveParser = active;
+      c.FParserHadError = hadError;
+      c.FAllowUnit = allowUnit;
+      c.FIsUnit = isUnit;
+      c.FUnitName = std::move(unitName);
+      --c.FUnitNesting;
+    }
+  } saved{*this, std::move(FParser), FActiveParser, FParserHadError, FAllowUnit, FIsUnit, std::move(FUnitName)};
+  ++FUnitNesting;
+  FParser = std::move(parser);
+  FActiveParser = FParser.get();
+  FParserHadError = false;
+  FAllowUnit = true;
+  FIsUnit = false;
+  FUnitName.clear();
+  if (FParser->CurrTokenID() != CSTII_Unit) {
+    MakeError("", ecCustomError, "'UNIT' expected");
+    return false;
+  }
+  return ParseProgram();
+}
+
+bool TPSPascalCompiler::ProcessUnitInitialization() {
+  auto init = std::make_unique<TPSInternalProcedure>();
+  init->SetName("!INIT " + FUnitName);
+  TPSInternalProcedure* proc = init.get();
+  auto procNo = static_cast<int32_t>(FProcs.size());
+  FProcs.push_back(std::move(init));
+  TPSBlockInfo block(nullptr, tMainBegin, procNo, proc);
+  if (!ProcessSub(&block) || !CheckLabels(proc)) return false;
+  FUnitInitProcs.push_back(procNo);
+  return true;
+}
+
+void TPSPascalCompiler::InitialiseUnitsWithoutMainBlock() {
+  if (FUnitNesting > 0 || FUnitInitProcs.empty()) return;
+  std::string& code = FGlobalBlock->FProc->FData;
+  for (int32_t procNo : FUnitInitProcs) {
+    code.push_back(static_cast<char>(OpCall));
+    AppendUInt32(code, static_cast<uint32_t>(procNo));
+  }
+  code.push_back(static_cast<char>(OpReturn));
 }
 
 bool TPSPascalCompiler::CallUses(const std::string& upperName) {
@@ -313,6 +375,8 @@ bool TPSPascalCompiler::ParseProgram() {
         break;
       }
       case CSTII_begin:
+        // A used unit's statements become its initialisation procedure.
+        if (FUnitNesting > 0) return ProcessUnitInitialization();
         if (!ProcessSub(FGlobalBlock.get())) return false;
         return true;
       case CSTII_end:
@@ -322,10 +386,14 @@ bool TPSPascalCompiler::ParseProgram() {
         }
         p.Next();
         if (!expect(CSTI_Period, ecPeriodExpected)) return false;
+        InitialiseUnitsWithoutMainBlock();
         return true;
       case CSTI_EOF:
         if (FParserHadError) return false;
-        if (FAllowNoEnd) return true;
+        if (FAllowNoEnd) {
+          InitialiseUnitsWithoutMainBlock();
+          return true;
+        }
         MakeError("", ecUnexpectedEndOfFile, "");
         return false;
       default:
@@ -348,6 +416,7 @@ bool TPSPascalCompiler::FinishCompile() {
   if (FOnExportCheck) {
     for (size_t i = 1; i < FProcs.size(); ++i) {
       auto* ip = dynamic_cast<TPSInternalProcedure*>(FProcs[i].get());
+      if (ip && ip->FName[0] == '!') continue;  // a unit's initialisation, not a script routine
       if (ip && !FOnExportCheck(this, ip, MakeExportDecl(ip->FDecl))) return false;
     }
   }

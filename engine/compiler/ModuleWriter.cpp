@@ -11,9 +11,6 @@ namespace {
 
 const std::string SIncompleteType = "incomplete type ";
 
-void AppendUInt32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
 void AppendBytes(std::string& out, const void* data, size_t size) {
   out.append(static_cast<const char*>(data), size);
 }

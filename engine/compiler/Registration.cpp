@@ -25,10 +25,6 @@ constexpr std::string_view SInvalidGuid = "'%s' is not a valid GUID value";
   throw EPSCompilerException(rtl::FormatText(text, {rtl::Utf8ToUnicode(param)}));
 }
 
-void AppendUInt32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 // Swaps in a parser for a registration text and restores the compiler's own.
 class TActiveParserScope {
  public:

@@ -7,10 +7,6 @@ namespace ps {
 
 namespace {
 
-void AppendUInt32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
 // Where each jump's offset is written and where its instruction ends.
 struct TJumpSite {
   uint32_t Pos, End;
@@ -49,6 +45,13 @@ bool TPSCodeGen::CompileBody() {
     }
   }
   P.Next();  // past "begin"
+  if (Block == C.FGlobalBlock.get() && !C.FUnitInitProcs.empty()) {
+    DebugPos();
+    for (int32_t procNo : C.FUnitInitProcs) {
+      EmitOp(OpCall);
+      EmitU32(static_cast<uint32_t>(procNo));
+    }
+  }
   if (!CompileBlock(tSubBegin)) return false;
   for (const TPSGoto& g : Proc->FGotos) {
     const TPSLabel& label = Proc->FLabels[g.FLabelIndex];
