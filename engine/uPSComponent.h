@@ -161,8 +161,7 @@ class TPSScript : public rtl::TComponent {
   bool AddFunctionEx(F fn, std::string_view decl, TPSCallingConvention cc) {
     TPSRegProc* proc = DeclareFunction(decl);
     if (!proc) return false;
-    // Every calling convention reaches the same typed C++ function here.
-    RegisterNativeFunction(*FExec, proc->FName, std::function(std::move(fn)));
+    RegisterNativeFunction(*FExec, proc->FName, std::function(std::move(fn)))->CallingConvention = cc;
     return true;
   }
   // A host method bound to its object.
@@ -174,7 +173,7 @@ class TPSScript : public rtl::TComponent {
   bool AddMethodEx(C* Slf, M method, std::string_view decl, TPSCallingConvention cc) {
     TPSRegProc* proc = DeclareFunction(decl);
     if (!proc) return false;
-    RegisterNativeMethod(*FExec, Slf, method, proc->FName);
+    RegisterNativeMethod(*FExec, Slf, method, proc->FName)->CallingConvention = cc;
     return true;
   }
   bool AddRegisteredVariable(std::string_view VarName, std::string_view VarType);

@@ -420,6 +420,9 @@ struct TProcRec {
   void* Ext1 = nullptr;
   void* Ext2 = nullptr;
   std::shared_ptr<void> Keep;  // data the entry point needs (adapters), owned
+  // As registered. Every convention reaches the same typed C++ function on
+  // this platform: the adapters read the arguments in declared order.
+  TPSCallingConvention CallingConvention = cdRegister;
 };
 
 using TPSOnSpecialProcImport = bool (*)(TPSExec* sender, TPSExternalProcRec* proc, void* tag);

@@ -497,6 +497,8 @@ TPSInterface* TPSPascalCompiler::AddInterface(TPSInterface* inheritedFrom, std::
   std::string reason;
   if (!ParseGuid(guid, bytes, reason)) throw EPSCompilerException(rtl::Utf8ToUnicode(reason));
   auto* type = static_cast<TPSInterfaceType*>(AddType(name, btInterface));
+  // Run-time messages about the interface's methods name it.
+  type->FExportName = true;
   FInterfaces.push_back(std::make_unique<TPSInterface>(this, inheritedFrom, bytes, name, type));
   type->FIntf = FInterfaces.back().get();
   return type->FIntf;

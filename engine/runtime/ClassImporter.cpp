@@ -3,6 +3,7 @@
 #include "engine/runtime/ClassImporter.h"
 
 #include <climits>
+#include <cstring>
 #include <map>
 
 #include "engine/runtime/Values.h"
@@ -12,6 +13,8 @@ namespace ps {
 namespace {
 
 constexpr std::string_view ClassImportPrefix = "class:";
+constexpr std::string_view InterfaceImportPrefix = "intf:.";
+constexpr std::u16string_view SInterfaceMethodMissing = u"Interface method %s is not available";
 
 }  // namespace
 
@@ -209,6 +212,45 @@ rtl::IUnknown* TPSRuntimeClassImporter::QueryInterface(rtl::TObject& object, con
       if ((*it)->FClass == cls)
         if (rtl::IUnknown* intf = (*it)->QueryInterface(object, guid)) return intf;
   return nullptr;
+}
+
+// --- Runtime interfaces ------------------------------------------------------------------------
+
+TPSRuntimeInterface::TPSRuntimeInterface(const uint8_t guid[16], const TPSRuntimeInterface* inheritedFrom,
+                                         int inheritedMethods)
+    : FInheritedFrom(inheritedFrom), FFirstMethod(inheritedMethods) {
+  std::memcpy(FGuid, guid, 16);
+}
+
+void TPSRuntimeInterface::RegisterMethod(TPSMemberCode code) {
+  FMethods.push_back(std::make_shared<const TPSMemberCode>(std::move(code)));
+}
+
+const TPSMemberCode* TPSRuntimeInterface::FindMethod(int methodNo) const {
+  for (const TPSRuntimeInterface* i = this; i; i = i->FInheritedFrom) {
+    int own = methodNo - i->FFirstMethod;
+    if (own >= 0 && own < static_cast<int>(i->FMethods.size())) return i->FMethods[own].get();
+  }
+  return nullptr;
+}
+
+const TPSRuntimeInterface* TPSRuntimeClassImporter::FindInterface(const uint8_t guid[16]) const {
+  for (auto it = FInterfaces.rbegin(); it != FInterfaces.rend(); ++it)
+    if (std::memcmp((*it)->FGuid, guid, 16) == 0) return it->get();
+  return nullptr;
+}
+
+void TPSRuntimeClassImporter::PrepareInterface(std::string_view guid, std::string_view inheritedFrom,
+                                               uint8_t bytes[16], const TPSRuntimeInterface*& parent) const {
+  if (!ParseGuidText(guid, bytes)) throw rtl::Exception(rtl::Utf8ToUnicode("Invalid GUID " + std::string(guid)));
+  parent = nullptr;
+  if (inheritedFrom.empty()) return;
+  uint8_t parentGuid[16];
+  if (!ParseGuidText(inheritedFrom, parentGuid))
+    throw rtl::Exception(rtl::Utf8ToUnicode("Invalid GUID " + std::string(inheritedFrom)));
+  parent = FindInterface(parentGuid);
+  if (!parent)
+    throw rtl::Exception(rtl::Utf8ToUnicode("Interface " + std::string(inheritedFrom) + " is not registered"));
 }
 
 bool ParseGuidText(std::string_view text, uint8_t guid[16]) {
@@ -439,11 +481,16 @@ bool CallClassCast(TPSExec* exec, TPSExternalProcRec* proc, TPSStack*, TPSStack*
       }
       if (object) intf = importer->QueryInterface(*object, intfType->FGuid);
     } else if (st->FBaseType == btInterface) {
-      // Host interfaces carry no GUID table of their own: one of the same
-      // declared type passes unchanged.
+      // One of the same declared type passes unchanged; an interface
+      // implemented by a registered object is asked through the object.
       intf = static_cast<rtl::IUnknown*>(Load<void*>(src));
-      if (intf && st == target) intf->AddRef();
-      else intf = nullptr;
+      if (intf && st == target) {
+        intf->AddRef();
+      } else if (auto* object = dynamic_cast<rtl::TObject*>(intf); object && rtl::TObjectRegistry::IsLive(object)) {
+        intf = importer->QueryInterface(*object, intfType->FGuid);
+      } else {
+        intf = nullptr;
+      }
     }
     if (!intf) {
       exec->CMD_Err2(erCustomError, rtl::UnicodeString(SCannotCastInterface));
@@ -484,6 +531,72 @@ bool CallSetNil(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) 
 bool Bind(TPSExec* exec, TPSExternalProcRec* proc, TBoundMember* bound, TPSProcPtr invoke) {
   exec->AddResource(&FreeBoundMember, bound);
   proc->FProcPtr = invoke;
+  proc->FExt1 = bound;
+  proc->FExt2 = nullptr;
+  return true;
+}
+
+// What a bound "intf:" import needs: the method's place in the table; the
+// interface comes from the type of the Self argument at each call.
+struct TBoundInterfaceMethod {
+  TPSRuntimeClassImporter* Importer;  // not owned
+  int MethodNo;
+  bool HasResult;
+  // The last Self type seen and its code, so a loop calling one method
+  // looks the interface up once.
+  const TPSTypeRec* CachedType = nullptr;
+  const TPSMemberCode* CachedCode = nullptr;
+};
+
+void FreeBoundInterfaceMethod(TPSExec*, void* p) { delete static_cast<TBoundInterfaceMethod*>(p); }
+
+bool CallInterfaceMethod(TPSExec* exec, TPSExternalProcRec* proc, TPSStack*, TPSStack* stack) {
+  auto* b = static_cast<TBoundInterfaceMethod*>(proc->FExt1);
+  const int top = stack->Count() - 1;
+  const int selfIndex = b->HasResult ? top - 1 : top;
+  if (selfIndex < 0 || stack->EntryType(selfIndex)->FBaseType != btInterface) {
+    exec->CMD_Err(erNullPointerException);
+    return false;
+  }
+  const TPSTypeRec* type = stack->EntryType(selfIndex);
+  auto* intf = static_cast<rtl::IUnknown*>(Load<void*>(stack->EntryValue(selfIndex)));
+  if (!intf) {
+    exec->CMD_Err(erNullPointerException);
+    return false;
+  }
+  if (type != b->CachedType) {
+    const TPSRuntimeInterface* runtime =
+        b->Importer->FindInterface(static_cast<const TPSTypeRec_Interface*>(type)->FGuid);
+    b->CachedCode = runtime ? runtime->FindMethod(b->MethodNo) : nullptr;
+    b->CachedType = type;
+  }
+  if (!b->CachedCode) {
+    std::string name = type->FExportName.empty() ? "#" + std::to_string(b->MethodNo)
+                                                 : type->FExportName + "#" + std::to_string(b->MethodNo);
+    exec->CMD_Err2(erCustomError, rtl::FormatText(SInterfaceMethodMissing, {rtl::Utf8ToUnicode(name)}));
+    return false;
+  }
+  // The call holds its own reference: the method may clear the variable
+  // the interface came from.
+  rtl::TRef<rtl::IUnknown> keep(intf);
+  TPSMemberCall call{*exec, *stack, nullptr, selfIndex, b->HasResult ? top : -1, nullptr, b->Importer, intf};
+  return RunMember(exec, *b->CachedCode, call);
+}
+
+// Resolves one "intf:" import: "intf:." method number, then the calling
+// convention, the result flag and one flag per parameter.
+bool ResolveInterfaceImport(TPSExec* exec, TPSExternalProcRec* proc, void* tag) {
+  std::string_view text = proc->FDecl;
+  if (text.substr(0, InterfaceImportPrefix.size()) != InterfaceImportPrefix) return false;
+  text.remove_prefix(InterfaceImportPrefix.size());
+  size_t digits = 0;
+  int methodNo = 0;
+  while (digits < text.size() && digits < 9 && text[digits] >= '0' && text[digits] <= '9')
+    methodNo = methodNo * 10 + (text[digits++] - '0');
+  if (digits == 0 || text.size() < digits + 2) return false;
+  auto bound = new TBoundInterfaceMethod{static_cast<TPSRuntimeClassImporter*>(tag), methodNo, text[digits + 1] != 0};
+  exec->AddResource(&FreeBoundInterfaceMethod, bound);
+  proc->FProcPtr = &CallInterfaceMethod;
   proc->FExt1 = bound;
   proc->FExt2 = nullptr;
   return true;
@@ -606,6 +719,7 @@ TPSExec* CurrentMemberExec() { return CurrentExec; }
 
 void RegisterClassLibraryRuntime(TPSExec& exec, TPSRuntimeClassImporter& importer) {
   exec.AddSpecialProcImport("class", &ResolveClassImport, &importer);
+  exec.AddSpecialProcImport("intf", &ResolveInterfaceImport, &importer);
   exec.SetClassCheck([](TPSExec*, void* object, const TPSTypeRec_Class* cls) {
     return IsInstanceOfScriptClass(object, cls);
   });

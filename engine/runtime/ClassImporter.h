@@ -73,6 +73,7 @@ struct TPSMemberCall {
   int ResultIndex;                // -1 when the call has no result
   TPSRuntimeClass* Target;        // constructors: the class to instantiate
   TPSRuntimeClassImporter* Importer;
+  rtl::IUnknown* Interface = nullptr;  // interface methods: the interface called
 };
 using TPSMemberCode = std::function<void(TPSMemberCall& call)>;
 using TPSMemberCodePtr = std::shared_ptr<const TPSMemberCode>;
@@ -237,6 +238,17 @@ TPSMemberCode ConstructorCode(std::function<S*(A...)> fn) {
       if (made) made->SetOwnedByHost(false);
       return made;
     });
+  };
+}
+
+// The code of an interface method: `fn` is a member of the C++ interface S.
+template <class R, class S, class... A>
+TPSMemberCode InterfaceMethodCode(std::function<R(S*, A...)> fn) {
+  return [fn = std::move(fn)](TPSMemberCall& c) {
+    S* self = dynamic_cast<S*>(c.Interface);
+    if (!self) throw EPSObjectError(rtl::UnicodeString(SCannotCastInterface));
+    InvokeMember<R, A...>(c.Stack, c.SelfIndex - 1, c.ResultIndex,
+                          [&](A... a) -> R { return fn(self, std::forward<A>(a)...); });
   };
 }
 
@@ -408,6 +420,44 @@ class TPSRuntimeClassT : public TPSRuntimeClass {
   }
 };
 
+// --- Runtime interfaces -----------------------------------------------------------------------
+
+// The methods of a host interface by their place in its method table, which
+// counts the inherited methods first, as the compiler numbers them.
+class TPSRuntimeInterface {
+ public:
+  TPSRuntimeInterface(const uint8_t guid[16], const TPSRuntimeInterface* inheritedFrom, int inheritedMethods);
+  virtual ~TPSRuntimeInterface() = default;
+  TPSRuntimeInterface(const TPSRuntimeInterface&) = delete;
+  TPSRuntimeInterface& operator=(const TPSRuntimeInterface&) = delete;
+
+  uint8_t FGuid[16];
+  const TPSRuntimeInterface* FInheritedFrom;  // not owned; nil for a root
+  int FFirstMethod;                           // place of the first own method
+  std::vector<TPSMemberCodePtr> FMethods;     // own methods in declared order
+
+  // Appends the next method of the table.
+  void RegisterMethod(TPSMemberCode code);
+  // The code at that place, looking through the inherited interfaces; nil
+  // when nothing is registered there.
+  const TPSMemberCode* FindMethod(int methodNo) const;
+};
+
+// A runtime interface with typed registrations for the C++ interface I.
+template <class I>
+class TPSRuntimeInterfaceT : public TPSRuntimeInterface {
+ public:
+  using TPSRuntimeInterface::TPSRuntimeInterface;
+
+  // The next method: a member function of I (or of an ancestor) or a
+  // callable taking I* first.
+  template <class M>
+  TPSRuntimeInterfaceT& Method(M method) {
+    RegisterMethod(detail::InterfaceMethodCode(detail::AsMember<I>(method)));
+    return *this;
+  }
+};
+
 // --- The importer -------------------------------------------------------------------------------
 
 class TPSRuntimeClassImporter {
@@ -447,12 +497,34 @@ class TPSRuntimeClassImporter {
   // registrations of its class and ancestors; nil when it has none.
   rtl::IUnknown* QueryInterface(rtl::TObject& object, const uint8_t guid[16]) const;
 
+  // The methods scripts may call on the host interface I of that GUID. Its
+  // table continues the one of `inheritedFrom` (a GUID registered before);
+  // without one it follows IUnknown's three methods, which scripts cannot
+  // call, since the engine counts the references itself.
+  template <class I>
+  TPSRuntimeInterfaceT<I>& AddInterface(std::string_view guid, std::string_view inheritedFrom = {}) {
+    uint8_t bytes[16];
+    const TPSRuntimeInterface* parent = nullptr;
+    PrepareInterface(guid, inheritedFrom, bytes, parent);
+    FInterfaces.push_back(std::make_unique<TPSRuntimeInterfaceT<I>>(
+        bytes, parent, parent ? parent->FFirstMethod + static_cast<int>(parent->FMethods.size()) : 3));
+    return static_cast<TPSRuntimeInterfaceT<I>&>(*FInterfaces.back());
+  }
+  // The newest runtime interface of that GUID, or nil.
+  const TPSRuntimeInterface* FindInterface(const uint8_t guid[16]) const;
+
  private:
+  // Checks the texts (raising for a malformed or unknown GUID).
+  void PrepareInterface(std::string_view guid, std::string_view inheritedFrom, uint8_t bytes[16],
+                        const TPSRuntimeInterface*& parent) const;
+
   std::vector<std::unique_ptr<TPSRuntimeClass>> FClasses;
+  std::vector<std::unique_ptr<TPSRuntimeInterface>> FInterfaces;
 };
 
-// Installs the importer in the executor: the "class:" import kind, the class
-// check of "is" and "as", host method values and interface queries. The
+// Installs the importer in the executor: the "class:" and "intf:" import
+// kinds, the class check of "is" and "as", host method values and interface
+// queries. The
 // importer must outlive the module loaded into `exec`.
 void RegisterClassLibraryRuntime(TPSExec& exec, TPSRuntimeClassImporter& importer);
 

@@ -1,6 +1,5 @@
 // TPSScript running scripts: error positions, load failures, calls into
-// script routines, notification and pointer variables. These need compiled
-// statements and skip until the statement compiler is there.
+// script routines, notification and pointer variables.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -11,8 +10,6 @@ using namespace ps;
 
 namespace {
 
-constexpr std::string_view StatementsMissing = "statements are not compiled yet";
-
 std::string Utf8(const rtl::UnicodeString& s) { return rtl::UnicodeToUtf8(s); }
 
 std::string Messages(TPSScript& s) {
@@ -20,15 +17,6 @@ std::string Messages(TPSScript& s) {
   for (int i = 0; i < s.CompilerMessageCount(); ++i) all += Utf8(s.CompilerErrorToStr(i)) + "\n";
   return all;
 }
-
-bool StatementsAvailable() {
-  TPSScript probe;
-  probe.Script().SetText(u"var I: Integer; begin I := 1; end.");
-  return probe.Compile() || Messages(probe).find(StatementsMissing) == std::string::npos;
-}
-
-#define REQUIRE_STATEMENTS() \
-  if (!StatementsAvailable()) GTEST_SKIP() << "statements do not compile yet"
 
 struct THost {
   int32_t Factor = 3;
@@ -38,7 +26,6 @@ struct THost {
 }  // namespace
 
 TEST(ScriptRun, AnUnhandledErrorGivesItsStatementsPositionAndStillCallsOnAfterExecute) {
-  REQUIRE_STATEMENTS();
   TPSImport_DateUtils dates;
   TPSScript script;
   script.Plugins().Add(&dates);
@@ -55,7 +42,6 @@ TEST(ScriptRun, AnUnhandledErrorGivesItsStatementsPositionAndStillCallsOnAfterEx
 }
 
 TEST(ScriptRun, ACompiledModuleThatCannotLoadFailsCompileWithAReadableReason) {
-  REQUIRE_STATEMENTS();
   TPSScript script;
   // Declared to the compiler only: the executor has no code for it.
   script.OnCompile = [](TPSScript* s) { s->Comp()->AddNativeFunction("procedure Missing;"); };
@@ -66,11 +52,10 @@ TEST(ScriptRun, ACompiledModuleThatCannotLoadFailsCompileWithAReadableReason) {
 }
 
 TEST(ScriptRun, HostFunctionsAndMethodsAreCalledWithTheirArguments) {
-  REQUIRE_STATEMENTS();
   THost host;
   TPSScript script;
   script.OnCompile = [&](TPSScript* s) {
-    s->AddFunction([](int32_t a, int32_t b) { return a - b; }, "function Minus(a, b: Integer): Integer;");
+    s->AddFunctionEx([](int32_t a, int32_t b) { return a - b; }, "function Minus(a, b: Integer): Integer;", cdCdecl);
     s->AddMethod(&host, &THost::Scale, "function Scale(n: Integer): Integer;");
     s->AddRegisteredVariable("Answer", "Integer");
   };
@@ -79,12 +64,16 @@ TEST(ScriptRun, HostFunctionsAndMethodsAreCalledWithTheirArguments) {
   ASSERT_TRUE(script.Execute()) << Utf8(script.ExecErrorToString());
   int no = script.Exec()->GetVar("ANSWER");
   EXPECT_EQ(script.Exec()->GlobalVars().GetInt(no), 42);
+  // The conventions are kept with the registrations.
+  std::map<std::string, TPSCallingConvention> conventions;
+  for (auto& f : script.Exec()->RegisteredFunctions()) conventions[f->Name] = f->CallingConvention;
+  EXPECT_EQ(conventions["MINUS"], cdCdecl);
+  EXPECT_EQ(conventions["SCALE"], cdRegister);
 }
 
 // The second run also shows that a run after a failed one starts over rather
 // than resuming after the failing statement.
 TEST(ScriptRun, NotificationVariablesGoThroughTheirEvents) {
-  REQUIRE_STATEMENTS();
   TPSScript script;
   script.OnCompile = [](TPSScript* s) { s->AddNotificationVariant("Note"); };
   script.Script().SetText(u"begin Note := 5; Note := Note + 1; end.");
@@ -102,7 +91,6 @@ TEST(ScriptRun, NotificationVariablesGoThroughTheirEvents) {
 }
 
 TEST(ScriptRun, ARunAfterAFailedOneStartsOver) {
-  REQUIRE_STATEMENTS();
   TPSScript script;
   script.OnCompile = [](TPSScript* s) { s->AddRegisteredVariable("Runs", "Integer"); };
   script.Script().SetText(
@@ -119,7 +107,6 @@ TEST(ScriptRun, ARunAfterAFailedOneStartsOver) {
 }
 
 TEST(ScriptRun, PointerVariablesWorkOnHostData) {
-  REQUIRE_STATEMENTS();
   TPSScript script;
   script.OnCompile = [](TPSScript* s) { s->AddRegisteredPTRVariable("Shared", "Integer"); };
   script.Script().SetText(u"begin Shared := Shared * 2; end.");
@@ -132,7 +119,6 @@ TEST(ScriptRun, PointerVariablesWorkOnHostData) {
 }
 
 TEST(ScriptRun, ScriptProceduresAsHostHandlers) {
-  REQUIRE_STATEMENTS();
   TPSImport_Classes classes;
   TPSScript script;
   script.Plugins().Add(&classes);
@@ -149,7 +135,6 @@ TEST(ScriptRun, ScriptProceduresAsHostHandlers) {
 }
 
 TEST(ScriptRun, ExecuteFunctionCallsANamedRoutineBetweenTheEvents) {
-  REQUIRE_STATEMENTS();
   TPSScript script;
   script.Script().SetText(u"function Add(A, B: Integer): Integer;\nbegin\n  Result := A + B;\nend;\nbegin end.");
   ASSERT_TRUE(script.Compile()) << Messages(script);
@@ -164,7 +149,6 @@ TEST(ScriptRun, ExecuteFunctionCallsANamedRoutineBetweenTheEvents) {
 }
 
 TEST(ScriptRun, StopFromAnEventEndsTheRun) {
-  REQUIRE_STATEMENTS();
   TPSScript script;
   script.OnCompile = [](TPSScript* s) { s->AddRegisteredVariable("Turns", "Integer"); };
   script.Script().SetText(u"begin\n  while True do\n    Turns := Turns + 1;\nend.");
@@ -181,7 +165,6 @@ TEST(ScriptRun, StopFromAnEventEndsTheRun) {
 }
 
 TEST(ScriptRun, AScriptCannotFreeAnObjectItsHostOwns) {
-  REQUIRE_STATEMENTS();
   TPSImport_Classes classes;
   TPSScript script;
   script.Plugins().Add(&classes);
