@@ -1,10 +1,11 @@
 // Host interfaces end to end: a script asks a host object for an interface,
-// calls its methods (inherited ones too) and lets it go; the references the
-// script held are all given back.
+// calls its methods (inherited ones too) and lets it go, giving back every
+// reference it held; variants reach automation objects late bound.
 #include <gtest/gtest.h>
 
 #include "engine/uPSComponent.h"
 #include "engine/uPSComponent_Default.h"
+#include "rtl/Automation.h"
 
 using namespace ps;
 
@@ -168,4 +169,45 @@ TEST(HostInterfaces, RegistrationChecksItsGuids) {
   EXPECT_NE(shouter.FindMethod(5), nullptr);
   EXPECT_EQ(shouter.FindMethod(6), nullptr);
   EXPECT_EQ(shouter.FindMethod(1), nullptr);
+}
+
+namespace {
+
+// An automation object that answers every member by echoing how it was called.
+class TEchoObject : public rtl::IDispatch {
+ public:
+  std::vector<std::string> Calls;
+  rtl::Variant Invoke(std::u16string_view name, const rtl::TInvocation& call) override {
+    std::string line = Utf8(rtl::UnicodeString(name));
+    line += call.Flags == rtl::DispatchPropertyPut ? " put" : "";
+    for (const rtl::Variant& a : call.Args) line += " " + Utf8(a.AsUnicodeString());
+    if (call.PutValue) line += " = " + Utf8(call.PutValue->AsUnicodeString());
+    Calls.push_back(line);
+    if (name == u"Child") return rtl::Variant::FromDispatch(this);
+    return rtl::Variant::FromUString(u"<" + rtl::UnicodeString(name) + u">");
+  }
+};
+
+}  // namespace
+
+TEST(HostInterfaces, VariantMembersReachAnAutomationObjectLateBound) {
+  rtl::TRef<TEchoObject> app(new TEchoObject);
+  TPSScript script;
+  script.OnCompile = [](TPSScript* s) {
+    s->AddNotificationVariant("App");
+    s->AddRegisteredVariable("Log", "String");
+  };
+  script.OnGetNotificationVariant = [&](TPSScript*, const std::string&) { return rtl::Variant::FromDispatch(app.Get()); };
+  script.OnSetNotificationVariant = [](TPSScript*, const std::string&, const rtl::Variant&) {};
+  script.Script().SetText(
+      u"var V: Variant;\nbegin\n  V := App;\n  V.Caption := 'Sheet';\n  Log := V.Greet('Ann', 2);\n"
+      u"  V.Cells[3, 4] := 'x';\n  Log := Log + V.Child.Name;\n  V.Quit;\nend.");
+  ASSERT_TRUE(script.Compile()) << Messages(script);
+  ASSERT_TRUE(script.Execute()) << Utf8(script.ExecErrorToString());
+  EXPECT_EQ(app->Calls, (std::vector<std::string>{"Caption put = Sheet", "Greet Ann 2", "Cells put 3 4 = x", "Child",
+                                                  "Name", "Quit"}));
+  int no = script.Exec()->GetVar("LOG");
+  EXPECT_EQ(Utf8(PSGetUnicodeString(script.Exec()->GetVarNo(no), script.Exec()->GetVarType(no))), "<Greet><Name>");
+  script.Exec()->Clear();
+  EXPECT_EQ(app->RefCount(), 1);
 }
