@@ -6,8 +6,10 @@
 #include "engine/uPSComponent.h"
 #include "engine/uPSComponent_Default.h"
 #include "rtl/Automation.h"
+#include "tests/engine/component/ScriptTestSupport.h"
 
 using namespace ps;
+using namespace ps::test;
 
 namespace {
 
@@ -54,14 +56,6 @@ class TDesk : public rtl::TObject {
   rtl::TRef<TGreeter> Greeter{new TGreeter};
 };
 
-std::string Utf8(const rtl::UnicodeString& s) { return rtl::UnicodeToUtf8(s); }
-
-std::string Messages(TPSScript& s) {
-  std::string all;
-  for (int i = 0; i < s.CompilerMessageCount(); ++i) all += Utf8(s.CompilerErrorToStr(i)) + "\n";
-  return all;
-}
-
 struct TDeskHost {
   TPSImport_Classes classes;
   TPSScript script;
@@ -106,8 +100,7 @@ struct TDeskHost {
     return script.Execute();
   }
   std::string Log() {
-    int no = script.Exec()->GetVar("LOG");
-    return Utf8(PSGetUnicodeString(script.Exec()->GetVarNo(no), script.Exec()->GetVarType(no)));
+    return GlobalString(script, "LOG");
   }
 };
 
@@ -206,8 +199,7 @@ TEST(HostInterfaces, VariantMembersReachAnAutomationObjectLateBound) {
   ASSERT_TRUE(script.Execute()) << Utf8(script.ExecErrorToString());
   EXPECT_EQ(app->Calls, (std::vector<std::string>{"Caption put = Sheet", "Greet Ann 2", "Cells put 3 4 = x", "Child",
                                                   "Name", "Quit"}));
-  int no = script.Exec()->GetVar("LOG");
-  EXPECT_EQ(Utf8(PSGetUnicodeString(script.Exec()->GetVarNo(no), script.Exec()->GetVarType(no))), "<Greet><Name>");
+  EXPECT_EQ(GlobalString(script, "LOG"), "<Greet><Name>");
   script.Exec()->Clear();
   EXPECT_EQ(app->RefCount(), 1);
 }

@@ -4,8 +4,10 @@
 
 #include "engine/uPSComponent.h"
 #include "engine/uPSComponent_Default.h"
+#include "tests/engine/component/ScriptTestSupport.h"
 
 using namespace ps;
+using namespace ps::test;
 
 namespace {
 
@@ -26,8 +28,6 @@ class TRecordingPlugin : public TPSPlugin {
 };
 
 int32_t Twice(int32_t n) { return 2 * n; }
-
-std::string Utf8(const rtl::UnicodeString& s) { return rtl::UnicodeToUtf8(s); }
 
 }  // namespace
 

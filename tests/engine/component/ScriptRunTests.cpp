@@ -5,18 +5,12 @@
 #include <map>
 
 #include "engine/uPSComponent_Default.h"
+#include "tests/engine/component/ScriptTestSupport.h"
 
 using namespace ps;
+using namespace ps::test;
 
 namespace {
-
-std::string Utf8(const rtl::UnicodeString& s) { return rtl::UnicodeToUtf8(s); }
-
-std::string Messages(TPSScript& s) {
-  std::string all;
-  for (int i = 0; i < s.CompilerMessageCount(); ++i) all += Utf8(s.CompilerErrorToStr(i)) + "\n";
-  return all;
-}
 
 struct THost {
   int32_t Factor = 3;

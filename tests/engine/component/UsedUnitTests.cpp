@@ -5,18 +5,12 @@
 #include <map>
 
 #include "engine/uPSComponent.h"
+#include "tests/engine/component/ScriptTestSupport.h"
 
 using namespace ps;
+using namespace ps::test;
 
 namespace {
-
-std::string Utf8(const rtl::UnicodeString& s) { return rtl::UnicodeToUtf8(s); }
-
-std::string Messages(TPSScript& s) {
-  std::string all;
-  for (int i = 0; i < s.CompilerMessageCount(); ++i) all += Utf8(s.CompilerErrorToStr(i)) + "\n";
-  return all;
-}
 
 // A script whose uses clauses are answered from a table of unit texts, with
 // a Log variable the program and its units append to.
@@ -40,8 +34,7 @@ struct TUnitHost {
     };
   }
   std::string Log() {
-    int no = script.Exec()->GetVar("LOG");
-    return no < 0 ? "" : Utf8(PSGetUnicodeString(script.Exec()->GetVarNo(no), script.Exec()->GetVarType(no)));
+    return GlobalString(script, "LOG");
   }
 };
 
