@@ -266,15 +266,23 @@ uint32_t TSheet::ColumnStyle(uint32_t column) const {
   return 0;
 }
 
+uint32_t TSheet::NewCellStyle(const TRow* row, uint32_t column) const {
+  if (row && GetRawAttr(row->Attrs, "customFormat") == "1")
+    return static_cast<uint32_t>(std::atoi(GetRawAttr(row->Attrs, "s").c_str()));
+  return ColumnStyle(column);
+}
+
+uint32_t TSheet::StyleAt(uint32_t row, uint32_t column) {
+  if (const TCell* cell = FindCell(row, column)) return cell->Style;
+  return NewCellStyle(FindRow(row), column);
+}
+
 TCell& TSheet::CellForWrite(uint32_t row, uint32_t column) {
   TRow& r = RowForWrite(row);
   auto make = [&]() {
     TCell cell;
     cell.Column = column;
-    if (GetRawAttr(r.Attrs, "customFormat") == "1")
-      cell.Style = static_cast<uint32_t>(std::atoi(GetRawAttr(r.Attrs, "s").c_str()));
-    else
-      cell.Style = ColumnStyle(column);
+    cell.Style = NewCellStyle(&r, column);
     return cell;
   };
   if (r.Cells.empty() || r.Cells.back().Column < column) {

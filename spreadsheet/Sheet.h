@@ -80,6 +80,10 @@ class TSheet {
   TRow& RowForWrite(uint32_t row);
   // The default style of a column from <cols>, 0 when none.
   uint32_t ColumnStyle(uint32_t column) const;
+  // The style of a cell, or the one it would have when written: its row's
+  // when the row is formatted, else its column's.
+  uint32_t StyleAt(uint32_t row, uint32_t column);
+  uint32_t NewCellStyle(const TRow* row, uint32_t column) const;
 
   TCellExtra* ExtraOf(const TCell& cell) { return cell.Extra ? &Extras[cell.Extra - 1] : nullptr; }
   TCellExtra& EnsureExtra(TCell& cell);

@@ -321,6 +321,11 @@ bool TWorkbookFile::IsDateStyle(uint32_t style) {
   return date;
 }
 
+bool TWorkbookFile::IsTextStyle(uint32_t style) {
+  std::string format = NumberFormatOf(style);
+  return format == "@" || format == "#49";
+}
+
 // A style like `style` but with the given built-in number format (numFmtId,
 // -1 to keep) and locked state (-1 to keep); added to cellXfs once and shared.
 uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, int lockedState) {
@@ -425,6 +430,13 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
     case rtl::varOleStr: case rtl::varUString: case rtl::varString: {
       rtl::UnicodeString text = value.AsUnicodeString();
       if (text.size() > 32767) throw EWorkbookError(rtl::UnicodeString(STextTooLong));
+      // A Text-formatted cell takes what is written as it is: "00123"
+      // keeps its zeros, "=A1" is not a formula.
+      if (IsTextStyle(sheet.StyleAt(row, column))) {
+        typed.Kind = TTypedInput::tiText;
+        typed.Text = rtl::UnicodeToUtf8(text);
+        break;
+      }
       typed = ReadTypedInput(text);
       if (typed.Kind == TTypedInput::tiFormula && !FormulaIsBalanced(typed.Text))
         throw EWorkbookError(rtl::FormatText(SBadFormula, {text}));
@@ -513,13 +525,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
 
 bool TWorkbookFile::GetLocked(TSheet& sheet, uint32_t row, uint32_t column) {
   EnsureLoaded(sheet);
-  const TCell* cell = sheet.FindCell(row, column);
-  uint32_t style = cell ? cell->Style : 0;
-  if (!cell) {
-    TRow* r = sheet.FindRow(row);
-    style = r && GetRawAttr(r->Attrs, "customFormat") == "1" ? static_cast<uint32_t>(std::atoi(GetRawAttr(r->Attrs, "s").c_str()))
-                                                               : sheet.ColumnStyle(column);
-  }
+  uint32_t style = sheet.StyleAt(row, column);
   LoadStyles();
   if (style >= FCellXfs.size()) return true;
   pugi::xml_node protection = Child(FCellXfs[style], "protection");

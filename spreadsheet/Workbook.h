@@ -87,6 +87,8 @@ class TWorkbookFile {
 
   // Number format of a style (cellXfs index), for tests and the reader.
   bool IsDateStyle(uint32_t style);
+  // Whether the style formats as Text ("@"): what is typed there stays text.
+  bool IsTextStyle(uint32_t style);
   std::string NumberFormatOf(uint32_t style);
 
  private:

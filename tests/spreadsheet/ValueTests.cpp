@@ -157,6 +157,43 @@ TEST_F(ValueTest, WrittenTextIsTypedInputAndReadsBackAfterSaving) {
   EXPECT_EQ(out, "[123, 1.5, 0.05, True, '=A1+1', '007', 'abc']\n0% True x < y & \"z\"\n");
 }
 
+TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
+  // Style 1 is the built-in Text format (49), style 2 a custom "@"; column B
+  // and row 3 carry them, A1 has one itself, C1 stays General.
+  TBookLayout layout;
+  layout.NumFmts = "<numFmt numFmtId=\"164\" formatCode=\"@\"/>";
+  layout.CellXfs += "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+                    "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+  layout.Sheets = {{"Data",
+                    "<cols><col min=\"2\" max=\"2\" width=\"9\" style=\"2\" customWidth=\"1\"/></cols>"
+                    "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>5</v></c></row>"
+                    "<row r=\"3\" s=\"1\" customFormat=\"1\"/></sheetData>"}};
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 1);
+  PutText(sheet, 1, 1, u"00123");
+  PutText(sheet, 2, 2, u"=A1+1");
+  PutText(sheet, 3, 4, u"1.50");
+  PutText(sheet, 4, 2, u"'quoted");
+  PutText(sheet, 1, 3, u"00123");
+  Put(sheet, 5, 2, Variant(int32_t(42)));  // a number written as a number stays one
+  SaveAndClose(book);
+
+  Variant again = Sheet(Open(FPath), 1);
+  EXPECT_EQ(Get(again, 1, 1).VType(), rtl::varOleStr);
+  EXPECT_EQ(Text(Get(again, 1, 1)), "00123");
+  EXPECT_EQ(Text(Get(again, 2, 2)), "=A1+1");
+  EXPECT_EQ(Text(Get(again, 3, 4)), "1.50");
+  EXPECT_EQ(Text(Get(again, 4, 2)), "'quoted");
+  EXPECT_DOUBLE_EQ(Get(again, 1, 3).VDouble(), 123);
+  EXPECT_DOUBLE_EQ(Get(again, 5, 2).VDouble(), 42);
+
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  std::string out = RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+                              "')['Data']\nprint([ws['A1'].value, ws['B2'].value, ws['D3'].value, ws['B2'].data_type])\n");
+  EXPECT_EQ(out, "['00123', '=A1+1', '1.50', 's']\n");
+}
+
 TEST_F(ValueTest, CalculationChainGoesOnlyWhenFormulasChange) {
   MakeBook(true);
   Variant book = Open(FPath);
