@@ -631,6 +631,7 @@ class TPSExec {
     TPSBaseType BaseType;
   };
   std::vector<TGlobalRef> FGlobalRefs;
+  uint32_t FGlobalRefCount = 0;  // FGlobalRefs.size(), read by every operand
   TPSStack FStack;
   TPSStack FTempVars;
   int64_t FMainProc = -1;

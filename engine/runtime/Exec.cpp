@@ -44,6 +44,7 @@ void TPSExec::Clear() {
   FStack.Clear();
   FTempVars.Clear();
   FGlobalRefs.clear();
+  FGlobalRefCount = 0;
   FGlobalVars.Clear();
   FProcs.clear();
   // Newest first: attribute values of a type refer to older types.
