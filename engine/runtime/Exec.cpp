@@ -45,6 +45,7 @@ void TPSExec::Clear() {
   FTempVars.Clear();
   FGlobalRefs.clear();
   FGlobalRefCount = 0;
+  FPointerType = nullptr;
   FGlobalVars.Clear();
   FProcs.clear();
   // Newest first: attribute values of a type refer to older types.

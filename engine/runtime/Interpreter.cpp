@@ -338,7 +338,7 @@ bool TPSRunner::DoPushVarRef() {
   TOperand o;
   if (!ReadOperand(o, true)) return false;
   if (o.Const) return Err(erInvalidOpcodeParameter);
-  TPSTypeRec* pointerType = X.FindType2(btPointer);
+  TPSTypeRec* pointerType = X.FPointerType;
   // Without a pointer type in the module there is nothing to describe the entry.
   if (!pointerType) return Err(erInvalidType);
   bool inStack = X.FStack.Contains(o.P);
