@@ -60,7 +60,7 @@ class TPSRunner {
   __attribute__((always_inline)) bool DoCalculate();
   bool DoPush();
   bool DoPushVarRef();
-  bool DoPop();
+  __attribute__((always_inline)) bool DoPop();
   bool DoCall(uint32_t procNo, bool viaPointer);
   bool DoCallVar();
   __attribute__((always_inline)) bool DoJumpIf(bool whenTrue);
@@ -68,7 +68,7 @@ class TPSRunner {
   __attribute__((always_inline)) bool DoCompare();
   bool DoSetPointer(bool copy);
   bool DoUnary(TPSError (*op)(uint8_t*, const TPSTypeRec*));
-  bool DoSetFlag();
+  __attribute__((always_inline)) bool DoSetFlag();
   bool DoTryBegin();
   bool DoTryEnd();
   __attribute__((always_inline)) bool DoIncDec(int delta);
@@ -350,7 +350,7 @@ bool TPSRunner::DoPushVarRef() {
   return true;
 }
 
-bool TPSRunner::DoPop() {
+inline bool TPSRunner::DoPop() {
   if (X.FStack.Count() == 0 || X.FStack.EntryType(-1)->FBaseType == btReturnAddress)
     return Err(erOutOfStackRange);
   X.FStack.Pop();
@@ -514,7 +514,7 @@ bool TPSRunner::DoUnary(TPSError (*op)(uint8_t*, const TPSTypeRec*)) {
   return e == ErNoError || Err(e);
 }
 
-bool TPSRunner::DoSetFlag() {
+inline bool TPSRunner::DoSetFlag() {
   TOperand o;
   uint8_t invert;
   if (!ReadOperand(o, true) || !ReadByte(invert)) return false;
