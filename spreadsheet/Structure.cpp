@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "rtl/Locale.h"
@@ -189,13 +190,20 @@ void TWorkbookFile::ExpandSharedFormula(TSheet& sheet, const std::string& si) {
 }
 
 void TWorkbookFile::ExpandSharedFormulas(TSheet& sheet, const TReferenceChange* onlyIfChangedBy) {
+  // Members read the master's references shifted by their own offset, so a
+  // master pointing above the insertion can have members pointing below it:
+  // a group is affected when the change would touch its master anywhere.
+  std::optional<TReferenceChange> probe;
+  if (onlyIfChangedBy) {
+    probe = *onlyIfChangedBy;
+    probe->At = 1;
+  }
   std::set<std::string> groups;
   for (TRow& row : sheet.Rows)
     for (TCell& cell : row.Cells) {
       TCellExtra* extra = sheet.ExtraOf(cell);
       if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
-      if (onlyIfChangedBy && ApplyReferenceChange(extra->Formula, *onlyIfChangedBy, sheet.Name) == extra->Formula)
-        continue;
+      if (probe && ApplyReferenceChange(extra->Formula, *probe, sheet.Name) == extra->Formula) continue;
       groups.insert(GetRawAttr(extra->FormulaAttrs, "si"));
     }
   if (groups.empty()) return;

@@ -168,6 +168,27 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
   EXPECT_THAT(parts["xl/charts/chart1.xml"], HasSubstr("<c:f>Data!$A$2:$A$10</c:f>"));
 }
 
+TEST_F(StructureTest, SharedFormulasOnOtherSheetsFollowTheRowsTheirMembersPointAt) {
+  // The master points above the insertion, later members below it.
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData/>"},
+                   {"Sum", "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A3\" si=\"0\">Data!B2*3</f><v>0</v></c></row>"
+                           "<row r=\"2\"><c r=\"A2\"><f t=\"shared\" si=\"0\"/><v>0</v></c></row>"
+                           "<row r=\"3\"><c r=\"A3\"><f t=\"shared\" si=\"0\"/><v>0</v></c></row>"
+                           "<row r=\"4\"><c r=\"A4\"><f t=\"shared\" ref=\"A4:A5\" si=\"1\">Data!B:B</f><v>0</v></c></row>"
+                           "<row r=\"5\"><c r=\"A5\"><f t=\"shared\" si=\"1\"/><v>0</v></c></row></sheetData>"}};
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(3))}), u"Insert");
+  SaveAndClose(book);
+  const std::string sheet = ReadZip(FPath)["xl/worksheets/sheet2.xml"];
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"A1\"><f>Data!B2*3</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"A2\"><f>Data!B4*3</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"A3\"><f>Data!B5*3</f>"));
+  // Whole columns do not move with rows: that group stays shared.
+  EXPECT_THAT(sheet, HasSubstr("<f t=\"shared\" ref=\"A4:A5\" si=\"1\">Data!B:B</f>"));
+}
+
 TEST_F(StructureTest, InsertingAColumnMovesCellsColumnWidthsAndReferences) {
   TBookLayout layout;
   layout.Sheets = {{"Data",
