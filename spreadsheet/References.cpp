@@ -1,5 +1,7 @@
 #include "spreadsheet/References.h"
 
+#include <set>
+
 #include "rtl/SysUtils.h"
 
 namespace spreadsheet {
@@ -373,6 +375,107 @@ std::string TranslateFormula(std::string_view formula, int32_t rows, int32_t col
     if (cut) return std::string(ctx.Prefix) + "#REF!";
     return std::string(ctx.Prefix) + RefText(ref);
   });
+}
+
+namespace {
+
+// Functions stored with "_xlfn." in front of their names.
+const std::set<std::string_view>& NewerFunctions() {
+  static const std::set<std::string_view> names = {
+      "ACOT", "ACOTH", "AGGREGATE", "ARABIC", "ARRAYTOTEXT", "BASE", "BETA.DIST", "BETA.INV", "BINOM.DIST",
+      "BINOM.DIST.RANGE", "BINOM.INV", "BITAND", "BITLSHIFT", "BITOR", "BITRSHIFT", "BITXOR", "CEILING.MATH",
+      "CEILING.PRECISE", "CHISQ.DIST", "CHISQ.DIST.RT", "CHISQ.INV", "CHISQ.INV.RT", "CHISQ.TEST", "CHOOSECOLS",
+      "CHOOSEROWS", "COMBINA", "CONCAT", "CONFIDENCE.NORM", "CONFIDENCE.T", "COT", "COTH", "COVARIANCE.P",
+      "COVARIANCE.S", "CSC", "CSCH", "DAYS", "DECIMAL", "DROP", "ENCODEURL", "ERF.PRECISE", "ERFC.PRECISE",
+      "EXPAND", "EXPON.DIST", "F.DIST", "F.DIST.RT", "F.INV", "F.INV.RT", "F.TEST", "FILTERXML", "FLOOR.MATH",
+      "FLOOR.PRECISE", "FORECAST.ETS", "FORECAST.ETS.CONFINT", "FORECAST.ETS.SEASONALITY", "FORECAST.ETS.STAT",
+      "FORECAST.LINEAR", "FORMULATEXT", "GAMMA", "GAMMA.DIST", "GAMMA.INV", "GAMMALN.PRECISE", "GAUSS", "HSTACK",
+      "HYPGEOM.DIST", "IFNA", "IFS", "IMCOSH", "IMCOT", "IMCSC", "IMCSCH", "IMSEC", "IMSECH", "IMSINH", "IMTAN",
+      "ISFORMULA", "ISOWEEKNUM", "LOGNORM.DIST", "LOGNORM.INV", "MAXIFS", "MINIFS", "MODE.MULT", "MODE.SNGL",
+      "MUNIT", "NEGBINOM.DIST", "NETWORKDAYS.INTL", "NORM.DIST", "NORM.INV", "NORM.S.DIST", "NORM.S.INV",
+      "NUMBERVALUE", "PDURATION", "PERCENTILE.EXC", "PERCENTILE.INC", "PERCENTRANK.EXC", "PERCENTRANK.INC",
+      "PERMUTATIONA", "PHI", "POISSON.DIST", "QUARTILE.EXC", "QUARTILE.INC", "RANDARRAY", "RANK.AVG", "RANK.EQ",
+      "RRI", "SEC", "SECH", "SEQUENCE", "SHEET", "SHEETS", "SKEW.P", "SORTBY", "STDEV.P", "STDEV.S", "SWITCH",
+      "T.DIST", "T.DIST.2T", "T.DIST.RT", "T.INV", "T.INV.2T", "T.TEST", "TAKE", "TEXTAFTER", "TEXTBEFORE",
+      "TEXTJOIN", "TEXTSPLIT", "TOCOL", "TOROW", "UNICHAR", "UNICODE", "UNIQUE", "VALUETOTEXT", "VAR.P", "VAR.S",
+      "VSTACK", "WEBSERVICE", "WEIBULL.DIST", "WORKDAY.INTL", "WRAPCOLS", "WRAPROWS", "XLOOKUP", "XMATCH", "XOR",
+      "Z.TEST"};
+  return names;
+}
+
+// Functions stored with "_xlfn._xlws." in front of their names.
+const std::set<std::string_view>& NewerWorksheetFunctions() {
+  static const std::set<std::string_view> names = {"FILTER", "SORT"};
+  return names;
+}
+
+}  // namespace
+
+std::string QualifyNewerFunctions(std::string_view formula) {
+  std::string out;
+  out.reserve(formula.size() + 16);
+  size_t i = 0;
+  // Skips a run enclosed in `close` (doubled closers stay inside).
+  auto copyQuoted = [&](char close) {
+    size_t j = i + 1;
+    while (j < formula.size()) {
+      if (formula[j] == close) {
+        if (close != ']' && j + 1 < formula.size() && formula[j + 1] == close) {
+          j += 2;
+          continue;
+        }
+        break;
+      }
+      ++j;
+    }
+    j = std::min(j + 1, formula.size());
+    out.append(formula.substr(i, j - i));
+    i = j;
+  };
+  while (i < formula.size()) {
+    char c = formula[i];
+    if (c == '"' || c == '\'') {
+      copyQuoted(c);
+      continue;
+    }
+    if (c == '[') {  // structured reference or workbook index: nested brackets
+      size_t j = i, depth = 0;
+      for (; j < formula.size(); ++j) {
+        if (formula[j] == '[') ++depth;
+        else if (formula[j] == ']' && --depth == 0) break;
+      }
+      j = std::min(j + 1, formula.size());
+      out.append(formula.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    if (!IsIdentChar(c)) {
+      out += c;
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    while (j < formula.size() && IsIdentChar(formula[j])) ++j;
+    std::string_view name = formula.substr(i, j - i);
+    if (j < formula.size() && formula[j] == '(' && name.size() <= 32) {
+      std::string upper(name);
+      for (char& u : upper)
+        if (u >= 'a' && u <= 'z') u = static_cast<char>(u - 32);
+      if (NewerFunctions().count(upper)) {
+        out += "_xlfn." + upper;
+        i = j;
+        continue;
+      }
+      if (NewerWorksheetFunctions().count(upper)) {
+        out += "_xlfn._xlws." + upper;
+        i = j;
+        continue;
+      }
+    }
+    out.append(name);
+    i = j;
+  }
+  return out;
 }
 
 std::optional<std::string> ApplyChangeToRange(std::string_view range, const TReferenceChange& change) {

@@ -61,6 +61,13 @@ std::string ApplyReferenceChange(std::string_view formula, const TReferenceChang
 // and `columns` columns away: relative parts move, absolute ones stay.
 std::string TranslateFormula(std::string_view formula, int32_t rows, int32_t columns);
 
+// The formula as the file stores it: functions the application gained after
+// the format's first edition carry the prefix "_xlfn." (or "_xlfn._xlws."),
+// which the application adds when such a formula is typed; without it they
+// read as unknown names (#NAME?). Text, quoted sheet names, structured
+// references and names already prefixed stay as written.
+std::string QualifyNewerFunctions(std::string_view formula);
+
 // A space-separated list of ranges (sqref) after the change; ranges that
 // are cut off entirely are dropped.
 std::string ApplyChangeToRangeList(std::string_view list, const TReferenceChange& change);

@@ -64,6 +64,9 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
   layout.Sheets = {{"Input", "<sheetData>" + Row(9, FormulaCell("A9", "A1*100")) + "</sheetData>"},
                    {"Other Sheet", "<sheetData>" + Row(3, "<c r=\"A3\" s=\"1\"/>") + "</sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+  // Each sheet has its own "Rate"; a sheet added in front must not mix them up.
+  layout.WorkbookExtra = "<definedNames><definedName name=\"Rate\" localSheetId=\"0\">Input!$A$3</definedName>"
+                         "<definedName name=\"Rate\" localSheetId=\"1\">'Other Sheet'!$B$1</definedName></definedNames>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant input = Sheet(book, 1), other = Sheet(book, 2);
@@ -87,6 +90,19 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
   PutText(other, 1, 1, u"='Input'!B1+Input!A2");
   PutText(other, 2, 1, u"=SUM(Input!A1:A2)");
   PutText(other, 3, 1, u"=Input!A1");       // a Text-formatted cell keeps what is typed
+  Put(other, 1, 2, Variant(int32_t(2)));
+  PutText(other, 2, 2, u"=Rate*10");
+  PutText(input, 1, 3, u"=A1*Rate");
+  // Functions newer than the file format's first edition, typed as usual.
+  PutText(input, 2, 3, u"=CONCAT(\"a\",A1)");
+  PutText(input, 3, 3, u"=TEXTJOIN(\"-\",TRUE,A1,A2)");
+  PutText(input, 4, 3, u"=IFS(A1>10,\"big\",TRUE,\"small\")");
+  PutText(input, 5, 3, u"=MAXIFS(A1:A2,A1:A2,\">1\")+IFNA(NA(),7)");
+  PutText(input, 6, 3, u"=\"CONCAT(\"&concat(\"x\",\"y\")");
+  PutText(input, 7, 3, u"=_xlfn.CONCAT(\"p\",\"q\")");
+  PutText(input, 8, 3, u"=STDEV.S(1,3)^2+FLOOR.MATH(2.5)");
+  Variant added = rtl::OleCall(rtl::OleGet(book, u"Sheets"), u"Add");  // in front of the active sheet
+  PutText(added, 1, 1, u"=Input!C1+'Other Sheet'!B2");
   SaveAndClose(book);
 
   TRecalculation calc = Calculate();
@@ -101,10 +117,20 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
                                      {"B6", "1", "full precision"},
                                      {"B7", "15.5", "lower-case formula"},
                                      {"B8", "8", "the replaced formula is gone"},
-                                     {"B9", "A1:A3, \"quoted\"", "text in a formula"}});
+                                     {"B9", "A1:A3, \"quoted\"", "text in a formula"},
+                                     {"C1", "6", "the sheet's own name"},
+                                     {"C2", "a12", "CONCAT"},
+                                     {"C3", "12-3.5", "TEXTJOIN"},
+                                     {"C4", "big", "IFS"},
+                                     {"C5", "19", "MAXIFS and IFNA"},
+                                     {"C6", "CONCAT(xy", "a function name in text stays text"},
+                                     {"C7", "pq", "a name written with its prefix"},
+                                     {"C8", "4", "dotted names"}});
+  ExpectValues(calc.Sheet("Sheet1"), {{"A1", "26", "the added sheet"}});
   ExpectValues(calc.Sheet("Other Sheet"), {{"A1", "27.5", "quoted and plain sheet names"},
                                            {"A2", "15.5", "range on another sheet"},
-                                           {"A3", "=Input!A1", "text in a Text-formatted cell"}});
+                                           {"A3", "=Input!A1", "text in a Text-formatted cell"},
+                                           {"B2", "20", "the sheet's own name"}});
 }
 
 // Sheet "Q1 Data" holds B2:B5 = 1..4 and C2:C5 = B*2 as a shared formula; row

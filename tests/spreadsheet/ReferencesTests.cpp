@@ -102,3 +102,26 @@ TEST(References, CellNamesAndRangesParse) {
 
 }  // namespace
 }  // namespace spreadsheet
+
+namespace spreadsheet {
+namespace {
+
+TEST(References, NewerFunctionsAreStoredWithTheirPrefix) {
+  const TShiftCase cases[] = {
+      {"CONCAT(A1,B1)", "_xlfn.CONCAT(A1,B1)"},
+      {"concat(A1)&textjoin(\",\",TRUE,A1:A3)", "_xlfn.CONCAT(A1)&_xlfn.TEXTJOIN(\",\",TRUE,A1:A3)"},
+      {"STDEV.S(A1:A9)+STDEV(A1:A9)", "_xlfn.STDEV.S(A1:A9)+STDEV(A1:A9)"},  // the older one has none
+      {"IFNA(XLOOKUP(1,A:A,B:B),0)", "_xlfn.IFNA(_xlfn.XLOOKUP(1,A:A,B:B),0)"},
+      {"SORT(FILTER(A1:A9,B1:B9>0))", "_xlfn._xlws.SORT(_xlfn._xlws.FILTER(A1:A9,B1:B9>0))"},
+      {"_xlfn.CONCAT(A1)", "_xlfn.CONCAT(A1)"},                 // already stored form
+      {"\"CONCAT(\"&'IFS(x'!A1", "\"CONCAT(\"&'IFS(x'!A1"},      // text and sheet names
+      {"Table1[CONCAT(]+1", "Table1[CONCAT(]+1"},                // a column name
+      {"SUM(A1:A3)+CONCAT", "SUM(A1:A3)+CONCAT"},                // a defined name, not a call
+      {"MYCONCAT(A1)+IFS2(1)", "MYCONCAT(A1)+IFS2(1)"},          // other names that merely contain one
+      {"", ""},
+  };
+  for (const TShiftCase& c : cases) EXPECT_EQ(QualifyNewerFunctions(c.Formula), c.Expected) << c.Formula;
+}
+
+}  // namespace
+}  // namespace spreadsheet
