@@ -678,6 +678,8 @@ class TPSPascalCompiler {
   std::string MakeExportDecl(const TPSParametersDecl& decl);
 
   // --- helpers ---
+  // Steps over the expected token, or reports `e` at the token found.
+  bool Expect(TPSPasToken token, TPSPascalCompilerErrorType e);
   void OnParserError(TPSPascalParser* parser, TPSParserErrorKind kind);
   int32_t IndexOfProcUpper(std::string_view upperName) const;
   int32_t IndexOfVarUpper(std::string_view upperName) const;

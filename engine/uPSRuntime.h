@@ -631,6 +631,8 @@ class TPSExec {
     TPSBaseType BaseType;
   };
   std::vector<TGlobalRef> FGlobalRefs;
+  uint32_t FGlobalRefCount = 0;  // FGlobalRefs.size(), read by every operand
+  TPSTypeRec* FPointerType = nullptr;  // the module's first pointer type: every var argument takes it
   TPSStack FStack;
   TPSStack FTempVars;
   int64_t FMainProc = -1;

@@ -180,6 +180,15 @@ class TPSCodeGen {
 
   // --- helpers ---
   TPSPascalCompilerMessage* Error(TPSPascalCompilerErrorType e, std::string_view param = {});
+  // Steps over the expected token, or reports `e` at the token found.
+  bool Expect(TPSPasToken token, TPSPascalCompilerErrorType e) {
+    if (P.CurrTokenID() != token) {
+      Error(e);
+      return false;
+    }
+    P.Next();
+    return true;
+  }
   TPSPascalCompilerMessage* ErrorAt(const TPSValue* v, TPSPascalCompilerErrorType e, std::string_view param = {});
   bool IsBool(TPSType* t) const;
   TPSType* BoolType() const { return C.FDefaultBoolType; }

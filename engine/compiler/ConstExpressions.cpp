@@ -117,11 +117,7 @@ bool TPSPascalCompiler::ReadConstFactor(TIfRVariant& v) {
     case CSTI_OpenRound:
       p.Next();
       if (!ReadConstRelational(v)) return false;
-      if (p.CurrTokenID() != CSTI_CloseRound) {
-        MakeError("", ecCloseRoundExpected, "");
-        return false;
-      }
-      p.Next();
+      if (!Expect(CSTI_CloseRound, ecCloseRoundExpected)) return false;
       return true;
     case CSTI_Minus: {
       p.Next();

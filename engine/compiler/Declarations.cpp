@@ -204,6 +204,15 @@ bool TPSPascalCompiler::Compile(std::string_view s) {
   return ok;
 }
 
+bool TPSPascalCompiler::Expect(TPSPasToken token, TPSPascalCompilerErrorType e) {
+  if (FActiveParser->CurrTokenID() != token) {
+    MakeError("", e, "");
+    return false;
+  }
+  FActiveParser->Next();
+  return true;
+}
+
 bool TPSPascalCompiler::CompileUnitText(std::string_view text) {
   CheckCompiling();
   auto parser = std::make_unique<TPSPascalParser>();
@@ -290,14 +299,6 @@ bool TPSPascalCompiler::ParseProgram() {
   enum class State { Start, AfterProgram, AfterUnit, Declarations, InterfaceSection, ImplementationSection };
   TPSPascalParser& p = *FActiveParser;
   State state = State::Start;
-  auto expect = [&](TPSPasToken token, TPSPascalCompilerErrorType e) {
-    if (p.CurrTokenID() != token) {
-      MakeError("", e, "");
-      return false;
-    }
-    p.Next();
-    return true;
-  };
   while (true) {
     if (FParserHadError) return false;
     switch (p.CurrTokenID()) {
@@ -315,7 +316,7 @@ bool TPSPascalCompiler::ParseProgram() {
         }
         if (unit) FUnitName = p.OriginalToken();
         p.Next();
-        if (!expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
+        if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
         FIsUnit = unit;
         state = unit ? State::AfterUnit : State::AfterProgram;
         break;
@@ -385,7 +386,7 @@ bool TPSPascalCompiler::ParseProgram() {
           return false;
         }
         p.Next();
-        if (!expect(CSTI_Period, ecPeriodExpected)) return false;
+        if (!Expect(CSTI_Period, ecPeriodExpected)) return false;
         InitialiseUnitsWithoutMainBlock();
         return true;
       case CSTI_EOF:
@@ -463,11 +464,7 @@ bool TPSPascalCompiler::ProcessUses() {
     if (!CallUses(name)) return false;
     p.Next();
     if (p.CurrTokenID() == CSTI_SemiColon) break;
-    if (p.CurrTokenID() != CSTI_Comma) {
-      MakeError("", ecSemicolonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_Comma, ecSemicolonExpected)) return false;
   }
   p.Next();
   return true;
@@ -488,18 +485,10 @@ bool TPSPascalCompiler::DoConstBlock() {
       return false;
     }
     p.Next();
-    if (p.CurrTokenID() != CSTI_Equal) {
-      MakeError("", ecIsExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_Equal, ecIsExpected)) return false;
     TIfRVariant value;
     if (!ReadConstant(value)) return false;
-    if (p.CurrTokenID() != CSTI_SemiColon) {
-      MakeError("", ecSemicolonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
     TPSConstant* c = NewConstant(orgName, value.FType);
     c->FValue = std::move(value);
     c->FDeclPos = static_cast<int32_t>(pos);
@@ -537,11 +526,7 @@ bool TPSPascalCompiler::DoTypeBlock() {
       return false;
     }
     p.Next();
-    if (p.CurrTokenID() != CSTI_Equal) {
-      MakeError("", ecIsExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_Equal, ecIsExpected)) return false;
     TPSType* type = ReadType(orgName);
     if (!type) return false;
     type->FDeclarePos = static_cast<int32_t>(pos);
@@ -552,11 +537,7 @@ bool TPSPascalCompiler::DoTypeBlock() {
       for (auto& a : attributes->FItems) type->FAttributes.FItems.push_back(std::move(a));
       if (!ApplyAttributesToType(type)) return false;
     }
-    if (p.CurrTokenID() != CSTI_SemiColon) {
-      MakeError("", ecSemicolonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
   }
 }
 
@@ -592,18 +573,10 @@ bool TPSPascalCompiler::DoVarBlock(TPSInternalProcedure* proc) {
       if (p.CurrTokenID() != CSTI_Comma) break;
       p.Next();
     }
-    if (p.CurrTokenID() != CSTI_Colon) {
-      MakeError("", ecColonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_Colon, ecColonExpected)) return false;
     TPSType* type = ReadType("");
     if (!type) return false;
-    if (p.CurrTokenID() != CSTI_SemiColon) {
-      MakeError("", ecSemicolonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
     for (auto& g : group) {
       if (proc) {
         auto v = std::make_unique<TPSProcVar>();
@@ -645,11 +618,7 @@ bool TPSPascalCompiler::DoLabelBlock(TPSInternalProcedure* proc) {
     proc->FLabels.push_back({-1, MakeHash(upper), upper});
     p.Next();
     if (p.CurrTokenID() == CSTI_SemiColon) break;
-    if (p.CurrTokenID() != CSTI_Comma) {
-      MakeError("", ecCommaExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_Comma, ecCommaExpected)) return false;
   }
   p.Next();
   return true;
@@ -697,11 +666,7 @@ bool TPSPascalCompiler::ReadParameters(TPSParametersDecl& decl, const std::strin
       if (p.CurrTokenID() != CSTI_Comma) break;
       p.Next();
     }
-    if (p.CurrTokenID() != CSTI_Colon) {
-      MakeError("", ecColonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_Colon, ecColonExpected)) return false;
     TPSType* type;
     if (fullTypes) {
       type = ReadType("");
@@ -720,11 +685,7 @@ bool TPSPascalCompiler::ReadParameters(TPSParametersDecl& decl, const std::strin
     }
     for (size_t i = groupStart; i < decl.FParams.size(); ++i) decl.FParams[i].FType = type;
     if (p.CurrTokenID() == CSTI_CloseRound) break;
-    if (p.CurrTokenID() != CSTI_SemiColon) {
-      MakeError("", ecSemicolonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
   }
   p.Next();
   return true;
@@ -748,19 +709,11 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
     if (!ReadParameters(decl, name, true)) return false;
   }
   if (isFunction) {
-    if (p.CurrTokenID() != CSTI_Colon) {
-      MakeError("", ecColonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_Colon, ecColonExpected)) return false;
     decl.FResult = ReadType("");
     if (!decl.FResult) return false;
   }
-  if (p.CurrTokenID() != CSTI_SemiColon) {
-    MakeError("", ecSemicolonExpected, "");
-    return false;
-  }
-  p.Next();
+  if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
 
   TPSInternalProcedure* forwarded = nullptr;
   int32_t procNo = IndexOfProcUpper(name);
@@ -795,11 +748,7 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
     }
     std::string text = p.GetToken().substr(1, p.GetToken().size() - 2);
     p.Next();
-    if (p.CurrTokenID() != CSTI_SemiColon) {
-      MakeError("", ecSemicolonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
     std::unique_ptr<TPSRegProc> owned = FOnExternalProc(this, &decl, orgName, text);
     if (!owned) {
       MakeError("", ecCustomError, "")->SetCustomPos(declPos, declRow, declCol);
@@ -835,11 +784,7 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
   if (interfaceSection || p.CurrTokenID() == CSTII_Forward) {
     if (!interfaceSection) {
       p.Next();
-      if (p.CurrTokenID() != CSTI_SemiColon) {
-        MakeError("", ecSemicolonExpected, "");
-        return false;
-      }
-      p.Next();
+      if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
     }
     proc->FForwarded = true;
     return true;
@@ -849,11 +794,7 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
   if (FOnFunctionStart) FOnFunctionStart(this, orgName, declPos, declRow, declCol);
   if (p.CurrTokenID() == CSTII_Export) {
     p.Next();
-    if (p.CurrTokenID() != CSTI_SemiColon) {
-      MakeError("", ecSemicolonExpected, "");
-      return false;
-    }
-    p.Next();
+    if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
   }
   while (p.CurrTokenID() == CSTII_var || p.CurrTokenID() == CSTII_Label) {
     bool ok = p.CurrTokenID() == CSTII_var ? DoVarBlock(proc) : DoLabelBlock(proc);
@@ -892,11 +833,7 @@ bool TPSPascalCompiler::ReadAttributes(TPSAttributes& dest) {
     return false;
   }
   p.Next();
-  if (p.CurrTokenID() != CSTI_OpenRound) {
-    MakeError("", ecOpenRoundExpected, "");
-    return false;
-  }
-  p.Next();
+  if (!Expect(CSTI_OpenRound, ecOpenRoundExpected)) return false;
   TPSAttribute* attr = dest.Add(type);
   bool firstArgument = true;
   for (auto& field : type->FFields) {
@@ -907,11 +844,7 @@ bool TPSPascalCompiler::ReadAttributes(TPSAttributes& dest) {
       continue;
     }
     if (!firstArgument) {
-      if (p.CurrTokenID() != CSTI_Comma) {
-        MakeError("", ecCommaExpected, "");
-        return false;
-      }
-      p.Next();
+      if (!Expect(CSTI_Comma, ecCommaExpected)) return false;
     }
     firstArgument = false;
     uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
@@ -924,16 +857,8 @@ bool TPSPascalCompiler::ReadAttributes(TPSAttributes& dest) {
     ConvertConstant(v, field->FFieldType);
     attr->FValues.push_back(std::move(v));
   }
-  if (p.CurrTokenID() != CSTI_CloseRound) {
-    MakeError("", ecCloseRoundExpected, "");
-    return false;
-  }
-  p.Next();
-  if (p.CurrTokenID() != CSTI_CloseBlock) {
-    MakeError("", ecCloseBlockExpected, "");
-    return false;
-  }
-  p.Next();
+  if (!Expect(CSTI_CloseRound, ecCloseRoundExpected)) return false;
+  if (!Expect(CSTI_CloseBlock, ecCloseBlockExpected)) return false;
   return true;
 }
 

@@ -61,17 +61,9 @@ bool TPSCodeGen::CompileBody() {
   EmitOp(OpReturn);
   P.Next();  // past "end"
   if (Block->FSubType == tMainBegin) {
-    if (P.CurrTokenID() != CSTI_Period) {
-      Error(ecPeriodExpected);
-      return false;
-    }
-    P.Next();
+    if (!Expect(CSTI_Period, ecPeriodExpected)) return false;
   } else if (Block->FSubType == tProcBegin) {
-    if (P.CurrTokenID() != CSTI_SemiColon) {
-      Error(ecSemicolonExpected);
-      return false;
-    }
-    P.Next();
+    if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
   }
   return true;
 }
@@ -153,11 +145,7 @@ bool TPSCodeGen::CompileStatement() {
       for (TPSLabel& label : Proc->FLabels) {
         if (label.FName != name) continue;
         P.Next();
-        if (P.CurrTokenID() != CSTI_Colon) {
-          Error(ecColonExpected);
-          return false;
-        }
-        P.Next();
+        if (!Expect(CSTI_Colon, ecColonExpected)) return false;
         if (label.FPosition >= 0) {
           Error(ecDuplicateIdentifier, label.FName);
           return false;
@@ -190,11 +178,7 @@ bool TPSCodeGen::CompileAssignOrCall() {
     P.Next();
     target = ParseExpression();
     if (!target) return false;
-    if (P.CurrTokenID() != CSTI_CloseRound) {
-      Error(ecCloseRoundExpected);
-      return false;
-    }
-    P.Next();
+    if (!Expect(CSTI_CloseRound, ecCloseRoundExpected)) return false;
     target = ParseSelectors(std::move(target), true);
   } else
     target = ParseIdentifier(true);
@@ -302,11 +286,7 @@ bool TPSCodeGen::CompileIf() {
   P.Next();
   TPSValuePtr cond = ParseCondition();
   if (!cond) return false;
-  if (P.CurrTokenID() != CSTII_then) {
-    Error(ecThenExpected);
-    return false;
-  }
-  P.Next();
+  if (!Expect(CSTII_then, ecThenExpected)) return false;
   // "not" only turns the test around; a plain Boolean variable is tested
   // where it is, without a temporary.
   bool invert = true;
@@ -377,11 +357,7 @@ bool TPSCodeGen::CompileWhile() {
   P.Next();
   TPSValuePtr cond = ParseCondition();
   if (!cond) return false;
-  if (P.CurrTokenID() != CSTII_do) {
-    Error(ecDoExpected);
-    return false;
-  }
-  P.Next();
+  if (!Expect(CSTII_do, ecDoExpected)) return false;
   uint32_t flag = NewTemp(BoolType());
   TPSOperand flagOp = TempOperand(flag, BoolType());
   uint32_t loopStart = Here();
@@ -449,11 +425,7 @@ bool TPSCodeGen::CompileFor() {
     ErrorAt(counter.get(), ecTypeMismatch);
     return false;
   }
-  if (P.CurrTokenID() != CSTI_Assignment) {
-    Error(ecAssignmentExpected);
-    return false;
-  }
-  P.Next();
+  if (!Expect(CSTI_Assignment, ecAssignmentExpected)) return false;
   TPSValuePtr from = ParseExpression();
   if (!from || !Coerce(from, counter->Type)) return false;
   bool down;
@@ -472,11 +444,7 @@ bool TPSCodeGen::CompileFor() {
     ErrorAt(to.get(), ecTypeMismatch);
     return false;
   }
-  if (P.CurrTokenID() != CSTII_do) {
-    Error(ecDoExpected);
-    return false;
-  }
-  P.Next();
+  if (!Expect(CSTII_do, ecDoExpected)) return false;
 
   TPSTempScope counterScope;
   TPSOperand v;
@@ -540,11 +508,7 @@ bool TPSCodeGen::CompileCase() {
     ErrorAt(selector.get(), ecTypeMismatch);
     return false;
   }
-  if (P.CurrTokenID() != CSTII_of) {
-    Error(ecOfExpected);
-    return false;
-  }
-  P.Next();
+  if (!Expect(CSTII_of, ecOfExpected)) return false;
   TPSType* selType = selector->Type;
   uint32_t sel = NewTemp(selType);
   if (!GenInto(selector.get(), TempOperand(sel, selType))) return false;
@@ -587,11 +551,7 @@ bool TPSCodeGen::CompileCase() {
       }
       break;
     }
-    if (P.CurrTokenID() != CSTI_Colon) {
-      Error(ecColonExpected);
-      return false;
-    }
-    P.Next();
+    if (!Expect(CSTI_Colon, ecColonExpected)) return false;
     uint32_t toNext = EmitJump(OpJump);
     for (const TJumpSite& j : toBody) PatchJump(j.Pos, Here(), j.End);
     if (!CompileStatement()) return false;
@@ -609,11 +569,7 @@ bool TPSCodeGen::CompileCase() {
     if (!CompileStatement()) return false;
     if (P.CurrTokenID() == CSTI_SemiColon) P.Next();
   }
-  if (P.CurrTokenID() != CSTII_end) {
-    Error(ecEndExpected);
-    return false;
-  }
-  P.Next();
+  if (!Expect(CSTII_end, ecEndExpected)) return false;
   PatchJumps(toEnd, Here());
   FreeTemps(2);
   return CheckJumps(start, Here());
@@ -647,11 +603,7 @@ bool TPSCodeGen::CompileWith() {
     }
     break;
   }
-  if (P.CurrTokenID() != CSTII_do) {
-    Error(ecDoExpected);
-    return false;
-  }
-  P.Next();
+  if (!Expect(CSTII_do, ecDoExpected)) return false;
   if (!CompileStatement()) return false;
   uint32_t count = static_cast<uint32_t>(Withs.size() - before);
   Withs.resize(before);
@@ -714,11 +666,7 @@ bool TPSCodeGen::CompileTry() {
       if (!section(tSubBegin, TryEndExcept) || !CheckJumps(sectionStart, Here())) return false;
     }
   }
-  if (P.CurrTokenID() != CSTII_end) {
-    Error(ecEndExpected);
-    return false;
-  }
-  P.Next();
+  if (!Expect(CSTII_end, ecEndExpected)) return false;
   setOffset(3, Here());
   if (!inLoop) return CheckJumps(start, Here());
   // After the block: finish a break or continue that left it.

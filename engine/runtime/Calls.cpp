@@ -19,7 +19,7 @@ bool TPSExec::RunProc(const std::vector<TPSVariableRef>& params, int procNo) {
     return false;
   }
   const int stackStart = FStack.Count();
-  TPSTypeRec* pointerType = FindType2(btPointer);
+  TPSTypeRec* pointerType = FPointerType;
   for (const TPSVariableRef& p : params) {
     if (!p.Type || !p.Value || !pointerType) {
       FStack.PopTo(stackStart);

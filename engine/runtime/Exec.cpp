@@ -44,6 +44,8 @@ void TPSExec::Clear() {
   FStack.Clear();
   FTempVars.Clear();
   FGlobalRefs.clear();
+  FGlobalRefCount = 0;
+  FPointerType = nullptr;
   FGlobalVars.Clear();
   FProcs.clear();
   // Newest first: attribute values of a type refer to older types.

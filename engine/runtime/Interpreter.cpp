@@ -51,32 +51,33 @@ class TPSRunner {
   bool ReadConst(TOperand& o);
   bool SelectElement(TOperand& o, uint32_t index);
   bool ReadOperand(TOperand& o, bool deref);
+  __attribute__((noinline)) bool ReadOperandGeneral(TOperand& o, bool deref);
   bool Jump(int32_t offset);
   bool RelativeTarget(int32_t offset, uint32_t base, int64_t& target);
 
-  bool Step();
-  bool DoAssign();
-  bool DoCalculate();
+  __attribute__((always_inline)) bool Step();
+  __attribute__((always_inline)) bool DoAssign();
+  __attribute__((always_inline)) bool DoCalculate();
   bool DoPush();
   bool DoPushVarRef();
   bool DoPop();
   bool DoCall(uint32_t procNo, bool viaPointer);
   bool DoCallVar();
-  bool DoJumpIf(bool whenTrue);
+  __attribute__((always_inline)) bool DoJumpIf(bool whenTrue);
   bool DoReturn();
-  bool DoCompare();
+  __attribute__((always_inline)) bool DoCompare();
   bool DoSetPointer(bool copy);
   bool DoUnary(TPSError (*op)(uint8_t*, const TPSTypeRec*));
   bool DoSetFlag();
   bool DoTryBegin();
   bool DoTryEnd();
-  bool DoIncDec(int delta);
+  __attribute__((always_inline)) bool DoIncDec(int delta);
   bool LeaveBlock();
 };
 
 __attribute__((always_inline)) inline bool TPSRunner::ResolveVar(uint32_t ref, uint8_t*& p, const TPSTypeRec*& t) {
   if (ref < PSStackReferenceStart) {
-    if (ref >= X.FGlobalRefs.size()) return Err(erOutOfGlobalVarsRange);
+    if (ref >= X.FGlobalRefCount) return Err(erOutOfGlobalVarsRange);
     const auto& g = X.FGlobalRefs[ref];
     p = g.P;
     t = g.T;
@@ -182,24 +183,49 @@ inline bool TPSRunner::SelectElement(TOperand& o, uint32_t index) {
   }
 }
 
-inline bool TPSRunner::ReadOperand(TOperand& o, bool deref) {
+// The common operands, decoded without a call: a plain variable, and a
+// constant of a 32-bit ordinal type. Everything else takes the general path.
+__attribute__((always_inline)) inline bool TPSRunner::ReadOperand(TOperand& o, bool deref) {
+  const uint32_t pos = X.FCurrentPosition;
+  const uint8_t* at = X.FData + pos;
+  if (X.FDataLength - pos >= 9) {
+    uint32_t word;
+    std::memcpy(&word, at + 1, 4);
+    if (at[0] == OperandVar) {
+      if (word < X.FGlobalRefCount) {
+        X.FCurrentPosition = pos + 5;
+        const auto& g = X.FGlobalRefs[word];
+        o.P = g.P;
+        o.T = g.T;
+        o.Const = false;
+        return !deref || g.BaseType != btPointer || DerefOperand(o);
+      }
+      const int64_t index = int64_t(word) - PSStackFrameBase + X.FCurrStackBase;
+      if (word >= PSStackReferenceStart && index >= 0 && index < X.FStack.Count()) {
+        X.FCurrentPosition = pos + 5;
+        o.P = X.FStack.EntryValue(static_cast<int>(index));
+        o.T = X.FStack.EntryType(static_cast<int>(index));
+        o.Const = false;
+        return !deref || o.T->FBaseType != btPointer || DerefOperand(o);
+      }
+    } else if (at[0] == OperandConst && word < X.FTypes.size()) {
+      const TPSTypeRec* t = X.FTypes[word].get();
+      if (t->FBaseType == btS32 || t->FBaseType == btU32) {
+        X.FCurrentPosition = pos + 9;
+        std::memcpy(o.Buf, at + 5, 4);
+        o.P = o.Buf;
+        o.T = t;
+        o.Const = true;
+        return true;
+      }
+    }
+  }
+  return ReadOperandGeneral(o, deref);
+}
+
+bool TPSRunner::ReadOperandGeneral(TOperand& o, bool deref) {
   uint8_t kind;
   uint32_t ref;
-  // Plain variables are most operands: one bounds check for kind and reference.
-  const uint32_t pos = X.FCurrentPosition;
-  if (X.FDataLength - pos >= 5 && X.FData[pos] == OperandVar) {
-    std::memcpy(&ref, X.FData + pos + 1, 4);
-    X.FCurrentPosition = pos + 5;
-    o.Const = false;
-    if (ref < X.FGlobalRefs.size()) {
-      const auto& g = X.FGlobalRefs[ref];
-      o.P = g.P;
-      o.T = g.T;
-      return !deref || g.BaseType != btPointer || DerefOperand(o);
-    }
-    if (!ResolveVar(ref, o.P, o.T)) return false;
-    return !deref || o.T->FBaseType != btPointer || DerefOperand(o);
-  }
   if (!ReadByte(kind)) return false;
   o.Const = false;
   switch (kind) {
@@ -265,7 +291,7 @@ bool TPSRunner::Jump(int32_t offset) {
 
 // --- Instructions --------------------------------------------------------------------------------
 
-bool TPSRunner::DoAssign() {
+inline bool TPSRunner::DoAssign() {
   TOperand dst, src;
   if (!ReadOperand(dst, true)) return false;
   if (dst.Const) return Err(erInvalidOpcodeParameter);
@@ -279,7 +305,7 @@ bool TPSRunner::DoAssign() {
   return e == ErNoError || Err(e);
 }
 
-bool TPSRunner::DoCalculate() {
+inline bool TPSRunner::DoCalculate() {
   uint8_t op;
   TOperand dst, src;
   if (!ReadByte(op) || !ReadOperand(dst, true)) return false;
@@ -312,7 +338,7 @@ bool TPSRunner::DoPushVarRef() {
   TOperand o;
   if (!ReadOperand(o, true)) return false;
   if (o.Const) return Err(erInvalidOpcodeParameter);
-  TPSTypeRec* pointerType = X.FindType2(btPointer);
+  TPSTypeRec* pointerType = X.FPointerType;
   // Without a pointer type in the module there is nothing to describe the entry.
   if (!pointerType) return Err(erInvalidType);
   bool inStack = X.FStack.Contains(o.P);
@@ -359,7 +385,7 @@ bool TPSRunner::DoCallVar() {
   return ok;
 }
 
-bool TPSRunner::DoJumpIf(bool whenTrue) {
+inline bool TPSRunner::DoJumpIf(bool whenTrue) {
   int32_t offset;
   TOperand o;
   if (!ReadI32(offset) || !ReadOperand(o, true)) return false;
@@ -416,7 +442,7 @@ bool TPSRunner::DoReturn() {
   return true;
 }
 
-bool TPSRunner::DoCompare() {
+inline bool TPSRunner::DoCompare() {
   uint8_t op;
   TOperand dst, left, right;
   if (!ReadByte(op) || !ReadOperand(dst, true)) return false;
@@ -437,6 +463,11 @@ bool TPSRunner::DoCompare() {
   } else {
     TPSError e = CompareValues(X, left.P, left.T, right.P, right.T, op, result);
     if (e != ErNoError) return Err(e);
+  }
+  // Comparisons mostly land in a Boolean temporary.
+  if (dst.T->FBaseType == btU8) {
+    *dst.P = result ? 1 : 0;
+    return true;
   }
   TPSError e = StoreBoolean(dst.P, dst.T, result);
   return e == ErNoError || Err(e);
@@ -597,7 +628,7 @@ bool TPSRunner::DoTryEnd() {
   }
 }
 
-bool TPSRunner::DoIncDec(int delta) {
+inline bool TPSRunner::DoIncDec(int delta) {
   TOperand o;
   if (!ReadOperand(o, true)) return false;
   if (o.Const) return Err(erInvalidOpcodeParameter);
@@ -611,7 +642,7 @@ bool TPSRunner::DoIncDec(int delta) {
   }
 }
 
-bool TPSRunner::Step() {
+inline bool TPSRunner::Step() {
   uint8_t opcode = X.FData[X.FCurrentPosition++];
   switch (opcode) {
     case OpAssign: return DoAssign();

@@ -316,6 +316,8 @@ bool TPSExec::LoadData(std::string_view module) {
   }
   for (int i = 0; i < FGlobalVars.Count(); ++i)
     FGlobalRefs.push_back({FGlobalVars.EntryValue(i), FGlobalVars.EntryType(i), FGlobalVars.EntryType(i)->FBaseType});
+  FGlobalRefCount = static_cast<uint32_t>(FGlobalRefs.size());
+  FPointerType = FindType2(btPointer);
   FStatus = isLoaded;
   return true;
 }

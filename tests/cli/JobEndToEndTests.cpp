@@ -228,6 +228,7 @@ TEST(JobEndToEnd, NumbersDatesTextLockingAndProtectionReachTheWorkbook) {
             "[2.68, 1200, 46364, 'x=2.3', 1234.5, '007']\nTrue False ok\n");
 }
 
+// The template formats the Order column as Text, so order numbers stay text.
 TEST(JobEndToEnd, TheBundledExampleFillsACopyOfItsTemplate) {
   TTempFolder dir;
   std::string examples = std::string(KORVA_SOURCE_DIR) + "/examples";
@@ -243,11 +244,11 @@ TEST(JobEndToEnd, TheBundledExampleFillsACopyOfItsTemplate) {
                    "print(ws.tables['Orders'].ref, ws.protection.sheet, ws['B5'].protection.locked, ws['A12'].value)\n"
                    "print(ws['A13'].value)\n"),
             "Order report November 2026: 5 orders\n"
-            "[1001, 'Adriatic Foods'] yyyy-mm-dd 71.25\n"
-            "[1002, 'Baltic Tools'] yyyy-mm-dd 487.13\n"
-            "[1003, 'Celtic Crafts'] yyyy-mm-dd 109.38\n"
-            "[1004, 'Danube Logistics'] yyyy-mm-dd 3123.75\n"
-            "[1005, 'Adriatic Foods'] yyyy-mm-dd 230\n"
+            "['1001', 'Adriatic Foods'] yyyy-mm-dd 71.25\n"
+            "['1002', 'Baltic Tools'] yyyy-mm-dd 487.13\n"
+            "['1003', 'Celtic Crafts'] yyyy-mm-dd 109.38\n"
+            "['1004', 'Danube Logistics'] yyyy-mm-dd 3123.75\n"
+            "['1005', 'Adriatic Foods'] yyyy-mm-dd 230\n"
             "['Total', None] General =SUBTOTAL(109,F5:F9)\n"
             "A4:F10 True False Total with VAT 25%: 4,021.51\n"
             "Marked order: 1003 for Celtic Crafts\n");
