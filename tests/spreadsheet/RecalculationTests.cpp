@@ -78,6 +78,7 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
   PutText(input, 6, 1, u"'=A1");            // text, not a formula
   Put(input, 7, 1, Variant(1.0 / 3));
   Put(input, 9, 1, Variant(int32_t(7)));    // a value replaces the template's formula
+  Put(input, 10, 1, Variant::FromError(2042));  // #N/A
   PutText(input, 1, 2, u"=A1*2");
   PutText(input, 2, 2, u"=SUM(A1:A2)*A3");
   PutText(input, 3, 2, u"=A4-DATE(2026,1,1)");
@@ -87,6 +88,7 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
   PutText(input, 7, 2, u"=sum(a1:a2)");     // as typed, in lower case
   PutText(input, 8, 2, u"=A9+1");
   PutText(input, 9, 2, u"=\"A1:A3, \"\"quoted\"\"\"");
+  PutText(input, 10, 2, u"=ISNA(A10)");
   PutText(other, 1, 1, u"='Input'!B1+Input!A2");
   PutText(other, 2, 1, u"=SUM(Input!A1:A2)");
   PutText(other, 3, 1, u"=Input!A1");       // a Text-formatted cell keeps what is typed
@@ -118,6 +120,8 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
                                      {"B7", "15.5", "lower-case formula"},
                                      {"B8", "8", "the replaced formula is gone"},
                                      {"B9", "A1:A3, \"quoted\"", "text in a formula"},
+                                     {"A10", "#N/A", "an error value"},
+                                     {"B10", "TRUE", "an error value is an error"},
                                      {"C1", "6", "the sheet's own name"},
                                      {"C2", "a12", "CONCAT"},
                                      {"C3", "12-3.5", "TEXTJOIN"},
@@ -133,7 +137,7 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
                                            {"B2", "20", "the sheet's own name"}});
 }
 
-// Sheet "Q1 Data" holds B2:B5 = 1..4 and C2:C5 = B*2 as a shared formula; row
+// Sheet "Bob's Q1" holds B2:B5 = 1..4 and C2:C5 = B*2 as a shared formula; row
 // 1 and sheet "Summary" total them in every way a formula can point at them.
 void MakeRowsBook(const std::string& path) {
   std::string data = Row(1, FormulaCell("D1", "SUM(B2:B5)") + FormulaCell("E1", "SUM($B$2:$B$5)") +
@@ -141,7 +145,8 @@ void MakeRowsBook(const std::string& path) {
                                 FormulaCell("H1", "SUM(Block)") + FormulaCell("I1", "SUM(B2:B3)") +
                                 FormulaCell("J1", "SUM(C2:C5)") + FormulaCell("K1", "SUM($B2:B$5)") +
                                 FormulaCell("L1", "SUM(2:5)") + FormulaCell("M1", "SUM(B5:B2)") +
-                                FormulaCell("N1", "SUMPRODUCT(B2:B5,C2:C5)"));
+                                FormulaCell("N1", "SUMPRODUCT(B2:B5,C2:C5)") +
+                                FormulaCell("O1", "SUM(B2:B5*C2:C5)", " t=\"array\" ref=\"O1\""));
   for (int r = 2; r <= 5; ++r) {
     std::string c = "C" + std::to_string(r);
     data += Row(r, NumberCell("B" + std::to_string(r), r - 1) +
@@ -150,17 +155,17 @@ void MakeRowsBook(const std::string& path) {
   }
   // The shared formula here reads the data sheet: its master points above
   // the inserted row while later members point below it.
-  std::string summary = Row(1, FormulaCell("A1", "SUM('Q1 Data'!B2:B5)") + FormulaCell("B1", "'Q1 Data'!B5") +
+  std::string summary = Row(1, FormulaCell("A1", "SUM('Bob''s Q1'!B2:B5)") + FormulaCell("B1", "'Bob''s Q1'!B5") +
                                    FormulaCell("C1", "SUM(Block)+SUM(Summary!A3:A6)") +
-                                   FormulaCell("D1", "'q1 data'!B4"));
+                                   FormulaCell("D1", "'BOB''S q1'!B4"));
   for (int r = 3; r <= 6; ++r) {
     std::string a = "A" + std::to_string(r);
-    summary += Row(r, r == 3 ? FormulaCell(a, "'Q1 Data'!B2*3", " t=\"shared\" ref=\"A3:A6\" si=\"0\"")
+    summary += Row(r, r == 3 ? FormulaCell(a, "'Bob''s Q1'!B2*3", " t=\"shared\" ref=\"A3:A6\" si=\"0\"")
                              : "<c r=\"" + a + "\"><f t=\"shared\" si=\"0\"/><v>-999</v></c>");
   }
   TBookLayout layout;
-  layout.Sheets = {{"Q1 Data", "<sheetData>" + data + "</sheetData>"}, {"Summary", "<sheetData>" + summary + "</sheetData>"}};
-  layout.WorkbookExtra = "<definedNames><definedName name=\"Block\">'Q1 Data'!$B$2:$B$5</definedName></definedNames>";
+  layout.Sheets = {{"Bob's Q1", "<sheetData>" + data + "</sheetData>"}, {"Summary", "<sheetData>" + summary + "</sheetData>"}};
+  layout.WorkbookExtra = "<definedNames><definedName name=\"Block\">'Bob''s Q1'!$B$2:$B$5</definedName></definedNames>";
   WriteBook(path, layout);
 }
 
@@ -178,7 +183,7 @@ TEST_F(RecalculationTest, TotalsStayTrueWhenRowsAreInsertedInsideAndAroundTheirR
   // Data is now B2=1000, B3=1, B4=2, B5=100, B6=3, B7=4, B8=10000;
   // C3:C7 double B3:B7 except the inserted C5, which is empty.
   TRecalculation calc = Calculate();
-  ExpectValues(calc.Sheet("Q1 Data"), {{"D1", "110", "relative range grew"},
+  ExpectValues(calc.Sheet("Bob's Q1"), {{"D1", "110", "relative range grew"},
                                        {"E1", "110", "absolute range grew"},
                                        {"F1", "11110", "whole column"},
                                        {"G1", "40", "single cell below the insertions"},
@@ -189,6 +194,7 @@ TEST_F(RecalculationTest, TotalsStayTrueWhenRowsAreInsertedInsideAndAroundTheirR
                                        {"L1", "130", "whole rows"},
                                        {"M1", "110", "range written bottom first"},
                                        {"N1", "60", "two ranges that must stay aligned"},
+                                       {"O1", "60", "array formula"},
                                        {"C3", "2", ""},
                                        {"C5", "", "the inserted row has no formula"},
                                        {"C7", "8", ""}});
@@ -217,6 +223,9 @@ TEST_F(RecalculationTest, TotalsStayTrueWhenColumnsAreInserted) {
                    {"Report", "<sheetData>" + Row(1, FormulaCell("A1", "SUM(Data!A2:D2)") + FormulaCell("B1", "Data!D2") +
                                                         FormulaCell("C1", "INDEX(Data!A2:D2,1,4)") +
                                                         FormulaCell("D1", "SUM(Data!D:D)")) +
+                                  Row(3, FormulaCell("A3", "Data!A2*2", " t=\"shared\" ref=\"A3:D3\" si=\"0\"") +
+                                             "<c r=\"B3\"><f t=\"shared\" si=\"0\"/></c><c r=\"C3\"><f t=\"shared\" si=\"0\"/></c>"
+                                             "<c r=\"D3\"><f t=\"shared\" si=\"0\"/></c>" + FormulaCell("E3", "SUM(A3:D3)")) +
                                   "</sheetData>"}};
   layout.WorkbookExtra = "<definedNames><definedName name=\"Across\">Data!$A$2:$D$2</definedName></definedNames>";
   WriteBook(FPath, layout);
@@ -242,7 +251,10 @@ TEST_F(RecalculationTest, TotalsStayTrueWhenColumnsAreInserted) {
   ExpectValues(calc.Sheet("Report"), {{"A1", "110", "range on another sheet"},
                                       {"B1", "4", "cell on another sheet"},
                                       {"C1", "3", "INDEX reads the grown range"},
-                                      {"D1", "9", "whole column on another sheet"}});
+                                      {"D1", "9", "whole column on another sheet"},
+                                      {"A3", "2", "shared master"},
+                                      {"C3", "6", "shared member pointing right of the insertion"},
+                                      {"E3", "20", "shared members on another sheet follow their columns"}});
 }
 
 TEST_F(RecalculationTest, FormulasIntoADeletedSheetShowRefErrorsAndOthersStayIntact) {
@@ -320,6 +332,13 @@ TEST_F(RecalculationTest, ATablesTotalsRowSeesRowsInsertedIntoTheTable) {
   ExpectValues(calc.Sheet("Report"), {{"A1", "610", "structured reference from another sheet"},
                                       {"B1", "610", "cell reference to the moved total"},
                                       {"C1", "5", "the table's data rows"}});
+}
+
+TEST_F(RecalculationTest, AFileLibreOfficeCannotOpenIsAFailureNotAnEmptyBook) {
+  WriteZip(FPath, {{"[Content_Types].xml", "<Types"}});
+  TRecalculation calc = Recalculate(FPath);
+  EXPECT_NE(calc.Failure, "");
+  EXPECT_TRUE(calc.Sheets.empty());
 }
 
 }  // namespace
