@@ -323,60 +323,6 @@ std::optional<std::string> ShiftReference(TParsedRef& ref, const TRefContext& ct
 
 }  // namespace
 
-bool ParseCellRef(std::string_view text, TCellRef& ref) {
-  TPart part;
-  size_t end = ParsePart(text, 0, part);
-  if (end != text.size() || !part.HasColumn || !part.HasRow) return false;
-  ref.Row = static_cast<uint32_t>(part.Row);
-  ref.Column = static_cast<uint32_t>(part.Column);
-  return true;
-}
-
-bool ParseRangeRef(std::string_view text, TRangeRef& range) {
-  TParsedRef ref;
-  size_t end = ParseReference(text, 0, ref);
-  if (end != text.size()) return false;
-  auto take = [](const TPart& p, TCellRef& cell, bool last) {
-    cell.Column = p.HasColumn ? static_cast<uint32_t>(p.Column) : (last ? kMaxColumn : 1);
-    cell.Row = p.HasRow ? static_cast<uint32_t>(p.Row) : (last ? kMaxRow : 1);
-  };
-  take(ref.First, range.First, false);
-  take(ref.IsRange ? ref.Second : ref.First, range.Last, true);
-  if (!ref.IsRange) range.Last = range.First;
-  if (range.First.Row > range.Last.Row) std::swap(range.First.Row, range.Last.Row);
-  if (range.First.Column > range.Last.Column) std::swap(range.First.Column, range.Last.Column);
-  return true;
-}
-
-std::string RangeName(const TRangeRef& range) {
-  std::string first = CellName(range.First.Row, range.First.Column);
-  if (range.First.Row == range.Last.Row && range.First.Column == range.Last.Column) return first;
-  return first + ":" + CellName(range.Last.Row, range.Last.Column);
-}
-
-std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change,
-                                 std::string_view hostSheet) {
-  return WalkFormula(formula, [&](TParsedRef& ref, const TRefContext& ctx) {
-    return ShiftReference(ref, ctx, change, hostSheet);
-  });
-}
-
-std::string TranslateFormula(std::string_view formula, int32_t rows, int32_t columns) {
-  return WalkFormula(formula, [&](TParsedRef& ref, const TRefContext& ctx) -> std::optional<std::string> {
-    bool cut = false;
-    auto move = [&](TPart& p) {
-      if (p.HasRow && !p.AbsRow) p.Row += rows;
-      if (p.HasColumn && !p.AbsColumn) p.Column += columns;
-      if ((p.HasRow && (p.Row < 1 || p.Row > kMaxRow)) || (p.HasColumn && (p.Column < 1 || p.Column > kMaxColumn)))
-        cut = true;
-    };
-    move(ref.First);
-    if (ref.IsRange) move(ref.Second);
-    if (cut) return std::string(ctx.Prefix) + "#REF!";
-    return std::string(ctx.Prefix) + RefText(ref);
-  });
-}
-
 namespace {
 
 // Functions stored with "_xlfn." in front of their names.
@@ -411,41 +357,48 @@ const std::set<std::string_view>& NewerWorksheetFunctions() {
 
 }  // namespace
 
-std::string QualifyNewerFunctions(std::string_view formula) {
+namespace {
+
+// Calls `visit` for every name in a formula outside text, quoted sheet names
+// and brackets, with the position after the name. A returned text replaces
+// the name and whatever `visit` consumed by moving that position on.
+using TNameVisitor = std::function<std::optional<std::string>(std::string_view name, size_t& end)>;
+
+size_t BracketEnd(std::string_view f, size_t open) {
+  size_t depth = 0, j = open;
+  for (; j < f.size(); ++j) {
+    if (f[j] == '[') ++depth;
+    else if (f[j] == ']' && --depth == 0) break;
+  }
+  return std::min(j + 1, f.size());
+}
+
+std::string RewriteNames(std::string_view f, const TNameVisitor& visit) {
   std::string out;
-  out.reserve(formula.size() + 16);
+  out.reserve(f.size() + 16);
   size_t i = 0;
-  // Skips a run enclosed in `close` (doubled closers stay inside).
-  auto copyQuoted = [&](char close) {
-    size_t j = i + 1;
-    while (j < formula.size()) {
-      if (formula[j] == close) {
-        if (close != ']' && j + 1 < formula.size() && formula[j + 1] == close) {
-          j += 2;
-          continue;
+  while (i < f.size()) {
+    char c = f[i];
+    if (c == '"' || c == '\'') {  // doubled quotes stay inside
+      size_t j = i + 1;
+      while (j < f.size()) {
+        if (f[j] == c) {
+          if (j + 1 < f.size() && f[j + 1] == c) {
+            j += 2;
+            continue;
+          }
+          break;
         }
-        break;
+        ++j;
       }
-      ++j;
-    }
-    j = std::min(j + 1, formula.size());
-    out.append(formula.substr(i, j - i));
-    i = j;
-  };
-  while (i < formula.size()) {
-    char c = formula[i];
-    if (c == '"' || c == '\'') {
-      copyQuoted(c);
+      j = std::min(j + 1, f.size());
+      out.append(f.substr(i, j - i));
+      i = j;
       continue;
     }
-    if (c == '[') {  // structured reference or workbook index: nested brackets
-      size_t j = i, depth = 0;
-      for (; j < formula.size(); ++j) {
-        if (formula[j] == '[') ++depth;
-        else if (formula[j] == ']' && --depth == 0) break;
-      }
-      j = std::min(j + 1, formula.size());
-      out.append(formula.substr(i, j - i));
+    if (c == '[') {  // structured reference or workbook index
+      size_t j = BracketEnd(f, i);
+      out.append(f.substr(i, j - i));
       i = j;
       continue;
     }
@@ -455,27 +408,108 @@ std::string QualifyNewerFunctions(std::string_view formula) {
       continue;
     }
     size_t j = i;
-    while (j < formula.size() && IsIdentChar(formula[j])) ++j;
-    std::string_view name = formula.substr(i, j - i);
-    if (j < formula.size() && formula[j] == '(' && name.size() <= 32) {
-      std::string upper(name);
-      for (char& u : upper)
-        if (u >= 'a' && u <= 'z') u = static_cast<char>(u - 32);
-      if (NewerFunctions().count(upper)) {
-        out += "_xlfn." + upper;
-        i = j;
-        continue;
-      }
-      if (NewerWorksheetFunctions().count(upper)) {
-        out += "_xlfn._xlws." + upper;
-        i = j;
-        continue;
-      }
+    while (j < f.size() && IsIdentChar(f[j])) ++j;
+    size_t end = j;
+    if (std::optional<std::string> replacement = visit(f.substr(i, j - i), end)) {
+      out += *replacement;
+      i = end;
+      continue;
     }
-    out.append(name);
+    out.append(f.substr(i, j - i));
     i = j;
   }
   return out;
+}
+
+std::string AsciiUpper(std::string_view name) {
+  std::string upper(name);
+  for (char& u : upper)
+    if (u >= 'a' && u <= 'z') u = static_cast<char>(u - 32);
+  return upper;
+}
+
+// "Table[...]" for the tables of a deleted sheet becomes #REF!.
+std::string DropTableReferences(std::string_view formula, const std::vector<std::string>& tables) {
+  return RewriteNames(formula, [&](std::string_view name, size_t& end) -> std::optional<std::string> {
+    if (end >= formula.size() || formula[end] != '[') return std::nullopt;
+    for (const std::string& table : tables)
+      if (SameSheetName(table, name)) {  // table names ignore case as sheet names do
+        end = BracketEnd(formula, end);
+        return std::string("#REF!");
+      }
+    return std::nullopt;
+  });
+}
+
+}  // namespace
+
+bool ParseCellRef(std::string_view text, TCellRef& ref) {
+  TPart part;
+  size_t end = ParsePart(text, 0, part);
+  if (end != text.size() || !part.HasColumn || !part.HasRow) return false;
+  ref.Row = static_cast<uint32_t>(part.Row);
+  ref.Column = static_cast<uint32_t>(part.Column);
+  return true;
+}
+
+bool ParseRangeRef(std::string_view text, TRangeRef& range) {
+  TParsedRef ref;
+  size_t end = ParseReference(text, 0, ref);
+  if (end != text.size()) return false;
+  auto take = [](const TPart& p, TCellRef& cell, bool last) {
+    cell.Column = p.HasColumn ? static_cast<uint32_t>(p.Column) : (last ? kMaxColumn : 1);
+    cell.Row = p.HasRow ? static_cast<uint32_t>(p.Row) : (last ? kMaxRow : 1);
+  };
+  take(ref.First, range.First, false);
+  take(ref.IsRange ? ref.Second : ref.First, range.Last, true);
+  if (!ref.IsRange) range.Last = range.First;
+  if (range.First.Row > range.Last.Row) std::swap(range.First.Row, range.Last.Row);
+  if (range.First.Column > range.Last.Column) std::swap(range.First.Column, range.Last.Column);
+  return true;
+}
+
+std::string RangeName(const TRangeRef& range) {
+  std::string first = CellName(range.First.Row, range.First.Column);
+  if (range.First.Row == range.Last.Row && range.First.Column == range.Last.Column) return first;
+  return first + ":" + CellName(range.Last.Row, range.Last.Column);
+}
+
+std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change,
+                                 std::string_view hostSheet) {
+  if (change.Kind == TReferenceChange::DeleteSheet && !change.Tables.empty()) {
+    std::string withoutTables = DropTableReferences(formula, change.Tables);
+    TReferenceChange sheetOnly{change.Kind, change.Sheet, change.At, change.Count, {}};
+    return ApplyReferenceChange(withoutTables, sheetOnly, hostSheet);
+  }
+  return WalkFormula(formula, [&](TParsedRef& ref, const TRefContext& ctx) {
+    return ShiftReference(ref, ctx, change, hostSheet);
+  });
+}
+
+std::string TranslateFormula(std::string_view formula, int32_t rows, int32_t columns) {
+  return WalkFormula(formula, [&](TParsedRef& ref, const TRefContext& ctx) -> std::optional<std::string> {
+    bool cut = false;
+    auto move = [&](TPart& p) {
+      if (p.HasRow && !p.AbsRow) p.Row += rows;
+      if (p.HasColumn && !p.AbsColumn) p.Column += columns;
+      if ((p.HasRow && (p.Row < 1 || p.Row > kMaxRow)) || (p.HasColumn && (p.Column < 1 || p.Column > kMaxColumn)))
+        cut = true;
+    };
+    move(ref.First);
+    if (ref.IsRange) move(ref.Second);
+    if (cut) return std::string(ctx.Prefix) + "#REF!";
+    return std::string(ctx.Prefix) + RefText(ref);
+  });
+}
+
+std::string QualifyNewerFunctions(std::string_view formula) {
+  return RewriteNames(formula, [&](std::string_view name, size_t& end) -> std::optional<std::string> {
+    if (end >= formula.size() || formula[end] != '(' || name.size() > 32) return std::nullopt;
+    std::string upper = AsciiUpper(name);
+    if (NewerFunctions().count(upper)) return "_xlfn." + upper;
+    if (NewerWorksheetFunctions().count(upper)) return "_xlfn._xlws." + upper;
+    return std::nullopt;
+  });
 }
 
 std::optional<std::string> ApplyChangeToRange(std::string_view range, const TReferenceChange& change) {

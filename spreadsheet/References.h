@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace spreadsheet {
 
@@ -37,12 +38,13 @@ bool ParseRangeRef(std::string_view text, TRangeRef& range);
 std::string RangeName(const TRangeRef& range);
 
 // What moves: rows or columns from `At` on shift by `Count` on sheet `Sheet`,
-// or sheet `Sheet` is deleted.
+// or sheet `Sheet` is deleted, and with it the tables named in `Tables`.
 struct TReferenceChange {
   enum TKind { InsertRows, InsertColumns, DeleteSheet } Kind = InsertRows;
   std::string Sheet;
   uint32_t At = 0;
   uint32_t Count = 1;
+  std::vector<std::string> Tables;
 };
 
 // Sheet names compare without regard to letter case, as the application does.
@@ -53,7 +55,8 @@ bool SameSheetName(std::string_view a, std::string_view b);
 // none, as in defined names and charts). References cut off the sheet become
 // #REF!; references to a deleted sheet become #REF!. Strings, structured
 // references and references into other workbooks are left alone. Returns
-// the text unchanged when nothing applies.
+// the text unchanged when nothing applies. Structured references to the
+// tables of a deleted sheet ("Sales[Amount]") become #REF! as well.
 std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change,
                                  std::string_view hostSheet);
 

@@ -518,7 +518,7 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
 void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
   if (at < 1 || at > kMaxRow) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
-  TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count};
+  TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count, {}};
   // Refuse before changing anything, so a refused insert leaves no trace.
   for (const TRow& row : sheet.Rows)
     if (row.Number > kMaxRow - count)
@@ -533,7 +533,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
 void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
   if (at < 1 || at > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
-  TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count};
+  TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count, {}};
   for (const TRow& row : sheet.Rows)
     for (const TCell& cell : row.Cells)
       if (cell.Column > kMaxColumn - count && (cell.Kind != TCellKind::Blank || sheet.HasFormula(cell)))
@@ -794,7 +794,18 @@ void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   }
   if (thisVisible && visible <= 1) throw EWorkbookError(rtl::Utf8ToUnicode(SLastSheet));
 
-  ApplyChangeEverywhere(TReferenceChange{TReferenceChange::DeleteSheet, sheet.Name, 0, 0});
+  // Structured references to the sheet's tables go with the sheet: left
+  // behind they would name tables that no longer exist.
+  TReferenceChange change{TReferenceChange::DeleteSheet, sheet.Name, 0, 0, {}};
+  EnsureLoaded(sheet);
+  for (const TRelationship& rel : SheetRelationships(sheet)) {
+    std::string target = ResolveTarget(sheet.PartName, rel.Target);
+    if (rel.External || !HasType(rel, "/table") || !HasPart(target)) continue;
+    pugi::xml_node table = Part(target).Doc->document_element();
+    for (const char* attribute : {"displayName", "name"})
+      if (const char* name = table.attribute(attribute).value(); *name) change.Tables.push_back(name);
+  }
+  ApplyChangeEverywhere(change);
   for (pugi::xml_node s : Children(Child(workbookRoot, "sheets"), "sheet"))
     if (RelIdAttribute(s).value() == sheet.RelId) {
       s.parent().remove_child(s);

@@ -262,18 +262,29 @@ TEST_F(RecalculationTest, FormulasIntoADeletedSheetShowRefErrorsAndOthersStayInt
   layout.Sheets = {{"Keep", "<sheetData>" +
                                 Row(1, FormulaCell("A1", "Gone!A1+1") + FormulaCell("B1", "SUM(Gone!A1:A3)") +
                                            FormulaCell("C1", "'Gone'!A1") + FormulaCell("D1", "GONE!A1") +
-                                           FormulaCell("E1", "SUM(Points)")) +
+                                           FormulaCell("E1", "SUM(Points)") + FormulaCell("F1", "SUM(GoneTable[Amount])")) +
                                 Row(2, FormulaCell("A2", "Gone2!A1*2") + FormulaCell("B2", "\"Gone!A1\"") +
                                            FormulaCell("C2", "SUM(Stays)") + FormulaCell("D2", "IFERROR(Gone!A1,-1)") +
-                                           FormulaCell("E2", "ISREF(Gone!A1)")) +
+                                           FormulaCell("E2", "ISREF(Gone!A1)") + FormulaCell("F2", "übersicht!A1")) +
                                 "</sheetData>"},
-                   {"Gone", "<sheetData>" + Row(1, NumberCell("A1", 5)) + "</sheetData>"},
-                   {"Gone2", "<sheetData>" + Row(1, NumberCell("A1", 21) + NumberCell("B1", 9)) + "</sheetData>"}};
+                   {"Gone", "<sheetData>" + Row(1, TextCell("A1", "Amount")) + Row(2, NumberCell("A2", 5)) +
+                                "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"},
+                   {"Gone2", "<sheetData>" + Row(1, NumberCell("A1", 21) + NumberCell("B1", 9)) + "</sheetData>"},
+                   {"Übersicht", "<sheetData>" + Row(1, NumberCell("A1", 1)) + "</sheetData>"}};
   layout.WorkbookExtra = "<definedNames><definedName name=\"Points\">Gone!$A$1</definedName>"
                          "<definedName name=\"Stays\">Gone2!$A$1:$B$1</definedName></definedNames>";
+  layout.SheetRels = {{1, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+  layout.ExtraParts = {{"xl/tables/table1.xml",
+                        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"GoneTable\" "
+                        "displayName=\"GoneTable\" ref=\"A1:A2\"><tableColumns count=\"1\"><tableColumn id=\"1\" name=\"Amount\"/>"
+                        "</tableColumns></table>"}};
+  layout.ExtraContentTypes =
+      "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(Sheet(book, 2), u"Delete");
+  rtl::OleCall(Sheet(book, 3), u"Delete");  // Übersicht
   SaveAndClose(book);
   TRecalculation calc = Calculate();
   EXPECT_EQ(calc.Sheets.count("Gone"), 0u);
@@ -282,11 +293,13 @@ TEST_F(RecalculationTest, FormulasIntoADeletedSheetShowRefErrorsAndOthersStayInt
                                     {"C1", "#REF!", "quoted name"},
                                     {"D1", "#REF!", "name in other letter case"},
                                     {"E1", "#REF!", "defined name into the deleted sheet"},
+                                    {"F1", "#REF!", "table of the deleted sheet"},
                                     {"A2", "42", "a sheet whose name starts alike"},
                                     {"B2", "Gone!A1", "text that looks like a reference"},
                                     {"C2", "30", "a name into a kept sheet"},
                                     {"D2", "-1", "the error can be caught"},
-                                    {"E2", "FALSE", "no longer a reference"}});
+                                    {"E2", "FALSE", "no longer a reference"},
+                                    {"F2", "#REF!", "non-ASCII name in other letter case"}});
 }
 
 // Table "Sales" on A1:C5: header, three data rows, a totals row whose

@@ -11,10 +11,10 @@ struct TShiftCase {
 };
 
 TReferenceChange Rows(uint32_t at, const char* sheet = "Data") {
-  return TReferenceChange{TReferenceChange::InsertRows, sheet, at, 1};
+  return TReferenceChange{TReferenceChange::InsertRows, sheet, at, 1, {}};
 }
 TReferenceChange Columns(uint32_t at, const char* sheet = "Data") {
-  return TReferenceChange{TReferenceChange::InsertColumns, sheet, at, 1};
+  return TReferenceChange{TReferenceChange::InsertColumns, sheet, at, 1, {}};
 }
 
 TEST(References, InsertingARowShiftsReferencesAtAndBelowIt) {
@@ -62,7 +62,7 @@ TEST(References, UnqualifiedReferencesFollowTheirHostSheet) {
 }
 
 TEST(References, DeletingASheetTurnsItsReferencesIntoRefErrors) {
-  TReferenceChange change{TReferenceChange::DeleteSheet, "Data", 0, 0};
+  TReferenceChange change{TReferenceChange::DeleteSheet, "Data", 0, 0, {}};
   EXPECT_EQ(ApplyReferenceChange("Data!A1+Other!A1", change, "Other"), "#REF!+Other!A1");
   EXPECT_EQ(ApplyReferenceChange("SUM('Data'!A1:B2)", change, ""), "SUM(#REF!)");
   EXPECT_EQ(ApplyReferenceChange("A1", change, "Other"), "A1");
@@ -121,6 +121,26 @@ TEST(References, NewerFunctionsAreStoredWithTheirPrefix) {
       {"", ""},
   };
   for (const TShiftCase& c : cases) EXPECT_EQ(QualifyNewerFunctions(c.Formula), c.Expected) << c.Formula;
+}
+
+}  // namespace
+}  // namespace spreadsheet
+
+namespace spreadsheet {
+namespace {
+
+TEST(References, StructuredReferencesToTheTablesOfADeletedSheetBecomeRefErrors) {
+  TReferenceChange change{TReferenceChange::DeleteSheet, "Data", 0, 0, {"Sales", "Ünits"}};
+  const TShiftCase cases[] = {
+      {"SUM(Sales[Amount])", "SUM(#REF!)"},
+      {"sales[[#Totals],[Amount]]+1", "#REF!+1"},  // nested brackets, any letter case
+      {"Other!A1+Sales[@Qty]", "Other!A1+#REF!"},
+      {"Data!A1+Sales[Qty]", "#REF!+#REF!"},
+      {"COUNT(ünits[])", "COUNT(#REF!)"},
+      {"Sales2[Amount]+Sales", "Sales2[Amount]+Sales"},  // another table; a name
+      {"\"Sales[Amount]\"&'Sales[x'!A1", "\"Sales[Amount]\"&'Sales[x'!A1"},
+  };
+  for (const TShiftCase& c : cases) EXPECT_EQ(ApplyReferenceChange(c.Formula, change, "Keep"), c.Expected) << c.Formula;
 }
 
 }  // namespace
