@@ -302,31 +302,44 @@ TEST_F(RecalculationTest, FormulasIntoADeletedSheetShowRefErrorsAndOthersStayInt
                                     {"F2", "#REF!", "non-ASCII name in other letter case"}});
 }
 
-// Table "Sales" on A1:C5: header, three data rows, a totals row whose
-// SUBTOTALs use a plain range (Qty) and a structured reference (Amount).
-TEST_F(RecalculationTest, ATablesTotalsRowSeesRowsInsertedIntoTheTable) {
-  TBookLayout layout;
+// A table on A1:C5 of its sheet: header Item, Qty, Amount, three data rows
+// (Qty 1..3, Amount 10..30) and a totals row with the given formulas.
+std::string TableSheet(const std::string& qtyTotal, const std::string& amountTotal) {
   std::string rows = Row(1, TextCell("A1", "Item") + TextCell("B1", "Qty") + TextCell("C1", "Amount"));
   for (int r = 2; r <= 4; ++r)
     rows += Row(r, TextCell("A" + std::to_string(r), std::string(1, static_cast<char>('a' + r - 2))) +
                        NumberCell("B" + std::to_string(r), r - 1) + NumberCell("C" + std::to_string(r), 10 * (r - 1)));
-  rows += Row(5, TextCell("A5", "Total") + FormulaCell("B5", "SUBTOTAL(109,B2:B4)") +
-                     FormulaCell("C5", "SUBTOTAL(109,Sales[Amount])"));
-  layout.Sheets = {{"Sheet1", "<sheetData>" + rows + "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"},
+  rows += Row(5, TextCell("A5", "Total") + FormulaCell("B5", qtyTotal) + FormulaCell("C5", amountTotal));
+  return "<sheetData>" + rows + "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>";
+}
+std::pair<std::string, std::string> TablePart(int number, const std::string& name) {
+  return {"xl/tables/table" + std::to_string(number) + ".xml",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+          "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"" + std::to_string(number) +
+              "\" name=\"" + name + "\" displayName=\"" + name + "\" ref=\"A1:C5\" totalsRowCount=\"1\"><autoFilter ref=\"A1:C4\"/>"
+              "<tableColumns count=\"3\"><tableColumn id=\"1\" name=\"Item\" totalsRowLabel=\"Total\"/>"
+              "<tableColumn id=\"2\" name=\"Qty\" totalsRowFunction=\"sum\"/>"
+              "<tableColumn id=\"3\" name=\"Amount\" totalsRowFunction=\"sum\"/></tableColumns>"
+              "<tableStyleInfo name=\"TableStyleMedium9\" showRowStripes=\"1\"/></table>"};
+}
+
+// Table "Sales" totals Qty with a plain range and Amount with a structured
+// reference; table "Wide" on another sheet gets columns inserted.
+TEST_F(RecalculationTest, ATablesTotalsRowSeesRowsInsertedIntoTheTable) {
+  TBookLayout layout;
+  layout.Sheets = {{"Sheet1", TableSheet("SUBTOTAL(109,B2:B4)", "SUBTOTAL(109,Sales[Amount])")},
                    {"Report", "<sheetData>" + Row(1, FormulaCell("A1", "SUM(Sales[Amount])") + FormulaCell("B1", "Sheet1!C5") +
-                                                        FormulaCell("C1", "ROWS(Sales[Amount])")) +
-                                  "</sheetData>"}};
-  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
-  layout.ExtraParts = {{"xl/tables/table1.xml",
-                        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-                        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"Sales\" "
-                        "displayName=\"Sales\" ref=\"A1:C5\" totalsRowCount=\"1\"><autoFilter ref=\"A1:C4\"/>"
-                        "<tableColumns count=\"3\"><tableColumn id=\"1\" name=\"Item\" totalsRowLabel=\"Total\"/>"
-                        "<tableColumn id=\"2\" name=\"Qty\" totalsRowFunction=\"sum\"/>"
-                        "<tableColumn id=\"3\" name=\"Amount\" totalsRowFunction=\"sum\"/></tableColumns>"
-                        "<tableStyleInfo name=\"TableStyleMedium9\" showRowStripes=\"1\"/></table>"}};
-  layout.ExtraContentTypes =
-      "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
+                                                        FormulaCell("C1", "ROWS(Sales[Amount])") +
+                                                        FormulaCell("D1", "SUM(Wide[Amount])")) +
+                                  "</sheetData>"},
+                   {"Wide", TableSheet("SUBTOTAL(109,Wide[Qty])", "SUBTOTAL(109,Wide[Amount])")}};
+  for (int index : {0, 2})
+    layout.SheetRels.push_back({index, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table" +
+                                           std::to_string(index + 1) + ".xml\"/>"});
+  layout.ExtraParts = {TablePart(1, "Sales"), TablePart(3, "Wide")};
+  for (int number : {1, 3})
+    layout.ExtraContentTypes += "<Override PartName=\"/xl/tables/table" + std::to_string(number) +
+                                ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 1);
@@ -337,14 +350,26 @@ TEST_F(RecalculationTest, ATablesTotalsRowSeesRowsInsertedIntoTheTable) {
   Insert(sheet, u"Rows", 6);  // at the totals row: the table grows by a data row
   PutText(sheet, 6, 1, u"last");
   Put(sheet, 6, 3, Variant(int32_t(500)));
+  Insert(sheet, u"Rows", 1);  // above the table: it moves whole
+  Variant wide = Sheet(book, 3);
+  Insert(wide, u"Columns", 3);  // a new table column between Qty and Amount
+  for (int r = 2; r <= 4; ++r) Put(wide, r, 3, Variant(int32_t(1000)));
+  Insert(wide, u"Columns", 1);  // left of the table: it moves whole
+  PutText(Sheet(book, 2), 1, 5, u"=SUM(Wide[Column1])");
   SaveAndClose(book);
   TRecalculation calc = Calculate();
-  ExpectValues(calc.Sheet("Sheet1"), {{"A7", "Total", "the totals row moved down twice"},
-                                      {"B7", "11", "plain range grew with the row inserted inside"},
-                                      {"C7", "610", "structured reference covers both new rows"}});
+  ExpectValues(calc.Sheet("Sheet1"), {{"A8", "Total", "the totals row moved down three times"},
+                                      {"B8", "11", "plain range grew with the row inserted inside"},
+                                      {"C8", "610", "structured reference covers both new rows"}});
+  ExpectValues(calc.Sheet("Wide"), {{"B5", "Total", ""},
+                                    {"C5", "6", "Qty total"},
+                                    {"E5", "60", "Amount total skips the inserted column"},
+                                    {"D1", "Column1", "the inserted column's header"}});
   ExpectValues(calc.Sheet("Report"), {{"A1", "610", "structured reference from another sheet"},
                                       {"B1", "610", "cell reference to the moved total"},
-                                      {"C1", "5", "the table's data rows"}});
+                                      {"C1", "5", "the table's data rows"},
+                                      {"D1", "60", "the moved table's column by name"},
+                                      {"E1", "3000", "the inserted table column by name"}});
 }
 
 TEST_F(RecalculationTest, AFileLibreOfficeCannotOpenIsAFailureNotAnEmptyBook) {
