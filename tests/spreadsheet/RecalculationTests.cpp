@@ -61,7 +61,10 @@ void ExpectValues(const TSheetValues& sheet, std::initializer_list<TExpected> ex
 
 TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
   TBookLayout layout;
-  layout.Sheets = {{"Input", "<sheetData>" + Row(9, FormulaCell("A9", "A1*100")) + "</sheetData>"},
+  // D1:D3 share the formula A*10; its master is overwritten with a value.
+  std::string shared = Row(1, FormulaCell("D1", "A1*10", " t=\"shared\" ref=\"D1:D3\" si=\"0\"")) +
+                       Row(2, "<c r=\"D2\"><f t=\"shared\" si=\"0\"/></c>") + Row(3, "<c r=\"D3\"><f t=\"shared\" si=\"0\"/></c>");
+  layout.Sheets = {{"Input", "<sheetData>" + shared + Row(9, FormulaCell("A9", "A1*100")) + "</sheetData>"},
                    {"Other Sheet", "<sheetData>" + Row(3, "<c r=\"A3\" s=\"1\"/>") + "</sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   // Each sheet has its own "Rate"; a sheet added in front must not mix them up.
@@ -79,6 +82,7 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
   Put(input, 7, 1, Variant(1.0 / 3));
   Put(input, 9, 1, Variant(int32_t(7)));    // a value replaces the template's formula
   Put(input, 10, 1, Variant::FromError(2042));  // #N/A
+  Put(input, 1, 4, Variant(int32_t(0)));
   PutText(input, 1, 2, u"=A1*2");
   PutText(input, 2, 2, u"=SUM(A1:A2)*A3");
   PutText(input, 3, 2, u"=A4-DATE(2026,1,1)");
@@ -129,7 +133,10 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
                                      {"C5", "19", "MAXIFS and IFNA"},
                                      {"C6", "CONCAT(xy", "a function name in text stays text"},
                                      {"C7", "pq", "a name written with its prefix"},
-                                     {"C8", "4", "dotted names"}});
+                                     {"C8", "4", "dotted names"},
+                                     {"D1", "0", "a value over a shared formula's master"},
+                                     {"D2", "35", "the group's members keep their formulas"},
+                                     {"D3", "5", "the group's members keep their formulas"}});
   ExpectValues(calc.Sheet("Sheet1"), {{"A1", "26", "the added sheet"}});
   ExpectValues(calc.Sheet("Other Sheet"), {{"A1", "27.5", "quoted and plain sheet names"},
                                            {"A2", "15.5", "range on another sheet"},
@@ -146,7 +153,9 @@ void MakeRowsBook(const std::string& path) {
                                 FormulaCell("J1", "SUM(C2:C5)") + FormulaCell("K1", "SUM($B2:B$5)") +
                                 FormulaCell("L1", "SUM(2:5)") + FormulaCell("M1", "SUM(B5:B2)") +
                                 FormulaCell("N1", "SUMPRODUCT(B2:B5,C2:C5)") +
-                                FormulaCell("O1", "SUM(B2:B5*C2:C5)", " t=\"array\" ref=\"O1\""));
+                                FormulaCell("O1", "SUM(B2:B5*C2:C5)", " t=\"array\" ref=\"O1\"") +
+                                FormulaCell("P1", "TRANSPOSE(B2:B3)", " t=\"array\" ref=\"P1:Q1\"") + NumberCell("Q1", -999) +
+                                FormulaCell("R1", "SUM($2:$5)"));
   for (int r = 2; r <= 5; ++r) {
     std::string c = "C" + std::to_string(r);
     data += Row(r, NumberCell("B" + std::to_string(r), r - 1) +
@@ -195,6 +204,9 @@ TEST_F(RecalculationTest, TotalsStayTrueWhenRowsAreInsertedInsideAndAroundTheirR
                                        {"M1", "110", "range written bottom first"},
                                        {"N1", "60", "two ranges that must stay aligned"},
                                        {"O1", "60", "array formula"},
+                                       {"P1", "1", "array over two cells"},
+                                       {"Q1", "2", "array over two cells"},
+                                       {"R1", "130", "absolute whole rows"},
                                        {"C3", "2", ""},
                                        {"C5", "", "the inserted row has no formula"},
                                        {"C7", "8", ""}});
