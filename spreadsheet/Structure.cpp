@@ -118,6 +118,47 @@ std::string FormatNumberForWidth(double value, const std::string& format) {
   return s;
 }
 
+// Rows inserted into a table's data take its calculated columns' formulas,
+// as the application fills them: from the nearest data row above (else
+// below) in the same column, moved to the new row, or else from the
+// column's own formula. Returns whether any cell was written.
+bool FillCalculatedColumns(TSheet& sheet, pugi::xml_node table, const TReferenceChange& change) {
+  TRangeRef range;
+  if (!IsRows(change) || !ParseRangeRef(table.attribute("ref").value(), range)) return false;
+  uint32_t header = table.attribute("headerRowCount").as_uint(1), totals = table.attribute("totalsRowCount").as_uint(0);
+  if (range.Last.Row - range.First.Row + 1 < header + totals) return false;
+  uint32_t firstData = range.First.Row + header, lastData = range.Last.Row - totals;
+  uint32_t firstNew = std::max(change.At, firstData), lastNew = std::min(change.At + change.Count - 1, lastData);
+  if (firstNew > lastNew) return false;
+  auto formulaAt = [&](uint32_t row, uint32_t column) -> const std::string* {
+    if (row < firstData || row > lastData || (row >= change.At && row < change.At + change.Count)) return nullptr;
+    TCell* cell = sheet.FindCell(row, column);
+    TCellExtra* extra = cell ? sheet.ExtraOf(*cell) : nullptr;
+    if (!extra || extra->Formula.empty() || !GetRawAttr(extra->FormulaAttrs, "t").empty()) return nullptr;
+    return &extra->Formula;
+  };
+  bool written = false;
+  uint32_t column = range.First.Column;
+  for (pugi::xml_node tableColumn : Children(Child(table, "tableColumns"), "tableColumn")) {
+    pugi::xml_node calculated = Child(tableColumn, "calculatedColumnFormula");
+    if (calculated && !calculated.attribute("array").as_bool()) {
+      uint32_t modelRow = change.At - 1;
+      const std::string* model = formulaAt(modelRow, column);
+      if (!model) model = formulaAt(modelRow = change.At + change.Count, column);
+      for (uint32_t row = firstNew; row <= lastNew; ++row) {
+        TCell& cell = sheet.CellForWrite(row, column);
+        cell.Kind = TCellKind::Blank;  // no cached value: calculated on open
+        std::string formula = model ? TranslateFormula(*model, static_cast<int32_t>(row) - static_cast<int32_t>(modelRow), 0)
+                                    : std::string(calculated.child_value());
+        sheet.EnsureExtra(cell).Formula = std::move(formula);
+        written = true;
+      }
+    }
+    ++column;
+  }
+  return written;
+}
+
 }  // namespace
 
 pugi::xml_document& TWorkbookFile::RelationshipsOf(const std::string& partName) {
@@ -431,6 +472,7 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
       for (pugi::xml_node sc : Descendants(t, "sortCondition")) changed |= ShiftRangeAttr(sc, "ref", change);
       for (const char* formula : {"calculatedColumnFormula", "totalsRowFormula"})
         for (pugi::xml_node f : Descendants(t, formula)) changed |= ShiftFormulaText(f, change, sheet.Name);
+      if (FillCalculatedColumns(sheet, t, change)) FCellsChanged = FFormulasChanged = true;
       // A column inserted inside a table becomes a table column with a
       // header of its own.
       if (!IsRows(change) && parsed && change.At > before.First.Column && change.At <= before.Last.Column) {

@@ -384,6 +384,60 @@ TEST_F(RecalculationTest, ATablesTotalsRowSeesRowsInsertedIntoTheTable) {
                                       {"E1", "3000", "the inserted table column by name"}});
 }
 
+// Table "Calc" on A1:D4: Qty, Price, a calculated Amount (structured
+// references) and a calculated Plain (A1 references), two data rows and
+// totals in row 4.
+TEST_F(RecalculationTest, RowsInsertedIntoATableTakeItsCalculatedColumns) {
+  const std::string amount = "Calc[[#This Row],[Qty]]*Calc[[#This Row],[Price]]";
+  std::string rows = Row(1, TextCell("A1", "Qty") + TextCell("B1", "Price") + TextCell("C1", "Amount") + TextCell("D1", "Plain"));
+  for (int r = 2; r <= 3; ++r) {
+    std::string n = std::to_string(r);
+    rows += Row(r, NumberCell("A" + n, r - 1) + NumberCell("B" + n, 10 * (r - 1)) + FormulaCell("C" + n, amount) +
+                       FormulaCell("D" + n, "A" + n + "*10"));
+  }
+  rows += Row(4, FormulaCell("C4", "SUBTOTAL(109,Calc[Amount])") + FormulaCell("D4", "SUBTOTAL(109,Calc[Plain])"));
+  TBookLayout layout;
+  layout.Sheets = {{"Calc", "<sheetData>" + rows + "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"}};
+  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+  layout.ExtraParts = {{"xl/tables/table1.xml",
+                        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+                        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"Calc\" "
+                        "displayName=\"Calc\" ref=\"A1:D4\" totalsRowCount=\"1\"><autoFilter ref=\"A1:D3\"/>"
+                        "<tableColumns count=\"4\"><tableColumn id=\"1\" name=\"Qty\"/><tableColumn id=\"2\" name=\"Price\"/>"
+                        "<tableColumn id=\"3\" name=\"Amount\" totalsRowFunction=\"sum\"><calculatedColumnFormula>" + amount +
+                            "</calculatedColumnFormula></tableColumn>"
+                        "<tableColumn id=\"4\" name=\"Plain\" totalsRowFunction=\"sum\"><calculatedColumnFormula>A2*10"
+                        "</calculatedColumnFormula></tableColumn></tableColumns>"
+                        "<tableStyleInfo name=\"TableStyleMedium9\" showRowStripes=\"1\"/></table>"}};
+  layout.ExtraContentTypes =
+      "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 1);
+  auto fill = [&](int row, int qty) {
+    Put(sheet, row, 1, Variant(int32_t(qty)));
+    Put(sheet, row, 2, Variant(int32_t(qty * 10)));
+  };
+  Insert(sheet, u"Rows", 3);  // between the data rows
+  fill(3, 3);
+  Insert(sheet, u"Rows", 5);  // at the totals row
+  fill(5, 4);
+  Insert(sheet, u"Rows", 2);  // at the first data row: nothing above to copy
+  fill(2, 5);
+  Insert(sheet, u"Rows", 1);  // above the table: no data row is added
+  SaveAndClose(book);
+  // Data rows 3..7 hold Qty 5, 1, 3, 2, 4 and Price ten times that.
+  TRecalculation calc = Calculate();
+  ExpectValues(calc.Sheet("Calc"), {{"C3", "250", "first data row"},
+                                    {"D3", "50", "first data row, A1 references"},
+                                    {"C5", "90", "row inserted between"},
+                                    {"C7", "160", "row inserted at the totals row"},
+                                    {"D7", "40", "row inserted at the totals row, A1 references"},
+                                    {"C8", "550", "Amount total"},
+                                    {"D8", "150", "Plain total"},
+                                    {"C2", "Amount", "the header row takes no formula"}});
+}
+
 TEST_F(RecalculationTest, AFileLibreOfficeCannotOpenIsAFailureNotAnEmptyBook) {
   WriteZip(FPath, {{"[Content_Types].xml", "<Types"}});
   TRecalculation calc = Recalculate(FPath);
