@@ -497,6 +497,30 @@ struct TPSNameHasher {
 using TPSNameIndex = std::unordered_map<std::string, int32_t, TPSNameHasher, std::equal_to<>>;
 
 // --- The compiler -------------------------------------------------------------
+// Limits of the recursive descent: deeper texts are refused with a message
+// instead of running the compiler out of stack. The type limit is the one
+// the executor accepts when loading a module.
+inline constexpr int MaxExpressionNesting = 200;    // parentheses, unary operators, arguments
+inline constexpr uint32_t MaxExpressionDepth = 1000;  // operations in one expression's tree
+inline constexpr int MaxStatementNesting = 200;
+inline constexpr int MaxTypeNesting = 64;
+inline constexpr std::string_view SExpressionTooComplex = "Expression too complex";
+inline constexpr std::string_view SStatementsTooDeep = "Statements nested too deeply";
+inline constexpr std::string_view STypeTooDeep = "Type nested too deeply";
+
+// One level of a recursive descent, counted for as long as it lives.
+class TPSNestingLevel {
+ public:
+  explicit TPSNestingLevel(int& depth) : FDepth(depth) { ++FDepth; }
+  ~TPSNestingLevel() { --FDepth; }
+  TPSNestingLevel(const TPSNestingLevel&) = delete;
+  TPSNestingLevel& operator=(const TPSNestingLevel&) = delete;
+  int Depth() const { return FDepth; }
+
+ private:
+  int& FDepth;
+};
+
 class TPSPascalCompiler {
  public:
   using TPSOnUses = std::function<bool(TPSPascalCompiler*, const std::string& name)>;
@@ -710,6 +734,7 @@ class TPSPascalCompiler {
   std::vector<std::unique_ptr<TPSType>> FAutoFreeList;
   std::vector<std::unique_ptr<TPSCompileTimeClass>> FClasses;
   int FWithCount = 0, FTryCount = 0, FExceptFinallyCount = 0;
+  int FTypeNesting = 0, FConstNesting = 0;
   std::vector<std::unique_ptr<TPSInterface>> FInterfaces;
   int32_t FCurrUsedTypeNo = 0;
   std::unique_ptr<TPSBlockInfo> FGlobalBlock;

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 #include <new>
+#include <vector>
 
 #include "rtl/Automation.h"
 #include "rtl/Locale.h"
@@ -69,9 +70,24 @@ TVarArray* TVarArray::Duplicate() const {
 }
 
 void TVarArray::Destroy() noexcept {
-  for (size_t i = 0; i < FElementCount; ++i) Elements()[i].~Variant();
-  this->~TVarArray();
-  std::free(this);
+  // Arrays held by the elements are freed from a work list, not by
+  // recursion: an array nested a million levels deep must not exhaust the
+  // stack when the outermost one goes.
+  thread_local std::vector<TVarArray*>* pending = nullptr;
+  if (pending) {
+    pending->push_back(this);
+    return;
+  }
+  std::vector<TVarArray*> work{this};
+  pending = &work;
+  while (!work.empty()) {
+    TVarArray* array = work.back();
+    work.pop_back();
+    for (size_t i = 0; i < array->FElementCount; ++i) array->Elements()[i].~Variant();
+    array->~TVarArray();
+    std::free(array);
+  }
+  pending = nullptr;
 }
 
 size_t TVarArray::Offset(std::initializer_list<int32_t> indices) const {

@@ -277,13 +277,22 @@ std::string DecodeCellText(std::string_view text) {
 }
 
 std::string FlattenText(const pugi::xml_node& node) {
+  // Text is a <t> of the item or of one of its runs (<r>); runs do not nest,
+  // so the walk goes two levels down and no further whatever a file holds.
   std::string out;
-  for (pugi::xml_node c = node.first_child(); c; c = c.next_sibling()) {
-    if (c.type() != pugi::node_element) continue;
-    std::string_view local = LocalName(c);
-    if (local == "t") out += DecodeCellText(c.text().get());
-    else if (local == "r") out += FlattenText(c);
-  }
+  auto addTexts = [&](const pugi::xml_node& parent, bool runs) {
+    for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+      if (c.type() != pugi::node_element) continue;
+      std::string_view local = LocalName(c);
+      if (local == "t") {
+        out += DecodeCellText(c.text().get());
+      } else if (runs && local == "r") {
+        for (pugi::xml_node t = c.first_child(); t; t = t.next_sibling())
+          if (t.type() == pugi::node_element && LocalName(t) == "t") out += DecodeCellText(t.text().get());
+      }
+    }
+  };
+  addTexts(node, true);
   return out;
 }
 

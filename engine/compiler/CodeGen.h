@@ -50,6 +50,7 @@ class TPSValue {
   // A property write target (ProcNo -3): the property and its class.
   TPSNativeClassItemProperty* Prop = nullptr;
   TPSCompileTimeClass* Class = nullptr;
+  uint32_t Depth = 1;  // levels of the tree below and including this node
 };
 using TPSValuePtr = std::unique_ptr<TPSValue>;
 
@@ -95,6 +96,7 @@ class TPSCodeGen {
   // --- statements (Statements.cpp) ---
   bool CompileBlock(TPSSubOptType kind);
   bool CompileStatement();
+  bool CompileStatementUnguarded();
   bool CompileAssignOrCall();
   TPSValuePtr ParseCondition();
   bool CompileIf();
@@ -118,6 +120,10 @@ class TPSCodeGen {
   TPSValuePtr ParseAdditive();
   TPSValuePtr ParseTerm();
   TPSValuePtr ParseFactor();
+  TPSValuePtr ParseFactorUnguarded();
+  // Records the depth of a node's tree from its children's; false (with the
+  // message) when the expression grows too deep to compile.
+  bool MeasureDepth(TPSValue& v);
   TPSValuePtr ParseIdentifier(bool statement);
   TPSValuePtr ParseSelectors(TPSValuePtr v, bool statement);
   TPSValuePtr ParseIntrinsic(const std::string& name, uint32_t pos, uint32_t row, uint32_t col, bool& handled);
@@ -205,6 +211,7 @@ class TPSCodeGen {
   std::vector<TTry*> Tries;
   uint8_t LastOp = OpNop;
   uint32_t LastOpStart = 0;
+  int FactorNesting = 0, StatementNesting = 0;
 };
 
 // Helpers on types shared by the expression and statement compilers.

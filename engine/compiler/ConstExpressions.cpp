@@ -112,6 +112,11 @@ bool TPSPascalCompiler::ReadConstMultiplicative(TIfRVariant& v) {
 
 bool TPSPascalCompiler::ReadConstFactor(TIfRVariant& v) {
   TPSPascalParser& p = *FActiveParser;
+  TPSNestingLevel level(FConstNesting);
+  if (level.Depth() > MaxExpressionNesting) {
+    MakeError("", ecCustomError, SExpressionTooComplex);
+    return false;
+  }
   uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
   switch (p.CurrTokenID()) {
     case CSTI_OpenRound:

@@ -1,5 +1,6 @@
 // Expressions: parsing into value trees, the result-type table, implicit
 // conversions, constant folding and the warnings for constant Booleans.
+#include <algorithm>
 #include <charconv>
 
 #include "engine/compiler/CodeGen.h"
@@ -187,6 +188,31 @@ static bool ReadParenthesised(TPSPascalParser& P, TPSPascalCompiler& C, TPSValue
 }
 
 TPSValuePtr TPSCodeGen::ParseFactor() {
+  TPSNestingLevel level(FactorNesting);
+  if (level.Depth() > MaxExpressionNesting) {
+    Error(ecCustomError, SExpressionTooComplex);
+    return nullptr;
+  }
+  TPSValuePtr v = ParseFactorUnguarded();
+  if (v && !MeasureDepth(*v)) return nullptr;
+  return v;
+}
+
+bool TPSCodeGen::MeasureDepth(TPSValue& v) {
+  uint32_t below = 0;
+  if (v.Left) below = std::max(below, v.Left->Depth);
+  if (v.Right) below = std::max(below, v.Right->Depth);
+  for (const auto& a : v.Args)
+    if (a) below = std::max(below, a->Depth);
+  for (const auto& s : v.Selectors)
+    if (s.Index) below = std::max(below, s.Index->Depth);
+  v.Depth = below + 1;
+  if (v.Depth <= MaxExpressionDepth) return true;
+  ErrorAt(&v, ecCustomError, SExpressionTooComplex);
+  return false;
+}
+
+TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
   uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
   switch (P.CurrTokenID()) {
     case CSTI_OpenRound: {
@@ -1227,6 +1253,7 @@ TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPS
   }
   node->Left = std::move(l);
   node->Right = std::move(r);
+  if (!MeasureDepth(*node)) return nullptr;
   return node;
 }
 

@@ -117,6 +117,15 @@ bool TPSCodeGen::CompileBlock(TPSSubOptType kind) {
 }
 
 bool TPSCodeGen::CompileStatement() {
+  TPSNestingLevel level(StatementNesting);
+  if (level.Depth() > MaxStatementNesting) {
+    Error(ecCustomError, SStatementsTooDeep);
+    return false;
+  }
+  return CompileStatementUnguarded();
+}
+
+bool TPSCodeGen::CompileStatementUnguarded() {
   switch (P.CurrTokenID()) {
     case CSTII_begin: {
       P.Next();
@@ -281,47 +290,55 @@ TPSValuePtr TPSCodeGen::ParseCondition() {
   return cond;
 }
 
+// An "else if" continues the chain in this loop rather than nesting, so a
+// long chain of alternatives needs no deeper recursion than one if.
 bool TPSCodeGen::CompileIf() {
-  DebugPos();
-  P.Next();
-  TPSValuePtr cond = ParseCondition();
-  if (!cond) return false;
-  if (!Expect(CSTII_then, ecThenExpected)) return false;
-  // "not" only turns the test around; a plain Boolean variable is tested
-  // where it is, without a temporary.
-  bool invert = true;
-  TPSValue* test = cond.get();
-  while (test->Kind == TPSValueKind::Unary && test->Op == otNot && IsBool(test->Type)) {
-    invert = !invert;
-    test = test->Left.get();
-  }
-  if (test->Kind == TPSValueKind::Var && IsBool(test->Type)) {
-    TPSTempScope scope;
-    TPSOperand op;
-    if (!VarOperand(test, op, scope)) return false;
-    EmitOp(OpSetFlag);
-    EmitOperand(op);
-    Emit(invert ? 1 : 0);
-    FreeScope(scope);
-  } else {
-    uint32_t flag = NewTemp(BoolType());
-    if (!GenInto(test, TempOperand(flag, BoolType()))) return false;
-    EmitOp(OpSetFlag);
-    EmitOperand(TempOperand(flag, BoolType()));
-    Emit(invert ? 1 : 0);
-    FreeTemps(1);
-  }
-  uint32_t toElse = EmitJump(OpJumpIfFlag);
-  if (!CompileStatement()) return false;
-  if (P.CurrTokenID() == CSTII_else) {
-    uint32_t toEnd = EmitJump(OpJump);
+  std::vector<uint32_t> toEnd;
+  while (true) {
+    DebugPos();
+    P.Next();
+    TPSValuePtr cond = ParseCondition();
+    if (!cond) return false;
+    if (!Expect(CSTII_then, ecThenExpected)) return false;
+    // "not" only turns the test around; a plain Boolean variable is tested
+    // where it is, without a temporary.
+    bool invert = true;
+    TPSValue* test = cond.get();
+    while (test->Kind == TPSValueKind::Unary && test->Op == otNot && IsBool(test->Type)) {
+      invert = !invert;
+      test = test->Left.get();
+    }
+    if (test->Kind == TPSValueKind::Var && IsBool(test->Type)) {
+      TPSTempScope scope;
+      TPSOperand op;
+      if (!VarOperand(test, op, scope)) return false;
+      EmitOp(OpSetFlag);
+      EmitOperand(op);
+      Emit(invert ? 1 : 0);
+      FreeScope(scope);
+    } else {
+      uint32_t flag = NewTemp(BoolType());
+      if (!GenInto(test, TempOperand(flag, BoolType()))) return false;
+      EmitOp(OpSetFlag);
+      EmitOperand(TempOperand(flag, BoolType()));
+      Emit(invert ? 1 : 0);
+      FreeTemps(1);
+    }
+    uint32_t toElse = EmitJump(OpJumpIfFlag);
+    if (!CompileStatement()) return false;
+    if (P.CurrTokenID() != CSTII_else) {
+      PatchJump(toElse, Here(), toElse + 4);
+      break;
+    }
+    toEnd.push_back(EmitJump(OpJump));
     PatchJump(toElse, Here(), toElse + 4);
     P.Next();
-    if (!CompileStatement()) return false;
-    PatchJump(toEnd, Here(), toEnd + 4);
-  } else {
-    PatchJump(toElse, Here(), toElse + 4);
+    if (P.CurrTokenID() != CSTII_if) {
+      if (!CompileStatement()) return false;
+      break;
+    }
   }
+  for (uint32_t jump : toEnd) PatchJump(jump, Here(), jump + 4);
   return true;
 }
 

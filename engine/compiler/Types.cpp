@@ -163,6 +163,11 @@ bool TPSPascalCompiler::IsCompatibleType(TPSType* target, TPSType* source, bool 
 
 TPSType* TPSPascalCompiler::ReadType(std::string_view orgName) {
   TPSPascalParser& p = *FActiveParser;
+  TPSNestingLevel level(FTypeNesting);
+  if (level.Depth() > MaxTypeNesting) {
+    MakeError("", ecCustomError, STypeTooDeep);
+    return nullptr;
+  }
   switch (p.CurrTokenID()) {
     case CSTI_Identifier: {
       TPSType* named = FindTypeUpper(p.GetToken());

@@ -115,6 +115,21 @@ TEST_F(VariantTest, ArraysHaveBoundsAndCopyOnWrite) {
   EXPECT_THROW(Variant(int32_t(1)).ArrayGet({1}), EVariantBadIndexError);
 }
 
+TEST_F(VariantTest, ArraysNestedAMillionDeepAreFreedWithoutRecursion) {
+  Variant v = Variant(int32_t(7));
+  Variant deepest;
+  for (int i = 0; i < 1000000; ++i) {
+    Variant outer = Variant::CreateArray(0, 1);
+    outer.ArrayElement({0}) = v;
+    outer.ArrayElement({1}) = Variant::FromUString(u"kept");
+    v = outer;
+    if (i == 0) deepest = outer;
+  }
+  v = Variant();  // frees 999,999 arrays; the one still held elsewhere stays
+  EXPECT_EQ(deepest.ArrayGet({1}).AsUnicodeString(), u"kept");
+  EXPECT_EQ(deepest.ArrayGet({0}).AsInteger(), 7);
+}
+
 TEST_F(VariantTest, ByReferenceVariantsReadThroughToTheTarget) {
   Variant target = Variant::FromUString(u"42");
   Variant ref = Variant::ByRef(&target);
