@@ -355,10 +355,6 @@ const std::set<std::string_view>& NewerWorksheetFunctions() {
   return names;
 }
 
-}  // namespace
-
-namespace {
-
 // Calls `visit` for every name in a formula outside text, quoted sheet names
 // and brackets, with the position after the name. A returned text replaces
 // the name and whatever `visit` consumed by moving that position on.
@@ -419,13 +415,6 @@ std::string RewriteNames(std::string_view f, const TNameVisitor& visit) {
     i = j;
   }
   return out;
-}
-
-std::string AsciiUpper(std::string_view name) {
-  std::string upper(name);
-  for (char& u : upper)
-    if (u >= 'a' && u <= 'z') u = static_cast<char>(u - 32);
-  return upper;
 }
 
 // "Table[...]" for the tables of a deleted sheet becomes #REF!.
@@ -505,7 +494,7 @@ std::string TranslateFormula(std::string_view formula, int32_t rows, int32_t col
 std::string QualifyNewerFunctions(std::string_view formula) {
   return RewriteNames(formula, [&](std::string_view name, size_t& end) -> std::optional<std::string> {
     if (end >= formula.size() || formula[end] != '(' || name.size() > 32) return std::nullopt;
-    std::string upper = AsciiUpper(name);
+    std::string upper = rtl::UnicodeToUtf8(rtl::AsciiUpperCase(rtl::Utf8ToUnicode(name)));
     if (NewerFunctions().count(upper)) return "_xlfn." + upper;
     if (NewerWorksheetFunctions().count(upper)) return "_xlfn._xlws." + upper;
     return std::nullopt;

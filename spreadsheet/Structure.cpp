@@ -839,7 +839,6 @@ void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   // Structured references to the sheet's tables go with the sheet: left
   // behind they would name tables that no longer exist.
   TReferenceChange change{TReferenceChange::DeleteSheet, sheet.Name, 0, 0, {}};
-  EnsureLoaded(sheet);
   for (const TRelationship& rel : SheetRelationships(sheet)) {
     std::string target = ResolveTarget(sheet.PartName, rel.Target);
     if (rel.External || !HasType(rel, "/table") || !HasPart(target)) continue;

@@ -45,8 +45,8 @@ TEST(ExampleRecalculation, TheTotalRowOfTheFilledOrdersTableSumsItsColumns) {
   // As build.sh runs it: from the examples folder, in C.UTF-8.
   int status;
   std::string output = RunCommand("cd '" + examples + "' && LC_ALL=C.UTF-8 '" + KORVA_BINARY + "' -x '" + book +
-                               "' -c orders.csv -p 'November 2026' -p 1003 fill_orders.rops 2>&1",
-                           status);
+                                      "' -c orders.csv -p 'November 2026' -p 1003 fill_orders.rops 2>&1",
+                                  status);
   ASSERT_EQ(status, 0) << output;
   EXPECT_EQ(output, "");
 
