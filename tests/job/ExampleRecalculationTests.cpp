@@ -2,6 +2,7 @@
 // by LibreOffice: the totals the table shows must be the sums of its rows.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
