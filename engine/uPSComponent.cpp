@@ -12,6 +12,8 @@ namespace {
 constexpr std::string_view SystemUnit = "SYSTEM";
 constexpr std::string_view NotificationVariantType = "!NOTIFICATIONVARIANT";
 constexpr std::u16string_view SNoPlugin = u"<nil>";
+constexpr size_t MaxUnitNesting = 64;
+constexpr std::string_view SUnitsTooDeep = "Units nested too deeply";
 
 // Restores a flag when the scope ends, however it ends.
 class TFlagScope {
@@ -234,6 +236,11 @@ bool TPSScript::CompileUsedUnit(TPSPascalCompiler* sender, const std::string& na
   if (std::find(FUnitsCompiled.begin(), FUnitsCompiled.end(), name) != FUnitsCompiled.end()) return true;
   if (std::find(FUnitsInProgress.begin(), FUnitsInProgress.end(), name) != FUnitsInProgress.end()) {
     sender->MakeError("", ecCustomError, "Circular unit reference to '" + name + "'");
+    return false;
+  }
+  // Each unit in progress holds a compilation's worth of stack.
+  if (FUnitsInProgress.size() >= MaxUnitNesting) {
+    sender->MakeError("", ecCustomError, SUnitsTooDeep);
     return false;
   }
   std::string fileName = name, text;

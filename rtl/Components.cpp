@@ -1,6 +1,7 @@
 #include "rtl/Components.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace rtl {
 
@@ -83,8 +84,12 @@ void TComponent::SetComponentIndex(int value) {
 }
 
 void TComponent::ValidateInsert(TComponent* AComponent) const {
-  for (const TComponent* c = this; c != nullptr; c = c->FOwner)
-    if (c == AComponent) throw EComponentError(UnicodeString(EComponentError::SOwnerCycle));
+  // Only a component that owns others can be above this one; a fresh one
+  // needs no walk up what may be a very long chain of owners.
+  if (AComponent == this) throw EComponentError(UnicodeString(EComponentError::SOwnerCycle));
+  if (!AComponent->FComponents.empty())
+    for (const TComponent* c = FOwner; c != nullptr; c = c->FOwner)
+      if (c == AComponent) throw EComponentError(UnicodeString(EComponentError::SOwnerCycle));
   if (!AComponent->FName.empty() && FindComponent(AComponent->FName) != nullptr)
     throw EComponentError(FormatText(EComponentError::SDuplicateName, {AComponent->FName}));
 }
@@ -107,19 +112,48 @@ void TComponent::RemoveComponent(TComponent* AComponent) {
   AComponent->FOwner = nullptr;
 }
 
+namespace {
+// Owners nest as deep as a script makes them. Past a few levels, owned
+// components are handed to the outermost DestroyComponents, which frees them
+// in its loop instead of through ever deeper destructor calls.
+constexpr int DirectDestroyLevels = 32;
+thread_local int DestroyNesting = 0;
+thread_local std::vector<TComponent*>* DeferredDestroys = nullptr;
+}  // namespace
+
 void TComponent::DestroyComponents() {
+  std::vector<TComponent*> deferred;
+  const bool outermost = DeferredDestroys == nullptr;
+  if (outermost) DeferredDestroys = &deferred;
+  ++DestroyNesting;
   while (!FComponents.empty()) {
     TComponent* component = FComponents.back();
     FComponents.pop_back();
     component->FOwner = nullptr;
+    if (DestroyNesting > DirectDestroyLevels)
+      DeferredDestroys->push_back(component);
+    else
+      delete component;
+  }
+  --DestroyNesting;
+  if (!outermost) return;
+  while (!deferred.empty()) {
+    TComponent* component = deferred.back();
+    deferred.pop_back();
     delete component;
   }
+  DeferredDestroys = nullptr;
 }
 
 void TComponent::Destroying() {
-  if (FComponentState & ComponentStateBit(csDestroying)) return;
-  FComponentState |= ComponentStateBit(csDestroying);
-  for (TComponent* component : FComponents) component->Destroying();
+  std::vector<TComponent*> work{this};
+  while (!work.empty()) {
+    TComponent* c = work.back();
+    work.pop_back();
+    if (c->FComponentState & ComponentStateBit(csDestroying)) continue;
+    c->FComponentState |= ComponentStateBit(csDestroying);
+    work.insert(work.end(), c->FComponents.begin(), c->FComponents.end());
+  }
 }
 
 TComponent* TComponent::FindComponent(std::u16string_view AName) const {

@@ -125,6 +125,23 @@ TEST(Component, OwnershipCyclesAreRefused) {
   EXPECT_EQ(child->Owner(), &root);
 }
 
+TEST(Component, AVeryLongChainOfOwnersIsBuiltAndFreedWithoutDeepRecursion) {
+  // Each new component owned by the one before: building must not walk the
+  // chain every time, and freeing the first frees them all.
+  TListener outside;
+  auto* first = new TComponent();
+  TComponent* last = first;
+  TComponent* deep = nullptr;
+  for (int i = 0; i < 300000; ++i) {
+    last = new TComponent(last);
+    if (i == 250000) deep = Named(last, u"Deep");
+  }
+  deep->FreeNotification(&outside);
+  EXPECT_THROW(last->InsertComponent(first), EComponentError) << "still a cycle, however deep";
+  delete first;
+  EXPECT_EQ(outside.Heard, std::vector<std::string>{"-Deep"});
+}
+
 TEST(Component, ComponentIndexMovesWithinTheOwnerClamped) {
   TComponent owner;
   auto* a = Named(new TComponent(&owner), u"A");

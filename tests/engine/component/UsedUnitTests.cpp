@@ -114,6 +114,23 @@ TEST(UsedUnits, TextsThatAreNotUnitsAndCyclesAreRefused) {
   EXPECT_NE(Messages(host.script).find("Unknown identifier 'MISSING'"), std::string::npos) << Messages(host.script);
 }
 
+TEST(UsedUnits, AChainOfUnitsHasADepthLimit) {
+  auto chain = [](TUnitHost& host, int length) {
+    for (int i = 0; i < length; ++i) {
+      std::string name = "U" + std::to_string(i);
+      std::string uses = i + 1 < length ? " uses U" + std::to_string(i + 1) + ";" : "";
+      host.units[name] = "unit " + name + "; interface" + uses + " implementation end.";
+    }
+    host.script.Script().SetText(u"uses U0; begin end.");
+    return host.script.Compile();
+  };
+  TUnitHost fine;
+  EXPECT_TRUE(chain(fine, 60)) << Messages(fine.script);
+  TUnitHost deep;
+  EXPECT_FALSE(chain(deep, 5000));
+  EXPECT_NE(Messages(deep.script).find("Units nested too deeply"), std::string::npos) << Messages(deep.script);
+}
+
 TEST(UsedUnits, RunTimeErrorsInsideAUnitNameItsFileAndLine) {
   TUnitHost host;
   host.units["HALVES"] = "unit Halves;\ninterface\nfunction Half(N: Integer): Integer;\nimplementation\n"
