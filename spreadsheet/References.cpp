@@ -1,5 +1,7 @@
 #include "spreadsheet/References.h"
 
+#include <set>
+
 #include "rtl/SysUtils.h"
 
 namespace spreadsheet {
@@ -321,6 +323,115 @@ std::optional<std::string> ShiftReference(TParsedRef& ref, const TRefContext& ct
 
 }  // namespace
 
+namespace {
+
+// Functions stored with "_xlfn." in front of their names.
+const std::set<std::string_view>& NewerFunctions() {
+  static const std::set<std::string_view> names = {
+      "ACOT", "ACOTH", "AGGREGATE", "ARABIC", "ARRAYTOTEXT", "BASE", "BETA.DIST", "BETA.INV", "BINOM.DIST",
+      "BINOM.DIST.RANGE", "BINOM.INV", "BITAND", "BITLSHIFT", "BITOR", "BITRSHIFT", "BITXOR", "CEILING.MATH",
+      "CEILING.PRECISE", "CHISQ.DIST", "CHISQ.DIST.RT", "CHISQ.INV", "CHISQ.INV.RT", "CHISQ.TEST", "CHOOSECOLS",
+      "CHOOSEROWS", "COMBINA", "CONCAT", "CONFIDENCE.NORM", "CONFIDENCE.T", "COT", "COTH", "COVARIANCE.P",
+      "COVARIANCE.S", "CSC", "CSCH", "DAYS", "DECIMAL", "DROP", "ENCODEURL", "ERF.PRECISE", "ERFC.PRECISE",
+      "EXPAND", "EXPON.DIST", "F.DIST", "F.DIST.RT", "F.INV", "F.INV.RT", "F.TEST", "FILTERXML", "FLOOR.MATH",
+      "FLOOR.PRECISE", "FORECAST.ETS", "FORECAST.ETS.CONFINT", "FORECAST.ETS.SEASONALITY", "FORECAST.ETS.STAT",
+      "FORECAST.LINEAR", "FORMULATEXT", "GAMMA", "GAMMA.DIST", "GAMMA.INV", "GAMMALN.PRECISE", "GAUSS", "HSTACK",
+      "HYPGEOM.DIST", "IFNA", "IFS", "IMCOSH", "IMCOT", "IMCSC", "IMCSCH", "IMSEC", "IMSECH", "IMSINH", "IMTAN",
+      "ISFORMULA", "ISOWEEKNUM", "LOGNORM.DIST", "LOGNORM.INV", "MAXIFS", "MINIFS", "MODE.MULT", "MODE.SNGL",
+      "MUNIT", "NEGBINOM.DIST", "NETWORKDAYS.INTL", "NORM.DIST", "NORM.INV", "NORM.S.DIST", "NORM.S.INV",
+      "NUMBERVALUE", "PDURATION", "PERCENTILE.EXC", "PERCENTILE.INC", "PERCENTRANK.EXC", "PERCENTRANK.INC",
+      "PERMUTATIONA", "PHI", "POISSON.DIST", "QUARTILE.EXC", "QUARTILE.INC", "RANDARRAY", "RANK.AVG", "RANK.EQ",
+      "RRI", "SEC", "SECH", "SEQUENCE", "SHEET", "SHEETS", "SKEW.P", "SORTBY", "STDEV.P", "STDEV.S", "SWITCH",
+      "T.DIST", "T.DIST.2T", "T.DIST.RT", "T.INV", "T.INV.2T", "T.TEST", "TAKE", "TEXTAFTER", "TEXTBEFORE",
+      "TEXTJOIN", "TEXTSPLIT", "TOCOL", "TOROW", "UNICHAR", "UNICODE", "UNIQUE", "VALUETOTEXT", "VAR.P", "VAR.S",
+      "VSTACK", "WEBSERVICE", "WEIBULL.DIST", "WORKDAY.INTL", "WRAPCOLS", "WRAPROWS", "XLOOKUP", "XMATCH", "XOR",
+      "Z.TEST"};
+  return names;
+}
+
+// Functions stored with "_xlfn._xlws." in front of their names.
+const std::set<std::string_view>& NewerWorksheetFunctions() {
+  static const std::set<std::string_view> names = {"FILTER", "SORT"};
+  return names;
+}
+
+// Calls `visit` for every name in a formula outside text, quoted sheet names
+// and brackets, with the position after the name. A returned text replaces
+// the name and whatever `visit` consumed by moving that position on.
+using TNameVisitor = std::function<std::optional<std::string>(std::string_view name, size_t& end)>;
+
+size_t BracketEnd(std::string_view f, size_t open) {
+  size_t depth = 0, j = open;
+  for (; j < f.size(); ++j) {
+    if (f[j] == '[') ++depth;
+    else if (f[j] == ']' && --depth == 0) break;
+  }
+  return std::min(j + 1, f.size());
+}
+
+std::string RewriteNames(std::string_view f, const TNameVisitor& visit) {
+  std::string out;
+  out.reserve(f.size() + 16);
+  size_t i = 0;
+  while (i < f.size()) {
+    char c = f[i];
+    if (c == '"' || c == '\'') {  // doubled quotes stay inside
+      size_t j = i + 1;
+      while (j < f.size()) {
+        if (f[j] == c) {
+          if (j + 1 < f.size() && f[j + 1] == c) {
+            j += 2;
+            continue;
+          }
+          break;
+        }
+        ++j;
+      }
+      j = std::min(j + 1, f.size());
+      out.append(f.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    if (c == '[') {  // structured reference or workbook index
+      size_t j = BracketEnd(f, i);
+      out.append(f.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    if (!IsIdentChar(c)) {
+      out += c;
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    while (j < f.size() && IsIdentChar(f[j])) ++j;
+    size_t end = j;
+    if (std::optional<std::string> replacement = visit(f.substr(i, j - i), end)) {
+      out += *replacement;
+      i = end;
+      continue;
+    }
+    out.append(f.substr(i, j - i));
+    i = j;
+  }
+  return out;
+}
+
+// "Table[...]" for the tables of a deleted sheet becomes #REF!.
+std::string DropTableReferences(std::string_view formula, const std::vector<std::string>& tables) {
+  return RewriteNames(formula, [&](std::string_view name, size_t& end) -> std::optional<std::string> {
+    if (end >= formula.size() || formula[end] != '[') return std::nullopt;
+    for (const std::string& table : tables)
+      if (SameSheetName(table, name)) {  // table names ignore case as sheet names do
+        end = BracketEnd(formula, end);
+        return std::string("#REF!");
+      }
+    return std::nullopt;
+  });
+}
+
+}  // namespace
+
 bool ParseCellRef(std::string_view text, TCellRef& ref) {
   TPart part;
   size_t end = ParsePart(text, 0, part);
@@ -354,6 +465,11 @@ std::string RangeName(const TRangeRef& range) {
 
 std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change,
                                  std::string_view hostSheet) {
+  if (change.Kind == TReferenceChange::DeleteSheet && !change.Tables.empty()) {
+    std::string withoutTables = DropTableReferences(formula, change.Tables);
+    TReferenceChange sheetOnly{change.Kind, change.Sheet, change.At, change.Count, {}};
+    return ApplyReferenceChange(withoutTables, sheetOnly, hostSheet);
+  }
   return WalkFormula(formula, [&](TParsedRef& ref, const TRefContext& ctx) {
     return ShiftReference(ref, ctx, change, hostSheet);
   });
@@ -372,6 +488,16 @@ std::string TranslateFormula(std::string_view formula, int32_t rows, int32_t col
     if (ref.IsRange) move(ref.Second);
     if (cut) return std::string(ctx.Prefix) + "#REF!";
     return std::string(ctx.Prefix) + RefText(ref);
+  });
+}
+
+std::string QualifyNewerFunctions(std::string_view formula) {
+  return RewriteNames(formula, [&](std::string_view name, size_t& end) -> std::optional<std::string> {
+    if (end >= formula.size() || formula[end] != '(' || name.size() > 32) return std::nullopt;
+    std::string upper = rtl::UnicodeToUtf8(rtl::AsciiUpperCase(rtl::Utf8ToUnicode(name)));
+    if (NewerFunctions().count(upper)) return "_xlfn." + upper;
+    if (NewerWorksheetFunctions().count(upper)) return "_xlfn._xlws." + upper;
+    return std::nullopt;
   });
 }
 

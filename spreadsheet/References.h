@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace spreadsheet {
 
@@ -37,12 +38,13 @@ bool ParseRangeRef(std::string_view text, TRangeRef& range);
 std::string RangeName(const TRangeRef& range);
 
 // What moves: rows or columns from `At` on shift by `Count` on sheet `Sheet`,
-// or sheet `Sheet` is deleted.
+// or sheet `Sheet` is deleted, and with it the tables named in `Tables`.
 struct TReferenceChange {
   enum TKind { InsertRows, InsertColumns, DeleteSheet } Kind = InsertRows;
   std::string Sheet;
   uint32_t At = 0;
   uint32_t Count = 1;
+  std::vector<std::string> Tables;
 };
 
 // Sheet names compare without regard to letter case, as the application does.
@@ -53,13 +55,21 @@ bool SameSheetName(std::string_view a, std::string_view b);
 // none, as in defined names and charts). References cut off the sheet become
 // #REF!; references to a deleted sheet become #REF!. Strings, structured
 // references and references into other workbooks are left alone. Returns
-// the text unchanged when nothing applies.
+// the text unchanged when nothing applies. Structured references to the
+// tables of a deleted sheet ("Sales[Amount]") become #REF! as well.
 std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change,
                                  std::string_view hostSheet);
 
 // The formula of a shared-formula master, as it reads in a cell `rows` rows
 // and `columns` columns away: relative parts move, absolute ones stay.
 std::string TranslateFormula(std::string_view formula, int32_t rows, int32_t columns);
+
+// The formula as the file stores it: functions the application gained after
+// the format's first edition carry the prefix "_xlfn." (or "_xlfn._xlws."),
+// which the application adds when such a formula is typed; without it they
+// read as unknown names (#NAME?). Text, quoted sheet names, structured
+// references and names already prefixed stay as written.
+std::string QualifyNewerFunctions(std::string_view formula);
 
 // A space-separated list of ranges (sqref) after the change; ranges that
 // are cut off entirely are dropped.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "rtl/Locale.h"
@@ -117,6 +118,47 @@ std::string FormatNumberForWidth(double value, const std::string& format) {
   return s;
 }
 
+// Rows inserted into a table's data take its calculated columns' formulas,
+// as the application fills them: from the nearest data row above (else
+// below) in the same column, moved to the new row, or else from the
+// column's own formula. Returns whether any cell was written.
+bool FillCalculatedColumns(TSheet& sheet, pugi::xml_node table, const TReferenceChange& change) {
+  TRangeRef range;
+  if (!IsRows(change) || !ParseRangeRef(table.attribute("ref").value(), range)) return false;
+  uint32_t header = table.attribute("headerRowCount").as_uint(1), totals = table.attribute("totalsRowCount").as_uint(0);
+  if (range.Last.Row - range.First.Row + 1 < header + totals) return false;
+  uint32_t firstData = range.First.Row + header, lastData = range.Last.Row - totals;
+  uint32_t firstNew = std::max(change.At, firstData), lastNew = std::min(change.At + change.Count - 1, lastData);
+  if (firstNew > lastNew) return false;
+  auto formulaAt = [&](uint32_t row, uint32_t column) -> const std::string* {
+    if (row < firstData || row > lastData || (row >= change.At && row < change.At + change.Count)) return nullptr;
+    TCell* cell = sheet.FindCell(row, column);
+    TCellExtra* extra = cell ? sheet.ExtraOf(*cell) : nullptr;
+    if (!extra || extra->Formula.empty() || !GetRawAttr(extra->FormulaAttrs, "t").empty()) return nullptr;
+    return &extra->Formula;
+  };
+  bool written = false;
+  uint32_t column = range.First.Column;
+  for (pugi::xml_node tableColumn : Children(Child(table, "tableColumns"), "tableColumn")) {
+    pugi::xml_node calculated = Child(tableColumn, "calculatedColumnFormula");
+    if (calculated && !calculated.attribute("array").as_bool()) {
+      uint32_t modelRow = change.At - 1;
+      const std::string* model = formulaAt(modelRow, column);
+      if (!model) model = formulaAt(modelRow = change.At + change.Count, column);
+      for (uint32_t row = firstNew; row <= lastNew; ++row) {
+        TCell& cell = sheet.CellForWrite(row, column);
+        cell.Kind = TCellKind::Blank;  // no cached value: calculated on open
+        std::string formula = model ? TranslateFormula(*model, static_cast<int32_t>(row) - static_cast<int32_t>(modelRow), 0)
+                                    : std::string(calculated.child_value());
+        sheet.EnsureExtra(cell).Formula = std::move(formula);
+        written = true;
+      }
+    }
+    ++column;
+  }
+  return written;
+}
+
 }  // namespace
 
 pugi::xml_document& TWorkbookFile::RelationshipsOf(const std::string& partName) {
@@ -189,13 +231,20 @@ void TWorkbookFile::ExpandSharedFormula(TSheet& sheet, const std::string& si) {
 }
 
 void TWorkbookFile::ExpandSharedFormulas(TSheet& sheet, const TReferenceChange* onlyIfChangedBy) {
+  // Members read the master's references shifted by their own offset, so a
+  // master pointing above the insertion can have members pointing below it:
+  // a group is affected when the change would touch its master anywhere.
+  std::optional<TReferenceChange> probe;
+  if (onlyIfChangedBy) {
+    probe = *onlyIfChangedBy;
+    probe->At = 1;
+  }
   std::set<std::string> groups;
   for (TRow& row : sheet.Rows)
     for (TCell& cell : row.Cells) {
       TCellExtra* extra = sheet.ExtraOf(cell);
       if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
-      if (onlyIfChangedBy && ApplyReferenceChange(extra->Formula, *onlyIfChangedBy, sheet.Name) == extra->Formula)
-        continue;
+      if (probe && ApplyReferenceChange(extra->Formula, *probe, sheet.Name) == extra->Formula) continue;
       groups.insert(GetRawAttr(extra->FormulaAttrs, "si"));
     }
   if (groups.empty()) return;
@@ -423,6 +472,7 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
       for (pugi::xml_node sc : Descendants(t, "sortCondition")) changed |= ShiftRangeAttr(sc, "ref", change);
       for (const char* formula : {"calculatedColumnFormula", "totalsRowFormula"})
         for (pugi::xml_node f : Descendants(t, formula)) changed |= ShiftFormulaText(f, change, sheet.Name);
+      if (FillCalculatedColumns(sheet, t, change)) FCellsChanged = FFormulasChanged = true;
       // A column inserted inside a table becomes a table column with a
       // header of its own.
       if (!IsRows(change) && parsed && change.At > before.First.Column && change.At <= before.Last.Column) {
@@ -510,7 +560,7 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
 void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
   if (at < 1 || at > kMaxRow) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
-  TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count};
+  TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count, {}};
   // Refuse before changing anything, so a refused insert leaves no trace.
   for (const TRow& row : sheet.Rows)
     if (row.Number > kMaxRow - count)
@@ -525,7 +575,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
 void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
   if (at < 1 || at > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
-  TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count};
+  TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count, {}};
   for (const TRow& row : sheet.Rows)
     for (const TCell& cell : row.Cells)
       if (cell.Column > kMaxColumn - count && (cell.Kind != TCellKind::Blank || sheet.HasFormula(cell)))
@@ -786,7 +836,17 @@ void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   }
   if (thisVisible && visible <= 1) throw EWorkbookError(rtl::Utf8ToUnicode(SLastSheet));
 
-  ApplyChangeEverywhere(TReferenceChange{TReferenceChange::DeleteSheet, sheet.Name, 0, 0});
+  // Structured references to the sheet's tables go with the sheet: left
+  // behind they would name tables that no longer exist.
+  TReferenceChange change{TReferenceChange::DeleteSheet, sheet.Name, 0, 0, {}};
+  for (const TRelationship& rel : SheetRelationships(sheet)) {
+    std::string target = ResolveTarget(sheet.PartName, rel.Target);
+    if (rel.External || !HasType(rel, "/table") || !HasPart(target)) continue;
+    pugi::xml_node table = Part(target).Doc->document_element();
+    for (const char* attribute : {"displayName", "name"})
+      if (const char* name = table.attribute(attribute).value(); *name) change.Tables.push_back(name);
+  }
+  ApplyChangeEverywhere(change);
   for (pugi::xml_node s : Children(Child(workbookRoot, "sheets"), "sheet"))
     if (RelIdAttribute(s).value() == sheet.RelId) {
       s.parent().remove_child(s);

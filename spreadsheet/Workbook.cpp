@@ -511,7 +511,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
         case TTypedInput::tiFormula:
           // No cached value: the application computes it on open.
           cell.Kind = TCellKind::Blank;
-          sheet.EnsureExtra(cell).Formula = std::move(typed.Text);
+          sheet.EnsureExtra(cell).Formula = QualifyNewerFunctions(typed.Text);
           isFormula = true;
           break;
       }

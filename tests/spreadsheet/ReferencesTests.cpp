@@ -11,10 +11,10 @@ struct TShiftCase {
 };
 
 TReferenceChange Rows(uint32_t at, const char* sheet = "Data") {
-  return TReferenceChange{TReferenceChange::InsertRows, sheet, at, 1};
+  return TReferenceChange{TReferenceChange::InsertRows, sheet, at, 1, {}};
 }
 TReferenceChange Columns(uint32_t at, const char* sheet = "Data") {
-  return TReferenceChange{TReferenceChange::InsertColumns, sheet, at, 1};
+  return TReferenceChange{TReferenceChange::InsertColumns, sheet, at, 1, {}};
 }
 
 TEST(References, InsertingARowShiftsReferencesAtAndBelowIt) {
@@ -62,7 +62,7 @@ TEST(References, UnqualifiedReferencesFollowTheirHostSheet) {
 }
 
 TEST(References, DeletingASheetTurnsItsReferencesIntoRefErrors) {
-  TReferenceChange change{TReferenceChange::DeleteSheet, "Data", 0, 0};
+  TReferenceChange change{TReferenceChange::DeleteSheet, "Data", 0, 0, {}};
   EXPECT_EQ(ApplyReferenceChange("Data!A1+Other!A1", change, "Other"), "#REF!+Other!A1");
   EXPECT_EQ(ApplyReferenceChange("SUM('Data'!A1:B2)", change, ""), "SUM(#REF!)");
   EXPECT_EQ(ApplyReferenceChange("A1", change, "Other"), "A1");
@@ -98,6 +98,49 @@ TEST(References, CellNamesAndRangesParse) {
   EXPECT_EQ(RangeName(range), "A1:C5");
   ASSERT_TRUE(ParseRangeRef("B:B", range));
   EXPECT_EQ(range.Last.Row, kMaxRow);
+}
+
+}  // namespace
+}  // namespace spreadsheet
+
+namespace spreadsheet {
+namespace {
+
+TEST(References, NewerFunctionsAreStoredWithTheirPrefix) {
+  const TShiftCase cases[] = {
+      {"CONCAT(A1,B1)", "_xlfn.CONCAT(A1,B1)"},
+      {"concat(A1)&textjoin(\",\",TRUE,A1:A3)", "_xlfn.CONCAT(A1)&_xlfn.TEXTJOIN(\",\",TRUE,A1:A3)"},
+      {"STDEV.S(A1:A9)+STDEV(A1:A9)", "_xlfn.STDEV.S(A1:A9)+STDEV(A1:A9)"},  // the older one has none
+      {"IFNA(XLOOKUP(1,A:A,B:B),0)", "_xlfn.IFNA(_xlfn.XLOOKUP(1,A:A,B:B),0)"},
+      {"SORT(FILTER(A1:A9,B1:B9>0))", "_xlfn._xlws.SORT(_xlfn._xlws.FILTER(A1:A9,B1:B9>0))"},
+      {"_xlfn.CONCAT(A1)", "_xlfn.CONCAT(A1)"},                 // already stored form
+      {"\"CONCAT(\"&'IFS(x'!A1", "\"CONCAT(\"&'IFS(x'!A1"},      // text and sheet names
+      {"Table1[CONCAT(]+1", "Table1[CONCAT(]+1"},                // a column name
+      {"SUM(A1:A3)+CONCAT", "SUM(A1:A3)+CONCAT"},                // a defined name, not a call
+      {"MYCONCAT(A1)+IFS2(1)", "MYCONCAT(A1)+IFS2(1)"},          // other names that merely contain one
+      {"", ""},
+  };
+  for (const TShiftCase& c : cases) EXPECT_EQ(QualifyNewerFunctions(c.Formula), c.Expected) << c.Formula;
+}
+
+}  // namespace
+}  // namespace spreadsheet
+
+namespace spreadsheet {
+namespace {
+
+TEST(References, StructuredReferencesToTheTablesOfADeletedSheetBecomeRefErrors) {
+  TReferenceChange change{TReferenceChange::DeleteSheet, "Data", 0, 0, {"Sales", "Ünits"}};
+  const TShiftCase cases[] = {
+      {"SUM(Sales[Amount])", "SUM(#REF!)"},
+      {"sales[[#Totals],[Amount]]+1", "#REF!+1"},  // nested brackets, any letter case
+      {"Other!A1+Sales[@Qty]", "Other!A1+#REF!"},
+      {"Data!A1+Sales[Qty]", "#REF!+#REF!"},
+      {"COUNT(ünits[])", "COUNT(#REF!)"},
+      {"Sales2[Amount]+Sales", "Sales2[Amount]+Sales"},  // another table; a name
+      {"\"Sales[Amount]\"&'Sales[x'!A1", "\"Sales[Amount]\"&'Sales[x'!A1"},
+  };
+  for (const TShiftCase& c : cases) EXPECT_EQ(ApplyReferenceChange(c.Formula, change, "Keep"), c.Expected) << c.Formula;
 }
 
 }  // namespace

@@ -168,6 +168,51 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
   EXPECT_THAT(parts["xl/charts/chart1.xml"], HasSubstr("<c:f>Data!$A$2:$A$10</c:f>"));
 }
 
+TEST_F(StructureTest, SharedFormulasOnOtherSheetsFollowTheRowsTheirMembersPointAt) {
+  // The master points above the insertion, later members below it.
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData/>"},
+                   {"Sum", "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A3\" si=\"0\">Data!B2*3</f><v>0</v></c></row>"
+                           "<row r=\"2\"><c r=\"A2\"><f t=\"shared\" si=\"0\"/><v>0</v></c></row>"
+                           "<row r=\"3\"><c r=\"A3\"><f t=\"shared\" si=\"0\"/><v>0</v></c></row>"
+                           "<row r=\"4\"><c r=\"A4\"><f t=\"shared\" ref=\"A4:A5\" si=\"1\">Data!B:B</f><v>0</v></c></row>"
+                           "<row r=\"5\"><c r=\"A5\"><f t=\"shared\" si=\"1\"/><v>0</v></c></row></sheetData>"}};
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(3))}), u"Insert");
+  SaveAndClose(book);
+  const std::string sheet = ReadZip(FPath)["xl/worksheets/sheet2.xml"];
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"A1\"><f>Data!B2*3</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"A2\"><f>Data!B4*3</f>"));
+  EXPECT_THAT(sheet, HasSubstr("<c r=\"A3\"><f>Data!B5*3</f>"));
+  // Whole columns do not move with rows: that group stays shared.
+  EXPECT_THAT(sheet, HasSubstr("<f t=\"shared\" ref=\"A4:A5\" si=\"1\">Data!B:B</f>"));
+}
+
+TEST_F(StructureTest, RowsInsertedIntoATableTakeItsCalculatedColumnButNotOtherFormulas) {
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>N</t></is></c>"
+                            "<c r=\"B1\" t=\"inlineStr\"><is><t>Twice</t></is></c><c r=\"C1\" t=\"inlineStr\"><is><t>Other</t></is></c></row>"
+                            "<row r=\"2\"><c r=\"A2\"><v>1</v></c><c r=\"B2\"><f>A2*2</f><v>2</v></c><c r=\"C2\"><f>A2+1</f><v>2</v></c></row>"
+                            "<row r=\"3\"><c r=\"A3\"><v>2</v></c><c r=\"B3\"><f>A3*2</f><v>4</v></c></row></sheetData>"
+                            "<tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"}};
+  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+  layout.ExtraParts = {{"xl/tables/table1.xml",
+                        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"T\" displayName=\"T\" "
+                        "ref=\"A1:C3\"><tableColumns count=\"3\"><tableColumn id=\"1\" name=\"N\"/><tableColumn id=\"2\" name=\"Twice\">"
+                        "<calculatedColumnFormula>A2*2</calculatedColumnFormula></tableColumn><tableColumn id=\"3\" name=\"Other\"/>"
+                        "</tableColumns></table>"}};
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(3))}), u"Insert");
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(6))}), u"Insert");  // below the table
+  SaveAndClose(book);
+  const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(xml, HasSubstr("<row r=\"3\"><c r=\"B3\"><f>A3*2</f></c></row>"));  // no cached value, no copy of C
+  EXPECT_THAT(xml, HasSubstr("<c r=\"B4\"><f>A4*2</f><v>4</v></c>"));
+  EXPECT_THAT(xml, Not(HasSubstr("r=\"B6\"")));
+}
+
 TEST_F(StructureTest, InsertingAColumnMovesCellsColumnWidthsAndReferences) {
   TBookLayout layout;
   layout.Sheets = {{"Data",

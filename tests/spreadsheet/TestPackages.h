@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/LibreOfficeCalc.h"
+
 namespace spreadsheet::testing {
 
 using TParts = std::vector<std::pair<std::string, std::string>>;
@@ -48,6 +50,14 @@ void WriteBook(const std::string& path, const TBookLayout& layout);
 // returns its standard output; `ok` is false when python failed.
 std::string RunPython(const std::string& script, bool* ok = nullptr);
 bool HaveOpenpyxl();
+
+// Recalculation of saved workbooks by LibreOffice: Recalculate(path) gives
+// every sheet's calculated values; WhyNoRecalculation() says why tests must
+// skip ("" when soffice is installed).
+using korva::calc::Recalculate;
+using korva::calc::TRecalculation;
+using korva::calc::TSheetValues;
+using korva::calc::WhyNoRecalculation;
 
 // The corpus folder, or "" when it is absent.
 std::string CorpusDir();
