@@ -98,7 +98,12 @@ uint8_t* TPSStack::PushType(TPSTypeRec* type) {
   uint8_t* e = Push(EntryHeader + type->FRealSize);
   if (!e) return nullptr;
   Store(e, type);
-  InitializeValue(e + EntryHeader, type);
+  // Small plain values (integers, Booleans, pointers) are most temporaries:
+  // one store clears the entry, which is at least eight bytes after alignment.
+  if (!type->FManaged && type->FRealSize <= 8)
+    Store<uint64_t>(e + EntryHeader, 0);
+  else
+    InitializeValue(e + EntryHeader, type);
   return e + EntryHeader;
 }
 
