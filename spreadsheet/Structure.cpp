@@ -239,14 +239,14 @@ void TWorkbookFile::ExpandSharedFormulas(TSheet& sheet, const TReferenceChange* 
     probe = *onlyIfChangedBy;
     probe->At = 1;
   }
+  // Formulas live in the cells' extras: going through those alone keeps a
+  // row insertion from visiting every cell of a large sheet.
   std::set<std::string> groups;
-  for (TRow& row : sheet.Rows)
-    for (TCell& cell : row.Cells) {
-      TCellExtra* extra = sheet.ExtraOf(cell);
-      if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
-      if (probe && ApplyReferenceChange(extra->Formula, *probe, sheet.Name) == extra->Formula) continue;
-      groups.insert(GetRawAttr(extra->FormulaAttrs, "si"));
-    }
+  for (TCellExtra& extra : sheet.Extras) {
+    if (extra.Formula.empty() || GetRawAttr(extra.FormulaAttrs, "t") != "shared") continue;
+    if (probe && ApplyReferenceChange(extra.Formula, *probe, sheet.Name) == extra.Formula) continue;
+    groups.insert(GetRawAttr(extra.FormulaAttrs, "si"));
+  }
   if (groups.empty()) return;
   ExpandGroups(sheet, groups);
   FFormulasChanged = true;
@@ -263,18 +263,16 @@ void TWorkbookFile::ApplyChangeEverywhere(const TReferenceChange& change) {
     // Members of a shared group would read their formula through a moved
     // master: give them their own formulas first.
     ExpandSharedFormulas(sheet, moving ? nullptr : &change);
-    for (TRow& row : sheet.Rows)
-      for (TCell& cell : row.Cells) {
-        TCellExtra* extra = sheet.ExtraOf(cell);
-        if (!extra || extra->Formula.empty()) continue;
-        std::string after = ApplyReferenceChange(extra->Formula, change, sheet.Name);
-        if (after != extra->Formula) {
-          extra->Formula = std::move(after);
-          sheet.Modified = true;
-          FFormulasChanged = true;
-          FCellsChanged = true;
-        }
+    for (TCellExtra& extra : sheet.Extras) {
+      if (extra.Formula.empty()) continue;
+      std::string after = ApplyReferenceChange(extra.Formula, change, sheet.Name);
+      if (after != extra.Formula) {
+        extra.Formula = std::move(after);
+        sheet.Modified = true;
+        FFormulasChanged = true;
+        FCellsChanged = true;
       }
+    }
     // Formulas of conditional formats and validations, also in extensions.
     pugi::xml_node root = sheet.Root();
     bool changed = false;
@@ -314,22 +312,39 @@ void TWorkbookFile::ApplyChangeEverywhere(const TReferenceChange& change) {
 
 // --- Moving cells ----------------------------------------------------------------------
 
+// An insertion may not push data off the sheet. Rows and cells are sorted,
+// so only the last ones can be in the way.
+void TWorkbookFile::RefuseShiftOff(TSheet& sheet, const TReferenceChange& change) {
+  const bool rows = IsRows(change);
+  const uint32_t limit = (rows ? kMaxRow : kMaxColumn) - change.Count;
+  auto holdsData = [&](const TCell& cell) { return cell.Kind != TCellKind::Blank || sheet.HasFormula(cell); };
+  auto refuse = [] { throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff)); };
+  if (rows) {
+    for (auto row = sheet.Rows.rbegin(); row != sheet.Rows.rend() && row->Number > limit; ++row)
+      if (row->Number >= change.At && std::any_of(row->Cells.begin(), row->Cells.end(), holdsData)) refuse();
+    return;
+  }
+  for (const TRow& row : sheet.Rows)
+    for (auto cell = row.Cells.rbegin(); cell != row.Cells.rend() && cell->Column > limit; ++cell)
+      if (cell->Column >= change.At && holdsData(*cell)) refuse();
+}
+
 void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
   bool rows = IsRows(change);
   uint32_t max = rows ? kMaxRow : kMaxColumn;
   uint32_t limit = max - change.Count;  // cells beyond this would leave the sheet
-  auto holdsData = [&](const TCell& cell) { return cell.Kind != TCellKind::Blank || sheet.HasFormula(cell); };
-  for (const TRow& row : sheet.Rows)
-    for (const TCell& cell : row.Cells)
-      if (holdsData(cell) && (rows ? row.Number : cell.Column) > limit && (rows ? row.Number : cell.Column) >= change.At)
-        throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff));
+  RefuseShiftOff(sheet, change);
 
   if (rows) {
-    sheet.Rows.erase(std::remove_if(sheet.Rows.begin(), sheet.Rows.end(),
-                                    [&](const TRow& r) { return r.Number >= change.At && r.Number > limit; }),
-                     sheet.Rows.end());
-    for (TRow& row : sheet.Rows)
-      if (row.Number >= change.At) row.Number += change.Count;
+    // Rows are sorted: those pushed off are at the end, those that move
+    // start at the insertion point.
+    auto kept = sheet.Rows.end();
+    while (kept != sheet.Rows.begin() && std::prev(kept)->Number > limit && std::prev(kept)->Number >= change.At)
+      --kept;
+    sheet.Rows.erase(kept, sheet.Rows.end());
+    auto moving = std::lower_bound(sheet.Rows.begin(), sheet.Rows.end(), change.At,
+                                   [](const TRow& r, uint32_t n) { return r.Number < n; });
+    for (; moving != sheet.Rows.end(); ++moving) moving->Number += change.Count;
     // The new rows take the formatting of the row above.
     if (change.At > 1) {
       if (TRow* above = sheet.FindRow(change.At - 1)) {
@@ -562,11 +577,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count, {}};
   // Refuse before changing anything, so a refused insert leaves no trace.
-  for (const TRow& row : sheet.Rows)
-    if (row.Number > kMaxRow - count)
-      for (const TCell& cell : row.Cells)
-        if (cell.Kind != TCellKind::Blank || sheet.HasFormula(cell))
-          throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff));
+  RefuseShiftOff(sheet, change);
   ApplyChangeEverywhere(change);
   MoveCells(sheet, change);
   AdjustSheetParts(sheet, change);
@@ -576,10 +587,7 @@ void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
   if (at < 1 || at > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count, {}};
-  for (const TRow& row : sheet.Rows)
-    for (const TCell& cell : row.Cells)
-      if (cell.Column > kMaxColumn - count && (cell.Kind != TCellKind::Blank || sheet.HasFormula(cell)))
-        throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff));
+  RefuseShiftOff(sheet, change);
   ApplyChangeEverywhere(change);
   MoveCells(sheet, change);
   AdjustSheetParts(sheet, change);

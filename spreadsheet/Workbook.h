@@ -113,6 +113,7 @@ class TWorkbookFile {
   // Rewrites references in cells, conditional formats, validations, names
   // and charts everywhere in the workbook.
   void ApplyChangeEverywhere(const TReferenceChange& change);
+  void RefuseShiftOff(TSheet& sheet, const TReferenceChange& change);
   void MoveCells(TSheet& sheet, const TReferenceChange& change);
   void AdjustSheetParts(TSheet& sheet, const TReferenceChange& change);
   void RemovePartTree(const std::string& partName);
