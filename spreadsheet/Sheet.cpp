@@ -205,14 +205,14 @@ void TSheet::Load(const std::function<bool(std::string& out)>& source) {
                                   [](const TCell& a, const TCell& b) { return a.Column == b.Column; }),
                       row.Cells.end());
     }
-    if (!Rows.empty() && Rows.back().Number >= row.Number) sorted = false;
-    Rows.push_back(std::move(row));
+    if (!FRows.empty() && FRows.back().Number >= row.Number) sorted = false;
+    FRows.push_back(std::move(row));
   });
   EnsureChild(Root(), "sheetData", WorksheetChildOrder());
   if (!sorted) {
-    std::stable_sort(Rows.begin(), Rows.end(), [](const TRow& a, const TRow& b) { return a.Number < b.Number; });
-    Rows.erase(std::unique(Rows.begin(), Rows.end(), [](const TRow& a, const TRow& b) { return a.Number == b.Number; }),
-               Rows.end());
+    std::stable_sort(FRows.begin(), FRows.end(), [](const TRow& a, const TRow& b) { return a.Number < b.Number; });
+    FRows.erase(std::unique(FRows.begin(), FRows.end(), [](const TRow& a, const TRow& b) { return a.Number == b.Number; }),
+                FRows.end());
   }
   Loaded = true;
 }
@@ -232,8 +232,9 @@ bool TSheet::InMultiCellArray(uint32_t row, uint32_t column) {
 }
 
 TRow* TSheet::FindRow(uint32_t row) {
-  auto it = std::lower_bound(Rows.begin(), Rows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
-  return it != Rows.end() && it->Number == row ? &*it : nullptr;
+  SettleRows();
+  auto it = std::lower_bound(FRows.begin(), FRows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
+  return it != FRows.end() && it->Number == row ? &*it : nullptr;
 }
 
 TCell* TSheet::FindCell(uint32_t row, uint32_t column) {
@@ -245,14 +246,15 @@ TCell* TSheet::FindCell(uint32_t row, uint32_t column) {
 }
 
 TRow& TSheet::RowForWrite(uint32_t row) {
-  if (Rows.empty() || Rows.back().Number < row) {  // the common case: filling downwards
-    Rows.emplace_back();
-    Rows.back().Number = row;
-    return Rows.back();
+  SettleRows();
+  if (FRows.empty() || FRows.back().Number < row) {  // the common case: filling downwards
+    FRows.emplace_back();
+    FRows.back().Number = row;
+    return FRows.back();
   }
-  auto it = std::lower_bound(Rows.begin(), Rows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
-  if (it != Rows.end() && it->Number == row) return *it;
-  it = Rows.insert(it, TRow());
+  auto it = std::lower_bound(FRows.begin(), FRows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
+  if (it != FRows.end() && it->Number == row) return *it;
+  it = FRows.insert(it, TRow());
   it->Number = row;
   return *it;
 }
@@ -264,6 +266,60 @@ uint32_t TSheet::ColumnStyle(uint32_t column) const {
     if (column >= min && column <= max) return col.attribute("style").as_uint();
   }
   return 0;
+}
+
+void TSheet::InsertRowsAt(uint32_t at, uint32_t count, const TRow* model) {
+  auto sameModel = [&] {
+    if (FPending.HasModel != (model != nullptr)) return false;
+    if (!model) return true;
+    if (FPending.Model.Attrs != model->Attrs || FPending.Model.Cells.size() != model->Cells.size()) return false;
+    for (size_t i = 0; i < model->Cells.size(); ++i)
+      if (FPending.Model.Cells[i].Column != model->Cells[i].Column || FPending.Model.Cells[i].Style != model->Cells[i].Style)
+        return false;
+    return true;
+  };
+  // Another row inserted at the same place before the first ones settled:
+  // the rows above are the same, so the model is too, and the two merge.
+  if (FPending.Count && FPending.At == at && sameModel()) {
+    FPending.Count += count;
+    return;
+  }
+  SettleRows();
+  FPending.At = at;
+  FPending.Count = count;
+  FPending.HasModel = model != nullptr;
+  FPending.Model = model ? *model : TRow();
+}
+
+void TSheet::SettleRows() {
+  if (!FPending.Count) return;
+  TPendingRows pending = std::move(FPending);
+  FPending = TPendingRows();
+  auto first = std::lower_bound(FRows.begin(), FRows.end(), pending.At,
+                                [](const TRow& r, uint32_t n) { return r.Number < n; });
+  for (auto it = first; it != FRows.end(); ++it) it->Number += pending.Count;
+  if (!pending.HasModel) return;
+  std::vector<TRow> created(pending.Count, pending.Model);
+  for (uint32_t k = 0; k < pending.Count; ++k) created[k].Number = pending.At + k;
+  FRows.insert(first, std::make_move_iterator(created.begin()), std::make_move_iterator(created.end()));
+}
+
+TRow* TSheet::FindRowAbove(uint32_t row, uint32_t insertionAt) {
+  if (FPending.Count && (row >= FPending.At || insertionAt != FPending.At)) SettleRows();
+  auto it = std::lower_bound(FRows.begin(), FRows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
+  return it != FRows.end() && it->Number == row ? &*it : nullptr;
+}
+
+bool TSheet::DataPushedBeyond(uint32_t limit, uint32_t at) {
+  auto holdsData = [&](const TCell& cell) { return cell.Kind != TCellKind::Blank || HasFormula(cell); };
+  // Rows from a pending insertion hold formats only; stored rows count at
+  // the number they will have.
+  for (auto row = FRows.rbegin(); row != FRows.rend(); ++row) {
+    uint32_t number = row->Number + (FPending.Count && row->Number >= FPending.At ? FPending.Count : 0);
+    if (number <= limit) break;
+    if (number >= at && std::any_of(row->Cells.begin(), row->Cells.end(), holdsData)) return true;
+  }
+  return false;
 }
 
 uint32_t TSheet::NewCellStyle(const TRow* row, uint32_t column) const {
@@ -383,7 +439,8 @@ void AppendCell(std::string& out, TSheet& sheet, uint32_t rowNumber, const TCell
 TPartWriter TSheet::Writer() {
   // The dimension covers every stored cell.
   uint32_t minRow = 0, maxRow = 0, minCol = 0, maxCol = 0;
-  for (const TRow& row : Rows) {
+  SettleRows();
+  for (const TRow& row : FRows) {
     if (row.Cells.empty()) continue;
     if (!minRow) minRow = row.Number;
     maxRow = row.Number;
@@ -422,8 +479,8 @@ TPartWriter TSheet::Writer() {
       return true;
     }
     if (*phase == 1) {
-      while (*next < Rows.size() && out.size() < 256 * 1024) {
-        TRow& row = Rows[(*next)++];
+      while (*next < FRows.size() && out.size() < 256 * 1024) {
+        TRow& row = FRows[(*next)++];
         if (row.Cells.empty() && row.Attrs.empty()) continue;
         Emit(out, {"<", *prefix, "row r=\""});
         AppendUInt(out, row.Number);
@@ -437,7 +494,7 @@ TPartWriter TSheet::Writer() {
         for (const TCell& cell : row.Cells) AppendCell(out, *this, row.Number, cell, *prefix);
         Emit(out, {"</", *prefix, "row>"});
       }
-      if (*next >= Rows.size()) *phase = 2;
+      if (*next >= FRows.size()) *phase = 2;
       return true;
     }
     if (*phase == 2) {

@@ -5,6 +5,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -63,7 +64,11 @@ class TSheet {
   bool Loaded = false;
   bool Modified = false;
   std::unique_ptr<pugi::xml_document> Doc;  // the part without its rows
-  std::vector<TRow> Rows;                   // sorted by number
+  // The rows, sorted by number; reading them settles a pending insertion.
+  std::vector<TRow>& Rows() {
+    SettleRows();
+    return FRows;
+  }
   std::vector<std::string> Pool;
   std::vector<TCellExtra> Extras;
 
@@ -96,6 +101,32 @@ class TSheet {
   bool HasArrayFormulas = false;
 
   pugi::xml_node Root() const { return Doc->document_element(); }
+
+  // Moves the rows from `at` on down by `count` and puts `count` rows like
+  // `model` (none when nil) at `at`. Done lazily: insertions repeated at one
+  // place, as a script filling a table makes them, move the rows once.
+  void InsertRowsAt(uint32_t at, uint32_t count, const TRow* model);
+  void SettleRows();
+  // A row above any pending insertion, found without settling it.
+  TRow* FindRowAbove(uint32_t row, uint32_t insertionAt);
+  // Whether a row that holds data would end up below `limit` when the rows
+  // from `at` move down, counting a pending insertion too.
+  bool DataPushedBeyond(uint32_t limit, uint32_t at);
+  // The number the last stored row has, or will have once settled (0: none).
+  uint32_t LastRowNumber() const {
+    uint32_t last = FRows.empty() ? 0 : FRows.back().Number;
+    if (!FPending.Count) return last;
+    if (last >= FPending.At) last += FPending.Count;
+    return FPending.HasModel ? std::max(last, FPending.At + FPending.Count - 1) : last;
+  }
+
+ private:
+  std::vector<TRow> FRows;
+  struct TPendingRows {
+    uint32_t At = 0, Count = 0;
+    bool HasModel = false;
+    TRow Model;
+  } FPending;
 };
 
 // Attribute helpers for raw attribute text (' a="1" b="2"').

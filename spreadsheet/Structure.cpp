@@ -197,14 +197,14 @@ struct TSharedMaster {
 void ExpandGroups(TSheet& sheet, const std::set<std::string>& groups) {
   if (groups.empty()) return;
   std::map<std::string, TSharedMaster> masters;
-  for (TRow& row : sheet.Rows)
+  for (TRow& row : sheet.Rows())
     for (TCell& cell : row.Cells) {
       TCellExtra* extra = sheet.ExtraOf(cell);
       if (!extra || extra->Formula.empty() || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
       std::string si = GetRawAttr(extra->FormulaAttrs, "si");
       if (groups.count(si)) masters[si] = TSharedMaster{row.Number, cell.Column, extra->Formula};
     }
-  for (TRow& row : sheet.Rows)
+  for (TRow& row : sheet.Rows())
     for (TCell& cell : row.Cells) {
       TCellExtra* extra = sheet.ExtraOf(cell);
       if (!extra || GetRawAttr(extra->FormulaAttrs, "t") != "shared") continue;
@@ -320,11 +320,10 @@ void TWorkbookFile::RefuseShiftOff(TSheet& sheet, const TReferenceChange& change
   auto holdsData = [&](const TCell& cell) { return cell.Kind != TCellKind::Blank || sheet.HasFormula(cell); };
   auto refuse = [] { throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff)); };
   if (rows) {
-    for (auto row = sheet.Rows.rbegin(); row != sheet.Rows.rend() && row->Number > limit; ++row)
-      if (row->Number >= change.At && std::any_of(row->Cells.begin(), row->Cells.end(), holdsData)) refuse();
+    if (sheet.DataPushedBeyond(limit, change.At)) refuse();
     return;
   }
-  for (const TRow& row : sheet.Rows)
+  for (const TRow& row : sheet.Rows())
     for (auto cell = row.Cells.rbegin(); cell != row.Cells.rend() && cell->Column > limit; ++cell)
       if (cell->Column >= change.At && holdsData(*cell)) refuse();
 }
@@ -336,19 +335,21 @@ void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
   RefuseShiftOff(sheet, change);
 
   if (rows) {
-    // Rows are sorted: those pushed off are at the end, those that move
-    // start at the insertion point.
-    auto kept = sheet.Rows.end();
-    while (kept != sheet.Rows.begin() && std::prev(kept)->Number > limit && std::prev(kept)->Number >= change.At)
-      --kept;
-    sheet.Rows.erase(kept, sheet.Rows.end());
-    auto moving = std::lower_bound(sheet.Rows.begin(), sheet.Rows.end(), change.At,
-                                   [](const TRow& r, uint32_t n) { return r.Number < n; });
-    for (; moving != sheet.Rows.end(); ++moving) moving->Number += change.Count;
+    // Rows pushed off the end hold formats only (data there was refused);
+    // they go at once, which needs the rows settled, near the last row only.
+    if (sheet.LastRowNumber() > limit) {
+      std::vector<TRow>& stored = sheet.Rows();
+      auto kept = stored.end();
+      while (kept != stored.begin() && std::prev(kept)->Number > limit && std::prev(kept)->Number >= change.At)
+        --kept;
+      stored.erase(kept, stored.end());
+    }
     // The new rows take the formatting of the row above.
+    TRow model;
+    bool hasModel = false;
     if (change.At > 1) {
-      if (TRow* above = sheet.FindRow(change.At - 1)) {
-        TRow model;
+      if (TRow* above = sheet.FindRowAbove(change.At - 1, change.At)) {
+        hasModel = true;
         for (const char* name : {"s", "customFormat", "ht", "customHeight"}) {
           std::string value = GetRawAttr(above->Attrs, name);
           if (!value.empty()) SetRawAttr(model.Attrs, name, value);
@@ -360,15 +361,11 @@ void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
             copy.Style = cell.Style;
             model.Cells.push_back(copy);
           }
-        for (uint32_t k = 0; k < change.Count; ++k) {
-          TRow& created = sheet.RowForWrite(change.At + k);
-          created.Attrs = model.Attrs;
-          created.Cells = model.Cells;
-        }
       }
     }
+    sheet.InsertRowsAt(change.At, change.Count, hasModel ? &model : nullptr);
   } else {
-    for (TRow& row : sheet.Rows) {
+    for (TRow& row : sheet.Rows()) {
       auto& cells = row.Cells;
       cells.erase(std::remove_if(cells.begin(), cells.end(),
                                  [&](const TCell& c) { return c.Column >= change.At && c.Column > limit; }),
@@ -404,14 +401,12 @@ void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
     }
   }
   // Array formulas span a range that moves with them.
-  for (TRow& row : sheet.Rows)
-    for (TCell& cell : row.Cells) {
-      TCellExtra* extra = sheet.ExtraOf(cell);
-      if (!extra || extra->FormulaAttrs.empty()) continue;
-      std::string ref = GetRawAttr(extra->FormulaAttrs, "ref");
-      if (ref.empty()) continue;
-      if (auto shifted = ApplyChangeToRange(ref, change)) SetRawAttr(extra->FormulaAttrs, "ref", *shifted);
-    }
+  for (TCellExtra& extra : sheet.Extras) {
+    if (extra.FormulaAttrs.empty()) continue;
+    std::string ref = GetRawAttr(extra.FormulaAttrs, "ref");
+    if (ref.empty()) continue;
+    if (auto shifted = ApplyChangeToRange(ref, change)) SetRawAttr(extra.FormulaAttrs, "ref", *shifted);
+  }
   sheet.Modified = true;
   FCellsChanged = true;
   FFormulasChanged = true;  // cell positions changed: the calculation chain is stale
@@ -617,7 +612,7 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
       merged.push_back(range);
   }
   int widest = 0;
-  for (TRow& row : sheet.Rows) {
+  for (TRow& row : sheet.Rows()) {
     TCell* cell = sheet.FindCell(row.Number, column);
     if (!cell || cell->Kind == TCellKind::Blank) continue;
     if (std::any_of(merged.begin(), merged.end(),

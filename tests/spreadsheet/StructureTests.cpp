@@ -229,6 +229,43 @@ TEST_F(StructureTest, InsertingAColumnMovesCellsColumnWidthsAndReferences) {
   EXPECT_THAT(sheet, HasSubstr("<col min=\"5\" max=\"5\" width=\"5\""));
 }
 
+TEST_F(StructureTest, RepeatedRowInsertionsInterleavedWithReadsAndWritesLandWhereSingleOnesWould) {
+  // Rows 1..8 hold their own number in A; row 3 carries a style and a
+  // height that inserted rows below it copy.
+  std::string rows;
+  for (int r = 1; r <= 8; ++r) {
+    std::string n = std::to_string(r);
+    rows += r == 3 ? "<row r=\"3\" ht=\"30\" customHeight=\"1\"><c r=\"A3\" s=\"1\"><v>3</v></c></row>"
+                   : "<row r=\"" + n + "\"><c r=\"A" + n + "\"><v>" + n + "</v></c></row>";
+  }
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData>" + rows + "</sheetData>"}};
+  layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 1);
+  auto insert = [&](int at) { rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(at))}), u"Insert"); };
+  for (int i = 0; i < 3; ++i) insert(4);                 // old 4..8 now 7..11
+  EXPECT_DOUBLE_EQ(Get(sheet, 7, 1).AsDouble(), 4);      // a read in between
+  EXPECT_TRUE(Get(sheet, 5, 1).IsEmpty());
+  insert(4);                                             // old 4..8 now 8..12
+  Put(sheet, 4, 1, Variant(int32_t(40)));                // a write in between
+  insert(4);                                             // the 40 moves to 5; old 4..8 now 9..13
+  insert(2);                                             // everything from 2 on moves one down
+  for (int i = 0; i < 2; ++i) insert(15);                // at the end, then again
+  SaveAndClose(book);
+
+  Variant again = Sheet(Open(FPath), 1);
+  const std::pair<int, double> expected[] = {{1, 1}, {3, 2}, {4, 3}, {6, 40}, {10, 4}, {11, 5}, {14, 8}};
+  for (auto [row, value] : expected) EXPECT_DOUBLE_EQ(Get(again, row, 1).AsDouble(), value) << "row " << row;
+  for (int row : {2, 5, 7, 8, 9, 15, 16}) EXPECT_TRUE(Get(again, row, 1).IsEmpty()) << "row " << row;
+  // The rows inserted below row 3 (now 4) took its format; those at 2 did not.
+  std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(xml, HasSubstr("<row r=\"5\" ht=\"30\" customHeight=\"1\"><c r=\"A5\" s=\"1\"/></row>"));
+  EXPECT_THAT(xml, HasSubstr("<row r=\"9\" ht=\"30\" customHeight=\"1\"><c r=\"A9\" s=\"1\"/></row>"));
+  EXPECT_THAT(xml, Not(HasSubstr("<row r=\"2\"")));
+}
+
 TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
   TBookLayout layout;
   layout.Sheets = {{"Data", "<sheetData><row r=\"1048576\"><c r=\"A1048576\"><v>1</v></c></row></sheetData>"}};
