@@ -6,6 +6,38 @@
 
 namespace spreadsheet {
 
+namespace {
+
+// Where a quoted piece of a formula ends: past the closing quote, whose
+// doubled form stays inside ("a""b", 'O''Brien').
+size_t QuotedEnd(std::string_view f, size_t open) {
+  const char quote = f[open];
+  size_t j = open + 1;
+  while (j < f.size()) {
+    if (f[j] == quote) {
+      if (j + 1 < f.size() && f[j + 1] == quote) {
+        j += 2;
+        continue;
+      }
+      break;
+    }
+    ++j;
+  }
+  return std::min(j + 1, f.size());
+}
+
+// Where a bracketed piece ends, nested brackets included.
+size_t BracketEnd(std::string_view f, size_t open) {
+  size_t depth = 0, j = open;
+  for (; j < f.size(); ++j) {
+    if (f[j] == '[') ++depth;
+    else if (f[j] == ']' && --depth == 0) break;
+  }
+  return std::min(j + 1, f.size());
+}
+
+}  // namespace
+
 std::string ColumnName(uint32_t column) {
   std::string name;
   while (column > 0) {
@@ -175,29 +207,13 @@ std::string WalkFormula(std::string_view f, const TRefVisitor& visit) {
   while (i < f.size()) {
     char c = f[i];
     if (c == '"') {
-      size_t j = i + 1;
-      while (j < f.size()) {
-        if (f[j] == '"') {
-          if (j + 1 < f.size() && f[j + 1] == '"') {
-            j += 2;
-            continue;
-          }
-          break;
-        }
-        ++j;
-      }
-      j = std::min(j + 1, f.size());
+      size_t j = QuotedEnd(f, i);
       out.append(f.substr(i, j - i));
       i = j;
       continue;
     }
     if (c == '[') {
-      size_t j = i, depth = 0;
-      for (; j < f.size(); ++j) {
-        if (f[j] == '[') ++depth;
-        else if (f[j] == ']' && --depth == 0) break;
-      }
-      j = std::min(j + 1, f.size());
+      size_t j = BracketEnd(f, i);
       out.append(f.substr(i, j - i));
       i = j;
       // "[1]Sheet!A1": a reference into another workbook follows.
@@ -360,34 +376,14 @@ const std::set<std::string_view>& NewerWorksheetFunctions() {
 // the name and whatever `visit` consumed by moving that position on.
 using TNameVisitor = std::function<std::optional<std::string>(std::string_view name, size_t& end)>;
 
-size_t BracketEnd(std::string_view f, size_t open) {
-  size_t depth = 0, j = open;
-  for (; j < f.size(); ++j) {
-    if (f[j] == '[') ++depth;
-    else if (f[j] == ']' && --depth == 0) break;
-  }
-  return std::min(j + 1, f.size());
-}
-
 std::string RewriteNames(std::string_view f, const TNameVisitor& visit) {
   std::string out;
   out.reserve(f.size() + 16);
   size_t i = 0;
   while (i < f.size()) {
     char c = f[i];
-    if (c == '"' || c == '\'') {  // doubled quotes stay inside
-      size_t j = i + 1;
-      while (j < f.size()) {
-        if (f[j] == c) {
-          if (j + 1 < f.size() && f[j + 1] == c) {
-            j += 2;
-            continue;
-          }
-          break;
-        }
-        ++j;
-      }
-      j = std::min(j + 1, f.size());
+    if (c == '"' || c == '\'') {
+      size_t j = QuotedEnd(f, i);
       out.append(f.substr(i, j - i));
       i = j;
       continue;
