@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "spreadsheet/References.h"
@@ -232,9 +233,14 @@ bool TSheet::InMultiCellArray(uint32_t row, uint32_t column) {
 }
 
 TRow* TSheet::FindRow(uint32_t row) {
-  SettleRows();
-  auto it = std::lower_bound(FRows.begin(), FRows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
-  return it != FRows.end() && it->Number == row ? &*it : nullptr;
+  if (FTail.empty() || (!FRows.empty() && row <= FRows.back().Number)) {
+    auto it = std::lower_bound(FRows.begin(), FRows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
+    return it != FRows.end() && it->Number == row ? &*it : nullptr;
+  }
+  // After the gap the numbers descend towards the end.
+  auto it = std::lower_bound(FTail.begin(), FTail.end(), row,
+                             [&](const TRow& r, uint32_t n) { return r.Number + FTailShift > n; });
+  return it != FTail.end() && it->Number + FTailShift == row ? &*it : nullptr;
 }
 
 TCell* TSheet::FindCell(uint32_t row, uint32_t column) {
@@ -246,17 +252,12 @@ TCell* TSheet::FindCell(uint32_t row, uint32_t column) {
 }
 
 TRow& TSheet::RowForWrite(uint32_t row) {
-  SettleRows();
-  if (FRows.empty() || FRows.back().Number < row) {  // the common case: filling downwards
-    FRows.emplace_back();
-    FRows.back().Number = row;
-    return FRows.back();
-  }
-  auto it = std::lower_bound(FRows.begin(), FRows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
-  if (it != FRows.end() && it->Number == row) return *it;
-  it = FRows.insert(it, TRow());
-  it->Number = row;
-  return *it;
+  if (TRow* found = FindRow(row)) return *found;
+  // Filling downwards finds the gap at the end already.
+  MoveGapTo(row);
+  FRows.emplace_back();
+  FRows.back().Number = row;
+  return FRows.back();
 }
 
 uint32_t TSheet::ColumnStyle(uint32_t column) const {
@@ -268,57 +269,48 @@ uint32_t TSheet::ColumnStyle(uint32_t column) const {
   return 0;
 }
 
-void TSheet::InsertRowsAt(uint32_t at, uint32_t count, const TRow* model) {
-  auto sameModel = [&] {
-    if (FPending.HasModel != (model != nullptr)) return false;
-    if (!model) return true;
-    if (FPending.Model.Attrs != model->Attrs || FPending.Model.Cells.size() != model->Cells.size()) return false;
-    for (size_t i = 0; i < model->Cells.size(); ++i)
-      if (FPending.Model.Cells[i].Column != model->Cells[i].Column || FPending.Model.Cells[i].Style != model->Cells[i].Style)
-        return false;
-    return true;
-  };
-  // Another row inserted at the same place before the first ones settled:
-  // the rows above are the same, so the model is too, and the two merge.
-  if (FPending.Count && FPending.At == at && sameModel()) {
-    FPending.Count += count;
-    return;
+void TSheet::MoveGapTo(uint32_t row) {
+  while (!FRows.empty() && FRows.back().Number >= row) {
+    FRows.back().Number -= FTailShift;
+    FTail.push_back(std::move(FRows.back()));
+    FRows.pop_back();
   }
-  SettleRows();
-  FPending.At = at;
-  FPending.Count = count;
-  FPending.HasModel = model != nullptr;
-  FPending.Model = model ? *model : TRow();
+  while (!FTail.empty() && FTail.back().Number + FTailShift < row) {
+    FTail.back().Number += FTailShift;
+    FRows.push_back(std::move(FTail.back()));
+    FTail.pop_back();
+  }
+  if (FTail.empty()) FTailShift = 0;
+}
+
+void TSheet::InsertRowsAt(uint32_t at, uint32_t count, const TRow* model) {
+  MoveGapTo(at);
+  FTailShift += count;  // every row from `at` on moves down
+  if (!model) return;
+  for (uint32_t k = 0; k < count; ++k) {
+    FRows.push_back(*model);
+    FRows.back().Number = at + k;
+  }
 }
 
 void TSheet::SettleRows() {
-  if (!FPending.Count) return;
-  TPendingRows pending = std::move(FPending);
-  FPending = TPendingRows();
-  auto first = std::lower_bound(FRows.begin(), FRows.end(), pending.At,
-                                [](const TRow& r, uint32_t n) { return r.Number < n; });
-  for (auto it = first; it != FRows.end(); ++it) it->Number += pending.Count;
-  if (!pending.HasModel) return;
-  std::vector<TRow> created(pending.Count, pending.Model);
-  for (uint32_t k = 0; k < pending.Count; ++k) created[k].Number = pending.At + k;
-  FRows.insert(first, std::make_move_iterator(created.begin()), std::make_move_iterator(created.end()));
+  MoveGapTo(UINT32_MAX);
+  FTailShift = 0;
 }
 
-TRow* TSheet::FindRowAbove(uint32_t row, uint32_t insertionAt) {
-  if (FPending.Count && (row >= FPending.At || insertionAt != FPending.At)) SettleRows();
-  auto it = std::lower_bound(FRows.begin(), FRows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
-  return it != FRows.end() && it->Number == row ? &*it : nullptr;
-}
-
-bool TSheet::DataPushedBeyond(uint32_t limit, uint32_t at) {
-  auto holdsData = [&](const TCell& cell) { return cell.Kind != TCellKind::Blank || HasFormula(cell); };
-  // Rows from a pending insertion hold formats only; stored rows count at
-  // the number they will have.
-  for (auto row = FRows.rbegin(); row != FRows.rend(); ++row) {
-    uint32_t number = row->Number + (FPending.Count && row->Number >= FPending.At ? FPending.Count : 0);
-    if (number <= limit) break;
-    if (number >= at && std::any_of(row->Cells.begin(), row->Cells.end(), holdsData)) return true;
+bool TSheet::DataBeyond(uint32_t limit, uint32_t at) const {
+  auto holdsData = [&](const TRow& row) {
+    return std::any_of(row.Cells.begin(), row.Cells.end(),
+                       [&](const TCell& cell) { return cell.Kind != TCellKind::Blank || HasFormula(cell); });
+  };
+  // The highest numbers first: the front of the tail, then the back of the head.
+  for (const TRow& row : FTail) {
+    uint32_t number = row.Number + FTailShift;
+    if (number <= limit) return false;
+    if (number >= at && holdsData(row)) return true;
   }
+  for (auto row = FRows.rbegin(); row != FRows.rend() && row->Number > limit; ++row)
+    if (row->Number >= at && holdsData(*row)) return true;
   return false;
 }
 

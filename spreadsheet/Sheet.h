@@ -103,30 +103,28 @@ class TSheet {
   pugi::xml_node Root() const { return Doc->document_element(); }
 
   // Moves the rows from `at` on down by `count` and puts `count` rows like
-  // `model` (none when nil) at `at`. Done lazily: insertions repeated at one
-  // place, as a script filling a table makes them, move the rows once.
+  // `model` (none when nil) at `at`. The rows are kept in two parts around a
+  // gap at the last insertion, and those after it share one shift: inserting
+  // and writing again and again at one place, as a script filling a table
+  // does, costs nothing for the rows below.
   void InsertRowsAt(uint32_t at, uint32_t count, const TRow* model);
+  // Closes the gap: every row in one sorted vector with its own number.
   void SettleRows();
-  // A row above any pending insertion, found without settling it.
-  TRow* FindRowAbove(uint32_t row, uint32_t insertionAt);
-  // Whether a row that holds data would end up below `limit` when the rows
-  // from `at` move down, counting a pending insertion too.
-  bool DataPushedBeyond(uint32_t limit, uint32_t at);
-  // The number the last stored row has, or will have once settled (0: none).
+  // Whether a row that holds data numbered from `at` on lies beyond `limit`.
+  bool DataBeyond(uint32_t limit, uint32_t at) const;
+  // The number of the last row (0: none).
   uint32_t LastRowNumber() const {
-    uint32_t last = FRows.empty() ? 0 : FRows.back().Number;
-    if (!FPending.Count) return last;
-    if (last >= FPending.At) last += FPending.Count;
-    return FPending.HasModel ? std::max(last, FPending.At + FPending.Count - 1) : last;
+    if (!FTail.empty()) return FTail.front().Number + FTailShift;
+    return FRows.empty() ? 0 : FRows.back().Number;
   }
 
  private:
-  std::vector<TRow> FRows;
-  struct TPendingRows {
-    uint32_t At = 0, Count = 0;
-    bool HasModel = false;
-    TRow Model;
-  } FPending;
+  // Moves the gap so that the rows before it are those numbered below `row`.
+  void MoveGapTo(uint32_t row);
+
+  std::vector<TRow> FRows;  // before the gap, ascending; numbers as they are
+  std::vector<TRow> FTail;  // after the gap, descending (nearest the gap last); numbers less FTailShift
+  uint32_t FTailShift = 0;  // unsigned arithmetic: stored + shift is the number
 };
 
 // Attribute helpers for raw attribute text (' a="1" b="2"').

@@ -320,7 +320,7 @@ void TWorkbookFile::RefuseShiftOff(TSheet& sheet, const TReferenceChange& change
   auto holdsData = [&](const TCell& cell) { return cell.Kind != TCellKind::Blank || sheet.HasFormula(cell); };
   auto refuse = [] { throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff)); };
   if (rows) {
-    if (sheet.DataPushedBeyond(limit, change.At)) refuse();
+    if (sheet.DataBeyond(limit, change.At)) refuse();
     return;
   }
   for (const TRow& row : sheet.Rows())
@@ -348,7 +348,7 @@ void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
     TRow model;
     bool hasModel = false;
     if (change.At > 1) {
-      if (TRow* above = sheet.FindRowAbove(change.At - 1, change.At)) {
+      if (TRow* above = sheet.FindRow(change.At - 1)) {
         hasModel = true;
         for (const char* name : {"s", "customFormat", "ht", "customHeight"}) {
           std::string value = GetRawAttr(above->Attrs, name);

@@ -2,6 +2,9 @@
 // deleting sheets, checked through the server and with openpyxl.
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <random>
+
 #include "ServerFixture.h"
 
 namespace spreadsheet::testing {
@@ -264,6 +267,49 @@ TEST_F(StructureTest, RepeatedRowInsertionsInterleavedWithReadsAndWritesLandWher
   EXPECT_THAT(xml, HasSubstr("<row r=\"5\" ht=\"30\" customHeight=\"1\"><c r=\"A5\" s=\"1\"/></row>"));
   EXPECT_THAT(xml, HasSubstr("<row r=\"9\" ht=\"30\" customHeight=\"1\"><c r=\"A9\" s=\"1\"/></row>"));
   EXPECT_THAT(xml, Not(HasSubstr("<row r=\"2\"")));
+}
+
+TEST_F(StructureTest, RandomWritesInsertionsAndReadsAgreeWithASimpleModel) {
+  // Rows kept around a gap must read, write and insert exactly as a plain
+  // list of rows would, wherever the operations jump.
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData/>"}};
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  Variant sheet = Sheet(book, 1);
+  std::vector<int> model(400, 0);  // 0: empty; row r is model[r - 1]
+  std::mt19937 random(20261208);
+  auto pick = [&](int high) { return static_cast<int>(random() % static_cast<unsigned>(high)) + 1; };
+  int next = 1;
+  for (int step = 0; step < 3000; ++step) {
+    int choice = pick(10);
+    if (choice <= 4) {  // write, often near the last place touched
+      int row = choice <= 2 ? std::clamp(pick(7) + (step % 300) - 3, 1, 300) : pick(300);
+      Put(sheet, row, 1, Variant(int32_t(next)));
+      model[row - 1] = next++;
+    } else if (choice <= 7) {
+      int row = pick(300);
+      Variant value = Get(sheet, row, 1);
+      if (model[row - 1] == 0)
+        ASSERT_TRUE(value.IsEmpty()) << "step " << step << " row " << row;
+      else
+        ASSERT_DOUBLE_EQ(value.AsDouble(), model[row - 1]) << "step " << step << " row " << row;
+    } else {
+      int row = choice == 8 ? pick(300) : 1 + (step % 7);  // sometimes again and again at one place
+      rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(row))}), u"Insert");
+      model.insert(model.begin() + (row - 1), 0);
+      model.pop_back();
+    }
+  }
+  SaveAndClose(book);
+  Variant again = Sheet(Open(FPath), 1);
+  for (int row = 1; row <= 400; ++row) {
+    Variant value = Get(again, row, 1);
+    if (model[row - 1] == 0)
+      EXPECT_TRUE(value.IsEmpty()) << "row " << row;
+    else
+      EXPECT_DOUBLE_EQ(value.AsDouble(), model[row - 1]) << "row " << row;
+  }
 }
 
 TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
