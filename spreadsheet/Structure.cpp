@@ -143,8 +143,11 @@ bool FillCalculatedColumns(TSheet& sheet, pugi::xml_node table, const TReference
     pugi::xml_node calculated = Child(tableColumn, "calculatedColumnFormula");
     if (calculated && !calculated.attribute("array").as_bool()) {
       uint32_t modelRow = change.At - 1;
-      const std::string* model = formulaAt(modelRow, column);
-      if (!model) model = formulaAt(modelRow = change.At + change.Count, column);
+      const std::string* found = formulaAt(modelRow, column);
+      if (!found) found = formulaAt(modelRow = change.At + change.Count, column);
+      // A copy: writing the new cells may move the extras it lives in.
+      std::optional<std::string> model;
+      if (found) model = *found;
       for (uint32_t row = firstNew; row <= lastNew; ++row) {
         TCell& cell = sheet.CellForWrite(row, column);
         cell.Kind = TCellKind::Blank;  // no cached value: calculated on open
