@@ -96,6 +96,7 @@ class TPSCodeGen {
   // --- statements (Statements.cpp) ---
   bool CompileBlock(TPSSubOptType kind);
   bool CompileStatement();
+  void EndLoop(TLoop& loop, uint32_t continueAt);
   bool CompileStatementUnguarded();
   bool CompileAssignOrCall();
   TPSValuePtr ParseCondition();

@@ -342,6 +342,14 @@ bool TPSCodeGen::CompileIf() {
   return true;
 }
 
+// After a loop's code: break leaves to here, continue goes to `continueAt`,
+// and the loop's flag temporary goes.
+void TPSCodeGen::EndLoop(TLoop& loop, uint32_t continueAt) {
+  PatchJumps(loop.Breaks, Here());
+  PatchJumps(loop.Continues, continueAt);
+  FreeTemps(1);
+}
+
 bool TPSCodeGen::CompileLoopBody(TLoop& loop) {
   loop.TempBase = TempCount;
   Loops.push_back(&loop);
@@ -386,11 +394,8 @@ bool TPSCodeGen::CompileWhile() {
   DebugPos();
   uint32_t back = EmitJump(OpJump);
   PatchJump(back, loopStart, back + 4);
-  uint32_t exit = Here();
-  PatchJump(toExit, exit, toExitEnd);
-  PatchJumps(loop.Breaks, exit);
-  PatchJumps(loop.Continues, loopStart);
-  FreeTemps(1);
+  PatchJump(toExit, Here(), toExitEnd);
+  EndLoop(loop, loopStart);
   return CheckJumps(start, Here());
 }
 
@@ -415,10 +420,7 @@ bool TPSCodeGen::CompileRepeat() {
   if (!GenInto(cond.get(), flagOp)) return false;
   uint32_t back = EmitCondJump(OpJumpIfFalse, flagOp);
   PatchJump(back, loopStart, Here());
-  uint32_t exit = Here();
-  PatchJumps(loop.Breaks, exit);
-  PatchJumps(loop.Continues, continuePoint);
-  FreeTemps(1);
+  EndLoop(loop, continuePoint);
   return CheckJumps(start, Here());
 }
 
@@ -506,11 +508,8 @@ bool TPSCodeGen::CompileFor() {
   }
   uint32_t back = EmitCondJump(OpJumpIfTrue, flagOp);
   PatchJump(back, body, Here());
-  uint32_t exit = Here();
-  PatchJump(toExit, exit, toExitEnd);
-  PatchJumps(loop.Breaks, exit);
-  PatchJumps(loop.Continues, continuePoint);
-  FreeTemps(1);
+  PatchJump(toExit, Here(), toExitEnd);
+  EndLoop(loop, continuePoint);
   FreeScope(counterScope);
   return CheckJumps(start, Here());
 }
