@@ -704,6 +704,8 @@ class TPSPascalCompiler {
   // --- helpers ---
   // Steps over the expected token, or reports `e` at the token found.
   bool Expect(TPSPasToken token, TPSPascalCompilerErrorType e);
+  // Reads an optional parameter mode word: const, var or out.
+  static TPSParameterMode ReadParameterMode(TPSPascalParser& p);
   void OnParserError(TPSPascalParser* parser, TPSParserErrorKind kind);
   int32_t IndexOfProcUpper(std::string_view upperName) const;
   int32_t IndexOfVarUpper(std::string_view upperName) const;

@@ -204,6 +204,18 @@ bool TPSPascalCompiler::Compile(std::string_view s) {
   return ok;
 }
 
+TPSParameterMode TPSPascalCompiler::ReadParameterMode(TPSPascalParser& p) {
+  TPSParameterMode mode = pmIn;  // also after "const"
+  switch (p.CurrTokenID()) {
+    case CSTII_const: break;
+    case CSTII_var: mode = pmInOut; break;
+    case CSTII_out: mode = pmOut; break;
+    default: return mode;
+  }
+  p.Next();
+  return mode;
+}
+
 bool TPSPascalCompiler::Expect(TPSPasToken token, TPSPascalCompilerErrorType e) {
   if (FActiveParser->CurrTokenID() != token) {
     MakeError("", e, "");
@@ -634,16 +646,7 @@ bool TPSPascalCompiler::ReadParameters(TPSParametersDecl& decl, const std::strin
     return true;
   }
   while (true) {
-    TPSParameterMode mode = pmIn;
-    if (p.CurrTokenID() == CSTII_const) {
-      p.Next();
-    } else if (p.CurrTokenID() == CSTII_out) {
-      mode = pmOut;
-      p.Next();
-    } else if (p.CurrTokenID() == CSTII_var) {
-      mode = pmInOut;
-      p.Next();
-    }
+    TPSParameterMode mode = ReadParameterMode(p);
     size_t groupStart = decl.FParams.size();
     while (true) {
       if (p.CurrTokenID() != CSTI_Identifier) {

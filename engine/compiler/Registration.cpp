@@ -122,16 +122,7 @@ bool TPSPascalCompiler::ParseMethodHeader(std::string_view decl, std::string_vie
       p.Next();
     } else {
       while (true) {
-        TPSParameterMode mode = pmIn;
-        if (p.CurrTokenID() == CSTII_const) {
-          p.Next();
-        } else if (p.CurrTokenID() == CSTII_var) {
-          mode = pmInOut;
-          p.Next();
-        } else if (p.CurrTokenID() == CSTII_out) {
-          mode = pmOut;
-          p.Next();
-        }
+        TPSParameterMode mode = ReadParameterMode(p);
         size_t groupStart = result.FParams.size();
         while (true) {
           if (p.CurrTokenID() != CSTI_Identifier) return false;
