@@ -121,6 +121,38 @@ bool FormulaIsBalanced(std::string_view formula) {
 
 }  // namespace
 
+namespace {
+
+// "2026-11-03", "2026-11-03 14:30" or "2026-11-03T14:30:15": the one date
+// form every locale reads the same way.
+bool ReadIsoDate(std::u16string_view text, double& serial, bool& hasTime) {
+  size_t i = 0;
+  auto number = [&](size_t minDigits, size_t maxDigits, int& out) {
+    size_t start = i;
+    out = 0;
+    while (i < text.size() && i - start < maxDigits && text[i] >= u'0' && text[i] <= u'9') out = out * 10 + (text[i++] - u'0');
+    return i - start >= minDigits;
+  };
+  auto expect = [&](char16_t c) { return i < text.size() && text[i++] == c; };
+  int year, month, day, hour = 0, minute = 0, second = 0;
+  if (!number(4, 4, year) || !expect(u'-') || !number(1, 2, month) || !expect(u'-') || !number(1, 2, day)) return false;
+  hasTime = i < text.size();
+  if (hasTime) {
+    if (text[i] != u' ' && text[i] != u'T') return false;
+    ++i;
+    if (!number(1, 2, hour) || !expect(u':') || !number(2, 2, minute)) return false;
+    if (i < text.size() && (!expect(u':') || !number(2, 2, second))) return false;
+    if (i != text.size()) return false;
+  }
+  double date, time = 0;
+  if (!rtl::TryEncodeDate(year, month, day, date)) return false;
+  if (hasTime && !rtl::TryEncodeTime(hour, minute, second, 0, time)) return false;
+  serial = date + time;
+  return true;
+}
+
+}  // namespace
+
 TTypedInput ReadTypedInput(const rtl::UnicodeString& input) {
   TTypedInput result;
   if (!input.empty() && input[0] == u'\'') {
@@ -136,6 +168,10 @@ TTypedInput ReadTypedInput(const rtl::UnicodeString& input) {
   if (rtl::AsciiUpperCase(trimmed) == u"TRUE" || rtl::AsciiUpperCase(trimmed) == u"FALSE") {
     result.Kind = TTypedInput::tiBoolean;
     result.Boolean = rtl::AsciiUpperCase(trimmed) == u"TRUE";
+    return result;
+  }
+  if (ReadIsoDate(trimmed, result.Number, result.HasTime)) {
+    result.Kind = TTypedInput::tiDate;
     return result;
   }
   const rtl::TFormatSettings& fs = rtl::FormatSettings();
@@ -472,6 +508,11 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
       cell.V.Index = sheet.AddText("#NUM!");
     }
   };
+  // A date shows as one unless the cell already has a date format.
+  auto setDate = [&](double serial, bool hasTime) {
+    setNumber(serial);
+    if (!IsDateStyle(cell.Style)) cell.Style = StyleWith(cell.Style, hasTime ? "22" : "14", -1);
+  };
   switch (value.VType()) {
     case rtl::varEmpty: case rtl::varNull:
       cell.Kind = TCellKind::Blank;
@@ -481,11 +522,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
       cell.V.Number = value.VBoolean() ? 1 : 0;
       break;
     case rtl::varDate:
-      setNumber(value.VDate());
-      if (!IsDateStyle(cell.Style)) {
-        bool hasTime = value.VDate() != std::trunc(value.VDate());
-        cell.Style = StyleWith(cell.Style, hasTime ? "22" : "14", -1);
-      }
+      setDate(value.VDate(), value.VDate() != std::trunc(value.VDate()));
       break;
     case rtl::varError:
       cell.Kind = TCellKind::Error;
@@ -507,6 +544,9 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
         case TTypedInput::tiBoolean:
           cell.Kind = TCellKind::Boolean;
           cell.V.Number = typed.Boolean ? 1 : 0;
+          break;
+        case TTypedInput::tiDate:
+          setDate(typed.Number, typed.HasTime);
           break;
         case TTypedInput::tiFormula:
           // No cached value: the application computes it on open.

@@ -147,8 +147,9 @@ class TWorkbookFile {
 // The typed-input rule for a written string: how the application takes
 // text typed into a cell.
 struct TTypedInput {
-  enum TKind { tiText, tiNumber, tiPercent, tiBoolean, tiFormula } Kind = tiText;
-  double Number = 0;
+  enum TKind { tiText, tiNumber, tiPercent, tiBoolean, tiFormula, tiDate } Kind = tiText;
+  double Number = 0;  // also a date's serial number
+  bool HasTime = false;
   bool Boolean = false;
   std::string Text;  // text, or the formula without "="
 };

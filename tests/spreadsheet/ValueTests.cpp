@@ -42,11 +42,20 @@ TEST(TypedInput, StringsAreTakenAsTheApplicationTakesTypedInput) {
       {u"1,23", TTypedInput::tiText, 0, "1,23"},
       {u"%", TTypedInput::tiText, 0, "%"},
       {u"", TTypedInput::tiText, 0, ""},
+      {u"2026-11-03", TTypedInput::tiDate, 46329, ""},
+      {u" 2026-1-3 ", TTypedInput::tiDate, 46025, ""},
+      {u"2026-11-03 18:00", TTypedInput::tiDate, 46329.75, ""},
+      {u"2026-11-03T06:00:00", TTypedInput::tiDate, 46329.25, ""},
+      {u"'2026-11-03", TTypedInput::tiText, 0, "2026-11-03"},
+      {u"2026-02-30", TTypedInput::tiText, 0, "2026-02-30"},
+      {u"2026-11-03 25:00", TTypedInput::tiText, 0, "2026-11-03 25:00"},
+      {u"26-11-03", TTypedInput::tiText, 0, "26-11-03"},
+      {u"2026-11-03x", TTypedInput::tiText, 0, "2026-11-03x"},
   };
   for (const auto& c : cases) {
     TTypedInput typed = ReadTypedInput(c.Input);
     EXPECT_EQ(typed.Kind, c.Kind) << rtl::UnicodeToUtf8(c.Input);
-    if (c.Kind == TTypedInput::tiNumber || c.Kind == TTypedInput::tiPercent) {
+    if (c.Kind == TTypedInput::tiNumber || c.Kind == TTypedInput::tiPercent || c.Kind == TTypedInput::tiDate) {
       EXPECT_DOUBLE_EQ(typed.Number, c.Number) << rtl::UnicodeToUtf8(c.Input);
     }
     if (c.Kind == TTypedInput::tiBoolean) {
@@ -121,8 +130,8 @@ TEST_F(ValueTest, WrittenTextIsTypedInputAndReadsBackAfterSaving) {
   MakeBook();
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 2);
-  const char16_t* inputs[] = {u"123", u"1.5", u"5%", u"TRUE", u"=A1+1", u"'007", u"abc"};
-  for (int i = 0; i < 7; ++i) PutText(sheet, i + 1, 1, inputs[i]);
+  const char16_t* inputs[] = {u"123", u"1.5", u"5%", u"TRUE", u"=A1+1", u"'007", u"abc", u"2026-11-03"};
+  for (int i = 0; i < 8; ++i) PutText(sheet, i + 1, 1, inputs[i]);
   Put(sheet, 1, 2, Variant(int32_t(7)));
   Put(sheet, 2, 2, Variant::FromCurrency(12345));
   Put(sheet, 3, 2, Variant::FromDate(45000));
@@ -139,6 +148,8 @@ TEST_F(ValueTest, WrittenTextIsTypedInputAndReadsBackAfterSaving) {
   EXPECT_TRUE(Get(again, 5, 1).IsEmpty());  // a formula without a cached value until recalculated
   EXPECT_EQ(Text(Get(again, 6, 1)), "007");
   EXPECT_EQ(Text(Get(again, 7, 1)), "abc");
+  EXPECT_EQ(Get(again, 8, 1).VType(), rtl::varDate);
+  EXPECT_DOUBLE_EQ(Get(again, 8, 1).VDate(), 46329);
   EXPECT_DOUBLE_EQ(Get(again, 1, 2).VDouble(), 7);
   EXPECT_DOUBLE_EQ(Get(again, 2, 2).VDouble(), 1.2345);
   EXPECT_EQ(Get(again, 3, 2).VType(), rtl::varDate);
@@ -153,8 +164,8 @@ TEST_F(ValueTest, WrittenTextIsTypedInputAndReadsBackAfterSaving) {
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
   std::string out = RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
                               "')['Other']\nprint([ws.cell(r, 1).value for r in range(1, 8)])\n"
-                              "print(ws['A3'].number_format, ws['B3'].is_date, ws['B5'].value)\n");
-  EXPECT_EQ(out, "[123, 1.5, 0.05, True, '=A1+1', '007', 'abc']\n0% True x < y & \"z\"\n");
+                              "print(ws['A3'].number_format, ws['B3'].is_date, ws['B5'].value, ws['A8'].value)\n");
+  EXPECT_EQ(out, "[123, 1.5, 0.05, True, '=A1+1', '007', 'abc']\n0% True x < y & \"z\" 2026-11-03 00:00:00\n");
 }
 
 TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
