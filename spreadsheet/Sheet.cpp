@@ -252,9 +252,11 @@ TCell* TSheet::FindCell(uint32_t row, uint32_t column) {
 }
 
 TRow& TSheet::RowForWrite(uint32_t row) {
-  if (TRow* found = FindRow(row)) return *found;
-  // Filling downwards finds the gap at the end already.
-  MoveGapTo(row);
+  // The common case, filling downwards, appends at once.
+  if (!(FTail.empty() && (FRows.empty() || FRows.back().Number < row))) {
+    if (TRow* found = FindRow(row)) return *found;
+    MoveGapTo(row);
+  }
   FRows.emplace_back();
   FRows.back().Number = row;
   return FRows.back();
