@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmark: korva fills a 100,000-row, 10-column CSV into a template with a
-# script; the same job with python3-openpyxl for comparison. Prints wall
-# time and peak memory of each (GNU time).
+# script; the same job with python3-openpyxl for comparison; and the bundled
+# example job, which inserts a table row for every order, on as many orders.
+# Prints wall time and peak memory of each (GNU time).
 #   bench/FillTemplate.sh [ROWS] [KORVA]   (defaults: 100000, build/release/korva)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -29,6 +30,17 @@ measure() {  # label, command...
 
 measure korva "$korva" -x "$work/korva.xlsx" -c "$work/data.csv" -d , "$here/FillTemplate.rops"
 measure openpyxl /usr/bin/python3 "$here/fill_template.py" "$work/python.xlsx" "$work/data.csv"
+# The bundled example: one inserted table row per order.
+/usr/bin/python3 - "$work/orders.csv" "$rows" <<'PY'
+import sys
+with open(sys.argv[1], "w") as out:
+    out.write("Order,Customer,Date,Quantity,Price\n")
+    for i in range(int(sys.argv[2])):
+        out.write(f'{1000 + i},"Customer {i % 97}",2026-11-{i % 28 + 1:02d},{i % 100 + 1},{i % 999 + 1}.{i % 100:02d}\n')
+PY
+cp "$here/../examples/template.xlsx" "$work/orders.xlsx"
+(cd "$here/../examples" && LC_ALL=C.UTF-8 measure example "$korva" -x "$work/orders.xlsx" -c "$work/orders.csv" \
+  -p November -p 1003 fill_orders.rops)
 # Both results hold the same values.
 /usr/bin/python3 - "$work/korva.xlsx" "$work/python.xlsx" <<'PY'
 import sys
