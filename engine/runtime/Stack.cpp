@@ -99,8 +99,9 @@ uint8_t* TPSStack::PushType(TPSTypeRec* type) {
   if (!e) return nullptr;
   Store(e, type);
   // Small plain values (integers, Booleans, pointers) are most temporaries:
-  // one store clears the entry, which is at least eight bytes after alignment.
-  if (!type->FManaged && type->FRealSize <= 8)
+  // one store clears the entry, whose value is eight bytes after alignment
+  // (an empty record has none).
+  if (!type->FManaged && type->FRealSize - 1u < 8u)
     Store<uint64_t>(e + EntryHeader, 0);
   else
     InitializeValue(e + EntryHeader, type);
