@@ -271,20 +271,23 @@ bool TPSScript::CompileUsedUnit(TPSPascalCompiler* sender, const std::string& na
   else
     sender->FOnTranslateLineInfo = [fileName](TPSPascalCompiler*, uint32_t&, uint32_t&, uint32_t&,
                                               std::string& file) { file = fileName; };
-  std::string programFile = std::exchange(FCurrentFileName, fileName);
-  FUnitsInProgress.push_back(name);
   bool ok;
-  try {
+  {
+    // The file being read and its translation come back however the unit ends.
+    struct TUnitScope {
+      TPSScript& Script;
+      TPSPascalCompiler& Comp;
+      std::string ProgramFile;
+      TPSPascalCompiler::TPSOnTranslateLineInfo ProgramTranslation;
+      ~TUnitScope() {
+        Script.FUnitsInProgress.pop_back();
+        Script.FCurrentFileName = std::move(ProgramFile);
+        Comp.FOnTranslateLineInfo = std::move(ProgramTranslation);
+      }
+    } scope{*this, *sender, std::exchange(FCurrentFileName, fileName), std::move(programTranslation)};
+    FUnitsInProgress.push_back(name);
     ok = sender->CompileUnitText(source);
-  } catch (...) {
-    FUnitsInProgress.pop_back();
-    FCurrentFileName = std::move(programFile);
-    sender->FOnTranslateLineInfo = std::move(programTranslation);
-    throw;
   }
-  FUnitsInProgress.pop_back();
-  FCurrentFileName = std::move(programFile);
-  sender->FOnTranslateLineInfo = std::move(programTranslation);
   if (ok) FUnitsCompiled.push_back(name);
   // Place the unit's own messages in its text; those of units it used are
   // placed already.
