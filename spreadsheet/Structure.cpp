@@ -746,7 +746,7 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
   std::string relId;
   for (int n = 1;; ++n)
     if (!ids.count(relId = "rId" + std::to_string(n))) break;
-  pugi::xml_node rel = rels.document_element().append_child("Relationship");
+  pugi::xml_node rel = rels.document_element().append_child((PrefixOf(rels.document_element()) + "Relationship").c_str());
   SetAttr(rel, "Id", relId);
   SetAttr(rel, "Type", type);
   std::string workbookDir = FWorkbookPart.substr(0, FWorkbookPart.rfind('/') + 1);
@@ -754,7 +754,8 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
   Part(RelsPartOf(FWorkbookPart)).Modified = true;
 
   TPart& types = Part(kContentTypesPart);
-  pugi::xml_node override = types.Doc->document_element().append_child("Override");
+  pugi::xml_node typesRoot = types.Doc->document_element();
+  pugi::xml_node override = typesRoot.append_child((PrefixOf(typesRoot) + "Override").c_str());
   SetAttr(override, "PartName", "/" + partName);
   SetAttr(override, "ContentType", "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
   types.Modified = true;
@@ -763,18 +764,21 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
   pugi::xml_node sheets = Child(workbookRoot, "sheets");
   auto sheetNodes = Children(sheets, "sheet");
   uint32_t sheetId = 0;
-  std::string idAttribute = "r:id";
+  // The relationship namespace the other sheets use (transitional or
+  // strict), whatever prefix they give it and wherever they declare it.
+  std::string relNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
   for (pugi::xml_node s : sheetNodes) {
     sheetId = std::max(sheetId, s.attribute("sheetId").as_uint());
-    for (pugi::xml_attribute a = s.first_attribute(); a; a = a.next_attribute()) {
-      std::string_view n = a.name();
-      if (n.size() > 3 && n.substr(n.size() - 3) == ":id") idAttribute = std::string(n);
+    if (pugi::xml_attribute id = RelIdAttribute(s)) {
+      std::string_view qualified = id.name();
+      std::string uri = NamespaceAt(s, qualified.substr(0, qualified.find(':') + 1));
+      if (!uri.empty()) relNs = uri;
     }
   }
   pugi::xml_node node = sheets.insert_child_before((PrefixOf(sheets) + "sheet").c_str(), sheetNodes[static_cast<size_t>(index)]);
   SetAttr(node, "name", name);
   SetAttr(node, "sheetId", std::to_string(sheetId + 1));
-  SetAttr(node, idAttribute.c_str(), relId);
+  SetAttr(node, (AttributePrefixFor(node, relNs, "r") + "id").c_str(), relId);
   for (pugi::xml_node n : Children(Child(workbookRoot, "definedNames"), "definedName"))
     if (n.attribute("localSheetId") && n.attribute("localSheetId").as_int() >= index)
       n.attribute("localSheetId").set_value(n.attribute("localSheetId").as_int() + 1);

@@ -353,3 +353,31 @@ bool HasType(const TRelationship& rel, std::string_view suffix) {
 }
 
 }  // namespace spreadsheet
+
+namespace spreadsheet {
+
+std::string NamespaceAt(const pugi::xml_node& node, std::string_view prefix) {
+  std::string declaration = prefix.empty() ? "xmlns" : "xmlns:" + std::string(prefix.substr(0, prefix.size() - 1));
+  if (declaration == "xmlns:xml") return "http://www.w3.org/XML/1998/namespace";
+  for (pugi::xml_node n = node; n && n.type() == pugi::node_element; n = n.parent())
+    if (pugi::xml_attribute a = n.attribute(declaration.c_str())) return a.value();
+  return {};
+}
+
+std::string AttributePrefixFor(pugi::xml_node node, std::string_view uri, std::string_view preferred) {
+  // Attributes take no default namespace: a prefix is needed, and the
+  // nearest declaration of it must be the one for this URI.
+  for (pugi::xml_node n = node; n && n.type() == pugi::node_element; n = n.parent())
+    for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
+      std::string_view name = a.name();
+      if (name.rfind("xmlns:", 0) != 0 || a.value() != uri) continue;
+      std::string prefix = std::string(name.substr(6)) + ":";
+      if (NamespaceAt(node, prefix) == uri) return prefix;
+    }
+  std::string prefix = std::string(preferred) + ":";
+  for (int n = 1; !NamespaceAt(node, prefix).empty(); ++n) prefix = std::string(preferred) + std::to_string(n) + ":";
+  node.append_attribute(("xmlns:" + prefix.substr(0, prefix.size() - 1)).c_str()).set_value(std::string(uri).c_str());
+  return prefix;
+}
+
+}  // namespace spreadsheet

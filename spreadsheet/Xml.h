@@ -69,3 +69,20 @@ pugi::xml_attribute RelIdAttribute(const pugi::xml_node& node);
 bool HasType(const TRelationship& rel, std::string_view suffix);
 
 }  // namespace spreadsheet
+
+namespace spreadsheet {
+
+// Namespaces where an element stands. Producers declare them where they
+// like: Excel on the root, openpyxl on each element that needs one
+// (<sheet xmlns:r="..." r:id="..."/>), others with prefixes of their own
+// ("x:row"). What is written into a part must use a binding in scope there.
+
+// The URI bound to a prefix ("r:", or "" for the default namespace) where
+// `node` stands; "" when none is.
+std::string NamespaceAt(const pugi::xml_node& node, std::string_view prefix);
+// The prefix of an attribute in namespace `uri` on `node` ("r:"): one in
+// scope there, or else `preferred` (made unique when it is bound to another
+// namespace) declared on `node` itself.
+std::string AttributePrefixFor(pugi::xml_node node, std::string_view uri, std::string_view preferred);
+
+}  // namespace spreadsheet

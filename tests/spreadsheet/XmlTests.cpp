@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "spreadsheet/Package.h"
 #include "spreadsheet/Xml.h"
 
@@ -58,6 +60,43 @@ TEST(StreamingParse, BrokenPartsAreReportedWithTheirName) {
     } catch (const EPackageError& e) {
       EXPECT_NE(rtl::UnicodeToUtf8(e.Message()).find("xl/worksheets/sheet9.xml"), std::string::npos);
     }
+  }
+}
+
+}  // namespace
+}  // namespace spreadsheet
+
+namespace spreadsheet {
+namespace {
+
+// An attribute written into a part takes the prefix the element has in
+// scope for its namespace, and declares one only where none is.
+TEST(NamespacePrefixes, AttributesUseTheBindingInScopeOrDeclareOneOnTheElement) {
+  struct TCase {
+    const char* Part;      // the element that gets the attribute is <target>
+    const char* Expected;  // the element afterwards
+  };
+  const TCase cases[] = {
+      // Declared on the root, as Excel does.
+      {"<w xmlns:r=\"urn:rel\"><target/></w>", "<target r:id=\"x\"/>"},
+      // Under another prefix.
+      {"<w xmlns:rel=\"urn:rel\"><s><target/></s></w>", "<target rel:id=\"x\"/>"},
+      // Declared only on siblings, as openpyxl does: out of scope here.
+      {"<w><s xmlns:r=\"urn:rel\"/><target/></w>", "<target xmlns:r=\"urn:rel\" r:id=\"x\"/>"},
+      // "r" bound to another namespace nearer: a fresh prefix.
+      {"<w xmlns:r=\"urn:rel\"><s xmlns:r=\"urn:other\"><target/></s></w>", "<target xmlns:r1=\"urn:rel\" r1:id=\"x\"/>"},
+      // The default namespace does not apply to attributes.
+      {"<w xmlns=\"urn:rel\"><target/></w>", "<target xmlns:r=\"urn:rel\" r:id=\"x\"/>"},
+  };
+  for (const TCase& c : cases) {
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(c.Part)) << c.Part;
+    pugi::xml_node target = Descendants(doc, "target").front();
+    target.append_attribute((AttributePrefixFor(target, "urn:rel", "r") + "id").c_str()).set_value("x");
+    std::ostringstream out;
+    target.print(out, "", pugi::format_raw);
+    EXPECT_EQ(out.str(), c.Expected) << c.Part;
+    EXPECT_EQ(NamespaceAt(target, "xml:"), "http://www.w3.org/XML/1998/namespace");
   }
 }
 
