@@ -1,5 +1,6 @@
 #include "spreadsheet/References.h"
 
+#include <algorithm>
 #include <set>
 
 #include "rtl/SysUtils.h"
@@ -26,11 +27,13 @@ size_t QuotedEnd(std::string_view f, size_t open) {
   return std::min(j + 1, f.size());
 }
 
-// Where a bracketed piece ends, nested brackets included.
+// Where a bracketed piece ends, nested brackets included; inside, "'"
+// escapes the next character ("Sales['[Note']]").
 size_t BracketEnd(std::string_view f, size_t open) {
   size_t depth = 0, j = open;
   for (; j < f.size(); ++j) {
-    if (f[j] == '[') ++depth;
+    if (f[j] == '\'') ++j;
+    else if (f[j] == '[') ++depth;
     else if (f[j] == ']' && --depth == 0) break;
   }
   return std::min(j + 1, f.size());
@@ -516,6 +519,115 @@ std::string ApplyChangeToRangeList(std::string_view list, const TReferenceChange
       }
     }
     i = j + 1;
+  }
+  return out;
+}
+
+namespace {
+
+// A column name as a structured reference holds it: "'" before [ ] # '.
+std::string EscapeColumnName(std::string_view name) {
+  std::string out;
+  for (char c : name) {
+    if (c == '[' || c == ']' || c == '#' || c == '\'') out += '\'';
+    out += c;
+  }
+  return out;
+}
+
+std::string UnescapeColumnName(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\'' && i + 1 < text.size()) ++i;
+    out += text[i];
+  }
+  return out;
+}
+
+// The name where a specifier may hold it without brackets of its own
+// ("[@Client]", "Sales[Client]"); others need them ("[@[Unit price]]").
+std::string BareColumnName(std::string_view name) {
+  bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return IsLetter(c) || IsDigit(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+  });
+  return plain ? std::string(name) : "[" + EscapeColumnName(name) + "]";
+}
+
+// The bracketed specifier of a structured reference ("[...]", outer
+// brackets included) with the renamed column's name replaced.
+std::string RenameInSpecifier(std::string_view spec, const TColumnRename& rename) {
+  auto matches = [&](std::string_view escaped) { return SameSheetName(UnescapeColumnName(escaped), rename.OldName); };
+  std::string_view inner = spec.substr(1, spec.size() >= 2 && spec.back() == ']' ? spec.size() - 2 : spec.size() - 1);
+  if (inner.empty() || inner[0] == '#') return std::string(spec);
+  // Items: "[[#This Row],[Customer]]", "[[Customer]:[Amount]]", "[@[Customer]]".
+  auto items = [&](std::string_view list) {
+    std::string out;
+    for (size_t i = 0; i < list.size();) {
+      if (list[i] != '[') {
+        out += list[i++];
+        continue;
+      }
+      size_t end = BracketEnd(list, i);
+      std::string_view item = list.substr(i + 1, end - i - 2);
+      if (!item.empty() && item[0] != '#' && end - i >= 2 && list[end - 1] == ']' && matches(item))
+        out += "[" + EscapeColumnName(rename.NewName) + "]";
+      else
+        out.append(list.substr(i, end - i));
+      i = end;
+    }
+    return out;
+  };
+  if (inner[0] == '[') return "[" + items(inner) + "]";
+  if (inner[0] == '@') {
+    std::string_view rest = inner.substr(1);
+    if (!rest.empty() && rest[0] == '[') return "[@" + items(rest) + "]";
+    if (!rest.empty() && matches(rest)) return "[@" + BareColumnName(rename.NewName) + "]";
+    return std::string(spec);
+  }
+  if (matches(inner)) return "[" + BareColumnName(rename.NewName) + "]";
+  return std::string(spec);
+}
+
+}  // namespace
+
+std::string RenameTableColumn(std::string_view f, const TColumnRename& rename, bool inTable) {
+  if (f.find('[') == std::string_view::npos) return std::string(f);
+  std::string out;
+  out.reserve(f.size() + 16);
+  size_t i = 0;
+  while (i < f.size()) {
+    char c = f[i];
+    if (c == '"' || c == '\'') {
+      size_t j = QuotedEnd(f, i);
+      out.append(f.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    if (c == '[') {
+      // A specifier without a table name, or a workbook index ("[1]Sheet!A1").
+      size_t j = BracketEnd(f, i);
+      bool workbook = j < f.size() && (IsIdentChar(f[j]) || f[j] == '\'');
+      out += inTable && !workbook ? RenameInSpecifier(f.substr(i, j - i), rename) : std::string(f.substr(i, j - i));
+      i = j;
+      continue;
+    }
+    if (!IsIdentChar(c)) {
+      out += c;
+      ++i;
+      continue;
+    }
+    size_t j = i;
+    while (j < f.size() && IsIdentChar(f[j])) ++j;
+    out.append(f.substr(i, j - i));
+    if (j < f.size() && f[j] == '[') {
+      size_t end = BracketEnd(f, j);
+      std::string_view name = f.substr(i, j - i);
+      bool ours = std::any_of(rename.Table.begin(), rename.Table.end(),
+                              [&](const std::string& table) { return SameSheetName(table, name); });
+      out += ours ? RenameInSpecifier(f.substr(j, end - j), rename) : std::string(f.substr(j, end - j));
+      j = end;
+    }
+    i = j;
   }
   return out;
 }

@@ -78,4 +78,16 @@ std::string ApplyChangeToRangeList(std::string_view list, const TReferenceChange
 // One range ("A1:C5" or "B2") after the change; nullopt when it is cut off.
 std::optional<std::string> ApplyChangeToRange(std::string_view range, const TReferenceChange& change);
 
+// A table column renamed: structured references that name it follow
+// ("Sales[Customer]", "Sales[[#This Row],[Customer]]", "Sales[[Customer]:[Amount]]",
+// "[@Customer]"). References without a table name ("[@Customer]") mean the
+// table the formula belongs to: they are rewritten only when `inTable`.
+// Names compare without regard to letter case, as the application does.
+struct TColumnRename {
+  std::vector<std::string> Table;  // the table's names (display name, name)
+  std::string OldName;
+  std::string NewName;
+};
+std::string RenameTableColumn(std::string_view formula, const TColumnRename& rename, bool inTable);
+
 }  // namespace spreadsheet

@@ -579,6 +579,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
   ApplyChangeEverywhere(change);
   MoveCells(sheet, change);
   AdjustSheetParts(sheet, change);
+
 }
 
 void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
@@ -589,6 +590,7 @@ void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
   ApplyChangeEverywhere(change);
   MoveCells(sheet, change);
   AdjustSheetParts(sheet, change);
+
 }
 
 // --- Autofit -----------------------------------------------------------------------------
@@ -890,6 +892,7 @@ void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   FActiveChanged = true;
   FSheetListChanged = true;
   FCellsChanged = true;
+
 }
 
 }  // namespace spreadsheet

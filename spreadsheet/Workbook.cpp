@@ -69,6 +69,26 @@ rtl::UnicodeString FifteenDigits(std::u16string_view text) {
 
 }  // namespace
 
+// The text the application makes of a value written into a table's header
+// row: the column's name ("" for none).
+std::string HeaderText(const Variant& input) {
+  const Variant& value = input.Deref();
+  switch (value.VType()) {
+    case rtl::varEmpty: case rtl::varNull: return {};
+    case rtl::varOleStr: case rtl::varUString: case rtl::varString: {
+      std::string text = rtl::UnicodeToUtf8(value.AsUnicodeString());
+      return !text.empty() && text[0] == '\'' ? text.substr(1) : text;
+    }
+    case rtl::varBoolean: return value.VBoolean() ? "TRUE" : "FALSE";
+    case rtl::varDate: {
+      double date = value.VDate();
+      return rtl::UnicodeToUtf8(date == std::trunc(date) ? rtl::DateToStr(date) : rtl::DateTimeToStr(date));
+    }
+    case rtl::varError: return ErrorText(value.VError());
+    default: return rtl::UnicodeToUtf8(rtl::FloatToStrGeneral(value.AsDouble()));
+  }
+}
+
 bool IsDateFormatCode(std::string_view code) {
   bool inQuotes = false;
   for (size_t i = 0; i < code.size(); ++i) {
@@ -455,7 +475,12 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
   if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
-  const Variant& value = input.Deref();
+  // A table's header cell holds its column's name as text, whatever is
+  // written there: the write renames the column.
+  Variant headerName;
+  if (const TTableHeader* header = TableHeaderAt(sheet, row, column))
+    headerName = Variant::FromOleStr(rtl::Utf8ToUnicode(NameTableColumn(sheet, *header, column, input.Deref())));
+  const Variant& value = headerName.IsEmpty() ? input.Deref() : headerName;
   bool clearing = value.IsEmpty() || value.IsNull();
   if (clearing && !sheet.FindCell(row, column)) return;
   if (sheet.InMultiCellArray(row, column)) throw EWorkbookError(rtl::Utf8ToUnicode(SPartOfArray));
@@ -468,7 +493,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
       if (text.size() > 32767) throw EWorkbookError(rtl::UnicodeString(STextTooLong));
       // A Text-formatted cell takes what is written as it is: "00123"
       // keeps its zeros, "=A1" is not a formula.
-      if (IsTextStyle(sheet.StyleAt(row, column))) {
+      if (!headerName.IsEmpty() || IsTextStyle(sheet.StyleAt(row, column))) {
         typed.Kind = TTypedInput::tiText;
         typed.Text = rtl::UnicodeToUtf8(text);
         break;

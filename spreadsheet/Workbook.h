@@ -119,6 +119,19 @@ class TWorkbookFile {
   void RemovePartTree(const std::string& partName);
   pugi::xml_document& RelationshipsOf(const std::string& partName);
 
+  // Table header cells: a table's header row holds its columns' names, and
+  // the application keeps the two equal. Found per sheet when first needed
+  // and forgotten whenever rows, columns or sheets change.
+  struct TTableHeader {
+    std::string Part;  // the table part
+    uint32_t Row = 0, First = 0, Last = 0;
+  };
+  const TTableHeader* TableHeaderAt(TSheet& sheet, uint32_t row, uint32_t column);
+  // Renames the column of a header cell after a value written there and
+  // returns the name, which the cell then shows as text.
+  std::string NameTableColumn(TSheet& sheet, const TTableHeader& header, uint32_t column, const rtl::Variant& value);
+  std::map<const TSheet*, std::vector<TTableHeader>> FTableHeaders;
+
   std::string FPath;
   std::unique_ptr<TPackage> FPackage;
   std::string FWorkbookPart;
@@ -154,6 +167,10 @@ struct TTypedInput {
   std::string Text;  // text, or the formula without "="
 };
 TTypedInput ReadTypedInput(const rtl::UnicodeString& input);
+
+// The text a value written into a table's header row makes of it, as the
+// application takes it for the column's name ("" for an empty value).
+std::string HeaderText(const rtl::Variant& value);
 
 // Whether a number format code shows a date or time.
 bool IsDateFormatCode(std::string_view code);

@@ -143,5 +143,40 @@ TEST(References, StructuredReferencesToTheTablesOfADeletedSheetBecomeRefErrors) 
   for (const TShiftCase& c : cases) EXPECT_EQ(ApplyReferenceChange(c.Formula, change, "Keep"), c.Expected) << c.Formula;
 }
 
+TEST(References, StructuredReferencesFollowARenamedTableColumn) {
+  struct TCase {
+    const char* Formula;
+    bool InTable;
+    const char* Expected;
+  };
+  const TCase cases[] = {
+      {"SUM(Sales[Customer])", false, "SUM(Sales[Client])"},
+      {"sales[customer]", false, "sales[Client]"},  // names ignore case
+      {"Sales[[#This Row],[Customer]]*2", false, "Sales[[#This Row],[Client]]*2"},
+      {"SUM(Sales[[#Headers],[#Data],[Customer]:[Amount]])", false, "SUM(Sales[[#Headers],[#Data],[Client]:[Amount]])"},
+      {"SUM(Sales[[Amount]:[Customer]])", false, "SUM(Sales[[Amount]:[Client]])"},
+      {"Sales[@Customer]&Sales[@[Customer]]", false, "Sales[@Client]&Sales[@[Client]]"},
+      {"[@Customer]&[Customer]", true, "[@Client]&[Client]"},  // the formula's own table
+      {"[@Customer]&[Customer]", false, "[@Customer]&[Customer]"},
+      {"Other[Customer]+Sales[Customered]+Sales[#All]", false, "Other[Customer]+Sales[Customered]+Sales[#All]"},
+      {"\"Sales[Customer]\"&'Sales[x]'!A1", false, "\"Sales[Customer]\"&'Sales[x]'!A1"},  // text, a sheet name
+      {"[1]Customer!A1", true, "[1]Customer!A1"},  // a workbook index
+      {"Table_1.a[Customer]", false, "Table_1.a[Customer]"},
+  };
+  TColumnRename rename{{"Sales", "Table1"}, "Customer", "Client"};
+  for (const TCase& c : cases) EXPECT_EQ(RenameTableColumn(c.Formula, rename, c.InTable), c.Expected) << c.Formula;
+  // Names the plain form cannot hold take brackets; [ ] # ' are escaped.
+  const TCase special[] = {
+      {"Sales[Customer]", false, "Sales[[Unit price]]"},
+      {"[@Customer]", true, "[@[Unit price]]"},
+      {"Sales[[#This Row],[Customer]]", false, "Sales[[#This Row],[Unit price]]"},
+  };
+  for (const TCase& c : special)
+    EXPECT_EQ(RenameTableColumn(c.Formula, {{"Sales"}, "Customer", "Unit price"}, c.InTable), c.Expected);
+  EXPECT_EQ(RenameTableColumn("Sales['[Note']]+1", {{"Sales"}, "[Note]", "Cost #1's"}, false),
+            "Sales[[Cost '#1''s]]+1");
+  EXPECT_EQ(RenameTableColumn("Sales[[Cost '#1''s]]", {{"Sales"}, "cost #1's", "Sum"}, false), "Sales[[Sum]]");
+}
+
 }  // namespace
 }  // namespace spreadsheet
