@@ -579,7 +579,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
   ApplyChangeEverywhere(change);
   MoveCells(sheet, change);
   AdjustSheetParts(sheet, change);
-
+  FTableHeaders.clear();
 }
 
 void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
@@ -590,7 +590,7 @@ void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
   ApplyChangeEverywhere(change);
   MoveCells(sheet, change);
   AdjustSheetParts(sheet, change);
-
+  FTableHeaders.clear();
 }
 
 // --- Autofit -----------------------------------------------------------------------------
@@ -892,7 +892,7 @@ void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   FActiveChanged = true;
   FSheetListChanged = true;
   FCellsChanged = true;
-
+  FTableHeaders.erase(&sheet);
 }
 
 }  // namespace spreadsheet

@@ -127,5 +127,27 @@ TEST_F(TablesTest, AHeaderWriteRenamesItsColumnUniquelyAndReferencesFollow) {
   EXPECT_EQ(out, expected);
 }
 
+// The header row is wherever the table is after rows and columns were
+// inserted, also when it was written before.
+TEST_F(TablesTest, TheHeaderRowMovesWithInsertedRowsAndColumns) {
+  std::string path = FDir.File("moved.xlsx");
+  MakeBook(path);
+  Variant book = Open(path);
+  Variant data = Sheet(book, 1);
+  PutText(data, 2, 2, u"Sum");                                              // header B2: renames Amount
+  rtl::OleCall(rtl::OleGet(data, u"Rows", {Variant(int32_t(1))}), u"Insert");     // the table: A3:C6
+  rtl::OleCall(rtl::OleGet(data, u"Columns", {Variant(int32_t(1))}), u"Insert");  // the table: B3:D6
+  PutText(data, 2, 2, u"Orders");  // the title, not a header: no rename
+  PutText(data, 3, 2, u"Client");
+  PutText(data, 3, 3, u"Client");
+  EXPECT_EQ(Text(Get(data, 3, 3)), "Client2");
+  SaveAndClose(book);
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  std::string out = RunPython("import openpyxl\nwb = openpyxl.load_workbook('" + path +
+                              "')\nt = wb['Data'].tables['Sales']\nprint(t.ref, [c.name for c in t.tableColumns], "
+                              "wb['Summary']['A1'].value)\n");
+  EXPECT_EQ(out, "B3:D6 ['Client', 'Client2', 'Note'] =COUNTA(Sales[Client])\n");
+}
+
 }  // namespace
 }  // namespace spreadsheet::testing
