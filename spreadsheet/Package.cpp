@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "spreadsheet/RemoveOnSignal.h"
+#include "spreadsheet/WorkbookGuard.h"
 
 namespace spreadsheet {
 
@@ -341,7 +342,7 @@ zip_int64_t TargetCallback(void* user, void* data, zip_uint64_t length, zip_sour
 
 }  // namespace
 
-void TPackage::Save() {
+void TPackage::Save(TWorkbookGuard* guard) {
   char resolved[PATH_MAX];
   std::string target = realpath(FPath.c_str(), resolved) ? std::string(resolved) : FPath;
   struct stat original;
@@ -412,10 +413,15 @@ void TPackage::Save() {
     fchmod(fd, original.st_mode & 07777);
   }
   // The new bytes reach the disk before they replace the old ones.
-  if (fsync(fd) != 0) throw Fail("cannot write " + temp.Path() + ": " + ErrorText(errno));
+  struct stat written;
+  if (fsync(fd) != 0 || fstat(fd, &written) != 0) throw Fail("cannot write " + temp.Path() + ": " + ErrorText(errno));
+  // Another program may have replaced or changed the file while this one
+  // had it open; its work is not overwritten.
+  if (guard) guard->CheckUnchanged(target);
   if (rename(temp.Path().c_str(), target.c_str()) != 0)
     throw Fail("cannot replace " + target + ": " + ErrorText(errno));
   temp.Renamed();
+  if (guard) guard->Saved(TFileIdentity::Of(written));
   int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
   if (folder >= 0) {
     fsync(folder);  // the rename itself; a failure here leaves a complete file either way

@@ -1,5 +1,5 @@
-// Whole jobs that meet the world on one workbook: a job ended by a signal
-// while saving.
+// Whole jobs that meet each other or the world on one workbook: two jobs at
+// once, a job ended by a signal while saving, workbooks another program holds.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -105,6 +105,71 @@ bool AwaitFile(const std::string& dir, const std::function<bool(const std::strin
   return false;
 }
 
+std::string Cells(const std::string& book) {
+  return Python("from openpyxl import load_workbook\nws = load_workbook('" + book +
+                "')['Data']\nprint(ws['A1'].value, ws['B1'].value)\n");
+}
+
+// Writes `cell` and then keeps the workbook open for `seconds` of busy work.
+std::string SlowScript(const std::string& cell, const std::string& value, double seconds) {
+  return "var T: TDateTime;\nbegin\n  DOCUMENT.Sheet[1].CellByName['" + cell + "'] := '" + value +
+         "';\n  T := Now + " + std::to_string(seconds) + " / 86400.0;\n  while Now < T do ;\nend.\n";
+}
+
+bool IsLockFile(const std::string& name) { return name == ".book.xlsx.korva-lock"; }
+
+// Waits until a job holds the lock of book.xlsx in `dir` (the lock file
+// alone may not be locked yet); false after 60 s.
+bool AwaitLockHeld(const std::string& dir) {
+  auto deadline = steady_clock::now() + seconds(60);
+  while (steady_clock::now() < deadline) {
+    int fd = open((dir + "/.book.xlsx.korva-lock").c_str(), O_RDONLY);
+    if (fd >= 0) {
+      bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+      close(fd);
+      if (held) return true;
+    }
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  return false;
+}
+
+TEST(WorkbookSafety, ASecondJobWaitsForTheFirstAndBothUpdatesAreKept) {
+  TTempFolder dir;
+  MakeTemplate(dir.Path());
+  dir.Write("a.rops", SlowScript("A1", "first", 1.5));
+  dir.Write("b.rops", SlowScript("B1", "second", 0));
+  TJob first(dir.Path(), {"-x", "book.xlsx", "a.rops"}, "a.out");
+  ASSERT_TRUE(first.Started());
+  ASSERT_TRUE(AwaitLockHeld(dir.Path()));
+  TJob second(dir.Path(), {"-x", "book.xlsx", "b.rops"}, "b.out");
+  int firstStatus = first.Wait();
+  int secondStatus = second.Wait();
+  EXPECT_EQ(firstStatus, 0) << first.Output();
+  EXPECT_EQ(secondStatus, 0) << second.Output();
+  EXPECT_EQ(Cells(dir.File("book.xlsx")), "first second\n");
+  EXPECT_EQ(Hidden(dir.Path()), std::set<std::string>{});
+}
+
+TEST(WorkbookSafety, AJobThatCannotHaveTheWorkbookInTimeFailsAndChangesNothing) {
+  TTempFolder dir;
+  MakeTemplate(dir.Path());
+  dir.Write("a.rops", SlowScript("A1", "first", 8));
+  dir.Write("b.rops", SlowScript("B1", "second", 0));
+  TJob first(dir.Path(), {"-x", "book.xlsx", "a.rops"}, "a.out");
+  ASSERT_TRUE(AwaitLockHeld(dir.Path()));
+  auto start = steady_clock::now();
+  TJob second(dir.Path(), {"-x", "book.xlsx", "b.rops"}, "b.out");
+  int secondStatus = second.Wait();
+  EXPECT_GE(steady_clock::now() - start, seconds(4));
+  EXPECT_EQ(WEXITSTATUS(secondStatus), 1);
+  EXPECT_EQ(second.Output(), "Fatal Error: Cannot open workbook \"" + dir.File("book.xlsx") +
+                                 "\": workbook is in use by another Korva job\r\n");
+  EXPECT_EQ(first.Wait(), 0) << first.Output();
+  EXPECT_EQ(Cells(dir.File("book.xlsx")), "first None\n");
+  EXPECT_EQ(Hidden(dir.Path()), std::set<std::string>{});
+}
+
 // A signal while the workbook is written: the process ends by that signal,
 // the workbook is the one before the job, and no hidden file stays behind.
 TEST(WorkbookSafety, ASignalDuringASaveLeavesTheWorkbookIntactAndNoHiddenFile) {
@@ -118,13 +183,41 @@ TEST(WorkbookSafety, ASignalDuringASaveLeavesTheWorkbookIntactAndNoHiddenFile) {
     std::string before = Bytes(dir.File("book.xlsx"));
     TJob job(dir.Path(), {"-x", "book.xlsx", "big.rops"}, "out.txt");
     ASSERT_TRUE(AwaitFile(dir.Path(), [](const std::string& name) {
-      return name.size() == 17 && name.rfind(".book.xlsx.", 0) == 0;
+      return name.size() == 17 && name.rfind(".book.xlsx.", 0) == 0 && !IsLockFile(name);
     }));
     job.Signal(signal);
     int status = job.Wait();
     ASSERT_TRUE(WIFSIGNALED(status)) << "the save was over before the signal came";
     EXPECT_EQ(WTERMSIG(status), signal);
     EXPECT_EQ(Hidden(dir.Path()), std::set<std::string>{});
+    EXPECT_TRUE(Bytes(dir.File("book.xlsx")) == before);
+  }
+}
+
+// Refused when opened, before the CSV file or the script is even read: the
+// script here would not compile, and the report does not say so.
+TEST(WorkbookSafety, ReadOnlyAndOpenWorkbooksAreRefusedBeforeTheScriptRuns) {
+  struct TCase {
+    std::string Setup;
+    std::string Reason;
+  } cases[] = {
+      {"chmod 444", "workbook is read-only"},
+      {".~lock.book.xlsx#", "workbook is open in another program (lock file .~lock.book.xlsx#)"},
+      {"~$book.xlsx", "workbook is open in another program (lock file ~$book.xlsx)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Setup);
+    TTempFolder dir;
+    MakeTemplate(dir.Path());
+    dir.Write("s.rops", "begin\n  DOCUMENT.Sheet[1].Cell[1, 1] := 'lost'\n  oops\nend.\n");
+    if (c.Setup == "chmod 444")
+      chmod(dir.File("book.xlsx").c_str(), 0444);
+    else
+      dir.Write(c.Setup, "someone,host,1;");
+    std::string before = Bytes(dir.File("book.xlsx"));
+    TKorvaRun run = RunKorva("-x book.xlsx -c missing.csv s.rops", dir.Path());
+    EXPECT_EQ(run.output, "Fatal Error: Cannot open workbook \"" + dir.File("book.xlsx") + "\": " + c.Reason + "\r\n");
+    EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Bytes(dir.File("book.xlsx")) == before);
   }
 }
