@@ -1,5 +1,6 @@
 // Whole jobs that meet each other or the world on one workbook: two jobs at
-// once, a job ended by a signal while saving, workbooks another program holds.
+// once, a job ended by a signal while saving, workbooks another program holds,
+// and workbooks a script opened and forgot.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -219,6 +220,39 @@ TEST(WorkbookSafety, ReadOnlyAndOpenWorkbooksAreRefusedBeforeTheScriptRuns) {
     EXPECT_EQ(run.output, "Fatal Error: Cannot open workbook \"" + dir.File("book.xlsx") + "\": " + c.Reason + "\r\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Bytes(dir.File("book.xlsx")) == before);
+  }
+}
+
+// A workbook the script opened and did not free is saved and closed after
+// the run, with a note on standard error; one it freed is not mentioned.
+TEST(WorkbookSafety, AWorkbookTheScriptDidNotFreeIsSavedWithANote) {
+  struct TCase {
+    const char* Ending;
+    const char* Output;
+    int Status;
+  } cases[] = {
+      {"  D.Free;\n", "", 0},
+      {"", "Note: workbook %s opened by the script was not freed; it was saved and closed\r\n", 0},
+      {"  D.Sheet[1].Cell[1, 2] := 1 div (DOCUMENT.SheetCount - 2);\n",
+       "Note: workbook %s opened by the script was not freed; it was saved and closed\r\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Ending);
+    TTempFolder dir;
+    MakeTemplate(dir.Path());
+    std::filesystem::create_directory(dir.File("other"));
+    MakeTemplate(dir.File("other"));
+    dir.Write("s.rops", std::string("var D: TqovDocument;\nbegin\n  D := TqovDocument.Create('other/book.xlsx');\n"
+                                    "  D.Sheet[1].Cell[1, 1] := 'theirs';\n  DOCUMENT.Sheet[1].Cell[1, 1] := 'ours';\n") +
+                            c.Ending + "end.\n");
+    TKorvaRun run = RunKorva("-x book.xlsx s.rops 2>notes.txt", dir.Path());
+    EXPECT_EQ(run.status, c.Status) << run.output;
+    std::string note = c.Output;
+    if (size_t at = note.find("%s"); at != std::string::npos) note.replace(at, 2, dir.File("other/book.xlsx"));
+    EXPECT_EQ(Bytes(dir.File("notes.txt")), note);
+    EXPECT_EQ(Cells(dir.File("other/book.xlsx")), "theirs None\n");
+    EXPECT_EQ(Cells(dir.File("book.xlsx")), "ours None\n");
+    EXPECT_EQ(Hidden(dir.File("other")), std::set<std::string>{});
   }
 }
 
