@@ -1,5 +1,9 @@
 #include "job/qovKorva.h"
 
+#include <algorithm>
+#include <iostream>
+#include <new>
+
 #include "data/qovData.h"
 #include "job/qovScript.h"
 #include "rtl/Automation.h"
@@ -30,6 +34,7 @@ void TqovKorva::RunJob() {
   if (FROPS_File.empty()) throw rtl::Exception(UnicodeString(SNoScriptFile));
   spreadsheet::RegisterExcelApplication();
   rtl::CoInitialize();
+  const std::vector<workbook::TqovDocument*> earlier = workbook::TqovDocument::Living();
   std::vector<UnicodeString> failures;
   std::unique_ptr<workbook::TqovDocument> document;
   try {
@@ -53,6 +58,8 @@ void TqovKorva::RunJob() {
     // Anything else (out of memory, say) still must not cost the workbook.
     failures.push_back(rtl::Utf8ToUnicode(e.what()));
   }
+  // The script's own workbooks were opened last and are closed first.
+  CloseScriptDocuments(earlier, failures);
   // Saving happens on every path; a save that fails is reported after the
   // script's own error, and the server is ended either way (Close does).
   if (document) {
@@ -69,5 +76,30 @@ void TqovKorva::RunJob() {
   if (failures.size() == 1) throw rtl::Exception(failures.front());
   if (!failures.empty()) throw EJobErrors(std::move(failures));
 }
+
+void TqovKorva::CloseScriptDocuments(const std::vector<workbook::TqovDocument*>& earlier,
+                                     std::vector<UnicodeString>& failures) {
+  std::vector<workbook::TqovDocument*> living = workbook::TqovDocument::Living();
+  for (auto it = living.rbegin(); it != living.rend(); ++it) {
+    workbook::TqovDocument* document = *it;
+    if (document->OwnedByHost() || std::find(earlier.begin(), earlier.end(), document) != earlier.end()) continue;
+    std::unique_ptr<workbook::TqovDocument> owned(document);
+    try {
+      document->Close();
+      Note(rtl::FormatText(SNotFreedSaved, {document->FileName()}));
+    } catch (const rtl::Exception& e) {
+      Note(rtl::FormatText(SNotFreedFailed, {document->FileName()}));
+      failures.push_back(e.Message());
+    } catch (const std::bad_alloc&) {
+      Note(rtl::FormatText(SNotFreedFailed, {document->FileName()}));
+      failures.push_back(u"Out of memory");
+    } catch (const std::exception& e) {
+      Note(rtl::FormatText(SNotFreedFailed, {document->FileName()}));
+      failures.push_back(rtl::Utf8ToUnicode(e.what()));
+    }
+  }
+}
+
+void TqovKorva::Note(const UnicodeString& text) { std::cerr << rtl::UnicodeToUtf8(text) << "\r\n" << std::flush; }
 
 }  // namespace job

@@ -6,6 +6,10 @@
 
 #include "rtl/StringList.h"
 
+namespace workbook {
+class TqovDocument;
+}
+
 namespace job {
 
 using rtl::TStringList;
@@ -27,6 +31,10 @@ class TqovKorva {
  public:
   static constexpr std::u16string_view SDelimiterError = u"CSV field delimiter must be a single character or \\t";
   static constexpr std::u16string_view SNoScriptFile = u"Please specify file containing script";
+  static constexpr std::u16string_view SNotFreedSaved =
+      u"Note: workbook %s opened by the script was not freed; it was saved and closed";
+  static constexpr std::u16string_view SNotFreedFailed =
+      u"Note: workbook %s opened by the script was not freed; it was closed, but saving it failed";
 
   TqovKorva();
   virtual ~TqovKorva() = default;
@@ -57,8 +65,15 @@ class TqovKorva {
 
  protected:
   virtual void RunJob();
+  // A remark that is not a failure (standard error, one line each).
+  virtual void Note(const UnicodeString& text);
 
  private:
+  // Saves and closes, newest first, the workbooks the script opened and
+  // left open: documents the script owns that did not exist before the run
+  // (`earlier`). The engine is gone by then, so nothing else frees them.
+  void CloseScriptDocuments(const std::vector<workbook::TqovDocument*>& earlier, std::vector<UnicodeString>& failures);
+
   UnicodeString FROPS_File;
   UnicodeString FXLS_File;
   UnicodeString FCSV_File;

@@ -451,7 +451,10 @@ class TWorkbookObject : public TServerObject<TWorkbookObject> {
     struct TCloser {
       std::vector<std::shared_ptr<TWorkbookFile>>& Books;
       std::shared_ptr<TWorkbookFile> File;
-      ~TCloser() { Books.erase(std::remove(Books.begin(), Books.end(), File), Books.end()); }
+      ~TCloser() {
+        File->Unlock();
+        Books.erase(std::remove(Books.begin(), Books.end(), File), Books.end());
+      }
     } closer{books, FBook.File};
     if (save && save->Deref().AsBoolean() && file.Changed()) file.Save();
     return Variant(true);
@@ -548,6 +551,7 @@ class TApplicationObject : public TServerObject<TApplicationObject> {
   Variant Quit(const TInvocation& call) {
     NoPut(call, u"Quit");
     // Workbooks still open are closed without saving.
+    for (auto& book : FApp->Workbooks) book->Unlock();
     FApp->Workbooks.clear();
     FApp->Quit = true;
     return {};

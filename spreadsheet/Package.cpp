@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -9,7 +10,11 @@
 #include <fcntl.h>
 #include <exception>
 #include <sys/stat.h>
+#include <dirent.h>
 #include <unistd.h>
+
+#include "spreadsheet/RemoveOnSignal.h"
+#include "spreadsheet/WorkbookGuard.h"
 
 namespace spreadsheet {
 
@@ -201,7 +206,143 @@ void TPackage::Remove(const std::string& name) {
   }
 }
 
-void TPackage::Save() {
+namespace {
+
+// --- Saving -----------------------------------------------------------------------------
+
+std::string ErrorText(int code) { return rtl::UnicodeToUtf8(rtl::SysErrorMessage(code)); }
+
+// The one temporary file of a save, ".NAME.XXXXXX" beside the workbook:
+// removed when the save fails or a signal ends the process during it.
+class TTemporary {
+ public:
+  TTemporary(const std::string& dir, const std::string& base) : FPath(dir + "/." + base + ".XXXXXX") {
+    TSignalsHeld held;  // made and registered with no signal in between
+    FFd = mkstemp(FPath.data());
+    if (FFd < 0) throw Fail("cannot create a temporary file in " + dir + ": " + ErrorText(errno));
+    FRemoveOnSignal = std::make_unique<TRemoveOnSignal>(FPath);
+  }
+  ~TTemporary() {
+    if (!FRenamed) unlink(FPath.c_str());
+    FRemoveOnSignal.reset();
+    close(FFd);
+  }
+  TTemporary(const TTemporary&) = delete;
+  TTemporary& operator=(const TTemporary&) = delete;
+
+  const std::string& Path() const { return FPath; }
+  int Descriptor() const { return FFd; }
+  // The file is the workbook now; nothing is left to remove.
+  void Renamed() {
+    FRenamed = true;
+    FRemoveOnSignal.reset();
+  }
+
+ private:
+  std::string FPath;
+  int FFd = -1;
+  bool FRenamed = false;
+  std::unique_ptr<TRemoveOnSignal> FRemoveOnSignal;
+};
+
+// Temporaries of saves that a power cut or SIGKILL ended: ".NAME.XXXXXX",
+// and ".NAME.XXXXXX.YYYYYY" of the zip library's own file in older versions.
+bool IsTemporaryOf(std::string_view name, std::string_view base) {
+  auto randomPart = [](std::string_view text) {
+    if (text.size() != 6) return false;
+    for (char c : text)
+      if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    return true;
+  };
+  if (name.size() < base.size() + 2 || name[0] != '.' || name.substr(1, base.size()) != base ||
+      name[base.size() + 1] != '.')
+    return false;
+  std::string_view rest = name.substr(base.size() + 2);
+  if (rest.size() == 6) return randomPart(rest);
+  return rest.size() == 13 && rest[6] == '.' && randomPart(rest.substr(0, 6)) && randomPart(rest.substr(7));
+}
+
+// Only old ones go: a save in progress elsewhere (a job that does not lock)
+// writes its temporary continuously.
+constexpr time_t kStaleTemporaryAge = 60 * 60;
+
+void RemoveStaleTemporaries(const std::string& dir, const std::string& base) {
+  DIR* folder = opendir(dir.c_str());
+  if (!folder) return;  // the save itself reports what is wrong with the folder
+  time_t now = time(nullptr);
+  while (const dirent* entry = readdir(folder)) {
+    if (!IsTemporaryOf(entry->d_name, base)) continue;
+    struct stat st;
+    if (fstatat(dirfd(folder), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    // One that cannot be removed (another user's, in a sticky folder) is left.
+    if (now - st.st_mtime >= kStaleTemporaryAge) unlinkat(dirfd(folder), entry->d_name, 0);
+  }
+  closedir(folder);
+}
+
+// The archive's destination: the temporary file, written through its
+// descriptor. Given a file name instead, the zip library would write a
+// temporary file of its own beside it and rename that over it.
+struct TTargetState {
+  explicit TTargetState(int fd) : Fd(fd) { zip_error_init(&Error); }
+  ~TTargetState() { zip_error_fini(&Error); }
+  int Fd;
+  zip_error_t Error;
+};
+
+zip_int64_t TargetCallback(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+  auto* state = static_cast<TTargetState*>(user);
+  auto failed = [&](int zipError, int systemError) {
+    zip_error_set(&state->Error, zipError, systemError);
+    return zip_int64_t{-1};
+  };
+  switch (command) {
+    case ZIP_SOURCE_STAT:
+      // An archive that does not exist yet: it is made from nothing.
+      return failed(ZIP_ER_READ, ENOENT);
+    case ZIP_SOURCE_BEGIN_WRITE:
+      if (ftruncate(state->Fd, 0) != 0 || lseek(state->Fd, 0, SEEK_SET) != 0) return failed(ZIP_ER_WRITE, errno);
+      return 0;
+    case ZIP_SOURCE_WRITE: {
+      const char* bytes = static_cast<const char*>(data);
+      zip_uint64_t done = 0;
+      while (done < length) {
+        ssize_t n = write(state->Fd, bytes + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return failed(ZIP_ER_WRITE, n < 0 ? errno : ENOSPC);
+        done += static_cast<zip_uint64_t>(n);
+      }
+      return static_cast<zip_int64_t>(done);
+    }
+    case ZIP_SOURCE_SEEK_WRITE: {
+      auto* args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, length, &state->Error);
+      if (!args) return -1;
+      if (lseek(state->Fd, args->offset, args->whence) < 0) return failed(ZIP_ER_SEEK, errno);
+      return 0;
+    }
+    case ZIP_SOURCE_TELL_WRITE: {
+      off_t at = lseek(state->Fd, 0, SEEK_CUR);
+      if (at < 0) return failed(ZIP_ER_TELL, errno);
+      return at;
+    }
+    case ZIP_SOURCE_COMMIT_WRITE:   // made durable and put in place by Save
+    case ZIP_SOURCE_ROLLBACK_WRITE:  // removed by Save
+    case ZIP_SOURCE_REMOVE:
+    case ZIP_SOURCE_FREE:
+      return 0;
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&state->Error, data, length);
+    case ZIP_SOURCE_SUPPORTS:
+      return ZIP_SOURCE_SUPPORTS_WRITABLE;
+    default:
+      // Reading: the destination is never read back through this source.
+      return failed(ZIP_ER_OPNOTSUPP, 0);
+  }
+}
+
+}  // namespace
+
+void TPackage::Save(TWorkbookGuard* guard) {
   char resolved[PATH_MAX];
   std::string target = realpath(FPath.c_str(), resolved) ? std::string(resolved) : FPath;
   struct stat original;
@@ -209,39 +350,42 @@ void TPackage::Save() {
   size_t slash = target.rfind('/');
   std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
   std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string temp = dir + "/." + base + ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) throw Fail("cannot create a temporary file in " + dir + ": " + rtl::UnicodeToUtf8(rtl::SysErrorMessage(errno)));
-  close(fd);
+  RemoveStaleTemporaries(dir, base);
+  TTemporary temp(dir, base);
 
-  auto cleanup = [&] { unlink(temp.c_str()); };
-  int error = 0;
-  zip_t* out = zip_open(temp.c_str(), ZIP_TRUNCATE | ZIP_CREATE, &error);
+  TTargetState destination(temp.Descriptor());
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_function_create(TargetCallback, &destination, &error);
+  zip_t* out = source ? zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
   if (!out) {
-    cleanup();
-    throw Fail("cannot write " + temp + ": " + ZipErrorText(error));
+    std::string reason = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    if (source) zip_source_free(source);
+    throw Fail("cannot write " + temp.Path() + ": " + reason);
   }
+  zip_error_fini(&error);
   std::vector<std::unique_ptr<TStreamState>> streams;
   try {
     for (auto& e : FEntries) {
       if (e.Removed) continue;
-      zip_source_t* source;
+      zip_source_t* part;
       if (!e.Replaced) {
         // Compressed bytes as they are: unchanged parts stay byte-identical.
-        source = zip_source_zip(out, FZip, static_cast<zip_uint64_t>(e.SourceIndex), ZIP_FL_COMPRESSED, 0, -1);
+        part = zip_source_zip(out, FZip, static_cast<zip_uint64_t>(e.SourceIndex), ZIP_FL_COMPRESSED, 0, -1);
       } else if (e.Writer) {
         streams.push_back(std::make_unique<TStreamState>());
         TStreamState* state = streams.back().get();
         state->Writer = &e.Writer;
         zip_error_init(&state->Error);
-        source = zip_source_function(out, StreamCallback, state);
+        part = zip_source_function(out, StreamCallback, state);
       } else {
-        source = zip_source_buffer(out, e.Content.data(), e.Content.size(), 0);
+        part = zip_source_buffer(out, e.Content.data(), e.Content.size(), 0);
       }
-      if (!source) throw Fail(std::string("cannot prepare ") + e.Name + ": " + zip_strerror(out));
-      zip_int64_t index = zip_file_add(out, e.Name.c_str(), source, ZIP_FL_ENC_UTF_8);
+      if (!part) throw Fail(std::string("cannot prepare ") + e.Name + ": " + zip_strerror(out));
+      zip_int64_t index = zip_file_add(out, e.Name.c_str(), part, ZIP_FL_ENC_UTF_8);
       if (index < 0) {
-        zip_source_free(source);
+        zip_source_free(part);
         throw Fail(std::string("cannot add ") + e.Name + ": " + zip_strerror(out));
       }
       if (e.Replaced) zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 6);
@@ -252,37 +396,32 @@ void TPackage::Save() {
       throw Fail(std::string("cannot write the workbook: ") + zip_strerror(out));
     }
   } catch (...) {
-    // Discard the half-written copy; the original file is untouched.
+    // Discard the half-written copy (TTemporary removes it); the original
+    // file is untouched.
     zip_discard(out);
-    cleanup();
+    for (auto& s : streams) zip_error_fini(&s->Error);
     throw;
   }
   for (auto& s : streams) zip_error_fini(&s->Error);
+  int fd = temp.Descriptor();
   if (haveMode) {
     // Owner first (only a privileged process may change it; otherwise the
     // file stays the saving user's, as any editor leaves it), then the mode.
     if (original.st_uid != geteuid() || original.st_gid != getegid())
-      if (chown(temp.c_str(), original.st_uid, original.st_gid) != 0 && errno != EPERM) {
-        int code = errno;
-        cleanup();
-        throw Fail("cannot give " + temp + " the original's owner: " + rtl::UnicodeToUtf8(rtl::SysErrorMessage(code)));
-      }
-    chmod(temp.c_str(), original.st_mode & 07777);
+      if (fchown(fd, original.st_uid, original.st_gid) != 0 && errno != EPERM)
+        throw Fail("cannot give " + temp.Path() + " the original's owner: " + ErrorText(errno));
+    fchmod(fd, original.st_mode & 07777);
   }
   // The new bytes reach the disk before they replace the old ones.
-  int file = open(temp.c_str(), O_RDONLY);
-  bool synced = file >= 0 && fsync(file) == 0;
-  if (file >= 0) close(file);
-  if (!synced) {
-    int code = errno;
-    cleanup();
-    throw Fail("cannot write " + temp + ": " + rtl::UnicodeToUtf8(rtl::SysErrorMessage(code)));
-  }
-  if (rename(temp.c_str(), target.c_str()) != 0) {
-    int code = errno;
-    cleanup();
-    throw Fail("cannot replace " + target + ": " + rtl::UnicodeToUtf8(rtl::SysErrorMessage(code)));
-  }
+  struct stat written;
+  if (fsync(fd) != 0 || fstat(fd, &written) != 0) throw Fail("cannot write " + temp.Path() + ": " + ErrorText(errno));
+  // Another program may have replaced or changed the file while this one
+  // had it open; its work is not overwritten.
+  if (guard) guard->CheckUnchanged(target);
+  if (rename(temp.Path().c_str(), target.c_str()) != 0)
+    throw Fail("cannot replace " + target + ": " + ErrorText(errno));
+  temp.Renamed();
+  if (guard) guard->Saved(TFileIdentity::Of(written));
   int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
   if (folder >= 0) {
     fsync(folder);  // the rename itself; a failure here leaves a complete file either way

@@ -15,6 +15,8 @@ struct zip;
 
 namespace spreadsheet {
 
+class TWorkbookGuard;
+
 // Produces the bytes of a part piece by piece while the package is written,
 // so that large worksheets are never held whole in memory. Each call
 // appends the next piece to `out` and returns false when nothing remains.
@@ -51,8 +53,9 @@ class TPackage {
 
   // Writes the package to a temporary file beside the target (beside the
   // target of a symbolic link), gives it the original's permissions and
-  // renames it over the target. The original stays untouched on failure.
-  void Save();
+  // renames it over the target. The original stays untouched on failure,
+  // and so does a file that is no longer the one `guard` saw opened.
+  void Save(TWorkbookGuard* guard = nullptr);
 
  private:
   struct TEntry {

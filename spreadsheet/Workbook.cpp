@@ -218,6 +218,11 @@ TWorkbookFile::TWorkbookFile(const std::string& path) : FPath(path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) throw fail(rtl::UnicodeToUtf8(rtl::SysErrorMessage(errno)));
   if (S_ISDIR(st.st_mode)) throw fail(rtl::UnicodeToUtf8(rtl::SysErrorMessage(EISDIR)));
+  try {
+    FGuard = std::make_unique<TWorkbookGuard>(path);
+  } catch (const EPackageError& e) {
+    throw fail(rtl::UnicodeToUtf8(e.Message()));
+  }
   std::string lower = Lower(path);
   bool legacy = lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".xls") == 0;
   try {
@@ -731,7 +736,7 @@ void TWorkbookFile::Save() {
   for (auto& [name, part] : FParts)
     if (part.Modified) FPackage->Write(name, SerializePart(*part.Doc));
   try {
-    if (FPackage->Changed()) FPackage->Save();
+    if (FPackage->Changed()) FPackage->Save(FGuard.get());
   } catch (const EPackageError& e) {
     throw EWorkbookError(rtl::FormatText(SCannotSave, {rtl::Utf8ToUnicode(FPath), e.Message()}));
   }

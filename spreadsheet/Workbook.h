@@ -12,6 +12,7 @@
 #include "spreadsheet/Package.h"
 #include "spreadsheet/References.h"
 #include "spreadsheet/Sheet.h"
+#include "spreadsheet/WorkbookGuard.h"
 #include "spreadsheet/Xml.h"
 
 namespace spreadsheet {
@@ -84,6 +85,8 @@ class TWorkbookFile {
   void EnsureLoaded(TSheet& sheet);
   bool Changed() const;
   void Save();
+  // The server closed the workbook: other jobs may open it now.
+  void Unlock() { FGuard.reset(); }
 
   // Number format of a style (cellXfs index), for tests and the reader.
   bool IsDateStyle(uint32_t style);
@@ -133,6 +136,7 @@ class TWorkbookFile {
   std::map<const TSheet*, std::vector<TTableHeader>> FTableHeaders;
 
   std::string FPath;
+  std::unique_ptr<TWorkbookGuard> FGuard;  // from opening until closed; outlives the package
   std::unique_ptr<TPackage> FPackage;
   std::string FWorkbookPart;
   std::map<std::string, TPart> FParts;

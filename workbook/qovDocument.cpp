@@ -13,6 +13,11 @@ namespace {
 
 Variant Int(int value) { return Variant(static_cast<int32_t>(value)); }
 
+std::vector<TqovDocument*>& LivingDocuments() {
+  static std::vector<TqovDocument*> documents;
+  return documents;
+}
+
 }  // namespace
 
 // --- TqovSheet --------------------------------------------------------------------
@@ -76,8 +81,9 @@ TqovDocument::TqovDocument(const UnicodeString& fileName) {
   } catch (const rtl::Exception& e) {
     throw rtl::Exception(rtl::FormatText(SCannotCreateExcel, {e.Message()}));
   }
+  FFileName = rtl::ExpandFileName(fileName);
   try {
-    FWBK = OleCall(OleGet(FMSExcel, u"WorkBooks"), u"Open", {Variant::FromOleStr(rtl::ExpandFileName(fileName))});
+    FWBK = OleCall(OleGet(FMSExcel, u"WorkBooks"), u"Open", {Variant::FromOleStr(FFileName)});
     // Wrappers are made for the worksheets, counted from Worksheets: a
     // workbook with chart sheets has more Sheets than Worksheets.
     Variant worksheets = OleGet(FWBK, u"Worksheets");
@@ -93,9 +99,15 @@ TqovDocument::TqovDocument(const UnicodeString& fileName) {
     }
     throw;
   }
+  LivingDocuments().push_back(this);
 }
 
-TqovDocument::~TqovDocument() = default;
+TqovDocument::~TqovDocument() {
+  auto& living = LivingDocuments();
+  living.erase(std::remove(living.begin(), living.end(), this), living.end());
+}
+
+std::vector<TqovDocument*> TqovDocument::Living() { return LivingDocuments(); }
 
 void TqovDocument::Close() {
   FSheets.clear();

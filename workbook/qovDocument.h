@@ -93,8 +93,15 @@ class TqovDocument : public rtl::TObject {
 
   const Variant& MSExcel() const { return FMSExcel; }
   const Variant& WBK() const { return FWBK; }
+  // The workbook's file name as handed to the server (absolute).
+  const UnicodeString& FileName() const { return FFileName; }
+
+  // Every document opened and not yet destroyed, oldest first: the job
+  // finds there the workbooks a script opened and never freed.
+  static std::vector<TqovDocument*> Living();
 
  private:
+  UnicodeString FFileName;
   Variant FMSExcel;
   Variant FWBK;
   std::vector<std::unique_ptr<TqovSheet>> FSheets;
