@@ -527,6 +527,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         v = std::make_unique<TPSValue>(TPSValueKind::ProcPtr);
         v->ProcNo = id.Index;
         v->Decl = ip->FDecl;
+        v->Bare = true;
         break;
       }
       v = MakeCall(id.Index, ip->FDecl, nullptr, std::move(args), pos, row, col);
@@ -1166,6 +1167,11 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
       return fail();
     }
     case TPSValueKind::ProcPtr: {
+      if (t->FBaseType != btProcPtr && v->Bare) {
+        // Where no procedural value is wanted the name was a call without its arguments.
+        if (report) ErrorAt(v.get(), ecInvalidnumberOfParameters);
+        return false;
+      }
       // The value is called through the target's declaration, so the
       // routine must take and give exactly what that declaration says.
       if (t->FBaseType != btProcPtr || !v->Decl.Same(static_cast<TPSProceduralType*>(t)->FProcDef)) return fail();
