@@ -46,6 +46,23 @@ begin
   Result := 3;
 end;
 
+function ReadG: Integer;
+begin
+  Result := 100;
+  Result := Result + g;
+end;
+
+procedure SetFromCall(var v: Integer);
+begin
+  v := ReadG + 1;
+end;
+
+function Chain(k: Integer): Integer;
+begin
+  Result := k;
+  if k > 0 then Result := Chain(k - 1) + Result;
+end;
+
 function LocalCatch: Integer;
 var l: Integer;
 begin
@@ -79,5 +96,10 @@ begin
   SetLength(d, 2); d[1].fi := 1;
   d[1].fi := Grow;
   Print('array resized by the call: ' + IntToStr(d[1].fi) + ' of ' + IntToStr(Length(d)));
+  r.fi := 4;
+  with r do fi := (x + 1) - fi;
+  Print('with: ' + IntToStr(r.fi));
+  g := 3; SetFromCall(g); Print('var parameter read by the call: ' + IntToStr(g));
+  Print('recursive result: ' + IntToStr(Chain(4)));
   n := 0; for y := 1 to 4 do n := n * 10 + y; Print('plain: ' + IntToStr(n));
 end.
