@@ -1200,9 +1200,11 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
     case TPSValueKind::TypeRef:
       return fail();
     default:
-      if (v->Kind == TPSValueKind::Call && v->Bare && t->FBaseType == btProcPtr) {
+      if (v->Kind == TPSValueKind::Call && v->Bare && t->FBaseType == btProcPtr &&
+          !(v->Type && C.IsCompatibleType(target, v->Type, false))) {
         // A routine named without arguments where a procedural value is
-        // wanted stands for its address, as `@Name` does.
+        // wanted (and its result is not one) stands for its address, as
+        // `@Name` does.
         auto addr = std::make_unique<TPSValue>(TPSValueKind::ProcPtr);
         addr->Pos = v->Pos, addr->Row = v->Row, addr->Col = v->Col;
         addr->ProcNo = v->ProcNo;
