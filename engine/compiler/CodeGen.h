@@ -99,9 +99,11 @@ class TPSCodeGen {
   bool CompileBody();
   // The type an operation on two integer operands computes in: one that
   // holds both ranges (Int64 beside Int64, the wider of two signed or two
-  // unsigned types, Integer for the small kinds); two 32-bit operands keep
-  // the left one's 32-bit wrap-around.
-  static TPSType* ArithmeticIntType(TPSPascalCompiler& c, TPSType* l, TPSType* r);
+  // unsigned types, Int64 for a signed and an unsigned 32-bit one, Integer
+  // for the small kinds). Integer with Integer, or Cardinal with Cardinal,
+  // keeps its 32-bit wrap-around; `folding`: two constants, where Integer
+  // with Cardinal also folds in the left one's type.
+  static TPSType* ArithmeticIntType(TPSPascalCompiler& c, TPSType* l, TPSType* r, bool folding = false);
 
  private:
   struct TLoop {

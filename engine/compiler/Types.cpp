@@ -62,7 +62,7 @@ bool TPSParametersDecl::Same(const TPSParametersDecl& other) const {
   return true;
 }
 
-TPSType* TPSCodeGen::ArithmeticIntType(TPSPascalCompiler& c, TPSType* l, TPSType* r) {
+TPSType* TPSCodeGen::ArithmeticIntType(TPSPascalCompiler& c, TPSType* l, TPSType* r, bool folding) {
   TPSBaseType lb = ResolveTypeLink(l)->FBaseType, rb = ResolveTypeLink(r)->FBaseType;
   auto size = [](TPSBaseType b) {
     switch (b) {
@@ -77,12 +77,12 @@ TPSType* TPSCodeGen::ArithmeticIntType(TPSPascalCompiler& c, TPSType* l, TPSType
   if (rb == btS64) return r;
   if (size(lb) < 4 && size(rb) < 4) return c.FStd.LongInt;  // small kinds compute as Integer
   if (isSigned(lb) == isSigned(rb)) return size(rb) > size(lb) ? r : l;
-  // A signed and an unsigned operand: a type that holds both ranges, but
-  // two 32-bit operands keep the left one's 32 bits.
+  // A signed and an unsigned operand: a type that holds both ranges. Two
+  // 32-bit constants fold in the left one's type, as they always have.
   TPSType* s = isSigned(lb) ? l : r;
   int us = size(isSigned(lb) ? rb : lb), ss = size(isSigned(lb) ? lb : rb);
   if (ss > us) return s;
-  return ss == 4 ? l : c.FStd.Int64;
+  return folding && ss == 4 ? l : c.FStd.Int64;
 }
 
 // --- Type tables ------------------------------------------------------------------

@@ -35,6 +35,8 @@ begin
   if k < c then Print('-1 < 4000000000') else Print('-1 >= 4000000000');
   if c > k then Print('4000000000 > -1') else Print('4000000000 <= -1');
   if x > c then Print('3000000000 > 4000000000') else Print('3000000000 <= 4000000000');
+  Print('k + 3000000000 = ' + IntToStr(k + 3000000000));
+  Print('c + k = ' + IntToStr(c + k));
   bt := 200;
   Print('bt + bt = ' + IntToStr(bt + bt));
   w := 65535; si := -1;
