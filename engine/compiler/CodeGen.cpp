@@ -422,7 +422,14 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, const TPSReach& re
         if (!IsBool(dest.Type)) return viaTemp();
         TPSTempScope scope;
         TPSOperand l, r;
-        if (!GetOperand(v->Left.get(), l, scope) || !GetOperand(v->Right.get(), r, scope)) return false;
+        TPSValue* left = v->Left.get();
+        if (left->Kind == TPSValueKind::Var && left->Selectors.size() > 1 && MayMoveStorage(v->Right.get())) {
+          // The right operand may resize the arrays the left one lies in:
+          // it runs first, and the left one is found after it.
+          if (!GetOperand(v->Right.get(), r, scope) || !GetOperand(left, l, scope)) return false;
+        } else if (!GetOperand(left, l, scope) || !GetOperand(v->Right.get(), r, scope)) {
+          return false;
+        }
         EmitOp(OpCompare);
         Emit(CompareCode(v->Op));
         EmitOperand(dest);

@@ -96,6 +96,8 @@ begin
   SetLength(d, 2); d[1].fi := 1;
   d[1].fi := Grow;
   Print('array resized by the call: ' + IntToStr(d[1].fi) + ' of ' + IntToStr(Length(d)));
+  d[1].fi := 3;
+  if d[1].fi = Grow then Print('compared with the old element') else Print('compared with the new element');
   r.fi := 4;
   with r do fi := (x + 1) - fi;
   Print('with: ' + IntToStr(r.fi));
