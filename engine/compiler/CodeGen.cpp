@@ -64,6 +64,8 @@ uint32_t TPSCodeGen::NewTemp(TPSType* type) {
 void TPSCodeGen::FreeTemps(uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) EmitOp(OpPop);
   TempCount -= count;
+  uint32_t top = PSStackFrameBase + 1 + LocalCount + TempCount;
+  while (!PointerTemps.empty() && PointerTemps.back() >= top) PointerTemps.pop_back();
 }
 
 TPSOperand TPSCodeGen::TempOperand(uint32_t ref, TPSType* type) const {
@@ -112,81 +114,182 @@ void TPSCodeGen::PatchJump(uint32_t offsetPos, uint32_t target, uint32_t instrEn
   for (int i = 0; i < 4; ++i) Proc->FData[offsetPos + i] = static_cast<char>((offset >> (8 * i)) & 0xFF);
 }
 
-bool TPSCodeGen::UsesRef(TPSValue* v, uint32_t ref) const {
-  if (!v) return false;
+bool TPSCodeGen::IsIndirectRef(uint32_t ref) const {
+  for (const TWith& w : Withs)
+    if (w.Ref == ref) return true;
+  for (uint32_t p : PointerTemps)
+    if (p == ref) return true;
+  if (ref >= PSStackFrameBase || ref < PSStackReferenceStart) return false;
+  uint32_t slot = PSStackFrameBase - 1 - ref;
+  uint32_t first = Proc->FDecl.FResult ? 1 : 0;  // slot 0 of a function is its own result
+  if (slot < first || slot - first >= Proc->FDecl.FParams.size()) return false;
+  return Proc->FDecl.FParams[slot - first].FMode != pmIn;
+}
+
+bool TPSCodeGen::HoldsArray(TPSType* t, int depth) const {
+  t = ResolveTypeLink(t);
+  if (!t || depth > 32) return true;
+  switch (t->FBaseType) {
+    case btArray: case btVariant: case btPointer: return true;
+    case btStaticArray: return HoldsArray(static_cast<TPSStaticArrayType*>(t)->FArrayTypeNo, depth + 1);
+    case btRecord:
+      for (auto& f : static_cast<TPSRecordType*>(t)->FRecordSubVals)
+        if (HoldsArray(f.FType, depth + 1)) return true;
+      return false;
+    default: return false;
+  }
+}
+
+bool TPSCodeGen::IsScriptCall(TPSValue* v) const {
+  if (v->Kind != TPSValueKind::Call || v->Op == 2 || v->Op == 3) return false;
+  if (v->ProcNo < 0 || v->Left) return true;
+  return !dynamic_cast<TPSExternalProcedure*>(C.FProcs[v->ProcNo].get());
+}
+
+TPSReach TPSCodeGen::ReachOf(TPSValue* target) const {
+  TPSReach r;
+  r.Root = target->BaseRef;
+  if (IsIndirectRef(target->BaseRef)) return r;  // Anywhere
+  TPSType* container = target->BaseType;
+  for (const TPSSelector& sel : target->Selectors) {
+    if (ResolveTypeLink(container)->FBaseType == btArray) {
+      r.Kind = TPSReach::Heap;
+      return r;
+    }
+    container = sel.Type;
+  }
+  r.Kind = target->BaseRef < PSStackReferenceStart ? TPSReach::Global : TPSReach::Local;
+  return r;
+}
+
+TPSReach TPSCodeGen::ReachOf(const TPSOperand& dest) const {
+  TPSReach r;
+  r.Root = dest.Ref;
+  if (dest.Kind != OperandVar || IsIndirectRef(dest.Ref)) return r;
+  r.Kind = dest.Ref < PSStackReferenceStart ? TPSReach::Global : TPSReach::Local;
+  return r;
+}
+
+bool TPSCodeGen::Clashes(TPSValue* v, const TPSReach& reach) const {
+  if (!v || reach.Kind == TPSReach::Fresh) return false;
   if (v->Kind == TPSValueKind::Var) {
-    if (v->BaseRef == ref) return true;
-    for (auto& s : v->Selectors)
-      if (UsesRef(s.Index.get(), ref)) return true;
+    if (v->BaseRef == reach.Root) return true;
+    bool indirect = IsIndirectRef(v->BaseRef);
+    switch (reach.Kind) {
+      case TPSReach::Local:
+        // Only a `with` pointer can lead into this frame from elsewhere.
+        if (indirect && v->BaseRef >= PSStackFrameBase) return true;
+        break;
+      case TPSReach::Global:
+        if (indirect) return true;
+        break;
+      default: {
+        if (indirect || HoldsArray(v->Type)) return true;
+        if (reach.Kind == TPSReach::Anywhere && v->BaseRef < PSStackReferenceStart) return true;
+        TPSType* container = v->BaseType;
+        for (const TPSSelector& sel : v->Selectors) {
+          if (ResolveTypeLink(container)->FBaseType == btArray) return true;
+          container = sel.Type;
+        }
+        break;
+      }
+    }
+    for (auto& sel : v->Selectors)
+      if (Clashes(sel.Index.get(), reach)) return true;
     return false;
   }
-  if (v->Kind == TPSValueKind::Call) {
-    // A script routine may change any global; a host routine only what it
-    // gets by reference, which the arguments below show.
-    if (v->ProcNo < 0 || v->Left) return true;
-    if (!dynamic_cast<TPSExternalProcedure*>(C.FProcs[v->ProcNo].get()) && ref < PSStackReferenceStart) return true;
-  }
-  if (UsesRef(v->Left.get(), ref) || UsesRef(v->Right.get(), ref)) return true;
+  // A script routine reaches every global and everything shared.
+  if (IsScriptCall(v) && reach.Kind != TPSReach::Local) return true;
+  if (Clashes(v->Left.get(), reach) || Clashes(v->Right.get(), reach)) return true;
   for (auto& a : v->Args)
-    if (UsesRef(a.get(), ref)) return true;
+    if (Clashes(a.get(), reach)) return true;
+  return false;
+}
+
+bool TPSCodeGen::MayMoveStorage(TPSValue* v) const {
+  if (!v) return false;
+  if (v->Kind == TPSValueKind::Call) {
+    if (IsScriptCall(v)) return true;
+    for (size_t i = 0; i < v->Args.size() && i < v->Decl.FParams.size(); ++i)
+      if (v->Decl.FParams[i].FMode != pmIn) return true;
+  }
+  if (MayMoveStorage(v->Left.get()) || MayMoveStorage(v->Right.get())) return true;
+  for (auto& a : v->Args)
+    if (MayMoveStorage(a.get())) return true;
+  for (auto& sel : v->Selectors)
+    if (MayMoveStorage(sel.Index.get())) return true;
   return false;
 }
 
 // --- Operands ------------------------------------------------------------------------------
 
-bool TPSCodeGen::VarOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope) {
+bool TPSCodeGen::PrepareTarget(TPSValue* v, TPSPreparedTarget& prep, TPSTempScope& scope) {
+  prep.IndexTemps.assign(v->Selectors.size(), 0);
+  for (size_t i = 0; i < v->Selectors.size(); ++i) {
+    TPSSelector& s = v->Selectors[i];
+    if (!s.Index) continue;
+    TPSValue* idx = s.Index.get();
+    TPSBaseType ib = ResolveTypeLink(idx->Type)->FBaseType;
+    bool plain = idx->Kind == TPSValueKind::Var && idx->Selectors.empty() && s.LowBound == 0 && ib != btS64 &&
+                 ib != btVariant && ib != btEnum;
+    if (plain) continue;
+    uint32_t t = NewTemp(C.FStd.LongInt);
+    ++scope.Count;
+    if (!GenInto(idx, TempOperand(t, C.FStd.LongInt), true)) return false;
+    if (s.LowBound != 0) {
+      EmitOp(OpCalculate);
+      Emit(CalcSub);
+      EmitOperand(TempOperand(t, C.FStd.LongInt));
+      TPSOperand low;
+      low.Kind = OperandConst;
+      low.Const.FType = C.FStd.LongInt;
+      low.Const.FInt = s.LowBound;
+      EmitOperand(low);
+    }
+    prep.IndexTemps[i] = t;
+  }
+  // Deeper chains go one level at a time through a pointer temporary.
+  if (v->Selectors.size() > 1) {
+    prep.Pointer = NewTemp(C.FStd.Pointer);
+    ++scope.Count;
+    PointerTemps.push_back(prep.Pointer);
+  }
+  return true;
+}
+
+void TPSCodeGen::ResolveTarget(TPSValue* v, const TPSPreparedTarget& prep, TPSOperand& out) {
   out.Kind = OperandVar;
   out.Ref = v->BaseRef;
+  out.Index = 0;
   out.Type = v->Type;
   uint32_t base = v->BaseRef;
-  uint32_t pointer = 0;
   for (size_t i = 0; i < v->Selectors.size(); ++i) {
     TPSSelector& s = v->Selectors[i];
     TPSOperand elem;
     elem.Type = s.Type;
     elem.Ref = base;
     if (s.Index) {
-      TPSValue* idx = s.Index.get();
-      TPSBaseType ib = ResolveTypeLink(idx->Type)->FBaseType;
-      bool plain = idx->Kind == TPSValueKind::Var && idx->Selectors.empty() && s.LowBound == 0 && ib != btS64 &&
-                   ib != btVariant && ib != btEnum;
       elem.Kind = OperandElemVar;
-      if (plain) {
-        elem.Index = idx->BaseRef;
-      } else {
-        uint32_t t = NewTemp(C.FStd.LongInt);
-        ++scope.Count;
-        if (!GenInto(idx, TempOperand(t, C.FStd.LongInt), true)) return false;
-        if (s.LowBound != 0) {
-          EmitOp(OpCalculate);
-          Emit(CalcSub);
-          EmitOperand(TempOperand(t, C.FStd.LongInt));
-          TPSOperand low;
-          low.Kind = OperandConst;
-          low.Const.FType = C.FStd.LongInt;
-          low.Const.FInt = s.LowBound;
-          EmitOperand(low);
-        }
-        elem.Index = t;
-      }
+      elem.Index = prep.IndexTemps[i] ? prep.IndexTemps[i] : s.Index->BaseRef;
     } else {
       elem.Kind = OperandElemConst;
       elem.Index = s.ConstIndex;
     }
     if (i + 1 == v->Selectors.size()) {
       out = elem;
-      return true;
-    }
-    // Deeper chains go one level at a time through a pointer temporary.
-    if (!pointer) {
-      pointer = NewTemp(C.FStd.Pointer);
-      ++scope.Count;
+      return;
     }
     EmitOp(OpSetPointer);
-    EmitOperand(TempOperand(pointer, C.FStd.Pointer));
+    EmitOperand(TempOperand(prep.Pointer, C.FStd.Pointer));
     EmitOperand(elem);
-    base = pointer;
+    base = prep.Pointer;
   }
+}
+
+bool TPSCodeGen::VarOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope) {
+  TPSPreparedTarget prep;
+  if (!PrepareTarget(v, prep, scope)) return false;
+  ResolveTarget(v, prep, out);
   return true;
 }
 
@@ -237,6 +340,12 @@ bool TPSCodeGen::GetOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope) {
 // --- Computing into a destination ---------------------------------------------------------
 
 bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
+  TPSReach reach = ReachOf(dest);
+  if (fresh) reach.Kind = TPSReach::Fresh;
+  return GenInto(v, dest, reach);
+}
+
+bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, const TPSReach& reach) {
   auto viaTemp = [&]() {
     uint32_t t = NewTemp(v->Type);
     TPSOperand temp = TempOperand(t, v->Type);
@@ -268,7 +377,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
         ErrorAt(v, ecNoResult);
         return false;
       }
-      return GenCall(v, &dest);
+      return GenCall(v, &dest, &reach);
     case TPSValueKind::Unary: {
       if (v->Op == otCast) {
         if (!PSSameType(dest.Type, v->Type) && ResolveTypeLink(dest.Type) != ResolveTypeLink(v->Type))
@@ -299,7 +408,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
         return true;
       }
       if (!PSSameType(dest.Type, v->Type)) return viaTemp();
-      if (!GenInto(v->Left.get(), dest)) return false;
+      if (!GenInto(v->Left.get(), dest, reach)) return false;
       TPSType* t = ResolveTypeLink(v->Type);
       if (v->Op == otNot)
         EmitOp(IsBool(t) ? OpBoolNot : (t->FBaseType == btVariant ? OpBoolNot : OpBitNot));
@@ -313,7 +422,14 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
         if (!IsBool(dest.Type)) return viaTemp();
         TPSTempScope scope;
         TPSOperand l, r;
-        if (!GetOperand(v->Left.get(), l, scope) || !GetOperand(v->Right.get(), r, scope)) return false;
+        TPSValue* left = v->Left.get();
+        if (left->Kind == TPSValueKind::Var && left->Selectors.size() > 1 && MayMoveStorage(v->Right.get())) {
+          // The right operand may resize the arrays the left one lies in:
+          // it runs first, and the left one is found after it.
+          if (!GetOperand(v->Right.get(), r, scope) || !GetOperand(left, l, scope)) return false;
+        } else if (!GetOperand(left, l, scope) || !GetOperand(v->Right.get(), r, scope)) {
+          return false;
+        }
         EmitOp(OpCompare);
         Emit(CompareCode(v->Op));
         EmitOperand(dest);
@@ -322,14 +438,28 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
         FreeScope(scope);
         return true;
       }
-      bool clash = !fresh && dest.Kind != OperandConst &&
-                   (UsesRef(v->Right.get(), dest.Ref) || (dest.Kind == OperandElemVar && UsesRef(v, dest.Index)));
+      // The left operand goes straight into the destination; the right one
+      // must then not read it, nor a call move the element it names.
+      bool clash = reach.Kind != TPSReach::Fresh &&
+                   (Clashes(v->Right.get(), reach) || (dest.Kind == OperandElemVar && MayMoveStorage(v)));
       if (!PSSameType(dest.Type, v->Type) || clash) return viaTemp();
-      if (!GenInto(v->Left.get(), dest)) return false;
+      if (!GenInto(v->Left.get(), dest, reach)) return false;
+      if (v->Op == otDiv && PSIsVariantType(v->Type)) {
+        // Variants holding two integers divide as integers (that is `div`);
+        // a real dividend makes `/` the real division it is.
+        EmitOp(OpCalculate);
+        Emit(CalcMul);
+        EmitOperand(dest);
+        TPSOperand one;
+        one.Kind = OperandConst;
+        one.Const.FType = C.FStd.Extended;
+        one.Const.FReal = 1;
+        EmitOperand(one);
+      }
       if (C.FBooleanShortCircuit && (v->Op == otAnd || v->Op == otOr) && IsBool(v->Type)) {
         uint32_t at = EmitCondJump(v->Op == otAnd ? OpJumpIfFalse : OpJumpIfTrue, dest);
         uint32_t end = Here();
-        if (!GenInto(v->Right.get(), dest)) return false;
+        if (!GenInto(v->Right.get(), dest, reach)) return false;
         PatchJump(at, Here(), end);
         return true;
       }
@@ -348,7 +478,10 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
         ErrorAt(v, ecTypeMismatch);
         return false;
       }
-      if (ResolveTypeLink(dest.Type) != ResolveTypeLink(v->Type) || dest.Kind != OperandVar) return viaTemp();
+      bool clash = false;
+      for (auto& a : v->Args) clash = clash || Clashes(a.get(), reach);
+      if (ResolveTypeLink(dest.Type) != ResolveTypeLink(v->Type) || dest.Kind != OperandVar || clash)
+        return viaTemp();
       // SetArrayLength(arr, count), then each element.
       TPSRegProc* setLength = C.FindRegProcUpper("SETARRAYLENGTH");
       uint32_t count = NewTemp(C.FStd.LongInt);
@@ -373,7 +506,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, bool fresh) {
         elem.Ref = dest.Ref;
         elem.Index = static_cast<uint32_t>(i);
         elem.Type = elemType;
-        if (!GenInto(v->Args[i].get(), elem)) return false;
+        if (!GenInto(v->Args[i].get(), elem, reach)) return false;
       }
       return true;
     }
@@ -395,7 +528,7 @@ bool TPSCodeGen::GenSetPointer(uint32_t ptrRef, TPSValue* v) {
   return true;
 }
 
-bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest) {
+bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest, const TPSReach* reach) {
   // Inc and Dec of integers are single instructions.
   if (v->Op == 2 || v->Op == 3) {
     TPSTempScope scope;
@@ -419,7 +552,19 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest) {
   TPSOperand result;
   bool resultTemp = false;
   if (hasResult) {
-    if (dest && dest->Kind != OperandConst && ResolveTypeLink(dest->Type) == ResolveTypeLink(v->Type)) {
+    // The routine writes its result as it goes, and may fail after: it gets
+    // the destination itself only where neither it nor what it is handed
+    // can see the half-made value, and nothing here can after a failure.
+    bool direct = dest && dest->Kind != OperandConst && ResolveTypeLink(dest->Type) == ResolveTypeLink(v->Type);
+    if (direct) {
+      TPSReach r = reach ? *reach : ReachOf(*dest);
+      if (r.Kind != TPSReach::Fresh) {
+        for (size_t k = 0; k < v->Args.size() && direct; ++k)
+          if (v->Decl.FParams[k].FMode != pmIn && Clashes(v->Args[k].get(), r)) direct = false;
+        if (IsScriptCall(v) && (r.Kind != TPSReach::Local || TryDepth > 0)) direct = false;
+      }
+    }
+    if (direct) {
       result = *dest;
     } else {
       result = TempOperand(NewTemp(v->Type), v->Type);
@@ -499,9 +644,26 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest) {
 
 bool TPSCodeGen::GenAssignment(TPSValue* target, TPSValue* source) {
   TPSTempScope scope;
+  TPSPreparedTarget prep;
+  if (!PrepareTarget(target, prep, scope)) return false;
   TPSOperand dest;
-  if (!VarOperand(target, dest, scope)) return false;
-  if (!GenInto(source, dest)) return false;
+  bool varIndex = false;
+  for (auto& sel : target->Selectors) varIndex = varIndex || sel.Index;
+  if ((target->Selectors.size() > 1 || varIndex) && source->Type && MayMoveStorage(source)) {
+    // A routine may resize the arrays the target lies in or change its
+    // index: the value is made first and the target found afterwards.
+    uint32_t t = NewTemp(source->Type);
+    TPSOperand temp = TempOperand(t, source->Type);
+    if (!GenInto(source, temp, true)) return false;
+    ResolveTarget(target, prep, dest);
+    EmitOp(OpAssign);
+    EmitOperand(dest);
+    EmitOperand(temp);
+    FreeTemps(1);
+  } else {
+    ResolveTarget(target, prep, dest);
+    if (!GenInto(source, dest, ReachOf(target))) return false;
+  }
   FreeScope(scope);
   return true;
 }

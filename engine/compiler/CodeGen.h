@@ -41,6 +41,7 @@ class TPSValue {
   std::vector<TPSSelector> Selectors;
   // Call: a procedure number, or a procedural value in Left.
   int32_t ProcNo = -1;
+  bool Bare = false;  // a script routine named without an argument list
   TPSParametersDecl Decl;
   std::vector<std::unique_ptr<TPSValue>> Args;  // also the elements of a constructor
   std::vector<TPSType*> ArgTypes;               // the type each argument is passed as
@@ -67,11 +68,42 @@ struct TPSTempScope {
   uint32_t Count = 0;
 };
 
+// Where a destination's storage lives, which says what else can reach it
+// while a value is computed into it.
+struct TPSReach {
+  enum TKind : uint8_t {
+    Fresh,     // a temporary nothing else names
+    Local,     // in the current frame (a local, a value parameter, Result):
+               // reached by naming Root, or through a `with` pointer
+    Global,    // a global variable: also through var parameters, `with`
+               // pointers and any script routine
+    Heap,      // in a dynamic array block, which other arrays may share:
+               // reached through arrays, pointers and script routines
+    Anywhere,  // behind a var parameter or a pointer: a global or shared
+  };
+  TKind Kind = Anywhere;
+  uint32_t Root = 0;  // the variable holding the destination
+};
+
+// A selector chain's index temporaries and pointer temporary, made before
+// the chain is resolved (so that a value can be computed in between).
+struct TPSPreparedTarget {
+  std::vector<uint32_t> IndexTemps;  // per selector, 0 when the index needs none
+  uint32_t Pointer = 0;
+};
+
 class TPSCodeGen {
  public:
   TPSCodeGen(TPSPascalCompiler& compiler, TPSBlockInfo* block);
   // Compiles a procedure body or the main block from its `begin`.
   bool CompileBody();
+  // The type an operation on two integer operands computes in: one that
+  // holds both ranges (Int64 beside Int64, the wider of two signed or two
+  // unsigned types, Int64 for a signed and an unsigned 32-bit one, Integer
+  // for the small kinds). Integer with Integer, or Cardinal with Cardinal,
+  // keeps its 32-bit wrap-around; `folding`: two constants, where Integer
+  // with Cardinal also folds in the left one's type.
+  static TPSType* ArithmeticIntType(TPSPascalCompiler& c, TPSType* l, TPSType* r, bool folding = false);
 
  private:
   struct TLoop {
@@ -137,6 +169,7 @@ class TPSCodeGen {
   TPSValuePtr MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* type, uint32_t pos, uint32_t row,
                         uint32_t col);
   TPSType* BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSValue* r);
+  TPSType* IntResultType(TPSValue* l, TPSValue* r);
   // Makes `v` fit `target` where the language converts implicitly
   // (constructors, procedure addresses, nil); false with an error if not.
   bool Coerce(TPSValuePtr& v, TPSType* target, bool report = true);
@@ -165,9 +198,13 @@ class TPSCodeGen {
   }
   bool GetOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope);
   bool VarOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope);
+  // VarOperand in two steps: the index temporaries, then the pointer chain.
+  bool PrepareTarget(TPSValue* v, TPSPreparedTarget& prep, TPSTempScope& scope);
+  void ResolveTarget(TPSValue* v, const TPSPreparedTarget& prep, TPSOperand& out);
   // `fresh`: dest is a temporary no part of `v` can refer to.
   bool GenInto(TPSValue* v, const TPSOperand& dest, bool fresh = false);
-  bool GenCall(TPSValue* v, const TPSOperand* dest);
+  bool GenInto(TPSValue* v, const TPSOperand& dest, const TPSReach& reach);
+  bool GenCall(TPSValue* v, const TPSOperand* dest, const TPSReach* reach = nullptr);
   bool GenAssignment(TPSValue* target, TPSValue* source);
   bool GenSetPointer(uint32_t ptrRef, TPSValue* v);
   void Emit(uint8_t b) { Proc->FData.push_back(static_cast<char>(b)); }
@@ -183,7 +220,19 @@ class TPSCodeGen {
   void PatchJump(uint32_t offsetPos, uint32_t target, uint32_t instrEnd);
   uint32_t Here() const { return static_cast<uint32_t>(Proc->FData.size()); }
   TPSOperand TempOperand(uint32_t ref, TPSType* type) const;
-  bool UsesRef(TPSValue* v, uint32_t ref) const;
+  // Reach of an assignment target, and of a destination known only as an operand.
+  TPSReach ReachOf(TPSValue* target) const;
+  TPSReach ReachOf(const TPSOperand& dest) const;
+  // Whether `v`, computed while the destination holds a partial value, may
+  // read that storage (or a routine it calls may).
+  bool Clashes(TPSValue* v, const TPSReach& reach) const;
+  // Whether `v` may resize arrays or change variables a target's address
+  // depends on: it calls a script routine or passes something by reference.
+  bool MayMoveStorage(TPSValue* v) const;
+  bool IsScriptCall(TPSValue* v) const;
+  // A var parameter, a `with` pointer or a selector chain's pointer.
+  bool IsIndirectRef(uint32_t ref) const;
+  bool HoldsArray(TPSType* t, int depth = 0) const;
 
   // --- helpers ---
   TPSPascalCompilerMessage* Error(TPSPascalCompilerErrorType e, std::string_view param = {});
@@ -210,6 +259,8 @@ class TPSCodeGen {
   std::vector<TLoop*> Loops;
   std::vector<TWith> Withs;
   std::vector<TTry*> Tries;
+  std::vector<uint32_t> PointerTemps;  // live pointer temporaries of selector chains
+  uint32_t TryDepth = 0;               // open sections of try statements
   uint8_t LastOp = OpNop;
   uint32_t LastOpStart = 0;
   int FactorNesting = 0, StatementNesting = 0;

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "engine/uPSCompiler.h"
+#include "engine/compiler/CodeGen.h"
 
 namespace ps {
 
@@ -317,6 +317,7 @@ bool TPSPascalCompiler::FoldBinary(TIfRVariant& left, const TIfRVariant& right, 
     left.FInt = op == CSTII_and ? (left.FInt & right.FInt)
                 : op == CSTII_or ? (left.FInt | right.FInt)
                                  : (left.FInt ^ right.FInt);
+    if (!booleans) left.FType = TPSCodeGen::ArithmeticIntType(*this, left.FType, right.FType, true);
     left.FInt = WrapToType(left.FType, left.FInt);
     return true;
   }
@@ -354,6 +355,7 @@ bool TPSPascalCompiler::FoldBinary(TIfRVariant& left, const TIfRVariant& right, 
       case CSTII_shr: r = static_cast<int64_t>(static_cast<uint64_t>(WrapToType(left.FType, a)) >> (b & 63)); break;
       default: return fail(ecTypeMismatch);
     }
+    if (op != CSTII_shl && op != CSTII_shr) left.FType = TPSCodeGen::ArithmeticIntType(*this, left.FType, right.FType, true);
     left.FInt = WrapToType(left.FType, r);
     return true;
   }

@@ -520,8 +520,18 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
       ip->FUsed = true;
       P.Next();
       std::vector<TPSValuePtr> args;
-      if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+      bool bare = P.CurrTokenID() != CSTI_OpenRound;
+      if (!bare && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
+      if (bare && !statement && !ip->FDecl.FParams.empty()) {
+        // Not a call without its arguments: the routine as a procedural value.
+        v = std::make_unique<TPSValue>(TPSValueKind::ProcPtr);
+        v->ProcNo = id.Index;
+        v->Decl = ip->FDecl;
+        v->Bare = true;
+        break;
+      }
       v = MakeCall(id.Index, ip->FDecl, nullptr, std::move(args), pos, row, col);
+      if (v) v->Bare = bare;
       break;
     }
     case TPSIdentifierKind::RegProc: {
@@ -546,8 +556,9 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         return call;
       }
       if ((reg->FName == "LOW" || reg->FName == "HIGH") && args.size() == 1 &&
-          args[0]->Kind == TPSValueKind::TypeRef) {
-        // Low(T) and High(T) of a type are its bounds, known here.
+          (args[0]->Kind == TPSValueKind::TypeRef || BaseOf(args[0]->Type) == btEnum)) {
+        // Low(T) and High(T) of a type are its bounds, known here; so are
+        // those of an enumeration value, whose slot does not say its type.
         TPSType* t = ResolveTypeLink(args[0]->Type);
         int64_t low = 0, high = 0;
         switch (t->FBaseType) {
@@ -673,23 +684,13 @@ bool TPSCodeGen::ReadArguments(std::vector<TPSValuePtr>& args, TPSPasToken close
 
 TPSValuePtr TPSCodeGen::IndexString(TPSValuePtr base, TPSValuePtr index, uint32_t pos, uint32_t row, uint32_t col) {
   TPSBaseType b = BaseOf(base->Type);
-  std::string_view procName;
-  TPSType* result;
   bool byRef = base->Kind == TPSValueKind::Var;
-  if (b == btString || b == btPChar) {
-    procName = byRef ? "STRGET" : "STRGET2";
-    result = C.FStd.Char;
-  } else if (b == btVariant) {
-    procName = "VARARRAYGET";
-    result = C.FStd.Variant;
-  } else {
-    procName = "WSTRGET";
-    result = C.FStd.WideChar;
-  }
-  if (!byRef && procName != "STRGET2") {
-    ErrorAt(base.get(), ecVariableExpected);
-    return nullptr;
-  }
+  bool ansi = b == btString || b == btPChar;
+  TPSType* result = ansi ? C.FStd.Char : b == btVariant ? C.FStd.Variant : C.FStd.WideChar;
+  // A variable is read in place; a value that is not one (a call's result,
+  // a property) is passed as it is to the read-only character access, which
+  // takes either string width.
+  std::string_view procName = b == btVariant ? "VARARRAYGET" : !byRef ? "STRGET2" : ansi ? "STRGET" : "WSTRGET";
   TPSRegProc* reg = C.FindRegProcUpper(procName);
   if (!reg) {
     Error(ecUnknownIdentifier, "StrGet");
@@ -699,6 +700,7 @@ TPSValuePtr TPSCodeGen::IndexString(TPSValuePtr base, TPSValuePtr index, uint32_
   call->Pos = pos, call->Row = row, call->Col = col;
   call->ProcNo = C.UseRegProc(reg);
   call->Decl = reg->FDecl;
+  if (!byRef) call->Decl.FParams[0].FMode = pmIn;
   call->Type = result;
   C.UseType(result);
   call->ArgTypes = {base->Type, C.FStd.LongInt};
@@ -1014,6 +1016,27 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
   return u;
 }
 
+TPSType* TPSCodeGen::IntResultType(TPSValue* l, TPSValue* r) {
+  // A constant beside a variable takes the variable's type when its value
+  // fits, so that c + 1 on a Cardinal stays a Cardinal operation.
+  auto fits = [](const TPSValue* k, TPSType* t) {
+    int64_t v = k->Const.FInt;
+    switch (BaseOf(t)) {
+      case btU8: return v >= 0 && v <= 255;
+      case btS8: return v >= -128 && v <= 127;
+      case btU16: return v >= 0 && v <= 65535;
+      case btS16: return v >= -32768 && v <= 32767;
+      case btU32: return v >= 0 && v <= 4294967295ll;
+      case btS32: return v >= INT32_MIN && v <= INT32_MAX;
+      default: return true;
+    }
+  };
+  bool lc = l->Kind == TPSValueKind::Const, rc = r->Kind == TPSValueKind::Const;
+  if (lc && !rc && fits(l, r->Type)) return ArithmeticIntType(C, r->Type, r->Type);
+  if (rc && !lc && fits(r, l->Type)) return ArithmeticIntType(C, l->Type, l->Type);
+  return ArithmeticIntType(C, l->Type, r->Type);
+}
+
 TPSType* TPSCodeGen::BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSValue* r) {
   TPSType* L = ResolveTypeLink(l->Type);
   TPSType* R = ResolveTypeLink(r->Type);
@@ -1036,7 +1059,7 @@ TPSType* TPSCodeGen::BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSVal
       if (lv && (rv || rn || PSIsStringKind(R))) return l->Type;
       if (rv && (ln || PSIsStringKind(L))) return r->Type;
       if (IsSetType(L) && L == R) return l->Type;
-      if (li && ri) return l->Type;
+      if (li && ri) return IntResultType(l, r);
       if (ln && rn) return numResult;
       if (PSIsAnsiKind(L) && PSIsAnsiKind(R)) return C.FStd.AnsiString;
       // Mixed widths give a wide string; keeping the wide operand's own type
@@ -1052,19 +1075,24 @@ TPSType* TPSCodeGen::BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSVal
       if (lv && (rv || rn)) return l->Type;
       if (rv && ln) return r->Type;
       if (IsSetType(L) && L == R) return l->Type;
-      if (li && ri) return l->Type;
+      if (li && ri) return IntResultType(l, r);
       if (ln && rn) return numResult;
       return nullptr;
     case otDiv:
     case otIntDiv:
       if (lv && (rv || rn)) return l->Type;
       if (rv && ln) return r->Type;
-      if (li && ri) return l->Type;
+      if (li && ri) return IntResultType(l, r);
       if (ln && rn) return numResult;
       return nullptr;
     case otMod:
+      if (li && ri) return IntResultType(l, r);
+      if (lv && (rv || ri)) return l->Type;
+      if (rv && li) return r->Type;
+      return nullptr;
     case otShl:
     case otShr:
+      // A shift keeps the shifted value's type whatever the count's.
       if (li && ri) return l->Type;
       if (lv && (rv || ri)) return l->Type;
       if (rv && li) return r->Type;
@@ -1072,7 +1100,7 @@ TPSType* TPSCodeGen::BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSVal
     case otAnd:
     case otOr:
     case otXor:
-      if (li && ri) return l->Type;
+      if (li && ri) return IntResultType(l, r);
       if (lv && (rv || ri || IsBool(R))) return l->Type;
       if (rv && (li || IsBool(L))) return r->Type;
       if (IsBool(L) && L == R) return l->Type;
@@ -1139,7 +1167,14 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
       return fail();
     }
     case TPSValueKind::ProcPtr: {
-      if (t->FBaseType != btProcPtr) return fail();
+      if (t->FBaseType != btProcPtr && v->Bare) {
+        // Where no procedural value is wanted the name was a call without its arguments.
+        if (report) ErrorAt(v.get(), ecInvalidnumberOfParameters);
+        return false;
+      }
+      // The value is called through the target's declaration, so the
+      // routine must take and give exactly what that declaration says.
+      if (t->FBaseType != btProcPtr || !v->Decl.Same(static_cast<TPSProceduralType*>(t)->FProcDef)) return fail();
       TIfRVariant c;
       c.FType = target;
       c.FInt = v->ProcNo;
@@ -1165,6 +1200,18 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
     case TPSValueKind::TypeRef:
       return fail();
     default:
+      if (v->Kind == TPSValueKind::Call && v->Bare && t->FBaseType == btProcPtr &&
+          !(v->Type && C.IsCompatibleType(target, v->Type, false))) {
+        // A routine named without arguments where a procedural value is
+        // wanted (and its result is not one) stands for its address, as
+        // `@Name` does.
+        auto addr = std::make_unique<TPSValue>(TPSValueKind::ProcPtr);
+        addr->Pos = v->Pos, addr->Row = v->Row, addr->Col = v->Col;
+        addr->ProcNo = v->ProcNo;
+        addr->Decl = v->Decl;
+        v = std::move(addr);
+        return Coerce(v, target, report);
+      }
       if (v->Kind == TPSValueKind::Call && !v->Type) {
         if (report) ErrorAt(v.get(), ecNoResult);
         return false;

@@ -650,7 +650,9 @@ bool TPSCodeGen::CompileTry() {
     ctx.TempBase = TempCount;
     ctx.Section = closing;
     if (inLoop) Tries.push_back(&ctx);
+    ++TryDepth;
     bool ok = CompileBlock(kind);
+    --TryDepth;
     if (inLoop) Tries.pop_back();
     if (!ok) return false;
     EmitOp(OpTryEnd);

@@ -2,7 +2,7 @@
 // of type definitions shared by script type sections and AddTypeS.
 #include <algorithm>
 
-#include "engine/uPSCompiler.h"
+#include "engine/compiler/CodeGen.h"
 
 namespace ps {
 
@@ -60,6 +60,29 @@ bool TPSParametersDecl::Same(const TPSParametersDecl& other) const {
         ResolveTypeLink(FParams[i].FType) != ResolveTypeLink(other.FParams[i].FType))
       return false;
   return true;
+}
+
+TPSType* TPSCodeGen::ArithmeticIntType(TPSPascalCompiler& c, TPSType* l, TPSType* r, bool folding) {
+  TPSBaseType lb = ResolveTypeLink(l)->FBaseType, rb = ResolveTypeLink(r)->FBaseType;
+  auto size = [](TPSBaseType b) {
+    switch (b) {
+      case btU8: case btS8: return 1;
+      case btU16: case btS16: return 2;
+      case btU32: case btS32: return 4;
+      default: return 8;
+    }
+  };
+  auto isSigned = [](TPSBaseType b) { return b == btS8 || b == btS16 || b == btS32 || b == btS64; };
+  if (lb == btS64) return l;
+  if (rb == btS64) return r;
+  if (size(lb) < 4 && size(rb) < 4) return c.FStd.LongInt;  // small kinds compute as Integer
+  if (isSigned(lb) == isSigned(rb)) return size(rb) > size(lb) ? r : l;
+  // A signed and an unsigned operand: a type that holds both ranges. Two
+  // 32-bit constants fold in the left one's type, as they always have.
+  TPSType* s = isSigned(lb) ? l : r;
+  int us = size(isSigned(lb) ? rb : lb), ss = size(isSigned(lb) ? lb : rb);
+  if (ss > us) return s;
+  return folding && ss == 4 ? l : c.FStd.Int64;
 }
 
 // --- Type tables ------------------------------------------------------------------

@@ -442,7 +442,12 @@ TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt,
         result = Relate<std::string_view>(l, PSAnsiView(right), op);
         return ErNoError;
       }
-      if (IsSignedSmall(lb))
+      if (lb != rb && (IsIntKind(rb) || rb == btS64)) {
+        // Integers of different kinds compare by value, whatever their widths.
+        uint32_t bits = LoadOrdinal32(left, lb);
+        int64_t l = IsSignedSmall(lb) ? int64_t{static_cast<int32_t>(bits)} : int64_t{bits};
+        result = Relate(l, PSGetInt64(right, rt), op);
+      } else if (IsSignedSmall(lb))
         result = Relate(static_cast<int32_t>(LoadOrdinal32(left, lb)), PSGetInt(right, rt), op);
       else
         result = Relate(LoadOrdinal32(left, lb), PSGetUInt(right, rt), op);

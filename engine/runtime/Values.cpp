@@ -145,7 +145,9 @@ void PSDynArraySetLength(uint8_t* slot, const TPSTypeRec* type, uint32_t length)
   uint64_t es = elem->FRealSize;
   TPSBlockHeader* h = LoadBlock(slot);
   uint32_t old = h ? h->Length : 0;
-  if (h && length == old) return;
+  // A shared block is copied even at the same length: SetLength is how a
+  // script gives an array its own elements.
+  if (h && length == old && h->RefCount == 1) return;
   if (h && h->RefCount == 1) {
     uint8_t* data = BlockData(h);
     if (elem->FManaged)

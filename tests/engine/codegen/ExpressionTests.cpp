@@ -60,6 +60,52 @@ TEST_P(OperatorTypes, AcceptedOrTypeMismatch) {
 
 INSTANTIATE_TEST_SUITE_P(Table, OperatorTypes, ::testing::ValuesIn(TypeCases));
 
+// A procedural variable takes only a routine of its exact signature.
+struct TProcValueCase {
+  const char* Assignment;
+  bool Accepted;
+};
+
+const TProcValueCase ProcValueCases[] = {
+    {"p := @ByRef", true},          {"p := ByRef", true},            {"f := @Calc", true},
+    {"f := Calc", true},            {"p := @ByValue", false},        {"p := ByValue", false},
+    {"p := @TwoArgs", false},       {"p := @Calc", false},           {"f := @ByRef", false},
+    {"f := @CalcInt64", false},     {"f := @CalcVar", false},        {"q := @NoArgs", true},
+    {"q := NoArgs", true},          {"q := @ByRef", false},          {"p := nil", true},
+};
+
+class ProcValues : public ::testing::TestWithParam<TProcValueCase> {};
+
+TEST_P(ProcValues, SameSignatureOrTypeMismatch) {
+  const TProcValueCase& c = GetParam();
+  std::string source = std::string(
+                           "type TStep = procedure(var a: Integer); TCalc = function(a: Integer): Integer;\n"
+                           "  TPlain = procedure;\n"
+                           "var p: TStep; f: TCalc; q: TPlain;\n"
+                           "procedure ByRef(var a: Integer); begin end;\n"
+                           "procedure ByValue(a: Integer); begin end;\n"
+                           "procedure TwoArgs(var a: Integer; b: Integer); begin end;\n"
+                           "procedure NoArgs; begin end;\n"
+                           "function Calc(a: Integer): Integer; begin Result := a; end;\n"
+                           "function CalcInt64(a: Integer): Int64; begin Result := a; end;\n"
+                           "function CalcVar(var a: Integer): Integer; begin Result := a; end;\n"
+                           "begin\n  ") +
+                       c.Assignment + ";\nend.\n";
+  std::string module, debug;
+  std::vector<std::string> messages;
+  bool ok = ps::testing::CompileScriptSource(source, false, module, debug, messages);
+  std::string text = messages.empty() ? "" : messages.back();
+  if (c.Accepted) {
+    EXPECT_TRUE(ok) << source << text;
+  } else {
+    EXPECT_FALSE(ok) << source;
+    EXPECT_NE(text.find("(12:"), std::string::npos) << text;
+    EXPECT_NE(text.find("Type mismatch"), std::string::npos) << source << text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ProcValues, ::testing::ValuesIn(ProcValueCases));
+
 struct TValueCase {
   const char* Declarations;
   const char* Statements;
