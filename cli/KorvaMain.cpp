@@ -73,7 +73,7 @@ int TKorvaMain::Execute(const TStringList* AParams, std::ostream& out) {
     out.flush();
     return 1;
   } catch (const std::bad_alloc&) {
-    out << SFatalError << "Out of memory" << "\r\n";
+    out << SFatalError << UnicodeToUtf8(UnicodeString(job::TqovKorva::SOutOfMemory)) << "\r\n";
     out.flush();
     return 1;
   } catch (const std::exception& e) {

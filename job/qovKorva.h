@@ -27,6 +27,8 @@ class TqovKorva {
  public:
   static constexpr std::u16string_view SDelimiterError = u"CSV field delimiter must be a single character or \\t";
   static constexpr std::u16string_view SNoScriptFile = u"Please specify file containing script";
+  // std::bad_alloc as it is reported, never by its C++ name.
+  static constexpr std::u16string_view SOutOfMemory = u"Out of memory";
 
   TqovKorva();
   virtual ~TqovKorva() = default;

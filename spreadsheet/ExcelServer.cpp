@@ -25,6 +25,9 @@ constexpr std::u16string_view SNoShiftInsert =
 constexpr std::u16string_view SNotAWorksheet = u"This member is available on worksheets only";
 constexpr std::u16string_view SNoSuchSheet = u"Subscript out of range";
 constexpr std::u16string_view SNoSuchName = u"Method 'Range' of object '_Worksheet' failed";
+constexpr std::u16string_view SOutOfMemory = u"Out of memory";
+constexpr std::u16string_view SNotSavedAfterOutOfMemory =
+    u"the server ran out of memory while working on it, so the file was left as it was";
 constexpr size_t kMaxRangeCells = 1u << 20;
 
 [[noreturn]] void Fail(std::u16string_view message) { throw EOleException(UnicodeString(message)); }
@@ -45,6 +48,9 @@ Variant Object(rtl::IDispatch* object) {
 
 struct TAppState {
   std::vector<std::shared_ptr<TWorkbookFile>> Workbooks;
+  // Workbooks the server ran out of memory on: whatever it was changing may
+  // be half done, so they are not saved.
+  std::vector<std::shared_ptr<TWorkbookFile>> OutOfMemory;
   bool DisplayAlerts = true;
   bool Visible = false;
   bool Quit = false;
@@ -57,6 +63,12 @@ struct TBook {
     if (App->Quit || std::find(App->Workbooks.begin(), App->Workbooks.end(), File) == App->Workbooks.end())
       Fail(SObjectGone);
     return *File;
+  }
+  // Raises instead of saving a workbook the server ran out of memory on.
+  void CheckSavable() const {
+    if (std::find(App->OutOfMemory.begin(), App->OutOfMemory.end(), File) != App->OutOfMemory.end())
+      throw EOleException(rtl::FormatText(TWorkbookFile::SCannotSave,
+                                          {rtl::Utf8ToUnicode(File->Path()), UnicodeString(SNotSavedAfterOutOfMemory)}));
   }
 };
 
@@ -73,6 +85,9 @@ class TServerObject : public rtl::IDispatch {
     } catch (const rtl::Exception& e) {
       // Workbook, package and argument conversion failures, with their text.
       throw EOleException(e.Message());
+    } catch (const std::bad_alloc&) {
+      if (const TBook* book = static_cast<T&>(*this).Book()) book->App->OutOfMemory.push_back(book->File);
+      Fail(SOutOfMemory);
     }
   }
 };
@@ -87,6 +102,7 @@ class TRangeObject : public TServerObject<TRangeObject> {
   enum TKind { Cells, EntireRows, EntireColumns };
   TRangeObject(TBook book, std::shared_ptr<TSheet> sheet, TRangeRef range, TKind kind)
       : FBook(std::move(book)), FSheet(std::move(sheet)), FRange(range), FKind(kind) {}
+  const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TRangeObject>& Table() {
     static const TDispatchTable<TRangeObject> table{
@@ -236,6 +252,7 @@ class TRangeObject : public TServerObject<TRangeObject> {
 class TSheetObject : public TServerObject<TSheetObject> {
  public:
   TSheetObject(TBook book, std::shared_ptr<TSheet> sheet) : FBook(std::move(book)), FSheet(std::move(sheet)) {}
+  const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TSheetObject>& Table() {
     static const TDispatchTable<TSheetObject> table{
@@ -363,6 +380,7 @@ Variant MakeSheet(const TBook& book, std::shared_ptr<TSheet> sheet) {
 class TSheetsObject : public TServerObject<TSheetsObject> {
  public:
   TSheetsObject(TBook book, bool worksheetsOnly) : FBook(std::move(book)), FWorksheetsOnly(worksheetsOnly) {}
+  const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TSheetsObject>& Table() {
     static const TDispatchTable<TSheetsObject> table{
@@ -410,6 +428,7 @@ class TSheetsObject : public TServerObject<TSheetsObject> {
 class TWorkbookObject : public TServerObject<TWorkbookObject> {
  public:
   explicit TWorkbookObject(TBook book) : FBook(std::move(book)) {}
+  const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TWorkbookObject>& Table() {
     static const TDispatchTable<TWorkbookObject> table{
@@ -453,13 +472,19 @@ class TWorkbookObject : public TServerObject<TWorkbookObject> {
       std::shared_ptr<TWorkbookFile> File;
       ~TCloser() { Books.erase(std::remove(Books.begin(), Books.end(), File), Books.end()); }
     } closer{books, FBook.File};
-    if (save && save->Deref().AsBoolean() && file.Changed()) file.Save();
+    if (save && save->Deref().AsBoolean() && file.Changed()) {
+      FBook.CheckSavable();
+      file.Save();
+    }
     return Variant(true);
   }
   Variant Save(const TInvocation& call) {
     NoPut(call, u"Save");
     TWorkbookFile& file = FBook.Check();
-    if (file.Changed()) file.Save();
+    if (file.Changed()) {
+      FBook.CheckSavable();
+      file.Save();
+    }
     return {};
   }
   Variant Name(const TInvocation& call) {
@@ -479,6 +504,7 @@ class TWorkbookObject : public TServerObject<TWorkbookObject> {
 class TWorkbooksObject : public TServerObject<TWorkbooksObject> {
  public:
   explicit TWorkbooksObject(std::shared_ptr<TAppState> app) : FApp(std::move(app)) {}
+  const TBook* Book() const { return nullptr; }
 
   static const TDispatchTable<TWorkbooksObject>& Table() {
     static const TDispatchTable<TWorkbooksObject> table{
@@ -493,7 +519,12 @@ class TWorkbooksObject : public TServerObject<TWorkbooksObject> {
     std::string path = call.Arg(0).AsAnsiString();
     for (auto& book : FApp->Workbooks)
       if (book->Path() == path) return Object(new TWorkbookObject(TBook{FApp, book}));
-    auto file = std::make_shared<TWorkbookFile>(path);
+    std::shared_ptr<TWorkbookFile> file;
+    try {
+      file = std::make_shared<TWorkbookFile>(path);
+    } catch (const std::bad_alloc&) {
+      Fail(rtl::FormatText(TWorkbookFile::SCannotOpen, {rtl::Utf8ToUnicode(path), u"out of memory"}));
+    }
     FApp->Workbooks.push_back(file);
     return Object(new TWorkbookObject(TBook{FApp, file}));
   }
@@ -515,6 +546,7 @@ class TWorkbooksObject : public TServerObject<TWorkbooksObject> {
 class TApplicationObject : public TServerObject<TApplicationObject> {
  public:
   TApplicationObject() : FApp(std::make_shared<TAppState>()) {}
+  const TBook* Book() const { return nullptr; }
 
   static const TDispatchTable<TApplicationObject>& Table() {
     static const TDispatchTable<TApplicationObject> table{

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <sstream>
 
 #include "spreadsheet/Package.h"
@@ -22,6 +23,8 @@ struct TStringWriter : pugi::xml_writer {
 
 void ParsePart(pugi::xml_document& doc, const std::string& content, const std::string& partName) {
   pugi::xml_parse_result result = doc.load_buffer(content.data(), content.size(), kParseOptions, pugi::encoding_auto);
+  // pugixml reports memory running out as a parse result; it is not bad XML.
+  if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
   if (!result)
     throw EPackageError(rtl::Utf8ToUnicode("part " + partName + " is not well-formed XML (" + result.description() +
                                            " at offset " + std::to_string(result.offset) + ")"));
@@ -134,6 +137,7 @@ void ParsePartStreaming(pugi::xml_document& doc, const TPartSource& source, cons
     pugi::xml_document part;
     pugi::xml_parse_result result =
         part.load_buffer_inplace(batch.data(), batch.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+    if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
     if (!result) throw malformed(result.description());
     for (pugi::xml_node node = part.first_child().first_child(); node; node = node.next_sibling())
       if (node.type() == pugi::node_element) onChild(node);

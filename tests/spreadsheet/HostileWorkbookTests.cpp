@@ -300,5 +300,35 @@ TEST(HostileWorkbooks, AreRefusedAtOnceInLittleMemoryAndLeftAsTheyWere) {
   }
 }
 
+TEST(HostileWorkbooks, MemoryRunningOutIsReportedAsSuchAndNothingHalfDoneIsSaved) {
+  if (kSanitized) GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+  // Under a 48 MB address space: a CSV file too large to hold, and a
+  // million cells of sheet 2 read after sheet 1 was changed. The server
+  // does not save what it ran out of memory on: its work may be half done.
+  TTempDir dir;
+  TBookLayout layout;
+  std::string rows, csv = "a,b,c\n";
+  for (int r = 1; r <= 100000; ++r) rows += "<row>" + Cells(10, 3) + "</row>";
+  for (int r = 1; r <= 600000; ++r) csv += std::to_string(r) + ",text number " + std::to_string(r) + ",1.5\n";
+  layout.Sheets = {{"First", "<sheetData/>"}, {"Big", "<sheetData>" + rows + "</sheetData>"}};
+  WriteBook(dir.File("book.xlsx"), layout);
+  std::ofstream(dir.File("data.csv")) << csv;
+  std::ofstream(dir.File("empty.rops")) << "begin\nend.\n";
+  std::ofstream(dir.File("job.rops")) << "begin\n  DOCUMENT.Sheet[1].Cell[1, 1] := 'changed';\n"
+                                         "  DOCUMENT.Sheet[2].Cell[1, 1] := 'changed';\nend.\n";
+  std::string before = FileBytes(dir.File("book.xlsx"));
+
+  TMeasuredRun run = RunMeasured(dir.Path(), {"-x", "book.xlsx", "-c", "data.csv", "empty.rops"}, 48 << 20);
+  EXPECT_EQ(run.Output, "Fatal Error: Out of memory\r\n");
+  EXPECT_EQ(FileBytes(dir.File("book.xlsx")), before);
+
+  run = RunMeasured(dir.Path(), {"-x", "book.xlsx", "job.rops"}, 48 << 20);
+  EXPECT_THAT(run.Output, ::testing::HasSubstr("\r\nException: Out of memory at line 3"));
+  EXPECT_THAT(run.Output, ::testing::HasSubstr("Fatal Error: Cannot save workbook \"" + dir.File("book.xlsx") +
+                                               "\": the server ran out of memory while working on it, so the file "
+                                               "was left as it was\r\n"));
+  EXPECT_EQ(FileBytes(dir.File("book.xlsx")), before);
+}
+
 }  // namespace
 }  // namespace spreadsheet::testing
