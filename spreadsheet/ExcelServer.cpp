@@ -32,6 +32,52 @@ constexpr size_t kMaxRangeCells = 1u << 20;
 
 [[noreturn]] void Fail(std::u16string_view message) { throw EOleException(UnicodeString(message)); }
 
+// The application's own text, then in parentheses what exactly is wrong:
+// scripts written against the application still recognise the error, and
+// the user learns which value was refused.
+[[noreturn]] void Fail(std::u16string_view message, const std::string& detail) {
+  throw EOleException(UnicodeString(message) + u" (" + rtl::Utf8ToUnicode(detail) + u")");
+}
+
+void CheckRow(int64_t row) {
+  if (row < 1) Fail(SObjectError, "row " + std::to_string(row) + " is before the first row, 1");
+  if (row > kMaxRow) Fail(SObjectError, "row " + std::to_string(row) + " is beyond the last row, " + std::to_string(kMaxRow));
+}
+
+void CheckColumn(int64_t column) {
+  if (column < 1) Fail(SObjectError, "column " + std::to_string(column) + " is before the first column, 1");
+  if (column > kMaxColumn)
+    Fail(SObjectError,
+         "column " + std::to_string(column) + " is beyond the last column, " + std::to_string(kMaxColumn));
+}
+
+// Whether text is written like an A1 reference ("B3", "$B$3", "A1:C5"), so
+// that failing to resolve it means a cell outside the sheet, not an
+// unknown name.
+bool LooksLikeReference(std::string_view text) {
+  auto cell = [&](size_t at) -> size_t {
+    auto skip = [&](auto is) {
+      size_t from = at;
+      while (at < text.size() && is(text[at])) ++at;
+      return at - from;
+    };
+    if (at < text.size() && text[at] == '$') ++at;
+    size_t letters = skip([](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; });
+    if (at < text.size() && text[at] == '$') ++at;
+    size_t digits = skip([](char c) { return c >= '0' && c <= '9'; });
+    return letters >= 1 && letters <= 3 && digits >= 1 ? at : std::string_view::npos;
+  };
+  size_t end = cell(0);
+  if (end != std::string_view::npos && end < text.size() && text[end] == ':') end = cell(end + 1);
+  return end == text.size();
+}
+
+[[noreturn]] void FailRangeName(const std::string& name) {
+  if (LooksLikeReference(name))
+    Fail(SNoSuchName, "\"" + name + "\" is not a cell of the sheet, which ends at " + CellName(kMaxRow, kMaxColumn));
+  Fail(SNoSuchName, "no defined name \"" + name + "\" refers to this sheet");
+}
+
 void ArgCount(const TInvocation& call, size_t min, size_t max) {
   if (call.ArgCount() < min || call.ArgCount() > max) throw EOleException::BadParamCount();
 }
@@ -139,7 +185,8 @@ class TRangeObject : public TServerObject<TRangeObject> {
     int64_t column = call.ArgCount() > 1 ? call.Arg(1).AsInteger() : 1;
     if (call.ArgCount() == 1 && FKind == EntireColumns) std::swap(row, column), row = 1;
     int64_t r = FRange.First.Row + row - 1, c = FRange.First.Column + column - 1;
-    if (r < 1 || r > kMaxRow || c < 1 || c > kMaxColumn) Fail(SObjectError);
+    CheckRow(r);
+    CheckColumn(c);
     TCellRef cell{static_cast<uint32_t>(r), static_cast<uint32_t>(c)};
     return Object(new TRangeObject(FBook, FSheet, TRangeRef{cell, cell}, Cells));
   }
@@ -208,7 +255,7 @@ class TRangeObject : public TServerObject<TRangeObject> {
   Variant Autofit(const TInvocation& call) {
     NoPut(call, u"Autofit");
     TWorkbookFile& file = File();
-    if (FKind != EntireColumns) Fail(SObjectError);
+    if (FKind != EntireColumns) Fail(SObjectError, "only whole columns can be autofitted");
     for (uint32_t c = FRange.First.Column; c <= FRange.Last.Column; ++c) file.AutofitColumn(*FSheet, c);
     return Variant(true);
   }
@@ -318,11 +365,13 @@ class TSheetObject : public TServerObject<TSheetObject> {
     ArgCount(call, 1, 2);
     TWorkbookFile& file = Worksheet();
     TRangeRef first, second;
-    if (!file.ResolveRangeName(*FSheet, call.Arg(0).AsAnsiString(), first)) Fail(SNoSuchName);
+    std::string name = call.Arg(0).AsAnsiString();
+    if (!file.ResolveRangeName(*FSheet, name, first)) FailRangeName(name);
     second = first;
-    if (call.ArgCount() > 1 && !call.Arg(1).IsEmpty() &&
-        !file.ResolveRangeName(*FSheet, call.Arg(1).AsAnsiString(), second))
-      Fail(SNoSuchName);
+    if (call.ArgCount() > 1 && !call.Arg(1).IsEmpty()) {
+      name = call.Arg(1).AsAnsiString();
+      if (!file.ResolveRangeName(*FSheet, name, second)) FailRangeName(name);
+    }
     TRangeRef range{{std::min(first.First.Row, second.First.Row), std::min(first.First.Column, second.First.Column)},
                     {std::max(first.Last.Row, second.Last.Row), std::max(first.Last.Column, second.Last.Column)}};
     return MakeRange(range, TRangeObject::Cells);
@@ -333,7 +382,7 @@ class TSheetObject : public TServerObject<TSheetObject> {
     Worksheet();
     if (call.ArgCount() == 0) return MakeRange(TRangeRef{{1, 1}, {kMaxRow, kMaxColumn}}, TRangeObject::EntireRows);
     int64_t row = call.Arg(0).AsInteger();
-    if (row < 1 || row > kMaxRow) Fail(SObjectError);
+    CheckRow(row);
     return MakeRange(TRangeRef{{static_cast<uint32_t>(row), 1}, {static_cast<uint32_t>(row), kMaxColumn}},
                      TRangeObject::EntireRows);
   }
@@ -346,12 +395,15 @@ class TSheetObject : public TServerObject<TSheetObject> {
     const Variant& arg = call.Arg(0);
     if (arg.IsString()) {  // Columns("B")
       TRangeRef range;
-      if (!ParseRangeRef(arg.AsAnsiString() + ":" + arg.AsAnsiString(), range)) Fail(SObjectError);
+      std::string letters = arg.AsAnsiString();
+      if (!ParseRangeRef(letters + ":" + letters, range))
+        Fail(SObjectError, "\"" + letters + "\" is not a column of the sheet, which ends at column " +
+                               ColumnName(kMaxColumn));
       column = range.First.Column;
     } else {
       column = arg.AsInteger();
     }
-    if (column < 1 || column > kMaxColumn) Fail(SObjectError);
+    CheckColumn(column);
     return MakeRange(TRangeRef{{1, static_cast<uint32_t>(column)}, {kMaxRow, static_cast<uint32_t>(column)}},
                      TRangeObject::EntireColumns);
   }
@@ -397,14 +449,17 @@ class TSheetsObject : public TServerObject<TSheetsObject> {
       std::string name = key.AsAnsiString();
       for (auto& s : list)
         if (SameSheetName(s->Name, name)) return MakeSheet(FBook, s);
-      Fail(SNoSuchSheet);
+      Fail(SNoSuchSheet, "no " + Kind() + " is named \"" + name + "\"");
     }
     int64_t index = key.AsInteger();
-    if (index < 1 || index > static_cast<int64_t>(list.size())) Fail(SNoSuchSheet);
+    if (index < 1 || index > static_cast<int64_t>(list.size()))
+      Fail(SNoSuchSheet, "there is no " + Kind() + " " + std::to_string(index) + "; the workbook has " +
+                             std::to_string(list.size()));
     return MakeSheet(FBook, list[static_cast<size_t>(index - 1)]);
   }
 
  private:
+  std::string Kind() const { return FWorksheetsOnly ? "worksheet" : "sheet"; }
   std::vector<std::shared_ptr<TSheet>> List() {
     TWorkbookFile& file = FBook.Check();
     return FWorksheetsOnly ? file.Worksheets() : file.Sheets();
@@ -536,7 +591,9 @@ class TWorkbooksObject : public TServerObject<TWorkbooksObject> {
     NoPut(call, u"Item");
     ArgCount(call, 1, 1);
     int64_t index = call.Arg(0).AsInteger();
-    if (index < 1 || index > static_cast<int64_t>(FApp->Workbooks.size())) Fail(SNoSuchSheet);
+    if (index < 1 || index > static_cast<int64_t>(FApp->Workbooks.size()))
+      Fail(SNoSuchSheet, "there is no workbook " + std::to_string(index) + "; " +
+                             std::to_string(FApp->Workbooks.size()) + " open");
     return Object(new TWorkbookObject(TBook{FApp, FApp->Workbooks[static_cast<size_t>(index - 1)]}));
   }
 
