@@ -1,5 +1,7 @@
 #include "cli/KorvaMain.h"
 
+#include <sys/stat.h>
+
 #include <iostream>
 #include <memory>
 
@@ -32,13 +34,27 @@ TKorvaOptions::TKorvaOptions(const TStringList* AParams) : TOptionParser(AParams
   OptionParams = Add(make(std::make_unique<TStringOptionList>(u'p', u"parameter"), u"Extra script parameters"));
 }
 
+namespace {
+
+// The first left-over argument as the script's name. One that begins with
+// "-" and names no file is a mistyped option (-h, --xls=book.xlsx), not a
+// script: saying so beats "Cannot open file .../-h".
+UnicodeString ScriptFromLeftOver(const UnicodeString& argument) {
+  struct stat st;
+  if (argument.empty() || argument[0] != u'-' || stat(UnicodeToUtf8(argument).c_str(), &st) == 0) return argument;
+  UnicodeString option = argument.substr(0, argument.rfind(u"--", 0) == 0 ? argument.find(u'=') : UnicodeString::npos);
+  throw rtl::Exception(rtl::FormatText(TKorvaOptions::SUnknownOption, {option, ProgramFileName()}));
+}
+
+}  // namespace
+
 void TKorvaOptions::InterpretCommandline(job::TqovKorva& qovKorva) const {
   if (OptionXML_File->WasSpecified()) qovKorva.SetXLS_File(OptionXML_File->StringValue());
   if (OptionCSV_File->WasSpecified()) qovKorva.SetCSV_File(OptionCSV_File->StringValue());
   if (OptionROPS_File->WasSpecified())
     qovKorva.SetROPS_File(OptionROPS_File->StringValue());
   else if (LeftList().Count() > 0)
-    qovKorva.SetROPS_File(LeftList()[0]);
+    qovKorva.SetROPS_File(ScriptFromLeftOver(LeftList()[0]));
   qovKorva.SetCSVHasHeader(!OptionCSV_NoHeader->WasSpecified());
   if (OptionCSV_FieldDelimiter->WasSpecified())
     qovKorva.SetCSVFieldDelimiterAsString(OptionCSV_FieldDelimiter->StringValue());
@@ -73,7 +89,7 @@ int TKorvaMain::Execute(const TStringList* AParams, std::ostream& out) {
     out.flush();
     return 1;
   } catch (const std::bad_alloc&) {
-    out << SFatalError << "Out of memory" << "\r\n";
+    out << SFatalError << UnicodeToUtf8(UnicodeString(job::TqovKorva::SOutOfMemory)) << "\r\n";
     out.flush();
     return 1;
   } catch (const std::exception& e) {

@@ -16,11 +16,15 @@ class TKorvaOptions : public TOptionParser {
  public:
   static constexpr std::u16string_view SDelimiterExplanation =
       u"Character used to separate fields, system List separator (%s) by default";
+  // A left-over argument that looks like an option and names no file: the
+  // option text (without any "=value"), then the program's name.
+  static constexpr std::u16string_view SUnknownOption = u"Unknown option %s (%s --help lists the options)";
 
   // Null: the process's arguments.
   explicit TKorvaOptions(const TStringList* AParams = nullptr);
 
-  // Copies the parsed options into the job; may raise the delimiter error.
+  // Copies the parsed options into the job; may raise the delimiter error,
+  // or the unknown-option error when the script would be a mistyped option.
   void InterpretCommandline(job::TqovKorva& qovKorva) const;
 
   // Plain references: the parser owns the options.

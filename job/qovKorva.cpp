@@ -54,8 +54,10 @@ void TqovKorva::RunJob() {
     host.Execute();
   } catch (const rtl::Exception& e) {
     failures.push_back(e.Message());
+  } catch (const std::bad_alloc&) {
+    failures.push_back(UnicodeString(SOutOfMemory));
   } catch (const std::exception& e) {
-    // Anything else (out of memory, say) still must not cost the workbook.
+    // Anything else still must not cost the workbook.
     failures.push_back(rtl::Utf8ToUnicode(e.what()));
   }
   // The script's own workbooks were opened last and are closed first.
@@ -67,6 +69,8 @@ void TqovKorva::RunJob() {
       document->Close();
     } catch (const rtl::Exception& e) {
       failures.push_back(e.Message());
+    } catch (const std::bad_alloc&) {
+      failures.push_back(UnicodeString(SOutOfMemory));
     } catch (const std::exception& e) {
       failures.push_back(rtl::Utf8ToUnicode(e.what()));
     }

@@ -35,6 +35,8 @@ class TqovKorva {
       u"Note: workbook %s opened by the script was not freed; it was saved and closed";
   static constexpr std::u16string_view SNotFreedFailed =
       u"Note: workbook %s opened by the script was not freed; it was closed, but saving it failed";
+  // std::bad_alloc as it is reported, never by its C++ name.
+  static constexpr std::u16string_view SOutOfMemory = u"Out of memory";
 
   TqovKorva();
   virtual ~TqovKorva() = default;

@@ -25,9 +25,58 @@ constexpr std::u16string_view SNoShiftInsert =
 constexpr std::u16string_view SNotAWorksheet = u"This member is available on worksheets only";
 constexpr std::u16string_view SNoSuchSheet = u"Subscript out of range";
 constexpr std::u16string_view SNoSuchName = u"Method 'Range' of object '_Worksheet' failed";
+constexpr std::u16string_view SOutOfMemory = u"Out of memory";
+constexpr std::u16string_view SNotSavedAfterOutOfMemory =
+    u"the server ran out of memory while working on it, so the file was left as it was";
 constexpr size_t kMaxRangeCells = 1u << 20;
 
 [[noreturn]] void Fail(std::u16string_view message) { throw EOleException(UnicodeString(message)); }
+
+// The application's own text, then in parentheses what exactly is wrong:
+// scripts written against the application still recognise the error, and
+// the user learns which value was refused.
+[[noreturn]] void Fail(std::u16string_view message, const std::string& detail) {
+  throw EOleException(UnicodeString(message) + u" (" + rtl::Utf8ToUnicode(detail) + u")");
+}
+
+void CheckRow(int64_t row) {
+  if (row < 1) Fail(SObjectError, "row " + std::to_string(row) + " is before the first row, 1");
+  if (row > kMaxRow) Fail(SObjectError, "row " + std::to_string(row) + " is beyond the last row, " + std::to_string(kMaxRow));
+}
+
+void CheckColumn(int64_t column) {
+  if (column < 1) Fail(SObjectError, "column " + std::to_string(column) + " is before the first column, 1");
+  if (column > kMaxColumn)
+    Fail(SObjectError,
+         "column " + std::to_string(column) + " is beyond the last column, " + std::to_string(kMaxColumn));
+}
+
+// Whether text is written like an A1 reference ("B3", "$B$3", "A1:C5"), so
+// that failing to resolve it means a cell outside the sheet, not an
+// unknown name.
+bool LooksLikeReference(std::string_view text) {
+  auto cell = [&](size_t at) -> size_t {
+    auto skip = [&](auto is) {
+      size_t from = at;
+      while (at < text.size() && is(text[at])) ++at;
+      return at - from;
+    };
+    if (at < text.size() && text[at] == '$') ++at;
+    size_t letters = skip([](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; });
+    if (at < text.size() && text[at] == '$') ++at;
+    size_t digits = skip([](char c) { return c >= '0' && c <= '9'; });
+    return letters >= 1 && letters <= 3 && digits >= 1 ? at : std::string_view::npos;
+  };
+  size_t end = cell(0);
+  if (end != std::string_view::npos && end < text.size() && text[end] == ':') end = cell(end + 1);
+  return end == text.size();
+}
+
+[[noreturn]] void FailRangeName(const std::string& name) {
+  if (LooksLikeReference(name))
+    Fail(SNoSuchName, "\"" + name + "\" is not a cell of the sheet, which ends at " + CellName(kMaxRow, kMaxColumn));
+  Fail(SNoSuchName, "no defined name \"" + name + "\" refers to this sheet");
+}
 
 void ArgCount(const TInvocation& call, size_t min, size_t max) {
   if (call.ArgCount() < min || call.ArgCount() > max) throw EOleException::BadParamCount();
@@ -45,6 +94,9 @@ Variant Object(rtl::IDispatch* object) {
 
 struct TAppState {
   std::vector<std::shared_ptr<TWorkbookFile>> Workbooks;
+  // Workbooks the server ran out of memory on: whatever it was changing may
+  // be half done, so they are not saved.
+  std::vector<std::shared_ptr<TWorkbookFile>> OutOfMemory;
   bool DisplayAlerts = true;
   bool Visible = false;
   bool Quit = false;
@@ -57,6 +109,12 @@ struct TBook {
     if (App->Quit || std::find(App->Workbooks.begin(), App->Workbooks.end(), File) == App->Workbooks.end())
       Fail(SObjectGone);
     return *File;
+  }
+  // Raises instead of saving a workbook the server ran out of memory on.
+  void CheckSavable() const {
+    if (std::find(App->OutOfMemory.begin(), App->OutOfMemory.end(), File) != App->OutOfMemory.end())
+      throw EOleException(rtl::FormatText(TWorkbookFile::SCannotSave,
+                                          {rtl::Utf8ToUnicode(File->Path()), UnicodeString(SNotSavedAfterOutOfMemory)}));
   }
 };
 
@@ -73,6 +131,9 @@ class TServerObject : public rtl::IDispatch {
     } catch (const rtl::Exception& e) {
       // Workbook, package and argument conversion failures, with their text.
       throw EOleException(e.Message());
+    } catch (const std::bad_alloc&) {
+      if (const TBook* book = static_cast<T&>(*this).Book()) book->App->OutOfMemory.push_back(book->File);
+      Fail(SOutOfMemory);
     }
   }
 };
@@ -87,6 +148,7 @@ class TRangeObject : public TServerObject<TRangeObject> {
   enum TKind { Cells, EntireRows, EntireColumns };
   TRangeObject(TBook book, std::shared_ptr<TSheet> sheet, TRangeRef range, TKind kind)
       : FBook(std::move(book)), FSheet(std::move(sheet)), FRange(range), FKind(kind) {}
+  const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TRangeObject>& Table() {
     static const TDispatchTable<TRangeObject> table{
@@ -123,7 +185,8 @@ class TRangeObject : public TServerObject<TRangeObject> {
     int64_t column = call.ArgCount() > 1 ? call.Arg(1).AsInteger() : 1;
     if (call.ArgCount() == 1 && FKind == EntireColumns) std::swap(row, column), row = 1;
     int64_t r = FRange.First.Row + row - 1, c = FRange.First.Column + column - 1;
-    if (r < 1 || r > kMaxRow || c < 1 || c > kMaxColumn) Fail(SObjectError);
+    CheckRow(r);
+    CheckColumn(c);
     TCellRef cell{static_cast<uint32_t>(r), static_cast<uint32_t>(c)};
     return Object(new TRangeObject(FBook, FSheet, TRangeRef{cell, cell}, Cells));
   }
@@ -192,7 +255,7 @@ class TRangeObject : public TServerObject<TRangeObject> {
   Variant Autofit(const TInvocation& call) {
     NoPut(call, u"Autofit");
     TWorkbookFile& file = File();
-    if (FKind != EntireColumns) Fail(SObjectError);
+    if (FKind != EntireColumns) Fail(SObjectError, "only whole columns can be autofitted");
     for (uint32_t c = FRange.First.Column; c <= FRange.Last.Column; ++c) file.AutofitColumn(*FSheet, c);
     return Variant(true);
   }
@@ -236,6 +299,7 @@ class TRangeObject : public TServerObject<TRangeObject> {
 class TSheetObject : public TServerObject<TSheetObject> {
  public:
   TSheetObject(TBook book, std::shared_ptr<TSheet> sheet) : FBook(std::move(book)), FSheet(std::move(sheet)) {}
+  const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TSheetObject>& Table() {
     static const TDispatchTable<TSheetObject> table{
@@ -301,11 +365,13 @@ class TSheetObject : public TServerObject<TSheetObject> {
     ArgCount(call, 1, 2);
     TWorkbookFile& file = Worksheet();
     TRangeRef first, second;
-    if (!file.ResolveRangeName(*FSheet, call.Arg(0).AsAnsiString(), first)) Fail(SNoSuchName);
+    std::string name = call.Arg(0).AsAnsiString();
+    if (!file.ResolveRangeName(*FSheet, name, first)) FailRangeName(name);
     second = first;
-    if (call.ArgCount() > 1 && !call.Arg(1).IsEmpty() &&
-        !file.ResolveRangeName(*FSheet, call.Arg(1).AsAnsiString(), second))
-      Fail(SNoSuchName);
+    if (call.ArgCount() > 1 && !call.Arg(1).IsEmpty()) {
+      name = call.Arg(1).AsAnsiString();
+      if (!file.ResolveRangeName(*FSheet, name, second)) FailRangeName(name);
+    }
     TRangeRef range{{std::min(first.First.Row, second.First.Row), std::min(first.First.Column, second.First.Column)},
                     {std::max(first.Last.Row, second.Last.Row), std::max(first.Last.Column, second.Last.Column)}};
     return MakeRange(range, TRangeObject::Cells);
@@ -316,7 +382,7 @@ class TSheetObject : public TServerObject<TSheetObject> {
     Worksheet();
     if (call.ArgCount() == 0) return MakeRange(TRangeRef{{1, 1}, {kMaxRow, kMaxColumn}}, TRangeObject::EntireRows);
     int64_t row = call.Arg(0).AsInteger();
-    if (row < 1 || row > kMaxRow) Fail(SObjectError);
+    CheckRow(row);
     return MakeRange(TRangeRef{{static_cast<uint32_t>(row), 1}, {static_cast<uint32_t>(row), kMaxColumn}},
                      TRangeObject::EntireRows);
   }
@@ -329,12 +395,15 @@ class TSheetObject : public TServerObject<TSheetObject> {
     const Variant& arg = call.Arg(0);
     if (arg.IsString()) {  // Columns("B")
       TRangeRef range;
-      if (!ParseRangeRef(arg.AsAnsiString() + ":" + arg.AsAnsiString(), range)) Fail(SObjectError);
+      std::string letters = arg.AsAnsiString();
+      if (!ParseRangeRef(letters + ":" + letters, range))
+        Fail(SObjectError, "\"" + letters + "\" is not a column of the sheet, which ends at column " +
+                               ColumnName(kMaxColumn));
       column = range.First.Column;
     } else {
       column = arg.AsInteger();
     }
-    if (column < 1 || column > kMaxColumn) Fail(SObjectError);
+    CheckColumn(column);
     return MakeRange(TRangeRef{{1, static_cast<uint32_t>(column)}, {kMaxRow, static_cast<uint32_t>(column)}},
                      TRangeObject::EntireColumns);
   }
@@ -363,6 +432,7 @@ Variant MakeSheet(const TBook& book, std::shared_ptr<TSheet> sheet) {
 class TSheetsObject : public TServerObject<TSheetsObject> {
  public:
   TSheetsObject(TBook book, bool worksheetsOnly) : FBook(std::move(book)), FWorksheetsOnly(worksheetsOnly) {}
+  const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TSheetsObject>& Table() {
     static const TDispatchTable<TSheetsObject> table{
@@ -379,14 +449,17 @@ class TSheetsObject : public TServerObject<TSheetsObject> {
       std::string name = key.AsAnsiString();
       for (auto& s : list)
         if (SameSheetName(s->Name, name)) return MakeSheet(FBook, s);
-      Fail(SNoSuchSheet);
+      Fail(SNoSuchSheet, "no " + Kind() + " is named \"" + name + "\"");
     }
     int64_t index = key.AsInteger();
-    if (index < 1 || index > static_cast<int64_t>(list.size())) Fail(SNoSuchSheet);
+    if (index < 1 || index > static_cast<int64_t>(list.size()))
+      Fail(SNoSuchSheet, "there is no " + Kind() + " " + std::to_string(index) + "; the workbook has " +
+                             std::to_string(list.size()));
     return MakeSheet(FBook, list[static_cast<size_t>(index - 1)]);
   }
 
  private:
+  std::string Kind() const { return FWorksheetsOnly ? "worksheet" : "sheet"; }
   std::vector<std::shared_ptr<TSheet>> List() {
     TWorkbookFile& file = FBook.Check();
     return FWorksheetsOnly ? file.Worksheets() : file.Sheets();
@@ -410,6 +483,7 @@ class TSheetsObject : public TServerObject<TSheetsObject> {
 class TWorkbookObject : public TServerObject<TWorkbookObject> {
  public:
   explicit TWorkbookObject(TBook book) : FBook(std::move(book)) {}
+  const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TWorkbookObject>& Table() {
     static const TDispatchTable<TWorkbookObject> table{
@@ -456,13 +530,19 @@ class TWorkbookObject : public TServerObject<TWorkbookObject> {
         Books.erase(std::remove(Books.begin(), Books.end(), File), Books.end());
       }
     } closer{books, FBook.File};
-    if (save && save->Deref().AsBoolean() && file.Changed()) file.Save();
+    if (save && save->Deref().AsBoolean() && file.Changed()) {
+      FBook.CheckSavable();
+      file.Save();
+    }
     return Variant(true);
   }
   Variant Save(const TInvocation& call) {
     NoPut(call, u"Save");
     TWorkbookFile& file = FBook.Check();
-    if (file.Changed()) file.Save();
+    if (file.Changed()) {
+      FBook.CheckSavable();
+      file.Save();
+    }
     return {};
   }
   Variant Name(const TInvocation& call) {
@@ -482,6 +562,7 @@ class TWorkbookObject : public TServerObject<TWorkbookObject> {
 class TWorkbooksObject : public TServerObject<TWorkbooksObject> {
  public:
   explicit TWorkbooksObject(std::shared_ptr<TAppState> app) : FApp(std::move(app)) {}
+  const TBook* Book() const { return nullptr; }
 
   static const TDispatchTable<TWorkbooksObject>& Table() {
     static const TDispatchTable<TWorkbooksObject> table{
@@ -496,7 +577,12 @@ class TWorkbooksObject : public TServerObject<TWorkbooksObject> {
     std::string path = call.Arg(0).AsAnsiString();
     for (auto& book : FApp->Workbooks)
       if (book->Path() == path) return Object(new TWorkbookObject(TBook{FApp, book}));
-    auto file = std::make_shared<TWorkbookFile>(path);
+    std::shared_ptr<TWorkbookFile> file;
+    try {
+      file = std::make_shared<TWorkbookFile>(path);
+    } catch (const std::bad_alloc&) {
+      Fail(rtl::FormatText(TWorkbookFile::SCannotOpen, {rtl::Utf8ToUnicode(path), u"out of memory"}));
+    }
     FApp->Workbooks.push_back(file);
     return Object(new TWorkbookObject(TBook{FApp, file}));
   }
@@ -508,7 +594,9 @@ class TWorkbooksObject : public TServerObject<TWorkbooksObject> {
     NoPut(call, u"Item");
     ArgCount(call, 1, 1);
     int64_t index = call.Arg(0).AsInteger();
-    if (index < 1 || index > static_cast<int64_t>(FApp->Workbooks.size())) Fail(SNoSuchSheet);
+    if (index < 1 || index > static_cast<int64_t>(FApp->Workbooks.size()))
+      Fail(SNoSuchSheet, "there is no workbook " + std::to_string(index) + "; " +
+                             std::to_string(FApp->Workbooks.size()) + " open");
     return Object(new TWorkbookObject(TBook{FApp, FApp->Workbooks[static_cast<size_t>(index - 1)]}));
   }
 
@@ -518,6 +606,7 @@ class TWorkbooksObject : public TServerObject<TWorkbooksObject> {
 class TApplicationObject : public TServerObject<TApplicationObject> {
  public:
   TApplicationObject() : FApp(std::make_shared<TAppState>()) {}
+  const TBook* Book() const { return nullptr; }
 
   static const TDispatchTable<TApplicationObject>& Table() {
     static const TDispatchTable<TApplicationObject> table{

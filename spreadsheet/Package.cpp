@@ -3,6 +3,7 @@
 #include <zip.h>
 
 #include <cctype>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -85,6 +86,64 @@ zip_int64_t StreamCallback(void* user, void* data, zip_uint64_t length, zip_sour
   }
 }
 
+std::string PartTooLarge(const std::string& name, const std::string& detail) {
+  return "part " + name + " is too large (" + detail + ")";
+}
+
+// One original entry read in pieces and held to what its entry states: a
+// stated size beyond the limits is refused before anything is inflated, and
+// data that runs past the stated size, or stops short of it, is damage. So a
+// part never costs more than the limits whatever its headers claim.
+class TEntryStream {
+ public:
+  TEntryStream(zip* archive, zip_uint64_t index, const std::string& name, uint64_t limit) : FName(name) {
+    zip_stat_t st;
+    if (zip_stat_index(archive, index, 0, &st) != 0) throw Fail("cannot read part " + name + ": " + zip_strerror(archive));
+    FStated = st.size;
+    uint64_t compressed = std::max<uint64_t>(st.comp_size, 1);
+    if (FStated > limit)
+      throw Fail(PartTooLarge(name, std::to_string(FStated) + " bytes; the limit is " + std::to_string(limit)));
+    if (FStated > TPartLimits::RatioFrom && FStated / compressed >= TPartLimits::Ratio)
+      throw Fail(PartTooLarge(name, std::to_string(FStated) + " bytes from " + std::to_string(st.comp_size) +
+                                        " compressed; the limit is " + std::to_string(TPartLimits::Ratio) + " times"));
+    FFile = zip_fopen_index(archive, index, 0);
+    if (!FFile) throw Fail("cannot read part " + name + ": " + zip_strerror(archive));
+  }
+  ~TEntryStream() { zip_fclose(FFile); }
+  TEntryStream(const TEntryStream&) = delete;
+  TEntryStream& operator=(const TEntryStream&) = delete;
+
+  // Appends the next piece to `out`; false when the entry is done.
+  bool Next(std::string& out) {
+    const uint64_t piece = 1 << 20;
+    size_t at = out.size();
+    // One byte beyond the stated size is enough to see data run past it.
+    size_t want = static_cast<size_t>(std::min<uint64_t>(piece, FStated - FGot + 1));
+    out.resize(at + want);
+    zip_int64_t got = zip_fread(FFile, out.data() + at, want);
+    if (got < 0) {
+      out.resize(at);
+      std::string reason = zip_file_strerror(FFile);
+      throw Fail("cannot read part " + FName + ": " + (reason.empty() ? "the data is damaged" : reason));
+    }
+    out.resize(at + static_cast<size_t>(got));
+    FGot += static_cast<uint64_t>(got);
+    if (FGot > FStated)
+      throw Fail("part " + FName + " is damaged (it holds more than the " + std::to_string(FStated) +
+                 " bytes its entry states)");
+    if (got == 0 && FGot < FStated)
+      throw Fail("part " + FName + " is damaged (it holds " + std::to_string(FGot) + " bytes where its entry states " +
+                 std::to_string(FStated) + ")");
+    return got > 0;
+  }
+
+ private:
+  zip_file_t* FFile = nullptr;
+  std::string FName;
+  uint64_t FStated = 0;
+  uint64_t FGot = 0;
+};
+
 }  // namespace
 
 TPackage::TPackage(const std::string& path) : FPath(path) {
@@ -137,17 +196,10 @@ std::string TPackage::Read(const std::string& name) const {
     if (e->Writer) throw Fail("part " + name + " is only available while saving");
     return e->Content;
   }
-  zip_stat_t st;
-  if (zip_stat_index(FZip, static_cast<zip_uint64_t>(e->SourceIndex), 0, &st) != 0)
-    throw Fail(std::string(zip_strerror(FZip)));
-  zip_file_t* file = zip_fopen_index(FZip, static_cast<zip_uint64_t>(e->SourceIndex), 0);
-  if (!file) throw Fail("cannot read part " + name + ": " + zip_strerror(FZip));
+  TEntryStream stream(FZip, static_cast<zip_uint64_t>(e->SourceIndex), name, TPartLimits::Whole);
   std::string content;
-  content.resize(static_cast<size_t>(st.size));
-  zip_int64_t got = content.empty() ? 0 : zip_fread(file, content.data(), content.size());
-  std::string reason = got < 0 ? zip_file_strerror(file) : "";
-  zip_fclose(file);
-  if (got < 0 || static_cast<size_t>(got) != content.size()) throw Fail("cannot read part " + name + ": " + reason);
+  while (stream.Next(content)) {
+  }
   return content;
 }
 
@@ -163,21 +215,9 @@ std::function<bool(std::string& out)> TPackage::Reader(const std::string& name) 
       return true;
     };
   }
-  zip_file_t* opened = zip_fopen_index(FZip, static_cast<zip_uint64_t>(e->SourceIndex), 0);
-  if (!opened) throw Fail("cannot read part " + name + ": " + zip_strerror(FZip));
-  std::shared_ptr<zip_file_t> file(opened, [](zip_file_t* f) { zip_fclose(f); });
-  return [file, name](std::string& out) {
-    const size_t piece = 1 << 20;
-    size_t at = out.size();
-    out.resize(at + piece);
-    zip_int64_t got = zip_fread(file.get(), out.data() + at, piece);
-    if (got < 0) {
-      out.resize(at);
-      throw Fail("cannot read part " + name + ": " + zip_file_strerror(file.get()));
-    }
-    out.resize(at + static_cast<size_t>(got));
-    return got > 0;
-  };
+  auto stream =
+      std::make_shared<TEntryStream>(FZip, static_cast<zip_uint64_t>(e->SourceIndex), name, TPartLimits::Streamed);
+  return [stream](std::string& out) { return stream->Next(out); };
 }
 
 void TPackage::Write(const std::string& name, std::string content) {

@@ -3,6 +3,7 @@
 // their compressed form, byte for byte.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,6 +23,22 @@ class TWorkbookGuard;
 // appends the next piece to `out` and returns false when nothing remains.
 using TPartWriter = std::function<bool(std::string& out)>;
 
+// How much reading a part may inflate. Application-made parts are at most a
+// few megabytes and inflate some tens of times their compressed size; these
+// limits leave a wide margin above that while keeping a crafted package from
+// taking the machine's memory or time.
+struct TPartLimits {
+  // A part held whole and parsed into a tree (workbook, styles, relationships).
+  static constexpr uint64_t Whole = uint64_t(256) << 20;
+  // A part read piece by piece (worksheets, shared strings).
+  static constexpr uint64_t Streamed = uint64_t(2) << 30;
+  // Inflated bytes per compressed byte, counted for parts above RatioFrom.
+  static constexpr uint64_t Ratio = 500;
+  static constexpr uint64_t RatioFrom = uint64_t(16) << 20;
+  // One element of a streamed part (a row, a shared string), held whole.
+  static constexpr uint64_t Element = uint64_t(32) << 20;
+};
+
 // A package that cannot be read or written; the message is the reason.
 class EPackageError : public rtl::Exception {
  public:
@@ -38,10 +55,13 @@ class TPackage {
 
   const std::string& Path() const { return FPath; }
   bool Has(const std::string& name) const;
-  // Current content (replacement or original). Raises when absent.
+  // Current content (replacement or original), at most TPartLimits::Whole
+  // bytes. Raises when absent, too large or damaged.
   std::string Read(const std::string& name) const;
   // The content piece by piece (about a megabyte each), for parts too large
-  // to hold whole. Raises EPackageError when the part is absent or unreadable.
+  // to hold whole; at most TPartLimits::Streamed bytes. Raises
+  // EPackageError when the part is absent, too large or damaged, at once
+  // when its entry says so, else at the piece that shows it.
   std::function<bool(std::string& out)> Reader(const std::string& name) const;
   // Names in package order.
   std::vector<std::string> Names() const;

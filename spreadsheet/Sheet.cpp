@@ -47,6 +47,32 @@ uint32_t ParseUInt(const char* text, uint32_t fallback) {
   return error == std::errc() && p == end ? value : fallback;
 }
 
+// A row number as written in <row r="...">: digits, saturating far above the
+// last row so that a huge number stays huge; `fallback` when the text is not
+// a number at all (the row then follows the one before, as when r is absent).
+uint64_t RowNumberOf(std::string_view text, uint64_t fallback) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return fallback;
+  uint64_t value = 0;
+  for (char c : text) value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(c - '0'), uint64_t(1) << 40);
+  return value;
+}
+
+// The column of a cell as written in <c r="...">: its letters, saturating
+// like RowNumberOf; `fallback` when the text is not letters then digits.
+uint64_t ColumnNumberOf(std::string_view text, uint64_t fallback) {
+  auto letter = [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+  size_t letters = 0;
+  while (letters < text.size() && letter(text[letters])) ++letters;
+  if (letters == 0 || letters == text.size() ||
+      !std::all_of(text.begin() + letters, text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    return fallback;
+  uint64_t value = 0;
+  for (size_t i = 0; i < letters; ++i)
+    value = std::min<uint64_t>(value * 26 + static_cast<uint64_t>((text[i] | 0x20) - 'a' + 1), uint64_t(1) << 40);
+  return value;
+}
+
 void AppendUInt(std::string& out, uint32_t value) {
   char buffer[16];
   auto [p, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -119,23 +145,60 @@ void TSheet::Load(const std::string& content) {
 }
 
 void TSheet::Load(const std::function<bool(std::string& out)>& source) {
+  // A load that failed before left part of the rows behind; a load that
+  // fails now leaves nothing (and frees what it read).
+  auto clear = [this] {
+    FRows = {};
+    FTail = {};
+    FTailShift = 0;
+    Pool = {};
+    Extras = {};
+    HasArrayFormulas = false;
+  };
+  clear();
+  try {
+    LoadRows(source);
+  } catch (...) {
+    clear();
+    throw;
+  }
+}
+
+void TSheet::LoadRows(const std::function<bool(std::string& out)>& source) {
   Doc = std::make_unique<pugi::xml_document>();
   if (!IsWorksheet) {
     std::string content;
-    while (source(content)) {
-    }
+    while (source(content))
+      if (content.size() > TPartLimits::Whole)
+        throw EPackageError(rtl::Utf8ToUnicode("part " + PartName + " is too large (more than " +
+                                               std::to_string(TPartLimits::Whole) + " bytes)"));
     ParsePart(*Doc, content, PartName);
     Loaded = true;
     return;
   }
   uint32_t nextRow = 1;
   bool sorted = true;
+  // Cells outside the sheet cannot be kept, and dropping them would lose
+  // data without a word: such a part is refused.
+  auto outside = [&](const std::string& what, const std::string& limits) {
+    return EPackageError(rtl::Utf8ToUnicode("part " + PartName + " has " + what + ", outside the sheet (" + limits + ")"));
+  };
+  // A reference as the part writes it, cut short when it runs on.
+  auto shown = [](std::string_view ref) {
+    return ref.size() <= 24 ? std::string(ref) : std::string(ref.substr(0, 20)) + "...";
+  };
   // Rows arrive in batches: the cells go into the store, no tree is kept.
   ParsePartStreaming(*Doc, source, PartName, "sheetData", "row", [&](const pugi::xml_node& rowNode) {
     if (LocalName(rowNode) != "row") return;
     TRow row;
-    row.Number = ParseUInt(rowNode.attribute("r").value(), nextRow);
-    if (row.Number < 1 || row.Number > kMaxRow) return;
+    std::string_view rowRef = rowNode.attribute("r").value();
+    uint64_t number = RowNumberOf(rowRef, UINT64_MAX);
+    bool stated = number != UINT64_MAX;
+    if (!stated) number = nextRow;
+    if (number < 1 || number > kMaxRow)
+      throw outside(stated ? "row " + shown(rowRef) : "a row after row " + std::to_string(kMaxRow),
+                    "rows 1 to " + std::to_string(kMaxRow));
+    row.Number = static_cast<uint32_t>(number);
     nextRow = row.Number + 1;
     row.Attrs = RawAttrs(rowNode, {"r", "spans"});
     uint32_t nextColumn = 1;
@@ -143,9 +206,15 @@ void TSheet::Load(const std::function<bool(std::string& out)>& source) {
     for (pugi::xml_node c = rowNode.first_child(); c; c = c.next_sibling()) {
       if (c.type() != pugi::node_element || LocalName(c) != "c") continue;
       TCell cell;
-      TCellRef ref;
-      cell.Column = ParseCellRef(c.attribute("r").value(), ref) ? ref.Column : nextColumn;
-      if (cell.Column < 1 || cell.Column > kMaxColumn) continue;
+      std::string_view cellRef = c.attribute("r").value();
+      uint64_t column = ColumnNumberOf(cellRef, 0);
+      bool stated = column != 0;
+      if (!stated) column = nextColumn;
+      if (column > kMaxColumn)
+        throw outside(stated ? "cell " + shown(cellRef)
+                             : "a cell after column " + ColumnName(kMaxColumn) + " in row " + std::to_string(row.Number),
+                      "columns A to " + ColumnName(kMaxColumn));
+      cell.Column = static_cast<uint32_t>(column);
       nextColumn = cell.Column + 1;
       cell.Style = ParseUInt(c.attribute("s").value(), 0);
       std::string_view type = c.attribute("t").value();

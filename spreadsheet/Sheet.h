@@ -119,6 +119,7 @@ class TSheet {
   }
 
  private:
+  void LoadRows(const std::function<bool(std::string& out)>& source);
   // Moves the gap so that the rows before it are those numbered below `row`.
   void MoveGapTo(uint32_t row);
 

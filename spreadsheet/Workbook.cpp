@@ -280,7 +280,11 @@ TWorkbookFile::TPart& TWorkbookFile::Part(const std::string& name) {
   TPart part;
   part.Name = name;
   part.Doc = std::make_unique<pugi::xml_document>();
-  ParsePart(*part.Doc, FPackage->Read(name), name);
+  try {
+    ParsePart(*part.Doc, FPackage->Read(name), name);
+  } catch (const EPackageError& e) {
+    throw EWorkbookError(rtl::FormatText(SCannotOpen, {rtl::Utf8ToUnicode(FPath), e.Message()}));
+  }
   return FParts.emplace(name, std::move(part)).first->second;
 }
 
@@ -311,7 +315,9 @@ void TWorkbookFile::EnsureLoaded(TSheet& sheet) {
   try {
     sheet.Load(FPackage->Reader(sheet.PartName));
   } catch (const EPackageError& e) {
-    throw EWorkbookError(e.Message());
+    // Parts are read when first used; one that cannot be read is reported
+    // as opening is, naming the file.
+    throw EWorkbookError(rtl::FormatText(SCannotOpen, {rtl::Utf8ToUnicode(FPath), e.Message()}));
   }
 }
 
@@ -323,7 +329,6 @@ void TWorkbookFile::LoadAll() {
 
 const std::string& TWorkbookFile::SharedString(uint32_t index) {
   if (!FSharedLoaded) {
-    FSharedLoaded = true;
     std::string relsName = RelsPartOf(FWorkbookPart);
     if (HasPart(relsName)) {
       for (const TRelationship& rel : ReadRelationships(*Part(relsName).Doc)) {
@@ -331,11 +336,18 @@ const std::string& TWorkbookFile::SharedString(uint32_t index) {
         std::string name = ResolveTarget(FWorkbookPart, rel.Target);
         if (!HasPart(name)) continue;
         pugi::xml_document doc;  // read into text a batch at a time, not kept as a tree
-        ParsePartStreaming(doc, FPackage->Reader(name), name, "sst", "si", [&](const pugi::xml_node& si) {
-          if (LocalName(si) == "si") FSharedStrings.push_back(FlattenText(si));
-        });
+        try {
+          ParsePartStreaming(doc, FPackage->Reader(name), name, "sst", "si", [&](const pugi::xml_node& si) {
+            if (LocalName(si) == "si") FSharedStrings.push_back(FlattenText(si));
+          });
+        } catch (const EPackageError& e) {
+          // Not read is not empty: every later use fails the same way.
+          FSharedStrings = {};
+          throw EWorkbookError(rtl::FormatText(SCannotOpen, {rtl::Utf8ToUnicode(FPath), e.Message()}));
+        }
       }
     }
+    FSharedLoaded = true;
   }
   static const std::string empty;
   return index < FSharedStrings.size() ? FSharedStrings[index] : empty;

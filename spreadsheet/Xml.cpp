@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <sstream>
 
 #include "spreadsheet/Package.h"
@@ -21,6 +23,8 @@ struct TStringWriter : pugi::xml_writer {
 
 void ParsePart(pugi::xml_document& doc, const std::string& content, const std::string& partName) {
   pugi::xml_parse_result result = doc.load_buffer(content.data(), content.size(), kParseOptions, pugi::encoding_auto);
+  // pugixml reports memory running out as a parse result; it is not bad XML.
+  if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
   if (!result)
     throw EPackageError(rtl::Utf8ToUnicode("part " + partName + " is not well-formed XML (" + result.description() +
                                            " at offset " + std::to_string(result.offset) + ")"));
@@ -28,38 +32,77 @@ void ParsePart(pugi::xml_document& doc, const std::string& content, const std::s
 
 namespace {
 
-// Locates the start tag of the first element with the given local name:
-// [begin, end) of the start tag, and whether it closes itself.
-bool FindStartTag(const std::string& content, std::string_view local, size_t& begin, size_t& end, bool& empty,
-                  std::string& prefix) {
-  size_t at = 0;
-  while ((at = content.find(local, at)) != std::string::npos) {
-    size_t after = at + local.size();
-    if (after >= content.size() || (content[after] != '>' && content[after] != '/' && content[after] != ' ' &&
-                                    content[after] != '\t' && content[after] != '\r' && content[after] != '\n')) {
-      at = after;
-      continue;
+// Finds the start tag of the first element with a given local name in text
+// that grows at its end, resuming where the last look stopped: however the
+// text arrives, each byte is looked at about once.
+class TStartTagScan {
+ public:
+  explicit TStartTagScan(std::string_view local) : FLocal(local) {}
+
+  // True once the whole start tag is in `text`; then [Begin, End) is the tag.
+  bool Find(const std::string& text) {
+    for (;;) {
+      if (!FNamed) {
+        size_t lt = text.find('<', FFrom);
+        if (lt == std::string::npos) {
+          FFrom = text.size();
+          return false;
+        }
+        FFrom = lt;
+        size_t nameEnd = lt + 1;
+        while (nameEnd < text.size() && nameEnd - lt <= kMaxName && !EndsName(text[nameEnd])) ++nameEnd;
+        if (nameEnd - lt > kMaxName) {  // longer than any name of ours
+          FFrom = lt + 1;
+          continue;
+        }
+        if (nameEnd == text.size()) return false;  // the name goes on in the next piece
+        std::string_view name(text.data() + lt + 1, nameEnd - lt - 1);
+        size_t colon = name.rfind(':');
+        if ((colon == std::string_view::npos ? name : name.substr(colon + 1)) != FLocal) {
+          FFrom = lt + 1;
+          continue;
+        }
+        Prefix = colon == std::string_view::npos ? std::string() : std::string(name.substr(0, colon + 1));
+        FNamed = true;
+        FTagEnd = nameEnd;
+      }
+      size_t gt = text.find('>', FTagEnd);
+      if (gt == std::string::npos) {
+        FTagEnd = text.size();
+        return false;
+      }
+      Begin = FFrom;
+      End = gt + 1;
+      Empty = text[gt - 1] == '/';
+      return true;
     }
-    size_t lt = at;
-    while (lt > 0 && content[lt - 1] != '<' && content[lt - 1] != '>' && content[lt - 1] != ' ' && at - lt < 32) --lt;
-    if (lt == 0 || content[lt - 1] != '<') {
-      at = after;
-      continue;
-    }
-    prefix = content.substr(lt, at - lt);
-    if (!prefix.empty() && prefix.back() != ':') {
-      at = after;
-      continue;
-    }
-    begin = lt - 1;
-    end = content.find('>', after);
-    if (end == std::string::npos) return false;
-    empty = content[end - 1] == '/';
-    ++end;
-    return true;
   }
-  return false;
+
+  size_t Begin = 0, End = 0;
+  bool Empty = false;    // the tag closes itself
+  std::string Prefix;    // with its colon ("x:"), or ""
+
+ private:
+  static constexpr size_t kMaxName = 256;
+  static bool EndsName(char c) { return c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+  std::string_view FLocal;
+  size_t FFrom = 0;       // no start tag of the element begins before this
+  bool FNamed = false;    // the tag at FFrom has the name looked for
+  size_t FTagEnd = 0;     // that tag's '>' is not before this
+};
+
+// The first `text` in `buffer` from `from` on, or npos. memmem, unlike
+// std::string::find, does not compare at every "<" of markup-dense text.
+size_t FindText(const std::string& buffer, const std::string& text, size_t from) {
+  if (from > buffer.size()) return std::string::npos;
+  const void* at = memmem(buffer.data() + from, buffer.size() - from, text.data(), text.size());
+  return at ? static_cast<size_t>(static_cast<const char*>(at) - buffer.data()) : std::string::npos;
 }
+
+// Where a search for `length` bytes resumes after failing in `size` bytes:
+// an occurrence may begin in the last length-1 of them.
+size_t ResumeAt(size_t size, size_t length) { return size >= length ? size - length + 1 : 0; }
 
 }  // namespace
 
@@ -77,6 +120,15 @@ void ParsePartStreaming(pugi::xml_document& doc, const TPartSource& source, cons
   auto malformed = [&](const std::string& reason) {
     return EPackageError(rtl::Utf8ToUnicode("part " + partName + " is not well-formed XML (" + reason + ")"));
   };
+  auto tooLarge = [&](const std::string& detail) {
+    return EPackageError(rtl::Utf8ToUnicode("part " + partName + " is too large (" + detail + ")"));
+  };
+  // What is kept as a tree (the part around the container, or all of it)
+  // is held whole, so it keeps to the limit of a part read whole.
+  auto holdWhole = [&](uint64_t size) {
+    if (size > TPartLimits::Whole)
+      throw tooLarge("more than " + std::to_string(TPartLimits::Whole) + " bytes outside <" + std::string(container) + ">");
+  };
   auto parseBatch = [&](size_t length) {
     std::string batch = "<batch>";
     batch.append(buffer, 0, length);
@@ -85,22 +137,20 @@ void ParsePartStreaming(pugi::xml_document& doc, const TPartSource& source, cons
     pugi::xml_document part;
     pugi::xml_parse_result result =
         part.load_buffer_inplace(batch.data(), batch.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+    if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
     if (!result) throw malformed(result.description());
     for (pugi::xml_node node = part.first_child().first_child(); node; node = node.next_sibling())
       if (node.type() == pugi::node_element) onChild(node);
   };
 
   // The part up to the container's start tag (small: what precedes the rows).
-  size_t begin, end;
-  bool empty = false, found = false;
-  std::string prefix;
-  while (!(found = FindStartTag(buffer, container, begin, end, empty, prefix)) && more()) {
-  }
-  if (!found || empty) {
+  TStartTagScan scan(container);
+  bool found = false;
+  while (!(found = scan.Find(buffer)) && more()) holdWhole(buffer.size());
+  if (!found || scan.Empty) {
     // Nothing to stream (or an unusual layout): one tree, children handed
     // over and removed.
-    while (more()) {
-    }
+    while (more()) holdWhole(buffer.size());
     ParsePart(doc, buffer, partName);
     for (pugi::xml_node element : Descendants(doc, container)) {
       for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling())
@@ -110,34 +160,45 @@ void ParsePartStreaming(pugi::xml_document& doc, const TPartSource& source, cons
     }
     return;
   }
-  std::string head = buffer.substr(0, end);
-  buffer.erase(0, end);
+  std::string head = buffer.substr(0, scan.End);
+  buffer.erase(0, scan.End);
 
   // The children, in batches split after the end tag of a child: a child
   // does not contain its own kind, and text cannot hold a raw "<", so such an
-  // end tag is always a boundary between children.
-  const std::string closeTag = "</" + prefix + std::string(container) + ">";
-  const std::string childEnd = "</" + prefix + std::string(child) + ">";
-  const size_t batchBytes = 4 << 20;
-  size_t searched = 0;  // the close tag is not in buffer[0, searched)
+  // end tag is always a boundary between children. Each search goes on from
+  // where the last one stopped, so a long child costs no rescans.
+  const std::string closeTag = "</" + scan.Prefix + std::string(container) + ">";
+  const std::string childEnd = "</" + scan.Prefix + std::string(child) + ">";
+  const size_t batchBytes = 1 << 20;
+  size_t closeFrom = 0;  // the close tag does not begin before this
+  size_t childFrom = 0;  // every child end before this is known
+  size_t split = 0;      // just after the last child end; 0 for none
   for (;;) {
-    size_t close = buffer.find(closeTag, searched);
+    size_t close = FindText(buffer, closeTag, closeFrom);
     if (close != std::string::npos) {
       parseBatch(close);
       break;
     }
-    searched = buffer.size() >= closeTag.size() ? buffer.size() - closeTag.size() + 1 : 0;
-    if (buffer.size() >= batchBytes) {
-      size_t split = buffer.rfind(childEnd);
-      if (split != std::string::npos) {
-        parseBatch(split + childEnd.size());
-        searched = 0;
-      }
+    closeFrom = ResumeAt(buffer.size(), closeTag.size());
+    for (size_t at; (at = FindText(buffer, childEnd, childFrom)) != std::string::npos;)
+      childFrom = split = at + childEnd.size();
+    childFrom = std::max(childFrom, ResumeAt(buffer.size(), childEnd.size()));
+    if (split >= batchBytes) {
+      parseBatch(split);
+      closeFrom = closeFrom > split ? closeFrom - split : 0;
+      childFrom -= split;
+      split = 0;
+    } else if (buffer.size() - split > TPartLimits::Element) {
+      throw tooLarge("one <" + std::string(child) + "> element holds more than " + std::to_string(TPartLimits::Element) +
+                     " bytes");
+    } else if (buffer.size() - split > batchBytes) {
+      // A child larger than a batch: room for the largest there may be, so
+      // that the buffer is not copied again and again as it grows.
+      buffer.reserve(batchBytes + TPartLimits::Element + (2 << 20));
     }
     if (!more()) throw malformed("no end of " + std::string(container));
   }
-  while (more()) {
-  }
+  while (more()) holdWhole(head.size() + buffer.size());
   ParsePart(doc, head + buffer, partName);
 }
 

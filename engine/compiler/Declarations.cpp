@@ -1,6 +1,7 @@
 // Program structure and declaration sections: program/unit headers, uses,
 // const, type, var and label sections, procedure declarations, attributes.
 #include <algorithm>
+#include <new>
 
 #include "engine/uPSCompiler.h"
 
@@ -297,6 +298,9 @@ bool TPSPascalCompiler::CallUses(const std::string& upperName) {
   } catch (const rtl::Exception& e) {
     // Host failures during registration become the compile's error.
     MakeError("", ecCustomError, rtl::UnicodeToUtf8(e.Message()));
+    return false;
+  } catch (const std::bad_alloc&) {
+    MakeError("", ecCustomError, "Out of memory");
     return false;
   } catch (const std::exception& e) {
     MakeError("", ecCustomError, e.what());

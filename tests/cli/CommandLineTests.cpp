@@ -79,9 +79,36 @@ TEST(CommandLine, MissingScriptFileNamesItsFullPath) {
   EXPECT_EQ(run.output,
             "Fatal Error: Cannot open file \"" + std::string(resolved) + "/missing.rops\". No such file or directory\r\n");
   EXPECT_EQ(run.status, 1);
-  // -V is not the version option: it is taken as the script file name.
-  run = Korva("-V", dir);
+  // -r names the script whatever it looks like.
+  run = Korva("-r -V", dir);
   EXPECT_EQ(run.output, "Fatal Error: Cannot open file \"" + std::string(resolved) + "/-V\". No such file or directory\r\n");
+}
+
+TEST(CommandLine, AMistypedOptionIsNamedNotTakenForTheScript) {
+  std::string dir = testing::TempDir() + "korva-options-" + std::to_string(getpid());
+  ASSERT_EQ(system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str()), 0);
+  std::ofstream(dir + "/job.rops") << "begin end.\n";
+  struct Case {
+    const char* args;
+    std::string output;
+  } cases[] = {
+      // -V is not the version option, nor -h the help.
+      {"-V", "Fatal Error: Unknown option -V (korva --help lists the options)\r\n"},
+      {"-h", "Fatal Error: Unknown option -h (korva --help lists the options)\r\n"},
+      {"--xls=book.xlsx job.rops", "Fatal Error: Unknown option --xls (korva --help lists the options)\r\n"},
+      // Said before the (here missing) workbook is opened.
+      {"-x missing.xlsx -h", "Fatal Error: Unknown option -h (korva --help lists the options)\r\n"},
+      // An option-like name that is a file is a script; later left-overs are ignored.
+      {"-- -h", ""},
+      {"job.rops -h", ""},
+  };
+  std::ofstream(dir + "/--") << "begin end.\n";
+  for (const auto& c : cases) {
+    TKorvaRun run = Korva(c.args, dir);
+    EXPECT_EQ(run.output, c.output) << c.args;
+    EXPECT_EQ(run.status, c.output.empty() ? 0 : 1) << c.args;
+  }
+  ASSERT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 TEST(CommandLine, AJobThatReadsItsFilesPrintsNothing) {
