@@ -210,6 +210,9 @@ class TPSCodeGen {
   std::vector<TLoop*> Loops;
   std::vector<TWith> Withs;
   std::vector<TTry*> Tries;
+  // Code ranges of the loops, with, case and try sections already closed: a
+  // later goto must not jump into them.
+  std::vector<std::pair<uint32_t, uint32_t>> ClosedBlocks;
   uint8_t LastOp = OpNop;
   uint32_t LastOpStart = 0;
   int FactorNesting = 0, StatementNesting = 0;
