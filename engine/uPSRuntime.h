@@ -464,6 +464,15 @@ struct TPSExceptionHandler {
   int32_t ExceptionPos = -1;
   std::exception_ptr ExceptionObject;
   rtl::UnicodeString ExceptionParam;
+  // What the running finally part interrupted, resumed when it ends. Kept
+  // here rather than on the executor so that nothing the finally part does
+  // (calls, returns, errors handled inside it, nested blocks) can lose it.
+  int64_t ExitPoint = -1;  // position of the pending OpReturn, -1 for none
+  TPSError PendingError = ErNoError;  // the error to raise again, with its details
+  int32_t PendingProc = -1;
+  int32_t PendingPos = -1;
+  std::exception_ptr PendingObject;
+  rtl::UnicodeString PendingParam;
 };
 
 // A parameter of RunProc: a type record and its value (not owned).
@@ -642,7 +651,6 @@ class TPSExec {
   uint32_t FDataLength = 0;
   uint32_t FCurrentPosition = 0;
   int32_t FCurrStackBase = -1;
-  int64_t FExitPoint = -1;  // position of a pending OpReturn, -1 for none
   bool FJumpFlag = false;
   bool FHookActive = false;
   int FNestedRuns = 0;

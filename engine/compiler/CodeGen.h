@@ -261,6 +261,9 @@ class TPSCodeGen {
   std::vector<TTry*> Tries;
   std::vector<uint32_t> PointerTemps;  // live pointer temporaries of selector chains
   uint32_t TryDepth = 0;               // open sections of try statements
+  // Code ranges of the loops, with, case and try sections already closed: a
+  // later goto must not jump into them.
+  std::vector<std::pair<uint32_t, uint32_t>> ClosedBlocks;
   uint8_t LastOp = OpNop;
   uint32_t LastOpStart = 0;
   int FactorNesting = 0, StatementNesting = 0;

@@ -373,6 +373,7 @@ bool TPSCodeGen::CheckJumps(uint32_t start, uint32_t end) {
       return false;
     }
   }
+  ClosedBlocks.emplace_back(start, end);
   return true;
 }
 
@@ -769,6 +770,16 @@ bool TPSCodeGen::CompileGoto() {
   const std::string& name = P.GetToken();
   for (size_t i = 0; i < Proc->FLabels.size(); ++i) {
     if (Proc->FLabels[i].FName != name) continue;
+    // A label already placed inside a block that has ended cannot be jumped
+    // back into: the block's temporaries and try records are gone. (A label
+    // at a block's first byte labels the statement itself.) Forward jumps
+    // into a block are refused when that block ends.
+    const int32_t target = Proc->FLabels[i].FPosition;
+    for (const auto& [start, end] : ClosedBlocks)
+      if (target >= 0 && static_cast<uint32_t>(target) > start && static_cast<uint32_t>(target) < end) {
+        Error(ecInvalidJump);
+        return false;
+      }
     uint32_t at = EmitJump(OpJump);
     Proc->FGotos.push_back({at, static_cast<uint32_t>(i)});
     P.Next();

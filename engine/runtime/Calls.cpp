@@ -48,7 +48,6 @@ bool TPSExec::RunProc(const std::vector<TPSVariableRef>& params, int procNo) {
   TPSInternalProcRec* savedProc = FCurrProc;
   const uint32_t savedPosition = FCurrentPosition;
   const int32_t savedBase = FCurrStackBase;
-  const int64_t savedExit = FExitPoint;
   const TPSStatus savedStart = FRunStartStatus;
   const bool savedHook = FHookActive;
   TPSError savedEx = ExEx;
@@ -101,7 +100,6 @@ bool TPSExec::RunProc(const std::vector<TPSVariableRef>& params, int procNo) {
   FDataLength = savedProc ? savedProc->FLength : 0;
   FCurrentPosition = savedPosition;
   FCurrStackBase = savedBase;
-  FExitPoint = savedExit;
   FRunStartStatus = savedStart;
   FHookActive = savedHook;
   FStatus = stopped && savedStatus == isRunning ? isLoaded : savedStatus;

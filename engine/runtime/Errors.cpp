@@ -71,8 +71,18 @@ void TPSExec::RaiseScriptError(int32_t procNo, int32_t position, std::exception_
   ExObject = std::move(exObject);
   if (code == ErNoError) return;
   ++FErrorSerial;
-  // A return waiting for a finally part is abandoned: the error unwinds instead.
-  FExitPoint = -1;
+  // A finally part takes the error over: it is kept in the block, not in the
+  // executor, so that errors raised and handled inside that part (or in the
+  // routines it calls) cannot replace it, and raised again when it ends.
+  auto enterFinally = [this](TPSExceptionHandler& h) {
+    h.PendingError = ExEx;
+    h.PendingProc = ExProc;
+    h.PendingPos = ExPos;
+    h.PendingObject = std::move(ExObject);
+    h.PendingParam = ExParam;
+    ExEx = ErNoError;
+    ExObject = nullptr;
+  };
   while (!FExceptionStack.empty()) {
     TPSExceptionHandler& h = FExceptionStack.back();
     FStack.PopTo(h.StackSize);
@@ -84,9 +94,15 @@ void TPSExec::RaiseScriptError(int32_t procNo, int32_t position, std::exception_
     }
     SwitchToProc(h.CurrProc, FCurrentPosition);
     FCurrStackBase = h.BasePtr;
+    // Whatever the block's running finally part was to resume (a return or
+    // an earlier error) is abandoned: this error unwinds instead.
+    h.ExitPoint = -1;
+    h.PendingError = ErNoError;
+    h.PendingObject = nullptr;
     if (h.FinallyOffset != -1) {
       FCurrentPosition = static_cast<uint32_t>(h.FinallyOffset);
       h.FinallyOffset = -1;
+      enterFinally(h);
       return;
     }
     if (h.ExceptOffset >= 0) {
@@ -103,6 +119,7 @@ void TPSExec::RaiseScriptError(int32_t procNo, int32_t position, std::exception_
     if (h.Finally2Offset != -1) {
       FCurrentPosition = static_cast<uint32_t>(h.Finally2Offset);
       h.Finally2Offset = -1;
+      enterFinally(h);
       return;
     }
     FExceptionStack.pop_back();

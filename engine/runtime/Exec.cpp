@@ -53,7 +53,6 @@ void TPSExec::Clear() {
   FMainProc = -1;
   FStatus = isNotLoaded;
   FCurrStackBase = -1;
-  FExitPoint = -1;
 }
 
 void TPSExec::Cleanup() {

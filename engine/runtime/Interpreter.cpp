@@ -401,7 +401,9 @@ inline bool TPSRunner::DoJumpIf(bool whenTrue) {
 }
 
 bool TPSRunner::DoReturn() {
-  X.FExitPoint = X.FCurrentPosition - 1;
+  // The block whose finally part runs remembers this instruction; leaving
+  // that part comes back here and the walk goes on with the older blocks.
+  const int64_t exitPoint = X.FCurrentPosition - 1;
   while (!X.FExceptionStack.empty()) {
     TPSExceptionHandler& h = X.FExceptionStack.back();
     if (h.BasePtr != X.FCurrStackBase && (X.FCurrStackBase >= h.BasePtr || h.BasePtr == -1)) break;
@@ -410,16 +412,20 @@ bool TPSRunner::DoReturn() {
     if (h.FinallyOffset != -1) {
       X.FCurrentPosition = static_cast<uint32_t>(h.FinallyOffset);
       h.FinallyOffset = -1;
+      h.ExitPoint = exitPoint;
       return true;
     }
     if (h.Finally2Offset != -1) {
+      // The except part is done, as when the guarded part ends normally: an
+      // error of the finally part leaves the block.
+      h.ExceptOffset = -1;
       X.FCurrentPosition = static_cast<uint32_t>(h.Finally2Offset);
       h.Finally2Offset = -1;
+      h.ExitPoint = exitPoint;
       return true;
     }
     X.FExceptionStack.pop_back();
   }
-  X.FExitPoint = -1;
   if (X.FCurrStackBase == -1) {
     // The outermost procedure has finished.
     X.FStatus = isLoaded;
@@ -555,14 +561,11 @@ bool TPSRunner::DoTryBegin() {
 }
 
 bool TPSRunner::LeaveBlock() {
-  int64_t end = X.FExceptionStack.back().EndOfBlock;
+  const TPSExceptionHandler& h = X.FExceptionStack.back();
+  const int64_t target = h.ExitPoint != -1 ? h.ExitPoint : h.EndOfBlock;
   X.FExceptionStack.pop_back();
-  if (X.FExitPoint != -1) {
-    X.FCurrentPosition = static_cast<uint32_t>(X.FExitPoint);
-    return true;
-  }
-  if (end < 0) return Err(ErOutOfRange);
-  X.FCurrentPosition = static_cast<uint32_t>(end);
+  if (target < 0) return Err(ErOutOfRange);
+  X.FCurrentPosition = static_cast<uint32_t>(target);
   return true;
 }
 
@@ -571,12 +574,19 @@ bool TPSRunner::DoTryEnd() {
   if (!ReadByte(section)) return false;
   if (X.FExceptionStack.empty()) return Err(ErOutOfRange);
   TPSExceptionHandler& h = X.FExceptionStack.back();
+  // Raises again the error that ran the finally part (or, at the end of the
+  // guarded part, the executor's pending one) after dropping the block.
   auto reraise = [&] {
+    TPSExceptionHandler done = std::move(h);
     X.FExceptionStack.pop_back();
-    X.RaiseScriptError(X.ExProc, X.ExPos, X.ExObject, X.ExParam, X.ExEx);
+    if (done.PendingError != ErNoError)
+      X.RaiseScriptError(done.PendingProc, done.PendingPos, std::move(done.PendingObject), done.PendingParam,
+                         done.PendingError);
+    else
+      X.RaiseScriptError(X.ExProc, X.ExPos, X.ExObject, X.ExParam, X.ExEx);
     return false;
   };
-  const bool pending = X.ExEx != ErNoError;
+  const bool pending = h.PendingError != ErNoError;
   switch (section) {
     case TryEndGuarded:
       if (h.FinallyOffset != -1) {
@@ -591,18 +601,18 @@ bool TPSRunner::DoTryEnd() {
         h.Finally2Offset = -1;
         return true;
       }
-      if (pending) return reraise();
+      if (pending || X.ExEx != ErNoError) return reraise();
       return LeaveBlock();
     case TryEndFinally:
       if (pending && h.ExceptOffset >= 0) {
         X.FCurrentPosition = static_cast<uint32_t>(h.ExceptOffset);
         h.ExceptOffset = -2;
-        h.ExceptionData = X.ExEx;
-        h.ExceptionPos = X.ExPos;
-        h.ExceptionObject = std::move(X.ExObject);
-        h.ExceptionParam = X.ExParam;
-        X.ExEx = ErNoError;
-        X.ExObject = nullptr;
+        h.ExceptionData = h.PendingError;
+        h.ExceptionPos = h.PendingPos;
+        h.ExceptionObject = std::move(h.PendingObject);
+        h.ExceptionParam = std::move(h.PendingParam);
+        h.PendingError = ErNoError;
+        h.PendingObject = nullptr;
         return true;
       }
       if (h.Finally2Offset != -1) {
@@ -757,7 +767,6 @@ bool TPSExec::RunScript() {
     }
     SwitchToProc(main, 0);
     FCurrStackBase = -1;
-    FExitPoint = -1;
   } else if (FStatus != isPaused || !FCurrProc) {
     return false;
   }
