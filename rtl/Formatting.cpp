@@ -252,7 +252,9 @@ class TFormatter {
       ++i;
       const TFormatArg& arg = NextArg();
       if (arg.Kind != TFormatArg::Integer) Invalid();
-      return static_cast<int>(arg.IntValue);
+      int32_t value = static_cast<int32_t>(arg.IntValue);
+      if (value > 1000000) Invalid();  // no field is that wide
+      return value;
     }
     if (i >= FFormat.size() || FFormat[i] < u'0' || FFormat[i] > u'9') return -1;
     int64_t value = 0;
@@ -437,7 +439,7 @@ TPicture Analyse(std::u16string_view text) {
         }
         break;
       case u'.': afterPoint = true; break;
-      case u',': if (!afterPoint) p.Thousands = true; break;
+      case u',': p.Thousands = true; break;  // anywhere in the section, after the point too
       case u'E': case u'e':
         if (i + 1 < text.size() && (text[i + 1] == u'+' || text[i + 1] == u'-')) {
           p.Scientific = true;
@@ -688,9 +690,22 @@ bool TryTextToFloat(std::u16string_view text, long double& value, char16_t decim
     while (digit(i)) ascii.push_back(static_cast<char>(text[i++]));
   }
   if (i != e) return false;
-  char* end = nullptr;
-  value = std::strtold(ascii.c_str(), &end);
-  return end && *end == 0;
+  // from_chars reads the C form whatever the process locale; it takes no "+".
+  const char* first = ascii.data();
+  if (*first == '+') ++first;
+  long double result = 0;
+  auto [end, error] = std::from_chars(first, ascii.data() + ascii.size(), result);
+  if (error == std::errc::result_out_of_range) {
+    bool tiny = false;
+    for (size_t k = 0; k < ascii.size(); ++k)
+      if (ascii[k] == 'e') tiny = k + 1 < ascii.size() && ascii[k + 1] == '-';
+    // As a C conversion does: overflow gives an infinite value, underflow zero.
+    result = tiny ? 0.0L : (ascii[0] == '-' ? -HUGE_VALL : HUGE_VALL);
+  } else if (error != std::errc() || end != ascii.data() + ascii.size()) {
+    return false;
+  }
+  value = result;
+  return true;
 }
 
 }  // namespace rtl
