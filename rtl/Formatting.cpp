@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,35 @@ TDecimal ToDecimal(long double value) {
   return d;
 }
 
+// The fewest digits that read back as the value in the narrowest of single,
+// double and extended precision that holds it exactly: the digits a value of
+// that type has, without the noise of its binary expansion.
+TDecimal ShortestDecimal(long double value) {
+  if (std::isnan(value) || std::isinf(value) || value == 0) return ToDecimal(value);
+  char buffer[64];
+  std::to_chars_result r;
+  const long double magnitude = std::fabs(value);
+  if (magnitude <= FLT_MAX && static_cast<long double>(static_cast<float>(value)) == value)
+    r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value), std::chars_format::scientific);
+  else if (magnitude <= DBL_MAX && static_cast<long double>(static_cast<double>(value)) == value)
+    r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value), std::chars_format::scientific);
+  else
+    r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  TDecimal d;
+  const char* p = buffer;
+  if (*p == '-') {
+    d.Negative = true;
+    ++p;
+  }
+  for (; p < r.ptr && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') d.Digits.push_back(*p);
+  int exponent = 0;
+  if (p < r.ptr) std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), r.ptr, exponent);
+  d.Exponent = exponent + 1;
+  while (!d.Digits.empty() && d.Digits.back() == '0') d.Digits.pop_back();
+  return d;
+}
+
 // Keeps `keep` significant digits, rounding halves away from zero.
 void RoundToDigits(TDecimal& d, int keep) {
   if (d.Special || static_cast<int>(d.Digits.size()) <= keep) return;
@@ -76,8 +106,9 @@ void RoundToDigits(TDecimal& d, int keep) {
   while (!d.Digits.empty() && d.Digits.back() == '0') d.Digits.pop_back();
 }
 
-// Rounds to `decimals` places after the decimal point.
-void RoundToDecimals(TDecimal& d, int decimals) {
+// Rounds to `decimals` places after the decimal point, keeping at most
+// `maxDigits` significant digits.
+void RoundToDecimals(TDecimal& d, int decimals, int maxDigits = MaxDigits) {
   int keep = d.Exponent + decimals;
   if (keep < 0) {
     d.Digits.clear();
@@ -90,7 +121,7 @@ void RoundToDecimals(TDecimal& d, int decimals) {
       d.Digits.clear();
     }
   } else {
-    RoundToDigits(d, std::min(keep, MaxDigits));
+    RoundToDigits(d, std::min(keep, maxDigits));
   }
   if (d.Digits.empty()) d.Exponent = 0;
 }
@@ -179,6 +210,14 @@ UnicodeString FloatToStrFixed(long double value, int decimals, bool thousands, c
   if (d.Special) return SpecialText(d);
   RoundToDecimals(d, decimals);
   return Signed(d, FixedText(d, decimals, thousands, settings));
+}
+
+UnicodeString FloatToStrExact(long double value, int decimals, const TFormatSettings& settings) {
+  decimals = std::clamp(decimals, 0, MaxDigits);
+  TDecimal d = ShortestDecimal(value);
+  if (d.Special) return SpecialText(d);
+  RoundToDecimals(d, decimals, static_cast<int>(d.Digits.size()));
+  return Signed(d, FixedText(d, decimals, false, settings));
 }
 
 UnicodeString FloatToStrGeneral(long double value, int precision, const TFormatSettings& settings) {

@@ -455,7 +455,7 @@ int32_t ToLongint(long double v) {
 rtl::UnicodeString FloatText(long double v) {
   rtl::TFormatSettings settings = rtl::FormatSettings();
   settings.DecimalSeparator = u'.';
-  return rtl::FloatToStrFixed(v, 12, false, settings);
+  return rtl::FloatToStrExact(v, 12, settings);
 }
 
 bool DoRaiseLastException(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack*) {
