@@ -39,16 +39,18 @@ TDecimal ToDecimal(long double value) {
     return d;
   }
   if (value == 0) return d;
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*Le", MaxDigits - 1, value);
+  char buffer[64];  // to_chars: the C form whatever the process locale
+  auto [last, status] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, MaxDigits - 1);
   const char* p = buffer;
   if (*p == '-') {
     d.Negative = true;
     ++p;
   }
-  for (; *p && *p != 'e'; ++p)
+  for (; p < last && *p != 'e'; ++p)
     if (*p >= '0' && *p <= '9') d.Digits.push_back(*p);
-  d.Exponent = (*p == 'e' ? std::atoi(p + 1) : 0) + 1;
+  int exponent = 0;
+  if (p < last) std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), last, exponent);
+  d.Exponent = exponent + 1;
   while (!d.Digits.empty() && d.Digits.back() == '0') d.Digits.pop_back();
   return d;
 }
