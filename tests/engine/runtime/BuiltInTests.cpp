@@ -232,6 +232,18 @@ TEST(BuiltIns, RawRoutinesCheckTheirArgumentsAgainstTheDeclaration) {
       }
     }
   }
+  // The late-bound call takes its object only from an interface slot, never
+  // from a number or a class slot.
+  TModuleBuilder b;
+  uint32_t s32 = b.Type(btS32);
+  TCode main;
+  for (int i = 0; i < 5; ++i) main.Push().Const<int32_t>(s32, 0x41414141);
+  main.Call(1).Ret();
+  b.Main(main);
+  b.External("IDISPATCHINVOKE");
+  auto r = RunModule(b);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(r.Text(), "Exception: Type Mismatch");
 }
 
 // Modules that once read and wrote out of bounds through Copy and StrSet.
