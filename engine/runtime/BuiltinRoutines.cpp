@@ -292,13 +292,19 @@ bool DoLowHigh(TPSStack* stack, bool high) {
 bool DoLow(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) { return DoLowHigh(stack, false); }
 bool DoHigh(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) { return DoLowHigh(stack, true); }
 
+// Wraps around at the ends of the range, as integer arithmetic of the
+// executor does (computed unsigned: signed overflow has no defined result).
+int64_t Wrapped(int64_t v, int64_t delta) {
+  return static_cast<int64_t>(static_cast<uint64_t>(v) + static_cast<uint64_t>(delta));
+}
+
 bool Step(TPSStack* stack, int64_t delta) {
   TArg a = At(stack, -1);
   if (a.Base() == btVariant) {
     rtl::Variant v = TPSValueTraits<rtl::Variant>::Get(a.P, a.T);
-    TPSValueTraits<rtl::Variant>::Set(a.P, a.T, rtl::Variant(v.AsInt64() + delta));
+    TPSValueTraits<rtl::Variant>::Set(a.P, a.T, rtl::Variant(Wrapped(v.AsInt64(), delta)));
   } else {
-    PSSetInt(a.P, a.T, PSGetInt64(a.P, a.T) + delta);
+    PSSetInt(a.P, a.T, Wrapped(PSGetInt64(a.P, a.T), delta));
   }
   return true;
 }
