@@ -31,8 +31,8 @@ case "${1:-example}" in
     # The job fills a copy: the committed template stays as it is.
     mkdir -p build/example
     cp examples/template.xlsx build/example/orders.xlsx
-    # C.UTF-8: the example's numbers have a decimal point whatever the user's locale.
-    (cd examples && LC_ALL=C.UTF-8 ../build/release/korva -x ../build/example/orders.xlsx -c orders.csv \
+    # -d ,: the CSV file's own delimiter, not the locale's list separator.
+    (cd examples && ../build/release/korva -x ../build/example/orders.xlsx -c orders.csv -d , \
       -p "November 2026" -p 1003 fill_orders.rops)
     echo "Filled workbook: $(pwd)/build/example/orders.xlsx"
     ;;

@@ -42,7 +42,9 @@ std::u16string_view RoundingModeDescription(TDecimalRoundingMode mode) {
 long double DecimalRound(long double value, int digits, TDecimalRoundingMode mode, long double tolerance) {
   if (!std::isfinite(value) || mode == TDecimalRoundingMode::None) return value;
   long double p = 1;
-  for (int i = digits < 0 ? -digits : digits; i > 0 && std::isfinite(p); --i) p *= 10;
+  // The magnitude in 64 bits: the lowest int has no 32-bit negation. The loop
+  // ends once p is infinite, at about 4,932 steps.
+  for (int64_t i = digits < 0 ? -static_cast<int64_t>(digits) : digits; i > 0 && std::isfinite(p); --i) p *= 10;
   if (!std::isfinite(p)) return value;
   long double e = std::fabs(value * tolerance);
   long double y;

@@ -33,6 +33,18 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
   year = static_cast<int>(y + (month <= 2));
 }
 
+// Day numbers of 0001-01-01 and 9999-12-31: the dates that have a calendar
+// form. Anything else (and every non-finite value) is refused before it is
+// turned into an integer.
+constexpr double MinDateValue = -693593;
+constexpr double MaxDateValue = 2958465;
+
+double CheckedDate(double date) {
+  double day = std::trunc(date);
+  if (!(day >= MinDateValue && day <= MaxDateValue)) throw EConvertError(UnicodeString(SDateEncodeError));
+  return day;
+}
+
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == 0xA0 || c == 0x202F; }
 
 std::u16string_view TrimBlanks(std::u16string_view text) {
@@ -99,8 +111,7 @@ UnicodeString FormatPictureText(std::u16string_view picture, double value) {
         if (run <= 2) AppendNumber(out, year % 100, 2); else AppendNumber(out, year, 4);
         break;
       case u'd': {
-        int dow = static_cast<int>((static_cast<int64_t>(std::floor(value)) + 6) % 7);  // 1899-12-30 was a Saturday
-        if (dow < 0) dow += 7;
+        int dow = DayOfWeek(value) - 1;
         if (run == 1) AppendNumber(out, day, 1);
         else if (run == 2) AppendNumber(out, day, 2);
         else if (run == 3) out += kShortDayNames[dow];
@@ -250,11 +261,11 @@ bool TryEncodeDate(int year, int month, int day, double& date) {
 
 void DecodeDate(double date, int& year, int& month, int& day) {
   // The date part truncates toward zero: -0.5 is 1899-12-30, 12:00.
-  CivilFromDays(static_cast<int64_t>(std::trunc(date)) - UnixDateDelta, year, month, day);
+  CivilFromDays(static_cast<int64_t>(CheckedDate(date)) - UnixDateDelta, year, month, day);
 }
 
 void DecodeTime(double date, int& hour, int& minute, int& second, int& msec) {
-  double fraction = std::fabs(date - std::trunc(date));
+  double fraction = std::fabs(date - CheckedDate(date));
   int64_t ms = static_cast<int64_t>(std::llround(fraction * 86400000.0));
   if (ms >= 86400000) ms = 86399999;
   hour = static_cast<int>(ms / 3600000);
@@ -298,7 +309,7 @@ double EncodeTime(int hour, int minute, int second, int msec) {
 
 int DayOfWeek(double date) {
   // 1899-12-30 (day 0) was a Saturday.
-  int64_t days = static_cast<int64_t>(std::trunc(date));
+  int64_t days = static_cast<int64_t>(CheckedDate(date));
   int64_t dow = (days + 6) % 7;
   if (dow < 0) dow += 7;
   return static_cast<int>(dow) + 1;
@@ -325,6 +336,7 @@ double Time() {
 }
 
 int64_t DateTimeToUnix(double dateTime) {
+  CheckedDate(dateTime);
   return static_cast<int64_t>(std::nearbyint((dateTime - UnixDateDelta) * SecsPerDay));
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -38,16 +39,47 @@ TDecimal ToDecimal(long double value) {
     return d;
   }
   if (value == 0) return d;
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*Le", MaxDigits - 1, value);
+  char buffer[64];  // to_chars: the C form whatever the process locale
+  auto [last, status] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, MaxDigits - 1);
   const char* p = buffer;
   if (*p == '-') {
     d.Negative = true;
     ++p;
   }
-  for (; *p && *p != 'e'; ++p)
+  for (; p < last && *p != 'e'; ++p)
     if (*p >= '0' && *p <= '9') d.Digits.push_back(*p);
-  d.Exponent = (*p == 'e' ? std::atoi(p + 1) : 0) + 1;
+  int exponent = 0;
+  if (p < last) std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), last, exponent);
+  d.Exponent = exponent + 1;
+  while (!d.Digits.empty() && d.Digits.back() == '0') d.Digits.pop_back();
+  return d;
+}
+
+// The fewest digits that read back as the value in the narrowest of single,
+// double and extended precision that holds it exactly: the digits a value of
+// that type has, without the noise of its binary expansion.
+TDecimal ShortestDecimal(long double value) {
+  if (std::isnan(value) || std::isinf(value) || value == 0) return ToDecimal(value);
+  char buffer[64];
+  std::to_chars_result r;
+  const long double magnitude = std::fabs(value);
+  if (magnitude <= FLT_MAX && static_cast<long double>(static_cast<float>(value)) == value)
+    r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<float>(value), std::chars_format::scientific);
+  else if (magnitude <= DBL_MAX && static_cast<long double>(static_cast<double>(value)) == value)
+    r = std::to_chars(buffer, buffer + sizeof buffer, static_cast<double>(value), std::chars_format::scientific);
+  else
+    r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  TDecimal d;
+  const char* p = buffer;
+  if (*p == '-') {
+    d.Negative = true;
+    ++p;
+  }
+  for (; p < r.ptr && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') d.Digits.push_back(*p);
+  int exponent = 0;
+  if (p < r.ptr) std::from_chars(p + 1 + (p[1] == '+' ? 1 : 0), r.ptr, exponent);
+  d.Exponent = exponent + 1;
   while (!d.Digits.empty() && d.Digits.back() == '0') d.Digits.pop_back();
   return d;
 }
@@ -76,8 +108,9 @@ void RoundToDigits(TDecimal& d, int keep) {
   while (!d.Digits.empty() && d.Digits.back() == '0') d.Digits.pop_back();
 }
 
-// Rounds to `decimals` places after the decimal point.
-void RoundToDecimals(TDecimal& d, int decimals) {
+// Rounds to `decimals` places after the decimal point, keeping at most
+// `maxDigits` significant digits.
+void RoundToDecimals(TDecimal& d, int decimals, int maxDigits = MaxDigits) {
   int keep = d.Exponent + decimals;
   if (keep < 0) {
     d.Digits.clear();
@@ -90,7 +123,7 @@ void RoundToDecimals(TDecimal& d, int decimals) {
       d.Digits.clear();
     }
   } else {
-    RoundToDigits(d, std::min(keep, MaxDigits));
+    RoundToDigits(d, std::min(keep, maxDigits));
   }
   if (d.Digits.empty()) d.Exponent = 0;
 }
@@ -181,6 +214,14 @@ UnicodeString FloatToStrFixed(long double value, int decimals, bool thousands, c
   return Signed(d, FixedText(d, decimals, thousands, settings));
 }
 
+UnicodeString FloatToStrExact(long double value, int decimals, const TFormatSettings& settings) {
+  decimals = std::clamp(decimals, 0, MaxDigits);
+  TDecimal d = ShortestDecimal(value);
+  if (d.Special) return SpecialText(d);
+  RoundToDecimals(d, decimals, static_cast<int>(d.Digits.size()));
+  return Signed(d, FixedText(d, decimals, false, settings));
+}
+
 UnicodeString FloatToStrGeneral(long double value, int precision, const TFormatSettings& settings) {
   precision = std::clamp(precision, 1, MaxDigits);
   TDecimal d = ToDecimal(value);
@@ -252,7 +293,9 @@ class TFormatter {
       ++i;
       const TFormatArg& arg = NextArg();
       if (arg.Kind != TFormatArg::Integer) Invalid();
-      return static_cast<int>(arg.IntValue);
+      int32_t value = static_cast<int32_t>(arg.IntValue);
+      if (value > 1000000) Invalid();  // no field is that wide
+      return value;
     }
     if (i >= FFormat.size() || FFormat[i] < u'0' || FFormat[i] > u'9') return -1;
     int64_t value = 0;
@@ -437,7 +480,7 @@ TPicture Analyse(std::u16string_view text) {
         }
         break;
       case u'.': afterPoint = true; break;
-      case u',': if (!afterPoint) p.Thousands = true; break;
+      case u',': p.Thousands = true; break;  // anywhere in the section, after the point too
       case u'E': case u'e':
         if (i + 1 < text.size() && (text[i + 1] == u'+' || text[i + 1] == u'-')) {
           p.Scientific = true;
@@ -688,9 +731,22 @@ bool TryTextToFloat(std::u16string_view text, long double& value, char16_t decim
     while (digit(i)) ascii.push_back(static_cast<char>(text[i++]));
   }
   if (i != e) return false;
-  char* end = nullptr;
-  value = std::strtold(ascii.c_str(), &end);
-  return end && *end == 0;
+  // from_chars reads the C form whatever the process locale; it takes no "+".
+  const char* first = ascii.data();
+  if (*first == '+') ++first;
+  long double result = 0;
+  auto [end, error] = std::from_chars(first, ascii.data() + ascii.size(), result);
+  if (error == std::errc::result_out_of_range) {
+    bool tiny = false;
+    for (size_t k = 0; k < ascii.size(); ++k)
+      if (ascii[k] == 'e') tiny = k + 1 < ascii.size() && ascii[k + 1] == '-';
+    // As a C conversion does: overflow gives an infinite value, underflow zero.
+    result = tiny ? 0.0L : (ascii[0] == '-' ? -HUGE_VALL : HUGE_VALL);
+  } else if (error != std::errc() || end != ascii.data() + ascii.size()) {
+    return false;
+  }
+  value = result;
+  return true;
 }
 
 }  // namespace rtl

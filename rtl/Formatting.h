@@ -59,6 +59,11 @@ UnicodeString FloatToStrGeneral(long double value, int precision = 15,
 UnicodeString FloatToStrFixed(long double value, int decimals, bool thousands,
                               const TFormatSettings& settings = FormatSettings());
 
+// Fixed notation with `decimals` decimals of the digits the value has: the
+// shortest that read back as the value in the narrowest of single, double and
+// extended precision holding it exactly, rounded halves away from zero.
+UnicodeString FloatToStrExact(long double value, int decimals, const TFormatSettings& settings = FormatSettings());
+
 // Reads an optionally signed decimal number with optional exponent, with the
 // given decimal separator and no thousands separators; blanks around it are
 // allowed. False for anything else (including an empty text).

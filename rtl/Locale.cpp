@@ -119,6 +119,10 @@ void LoadFormatSettingsFromLocale() {
   bool space = lc->p_sep_by_space != CHAR_MAX && lc->p_sep_by_space != 0;
   fs.CurrencyFormat = static_cast<uint8_t>((precedes ? 0 : 1) + (space ? 2 : 0));
   if (lc->frac_digits != CHAR_MAX) fs.CurrencyDecimals = static_cast<uint8_t>(lc->frac_digits);
+  // The settings now hold the user's separators. C library number conversions
+  // (those of the libraries we use included) keep the C form, so files are
+  // read and written alike under every locale.
+  setlocale(LC_NUMERIC, "C");
 }
 
 }  // namespace rtl

@@ -28,7 +28,8 @@ struct TFormatSettings {
 // LoadFormatSettingsFromLocale runs.
 TFormatSettings& FormatSettings();
 
-// Calls setlocale(LC_ALL, "") and fills FormatSettings() from the result.
+// Calls setlocale(LC_ALL, "") and fills FormatSettings() from the result;
+// LC_NUMERIC then goes back to "C", so C library conversions keep one form.
 void LoadFormatSettingsFromLocale();
 
 // Converts a C date format (nl_langinfo's D_FMT) to the day/month/year

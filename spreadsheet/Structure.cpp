@@ -2,6 +2,8 @@
 // reference that points at moved cells, sheets added and deleted, column
 // autofit and sheet protection.
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -89,9 +91,10 @@ std::string FormatNumberForWidth(double value, const std::string& format) {
   if (format == "General" || format.empty()) {
     std::string s = rtl::UnicodeToUtf8(rtl::FloatToStrGeneral(value));
     if (s.size() > 11) {  // General shows at most 11 characters, in scientific form if needed
-      char buffer[32];
-      std::snprintf(buffer, sizeof buffer, "%.5E", value);
-      s = buffer;
+      char buffer[32];  // to_chars: the C form whatever the process locale
+      auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 5);
+      s.assign(buffer, error == std::errc() ? end : buffer);
+      for (char& c : s) c = c == 'e' ? 'E' : c;
     }
     return s;
   }
@@ -103,9 +106,9 @@ std::string FormatNumberForWidth(double value, const std::string& format) {
   if (dot != std::string::npos)
     for (size_t i = dot + 1; i < section.size() && (section[i] == '0' || section[i] == '#'); ++i) ++decimals;
   double shown = percent ? value * 100 : value;
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, shown);
-  std::string s = buffer;
+  std::string s(400 + static_cast<size_t>(decimals), '\0');  // room for any double in fixed form
+  auto [last, status] = std::to_chars(s.data(), s.data() + s.size(), shown, std::chars_format::fixed, decimals);
+  s.resize(status == std::errc() ? static_cast<size_t>(last - s.data()) : 0);
   if (thousands) {
     size_t end = s.find('.');
     if (end == std::string::npos) end = s.size();
@@ -605,7 +608,9 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
   if (!FStylesPart.empty()) {
     pugi::xml_node font = Child(Child(Part(FStylesPart).Doc->document_element(), "fonts"), "font");
     std::string name = Child(font, "name").attribute("val").value();
-    double size = Child(font, "sz").attribute("val").as_double(11);
+    double size = 11;  // from_chars: as_double would follow the process locale
+    const char* sizeText = Child(font, "sz").attribute("val").value();
+    std::from_chars(sizeText, sizeText + std::strlen(sizeText), size);
     digitWidth = std::max(5.0, std::round(size * (name == "Arial" ? 0.7 : 0.64)));
   }
   // Merged cells do not take part, as in the application.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -466,7 +467,13 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
         t = 0;
       }
       if (ok && t != std::string::npos && t + 1 < text.size())
-        ok = std::sscanf(text.c_str() + t + (text[t] == 'T' ? 1 : 0), "%d:%d:%lf", &h, &mi, &sec) >= 2;
+      {
+        // Seconds are read by from_chars: "%lf" would follow the process locale.
+        const char* clock = text.c_str() + t + (text[t] == 'T' ? 1 : 0);
+        int used = 0;
+        ok = std::sscanf(clock, "%d:%d%n", &h, &mi, &used) >= 2;
+        if (ok && clock[used] == ':') std::from_chars(clock + used + 1, text.c_str() + text.size(), sec);
+      }
       if (ok) return Variant::FromDate(date + (h * 3600 + mi * 60 + sec) / 86400.0);
       return Variant::FromOleStr(rtl::Utf8ToUnicode(text));
     }

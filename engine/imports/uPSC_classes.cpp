@@ -100,10 +100,10 @@ void SIRegisterTBits(TPSPascalCompiler* cl) {
 void SIRegisterTStream(TPSPascalCompiler* cl) {
   TPSCompileTimeClass* c = Class(cl, "TObject", "TStream");
   c->FIsAbstract = true;
-  c->RegisterMethod("function Read(Buffer:String;Count:LongInt):LongInt");
+  c->RegisterMethod("function Read(var Buffer:String;Count:LongInt):LongInt");
   c->RegisterMethod("function Write(Buffer:String;Count:LongInt):LongInt");
   c->RegisterMethod("function Seek(Offset:LongInt;Origin:Word):LongInt");
-  c->RegisterMethod("procedure ReadBuffer(Buffer:String;Count:LongInt)");
+  c->RegisterMethod("procedure ReadBuffer(var Buffer:String;Count:LongInt)");
   c->RegisterMethod("procedure WriteBuffer(Buffer:String;Count:LongInt)");
   c->RegisterMethod("function CopyFrom(Source:TStream;Count:Int64):LongInt");
   c->RegisterProperty("Position", "LongInt", iptRW);

@@ -3,7 +3,9 @@
 namespace ps {
 
 void RegisterDateTimeLibrary_C(TPSPascalCompiler* S) {
-  if (!S->FindType("TDateTime")) S->AddType("TDateTime", btDouble);
+  // Exported by name: the executor turns a value of this type into a date
+  // variant (type 7), so it reaches a cell as a date, not as a number.
+  if (!S->FindType("TDateTime")) S->AddType("TDateTime", btDouble)->FExportName = true;
   for (const char* decl : {
            "function EncodeDate(Year, Month, Day: Word): TDateTime;",
            "function EncodeTime(Hour, Min, Sec, MSec: Word): TDateTime;",

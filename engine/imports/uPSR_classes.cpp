@@ -16,10 +16,11 @@ using rtl::UnicodeString;
 namespace {
 
 // TStream.Read, ReadBuffer, Write and WriteBuffer take a string as their
-// buffer, one byte per character. The count is limited to the string's
-// length, so nothing past it is read or written; reading changes the
-// caller's string in place only when no other variable shares it (the
-// argument itself holds the second reference), else a private copy.
+// buffer, one byte per character. Write and WriteBuffer send at most the
+// string's length. Read and ReadBuffer take the buffer by reference: a buffer
+// shorter than Count is lengthened to Count first (never beyond what the
+// stream still holds, so a huge Count allocates nothing), the bytes read fill
+// its start and the rest of it stays.
 enum class TTransfer { Read, ReadBuffer, Write, WriteBuffer };
 
 TPSMemberCode StreamTransfer(TTransfer kind) {
@@ -27,7 +28,7 @@ TPSMemberCode StreamTransfer(TTransfer kind) {
     rtl::TStream* stream = ObjectAs<rtl::TStream>(c.Self);
     const int bufferIndex = c.SelfIndex - 1, countIndex = c.SelfIndex - 2;
     if (countIndex < 0) detail::RaiseNotEnoughParameters();
-    const int64_t wanted = c.Stack.GetInt(countIndex);
+    const int64_t wanted = std::max<int64_t>(c.Stack.GetInt(countIndex), 0);
     const uint8_t* cp = c.Stack.EntryValue(bufferIndex);
     const TPSTypeRec* t = c.Stack.EntryType(bufferIndex);
     Deref(cp, t);
@@ -36,28 +37,36 @@ TPSMemberCode StreamTransfer(TTransfer kind) {
     const bool wide = t->FBaseType == btWideString || t->FBaseType == btUnicodeString;
     TPSBlockHeader* h = LoadBlock(slot);
     const int64_t length = h ? h->Length : 0;
-    const int64_t count = std::clamp<int64_t>(wanted, 0, length);
-    std::string bytes(static_cast<size_t>(count), '\0');
-    int64_t moved = count;
+    int64_t moved;
     if (kind == TTransfer::Write || kind == TTransfer::WriteBuffer) {
+      const int64_t count = std::min(wanted, length);
+      std::string bytes(static_cast<size_t>(count), '\0');
       for (int64_t i = 0; i < count; ++i)
         bytes[i] = wide ? static_cast<char>(reinterpret_cast<const char16_t*>(BlockData(h))[i])
                         : reinterpret_cast<const char*>(BlockData(h))[i];
+      moved = count;
       if (kind == TTransfer::Write) moved = stream->Write(bytes.data(), count);
       else stream->WriteBuffer(bytes.data(), count);
     } else {
-      if (kind == TTransfer::Read) moved = stream->Read(bytes.data(), count);
-      else stream->ReadBuffer(bytes.data(), count);
-      if (moved > 0) {
-        if (h->RefCount < 0 || h->RefCount > 2) {
-          if (wide) PSUnicodeAssign(slot, PSUnicodeView(slot));
-          else PSAnsiAssign(slot, PSAnsiView(slot));
-          h = LoadBlock(slot);
-        }
-        for (int64_t i = 0; i < moved; ++i) {
-          if (wide) reinterpret_cast<char16_t*>(BlockData(h))[i] = static_cast<uint8_t>(bytes[i]);
-          else reinterpret_cast<char*>(BlockData(h))[i] = bytes[i];
-        }
+      const int64_t left = std::max<int64_t>(stream->Size() - stream->Position(), 0);
+      const int64_t count = std::min(wanted, std::max(length, left));
+      // More than the stream holds cannot be read in full.
+      if (kind == TTransfer::ReadBuffer && count < wanted)
+        throw rtl::EReadError(rtl::UnicodeString(rtl::EReadError::SReadError));
+      std::string bytes(static_cast<size_t>(count), '\0');
+      moved = kind == TTransfer::Read ? stream->Read(bytes.data(), count) : (stream->ReadBuffer(bytes.data(), count), count);
+      moved = std::clamp<int64_t>(moved, 0, count);
+      const int64_t size = std::max(length, count);
+      if (wide) {
+        std::u16string text(PSUnicodeView(slot));
+        text.resize(static_cast<size_t>(size), u'\0');
+        for (int64_t i = 0; i < moved; ++i) text[static_cast<size_t>(i)] = static_cast<uint8_t>(bytes[static_cast<size_t>(i)]);
+        PSUnicodeAssign(slot, text);
+      } else {
+        std::string text(PSAnsiView(slot));
+        text.resize(static_cast<size_t>(size), '\0');
+        text.replace(0, static_cast<size_t>(moved), bytes, 0, static_cast<size_t>(moved));
+        PSAnsiAssign(slot, text);
       }
     }
     if (c.ResultIndex >= 0)

@@ -41,7 +41,10 @@ bool DispatchInvoke(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* sta
   const uint8_t* selfSlot = stack->EntryValue(-2);
   const TPSTypeRec* selfType = stack->EntryType(-2);
   Deref(selfSlot, selfType);
-  void* self = selfType->FBaseType == btInterface || selfType->FBaseType == btClass ? Load<void*>(selfSlot) : nullptr;
+  // Only an interface slot holds an automation object: a class slot may hold
+  // any number a module stored in it, and an object is no IUnknown.
+  if (selfType->FBaseType != btInterface) RaiseTypeMismatch();
+  void* self = Load<void*>(selfSlot);
   auto* object = self ? dynamic_cast<rtl::IDispatch*>(static_cast<rtl::IUnknown*>(self)) : nullptr;
   if (!object) throw EScriptException(rtl::UnicodeString(SVariantIsNull), exec->CurrentProcNo(),
                                                    static_cast<int32_t>(exec->CurrentPosition()), exec);

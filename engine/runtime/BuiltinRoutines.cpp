@@ -37,6 +37,59 @@ bool IsAnsi(const TPSTypeRec* t) {
   return b == btString || b == btPChar || b == btChar;
 }
 
+// --- Argument checks ------------------------------------------------------------------------------
+// The raw handlers below address their arguments by position from the top of
+// the stack. A module is untrusted input: a call may push fewer entries than
+// the declaration has, or values of other kinds, so every handler first checks
+// the entries against its declaration (count, then base type after following
+// a var parameter's pointer). The check costs a few compares per call and
+// reports the executor's own errors.
+using TKinds = uint32_t;
+constexpr TKinds Kind(TPSBaseType b) { return TKinds(1) << b; }
+// Any value the typed getters and setters check themselves.
+constexpr TKinds kAny = ~Kind(btReturnAddress);
+constexpr TKinds kOrdinal = Kind(btU8) | Kind(btS8) | Kind(btU16) | Kind(btS16) | Kind(btU32) | Kind(btS32) |
+                            Kind(btS64) | Kind(btChar) | Kind(btWideChar) | Kind(btVariant);
+// Text read by value (AnyString, String, Char).
+constexpr TKinds kText = Kind(btString) | Kind(btPChar) | Kind(btChar) | Kind(btWideString) | Kind(btWideChar) |
+                         Kind(btUnicodeString) | Kind(btVariant);
+// Text changed in place: its slot must hold a string reference.
+constexpr TKinds kVarText = Kind(btString) | Kind(btPChar) | Kind(btWideString) | Kind(btUnicodeString);
+// The result of a function returning text or a character.
+constexpr TKinds kTextResult = kText;
+constexpr TKinds kVarLength = kVarText | Kind(btArray);
+// What Length and GetArrayLength measure.
+constexpr TKinds kMeasurable = kText | Kind(btArray) | Kind(btStaticArray);
+
+// Kinds of the entries from the top down: a function's result first, then its
+// parameters in declaration order; a procedure's first parameter is the top.
+struct TSignature {
+  uint8_t Count;
+  TKinds Kinds[4];
+};
+
+bool CheckArgs(TPSExec* exec, TPSStack* stack, const TSignature& sig) {
+  if (stack->Count() < sig.Count) {
+    exec->CMD_Err(erOutOfStackRange);
+    return false;
+  }
+  for (int i = 0; i < sig.Count; ++i) {
+    const TPSTypeRec* t = stack->EntryType(-1 - i);
+    if (t && t->FBaseType == btPointer) t = Load<TPSPointerValue>(stack->EntryValue(-1 - i)).Type;
+    if (!t || t->FBaseType >= 32 || !(sig.Kinds[i] & Kind(t->FBaseType))) {
+      exec->CMD_Err(ErTypeMismatch);
+      return false;
+    }
+  }
+  return true;
+}
+
+// A raw handler behind its argument check.
+template <const TSignature& Sig, TPSProcPtr Handler>
+bool Checked(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* globals, TPSStack* stack) {
+  return CheckArgs(exec, stack, Sig) && Handler(exec, proc, globals, stack);
+}
+
 [[noreturn]] void RaiseStringRange(TPSExec* exec) {
   throw EScriptException(rtl::UnicodeString(SOutOfStringRange), exec->CurrentProcNo(),
                          static_cast<int32_t>(exec->CurrentPosition()), exec);
@@ -239,13 +292,19 @@ bool DoLowHigh(TPSStack* stack, bool high) {
 bool DoLow(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) { return DoLowHigh(stack, false); }
 bool DoHigh(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) { return DoLowHigh(stack, true); }
 
+// Wraps around at the ends of the range, as integer arithmetic of the
+// executor does (computed unsigned: signed overflow has no defined result).
+int64_t Wrapped(int64_t v, int64_t delta) {
+  return static_cast<int64_t>(static_cast<uint64_t>(v) + static_cast<uint64_t>(delta));
+}
+
 bool Step(TPSStack* stack, int64_t delta) {
   TArg a = At(stack, -1);
   if (a.Base() == btVariant) {
     rtl::Variant v = TPSValueTraits<rtl::Variant>::Get(a.P, a.T);
-    TPSValueTraits<rtl::Variant>::Set(a.P, a.T, rtl::Variant(v.AsInt64() + delta));
+    TPSValueTraits<rtl::Variant>::Set(a.P, a.T, rtl::Variant(Wrapped(v.AsInt64(), delta)));
   } else {
-    PSSetInt(a.P, a.T, PSGetInt64(a.P, a.T) + delta);
+    PSSetInt(a.P, a.T, Wrapped(PSGetInt64(a.P, a.T), delta));
   }
   return true;
 }
@@ -402,7 +461,7 @@ int32_t ToLongint(long double v) {
 rtl::UnicodeString FloatText(long double v) {
   rtl::TFormatSettings settings = rtl::FormatSettings();
   settings.DecimalSeparator = u'.';
-  return rtl::FloatToStrFixed(v, 12, false, settings);
+  return rtl::FloatToStrExact(v, 12, settings);
 }
 
 bool DoRaiseLastException(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack*) {
@@ -417,6 +476,24 @@ bool DoRaiseException(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* s
   exec->CMD_Err2(code, stack->GetUnicodeString(-2));
   return false;
 }
+
+
+constexpr TSignature SigCopy{4, {kTextResult, kText, kOrdinal, kOrdinal}};
+constexpr TSignature SigPos{3, {kOrdinal, kText, kText}};
+constexpr TSignature SigDelete{3, {kVarText, kOrdinal, kOrdinal}};
+constexpr TSignature SigInsert{3, {kText, kVarText, kOrdinal}};
+constexpr TSignature SigLengthOf{2, {kOrdinal, kMeasurable}};
+constexpr TSignature SigSetLength{2, {kVarLength, kOrdinal}};
+constexpr TSignature SigStrGet{3, {kOrdinal, kText, kOrdinal}};
+constexpr TSignature SigStrSet{3, {kText, kOrdinal, kVarText}};
+constexpr TSignature SigVarArrayGet{3, {kAny, Kind(btVariant), kOrdinal}};
+constexpr TSignature SigVarArraySet{3, {kAny, kOrdinal, Kind(btVariant)}};
+constexpr TSignature SigTextFunction{2, {kTextResult, kText}};
+constexpr TSignature SigPad{3, {kTextResult, kText, kOrdinal}};
+constexpr TSignature SigLowHigh{2, {kAny, kAny}};
+constexpr TSignature SigStep{1, {kOrdinal}};
+constexpr TSignature SigSizeOf{2, {kAny, kAny}};
+constexpr TSignature SigRaiseException{2, {kOrdinal, kText}};
 
 }  // namespace
 
@@ -435,34 +512,34 @@ void RegisterStandardRoutines(TPSExec& exec) {
                            int64_t v;
                            return TryParseInteger(s, INT32_MIN, INT32_MAX, v) ? static_cast<int32_t>(v) : def;
                          }));
-  exec.RegisterFunctionName("COPY", &DoCopy, nullptr, nullptr);
-  exec.RegisterFunctionName("POS", &DoPos, nullptr, nullptr);
-  exec.RegisterFunctionName("DELETE", &DoDelete, nullptr, nullptr);
-  exec.RegisterFunctionName("INSERT", &DoInsert, nullptr, nullptr);
-  exec.RegisterFunctionName("GETARRAYLENGTH", &DoGetArrayLength, nullptr, nullptr);
-  exec.RegisterFunctionName("SETARRAYLENGTH", &DoSetLength, nullptr, nullptr);
-  exec.RegisterFunctionName("STRGET", &DoStrGet, nullptr, nullptr);
-  exec.RegisterFunctionName("STRGET2", &DoStrGet, nullptr, nullptr);
-  exec.RegisterFunctionName("STRSET", &DoStrSet, nullptr, nullptr);
-  exec.RegisterFunctionName("WSTRGET", &DoStrGet, nullptr, nullptr);
-  exec.RegisterFunctionName("WSTRSET", &DoStrSet, nullptr, nullptr);
-  exec.RegisterFunctionName("VARARRAYGET", &DoVarArrayGet, nullptr, nullptr);
-  exec.RegisterFunctionName("VARARRAYSET", &DoVarArraySet, nullptr, nullptr);
+  exec.RegisterFunctionName("COPY", &Checked<SigCopy, DoCopy>, nullptr, nullptr);
+  exec.RegisterFunctionName("POS", &Checked<SigPos, DoPos>, nullptr, nullptr);
+  exec.RegisterFunctionName("DELETE", &Checked<SigDelete, DoDelete>, nullptr, nullptr);
+  exec.RegisterFunctionName("INSERT", &Checked<SigInsert, DoInsert>, nullptr, nullptr);
+  exec.RegisterFunctionName("GETARRAYLENGTH", &Checked<SigLengthOf, DoGetArrayLength>, nullptr, nullptr);
+  exec.RegisterFunctionName("SETARRAYLENGTH", &Checked<SigSetLength, DoSetLength>, nullptr, nullptr);
+  exec.RegisterFunctionName("STRGET", &Checked<SigStrGet, DoStrGet>, nullptr, nullptr);
+  exec.RegisterFunctionName("STRGET2", &Checked<SigStrGet, DoStrGet>, nullptr, nullptr);
+  exec.RegisterFunctionName("STRSET", &Checked<SigStrSet, DoStrSet>, nullptr, nullptr);
+  exec.RegisterFunctionName("WSTRGET", &Checked<SigStrGet, DoStrGet>, nullptr, nullptr);
+  exec.RegisterFunctionName("WSTRSET", &Checked<SigStrSet, DoStrSet>, nullptr, nullptr);
+  exec.RegisterFunctionName("VARARRAYGET", &Checked<SigVarArrayGet, DoVarArrayGet>, nullptr, nullptr);
+  exec.RegisterFunctionName("VARARRAYSET", &Checked<SigVarArraySet, DoVarArraySet>, nullptr, nullptr);
   RegisterNativeFunction(exec, "ANSIUPPERCASE", std::function<UnicodeString(UnicodeString)>([](UnicodeString s) {
                            return rtl::AnsiUpperCase(s);
                          }));
   RegisterNativeFunction(exec, "ANSILOWERCASE", std::function<UnicodeString(UnicodeString)>([](UnicodeString s) {
                            return rtl::AnsiLowerCase(s);
                          }));
-  exec.RegisterFunctionName("UPPERCASE", &DoUppercase, nullptr, nullptr);
-  exec.RegisterFunctionName("LOWERCASE", &DoLowercase, nullptr, nullptr);
-  exec.RegisterFunctionName("TRIM", &DoTrim, nullptr, nullptr);
-  exec.RegisterFunctionName("LENGTH", &DoLength, nullptr, nullptr);
-  exec.RegisterFunctionName("SETLENGTH", &DoSetLength, nullptr, nullptr);
-  exec.RegisterFunctionName("LOW", &DoLow, nullptr, nullptr);
-  exec.RegisterFunctionName("HIGH", &DoHigh, nullptr, nullptr);
-  exec.RegisterFunctionName("INC", &DoInc, nullptr, nullptr);
-  exec.RegisterFunctionName("DEC", &DoDec, nullptr, nullptr);
+  exec.RegisterFunctionName("UPPERCASE", &Checked<SigTextFunction, DoUppercase>, nullptr, nullptr);
+  exec.RegisterFunctionName("LOWERCASE", &Checked<SigTextFunction, DoLowercase>, nullptr, nullptr);
+  exec.RegisterFunctionName("TRIM", &Checked<SigTextFunction, DoTrim>, nullptr, nullptr);
+  exec.RegisterFunctionName("LENGTH", &Checked<SigLengthOf, DoLength>, nullptr, nullptr);
+  exec.RegisterFunctionName("SETLENGTH", &Checked<SigSetLength, DoSetLength>, nullptr, nullptr);
+  exec.RegisterFunctionName("LOW", &Checked<SigLowHigh, DoLow>, nullptr, nullptr);
+  exec.RegisterFunctionName("HIGH", &Checked<SigLowHigh, DoHigh>, nullptr, nullptr);
+  exec.RegisterFunctionName("INC", &Checked<SigStep, DoInc>, nullptr, nullptr);
+  exec.RegisterFunctionName("DEC", &Checked<SigStep, DoDec>, nullptr, nullptr);
   using RealFn = std::function<long double(long double)>;
   RegisterNativeFunction(exec, "SIN", RealFn([](long double e) { return CheckedReal(std::sin(e)); }));
   RegisterNativeFunction(exec, "COS", RealFn([](long double e) { return CheckedReal(std::cos(e)); }));
@@ -482,9 +559,9 @@ void RegisterStandardRoutines(TPSExec& exec) {
                            return v;
                          }));
   RegisterNativeFunction(exec, "FLOATTOSTR", std::function<UnicodeString(long double)>(&FloatText));
-  exec.RegisterFunctionName("PADL", &DoPad<' ', true>, nullptr, nullptr);
-  exec.RegisterFunctionName("PADR", &DoPad<' ', false>, nullptr, nullptr);
-  exec.RegisterFunctionName("PADZ", &DoPad<'0', true>, nullptr, nullptr);
+  exec.RegisterFunctionName("PADL", &Checked<SigPad, DoPad<' ', true>>, nullptr, nullptr);
+  exec.RegisterFunctionName("PADR", &Checked<SigPad, DoPad<' ', false>>, nullptr, nullptr);
+  exec.RegisterFunctionName("PADZ", &Checked<SigPad, DoPad<'0', true>>, nullptr, nullptr);
   auto replicate = std::function<rtl::AnsiString(rtl::AnsiString, int32_t)>([](rtl::AnsiString c, int32_t n) {
     return rtl::AnsiString(static_cast<size_t>(Clamp0(n)), c.empty() ? '\0' : c[0]);
   });
@@ -496,7 +573,7 @@ void RegisterStandardRoutines(TPSExec& exec) {
   RegisterNativeFunction(exec, "VARISNULL", std::function<bool(Variant)>([](Variant v) { return v.IsNull(); }));
   RegisterNativeFunction(exec, "VARTYPE", std::function<uint16_t(Variant)>([](Variant v) { return v.VType(); }));
   exec.RegisterFunctionName("RAISELASTEXCEPTION", &DoRaiseLastException, nullptr, nullptr);
-  exec.RegisterFunctionName("RAISEEXCEPTION", &DoRaiseException, nullptr, nullptr);
+  exec.RegisterFunctionName("RAISEEXCEPTION", &Checked<SigRaiseException, DoRaiseException>, nullptr, nullptr);
   TPSExec* self = &exec;
   RegisterNativeFunction(exec, "EXCEPTIONTYPE", std::function<uint8_t()>([self] {
                            return static_cast<uint8_t>(self->LastEx());
@@ -522,8 +599,8 @@ void RegisterStandardRoutines(TPSExec& exec) {
   RegisterNativeFunction(exec, "INT64TOSTR", std::function<UnicodeString(int64_t)>([](int64_t i) {
                            return rtl::IntToStr(i);
                          }));
-  exec.RegisterFunctionName("SIZEOF", &DoSizeOf, nullptr, nullptr);
-  exec.RegisterFunctionName("!ASSIGNED", &DoAssigned, nullptr, nullptr);
+  exec.RegisterFunctionName("SIZEOF", &Checked<SigSizeOf, DoSizeOf>, nullptr, nullptr);
+  exec.RegisterFunctionName("!ASSIGNED", &Checked<SigSizeOf, DoAssigned>, nullptr, nullptr);
 }
 
 }  // namespace ps

@@ -30,6 +30,8 @@ TEST(DecimalRounding, ValuesBeyondSixtyFourBitsAndHugeDigitCountsAreUnchanged) {
   EXPECT_EQ(RoundToEx(1e300, 2), 1e300);
   EXPECT_EQ(RoundToEx(1.25, 100000), 1.25);
   EXPECT_EQ(RoundToEx(123.0, -100000), 123.0);
+  EXPECT_EQ(RoundToEx(1.5, INT32_MIN), 1.5);  // its magnitude has no 32-bit form
+  EXPECT_EQ(RoundToEx(1.5, INT32_MAX), 1.5);
   EXPECT_TRUE(std::isnan(RoundToEx(std::nan(""), 2)));
   EXPECT_EQ(RoundToEx(-INFINITY, 2), -INFINITY);
 }

@@ -220,12 +220,12 @@ TEST(JobEndToEnd, NumbersDatesTextLockingAndProtectionReachTheWorkbook) {
             "  if S.SheetProtected and not S.CellLocked[2, 1] and S.CellLocked[2, 2] then S.Cell[3, 1] := 'ok';\nend.\n");
   TKorvaRun run = RunKorva("-x book.xlsx s.rops", dir.Path());
   EXPECT_EQ(run.output, "");
-  // A date in a cell without a date format is its day number; text that
-  // reads as a number is stored as one unless it starts with an apostrophe.
+  // A TDateTime reaches its cell as a date, even without a date format; text
+  // that reads as a number is stored as one unless it starts with an apostrophe.
   EXPECT_EQ(Python("from openpyxl import load_workbook\nws = load_workbook('" + dir.File("book.xlsx") +
                    "')['Notes']\nprint([c.value for c in ws[1]])\nprint(ws.protection.sheet, ws['A2'].protection.locked,"
                    " ws['A3'].value)\n"),
-            "[2.68, 1200, 46364, 'x=2.3', 1234.5, '007']\nTrue False ok\n");
+            "[2.68, 1200, datetime.datetime(2026, 12, 8, 0, 0), 'x=2.3', 1234.5, '007']\nTrue False ok\n");
 }
 
 // The template formats the Order column as Text, so order numbers stay text.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "rtl/DateUtils.h"
 #include "rtl/Locale.h"
@@ -86,4 +87,35 @@ TEST(DateLibrary, TextUnderTheShortDateFormat) {
   EXPECT_EQ(FormatDateTime(u"yyyy-mm-dd hh:nn:ss", d + EncodeTime(13, 5, 9, 0)), u"2026-03-07 13:05:09");
   EXPECT_EQ(FormatDateTime(u"dddd d mmmm yy \"at\" h:nn am/pm", d + 0.5), u"Saturday 7 March 26 at 12:00 pm");
   EXPECT_EQ(FormatDateTime(u"dd/mm", d), u"07.03");  // "/" is the date separator
+}
+
+// Values beyond the years 1 to 9999, and values that are not numbers, have no
+// calendar form: every routine that turns them into a date refuses them with
+// the date error instead of converting an out-of-range double to an integer.
+TEST(DateLibrary, ValuesOutsideTheCalendarRaiseTheDateError) {
+  const double first = EncodeDate(1, 1, 1), last = EncodeDate(9999, 12, 31);
+  EXPECT_EQ(FormatDateTime(u"yyyy-mm-dd ddd", first), u"0001-01-01 Mon");
+  EXPECT_EQ(FormatDateTime(u"yyyy-mm-dd hh:nn", last + 0.999), u"9999-12-31 23:58");
+  int y, m, d;
+  using Call = std::function<void(double)>;
+  const Call calls[] = {
+      [](double v) { DateToStr(v); },
+      [](double v) { FormatDateTime(u"yyyy", v); },
+      [](double v) { FormatDateTime(u"hh:nn", v); },
+      [](double v) { DateTimeToStr(v); },
+      [](double v) { DayOfWeek(v); },
+      [](double v) { DateTimeToUnix(v); },
+      [&](double v) { DecodeDate(v, y, m, d); },
+      [&](double v) { DecodeTime(v, y, m, d, d); },
+  };
+  for (double v : {1e300, -1e18, last + 1, first - 1, double(INFINITY), double(NAN)}) {
+    for (const Call& call : calls) {
+      try {
+        call(v);
+        ADD_FAILURE() << v;
+      } catch (const EConvertError& e) {
+        EXPECT_EQ(e.Message(), u"Invalid argument to date encode") << v;
+      }
+    }
+  }
 }

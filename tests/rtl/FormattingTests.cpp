@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "rtl/Formatting.h"
 
 using rtl::TFormatArg;
@@ -124,6 +126,8 @@ TEST(FormatFloat, Pictures) {
       {u"0.00 'kg'", 2, u"2.00 kg"},
       {u"", 1.5, u"1.5"},
       {u"0.00", 0.005, u"0.01"},
+      {u"0.00,", 1234.5, u"1,234.50"},  // a comma anywhere in the section groups
+      {u"0,.00", 1234.5, u"1,234.50"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(rtl::FormatFloat(c.picture, c.value, English()), c.expected) << rtl::UnicodeToUtf8(c.picture);
@@ -139,6 +143,12 @@ TEST(FloatText, ReadingNumbersUnderTheDecimalSeparator) {
   EXPECT_TRUE(rtl::TryTextToFloat(u"1,5", v, u','));
   EXPECT_EQ(v, 1.5L);
   EXPECT_TRUE(rtl::TryTextToFloat(u".5", v, u'.'));
+  EXPECT_TRUE(rtl::TryTextToFloat(u"+0,1", v, u','));
+  EXPECT_EQ(v, 0.1L);  // the nearest extended value, not a double's
+  EXPECT_TRUE(rtl::TryTextToFloat(u"1e99999", v, u'.'));
+  EXPECT_TRUE(std::isinf(v));
+  EXPECT_TRUE(rtl::TryTextToFloat(u"-1e-99999", v, u'.'));
+  EXPECT_EQ(v, 0.0L);
   for (const char16_t* bad : {u"", u"abc", u"1.5", u"1,000.5", u"1e", u"--1", u"1 2", u"."})
     EXPECT_FALSE(rtl::TryTextToFloat(bad, v, u',')) << rtl::UnicodeToUtf8(bad);
 }

@@ -51,4 +51,4 @@ TEST_P(ScriptFile, OutputMatchesItsGoldenFile) {
 
 INSTANTIATE_TEST_SUITE_P(Scripts, ScriptFile,
                          testing::Values("stringlist", "streams", "dates", "freetwice", "useafterfree", "objects",
-                                         "events", "classes"));
+                                         "events", "classes", "library"));

@@ -1,5 +1,7 @@
 // Calls with variant arguments, notification variables and late-bound
 // automation calls.
+#include <fstream>
+
 #include "engine/runtime/HostCalls.h"
 #include "rtl/Automation.h"
 #include "tests/engine/runtime/TestSupport.h"
@@ -8,6 +10,11 @@ using namespace ps;
 using namespace ps::test;
 
 namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // function Scale(a: Integer; var b: Double): Double; b := b * a; Result := b + 1
 TModuleBuilder ScaleModule() {
@@ -189,4 +196,69 @@ TEST(BuiltIns, IDispatchInvokeOnNilRaisesTheScriptError) {
   // Reported at the call that made it, so the failing statement is found.
   EXPECT_EQ(r.Exec->ExceptionProcNo(), 0);
   EXPECT_GT(r.Exec->ExceptionPos(), 0);
+}
+
+// The built-in routines read their arguments by position from the top of the
+// stack; a module is untrusted, so a call with too few entries or entries of
+// the wrong kinds must end in the executor's error, never in a stray read or
+// write. Each routine is called once with nothing pushed and once with
+// integers in every position (which only the ordinal routines accept).
+TEST(BuiltIns, RawRoutinesCheckTheirArgumentsAgainstTheDeclaration) {
+  struct {
+    const char* name;
+    bool takesIntegers;
+  } cases[] = {{"COPY", false},        {"POS", false},         {"DELETE", false},      {"INSERT", false},
+               {"GETARRAYLENGTH", false}, {"SETARRAYLENGTH", false}, {"STRGET", false}, {"STRGET2", false},
+               {"STRSET", false},      {"WSTRGET", false},     {"WSTRSET", false},     {"VARARRAYGET", false},
+               {"VARARRAYSET", false}, {"UPPERCASE", false},   {"LOWERCASE", false},   {"TRIM", false},
+               {"LENGTH", false},      {"SETLENGTH", false},   {"PADL", false},        {"PADR", false},
+               {"PADZ", false},        {"RAISEEXCEPTION", false}, {"LOW", true},       {"HIGH", true},
+               {"INC", true},          {"DEC", true},          {"SIZEOF", true},       {"!ASSIGNED", true}};
+  for (const auto& c : cases) {
+    for (int pushed : {0, 4}) {
+      TModuleBuilder b;
+      uint32_t s32 = b.Type(btS32);
+      TCode main;
+      for (int i = 0; i < pushed; ++i) main.Push().Const<int32_t>(s32, 0x41414141);
+      main.Call(1).Ret();
+      b.Main(main);
+      b.External(c.name);
+      auto r = RunModule(b);
+      if (pushed && c.takesIntegers) {
+        EXPECT_TRUE(r.Ok) << c.name << ": " << r.Text();
+      } else {
+        EXPECT_FALSE(r.Ok) << c.name << " " << pushed;
+        EXPECT_EQ(r.Code(), pushed ? ErTypeMismatch : erOutOfStackRange) << c.name << " " << pushed << ": " << r.Text();
+      }
+    }
+  }
+  // The late-bound call takes its object only from an interface slot, never
+  // from a number or a class slot.
+  TModuleBuilder b;
+  uint32_t s32 = b.Type(btS32);
+  TCode main;
+  for (int i = 0; i < 5; ++i) main.Push().Const<int32_t>(s32, 0x41414141);
+  main.Call(1).Ret();
+  b.Main(main);
+  b.External("IDISPATCHINVOKE");
+  auto r = RunModule(b);
+  EXPECT_FALSE(r.Ok);
+  EXPECT_EQ(r.Text(), "Exception: Type Mismatch");
+}
+
+// Modules that once read and wrote out of bounds through Copy and StrSet.
+TEST(BuiltIns, CrashModulesEndInTheExecutorsError) {
+  struct {
+    const char* file;
+    TPSError code;
+  } cases[] = {{"crash-copy.bin", erOutOfStackRange}, {"crash-strset.bin", ErTypeMismatch}};
+  for (const auto& c : cases) {
+    std::string module = ReadFile(std::string(KORVA_SOURCE_DIR) + "/tests/fuzz/seeds/module/" + c.file);
+    ASSERT_FALSE(module.empty()) << c.file;
+    TPSExec exec;
+    ASSERT_TRUE(exec.LoadData(module)) << c.file;
+    EXPECT_FALSE(exec.RunScript()) << c.file;
+    EXPECT_EQ(exec.ExceptionCode(), c.code) << c.file;
+    exec.Stop();
+  }
 }
