@@ -40,9 +40,8 @@ constexpr double MinDateValue = -693593;
 constexpr double MaxDateValue = 2958465;
 
 double CheckedDate(double date) {
-  double day = std::trunc(date);
-  if (!(day >= MinDateValue && day <= MaxDateValue)) throw EConvertError(UnicodeString(SDateEncodeError));
-  return day;
+  if (!IsCalendarDate(date)) throw EConvertError(UnicodeString(SDateEncodeError));
+  return std::trunc(date);
 }
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == 0xA0 || c == 0x202F; }
@@ -247,6 +246,11 @@ bool TryParseDate(std::u16string_view text, double& date) {
 }
 
 }  // namespace
+
+bool IsCalendarDate(double date) {
+  double day = std::trunc(date);
+  return day >= MinDateValue && day <= MaxDateValue;
+}
 
 bool TryEncodeDate(int year, int month, int day, double& date) {
   static const int daysIn[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -27,6 +27,9 @@ bool TryEncodeTime(int hour, int minute, int second, int msec, double& time);
 double EncodeTime(int hour, int minute, int second, int msec);
 void DecodeDate(double date, int& year, int& month, int& day);
 void DecodeTime(double date, int& hour, int& minute, int& second, int& msec);
+// True when the value's day lies between 0001-01-01 and 9999-12-31, the
+// dates that have a calendar form; the routines above refuse the others.
+bool IsCalendarDate(double date);
 // 1 is Sunday, 7 is Saturday.
 int DayOfWeek(double date);
 

@@ -631,7 +631,11 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
     std::string shown;
     switch (cell->Kind) {
       case TCellKind::Number:
-        if (IsDateStyle(cell->Style)) shown = rtl::UnicodeToUtf8(rtl::DateTimeToStr(cell->V.Number));
+        // A date style over a number with no calendar date shows as a row of
+        // hashes in the application; autofit must not fail on it.
+        if (IsDateStyle(cell->Style))
+          shown = rtl::IsCalendarDate(cell->V.Number) ? rtl::UnicodeToUtf8(rtl::DateTimeToStr(cell->V.Number))
+                                                      : std::string(8, '#');
         else shown = FormatNumberForWidth(cell->V.Number, NumberFormatOf(cell->Style));
         break;
       case TCellKind::Boolean: shown = cell->V.Number != 0 ? "TRUE" : "FALSE"; break;

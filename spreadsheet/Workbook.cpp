@@ -83,6 +83,7 @@ std::string HeaderText(const Variant& input) {
     case rtl::varBoolean: return value.VBoolean() ? "TRUE" : "FALSE";
     case rtl::varDate: {
       double date = value.VDate();
+      if (!rtl::IsCalendarDate(date)) return rtl::UnicodeToUtf8(rtl::FloatToStrGeneral(date));
       return rtl::UnicodeToUtf8(date == std::trunc(date) ? rtl::DateToStr(date) : rtl::DateTimeToStr(date));
     }
     case rtl::varError: return ErrorText(value.VError());

@@ -357,6 +357,19 @@ TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
   EXPECT_THAT(xml, HasSubstr("<col min=\"3\" max=\"3\" width=\"9\" customWidth=\"1\"/>"));
 }
 
+TEST_F(StructureTest, AutofitShowsANumberWithoutACalendarDateAsHashesInADateStyle) {
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1E+300</v></c></row>"
+                          "<row r=\"2\"><c r=\"A2\" s=\"1\"><v>-1E+18</v></c></row></sheetData>"}};
+  layout.CellXfs += "<xf numFmtId=\"14\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+  WriteBook(FPath, layout);
+  Variant book = Open(FPath);
+  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Columns", {Variant(int32_t(1))}), u"Autofit");
+  SaveAndClose(book);
+  // Eight hashes: (8 * 7 + 5) / 7 * 256, truncated, / 256
+  EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet1.xml"], HasSubstr("width=\"8.7109375\""));
+}
+
 TEST_F(StructureTest, LockingChangesOnlyTheCellsOwnStyle) {
   TBookLayout layout;
   layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c></row></sheetData>"}};
