@@ -10,7 +10,7 @@
 #       SECONDS, one after another. What the fuzzer learns is kept in
 #       BUILD_DIR/fuzz-corpus/KIND for the next run.
 #
-# A crash, a hang (10 s on one input), a leak or an unexpected exception
+# A crash, a hang (30 s on one input), a leak or an unexpected exception
 # fails the run; its input is written to BUILD_DIR/fuzz-findings/KIND/.
 # Save it under tests/fuzz/regressions/KIND/ with the fix, so that every
 # later run replays it.
@@ -45,7 +45,7 @@ for kind in "${kinds[@]}"; do
   fi
   findings="$build/fuzz-findings/$kind"
   mkdir -p "$findings"
-  options=(-timeout=10 -artifact_prefix="$findings/" -print_final_stats=1)
+  options=(-timeout=30 -artifact_prefix="$findings/" -print_final_stats=1)
   [ "$kind" = workbook ] && options+=(-max_len=65536)
   if [ -z "$seconds" ]; then
     corpus=$(mktemp -d "$TMPDIR/corpus.XXXXXX")
