@@ -1,8 +1,9 @@
-// Every application-made workbook of the shared corpus opens, takes a cell
+// Every workbook of the corpora (application-made ones and formula workbooks) opens, takes a cell
 // write, saves and reopens, with every entry the write did not concern
 // byte-identical, and openpyxl reads the written value.
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <set>
 
 #include "ServerFixture.h"
@@ -15,20 +16,16 @@ using rtl::Variant;
 class CorpusTest : public ServerTest {};
 
 TEST_F(CorpusTest, EveryWorkbookTakesAWriteAndKeepsWhatItDidNotConcern) {
-  std::string corpus = CorpusDir();
-  if (corpus.empty()) GTEST_SKIP() << "no workbook corpus at ../shared/xlsx-corpus; skipped";
-  std::vector<std::string> files;
-  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-    std::string ext = entry.path().extension().string();
-    if (ext == ".xlsx" || ext == ".xlsm") files.push_back(entry.path().filename().string());
-  }
-  std::sort(files.begin(), files.end());
+  if (!HaveSharedCorpus())
+    std::cerr << "note: no workbook corpus at ../shared/xlsx-corpus; only the repository's formula workbooks\n";
+  std::vector<std::string> files = CorpusFiles();
   ASSERT_FALSE(files.empty());
   std::string pythonList;
-  for (const std::string& name : files) {
+  for (const std::string& original : files) {
+    std::string name = std::filesystem::path(original).filename().string();
     SCOPED_TRACE(name);
     std::string copy = FDir.File(name);
-    std::filesystem::copy_file(corpus + "/" + name, copy);
+    std::filesystem::copy_file(original, copy);
     // The corpus is read-only, and so would be the copy: such a workbook is refused.
     std::filesystem::permissions(copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     auto before = ReadZip(copy);
@@ -60,7 +57,7 @@ TEST_F(CorpusTest, EveryWorkbookTakesAWriteAndKeepsWhatItDidNotConcern) {
     Variant reopened = Open(copy);
     EXPECT_EQ(Text(Get(Sheet(reopened, 1), 99, 26)), "Korva");
     rtl::OleCall(reopened, u"Close", {}, {{u"SaveChanges", Variant(false)}});
-    pythonList += "    ('" + copy + "', '" + corpus + "/" + name + "'),\n";
+    pythonList += "    ('" + copy + "', '" + original + "'),\n";
   }
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
   bool ok = false;
@@ -90,16 +87,12 @@ namespace {
 // Structural edits rewrite tables, drawings, comments and charts: every
 // corpus workbook must stay readable after them.
 TEST_F(CorpusTest, EveryWorkbookSurvivesInsertedRowsColumnsAndSheets) {
-  std::string corpus = CorpusDir();
-  if (corpus.empty()) GTEST_SKIP() << "no workbook corpus at ../shared/xlsx-corpus; skipped";
   std::string pythonList;
-  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
-    std::string name = entry.path().filename().string();
-    std::string ext = entry.path().extension().string();
-    if (ext != ".xlsx" && ext != ".xlsm") continue;
+  for (const std::string& original : CorpusFiles()) {
+    std::string name = std::filesystem::path(original).filename().string();
     SCOPED_TRACE(name);
     std::string copy = FDir.File(name);
-    std::filesystem::copy_file(entry.path(), copy);
+    std::filesystem::copy_file(original, copy);
     std::filesystem::permissions(copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     try {
       Variant book = Open(copy);
@@ -116,7 +109,7 @@ TEST_F(CorpusTest, EveryWorkbookSurvivesInsertedRowsColumnsAndSheets) {
       ADD_FAILURE() << rtl::UnicodeToUtf8(e.Message());
       continue;
     }
-    pythonList += "    ('" + copy + "', '" + entry.path().string() + "'),\n";
+    pythonList += "    ('" + copy + "', '" + original + "'),\n";
   }
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
   bool ok = false;

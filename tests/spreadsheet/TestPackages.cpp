@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -138,12 +139,31 @@ bool HaveOpenpyxl() {
   return have == 1;
 }
 
-std::string CorpusDir() {
+namespace {
+
+std::string SharedCorpusDir() {
   for (const char* relative : {"/../shared/xlsx-corpus", "/../../shared/xlsx-corpus"}) {
     std::string dir = std::string(KORVA_SOURCE_DIR) + relative;
     if (std::filesystem::is_directory(dir)) return std::filesystem::canonical(dir).string();
   }
   return {};
+}
+
+}  // namespace
+
+bool HaveSharedCorpus() { return !SharedCorpusDir().empty(); }
+
+std::vector<std::string> CorpusFiles() {
+  std::vector<std::string> files;
+  for (const std::string& dir : {std::string(KORVA_SOURCE_DIR) + "/tests/corpora/calc-corpus", SharedCorpusDir()}) {
+    if (dir.empty() || !std::filesystem::is_directory(dir)) continue;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      std::string ext = entry.path().extension().string();
+      if (ext == ".xlsx" || ext == ".xlsm") files.push_back(entry.path().string());
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 }  // namespace spreadsheet::testing

@@ -59,7 +59,11 @@ using korva::calc::TRecalculation;
 using korva::calc::TSheetValues;
 using korva::calc::WhyNoRecalculation;
 
-// The corpus folder, or "" when it is absent.
-std::string CorpusDir();
+// The workbooks of the corpora, sorted: the formula workbooks kept in the
+// repository, and the application-made ones of ../shared/xlsx-corpus when
+// that folder is present (they may not be copied into the repository).
+std::vector<std::string> CorpusFiles();
+// False when ../shared/xlsx-corpus is absent: the tests then say so.
+bool HaveSharedCorpus();
 
 }  // namespace spreadsheet::testing
