@@ -141,8 +141,8 @@ bool TPSCodeGen::HoldsArray(TPSType* t, int depth) const {
 }
 
 bool TPSCodeGen::IsScriptCall(TPSValue* v) const {
-  if (v->Kind != TPSValueKind::Call || v->Op == 2 || v->Op == 3) return false;
-  if (v->ProcNo < 0 || v->Left) return true;
+  if (v->Kind == TPSValueKind::CallValue) return true;
+  if (v->Kind != TPSValueKind::Call) return false;
   return !dynamic_cast<TPSExternalProcedure*>(C.FProcs[v->ProcNo].get());
 }
 
@@ -208,7 +208,8 @@ bool TPSCodeGen::Clashes(TPSValue* v, const TPSReach& reach) const {
 
 bool TPSCodeGen::MayMoveStorage(TPSValue* v) const {
   if (!v) return false;
-  if (v->Kind == TPSValueKind::Call) {
+  if (v->Kind == TPSValueKind::IncDec) return true;  // it writes its variable
+  if (v->Kind == TPSValueKind::Call || v->Kind == TPSValueKind::CallValue) {
     if (IsScriptCall(v)) return true;
     for (size_t i = 0; i < v->Args.size() && i < v->Decl.FParams.size(); ++i)
       if (v->Decl.FParams[i].FMode != pmIn) return true;
@@ -373,6 +374,8 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, const TPSReach& re
       return true;
     }
     case TPSValueKind::Call:
+    case TPSValueKind::CallValue:
+    case TPSValueKind::IncDec:
       if (!v->Type) {
         ErrorAt(v, ecNoResult);
         return false;
@@ -530,7 +533,7 @@ bool TPSCodeGen::GenSetPointer(uint32_t ptrRef, TPSValue* v) {
 
 bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest, const TPSReach* reach) {
   // Inc and Dec of integers are single instructions.
-  if (v->Op == 2 || v->Op == 3) {
+  if (v->Kind == TPSValueKind::IncDec) {
     TPSTempScope scope;
     TPSOperand x;
     if (!VarOperand(v->Args[0].get(), x, scope)) return false;
@@ -538,11 +541,11 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest, const TPSReach* re
       TPSOperand n;
       if (!GetOperand(v->Args[1].get(), n, scope)) return false;
       EmitOp(OpCalculate);
-      Emit(v->Op == 2 ? CalcAdd : CalcSub);
+      Emit(v->Op == otAdd ? CalcAdd : CalcSub);
       EmitOperand(x);
       EmitOperand(n);
     } else {
-      EmitOp(v->Op == 2 ? OpIncrement : OpDecrement);
+      EmitOp(v->Op == otAdd ? OpIncrement : OpDecrement);
       EmitOperand(x);
     }
     FreeScope(scope);
@@ -574,7 +577,7 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest, const TPSReach* re
   // A procedural value that needs computing is computed below the arguments.
   TPSTempScope procScope;
   TPSOperand procVal;
-  if (v->ProcNo < 0 && !GetOperand(v->Left.get(), procVal, procScope)) return false;
+  if (v->Kind == TPSValueKind::CallValue && !GetOperand(v->Left.get(), procVal, procScope)) return false;
   uint32_t argTemps = 0;
   for (size_t k = v->Args.size(); k-- > 0;) {
     const TPSParameterDecl& p = v->Decl.FParams[k];
@@ -621,7 +624,7 @@ bool TPSCodeGen::GenCall(TPSValue* v, const TPSOperand* dest, const TPSReach* re
     EmitOp(OpPushVarRef);
     EmitOperand(result);
   }
-  if (v->ProcNo >= 0) {
+  if (v->Kind == TPSValueKind::Call) {
     EmitOp(OpCall);
     EmitU32(static_cast<uint32_t>(v->ProcNo));
   } else {

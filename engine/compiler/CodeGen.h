@@ -11,7 +11,32 @@
 
 namespace ps {
 
-enum class TPSValueKind : uint8_t { Const, Nil, Var, Call, Unary, Binary, Array, ProcPtr, TypeRef, Assigned };
+// What an expression value is, and the fields of TPSValue each kind reads.
+// Pos/Row/Col (where the value starts), Type (its type; null for a call of
+// a procedure and for a nil not yet given one) and Depth mean the same for
+// every kind.
+enum class TPSValueKind : uint8_t {
+  Const,      // a constant: Const
+  Nil,        // `nil`, typed by Coerce where a pointer-like type is wanted
+  Var,        // storage read or written in place: BaseRef, BaseType, Selectors
+  TypeRef,    // a type named as a value (a class reference, Low(T)): Const.FInt its type number
+  ProcPtr,    // a script routine's address (`@P`, or P named bare where a
+              // procedural value is wanted): ProcNo, Decl; Bare when named bare
+  Call,       // a call of routine ProcNo: Decl, Args, ArgTypes; Bare when a
+              // script routine is named without an argument list
+  CallValue,  // a call through the procedural value Left: Decl, Args, ArgTypes
+  IncDec,     // Inc or Dec of an integer variable, one instruction: Op (otAdd
+              // for Inc, otSub for Dec), Args (the variable, then the step if given)
+  Unary,      // Op (a TPSUnOperatorType) of Left; otCast converts Left to Type
+  Binary,     // Op (a TPSBinOperatorType) of Left and Right
+  Array,      // `[a, b, ...]`, a set or an open array once coerced: Args
+  // Assignment targets: made only for a statement whose `:=` follows, which
+  // compiles them into a call with the source as an argument.
+  CharTarget,      // s[i] := c: Left the string or variant variable, Right the index
+  PropertyTarget,  // obj.Prop[args] := v: Left the object, Class and Prop, Args the indexes
+  DispatchTarget,  // variant.Name(args) := v: Left the variant, Name, Args
+  NotifyTarget,    // a host-notified variable := v: Left its name as a constant
+};
 enum TPSUnOperatorType : uint8_t { otNot, otMinus, otCast };
 enum TPSBinOperatorType : uint8_t {
   otAdd, otSub, otMul, otDiv, otMod, otShl, otShr, otAnd, otOr, otXor, otAs, otIntDiv,
@@ -31,26 +56,28 @@ struct TPSSelector {
 class TPSValue {
  public:
   explicit TPSValue(TPSValueKind kind) : Kind(kind) {}
+  // A call of a routine or through a procedural value, with or without a
+  // result; Inc and Dec are calls too (procedures).
+  bool IsCall() const {
+    return Kind == TPSValueKind::Call || Kind == TPSValueKind::CallValue || Kind == TPSValueKind::IncDec;
+  }
   TPSValueKind Kind;
   uint32_t Pos = 0, Row = 0, Col = 0;
   TPSType* Type = nullptr;
-  TIfRVariant Const;  // Const; TypeRef and ProcPtr keep their number in FInt
-  // Var: the variable reference of the operand and its declared type.
-  uint32_t BaseRef = 0;
-  TPSType* BaseType = nullptr;
-  std::vector<TPSSelector> Selectors;
-  // Call: a procedure number, or a procedural value in Left.
-  int32_t ProcNo = -1;
-  bool Bare = false;  // a script routine named without an argument list
-  TPSParametersDecl Decl;
-  std::vector<std::unique_ptr<TPSValue>> Args;  // also the elements of a constructor
-  std::vector<TPSType*> ArgTypes;               // the type each argument is passed as
-  // Operations
-  uint8_t Op = 0;
+  TIfRVariant Const;
+  uint32_t BaseRef = 0;                        // the variable's reference
+  TPSType* BaseType = nullptr;                 // and its declared type
+  std::vector<TPSSelector> Selectors;          // the fields and elements selected, in order
+  int32_t ProcNo = 0;                          // the routine's number in the module
+  bool Bare = false;                           // named without an argument list
+  TPSParametersDecl Decl;                      // what the routine takes and gives
+  std::vector<std::unique_ptr<TPSValue>> Args;
+  std::vector<TPSType*> ArgTypes;              // the type each argument is passed as
+  uint8_t Op = 0;                              // the operator
   std::unique_ptr<TPSValue> Left, Right;
-  // A property write target (ProcNo -3): the property and its class.
-  TPSNativeClassItemProperty* Prop = nullptr;
-  TPSCompileTimeClass* Class = nullptr;
+  TPSNativeClassItemProperty* Prop = nullptr;  // the property written
+  TPSCompileTimeClass* Class = nullptr;        // and the class it was found in
+  std::string Name;                            // the member named
   uint32_t Depth = 1;  // levels of the tree below and including this node
 };
 using TPSValuePtr = std::unique_ptr<TPSValue>;
@@ -161,8 +188,14 @@ class TPSCodeGen {
   TPSValuePtr ParseSelectors(TPSValuePtr v, bool statement);
   TPSValuePtr ParseIntrinsic(const std::string& name, uint32_t pos, uint32_t row, uint32_t col, bool& handled);
   TPSValuePtr ParseSetConstructor();
-  TPSValuePtr MakeCall(int32_t procNo, const TPSParametersDecl& decl, TPSValuePtr procVal,
-                       std::vector<TPSValuePtr> args, uint32_t pos, uint32_t row, uint32_t col);
+  // A call of routine `procNo`, or through the procedural value `procVal`;
+  // BindArguments checks the arguments against `decl` for both.
+  TPSValuePtr MakeCall(int32_t procNo, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args, uint32_t pos,
+                       uint32_t row, uint32_t col);
+  TPSValuePtr MakeValueCall(TPSValuePtr procVal, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
+                            uint32_t pos, uint32_t row, uint32_t col);
+  TPSValuePtr BindArguments(TPSValuePtr call, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
+                            uint32_t pos, uint32_t row, uint32_t col);
   bool ReadArguments(std::vector<TPSValuePtr>& args, TPSPasToken close);
   TPSValuePtr MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r, uint32_t pos,
                          uint32_t row, uint32_t col);

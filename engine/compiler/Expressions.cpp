@@ -389,7 +389,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
   bool consumed = false;
   if (TPSValuePtr w = WithMember(name, pos, row, col, statement, consumed)) {
     if (!consumed) P.Next();
-    if (w->Kind == TPSValueKind::Call && (w->ProcNo == -3 || w->ProcNo == -4)) return w;
+    if (w->Kind == TPSValueKind::PropertyTarget || w->Kind == TPSValueKind::DispatchTarget) return w;
     return ParseSelectors(std::move(w), statement);
   }
   if (consumed) return nullptr;
@@ -431,9 +431,8 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         nameConst.FType = C.FStd.AnsiString;
         nameConst.FString = var->FOrgName;
         if (statement && P.CurrTokenID() == CSTI_Assignment) {
-          auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
+          auto target = std::make_unique<TPSValue>(TPSValueKind::NotifyTarget);
           target->Pos = pos, target->Row = row, target->Col = col;
-          target->ProcNo = -5;
           target->Type = C.FStd.Variant;
           target->Left = ConstValue(nameConst, pos, row, col);
           return target;
@@ -441,7 +440,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         TPSRegProc* get = C.FindRegProcUpper("!NOTIFICATIONVARIANTGET");
         std::vector<TPSValuePtr> args;
         args.push_back(ConstValue(nameConst, pos, row, col));
-        v = MakeCall(C.UseRegProc(get), get->FDecl, nullptr, std::move(args), pos, row, col);
+        v = MakeCall(C.UseRegProc(get), get->FDecl, std::move(args), pos, row, col);
         if (!v) return nullptr;
         break;
       }
@@ -504,8 +503,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         self.FType = C.FStd.LongWord;
         decl.FParams.insert(decl.FParams.begin(), self);
         decl.FResult = type;
-        v = MakeCall((ctor->FOwner ? ctor->FOwner : cls)->ClassFunc_Call(ctor), decl, nullptr, std::move(args), pos,
-                     row, col);
+        v = MakeCall((ctor->FOwner ? ctor->FOwner : cls)->ClassFunc_Call(ctor), decl, std::move(args), pos, row, col);
         if (!v) return nullptr;
         break;
       }
@@ -530,7 +528,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         v->Bare = true;
         break;
       }
-      v = MakeCall(id.Index, ip->FDecl, nullptr, std::move(args), pos, row, col);
+      v = MakeCall(id.Index, ip->FDecl, std::move(args), pos, row, col);
       if (v) v->Bare = bare;
       break;
     }
@@ -545,9 +543,9 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
           ErrorAt(args[0].get(), ecVariableExpected);
           return nullptr;
         }
-        auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
+        auto call = std::make_unique<TPSValue>(TPSValueKind::IncDec);
         call->Pos = pos, call->Row = row, call->Col = col;
-        call->Op = reg->FName == "INC" ? 2 : 3;
+        call->Op = reg->FName == "INC" ? otAdd : otSub;
         call->Args = std::move(args);
         if (!PSIsIntType(call->Args[0]->Type) || !PSIsIntType(call->Args[1]->Type)) {
           ErrorAt(call->Args[1].get(), ecTypeMismatch);
@@ -584,7 +582,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         v = ConstValue(c, pos, row, col);
         break;
       }
-      v = MakeCall(C.UseRegProc(reg), reg->FDecl, nullptr, std::move(args), pos, row, col);
+      v = MakeCall(C.UseRegProc(reg), reg->FDecl, std::move(args), pos, row, col);
       if (v && (reg->FName == "INC" || reg->FName == "DEC")) {
         TPSType* t = v->Args.empty() ? nullptr : v->Args[0]->Type;
         if (!PSIsIntType(t) && BaseOf(t) != btVariant && BaseOf(t) != btEnum && BaseOf(t) != btChar &&
@@ -592,7 +590,12 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
           ErrorAt(v->Args[0].get(), ecTypeMismatch);
           return nullptr;
         }
-        if (PSIsIntType(t)) v->Op = reg->FName == "INC" ? 2 : 3;  // compiled as OpIncrement/OpDecrement
+        if (PSIsIntType(t)) {
+          // An integer steps by one instruction; the routine is left in the
+          // module's imports all the same.
+          v->Kind = TPSValueKind::IncDec;
+          v->Op = reg->FName == "INC" ? otAdd : otSub;
+        }
       }
       break;
     }
@@ -800,9 +803,8 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
           return nullptr;
         }
         // A character assignment target; the statement calls the setter.
-        auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
+        auto target = std::make_unique<TPSValue>(TPSValueKind::CharTarget);
         target->Pos = v->Pos, target->Row = v->Row, target->Col = v->Col;
-        target->ProcNo = -2;
         target->Type = b == btString || b == btPChar ? C.FStd.Char
                        : b == btVariant             ? C.FStd.Variant
                                                     : C.FStd.WideChar;
@@ -817,17 +819,17 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
       std::vector<TPSValuePtr> args;
       if (!ReadArguments(args, CSTI_CloseRound)) return nullptr;
       TPSParametersDecl decl = static_cast<TPSProceduralType*>(t)->FProcDef;
-      v = MakeCall(-1, decl, std::move(v), std::move(args), pos, row, col);
+      v = MakeValueCall(std::move(v), decl, std::move(args), pos, row, col);
       continue;
     }
     if ((P.CurrTokenID() == CSTI_Period || P.CurrTokenID() == CSTI_OpenBlock) && b == btClass) {
       v = ClassMember(std::move(v), statement);
-      if (v && v->ProcNo == -3) return v;  // a property write target
+      if (v && v->Kind == TPSValueKind::PropertyTarget) return v;
       continue;
     }
     if (P.CurrTokenID() == CSTI_Period && b == btVariant) {
       v = VariantMember(std::move(v), statement);
-      if (v && v->ProcNo == -4) return v;
+      if (v && v->Kind == TPSValueKind::DispatchTarget) return v;
       continue;
     }
     if (P.CurrTokenID() == CSTI_Period && b == btInterface) {
@@ -859,7 +861,7 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
       self.FType = v->Type;
       decl.FParams.insert(decl.FParams.begin(), self);
       args.insert(args.begin(), std::move(v));
-      v = MakeCall(m->FScriptProcNo, decl, nullptr, std::move(args), pos, row, col);
+      v = MakeCall(m->FScriptProcNo, decl, std::move(args), pos, row, col);
       continue;
     }
     return v;
@@ -869,17 +871,28 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
 
 // --- Calls ---------------------------------------------------------------------------------
 
-TPSValuePtr TPSCodeGen::MakeCall(int32_t procNo, const TPSParametersDecl& decl, TPSValuePtr procVal,
-                                 std::vector<TPSValuePtr> args, uint32_t pos, uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::MakeCall(int32_t procNo, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
+                                 uint32_t pos, uint32_t row, uint32_t col) {
+  auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
+  call->ProcNo = procNo;
+  return BindArguments(std::move(call), decl, std::move(args), pos, row, col);
+}
+
+TPSValuePtr TPSCodeGen::MakeValueCall(TPSValuePtr procVal, const TPSParametersDecl& decl,
+                                      std::vector<TPSValuePtr> args, uint32_t pos, uint32_t row, uint32_t col) {
+  auto call = std::make_unique<TPSValue>(TPSValueKind::CallValue);
+  call->Left = std::move(procVal);
+  return BindArguments(std::move(call), decl, std::move(args), pos, row, col);
+}
+
+TPSValuePtr TPSCodeGen::BindArguments(TPSValuePtr call, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
+                                      uint32_t pos, uint32_t row, uint32_t col) {
   if (args.size() != decl.FParams.size()) {
     C.MakeError("", ecInvalidnumberOfParameters, "")->SetCustomPos(pos, row, col);
     return nullptr;
   }
-  auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
   call->Pos = pos, call->Row = row, call->Col = col;
-  call->ProcNo = procNo;
   call->Decl = decl;
-  call->Left = std::move(procVal);
   TPSType* anyStringType = nullptr;
   for (size_t i = 0; i < args.size(); ++i) {
     const TPSParameterDecl& p = decl.FParams[i];
@@ -989,7 +1002,7 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
     std::vector<TPSValuePtr> args;
     args.push_back(std::move(v));
     args.push_back(ConstValue(typeNo, pos, row, col));
-    return MakeCall(procNo, decl, nullptr, std::move(args), pos, row, col);
+    return MakeCall(procNo, decl, std::move(args), pos, row, col);
   } else if (v->Kind == TPSValueKind::Const) {
     // Casts fold between the integer types, characters and enumerations.
     TPSBaseType from = BaseOf(t), to = BaseOf(type);
@@ -1212,7 +1225,7 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
         v = std::move(addr);
         return Coerce(v, target, report);
       }
-      if (v->Kind == TPSValueKind::Call && !v->Type) {
+      if (v->IsCall() && !v->Type) {
         if (report) ErrorAt(v.get(), ecNoResult);
         return false;
       }
@@ -1225,7 +1238,7 @@ TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPS
                                    uint32_t pos, uint32_t row, uint32_t col) {
   if (!l || !r) return nullptr;
   for (TPSValue* side : {l.get(), r.get()}) {
-    if (side->Kind == TPSValueKind::Call && !side->Type) {
+    if (side->IsCall() && !side->Type) {
       ErrorAt(side, ecNoResult);
       return nullptr;
     }

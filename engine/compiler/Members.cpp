@@ -32,7 +32,7 @@ TPSValuePtr TPSCodeGen::PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cl
     decl.FResult = prop->FDecl.FResult;
   }
   args.insert(args.begin(), std::move(object));
-  return MakeCall(procNo, decl, nullptr, std::move(args), pos, row, col);
+  return MakeCall(procNo, decl, std::move(args), pos, row, col);
 }
 
 TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement, bool atName) {
@@ -75,8 +75,8 @@ TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement, bool atN
     self.FType = object->Type;
     decl.FParams.insert(decl.FParams.begin(), self);
     args.insert(args.begin(), std::move(object));
-    return MakeCall((method->FOwner ? method->FOwner : cls)->Func_Call(method), decl, nullptr, std::move(args), pos,
-                    row, col);
+    return MakeCall((method->FOwner ? method->FOwner : cls)->Func_Call(method), decl, std::move(args), pos, row,
+                    col);
   }
   if (!prop->FDecl.FParams.empty()) {
     if (P.CurrTokenID() != CSTI_OpenBlock) {
@@ -86,9 +86,8 @@ TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement, bool atN
     if (!ReadArguments(args, CSTI_CloseBlock)) return nullptr;
   }
   if (statement && P.CurrTokenID() == CSTI_Assignment) {
-    auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
+    auto target = std::make_unique<TPSValue>(TPSValueKind::PropertyTarget);
     target->Pos = pos, target->Row = row, target->Col = col;
-    target->ProcNo = -3;
     target->Type = prop->FDecl.FResult;
     target->Prop = prop;
     target->Class = cls;
@@ -120,7 +119,7 @@ TPSValuePtr TPSCodeGen::DispatchCall(TPSValuePtr object, const std::string& name
   list->Pos = pos, list->Row = row, list->Col = col;
   list->Args = std::move(args);
   callArgs.push_back(std::move(list));
-  return MakeCall(C.UseRegProc(reg), reg->FDecl, nullptr, std::move(callArgs), pos, row, col);
+  return MakeCall(C.UseRegProc(reg), reg->FDecl, std::move(callArgs), pos, row, col);
 }
 
 TPSValuePtr TPSCodeGen::VariantMember(TPSValuePtr object, bool statement) {
@@ -136,11 +135,10 @@ TPSValuePtr TPSCodeGen::VariantMember(TPSValuePtr object, bool statement) {
   if (P.CurrTokenID() == CSTI_OpenRound && !ReadArguments(args, CSTI_CloseRound)) return nullptr;
   if (P.CurrTokenID() == CSTI_OpenBlock && !ReadArguments(args, CSTI_CloseBlock)) return nullptr;
   if (statement && P.CurrTokenID() == CSTI_Assignment) {
-    auto target = std::make_unique<TPSValue>(TPSValueKind::Call);
+    auto target = std::make_unique<TPSValue>(TPSValueKind::DispatchTarget);
     target->Pos = pos, target->Row = row, target->Col = col;
-    target->ProcNo = -4;
     target->Type = C.FStd.Variant;
-    target->Const.FString = name;
+    target->Name = name;
     target->Left = std::move(object);
     target->Args = std::move(args);
     return target;

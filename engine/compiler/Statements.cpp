@@ -193,8 +193,8 @@ bool TPSCodeGen::CompileAssignOrCall() {
     target = ParseIdentifier(true);
   if (!target) return false;
   if (P.CurrTokenID() == CSTI_Assignment) {
-    bool setter = target->Kind == TPSValueKind::Call && target->ProcNo == -2;
-    if (target->Kind == TPSValueKind::Call && target->ProcNo == -5) {
+    bool setter = target->Kind == TPSValueKind::CharTarget;
+    if (target->Kind == TPSValueKind::NotifyTarget) {
       P.Next();
       TPSValuePtr source = ParseExpression();
       if (!source) return false;
@@ -202,11 +202,11 @@ bool TPSCodeGen::CompileAssignOrCall() {
       std::vector<TPSValuePtr> args;
       args.push_back(std::move(target->Left));
       args.push_back(std::move(source));
-      TPSValuePtr call = MakeCall(C.UseRegProc(set), set->FDecl, nullptr, std::move(args), target->Pos,
-                                  target->Row, target->Col);
+      TPSValuePtr call =
+          MakeCall(C.UseRegProc(set), set->FDecl, std::move(args), target->Pos, target->Row, target->Col);
       return call && GenCall(call.get(), nullptr);
     }
-    if (target->Kind == TPSValueKind::Call && (target->ProcNo == -3 || target->ProcNo == -4)) {
+    if (target->Kind == TPSValueKind::PropertyTarget || target->Kind == TPSValueKind::DispatchTarget) {
       P.Next();
       TPSValuePtr source = ParseExpression();
       return source && CompileMemberWrite(std::move(target), std::move(source));
@@ -251,11 +251,11 @@ bool TPSCodeGen::CompileAssignOrCall() {
     call.Args.push_back(std::move(target->Left));
     return GenCall(&call, nullptr);
   }
-  if (target->Kind == TPSValueKind::Call && target->ProcNo > -2) return GenCall(target.get(), nullptr);
+  if (target->IsCall()) return GenCall(target.get(), nullptr);
   if (target->Kind == TPSValueKind::Var && ResolveTypeLink(target->Type)->FBaseType == btProcPtr) {
     TPSParametersDecl decl = static_cast<TPSProceduralType*>(ResolveTypeLink(target->Type))->FProcDef;
     uint32_t pos = target->Pos, row = target->Row, col = target->Col;
-    TPSValuePtr call = MakeCall(-1, decl, std::move(target), {}, pos, row, col);
+    TPSValuePtr call = MakeValueCall(std::move(target), decl, {}, pos, row, col);
     return call && GenCall(call.get(), nullptr);
   }
   if (target->Kind == TPSValueKind::Var) {
@@ -272,11 +272,10 @@ bool TPSCodeGen::CompileMemberWrite(TPSValuePtr target, TPSValuePtr source) {
   uint32_t pos = target->Pos, row = target->Row, col = target->Col;
   std::vector<TPSValuePtr> args = std::move(target->Args);
   args.push_back(std::move(source));
-  TPSValuePtr call = target->ProcNo == -3
+  TPSValuePtr call = target->Kind == TPSValueKind::PropertyTarget
                          ? PropertyCall(std::move(target->Left), target->Class, target->Prop, std::move(args), true,
                                         pos, row, col)
-                         : DispatchCall(std::move(target->Left), target->Const.FString, std::move(args), true, pos,
-                                        row, col);
+                         : DispatchCall(std::move(target->Left), target->Name, std::move(args), true, pos, row, col);
   return call && GenCall(call.get(), nullptr);
 }
 
