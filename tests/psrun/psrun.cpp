@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -2,7 +2,7 @@
 // operator accepts, and what whole expressions compute when run.
 #include <gtest/gtest.h>
 
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 

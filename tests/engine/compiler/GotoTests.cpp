@@ -3,7 +3,7 @@
 // compile and run.
 #include <gtest/gtest.h>
 
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 

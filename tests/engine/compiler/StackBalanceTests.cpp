@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "engine/codegen/ScriptRunner.h"
 #include "engine/runtime/HostCalls.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 

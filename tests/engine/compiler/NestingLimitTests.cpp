@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/compiler/CodeGen.h"
-#include "tests/engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace ps::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 #include "engine/imports/uPSR_classes.h"
 #include "engine/imports/uPSR_std.h"
