@@ -50,7 +50,7 @@ TEST(Goto, IntoABlockThatIsNotOpenIsRefused) {
     auto run = ps::testing::RunScriptSource(source);
     std::string expected = c.Output;
     if (expected.rfind("[Error]", 0) == 0) expected = "Compile error(s):\n" + expected + "\n";
-    EXPECT_EQ(run.Output, expected) << c.Name;
+    EXPECT_EQ(run.Text(), expected) << c.Name;
   }
 }
 

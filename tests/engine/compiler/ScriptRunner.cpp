@@ -35,7 +35,7 @@ TScriptRun RunScriptSource(const std::string& source, bool shortCircuit) {
   if (!compiled || !exec.LoadData(module)) {
     rtl::TStringList lines;
     for (auto& m : messages) lines.Add(rtl::Utf8ToUnicode(m));
-    run.Output += Lines(CompileReport(
+    run.Report = Lines(CompileReport(
         lines, compiled ? TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()) : rtl::UnicodeString()));
     return run;
   }
@@ -49,9 +49,9 @@ TScriptRun RunScriptSource(const std::string& source, bool shortCircuit) {
   exec.TranslatePositionEx(exec.ExceptionProcNo(), static_cast<uint32_t>(exec.ExceptionPos()), pos, row, col, file);
   rtl::TStringList lines;
   lines.SetText(rtl::Utf8ToUnicode(source));
-  run.Output += Lines(RuntimeReport({TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()), row, col,
-                                     exec.ExceptionProcNo(), static_cast<int32_t>(exec.ExceptionPos())},
-                                    lines));
+  run.Report = Lines(RuntimeReport({TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()), row, col,
+                                    exec.ExceptionProcNo(), static_cast<int32_t>(exec.ExceptionPos())},
+                                   lines));
   return run;
 }
 
