@@ -1,11 +1,21 @@
 #include "engine/ScriptRunner.h"
 
+#include "engine/ScriptReport.h"
 #include "engine/uPSComponent_Default.h"
 #include "rtl/TextFile.h"
 
 namespace ps {
 
-int RunScriptFile(const std::string& fileName, const std::vector<std::string>& args, std::ostream& out) {
+namespace {
+
+void WriteLines(const rtl::TStrings& lines, std::ostream& to) {
+  for (int i = 0; i < lines.Count(); ++i) to << rtl::UnicodeToUtf8(lines[i]) << "\n";
+}
+
+}  // namespace
+
+int RunScriptFile(const std::string& fileName, const std::vector<std::string>& args, std::ostream& out,
+                  std::ostream& err) {
   TPSImport_Classes classes;
   TPSImport_DateUtils dates;
   TPSScript script;
@@ -15,7 +25,7 @@ int RunScriptFile(const std::string& fileName, const std::vector<std::string>& a
     rtl::TStringList lines(rtl::ReadTextFileLines(rtl::Utf8ToUnicode(fileName)));
     script.SetScript(lines);
   } catch (const rtl::Exception& e) {
-    out << rtl::UnicodeToUtf8(e.Message()) << "\n";
+    err << rtl::UnicodeToUtf8(e.Message()) << "\n";
     return 1;
   }
   script.SetMainFileName(fileName);
@@ -31,16 +41,14 @@ int RunScriptFile(const std::string& fileName, const std::vector<std::string>& a
         },
         "function ParamStr(i: Integer): String;");
   };
-  bool compiled = script.Compile();
-  for (int i = 0; i < script.CompilerMessageCount(); ++i)
-    out << rtl::UnicodeToUtf8(script.CompilerErrorToStr(i)) << "\n";
-  if (!compiled) {
-    if (script.ExecErrorCode() != ErNoError) out << rtl::UnicodeToUtf8(script.ExecErrorToString()) << "\n";
+  if (!script.Compile()) {
+    WriteLines(CompileReport(script), err);
     return 1;
   }
+  for (int i = 0; i < script.CompilerMessageCount(); ++i)
+    err << rtl::UnicodeToUtf8(script.CompilerErrorToStr(i)) << "\n";
   if (script.Execute()) return 0;
-  out << "Runtime error (" << script.ExecErrorRow() << ":" << script.ExecErrorCol()
-      << "): " << rtl::UnicodeToUtf8(script.ExecErrorToString()) << "\n";
+  WriteLines(RuntimeReport(script), err);
   return 1;
 }
 

@@ -79,30 +79,8 @@ void TqovScript::Execute() {
   if (!FPScript->Execute()) RaiseRuntimeReport();
 }
 
-void TqovScript::RaiseCompileReport() const {
-  rtl::TStringList lines;
-  lines.Add(UnicodeString(SCompileErrors));
-  for (int i = 0; i < FPScript->CompilerMessageCount(); ++i) lines.Add(FPScript->CompilerErrorToStr(i));
-  // Compiled but not loaded (a routine the executor lacks, say): the
-  // messages alone would give no reason, the executor's error does.
-  if (FPScript->ExecErrorCode() != ps::ErNoError) lines.Add(FPScript->ExecErrorToString());
-  throw rtl::Exception(lines.Text());
-}
+void TqovScript::RaiseCompileReport() const { throw rtl::Exception(ps::CompileReport(*FPScript).Text()); }
 
-void TqovScript::RaiseRuntimeReport() const {
-  const uint32_t row = FPScript->ExecErrorRow();
-  rtl::TStringList lines;
-  lines.Add(UnicodeString(SRuntimeError));
-  lines.Add(rtl::FormatText(SRuntimePosition, {FPScript->ExecErrorToString(), rtl::IntToStr(row),
-                                               rtl::IntToStr(FPScript->ExecErrorCol()),
-                                               rtl::IntToStr(FPScript->ExecErrorProcNo()),
-                                               rtl::IntToStr(FPScript->ExecErrorByteCodePosition())}));
-  // A position the debug information cannot translate has row 0: there is
-  // no source line to show, and the two lines above still say what failed.
-  const rtl::TStringList& source = FPScript->Script();
-  if (row >= 1 && static_cast<int64_t>(row) <= source.Count())
-    lines.Add(UnicodeString(SSourceLinePrefix) + source[static_cast<int>(row) - 1]);
-  throw rtl::Exception(lines.Text());
-}
+void TqovScript::RaiseRuntimeReport() const { throw rtl::Exception(ps::RuntimeReport(*FPScript).Text()); }
 
 }  // namespace job

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "engine/ScriptReport.h"
 #include "engine/uPSComponent.h"
 #include "rtl/StringList.h"
 
@@ -21,10 +22,11 @@ using rtl::UnicodeString;
 
 class TqovScript {
  public:
-  static constexpr std::u16string_view SCompileErrors = u"Compile error(s):";
-  static constexpr std::u16string_view SRuntimeError = u"Runtime error";
-  static constexpr std::u16string_view SRuntimePosition = u"%s at line %d, column %d, bytecode(%d:%d)";
-  static constexpr std::u16string_view SSourceLinePrefix = u"::";
+  // The report texts, shared with every program that runs scripts.
+  static constexpr std::u16string_view SCompileErrors = ps::SCompileErrors;
+  static constexpr std::u16string_view SRuntimeError = ps::SRuntimeError;
+  static constexpr std::u16string_view SRuntimePosition = ps::SRuntimePosition;
+  static constexpr std::u16string_view SSourceLinePrefix = ps::SSourceLinePrefix;
 
   TqovScript();
   virtual ~TqovScript();

@@ -1,7 +1,8 @@
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 #include "engine/imports/uPSR_classes.h"
 #include "engine/imports/uPSR_std.h"
+#include "engine/ScriptReport.h"
 #include "engine/runtime/HostCalls.h"
 #include "engine/uPSDebugger.h"
 #include "rtl/StringList.h"
@@ -10,11 +11,11 @@ namespace ps::testing {
 
 namespace {
 
-constexpr std::u16string_view SCompileErrors = u"Compile error(s):";
-constexpr std::u16string_view SRuntimeError = u"Runtime error";
-constexpr std::u16string_view SRuntimePosition = u"%s at line %d, column %d, bytecode(%d:%d)";
-
-std::string Line(const rtl::UnicodeString& text) { return rtl::UnicodeToUtf8(text) + "\n"; }
+std::string Lines(const rtl::TStrings& lines) {
+  std::string text;
+  for (int i = 0; i < lines.Count(); ++i) text += rtl::UnicodeToUtf8(lines[i]) + "\n";
+  return text;
+}
 
 }  // namespace
 
@@ -32,9 +33,10 @@ TScriptRun RunScriptSource(const std::string& source, bool shortCircuit) {
                            run.Output += rtl::UnicodeToUtf8(s) + "\n";
                          }));
   if (!compiled || !exec.LoadData(module)) {
-    run.Output += Line(rtl::UnicodeString(SCompileErrors));
-    for (auto& m : messages) run.Output += m + "\n";
-    if (compiled) run.Output += Line(TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()));
+    rtl::TStringList lines;
+    for (auto& m : messages) lines.Add(rtl::Utf8ToUnicode(m));
+    run.Report = Lines(CompileReport(
+        lines, compiled ? TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()) : rtl::UnicodeString()));
     return run;
   }
   exec.LoadDebugData(debug);
@@ -45,14 +47,11 @@ TScriptRun RunScriptSource(const std::string& source, bool shortCircuit) {
   uint32_t pos = 0, row = 0, col = 0;
   rtl::UnicodeString file;
   exec.TranslatePositionEx(exec.ExceptionProcNo(), static_cast<uint32_t>(exec.ExceptionPos()), pos, row, col, file);
-  run.Output += Line(rtl::UnicodeString(SRuntimeError));
-  run.Output += Line(rtl::FormatText(
-      SRuntimePosition, {TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()), rtl::IntToStr(row),
-                         rtl::IntToStr(col), rtl::IntToStr(exec.ExceptionProcNo()), rtl::IntToStr(exec.ExceptionPos())}));
   rtl::TStringList lines;
   lines.SetText(rtl::Utf8ToUnicode(source));
-  rtl::UnicodeString text = row >= 1 && static_cast<int>(row) <= lines.Count() ? lines[static_cast<int>(row) - 1] : u"";
-  run.Output += Line(u"::" + text);
+  run.Report = Lines(RuntimeReport({TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()), row, col,
+                                    exec.ExceptionProcNo(), static_cast<int32_t>(exec.ExceptionPos())},
+                                   lines));
   return run;
 }
 

@@ -8,7 +8,7 @@
 #include "engine/imports/uPSR_std.h"
 #include "rtl/StringList.h"
 #include "rtl/Streams.h"
-#include "tests/engine/importer/ImportTexts.h"
+#include "tests/engine/imports/ImportTexts.h"
 #include "tests/engine/runtime/TestSupport.h"
 
 using namespace ps;

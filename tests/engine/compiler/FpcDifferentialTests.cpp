@@ -17,7 +17,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 
@@ -252,7 +252,7 @@ TEST(FpcDifferential, NestedLoopsAndTryBlocksAgreeWithFreePascal) {
   for (int i = 0; i < Count; ++i) procs.push_back(gen.Procedure());
 
   auto korva = ps::testing::RunScriptSource(Program(TDialect::Script, procs));
-  ASSERT_TRUE(korva.Ok) << korva.Output;
+  ASSERT_TRUE(korva.Ok) << korva.Text();
 
   fs::path dir = fs::temp_directory_path() / ("korva_fpc_" + std::to_string(getpid()));
   fs::create_directories(dir);

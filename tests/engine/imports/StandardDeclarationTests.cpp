@@ -5,7 +5,7 @@
 #include "engine/imports/uPSC_std.h"
 #include <gtest/gtest.h>
 #include "tests/engine/compiler/CompilerTestSupport.h"
-#include "tests/engine/importer/ImportTexts.h"
+#include "tests/engine/imports/ImportTexts.h"
 
 using namespace ps;
 using namespace ps::test;

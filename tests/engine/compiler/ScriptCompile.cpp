@@ -1,9 +1,9 @@
 // The compiling half of the script runner (the compiler and the executor
 // headers are kept apart: each names its own attribute type).
-#include "engine/codegen/ScriptRunner.h"
 #include "engine/imports/uPSC_classes.h"
 #include "engine/imports/uPSC_std.h"
 #include "engine/uPSCompiler.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace ps::testing {
 

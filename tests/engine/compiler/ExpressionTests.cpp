@@ -2,7 +2,7 @@
 // operator accepts, and what whole expressions compute when run.
 #include <gtest/gtest.h>
 
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 
@@ -163,7 +163,7 @@ TEST_P(Expressions, ComputeExpectedValues) {
                        "\nprocedure Show(x: Integer); begin Print(IntToStr(x)); end;\n"
                        "begin\n  " + c.Statements + "\nend.\n";
   auto run = RunScriptSource(source);
-  EXPECT_EQ(run.Output, std::string(c.Printed) + "\n") << source;
+  EXPECT_EQ(run.Text(), std::string(c.Printed) + "\n") << source;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Expressions, ::testing::ValuesIn(ValueCases));
@@ -174,8 +174,8 @@ TEST(ShortCircuit, RightOperandRunsOnlyWhenNeeded) {
       "function Touch(v: Boolean): Boolean; begin n := n + 1; Result := v; end;\n"
       "begin\n  n := 0;\n  if Touch(False) and Touch(True) then Print('no');\n"
       "  if Touch(True) or Touch(True) then Print(IntToStr(n));\nend.\n";
-  EXPECT_EQ(RunScriptSource(source, false).Output, "4\n") << "both operands always run by default";
-  EXPECT_EQ(RunScriptSource(source, true).Output, "2\n");
+  EXPECT_EQ(RunScriptSource(source, false).Text(), "4\n") << "both operands always run by default";
+  EXPECT_EQ(RunScriptSource(source, true).Text(), "2\n");
 }
 
 }  // namespace

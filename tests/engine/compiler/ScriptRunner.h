@@ -11,7 +11,10 @@ namespace ps::testing {
 
 struct TScriptRun {
   bool Ok = false;
-  std::string Output;  // Print lines, then the report of a failure; lines end with "\n"
+  std::string Output;  // the Print lines; lines end with "\n"
+  std::string Report;  // the report of a failure (engine/ScriptReport.h), else empty
+  // Both, as a user reading the two streams of psrun_codegen together sees them.
+  std::string Text() const { return Output + Report; }
 };
 
 TScriptRun RunScriptSource(const std::string& source, bool shortCircuit = false);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/compiler/CodeGen.h"
-#include "tests/engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace ps::testing {
 namespace {
@@ -19,7 +19,7 @@ std::string Repeat(std::string_view s, int n) {
 // What a script prints when it runs through the harness, or its failure.
 std::string RunText(const std::string& source) {
   TScriptRun r = RunScriptSource(source);
-  return (r.Ok ? "" : "failed: ") + r.Output;
+  return (r.Ok ? "" : "failed: ") + r.Text();
 }
 
 std::string FirstMessage(const std::string& source) {

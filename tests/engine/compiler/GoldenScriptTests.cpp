@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ TEST_P(GoldenScript, PrintsExpectedOutput) {
   std::string source = ReadFile(dir / (GetParam() + ".pas"));
   std::string expected = ReadFile(dir / (GetParam() + ".out"));
   ps::testing::TScriptRun run = ps::testing::RunScriptSource(source, GetParam().rfind("shortcircuit", 0) == 0);
-  EXPECT_EQ(expected, run.Output);
+  EXPECT_EQ(expected, run.Text());
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, GoldenScript, ::testing::ValuesIn(ScriptNames()),

@@ -2,7 +2,7 @@
 // at load, member calls, the error rules, event properties and casts.
 #include "engine/runtime/ClassImporter.h"
 #include "rtl/StringList.h"
-#include "tests/engine/importer/ImportTexts.h"
+#include "tests/engine/imports/ImportTexts.h"
 #include "tests/engine/runtime/TestSupport.h"
 
 using namespace ps;

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "engine/codegen/ScriptRunner.h"
 #include "engine/runtime/HostCalls.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ TEST(StackBalance, LoopsOfEveryStatementKindDoNotGrowTheStack) {
   // Run with the standard classes through the shared runner first, to be sure
   // the script itself succeeds.
   auto run = ps::testing::RunScriptSource(source);
-  ASSERT_TRUE(run.Ok) << run.Output;
+  ASSERT_TRUE(run.Ok) << run.Text();
   // Then count the stack at every instruction of a plain executor (no
   // classes needed for the count: the script's class use is replaced).
   std::string plain = source;

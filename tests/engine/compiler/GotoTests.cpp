@@ -3,7 +3,7 @@
 // compile and run.
 #include <gtest/gtest.h>
 
-#include "engine/codegen/ScriptRunner.h"
+#include "tests/engine/compiler/ScriptRunner.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ TEST(Goto, IntoABlockThatIsNotOpenIsRefused) {
     auto run = ps::testing::RunScriptSource(source);
     std::string expected = c.Output;
     if (expected.rfind("[Error]", 0) == 0) expected = "Compile error(s):\n" + expected + "\n";
-    EXPECT_EQ(run.Output, expected) << c.Name;
+    EXPECT_EQ(run.Text(), expected) << c.Name;
   }
 }
 
