@@ -61,6 +61,15 @@ for kind in "${kinds[@]}"; do
   fi
   inputs=("$corpus" "$here/seeds/$kind")
   [ -d "$here/regressions/$kind" ] && inputs+=("$here/regressions/$kind")
+  if [ "$kind" = script ]; then
+    # Some of the golden scripts seed the script fuzzer too, read from where
+    # they live rather than copied.
+    golden=$(mktemp -d "$TMPDIR/golden.XXXXXX")
+    for name in basics builtins classes functions loops records strings tryblocks; do
+      cp "$here/../engine/scripts/$name.pas" "$golden/"
+    done
+    inputs+=("$golden")
+  fi
   echo "fuzz: $kind"
   log="$build/fuzz-$kind.log"
   if "$program" "${options[@]}" "${inputs[@]}" >"$log" 2>&1; then
