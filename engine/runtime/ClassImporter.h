@@ -115,6 +115,8 @@ T* ObjectAs(rtl::TObject* object) {
 template <class T>
 struct TPSMemberTraits : TPSValueTraits<T> {};
 
+// clang-format 14 lays requires-clauses and called template lambdas out wrongly.
+// clang-format off
 template <class T>
   requires std::is_base_of_v<rtl::TObject, T>
 struct TPSMemberTraits<T*> {
@@ -123,6 +125,7 @@ struct TPSMemberTraits<T*> {
     TPSValueTraits<void*>::Set(p, t, static_cast<rtl::TObject*>(v));
   }
 };
+// clang-format on
 
 // Event handlers (procedure values) at the host boundary.
 rtl::TNotifyEvent NotifyEventFromSlot(TPSExec& exec, const uint8_t* p, const TPSTypeRec* t);
@@ -177,6 +180,8 @@ A PassMemberArg(TMemberArg<A>& h) {
 // Calls `fn` with parameter j read from stack index `firstParam - j`; stores
 // the result at `resultIndex` and writes var parameters back. Entries are
 // addressed by index after the call: a nested run may have moved the block.
+// clang-format 14 lays requires-clauses and called template lambdas out wrongly.
+// clang-format off
 template <class R, class... A, class F>
 void InvokeMember(TPSStack& stack, int firstParam, int resultIndex, F&& fn) {
   constexpr int paramCount = sizeof...(A);
@@ -217,6 +222,7 @@ template <class T, class F>
 auto AsMember(F f) {
   return std::function(f);
 }
+// clang-format on
 
 // The code of a method, property read or property write helper.
 template <class R, class S, class... A>

@@ -302,6 +302,8 @@ A PassArg(TPSArgHolder<A>& h) {
 // Calls `fn` with the arguments on the stack; writes the result and var
 // parameters back. Stack entries are addressed by index after the call, as a
 // nested run may have moved the block.
+// clang-format 14 lays requires-clauses and called template lambdas out wrongly.
+// clang-format off
 template <class R, class... A, class F>
 bool InvokeWithStack(TPSExec& exec, TPSStack& stack, F&& fn) {
   constexpr bool hasResult = !std::is_void_v<R>;
@@ -330,6 +332,7 @@ bool InvokeWithStack(TPSExec& exec, TPSStack& stack, F&& fn) {
   }(std::index_sequence_for<A...>{});
   return true;
 }
+// clang-format on
 
 namespace detail {
 template <class R, class... A>
