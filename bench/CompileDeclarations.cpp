@@ -16,7 +16,9 @@ int main() {
       case 0: script += "const C" + n + " = " + n + " * 2 + $10;\r\n"; break;
       case 1: script += "type T" + n + " = record A, B: Integer; S: String; end;\r\n"; break;
       case 2: script += "var V" + n + ": T" + std::to_string(i - 1) + ";\r\n"; break;
-      default: script += "procedure P" + n + "(a: Integer; var b: T" + std::to_string(i - 2) + "); begin end;\r\n"; break;
+      default:
+        script += "procedure P" + n + "(a: Integer; var b: T" + std::to_string(i - 2) + "); begin end;\r\n";
+        break;
     }
   }
   script += "begin end.\r\n";
@@ -29,7 +31,8 @@ int main() {
     bool ok = compiler.Compile(script);
     double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     if (!ok) {
-      std::printf("compile failed: %s\n", rtl::UnicodeToUtf8(compiler.Msg(compiler.MsgCount() - 1)->MessageToString()).c_str());
+      std::printf("compile failed: %s\n",
+                  rtl::UnicodeToUtf8(compiler.Msg(compiler.MsgCount() - 1)->MessageToString()).c_str());
       return 1;
     }
     if (ms < best) best = ms;

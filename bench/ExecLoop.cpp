@@ -3,8 +3,8 @@
 //
 //   i := 0; sum := 0;
 //   repeat sum := sum + i; i := i + 1 until not (i < N)   (4 instructions a turn)
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 
 #include "engine/uPSDebugger.h"
 #include "tests/engine/runtime/ModuleBuilder.h"
@@ -50,8 +50,8 @@ int main() {
   c.Op(OpJumpIfTrue).JumpField(1).Var(G(2)).EndJump();
   c.Ret();
   b.Main(c);
-  std::string debug = Position(0, 1) + Position(static_cast<uint32_t>(loop), 3) + Position(static_cast<uint32_t>(inc), 4) +
-                      Position(static_cast<uint32_t>(cmp), 5);
+  std::string debug = Position(0, 1) + Position(static_cast<uint32_t>(loop), 3) +
+                      Position(static_cast<uint32_t>(inc), 4) + Position(static_cast<uint32_t>(cmp), 5);
 
   TPSDebugExec exec;
   if (!exec.LoadData(b.Build())) return 1;
@@ -59,13 +59,15 @@ int main() {
   const double instructions = 2.0 + 4.0 * Turns + 1;
 
   double plain = Seconds(exec);
-  std::printf("tight loop, debug executor, no handlers: %.0f instructions in %.3f s of processor time = %.1f million/s (sum %d)\n",
-              instructions, plain, instructions / plain / 1e6, exec.GlobalVars().GetInt(1));
+  std::printf(
+      "tight loop, debug executor, no handlers: %.0f instructions in %.3f s of processor time = %.1f million/s (sum %d)\n",
+      instructions, plain, instructions / plain / 1e6, exec.GlobalVars().GetInt(1));
 
   long count = 0;
   exec.SetOnRunLine([&](TPSExec*) { ++count; });
   double hooked = Seconds(exec);
-  std::printf("tight loop, debug executor, OnRunLine set:  %ld instructions in %.3f s of processor time = %.1f million/s\n", count, hooked,
-              count / hooked / 1e6);
+  std::printf(
+      "tight loop, debug executor, OnRunLine set:  %ld instructions in %.3f s of processor time = %.1f million/s\n",
+      count, hooked, count / hooked / 1e6);
   return 0;
 }

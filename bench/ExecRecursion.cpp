@@ -5,8 +5,8 @@
 //   begin if n < 2 then Result := n else Result := Fib(n - 1) + Fib(n - 2) end;
 //
 // and a recursion 1,000,000 calls deep (the value stack grows and moves).
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 
 #include "engine/uPSDebugger.h"
 #include "tests/engine/runtime/ModuleBuilder.h"
@@ -31,8 +31,8 @@ void Measure(const char* what, TPSDebugExec& exec) {
   std::clock_t start = std::clock();  // processor time: the machine may be shared
   if (!exec.RunScript()) std::printf("run failed: %s\n", rtl::UnicodeToUtf8(exec.ExceptionString()).c_str());
   double s = double(std::clock() - start) / CLOCKS_PER_SEC;
-  std::printf("%s: %ld instructions in %.3f s of processor time = %.1f million/s (result %d)\n", what, count, s, count / s / 1e6,
-              exec.GlobalVars().GetInt(0));
+  std::printf("%s: %ld instructions in %.3f s of processor time = %.1f million/s (result %d)\n", what, count, s,
+              count / s / 1e6, exec.GlobalVars().GetInt(0));
 }
 
 }  // namespace
@@ -45,9 +45,9 @@ int main() {
     b.Var(s32);  // result of Fib(27)
     TCode main;
     main.Push().Const<int32_t>(s32, 27).PushVarRef().Var(G(0)).Call(1).Pop().Pop().Ret();
-    TCode fib;  // L(-1): result pointer, L(-2): n
-    fib.PushType(flag);                                          // local 1: n < 2
-    fib.PushType(s32);                                           // local 2: Fib(n - 2)
+    TCode fib;           // L(-1): result pointer, L(-2): n
+    fib.PushType(flag);  // local 1: n < 2
+    fib.PushType(s32);   // local 2: Fib(n - 2)
     fib.Compare(CmpLess).Var(L(1)).Var(L(-2)).Const<int32_t>(s32, 2);
     fib.Op(OpJumpIfFalse).JumpField(1).Var(L(1)).EndJump();
     fib.Assign().Var(L(-1)).Var(L(-2));

@@ -41,8 +41,7 @@ double Time(const char* body, TCounter& counter) {
   };
   script.OnCompile = [](TPSScript* s) { s->AddRegisteredVariable("C", "TCounter"); };
   script.OnExecute = [&counter](TPSScript* s) { s->SetVarToInstance("C", &counter); };
-  std::string text = "var I, S: Integer;\nbegin\n  for I := 1 to " + std::to_string(Turns) + " do " + body +
-                     ";\nend.";
+  std::string text = "var I, S: Integer;\nbegin\n  for I := 1 to " + std::to_string(Turns) + " do " + body + ";\nend.";
   script.Script().SetText(rtl::Utf8ToUnicode(text));
   if (!script.Compile()) {
     for (int i = 0; i < script.CompilerMessageCount(); ++i)

@@ -4,8 +4,8 @@
 // back; run it under /usr/bin/time -v for the peak memory.
 //
 //   bench_WriteMillionCells [rows]
-#include <zip.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <chrono>
 #include <cstdio>
@@ -23,21 +23,30 @@ void WriteEmptyBook(const std::string& path) {
   const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
   const std::pair<std::string, std::string> parts[] = {
       {"[Content_Types].xml",
-       decl + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
-              "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
-              "ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" "
-              "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/><Override "
-              "PartName=\"/xl/worksheets/sheet1.xml\" "
-              "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>"},
-      {"_rels/.rels", decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                             "<Relationship Id=\"rId1\" Type=\"" + rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
-      {"xl/workbook.xml", decl + "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                                 "xmlns:r=\"" + rel + "\"><sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+       decl +
+           "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
+           "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
+           "ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/><Override "
+           "PartName=\"/xl/worksheets/sheet1.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>"},
+      {"_rels/.rels", decl +
+                          "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                          "<Relationship Id=\"rId1\" Type=\"" +
+                          rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+      {"xl/workbook.xml", decl +
+                              "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                              "xmlns:r=\"" +
+                              rel +
+                              "\"><sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
       {"xl/_rels/workbook.xml.rels",
-       decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship Id=\"rId1\" "
-              "Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+       decl +
+           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship Id=\"rId1\" "
+           "Type=\"" +
+           rel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
       {"xl/worksheets/sheet1.xml",
-       decl + "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData/></worksheet>"}};
+       decl +
+           "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData/></worksheet>"}};
   int error = 0;
   zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   for (const auto& [name, content] : parts)
@@ -81,8 +90,10 @@ int main(int argc, char** argv) {
   start = std::chrono::steady_clock::now();
   for (int r = 1; r <= rows; ++r)
     for (int c = 1; c <= columns; ++c) {
-      if (c % 2) sheet->SetCell(r, c, rtl::Variant(r * 0.5 + c));
-      else sheet->SetCell(r, c, rtl::Variant::FromUString(u"text " + rtl::IntToStr(r)));
+      if (c % 2)
+        sheet->SetCell(r, c, rtl::Variant(r * 0.5 + c));
+      else
+        sheet->SetCell(r, c, rtl::Variant::FromUString(u"text " + rtl::IntToStr(r)));
     }
   double written = Seconds(start);
 

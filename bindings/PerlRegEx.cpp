@@ -69,9 +69,9 @@ int ClampToInt(size_t value) { return value > static_cast<size_t>(INT_MAX) ? INT
 // --- Life cycle -----------------------------------------------------------------
 
 rtl::TClass TPerlRegEx::StaticClass() {
-  static const rtl::TMetaClass meta(u"TPerlRegEx", rtl::TObject::StaticClass(), &rtl::CreateInstance<TPerlRegEx>,
-                                    {rtl::ReadWriteProperty(u"OnMatch", u"TNotifyEvent", &TPerlRegEx::OnMatch,
-                                                            &TPerlRegEx::SetOnMatch)});
+  static const rtl::TMetaClass meta(
+      u"TPerlRegEx", rtl::TObject::StaticClass(), &rtl::CreateInstance<TPerlRegEx>,
+      {rtl::ReadWriteProperty(u"OnMatch", u"TNotifyEvent", &TPerlRegEx::OnMatch, &TPerlRegEx::SetOnMatch)});
   return &meta;
 }
 
@@ -168,8 +168,8 @@ int TPerlRegEx::GroupOfName(std::string_view name, bool needSetGroup) const {
   std::string zeroEnded(name);
   PCRE2_SPTR first = nullptr;
   PCRE2_SPTR last = nullptr;
-  int entrySize =
-      pcre2_substring_nametable_scan(FPattern, reinterpret_cast<PCRE2_SPTR>(zeroEnded.c_str()), &first, &last);
+  int entrySize = pcre2_substring_nametable_scan(FPattern, reinterpret_cast<PCRE2_SPTR>(zeroEnded.c_str()), &first,
+                                                 &last);
   if (entrySize <= 0) return -1;
   // Each entry starts with the group number in two bytes, high byte first;
   // a repeated name (allowed by (?J)) has one entry per group.

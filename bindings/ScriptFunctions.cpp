@@ -10,27 +10,20 @@ TFormatArg FromVariant(const rtl::Variant& value) {
   const rtl::Variant& v = value.Deref();
   switch (v.BaseType()) {
     case rtl::varEmpty:
-    case rtl::varNull:
-      return TFormatArg::FromString(UnicodeString());
+    case rtl::varNull: return TFormatArg::FromString(UnicodeString());
     case rtl::varSmallInt:
     case rtl::varInteger:
     case rtl::varShortInt:
     case rtl::varByte:
-    case rtl::varWord:
-      return TFormatArg::FromInteger(v.AsInteger());
+    case rtl::varWord: return TFormatArg::FromInteger(v.AsInteger());
     case rtl::varLongWord:
-    case rtl::varInt64:
-      return TFormatArg::FromInt64(v.AsInt64());
-    case rtl::varBoolean:
-      return TFormatArg::FromBoolean(v.AsBoolean());
-    case rtl::varCurrency:
-      return TFormatArg::FromCurrency(v.AsCurrency());
+    case rtl::varInt64: return TFormatArg::FromInt64(v.AsInt64());
+    case rtl::varBoolean: return TFormatArg::FromBoolean(v.AsBoolean());
+    case rtl::varCurrency: return TFormatArg::FromCurrency(v.AsCurrency());
     case rtl::varSingle:
     case rtl::varDouble:
-    case rtl::varDate:
-      return TFormatArg::FromExtended(v.AsDouble());
-    default:
-      return TFormatArg::FromString(v.AsUnicodeString());
+    case rtl::varDate: return TFormatArg::FromExtended(v.AsDouble());
+    default: return TFormatArg::FromString(v.AsUnicodeString());
   }
 }
 
@@ -63,7 +56,9 @@ std::vector<TFormatArg> FormatArgsOf(const ps::TPSArrayOfConst& args) {
         break;
       }
       case ps::TPSVarRec::vtInterface:
-      case ps::TPSVarRec::vtPointer: out.push_back(TFormatArg::FromPointer(reinterpret_cast<uintptr_t>(a.Pointer))); break;
+      case ps::TPSVarRec::vtPointer:
+        out.push_back(TFormatArg::FromPointer(reinterpret_cast<uintptr_t>(a.Pointer)));
+        break;
     }
   }
   return out;

@@ -1,11 +1,11 @@
 #include "bindings/UtilityFunctions.h"
 
-#include <cstdlib>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cstdlib>
 #include <vector>
 
 #include "rtl/Formatting.h"

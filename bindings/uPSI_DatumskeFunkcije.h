@@ -2,8 +2,8 @@
 // bound under the name SHELLOPEN before the module loads.
 #pragma once
 
-#include "engine/uPSComponent.h"
 #include "engine/uPSCompiler.h"
+#include "engine/uPSComponent.h"
 #include "engine/uPSRuntime.h"
 
 namespace bindings {

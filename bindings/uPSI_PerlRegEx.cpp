@@ -151,7 +151,8 @@ void RIRegister_PerlRegEx(ps::TPSRuntimeClassImporter& CL) {
   re.Method("ReplaceAll", &TPerlRegEx::ReplaceAll);
   re.Method("ComputeReplacement", &TPerlRegEx::ComputeReplacement);
   re.Method("StoreSubExpressions", &TPerlRegEx::StoreSubExpressions);
-  re.Method("NamedSubExpression", [](TPerlRegEx* r, const UnicodeString& SEName) { return r->NamedSubExpression(SEName); });
+  re.Method("NamedSubExpression",
+            [](TPerlRegEx* r, const UnicodeString& SEName) { return r->NamedSubExpression(SEName); });
   re.Method("Split", [](TPerlRegEx* r, rtl::TStrings* Strings, int32_t Limit) { r->Split(Strings, Limit); });
   re.ReadProperty("Compiled", &TPerlRegEx::Compiled);
   re.ReadProperty("FoundMatch", &TPerlRegEx::FoundMatch);
@@ -182,8 +183,9 @@ void RIRegister_PerlRegEx(ps::TPSRuntimeClassImporter& CL) {
   list.Method("Insert", [](TPerlRegExList* l, int32_t Index, TPerlRegEx* ARegEx) { l->Insert(Index, ARegEx); });
   list.Method("Match", &TPerlRegExList::Match);
   list.Method("MatchAgain", &TPerlRegExList::MatchAgain);
-  list.Property("RegEx", [](TPerlRegExList* l, int32_t i) { return l->RegEx(i); },
-                [](TPerlRegExList* l, int32_t i, TPerlRegEx* ARegEx) { l->SetRegEx(i, ARegEx); });
+  list.Property(
+      "RegEx", [](TPerlRegExList* l, int32_t i) { return l->RegEx(i); },
+      [](TPerlRegExList* l, int32_t i, TPerlRegEx* ARegEx) { l->SetRegEx(i, ARegEx); });
   list.ReadProperty("Count", &TPerlRegExList::Count);
   list.Property("Subject", &TPerlRegExList::Subject, &TPerlRegExList::SetSubject);
   list.Property("Start", &TPerlRegExList::Start, &TPerlRegExList::SetStart);
@@ -198,6 +200,8 @@ rtl::TClass TPSImport_PerlRegEx::StaticClass() {
 
 void TPSImport_PerlRegEx::CompileImport1(ps::TPSScript* CompExec) { SIRegister_PerlRegEx(CompExec->Comp()); }
 
-void TPSImport_PerlRegEx::ExecImport1(ps::TPSScript* CompExec, ps::TPSRuntimeClassImporter& ri) { RIRegister_PerlRegEx(ri); }
+void TPSImport_PerlRegEx::ExecImport1(ps::TPSScript* CompExec, ps::TPSRuntimeClassImporter& ri) {
+  RIRegister_PerlRegEx(ri);
+}
 
 }  // namespace bindings

@@ -70,6 +70,8 @@ rtl::TClass TPSImport_qovData::StaticClass() {
 
 void TPSImport_qovData::CompileImport1(ps::TPSScript* CompExec) { SIRegister_qovData(CompExec->Comp()); }
 
-void TPSImport_qovData::ExecImport1(ps::TPSScript* CompExec, ps::TPSRuntimeClassImporter& ri) { RIRegister_qovData(ri); }
+void TPSImport_qovData::ExecImport1(ps::TPSScript* CompExec, ps::TPSRuntimeClassImporter& ri) {
+  RIRegister_qovData(ri);
+}
 
 }  // namespace bindings

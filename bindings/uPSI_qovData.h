@@ -3,8 +3,8 @@
 #pragma once
 
 #include "engine/runtime/ClassImporter.h"
-#include "engine/uPSComponent.h"
 #include "engine/uPSCompiler.h"
+#include "engine/uPSComponent.h"
 
 namespace bindings {
 

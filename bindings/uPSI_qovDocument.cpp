@@ -92,6 +92,8 @@ rtl::TClass TPSImport_qovDocument::StaticClass() {
 
 void TPSImport_qovDocument::CompileImport1(ps::TPSScript* CompExec) { SIRegister_qovDocument(CompExec->Comp()); }
 
-void TPSImport_qovDocument::ExecImport1(ps::TPSScript* CompExec, ps::TPSRuntimeClassImporter& ri) { RIRegister_qovDocument(ri); }
+void TPSImport_qovDocument::ExecImport1(ps::TPSScript* CompExec, ps::TPSRuntimeClassImporter& ri) {
+  RIRegister_qovDocument(ri);
+}
 
 }  // namespace bindings

@@ -19,17 +19,15 @@ TKorvaOptions::TKorvaOptions(const TStringList* AParams) : TOptionParser(AParams
   };
   // Registration order is both the matching order and the listing order.
   OptionHelp = Add(make(std::make_unique<TBoolOption>(u'?', u"help"), u"Show this help"));
-  OptionVersion =
-      Add(make(std::make_unique<TBoolOption>(0, u"version"), u"Show Korva version (and related info)"));
-  OptionXML_File =
-      Add(make(std::make_unique<TStringOption>(u'x', u"xls-file-name"), u"Use this file as XLS document"));
+  OptionVersion = Add(make(std::make_unique<TBoolOption>(0, u"version"), u"Show Korva version (and related info)"));
+  OptionXML_File = Add(make(std::make_unique<TStringOption>(u'x', u"xls-file-name"), u"Use this file as XLS document"));
   OptionCSV_File = Add(make(std::make_unique<TStringOption>(u'c', u"csv-file-name"), u"Use this file as CSV Data"));
-  OptionROPS_File =
-      Add(make(std::make_unique<TStringOption>(u'r', u"rops-file-name"), u"Execute Pascal Script in this file"));
+  OptionROPS_File = Add(
+      make(std::make_unique<TStringOption>(u'r', u"rops-file-name"), u"Execute Pascal Script in this file"));
   OptionCSV_NoHeader = Add(
       make(std::make_unique<TBoolOption>(0, u"csv-no-header"), u"CSV data has no header row, true by default"));
-  UnicodeString delimiterText =
-      rtl::FormatText(SDelimiterExplanation, {UnicodeString(1, rtl::FormatSettings().ListSeparator)});
+  UnicodeString delimiterText = rtl::FormatText(SDelimiterExplanation,
+                                                {UnicodeString(1, rtl::FormatSettings().ListSeparator)});
   OptionCSV_FieldDelimiter = Add(make(std::make_unique<TStringOption>(u'd', u"csv-delimiter"), delimiterText.c_str()));
   OptionParams = Add(make(std::make_unique<TStringOptionList>(u'p', u"parameter"), u"Extra script parameters"));
 }

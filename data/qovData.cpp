@@ -12,11 +12,10 @@ rtl::TClass TqovDataRow::StaticClass() {
 }
 
 rtl::TClass TqovData::StaticClass() {
-  static const rtl::TMetaClass meta(
-      u"TqovData", rtl::TObject::StaticClass(), nullptr,
-      {rtl::ReadOnlyProperty(u"HasHeaderRow", u"Boolean", &TqovData::HasHeaderRow),
-       rtl::ReadOnlyProperty(u"HeaderCount", u"Integer", &TqovData::HeaderCount),
-       rtl::ReadOnlyProperty(u"RowCount", u"Integer", &TqovData::RowCount)});
+  static const rtl::TMetaClass meta(u"TqovData", rtl::TObject::StaticClass(), nullptr,
+                                    {rtl::ReadOnlyProperty(u"HasHeaderRow", u"Boolean", &TqovData::HasHeaderRow),
+                                     rtl::ReadOnlyProperty(u"HeaderCount", u"Integer", &TqovData::HeaderCount),
+                                     rtl::ReadOnlyProperty(u"RowCount", u"Integer", &TqovData::RowCount)});
   return &meta;
 }
 

@@ -84,41 +84,41 @@ constexpr uint32_t PSStackFrameBase = 0x60000000;
 // --- Instruction set -----------------------------------------------------------------
 // "op d" is an operand read dereferenced, "op n" undereferenced.
 enum TPSOpcode : uint8_t {
-  OpAssign = 0,          // op d dest, op d src: dest := src with conversions
-  OpCalculate = 1,       // byte operator, op d dest, op d src: dest := dest op src
-  OpPush = 2,            // op d: push a copy of the value
-  OpPushVarRef = 3,      // op d: push a non-owning pointer entry to the operand
-  OpPop = 4,             // pop the top entry (not a return address)
-  OpCall = 5,            // uint32 procedure index
-  OpJump = 6,            // int32 offset from after the instruction
-  OpJumpIfTrue = 7,      // int32 offset, op d ordinal: jump when not zero
-  OpJumpIfFalse = 8,     // int32 offset, op d ordinal: jump when zero
-  OpReturn = 9,          // return; pending finally parts of the frame run first
-  OpPushType = 11,       // uint32 type index: push a zero-initialised entry
-  OpCompare = 12,        // byte operator, op d dest, op d left, op d right: dest := Boolean
-  OpCallVar = 13,        // op d procedure pointer: call by number or host method
-  OpSetPointer = 14,     // op n dest pointer, op n source: dest refers to source
-  OpBoolNot = 15,        // op d: logical not in place
-  OpNegate = 16,         // op d: arithmetic negation in place
-  OpSetFlag = 17,        // op d ordinal, byte invert: jump flag := (op <> 0) xor invert
-  OpJumpIfFlag = 18,     // int32 offset: jump when the jump flag is set
-  OpTryBegin = 19,       // int32 finally, int32 except, int32 second finally, int32 end (-1 absent)
-  OpTryEnd = 20,         // byte section: 0 guarded, 1 finally, 2 except, 3 second finally
-  OpBitNot = 21,         // op d: bitwise complement in place
-  OpSetPointerCopy = 22, // op n dest pointer, op n source: dest owns a copy of source
-  OpIncrement = 23,      // op d integer: add 1, wrapping
-  OpDecrement = 24,      // op d integer: subtract 1, wrapping
-  OpPopJump = 25,        // int32 offset: pop one entry, then jump
-  OpPop2Jump = 26,       // int32 offset: pop two entries, then jump
-  OpNop = 255,           // nothing
+  OpAssign = 0,           // op d dest, op d src: dest := src with conversions
+  OpCalculate = 1,        // byte operator, op d dest, op d src: dest := dest op src
+  OpPush = 2,             // op d: push a copy of the value
+  OpPushVarRef = 3,       // op d: push a non-owning pointer entry to the operand
+  OpPop = 4,              // pop the top entry (not a return address)
+  OpCall = 5,             // uint32 procedure index
+  OpJump = 6,             // int32 offset from after the instruction
+  OpJumpIfTrue = 7,       // int32 offset, op d ordinal: jump when not zero
+  OpJumpIfFalse = 8,      // int32 offset, op d ordinal: jump when zero
+  OpReturn = 9,           // return; pending finally parts of the frame run first
+  OpPushType = 11,        // uint32 type index: push a zero-initialised entry
+  OpCompare = 12,         // byte operator, op d dest, op d left, op d right: dest := Boolean
+  OpCallVar = 13,         // op d procedure pointer: call by number or host method
+  OpSetPointer = 14,      // op n dest pointer, op n source: dest refers to source
+  OpBoolNot = 15,         // op d: logical not in place
+  OpNegate = 16,          // op d: arithmetic negation in place
+  OpSetFlag = 17,         // op d ordinal, byte invert: jump flag := (op <> 0) xor invert
+  OpJumpIfFlag = 18,      // int32 offset: jump when the jump flag is set
+  OpTryBegin = 19,        // int32 finally, int32 except, int32 second finally, int32 end (-1 absent)
+  OpTryEnd = 20,          // byte section: 0 guarded, 1 finally, 2 except, 3 second finally
+  OpBitNot = 21,          // op d: bitwise complement in place
+  OpSetPointerCopy = 22,  // op n dest pointer, op n source: dest owns a copy of source
+  OpIncrement = 23,       // op d integer: add 1, wrapping
+  OpDecrement = 24,       // op d integer: subtract 1, wrapping
+  OpPopJump = 25,         // int32 offset: pop one entry, then jump
+  OpPop2Jump = 26,        // int32 offset: pop two entries, then jump
+  OpNop = 255,            // nothing
 };
 
 // Operators of OpCalculate.
 enum TPSCalcOperator : uint8_t {
-  CalcAdd = 0,        // also string concatenation and set union
-  CalcSub = 1,        // also set difference
-  CalcMul = 2,        // also set intersection
-  CalcDiv = 3,        // integer division for integers, real division for reals
+  CalcAdd = 0,  // also string concatenation and set union
+  CalcSub = 1,  // also set difference
+  CalcMul = 2,  // also set intersection
+  CalcDiv = 3,  // integer division for integers, real division for reals
   CalcMod = 4,
   CalcShl = 5,
   CalcShr = 6,
@@ -151,11 +151,11 @@ enum TPSTryEndSection : uint8_t {
 // --- Debug information records --------------------------------------------------------
 // A name list is a run of names each followed by 0x01, ended by 0x00.
 enum TPSDebugTag : uint8_t {
-  DebugProcNames = 0,     // name list: all procedures in table order
-  DebugVarNames = 1,      // name list: all global variables
-  DebugParamNames = 2,    // uint32 proc, name list ("Result" first for functions)
-  DebugLocalNames = 3,    // uint32 proc, name list
-  DebugPosition = 4,      // file name 0x01, uint32 proc, pos, source pos, row, col
+  DebugProcNames = 0,   // name list: all procedures in table order
+  DebugVarNames = 1,    // name list: all global variables
+  DebugParamNames = 2,  // uint32 proc, name list ("Result" first for functions)
+  DebugLocalNames = 3,  // uint32 proc, name list
+  DebugPosition = 4,    // file name 0x01, uint32 proc, pos, source pos, row, col
 };
 constexpr char PSDebugNameEnd = 0x01;
 constexpr char PSDebugListEnd = 0x00;

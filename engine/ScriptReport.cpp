@@ -16,9 +16,8 @@ rtl::TStringList CompileReport(const rtl::TStrings& messages, const rtl::Unicode
 rtl::TStringList RuntimeReport(const TRuntimeFailure& failure, const rtl::TStrings& source) {
   rtl::TStringList lines;
   lines.Add(rtl::UnicodeString(SRuntimeError));
-  lines.Add(rtl::FormatText(SRuntimePosition,
-                            {failure.Text, rtl::IntToStr(failure.Row), rtl::IntToStr(failure.Col),
-                             rtl::IntToStr(failure.ProcNo), rtl::IntToStr(failure.Position)}));
+  lines.Add(rtl::FormatText(SRuntimePosition, {failure.Text, rtl::IntToStr(failure.Row), rtl::IntToStr(failure.Col),
+                                               rtl::IntToStr(failure.ProcNo), rtl::IntToStr(failure.Position)}));
   // A position the debug information cannot translate has row 0: there is
   // no source line to show, and the two lines above still say what failed.
   if (failure.Row >= 1 && static_cast<int64_t>(failure.Row) <= source.Count())

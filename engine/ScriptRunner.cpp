@@ -37,7 +37,7 @@ int RunScriptFile(const std::string& fileName, const std::vector<std::string>& a
     s->AddFunction(
         [&args](int32_t i) {
           return i >= 1 && static_cast<size_t>(i) <= args.size() ? rtl::Utf8ToUnicode(args[i - 1])
-                                                                  : rtl::UnicodeString();
+                                                                 : rtl::UnicodeString();
         },
         "function ParamStr(i: Integer): String;");
   };

@@ -30,17 +30,54 @@ enum TPSVariableType : uint8_t { ivtGlobal, ivtParam, ivtVariable };
 enum TPSSubOptType : uint8_t { tMainBegin, tProcBegin, tSubBegin, tOneLiner, tifOneliner, tRepeat, tTry, tTryEnd };
 
 enum TPSPascalCompilerErrorType : uint8_t {
-  ecUnknownIdentifier, ecIdentifierExpected, ecCommentError, ecStringError, ecCharError, ecSyntaxError,
-  ecUnexpectedEndOfFile, ecSemicolonExpected, ecBeginExpected, ecPeriodExpected, ecDuplicateIdentifier,
-  ecColonExpected, ecUnknownType, ecCloseRoundExpected, ecTypeMismatch, ecInternalError, ecAssignmentExpected,
-  ecThenExpected, ecDoExpected, ecNoResult, ecOpenRoundExpected, ecCommaExpected, ecToExpected, ecIsExpected,
-  ecOfExpected, ecCloseBlockExpected, ecVariableExpected, ecStringExpected, ecEndExpected, ecUnSetLabel,
-  ecNotInLoop, ecInvalidJump, ecOpenBlockExpected, ecWriteOnlyProperty, ecReadOnlyProperty, ecClassTypeExpected,
-  ecCustomError, ecDivideByZero, ecMathError, ecUnsatisfiedForward, ecForwardParameterMismatch,
+  ecUnknownIdentifier,
+  ecIdentifierExpected,
+  ecCommentError,
+  ecStringError,
+  ecCharError,
+  ecSyntaxError,
+  ecUnexpectedEndOfFile,
+  ecSemicolonExpected,
+  ecBeginExpected,
+  ecPeriodExpected,
+  ecDuplicateIdentifier,
+  ecColonExpected,
+  ecUnknownType,
+  ecCloseRoundExpected,
+  ecTypeMismatch,
+  ecInternalError,
+  ecAssignmentExpected,
+  ecThenExpected,
+  ecDoExpected,
+  ecNoResult,
+  ecOpenRoundExpected,
+  ecCommaExpected,
+  ecToExpected,
+  ecIsExpected,
+  ecOfExpected,
+  ecCloseBlockExpected,
+  ecVariableExpected,
+  ecStringExpected,
+  ecEndExpected,
+  ecUnSetLabel,
+  ecNotInLoop,
+  ecInvalidJump,
+  ecOpenBlockExpected,
+  ecWriteOnlyProperty,
+  ecReadOnlyProperty,
+  ecClassTypeExpected,
+  ecCustomError,
+  ecDivideByZero,
+  ecMathError,
+  ecUnsatisfiedForward,
+  ecForwardParameterMismatch,
   ecInvalidnumberOfParameters,
 };
 enum TPSPascalCompilerWarningType : uint8_t {
-  ewCalculationAlwaysEvaluatesTo, ewIsNotNeeded, ewAbstractClass, ewCustomWarning,
+  ewCalculationAlwaysEvaluatesTo,
+  ewIsNotNeeded,
+  ewAbstractClass,
+  ewCustomWarning,
 };
 enum TPSPascalCompilerHintType : uint8_t { ehVariableNotUsed, ehFunctionNotUsed, ehCustomHint };
 
@@ -78,10 +115,10 @@ struct TPSName {
 // A typed constant value: constants, folded expressions, attribute values.
 struct TIfRVariant {
   TPSType* FType = nullptr;
-  int64_t FInt = 0;           // integers, Char, WideChar, enumerations; Currency scaled by 10000
-  long double FReal = 0;      // Single, Double, Extended
-  std::string FString;        // AnsiString and PChar bytes; the bits of a set
-  std::u16string FWideString; // WideString and UnicodeString
+  int64_t FInt = 0;            // integers, Char, WideChar, enumerations; Currency scaled by 10000
+  long double FReal = 0;       // Single, Double, Extended
+  std::string FString;         // AnsiString and PChar bytes; the bits of a set
+  std::u16string FWideString;  // WideString and UnicodeString
 };
 
 // --- Attributes -------------------------------------------------------------
@@ -89,7 +126,7 @@ struct TPSAttributeTypeField {
   std::string FFieldOrgName, FFieldName;
   uint32_t FFieldNameHash = 0;
   TPSType* FFieldType = nullptr;
-  bool FHidden = false;           // not written by scripts; takes FDefaultValue
+  bool FHidden = false;  // not written by scripts; takes FDefaultValue
   TIfRVariant FDefaultValue;
 };
 
@@ -471,10 +508,10 @@ class TPSBlockInfo {
  public:
   TPSBlockInfo(TPSBlockInfo* owner, TPSSubOptType subType, int32_t procNo, TPSInternalProcedure* proc)
       : FOwner(owner), FProcNo(procNo), FProc(proc), FSubType(subType) {}
-  TPSBlockInfo* FOwner;                // enclosing block, not owned
-  std::vector<TPSValue*> FWithList;    // active with-expressions of this block
+  TPSBlockInfo* FOwner;              // enclosing block, not owned
+  std::vector<TPSValue*> FWithList;  // active with-expressions of this block
   int32_t FProcNo;
-  TPSInternalProcedure* FProc;         // not owned
+  TPSInternalProcedure* FProc;  // not owned
   TPSSubOptType FSubType;
 };
 
@@ -484,8 +521,8 @@ class TPSBlockInfo {
 enum class TPSIdentifierKind : uint8_t { None, Result, Param, Local, Global, Type, Proc, RegProc, Constant };
 struct TPSIdentifier {
   TPSIdentifierKind Kind = TPSIdentifierKind::None;
-  int32_t Index = -1;  // parameter, local, variable, procedure, constant index
-  TPSType* Type = nullptr;     // for Type, and the type of a variable, parameter or constant
+  int32_t Index = -1;       // parameter, local, variable, procedure, constant index
+  TPSType* Type = nullptr;  // for Type, and the type of a variable, parameter or constant
   TPSRegProc* RegProc = nullptr;
 };
 
@@ -500,7 +537,7 @@ using TPSNameIndex = std::unordered_map<std::string, int32_t, TPSNameHasher, std
 // Limits of the recursive descent: deeper texts are refused with a message
 // instead of running the compiler out of stack. The type limit is the one
 // the executor accepts when loading a module.
-inline constexpr int MaxExpressionNesting = 200;    // parentheses, unary operators, arguments
+inline constexpr int MaxExpressionNesting = 200;      // parentheses, unary operators, arguments
 inline constexpr uint32_t MaxExpressionDepth = 1000;  // operations in one expression's tree
 inline constexpr int MaxStatementNesting = 200;
 inline constexpr int MaxTypeNesting = 64;
@@ -526,14 +563,14 @@ class TPSPascalCompiler {
   using TPSOnUses = std::function<bool(TPSPascalCompiler*, const std::string& name)>;
   using TPSOnExportCheck = std::function<bool(TPSPascalCompiler*, TPSInternalProcedure*, const std::string& decl)>;
   // Returns the routine for an `external` declaration (the compiler takes it over), or none.
-  using TPSOnExternalProc = std::function<std::unique_ptr<TPSRegProc>(TPSPascalCompiler*, TPSParametersDecl*,
-                                                                      const std::string& name, const std::string& text)>;
+  using TPSOnExternalProc = std::function<std::unique_ptr<TPSRegProc>(
+      TPSPascalCompiler*, TPSParametersDecl*, const std::string& name, const std::string& text)>;
   using TPSOnNotify = std::function<bool(TPSPascalCompiler*)>;
   using TPSOnUseVariable = std::function<void(TPSPascalCompiler*, TPSVariableType, int32_t varNo, int32_t procNo,
                                               uint32_t position, const std::string& propData)>;
   using TPSOnWriteLine = std::function<bool(TPSPascalCompiler*, uint32_t position)>;
-  using TPSOnFunction = std::function<void(TPSPascalCompiler*, const std::string& name, uint32_t pos, uint32_t row,
-                                           uint32_t col)>;
+  using TPSOnFunction =
+      std::function<void(TPSPascalCompiler*, const std::string& name, uint32_t pos, uint32_t row, uint32_t col)>;
   using TPSOnTranslateLineInfo =
       std::function<void(TPSPascalCompiler*, uint32_t& pos, uint32_t& row, uint32_t& col, std::string& name)>;
 
@@ -555,7 +592,8 @@ class TPSPascalCompiler {
   int MsgCount() const { return static_cast<int>(FMessages.size()); }
   TPSPascalCompilerMessage* Msg(int i) const { return FMessages[i].get(); }
   TPSPascalCompilerMessage* MakeError(std::string_view module, TPSPascalCompilerErrorType e, std::string_view param);
-  TPSPascalCompilerMessage* MakeWarning(std::string_view module, TPSPascalCompilerWarningType e, std::string_view param);
+  TPSPascalCompilerMessage* MakeWarning(std::string_view module, TPSPascalCompilerWarningType e,
+                                        std::string_view param);
   TPSPascalCompilerMessage* MakeHint(std::string_view module, TPSPascalCompilerHintType e, std::string_view param);
 
   // --- Host registration (valid only while compiling, from OnUses) ---

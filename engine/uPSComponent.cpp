@@ -96,9 +96,8 @@ TPSScript::TPSScript(rtl::TComponent* AOwner)
   FComp->FOnExportCheck = [this](TPSPascalCompiler*, TPSInternalProcedure* proc, const std::string& decl) {
     return FireOnVerifyProc(proc, decl);
   };
-  FExec->SetOnGetNVariant([this](TPSExec*, const std::string& name, rtl::Variant& value) {
-    value = FireOnGetNotificationVariant(name);
-  });
+  FExec->SetOnGetNVariant(
+      [this](TPSExec*, const std::string& name, rtl::Variant& value) { value = FireOnGetNotificationVariant(name); });
   FExec->SetOnSetNVariant([this](TPSExec*, const std::string& name, const rtl::Variant& value) {
     FireOnSetNotificationVariant(name, value);
   });
@@ -168,9 +167,9 @@ void TPSScript::FireOnProcessDirective(TPSPreProcessor* Sender, TPSPascalPreProc
                                        bool& Continue) {
   if (OnProcessDirective) OnProcessDirective(Sender, Parser, Active, DirectiveName, DirectiveParam, Continue);
 }
-void TPSScript::FireOnProcessUnknowDirective(TPSPreProcessor* Sender, TPSPascalPreProcessorParser* Parser,
-                                             bool Active, const std::string& DirectiveName,
-                                             const std::string& DirectiveParam, bool& Continue) {
+void TPSScript::FireOnProcessUnknowDirective(TPSPreProcessor* Sender, TPSPascalPreProcessorParser* Parser, bool Active,
+                                             const std::string& DirectiveName, const std::string& DirectiveParam,
+                                             bool& Continue) {
   if (OnProcessUnknowDirective)
     OnProcessUnknowDirective(Sender, Parser, Active, DirectiveName, DirectiveParam, Continue);
 }
@@ -207,14 +206,12 @@ bool TPSScript::CompilerUses(TPSPascalCompiler* sender, const std::string& name)
 void TPSScript::ConnectPreProcessor(TPSPreProcessor& pp) {
   pp.Clear();
   for (int i = 0; i < FDefines->Count(); ++i) pp.AddDefine(rtl::UnicodeToUtf8(FDefines->Get(i)));
-  pp.FOnProcessDirective = [this](TPSPreProcessor* s, TPSPascalPreProcessorParser* p, bool active,
-                                  const std::string& n, const std::string& v, bool& cont) {
-    FireOnProcessDirective(s, p, active, n, v, cont);
-  };
+  pp.FOnProcessDirective = [this](TPSPreProcessor* s, TPSPascalPreProcessorParser* p, bool active, const std::string& n,
+                                  const std::string& v,
+                                  bool& cont) { FireOnProcessDirective(s, p, active, n, v, cont); };
   pp.FOnProcessUnknowDirective = [this](TPSPreProcessor* s, TPSPascalPreProcessorParser* p, bool active,
-                                        const std::string& n, const std::string& v, bool& cont) {
-    FireOnProcessUnknowDirective(s, p, active, n, v, cont);
-  };
+                                        const std::string& n, const std::string& v,
+                                        bool& cont) { FireOnProcessUnknowDirective(s, p, active, n, v, cont); };
   pp.FOnNeedFile = [this](TPSPreProcessor*, const std::string& callingFile, std::string& fileName,
                           std::string& output) { return FireOnNeedFile(callingFile, fileName, output); };
 }
@@ -269,8 +266,9 @@ bool TPSScript::CompileUsedUnit(TPSPascalCompiler* sender, const std::string& na
   if (pp)
     sender->FOnTranslateLineInfo = LineTranslation(*pp);
   else
-    sender->FOnTranslateLineInfo = [fileName](TPSPascalCompiler*, uint32_t&, uint32_t&, uint32_t&,
-                                              std::string& file) { file = fileName; };
+    sender->FOnTranslateLineInfo = [fileName](TPSPascalCompiler*, uint32_t&, uint32_t&, uint32_t&, std::string& file) {
+      file = fileName;
+    };
   bool ok;
   {
     // The file being read and its translation come back however the unit ends.
@@ -393,9 +391,7 @@ void TPSScript::SetCompiled(std::string_view Data) {
   if (!FExec->LoadData(Data)) throw rtl::Exception(ExecErrorToString());
 }
 
-bool TPSScript::Running() const {
-  return FExecuting || FExec->Status() == isRunning;
-}
+bool TPSScript::Running() const { return FExecuting || FExec->Status() == isRunning; }
 
 // The executor stays paused on the failing instruction after an unhandled
 // error, so that a debugger can look at it; a new run must not resume there
@@ -494,24 +490,21 @@ bool TPSScript::TranslatePositionRC(int32_t Proc, uint32_t Position, uint32_t& R
 uint32_t TPSScript::ExecErrorPosition() const {
   uint32_t pos = 0;
   std::string fn;
-  return TranslatePositionPos(ExecErrorProcNo(), static_cast<uint32_t>(ExecErrorByteCodePosition()), pos, fn) ? pos
-                                                                                                              : 0;
+  return TranslatePositionPos(ExecErrorProcNo(), static_cast<uint32_t>(ExecErrorByteCodePosition()), pos, fn) ? pos : 0;
 }
 
 uint32_t TPSScript::ExecErrorRow() const {
   uint32_t row = 0, col = 0;
   std::string fn;
-  return TranslatePositionRC(ExecErrorProcNo(), static_cast<uint32_t>(ExecErrorByteCodePosition()), row, col, fn)
-             ? row
-             : 0;
+  return TranslatePositionRC(ExecErrorProcNo(), static_cast<uint32_t>(ExecErrorByteCodePosition()), row, col, fn) ? row
+                                                                                                                  : 0;
 }
 
 uint32_t TPSScript::ExecErrorCol() const {
   uint32_t row = 0, col = 0;
   std::string fn;
-  return TranslatePositionRC(ExecErrorProcNo(), static_cast<uint32_t>(ExecErrorByteCodePosition()), row, col, fn)
-             ? col
-             : 0;
+  return TranslatePositionRC(ExecErrorProcNo(), static_cast<uint32_t>(ExecErrorByteCodePosition()), row, col, fn) ? col
+                                                                                                                  : 0;
 }
 
 std::string TPSScript::ExecErrorFileName() const {

@@ -86,10 +86,10 @@ class TPSPlugins : public rtl::TCollection {
 using TPSEvent = std::function<void(TPSScript* Sender)>;
 using TPSOnCompImportEvent = std::function<void(rtl::TObject* Sender, TPSPascalCompiler* x)>;
 using TPSOnExecImportEvent = std::function<void(rtl::TObject* Sender, TPSExec* se, TPSRuntimeClassImporter* x)>;
-using TPSOnNeedFile = std::function<bool(rtl::TObject* Sender, const std::string& OrginFileName,
-                                         std::string& FileName, std::string& Output)>;
-using TPSVerifyProc = std::function<void(TPSScript* Sender, TPSInternalProcedure* Proc, const std::string& Decl,
-                                         bool& Error)>;
+using TPSOnNeedFile = std::function<bool(rtl::TObject* Sender, const std::string& OrginFileName, std::string& FileName,
+                                         std::string& Output)>;
+using TPSVerifyProc =
+    std::function<void(TPSScript* Sender, TPSInternalProcedure* Proc, const std::string& Decl, bool& Error)>;
 using TPSOnProcessDirective =
     std::function<void(TPSPreProcessor* Sender, TPSPascalPreProcessorParser* Parser, bool Active,
                        const std::string& DirectiveName, const std::string& DirectiveParam, bool& Continue)>;
@@ -136,9 +136,9 @@ class TPSScript : public rtl::TComponent {
   virtual void FireOnProcessDirective(TPSPreProcessor* Sender, TPSPascalPreProcessorParser* Parser, bool Active,
                                       const std::string& DirectiveName, const std::string& DirectiveParam,
                                       bool& Continue);
-  virtual void FireOnProcessUnknowDirective(TPSPreProcessor* Sender, TPSPascalPreProcessorParser* Parser,
-                                            bool Active, const std::string& DirectiveName,
-                                            const std::string& DirectiveParam, bool& Continue);
+  virtual void FireOnProcessUnknowDirective(TPSPreProcessor* Sender, TPSPascalPreProcessorParser* Parser, bool Active,
+                                            const std::string& DirectiveName, const std::string& DirectiveParam,
+                                            bool& Continue);
   // Stops a running or paused script; raises "Not running" otherwise.
   virtual void Stop();
   virtual bool Compile();

@@ -105,8 +105,10 @@ void TPSCustomDebugExec::ReadDebugData(std::string_view data) {
 TPSProcDebugInfo* TPSCustomDebugExec::DebugInfoOf(const TPSProcRec* proc) const {
   if (!proc) return nullptr;
   uint32_t no = 0;
-  if (auto* ip = dynamic_cast<const TPSInternalProcRec*>(proc)) no = ip->FProcNo;
-  else if (auto* xp = dynamic_cast<const TPSExternalProcRec*>(proc)) no = xp->FProcNo;
+  if (auto* ip = dynamic_cast<const TPSInternalProcRec*>(proc))
+    no = ip->FProcNo;
+  else if (auto* xp = dynamic_cast<const TPSExternalProcRec*>(proc))
+    no = xp->FProcNo;
   return no < FDebugByProcNo.size() ? FDebugByProcNo[no] : nullptr;
 }
 

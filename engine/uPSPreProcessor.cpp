@@ -188,7 +188,8 @@ void TPSPreProcessor::ProcessFile(const std::string& fileName, const std::string
     uint32_t tokenRow = parser.Row(), tokenCol = parser.Col(), tokenPos = parser.Pos();
     bool writing = CurrentWriteState();
     if (parser.TokenId() == ptDefine) {
-      std::string body = token.substr(2, token.size() >= 3 && token.back() == '}' ? token.size() - 3 : token.size() - 2);
+      std::string body = token.substr(2,
+                                      token.size() >= 3 && token.back() == '}' ? token.size() - 3 : token.size() - 2);
       while (!body.empty() && (body.back() == ' ' || body.back() == '\t')) body.pop_back();
       std::string name, param;
       size_t blank = body.find(' ');
@@ -200,9 +201,7 @@ void TPSPreProcessor::ProcessFile(const std::string& fileName, const std::string
       }
       name = FastUpperCase(name);
       // Directive messages name the directive's own row and column.
-      auto failHere = [&](std::u16string_view msg) {
-        Fail(msg, {rtl::IntToStr(tokenRow), rtl::IntToStr(tokenCol)});
-      };
+      auto failHere = [&](std::u16string_view msg) { Fail(msg, {rtl::IntToStr(tokenRow), rtl::IntToStr(tokenCol)}); };
       bool cont = true;
       if (FOnProcessDirective) FOnProcessDirective(this, &parser, writing, name, param, cont);
       if (cont) {

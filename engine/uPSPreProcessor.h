@@ -58,7 +58,8 @@ class TPSLineInfoList {
 };
 
 enum TPSPascalPreProcessorType : uint8_t { ptEOF, ptOther, ptDefine };
-using TPSOnNewLine = std::function<void(class TPSPascalPreProcessorParser* sender, uint32_t row, uint32_t col, uint32_t pos)>;
+using TPSOnNewLine =
+    std::function<void(class TPSPascalPreProcessorParser* sender, uint32_t row, uint32_t col, uint32_t pos)>;
 
 // Cuts a text into strings, comments, directives and runs of other text.
 class TPSPascalPreProcessorParser {
@@ -83,9 +84,8 @@ class TPSPascalPreProcessorParser {
 
 class TPSPreProcessor {
  public:
-  using TPSOnNeedFile =
-      std::function<bool(TPSPreProcessor* sender, const std::string& callingFileName, std::string& fileName,
-                         std::string& output)>;
+  using TPSOnNeedFile = std::function<bool(TPSPreProcessor* sender, const std::string& callingFileName,
+                                           std::string& fileName, std::string& output)>;
   using TPSOnProcessDirective =
       std::function<void(TPSPreProcessor* sender, TPSPascalPreProcessorParser* parser, bool active,
                          const std::string& directiveName, const std::string& directiveParam, bool& continueFlag)>;

@@ -191,7 +191,10 @@ class TPSTypeRec_StaticArray : public TPSTypeRec {
 class TPSTypeRec_Set : public TPSTypeRec {
  public:
   TPSTypeRec_Set() : TPSTypeRec(btSet) {}
-  void CalcSize() override { FRealSize = FByteSize; FManaged = false; }
+  void CalcSize() override {
+    FRealSize = FByteSize;
+    FManaged = false;
+  }
   uint32_t FBitSize = 0;
   uint32_t FByteSize = 0;
 };
@@ -317,9 +320,15 @@ class TPSStack {
   rtl::UnicodeString GetUnicodeString(int index) const {
     return PSGetUnicodeString(EntryValue(index), EntryType(index));
   }
-  void SetInt(int index, int32_t v) { SetTarget(index, [&](uint8_t* p, TPSTypeRec* t) { PSSetInt(p, t, v); }); }
-  void SetUInt(int index, uint32_t v) { SetTarget(index, [&](uint8_t* p, TPSTypeRec* t) { PSSetInt(p, t, v); }); }
-  void SetInt64(int index, int64_t v) { SetTarget(index, [&](uint8_t* p, TPSTypeRec* t) { PSSetInt(p, t, v); }); }
+  void SetInt(int index, int32_t v) {
+    SetTarget(index, [&](uint8_t* p, TPSTypeRec* t) { PSSetInt(p, t, v); });
+  }
+  void SetUInt(int index, uint32_t v) {
+    SetTarget(index, [&](uint8_t* p, TPSTypeRec* t) { PSSetInt(p, t, v); });
+  }
+  void SetInt64(int index, int64_t v) {
+    SetTarget(index, [&](uint8_t* p, TPSTypeRec* t) { PSSetInt(p, t, v); });
+  }
   void SetReal(int index, long double v) {
     SetTarget(index, [&](uint8_t* p, TPSTypeRec* t) { PSSetReal(p, t, v); });
   }
@@ -467,7 +476,7 @@ struct TPSExceptionHandler {
   // What the running finally part interrupted, resumed when it ends. Kept
   // here rather than on the executor so that nothing the finally part does
   // (calls, returns, errors handled inside it, nested blocks) can lose it.
-  int64_t ExitPoint = -1;  // position of the pending OpReturn, -1 for none
+  int64_t ExitPoint = -1;             // position of the pending OpReturn, -1 for none
   TPSError PendingError = ErNoError;  // the error to raise again, with its details
   int32_t PendingProc = -1;
   int32_t PendingPos = -1;
@@ -498,8 +507,8 @@ using TPSInterfaceQuery = std::function<void*(TPSExec* sender, void* object, con
 
 // Calls a host method held in a procedure value (the host class importer
 // provides it); the arguments lie on the stack as for any call.
-using TPSHostMethodCall = std::function<bool(TPSExec* sender, const TPSTypeRec_ProcPtr* type, void* code,
-                                             void* data, TPSStack* stack)>;
+using TPSHostMethodCall =
+    std::function<bool(TPSExec* sender, const TPSTypeRec_ProcPtr* type, void* code, void* data, TPSStack* stack)>;
 
 // --- The executor ----------------------------------------------------------------------------
 class TPSExec {
@@ -640,7 +649,7 @@ class TPSExec {
     TPSBaseType BaseType;
   };
   std::vector<TGlobalRef> FGlobalRefs;
-  uint32_t FGlobalRefCount = 0;  // FGlobalRefs.size(), read by every operand
+  uint32_t FGlobalRefCount = 0;        // FGlobalRefs.size(), read by every operand
   TPSTypeRec* FPointerType = nullptr;  // the module's first pointer type: every var argument takes it
   TPSStack FStack;
   TPSStack FTempVars;

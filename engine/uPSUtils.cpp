@@ -211,9 +211,12 @@ TPSParserErrorKind TPSPascalParser::Scan() {
     switch (c) {
       case ':': FTokenId = n == '=' ? (++p, CSTI_Assignment) : CSTI_Colon; break;
       case '<':
-        if (n == '=') FTokenId = (++p, CSTI_LessEqual);
-        else if (n == '>') FTokenId = (++p, CSTI_NotEqual);
-        else FTokenId = CSTI_Less;
+        if (n == '=')
+          FTokenId = (++p, CSTI_LessEqual);
+        else if (n == '>')
+          FTokenId = (++p, CSTI_NotEqual);
+        else
+          FTokenId = CSTI_Less;
         break;
       case '>': FTokenId = n == '=' ? (++p, CSTI_GreaterEqual) : CSTI_Greater; break;
       case '.': FTokenId = n == '.' ? (++p, CSTI_TwoDots) : CSTI_Period; break;
@@ -260,8 +263,7 @@ void TPSPascalParser::Next() {
       if (FParserError) FParserError(this, error);
       return;
     }
-    if ((FTokenId == CSTIINT_Comment && !FEnableComments) ||
-        (FTokenId == CSTIINT_WhiteSpace && !FEnableWhitespaces))
+    if ((FTokenId == CSTIINT_Comment && !FEnableComments) || (FTokenId == CSTIINT_WhiteSpace && !FEnableWhitespaces))
       continue;
     break;
   }
@@ -280,8 +282,7 @@ void TPSPascalParser::Next() {
       FOriginalToken.assign(FText + FRealPosition, FTokenLength);
       FToken = FOriginalToken;
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

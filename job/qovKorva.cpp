@@ -7,10 +7,10 @@
 #include "data/qovData.h"
 #include "job/qovScript.h"
 #include "rtl/Automation.h"
-#include "spreadsheet/ExcelServer.h"
-#include "workbook/qovDocument.h"
 #include "rtl/Locale.h"
 #include "rtl/TextFile.h"
+#include "spreadsheet/ExcelServer.h"
+#include "workbook/qovDocument.h"
 
 namespace job {
 

@@ -56,8 +56,7 @@ void TqovScript::HandleCompile(ps::TPSScript* Sender) {
   Sender->AddFunction(&ScriptFormatFloat, "function FormatFloat(const Format: string; Value: Extended): string;");
   Sender->AddFunction(&LeftStr, "function LeftStr(const AText: AnsiString; const ACount: Integer): AnsiString;");
   Sender->AddFunction(&RightStr, "function RightStr(const AText: AnsiString; const ACount: Integer): AnsiString;");
-  Sender->AddFunction(&MidStr,
-                      "function MidStr(const AText: AnsiString; const AStart, ACount: Integer): AnsiString;");
+  Sender->AddFunction(&MidStr, "function MidStr(const AText: AnsiString; const AStart, ACount: Integer): AnsiString;");
   Sender->AddMethod(this, &TqovScript::HandleDebugOutput, "procedure OutputDebugString(s: string)");
   Sender->AddFunction(&ApplicationDir, "function ApplicationDir: string;");
   Sender->AddFunction(&ApplicationName, "function ApplicationName: string;");

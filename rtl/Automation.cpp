@@ -69,9 +69,7 @@ EOleException EOleException::UnknownMember(std::u16string_view name) {
   return EOleException(FormatText(SNoMethod, {UnicodeString(name)}), kUnknownName);
 }
 
-EOleException EOleException::BadParamCount() {
-  return EOleException(UnicodeString(SBadParamCount), kBadParamCount);
-}
+EOleException EOleException::BadParamCount() { return EOleException(UnicodeString(SBadParamCount), kBadParamCount); }
 
 EOleException EOleException::ReadOnly(std::u16string_view name) {
   return EOleException(FormatText(SReadOnly, {UnicodeString(name)}), kMemberNotFound);
@@ -81,7 +79,7 @@ EOleException EOleException::ReadOnly(std::u16string_view name) {
 
 namespace {
 
-constexpr int32_t kClassStringError = static_cast<int32_t>(0x800401F3u);  // CO_E_CLASSSTRING
+constexpr int32_t kClassStringError = static_cast<int32_t>(0x800401F3u);     // CO_E_CLASSSTRING
 constexpr int32_t kNotInitializedError = static_cast<int32_t>(0x800401F0u);  // CO_E_NOTINITIALIZED
 
 struct TRegistry {

@@ -34,9 +34,9 @@ struct TNamedArgument {
 // One invocation as the server sees it.
 struct TInvocation {
   TInvokeFlags Flags = DispatchMethod;
-  std::span<const Variant> Args;           // positional, left to right
-  std::span<const TNamedArgument> Named;   // by name, any order
-  const Variant* PutValue = nullptr;       // set exactly for DispatchPropertyPut
+  std::span<const Variant> Args;          // positional, left to right
+  std::span<const TNamedArgument> Named;  // by name, any order
+  const Variant* PutValue = nullptr;      // set exactly for DispatchPropertyPut
 
   bool IsPut() const { return (Flags & DispatchPropertyPut) != 0; }
   size_t ArgCount() const { return Args.size(); }

@@ -27,8 +27,6 @@ void TBits::SetSize(int value) {
   FBits.resize(static_cast<size_t>(value), false);
 }
 
-int TBits::OpenBit() const {
-  return static_cast<int>(std::find(FBits.begin(), FBits.end(), false) - FBits.begin());
-}
+int TBits::OpenBit() const { return static_cast<int>(std::find(FBits.begin(), FBits.end(), false) - FBits.begin()); }
 
 }  // namespace rtl

@@ -20,8 +20,7 @@ TClass TCollectionItem::StaticClass() {
       {ReadWriteProperty(u"Collection", u"TCollection", &TCollectionItem::Collection, &TCollectionItem::SetCollection),
        ReadOnlyProperty(u"Id", u"Integer", &TCollectionItem::ID),
        ReadWriteProperty(u"Index", u"Integer", &TCollectionItem::Index, &TCollectionItem::SetIndex),
-       ReadWriteProperty(u"DisplayName", u"String", &TCollectionItem::DisplayName,
-                         &TCollectionItem::SetDisplayName)});
+       ReadWriteProperty(u"DisplayName", u"String", &TCollectionItem::DisplayName, &TCollectionItem::SetDisplayName)});
   return &meta;
 }
 
@@ -37,7 +36,8 @@ void TCollectionItem::SetCollection(TCollection* value) {
   if (value == FCollection) return;
   // Checked before leaving the old collection, so a refusal changes nothing.
   if (value != nullptr && !InheritsFrom(value->FItemClass))
-    throw ECollectionError(FormatText(ECollectionError::SInvalidItemClass, {ClassName(), value->FItemClass->ClassName()}));
+    throw ECollectionError(
+        FormatText(ECollectionError::SInvalidItemClass, {ClassName(), value->FItemClass->ClassName()}));
   if (FCollection != nullptr) FCollection->RemoveItem(this);
   if (value != nullptr) value->InsertItem(this);
 }

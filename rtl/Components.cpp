@@ -195,8 +195,7 @@ void TComponent::Notification(TComponent* AComponent, TOperation Operation) {
 
 void TComponent::SetName(const UnicodeString& value) {
   if (value == FName) return;
-  if (!value.empty() && !IsValidIdent(value))
-    throw EComponentError(FormatText(EComponentError::SInvalidName, {value}));
+  if (!value.empty() && !IsValidIdent(value)) throw EComponentError(FormatText(EComponentError::SInvalidName, {value}));
   if (FOwner != nullptr && AsciiUpperCase(value) != AsciiUpperCase(FName) && FOwner->FindComponent(value) != nullptr)
     throw EComponentError(FormatText(EComponentError::SDuplicateName, {value}));
   FName = value;

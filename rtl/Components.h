@@ -100,9 +100,9 @@ class TComponent : public TPersistent {
   void ValidateInsert(TComponent* AComponent) const;
   void RemoveNotification(TComponent* AComponent);
 
-  TComponent* FOwner = nullptr;           // not owned
-  std::vector<TComponent*> FComponents;   // owned
-  std::vector<TComponent*> FFreeNotifies; // not owned
+  TComponent* FOwner = nullptr;            // not owned
+  std::vector<TComponent*> FComponents;    // owned
+  std::vector<TComponent*> FFreeNotifies;  // not owned
   TComponentState FComponentState = 0;
   UnicodeString FName;
   int32_t FTag = 0;

@@ -1,8 +1,8 @@
 #include "rtl/DateUtils.h"
 
+#include <sys/time.h>
 #include <cmath>
 #include <ctime>
-#include <sys/time.h>
 
 #include "rtl/Locale.h"
 
@@ -61,13 +61,12 @@ void AppendNumber(UnicodeString& out, int value, int width) {
 }
 
 const char16_t* const kShortMonthNames[] = {u"Jan", u"Feb", u"Mar", u"Apr", u"May", u"Jun",
-                                           u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec"};
-const char16_t* const kLongMonthNames[] = {u"January", u"February", u"March",     u"April",
-                                          u"May",     u"June",     u"July",      u"August",
-                                          u"September", u"October", u"November", u"December"};
+                                            u"Jul", u"Aug", u"Sep", u"Oct", u"Nov", u"Dec"};
+const char16_t* const kLongMonthNames[] = {u"January", u"February", u"March",     u"April",   u"May",      u"June",
+                                           u"July",    u"August",   u"September", u"October", u"November", u"December"};
 const char16_t* const kShortDayNames[] = {u"Sun", u"Mon", u"Tue", u"Wed", u"Thu", u"Fri", u"Sat"};
 const char16_t* const kLongDayNames[] = {u"Sunday",   u"Monday", u"Tuesday", u"Wednesday",
-                                        u"Thursday", u"Friday", u"Saturday"};
+                                         u"Thursday", u"Friday", u"Saturday"};
 
 // Formats a date/time by a picture of the settings' kind (d, m, y, h, n, s,
 // z, AM/PM, quoted literals; "/" and ":" stand for the separators).
@@ -107,21 +106,32 @@ UnicodeString FormatPictureText(std::u16string_view picture, double value) {
       ++run;
     switch (lower) {
       case u'y':
-        if (run <= 2) AppendNumber(out, year % 100, 2); else AppendNumber(out, year, 4);
+        if (run <= 2)
+          AppendNumber(out, year % 100, 2);
+        else
+          AppendNumber(out, year, 4);
         break;
       case u'd': {
         int dow = DayOfWeek(value) - 1;
-        if (run == 1) AppendNumber(out, day, 1);
-        else if (run == 2) AppendNumber(out, day, 2);
-        else if (run == 3) out += kShortDayNames[dow];
-        else out += kLongDayNames[dow];
+        if (run == 1)
+          AppendNumber(out, day, 1);
+        else if (run == 2)
+          AppendNumber(out, day, 2);
+        else if (run == 3)
+          out += kShortDayNames[dow];
+        else
+          out += kLongDayNames[dow];
         break;
       }
       case u'm':
-        if (afterHour && run <= 2) AppendNumber(out, minute, static_cast<int>(run));
-        else if (run <= 2) AppendNumber(out, month, static_cast<int>(run));
-        else if (run == 3) out += kShortMonthNames[month - 1];
-        else out += kLongMonthNames[month - 1];
+        if (afterHour && run <= 2)
+          AppendNumber(out, minute, static_cast<int>(run));
+        else if (run <= 2)
+          AppendNumber(out, month, static_cast<int>(run));
+        else if (run == 3)
+          out += kShortMonthNames[month - 1];
+        else
+          out += kLongMonthNames[month - 1];
         break;
       case u'h': {
         int h = hour;
@@ -134,8 +144,12 @@ UnicodeString FormatPictureText(std::u16string_view picture, double value) {
       case u'n': AppendNumber(out, minute, run >= 2 ? 2 : 1); break;
       case u's': AppendNumber(out, second, run >= 2 ? 2 : 1); break;
       case u'z': AppendNumber(out, msec, run >= 3 ? 3 : 1); break;
-      case u'/': for (size_t k = 0; k < run; ++k) out.push_back(fs.DateSeparator); break;
-      case u':': for (size_t k = 0; k < run; ++k) out.push_back(fs.TimeSeparator); break;
+      case u'/':
+        for (size_t k = 0; k < run; ++k) out.push_back(fs.DateSeparator);
+        break;
+      case u':':
+        for (size_t k = 0; k < run; ++k) out.push_back(fs.TimeSeparator);
+        break;
       default: out += picture.substr(i, run); break;
     }
     if (lower != u'h' && lower != u' ' && lower != u':') afterHour = false;
@@ -224,9 +238,12 @@ bool TryParseDate(std::u16string_view text, double& date) {
     int posD = -1, posM = -1, posY = -1, order = 0;
     for (char16_t c : fs.ShortDateFormat) {
       char16_t lower = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-      if (lower == u'd' && posD < 0) posD = order++;
-      else if (lower == u'm' && posM < 0) posM = order++;
-      else if (lower == u'y' && posY < 0) posY = order++;
+      if (lower == u'd' && posD < 0)
+        posD = order++;
+      else if (lower == u'm' && posM < 0)
+        posM = order++;
+      else if (lower == u'y' && posY < 0)
+        posY = order++;
     }
     if (posD < 0 || posM < 0 || posY < 0) posM = 0, posD = 1, posY = 2;
     if (count == 2) {
@@ -235,8 +252,10 @@ bool TryParseDate(std::u16string_view text, double& date) {
       std::tm local{};
       localtime_r(&now, &local);
       year = local.tm_year + 1900;
-      if (posD < posM) day = parts[0], month = parts[1];
-      else month = parts[0], day = parts[1];
+      if (posD < posM)
+        day = parts[0], month = parts[1];
+      else
+        month = parts[0], day = parts[1];
     } else {
       day = parts[posD], month = parts[posM], year = parts[posY];
       if (widths[posY] <= 2) year += year < 30 ? 2000 : 1900;
@@ -327,8 +346,8 @@ double Now() {
   localtime_r(&seconds, &local);
   double date, time;
   TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, date);
-  TryEncodeTime(local.tm_hour, local.tm_min, local.tm_sec > 59 ? 59 : local.tm_sec,
-                static_cast<int>(tv.tv_usec / 1000), time);
+  TryEncodeTime(local.tm_hour, local.tm_min, local.tm_sec > 59 ? 59 : local.tm_sec, static_cast<int>(tv.tv_usec / 1000),
+                time);
   return date + time;
 }
 

@@ -11,8 +11,8 @@ namespace rtl {
 
 constexpr double SecsPerDay = 86400;
 constexpr double MSecsPerDay = 86400000;
-constexpr int32_t DateDelta = 693594;       // days from 0001-01-01 to 1899-12-30
-constexpr int64_t UnixDateDelta = 25569;    // 1970-01-01 as a date value
+constexpr int32_t DateDelta = 693594;     // days from 0001-01-01 to 1899-12-30
+constexpr int64_t UnixDateDelta = 25569;  // 1970-01-01 as a date value
 
 constexpr std::u16string_view SDateEncodeError = u"Invalid argument to date encode";
 constexpr std::u16string_view STimeEncodeError = u"Invalid argument to time encode";

@@ -1,8 +1,8 @@
 #include "rtl/Formatting.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +40,8 @@ TDecimal ToDecimal(long double value) {
   }
   if (value == 0) return d;
   char buffer[64];  // to_chars: the C form whatever the process locale
-  auto [last, status] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, MaxDigits - 1);
+  auto [last, status] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific,
+                                      MaxDigits - 1);
   const char* p = buffer;
   if (*p == '-') {
     d.Negative = true;
@@ -368,14 +369,10 @@ class TFormatter {
         std::snprintf(buffer, sizeof buffer, "%llX", static_cast<unsigned long long>(v));
         return MinDigits(Ascii(buffer), precision);
       }
-      case u'E':
-        return ScientificText(FloatOf(arg), precision < 0 ? 15 : precision, FSettings);
-      case u'F':
-        return FloatToStrFixed(FloatOf(arg), precision < 0 ? 2 : precision, false, FSettings);
-      case u'G':
-        return FloatToStrGeneral(FloatOf(arg), precision < 0 ? 15 : precision, FSettings);
-      case u'N':
-        return FloatToStrFixed(FloatOf(arg), precision < 0 ? 2 : precision, true, FSettings);
+      case u'E': return ScientificText(FloatOf(arg), precision < 0 ? 15 : precision, FSettings);
+      case u'F': return FloatToStrFixed(FloatOf(arg), precision < 0 ? 2 : precision, false, FSettings);
+      case u'G': return FloatToStrGeneral(FloatOf(arg), precision < 0 ? 15 : precision, FSettings);
+      case u'N': return FloatToStrFixed(FloatOf(arg), precision < 0 ? 2 : precision, true, FSettings);
       case u'M':
         return MoneyText(FloatOf(arg), precision < 0 ? FSettings.CurrencyDecimals : std::min(precision, MaxDigits),
                          FSettings);
@@ -397,13 +394,13 @@ class TFormatter {
                       static_cast<unsigned long long>(arg.PointerValue));
         return Ascii(buffer);
       }
-      default:
-        Invalid();
+      default: Invalid();
     }
   }
 
   static UnicodeString MinDigits(UnicodeString digits, int precision) {
-    if (precision > static_cast<int>(digits.size())) digits.insert(0, static_cast<size_t>(precision) - digits.size(), u'0');
+    if (precision > static_cast<int>(digits.size()))
+      digits.insert(0, static_cast<size_t>(precision) - digits.size(), u'0');
     return digits;
   }
 
@@ -415,8 +412,7 @@ class TFormatter {
 
 }  // namespace
 
-UnicodeString Format(std::u16string_view format, const std::vector<TFormatArg>& args,
-                     const TFormatSettings& settings) {
+UnicodeString Format(std::u16string_view format, const std::vector<TFormatArg>& args, const TFormatSettings& settings) {
   return TFormatter(format, args, settings).Run();
 }
 
@@ -469,8 +465,10 @@ TPicture Analyse(std::u16string_view text) {
       continue;
     }
     switch (c) {
-      case u'"': case u'\'': quote = c; break;
-      case u'0': case u'#':
+      case u'"':
+      case u'\'': quote = c; break;
+      case u'0':
+      case u'#':
         if (afterPoint) {
           ++p.DecimalPlaces;
           if (c == u'0') p.MinDecimals = p.DecimalPlaces;
@@ -481,7 +479,8 @@ TPicture Analyse(std::u16string_view text) {
         break;
       case u'.': afterPoint = true; break;
       case u',': p.Thousands = true; break;  // anywhere in the section, after the point too
-      case u'E': case u'e':
+      case u'E':
+      case u'e':
         if (i + 1 < text.size() && (text[i + 1] == u'+' || text[i + 1] == u'-')) {
           p.Scientific = true;
           p.ExponentSign = text[i + 1] == u'+';
@@ -535,8 +534,10 @@ UnicodeString Render(const TPicture& p, const TDecimal& d, int exponent, const T
       continue;
     }
     switch (c) {
-      case u'"': case u'\'': quote = c; break;
-      case u'0': case u'#':
+      case u'"':
+      case u'\'': quote = c; break;
+      case u'0':
+      case u'#':
         if (!afterPoint) {
           // Digits sit right-aligned under the placeholders; the first one
           // takes every digit that has no place of its own.
@@ -557,7 +558,8 @@ UnicodeString Render(const TPicture& p, const TDecimal& d, int exponent, const T
         }
         break;
       case u',': break;
-      case u'E': case u'e':
+      case u'E':
+      case u'e':
         if (p.Scientific && i + 1 < text.size() && (text[i + 1] == u'+' || text[i + 1] == u'-')) {
           emitInteger(integer.size());
           out.push_back(c);
@@ -631,8 +633,7 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
 }  // namespace
 
-bool TryTextToDouble(std::u16string_view text, double& value, char16_t decimalSeparator,
-                     char16_t thousandSeparator) {
+bool TryTextToDouble(std::u16string_view text, double& value, char16_t decimalSeparator, char16_t thousandSeparator) {
   text = TrimBlanks(text);
   std::string ascii;
   size_t i = 0;
@@ -649,8 +650,7 @@ bool TryTextToDouble(std::u16string_view text, double& value, char16_t decimalSe
       ascii.push_back(static_cast<char>(c));
       ++integerDigits;
       if (groupDigits >= 0) ++groupDigits;
-    } else if ((c == thousandSeparator || (spaceGroups && IsBlank(c))) && c != decimalSeparator &&
-               integerDigits > 0) {
+    } else if ((c == thousandSeparator || (spaceGroups && IsBlank(c))) && c != decimalSeparator && integerDigits > 0) {
       if (groupDigits >= 0 && groupDigits != 3) return false;
       groupDigits = 0;
     } else {

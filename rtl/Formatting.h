@@ -71,8 +71,7 @@ bool TryTextToFloat(std::u16string_view text, long double& value, char16_t decim
 
 // Reads a number as a user types it: blanks around, sign, thousands
 // separators in groups of three, decimals, exponent. False for anything else.
-bool TryTextToDouble(std::u16string_view text, double& value, char16_t decimalSeparator,
-                     char16_t thousandSeparator);
+bool TryTextToDouble(std::u16string_view text, double& value, char16_t decimalSeparator, char16_t thousandSeparator);
 
 // A scaled currency value (x 10,000) with up to four decimals, trailing
 // zeros cut.

@@ -1,10 +1,10 @@
 #include "rtl/Locale.h"
 
+#include <langinfo.h>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <langinfo.h>
 
 namespace rtl {
 
@@ -32,7 +32,8 @@ UnicodeString TimePictureFromCFormat(const std::string& cFormat) {
     switch (cFormat[++i]) {
       case 'H': out += u"hh"; break;
       case 'I': out += u"hh"; break;
-      case 'k': case 'l': out += u"h"; break;
+      case 'k':
+      case 'l': out += u"h"; break;
       case 'M': out += u"nn"; break;
       case 'S': out += u"ss"; break;
       case 'p': out += u"AMPM"; break;
@@ -62,10 +63,12 @@ UnicodeString DatePictureFromCFormat(const std::string& cFormat) {
       case 'd': out += u"dd"; break;
       case 'e': out += u"d"; break;
       case 'm': out += u"mm"; break;
-      case 'b': case 'h': out += u"mmm"; break;
+      case 'b':
+      case 'h': out += u"mmm"; break;
       case 'B': out += u"mmmm"; break;
       case 'y': out += u"yy"; break;
-      case 'Y': case 'G': out += u"yyyy"; break;
+      case 'Y':
+      case 'G': out += u"yyyy"; break;
       case 'D': out += u"mm/dd/yy"; break;
       case 'F': out += u"yyyy-mm-dd"; break;
       case 'a': out += u"ddd"; break;

@@ -41,14 +41,14 @@ using TNotifyEvent = std::function<void(TObject* Sender)>;
 
 // The kind of a published property's value, as the engine must convert it.
 enum class TTypeKind : uint8_t {
-  tkInteger,      // 32-bit or narrower integer
+  tkInteger,  // 32-bit or narrower integer
   tkInt64,
   tkEnumeration,  // Boolean and enumerations: the ordinal value
   tkChar,         // char or char16_t: the character code
   tkFloat,
-  tkString,       // UnicodeString
-  tkClass,        // TObject* (or nil)
-  tkMethod,       // TNotifyEvent
+  tkString,  // UnicodeString
+  tkClass,   // TObject* (or nil)
+  tkMethod,  // TNotifyEvent
 };
 
 // One published property value; the alternative follows the kind:
@@ -94,8 +94,7 @@ class TMetaClass {
  public:
   // `factory` is null for classes that cannot be created without arguments
   // (abstract classes, or those whose constructor needs them).
-  TMetaClass(std::u16string_view name, TClass parent, TObjectFactory factory,
-             std::vector<TPropInfo> properties = {});
+  TMetaClass(std::u16string_view name, TClass parent, TObjectFactory factory, std::vector<TPropInfo> properties = {});
   TMetaClass(const TMetaClass&) = delete;
   TMetaClass& operator=(const TMetaClass&) = delete;
 
@@ -346,8 +345,7 @@ TPropInfo ReadWriteProperty(std::u16string_view name, std::u16string_view typeNa
 }
 
 template <class C, class R, class A>
-TPropInfo ReadWriteProperty(std::u16string_view name, std::u16string_view typeName, R (C::*get)(),
-                            void (C::*set)(A)) {
+TPropInfo ReadWriteProperty(std::u16string_view name, std::u16string_view typeName, R (C::*get)(), void (C::*set)(A)) {
   TPropInfo info = detail::MakeReadProperty<C, R>(name, typeName, get);
   detail::AddWriter<C, R>(info, set);
   return info;

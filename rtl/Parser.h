@@ -85,11 +85,11 @@ class TParser : public TObject {
   void ReadString();
   std::string_view TokenText() const;
 
-  TStream* FStream;        // not owned; may be freed before the parser
-  uint32_t FStreamId;      // tells whether FStream still lives
+  TStream* FStream;    // not owned; may be freed before the parser
+  uint32_t FStreamId;  // tells whether FStream still lives
   int64_t FOrigin;
   std::string FBuffer;
-  size_t FPos = 0;         // next unread byte
+  size_t FPos = 0;  // next unread byte
   size_t FTokenStart = 0;
   char FToken = toEOF;
   char FFloatType = 0;

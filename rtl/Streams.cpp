@@ -26,10 +26,9 @@ EFCreateError EFCreateError::CannotCreate(const UnicodeString& fullPath, const U
 // --- TStream ------------------------------------------------------------------
 
 TClass TStream::StaticClass() {
-  static const TMetaClass meta(
-      u"TStream", TObject::StaticClass(), nullptr,
-      {ReadWriteProperty(u"Position", u"LongInt", &TStream::Position, &TStream::SetPosition),
-       ReadWriteProperty(u"Size", u"LongInt", &TStream::Size, &TStream::SetSize)});
+  static const TMetaClass meta(u"TStream", TObject::StaticClass(), nullptr,
+                               {ReadWriteProperty(u"Position", u"LongInt", &TStream::Position, &TStream::SetPosition),
+                                ReadWriteProperty(u"Size", u"LongInt", &TStream::Size, &TStream::SetSize)});
   return &meta;
 }
 
@@ -68,9 +67,7 @@ int64_t TStream::Size() {
   return size;
 }
 
-void TStream::SetSize(int64_t value) {
-  throw EStreamError(UnicodeString(EStreamError::SFixedSize));
-}
+void TStream::SetSize(int64_t value) { throw EStreamError(UnicodeString(EStreamError::SFixedSize)); }
 
 // --- THandleStream ------------------------------------------------------------
 
@@ -147,8 +144,7 @@ TFileStream::TFileStream(const UnicodeString& FileName, uint16_t Mode) : THandle
       case fmOpenRead: flags |= O_RDONLY; break;
       case fmOpenWrite: flags |= O_WRONLY; break;
       case fmOpenReadWrite: flags |= O_RDWR; break;
-      default:
-        throw EFOpenError::CannotOpen(ExpandFileName(FileName), FormatText(SInvalidFileMode, {IntToStr(Mode)}));
+      default: throw EFOpenError::CannotOpen(ExpandFileName(FileName), FormatText(SInvalidFileMode, {IntToStr(Mode)}));
     }
   }
   FHandle = path.empty() ? -1 : ::open(path.c_str(), flags, 0666);

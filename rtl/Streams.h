@@ -64,7 +64,8 @@ class EFCreateError : public EStreamError {
 class EResNotFound : public Exception {
  public:
   using Exception::Exception;
-  static constexpr std::u16string_view SResNotFound = u"Resource %s not found: programs on this system carry no resources";
+  static constexpr std::u16string_view SResNotFound =
+      u"Resource %s not found: programs on this system carry no resources";
 };
 
 class TStream : public TObject {

@@ -255,19 +255,16 @@ void TStrings::Assign(const TPersistent* source) {
 // --- TStringList ------------------------------------------------------------
 
 TClass TStringList::StaticClass() {
-  static const TMetaClass meta(u"TStringList", TStrings::StaticClass(), &CreateInstance<TStringList>,
-                               {ReadWriteProperty(u"Sorted", u"Boolean", &TStringList::Sorted, &TStringList::SetSorted),
-                                ReadWriteProperty(u"Duplicates", u"TDuplicates", &TStringList::Duplicates,
-                                                  &TStringList::SetDuplicates),
-                                ReadWriteProperty(u"OnChange", u"TNotifyEvent", &TStringList::OnChange,
-                                                  &TStringList::SetOnChange),
-                                ReadWriteProperty(u"OnChanging", u"TNotifyEvent", &TStringList::OnChanging,
-                                                  &TStringList::SetOnChanging)});
+  static const TMetaClass meta(
+      u"TStringList", TStrings::StaticClass(), &CreateInstance<TStringList>,
+      {ReadWriteProperty(u"Sorted", u"Boolean", &TStringList::Sorted, &TStringList::SetSorted),
+       ReadWriteProperty(u"Duplicates", u"TDuplicates", &TStringList::Duplicates, &TStringList::SetDuplicates),
+       ReadWriteProperty(u"OnChange", u"TNotifyEvent", &TStringList::OnChange, &TStringList::SetOnChange),
+       ReadWriteProperty(u"OnChanging", u"TNotifyEvent", &TStringList::OnChanging, &TStringList::SetOnChanging)});
   return &meta;
 }
 
-TStringList::TStringList(std::vector<UnicodeString> items)
-    : FItems(std::move(items)) {}
+TStringList::TStringList(std::vector<UnicodeString> items) : FItems(std::move(items)) {}
 
 TStringList::TStringList(const TStringList& other)
     : TStrings(other),
@@ -381,8 +378,7 @@ int TStringList::AddObject(UnicodeString item, TObject* object) {
   if (FSorted) {
     if (Find(item, index)) {
       if (FDuplicates == dupIgnore) return index;
-      if (FDuplicates == dupError)
-        throw EStringListError(UnicodeString(EStringListError::SDuplicateString));
+      if (FDuplicates == dupError) throw EStringListError(UnicodeString(EStringListError::SDuplicateString));
       // Accepted duplicates go after their equals, in the order added.
       while (index < Count() && AnsiCompareText(FItems[static_cast<size_t>(index)], item) == 0) ++index;
     }

@@ -1,13 +1,13 @@
 #include "rtl/SysUtils.h"
 
+#include <locale.h>
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
-#include <locale.h>
-#include <unistd.h>
 
 namespace rtl {
 

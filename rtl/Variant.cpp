@@ -108,11 +108,10 @@ size_t TVarArray::Offset(std::initializer_list<int32_t> indices) const {
 // --- Errors ---------------------------------------------------------------------
 
 UnicodeString VarTypeAsText(TVarType type) {
-  static const char16_t* const names[] = {
-      u"Empty",   u"Null",    u"Smallint", u"Integer", u"Single",   u"Double",   u"Currency",
-      u"Date",    u"OleStr",  u"Dispatch", u"Error",   u"Boolean",  u"Variant",  u"Unknown",
-      u"Decimal", u"$0F",     u"ShortInt", u"Byte",    u"Word",     u"LongWord", u"Int64",
-      u"UInt64"};
+  static const char16_t* const names[] = {u"Empty",    u"Null",     u"Smallint", u"Integer",  u"Single",   u"Double",
+                                          u"Currency", u"Date",     u"OleStr",   u"Dispatch", u"Error",    u"Boolean",
+                                          u"Variant",  u"Unknown",  u"Decimal",  u"$0F",      u"ShortInt", u"Byte",
+                                          u"Word",     u"LongWord", u"Int64",    u"UInt64"};
   UnicodeString prefix;
   if (type & varArray) prefix += u"Array ";
   if (type & varByRef) prefix += u"ByRef ";
@@ -174,9 +173,7 @@ Variant Variant::CreateArray(std::initializer_list<std::pair<int32_t, int32_t>> 
   return r;
 }
 
-IDispatch* Variant::VDispatch() const noexcept {
-  return static_cast<IDispatch*>(FData.VUnknown);
-}
+IDispatch* Variant::VDispatch() const noexcept { return static_cast<IDispatch*>(FData.VUnknown); }
 
 void Variant::AddRefManaged() const noexcept {
   if (FType & varArray) {
@@ -195,8 +192,7 @@ void Variant::AddRefManaged() const noexcept {
     case varUnknown:
       if (FData.VUnknown) FData.VUnknown->AddRef();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -217,18 +213,23 @@ void Variant::ReleaseManaged() noexcept {
     case varUnknown:
       if (FData.VUnknown) FData.VUnknown->Release();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
 bool Variant::IsNumeric() const noexcept {
   switch (Deref().FType) {
-    case varSmallInt: case varInteger: case varSingle: case varDouble: case varCurrency:
-    case varShortInt: case varByte: case varWord: case varLongWord: case varInt64:
-      return true;
-    default:
-      return false;
+    case varSmallInt:
+    case varInteger:
+    case varSingle:
+    case varDouble:
+    case varCurrency:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64: return true;
+    default: return false;
   }
 }
 
@@ -294,7 +295,9 @@ double Variant::AsDouble() const {
     case varWord: return v.FData.VWord;
     case varLongWord: return v.FData.VLongWord;
     case varInt64: return static_cast<double>(v.FData.VInt64);
-    case varOleStr: case varUString: case varString: return TextToDouble(v, varDouble);
+    case varOleStr:
+    case varUString:
+    case varString: return TextToDouble(v, varDouble);
     default: CastFail(v.FType, varDouble);
   }
 }
@@ -318,8 +321,12 @@ int64_t Variant::AsInt64() const {
       if (r < -5000 || (r == -5000 && (q & 1))) --q;
       return q;
     }
-    case varSingle: case varDouble: case varDate: return RoundToInt64(v.AsDouble(), v.FType, varInt64);
-    case varOleStr: case varUString: case varString: {
+    case varSingle:
+    case varDouble:
+    case varDate: return RoundToInt64(v.AsDouble(), v.FType, varInt64);
+    case varOleStr:
+    case varUString:
+    case varString: {
       UnicodeString text = Trim(WideOf(v));
       // Plain integer text converts exactly, beyond double precision.
       std::string ascii = UnicodeToUtf8(text);
@@ -346,11 +353,20 @@ bool Variant::AsBoolean() const {
   switch (v.FType) {
     case varEmpty: return false;
     case varBoolean: return v.FData.VBoolean != 0;
-    case varOleStr: case varUString: case varString: return TextToBoolean(v);
-    case varSmallInt: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord:
+    case varOleStr:
+    case varUString:
+    case varString: return TextToBoolean(v);
+    case varSmallInt:
+    case varInteger:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
     case varInt64: return v.AsInt64() != 0;
     case varCurrency: return v.FData.VCurrency != 0;
-    case varSingle: case varDouble: case varDate: return v.AsDouble() != 0;
+    case varSingle:
+    case varDouble:
+    case varDate: return v.AsDouble() != 0;
     default: CastFail(v.FType, varBoolean);
   }
 }
@@ -360,8 +376,14 @@ int64_t Variant::AsCurrency() const {
   switch (v.FType) {
     case varCurrency: return v.FData.VCurrency;
     case varEmpty: return 0;
-    case varSmallInt: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord:
-    case varInt64: case varBoolean: {
+    case varSmallInt:
+    case varInteger:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64:
+    case varBoolean: {
       int64_t n = v.AsInt64();
       if (n > INT64_MAX / 10000 || n < INT64_MIN / 10000) throw EVariantOverflowError::Overflow(v.FType, varCurrency);
       return n * 10000;
@@ -379,7 +401,9 @@ double Variant::AsDate() const {
   const Variant& v = Deref();
   double value;
   switch (v.FType) {
-    case varOleStr: case varUString: case varString:
+    case varOleStr:
+    case varUString:
+    case varString:
       if (TryTextToDateTime(WideOf(v), value)) return value;
       CastFail(v.FType, varDate);
     default:
@@ -393,10 +417,16 @@ UnicodeString Variant::AsUnicodeString() const {
   const Variant& v = Deref();
   switch (v.FType) {
     case varEmpty: return {};
-    case varOleStr: case varUString: return UnicodeString(v.VWideText());
+    case varOleStr:
+    case varUString: return UnicodeString(v.VWideText());
     case varString: return Utf8ToUnicode(v.VAnsiText());
     case varBoolean: return v.FData.VBoolean ? u"True" : u"False";
-    case varSmallInt: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord:
+    case varSmallInt:
+    case varInteger:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
     case varInt64: return IntToStr(v.AsInt64());
     case varSingle: return FloatToStrGeneral(v.FData.VSingle, 7);
     case varDouble: return FloatToStrGeneral(v.FData.VDouble);

@@ -31,27 +31,27 @@ using TVarType = uint16_t;
 // Type codes as scripts know them (TVarType constants).
 constexpr TVarType varEmpty = 0;
 constexpr TVarType varNull = 1;
-constexpr TVarType varSmallInt = 2;    // int16
-constexpr TVarType varInteger = 3;     // int32
+constexpr TVarType varSmallInt = 2;  // int16
+constexpr TVarType varInteger = 3;   // int32
 constexpr TVarType varSingle = 4;
 constexpr TVarType varDouble = 5;
-constexpr TVarType varCurrency = 6;    // int64 holding value x 10,000
-constexpr TVarType varDate = 7;        // double: days since 1899-12-30, fraction = time
-constexpr TVarType varOleStr = 8;      // UTF-16 automation string
-constexpr TVarType varDispatch = 9;    // IDispatch reference
-constexpr TVarType varError = 10;      // 32-bit error code
-constexpr TVarType varBoolean = 11;    // 16-bit: -1 true, 0 false
-constexpr TVarType varVariant = 12;    // only as element type of arrays and references
-constexpr TVarType varUnknown = 13;    // IUnknown reference
-constexpr TVarType varShortInt = 16;   // int8
-constexpr TVarType varByte = 17;       // uint8
-constexpr TVarType varWord = 18;       // uint16
-constexpr TVarType varLongWord = 19;   // uint32
+constexpr TVarType varCurrency = 6;   // int64 holding value x 10,000
+constexpr TVarType varDate = 7;       // double: days since 1899-12-30, fraction = time
+constexpr TVarType varOleStr = 8;     // UTF-16 automation string
+constexpr TVarType varDispatch = 9;   // IDispatch reference
+constexpr TVarType varError = 10;     // 32-bit error code
+constexpr TVarType varBoolean = 11;   // 16-bit: -1 true, 0 false
+constexpr TVarType varVariant = 12;   // only as element type of arrays and references
+constexpr TVarType varUnknown = 13;   // IUnknown reference
+constexpr TVarType varShortInt = 16;  // int8
+constexpr TVarType varByte = 17;      // uint8
+constexpr TVarType varWord = 18;      // uint16
+constexpr TVarType varLongWord = 19;  // uint32
 constexpr TVarType varInt64 = 20;
 constexpr TVarType varStrArg = 72;
-constexpr TVarType varString = 256;    // 8-bit string (UTF-8 bytes)
+constexpr TVarType varString = 256;  // 8-bit string (UTF-8 bytes)
 constexpr TVarType varAny = 257;
-constexpr TVarType varUString = 258;   // UTF-16 script string
+constexpr TVarType varUString = 258;  // UTF-16 script string
 constexpr TVarType varTypeMask = 4095;
 constexpr TVarType varArray = 8192;
 constexpr TVarType varByRef = 16384;
@@ -229,20 +229,56 @@ class Variant {
 
   // --- Factories, one per type code ---
   static Variant Null() noexcept { return Raw(varNull); }
-  static Variant FromShortInt(int8_t v) noexcept { Variant r = Raw(varShortInt); r.FData.VShortInt = v; return r; }
-  static Variant FromByte(uint8_t v) noexcept { Variant r = Raw(varByte); r.FData.VByte = v; return r; }
-  static Variant FromSmallInt(int16_t v) noexcept { Variant r = Raw(varSmallInt); r.FData.VSmallInt = v; return r; }
-  static Variant FromWord(uint16_t v) noexcept { Variant r = Raw(varWord); r.FData.VWord = v; return r; }
+  static Variant FromShortInt(int8_t v) noexcept {
+    Variant r = Raw(varShortInt);
+    r.FData.VShortInt = v;
+    return r;
+  }
+  static Variant FromByte(uint8_t v) noexcept {
+    Variant r = Raw(varByte);
+    r.FData.VByte = v;
+    return r;
+  }
+  static Variant FromSmallInt(int16_t v) noexcept {
+    Variant r = Raw(varSmallInt);
+    r.FData.VSmallInt = v;
+    return r;
+  }
+  static Variant FromWord(uint16_t v) noexcept {
+    Variant r = Raw(varWord);
+    r.FData.VWord = v;
+    return r;
+  }
   static Variant FromInteger(int32_t v) noexcept { return Variant(v); }
-  static Variant FromLongWord(uint32_t v) noexcept { Variant r = Raw(varLongWord); r.FData.VLongWord = v; return r; }
+  static Variant FromLongWord(uint32_t v) noexcept {
+    Variant r = Raw(varLongWord);
+    r.FData.VLongWord = v;
+    return r;
+  }
   static Variant FromInt64(int64_t v) noexcept { return Variant(v); }
-  static Variant FromSingle(float v) noexcept { Variant r = Raw(varSingle); r.FData.VSingle = v; return r; }
+  static Variant FromSingle(float v) noexcept {
+    Variant r = Raw(varSingle);
+    r.FData.VSingle = v;
+    return r;
+  }
   static Variant FromDouble(double v) noexcept { return Variant(v); }
   // `scaled` is the value times 10,000.
-  static Variant FromCurrency(int64_t scaled) noexcept { Variant r = Raw(varCurrency); r.FData.VCurrency = scaled; return r; }
-  static Variant FromDate(double days) noexcept { Variant r = Raw(varDate); r.FData.VDate = days; return r; }
+  static Variant FromCurrency(int64_t scaled) noexcept {
+    Variant r = Raw(varCurrency);
+    r.FData.VCurrency = scaled;
+    return r;
+  }
+  static Variant FromDate(double days) noexcept {
+    Variant r = Raw(varDate);
+    r.FData.VDate = days;
+    return r;
+  }
   static Variant FromBoolean(bool v) noexcept { return Variant(v); }
-  static Variant FromError(int32_t code) noexcept { Variant r = Raw(varError); r.FData.VError = code; return r; }
+  static Variant FromError(int32_t code) noexcept {
+    Variant r = Raw(varError);
+    r.FData.VError = code;
+    return r;
+  }
   static Variant FromOleStr(std::u16string_view text);
   static Variant FromUString(std::u16string_view text);
   static Variant FromString(std::string_view utf8);  // varString
@@ -251,7 +287,11 @@ class Variant {
   static Variant FromUnknown(IUnknown* object) noexcept;
   // A reference to another variant (varByRef | varVariant), not owned: the
   // target must outlive this variant.
-  static Variant ByRef(Variant* target) noexcept { Variant r = Raw(varByRef | varVariant); r.FData.VPointer = target; return r; }
+  static Variant ByRef(Variant* target) noexcept {
+    Variant r = Raw(varByRef | varVariant);
+    r.FData.VPointer = target;
+    return r;
+  }
   // A variant array (varArray | varVariant) of empty elements; one pair of
   // inclusive bounds per dimension. Raises EVariantError when a high bound
   // lies below its low bound - 1 or there is no dimension.
@@ -283,9 +323,7 @@ class Variant {
   bool VBoolean() const noexcept { return FData.VBoolean != 0; }
   int32_t VError() const noexcept { return FData.VError; }
   // Text of varOleStr / varUString (UTF-16) and varString (UTF-8).
-  std::u16string_view VWideText() const noexcept {
-    return FData.VWide ? FData.VWide->View() : std::u16string_view();
-  }
+  std::u16string_view VWideText() const noexcept { return FData.VWide ? FData.VWide->View() : std::u16string_view(); }
   std::string_view VAnsiText() const noexcept { return FData.VAnsi ? FData.VAnsi->View() : std::string_view(); }
   TUnicodeBlock* VWideBlock() const noexcept { return FData.VWide; }
   TAnsiBlock* VAnsiBlock() const noexcept { return FData.VAnsi; }
@@ -301,7 +339,11 @@ class Variant {
   }
 
   // --- Setters of plain values (release the old content first) ---
-  void SetBoolean(bool v) noexcept { Clear(); FType = varBoolean; FData.VBoolean = v ? -1 : 0; }
+  void SetBoolean(bool v) noexcept {
+    Clear();
+    FType = varBoolean;
+    FData.VBoolean = v ? -1 : 0;
+  }
 
   // --- Conversions under FormatSettings(); raise EVariantTypeCastError or
   // EVariantOverflowError naming both types ---
@@ -331,8 +373,8 @@ class Variant {
 
   // True when `type` holds a reference-counted block.
   static constexpr bool IsManagedType(TVarType type) noexcept {
-    return type == varOleStr || type == varUString || type == varString || type == varDispatch ||
-           type == varUnknown || (type & varArray) != 0;
+    return type == varOleStr || type == varUString || type == varString || type == varDispatch || type == varUnknown ||
+           (type & varArray) != 0;
   }
 
  private:

@@ -13,11 +13,15 @@ enum class TDomain { Null, Text, Boolean, Integer, Currency, Real, Date, Invalid
 
 bool IsIntegerType(TVarType t) {
   switch (t) {
-    case varEmpty: case varSmallInt: case varInteger: case varShortInt: case varByte: case varWord:
-    case varLongWord: case varInt64:
-      return true;
-    default:
-      return false;
+    case varEmpty:
+    case varSmallInt:
+    case varInteger:
+    case varShortInt:
+    case varByte:
+    case varWord:
+    case varLongWord:
+    case varInt64: return true;
+    default: return false;
   }
 }
 
@@ -26,16 +30,21 @@ TDomain DomainOf(const Variant& v) {
   if (IsIntegerType(t)) return TDomain::Integer;
   switch (t) {
     case varNull: return TDomain::Null;
-    case varOleStr: case varUString: case varString: return TDomain::Text;
+    case varOleStr:
+    case varUString:
+    case varString: return TDomain::Text;
     case varBoolean: return TDomain::Boolean;
     case varCurrency: return TDomain::Currency;
-    case varSingle: case varDouble: return TDomain::Real;
+    case varSingle:
+    case varDouble: return TDomain::Real;
     case varDate: return TDomain::Date;
     default: return TDomain::Invalid;
   }
 }
 
-[[noreturn]] void CastFail(const Variant& v, TVarType to) { throw EVariantTypeCastError::CouldNotConvert(v.VType(), to); }
+[[noreturn]] void CastFail(const Variant& v, TVarType to) {
+  throw EVariantTypeCastError::CouldNotConvert(v.VType(), to);
+}
 
 Variant IntegerResult(int64_t v) {
   if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max())
@@ -121,8 +130,8 @@ Variant VarBinaryOp(const Variant& leftIn, const Variant& rightIn, TVarOp op) {
     bool a = ln.VBoolean(), b = rn.VBoolean();
     return Variant(op == TVarOp::And ? (a && b) : op == TVarOp::Or ? (a || b) : (a != b));
   }
-  const bool ordinalOnly = op == TVarOp::IntDivide || op == TVarOp::Modulus || op == TVarOp::Shl ||
-                           op == TVarOp::Shr || logical;
+  const bool ordinalOnly = op == TVarOp::IntDivide || op == TVarOp::Modulus || op == TVarOp::Shl || op == TVarOp::Shr ||
+                           logical;
   if (ordinalOnly) return IntegerResult(IntegerOp(ln.AsInt64(), rn.AsInt64(), op));
 
   auto isInt = [](TDomain d) { return d == TDomain::Integer || d == TDomain::Boolean; };
@@ -197,9 +206,10 @@ Variant VarNegate(const Variant& valueIn) {
   const Variant& v = valueIn.Deref();
   switch (DomainOf(v)) {
     case TDomain::Null: return Variant::Null();
-    case TDomain::Integer: case TDomain::Boolean:
-      return IntegerResult(static_cast<int64_t>(0u - static_cast<uint64_t>(v.AsInt64())));
-    case TDomain::Currency: return Variant::FromCurrency(static_cast<int64_t>(0u - static_cast<uint64_t>(v.VCurrency())));
+    case TDomain::Integer:
+    case TDomain::Boolean: return IntegerResult(static_cast<int64_t>(0u - static_cast<uint64_t>(v.AsInt64())));
+    case TDomain::Currency:
+      return Variant::FromCurrency(static_cast<int64_t>(0u - static_cast<uint64_t>(v.VCurrency())));
     case TDomain::Date: return Variant::FromDate(-v.VDate());
     case TDomain::Real: return v.VType() == varSingle ? Variant::FromSingle(-v.VSingle()) : Variant(-v.VDouble());
     case TDomain::Text: {

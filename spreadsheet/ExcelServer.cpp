@@ -41,7 +41,8 @@ constexpr size_t kMaxRangeCells = 1u << 20;
 
 void CheckRow(int64_t row) {
   if (row < 1) Fail(SObjectError, "row " + std::to_string(row) + " is before the first row, 1");
-  if (row > kMaxRow) Fail(SObjectError, "row " + std::to_string(row) + " is beyond the last row, " + std::to_string(kMaxRow));
+  if (row > kMaxRow)
+    Fail(SObjectError, "row " + std::to_string(row) + " is beyond the last row, " + std::to_string(kMaxRow));
 }
 
 void CheckColumn(int64_t column) {
@@ -113,8 +114,8 @@ struct TBook {
   // Raises instead of saving a workbook the server ran out of memory on.
   void CheckSavable() const {
     if (std::find(App->OutOfMemory.begin(), App->OutOfMemory.end(), File) != App->OutOfMemory.end())
-      throw EOleException(rtl::FormatText(TWorkbookFile::SCannotSave,
-                                          {rtl::Utf8ToUnicode(File->Path()), UnicodeString(SNotSavedAfterOutOfMemory)}));
+      throw EOleException(rtl::FormatText(
+          TWorkbookFile::SCannotSave, {rtl::Utf8ToUnicode(File->Path()), UnicodeString(SNotSavedAfterOutOfMemory)}));
   }
 };
 
@@ -199,10 +200,9 @@ class TRangeObject : public TServerObject<TRangeObject> {
         // A two-dimensional array fills the range cell by cell.
         ForEachCell([&](uint32_t r, uint32_t c) {
           int32_t i = static_cast<int32_t>(r - FRange.First.Row), j = static_cast<int32_t>(c - FRange.First.Column);
-          const Variant& element =
-              value.ArrayDimCount() == 2
-                  ? value.ArrayGet({value.ArrayLowBound(1) + i, value.ArrayLowBound(2) + j})
-                  : value.ArrayGet({value.ArrayLowBound(1) + j});
+          const Variant& element = value.ArrayDimCount() == 2
+                                       ? value.ArrayGet({value.ArrayLowBound(1) + i, value.ArrayLowBound(2) + j})
+                                       : value.ArrayGet({value.ArrayLowBound(1) + j});
           file.SetValue(*FSheet, r, c, element);
         });
       } else {
@@ -216,8 +216,8 @@ class TRangeObject : public TServerObject<TRangeObject> {
     Variant result = Variant::CreateArray({{1, static_cast<int32_t>(FRange.Last.Row - FRange.First.Row + 1)},
                                            {1, static_cast<int32_t>(FRange.Last.Column - FRange.First.Column + 1)}});
     ForEachCell([&](uint32_t r, uint32_t c) {
-      result.ArrayElement({static_cast<int32_t>(r - FRange.First.Row + 1), static_cast<int32_t>(c - FRange.First.Column + 1)}) =
-          file.GetValue(*FSheet, r, c);
+      result.ArrayElement({static_cast<int32_t>(r - FRange.First.Row + 1),
+                           static_cast<int32_t>(c - FRange.First.Column + 1)}) = file.GetValue(*FSheet, r, c);
     });
     return result;
   }
@@ -244,7 +244,8 @@ class TRangeObject : public TServerObject<TRangeObject> {
   Variant Insert(const TInvocation& call) {
     NoPut(call, u"Insert");
     TWorkbookFile& file = File();
-    if (FKind == EntireRows) file.InsertRows(*FSheet, FRange.First.Row, FRange.Last.Row - FRange.First.Row + 1);
+    if (FKind == EntireRows)
+      file.InsertRows(*FSheet, FRange.First.Row, FRange.Last.Row - FRange.First.Row + 1);
     else if (FKind == EntireColumns)
       file.InsertColumns(*FSheet, FRange.First.Column, FRange.Last.Column - FRange.First.Column + 1);
     else
@@ -277,8 +278,7 @@ class TRangeObject : public TServerObject<TRangeObject> {
   Variant Address(const TInvocation& call) {
     NoPut(call, u"Address");
     std::string text = "$" + ColumnName(FRange.First.Column) + "$" + std::to_string(FRange.First.Row);
-    if (CellCount() > 1)
-      text += ":$" + ColumnName(FRange.Last.Column) + "$" + std::to_string(FRange.Last.Row);
+    if (CellCount() > 1) text += ":$" + ColumnName(FRange.Last.Column) + "$" + std::to_string(FRange.Last.Row);
     return Variant::FromOleStr(rtl::Utf8ToUnicode(text));
   }
   Variant CellsOf(const TInvocation& call) {
@@ -302,14 +302,18 @@ class TSheetObject : public TServerObject<TSheetObject> {
   const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TSheetObject>& Table() {
-    static const TDispatchTable<TSheetObject> table{
-        {u"Name", &TSheetObject::Name},         {u"Index", &TSheetObject::Index},
-        {u"ProtectContents", &TSheetObject::ProtectContents},
-        {u"Protect", &TSheetObject::Protect},   {u"Unprotect", &TSheetObject::Unprotect},
-        {u"Cells", &TSheetObject::CellsOf},     {u"Range", &TSheetObject::Range},
-        {u"Rows", &TSheetObject::Rows},         {u"Columns", &TSheetObject::Columns},
-        {u"Select", &TSheetObject::Select},     {u"Activate", &TSheetObject::Select},
-        {u"Delete", &TSheetObject::Delete}};
+    static const TDispatchTable<TSheetObject> table{{u"Name", &TSheetObject::Name},
+                                                    {u"Index", &TSheetObject::Index},
+                                                    {u"ProtectContents", &TSheetObject::ProtectContents},
+                                                    {u"Protect", &TSheetObject::Protect},
+                                                    {u"Unprotect", &TSheetObject::Unprotect},
+                                                    {u"Cells", &TSheetObject::CellsOf},
+                                                    {u"Range", &TSheetObject::Range},
+                                                    {u"Rows", &TSheetObject::Rows},
+                                                    {u"Columns", &TSheetObject::Columns},
+                                                    {u"Select", &TSheetObject::Select},
+                                                    {u"Activate", &TSheetObject::Select},
+                                                    {u"Delete", &TSheetObject::Delete}};
     return table;
   }
 
@@ -397,8 +401,8 @@ class TSheetObject : public TServerObject<TSheetObject> {
       TRangeRef range;
       std::string letters = arg.AsAnsiString();
       if (!ParseRangeRef(letters + ":" + letters, range))
-        Fail(SObjectError, "\"" + letters + "\" is not a column of the sheet, which ends at column " +
-                               ColumnName(kMaxColumn));
+        Fail(SObjectError,
+             "\"" + letters + "\" is not a column of the sheet, which ends at column " + ColumnName(kMaxColumn));
       column = range.First.Column;
     } else {
       column = arg.AsInteger();
@@ -453,8 +457,8 @@ class TSheetsObject : public TServerObject<TSheetsObject> {
     }
     int64_t index = key.AsInteger();
     if (index < 1 || index > static_cast<int64_t>(list.size()))
-      Fail(SNoSuchSheet, "there is no " + Kind() + " " + std::to_string(index) + "; the workbook has " +
-                             std::to_string(list.size()));
+      Fail(SNoSuchSheet,
+           "there is no " + Kind() + " " + std::to_string(index) + "; the workbook has " + std::to_string(list.size()));
     return MakeSheet(FBook, list[static_cast<size_t>(index - 1)]);
   }
 
@@ -486,11 +490,13 @@ class TWorkbookObject : public TServerObject<TWorkbookObject> {
   const TBook* Book() const { return &FBook; }
 
   static const TDispatchTable<TWorkbookObject>& Table() {
-    static const TDispatchTable<TWorkbookObject> table{
-        {u"Sheets", &TWorkbookObject::Sheets},         {u"Worksheets", &TWorkbookObject::Worksheets},
-        {u"ActiveSheet", &TWorkbookObject::ActiveSheet}, {u"Close", &TWorkbookObject::Close},
-        {u"Save", &TWorkbookObject::Save},             {u"Name", &TWorkbookObject::Name},
-        {u"FullName", &TWorkbookObject::FullName}};
+    static const TDispatchTable<TWorkbookObject> table{{u"Sheets", &TWorkbookObject::Sheets},
+                                                       {u"Worksheets", &TWorkbookObject::Worksheets},
+                                                       {u"ActiveSheet", &TWorkbookObject::ActiveSheet},
+                                                       {u"Close", &TWorkbookObject::Close},
+                                                       {u"Save", &TWorkbookObject::Save},
+                                                       {u"Name", &TWorkbookObject::Name},
+                                                       {u"FullName", &TWorkbookObject::FullName}};
     return table;
   }
 
@@ -595,8 +601,8 @@ class TWorkbooksObject : public TServerObject<TWorkbooksObject> {
     ArgCount(call, 1, 1);
     int64_t index = call.Arg(0).AsInteger();
     if (index < 1 || index > static_cast<int64_t>(FApp->Workbooks.size()))
-      Fail(SNoSuchSheet, "there is no workbook " + std::to_string(index) + "; " +
-                             std::to_string(FApp->Workbooks.size()) + " open");
+      Fail(SNoSuchSheet,
+           "there is no workbook " + std::to_string(index) + "; " + std::to_string(FApp->Workbooks.size()) + " open");
     return Object(new TWorkbookObject(TBook{FApp, FApp->Workbooks[static_cast<size_t>(index - 1)]}));
   }
 
@@ -609,10 +615,11 @@ class TApplicationObject : public TServerObject<TApplicationObject> {
   const TBook* Book() const { return nullptr; }
 
   static const TDispatchTable<TApplicationObject>& Table() {
-    static const TDispatchTable<TApplicationObject> table{
-        {u"Workbooks", &TApplicationObject::Workbooks}, {u"DisplayAlerts", &TApplicationObject::DisplayAlerts},
-        {u"Visible", &TApplicationObject::Visible},     {u"Quit", &TApplicationObject::Quit},
-        {u"Name", &TApplicationObject::Name}};
+    static const TDispatchTable<TApplicationObject> table{{u"Workbooks", &TApplicationObject::Workbooks},
+                                                          {u"DisplayAlerts", &TApplicationObject::DisplayAlerts},
+                                                          {u"Visible", &TApplicationObject::Visible},
+                                                          {u"Quit", &TApplicationObject::Quit},
+                                                          {u"Name", &TApplicationObject::Name}};
     return table;
   }
 

@@ -2,17 +2,17 @@
 
 #include <zip.h>
 
-#include <cctype>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <exception>
-#include <sys/stat.h>
-#include <dirent.h>
-#include <unistd.h>
 
 #include "spreadsheet/RemoveOnSignal.h"
 #include "spreadsheet/WorkbookGuard.h"
@@ -44,8 +44,7 @@ struct TStreamState {
 zip_int64_t StreamCallback(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
   auto* state = static_cast<TStreamState*>(user);
   switch (command) {
-    case ZIP_SOURCE_OPEN:
-      return 0;
+    case ZIP_SOURCE_OPEN: return 0;
     case ZIP_SOURCE_READ: {
       try {
         while (state->Offset == state->Buffer.size() && !state->Done) {
@@ -64,8 +63,7 @@ zip_int64_t StreamCallback(void* user, void* data, zip_uint64_t length, zip_sour
       state->Offset += n;
       return static_cast<zip_int64_t>(n);
     }
-    case ZIP_SOURCE_CLOSE:
-      return 0;
+    case ZIP_SOURCE_CLOSE: return 0;
     case ZIP_SOURCE_STAT: {
       auto* st = static_cast<zip_stat_t*>(data);
       zip_stat_init(st);
@@ -73,16 +71,12 @@ zip_int64_t StreamCallback(void* user, void* data, zip_uint64_t length, zip_sour
       st->valid |= ZIP_STAT_MTIME;
       return sizeof(zip_stat_t);
     }
-    case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&state->Error, data, length);
-    case ZIP_SOURCE_FREE:
-      return 0;
+    case ZIP_SOURCE_ERROR: return zip_error_to_data(&state->Error, data, length);
+    case ZIP_SOURCE_FREE: return 0;
     case ZIP_SOURCE_SUPPORTS:
       return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
                                             ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
-    default:
-      zip_error_set(&state->Error, ZIP_ER_OPNOTSUPP, 0);
-      return -1;
+    default: zip_error_set(&state->Error, ZIP_ER_OPNOTSUPP, 0); return -1;
   }
 }
 
@@ -98,7 +92,8 @@ class TEntryStream {
  public:
   TEntryStream(zip* archive, zip_uint64_t index, const std::string& name, uint64_t limit) : FName(name) {
     zip_stat_t st;
-    if (zip_stat_index(archive, index, 0, &st) != 0) throw Fail("cannot read part " + name + ": " + zip_strerror(archive));
+    if (zip_stat_index(archive, index, 0, &st) != 0)
+      throw Fail("cannot read part " + name + ": " + zip_strerror(archive));
     FStated = st.size;
     uint64_t compressed = std::max<uint64_t>(st.comp_size, 1);
     if (FStated > limit)
@@ -215,8 +210,8 @@ std::function<bool(std::string& out)> TPackage::Reader(const std::string& name) 
       return true;
     };
   }
-  auto stream =
-      std::make_shared<TEntryStream>(FZip, static_cast<zip_uint64_t>(e->SourceIndex), name, TPartLimits::Streamed);
+  auto stream = std::make_shared<TEntryStream>(FZip, static_cast<zip_uint64_t>(e->SourceIndex), name,
+                                               TPartLimits::Streamed);
   return [stream](std::string& out) { return stream->Next(out); };
 }
 
@@ -365,15 +360,12 @@ zip_int64_t TargetCallback(void* user, void* data, zip_uint64_t length, zip_sour
       if (at < 0) return failed(ZIP_ER_TELL, errno);
       return at;
     }
-    case ZIP_SOURCE_COMMIT_WRITE:   // made durable and put in place by Save
+    case ZIP_SOURCE_COMMIT_WRITE:    // made durable and put in place by Save
     case ZIP_SOURCE_ROLLBACK_WRITE:  // removed by Save
     case ZIP_SOURCE_REMOVE:
-    case ZIP_SOURCE_FREE:
-      return 0;
-    case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&state->Error, data, length);
-    case ZIP_SOURCE_SUPPORTS:
-      return ZIP_SOURCE_SUPPORTS_WRITABLE;
+    case ZIP_SOURCE_FREE: return 0;
+    case ZIP_SOURCE_ERROR: return zip_error_to_data(&state->Error, data, length);
+    case ZIP_SOURCE_SUPPORTS: return ZIP_SOURCE_SUPPORTS_WRITABLE;
     default:
       // Reading: the destination is never read back through this source.
       return failed(ZIP_ER_OPNOTSUPP, 0);

@@ -32,9 +32,12 @@ size_t QuotedEnd(std::string_view f, size_t open) {
 size_t BracketEnd(std::string_view f, size_t open) {
   size_t depth = 0, j = open;
   for (; j < f.size(); ++j) {
-    if (f[j] == '\'') ++j;
-    else if (f[j] == '[') ++depth;
-    else if (f[j] == ']' && --depth == 0) break;
+    if (f[j] == '\'')
+      ++j;
+    else if (f[j] == '[')
+      ++depth;
+    else if (f[j] == ']' && --depth == 0)
+      break;
   }
   return std::min(j + 1, f.size());
 }
@@ -170,9 +173,9 @@ std::string RefText(const TParsedRef& ref) {
 
 struct TRefContext {
   bool HasSheet = false;
-  bool Foreign = false;       // another workbook, or a 3-D reference: never touched
-  std::string Sheet;          // unquoted name
-  std::string_view Prefix;    // the prefix as written, "!" included
+  bool Foreign = false;     // another workbook, or a 3-D reference: never touched
+  std::string Sheet;        // unquoted name
+  std::string_view Prefix;  // the prefix as written, "!" included
 };
 
 // Replacement text for a reference, or nullopt to keep it as written.
@@ -346,25 +349,149 @@ namespace {
 
 // Functions stored with "_xlfn." in front of their names.
 const std::set<std::string_view>& NewerFunctions() {
-  static const std::set<std::string_view> names = {
-      "ACOT", "ACOTH", "AGGREGATE", "ARABIC", "ARRAYTOTEXT", "BASE", "BETA.DIST", "BETA.INV", "BINOM.DIST",
-      "BINOM.DIST.RANGE", "BINOM.INV", "BITAND", "BITLSHIFT", "BITOR", "BITRSHIFT", "BITXOR", "CEILING.MATH",
-      "CEILING.PRECISE", "CHISQ.DIST", "CHISQ.DIST.RT", "CHISQ.INV", "CHISQ.INV.RT", "CHISQ.TEST", "CHOOSECOLS",
-      "CHOOSEROWS", "COMBINA", "CONCAT", "CONFIDENCE.NORM", "CONFIDENCE.T", "COT", "COTH", "COVARIANCE.P",
-      "COVARIANCE.S", "CSC", "CSCH", "DAYS", "DECIMAL", "DROP", "ENCODEURL", "ERF.PRECISE", "ERFC.PRECISE",
-      "EXPAND", "EXPON.DIST", "F.DIST", "F.DIST.RT", "F.INV", "F.INV.RT", "F.TEST", "FILTERXML", "FLOOR.MATH",
-      "FLOOR.PRECISE", "FORECAST.ETS", "FORECAST.ETS.CONFINT", "FORECAST.ETS.SEASONALITY", "FORECAST.ETS.STAT",
-      "FORECAST.LINEAR", "FORMULATEXT", "GAMMA", "GAMMA.DIST", "GAMMA.INV", "GAMMALN.PRECISE", "GAUSS", "HSTACK",
-      "HYPGEOM.DIST", "IFNA", "IFS", "IMCOSH", "IMCOT", "IMCSC", "IMCSCH", "IMSEC", "IMSECH", "IMSINH", "IMTAN",
-      "ISFORMULA", "ISOWEEKNUM", "LOGNORM.DIST", "LOGNORM.INV", "MAXIFS", "MINIFS", "MODE.MULT", "MODE.SNGL",
-      "MUNIT", "NEGBINOM.DIST", "NETWORKDAYS.INTL", "NORM.DIST", "NORM.INV", "NORM.S.DIST", "NORM.S.INV",
-      "NUMBERVALUE", "PDURATION", "PERCENTILE.EXC", "PERCENTILE.INC", "PERCENTRANK.EXC", "PERCENTRANK.INC",
-      "PERMUTATIONA", "PHI", "POISSON.DIST", "QUARTILE.EXC", "QUARTILE.INC", "RANDARRAY", "RANK.AVG", "RANK.EQ",
-      "RRI", "SEC", "SECH", "SEQUENCE", "SHEET", "SHEETS", "SKEW.P", "SORTBY", "STDEV.P", "STDEV.S", "SWITCH",
-      "T.DIST", "T.DIST.2T", "T.DIST.RT", "T.INV", "T.INV.2T", "T.TEST", "TAKE", "TEXTAFTER", "TEXTBEFORE",
-      "TEXTJOIN", "TEXTSPLIT", "TOCOL", "TOROW", "UNICHAR", "UNICODE", "UNIQUE", "VALUETOTEXT", "VAR.P", "VAR.S",
-      "VSTACK", "WEBSERVICE", "WEIBULL.DIST", "WORKDAY.INTL", "WRAPCOLS", "WRAPROWS", "XLOOKUP", "XMATCH", "XOR",
-      "Z.TEST"};
+  static const std::set<std::string_view> names = {"ACOT",
+                                                   "ACOTH",
+                                                   "AGGREGATE",
+                                                   "ARABIC",
+                                                   "ARRAYTOTEXT",
+                                                   "BASE",
+                                                   "BETA.DIST",
+                                                   "BETA.INV",
+                                                   "BINOM.DIST",
+                                                   "BINOM.DIST.RANGE",
+                                                   "BINOM.INV",
+                                                   "BITAND",
+                                                   "BITLSHIFT",
+                                                   "BITOR",
+                                                   "BITRSHIFT",
+                                                   "BITXOR",
+                                                   "CEILING.MATH",
+                                                   "CEILING.PRECISE",
+                                                   "CHISQ.DIST",
+                                                   "CHISQ.DIST.RT",
+                                                   "CHISQ.INV",
+                                                   "CHISQ.INV.RT",
+                                                   "CHISQ.TEST",
+                                                   "CHOOSECOLS",
+                                                   "CHOOSEROWS",
+                                                   "COMBINA",
+                                                   "CONCAT",
+                                                   "CONFIDENCE.NORM",
+                                                   "CONFIDENCE.T",
+                                                   "COT",
+                                                   "COTH",
+                                                   "COVARIANCE.P",
+                                                   "COVARIANCE.S",
+                                                   "CSC",
+                                                   "CSCH",
+                                                   "DAYS",
+                                                   "DECIMAL",
+                                                   "DROP",
+                                                   "ENCODEURL",
+                                                   "ERF.PRECISE",
+                                                   "ERFC.PRECISE",
+                                                   "EXPAND",
+                                                   "EXPON.DIST",
+                                                   "F.DIST",
+                                                   "F.DIST.RT",
+                                                   "F.INV",
+                                                   "F.INV.RT",
+                                                   "F.TEST",
+                                                   "FILTERXML",
+                                                   "FLOOR.MATH",
+                                                   "FLOOR.PRECISE",
+                                                   "FORECAST.ETS",
+                                                   "FORECAST.ETS.CONFINT",
+                                                   "FORECAST.ETS.SEASONALITY",
+                                                   "FORECAST.ETS.STAT",
+                                                   "FORECAST.LINEAR",
+                                                   "FORMULATEXT",
+                                                   "GAMMA",
+                                                   "GAMMA.DIST",
+                                                   "GAMMA.INV",
+                                                   "GAMMALN.PRECISE",
+                                                   "GAUSS",
+                                                   "HSTACK",
+                                                   "HYPGEOM.DIST",
+                                                   "IFNA",
+                                                   "IFS",
+                                                   "IMCOSH",
+                                                   "IMCOT",
+                                                   "IMCSC",
+                                                   "IMCSCH",
+                                                   "IMSEC",
+                                                   "IMSECH",
+                                                   "IMSINH",
+                                                   "IMTAN",
+                                                   "ISFORMULA",
+                                                   "ISOWEEKNUM",
+                                                   "LOGNORM.DIST",
+                                                   "LOGNORM.INV",
+                                                   "MAXIFS",
+                                                   "MINIFS",
+                                                   "MODE.MULT",
+                                                   "MODE.SNGL",
+                                                   "MUNIT",
+                                                   "NEGBINOM.DIST",
+                                                   "NETWORKDAYS.INTL",
+                                                   "NORM.DIST",
+                                                   "NORM.INV",
+                                                   "NORM.S.DIST",
+                                                   "NORM.S.INV",
+                                                   "NUMBERVALUE",
+                                                   "PDURATION",
+                                                   "PERCENTILE.EXC",
+                                                   "PERCENTILE.INC",
+                                                   "PERCENTRANK.EXC",
+                                                   "PERCENTRANK.INC",
+                                                   "PERMUTATIONA",
+                                                   "PHI",
+                                                   "POISSON.DIST",
+                                                   "QUARTILE.EXC",
+                                                   "QUARTILE.INC",
+                                                   "RANDARRAY",
+                                                   "RANK.AVG",
+                                                   "RANK.EQ",
+                                                   "RRI",
+                                                   "SEC",
+                                                   "SECH",
+                                                   "SEQUENCE",
+                                                   "SHEET",
+                                                   "SHEETS",
+                                                   "SKEW.P",
+                                                   "SORTBY",
+                                                   "STDEV.P",
+                                                   "STDEV.S",
+                                                   "SWITCH",
+                                                   "T.DIST",
+                                                   "T.DIST.2T",
+                                                   "T.DIST.RT",
+                                                   "T.INV",
+                                                   "T.INV.2T",
+                                                   "T.TEST",
+                                                   "TAKE",
+                                                   "TEXTAFTER",
+                                                   "TEXTBEFORE",
+                                                   "TEXTJOIN",
+                                                   "TEXTSPLIT",
+                                                   "TOCOL",
+                                                   "TOROW",
+                                                   "UNICHAR",
+                                                   "UNICODE",
+                                                   "UNIQUE",
+                                                   "VALUETOTEXT",
+                                                   "VAR.P",
+                                                   "VAR.S",
+                                                   "VSTACK",
+                                                   "WEBSERVICE",
+                                                   "WEIBULL.DIST",
+                                                   "WORKDAY.INTL",
+                                                   "WRAPCOLS",
+                                                   "WRAPROWS",
+                                                   "XLOOKUP",
+                                                   "XMATCH",
+                                                   "XOR",
+                                                   "Z.TEST"};
   return names;
 }
 
@@ -462,16 +589,14 @@ std::string RangeName(const TRangeRef& range) {
   return first + ":" + CellName(range.Last.Row, range.Last.Column);
 }
 
-std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change,
-                                 std::string_view hostSheet) {
+std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change, std::string_view hostSheet) {
   if (change.Kind == TReferenceChange::DeleteSheet && !change.Tables.empty()) {
     std::string withoutTables = DropTableReferences(formula, change.Tables);
     TReferenceChange sheetOnly{change.Kind, change.Sheet, change.At, change.Count, {}};
     return ApplyReferenceChange(withoutTables, sheetOnly, hostSheet);
   }
-  return WalkFormula(formula, [&](TParsedRef& ref, const TRefContext& ctx) {
-    return ShiftReference(ref, ctx, change, hostSheet);
-  });
+  return WalkFormula(
+      formula, [&](TParsedRef& ref, const TRefContext& ctx) { return ShiftReference(ref, ctx, change, hostSheet); });
 }
 
 std::string TranslateFormula(std::string_view formula, int32_t rows, int32_t columns) {

@@ -57,8 +57,7 @@ bool SameSheetName(std::string_view a, std::string_view b);
 // references and references into other workbooks are left alone. Returns
 // the text unchanged when nothing applies. Structured references to the
 // tables of a deleted sheet ("Sales[Amount]") become #REF! as well.
-std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change,
-                                 std::string_view hostSheet);
+std::string ApplyReferenceChange(std::string_view formula, const TReferenceChange& change, std::string_view hostSheet);
 
 // The formula of a shared-formula master, as it reads in a cell `rows` rows
 // and `columns` columns away: relative parts move, absolute ones stay.

@@ -1,10 +1,10 @@
 #include "spreadsheet/RemoveOnSignal.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <iterator>
-#include <unistd.h>
 
 namespace spreadsheet {
 

@@ -82,13 +82,45 @@ void AppendUInt(std::string& out, uint32_t value) {
 }  // namespace
 
 const std::vector<std::string_view>& WorksheetChildOrder() {
-  static const std::vector<std::string_view> order = {
-      "sheetPr", "dimension", "sheetViews", "sheetFormatPr", "cols", "sheetData", "sheetCalcPr", "sheetProtection",
-      "protectedRanges", "scenarios", "autoFilter", "sortState", "dataConsolidate", "customSheetViews", "mergeCells",
-      "phoneticPr", "conditionalFormatting", "dataValidations", "hyperlinks", "printOptions", "pageMargins",
-      "pageSetup", "headerFooter", "rowBreaks", "colBreaks", "customProperties", "cellWatches", "ignoredErrors",
-      "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF", "picture", "oleObjects", "controls",
-      "webPublishItems", "tableParts", "extLst"};
+  static const std::vector<std::string_view> order = {"sheetPr",
+                                                      "dimension",
+                                                      "sheetViews",
+                                                      "sheetFormatPr",
+                                                      "cols",
+                                                      "sheetData",
+                                                      "sheetCalcPr",
+                                                      "sheetProtection",
+                                                      "protectedRanges",
+                                                      "scenarios",
+                                                      "autoFilter",
+                                                      "sortState",
+                                                      "dataConsolidate",
+                                                      "customSheetViews",
+                                                      "mergeCells",
+                                                      "phoneticPr",
+                                                      "conditionalFormatting",
+                                                      "dataValidations",
+                                                      "hyperlinks",
+                                                      "printOptions",
+                                                      "pageMargins",
+                                                      "pageSetup",
+                                                      "headerFooter",
+                                                      "rowBreaks",
+                                                      "colBreaks",
+                                                      "customProperties",
+                                                      "cellWatches",
+                                                      "ignoredErrors",
+                                                      "smartTags",
+                                                      "drawing",
+                                                      "legacyDrawing",
+                                                      "legacyDrawingHF",
+                                                      "drawingHF",
+                                                      "picture",
+                                                      "oleObjects",
+                                                      "controls",
+                                                      "webPublishItems",
+                                                      "tableParts",
+                                                      "extLst"};
   return order;
 }
 
@@ -181,7 +213,8 @@ void TSheet::LoadRows(const std::function<bool(std::string& out)>& source) {
   // Cells outside the sheet cannot be kept, and dropping them would lose
   // data without a word: such a part is refused.
   auto outside = [&](const std::string& what, const std::string& limits) {
-    return EPackageError(rtl::Utf8ToUnicode("part " + PartName + " has " + what + ", outside the sheet (" + limits + ")"));
+    return EPackageError(
+        rtl::Utf8ToUnicode("part " + PartName + " has " + what + ", outside the sheet (" + limits + ")"));
   };
   // A reference as the part writes it, cut short when it runs on.
   auto shown = [](std::string_view ref) {
@@ -211,8 +244,9 @@ void TSheet::LoadRows(const std::function<bool(std::string& out)>& source) {
       bool stated = column != 0;
       if (!stated) column = nextColumn;
       if (column > kMaxColumn)
-        throw outside(stated ? "cell " + shown(cellRef)
-                             : "a cell after column " + ColumnName(kMaxColumn) + " in row " + std::to_string(row.Number),
+        throw outside(stated
+                          ? "cell " + shown(cellRef)
+                          : "a cell after column " + ColumnName(kMaxColumn) + " in row " + std::to_string(row.Number),
                       "columns A to " + ColumnName(kMaxColumn));
       cell.Column = static_cast<uint32_t>(column);
       nextColumn = cell.Column + 1;
@@ -270,7 +304,8 @@ void TSheet::LoadRows(const std::function<bool(std::string& out)>& source) {
       row.Cells.push_back(cell);
     }
     if (!cellsSorted) {
-      std::stable_sort(row.Cells.begin(), row.Cells.end(), [](const TCell& a, const TCell& b) { return a.Column < b.Column; });
+      std::stable_sort(row.Cells.begin(), row.Cells.end(),
+                       [](const TCell& a, const TCell& b) { return a.Column < b.Column; });
       row.Cells.erase(std::unique(row.Cells.begin(), row.Cells.end(),
                                   [](const TCell& a, const TCell& b) { return a.Column == b.Column; }),
                       row.Cells.end());
@@ -281,8 +316,9 @@ void TSheet::LoadRows(const std::function<bool(std::string& out)>& source) {
   EnsureChild(Root(), "sheetData", WorksheetChildOrder());
   if (!sorted) {
     std::stable_sort(FRows.begin(), FRows.end(), [](const TRow& a, const TRow& b) { return a.Number < b.Number; });
-    FRows.erase(std::unique(FRows.begin(), FRows.end(), [](const TRow& a, const TRow& b) { return a.Number == b.Number; }),
-                FRows.end());
+    FRows.erase(
+        std::unique(FRows.begin(), FRows.end(), [](const TRow& a, const TRow& b) { return a.Number == b.Number; }),
+        FRows.end());
   }
   Loaded = true;
 }
@@ -479,9 +515,7 @@ void AppendCell(std::string& out, TSheet& sheet, uint32_t rowNumber, const TCell
       out += sheet.Pool[cell.V.Index];
       Emit(out, {"</", p, "is>"});
       break;
-    case TCellKind::Boolean:
-      Emit(out, {"<", p, cell.V.Number != 0 ? "v>1</" : "v>0</", p, "v>"});
-      break;
+    case TCellKind::Boolean: Emit(out, {"<", p, cell.V.Number != 0 ? "v>1</" : "v>0</", p, "v>"}); break;
     case TCellKind::Error:
     case TCellKind::IsoDate:
       Emit(out, {"<", p, "v>"});

@@ -48,7 +48,7 @@ struct TCell {
 
 struct TRow {
   uint32_t Number = 0;
-  std::string Attrs;  // raw attributes besides r and spans
+  std::string Attrs;         // raw attributes besides r and spans
   std::vector<TCell> Cells;  // sorted by column
 };
 

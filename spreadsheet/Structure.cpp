@@ -3,8 +3,8 @@
 // autofit and sheet protection.
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
@@ -91,7 +91,7 @@ std::string FormatNumberForWidth(double value, const std::string& format) {
   if (format == "General" || format.empty()) {
     std::string s = rtl::UnicodeToUtf8(rtl::FloatToStrGeneral(value));
     if (s.size() > 11) {  // General shows at most 11 characters, in scientific form if needed
-      char buffer[32];  // to_chars: the C form whatever the process locale
+      char buffer[32];    // to_chars: the C form whatever the process locale
       auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific, 5);
       s.assign(buffer, error == std::errc() ? end : buffer);
       for (char& c : s) c = c == 'e' ? 'E' : c;
@@ -154,7 +154,8 @@ bool FillCalculatedColumns(TSheet& sheet, pugi::xml_node table, const TReference
       for (uint32_t row = firstNew; row <= lastNew; ++row) {
         TCell& cell = sheet.CellForWrite(row, column);
         cell.Kind = TCellKind::Blank;  // no cached value: calculated on open
-        std::string formula = model ? TranslateFormula(*model, static_cast<int32_t>(row) - static_cast<int32_t>(modelRow), 0)
+        std::string formula = model ? TranslateFormula(*model,
+                                                       static_cast<int32_t>(row) - static_cast<int32_t>(modelRow), 0)
                                     : std::string(calculated.child_value());
         sheet.EnsureExtra(cell).Formula = std::move(formula);
         written = true;
@@ -218,9 +219,9 @@ void ExpandGroups(TSheet& sheet, const std::set<std::string>& groups) {
       if (!groups.count(si)) continue;
       auto master = masters.find(si);
       if (master != masters.end() && (row.Number != master->second.Row || cell.Column != master->second.Column))
-        extra->Formula = TranslateFormula(master->second.Formula,
-                                          static_cast<int32_t>(row.Number) - static_cast<int32_t>(master->second.Row),
-                                          static_cast<int32_t>(cell.Column) - static_cast<int32_t>(master->second.Column));
+        extra->Formula = TranslateFormula(
+            master->second.Formula, static_cast<int32_t>(row.Number) - static_cast<int32_t>(master->second.Row),
+            static_cast<int32_t>(cell.Column) - static_cast<int32_t>(master->second.Column));
       SetRawAttr(extra->FormulaAttrs, "t", "");
       SetRawAttr(extra->FormulaAttrs, "ref", "");
       SetRawAttr(extra->FormulaAttrs, "si", "");
@@ -346,8 +347,7 @@ void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
     if (sheet.LastRowNumber() > limit) {
       std::vector<TRow>& stored = sheet.Rows();
       auto kept = stored.end();
-      while (kept != stored.begin() && std::prev(kept)->Number > limit && std::prev(kept)->Number >= change.At)
-        --kept;
+      while (kept != stored.begin() && std::prev(kept)->Number > limit && std::prev(kept)->Number >= change.At) --kept;
       stored.erase(kept, stored.end());
     }
     // The new rows take the formatting of the row above.
@@ -432,8 +432,10 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
         parent.remove_child(node);
         continue;
       }
-      if (list) ShiftRangeListAttr(node, name, change);
-      else ShiftRangeAttr(node, name, change);
+      if (list)
+        ShiftRangeListAttr(node, name, change);
+      else
+        ShiftRangeAttr(node, name, change);
     }
     if (parent && parent.attribute("count"))
       parent.attribute("count").set_value(static_cast<unsigned>(Children(parent, element).size()));
@@ -636,7 +638,8 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
         if (IsDateStyle(cell->Style))
           shown = rtl::IsCalendarDate(cell->V.Number) ? rtl::UnicodeToUtf8(rtl::DateTimeToStr(cell->V.Number))
                                                       : std::string(8, '#');
-        else shown = FormatNumberForWidth(cell->V.Number, NumberFormatOf(cell->Style));
+        else
+          shown = FormatNumberForWidth(cell->V.Number, NumberFormatOf(cell->Style));
         break;
       case TCellKind::Boolean: shown = cell->V.Number != 0 ? "TRUE" : "FALSE"; break;
       case TCellKind::Error: shown = sheet.Pool[cell->V.Index]; break;
@@ -673,7 +676,8 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
         before = col;
         break;
       }
-    target = before ? cols.insert_child_before((prefix + "col").c_str(), before) : cols.append_child((prefix + "col").c_str());
+    target = before ? cols.insert_child_before((prefix + "col").c_str(), before)
+                    : cols.append_child((prefix + "col").c_str());
     SetAttr(target, "min", std::to_string(column));
     SetAttr(target, "max", std::to_string(column));
   }
@@ -736,7 +740,12 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
     if (!used) break;
   }
   pugi::xml_node workbookRoot = Part(FWorkbookPart).Doc->document_element();
-  std::string mainNs = workbookRoot.attribute(PrefixOf(workbookRoot).empty() ? "xmlns" : ("xmlns:" + PrefixOf(workbookRoot).substr(0, PrefixOf(workbookRoot).size() - 1)).c_str()).value();
+  std::string mainNs =
+      workbookRoot
+          .attribute(PrefixOf(workbookRoot).empty()
+                         ? "xmlns"
+                         : ("xmlns:" + PrefixOf(workbookRoot).substr(0, PrefixOf(workbookRoot).size() - 1)).c_str())
+          .value();
   if (mainNs.empty()) mainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
   std::string content =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<worksheet xmlns=\"" + mainNs +
@@ -757,7 +766,8 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
   std::string relId;
   for (int n = 1;; ++n)
     if (!ids.count(relId = "rId" + std::to_string(n))) break;
-  pugi::xml_node rel = rels.document_element().append_child((PrefixOf(rels.document_element()) + "Relationship").c_str());
+  pugi::xml_node rel = rels.document_element().append_child(
+      (PrefixOf(rels.document_element()) + "Relationship").c_str());
   SetAttr(rel, "Id", relId);
   SetAttr(rel, "Type", type);
   std::string workbookDir = FWorkbookPart.substr(0, FWorkbookPart.rfind('/') + 1);
@@ -786,7 +796,8 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
       if (!uri.empty()) relNs = uri;
     }
   }
-  pugi::xml_node node = sheets.insert_child_before((PrefixOf(sheets) + "sheet").c_str(), sheetNodes[static_cast<size_t>(index)]);
+  pugi::xml_node node = sheets.insert_child_before((PrefixOf(sheets) + "sheet").c_str(),
+                                                   sheetNodes[static_cast<size_t>(index)]);
   SetAttr(node, "name", name);
   SetAttr(node, "sheetId", std::to_string(sheetId + 1));
   SetAttr(node, (AttributePrefixFor(node, relNs, "r") + "id").c_str(), relId);
@@ -877,8 +888,10 @@ void TWorkbookFile::DeleteSheet(TSheet& sheet) {
   for (pugi::xml_node n : Children(names, "definedName")) {
     pugi::xml_attribute local = n.attribute("localSheetId");
     if (!local) continue;
-    if (local.as_int() == index) names.remove_child(n);
-    else if (local.as_int() > index) local.set_value(local.as_int() - 1);
+    if (local.as_int() == index)
+      names.remove_child(n);
+    else if (local.as_int() > index)
+      local.set_value(local.as_int() - 1);
   }
   if (names && !Child(names, "definedName")) workbookRoot.remove_child(names);
   Part(FWorkbookPart).Modified = true;

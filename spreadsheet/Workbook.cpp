@@ -18,10 +18,16 @@ using rtl::Variant;
 namespace {
 
 const std::vector<std::string_view>& WorkbookChildOrder() {
-  static const std::vector<std::string_view> order = {
-      "fileVersion", "fileSharing", "workbookPr", "workbookProtection", "bookViews", "sheets", "functionGroups",
-      "externalReferences", "definedNames", "calcPr", "oleSize", "customWorkbookViews", "pivotCaches",
-      "smartTagPr", "smartTagTypes", "webPublishing", "fileRecoveryPr", "webPublishObjects", "extLst"};
+  static const std::vector<std::string_view> order = {"fileVersion",    "fileSharing",
+                                                      "workbookPr",     "workbookProtection",
+                                                      "bookViews",      "sheets",
+                                                      "functionGroups", "externalReferences",
+                                                      "definedNames",   "calcPr",
+                                                      "oleSize",        "customWorkbookViews",
+                                                      "pivotCaches",    "smartTagPr",
+                                                      "smartTagTypes",  "webPublishing",
+                                                      "fileRecoveryPr", "webPublishObjects",
+                                                      "extLst"};
   return order;
 }
 
@@ -75,8 +81,11 @@ rtl::UnicodeString FifteenDigits(std::u16string_view text) {
 std::string HeaderText(const Variant& input) {
   const Variant& value = input.Deref();
   switch (value.VType()) {
-    case rtl::varEmpty: case rtl::varNull: return {};
-    case rtl::varOleStr: case rtl::varUString: case rtl::varString: {
+    case rtl::varEmpty:
+    case rtl::varNull: return {};
+    case rtl::varOleStr:
+    case rtl::varUString:
+    case rtl::varString: {
       std::string text = rtl::UnicodeToUtf8(value.AsUnicodeString());
       return !text.empty() && text[0] == '\'' ? text.substr(1) : text;
     }
@@ -101,7 +110,9 @@ bool IsDateFormatCode(std::string_view code) {
     }
     switch (c) {
       case '"': inQuotes = true; break;
-      case '\\': case '_': case '*': ++i; break;
+      case '\\':
+      case '_':
+      case '*': ++i; break;
       case ';': return false;  // only the first section decides
       case '[': {
         size_t end = code.find(']', i);
@@ -113,8 +124,16 @@ bool IsDateFormatCode(std::string_view code) {
         i = end;
         break;
       }
-      case 'd': case 'D': case 'm': case 'M': case 'y': case 'Y': case 'h': case 'H': case 's': case 'S':
-        return true;
+      case 'd':
+      case 'D':
+      case 'm':
+      case 'M':
+      case 'y':
+      case 'Y':
+      case 'h':
+      case 'H':
+      case 's':
+      case 'S': return true;
       default: break;
     }
   }
@@ -134,9 +153,12 @@ bool FormulaIsBalanced(std::string_view formula) {
       if (c == quote) quote = 0;  // a doubled quote reopens at once
       continue;
     }
-    if (c == '"' || c == '\'') quote = c;
-    else if (c == '(') ++depth;
-    else if (c == ')' && --depth < 0) return false;
+    if (c == '"' || c == '\'')
+      quote = c;
+    else if (c == '(')
+      ++depth;
+    else if (c == ')' && --depth < 0)
+      return false;
   }
   return depth == 0 && !quote;
 }
@@ -152,7 +174,8 @@ bool ReadIsoDate(std::u16string_view text, double& serial, bool& hasTime) {
   auto number = [&](size_t minDigits, size_t maxDigits, int& out) {
     size_t start = i;
     out = 0;
-    while (i < text.size() && i - start < maxDigits && text[i] >= u'0' && text[i] <= u'9') out = out * 10 + (text[i++] - u'0');
+    while (i < text.size() && i - start < maxDigits && text[i] >= u'0' && text[i] <= u'9')
+      out = out * 10 + (text[i++] - u'0');
     return i - start >= minDigits;
   };
   auto expect = [&](char16_t c) { return i < text.size() && text[i++] == c; };
@@ -389,9 +412,11 @@ bool TWorkbookFile::IsDateStyle(uint32_t style) {
   uint32_t id = FCellXfs[style].attribute("numFmtId").as_uint();
   bool date;
   auto it = FNumFmts.find(id);
-  if (it != FNumFmts.end()) date = IsDateFormatCode(it->second);
-  else date = (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58) ||
-              (id >= 71 && id <= 81);
+  if (it != FNumFmts.end())
+    date = IsDateFormatCode(it->second);
+  else
+    date = (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58) ||
+           (id >= 71 && id <= 81);
   FDateStyle[style] = date ? 1 : 0;
   return date;
 }
@@ -467,8 +492,7 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
       } else {
         t = 0;
       }
-      if (ok && t != std::string::npos && t + 1 < text.size())
-      {
+      if (ok && t != std::string::npos && t + 1 < text.size()) {
         // Seconds are read by from_chars: "%lf" would follow the process locale.
         const char* clock = text.c_str() + t + (text[t] == 'T' ? 1 : 0);
         int used = 0;
@@ -482,7 +506,8 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
     case TCellKind::Text: return Variant::FromOleStr(rtl::Utf8ToUnicode(sheet.Pool[cell->V.Index]));
     case TCellKind::InlineRich: {
       pugi::xml_document doc;
-      doc.load_string(("<is>" + sheet.Pool[cell->V.Index] + "</is>").c_str(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+      doc.load_string(("<is>" + sheet.Pool[cell->V.Index] + "</is>").c_str(),
+                      pugi::parse_default | pugi::parse_ws_pcdata_single);
       return Variant::FromOleStr(rtl::Utf8ToUnicode(FlattenText(doc.document_element())));
     }
     case TCellKind::Boolean: return Variant(cell->V.Number != 0);
@@ -512,8 +537,11 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
 
   TTypedInput typed;
   switch (value.VType()) {
-    case rtl::varEmpty: case rtl::varNull: break;
-    case rtl::varOleStr: case rtl::varUString: case rtl::varString: {
+    case rtl::varEmpty:
+    case rtl::varNull: break;
+    case rtl::varOleStr:
+    case rtl::varUString:
+    case rtl::varString: {
       rtl::UnicodeString text = value.AsUnicodeString();
       if (text.size() > 32767) throw EWorkbookError(rtl::UnicodeString(STextTooLong));
       // A Text-formatted cell takes what is written as it is: "00123"
@@ -528,12 +556,20 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
         throw EWorkbookError(rtl::FormatText(SBadFormula, {text}));
       break;
     }
-    case rtl::varBoolean: case rtl::varSmallInt: case rtl::varInteger: case rtl::varSingle: case rtl::varDouble:
-    case rtl::varCurrency: case rtl::varDate: case rtl::varShortInt: case rtl::varByte: case rtl::varWord:
-    case rtl::varLongWord: case rtl::varInt64: case rtl::varError:
-      break;
-    default:
-      throw EWorkbookError(rtl::UnicodeString(STypeMismatch));
+    case rtl::varBoolean:
+    case rtl::varSmallInt:
+    case rtl::varInteger:
+    case rtl::varSingle:
+    case rtl::varDouble:
+    case rtl::varCurrency:
+    case rtl::varDate:
+    case rtl::varShortInt:
+    case rtl::varByte:
+    case rtl::varWord:
+    case rtl::varLongWord:
+    case rtl::varInt64:
+    case rtl::varError: break;
+    default: throw EWorkbookError(rtl::UnicodeString(STypeMismatch));
   }
 
   TCell& cell = sheet.CellForWrite(row, column);
@@ -564,29 +600,26 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
     if (!IsDateStyle(cell.Style)) cell.Style = StyleWith(cell.Style, hasTime ? "22" : "14", -1);
   };
   switch (value.VType()) {
-    case rtl::varEmpty: case rtl::varNull:
-      cell.Kind = TCellKind::Blank;
-      break;
+    case rtl::varEmpty:
+    case rtl::varNull: cell.Kind = TCellKind::Blank; break;
     case rtl::varBoolean:
       cell.Kind = TCellKind::Boolean;
       cell.V.Number = value.VBoolean() ? 1 : 0;
       break;
-    case rtl::varDate:
-      setDate(value.VDate(), value.VDate() != std::trunc(value.VDate()));
-      break;
+    case rtl::varDate: setDate(value.VDate(), value.VDate() != std::trunc(value.VDate())); break;
     case rtl::varError:
       cell.Kind = TCellKind::Error;
       cell.V.Index = sheet.AddText(ErrorText(value.VError()));
       break;
-    case rtl::varOleStr: case rtl::varUString: case rtl::varString:
+    case rtl::varOleStr:
+    case rtl::varUString:
+    case rtl::varString:
       switch (typed.Kind) {
         case TTypedInput::tiText:
           cell.Kind = TCellKind::Inline;
           cell.V.Index = sheet.AddText(std::move(typed.Text));
           break;
-        case TTypedInput::tiNumber:
-          setNumber(typed.Number);
-          break;
+        case TTypedInput::tiNumber: setNumber(typed.Number); break;
         case TTypedInput::tiPercent:
           setNumber(typed.Number);
           if (NumberFormatOf(cell.Style) == "General") cell.Style = StyleWith(cell.Style, "9", -1);
@@ -595,9 +628,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
           cell.Kind = TCellKind::Boolean;
           cell.V.Number = typed.Boolean ? 1 : 0;
           break;
-        case TTypedInput::tiDate:
-          setDate(typed.Number, typed.HasTime);
-          break;
+        case TTypedInput::tiDate: setDate(typed.Number, typed.HasTime); break;
         case TTypedInput::tiFormula:
           // No cached value: the application computes it on open.
           cell.Kind = TCellKind::Blank;
@@ -606,9 +637,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
           break;
       }
       break;
-    default:
-      setNumber(value.AsDouble());
-      break;
+    default: setNumber(value.AsDouble()); break;
   }
   MarkCellsChanged(sheet, hadFormula || isFormula);
 }

@@ -79,17 +79,17 @@ class TStartTagScan {
   }
 
   size_t Begin = 0, End = 0;
-  bool Empty = false;    // the tag closes itself
-  std::string Prefix;    // with its colon ("x:"), or ""
+  bool Empty = false;  // the tag closes itself
+  std::string Prefix;  // with its colon ("x:"), or ""
 
  private:
   static constexpr size_t kMaxName = 256;
   static bool EndsName(char c) { return c == '>' || c == '/' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
   std::string_view FLocal;
-  size_t FFrom = 0;       // no start tag of the element begins before this
-  bool FNamed = false;    // the tag at FFrom has the name looked for
-  size_t FTagEnd = 0;     // that tag's '>' is not before this
+  size_t FFrom = 0;     // no start tag of the element begins before this
+  bool FNamed = false;  // the tag at FFrom has the name looked for
+  size_t FTagEnd = 0;   // that tag's '>' is not before this
 };
 
 // The first `text` in `buffer` from `from` on, or npos. memmem, unlike
@@ -127,7 +127,8 @@ void ParsePartStreaming(pugi::xml_document& doc, const TPartSource& source, cons
   // is held whole, so it keeps to the limit of a part read whole.
   auto holdWhole = [&](uint64_t size) {
     if (size > TPartLimits::Whole)
-      throw tooLarge("more than " + std::to_string(TPartLimits::Whole) + " bytes outside <" + std::string(container) + ">");
+      throw tooLarge("more than " + std::to_string(TPartLimits::Whole) + " bytes outside <" + std::string(container) +
+                     ">");
   };
   auto parseBatch = [&](size_t length) {
     std::string batch = "<batch>";
@@ -135,8 +136,8 @@ void ParsePartStreaming(pugi::xml_document& doc, const TPartSource& source, cons
     batch += "</batch>";
     buffer.erase(0, length);
     pugi::xml_document part;
-    pugi::xml_parse_result result =
-        part.load_buffer_inplace(batch.data(), batch.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
+    pugi::xml_parse_result result = part.load_buffer_inplace(batch.data(), batch.size(),
+                                                             pugi::parse_default | pugi::parse_ws_pcdata_single);
     if (result.status == pugi::status_out_of_memory) throw std::bad_alloc();
     if (!result) throw malformed(result.description());
     for (pugi::xml_node node = part.first_child().first_child(); node; node = node.next_sibling())
@@ -189,8 +190,8 @@ void ParsePartStreaming(pugi::xml_document& doc, const TPartSource& source, cons
       childFrom -= split;
       split = 0;
     } else if (buffer.size() - split > TPartLimits::Element) {
-      throw tooLarge("one <" + std::string(child) + "> element holds more than " + std::to_string(TPartLimits::Element) +
-                     " bytes");
+      throw tooLarge("one <" + std::string(child) + "> element holds more than " +
+                     std::to_string(TPartLimits::Element) + " bytes");
     } else if (buffer.size() - split > batchBytes) {
       // A child larger than a batch: room for the largest there may be, so
       // that the buffer is not copied again and again as it grows.
@@ -284,17 +285,23 @@ void AppendEscaped(std::string& out, std::string_view text, bool attribute) {
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"':
-        if (attribute) out += "&quot;";
-        else out += c;
+        if (attribute)
+          out += "&quot;";
+        else
+          out += c;
         break;
       case '\n':
-        if (attribute) out += "&#10;";
-        else out += c;
+        if (attribute)
+          out += "&#10;";
+        else
+          out += c;
         break;
       case '\r': out += "&#13;"; break;
       case '\t':
-        if (attribute) out += "&#9;";
-        else out += c;
+        if (attribute)
+          out += "&#9;";
+        else
+          out += c;
         break;
       default: out += c;
     }
@@ -308,7 +315,8 @@ void AppendCellText(std::string& out, std::string_view text) {
     bool invalid = c < 0x20 && c != '\t' && c != '\n' && c != '\r';
     // A literal "_xHHHH_" would read back as an escape: escape its underscore.
     bool literalEscape = c == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
-                         std::all_of(text.begin() + i + 2, text.begin() + i + 6, [](char h) { return std::isxdigit(static_cast<unsigned char>(h)); });
+                         std::all_of(text.begin() + i + 2, text.begin() + i + 6,
+                                     [](char h) { return std::isxdigit(static_cast<unsigned char>(h)); });
     if (!invalid && !literalEscape) continue;
     AppendEscaped(out, text.substr(start, i - start), false);
     char buffer[16];
@@ -324,7 +332,8 @@ std::string DecodeCellText(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '_' && i + 6 < text.size() && text[i + 1] == 'x' && text[i + 6] == '_' &&
-        std::all_of(text.begin() + i + 2, text.begin() + i + 6, [](char h) { return std::isxdigit(static_cast<unsigned char>(h)); })) {
+        std::all_of(text.begin() + i + 2, text.begin() + i + 6,
+                    [](char h) { return std::isxdigit(static_cast<unsigned char>(h)); })) {
       unsigned code = static_cast<unsigned>(std::stoul(std::string(text.substr(i + 2, 4)), nullptr, 16));
       rtl::UnicodeString u;
       u.push_back(static_cast<char16_t>(code));
@@ -410,7 +419,8 @@ pugi::xml_attribute RelIdAttribute(const pugi::xml_node& node) {
 }
 
 bool HasType(const TRelationship& rel, std::string_view suffix) {
-  return rel.Type.size() >= suffix.size() && rel.Type.compare(rel.Type.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return rel.Type.size() >= suffix.size() &&
+         rel.Type.compare(rel.Type.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace spreadsheet

@@ -42,9 +42,7 @@ Variant TqovSheet::CellRange(int row, int column) const {
 
 Variant TqovSheet::Cell(int row, int column) const { return OleGet(CellRange(row, column), u"Value"); }
 
-void TqovSheet::SetCell(int row, int column, const Variant& value) {
-  OlePut(CellRange(row, column), u"Value", value);
-}
+void TqovSheet::SetCell(int row, int column, const Variant& value) { OlePut(CellRange(row, column), u"Value", value); }
 
 Variant TqovSheet::CellByName(const UnicodeString& name) const {
   return OleGet(OleGet(FWS, u"Range", {Variant::FromOleStr(name), Variant::FromOleStr(name)}), u"Value");
@@ -54,9 +52,7 @@ void TqovSheet::SetCellByName(const UnicodeString& name, const Variant& value) {
   OlePut(OleGet(FWS, u"Range", {Variant::FromOleStr(name), Variant::FromOleStr(name)}), u"Value", value);
 }
 
-bool TqovSheet::CellLocked(int row, int column) const {
-  return OleGet(CellRange(row, column), u"Locked").AsBoolean();
-}
+bool TqovSheet::CellLocked(int row, int column) const { return OleGet(CellRange(row, column), u"Locked").AsBoolean(); }
 
 void TqovSheet::SetCellLocked(int row, int column, bool locked) {
   OlePut(CellRange(row, column), u"Locked", Variant(locked));

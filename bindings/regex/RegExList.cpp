@@ -132,8 +132,8 @@ bool TPerlRegExList::MatchAgain() {
     // After an empty match the search moves on by one character; restarting
     // at the match itself would find it again, for ever.
     if (last.MatchedExpressionLength() == 0)
-      searchAt += static_cast<int>(regex::CharLengthAt(last.FSubject.data(), last.FSubject.size(),
-                                                       static_cast<size_t>(searchAt - 1)));
+      searchAt += static_cast<int>(
+          regex::CharLengthAt(last.FSubject.data(), last.FSubject.size(), static_cast<size_t>(searchAt - 1)));
   }
   FMatchedRegEx = nullptr;
   TPerlRegEx* best = nullptr;

@@ -102,9 +102,7 @@ void TPerlRegEx::ExpandTemplate(std::string_view text, const TSource& source, st
     char next = text[i + 1];
     int number;
     switch (next) {
-      case '$':
-        out += '$';
-        return 2;
+      case '$': out += '$'; return 2;
       case '&':
         RequireMatch();
         appendGroup(0);
@@ -346,7 +344,8 @@ void TPerlRegEx::ReplaceAllWithoutHandlers() {
       // The window starts on a whole character.
       while (keep > 0 && regex::IsContinuationByte(context[context.size() - keep])) --keep;
       size_t windowStart = padding + static_cast<size_t>(searchOriginal) - keep;
-      std::copy(context.end() - static_cast<long>(keep), context.end(), buffer.begin() + static_cast<long>(windowStart));
+      std::copy(context.end() - static_cast<long>(keep), context.end(),
+                buffer.begin() + static_cast<long>(windowStart));
       size_t stopOriginal = padding + static_cast<size_t>(FStop - delta());
       size_t windowEnd = std::max(stopOriginal, padding + static_cast<size_t>(searchOriginal));
       size_t offset = regex::CharBoundaryFrom(buffer.data() + windowStart, windowEnd - windowStart, keep);

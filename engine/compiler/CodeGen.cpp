@@ -11,7 +11,8 @@ uint8_t CalcCode(uint8_t op) {
     case otAdd: return CalcAdd;
     case otSub: return CalcSub;
     case otMul: return CalcMul;
-    case otDiv: case otIntDiv: return CalcDiv;
+    case otDiv:
+    case otIntDiv: return CalcDiv;
     case otMod: return CalcMod;
     case otShl: return CalcShl;
     case otShr: return CalcShr;
@@ -130,7 +131,9 @@ bool TPSCodeGen::HoldsArray(TPSType* t, int depth) const {
   t = ResolveTypeLink(t);
   if (!t || depth > 32) return true;
   switch (t->FBaseType) {
-    case btArray: case btVariant: case btPointer: return true;
+    case btArray:
+    case btVariant:
+    case btPointer: return true;
     case btStaticArray: return HoldsArray(static_cast<TPSStaticArrayType*>(t)->FArrayTypeNo, depth + 1);
     case btRecord:
       for (auto& f : static_cast<TPSRecordType*>(t)->FRecordSubVals)
@@ -323,8 +326,7 @@ bool TPSCodeGen::GetOperand(TPSValue* v, TPSOperand& out, TPSTempScope& scope) {
       out.Const.FType = C.FStd.LongWord;
       out.Type = C.FStd.LongWord;
       return true;
-    case TPSValueKind::Var:
-      return VarOperand(v, out, scope);
+    case TPSValueKind::Var: return VarOperand(v, out, scope);
     default: {
       if (!v->Type) {
         ErrorAt(v, ecNoResult);
@@ -383,8 +385,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, const TPSReach& re
       return GenCall(v, &dest, &reach);
     case TPSValueKind::Unary: {
       if (v->Op == otCast) {
-        if (!PSSameType(dest.Type, v->Type) && ResolveTypeLink(dest.Type) != ResolveTypeLink(v->Type))
-          return viaTemp();
+        if (!PSSameType(dest.Type, v->Type) && ResolveTypeLink(dest.Type) != ResolveTypeLink(v->Type)) return viaTemp();
         TPSTempScope scope;
         TPSOperand src;
         if (!GetOperand(v->Left.get(), src, scope)) return false;
@@ -483,8 +484,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, const TPSReach& re
       }
       bool clash = false;
       for (auto& a : v->Args) clash = clash || Clashes(a.get(), reach);
-      if (ResolveTypeLink(dest.Type) != ResolveTypeLink(v->Type) || dest.Kind != OperandVar || clash)
-        return viaTemp();
+      if (ResolveTypeLink(dest.Type) != ResolveTypeLink(v->Type) || dest.Kind != OperandVar || clash) return viaTemp();
       // SetArrayLength(arr, count), then each element.
       TPSRegProc* setLength = C.FindRegProcUpper("SETARRAYLENGTH");
       uint32_t count = NewTemp(C.FStd.LongInt);
@@ -514,9 +514,7 @@ bool TPSCodeGen::GenInto(TPSValue* v, const TPSOperand& dest, const TPSReach& re
       return true;
     }
     case TPSValueKind::ProcPtr:
-    default:
-      ErrorAt(v, ecTypeMismatch);
-      return false;
+    default: ErrorAt(v, ecTypeMismatch); return false;
   }
 }
 

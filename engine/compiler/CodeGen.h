@@ -39,8 +39,26 @@ enum class TPSValueKind : uint8_t {
 };
 enum TPSUnOperatorType : uint8_t { otNot, otMinus, otCast };
 enum TPSBinOperatorType : uint8_t {
-  otAdd, otSub, otMul, otDiv, otMod, otShl, otShr, otAnd, otOr, otXor, otAs, otIntDiv,
-  otGreaterEqual, otLessEqual, otGreater, otLess, otEqual, otNotEqual, otIs, otIn,
+  otAdd,
+  otSub,
+  otMul,
+  otDiv,
+  otMod,
+  otShl,
+  otShr,
+  otAnd,
+  otOr,
+  otXor,
+  otAs,
+  otIntDiv,
+  otGreaterEqual,
+  otLessEqual,
+  otGreater,
+  otLess,
+  otEqual,
+  otNotEqual,
+  otIs,
+  otIn,
 };
 
 class TPSValue;
@@ -65,20 +83,20 @@ class TPSValue {
   uint32_t Pos = 0, Row = 0, Col = 0;
   TPSType* Type = nullptr;
   TIfRVariant Const;
-  uint32_t BaseRef = 0;                        // the variable's reference
-  TPSType* BaseType = nullptr;                 // and its declared type
-  std::vector<TPSSelector> Selectors;          // the fields and elements selected, in order
-  int32_t ProcNo = 0;                          // the routine's number in the module
-  bool Bare = false;                           // named without an argument list
-  TPSParametersDecl Decl;                      // what the routine takes and gives
+  uint32_t BaseRef = 0;                // the variable's reference
+  TPSType* BaseType = nullptr;         // and its declared type
+  std::vector<TPSSelector> Selectors;  // the fields and elements selected, in order
+  int32_t ProcNo = 0;                  // the routine's number in the module
+  bool Bare = false;                   // named without an argument list
+  TPSParametersDecl Decl;              // what the routine takes and gives
   std::vector<std::unique_ptr<TPSValue>> Args;
-  std::vector<TPSType*> ArgTypes;              // the type each argument is passed as
-  uint8_t Op = 0;                              // the operator
+  std::vector<TPSType*> ArgTypes;  // the type each argument is passed as
+  uint8_t Op = 0;                  // the operator
   std::unique_ptr<TPSValue> Left, Right;
   TPSNativeClassItemProperty* Prop = nullptr;  // the property written
   TPSCompileTimeClass* Class = nullptr;        // and the class it was found in
   std::string Name;                            // the member named
-  uint32_t Depth = 1;  // levels of the tree below and including this node
+  uint32_t Depth = 1;                          // levels of the tree below and including this node
 };
 using TPSValuePtr = std::unique_ptr<TPSValue>;
 
@@ -143,8 +161,8 @@ class TPSCodeGen {
   struct TTry {
     TLoop* Loop;
     uint32_t BreakFlag, ContinueFlag;
-    uint32_t TempBase;       // temporaries alive when the current section started
-    uint8_t Section;         // the OpTryEnd that closes the current section
+    uint32_t TempBase;  // temporaries alive when the current section started
+    uint8_t Section;    // the OpTryEnd that closes the current section
     bool BreakUsed = false, ContinueUsed = false;
   };
   struct TWith {
@@ -199,8 +217,7 @@ class TPSCodeGen {
   bool ReadArguments(std::vector<TPSValuePtr>& args, TPSPasToken close);
   TPSValuePtr MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r, uint32_t pos,
                          uint32_t row, uint32_t col);
-  TPSValuePtr MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* type, uint32_t pos, uint32_t row,
-                        uint32_t col);
+  TPSValuePtr MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* type, uint32_t pos, uint32_t row, uint32_t col);
   TPSType* BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSValue* r);
   TPSType* IntResultType(TPSValue* l, TPSValue* r);
   // Makes `v` fit `target` where the language converts implicitly

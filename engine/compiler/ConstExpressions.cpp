@@ -15,16 +15,25 @@ ValueKind KindOf(const TIfRVariant& v) {
   TPSType* t = ResolveTypeLink(v.FType);
   if (!t) return ValueKind::Other;
   switch (t->FBaseType) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32: case btS64: case btEnum:
-      return ValueKind::Int;
-    case btSingle: case btDouble: case btExtended: case btCurrency:
-      return ValueKind::Real;
-    case btString: case btPChar: case btChar:
-      return ValueKind::Ansi;
-    case btWideString: case btUnicodeString: case btWideChar:
-      return ValueKind::Wide;
-    default:
-      return ValueKind::Other;
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32:
+    case btS64:
+    case btEnum: return ValueKind::Int;
+    case btSingle:
+    case btDouble:
+    case btExtended:
+    case btCurrency: return ValueKind::Real;
+    case btString:
+    case btPChar:
+    case btChar: return ValueKind::Ansi;
+    case btWideString:
+    case btUnicodeString:
+    case btWideChar: return ValueKind::Wide;
+    default: return ValueKind::Other;
   }
 }
 
@@ -72,8 +81,8 @@ bool TPSPascalCompiler::ReadConstRelational(TIfRVariant& v) {
   if (!ReadConstAdditive(v)) return false;
   while (true) {
     TPSPasToken op = p.CurrTokenID();
-    if (op != CSTI_Equal && op != CSTI_NotEqual && op != CSTI_Greater && op != CSTI_GreaterEqual &&
-        op != CSTI_Less && op != CSTI_LessEqual)
+    if (op != CSTI_Equal && op != CSTI_NotEqual && op != CSTI_Greater && op != CSTI_GreaterEqual && op != CSTI_Less &&
+        op != CSTI_LessEqual)
       return true;
     uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
     p.Next();
@@ -181,8 +190,7 @@ bool TPSPascalCompiler::ReadConstFactor(TIfRVariant& v) {
       return true;
     }
     case CSTI_String:
-    case CSTI_Char:
-      return ReadStringLiteral(v);
+    case CSTI_Char: return ReadStringLiteral(v);
     case CSTI_Identifier: {
       TPSConstant* c = nullptr;
       int32_t index = IndexOfConstUpper(p.GetToken());
@@ -195,9 +203,7 @@ bool TPSPascalCompiler::ReadConstFactor(TIfRVariant& v) {
       p.Next();
       return true;
     }
-    default:
-      MakeError("", ecSyntaxError, "");
-      return false;
+    default: MakeError("", ecSyntaxError, ""); return false;
   }
 }
 
@@ -283,8 +289,8 @@ bool TPSPascalCompiler::FoldBinary(TIfRVariant& left, const TIfRVariant& right, 
   TPSType* rt = ResolveTypeLink(right.FType);
   bool lEnum = lt && lt->FBaseType == btEnum, rEnum = rt && rt->FBaseType == btEnum;
 
-  if (op == CSTI_Equal || op == CSTI_NotEqual || op == CSTI_Greater || op == CSTI_GreaterEqual ||
-      op == CSTI_Less || op == CSTI_LessEqual) {
+  if (op == CSTI_Equal || op == CSTI_NotEqual || op == CSTI_Greater || op == CSTI_GreaterEqual || op == CSTI_Less ||
+      op == CSTI_LessEqual) {
     int cmp;
     if (bothInt && (lEnum == rEnum) && (!lEnum || lt == rt)) {
       cmp = left.FInt < right.FInt ? -1 : left.FInt > right.FInt ? 1 : 0;
@@ -299,12 +305,12 @@ bool TPSPascalCompiler::FoldBinary(TIfRVariant& left, const TIfRVariant& right, 
     } else {
       return fail(ecTypeMismatch);
     }
-    bool result = op == CSTI_Equal         ? cmp == 0
-                  : op == CSTI_NotEqual    ? cmp != 0
-                  : op == CSTI_Greater     ? cmp > 0
+    bool result = op == CSTI_Equal          ? cmp == 0
+                  : op == CSTI_NotEqual     ? cmp != 0
+                  : op == CSTI_Greater      ? cmp > 0
                   : op == CSTI_GreaterEqual ? cmp >= 0
-                  : op == CSTI_Less        ? cmp < 0
-                                           : cmp <= 0;
+                  : op == CSTI_Less         ? cmp < 0
+                                            : cmp <= 0;
     left = TIfRVariant();
     left.FType = FDefaultBoolType;
     left.FInt = result ? 1 : 0;
@@ -314,7 +320,7 @@ bool TPSPascalCompiler::FoldBinary(TIfRVariant& left, const TIfRVariant& right, 
   if (op == CSTII_and || op == CSTII_or || op == CSTII_xor) {
     bool booleans = lEnum && lt == rt && lt == ResolveTypeLink(FDefaultBoolType);
     if (!bothInt || (lEnum || rEnum) != booleans) return fail(ecTypeMismatch);
-    left.FInt = op == CSTII_and ? (left.FInt & right.FInt)
+    left.FInt = op == CSTII_and  ? (left.FInt & right.FInt)
                 : op == CSTII_or ? (left.FInt | right.FInt)
                                  : (left.FInt ^ right.FInt);
     if (!booleans) left.FType = TPSCodeGen::ArithmeticIntType(*this, left.FType, right.FType, true);
@@ -355,7 +361,8 @@ bool TPSPascalCompiler::FoldBinary(TIfRVariant& left, const TIfRVariant& right, 
       case CSTII_shr: r = static_cast<int64_t>(static_cast<uint64_t>(WrapToType(left.FType, a)) >> (b & 63)); break;
       default: return fail(ecTypeMismatch);
     }
-    if (op != CSTII_shl && op != CSTII_shr) left.FType = TPSCodeGen::ArithmeticIntType(*this, left.FType, right.FType, true);
+    if (op != CSTII_shl && op != CSTII_shr)
+      left.FType = TPSCodeGen::ArithmeticIntType(*this, left.FType, right.FType, true);
     left.FInt = WrapToType(left.FType, r);
     return true;
   }
@@ -386,16 +393,16 @@ bool TPSPascalCompiler::ConvertConstant(TIfRVariant& v, TPSType* target) {
   TIfRVariant out;
   out.FType = target;
   switch (t->FBaseType) {
-    case btSingle: case btDouble: case btExtended: case btCurrency:
-      out.FReal = RoundToType(target, AsReal(v));
-      break;
-    case btString: case btPChar:
-      out.FString = from == ValueKind::Wide ? rtl::UnicodeToUtf8(AsWide(v)) : v.FString;
-      break;
-    case btWideString: case btUnicodeString:
-      out.FWideString = AsWide(v);
-      break;
-    case btChar: case btWideChar:
+    case btSingle:
+    case btDouble:
+    case btExtended:
+    case btCurrency: out.FReal = RoundToType(target, AsReal(v)); break;
+    case btString:
+    case btPChar: out.FString = from == ValueKind::Wide ? rtl::UnicodeToUtf8(AsWide(v)) : v.FString; break;
+    case btWideString:
+    case btUnicodeString: out.FWideString = AsWide(v); break;
+    case btChar:
+    case btWideChar:
       out.FInt = v.FInt;
       if (t->FBaseType == btChar) out.FString = std::string(1, static_cast<char>(v.FInt));
       break;

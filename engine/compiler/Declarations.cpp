@@ -413,9 +413,7 @@ bool TPSPascalCompiler::ParseProgram() {
         }
         MakeError("", ecUnexpectedEndOfFile, "");
         return false;
-      default:
-        MakeError("", ecBeginExpected, "");
-        return false;
+      default: MakeError("", ecBeginExpected, ""); return false;
     }
   }
 }
@@ -576,8 +574,7 @@ bool TPSPascalCompiler::DoVarBlock(TPSInternalProcedure* proc) {
         return false;
       }
       const std::string& upper = p.GetToken();
-      bool duplicate = IsDuplicate(upper, false, true, true, true, proc) ||
-                       (proc && proc->FName == upper) ||
+      bool duplicate = IsDuplicate(upper, false, true, true, true, proc) || (proc && proc->FName == upper) ||
                        std::any_of(group.begin(), group.end(),
                                    [&](const Pending& g) { return FastUpperCase(g.name) == upper; });
       if (duplicate) {
@@ -623,8 +620,9 @@ bool TPSPascalCompiler::DoLabelBlock(TPSInternalProcedure* proc) {
       return false;
     }
     const std::string& upper = p.GetToken();
-    bool duplicate = upper == SResult || upper == proc->FName || IsDuplicate(upper, false, true, false, true, nullptr) ||
-                     IndexOfVarUpper(upper) >= 0 || IsDuplicate(upper, false, false, true, false, proc) ||
+    bool duplicate = upper == SResult || upper == proc->FName ||
+                     IsDuplicate(upper, false, true, false, true, nullptr) || IndexOfVarUpper(upper) >= 0 ||
+                     IsDuplicate(upper, false, false, true, false, proc) ||
                      std::any_of(proc->FLabels.begin(), proc->FLabels.end(),
                                  [&](const TPSLabel& l) { return l.FName == upper; });
     if (duplicate) {

@@ -23,7 +23,13 @@ bool IsSetType(TPSType* t) { return BaseOf(t) == btSet; }
 
 bool PSIsIntType(TPSType* t) {
   switch (BaseOf(t)) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32: case btS64: return true;
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32:
+    case btS64: return true;
     default: return false;
   }
 }
@@ -50,11 +56,17 @@ bool PSSameType(TPSType* a, TPSType* b) {
   if (a == b) return true;
   if (a->FBaseType != b->FBaseType) return false;
   switch (a->FBaseType) {
-    case btRecord: case btArray: case btStaticArray: case btSet: case btClass: case btInterface: case btProcPtr:
-    case btEnum: case btExtClass: case btType:
-      return false;
-    default:
-      return true;
+    case btRecord:
+    case btArray:
+    case btStaticArray:
+    case btSet:
+    case btClass:
+    case btInterface:
+    case btProcPtr:
+    case btEnum:
+    case btExtClass:
+    case btType: return false;
+    default: return true;
   }
 }
 
@@ -62,8 +74,7 @@ TPSPascalCompilerMessage* TPSCodeGen::Error(TPSPascalCompilerErrorType e, std::s
   return C.MakeError("", e, param);
 }
 
-TPSPascalCompilerMessage* TPSCodeGen::ErrorAt(const TPSValue* v, TPSPascalCompilerErrorType e,
-                                              std::string_view param) {
+TPSPascalCompilerMessage* TPSCodeGen::ErrorAt(const TPSValue* v, TPSPascalCompilerErrorType e, std::string_view param) {
   TPSPascalCompilerMessage* m = C.MakeError("", e, param);
   if (v) m->SetCustomPos(v->Pos, v->Row, v->Col);
   return m;
@@ -238,9 +249,7 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
       if (!v) return nullptr;
       return MakeUnary(otMinus, std::move(v), nullptr, pos, row, col);
     }
-    case CSTI_Plus:
-      P.Next();
-      return ParseTerm();
+    case CSTI_Plus: P.Next(); return ParseTerm();
     case CSTI_Integer:
     case CSTI_HexInt: {
       const std::string& text = P.GetToken();
@@ -274,8 +283,7 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
       if (!C.ReadStringLiteral(c)) return nullptr;
       return ConstValue(c, pos, row, col);
     }
-    case CSTI_OpenBlock:
-      return ParseSetConstructor();
+    case CSTI_OpenBlock: return ParseSetConstructor();
     case CSTI_AddressOf: {
       P.Next();
       if (P.CurrTokenID() != CSTI_Identifier) {
@@ -317,11 +325,8 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
       }
       return MakeUnary(otCast, std::move(e), isChr ? C.FStd.Char : C.FStd.LongWord, pos, row, col);
     }
-    case CSTI_Identifier:
-      return ParseIdentifier(false);
-    default:
-      Error(ecSyntaxError);
-      return nullptr;
+    case CSTI_Identifier: return ParseIdentifier(false);
+    default: Error(ecSyntaxError); return nullptr;
   }
 }
 
@@ -560,9 +565,11 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         TPSType* t = ResolveTypeLink(args[0]->Type);
         int64_t low = 0, high = 0;
         switch (t->FBaseType) {
-          case btU8: case btChar: high = 255; break;
+          case btU8:
+          case btChar: high = 255; break;
           case btS8: low = -128, high = 127; break;
-          case btU16: case btWideChar: high = 65535; break;
+          case btU16:
+          case btWideChar: high = 65535; break;
           case btS16: low = -32768, high = 32767; break;
           case btU32: high = 4294967295ll; break;
           case btS32: low = INT32_MIN, high = INT32_MAX; break;
@@ -572,9 +579,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
             low = static_cast<TPSStaticArrayType*>(t)->FStartOffset;
             high = low + static_cast<int64_t>(static_cast<TPSStaticArrayType*>(t)->FLength) - 1;
             break;
-          default:
-            ErrorAt(args[0].get(), ecTypeMismatch);
-            return nullptr;
+          default: ErrorAt(args[0].get(), ecTypeMismatch); return nullptr;
         }
         TIfRVariant c;
         c.FType = C.FStd.Int64;
@@ -600,9 +605,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
       break;
     }
     case TPSIdentifierKind::None:
-    default:
-      Error(ecUnknownIdentifier, orgName);
-      return nullptr;
+    default: Error(ecUnknownIdentifier, orgName); return nullptr;
   }
   if (!v) return nullptr;
   if (v->Kind != TPSValueKind::Const) v->Pos = pos, v->Row = row, v->Col = col;
@@ -644,9 +647,8 @@ TPSValuePtr TPSCodeGen::ParseIntrinsic(const std::string& name, uint32_t pos, ui
 
 TPSValuePtr TPSCodeGen::AssignedCall(TPSValuePtr e, uint32_t pos, uint32_t row, uint32_t col) {
   TPSBaseType b = BaseOf(e->Type);
-  if (e->Kind != TPSValueKind::Var ||
-      (b != btClass && b != btPChar && b != btString && b != btInterface && b != btProcPtr && b != btArray &&
-       b != btUnicodeString && b != btWideString)) {
+  if (e->Kind != TPSValueKind::Var || (b != btClass && b != btPChar && b != btString && b != btInterface &&
+                                       b != btProcPtr && b != btArray && b != btUnicodeString && b != btWideString)) {
     ErrorAt(e.get(), ecTypeMismatch);
     return nullptr;
   }
@@ -737,8 +739,7 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
       v->Selectors.push_back(std::move(s));
       continue;
     }
-    if (P.CurrTokenID() == CSTI_OpenBlock && (b == btArray || b == btStaticArray) &&
-        v->Kind == TPSValueKind::Var) {
+    if (P.CurrTokenID() == CSTI_OpenBlock && (b == btArray || b == btStaticArray) && v->Kind == TPSValueKind::Var) {
       P.Next();
       while (true) {
         TPSType* at = ResolveTypeLink(v->Type);
@@ -805,9 +806,7 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
         // A character assignment target; the statement calls the setter.
         auto target = std::make_unique<TPSValue>(TPSValueKind::CharTarget);
         target->Pos = v->Pos, target->Row = v->Row, target->Col = v->Col;
-        target->Type = b == btString || b == btPChar ? C.FStd.Char
-                       : b == btVariant             ? C.FStd.Variant
-                                                    : C.FStd.WideChar;
+        target->Type = b == btString || b == btPChar ? C.FStd.Char : b == btVariant ? C.FStd.Variant : C.FStd.WideChar;
         target->Left = std::move(v);
         target->Right = std::move(index);
         return target;
@@ -878,8 +877,8 @@ TPSValuePtr TPSCodeGen::MakeCall(int32_t procNo, const TPSParametersDecl& decl, 
   return BindArguments(std::move(call), decl, std::move(args), pos, row, col);
 }
 
-TPSValuePtr TPSCodeGen::MakeValueCall(TPSValuePtr procVal, const TPSParametersDecl& decl,
-                                      std::vector<TPSValuePtr> args, uint32_t pos, uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::MakeValueCall(TPSValuePtr procVal, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
+                                      uint32_t pos, uint32_t row, uint32_t col) {
   auto call = std::make_unique<TPSValue>(TPSValueKind::CallValue);
   call->Left = std::move(procVal);
   return BindArguments(std::move(call), decl, std::move(args), pos, row, col);
@@ -1134,8 +1133,7 @@ TPSType* TPSCodeGen::BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSVal
       }
       return ok ? C.FDefaultBoolType : nullptr;
     }
-    default:
-      return nullptr;
+    default: return nullptr;
   }
 }
 
@@ -1210,8 +1208,7 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
       }
       return fail();
     }
-    case TPSValueKind::TypeRef:
-      return fail();
+    case TPSValueKind::TypeRef: return fail();
     default:
       if (v->Kind == TPSValueKind::Call && v->Bare && t->FBaseType == btProcPtr &&
           !(v->Type && C.IsCompatibleType(target, v->Type, false))) {
@@ -1234,8 +1231,8 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
   }
 }
 
-TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r,
-                                   uint32_t pos, uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r, uint32_t pos,
+                                   uint32_t row, uint32_t col) {
   if (!l || !r) return nullptr;
   for (TPSValue* side : {l.get(), r.get()}) {
     if (side->IsCall() && !side->Type) {
@@ -1251,13 +1248,11 @@ TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPS
   node->Pos = l->Pos, node->Row = l->Row, node->Col = l->Col;
   node->Op = op;
   if (op == otAs) {
-    if (r->Kind != TPSValueKind::TypeRef || BaseOf(r->Type) != btClass || BaseOf(l->Type) != btClass)
-      return mismatch();
+    if (r->Kind != TPSValueKind::TypeRef || BaseOf(r->Type) != btClass || BaseOf(l->Type) != btClass) return mismatch();
     return MakeUnary(otCast, std::move(l), r->Type, pos, row, col);
   }
   if (op == otIs) {
-    if (r->Kind != TPSValueKind::TypeRef || BaseOf(r->Type) != btClass || BaseOf(l->Type) != btClass)
-      return mismatch();
+    if (r->Kind != TPSValueKind::TypeRef || BaseOf(r->Type) != btClass || BaseOf(l->Type) != btClass) return mismatch();
     TIfRVariant c;
     c.FType = C.FStd.LongWord;
     c.FInt = r->Const.FInt;

@@ -75,8 +75,7 @@ TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement, bool atN
     self.FType = object->Type;
     decl.FParams.insert(decl.FParams.begin(), self);
     args.insert(args.begin(), std::move(object));
-    return MakeCall((method->FOwner ? method->FOwner : cls)->Func_Call(method), decl, std::move(args), pos, row,
-                    col);
+    return MakeCall((method->FOwner ? method->FOwner : cls)->Func_Call(method), decl, std::move(args), pos, row, col);
   }
   if (!prop->FDecl.FParams.empty()) {
     if (P.CurrTokenID() != CSTI_OpenBlock) {

@@ -11,9 +11,7 @@ namespace {
 
 const std::string SIncompleteType = "incomplete type ";
 
-void AppendBytes(std::string& out, const void* data, size_t size) {
-  out.append(static_cast<const char*>(data), size);
-}
+void AppendBytes(std::string& out, const void* data, size_t size) { out.append(static_cast<const char*>(data), size); }
 void PatchUInt32(std::string& out, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) out[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
@@ -30,10 +28,8 @@ TPSBaseType ModuleBaseType(const TPSType* t) {
       return high < 256 ? btU8 : high < 65536 ? btU16 : btU32;
     }
     case btType:
-    case btExtClass:
-      return btU32;
-    default:
-      return t->FBaseType;
+    case btExtClass: return btU32;
+    default: return t->FBaseType;
   }
 }
 
@@ -57,13 +53,19 @@ void AppendDebugNameList(std::string& out, const std::vector<std::string>& names
 void TPSPascalCompiler::WriteConstantValue(std::string& out, const TIfRVariant& value) {
   TPSType* t = ResolveTypeLink(value.FType);
   switch (ModuleBaseType(t)) {
-    case btU8: case btS8: case btChar: out.push_back(static_cast<char>(value.FInt)); break;
-    case btU16: case btS16: case btWideChar: {
+    case btU8:
+    case btS8:
+    case btChar: out.push_back(static_cast<char>(value.FInt)); break;
+    case btU16:
+    case btS16:
+    case btWideChar: {
       uint16_t v = static_cast<uint16_t>(value.FInt);
       AppendBytes(out, &v, 2);
       break;
     }
-    case btU32: case btS32: case btProcPtr: AppendUInt32(out, static_cast<uint32_t>(value.FInt)); break;
+    case btU32:
+    case btS32:
+    case btProcPtr: AppendUInt32(out, static_cast<uint32_t>(value.FInt)); break;
     case btSingle: {
       float v = static_cast<float>(value.FReal);
       AppendBytes(out, &v, 4);
@@ -81,8 +83,10 @@ void TPSPascalCompiler::WriteConstantValue(std::string& out, const TIfRVariant& 
       break;
     }
     case btExtended: AppendExtended(out, value.FReal); break;
-    case btString: case btPChar: AppendName(out, value.FString); break;
-    case btWideString: case btUnicodeString:
+    case btString:
+    case btPChar: AppendName(out, value.FString); break;
+    case btWideString:
+    case btUnicodeString:
       AppendUInt32(out, static_cast<uint32_t>(value.FWideString.size()));
       for (char16_t c : value.FWideString) {
         out.push_back(static_cast<char>(c & 0xFF));

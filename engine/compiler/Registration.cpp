@@ -521,8 +521,7 @@ compiletime::TPSAttributeType* TPSPascalCompiler::FindAttributeType(std::string_
   return nullptr;
 }
 
-TPSAttributeTypeField* compiletime::TPSAttributeType::AddField(std::string_view name, TPSType* type,
-                                                               bool hidden) {
+TPSAttributeTypeField* compiletime::TPSAttributeType::AddField(std::string_view name, TPSType* type, bool hidden) {
   auto f = std::make_unique<TPSAttributeTypeField>();
   f->FFieldOrgName.assign(name);
   f->FFieldName = FastUpperCase(name);

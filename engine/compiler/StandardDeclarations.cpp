@@ -11,11 +11,11 @@ struct TVarTypeConstant {
   int32_t Value;
 };
 constexpr TVarTypeConstant VarTypeConstants[] = {
-    {"varEmpty", 0},      {"varNull", 1},       {"varSmallInt", 2},   {"varInteger", 3},   {"varSingle", 4},
-    {"varDouble", 5},     {"varCurrency", 6},   {"varDate", 7},       {"varOleStr", 8},    {"varDispatch", 9},
-    {"varError", 10},     {"varBoolean", 11},   {"varVariant", 12},   {"varUnknown", 13},  {"varShortInt", 16},
-    {"varByte", 17},      {"varWord", 18},      {"varLongWord", 19},  {"varInt64", 20},    {"varStrArg", 72},
-    {"varAny", 257},      {"varString", 256},   {"varTypeMask", 4095}, {"varArray", 8192}, {"varByRef", 16384},
+    {"varEmpty", 0},     {"varNull", 1},     {"varSmallInt", 2},    {"varInteger", 3},  {"varSingle", 4},
+    {"varDouble", 5},    {"varCurrency", 6}, {"varDate", 7},        {"varOleStr", 8},   {"varDispatch", 9},
+    {"varError", 10},    {"varBoolean", 11}, {"varVariant", 12},    {"varUnknown", 13}, {"varShortInt", 16},
+    {"varByte", 17},     {"varWord", 18},    {"varLongWord", 19},   {"varInt64", 20},   {"varStrArg", 72},
+    {"varAny", 257},     {"varString", 256}, {"varTypeMask", 4095}, {"varArray", 8192}, {"varByRef", 16384},
     {"varUString", 258},
 };
 

@@ -20,11 +20,18 @@ struct TJumpSite {
 void TPSCodeGen::DebugPos() {
   if (Here() > 0 && LastOpStart < Here()) {
     switch (LastOp) {
-      case OpPop: case OpPushType: case OpJump: case OpJumpIfTrue: case OpJumpIfFalse: case OpSetFlag:
-      case OpPopJump: case OpPop2Jump: case OpJumpIfFlag: case OpNop: case OpReturn:
-        break;
-      default:
-        EmitOp(OpNop);
+      case OpPop:
+      case OpPushType:
+      case OpJump:
+      case OpJumpIfTrue:
+      case OpJumpIfFalse:
+      case OpSetFlag:
+      case OpPopJump:
+      case OpPop2Jump:
+      case OpJumpIfFlag:
+      case OpNop:
+      case OpReturn: break;
+      default: EmitOp(OpNop);
     }
   }
   C.WriteDebugPosition(Proc, ProcNo);
@@ -148,8 +155,7 @@ bool TPSCodeGen::CompileStatementUnguarded() {
       return true;
     case CSTI_Identifier: {
       const std::string& name = P.GetToken();
-      if ((name == "BREAK" || name == "CONTINUE") &&
-          C.FindIdentifier(name, Proc).Kind == TPSIdentifierKind::None)
+      if ((name == "BREAK" || name == "CONTINUE") && C.FindIdentifier(name, Proc).Kind == TPSIdentifierKind::None)
         return CompileBreakContinue(name == "BREAK");
       for (TPSLabel& label : Proc->FLabels) {
         if (label.FName != name) continue;
@@ -164,19 +170,15 @@ bool TPSCodeGen::CompileStatementUnguarded() {
       }
       return CompileAssignOrCall();
     }
-    case CSTI_OpenRound:
-      return CompileAssignOrCall();
+    case CSTI_OpenRound: return CompileAssignOrCall();
     case CSTI_SemiColon:
     case CSTII_end:
     case CSTII_else:
     case CSTII_until:
     case CSTII_Except:
     case CSTII_Finally:
-    case CSTI_EOF:
-      return true;  // the empty statement
-    default:
-      Error(ecIdentifierExpected);
-      return false;
+    case CSTI_EOF: return true;  // the empty statement
+    default: Error(ecIdentifierExpected); return false;
   }
 }
 
@@ -202,8 +204,8 @@ bool TPSCodeGen::CompileAssignOrCall() {
       std::vector<TPSValuePtr> args;
       args.push_back(std::move(target->Left));
       args.push_back(std::move(source));
-      TPSValuePtr call =
-          MakeCall(C.UseRegProc(set), set->FDecl, std::move(args), target->Pos, target->Row, target->Col);
+      TPSValuePtr call = MakeCall(C.UseRegProc(set), set->FDecl, std::move(args), target->Pos, target->Row,
+                                  target->Col);
       return call && GenCall(call.get(), nullptr);
     }
     if (target->Kind == TPSValueKind::PropertyTarget || target->Kind == TPSValueKind::DispatchTarget) {
@@ -643,8 +645,7 @@ bool TPSCodeGen::CompileTry() {
   uint32_t base = Here();
   auto setOffset = [&](int slot, uint32_t target) {
     uint32_t value = target - base;
-    for (int i = 0; i < 4; ++i)
-      Proc->FData[offsets + 4 * slot + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i) Proc->FData[offsets + 4 * slot + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
   };
   auto section = [&](TPSSubOptType kind, uint8_t closing) {
     ctx.TempBase = TempCount;

@@ -66,9 +66,12 @@ TPSType* TPSCodeGen::ArithmeticIntType(TPSPascalCompiler& c, TPSType* l, TPSType
   TPSBaseType lb = ResolveTypeLink(l)->FBaseType, rb = ResolveTypeLink(r)->FBaseType;
   auto size = [](TPSBaseType b) {
     switch (b) {
-      case btU8: case btS8: return 1;
-      case btU16: case btS16: return 2;
-      case btU32: case btS32: return 4;
+      case btU8:
+      case btS8: return 1;
+      case btU16:
+      case btS16: return 2;
+      case btU32:
+      case btS32: return 4;
       default: return 8;
     }
   };
@@ -313,10 +316,9 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view orgName) {
             MakeError("", ecIdentifierExpected, "");
             return nullptr;
           }
-          if (rec->FindField(p.GetToken()) >= 0 ||
-              std::find_if(names.begin(), names.end(), [&](const std::string& n) {
-                return FastUpperCase(n) == p.GetToken();
-              }) != names.end()) {
+          if (rec->FindField(p.GetToken()) >= 0 || std::find_if(names.begin(), names.end(), [&](const std::string& n) {
+                                                     return FastUpperCase(n) == p.GetToken();
+                                                   }) != names.end()) {
             MakeError("", ecDuplicateIdentifier, p.OriginalToken());
             return nullptr;
           }
@@ -376,12 +378,8 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view orgName) {
       p.Next();
       return ReadProceduralType(orgName, isFunction);
     }
-    case CSTII_Interface:
-      p.Next();
-      return ReadInterfaceType(orgName);
-    default:
-      MakeError("", ecIdentifierExpected, "");
-      return nullptr;
+    case CSTII_Interface: p.Next(); return ReadInterfaceType(orgName);
+    default: MakeError("", ecIdentifierExpected, ""); return nullptr;
   }
 }
 
@@ -462,15 +460,14 @@ TPSType* TPSPascalCompiler::ReadInterfaceType(std::string_view orgName) {
   }
   p.Next();
   auto* type = NewType<TPSInterfaceType>(orgName);
-  auto intf = std::make_unique<TPSInterface>(this, static_cast<TPSInterfaceType*>(parentType)->FIntf, guid,
-                                             type->FName, type);
+  auto intf = std::make_unique<TPSInterface>(this, static_cast<TPSInterfaceType*>(parentType)->FIntf, guid, type->FName,
+                                             type);
   type->FIntf = intf.get();
   FInterfaces.push_back(std::move(intf));
   // Each heading runs from its first word up to its closing semicolon.
   while (p.CurrTokenID() == CSTII_function || p.CurrTokenID() == CSTII_procedure) {
     uint32_t start = p.CurrTokenPos(), row = p.Row(), col = p.Col();
-    while (p.CurrTokenID() != CSTI_SemiColon && p.CurrTokenID() != CSTI_EOF && p.CurrTokenID() != CSTII_end)
-      p.Next();
+    while (p.CurrTokenID() != CSTI_SemiColon && p.CurrTokenID() != CSTI_EOF && p.CurrTokenID() != CSTII_end) p.Next();
     std::string heading;
     if (p.CurrTokenID() == CSTI_SemiColon) heading = p.Source(start, p.CurrTokenPos());
     if (heading.empty() || !type->FIntf->RegisterMethod(heading, cdStdCall)) {

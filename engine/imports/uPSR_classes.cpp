@@ -5,8 +5,8 @@
 #include "rtl/Bits.h"
 #include "rtl/Collections.h"
 #include "rtl/Parser.h"
-#include "rtl/StringList.h"
 #include "rtl/Streams.h"
+#include "rtl/StringList.h"
 
 namespace ps {
 
@@ -45,8 +45,10 @@ TPSMemberCode StreamTransfer(TTransfer kind) {
         bytes[i] = wide ? static_cast<char>(reinterpret_cast<const char16_t*>(BlockData(h))[i])
                         : reinterpret_cast<const char*>(BlockData(h))[i];
       moved = count;
-      if (kind == TTransfer::Write) moved = stream->Write(bytes.data(), count);
-      else stream->WriteBuffer(bytes.data(), count);
+      if (kind == TTransfer::Write)
+        moved = stream->Write(bytes.data(), count);
+      else
+        stream->WriteBuffer(bytes.data(), count);
     } else {
       const int64_t left = std::max<int64_t>(stream->Size() - stream->Position(), 0);
       const int64_t count = std::min(wanted, std::max(length, left));
@@ -54,13 +56,15 @@ TPSMemberCode StreamTransfer(TTransfer kind) {
       if (kind == TTransfer::ReadBuffer && count < wanted)
         throw rtl::EReadError(rtl::UnicodeString(rtl::EReadError::SReadError));
       std::string bytes(static_cast<size_t>(count), '\0');
-      moved = kind == TTransfer::Read ? stream->Read(bytes.data(), count) : (stream->ReadBuffer(bytes.data(), count), count);
+      moved = kind == TTransfer::Read ? stream->Read(bytes.data(), count)
+                                      : (stream->ReadBuffer(bytes.data(), count), count);
       moved = std::clamp<int64_t>(moved, 0, count);
       const int64_t size = std::max(length, count);
       if (wide) {
         std::u16string text(PSUnicodeView(slot));
         text.resize(static_cast<size_t>(size), u'\0');
-        for (int64_t i = 0; i < moved; ++i) text[static_cast<size_t>(i)] = static_cast<uint8_t>(bytes[static_cast<size_t>(i)]);
+        for (int64_t i = 0; i < moved; ++i)
+          text[static_cast<size_t>(i)] = static_cast<uint8_t>(bytes[static_cast<size_t>(i)]);
         PSUnicodeAssign(slot, text);
       } else {
         std::string text(PSAnsiView(slot));
@@ -69,8 +73,7 @@ TPSMemberCode StreamTransfer(TTransfer kind) {
         PSAnsiAssign(slot, text);
       }
     }
-    if (c.ResultIndex >= 0)
-      PSSetInt(c.Stack.EntryValue(c.ResultIndex), c.Stack.EntryType(c.ResultIndex), moved);
+    if (c.ResultIndex >= 0) PSSetInt(c.Stack.EntryValue(c.ResultIndex), c.Stack.EntryType(c.ResultIndex), moved);
   };
 }
 
@@ -100,8 +103,9 @@ void RIRegisterTStrings(TPSRuntimeClassImporter& cl, bool streams) {
     c.Method("LoadFromFile", &TStrings::LoadFromFile);
     c.Method("SaveToFile", &TStrings::SaveToFile);
   }
-  c.Property("Strings", [](TStrings* s, int32_t i) { return s->Get(i); },
-             [](TStrings* s, int32_t i, const UnicodeString& v) { s->Put(i, v); });
+  c.Property(
+      "Strings", [](TStrings* s, int32_t i) { return s->Get(i); },
+      [](TStrings* s, int32_t i, const UnicodeString& v) { s->Put(i, v); });
   c.Property("Objects", &GetObjectRaw, &PutObjectRaw);
   c.Method("BeginUpdate", &TStrings::BeginUpdate);
   c.Method("EndUpdate", &TStrings::EndUpdate);
@@ -115,8 +119,9 @@ void RIRegisterTStrings(TPSRuntimeClassImporter& cl, bool streams) {
   c.Method("Move", &TStrings::Move);
   c.Method("SetText", [](TStrings* s, const rtl::AnsiString& text) { s->SetText(rtl::Utf8ToUnicode(text)); });
   c.ReadProperty("Names", &TStrings::Names);
-  c.Property("Values", [](TStrings* s, const UnicodeString& name) { return s->Values(name); },
-             [](TStrings* s, const UnicodeString& name, const UnicodeString& v) { s->SetValues(name, v); });
+  c.Property(
+      "Values", [](TStrings* s, const UnicodeString& name) { return s->Values(name); },
+      [](TStrings* s, const UnicodeString& name, const UnicodeString& v) { s->SetValues(name, v); });
   c.Method("AddObject", [](TStrings* s, const UnicodeString& item, void* object) {
     return s->AddObject(item, static_cast<TObject*>(object));
   });
@@ -139,11 +144,12 @@ void RIRegisterTStringList(TPSRuntimeClassImporter& cl) {
     return result;
   });
   c.Method("Sort", &TStringList::Sort);
-  c.Property("Duplicates", [](TStringList* s) { return static_cast<uint8_t>(s->Duplicates()); },
-             [](TStringList* s, uint8_t v) {
-               if (v > rtl::dupError) throw rtl::EConvertError("Invalid value for property Duplicates");
-               s->SetDuplicates(static_cast<rtl::TDuplicates>(v));
-             });
+  c.Property(
+      "Duplicates", [](TStringList* s) { return static_cast<uint8_t>(s->Duplicates()); },
+      [](TStringList* s, uint8_t v) {
+        if (v > rtl::dupError) throw rtl::EConvertError("Invalid value for property Duplicates");
+        s->SetDuplicates(static_cast<rtl::TDuplicates>(v));
+      });
   c.Property("Sorted", &TStringList::Sorted, &TStringList::SetSorted);
   c.EventProperty("OnChange", &TStringList::OnChange, &TStringList::SetOnChange);
   c.EventProperty("OnChanging", &TStringList::OnChanging, &TStringList::SetOnChanging);
@@ -163,16 +169,18 @@ void RIRegisterTStream(TPSRuntimeClassImporter& cl) {
   auto& c = cl.Add<TStream>();
   c.RegisterMethod(StreamTransfer(TTransfer::Read), "Read");
   c.RegisterMethod(StreamTransfer(TTransfer::Write), "Write");
-  c.Method("Seek", [](TStream* s, int32_t offset, uint16_t origin) { return static_cast<int32_t>(s->Seek(offset, origin)); });
+  c.Method("Seek",
+           [](TStream* s, int32_t offset, uint16_t origin) { return static_cast<int32_t>(s->Seek(offset, origin)); });
   c.RegisterMethod(StreamTransfer(TTransfer::ReadBuffer), "ReadBuffer");
   c.RegisterMethod(StreamTransfer(TTransfer::WriteBuffer), "WriteBuffer");
   c.Method("CopyFrom", [](TStream* s, TStream* source, int64_t count) {
     return static_cast<int32_t>(s->CopyFrom(Required(source), count));
   });
-  c.Property("Position", [](TStream* s) { return static_cast<int32_t>(s->Position()); },
-             [](TStream* s, int32_t v) { s->SetPosition(v); });
-  c.Property("Size", [](TStream* s) { return static_cast<int32_t>(s->Size()); },
-             [](TStream* s, int32_t v) { s->SetSize(v); });
+  c.Property(
+      "Position", [](TStream* s) { return static_cast<int32_t>(s->Position()); },
+      [](TStream* s, int32_t v) { s->SetPosition(v); });
+  c.Property(
+      "Size", [](TStream* s) { return static_cast<int32_t>(s->Size()); }, [](TStream* s, int32_t v) { s->SetSize(v); });
 }
 
 void RIRegisterTHandleStream(TPSRuntimeClassImporter& cl) {

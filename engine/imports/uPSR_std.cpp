@@ -24,8 +24,7 @@ void RIRegisterTPersistent(TPSRuntimeClassImporter& cl) {
 void RIRegisterTComponent(TPSRuntimeClassImporter& cl) {
   using rtl::TComponent;
   auto& c = cl.Add<TComponent>();
-  c.Method("FindComponent",
-           [](TComponent* self, const rtl::UnicodeString& name) { return self->FindComponent(name); });
+  c.Method("FindComponent", [](TComponent* self, const rtl::UnicodeString& name) { return self->FindComponent(name); });
   c.VirtualConstructorFn("Create", [](TComponent* owner) { return new TComponent(owner); });
   c.Property("Owner", &TComponent::Owner, &TComponent::SetOwner);
   c.Method("DestroyComponents", &TComponent::DestroyComponents);

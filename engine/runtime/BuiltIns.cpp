@@ -46,8 +46,9 @@ bool DispatchInvoke(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* sta
   if (selfType->FBaseType != btInterface) RaiseTypeMismatch();
   void* self = Load<void*>(selfSlot);
   auto* object = self ? dynamic_cast<rtl::IDispatch*>(static_cast<rtl::IUnknown*>(self)) : nullptr;
-  if (!object) throw EScriptException(rtl::UnicodeString(SVariantIsNull), exec->CurrentProcNo(),
-                                                   static_cast<int32_t>(exec->CurrentPosition()), exec);
+  if (!object)
+    throw EScriptException(rtl::UnicodeString(SVariantIsNull), exec->CurrentProcNo(),
+                           static_cast<int32_t>(exec->CurrentPosition()), exec);
   rtl::TRef<rtl::IDispatch> keep(object);
   bool propertySet = stack->GetBool(-3);
   rtl::UnicodeString name = stack->GetUnicodeString(-4);

@@ -151,8 +151,10 @@ bool StringFunction(TPSStack* stack, int argIndex, F f) {
   TArg r = At(stack, -1);
   if (IsAnsi(a.T)) {
     std::string out = f(PSGetAnsiString(a.P, a.T));
-    if (IsAnsi(r.T)) PSSetAnsiString(r.P, r.T, out);
-    else PSSetUnicodeString(r.P, r.T, rtl::Utf8ToUnicode(out));
+    if (IsAnsi(r.T))
+      PSSetAnsiString(r.P, r.T, out);
+    else
+      PSSetUnicodeString(r.P, r.T, rtl::Utf8ToUnicode(out));
   } else {
     std::u16string out = f(PSGetUnicodeString(a.P, a.T));
     PSSetUnicodeString(r.P, r.T, out);
@@ -215,9 +217,12 @@ bool DoInsert(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
 // Length of a string (bytes or UTF-16 units) or of an array.
 int64_t LengthOf(TArg a) {
   switch (a.Base()) {
-    case btString: case btPChar: return static_cast<int64_t>(PSAnsiView(a.P).size());
-    case btWideString: case btUnicodeString: return static_cast<int64_t>(PSUnicodeView(a.P).size());
-    case btChar: case btWideChar: return 1;
+    case btString:
+    case btPChar: return static_cast<int64_t>(PSAnsiView(a.P).size());
+    case btWideString:
+    case btUnicodeString: return static_cast<int64_t>(PSUnicodeView(a.P).size());
+    case btChar:
+    case btWideChar: return 1;
     case btArray: return PSDynArrayGetLength(a.P, a.T);
     case btStaticArray: return static_cast<const TPSTypeRec_StaticArray*>(a.T)->FSize;
     case btVariant: {
@@ -237,13 +242,15 @@ bool DoLength(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
 void SetLengthOf(TArg a, int64_t length) {
   length = Clamp0(length);
   switch (a.Base()) {
-    case btString: case btPChar: {
+    case btString:
+    case btPChar: {
       std::string text(PSAnsiView(a.P));
       text.resize(static_cast<size_t>(length), '\0');
       PSAnsiAssign(a.P, text);
       break;
     }
-    case btWideString: case btUnicodeString: {
+    case btWideString:
+    case btUnicodeString: {
       std::u16string text(PSUnicodeView(a.P));
       text.resize(static_cast<size_t>(length), u'\0');
       PSUnicodeAssign(a.P, text);
@@ -265,7 +272,10 @@ bool DoLowHigh(TPSStack* stack, bool high) {
   TArg a = At(stack, -2);
   int64_t low = 0, hi = 0;
   switch (a.Base()) {
-    case btString: case btPChar: case btWideString: case btUnicodeString:
+    case btString:
+    case btPChar:
+    case btWideString:
+    case btUnicodeString:
       low = 1;
       hi = LengthOf(a);
       break;
@@ -276,9 +286,11 @@ bool DoLowHigh(TPSStack* stack, bool high) {
       hi = low + static_cast<int64_t>(sa->FSize) - 1;
       break;
     }
-    case btU8: case btChar: hi = 255; break;
+    case btU8:
+    case btChar: hi = 255; break;
     case btS8: low = -128, hi = 127; break;
-    case btU16: case btWideChar: hi = 65535; break;
+    case btU16:
+    case btWideChar: hi = 65535; break;
     case btS16: low = -32768, hi = 32767; break;
     case btU32: hi = 4294967295ll; break;
     case btS32: low = std::numeric_limits<int32_t>::min(), hi = std::numeric_limits<int32_t>::max(); break;
@@ -393,8 +405,9 @@ bool DoTrim(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
 template <char Fill, bool Left>
 bool DoPad(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
   int64_t width = stack->GetInt(-3);
-  return StringFunction(stack, -2, PS_STRING_FN(using Ch = typename decltype(s)::value_type;
-                                                return Pad(s, width, static_cast<Ch>(Fill), Left);));
+  return StringFunction(
+      stack, -2,
+      PS_STRING_FN(using Ch = typename decltype(s)::value_type; return Pad(s, width, static_cast<Ch>(Fill), Left);));
 }
 
 bool DoGetArrayLength(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
@@ -435,10 +448,14 @@ bool TryParseInteger(std::u16string_view text, int64_t low, int64_t high, int64_
   for (; i < n; ++i) {
     char16_t c = text[i];
     int digit;
-    if (c >= u'0' && c <= u'9') digit = c - u'0';
-    else if (hex && c >= u'a' && c <= u'f') digit = c - u'a' + 10;
-    else if (hex && c >= u'A' && c <= u'F') digit = c - u'A' + 10;
-    else return false;
+    if (c >= u'0' && c <= u'9')
+      digit = c - u'0';
+    else if (hex && c >= u'a' && c <= u'f')
+      digit = c - u'a' + 10;
+    else if (hex && c >= u'A' && c <= u'F')
+      digit = c - u'A' + 10;
+    else
+      return false;
     value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit);
     if (value > (static_cast<unsigned __int128>(1) << 64)) return false;
   }
@@ -500,9 +517,8 @@ constexpr TSignature SigRaiseException{2, {kOrdinal, kText}};
 void RegisterStandardRoutines(TPSExec& exec) {
   using rtl::UnicodeString;
   using rtl::Variant;
-  RegisterNativeFunction(exec, "INTTOSTR", std::function<UnicodeString(int64_t)>([](int64_t i) {
-                           return rtl::IntToStr(i);
-                         }));
+  RegisterNativeFunction(exec, "INTTOSTR",
+                         std::function<UnicodeString(int64_t)>([](int64_t i) { return rtl::IntToStr(i); }));
   RegisterNativeFunction(exec, "STRTOINT", std::function<int32_t(UnicodeString)>([](UnicodeString s) {
                            int64_t v;
                            return TryParseInteger(s, INT32_MIN, INT32_MAX, v) ? static_cast<int32_t>(v) : -1;
@@ -547,9 +563,8 @@ void RegisterStandardRoutines(TPSExec& exec) {
   RegisterNativeFunction(exec, "ROUND", std::function<int32_t(long double)>([](long double e) {
                            return ToLongint(std::nearbyint(e));  // halves to even
                          }));
-  RegisterNativeFunction(exec, "TRUNC", std::function<int32_t(long double)>([](long double e) {
-                           return ToLongint(std::trunc(e));
-                         }));
+  RegisterNativeFunction(exec, "TRUNC",
+                         std::function<int32_t(long double)>([](long double e) { return ToLongint(std::trunc(e)); }));
   RegisterNativeFunction(exec, "INT", RealFn([](long double e) { return std::trunc(e); }));
   RegisterNativeFunction(exec, "PI", std::function<long double()>([] { return 3.1415926535897932385L; }));
   RegisterNativeFunction(exec, "ABS", RealFn([](long double e) { return std::fabs(e); }));
@@ -575,17 +590,14 @@ void RegisterStandardRoutines(TPSExec& exec) {
   exec.RegisterFunctionName("RAISELASTEXCEPTION", &DoRaiseLastException, nullptr, nullptr);
   exec.RegisterFunctionName("RAISEEXCEPTION", &Checked<SigRaiseException, DoRaiseException>, nullptr, nullptr);
   TPSExec* self = &exec;
-  RegisterNativeFunction(exec, "EXCEPTIONTYPE", std::function<uint8_t()>([self] {
-                           return static_cast<uint8_t>(self->LastEx());
-                         }));
+  RegisterNativeFunction(exec, "EXCEPTIONTYPE",
+                         std::function<uint8_t()>([self] { return static_cast<uint8_t>(self->LastEx()); }));
   RegisterNativeFunction(exec, "EXCEPTIONPARAM",
                          std::function<UnicodeString()>([self] { return self->LastExParam(); }));
-  RegisterNativeFunction(exec, "EXCEPTIONPROC", std::function<uint32_t()>([self] {
-                           return static_cast<uint32_t>(self->LastExProc());
-                         }));
-  RegisterNativeFunction(exec, "EXCEPTIONPOS", std::function<uint32_t()>([self] {
-                           return static_cast<uint32_t>(self->LastExPos());
-                         }));
+  RegisterNativeFunction(exec, "EXCEPTIONPROC",
+                         std::function<uint32_t()>([self] { return static_cast<uint32_t>(self->LastExProc()); }));
+  RegisterNativeFunction(exec, "EXCEPTIONPOS",
+                         std::function<uint32_t()>([self] { return static_cast<uint32_t>(self->LastExPos()); }));
   RegisterNativeFunction(exec, "EXCEPTIONTOSTRING",
                          std::function<UnicodeString(uint8_t, UnicodeString)>([](uint8_t code, UnicodeString param) {
                            return TPSErrorToString(static_cast<TPSError>(code), param);
@@ -596,9 +608,8 @@ void RegisterStandardRoutines(TPSExec& exec) {
                              throw rtl::EConvertError(rtl::FormatText(SInvalidInteger, {s}));
                            return v;
                          }));
-  RegisterNativeFunction(exec, "INT64TOSTR", std::function<UnicodeString(int64_t)>([](int64_t i) {
-                           return rtl::IntToStr(i);
-                         }));
+  RegisterNativeFunction(exec, "INT64TOSTR",
+                         std::function<UnicodeString(int64_t)>([](int64_t i) { return rtl::IntToStr(i); }));
   exec.RegisterFunctionName("SIZEOF", &Checked<SigSizeOf, DoSizeOf>, nullptr, nullptr);
   exec.RegisterFunctionName("!ASSIGNED", &Checked<SigSizeOf, DoAssigned>, nullptr, nullptr);
 }

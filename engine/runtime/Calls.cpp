@@ -177,8 +177,8 @@ rtl::Variant TPSExec::RunProcVariants(std::vector<rtl::Variant>& params, int pro
     if (next == 0) Raise(SNotEnoughParameters);
     --next;
     int64_t typeNo;
-    if (word.size() < 2 || (word[0] != '@' && word[0] != '!') || !ParseTypeNo(word.substr(1), typeNo) ||
-        typeNo < 0 || typeNo >= GetTypeCount())
+    if (word.size() < 2 || (word[0] != '@' && word[0] != '!') || !ParseTypeNo(word.substr(1), typeNo) || typeNo < 0 ||
+        typeNo >= GetTypeCount())
       Raise(SInvalidParameter);
     TOwnedValue v;
     v.Type = FTypes[typeNo].get();

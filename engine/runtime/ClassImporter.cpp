@@ -240,8 +240,8 @@ const TPSRuntimeInterface* TPSRuntimeClassImporter::FindInterface(const uint8_t 
   return nullptr;
 }
 
-void TPSRuntimeClassImporter::PrepareInterface(std::string_view guid, std::string_view inheritedFrom,
-                                               uint8_t bytes[16], const TPSRuntimeInterface*& parent) const {
+void TPSRuntimeClassImporter::PrepareInterface(std::string_view guid, std::string_view inheritedFrom, uint8_t bytes[16],
+                                               const TPSRuntimeInterface*& parent) const {
   if (!ParseGuidText(guid, bytes)) throw rtl::Exception(rtl::Utf8ToUnicode("Invalid GUID " + std::string(guid)));
   parent = nullptr;
   if (inheritedFrom.empty()) return;
@@ -283,17 +283,25 @@ bool ParseGuidText(std::string_view text, uint8_t guid[16]) {
 
 namespace {
 
-enum class TBoundKind : uint8_t { Method, Constructor, PropertyRead, PropertyWrite, EventRead, EventWrite,
-                                  PublishedRead, PublishedWrite };
+enum class TBoundKind : uint8_t {
+  Method,
+  Constructor,
+  PropertyRead,
+  PropertyWrite,
+  EventRead,
+  EventWrite,
+  PublishedRead,
+  PublishedWrite
+};
 
 // What a bound "class:" import needs at each call; owned by the executor.
 struct TBoundMember {
   TBoundKind Kind;
   TPSMemberCodePtr Code;
-  TPSRuntimeClass* Class;  // not owned
+  TPSRuntimeClass* Class;             // not owned
   TPSRuntimeClassImporter* Importer;  // not owned
   bool HasResult = false;
-  uint32_t ArgSlots = 0;  // properties: index count + 1
+  uint32_t ArgSlots = 0;                 // properties: index count + 1
   const rtl::TPropInfo* Prop = nullptr;  // published fallback
 };
 
@@ -408,20 +416,25 @@ bool CallBoundProperty(TPSExec* exec, TPSExternalProcRec* proc, TPSStack*, TPSSt
         rtl::TPropertyValue v = b->Prop->Get(*self);
         uint8_t* r = stack->EntryValue(top);
         TPSTypeRec* rt = stack->EntryType(top);
-        if (auto* i = std::get_if<int64_t>(&v)) PSSetInt(r, rt, *i);
-        else if (auto* f = std::get_if<long double>(&v)) PSSetReal(r, rt, *f);
-        else if (auto* s = std::get_if<rtl::UnicodeString>(&v)) PSSetUnicodeString(r, rt, *s);
-        else if (auto* o = std::get_if<rtl::TObject*>(&v)) TPSValueTraits<void*>::Set(r, rt, *o);
-        else NotifyEventToSlot(*exec, r, rt, std::get<rtl::TNotifyEvent>(v));
+        if (auto* i = std::get_if<int64_t>(&v))
+          PSSetInt(r, rt, *i);
+        else if (auto* f = std::get_if<long double>(&v))
+          PSSetReal(r, rt, *f);
+        else if (auto* s = std::get_if<rtl::UnicodeString>(&v))
+          PSSetUnicodeString(r, rt, *s);
+        else if (auto* o = std::get_if<rtl::TObject*>(&v))
+          TPSValueTraits<void*>::Set(r, rt, *o);
+        else
+          NotifyEventToSlot(*exec, r, rt, std::get<rtl::TNotifyEvent>(v));
       } else {
         const uint8_t* p = stack->EntryValue(selfIndex - 1);
         const TPSTypeRec* t = stack->EntryType(selfIndex - 1);
         rtl::TPropertyValue v;
         switch (b->Prop->Kind) {
-          case rtl::TTypeKind::tkInteger: case rtl::TTypeKind::tkInt64: case rtl::TTypeKind::tkEnumeration:
-          case rtl::TTypeKind::tkChar:
-            v = PSGetInt64(p, t);
-            break;
+          case rtl::TTypeKind::tkInteger:
+          case rtl::TTypeKind::tkInt64:
+          case rtl::TTypeKind::tkEnumeration:
+          case rtl::TTypeKind::tkChar: v = PSGetInt64(p, t); break;
           case rtl::TTypeKind::tkFloat: v = PSGetReal(p, t); break;
           case rtl::TTypeKind::tkString: v = PSGetUnicodeString(p, t); break;
           case rtl::TTypeKind::tkClass: v = ObjectFromSlot(p, t); break;
@@ -565,8 +578,8 @@ bool CallInterfaceMethod(TPSExec* exec, TPSExternalProcRec* proc, TPSStack*, TPS
     return false;
   }
   if (type != b->CachedType) {
-    const TPSRuntimeInterface* runtime =
-        b->Importer->FindInterface(static_cast<const TPSTypeRec_Interface*>(type)->FGuid);
+    const TPSRuntimeInterface* runtime = b->Importer->FindInterface(
+        static_cast<const TPSTypeRec_Interface*>(type)->FGuid);
     b->CachedCode = runtime ? runtime->FindMethod(b->MethodNo) : nullptr;
     b->CachedType = type;
   }
@@ -720,9 +733,8 @@ TPSExec* CurrentMemberExec() { return CurrentExec; }
 void RegisterClassLibraryRuntime(TPSExec& exec, TPSRuntimeClassImporter& importer) {
   exec.AddSpecialProcImport("class", &ResolveClassImport, &importer);
   exec.AddSpecialProcImport("intf", &ResolveInterfaceImport, &importer);
-  exec.SetClassCheck([](TPSExec*, void* object, const TPSTypeRec_Class* cls) {
-    return IsInstanceOfScriptClass(object, cls);
-  });
+  exec.SetClassCheck(
+      [](TPSExec*, void* object, const TPSTypeRec_Class* cls) { return IsInstanceOfScriptClass(object, cls); });
   exec.SetHostMethodCall(&CallHostHandler);
   exec.SetInterfaceQuery([&importer](TPSExec*, void* object, const uint8_t(&guid)[16]) -> void* {
     if (!object || !rtl::TObjectRegistry::IsLive(object)) return nullptr;

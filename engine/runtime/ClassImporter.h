@@ -40,7 +40,8 @@ class TPSRuntimeClassImporter;
 // Messages of the importer, spelled once.
 inline constexpr std::u16string_view SCannotCastObject = u"Cannot cast an object";
 inline constexpr std::u16string_view SCannotCastInterface = u"Cannot cast an interface";
-inline constexpr std::u16string_view SNotALiveObject = u"Object reference is not a live object (freed, never created or forged)";
+inline constexpr std::u16string_view SNotALiveObject =
+    u"Object reference is not a live object (freed, never created or forged)";
 inline constexpr std::u16string_view SCannotFreeHostObject = u"Cannot free an object that belongs to the host";
 inline constexpr std::u16string_view SCannotFreeObjectInUse = u"Cannot free an object while its event is running";
 inline constexpr std::u16string_view SEventTargetGone = u"The script procedure of this event is no longer available";
@@ -68,10 +69,10 @@ enum TPSClassItemKind : uint8_t {
 struct TPSMemberCall {
   TPSExec& Exec;
   TPSStack& Stack;
-  rtl::TObject* Self;             // live object of methods and properties; nil for constructors
-  int SelfIndex;                  // stack index of Self (constructors: of the class type number)
-  int ResultIndex;                // -1 when the call has no result
-  TPSRuntimeClass* Target;        // constructors: the class to instantiate
+  rtl::TObject* Self;       // live object of methods and properties; nil for constructors
+  int SelfIndex;            // stack index of Self (constructors: of the class type number)
+  int ResultIndex;          // -1 when the call has no result
+  TPSRuntimeClass* Target;  // constructors: the class to instantiate
   TPSRuntimeClassImporter* Importer;
   rtl::IUnknown* Interface = nullptr;  // interface methods: the interface called
 };
@@ -82,9 +83,9 @@ struct TPSRuntimeClassItem {
   std::string FName;  // upper case
   uint32_t FNameHash = 0;
   TPSClassItemKind FKind = ckMethod;
-  TPSMemberCodePtr FCode;       // method or constructor code, or the read helper
-  TPSMemberCodePtr FWrite;      // the write helper of property kinds
-  int FParamCount = -1;         // constructors: declared parameters (-1 unknown)
+  TPSMemberCodePtr FCode;   // method or constructor code, or the read helper
+  TPSMemberCodePtr FWrite;  // the write helper of property kinds
+  int FParamCount = -1;     // constructors: declared parameters (-1 unknown)
 };
 
 // An interface an object can be asked for, by GUID.
@@ -171,8 +172,10 @@ struct TMemberArg {
 
 template <class A>
 A PassMemberArg(TMemberArg<A>& h) {
-  if constexpr (std::is_lvalue_reference_v<A>) return h.Value;
-  else return std::move(h.Value);
+  if constexpr (std::is_lvalue_reference_v<A>)
+    return h.Value;
+  else
+    return std::move(h.Value);
 }
 
 [[noreturn]] void RaiseNotEnoughParameters();
@@ -270,8 +273,8 @@ template <class S, class V>
 TPSMemberCode EventWriteCode(std::function<void(S*, V)> set) {
   return [set = std::move(set)](TPSMemberCall& c) {
     if (c.SelfIndex < 1) RaiseNotEnoughParameters();
-    rtl::TNotifyEvent handler =
-        NotifyEventFromSlot(c.Exec, c.Stack.EntryValue(c.SelfIndex - 1), c.Stack.EntryType(c.SelfIndex - 1));
+    rtl::TNotifyEvent handler = NotifyEventFromSlot(c.Exec, c.Stack.EntryValue(c.SelfIndex - 1),
+                                                    c.Stack.EntryType(c.SelfIndex - 1));
     set(ObjectAs<S>(c.Self), std::move(handler));
   };
 }
@@ -287,8 +290,8 @@ class TPSRuntimeClass {
   TPSRuntimeClass(const TPSRuntimeClass&) = delete;
   TPSRuntimeClass& operator=(const TPSRuntimeClass&) = delete;
 
-  rtl::TClass FClass;     // not owned (class metadata is static)
-  std::string FClassName; // upper case
+  rtl::TClass FClass;      // not owned (class metadata is static)
+  std::string FClassName;  // upper case
   uint32_t FClassNameHash;
   std::vector<TPSRuntimeClassItem> FClassItems;
   // Virtual slots do not exist here: C++ member pointers dispatch virtually,
@@ -340,8 +343,9 @@ class TPSRuntimeClassT : public TPSRuntimeClass {
   // A constructor from T's own C++ constructor with these parameter types.
   template <class... A>
   TPSRuntimeClassT& Constructor(std::string_view name = "Create") {
-    RegisterConstructor(detail::ConstructorCode(std::function<T*(A...)>([](A... a) { return new T(std::forward<A>(a)...); })),
-                        name, sizeof...(A));
+    RegisterConstructor(
+        detail::ConstructorCode(std::function<T*(A...)>([](A... a) { return new T(std::forward<A>(a)...); })), name,
+        sizeof...(A));
     return *this;
   }
   // A constructor through a factory callable returning the new T*.

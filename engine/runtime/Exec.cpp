@@ -107,9 +107,7 @@ int TPSExec::GetProc(std::string_view name) const {
   return -1;
 }
 
-TPSProcRec* TPSExec::GetProcNo(int no) const {
-  return no >= 0 && no < GetProcCount() ? FProcs[no].get() : nullptr;
-}
+TPSProcRec* TPSExec::GetProcNo(int no) const { return no >= 0 && no < GetProcCount() ? FProcs[no].get() : nullptr; }
 
 int TPSExec::GetType(std::string_view name) const {
   std::string upper = FastUpperCase(name);
@@ -119,9 +117,7 @@ int TPSExec::GetType(std::string_view name) const {
   return -1;
 }
 
-TPSTypeRec* TPSExec::GetTypeNo(int no) const {
-  return no >= 0 && no < GetTypeCount() ? FTypes[no].get() : nullptr;
-}
+TPSTypeRec* TPSExec::GetTypeNo(int no) const { return no >= 0 && no < GetTypeCount() ? FTypes[no].get() : nullptr; }
 
 TPSTypeRec* TPSExec::FindType(int startAt, TPSBaseType baseType, int& no) const {
   for (int i = std::max(startAt, 0); i < GetTypeCount(); ++i)

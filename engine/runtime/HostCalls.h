@@ -34,15 +34,28 @@ struct TPSOpenArray {
 
 // One element of an "array of const" parameter, tagged by its script type.
 struct TPSVarRec {
-  enum TKind { vtInteger, vtExtended, vtInt64, vtChar, vtWideChar, vtAnsiString, vtWideString, vtUnicodeString,
-               vtPChar, vtVariant, vtObject, vtInterface, vtPointer };
+  enum TKind {
+    vtInteger,
+    vtExtended,
+    vtInt64,
+    vtChar,
+    vtWideChar,
+    vtAnsiString,
+    vtWideString,
+    vtUnicodeString,
+    vtPChar,
+    vtVariant,
+    vtObject,
+    vtInterface,
+    vtPointer
+  };
   TKind Kind = vtPointer;
   int64_t Int = 0;  // vtInteger, vtInt64, vtChar, vtWideChar (the code)
   long double Real = 0;
-  rtl::AnsiString Ansi;         // vtAnsiString, vtPChar
-  rtl::UnicodeString Unicode;   // vtWideString, vtUnicodeString
-  rtl::Variant Var;             // vtVariant
-  void* Pointer = nullptr;      // vtObject, vtInterface, vtPointer (nil)
+  rtl::AnsiString Ansi;        // vtAnsiString, vtPChar
+  rtl::UnicodeString Unicode;  // vtWideString, vtUnicodeString
+  rtl::Variant Var;            // vtVariant
+  void* Pointer = nullptr;     // vtObject, vtInterface, vtPointer (nil)
 };
 using TPSArrayOfConst = std::vector<TPSVarRec>;
 
@@ -53,9 +66,12 @@ struct TPSValueTraits;
 template <class T>
 struct TPSValueTraits<T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, bool>>> {
   static T Get(const uint8_t* p, const TPSTypeRec* t) {
-    if constexpr (sizeof(T) == 8) return static_cast<T>(PSGetInt64(p, t));
-    else if constexpr (std::is_unsigned_v<T>) return static_cast<T>(PSGetUInt(p, t));
-    else return static_cast<T>(PSGetInt(p, t));
+    if constexpr (sizeof(T) == 8)
+      return static_cast<T>(PSGetInt64(p, t));
+    else if constexpr (std::is_unsigned_v<T>)
+      return static_cast<T>(PSGetUInt(p, t));
+    else
+      return static_cast<T>(PSGetInt(p, t));
   }
   static void Set(uint8_t* p, const TPSTypeRec* t, T v) { PSSetInt(p, t, static_cast<int64_t>(v)); }
 };
@@ -64,8 +80,10 @@ template <>
 struct TPSValueTraits<bool> {
   static bool Get(const uint8_t* p, const TPSTypeRec* t) { return PSGetUInt(p, t) != 0; }
   static void Set(uint8_t* p, const TPSTypeRec* t, bool v) {
-    if (t->FBaseType == btVariant) VariantSlotSetBool(p, v);
-    else PSSetInt(p, t, v ? 1 : 0);
+    if (t->FBaseType == btVariant)
+      VariantSlotSetBool(p, v);
+    else
+      PSSetInt(p, t, v ? 1 : 0);
   }
 };
 
@@ -295,8 +313,10 @@ struct TPSArgHolder<const std::function<R(P...)>&> : TPSArgHolder<std::function<
 
 template <class A>
 A PassArg(TPSArgHolder<A>& h) {
-  if constexpr (std::is_lvalue_reference_v<A>) return h.Value;
-  else return std::move(h.Value);
+  if constexpr (std::is_lvalue_reference_v<A>)
+    return h.Value;
+  else
+    return std::move(h.Value);
 }
 
 // Calls `fn` with the arguments on the stack; writes the result and var
@@ -363,8 +383,7 @@ TProcRec* RegisterNativeFunction(TPSExec& exec, std::string_view name, R (*fn)(A
 // A host method bound to its object: the object is not a script argument.
 template <class C, class R, class... A>
 TProcRec* RegisterNativeMethod(TPSExec& exec, C* object, R (C::*method)(A...), std::string_view name) {
-  return RegisterNativeFunction(exec, name,
-                                std::function<R(A...)>([object, method](A... a) -> R {
+  return RegisterNativeFunction(exec, name, std::function<R(A...)>([object, method](A... a) -> R {
                                   return (object->*method)(std::forward<A>(a)...);
                                 }));
 }

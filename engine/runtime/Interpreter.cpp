@@ -108,10 +108,17 @@ bool TPSRunner::ReadConst(TOperand& o) {
   o.P = o.Buf;
   o.Const = true;
   switch (t->FBaseType) {
-    case btU8: case btS8: case btChar: return ReadBytes(o.Buf, 1);
-    case btU16: case btS16: case btWideChar: return ReadBytes(o.Buf, 2);
-    case btU32: case btS32: case btSingle: return ReadBytes(o.Buf, 4);
-    case btDouble: case btS64: return ReadBytes(o.Buf, 8);
+    case btU8:
+    case btS8:
+    case btChar: return ReadBytes(o.Buf, 1);
+    case btU16:
+    case btS16:
+    case btWideChar: return ReadBytes(o.Buf, 2);
+    case btU32:
+    case btS32:
+    case btSingle: return ReadBytes(o.Buf, 4);
+    case btDouble:
+    case btS64: return ReadBytes(o.Buf, 8);
     case btExtended: return ReadBytes(o.Buf, ExtendedSize);
     case btSet: return ReadBytes(o.Buf, static_cast<const TPSTypeRec_Set*>(t)->FByteSize);
     case btProcPtr: {
@@ -120,7 +127,10 @@ bool TPSRunner::ReadConst(TOperand& o) {
       Store(o.Buf, v);
       return true;
     }
-    case btString: case btPChar: case btWideString: case btUnicodeString: {
+    case btString:
+    case btPChar:
+    case btWideString:
+    case btUnicodeString: {
       const uint32_t key = X.FCurrentPosition;
       uint32_t length;
       if (!ReadU32(length)) return false;
@@ -149,8 +159,7 @@ bool TPSRunner::ReadConst(TOperand& o) {
       Store(o.Buf, static_cast<TPSBlockHeader*>(it->second));
       return true;
     }
-    default:
-      return Err(erInvalidType);
+    default: return Err(erInvalidType);
   }
 }
 
@@ -178,8 +187,7 @@ inline bool TPSRunner::SelectElement(TOperand& o, uint32_t index) {
       o.T = arr->FArrayType;
       return true;
     }
-    default:
-      return Err(erInvalidType);
+    default: return Err(erInvalidType);
   }
 }
 
@@ -232,8 +240,7 @@ bool TPSRunner::ReadOperandGeneral(TOperand& o, bool deref) {
     case OperandVar:
       if (!ReadU32(ref) || !ResolveVar(ref, o.P, o.T)) return false;
       return !deref || DerefOperand(o);
-    case OperandConst:
-      return ReadConst(o);
+    case OperandConst: return ReadConst(o);
     case OperandElemConst: {
       uint32_t index;
       if (!ReadU32(ref) || !ReadU32(index) || !ResolveVar(ref, o.P, o.T) || !DerefOperand(o)) return false;
@@ -260,19 +267,18 @@ bool TPSRunner::ReadOperandGeneral(TOperand& o, bool deref) {
         case btS8: index = static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*ip))); break;
         case btU16: index = Load<uint16_t>(ip); break;
         case btS16: index = static_cast<uint32_t>(static_cast<int32_t>(Load<int16_t>(ip))); break;
-        case btU32: case btS32: index = Load<uint32_t>(ip); break;
+        case btU32:
+        case btS32: index = Load<uint32_t>(ip); break;
         case btProcPtr:
           if (!throughPointer) return Err(ErTypeMismatch);
           index = Load<uint32_t>(ip);
           break;
-        default:
-          return Err(ErTypeMismatch);
+        default: return Err(ErTypeMismatch);
       }
       if (!SelectElement(o, index)) return false;
       return !deref || DerefOperand(o);
     }
-    default:
-      return Err(erInvalidOpcodeParameter);
+    default: return Err(erInvalidOpcodeParameter);
   }
 }
 
@@ -351,8 +357,7 @@ bool TPSRunner::DoPushVarRef() {
 }
 
 inline bool TPSRunner::DoPop() {
-  if (X.FStack.Count() == 0 || X.FStack.EntryType(-1)->FBaseType == btReturnAddress)
-    return Err(erOutOfStackRange);
+  if (X.FStack.Count() == 0 || X.FStack.EntryType(-1)->FBaseType == btReturnAddress) return Err(erOutOfStackRange);
   X.FStack.Pop();
   return true;
 }
@@ -391,9 +396,12 @@ inline bool TPSRunner::DoJumpIf(bool whenTrue) {
   if (!ReadI32(offset) || !ReadOperand(o, true)) return false;
   uint32_t v;
   switch (o.T->FBaseType) {
-    case btU8: case btS8: v = *o.P; break;
-    case btU16: case btS16: v = Load<uint16_t>(o.P); break;
-    case btU32: case btS32: v = Load<uint32_t>(o.P); break;
+    case btU8:
+    case btS8: v = *o.P; break;
+    case btU16:
+    case btS16: v = Load<uint16_t>(o.P); break;
+    case btU32:
+    case btS32: v = Load<uint32_t>(o.P); break;
     default: return Err(erInvalidType);
   }
   if ((v != 0) == whenTrue) return Jump(offset);
@@ -432,8 +440,7 @@ bool TPSRunner::DoReturn() {
     return true;
   }
   int32_t base = X.FCurrStackBase;
-  if (base >= X.FStack.Count() || X.FStack.EntryType(base)->FBaseType != btReturnAddress)
-    return Err(erOutOfStackRange);
+  if (base >= X.FStack.Count() || X.FStack.EntryType(base)->FBaseType != btReturnAddress) return Err(erOutOfStackRange);
   X.FStack.PopTo(base + 1);
   auto ra = Load<TPSReturnAddress>(X.FStack.EntryValue(base));
   X.FStack.Pop();
@@ -459,12 +466,20 @@ inline bool TPSRunner::DoCompare() {
   if (lb == right.T->FBaseType && (lb == btS32 || lb == btU32) && op < CmpIn) {
     if (lb == btS32) {
       int32_t a = Load<int32_t>(left.P), b = Load<int32_t>(right.P);
-      result = op == CmpGreaterEqual ? a >= b : op == CmpLessEqual ? a <= b : op == CmpGreater ? a > b
-             : op == CmpLess ? a < b : op == CmpNotEqual ? a != b : a == b;
+      result = op == CmpGreaterEqual ? a >= b
+               : op == CmpLessEqual  ? a <= b
+               : op == CmpGreater    ? a > b
+               : op == CmpLess       ? a < b
+               : op == CmpNotEqual   ? a != b
+                                     : a == b;
     } else {
       uint32_t a = Load<uint32_t>(left.P), b = Load<uint32_t>(right.P);
-      result = op == CmpGreaterEqual ? a >= b : op == CmpLessEqual ? a <= b : op == CmpGreater ? a > b
-             : op == CmpLess ? a < b : op == CmpNotEqual ? a != b : a == b;
+      result = op == CmpGreaterEqual ? a >= b
+               : op == CmpLessEqual  ? a <= b
+               : op == CmpGreater    ? a > b
+               : op == CmpLess       ? a < b
+               : op == CmpNotEqual   ? a != b
+                                     : a == b;
     }
   } else {
     TPSError e = CompareValues(X, left.P, left.T, right.P, right.T, op, result);
@@ -526,9 +541,12 @@ inline bool TPSRunner::DoSetFlag() {
   if (!ReadOperand(o, true) || !ReadByte(invert)) return false;
   uint32_t v;
   switch (o.T->FBaseType) {
-    case btU8: case btS8: v = *o.P; break;
-    case btU16: case btS16: v = Load<uint16_t>(o.P); break;
-    case btU32: case btS32: v = Load<uint32_t>(o.P); break;
+    case btU8:
+    case btS8: v = *o.P; break;
+    case btU16:
+    case btS16: v = Load<uint16_t>(o.P); break;
+    case btU32:
+    case btS32: v = Load<uint32_t>(o.P); break;
     default: return Err(erInvalidType);
   }
   X.FJumpFlag = (v != 0) != (invert != 0);
@@ -633,8 +651,7 @@ bool TPSRunner::DoTryEnd() {
     case TryEndSecondFinally:
       if (pending) return reraise();
       return LeaveBlock();
-    default:
-      return true;
+    default: return true;
   }
 }
 
@@ -644,9 +661,12 @@ inline bool TPSRunner::DoIncDec(int delta) {
   if (o.Const) return Err(erInvalidOpcodeParameter);
   auto d = static_cast<uint32_t>(delta);
   switch (o.T->FBaseType) {
-    case btU8: case btS8: *o.P = static_cast<uint8_t>(*o.P + d); return true;
-    case btU16: case btS16: Store(o.P, static_cast<uint16_t>(Load<uint16_t>(o.P) + d)); return true;
-    case btU32: case btS32: Store(o.P, Load<uint32_t>(o.P) + d); return true;
+    case btU8:
+    case btS8: *o.P = static_cast<uint8_t>(*o.P + d); return true;
+    case btU16:
+    case btS16: Store(o.P, static_cast<uint16_t>(Load<uint16_t>(o.P) + d)); return true;
+    case btU32:
+    case btS32: Store(o.P, Load<uint32_t>(o.P) + d); return true;
     case btS64: Store(o.P, Load<uint64_t>(o.P) + static_cast<uint64_t>(int64_t(delta))); return true;
     default: return Err(ErTypeMismatch);
   }

@@ -21,7 +21,7 @@ struct TPSLoader {
   uint32_t Version = 0;
   TPSError Error = ErNoError;
   rtl::UnicodeString ErrorParam;
-  bool Reported = false;  // a host callback has already reported the failure
+  bool Reported = false;     // a host callback has already reported the failure
   std::vector<int> Nesting;  // per type
 
   bool Fail(TPSError code, rtl::UnicodeString param = {}) {
@@ -81,11 +81,25 @@ bool TPSLoader::LoadType() {
   std::unique_ptr<TPSTypeRec> type;
   int nesting = 1;
   switch (bt) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32: case btSingle: case btDouble:
-    case btExtended: case btString: case btPointer: case btPChar: case btVariant: case btS64: case btChar:
-    case btWideString: case btWideChar: case btCurrency: case btUnicodeString:
-      type = std::make_unique<TPSTypeRec>(bt);
-      break;
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32:
+    case btSingle:
+    case btDouble:
+    case btExtended:
+    case btString:
+    case btPointer:
+    case btPChar:
+    case btVariant:
+    case btS64:
+    case btChar:
+    case btWideString:
+    case btWideChar:
+    case btCurrency:
+    case btUnicodeString: type = std::make_unique<TPSTypeRec>(bt); break;
     case btRecord: {
       uint32_t count;
       if (!U32(count) || count == 0) return Fail(erUnexpectedEof);
@@ -151,8 +165,7 @@ bool TPSLoader::LoadType() {
       type = std::move(intf);
       break;
     }
-    default:
-      return Fail(erInvalidType);
+    default: return Fail(erInvalidType);
   }
   if (nesting > MaxTypeNesting) return Fail(erInvalidType);
   if (exported) {
@@ -205,13 +218,25 @@ bool TPSLoader::LoadAttributeValue(TPSRuntimeAttribute& attr) {
   TPSTypeRec* t = Exec.FTypes[typeNo].get();
   uint32_t width = 0;
   switch (t->FBaseType) {
-    case btU8: case btS8: case btChar: width = 1; break;
-    case btU16: case btS16: case btWideChar: width = 2; break;
-    case btU32: case btS32: case btSingle: case btProcPtr: width = 4; break;
-    case btDouble: case btS64: case btCurrency: width = 8; break;
+    case btU8:
+    case btS8:
+    case btChar: width = 1; break;
+    case btU16:
+    case btS16:
+    case btWideChar: width = 2; break;
+    case btU32:
+    case btS32:
+    case btSingle:
+    case btProcPtr: width = 4; break;
+    case btDouble:
+    case btS64:
+    case btCurrency: width = 8; break;
     case btExtended: width = 10; break;
     case btSet: width = static_cast<TPSTypeRec_Set*>(t)->FByteSize; break;
-    case btString: case btPChar: case btWideString: case btUnicodeString: break;
+    case btString:
+    case btPChar:
+    case btWideString:
+    case btUnicodeString: break;
     default: return Fail(erInvalidType);
   }
   uint8_t* slot = attr.AddValue(t);
@@ -265,8 +290,7 @@ bool TPSLoader::LoadProc() {
   proc->FProcNo = procNo;
   uint32_t offset, length;
   if (!U32(offset) || !U32(length)) return Fail(erUnexpectedEof);
-  if (offset >= Module.size() || length == 0 || uint64_t(offset) + length > Module.size())
-    return Fail(erUnexpectedEof);
+  if (offset >= Module.size() || length == 0 || uint64_t(offset) + length > Module.size()) return Fail(erUnexpectedEof);
   if (flags & PSProcExported) {
     uint32_t nameLength, declLength;
     if (!U32(nameLength) || nameLength > MaxNameLength || !Text(nameLength, proc->FExportName))

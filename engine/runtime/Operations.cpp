@@ -32,9 +32,7 @@ void StoreReal(uint8_t* dst, TPSBaseType bt, long double v) {
       Store(dst, d);
       break;
     }
-    default:
-      StoreExtended(dst, v);
-      break;
+    default: StoreExtended(dst, v); break;
   }
 }
 
@@ -122,9 +120,11 @@ bool IsSignedSmall(TPSBaseType bt) { return bt == btS8 || bt == btS16 || bt == b
 // Reads an 8- to 32-bit ordinal slot widened to 32 bits (sign-extending signed kinds).
 uint32_t LoadOrdinal32(const uint8_t* p, TPSBaseType bt) {
   switch (bt) {
-    case btU8: case btChar: return *p;
+    case btU8:
+    case btChar: return *p;
     case btS8: return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*p)));
-    case btU16: case btWideChar: return Load<uint16_t>(p);
+    case btU16:
+    case btWideChar: return Load<uint16_t>(p);
     case btS16: return static_cast<uint32_t>(static_cast<int32_t>(Load<int16_t>(p)));
     default: return Load<uint32_t>(p);
   }
@@ -132,8 +132,12 @@ uint32_t LoadOrdinal32(const uint8_t* p, TPSBaseType bt) {
 
 void StoreOrdinal32(uint8_t* p, TPSBaseType bt, uint32_t v) {
   switch (bt) {
-    case btU8: case btS8: case btChar: *p = static_cast<uint8_t>(v); break;
-    case btU16: case btS16: case btWideChar: Store(p, static_cast<uint16_t>(v)); break;
+    case btU8:
+    case btS8:
+    case btChar: *p = static_cast<uint8_t>(v); break;
+    case btU16:
+    case btS16:
+    case btWideChar: Store(p, static_cast<uint16_t>(v)); break;
     default: Store(p, v); break;
   }
 }
@@ -175,17 +179,23 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
   if (st->FBaseType == btPointer && db != btPointer) Deref(src, st);
   const TPSBaseType sb = st->FBaseType;
   switch (db) {
-    case btU8: case btU16: case btChar: case btWideChar:
-      StoreOrdinal32(dst, db, PSGetUInt(src, st));
-      return ErNoError;
-    case btS8: case btS16:
-      StoreOrdinal32(dst, db, static_cast<uint32_t>(PSGetInt(src, st)));
-      return ErNoError;
-    case btU32: case btS32:
+    case btU8:
+    case btU16:
+    case btChar:
+    case btWideChar: StoreOrdinal32(dst, db, PSGetUInt(src, st)); return ErNoError;
+    case btS8:
+    case btS16: StoreOrdinal32(dst, db, static_cast<uint32_t>(PSGetInt(src, st))); return ErNoError;
+    case btU32:
+    case btS32:
       switch (sb) {
-        case btU8: case btS8: case btU16: case btS16: case btU32: case btS32: case btChar: case btWideChar:
-          Store(dst, LoadOrdinal32(src, sb));
-          return ErNoError;
+        case btU8:
+        case btS8:
+        case btU16:
+        case btS16:
+        case btU32:
+        case btS32:
+        case btChar:
+        case btWideChar: Store(dst, LoadOrdinal32(src, sb)); return ErNoError;
         case btS64: Store(dst, static_cast<uint32_t>(Load<uint64_t>(src))); return ErNoError;
         case btVariant: Store(dst, static_cast<uint32_t>(VariantSlotToInt64(src))); return ErNoError;
         case btClass:
@@ -194,12 +204,24 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
           return ErNoError;
         default: return ErTypeMismatch;
       }
-    case btSingle: case btDouble: case btExtended:
+    case btSingle:
+    case btDouble:
+    case btExtended:
       switch (sb) {
-        case btU8: case btS8: case btU16: case btS16: case btU32: case btS32: case btS64: case btChar:
-        case btWideChar: case btSingle: case btDouble: case btExtended: case btCurrency: case btVariant:
-          StoreReal(dst, db, PSGetReal(src, st));
-          return ErNoError;
+        case btU8:
+        case btS8:
+        case btU16:
+        case btS16:
+        case btU32:
+        case btS32:
+        case btS64:
+        case btChar:
+        case btWideChar:
+        case btSingle:
+        case btDouble:
+        case btExtended:
+        case btCurrency:
+        case btVariant: StoreReal(dst, db, PSGetReal(src, st)); return ErNoError;
         default: return ErTypeMismatch;
       }
     case btS64: Store(dst, PSGetInt64(src, st)); return ErNoError;
@@ -223,7 +245,9 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
       }
       PSUnicodeAssign(dst, PSGetUnicodeString(src, st));
       return ErNoError;
-    case btRecord: case btStaticArray: case btSet:
+    case btRecord:
+    case btStaticArray:
+    case btSet:
       if (st != dt) return ErTypeMismatch;
       return CopyValues(dst, src, dt) ? ErNoError : ErTypeMismatch;
     case btArray: {
@@ -263,7 +287,8 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
     case btInterface:
       if (sb == btInterface) return CopyValues(dst, src, dt) ? ErNoError : ErTypeMismatch;
       if (sb == btClass) {
-        void* intf = exec ? exec->QueryInterface(Load<void*>(src), static_cast<const TPSTypeRec_Interface*>(dt)) : nullptr;
+        void* intf = exec ? exec->QueryInterface(Load<void*>(src), static_cast<const TPSTypeRec_Interface*>(dt))
+                          : nullptr;
         if (!intf) return erInterfaceNotSupported;
         InterfaceRelease(Load<void*>(dst));
         Store(dst, intf);
@@ -285,8 +310,7 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
         return ErNoError;
       }
       return ValueToVariantSlot(dst, src, st) ? ErNoError : ErTypeMismatch;
-    default:
-      return ErTypeMismatch;
+    default: return ErTypeMismatch;
   }
 }
 
@@ -298,7 +322,10 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
   const TPSBaseType db = dt->FBaseType;
   if (st->FBaseType == btPointer && db != btSet) Deref(src, st);
   switch (db) {
-    case btU8: case btS8: case btU16: case btS16: {
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16: {
       if (op == CalcClassCheck) return ErTypeMismatch;
       bool isSigned = IsSignedSmall(db);
       uint32_t a = LoadOrdinal32(dst, db);
@@ -306,7 +333,8 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
       StoreOrdinal32(dst, db, IntOp32(a, b, op, isSigned));
       return ErNoError;
     }
-    case btU32: case btS32: {
+    case btU32:
+    case btS32: {
       if (op == CalcClassCheck) return ErTypeMismatch;
       bool isSigned = db == btS32;
       if (st->FBaseType == btVariant) {
@@ -324,11 +352,14 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
       if (op == CalcClassCheck) return ErTypeMismatch;
       Store(dst, IntOp64(Load<uint64_t>(dst), static_cast<uint64_t>(PSGetInt64(src, st)), op));
       return ErNoError;
-    case btChar: case btWideChar:
+    case btChar:
+    case btWideChar:
       if (op != CalcAdd && op != CalcSub) return ErTypeMismatch;
       StoreOrdinal32(dst, db, IntOp32(LoadOrdinal32(dst, db), PSGetUInt(src, st), op, false));
       return ErNoError;
-    case btSingle: case btDouble: case btExtended:
+    case btSingle:
+    case btDouble:
+    case btExtended:
       if (op > CalcDiv) return ErTypeMismatch;
       StoreReal(dst, db, CheckedRealOp(LoadReal(dst, db), PSGetReal(src, st), op));
       return ErNoError;
@@ -350,7 +381,8 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
       if (op != CalcAdd) return ErTypeMismatch;
       PSAnsiAppend(dst, PSGetAnsiString(src, st));
       return ErNoError;
-    case btWideString: case btUnicodeString:
+    case btWideString:
+    case btUnicodeString:
       if (op != CalcAdd) return ErTypeMismatch;
       PSUnicodeAppend(dst, PSGetUnicodeString(src, st));
       return ErNoError;
@@ -381,8 +413,7 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
       void* obj = Load<void*>(dst);
       return obj && exec.IsInstanceOf(obj, cls) ? ErNoError : ErTypeMismatch;
     }
-    default:
-      return ErTypeMismatch;
+    default: return ErTypeMismatch;
   }
 }
 
@@ -390,14 +421,14 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
 
 TPSError StoreBoolean(uint8_t* dst, const TPSTypeRec* dt, bool value) {
   switch (dt->FBaseType) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32:
-      StoreOrdinal32(dst, dt->FBaseType, value ? 1 : 0);
-      return ErNoError;
-    case btVariant:
-      VariantSlotSetBool(dst, value);
-      return ErNoError;
-    default:
-      return ErTypeMismatch;
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32: StoreOrdinal32(dst, dt->FBaseType, value ? 1 : 0); return ErNoError;
+    case btVariant: VariantSlotSetBool(dst, value); return ErNoError;
+    default: return ErTypeMismatch;
   }
 }
 
@@ -420,8 +451,7 @@ TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt,
       if (lb == btVariant ? !VariantSlotCopy(v.Slot, left) : !v.From(left, lt)) return ErTypeMismatch;
       uint32_t len = PSDynArrayGetLength(right, rt);
       result = false;
-      for (uint32_t i = 0; i < len && !result; ++i)
-        result = VariantSlotEquals(v.Slot, PSDynArrayElement(right, rt, i));
+      for (uint32_t i = 0; i < len && !result; ++i) result = VariantSlotEquals(v.Slot, PSDynArrayElement(right, rt, i));
       return ErNoError;
     }
     return ErTypeMismatch;
@@ -436,7 +466,12 @@ TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt,
   }
 
   switch (lb) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32:
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32:
       if (lb == btU8 && (rb == btString || rb == btPChar)) {
         std::string l(1, static_cast<char>(*left));
         result = Relate<std::string_view>(l, PSAnsiView(right), op);
@@ -452,9 +487,7 @@ TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt,
       else
         result = Relate(LoadOrdinal32(left, lb), PSGetUInt(right, rt), op);
       return ErNoError;
-    case btS64:
-      result = Relate(Load<int64_t>(left), PSGetInt64(right, rt), op);
-      return ErNoError;
+    case btS64: result = Relate(Load<int64_t>(left), PSGetInt64(right, rt), op); return ErNoError;
     case btChar: {
       std::string l(1, static_cast<char>(*left));
       result = Relate<std::string_view>(l, PSGetAnsiString(right, rt), op);
@@ -465,13 +498,12 @@ TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt,
       result = Relate<std::u16string_view>(l, PSGetUnicodeString(right, rt), op);
       return ErNoError;
     }
-    case btSingle: case btDouble: case btExtended:
-      result = Relate(LoadReal(left, lb), PSGetReal(right, rt), op);
-      return ErNoError;
-    case btCurrency:
-      result = Relate(Load<int64_t>(left), PSGetCurrency(right, rt), op);
-      return ErNoError;
-    case btString: case btPChar: {
+    case btSingle:
+    case btDouble:
+    case btExtended: result = Relate(LoadReal(left, lb), PSGetReal(right, rt), op); return ErNoError;
+    case btCurrency: result = Relate(Load<int64_t>(left), PSGetCurrency(right, rt), op); return ErNoError;
+    case btString:
+    case btPChar: {
       // Byte order of UTF-8 is code point order.
       std::string_view l = PSAnsiView(left);
       if (rb == btString || rb == btPChar) {
@@ -482,7 +514,8 @@ TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt,
       }
       return ErNoError;
     }
-    case btWideString: case btUnicodeString: {
+    case btWideString:
+    case btUnicodeString: {
       std::u16string_view l = PSUnicodeView(left);
       if (rb == btWideString || rb == btUnicodeString) {
         result = Relate(l, PSUnicodeView(right), op);
@@ -508,7 +541,8 @@ TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt,
       switch (op) {
         case CmpEqual: result = std::memcmp(left, right, n) == 0; return ErNoError;
         case CmpNotEqual: result = std::memcmp(left, right, n) != 0; return ErNoError;
-        case CmpLessEqual: case CmpGreaterEqual: {
+        case CmpLessEqual:
+        case CmpGreaterEqual: {
           const uint8_t* sub = op == CmpLessEqual ? left : right;
           const uint8_t* super = op == CmpLessEqual ? right : left;
           result = true;
@@ -530,12 +564,12 @@ TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt,
       result = same == (op == CmpEqual);
       return ErNoError;
     }
-    case btClass: case btInterface:
+    case btClass:
+    case btInterface:
       if (rb != lb || (op != CmpEqual && op != CmpNotEqual)) return ErTypeMismatch;
       result = (Load<void*>(left) == Load<void*>(right)) == (op == CmpEqual);
       return ErNoError;
-    default:
-      return ErTypeMismatch;
+    default: return ErTypeMismatch;
   }
 }
 
@@ -543,9 +577,12 @@ TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt,
 
 TPSError BoolNotValue(uint8_t* p, const TPSTypeRec* t) {
   switch (t->FBaseType) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32:
-      StoreOrdinal32(p, t->FBaseType, LoadOrdinal32(p, t->FBaseType) == 0 ? 1 : 0);
-      return ErNoError;
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32: StoreOrdinal32(p, t->FBaseType, LoadOrdinal32(p, t->FBaseType) == 0 ? 1 : 0); return ErNoError;
     case btS64: Store<int64_t>(p, Load<int64_t>(p) == 0 ? 1 : 0); return ErNoError;
     case btVariant: VariantSlotBoolNot(p); return ErNoError;
     default: return ErTypeMismatch;
@@ -554,10 +591,14 @@ TPSError BoolNotValue(uint8_t* p, const TPSTypeRec* t) {
 
 TPSError NegateValue(uint8_t* p, const TPSTypeRec* t) {
   switch (t->FBaseType) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32:
-      StoreOrdinal32(p, t->FBaseType, 0u - LoadOrdinal32(p, t->FBaseType));
-      return ErNoError;
-    case btS64: case btCurrency: Store<uint64_t>(p, 0u - Load<uint64_t>(p)); return ErNoError;
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32: StoreOrdinal32(p, t->FBaseType, 0u - LoadOrdinal32(p, t->FBaseType)); return ErNoError;
+    case btS64:
+    case btCurrency: Store<uint64_t>(p, 0u - Load<uint64_t>(p)); return ErNoError;
     case btSingle: Store(p, -Load<float>(p)); return ErNoError;
     case btDouble: Store(p, -Load<double>(p)); return ErNoError;
     case btExtended: StoreExtended(p, -LoadExtended(p)); return ErNoError;
@@ -568,9 +609,12 @@ TPSError NegateValue(uint8_t* p, const TPSTypeRec* t) {
 
 TPSError BitNotValue(uint8_t* p, const TPSTypeRec* t) {
   switch (t->FBaseType) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32:
-      StoreOrdinal32(p, t->FBaseType, ~LoadOrdinal32(p, t->FBaseType));
-      return ErNoError;
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32: StoreOrdinal32(p, t->FBaseType, ~LoadOrdinal32(p, t->FBaseType)); return ErNoError;
     case btS64: Store<uint64_t>(p, ~Load<uint64_t>(p)); return ErNoError;
     case btVariant: VariantSlotBitNot(p); return ErNoError;
     default: return ErTypeMismatch;

@@ -9,14 +9,26 @@ namespace ps {
 uint32_t BaseTypeSize(TPSBaseType baseType) {
   switch (baseType) {
     case btReturnAddress: return sizeof(TPSReturnAddress);
-    case btU8: case btS8: case btChar: return 1;
-    case btU16: case btS16: case btWideChar: return 2;
-    case btU32: case btS32: case btSingle: return 4;
-    case btDouble: case btS64: case btCurrency: return 8;
+    case btU8:
+    case btS8:
+    case btChar: return 1;
+    case btU16:
+    case btS16:
+    case btWideChar: return 2;
+    case btU32:
+    case btS32:
+    case btSingle: return 4;
+    case btDouble:
+    case btS64:
+    case btCurrency: return 8;
     case btExtended: return ExtendedSize;
-    case btString: case btArray: case btPChar: case btWideString: case btClass: case btInterface:
-    case btUnicodeString:
-      return sizeof(void*);
+    case btString:
+    case btArray:
+    case btPChar:
+    case btWideString:
+    case btClass:
+    case btInterface:
+    case btUnicodeString: return sizeof(void*);
     case btPointer: return sizeof(TPSPointerValue);
     case btProcPtr: return sizeof(TPSProcPtrValue);
     case btVariant: return VariantSlotSize();
@@ -28,11 +40,17 @@ bool IsManagedBaseType(TPSBaseType baseType) {
   switch (baseType) {
     // A PChar keeps the text it points at alive by holding a reference to its
     // string block, so it never dangles after the string it came from changes.
-    case btString: case btPChar: case btRecord: case btArray: case btPointer: case btVariant: case btWideString:
-    case btStaticArray: case btInterface: case btUnicodeString:
-      return true;
-    default:
-      return false;
+    case btString:
+    case btPChar:
+    case btRecord:
+    case btArray:
+    case btPointer:
+    case btVariant:
+    case btWideString:
+    case btStaticArray:
+    case btInterface:
+    case btUnicodeString: return true;
+    default: return false;
   }
 }
 

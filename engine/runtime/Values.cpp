@@ -1,8 +1,8 @@
 // Value primitives: initialise, finalise, copy; string and dynamic array
 // blocks; the typed getters and setters.
+#include <malloc.h>
 #include <cmath>
 #include <cstdlib>
-#include <malloc.h>
 #include <new>
 #include <vector>
 
@@ -24,9 +24,7 @@ void* AllocBlock(uint64_t bytes) {
   return p;
 }
 
-const TPSTypeRec* ElementType(const TPSTypeRec* type) {
-  return static_cast<const TPSTypeRec_Array*>(type)->FArrayType;
-}
+const TPSTypeRec* ElementType(const TPSTypeRec* type) { return static_cast<const TPSTypeRec_Array*>(type)->FArrayType; }
 }  // namespace
 
 [[noreturn]] void RaiseTypeMismatch() { throw rtl::Exception(rtl::UnicodeString(STypeMismatch)); }
@@ -188,9 +186,7 @@ void PSDynArraySetLength(uint8_t* slot, const TPSTypeRec* type, uint32_t length)
 void InitializeValue(uint8_t* slot, const TPSTypeRec* type) {
   std::memset(slot, 0, type->FRealSize);
   switch (type->FBaseType) {
-    case btVariant:
-      VariantSlotInit(slot);
-      break;
+    case btVariant: VariantSlotInit(slot); break;
     case btRecord: {
       if (!type->FManaged) break;
       auto* rec = static_cast<const TPSTypeRec_Record*>(type);
@@ -205,8 +201,7 @@ void InitializeValue(uint8_t* slot, const TPSTypeRec* type) {
         InitializeValue(slot + uint64_t(i) * arr->FArrayType->FRealSize, arr->FArrayType);
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -232,7 +227,10 @@ static void DestroyOwnedTarget(uint8_t* target, const TPSTypeRec* type) {
 
 void FinalizeValue(uint8_t* slot, const TPSTypeRec* type) {
   switch (type->FBaseType) {
-    case btString: case btPChar: case btUnicodeString: case btWideString:
+    case btString:
+    case btPChar:
+    case btUnicodeString:
+    case btWideString:
       ReleaseStringBlock(LoadBlock(slot));
       Store<TPSBlockHeader*>(slot, nullptr);
       break;
@@ -246,9 +244,7 @@ void FinalizeValue(uint8_t* slot, const TPSTypeRec* type) {
       if (pv.Owning && pv.Target && pv.Type) DestroyOwnedTarget(static_cast<uint8_t*>(pv.Target), pv.Type);
       break;
     }
-    case btVariant:
-      VariantSlotFinalize(slot);
-      break;
+    case btVariant: VariantSlotFinalize(slot); break;
     case btInterface:
       InterfaceRelease(Load<void*>(slot));
       Store<void*>(slot, nullptr);
@@ -267,8 +263,7 @@ void FinalizeValue(uint8_t* slot, const TPSTypeRec* type) {
         FinalizeValue(slot + uint64_t(i) * arr->FArrayType->FRealSize, arr->FArrayType);
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -335,16 +330,16 @@ bool CopyValues(uint8_t* dst, const uint8_t* src, const TPSTypeRec* type, size_t
   bool ok = true;
   for (size_t n = 0; n < count; ++n, dst += size, src += size) {
     switch (type->FBaseType) {
-      case btString: case btPChar: case btUnicodeString: {
+      case btString:
+      case btPChar:
+      case btUnicodeString: {
         TPSBlockHeader* h = LoadBlock(src);
         AddRefBlock(h);
         ReleaseStringBlock(LoadBlock(dst));
         Store(dst, h);
         break;
       }
-      case btWideString:
-        PSUnicodeAssign(dst, PSUnicodeView(src));
-        break;
+      case btWideString: PSUnicodeAssign(dst, PSUnicodeView(src)); break;
       case btArray: {
         TPSBlockHeader* h = LoadBlock(src);
         AddRefBlock(h);
@@ -352,12 +347,8 @@ bool CopyValues(uint8_t* dst, const uint8_t* src, const TPSTypeRec* type, size_t
         Store(dst, h);
         break;
       }
-      case btPointer:
-        ok = CopyPointer(dst, src) && ok;
-        break;
-      case btVariant:
-        ok = VariantSlotCopy(dst, src) && ok;
-        break;
+      case btPointer: ok = CopyPointer(dst, src) && ok; break;
+      case btVariant: ok = VariantSlotCopy(dst, src) && ok; break;
       case btInterface: {
         void* intf = Load<void*>(src);
         InterfaceAddRef(intf);
@@ -378,9 +369,7 @@ bool CopyValues(uint8_t* dst, const uint8_t* src, const TPSTypeRec* type, size_t
         ok = CopyValues(dst, src, arr->FArrayType, arr->FSize) && ok;
         break;
       }
-      default:
-        std::memcpy(dst, src, size);
-        break;
+      default: std::memcpy(dst, src, size); break;
     }
   }
   return ok;
@@ -391,11 +380,14 @@ bool CopyValues(uint8_t* dst, const uint8_t* src, const TPSTypeRec* type, size_t
 uint32_t PSGetUInt(const uint8_t* src, const TPSTypeRec* type) {
   Deref(src, type);
   switch (type->FBaseType) {
-    case btU8: case btChar: return *src;
+    case btU8:
+    case btChar: return *src;
     case btS8: return static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*src)));
-    case btU16: case btWideChar: return Load<uint16_t>(src);
+    case btU16:
+    case btWideChar: return Load<uint16_t>(src);
     case btS16: return static_cast<uint32_t>(static_cast<int32_t>(Load<int16_t>(src)));
-    case btU32: case btS32: return Load<uint32_t>(src);
+    case btU32:
+    case btS32: return Load<uint32_t>(src);
     case btS64: return static_cast<uint32_t>(Load<uint64_t>(src));
     case btVariant: return VariantSlotToOrdinal(src);
     default: RaiseTypeMismatch();
@@ -411,9 +403,11 @@ int32_t PSGetInt(const uint8_t* src, const TPSTypeRec* type) {
 int64_t PSGetInt64(const uint8_t* src, const TPSTypeRec* type) {
   Deref(src, type);
   switch (type->FBaseType) {
-    case btU8: case btChar: return *src;
+    case btU8:
+    case btChar: return *src;
     case btS8: return static_cast<int8_t>(*src);
-    case btU16: case btWideChar: return Load<uint16_t>(src);
+    case btU16:
+    case btWideChar: return Load<uint16_t>(src);
     case btS16: return Load<int16_t>(src);
     case btU32: return Load<uint32_t>(src);
     case btS32: return Load<int32_t>(src);
@@ -426,8 +420,15 @@ int64_t PSGetInt64(const uint8_t* src, const TPSTypeRec* type) {
 long double PSGetReal(const uint8_t* src, const TPSTypeRec* type) {
   Deref(src, type);
   switch (type->FBaseType) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32: case btS64: case btChar: case btWideChar:
-      return static_cast<long double>(PSGetInt64(src, type));
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32:
+    case btS64:
+    case btChar:
+    case btWideChar: return static_cast<long double>(PSGetInt64(src, type));
     case btSingle: return Load<float>(src);
     case btDouble: return Load<double>(src);
     case btExtended: return LoadExtended(src);
@@ -448,10 +449,18 @@ static int64_t RoundToInt64(long double v) {
 int64_t PSGetCurrency(const uint8_t* src, const TPSTypeRec* type) {
   Deref(src, type);
   switch (type->FBaseType) {
-    case btU8: case btS8: case btU16: case btS16: case btU32: case btS32: case btS64: case btChar: case btWideChar:
-      return static_cast<int64_t>(static_cast<uint64_t>(PSGetInt64(src, type)) * 10000u);
-    case btSingle: case btDouble: case btExtended:
-      return RoundToInt64(PSGetReal(src, type) * 10000.0L);
+    case btU8:
+    case btS8:
+    case btU16:
+    case btS16:
+    case btU32:
+    case btS32:
+    case btS64:
+    case btChar:
+    case btWideChar: return static_cast<int64_t>(static_cast<uint64_t>(PSGetInt64(src, type)) * 10000u);
+    case btSingle:
+    case btDouble:
+    case btExtended: return RoundToInt64(PSGetReal(src, type) * 10000.0L);
     case btCurrency: return Load<int64_t>(src);
     case btVariant: return VariantSlotToCurrency(src);
     default: RaiseTypeMismatch();
@@ -461,9 +470,12 @@ int64_t PSGetCurrency(const uint8_t* src, const TPSTypeRec* type) {
 rtl::AnsiString PSGetAnsiString(const uint8_t* src, const TPSTypeRec* type) {
   Deref(src, type);
   switch (type->FBaseType) {
-    case btU8: case btChar: return rtl::AnsiString(1, static_cast<char>(*src));
-    case btString: case btPChar: return rtl::AnsiString(PSAnsiView(src));
-    case btWideString: case btUnicodeString: return rtl::UnicodeToUtf8(PSUnicodeView(src));
+    case btU8:
+    case btChar: return rtl::AnsiString(1, static_cast<char>(*src));
+    case btString:
+    case btPChar: return rtl::AnsiString(PSAnsiView(src));
+    case btWideString:
+    case btUnicodeString: return rtl::UnicodeToUtf8(PSUnicodeView(src));
     case btWideChar: {
       char16_t c = Load<char16_t>(src);
       return rtl::UnicodeToUtf8(std::u16string_view(&c, 1));
@@ -477,9 +489,12 @@ rtl::UnicodeString PSGetUnicodeString(const uint8_t* src, const TPSTypeRec* type
   Deref(src, type);
   switch (type->FBaseType) {
     // An 8-bit character above 127 stands for the Latin-1 character of that code.
-    case btU8: case btChar: return rtl::UnicodeString(1, static_cast<char16_t>(*src));
-    case btString: case btPChar: return rtl::Utf8ToUnicode(PSAnsiView(src));
-    case btWideString: case btUnicodeString: return rtl::UnicodeString(PSUnicodeView(src));
+    case btU8:
+    case btChar: return rtl::UnicodeString(1, static_cast<char16_t>(*src));
+    case btString:
+    case btPChar: return rtl::Utf8ToUnicode(PSAnsiView(src));
+    case btWideString:
+    case btUnicodeString: return rtl::UnicodeString(PSUnicodeView(src));
     case btWideChar: return rtl::UnicodeString(1, Load<char16_t>(src));
     case btVariant: return VariantSlotToUnicode(src);
     default: RaiseTypeMismatch();
@@ -514,9 +529,14 @@ static void DerefForWrite(uint8_t*& dst, const TPSTypeRec*& type) {
 void PSSetInt(uint8_t* dst, const TPSTypeRec* type, int64_t value) {
   DerefForWrite(dst, type);
   switch (type->FBaseType) {
-    case btU8: case btS8: case btChar: *dst = static_cast<uint8_t>(value); break;
-    case btU16: case btS16: case btWideChar: Store(dst, static_cast<uint16_t>(value)); break;
-    case btU32: case btS32: Store(dst, static_cast<uint32_t>(value)); break;
+    case btU8:
+    case btS8:
+    case btChar: *dst = static_cast<uint8_t>(value); break;
+    case btU16:
+    case btS16:
+    case btWideChar: Store(dst, static_cast<uint16_t>(value)); break;
+    case btU32:
+    case btS32: Store(dst, static_cast<uint32_t>(value)); break;
     case btS64: Store(dst, value); break;
     case btSingle: Store(dst, static_cast<float>(value)); break;
     case btDouble: Store(dst, static_cast<double>(value)); break;
@@ -548,7 +568,9 @@ void PSSetCurrency(uint8_t* dst, const TPSTypeRec* type, int64_t value) {
   switch (type->FBaseType) {
     case btCurrency: Store(dst, value); break;
     case btVariant: StoreIntoVariant(dst, btCurrency, &value); break;
-    case btSingle: case btDouble: case btExtended: PSSetReal(dst, type, static_cast<long double>(value) / 10000.0L); break;
+    case btSingle:
+    case btDouble:
+    case btExtended: PSSetReal(dst, type, static_cast<long double>(value) / 10000.0L); break;
     default: RaiseTypeMismatch();
   }
 }
@@ -556,8 +578,10 @@ void PSSetCurrency(uint8_t* dst, const TPSTypeRec* type, int64_t value) {
 void PSSetAnsiString(uint8_t* dst, const TPSTypeRec* type, std::string_view value) {
   DerefForWrite(dst, type);
   switch (type->FBaseType) {
-    case btString: case btPChar: PSAnsiAssign(dst, value); break;
-    case btWideString: case btUnicodeString: PSUnicodeAssign(dst, rtl::Utf8ToUnicode(value)); break;
+    case btString:
+    case btPChar: PSAnsiAssign(dst, value); break;
+    case btWideString:
+    case btUnicodeString: PSUnicodeAssign(dst, rtl::Utf8ToUnicode(value)); break;
     case btVariant: {
       uint8_t tmp[sizeof(void*)] = {};
       PSAnsiAssign(tmp, value);
@@ -573,8 +597,10 @@ void PSSetAnsiString(uint8_t* dst, const TPSTypeRec* type, std::string_view valu
 void PSSetUnicodeString(uint8_t* dst, const TPSTypeRec* type, std::u16string_view value) {
   DerefForWrite(dst, type);
   switch (type->FBaseType) {
-    case btString: case btPChar: PSAnsiAssign(dst, rtl::UnicodeToUtf8(value)); break;
-    case btWideString: case btUnicodeString: PSUnicodeAssign(dst, value); break;
+    case btString:
+    case btPChar: PSAnsiAssign(dst, rtl::UnicodeToUtf8(value)); break;
+    case btWideString:
+    case btUnicodeString: PSUnicodeAssign(dst, value); break;
     case btVariant: {
       uint8_t tmp[sizeof(void*)] = {};
       PSUnicodeAssign(tmp, value);

@@ -72,9 +72,7 @@ bool ToVariant(const uint8_t* src, const TPSTypeRec* t, Variant& out) {
     t = pv.Type;
   }
   switch (t->FBaseType) {
-    case btU8:
-      out = t->FExportName == "BOOLEAN" ? Variant(*src != 0) : Variant::FromByte(*src);
-      return true;
+    case btU8: out = t->FExportName == "BOOLEAN" ? Variant(*src != 0) : Variant::FromByte(*src); return true;
     case btS8: out = Variant::FromShortInt(static_cast<int8_t>(*src)); return true;
     case btU16: out = Variant::FromWord(Load<uint16_t>(src)); return true;
     case btS16: out = Variant::FromSmallInt(Load<int16_t>(src)); return true;
@@ -87,7 +85,8 @@ bool ToVariant(const uint8_t* src, const TPSTypeRec* t, Variant& out) {
       out = t->FExportName == "TDATETIME" ? Variant::FromDate(Load<double>(src)) : Variant(Load<double>(src));
       return true;
     case btCurrency: out = Variant::FromCurrency(Load<int64_t>(src)); return true;
-    case btString: case btPChar: out = Variant::FromString(PSAnsiView(src)); return true;
+    case btString:
+    case btPChar: out = Variant::FromString(PSAnsiView(src)); return true;
     case btChar: out = Variant::FromString(std::string_view(reinterpret_cast<const char*>(src), 1)); return true;
     case btWideString: out = Variant::FromOleStr(PSUnicodeView(src)); return true;
     case btWideChar: {
@@ -97,7 +96,8 @@ bool ToVariant(const uint8_t* src, const TPSTypeRec* t, Variant& out) {
     }
     case btUnicodeString: out = Variant::FromUString(PSUnicodeView(src)); return true;
     case btVariant: out = TBorrowed(src).V(); return true;
-    case btArray: case btStaticArray: {
+    case btArray:
+    case btStaticArray: {
       const TPSTypeRec* elem;
       uint32_t count;
       const uint8_t* data;
@@ -123,8 +123,7 @@ bool ToVariant(const uint8_t* src, const TPSTypeRec* t, Variant& out) {
       out = std::move(arr);
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -104,8 +104,8 @@ TBindingRun RunBindingScript(const std::string& source, const TBindingObjects& o
   rtl::UnicodeString file;
   exec.TranslatePositionEx(exec.ExceptionProcNo(), static_cast<uint32_t>(exec.ExceptionPos()), pos, row, col, file);
   run.Output += "Runtime error\n";
-  run.Output += Line(TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString())) + "line " +
-                std::to_string(row) + "\n";
+  run.Output += Line(TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString())) + "line " + std::to_string(row) +
+                "\n";
   return run;
 }
 

@@ -2,8 +2,8 @@
 // bindings, with the errors the declarations promise.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <unistd.h>
+#include <cstdlib>
 
 #include "BindingScript.h"
 #include "data/qovData.h"
@@ -98,8 +98,9 @@ TEST(DataBindings, ARowOfAFreedTableIsNoLongerAnObject) {
   ASSERT_GE(fd, 0);
   ASSERT_EQ(write(fd, "a;b\n1;2\n", 8), 8);
   close(fd);
-  auto run = RunBindingScript(std::string("var T: TqovData; R: TqovDataRow;\n") +
-                              "begin T := TqovData.Create('" + path + "', True, ';'); R := T[1];\n"
+  auto run = RunBindingScript(std::string("var T: TqovData; R: TqovDataRow;\n") + "begin T := TqovData.Create('" +
+                              path +
+                              "', True, ';'); R := T[1];\n"
                               "Print(R[1]); T.Free; Print(R[0]); end.");
   unlink(path);
   EXPECT_FALSE(run.Ok);

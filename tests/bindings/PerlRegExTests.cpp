@@ -316,8 +316,8 @@ TEST(PerlRegExSplit, PiecesBetweenMatchesWithAndWithoutLimit) {
     int limit;
     std::vector<UnicodeString> pieces;
   } cases[] = {
-      {0, {u"a", u"b", u"", u"c"}},  {-1, {u"a", u"b", u"", u"c"}}, {1, {u"a,b,,c"}},
-      {2, {u"a", u"b,,c"}},          {3, {u"a", u"b", u",c"}},       {9, {u"a", u"b", u"", u"c"}},
+      {0, {u"a", u"b", u"", u"c"}}, {-1, {u"a", u"b", u"", u"c"}}, {1, {u"a,b,,c"}},
+      {2, {u"a", u"b,,c"}},         {3, {u"a", u"b", u",c"}},      {9, {u"a", u"b", u"", u"c"}},
   };
   for (const auto& c : cases) {
     auto r = MakeRegEx(u",", u"a,b,,c");

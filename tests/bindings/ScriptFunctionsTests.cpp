@@ -34,7 +34,9 @@ TEST(ScriptFormat, EveryTagFormatsAsItsKind) {
   TPSVarRec wide = Tagged(TPSVarRec::vtWideChar);
   wide.Int = 0x010D;
   TPSVarRec ansi = Tagged(TPSVarRec::vtAnsiString);
-  ansi.Ansi = "\xC4\x8D" "a";
+  ansi.Ansi =
+      "\xC4\x8D"
+      "a";
   TPSVarRec unicode = Tagged(TPSVarRec::vtUnicodeString);
   unicode.Unicode = u"uni";
   TPSVarRec varInt = Tagged(TPSVarRec::vtVariant);
@@ -46,13 +48,11 @@ TEST(ScriptFormat, EveryTagFormatsAsItsKind) {
   TPSVarRec varEmpty = Tagged(TPSVarRec::vtVariant);
   TPSVarRec nil = Tagged(TPSVarRec::vtPointer);
   Case cases[] = {
-      {integer, u"%d", u"-42"},    {real, u"%.2f", u"2.50"},  {big, u"%d", u"12345678901"},
-      {ch, u"%s", u"A"},           {wide, u"%s", u"\u010D"},  {ansi, u"%s", u"\u010Da"},
-      {unicode, u"%s", u"uni"},    {varInt, u"%d", u"7"},     {varReal, u"%g", u"1.25"},
-      {varText, u"%s", u"txt"},    {varEmpty, u"[%s]", u"[]"}, {nil, u"%p", u"00000000"},
+      {integer, u"%d", u"-42"},  {real, u"%.2f", u"2.50"},  {big, u"%d", u"12345678901"}, {ch, u"%s", u"A"},
+      {wide, u"%s", u"\u010D"},  {ansi, u"%s", u"\u010Da"}, {unicode, u"%s", u"uni"},     {varInt, u"%d", u"7"},
+      {varReal, u"%g", u"1.25"}, {varText, u"%s", u"txt"},  {varEmpty, u"[%s]", u"[]"},   {nil, u"%p", u"00000000"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(ScriptFormat(c.format, {c.arg}), c.expected) << rtl::UnicodeToUtf8(c.format);
+  for (const auto& c : cases) EXPECT_EQ(ScriptFormat(c.format, {c.arg}), c.expected) << rtl::UnicodeToUtf8(c.format);
 }
 
 TEST(ScriptFormat, AnIntegerForATextDirectiveIsRefused) {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <chrono>
 #include <cmath>
 #include <fstream>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 #include "bindings/DecimalRounding.h"
 #include "bindings/UtilityFunctions.h"
@@ -19,9 +19,8 @@ TEST(DecimalRounding, RoundToExHalvesAwayFromZeroWithTolerance) {
     int digits;
     double expected;
   } cases[] = {
-      {2.5, 0, 3},      {-2.5, 0, -3},       {1.005, 2, 1.01},  {1234.5, -2, 1200}, {2.675, 2, 2.68},
-      {0, 3, 0},        {-1.005, 2, -1.01},  {1.0049, 2, 1.0},  {1250, -2, 1300},   {0.5, 0, 1},
-      {123.456, 1, 123.5},
+      {2.5, 0, 3},        {-2.5, 0, -3},    {1.005, 2, 1.01}, {1234.5, -2, 1200}, {2.675, 2, 2.68},    {0, 3, 0},
+      {-1.005, 2, -1.01}, {1.0049, 2, 1.0}, {1250, -2, 1300}, {0.5, 0, 1},        {123.456, 1, 123.5},
   };
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(RoundToEx(c.value, c.digits), c.expected) << c.value << " " << c.digits;
 }
@@ -40,14 +39,14 @@ TEST(DecimalRounding, EveryModeOnHalvesAndNonHalves) {
   using M = TDecimalRoundingMode;
   struct Case {
     M mode;
-    double half;      // result for 2.5
-    double negHalf;   // result for -2.5
-    double near;      // result for 2.4
-    double negNear;   // result for -2.6
+    double half;     // result for 2.5
+    double negHalf;  // result for -2.5
+    double near;     // result for 2.4
+    double negNear;  // result for -2.6
   } cases[] = {
-      {M::None, 2.5, -2.5, 2.4, -2.6},    {M::HalfEven, 2, -2, 2, -3}, {M::HalfPos, 3, -2, 2, -3},
-      {M::HalfNeg, 2, -3, 2, -3},         {M::HalfDown, 2, -2, 2, -3}, {M::HalfUp, 3, -3, 2, -3},
-      {M::RndNeg, 2, -3, 2, -3},          {M::RndPos, 3, -2, 3, -2},   {M::RndDown, 2, -2, 2, -2},
+      {M::None, 2.5, -2.5, 2.4, -2.6}, {M::HalfEven, 2, -2, 2, -3}, {M::HalfPos, 3, -2, 2, -3},
+      {M::HalfNeg, 2, -3, 2, -3},      {M::HalfDown, 2, -2, 2, -3}, {M::HalfUp, 3, -3, 2, -3},
+      {M::RndNeg, 2, -3, 2, -3},       {M::RndPos, 3, -2, 3, -2},   {M::RndDown, 2, -2, 2, -2},
       {M::RndUp, 3, -3, 3, -3},
   };
   for (const auto& c : cases) {
@@ -100,10 +99,14 @@ TEST(UtilityFunctions, SubstringsCountCharactersNotBytes) {
   EXPECT_EQ(LeftStr("abc", 2), "ab");
   EXPECT_EQ(LeftStr("abc", -2), "");
   // "ä€x": the cut never falls inside a character.
-  const std::string text = "\xC3\xA4\xE2\x82\xAC" "x";
+  const std::string text =
+      "\xC3\xA4\xE2\x82\xAC"
+      "x";
   EXPECT_EQ(LeftStr(text, 1), "\xC3\xA4");
   EXPECT_EQ(MidStr(text, 2, 1), "\xE2\x82\xAC");
-  EXPECT_EQ(RightStr(text, 2), "\xE2\x82\xAC" "x");
+  EXPECT_EQ(RightStr(text, 2),
+            "\xE2\x82\xAC"
+            "x");
 }
 
 TEST(UtilityFunctions, ApplicationDirAndName) {

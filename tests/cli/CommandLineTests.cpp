@@ -1,11 +1,11 @@
 // Whole command lines against the built program, compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -76,12 +76,13 @@ TEST(CommandLine, MissingScriptFileNamesItsFullPath) {
   char resolved[4096];
   ASSERT_NE(realpath(dir.c_str(), resolved), nullptr);
   TKorvaRun run = Korva("missing.rops", dir);
-  EXPECT_EQ(run.output,
-            "Fatal Error: Cannot open file \"" + std::string(resolved) + "/missing.rops\". No such file or directory\r\n");
+  EXPECT_EQ(run.output, "Fatal Error: Cannot open file \"" + std::string(resolved) +
+                            "/missing.rops\". No such file or directory\r\n");
   EXPECT_EQ(run.status, 1);
   // -r names the script whatever it looks like.
   run = Korva("-r -V", dir);
-  EXPECT_EQ(run.output, "Fatal Error: Cannot open file \"" + std::string(resolved) + "/-V\". No such file or directory\r\n");
+  EXPECT_EQ(run.output,
+            "Fatal Error: Cannot open file \"" + std::string(resolved) + "/-V\". No such file or directory\r\n");
 }
 
 TEST(CommandLine, AMistypedOptionIsNamedNotTakenForTheScript) {

@@ -33,7 +33,8 @@ end.
 std::string ReadTable(const std::string& book) {
   return Python(R"py(
 from openpyxl import load_workbook
-ws = load_workbook(")py" + book + R"py(")["Data"]
+ws = load_workbook(")py" +
+                book + R"py(")["Data"]
 for r in range(3, 7):
     a, b, c = (ws.cell(row=r, column=k) for k in (1, 2, 3))
     if r < 6:
@@ -113,9 +114,9 @@ TEST(JobEndToEnd, ASyntaxErrorIsReportedWithItsRowAndTheWorkbookIsStillSaved) {
   EXPECT_EQ(lines[2], "");
   EXPECT_EQ(run.status, 1);
   // Closed and still whole: it opens with its sheets.
-  EXPECT_EQ(Python("from openpyxl import load_workbook\nprint(load_workbook('" + dir.File("book.xlsx") +
-                   "').sheetnames)\n"),
-            "['Data', 'Notes']\n");
+  EXPECT_EQ(
+      Python("from openpyxl import load_workbook\nprint(load_workbook('" + dir.File("book.xlsx") + "').sheetnames)\n"),
+      "['Data', 'Notes']\n");
 }
 
 TEST(JobEndToEnd, ADivisionByZeroIsReportedWithItsSourceLineAndWhatRanBeforeIsSaved) {
@@ -161,8 +162,8 @@ TEST(JobEndToEnd, DocumentWithoutAWorkbookFailsByTheKindOfUse) {
 }
 
 TEST(JobEndToEnd, ObjectsOfTheJobCannotBeFreedAndTheWorkbookIsStillSaved) {
-  for (const char* statement : {"DOCUMENT.Free;", "DATA.Free;", "PARAMETERS.Free;", "DOCUMENT.Sheet[1].Free;",
-                                "DATA[1].Free;"}) {
+  for (const char* statement :
+       {"DOCUMENT.Free;", "DATA.Free;", "PARAMETERS.Free;", "DOCUMENT.Sheet[1].Free;", "DATA[1].Free;"}) {
     TTempFolder dir;
     MakeTemplate(dir.Path());
     dir.Write("d.csv", "h\nv\n");
@@ -170,7 +171,8 @@ TEST(JobEndToEnd, ObjectsOfTheJobCannotBeFreedAndTheWorkbookIsStillSaved) {
                             "\n  DOCUMENT.Sheet[1].Cell[1, 2] := DATA[1][0];\nend.\n");
     TKorvaRun run = RunKorva("-x book.xlsx -c d.csv f.rops", dir.Path());
     EXPECT_NE(run.output.find("Cannot free an object that belongs to the host at line 3"), std::string::npos)
-        << statement << "\n" << run.output;
+        << statement << "\n"
+        << run.output;
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(Python("from openpyxl import load_workbook\nws = load_workbook('" + dir.File("book.xlsx") +
                      "')['Data']\nprint(ws['A1'].value, ws['B1'].value)\n"),
@@ -189,9 +191,9 @@ TEST(JobEndToEnd, ASheetUsedAfterItsDeletionIsARuntimeError) {
   EXPECT_NE(run.output.find("not a live object"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("at line 5"), std::string::npos) << run.output;
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Python("from openpyxl import load_workbook\nprint(load_workbook('" + dir.File("book.xlsx") +
-                   "').sheetnames)\n"),
-            "['Data']\n");
+  EXPECT_EQ(
+      Python("from openpyxl import load_workbook\nprint(load_workbook('" + dir.File("book.xlsx") + "').sheetnames)\n"),
+      "['Data']\n");
 }
 
 TEST(JobEndToEnd, AScriptOpensSavesAndClosesAWorkbookOfItsOwn) {
@@ -211,21 +213,23 @@ TEST(JobEndToEnd, AScriptOpensSavesAndClosesAWorkbookOfItsOwn) {
 TEST(JobEndToEnd, NumbersDatesTextLockingAndProtectionReachTheWorkbook) {
   TTempFolder dir;
   MakeTemplate(dir.Path());
-  dir.Write("s.rops",
-            "var S: TqovSheet;\nbegin\n  S := DOCUMENT.SheetByName['Notes'];\n"
-            "  S.Cell[1, 1] := RoundToEx(2.675, 2);\n  S.Cell[1, 2] := RoundToEx(1234.5, -2);\n"
-            "  S.Cell[1, 3] := EncodeDate(2026, 12, 8);\n  S.Cell[1, 4] := Format('%s=%.1f', ['x', 2.25]);\n"
-            "  S.Cell[1, 5] := FormatFloat('#,##0.00', 1234.5);\n  S.CellByName['F1'] := '''007';\n"
-            "  S.CellLocked[2, 1] := False;\n  S.SheetProtected := True;\n"
-            "  if S.SheetProtected and not S.CellLocked[2, 1] and S.CellLocked[2, 2] then S.Cell[3, 1] := 'ok';\nend.\n");
+  dir.Write(
+      "s.rops",
+      "var S: TqovSheet;\nbegin\n  S := DOCUMENT.SheetByName['Notes'];\n"
+      "  S.Cell[1, 1] := RoundToEx(2.675, 2);\n  S.Cell[1, 2] := RoundToEx(1234.5, -2);\n"
+      "  S.Cell[1, 3] := EncodeDate(2026, 12, 8);\n  S.Cell[1, 4] := Format('%s=%.1f', ['x', 2.25]);\n"
+      "  S.Cell[1, 5] := FormatFloat('#,##0.00', 1234.5);\n  S.CellByName['F1'] := '''007';\n"
+      "  S.CellLocked[2, 1] := False;\n  S.SheetProtected := True;\n"
+      "  if S.SheetProtected and not S.CellLocked[2, 1] and S.CellLocked[2, 2] then S.Cell[3, 1] := 'ok';\nend.\n");
   TKorvaRun run = RunKorva("-x book.xlsx s.rops", dir.Path());
   EXPECT_EQ(run.output, "");
   // A TDateTime reaches its cell as a date, even without a date format; text
   // that reads as a number is stored as one unless it starts with an apostrophe.
-  EXPECT_EQ(Python("from openpyxl import load_workbook\nws = load_workbook('" + dir.File("book.xlsx") +
-                   "')['Notes']\nprint([c.value for c in ws[1]])\nprint(ws.protection.sheet, ws['A2'].protection.locked,"
-                   " ws['A3'].value)\n"),
-            "[2.68, 1200, datetime.datetime(2026, 12, 8, 0, 0), 'x=2.3', 1234.5, '007']\nTrue False ok\n");
+  EXPECT_EQ(
+      Python("from openpyxl import load_workbook\nws = load_workbook('" + dir.File("book.xlsx") +
+             "')['Notes']\nprint([c.value for c in ws[1]])\nprint(ws.protection.sheet, ws['A2'].protection.locked,"
+             " ws['A3'].value)\n"),
+      "[2.68, 1200, datetime.datetime(2026, 12, 8, 0, 0), 'x=2.3', 1234.5, '007']\nTrue False ok\n");
 }
 
 // The template formats the Order column as Text, so order numbers stay text.
@@ -233,8 +237,8 @@ TEST(JobEndToEnd, TheBundledExampleFillsACopyOfItsTemplate) {
   TTempFolder dir;
   std::string examples = std::string(KORVA_SOURCE_DIR) + "/examples";
   std::filesystem::copy_file(examples + "/template.xlsx", dir.File("orders.xlsx"));
-  TKorvaRun run = RunKorva("-x '" + dir.File("orders.xlsx") + "' -c orders.csv -p 'November 2026' -p 1003 fill_orders.rops",
-                           examples);
+  TKorvaRun run = RunKorva(
+      "-x '" + dir.File("orders.xlsx") + "' -c orders.csv -p 'November 2026' -p 1003 fill_orders.rops", examples);
   EXPECT_EQ(run.output, "");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(Python("from openpyxl import load_workbook\nws = load_workbook('" + dir.File("orders.xlsx") +
@@ -291,7 +295,7 @@ TEST(JobEndToEnd, AMissingScriptIsReportedAfterTheWorkbookWasOpenedAndClosed) {
   EXPECT_NE(run.output.find("Fatal Error: Cannot open file \""), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("/nothere.rops\". No such file or directory\r\n"), std::string::npos) << run.output;
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Python("from openpyxl import load_workbook\nprint(load_workbook('" + dir.File("book.xlsx") +
-                   "').sheetnames)\n"),
-            "['Data', 'Notes']\n");
+  EXPECT_EQ(
+      Python("from openpyxl import load_workbook\nprint(load_workbook('" + dir.File("book.xlsx") + "').sheetnames)\n"),
+      "['Data', 'Notes']\n");
 }

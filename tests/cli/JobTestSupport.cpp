@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
 
 namespace korva::test {
 
@@ -84,7 +84,8 @@ t = Table(displayName="T", ref="A2:C5", totalsRowCount=1)
 t.tableStyleInfo = TableStyleInfo(name="TableStyleMedium2", showRowStripes=True)
 ws.add_table(t)
 wb.create_sheet("Notes")
-wb.save(")py" + dir + R"py(/book.xlsx")
+wb.save(")py" +
+         dir + R"py(/book.xlsx")
 )py");
 }
 
@@ -93,10 +94,13 @@ std::string Utf16(const std::string& utf8, bool bigEndian) {
   // The test texts are ASCII plus two-byte UTF-8 sequences.
   for (size_t i = 0; i < utf8.size(); ++i) {
     unsigned code = static_cast<unsigned char>(utf8[i]);
-    if (code >= 0xC0 && i + 1 < utf8.size()) code = ((code & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F);
+    if (code >= 0xC0 && i + 1 < utf8.size())
+      code = ((code & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F);
     char hi = static_cast<char>(code >> 8), lo = static_cast<char>(code & 0xFF);
-    if (bigEndian) out += std::string{hi, lo};
-    else out += std::string{lo, hi};
+    if (bigEndian)
+      out += std::string{hi, lo};
+    else
+      out += std::string{lo, hi};
   }
   return out;
 }

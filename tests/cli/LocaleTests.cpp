@@ -4,11 +4,11 @@
 // the bundled example runs as its README says.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
 
 #include "tests/cli/JobTestSupport.h"
 

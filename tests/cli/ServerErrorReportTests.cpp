@@ -33,8 +33,8 @@ TEST(ServerErrorReport, RefusalsKeepTheApplicationsTextAndSayWhatIsWrong) {
   TTempFolder dir;
   MakeTemplate(dir.Path());
   for (const TCase& c : cases) {
-    dir.Write("job.rops", std::string("var S: TqovSheet; v: Variant;\nbegin\n  S := DOCUMENT.Sheet[1];\n  ") + c.Statement +
-                              ";\nend.\n");
+    dir.Write("job.rops", std::string("var S: TqovSheet; v: Variant;\nbegin\n  S := DOCUMENT.Sheet[1];\n  ") +
+                              c.Statement + ";\nend.\n");
     TKorvaRun run = RunKorva("-x book.xlsx job.rops", dir.Path());
     std::vector<std::string> lines = Lines(run.output);
     ASSERT_GE(lines.size(), 2u) << run.output;

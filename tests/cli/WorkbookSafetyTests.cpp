@@ -43,7 +43,8 @@ std::set<std::string> Hidden(const std::string& dir) {
 // runner set up.
 class TJob {
  public:
-  TJob(const std::string& dir, std::vector<std::string> args, const std::string& outputName) : FOut(dir + "/" + outputName) {
+  TJob(const std::string& dir, std::vector<std::string> args, const std::string& outputName)
+      : FOut(dir + "/" + outputName) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());
@@ -113,8 +114,8 @@ std::string Cells(const std::string& book) {
 
 // Writes `cell` and then keeps the workbook open for `seconds` of busy work.
 std::string SlowScript(const std::string& cell, const std::string& value, double seconds) {
-  return "var T: TDateTime;\nbegin\n  DOCUMENT.Sheet[1].CellByName['" + cell + "'] := '" + value +
-         "';\n  T := Now + " + std::to_string(seconds) + " / 86400.0;\n  while Now < T do ;\nend.\n";
+  return "var T: TDateTime;\nbegin\n  DOCUMENT.Sheet[1].CellByName['" + cell + "'] := '" + value + "';\n  T := Now + " +
+         std::to_string(seconds) + " / 86400.0;\n  while Now < T do ;\nend.\n";
 }
 
 bool IsLockFile(const std::string& name) { return name == ".book.xlsx.korva-lock"; }
@@ -243,9 +244,10 @@ TEST(WorkbookSafety, AWorkbookTheScriptDidNotFreeIsSavedWithANote) {
     MakeTemplate(dir.Path());
     std::filesystem::create_directory(dir.File("other"));
     MakeTemplate(dir.File("other"));
-    dir.Write("s.rops", std::string("var D: TqovDocument;\nbegin\n  D := TqovDocument.Create('other/book.xlsx');\n"
-                                    "  D.Sheet[1].Cell[1, 1] := 'theirs';\n  DOCUMENT.Sheet[1].Cell[1, 1] := 'ours';\n") +
-                            c.Ending + "end.\n");
+    dir.Write("s.rops",
+              std::string("var D: TqovDocument;\nbegin\n  D := TqovDocument.Create('other/book.xlsx');\n"
+                          "  D.Sheet[1].Cell[1, 1] := 'theirs';\n  DOCUMENT.Sheet[1].Cell[1, 1] := 'ours';\n") +
+                  c.Ending + "end.\n");
     TKorvaRun run = RunKorva("-x book.xlsx s.rops 2>notes.txt", dir.Path());
     EXPECT_EQ(run.status, c.Status) << run.output;
     std::string note = c.Output;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 #include "data/qovData.h"
 
@@ -14,9 +14,7 @@ using Fields = std::vector<UnicodeString>;
 
 namespace {
 
-Fields Split(std::u16string_view line, char16_t delimiter) {
-  return TqovDataRow(line, delimiter).Fields().Items();
-}
+Fields Split(std::u16string_view line, char16_t delimiter) { return TqovDataRow(line, delimiter).Fields().Items(); }
 
 TqovData Table(std::u16string_view text, bool header = true, char16_t delimiter = u';') {
   TStringList lines;
@@ -139,7 +137,9 @@ TEST(CsvLookups, RowsWithoutTheKeyColumnAreSkipped) {
 }
 
 TEST(CsvFile, EncodingsAndMissingFile) {
-  std::string utf8 = WriteTemp("\xEF\xBB\xBF" "k;v\r\n\xC3\xA4;1\r\n");
+  std::string utf8 = WriteTemp(
+      "\xEF\xBB\xBF"
+      "k;v\r\n\xC3\xA4;1\r\n");
   std::string ansi = WriteTemp("k;v\r\n\xE4;1\r\n");
   std::string utf16 = WriteTemp(std::string("\xFF\xFEk\0;\0v\0\n\0", 10));
   EXPECT_EQ(TqovData(rtl::Utf8ToUnicode(utf8), true, u';').Cell(1, 0), u"\u00E4");

@@ -21,9 +21,7 @@ void ClearScratchDir();
 // Replaces the file's content by the bytes.
 void WriteFile(const std::string& path, std::string_view bytes);
 
-inline std::string_view Bytes(const uint8_t* data, size_t size) {
-  return {reinterpret_cast<const char*>(data), size};
-}
+inline std::string_view Bytes(const uint8_t* data, size_t size) { return {reinterpret_cast<const char*>(data), size}; }
 
 // Runs `f`, taking the system's own errors (rtl::Exception) and running out
 // of memory (which the program reports as "Out of memory") as a clean

@@ -72,9 +72,8 @@ struct TJobObjects {
 
 bool NamesDocument(std::string_view source) {
   constexpr std::string_view name = "document";
-  return std::search(source.begin(), source.end(), name.begin(), name.end(), [](char a, char b) {
-           return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b;
-         }) != source.end();
+  return std::search(source.begin(), source.end(), name.begin(), name.end(),
+                     [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; }) != source.end();
 }
 
 }  // namespace

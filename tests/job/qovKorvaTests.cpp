@@ -65,8 +65,8 @@ TqovKorva Interpret(std::initializer_list<const char16_t*> args) {
 }  // namespace
 
 TEST(CommandLineToJob, OptionsFillTheJob) {
-  TqovKorva job = Interpret({u"-x", u"book.xlsx", u"--csv-file-name=d.csv", u"--csv-no-header", u"-d", u"\\t",
-                             u"-p", u"one", u"-p", u"two", u"--parameter=three", u"s.rops", u"extra"});
+  TqovKorva job = Interpret({u"-x", u"book.xlsx", u"--csv-file-name=d.csv", u"--csv-no-header", u"-d", u"\\t", u"-p",
+                             u"one", u"-p", u"two", u"--parameter=three", u"s.rops", u"extra"});
   EXPECT_EQ(job.XLS_File(), u"book.xlsx");
   EXPECT_EQ(job.CSV_File(), u"d.csv");
   EXPECT_EQ(job.ROPS_File(), u"s.rops");

@@ -9,7 +9,9 @@ namespace {
 // method taking a named argument.
 class TCounter : public IDispatch {
  public:
-  Variant Invoke(std::u16string_view name, const TInvocation& call) override { return Table().Invoke(*this, name, call); }
+  Variant Invoke(std::u16string_view name, const TInvocation& call) override {
+    return Table().Invoke(*this, name, call);
+  }
 
   int FValue = 0;
   TInvokeFlags FLastFlags = 0;

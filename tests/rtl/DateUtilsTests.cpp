@@ -49,9 +49,9 @@ TEST(DateLibrary, EncodingAndItsErrors) {
 TEST(DateLibrary, DecodingWeekdaysAndUnixTime) {
   double d = EncodeDate(1970, 1, 1);
   EXPECT_EQ(DateTimeToUnix(d), 0);
-  EXPECT_EQ(DayOfWeek(d), 5);                       // Thursday
-  EXPECT_EQ(DayOfWeek(EncodeDate(2026, 12, 6)), 1);  // Sunday
-  EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 29)), 6);  // before day 0: Friday
+  EXPECT_EQ(DayOfWeek(d), 5);                                  // Thursday
+  EXPECT_EQ(DayOfWeek(EncodeDate(2026, 12, 6)), 1);            // Sunday
+  EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 29)), 6);           // before day 0: Friday
   EXPECT_EQ(DateTimeToUnix(d + EncodeTime(0, 0, 1, 500)), 2);  // halves to even
   EXPECT_EQ(DateTimeToUnix(d + EncodeTime(0, 0, 2, 500)), 2);
   EXPECT_DOUBLE_EQ(UnixToDateTime(86400), 25570);

@@ -6,8 +6,8 @@
 #include "rtl/Collections.h"
 #include "rtl/Components.h"
 #include "rtl/Parser.h"
-#include "rtl/StringList.h"
 #include "rtl/Streams.h"
+#include "rtl/StringList.h"
 
 using namespace rtl;
 
@@ -97,9 +97,9 @@ TEST(ClassMetadata, OnlyConcreteClassesHaveADefaultFactory) {
     EXPECT_EQ(made->ClassType(), cls);
     EXPECT_TRUE(made->OwnedByHost());
   }
-  for (TClass cls : {TStrings::StaticClass(), TStream::StaticClass(), THandleStream::StaticClass(),
-                     TFileStream::StaticClass(), TCustomMemoryStream::StaticClass(),
-                     TResourceStream::StaticClass(), TParser::StaticClass()}) {
+  for (TClass cls :
+       {TStrings::StaticClass(), TStream::StaticClass(), THandleStream::StaticClass(), TFileStream::StaticClass(),
+        TCustomMemoryStream::StaticClass(), TResourceStream::StaticClass(), TParser::StaticClass()}) {
     EXPECT_FALSE(cls->CanCreate()) << UnicodeToUtf8(cls->ClassName());
     try {
       delete cls->Create();

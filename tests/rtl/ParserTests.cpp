@@ -34,15 +34,18 @@ TEST(Parser, TokenKindsAndTheirTexts) {
     char token;
     const char16_t* text;
   };
-  auto stream = StreamOf("object Form1: TForm\n  Left = -12\n  Caption = 'It''s'#33 + 'x'\n  Ratio = 1.5e3\n"
-                         "  Hex = $1F  Big = 2.5d  { } end");
+  auto stream = StreamOf(
+      "object Form1: TForm\n  Left = -12\n  Caption = 'It''s'#33 + 'x'\n  Ratio = 1.5e3\n"
+      "  Hex = $1F  Big = 2.5d  { } end");
   TParser parser(*stream);
   std::vector<Case> expected = {
-      {toSymbol, u"object"}, {toSymbol, u"Form1"},  {':', u":"},         {toSymbol, u"TForm"},  {toSymbol, u"Left"},
-      {'=', u"="},           {toInteger, u"-12"},   {toSymbol, u"Caption"}, {'=', u"="},        {toString, u"It's!"},
-      {'+', u"+"},           {toString, u"x"},      {toSymbol, u"Ratio"}, {'=', u"="},          {toFloat, u"1.5e3"},
-      {toSymbol, u"Hex"},    {'=', u"="},           {toInteger, u"$1F"},  {toSymbol, u"Big"},   {'=', u"="},
-      {toFloat, u"2.5d"},    {'{', u"{"},           {'}', u"}"},          {toSymbol, u"end"},   {toEOF, u""},
+      {toSymbol, u"object"}, {toSymbol, u"Form1"}, {':', u":"},         {toSymbol, u"TForm"},
+      {toSymbol, u"Left"},   {'=', u"="},          {toInteger, u"-12"}, {toSymbol, u"Caption"},
+      {'=', u"="},           {toString, u"It's!"}, {'+', u"+"},         {toString, u"x"},
+      {toSymbol, u"Ratio"},  {'=', u"="},          {toFloat, u"1.5e3"}, {toSymbol, u"Hex"},
+      {'=', u"="},           {toInteger, u"$1F"},  {toSymbol, u"Big"},  {'=', u"="},
+      {toFloat, u"2.5d"},    {'{', u"{"},          {'}', u"}"},         {toSymbol, u"end"},
+      {toEOF, u""},
   };
   for (const Case& c : expected) {
     EXPECT_EQ(parser.Token(), c.token) << UnicodeToUtf8(c.text);

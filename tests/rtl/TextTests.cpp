@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 #include "rtl/DelimitedText.h"
 #include "rtl/Locale.h"
@@ -12,8 +12,13 @@ using rtl::DecodeText;
 using rtl::UnicodeString;
 
 TEST(TextDecoding, ByteOrderMarksSelectTheEncodingAndAreDropped) {
-  EXPECT_EQ(DecodeText("\xEF\xBB\xBF" "a\xC3\xA4"), u"a\u00E4");
-  EXPECT_EQ(DecodeText(std::string("\xFF\xFE" "a\0\xE4\0", 6)), u"a\u00E4");
+  EXPECT_EQ(DecodeText("\xEF\xBB\xBF"
+                       "a\xC3\xA4"),
+            u"a\u00E4");
+  EXPECT_EQ(DecodeText(std::string("\xFF\xFE"
+                                   "a\0\xE4\0",
+                                   6)),
+            u"a\u00E4");
   EXPECT_EQ(DecodeText(std::string("\xFE\xFF\0a\0\xE4", 6)), u"a\u00E4");
   // A surrogate pair survives UTF-16 decoding.
   EXPECT_EQ(DecodeText(std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6)), u"\U0001F600");
@@ -30,7 +35,10 @@ TEST(TextDecoding, WithoutMarkValidUtf8IsUtf8AndOtherBytesAreWindows1252) {
 
 TEST(TextDecoding, NulEndsTheText) {
   EXPECT_EQ(DecodeText(std::string("ab\0cd", 5)), u"ab");
-  EXPECT_EQ(DecodeText(std::string("\xEF\xBB\xBF" "ab\0cd", 8)), u"ab");
+  EXPECT_EQ(DecodeText(std::string("\xEF\xBB\xBF"
+                                   "ab\0cd",
+                                   8)),
+            u"ab");
   // Bytes after the NUL cannot turn the text into Windows-1252.
   EXPECT_EQ(DecodeText(std::string("\xC3\xA4\0\xFF", 4)), u"\u00E4");
 }
@@ -68,7 +76,8 @@ TEST(TextFile, ReadsLinesOfAFile) {
   std::string path = testing::TempDir() + "korva-text-" + std::to_string(getpid());
   {
     std::ofstream out(path, std::ios::binary);
-    out << "\xEF\xBB\xBF" "first\r\nsecond\rthird\n";
+    out << "\xEF\xBB\xBF"
+           "first\r\nsecond\rthird\n";
   }
   auto lines = rtl::ReadTextFileLines(rtl::Utf8ToUnicode(path));
   EXPECT_EQ(lines, (std::vector<UnicodeString>{u"first", u"second", u"third"}));
@@ -78,9 +87,12 @@ TEST(TextFile, ReadsLinesOfAFile) {
 TEST(Conversions, Utf8RoundTripAndInvalidBytes) {
   UnicodeString text = u"a\u00E4\u20AC\U0001F600";
   EXPECT_EQ(rtl::Utf8ToUnicode(rtl::UnicodeToUtf8(text)), text);
-  EXPECT_EQ(rtl::Utf8ToUnicode("a\xFF" "b"), u"a\uFFFD" "b");
-  EXPECT_FALSE(rtl::IsValidUtf8("\xC0\x80"));        // overlong
-  EXPECT_FALSE(rtl::IsValidUtf8("\xED\xA0\x80"));    // surrogate
+  EXPECT_EQ(rtl::Utf8ToUnicode("a\xFF"
+                               "b"),
+            u"a\uFFFD"
+            "b");
+  EXPECT_FALSE(rtl::IsValidUtf8("\xC0\x80"));      // overlong
+  EXPECT_FALSE(rtl::IsValidUtf8("\xED\xA0\x80"));  // surrogate
   EXPECT_TRUE(rtl::IsValidUtf8("\xF0\x9F\x98\x80"));
 }
 

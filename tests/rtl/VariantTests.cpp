@@ -174,8 +174,7 @@ TEST_F(VariantTest, ConvertsEveryScalarKindToText) {
       {Variant::FromDate(0), u"12/30/99"},
       {Variant::FromString("caf\xc3\xa9"), u"caf\u00e9"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(c.Value.AsUnicodeString(), c.Expected) << "type " << c.Value.VType();
+  for (const auto& c : cases) EXPECT_EQ(c.Value.AsUnicodeString(), c.Expected) << "type " << c.Value.VType();
 }
 
 TEST_F(VariantTest, TextFollowsTheDecimalSeparatorAndDatePictureOfTheSettings) {
@@ -196,12 +195,11 @@ struct TFromTextCase {
 
 TEST_F(VariantTest, ReadsNumbersFromTextAsTyped) {
   const TFromTextCase cases[] = {
-      {u"123", true, 123},          {u" -1.5 ", true, -1.5},     {u"+2", true, 2},
-      {u"1,234,567.25", true, 1234567.25}, {u"1e3", true, 1000}, {u"2.5E-2", true, 0.025},
-      {u".5", true, 0.5},           {u"5.", true, 5},            {u"1,23", false, 0},
-      {u"12,3456", false, 0},       {u"abc", false, 0},          {u"", false, 0},
-      {u"1e", false, 0},            {u"--1", false, 0},          {u"1 2", false, 0},
-      {u"1e999", false, 0},         {u"1e-999", true, 0},        {u",123", false, 0},
+      {u"123", true, 123},  {u" -1.5 ", true, -1.5},  {u"+2", true, 2},   {u"1,234,567.25", true, 1234567.25},
+      {u"1e3", true, 1000}, {u"2.5E-2", true, 0.025}, {u".5", true, 0.5}, {u"5.", true, 5},
+      {u"1,23", false, 0},  {u"12,3456", false, 0},   {u"abc", false, 0}, {u"", false, 0},
+      {u"1e", false, 0},    {u"--1", false, 0},       {u"1 2", false, 0}, {u"1e999", false, 0},
+      {u"1e-999", true, 0}, {u",123", false, 0},
   };
   for (const auto& c : cases) {
     double value = -99;
@@ -232,7 +230,7 @@ TEST_F(VariantTest, IntegerConversionsRoundHalvesToEvenAndCheckRange) {
 
 TEST_F(VariantTest, CurrencyIsScaledByTenThousandWithBankersRounding) {
   EXPECT_EQ(Variant(1.5).AsCurrency(), 15000);
-  EXPECT_EQ(Variant(0.00005).AsCurrency(), 0);   // half a unit goes to even
+  EXPECT_EQ(Variant(0.00005).AsCurrency(), 0);  // half a unit goes to even
   EXPECT_EQ(Variant(-0.00005).AsCurrency(), 0);
   EXPECT_EQ(Variant(int32_t(3)).AsCurrency(), 30000);
   EXPECT_EQ(Variant::FromUString(u"2.25").AsCurrency(), 22500);
@@ -309,9 +307,9 @@ TEST_F(VariantTest, ImpossibleConversionsNameBothTypes) {
 }
 
 TEST_F(VariantTest, ChangeTypeGivesTheRequestedCode) {
-  const TVarType targets[] = {varSmallInt, varInteger, varSingle, varDouble, varCurrency, varDate, varOleStr,
-                              varBoolean,  varShortInt, varByte,  varWord,   varLongWord, varInt64, varString,
-                              varUString};
+  const TVarType targets[] = {varSmallInt, varInteger,  varSingle,  varDouble,   varCurrency,
+                              varDate,     varOleStr,   varBoolean, varShortInt, varByte,
+                              varWord,     varLongWord, varInt64,   varString,   varUString};
   for (TVarType t : targets) EXPECT_EQ(Variant(int32_t(1)).ChangeType(t).VType(), t) << t;
   EXPECT_EQ(Variant(2.5).ChangeType(varOleStr).AsUnicodeString(), u"2.5");
   EXPECT_EQ(Variant::FromUString(u"12").ChangeType(varInteger).VInteger(), 12);

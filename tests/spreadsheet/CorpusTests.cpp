@@ -113,32 +113,34 @@ TEST_F(CorpusTest, EveryWorkbookSurvivesInsertedRowsColumnsAndSheets) {
   }
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
   bool ok = false;
-  std::string out = RunPython("import openpyxl, zipfile, xml.etree.ElementTree as ET\n"
-                              "def parses(data):\n"
-                              "    try:\n"
-                              "        ET.fromstring(data)\n"
-                              "        return True\n"
-                              "    except ET.ParseError:\n"
-                              "        return False\n"
-                              "for saved, original in [\n" + pythonList +
-                                  "]:\n"
-                                  "    openpyxl.load_workbook(saved, read_only=True).worksheets[0].max_row\n"
-                                  // Every XML part the original had well-formed stays so.
-                                  "    before, after = zipfile.ZipFile(original), zipfile.ZipFile(saved)\n"
-                                  "    for name in after.namelist():\n"
-                                  "        if name.endswith(('.xml', '.rels', '.vml')) and not parses(after.read(name)):\n"
-                                  "            if name not in before.namelist() or parses(before.read(name)):\n"
-                                  "                print('BROKEN', saved, name)\n"
-                                  "    try:\n"
-                                  "        openpyxl.load_workbook(original)\n"
-                                  "    except Exception:\n"
-                                  "        continue\n"
-                                  "    try:\n"
-                                  "        openpyxl.load_workbook(saved)\n"
-                                  "    except Exception as e:\n"
-                                  "        print('FAILED', saved, e)\n"
-                                  "print('done')\n",
-                              &ok);
+  std::string out = RunPython(
+      "import openpyxl, zipfile, xml.etree.ElementTree as ET\n"
+      "def parses(data):\n"
+      "    try:\n"
+      "        ET.fromstring(data)\n"
+      "        return True\n"
+      "    except ET.ParseError:\n"
+      "        return False\n"
+      "for saved, original in [\n" +
+          pythonList +
+          "]:\n"
+          "    openpyxl.load_workbook(saved, read_only=True).worksheets[0].max_row\n"
+          // Every XML part the original had well-formed stays so.
+          "    before, after = zipfile.ZipFile(original), zipfile.ZipFile(saved)\n"
+          "    for name in after.namelist():\n"
+          "        if name.endswith(('.xml', '.rels', '.vml')) and not parses(after.read(name)):\n"
+          "            if name not in before.namelist() or parses(before.read(name)):\n"
+          "                print('BROKEN', saved, name)\n"
+          "    try:\n"
+          "        openpyxl.load_workbook(original)\n"
+          "    except Exception:\n"
+          "        continue\n"
+          "    try:\n"
+          "        openpyxl.load_workbook(saved)\n"
+          "    except Exception as e:\n"
+          "        print('FAILED', saved, e)\n"
+          "print('done')\n",
+      &ok);
   EXPECT_TRUE(ok) << out;
   EXPECT_EQ(out, "done\n");
 }

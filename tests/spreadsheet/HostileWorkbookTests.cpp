@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -90,7 +90,8 @@ void WriteCraftedZip(const std::string& path, const std::vector<TCraftedEntry>& 
                 tail = Deflate(e.Tail, Z_FINISH);
     uLong crc = crc32(0, reinterpret_cast<const Bytef*>(e.Head.data()), static_cast<uInt>(e.Head.size()));
     crc = RepeatedCrc(crc, e.Piece, e.Count);
-    crc = crc32_combine64(crc, crc32(0, reinterpret_cast<const Bytef*>(e.Tail.data()), static_cast<uInt>(e.Tail.size())),
+    crc = crc32_combine64(crc,
+                          crc32(0, reinterpret_cast<const Bytef*>(e.Tail.data()), static_cast<uInt>(e.Tail.size())),
                           static_cast<z_off64_t>(e.Tail.size()));
     uint64_t size = e.Head.size() + e.Piece.size() * e.Count + e.Tail.size();
     uint64_t compressed = head.size() + piece.size() * e.Count + tail.size();
@@ -98,7 +99,8 @@ void WriteCraftedZip(const std::string& path, const std::vector<TCraftedEntry>& 
     uint64_t stated = e.StatedSize ? *e.StatedSize : size;
     std::string local;
     put(local, 0x04034b50, 4), put(local, 20, 2), put(local, 0, 2), put(local, 8, 2), put(local, 0, 4);
-    put(local, crc, 4), put(local, compressed, 4), put(local, stated, 4), put(local, e.Name.size(), 2), put(local, 0, 2);
+    put(local, crc, 4), put(local, compressed, 4), put(local, stated, 4), put(local, e.Name.size(), 2),
+        put(local, 0, 2);
     local += e.Name;
     put(directory, 0x02014b50, 4), put(directory, 20, 2), put(directory, 20, 2), put(directory, 0, 2);
     put(directory, 8, 2), put(directory, 0, 4), put(directory, crc, 4), put(directory, compressed, 4);
@@ -125,22 +127,28 @@ const std::string kSheetTail = "</sheetData></worksheet>";
 // makes xl/workbook.xml state a size of its own.
 void WriteHostileBook(const std::string& path, TCraftedEntry sheet, std::optional<uint32_t> workbookStates = {}) {
   sheet.Name = "xl/worksheets/sheet1.xml";
-  TCraftedEntry types = Named("[Content_Types].xml",
-                      "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                      "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-                      "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-                      "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-                      "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
-                      "</Types>");
-  TCraftedEntry rootRels = Named("_rels/.rels",
-                         "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                         "<Relationship Id=\"rId1\" Type=\"" + kRel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
-  TCraftedEntry workbook = Named("xl/workbook.xml", "<?xml version=\"1.0\"?><workbook xmlns=\"" + kMain + "\" xmlns:r=\"" + kRel +
-                                                "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
+  TCraftedEntry types = Named(
+      "[Content_Types].xml",
+      "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+      "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+      "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+      "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+      "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>"
+      "</Types>");
+  TCraftedEntry rootRels = Named(
+      "_rels/.rels",
+      "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"" +
+          kRel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
+  TCraftedEntry workbook = Named("xl/workbook.xml",
+                                 "<?xml version=\"1.0\"?><workbook xmlns=\"" + kMain + "\" xmlns:r=\"" + kRel +
+                                     "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
   workbook.StatedSize = workbookStates;
-  TCraftedEntry workbookRels = Named("xl/_rels/workbook.xml.rels",
-                             "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                             "<Relationship Id=\"rId1\" Type=\"" + kRel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>");
+  TCraftedEntry workbookRels = Named(
+      "xl/_rels/workbook.xml.rels",
+      "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+      "<Relationship Id=\"rId1\" Type=\"" +
+          kRel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>");
   WriteCraftedZip(path, {types, rootRels, workbook, workbookRels, sheet});
 }
 
@@ -158,8 +166,8 @@ std::string Cells(int cells, int every) {
 std::string Rows(int number, int count, int every) {
   std::string out;
   for (int i = 0; i < count; ++i)
-    out += "<row r=\"" + std::to_string(number) + "\"><c><v>" + std::to_string(every && i % every == 0 ? (i * 7) % 10 : 1) +
-           "</v></c></row>";
+    out += "<row r=\"" + std::to_string(number) + "\"><c><v>" +
+           std::to_string(every && i % every == 0 ? (i * 7) % 10 : 1) + "</v></c></row>";
   return out;
 }
 
@@ -245,9 +253,7 @@ TEST(HostileWorkbooks, AreRefusedAtOnceInLittleMemoryAndLeftAsTheyWere) {
     std::optional<uint32_t> WorkbookStates;
     std::string Refusal;
   } cases[] = {
-      {"a part that states 4 GB but holds 200 bytes",
-       Crafted(kSheetHead + Rows(1, 1, 0) + kSheetTail),
-       0xFFFFFFF0u,
+      {"a part that states 4 GB but holds 200 bytes", Crafted(kSheetHead + Rows(1, 1, 0) + kSheetTail), 0xFFFFFFF0u,
        "part xl/workbook.xml is too large (4294967280 bytes; the limit is 268435456)"},
       {"a part that holds more than it states",
        Crafted(kSheetHead + "<row r=\"1\">", Cells(4000, 0), 3500 * MB / 60000, "</row>" + kSheetTail, 1u << 20),

@@ -264,17 +264,19 @@ TEST_F(ProducersTest, EveryProducersWorkbookTakesEveryOperationAndStaysReadable)
     bool ok = false;
     std::string out = RunPython(
         "import openpyxl, datetime\n"
-        "wb = openpyxl.load_workbook('" + path + "')\n"
-        "print(wb.sheetnames, wb.active.title)\n"
-        "ws = wb['Orders']\n"
-        "for a in ['A1', 'A3', 'B3', 'C3', 'A4', 'C4', 'A5', 'C5', 'D5', 'E5', 'A6', 'A7', 'A9', 'C9', 'F4']:\n"
-        "    print(a, repr(ws[a].value))\n"
-        "print(sorted(str(m) for m in ws.merged_cells.ranges), ws.protection.sheet, ws['C5'].protection.locked,\n"
-        "      ws.column_dimensions['A'].width > 8, 'First customer' in ws['A4'].comment.text)\n"
-        "print([(t.ref, [c.name for c in t.tableColumns]) for t in ws.tables.values()])\n"
-        "print([str(v.sqref) for v in ws.data_validations.dataValidation])\n"
-        "print(wb['Rates']['A1'].value, wb['Rates']['B1'].value, wb.defined_names['Rate'].attr_text)\n"
-        "print([wb['Sheet1'].cell(row=r, column=1).value for r in range(1, 13)])\n",
+        "wb = openpyxl.load_workbook('" +
+            path +
+            "')\n"
+            "print(wb.sheetnames, wb.active.title)\n"
+            "ws = wb['Orders']\n"
+            "for a in ['A1', 'A3', 'B3', 'C3', 'A4', 'C4', 'A5', 'C5', 'D5', 'E5', 'A6', 'A7', 'A9', 'C9', 'F4']:\n"
+            "    print(a, repr(ws[a].value))\n"
+            "print(sorted(str(m) for m in ws.merged_cells.ranges), ws.protection.sheet, ws['C5'].protection.locked,\n"
+            "      ws.column_dimensions['A'].width > 8, 'First customer' in ws['A4'].comment.text)\n"
+            "print([(t.ref, [c.name for c in t.tableColumns]) for t in ws.tables.values()])\n"
+            "print([str(v.sqref) for v in ws.data_validations.dataValidation])\n"
+            "print(wb['Rates']['A1'].value, wb['Rates']['B1'].value, wb.defined_names['Rate'].attr_text)\n"
+            "print([wb['Sheet1'].cell(row=r, column=1).value for r in range(1, 13)])\n",
         &ok);
     std::string table = producer.Table ? "[('A3:E7', ['Customer', 'Column1', 'Amount', 'Date', 'Double'])]\n" : "[]\n";
     EXPECT_TRUE(ok) << out;
@@ -286,7 +288,8 @@ TEST_F(ProducersTest, EveryProducersWorkbookTakesEveryOperationAndStaysReadable)
                   "D5 datetime.datetime(2026, 4, 8, 0, 0)\nE5 '=C5*2'\nA6 'Bert'\nA7 'Cleo'\nA9 'Sum'\n"
                   "C9 '=SUM(C4:C7)'\nF4 '=C4*Rate'\n"
                   "['A1:E1'] True False True True\n" +
-                  table + "['C4:C7']\nNone 0.25 Rates!$B$1\n"
+                  table +
+                  "['C4:C7']\nNone 0.25 Rates!$B$1\n"
                   "['Text <&> \"quoted\"', 42, 2.5, True, datetime.datetime(2026, 4, 8, 12, 0), 12.34, '#N/A', "
                   "'=A2+1', 0.5, datetime.datetime(2026, 11, 3, 0, 0), '007', '  spaced  ']\n");
 

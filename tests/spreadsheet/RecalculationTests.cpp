@@ -63,24 +63,26 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
   TBookLayout layout;
   // D1:D3 share the formula A*10; its master is overwritten with a value.
   std::string shared = Row(1, FormulaCell("D1", "A1*10", " t=\"shared\" ref=\"D1:D3\" si=\"0\"")) +
-                       Row(2, "<c r=\"D2\"><f t=\"shared\" si=\"0\"/></c>") + Row(3, "<c r=\"D3\"><f t=\"shared\" si=\"0\"/></c>");
+                       Row(2, "<c r=\"D2\"><f t=\"shared\" si=\"0\"/></c>") +
+                       Row(3, "<c r=\"D3\"><f t=\"shared\" si=\"0\"/></c>");
   layout.Sheets = {{"Input", "<sheetData>" + shared + Row(9, FormulaCell("A9", "A1*100")) + "</sheetData>"},
                    {"Other Sheet", "<sheetData>" + Row(3, "<c r=\"A3\" s=\"1\"/>") + "</sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   // Each sheet has its own "Rate"; a sheet added in front must not mix them up.
-  layout.WorkbookExtra = "<definedNames><definedName name=\"Rate\" localSheetId=\"0\">Input!$A$3</definedName>"
-                         "<definedName name=\"Rate\" localSheetId=\"1\">'Other Sheet'!$B$1</definedName></definedNames>";
+  layout.WorkbookExtra =
+      "<definedNames><definedName name=\"Rate\" localSheetId=\"0\">Input!$A$3</definedName>"
+      "<definedName name=\"Rate\" localSheetId=\"1\">'Other Sheet'!$B$1</definedName></definedNames>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant input = Sheet(book, 1), other = Sheet(book, 2);
   Put(input, 1, 1, Variant(int32_t(12)));
-  PutText(input, 2, 1, u"3.5");             // typed number
-  PutText(input, 3, 1, u"50%");             // typed percent
+  PutText(input, 2, 1, u"3.5");                // typed number
+  PutText(input, 3, 1, u"50%");                // typed percent
   Put(input, 4, 1, Variant::FromDate(46329));  // 2026-11-03
   PutText(input, 5, 1, u"TRUE");
-  PutText(input, 6, 1, u"'=A1");            // text, not a formula
+  PutText(input, 6, 1, u"'=A1");  // text, not a formula
   Put(input, 7, 1, Variant(1.0 / 3));
-  Put(input, 9, 1, Variant(int32_t(7)));    // a value replaces the template's formula
+  Put(input, 9, 1, Variant(int32_t(7)));        // a value replaces the template's formula
   Put(input, 10, 1, Variant::FromError(2042));  // #N/A
   Put(input, 1, 4, Variant(int32_t(0)));
   PutText(input, 1, 2, u"=A1*2");
@@ -89,13 +91,13 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
   PutText(input, 4, 2, u"=YEAR(A4)*10000+MONTH(A4)*100+DAY(A4)");
   PutText(input, 5, 2, u"=IF(A5,\"yes\",\"no\")&\" \"&A6");
   PutText(input, 6, 2, u"=A7*3");
-  PutText(input, 7, 2, u"=sum(a1:a2)");     // as typed, in lower case
+  PutText(input, 7, 2, u"=sum(a1:a2)");  // as typed, in lower case
   PutText(input, 8, 2, u"=A9+1");
   PutText(input, 9, 2, u"=\"A1:A3, \"\"quoted\"\"\"");
   PutText(input, 10, 2, u"=ISNA(A10)");
   PutText(other, 1, 1, u"='Input'!B1+Input!A2");
   PutText(other, 2, 1, u"=SUM(Input!A1:A2)");
-  PutText(other, 3, 1, u"=Input!A1");       // a Text-formatted cell keeps what is typed
+  PutText(other, 3, 1, u"=Input!A1");  // a Text-formatted cell keeps what is typed
   Put(other, 1, 2, Variant(int32_t(2)));
   PutText(other, 2, 2, u"=Rate*10");
   PutText(input, 1, 3, u"=A1*Rate");
@@ -147,15 +149,14 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
 // Sheet "Bob's Q1" holds B2:B5 = 1..4 and C2:C5 = B*2 as a shared formula; row
 // 1 and sheet "Summary" total them in every way a formula can point at them.
 void MakeRowsBook(const std::string& path) {
-  std::string data = Row(1, FormulaCell("D1", "SUM(B2:B5)") + FormulaCell("E1", "SUM($B$2:$B$5)") +
-                                FormulaCell("F1", "SUM(B:B)") + FormulaCell("G1", "B5*10") +
-                                FormulaCell("H1", "SUM(Block)") + FormulaCell("I1", "SUM(B2:B3)") +
-                                FormulaCell("J1", "SUM(C2:C5)") + FormulaCell("K1", "SUM($B2:B$5)") +
-                                FormulaCell("L1", "SUM(2:5)") + FormulaCell("M1", "SUM(B5:B2)") +
-                                FormulaCell("N1", "SUMPRODUCT(B2:B5,C2:C5)") +
-                                FormulaCell("O1", "SUM(B2:B5*C2:C5)", " t=\"array\" ref=\"O1\"") +
-                                FormulaCell("P1", "TRANSPOSE(B2:B3)", " t=\"array\" ref=\"P1:Q1\"") + NumberCell("Q1", -999) +
-                                FormulaCell("R1", "SUM($2:$5)"));
+  std::string data = Row(
+      1, FormulaCell("D1", "SUM(B2:B5)") + FormulaCell("E1", "SUM($B$2:$B$5)") + FormulaCell("F1", "SUM(B:B)") +
+             FormulaCell("G1", "B5*10") + FormulaCell("H1", "SUM(Block)") + FormulaCell("I1", "SUM(B2:B3)") +
+             FormulaCell("J1", "SUM(C2:C5)") + FormulaCell("K1", "SUM($B2:B$5)") + FormulaCell("L1", "SUM(2:5)") +
+             FormulaCell("M1", "SUM(B5:B2)") + FormulaCell("N1", "SUMPRODUCT(B2:B5,C2:C5)") +
+             FormulaCell("O1", "SUM(B2:B5*C2:C5)", " t=\"array\" ref=\"O1\"") +
+             FormulaCell("P1", "TRANSPOSE(B2:B3)", " t=\"array\" ref=\"P1:Q1\"") + NumberCell("Q1", -999) +
+             FormulaCell("R1", "SUM($2:$5)"));
   for (int r = 2; r <= 5; ++r) {
     std::string c = "C" + std::to_string(r);
     data += Row(r, NumberCell("B" + std::to_string(r), r - 1) +
@@ -173,7 +174,8 @@ void MakeRowsBook(const std::string& path) {
                              : "<c r=\"" + a + "\"><f t=\"shared\" si=\"0\"/><v>-999</v></c>");
   }
   TBookLayout layout;
-  layout.Sheets = {{"Bob's Q1", "<sheetData>" + data + "</sheetData>"}, {"Summary", "<sheetData>" + summary + "</sheetData>"}};
+  layout.Sheets = {{"Bob's Q1", "<sheetData>" + data + "</sheetData>"},
+                   {"Summary", "<sheetData>" + summary + "</sheetData>"}};
   layout.WorkbookExtra = "<definedNames><definedName name=\"Block\">'Bob''s Q1'!$B$2:$B$5</definedName></definedNames>";
   WriteBook(path, layout);
 }
@@ -184,32 +186,32 @@ TEST_F(RecalculationTest, TotalsStayTrueWhenRowsAreInsertedInsideAndAroundTheirR
   Variant data = Sheet(book, 1);
   Insert(data, u"Rows", 4);  // inside every range: between the values 2 and 3
   Put(data, 4, 2, Variant(int32_t(100)));
-  Insert(data, u"Rows", 2);  // at the first row of the ranges: they move down whole
+  Insert(data, u"Rows", 2);                 // at the first row of the ranges: they move down whole
   Put(data, 2, 2, Variant(int32_t(1000)));  // outside the ranges now
-  Insert(data, u"Rows", 8);  // after the ranges: they stay
+  Insert(data, u"Rows", 8);                 // after the ranges: they stay
   Put(data, 8, 2, Variant(int32_t(10000)));
   SaveAndClose(book);
   // Data is now B2=1000, B3=1, B4=2, B5=100, B6=3, B7=4, B8=10000;
   // C3:C7 double B3:B7 except the inserted C5, which is empty.
   TRecalculation calc = Calculate();
   ExpectValues(calc.Sheet("Bob's Q1"), {{"D1", "110", "relative range grew"},
-                                       {"E1", "110", "absolute range grew"},
-                                       {"F1", "11110", "whole column"},
-                                       {"G1", "40", "single cell below the insertions"},
-                                       {"H1", "110", "defined name grew"},
-                                       {"I1", "3", "range above the insertion"},
-                                       {"J1", "20", "shared formula members moved with their rows"},
-                                       {"K1", "110", "mixed references"},
-                                       {"L1", "130", "whole rows"},
-                                       {"M1", "110", "range written bottom first"},
-                                       {"N1", "60", "two ranges that must stay aligned"},
-                                       {"O1", "60", "array formula"},
-                                       {"P1", "1", "array over two cells"},
-                                       {"Q1", "2", "array over two cells"},
-                                       {"R1", "130", "absolute whole rows"},
-                                       {"C3", "2", ""},
-                                       {"C5", "", "the inserted row has no formula"},
-                                       {"C7", "8", ""}});
+                                        {"E1", "110", "absolute range grew"},
+                                        {"F1", "11110", "whole column"},
+                                        {"G1", "40", "single cell below the insertions"},
+                                        {"H1", "110", "defined name grew"},
+                                        {"I1", "3", "range above the insertion"},
+                                        {"J1", "20", "shared formula members moved with their rows"},
+                                        {"K1", "110", "mixed references"},
+                                        {"L1", "130", "whole rows"},
+                                        {"M1", "110", "range written bottom first"},
+                                        {"N1", "60", "two ranges that must stay aligned"},
+                                        {"O1", "60", "array formula"},
+                                        {"P1", "1", "array over two cells"},
+                                        {"Q1", "2", "array over two cells"},
+                                        {"R1", "130", "absolute whole rows"},
+                                        {"C3", "2", ""},
+                                        {"C5", "", "the inserted row has no formula"},
+                                        {"C7", "8", ""}});
   ExpectValues(calc.Sheet("Summary"), {{"A1", "110", "range on another sheet"},
                                        {"B1", "4", "cell on another sheet"},
                                        {"C1", "140", "name and shared formula"},
@@ -225,20 +227,23 @@ TEST_F(RecalculationTest, TotalsStayTrueWhenColumnsAreInserted) {
   // and on another sheet.
   std::string data = Row(2, NumberCell("A2", 1) + NumberCell("B2", 2) + NumberCell("C2", 3) + NumberCell("D2", 4));
   std::string shared = FormulaCell("A3", "A2+1", " t=\"shared\" ref=\"A3:D3\" si=\"0\"");
-  for (const char* c : {"B3", "C3", "D3"}) shared += std::string("<c r=\"") + c + "\"><f t=\"shared\" si=\"0\"/><v>-999</v></c>";
+  for (const char* c : {"B3", "C3", "D3"})
+    shared += std::string("<c r=\"") + c + "\"><f t=\"shared\" si=\"0\"/><v>-999</v></c>";
   data += Row(3, shared);
   data += Row(5, FormulaCell("A5", "SUM(A2:D2)") + FormulaCell("B5", "SUM($A$2:$D$2)") + FormulaCell("C5", "D2*10"));
   data += Row(6, FormulaCell("A6", "SUM(Across)") + FormulaCell("B6", "SUM(A3:D3)") + FormulaCell("C6", "SUM(B2:C3)"));
   data += Row(7, FormulaCell("A7", "SUM(A2:A3)") + FormulaCell("B7", "COUNT(A2:D3)"));
   TBookLayout layout;
-  layout.Sheets = {{"Data", "<sheetData>" + data + "</sheetData>"},
-                   {"Report", "<sheetData>" + Row(1, FormulaCell("A1", "SUM(Data!A2:D2)") + FormulaCell("B1", "Data!D2") +
-                                                        FormulaCell("C1", "INDEX(Data!A2:D2,1,4)") +
-                                                        FormulaCell("D1", "SUM(Data!D:D)")) +
-                                  Row(3, FormulaCell("A3", "Data!A2*2", " t=\"shared\" ref=\"A3:D3\" si=\"0\"") +
-                                             "<c r=\"B3\"><f t=\"shared\" si=\"0\"/></c><c r=\"C3\"><f t=\"shared\" si=\"0\"/></c>"
-                                             "<c r=\"D3\"><f t=\"shared\" si=\"0\"/></c>" + FormulaCell("E3", "SUM(A3:D3)")) +
-                                  "</sheetData>"}};
+  layout.Sheets = {
+      {"Data", "<sheetData>" + data + "</sheetData>"},
+      {"Report", "<sheetData>" +
+                     Row(1, FormulaCell("A1", "SUM(Data!A2:D2)") + FormulaCell("B1", "Data!D2") +
+                                FormulaCell("C1", "INDEX(Data!A2:D2,1,4)") + FormulaCell("D1", "SUM(Data!D:D)")) +
+                     Row(3, FormulaCell("A3", "Data!A2*2", " t=\"shared\" ref=\"A3:D3\" si=\"0\"") +
+                                "<c r=\"B3\"><f t=\"shared\" si=\"0\"/></c><c r=\"C3\"><f t=\"shared\" si=\"0\"/></c>"
+                                "<c r=\"D3\"><f t=\"shared\" si=\"0\"/></c>" +
+                                FormulaCell("E3", "SUM(A3:D3)")) +
+                     "</sheetData>"}};
   layout.WorkbookExtra = "<definedNames><definedName name=\"Across\">Data!$A$2:$D$2</definedName></definedNames>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
@@ -271,26 +276,30 @@ TEST_F(RecalculationTest, TotalsStayTrueWhenColumnsAreInserted) {
 
 TEST_F(RecalculationTest, FormulasIntoADeletedSheetShowRefErrorsAndOthersStayIntact) {
   TBookLayout layout;
-  layout.Sheets = {{"Keep", "<sheetData>" +
-                                Row(1, FormulaCell("A1", "Gone!A1+1") + FormulaCell("B1", "SUM(Gone!A1:A3)") +
-                                           FormulaCell("C1", "'Gone'!A1") + FormulaCell("D1", "GONE!A1") +
-                                           FormulaCell("E1", "SUM(Points)") + FormulaCell("F1", "SUM(GoneTable[Amount])")) +
-                                Row(2, FormulaCell("A2", "Gone2!A1*2") + FormulaCell("B2", "\"Gone!A1\"") +
-                                           FormulaCell("C2", "SUM(Stays)") + FormulaCell("D2", "IFERROR(Gone!A1,-1)") +
-                                           FormulaCell("E2", "ISREF(Gone!A1)") + FormulaCell("F2", "übersicht!A1")) +
-                                "</sheetData>"},
-                   {"Gone", "<sheetData>" + Row(1, TextCell("A1", "Amount")) + Row(2, NumberCell("A2", 5)) +
-                                "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"},
-                   {"Gone2", "<sheetData>" + Row(1, NumberCell("A1", 21) + NumberCell("B1", 9)) + "</sheetData>"},
-                   {"Übersicht", "<sheetData>" + Row(1, NumberCell("A1", 1)) + "</sheetData>"}};
-  layout.WorkbookExtra = "<definedNames><definedName name=\"Points\">Gone!$A$1</definedName>"
-                         "<definedName name=\"Stays\">Gone2!$A$1:$B$1</definedName></definedNames>";
-  layout.SheetRels = {{1, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
-  layout.ExtraParts = {{"xl/tables/table1.xml",
-                        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-                        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"GoneTable\" "
-                        "displayName=\"GoneTable\" ref=\"A1:A2\"><tableColumns count=\"1\"><tableColumn id=\"1\" name=\"Amount\"/>"
-                        "</tableColumns></table>"}};
+  layout.Sheets = {
+      {"Keep", "<sheetData>" +
+                   Row(1, FormulaCell("A1", "Gone!A1+1") + FormulaCell("B1", "SUM(Gone!A1:A3)") +
+                              FormulaCell("C1", "'Gone'!A1") + FormulaCell("D1", "GONE!A1") +
+                              FormulaCell("E1", "SUM(Points)") + FormulaCell("F1", "SUM(GoneTable[Amount])")) +
+                   Row(2, FormulaCell("A2", "Gone2!A1*2") + FormulaCell("B2", "\"Gone!A1\"") +
+                              FormulaCell("C2", "SUM(Stays)") + FormulaCell("D2", "IFERROR(Gone!A1,-1)") +
+                              FormulaCell("E2", "ISREF(Gone!A1)") + FormulaCell("F2", "übersicht!A1")) +
+                   "</sheetData>"},
+      {"Gone", "<sheetData>" + Row(1, TextCell("A1", "Amount")) + Row(2, NumberCell("A2", 5)) +
+                   "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"},
+      {"Gone2", "<sheetData>" + Row(1, NumberCell("A1", 21) + NumberCell("B1", 9)) + "</sheetData>"},
+      {"Übersicht", "<sheetData>" + Row(1, NumberCell("A1", 1)) + "</sheetData>"}};
+  layout.WorkbookExtra =
+      "<definedNames><definedName name=\"Points\">Gone!$A$1</definedName>"
+      "<definedName name=\"Stays\">Gone2!$A$1:$B$1</definedName></definedNames>";
+  layout.SheetRels = {
+      {1, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+  layout.ExtraParts = {
+      {"xl/tables/table1.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+       "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"GoneTable\" "
+       "displayName=\"GoneTable\" ref=\"A1:A2\"><tableColumns count=\"1\"><tableColumn id=\"1\" name=\"Amount\"/>"
+       "</tableColumns></table>"}};
   layout.ExtraContentTypes =
       "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
   WriteBook(FPath, layout);
@@ -327,8 +336,9 @@ std::string TableSheet(const std::string& qtyTotal, const std::string& amountTot
 std::pair<std::string, std::string> TablePart(int number, const std::string& name) {
   return {"xl/tables/table" + std::to_string(number) + ".xml",
           "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-          "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"" + std::to_string(number) +
-              "\" name=\"" + name + "\" displayName=\"" + name + "\" ref=\"A1:C5\" totalsRowCount=\"1\"><autoFilter ref=\"A1:C4\"/>"
+          "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"" +
+              std::to_string(number) + "\" name=\"" + name + "\" displayName=\"" + name +
+              "\" ref=\"A1:C5\" totalsRowCount=\"1\"><autoFilter ref=\"A1:C4\"/>"
               "<tableColumns count=\"3\"><tableColumn id=\"1\" name=\"Item\" totalsRowLabel=\"Total\"/>"
               "<tableColumn id=\"2\" name=\"Qty\" totalsRowFunction=\"sum\"/>"
               "<tableColumn id=\"3\" name=\"Amount\" totalsRowFunction=\"sum\"/></tableColumns>"
@@ -339,19 +349,22 @@ std::pair<std::string, std::string> TablePart(int number, const std::string& nam
 // reference; table "Wide" on another sheet gets columns inserted.
 TEST_F(RecalculationTest, ATablesTotalsRowSeesRowsInsertedIntoTheTable) {
   TBookLayout layout;
-  layout.Sheets = {{"Sheet1", TableSheet("SUBTOTAL(109,B2:B4)", "SUBTOTAL(109,Sales[Amount])")},
-                   {"Report", "<sheetData>" + Row(1, FormulaCell("A1", "SUM(Sales[Amount])") + FormulaCell("B1", "Sheet1!C5") +
-                                                        FormulaCell("C1", "ROWS(Sales[Amount])") +
-                                                        FormulaCell("D1", "SUM(Wide[Amount])")) +
-                                  "</sheetData>"},
-                   {"Wide", TableSheet("SUBTOTAL(109,Wide[Qty])", "SUBTOTAL(109,Wide[Amount])")}};
+  layout.Sheets = {
+      {"Sheet1", TableSheet("SUBTOTAL(109,B2:B4)", "SUBTOTAL(109,Sales[Amount])")},
+      {"Report", "<sheetData>" +
+                     Row(1, FormulaCell("A1", "SUM(Sales[Amount])") + FormulaCell("B1", "Sheet1!C5") +
+                                FormulaCell("C1", "ROWS(Sales[Amount])") + FormulaCell("D1", "SUM(Wide[Amount])")) +
+                     "</sheetData>"},
+      {"Wide", TableSheet("SUBTOTAL(109,Wide[Qty])", "SUBTOTAL(109,Wide[Amount])")}};
   for (int index : {0, 2})
-    layout.SheetRels.push_back({index, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table" +
-                                           std::to_string(index + 1) + ".xml\"/>"});
+    layout.SheetRels.push_back({index, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs +
+                                           "/table\" Target=\"../tables/table" + std::to_string(index + 1) +
+                                           ".xml\"/>"});
   layout.ExtraParts = {TablePart(1, "Sales"), TablePart(3, "Wide")};
   for (int number : {1, 3})
-    layout.ExtraContentTypes += "<Override PartName=\"/xl/tables/table" + std::to_string(number) +
-                                ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
+    layout.ExtraContentTypes +=
+        "<Override PartName=\"/xl/tables/table" + std::to_string(number) +
+        ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 1);
@@ -389,7 +402,8 @@ TEST_F(RecalculationTest, ATablesTotalsRowSeesRowsInsertedIntoTheTable) {
 // totals in row 4.
 TEST_F(RecalculationTest, RowsInsertedIntoATableTakeItsCalculatedColumns) {
   const std::string amount = "Calc[[#This Row],[Qty]]*Calc[[#This Row],[Price]]";
-  std::string rows = Row(1, TextCell("A1", "Qty") + TextCell("B1", "Price") + TextCell("C1", "Amount") + TextCell("D1", "Plain"));
+  std::string rows = Row(1, TextCell("A1", "Qty") + TextCell("B1", "Price") + TextCell("C1", "Amount") +
+                                TextCell("D1", "Plain"));
   for (int r = 2; r <= 3; ++r) {
     std::string n = std::to_string(r);
     rows += Row(r, NumberCell("A" + n, r - 1) + NumberCell("B" + n, 10 * (r - 1)) + FormulaCell("C" + n, amount) +
@@ -397,18 +411,22 @@ TEST_F(RecalculationTest, RowsInsertedIntoATableTakeItsCalculatedColumns) {
   }
   rows += Row(4, FormulaCell("C4", "SUBTOTAL(109,Calc[Amount])") + FormulaCell("D4", "SUBTOTAL(109,Calc[Plain])"));
   TBookLayout layout;
-  layout.Sheets = {{"Calc", "<sheetData>" + rows + "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"}};
-  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
-  layout.ExtraParts = {{"xl/tables/table1.xml",
-                        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-                        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"Calc\" "
-                        "displayName=\"Calc\" ref=\"A1:D4\" totalsRowCount=\"1\"><autoFilter ref=\"A1:D3\"/>"
-                        "<tableColumns count=\"4\"><tableColumn id=\"1\" name=\"Qty\"/><tableColumn id=\"2\" name=\"Price\"/>"
-                        "<tableColumn id=\"3\" name=\"Amount\" totalsRowFunction=\"sum\"><calculatedColumnFormula>" + amount +
-                            "</calculatedColumnFormula></tableColumn>"
-                        "<tableColumn id=\"4\" name=\"Plain\" totalsRowFunction=\"sum\"><calculatedColumnFormula>A2*10"
-                        "</calculatedColumnFormula></tableColumn></tableColumns>"
-                        "<tableStyleInfo name=\"TableStyleMedium9\" showRowStripes=\"1\"/></table>"}};
+  layout.Sheets = {
+      {"Calc", "<sheetData>" + rows + "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"}};
+  layout.SheetRels = {
+      {0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+  layout.ExtraParts = {
+      {"xl/tables/table1.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+       "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"Calc\" "
+       "displayName=\"Calc\" ref=\"A1:D4\" totalsRowCount=\"1\"><autoFilter ref=\"A1:D3\"/>"
+       "<tableColumns count=\"4\"><tableColumn id=\"1\" name=\"Qty\"/><tableColumn id=\"2\" name=\"Price\"/>"
+       "<tableColumn id=\"3\" name=\"Amount\" totalsRowFunction=\"sum\"><calculatedColumnFormula>" +
+           amount +
+           "</calculatedColumnFormula></tableColumn>"
+           "<tableColumn id=\"4\" name=\"Plain\" totalsRowFunction=\"sum\"><calculatedColumnFormula>A2*10"
+           "</calculatedColumnFormula></tableColumn></tableColumns>"
+           "<tableStyleInfo name=\"TableStyleMedium9\" showRowStripes=\"1\"/></table>"}};
   layout.ExtraContentTypes =
       "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
   WriteBook(FPath, layout);

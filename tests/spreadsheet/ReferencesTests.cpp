@@ -25,19 +25,19 @@ TEST(References, InsertingARowShiftsReferencesAtAndBelowIt) {
       {"A5+$A$5+A$5+$A5", "A6+$A$6+A$6+$A6"},  // absolute and relative alike
       {"A4*2", "A4*2"},
       {"Data!B7", "Data!B8"},
-      {"data!B7", "data!B8"},                  // sheet names ignore case
-      {"Other!B7+B7", "Other!B7+B8"},          // another sheet stays
+      {"data!B7", "data!B8"},          // sheet names ignore case
+      {"Other!B7+B7", "Other!B7+B8"},  // another sheet stays
       {"'Data'!B7", "'Data'!B8"},
-      {"SUM(5:7)", "SUM(6:8)"},                // whole rows
-      {"SUM(A:A)", "SUM(A:A)"},                // whole columns do not move
-      {"\"B7\"&B7", "\"B7\"&B8"},              // text stays text
-      {"LOG10(B7)", "LOG10(B8)"},              // a function that looks like a cell
+      {"SUM(5:7)", "SUM(6:8)"},    // whole rows
+      {"SUM(A:A)", "SUM(A:A)"},    // whole columns do not move
+      {"\"B7\"&B7", "\"B7\"&B8"},  // text stays text
+      {"LOG10(B7)", "LOG10(B8)"},  // a function that looks like a cell
       {"Table1[Amount]+B7", "Table1[Amount]+B8"},
-      {"[1]Data!B7+B7", "[1]Data!B7+B8"},      // another workbook is not adjusted
+      {"[1]Data!B7+B7", "[1]Data!B7+B8"},            // another workbook is not adjusted
       {"SUM(Data:Other!B7)", "SUM(Data:Other!B7)"},  // 3-D references are left alone
       {"1E5+B7", "1E5+B8"},
       {"IF(B7>0,B7,#N/A)", "IF(B8>0,B8,#N/A)"},
-      {"A1048576", "#REF!"},                   // pushed off the sheet
+      {"A1048576", "#REF!"},  // pushed off the sheet
       {"Data!A1048576", "Data!#REF!"},
       {"SUM(A5:A1048576)", "SUM(A6:A1048576)"},  // the range loses its last row
       {"MyName*2", "MyName*2"},
@@ -47,8 +47,8 @@ TEST(References, InsertingARowShiftsReferencesAtAndBelowIt) {
 
 TEST(References, InsertingAColumnShiftsReferencesAtAndRightOfIt) {
   const TShiftCase cases[] = {
-      {"SUM(A1:D1)", "SUM(A1:E1)"}, {"C3", "D3"},         {"$C$3", "$D$3"}, {"B3", "B3"},
-      {"SUM(C:D)", "SUM(D:E)"},     {"SUM(3:3)", "SUM(3:3)"}, {"XFD1", "#REF!"},
+      {"SUM(A1:D1)", "SUM(A1:E1)"}, {"C3", "D3"},      {"$C$3", "$D$3"}, {"B3", "B3"}, {"SUM(C:D)", "SUM(D:E)"},
+      {"SUM(3:3)", "SUM(3:3)"},     {"XFD1", "#REF!"},
   };
   for (const auto& c : cases) EXPECT_EQ(ApplyReferenceChange(c.Formula, Columns(3), "Data"), c.Expected) << c.Formula;
 }
@@ -113,11 +113,11 @@ TEST(References, NewerFunctionsAreStoredWithTheirPrefix) {
       {"STDEV.S(A1:A9)+STDEV(A1:A9)", "_xlfn.STDEV.S(A1:A9)+STDEV(A1:A9)"},  // the older one has none
       {"IFNA(XLOOKUP(1,A:A,B:B),0)", "_xlfn.IFNA(_xlfn.XLOOKUP(1,A:A,B:B),0)"},
       {"SORT(FILTER(A1:A9,B1:B9>0))", "_xlfn._xlws.SORT(_xlfn._xlws.FILTER(A1:A9,B1:B9>0))"},
-      {"_xlfn.CONCAT(A1)", "_xlfn.CONCAT(A1)"},                 // already stored form
-      {"\"CONCAT(\"&'IFS(x'!A1", "\"CONCAT(\"&'IFS(x'!A1"},      // text and sheet names
-      {"Table1[CONCAT(]+1", "Table1[CONCAT(]+1"},                // a column name
-      {"SUM(A1:A3)+CONCAT", "SUM(A1:A3)+CONCAT"},                // a defined name, not a call
-      {"MYCONCAT(A1)+IFS2(1)", "MYCONCAT(A1)+IFS2(1)"},          // other names that merely contain one
+      {"_xlfn.CONCAT(A1)", "_xlfn.CONCAT(A1)"},              // already stored form
+      {"\"CONCAT(\"&'IFS(x'!A1", "\"CONCAT(\"&'IFS(x'!A1"},  // text and sheet names
+      {"Table1[CONCAT(]+1", "Table1[CONCAT(]+1"},            // a column name
+      {"SUM(A1:A3)+CONCAT", "SUM(A1:A3)+CONCAT"},            // a defined name, not a call
+      {"MYCONCAT(A1)+IFS2(1)", "MYCONCAT(A1)+IFS2(1)"},      // other names that merely contain one
       {"", ""},
   };
   for (const TShiftCase& c : cases) EXPECT_EQ(QualifyNewerFunctions(c.Formula), c.Expected) << c.Formula;
@@ -160,7 +160,7 @@ TEST(References, StructuredReferencesFollowARenamedTableColumn) {
       {"[@Customer]&[Customer]", false, "[@Customer]&[Customer]"},
       {"Other[Customer]+Sales[Customered]+Sales[#All]", false, "Other[Customer]+Sales[Customered]+Sales[#All]"},
       {"\"Sales[Customer]\"&'Sales[x]'!A1", false, "\"Sales[Customer]\"&'Sales[x]'!A1"},  // text, a sheet name
-      {"[1]Customer!A1", true, "[1]Customer!A1"},  // a workbook index
+      {"[1]Customer!A1", true, "[1]Customer!A1"},                                         // a workbook index
       {"Table_1.a[Customer]", false, "Table_1.a[Customer]"},
   };
   TColumnRename rename{{"Sales", "Table1"}, "Customer", "Client"};

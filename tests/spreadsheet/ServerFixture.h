@@ -16,13 +16,15 @@ class ServerTest : public ::testing::Test {
   TTempDir FDir;
 
   rtl::Variant Open(const std::string& path) {
-    return rtl::OleCall(rtl::OleGet(FAppVar, u"Workbooks"), u"Open", {rtl::Variant::FromOleStr(rtl::Utf8ToUnicode(path))});
+    return rtl::OleCall(rtl::OleGet(FAppVar, u"Workbooks"), u"Open",
+                        {rtl::Variant::FromOleStr(rtl::Utf8ToUnicode(path))});
   }
   static rtl::Variant Sheet(const rtl::Variant& book, int index) {
     return rtl::OleGet(book, u"Worksheets", {rtl::Variant(int32_t(index))});
   }
   static rtl::Variant Cell(const rtl::Variant& sheet, int row, int column) {
-    return rtl::OleGet(rtl::OleGet(sheet, u"Cells"), u"Item", {rtl::Variant(int32_t(row)), rtl::Variant(int32_t(column))});
+    return rtl::OleGet(rtl::OleGet(sheet, u"Cells"), u"Item",
+                       {rtl::Variant(int32_t(row)), rtl::Variant(int32_t(column))});
   }
   static rtl::Variant Get(const rtl::Variant& sheet, int row, int column) {
     return rtl::OleGet(Cell(sheet, row, column), u"Value");

@@ -33,18 +33,22 @@ class StructureTest : public ServerTest {
          "<row r=\"4\"><c r=\"A4\" s=\"1\" t=\"inlineStr\"><is><t>c</t></is></c><c r=\"B4\" s=\"1\"><v>30</v></c></row>"
          "<row r=\"5\"><c r=\"A5\" s=\"2\" t=\"inlineStr\"><is><t>Total</t></is></c><c r=\"B5\" s=\"2\"><f>SUM(B2:B4)</f><v>60</v></c></row>"
          "</sheetData><tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"},
-        {"Summary", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Sales!B5*2</f><v>120</v></c><c r=\"B1\"><f>SUM(Sales!B2:B4)</f><v>60</v></c></row></sheetData>"}};
-    layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-                    "<xf numFmtId=\"3\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
-    layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
-    layout.ExtraParts = {{"xl/tables/table1.xml",
-                        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-                        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"Table1\" "
-                        "displayName=\"Table1\" ref=\"A1:B5\" totalsRowCount=\"1\"><autoFilter ref=\"A1:B4\"/>"
-                        "<tableColumns count=\"2\"><tableColumn id=\"1\" name=\"Item\" totalsRowLabel=\"Total\"/>"
-                        "<tableColumn id=\"2\" name=\"Amount\" totalsRowFunction=\"custom\"><totalsRowFormula>SUM(B2:B4)</totalsRowFormula></tableColumn>"
-                        "</tableColumns><tableStyleInfo name=\"TableStyleMedium9\" showFirstColumn=\"0\" "
-                        "showLastColumn=\"0\" showRowStripes=\"1\" showColumnStripes=\"0\"/></table>"}};
+        {"Summary",
+         "<sheetData><row r=\"1\"><c r=\"A1\"><f>Sales!B5*2</f><v>120</v></c><c r=\"B1\"><f>SUM(Sales!B2:B4)</f><v>60</v></c></row></sheetData>"}};
+    layout.CellXfs +=
+        "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+        "<xf numFmtId=\"3\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+    layout.SheetRels = {
+        {0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+    layout.ExtraParts = {
+        {"xl/tables/table1.xml",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+         "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"Table1\" "
+         "displayName=\"Table1\" ref=\"A1:B5\" totalsRowCount=\"1\"><autoFilter ref=\"A1:B4\"/>"
+         "<tableColumns count=\"2\"><tableColumn id=\"1\" name=\"Item\" totalsRowLabel=\"Total\"/>"
+         "<tableColumn id=\"2\" name=\"Amount\" totalsRowFunction=\"custom\"><totalsRowFormula>SUM(B2:B4)</totalsRowFormula></tableColumn>"
+         "</tableColumns><tableStyleInfo name=\"TableStyleMedium9\" showFirstColumn=\"0\" "
+         "showLastColumn=\"0\" showRowStripes=\"1\" showColumnStripes=\"0\"/></table>"}};
     layout.ExtraContentTypes =
         "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
     layout.CalcChain = true;
@@ -78,11 +82,12 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
   EXPECT_EQ(Text(Get(again, 6, 1)), "Total");
 
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
-  std::string out = RunPython("import openpyxl\nwb = openpyxl.load_workbook('" + FPath +
-                              "')\nws = wb['Sales']\nt = ws.tables['Table1']\n"
-                              "print(t.ref, t.autoFilter.ref, ws['B6'].value, ws['A3'].value, ws['B3'].value, ws['B4'].value)\n"
-                              "print(ws['B3'].number_format == ws['B2'].number_format, ws['B3'].number_format, ws.row_dimensions[3].height)\n"
-                              "print(wb['Summary']['A1'].value)\n");
+  std::string out = RunPython(
+      "import openpyxl\nwb = openpyxl.load_workbook('" + FPath +
+      "')\nws = wb['Sales']\nt = ws.tables['Table1']\n"
+      "print(t.ref, t.autoFilter.ref, ws['B6'].value, ws['A3'].value, ws['B3'].value, ws['B4'].value)\n"
+      "print(ws['B3'].number_format == ws['B2'].number_format, ws['B3'].number_format, ws.row_dimensions[3].height)\n"
+      "print(wb['Summary']['A1'].value)\n");
   EXPECT_EQ(out, "A1:B6 A1:B5 =SUM(B2:B5) new 5 20\nTrue #,##0.00 20.0\n=Sales!B6*2\n");
 }
 
@@ -108,8 +113,9 @@ TEST_F(StructureTest, InsertingAColumnInsideATableAddsATableColumnWithAHeader) {
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<c r=\"C5\" s=\"2\"><f>SUM(C2:C4)</f>"));
   EXPECT_EQ(Text(Get(Sheet(Open(FPath), 1), 1, 2)), "Column1");
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
-  std::string out = RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
-                              "')['Sales']\nt = ws.tables['Table1']\nprint(t.ref, [c.name for c in t.tableColumns], ws['C5'].value)\n");
+  std::string out = RunPython(
+      "import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+      "')['Sales']\nt = ws.tables['Table1']\nprint(t.ref, [c.name for c in t.tableColumns], ws['C5'].value)\n");
   EXPECT_EQ(out, "A1:C5 ['Item', 'Column1', 'Amount'] =SUM(C2:C4)\n");
 }
 
@@ -132,7 +138,8 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
       {"Other", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Data!A7+Data!A3</f><v>0</v></c></row></sheetData>"}};
   layout.WorkbookExtra =
       "<definedNames><definedName name=\"Block\">Data!$A$5:$C$9</definedName><definedName name=\"Top\">Data!$A$1</definedName></definedNames>";
-  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
+  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs +
+                              "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
   layout.ExtraParts = {
       {"xl/drawings/drawing1.xml",
        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\">"
@@ -174,12 +181,14 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
 TEST_F(StructureTest, SharedFormulasOnOtherSheetsFollowTheRowsTheirMembersPointAt) {
   // The master points above the insertion, later members below it.
   TBookLayout layout;
-  layout.Sheets = {{"Data", "<sheetData/>"},
-                   {"Sum", "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A3\" si=\"0\">Data!B2*3</f><v>0</v></c></row>"
-                           "<row r=\"2\"><c r=\"A2\"><f t=\"shared\" si=\"0\"/><v>0</v></c></row>"
-                           "<row r=\"3\"><c r=\"A3\"><f t=\"shared\" si=\"0\"/><v>0</v></c></row>"
-                           "<row r=\"4\"><c r=\"A4\"><f t=\"shared\" ref=\"A4:A5\" si=\"1\">Data!B:B</f><v>0</v></c></row>"
-                           "<row r=\"5\"><c r=\"A5\"><f t=\"shared\" si=\"1\"/><v>0</v></c></row></sheetData>"}};
+  layout.Sheets = {
+      {"Data", "<sheetData/>"},
+      {"Sum",
+       "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A3\" si=\"0\">Data!B2*3</f><v>0</v></c></row>"
+       "<row r=\"2\"><c r=\"A2\"><f t=\"shared\" si=\"0\"/><v>0</v></c></row>"
+       "<row r=\"3\"><c r=\"A3\"><f t=\"shared\" si=\"0\"/><v>0</v></c></row>"
+       "<row r=\"4\"><c r=\"A4\"><f t=\"shared\" ref=\"A4:A5\" si=\"1\">Data!B:B</f><v>0</v></c></row>"
+       "<row r=\"5\"><c r=\"A5\"><f t=\"shared\" si=\"1\"/><v>0</v></c></row></sheetData>"}};
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(3))}), u"Insert");
@@ -194,17 +203,21 @@ TEST_F(StructureTest, SharedFormulasOnOtherSheetsFollowTheRowsTheirMembersPointA
 
 TEST_F(StructureTest, RowsInsertedIntoATableTakeItsCalculatedColumnButNotOtherFormulas) {
   TBookLayout layout;
-  layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>N</t></is></c>"
-                            "<c r=\"B1\" t=\"inlineStr\"><is><t>Twice</t></is></c><c r=\"C1\" t=\"inlineStr\"><is><t>Other</t></is></c></row>"
-                            "<row r=\"2\"><c r=\"A2\"><v>1</v></c><c r=\"B2\"><f>A2*2</f><v>2</v></c><c r=\"C2\"><f>A2+1</f><v>2</v></c></row>"
-                            "<row r=\"3\"><c r=\"A3\"><v>2</v></c><c r=\"B3\"><f>A3*2</f><v>4</v></c></row></sheetData>"
-                            "<tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"}};
-  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
-  layout.ExtraParts = {{"xl/tables/table1.xml",
-                        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"T\" displayName=\"T\" "
-                        "ref=\"A1:C3\"><tableColumns count=\"3\"><tableColumn id=\"1\" name=\"N\"/><tableColumn id=\"2\" name=\"Twice\">"
-                        "<calculatedColumnFormula>A2*2</calculatedColumnFormula></tableColumn><tableColumn id=\"3\" name=\"Other\"/>"
-                        "</tableColumns></table>"}};
+  layout.Sheets = {
+      {"Data",
+       "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>N</t></is></c>"
+       "<c r=\"B1\" t=\"inlineStr\"><is><t>Twice</t></is></c><c r=\"C1\" t=\"inlineStr\"><is><t>Other</t></is></c></row>"
+       "<row r=\"2\"><c r=\"A2\"><v>1</v></c><c r=\"B2\"><f>A2*2</f><v>2</v></c><c r=\"C2\"><f>A2+1</f><v>2</v></c></row>"
+       "<row r=\"3\"><c r=\"A3\"><v>2</v></c><c r=\"B3\"><f>A3*2</f><v>4</v></c></row></sheetData>"
+       "<tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"}};
+  layout.SheetRels = {
+      {0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+  layout.ExtraParts = {
+      {"xl/tables/table1.xml",
+       "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" name=\"T\" displayName=\"T\" "
+       "ref=\"A1:C3\"><tableColumns count=\"3\"><tableColumn id=\"1\" name=\"N\"/><tableColumn id=\"2\" name=\"Twice\">"
+       "<calculatedColumnFormula>A2*2</calculatedColumnFormula></tableColumn><tableColumn id=\"3\" name=\"Other\"/>"
+       "</tableColumns></table>"}};
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(3))}), u"Insert");
@@ -218,9 +231,10 @@ TEST_F(StructureTest, RowsInsertedIntoATableTakeItsCalculatedColumnButNotOtherFo
 
 TEST_F(StructureTest, InsertingAColumnMovesCellsColumnWidthsAndReferences) {
   TBookLayout layout;
-  layout.Sheets = {{"Data",
-                  "<cols><col min=\"2\" max=\"2\" width=\"30\" customWidth=\"1\"/><col min=\"4\" max=\"4\" width=\"5\" customWidth=\"1\"/></cols>"
-                  "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c><c r=\"C1\"><f>SUM(A1:B1)</f><v>3</v></c></row></sheetData>"}};
+  layout.Sheets = {
+      {"Data",
+       "<cols><col min=\"2\" max=\"2\" width=\"30\" customWidth=\"1\"/><col min=\"4\" max=\"4\" width=\"5\" customWidth=\"1\"/></cols>"
+       "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c><c r=\"C1\"><f>SUM(A1:B1)</f><v>3</v></c></row></sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
@@ -248,14 +262,14 @@ TEST_F(StructureTest, RepeatedRowInsertionsInterleavedWithReadsAndWritesLandWher
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 1);
   auto insert = [&](int at) { rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(at))}), u"Insert"); };
-  for (int i = 0; i < 3; ++i) insert(4);                 // old 4..8 now 7..11
-  EXPECT_DOUBLE_EQ(Get(sheet, 7, 1).AsDouble(), 4);      // a read in between
+  for (int i = 0; i < 3; ++i) insert(4);             // old 4..8 now 7..11
+  EXPECT_DOUBLE_EQ(Get(sheet, 7, 1).AsDouble(), 4);  // a read in between
   EXPECT_TRUE(Get(sheet, 5, 1).IsEmpty());
-  insert(4);                                             // old 4..8 now 8..12
-  Put(sheet, 4, 1, Variant(int32_t(40)));                // a write in between
-  insert(4);                                             // the 40 moves to 5; old 4..8 now 9..13
-  insert(2);                                             // everything from 2 on moves one down
-  for (int i = 0; i < 2; ++i) insert(15);                // at the end, then again
+  insert(4);                               // old 4..8 now 8..12
+  Put(sheet, 4, 1, Variant(int32_t(40)));  // a write in between
+  insert(4);                               // the 40 moves to 5; old 4..8 now 9..13
+  insert(2);                               // everything from 2 on moves one down
+  for (int i = 0; i < 2; ++i) insert(15);  // at the end, then again
   SaveAndClose(book);
 
   Variant again = Sheet(Open(FPath), 1);
@@ -323,10 +337,11 @@ TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
 
 TEST_F(StructureTest, MergesValidationsAndFormatsPushedOffTheSheetGoWithTheirCells) {
   TBookLayout layout;
-  layout.Sheets = {{"Data",
-                    "<sheetData/><mergeCells count=\"2\"><mergeCell ref=\"A1:B2\"/><mergeCell ref=\"A1048576:B1048576\"/></mergeCells>"
-                    "<conditionalFormatting sqref=\"C1048576\"><cfRule type=\"expression\" dxfId=\"0\" priority=\"1\"><formula>TRUE</formula></cfRule></conditionalFormatting>"
-                    "<dataValidations count=\"1\"><dataValidation type=\"whole\" sqref=\"D1048576\"><formula1>1</formula1></dataValidation></dataValidations>"}};
+  layout.Sheets = {
+      {"Data",
+       "<sheetData/><mergeCells count=\"2\"><mergeCell ref=\"A1:B2\"/><mergeCell ref=\"A1048576:B1048576\"/></mergeCells>"
+       "<conditionalFormatting sqref=\"C1048576\"><cfRule type=\"expression\" dxfId=\"0\" priority=\"1\"><formula>TRUE</formula></cfRule></conditionalFormatting>"
+       "<dataValidations count=\"1\"><dataValidation type=\"whole\" sqref=\"D1048576\"><formula1>1</formula1></dataValidation></dataValidations>"}};
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(1))}), u"Insert");
@@ -339,14 +354,15 @@ TEST_F(StructureTest, MergesValidationsAndFormatsPushedOffTheSheetGoWithTheirCel
 
 TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
   TBookLayout layout;
-  layout.Sheets = {{"Data", "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"
-                          "<mergeCells count=\"1\"><mergeCell ref=\"B4:C4\"/></mergeCells>"}};
+  layout.Sheets = {{"Data",
+                    "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"
+                    "<mergeCells count=\"1\"><mergeCell ref=\"B4:C4\"/></mergeCells>"}};
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant sheet = Sheet(book, 1);
   PutText(sheet, 1, 2, u"short");
   PutText(sheet, 2, 2, u"a much longer text");  // 18 characters
-  PutText(sheet, 3, 2, u"\u65e5\u672c\u8a9e");          // 3 wide characters count 6
+  PutText(sheet, 3, 2, u"\u65e5\u672c\u8a9e");  // 3 wide characters count 6
   PutText(sheet, 4, 2, u"a merged cell does not count at all");
   rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(2))}), u"Autofit");
   SaveAndClose(book);
@@ -359,8 +375,9 @@ TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
 
 TEST_F(StructureTest, AutofitShowsANumberWithoutACalendarDateAsHashesInADateStyle) {
   TBookLayout layout;
-  layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1E+300</v></c></row>"
-                          "<row r=\"2\"><c r=\"A2\" s=\"1\"><v>-1E+18</v></c></row></sheetData>"}};
+  layout.Sheets = {{"Data",
+                    "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1E+300</v></c></row>"
+                    "<row r=\"2\"><c r=\"A2\" s=\"1\"><v>-1E+18</v></c></row></sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"14\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
@@ -372,7 +389,9 @@ TEST_F(StructureTest, AutofitShowsANumberWithoutACalendarDateAsHashesInADateStyl
 
 TEST_F(StructureTest, LockingChangesOnlyTheCellsOwnStyle) {
   TBookLayout layout;
-  layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c></row></sheetData>"}};
+  layout.Sheets = {
+      {"Data",
+       "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c></row></sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
@@ -385,21 +404,23 @@ TEST_F(StructureTest, LockingChangesOnlyTheCellsOwnStyle) {
   SaveAndClose(book);
   auto parts = ReadZip(FPath);
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<c r=\"A1\" s=\"2\"><v>1</v></c><c r=\"B1\" s=\"1\">"));
-  EXPECT_THAT(parts["xl/styles.xml"], HasSubstr("<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
-                                                "applyNumberFormat=\"1\" applyProtection=\"1\"><protection locked=\"0\"/></xf>"));
+  EXPECT_THAT(parts["xl/styles.xml"],
+              HasSubstr("<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
+                        "applyNumberFormat=\"1\" applyProtection=\"1\"><protection locked=\"0\"/></xf>"));
   Variant again = Sheet(Open(FPath), 1);
   EXPECT_FALSE(rtl::OleGet(Cell(again, 1, 1), u"Locked").AsBoolean());
   EXPECT_FALSE(rtl::OleGet(Cell(again, 5, 5), u"Locked").AsBoolean());
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
-  EXPECT_EQ(RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
-                      "').active\nprint(ws['A1'].protection.locked, ws['B1'].protection.locked, ws['A1'].number_format)\n"),
-            "False True #,##0.00\n");
+  EXPECT_EQ(
+      RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+                "').active\nprint(ws['A1'].protection.locked, ws['B1'].protection.locked, ws['A1'].number_format)\n"),
+      "False True #,##0.00\n");
 }
 
 TEST_F(StructureTest, ProtectionIsSetAndRemovedButAPasswordIsNeverBypassed) {
   TBookLayout layout;
   layout.Sheets = {{"Open", "<sheetData/>"},
-                 {"Locked", "<sheetData/><sheetProtection password=\"CC1A\" sheet=\"1\" objects=\"1\"/>"}};
+                   {"Locked", "<sheetData/><sheetProtection password=\"CC1A\" sheet=\"1\" objects=\"1\"/>"}};
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant open = Sheet(book, 1), locked = Sheet(book, 2);
@@ -420,7 +441,8 @@ TEST_F(StructureTest, ProtectionIsSetAndRemovedButAPasswordIsNeverBypassed) {
 TEST_F(StructureTest, AddedSheetsGetTheNextFreeNameBeforeTheSelectedSheet) {
   TBookLayout layout;
   layout.Sheets = {{"Sheet1", "<sheetData/>"}, {"Data", "<sheetData/>"}, {"Sheet3", "<sheetData/>"}};
-  layout.WorkbookExtra = "<definedNames><definedName name=\"Local\" localSheetId=\"1\">Data!$A$1</definedName></definedNames>";
+  layout.WorkbookExtra =
+      "<definedNames><definedName name=\"Local\" localSheetId=\"1\">Data!$A$1</definedName></definedNames>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Variant active = rtl::OleGet(book, u"ActiveSheet");
@@ -448,19 +470,23 @@ TEST_F(StructureTest, AddedSheetsGetTheNextFreeNameBeforeTheSelectedSheet) {
 TEST_F(StructureTest, DeletedSheetsTakeTheirPartsAndLocalNamesAndLeaveRefErrors) {
   TBookLayout layout;
   layout.Sheets = {{"Keep", "<sheetData><row r=\"1\"><c r=\"A1\"><f>Gone!A1+1</f><v>1</v></c></row></sheetData>"},
-                 {"Gone", "<sheetData/><drawing r:id=\"rId1\"/>"}};
-  layout.WorkbookExtra = "<definedNames><definedName name=\"Mine\" localSheetId=\"1\">Gone!$A$1</definedName>"
-                       "<definedName name=\"Points\">Gone!$B$2</definedName></definedNames>";
-  layout.SheetRels = {{1, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
-  layout.ExtraParts = {{"docProps/app.xml",
-                        "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
-                        "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\"><Application>Microsoft Excel</Application>"
-                        "<HeadingPairs><vt:vector size=\"2\" baseType=\"variant\"><vt:variant><vt:lpstr>Worksheets</vt:lpstr></vt:variant>"
-                        "<vt:variant><vt:i4>2</vt:i4></vt:variant></vt:vector></HeadingPairs><TitlesOfParts><vt:vector size=\"2\" "
-                        "baseType=\"lpstr\"><vt:lpstr>Keep</vt:lpstr><vt:lpstr>Gone</vt:lpstr></vt:vector></TitlesOfParts></Properties>"},
-                       {"xl/drawings/drawing1.xml",
-                      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\"/>"}};
-  layout.ExtraContentTypes = "<Override PartName=\"/xl/drawings/drawing1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.drawing+xml\"/>";
+                   {"Gone", "<sheetData/><drawing r:id=\"rId1\"/>"}};
+  layout.WorkbookExtra =
+      "<definedNames><definedName name=\"Mine\" localSheetId=\"1\">Gone!$A$1</definedName>"
+      "<definedName name=\"Points\">Gone!$B$2</definedName></definedNames>";
+  layout.SheetRels = {{1, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs +
+                              "/drawing\" Target=\"../drawings/drawing1.xml\"/>"}};
+  layout.ExtraParts = {
+      {"docProps/app.xml",
+       "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/extended-properties\" "
+       "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes\"><Application>Microsoft Excel</Application>"
+       "<HeadingPairs><vt:vector size=\"2\" baseType=\"variant\"><vt:variant><vt:lpstr>Worksheets</vt:lpstr></vt:variant>"
+       "<vt:variant><vt:i4>2</vt:i4></vt:variant></vt:vector></HeadingPairs><TitlesOfParts><vt:vector size=\"2\" "
+       "baseType=\"lpstr\"><vt:lpstr>Keep</vt:lpstr><vt:lpstr>Gone</vt:lpstr></vt:vector></TitlesOfParts></Properties>"},
+      {"xl/drawings/drawing1.xml",
+       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing\"/>"}};
+  layout.ExtraContentTypes =
+      "<Override PartName=\"/xl/drawings/drawing1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.drawing+xml\"/>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(Sheet(book, 2), u"Delete");
@@ -492,7 +518,8 @@ TEST_F(StructureTest, WorksheetsSkipChartSheetsWhileSheetsCountThem) {
   workbook.replace(workbook.find("<sheet "), 0, "<sheet name=\"Chart1\" sheetId=\"9\" r:id=\"rIdChart\"/>");
   std::string& rels = parts["xl/_rels/workbook.xml.rels"];
   rels.replace(rels.find("</Relationships>"), 0,
-               std::string("<Relationship Id=\"rIdChart\" Type=\"") + kRelNs + "/chartsheet\" Target=\"chartsheets/sheet1.xml\"/>");
+               std::string("<Relationship Id=\"rIdChart\" Type=\"") + kRelNs +
+                   "/chartsheet\" Target=\"chartsheets/sheet1.xml\"/>");
   parts["xl/chartsheets/sheet1.xml"] =
       "<chartsheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetViews><sheetView workbookViewId=\"0\"/></sheetViews></chartsheet>";
   TParts list(parts.begin(), parts.end());
@@ -512,9 +539,12 @@ namespace {
 
 TEST_F(StructureTest, CommentsAndTheirNoteShapesMoveWithTheirCells) {
   TBookLayout layout;
-  layout.Sheets = {{"Data", "<sheetData><row r=\"4\"><c r=\"B4\"><v>1</v></c></row></sheetData><legacyDrawing r:id=\"rId2\"/>"}};
-  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/comments\" Target=\"../comments1.xml\"/>"
-                        "<Relationship Id=\"rId2\" Type=\"" + kRelNs + "/vmlDrawing\" Target=\"../drawings/vmlDrawing1.vml\"/>"}};
+  layout.Sheets = {
+      {"Data", "<sheetData><row r=\"4\"><c r=\"B4\"><v>1</v></c></row></sheetData><legacyDrawing r:id=\"rId2\"/>"}};
+  layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs +
+                              "/comments\" Target=\"../comments1.xml\"/>"
+                              "<Relationship Id=\"rId2\" Type=\"" +
+                              kRelNs + "/vmlDrawing\" Target=\"../drawings/vmlDrawing1.vml\"/>"}};
   layout.ExtraParts = {
       {"xl/comments1.xml",
        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
@@ -524,7 +554,8 @@ TEST_F(StructureTest, CommentsAndTheirNoteShapesMoveWithTheirCells) {
        "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><v:shape>"
        "<x:ClientData ObjectType=\"Note\"><x:Anchor>2, 15, 2, 10, 4, 15, 6, 4</x:Anchor><x:Row>3</x:Row><x:Column>1</x:Column>"
        "</x:ClientData></v:shape></xml>"}};
-  layout.ExtraContentTypes = "<Default Extension=\"vml\" ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
+  layout.ExtraContentTypes =
+      "<Default Extension=\"vml\" ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(2))}), u"Insert");
@@ -542,8 +573,9 @@ TEST_F(StructureTest, CommentsAndTheirNoteShapesMoveWithTheirCells) {
 
 TEST_F(StructureTest, PartOfAnArrayFormulaCannotBeOverwritten) {
   TBookLayout layout;
-  layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2*2</f><v>0</v></c></row>"
-                          "<row r=\"2\"><c r=\"A2\"><v>0</v></c></row></sheetData>"}};
+  layout.Sheets = {{"Data",
+                    "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2*2</f><v>0</v></c></row>"
+                    "<row r=\"2\"><c r=\"A2\"><v>0</v></c></row></sheetData>"}};
   WriteBook(FPath, layout);
   Variant sheet = Sheet(Open(FPath), 1);
   EXPECT_THROW(Put(sheet, 2, 1, Variant(int32_t(1))), rtl::EOleException);
@@ -559,7 +591,7 @@ namespace {
 TEST_F(StructureTest, TheSelectedTabFollowsTheActiveSheet) {
   TBookLayout layout;
   layout.Sheets = {{"A", "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></sheetViews><sheetData/>"},
-                 {"B", "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetData/>"}};
+                   {"B", "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetData/>"}};
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   rtl::OleCall(Sheet(book, 1), u"Delete");
@@ -571,8 +603,10 @@ TEST_F(StructureTest, TheSelectedTabFollowsTheActiveSheet) {
 
 TEST_F(StructureTest, IsoDateCellsReadAsDates) {
   TBookLayout layout;
-  layout.Sheets = {{"A", "<sheetData><row r=\"1\"><c r=\"A1\" t=\"d\"><v>2023-03-15T12:00:00</v></c>"
-                       "<c r=\"B1\" t=\"d\"><v>2023-03-15</v></c><c r=\"C1\" t=\"d\"><v>garbage</v></c></row></sheetData>"}};
+  layout.Sheets = {
+      {"A",
+       "<sheetData><row r=\"1\"><c r=\"A1\" t=\"d\"><v>2023-03-15T12:00:00</v></c>"
+       "<c r=\"B1\" t=\"d\"><v>2023-03-15</v></c><c r=\"C1\" t=\"d\"><v>garbage</v></c></row></sheetData>"}};
   WriteBook(FPath, layout);
   Variant sheet = Sheet(Open(FPath), 1);
   EXPECT_EQ(Get(sheet, 1, 1).VType(), rtl::varDate);

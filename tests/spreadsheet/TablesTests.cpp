@@ -27,18 +27,19 @@ class TablesTest : public ServerTest {
       return "<c r=\"C" + std::to_string(row) + "\" t=\"str\"><f>" + formula + "</f><v>x</v></c>";
     };
     layout.Sheets = {
-        {"Data",
-         "<sheetData><row r=\"1\">" + inl("A1", "Orders") + "</row><row r=\"2\">" + inl("A2", "Customer") +
-             inl("B2", "Amount") + inl("C2", "Note") + "</row><row r=\"3\">" + inl("A3", "Anna") +
-             "<c r=\"B3\"><v>10</v></c>" + note(3, "Sales[[#This Row],[Customer]]&amp;\"!\"") + "</row><row r=\"4\">" +
-             inl("A4", "Bert") + "<c r=\"B4\"><v>20</v></c>" + note(4, "[@Customer]&amp;\"!\"") + "</row><row r=\"5\">" +
-             inl("A5", "Total") + "<c r=\"B5\"><f>SUBTOTAL(109,Sales[Amount])</f><v>30</v></c></row></sheetData>"
-             "<tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"},
+        {"Data", "<sheetData><row r=\"1\">" + inl("A1", "Orders") + "</row><row r=\"2\">" + inl("A2", "Customer") +
+                     inl("B2", "Amount") + inl("C2", "Note") + "</row><row r=\"3\">" + inl("A3", "Anna") +
+                     "<c r=\"B3\"><v>10</v></c>" + note(3, "Sales[[#This Row],[Customer]]&amp;\"!\"") +
+                     "</row><row r=\"4\">" + inl("A4", "Bert") + "<c r=\"B4\"><v>20</v></c>" +
+                     note(4, "[@Customer]&amp;\"!\"") + "</row><row r=\"5\">" + inl("A5", "Total") +
+                     "<c r=\"B5\"><f>SUBTOTAL(109,Sales[Amount])</f><v>30</v></c></row></sheetData>"
+                     "<tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts>"},
         {"Summary",
          "<sheetData><row r=\"1\"><c r=\"A1\"><f>COUNTA(Sales[Customer])</f><v>2</v></c>"
          "<c r=\"B1\" t=\"str\"><f>INDEX(Sales[[#Data],[Customer]:[Amount]],1,1)</f><v>Anna</v></c></row></sheetData>"}};
     layout.WorkbookExtra = "<definedNames><definedName name=\"Clients\">Sales[Customer]</definedName></definedNames>";
-    layout.SheetRels = {{0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
+    layout.SheetRels = {
+        {0, std::string("<Relationship Id=\"rId1\" Type=\"") + kRelNs + "/table\" Target=\"../tables/table1.xml\"/>"}};
     layout.ExtraParts = {
         {"xl/tables/table1.xml",
          "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
@@ -69,9 +70,12 @@ TEST_F(TablesTest, AHeaderWriteRenamesItsColumnUniquelyAndReferencesFollow) {
   const TCase cases[] = {
       {"text", 1, Variant::FromOleStr(u"Client"), "Client, Amount, Note", "Client", "Client", "Amount"},
       {"taken", 1, Variant::FromOleStr(u"Amount"), "Amount2, Amount, Note", "Amount2", "Amount2", "Amount"},
-      {"taken in other case", 1, Variant::FromOleStr(u"amount"), "amount2, Amount, Note", "amount2", "amount2", "Amount"},
-      {"with a space", 1, Variant::FromOleStr(u"Unit price"), "Unit price, Amount, Note", "Unit price", "[Unit price]", "Amount"},
-      {"special characters", 1, Variant::FromOleStr(u"#1's [x]"), "#1's [x], Amount, Note", "'#1''s '[x']", "['#1''s '[x']]", "Amount"},
+      {"taken in other case", 1, Variant::FromOleStr(u"amount"), "amount2, Amount, Note", "amount2", "amount2",
+       "Amount"},
+      {"with a space", 1, Variant::FromOleStr(u"Unit price"), "Unit price, Amount, Note", "Unit price", "[Unit price]",
+       "Amount"},
+      {"special characters", 1, Variant::FromOleStr(u"#1's [x]"), "#1's [x], Amount, Note", "'#1''s '[x']",
+       "['#1''s '[x']]", "Amount"},
       {"same", 1, Variant::FromOleStr(u"Customer"), "Customer, Amount, Note", "Customer", "Customer", "Amount"},
       {"apostrophe", 1, Variant::FromOleStr(u"'007"), "007, Amount, Note", "007", "007", "Amount"},
       {"number", 2, Variant(int32_t(2026)), "Customer, 2026, Note", "Customer", "Customer", "2026"},
@@ -94,7 +98,8 @@ TEST_F(TablesTest, AHeaderWriteRenamesItsColumnUniquelyAndReferencesFollow) {
     std::string shown;  // the name of the written column
     for (int k = 1, at = 0; k <= c.Column; ++k) {
       size_t comma = columns.find(", ", static_cast<size_t>(at));
-      shown = columns.substr(static_cast<size_t>(at), comma == std::string::npos ? std::string::npos : comma - static_cast<size_t>(at));
+      shown = columns.substr(static_cast<size_t>(at),
+                             comma == std::string::npos ? std::string::npos : comma - static_cast<size_t>(at));
       at = static_cast<int>(comma + 2);
     }
     EXPECT_EQ(Get(data, 2, c.Column).VType(), rtl::varOleStr);  // the cell shows the name, as text
@@ -109,17 +114,18 @@ TEST_F(TablesTest, AHeaderWriteRenamesItsColumnUniquelyAndReferencesFollow) {
       EXPECT_EQ(calc.Sheet("Summary").At("A1") + calc.Sheet("Summary").At("B1"), "2Anna");
     }
 
-    script += "wb = openpyxl.load_workbook('" + path + "')\n"
-              "ws = wb['Data']\n"
-              "t = ws.tables['Sales']\n"
-              "print(', '.join(c.name for c in t.tableColumns), '|', ', '.join(ws.cell(row=2, column=k).value for k in range(1, 4)))\n"
-              "print(t.tableColumns[2].calculatedColumnFormula.attr_text, ws['C3'].value, ws['C4'].value, ws['B5'].value)\n"
-              "print(wb['Summary']['A1'].value, wb['Summary']['B1'].value, wb.defined_names['Clients'].attr_text)\n";
+    script +=
+        "wb = openpyxl.load_workbook('" + path +
+        "')\n"
+        "ws = wb['Data']\n"
+        "t = ws.tables['Sales']\n"
+        "print(', '.join(c.name for c in t.tableColumns), '|', ', '.join(ws.cell(row=2, column=k).value for k in range(1, 4)))\n"
+        "print(t.tableColumns[2].calculatedColumnFormula.attr_text, ws['C3'].value, ws['C4'].value, ws['B5'].value)\n"
+        "print(wb['Summary']['A1'].value, wb['Summary']['B1'].value, wb.defined_names['Clients'].attr_text)\n";
     std::string item = c.Item, bare = c.Bare, amount = c.Amount;
-    expected += columns + " | " + columns + "\n" +
-                "Sales[[#This Row],[" + item + "]]&\"!\" =Sales[[#This Row],[" + item + "]]&\"!\" =[@" + bare +
-                "]&\"!\" =SUBTOTAL(109,Sales[" + amount + "])\n" +
-                "=COUNTA(Sales[" + bare + "]) =INDEX(Sales[[#Data],[" + item + "]:[" + amount + "]],1,1) Sales[" + bare + "]\n";
+    expected += columns + " | " + columns + "\n" + "Sales[[#This Row],[" + item + "]]&\"!\" =Sales[[#This Row],[" +
+                item + "]]&\"!\" =[@" + bare + "]&\"!\" =SUBTOTAL(109,Sales[" + amount + "])\n" + "=COUNTA(Sales[" +
+                bare + "]) =INDEX(Sales[[#Data],[" + item + "]:[" + amount + "]],1,1) Sales[" + bare + "]\n";
   }
   bool ok = false;
   std::string out = RunPython(script, &ok);
@@ -134,10 +140,10 @@ TEST_F(TablesTest, TheHeaderRowMovesWithInsertedRowsAndColumns) {
   MakeBook(path);
   Variant book = Open(path);
   Variant data = Sheet(book, 1);
-  PutText(data, 2, 2, u"Sum");                                              // header B2: renames Amount
+  PutText(data, 2, 2, u"Sum");                                                    // header B2: renames Amount
   rtl::OleCall(rtl::OleGet(data, u"Rows", {Variant(int32_t(1))}), u"Insert");     // the table: A3:C6
   rtl::OleCall(rtl::OleGet(data, u"Columns", {Variant(int32_t(1))}), u"Insert");  // the table: B3:D6
-  PutText(data, 2, 2, u"Orders");  // the title, not a header: no rename
+  PutText(data, 2, 2, u"Orders");                                                 // the title, not a header: no rename
   PutText(data, 3, 2, u"Client");
   PutText(data, 3, 3, u"Client");
   EXPECT_EQ(Text(Get(data, 3, 3)), "Client2");

@@ -59,21 +59,24 @@ void WriteBook(const std::string& path, const TBookLayout& layout) {
   const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
   const std::string relNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
   TParts parts;
-  std::string types = decl + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
-                             "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-                             "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-                             "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-                             "<Override PartName=\"/xl/styles.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+  std::string types =
+      decl +
+      "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+      "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+      "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+      "<Override PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+      "<Override PartName=\"/xl/styles.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
   std::string rels = decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
   std::string sheets;
   for (size_t i = 0; i < layout.Sheets.size(); ++i) {
     std::string n = std::to_string(i + 1);
     types += "<Override PartName=\"/xl/worksheets/sheet" + n +
              ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
-    rels += "<Relationship Id=\"rId" + n + "\" Type=\"" + relNs + "/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
+    rels += "<Relationship Id=\"rId" + n + "\" Type=\"" + relNs + "/worksheet\" Target=\"worksheets/sheet" + n +
+            ".xml\"/>";
     sheets += "<sheet name=\"" + layout.Sheets[i].first + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
-    parts.push_back({"xl/worksheets/sheet" + n + ".xml",
-                     decl + "<worksheet xmlns=\"" + main + "\" xmlns:r=\"" + relNs + "\">" + layout.Sheets[i].second + "</worksheet>"});
+    parts.push_back({"xl/worksheets/sheet" + n + ".xml", decl + "<worksheet xmlns=\"" + main + "\" xmlns:r=\"" + relNs +
+                                                             "\">" + layout.Sheets[i].second + "</worksheet>"});
     std::string sheetRels;
     for (const auto& [index, xml] : layout.SheetRels)
       if (index == static_cast<int>(i)) sheetRels += xml;
@@ -85,32 +88,43 @@ void WriteBook(const std::string& path, const TBookLayout& layout) {
   rels += "<Relationship Id=\"rIdStyles\" Type=\"" + relNs + "/styles\" Target=\"styles.xml\"/>";
   if (!layout.SharedStrings.empty()) {
     rels += "<Relationship Id=\"rIdStrings\" Type=\"" + relNs + "/sharedStrings\" Target=\"sharedStrings.xml\"/>";
-    types += "<Override PartName=\"/xl/sharedStrings.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
+    types +=
+        "<Override PartName=\"/xl/sharedStrings.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
     parts.push_back({"xl/sharedStrings.xml", decl + "<sst xmlns=\"" + main + "\">" + layout.SharedStrings + "</sst>"});
   }
   if (layout.CalcChain) {
     rels += "<Relationship Id=\"rIdCalc\" Type=\"" + relNs + "/calcChain\" Target=\"calcChain.xml\"/>";
-    types += "<Override PartName=\"/xl/calcChain.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/>";
+    types +=
+        "<Override PartName=\"/xl/calcChain.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.calcChain+xml\"/>";
     parts.push_back({"xl/calcChain.xml", decl + "<calcChain xmlns=\"" + main + "\"><c r=\"A1\" i=\"1\"/></calcChain>"});
   }
   rels += "</Relationships>";
   types += layout.ExtraContentTypes + "</Types>";
   parts.push_back({"[Content_Types].xml", types});
-  parts.push_back({"_rels/.rels", decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                                         "<Relationship Id=\"rId1\" Type=\"" + relNs + "/officeDocument\" Target=\"xl/workbook.xml\"/>"
-                                         "<Relationship Id=\"rId2\" Type=\"" + relNs + "/extended-properties\" Target=\"docProps/app.xml\"/>"
-                                         "</Relationships>"});
+  parts.push_back(
+      {"_rels/.rels", decl +
+                          "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                          "<Relationship Id=\"rId1\" Type=\"" +
+                          relNs +
+                          "/officeDocument\" Target=\"xl/workbook.xml\"/>"
+                          "<Relationship Id=\"rId2\" Type=\"" +
+                          relNs +
+                          "/extended-properties\" Target=\"docProps/app.xml\"/>"
+                          "</Relationships>"});
   parts.push_back({"xl/workbook.xml", decl + "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + relNs +
                                           "\"><bookViews><workbookView activeTab=\"0\"/></bookViews><sheets>" + sheets +
                                           "</sheets>" + layout.WorkbookExtra + "</workbook>"});
   parts.push_back({"xl/_rels/workbook.xml.rels", rels});
-  parts.push_back({"xl/styles.xml", decl + "<styleSheet xmlns=\"" + main + "\">" +
-                                        (layout.NumFmts.empty() ? "" : "<numFmts>" + layout.NumFmts + "</numFmts>") +
-                                        "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
-                                        "<fills count=\"1\"><fill><patternFill patternType=\"none\"/></fill></fills>"
-                                        "<borders count=\"1\"><border/></borders>"
-                                        "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
-                                        "<cellXfs>" + layout.CellXfs + "</cellXfs></styleSheet>"});
+  parts.push_back(
+      {"xl/styles.xml",
+       decl + "<styleSheet xmlns=\"" + main + "\">" +
+           (layout.NumFmts.empty() ? "" : "<numFmts>" + layout.NumFmts + "</numFmts>") +
+           "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
+           "<fills count=\"1\"><fill><patternFill patternType=\"none\"/></fill></fills>"
+           "<borders count=\"1\"><border/></borders>"
+           "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
+           "<cellXfs>" +
+           layout.CellXfs + "</cellXfs></styleSheet>"});
   for (const auto& p : layout.ExtraParts) parts.push_back(p);
   WriteZip(path, parts);
 }

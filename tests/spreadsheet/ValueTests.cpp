@@ -91,15 +91,17 @@ class ValueTest : public ServerTest {
   std::string FPath = FDir.File("book.xlsx");
   void MakeBook(bool calcChain = false) {
     TBookLayout layout;
-    layout.Sheets = {{"Data",
-                    "<sheetData><row r=\"1\"><c r=\"A1\"><v>2</v></c><c r=\"B1\" t=\"s\"><v>0</v></c>"
-                    "<c r=\"C1\" t=\"s\"><v>1</v></c><c r=\"D1\" t=\"b\"><v>1</v></c><c r=\"E1\" t=\"e\"><v>#DIV/0!</v></c>"
-                    "<c r=\"F1\" s=\"1\"><v>45000.5</v></c><c r=\"G1\"><f>A1*3</f><v>6</v></c>"
-                    "<c r=\"H1\" t=\"inlineStr\"><is><t>inline</t></is></c><c r=\"I1\" t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c>"
-                    "</row></sheetData>"},
-                   {"Other", "<sheetData/>"}};
+    layout.Sheets = {
+        {"Data",
+         "<sheetData><row r=\"1\"><c r=\"A1\"><v>2</v></c><c r=\"B1\" t=\"s\"><v>0</v></c>"
+         "<c r=\"C1\" t=\"s\"><v>1</v></c><c r=\"D1\" t=\"b\"><v>1</v></c><c r=\"E1\" t=\"e\"><v>#DIV/0!</v></c>"
+         "<c r=\"F1\" s=\"1\"><v>45000.5</v></c><c r=\"G1\"><f>A1*3</f><v>6</v></c>"
+         "<c r=\"H1\" t=\"inlineStr\"><is><t>inline</t></is></c><c r=\"I1\" t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c>"
+         "</row></sheetData>"},
+        {"Other", "<sheetData/>"}};
     layout.SharedStrings = "<si><t>shared</t></si><si><r><t>rich </t></r><r><rPr><b/></rPr><t>text</t></r></si>";
-    layout.CellXfs += "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+    layout.CellXfs +=
+        "<xf numFmtId=\"22\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
     layout.CalcChain = calcChain;
     WriteBook(FPath, layout);
   }
@@ -173,8 +175,9 @@ TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
   // and row 3 carry them, A1 has one itself, C1 stays General.
   TBookLayout layout;
   layout.NumFmts = "<numFmt numFmtId=\"164\" formatCode=\"@\"/>";
-  layout.CellXfs += "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
-                    "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+  layout.CellXfs +=
+      "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+      "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   layout.Sheets = {{"Data",
                     "<cols><col min=\"2\" max=\"2\" width=\"9\" style=\"2\" customWidth=\"1\"/></cols>"
                     "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>5</v></c></row>"
@@ -200,8 +203,9 @@ TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
   EXPECT_DOUBLE_EQ(Get(again, 5, 2).VDouble(), 42);
 
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
-  std::string out = RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
-                              "')['Data']\nprint([ws['A1'].value, ws['B2'].value, ws['D3'].value, ws['B2'].data_type])\n");
+  std::string out = RunPython(
+      "import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+      "')['Data']\nprint([ws['A1'].value, ws['B2'].value, ws['D3'].value, ws['B2'].data_type])\n");
   EXPECT_EQ(out, "['00123', '=A1+1', '1.50', 's']\n");
 }
 
@@ -223,9 +227,11 @@ TEST_F(ValueTest, CalculationChainGoesOnlyWhenFormulasChange) {
 
 TEST_F(ValueTest, OverwritingTheMasterOfASharedFormulaKeepsTheOtherMembers) {
   TBookLayout layout;
-  layout.Sheets = {{"S", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" si=\"0\">A1*2</f><v>2</v></c></row>"
-                       "<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><f t=\"shared\" si=\"0\"/><v>4</v></c></row>"
-                       "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>6</v></c></row></sheetData>"}};
+  layout.Sheets = {
+      {"S",
+       "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"shared\" ref=\"B1:B3\" si=\"0\">A1*2</f><v>2</v></c></row>"
+       "<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><f t=\"shared\" si=\"0\"/><v>4</v></c></row>"
+       "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>6</v></c></row></sheetData>"}};
   WriteBook(FPath, layout);
   Variant book = Open(FPath);
   Put(Sheet(book, 1), 1, 2, Variant(int32_t(0)));
@@ -293,7 +299,8 @@ TEST_F(ValueTest, AFailedSaveIsReportedAndLeavesTheOriginalIntact) {
     EXPECT_THAT(rtl::UnicodeToUtf8(e.Message()), ::testing::HasSubstr("Cannot save workbook"));
   }
   EXPECT_EQ(ReadZip(FDir.File("after/book.xlsx"))["xl/worksheets/sheet1.xml"], original);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(FDir.File("after")), std::filesystem::directory_iterator()), 1);
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(FDir.File("after")), std::filesystem::directory_iterator()), 1);
 }
 
 TEST_F(ValueTest, OpeningFailuresNameTheFileAndTheReason) {
@@ -305,9 +312,10 @@ TEST_F(ValueTest, OpeningFailuresNameTheFileAndTheReason) {
   std::ofstream(csv) << "a,b\n1,2\n";
   std::ofstream(garbage) << "PK not really";
   std::string binary = FDir.File("binary.xlsb");
-  WriteZip(binary, {{"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                                    "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
-                                    "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>"},
+  WriteZip(binary, {{"_rels/.rels",
+                     "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                     "<Relationship Id=\"rId1\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                     "relationships/officeDocument\" Target=\"xl/workbook.bin\"/></Relationships>"},
                     {"xl/workbook.bin", "\x83\x01"}});
   struct TCase {
     std::string Path;
@@ -382,8 +390,10 @@ TEST_F(ValueTest, WorksheetsWithAPrefixedMainNamespaceGetPrefixedCells) {
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).AsDouble(), 4);
   PutText(sheet, 2, 1, u"text");
   SaveAndClose(book);
-  EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet2.xml"],
-              ::testing::HasSubstr("<x:row r=\"2\"><x:c r=\"A2\" t=\"inlineStr\"><x:is><x:t xml:space=\"preserve\">text</x:t></x:is></x:c></x:row>"));
+  EXPECT_THAT(
+      ReadZip(FPath)["xl/worksheets/sheet2.xml"],
+      ::testing::HasSubstr(
+          "<x:row r=\"2\"><x:c r=\"A2\" t=\"inlineStr\"><x:is><x:t xml:space=\"preserve\">text</x:t></x:is></x:c></x:row>"));
   EXPECT_EQ(Text(Get(Sheet(Open(FPath), 2), 2, 1)), "text");
 }
 
@@ -470,7 +480,7 @@ TEST_F(ValueTest, TheApplicationKeepsItsFlagsAndQuitEndsEverything) {
   Variant sheet = Sheet(book, 2);
   PutText(sheet, 1, 1, u"never saved");
   rtl::OleCall(FAppVar, u"Quit");
-  EXPECT_THROW(Get(sheet, 1, 1), rtl::EOleException);      // the workbook went with the application
+  EXPECT_THROW(Get(sheet, 1, 1), rtl::EOleException);  // the workbook went with the application
   EXPECT_THROW(rtl::OleGet(FAppVar, u"Workbooks"), rtl::EOleException);
   FApp = CreateExcelApplication();
   FAppVar = Variant::FromDispatch(FApp.Get());

@@ -62,12 +62,12 @@ TEST(ReadOnlyRule, TheWriteBitOfTheUsersClassDecidesAndRootNeedsAnyWriteBit) {
     std::vector<gid_t> Groups;
     bool ReadOnly;
   } cases[] = {
-      {0444, 1000, 1000, 0, {0}, true},       // root: no write bit at all
+      {0444, 1000, 1000, 0, {0}, true},  // root: no write bit at all
       {0400, 0, 0, 0, {0}, true},
-      {0020, 1000, 1000, 0, {0}, false},      // root: any write bit will do
+      {0020, 1000, 1000, 0, {0}, false},  // root: any write bit will do
       {0644, 1000, 1000, 1000, {1000}, false},
       {0444, 1000, 1000, 1000, {1000}, true},
-      {0464, 1000, 50, 1000, {50}, true},     // the owner's bits apply to the owner
+      {0464, 1000, 50, 1000, {50}, true},  // the owner's bits apply to the owner
       {0664, 2000, 50, 1000, {1000, 50}, false},
       {0646, 2000, 50, 1000, {1000, 50}, true},  // the group's bits apply to a member
       {0666, 2000, 50, 1000, {1000}, false},
@@ -194,7 +194,8 @@ TEST_F(WorkbookGuardTest, AWorkbookOpenInOneServerIsRefusedByAnotherAtOnceUntilC
   Variant book = Open(FPath);
   rtl::TRef<rtl::IDispatch> second = CreateExcelApplication();
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(OpenFailure(second.Get(), FPath), "Cannot open workbook \"" + FPath + "\": workbook is already open in this job");
+  EXPECT_EQ(OpenFailure(second.Get(), FPath),
+            "Cannot open workbook \"" + FPath + "\": workbook is already open in this job");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   SaveAndClose(book);
   EXPECT_EQ(OpenFailure(second.Get(), FPath), "opened");

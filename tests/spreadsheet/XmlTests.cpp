@@ -22,15 +22,15 @@ TPartSource Trickle(const std::string& text, size_t piece) {
 
 TEST(StreamingParse, ChildrenArriveInOrderWhateverThePieceSize) {
   std::string rows;
-  for (int r = 1; r <= 50; ++r) rows += "<x:row r=\"" + std::to_string(r) + "\"><x:c><x:v>" + std::to_string(r) + "</x:v></x:c></x:row>";
-  const std::string text = "<?xml version=\"1.0\"?><x:worksheet xmlns:x=\"urn:main\"><x:sheetViews/><x:sheetData>" + rows +
-                           "</x:sheetData><x:pageMargins left=\"1\"/></x:worksheet>";
+  for (int r = 1; r <= 50; ++r)
+    rows += "<x:row r=\"" + std::to_string(r) + "\"><x:c><x:v>" + std::to_string(r) + "</x:v></x:c></x:row>";
+  const std::string text = "<?xml version=\"1.0\"?><x:worksheet xmlns:x=\"urn:main\"><x:sheetViews/><x:sheetData>" +
+                           rows + "</x:sheetData><x:pageMargins left=\"1\"/></x:worksheet>";
   for (size_t piece : {1u, 3u, 7u, 64u, 100000u}) {
     pugi::xml_document doc;
     std::vector<int> seen;
-    ParsePartStreaming(doc, Trickle(text, piece), "sheet.xml", "sheetData", "row", [&](const pugi::xml_node& row) {
-      seen.push_back(row.attribute("r").as_int());
-    });
+    ParsePartStreaming(doc, Trickle(text, piece), "sheet.xml", "sheetData", "row",
+                       [&](const pugi::xml_node& row) { seen.push_back(row.attribute("r").as_int()); });
     ASSERT_EQ(seen.size(), 50u) << piece;
     EXPECT_EQ(seen.front(), 1);
     EXPECT_EQ(seen.back(), 50);
@@ -42,7 +42,8 @@ TEST(StreamingParse, ChildrenArriveInOrderWhateverThePieceSize) {
 }
 
 TEST(StreamingParse, PartsWithoutTheContainerOrWithAnEmptyOneParseWhole) {
-  for (std::string text : {std::string("<sst/>"), std::string("<sst count=\"0\"></sst>"), std::string("<other><si/></other>")}) {
+  for (std::string text :
+       {std::string("<sst/>"), std::string("<sst count=\"0\"></sst>"), std::string("<other><si/></other>")}) {
     pugi::xml_document doc;
     int children = 0;
     ParsePartStreaming(doc, Trickle(text, 2), "p.xml", "sst", "si", [&](const pugi::xml_node&) { ++children; });
@@ -55,7 +56,8 @@ TEST(StreamingParse, BrokenPartsAreReportedWithTheirName) {
   for (std::string text : {std::string("<w><sheetData><row></sheetData></w>"), std::string("<w><sheetData><row/>")}) {
     pugi::xml_document doc;
     try {
-      ParsePartStreaming(doc, Trickle(text, 5), "xl/worksheets/sheet9.xml", "sheetData", "row", [](const pugi::xml_node&) {});
+      ParsePartStreaming(doc, Trickle(text, 5), "xl/worksheets/sheet9.xml", "sheetData", "row",
+                         [](const pugi::xml_node&) {});
       ADD_FAILURE() << text;
     } catch (const EPackageError& e) {
       EXPECT_NE(rtl::UnicodeToUtf8(e.Message()).find("xl/worksheets/sheet9.xml"), std::string::npos);
@@ -84,7 +86,8 @@ TEST(NamespacePrefixes, AttributesUseTheBindingInScopeOrDeclareOneOnTheElement) 
       // Declared only on siblings, as openpyxl does: out of scope here.
       {"<w><s xmlns:r=\"urn:rel\"/><target/></w>", "<target xmlns:r=\"urn:rel\" r:id=\"x\"/>"},
       // "r" bound to another namespace nearer: a fresh prefix.
-      {"<w xmlns:r=\"urn:rel\"><s xmlns:r=\"urn:other\"><target/></s></w>", "<target xmlns:r1=\"urn:rel\" r1:id=\"x\"/>"},
+      {"<w xmlns:r=\"urn:rel\"><s xmlns:r=\"urn:other\"><target/></s></w>",
+       "<target xmlns:r1=\"urn:rel\" r1:id=\"x\"/>"},
       // The default namespace does not apply to attributes.
       {"<w xmlns=\"urn:rel\"><target/></w>", "<target xmlns:r=\"urn:rel\" r:id=\"x\"/>"},
   };

@@ -64,9 +64,9 @@ class TSheetValues {
 };
 
 struct TRecalculation {
-  std::string Failure;                          // empty when every sheet was written
-  std::map<std::string, TSheetValues> Sheets;   // by sheet name
-  double Seconds = 0;                           // how long LibreOffice took
+  std::string Failure;                         // empty when every sheet was written
+  std::map<std::string, TSheetValues> Sheets;  // by sheet name
+  double Seconds = 0;                          // how long LibreOffice took
 
   // The sheet's values; an empty sheet when LibreOffice wrote none by that name.
   const TSheetValues& Sheet(const std::string& name) const {
@@ -136,9 +136,12 @@ inline std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += '"', ++i;
-      else if (c == '"') quoted = false;
-      else field += c;
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+        field += '"', ++i;
+      else if (c == '"')
+        quoted = false;
+      else
+        field += c;
       continue;
     }
     if (c == '"') {

@@ -24,9 +24,10 @@ std::string DescribeArgument(const Variant& v) {
 
 Variant TRecordingObject::Invoke(std::u16string_view name, const rtl::TInvocation& call) {
   std::string path = FPath + "." + rtl::UnicodeToUtf8(name);
-  std::string kind = call.IsPut() ? "put" : call.Flags == rtl::DispatchPropertyGet ? "get"
-                                         : call.Flags == rtl::DispatchMethod         ? "call"
-                                                                                     : "read";
+  std::string kind = call.IsPut()                             ? "put"
+                     : call.Flags == rtl::DispatchPropertyGet ? "get"
+                     : call.Flags == rtl::DispatchMethod      ? "call"
+                                                              : "read";
   std::string line = kind + " " + path;
   std::string values;
   if (!call.Args.empty() || !call.Named.empty()) {

@@ -20,30 +20,46 @@ void WriteBook(const std::string& path) {
   const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
   std::vector<std::pair<std::string, std::string>> parts = {
       {"[Content_Types].xml",
-       decl + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
-              "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
-              "ContentType=\"application/xml\"/></Types>"},
-      {"_rels/.rels", decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                             "<Relationship Id=\"rId1\" Type=\"" + rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+       decl +
+           "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
+           "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
+           "ContentType=\"application/xml\"/></Types>"},
+      {"_rels/.rels", decl +
+                          "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                          "<Relationship Id=\"rId1\" Type=\"" +
+                          rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
       {"xl/workbook.xml",
-       decl + "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + rel + "\"><sheets><sheet name=\"First\" sheetId=\"1\" r:id=\"rId1\"/>"
-              "<sheet name=\"Chart1\" sheetId=\"4\" r:id=\"rId4\"/><sheet name=\"Second\" sheetId=\"2\" r:id=\"rId2\"/>"
-              "<sheet name=\"Third\" sheetId=\"3\" r:id=\"rId3\"/></sheets></workbook>"},
+       decl + "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + rel +
+           "\"><sheets><sheet name=\"First\" sheetId=\"1\" r:id=\"rId1\"/>"
+           "<sheet name=\"Chart1\" sheetId=\"4\" r:id=\"rId4\"/><sheet name=\"Second\" sheetId=\"2\" r:id=\"rId2\"/>"
+           "<sheet name=\"Third\" sheetId=\"3\" r:id=\"rId3\"/></sheets></workbook>"},
       {"xl/_rels/workbook.xml.rels",
-       decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-              "<Relationship Id=\"rId1\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
-              "<Relationship Id=\"rId2\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet2.xml\"/>"
-              "<Relationship Id=\"rId3\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet3.xml\"/>"
-              "<Relationship Id=\"rId4\" Type=\"" + rel + "/chartsheet\" Target=\"chartsheets/sheet1.xml\"/>"
-              "<Relationship Id=\"rId5\" Type=\"" + rel + "/styles\" Target=\"styles.xml\"/></Relationships>"},
-      {"xl/styles.xml", decl + "<styleSheet xmlns=\"" + main + "\"><fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
-                               "<cellXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/></cellXfs></styleSheet>"},
+       decl +
+           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+           "<Relationship Id=\"rId1\" Type=\"" +
+           rel +
+           "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+           "<Relationship Id=\"rId2\" Type=\"" +
+           rel +
+           "/worksheet\" Target=\"worksheets/sheet2.xml\"/>"
+           "<Relationship Id=\"rId3\" Type=\"" +
+           rel +
+           "/worksheet\" Target=\"worksheets/sheet3.xml\"/>"
+           "<Relationship Id=\"rId4\" Type=\"" +
+           rel +
+           "/chartsheet\" Target=\"chartsheets/sheet1.xml\"/>"
+           "<Relationship Id=\"rId5\" Type=\"" +
+           rel + "/styles\" Target=\"styles.xml\"/></Relationships>"},
+      {"xl/styles.xml",
+       decl + "<styleSheet xmlns=\"" + main +
+           "\"><fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font></fonts>"
+           "<cellXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/></cellXfs></styleSheet>"},
       {"xl/chartsheets/sheet1.xml", decl + "<chartsheet xmlns=\"" + main + "\"/>"},
   };
   for (int i = 1; i <= 3; ++i)
     parts.push_back({"xl/worksheets/sheet" + std::to_string(i) + ".xml",
-                     decl + "<worksheet xmlns=\"" + main + "\"><sheetData><row r=\"1\"><c r=\"A1\"><v>" + std::to_string(i) +
-                         "</v></c></row></sheetData></worksheet>"});
+                     decl + "<worksheet xmlns=\"" + main + "\"><sheetData><row r=\"1\"><c r=\"A1\"><v>" +
+                         std::to_string(i) + "</v></c></row></sheetData></worksheet>"});
   int error = 0;
   zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
   ASSERT_NE(z, nullptr);

@@ -106,7 +106,8 @@ TEST_F(DocumentTest, SheetNumbersOutsideTheListReportTheListPosition) {
   struct TCase {
     int Index;
     std::u16string Message;
-  } cases[] = {{0, u"List index out of bounds (-1)"}, {4, u"List index out of bounds (3)"},
+  } cases[] = {{0, u"List index out of bounds (-1)"},
+               {4, u"List index out of bounds (3)"},
                {-5, u"List index out of bounds (-6)"}};
   for (const auto& c : cases) {
     try {
@@ -132,9 +133,9 @@ TEST_F(DocumentTest, InsertSheetPutsTheNewSheetAtItsPositionAndReselectsTheActiv
   auto doc = Open();
   TqovSheet* formerFirst = doc->Sheet(1);
   doc->InsertSheet(1);
-  EXPECT_THAT(FRec.Log, ElementsAre("read wbk.ActiveSheet", "get wbk.Worksheets(Integer 1)",
-                                    "call wbk.Worksheets(1).Select", "read wbk.Sheets", "call wbk.Sheets.Add",
-                                    "call active.Select"));
+  EXPECT_THAT(FRec.Log,
+              ElementsAre("read wbk.ActiveSheet", "get wbk.Worksheets(Integer 1)", "call wbk.Worksheets(1).Select",
+                          "read wbk.Sheets", "call wbk.Sheets.Add", "call active.Select"));
   EXPECT_EQ(doc->SheetCount(), 4);
   EXPECT_EQ(doc->Sheet(2), formerFirst);
   EXPECT_EQ(rtl::UnicodeToUtf8(rtl::VarTypeAsText(doc->Sheet(1)->WS().VType())), "Dispatch");
@@ -199,18 +200,18 @@ TEST_F(SheetTest, CellGoesThroughCellsItemWithRowThenColumn) {
   FRec.Answer("ws.Cells.Item(3,2).Value", Variant::FromOleStr(u"text"));
   EXPECT_EQ(FSheet.Cell(3, 2).AsUnicodeString(), u"text");
   FSheet.SetCell(3, 2, Variant::FromCurrency(15000));
-  EXPECT_THAT(FRec.Log, ElementsAre("read ws.Cells", "get ws.Cells.Item(Integer 3, Integer 2)",
-                                    "read ws.Cells.Item(3,2).Value", "read ws.Cells",
-                                    "get ws.Cells.Item(Integer 3, Integer 2)",
-                                    "put ws.Cells.Item(3,2).Value := Currency 1.5"));
+  EXPECT_THAT(FRec.Log,
+              ElementsAre("read ws.Cells", "get ws.Cells.Item(Integer 3, Integer 2)", "read ws.Cells.Item(3,2).Value",
+                          "read ws.Cells", "get ws.Cells.Item(Integer 3, Integer 2)",
+                          "put ws.Cells.Item(3,2).Value := Currency 1.5"));
 }
 
 TEST_F(SheetTest, CellByNamePassesTheNameTwiceAsWideStrings) {
   FSheet.CellByName(u"B3");
   FSheet.SetCellByName(u"Total", Variant());
-  EXPECT_THAT(FRec.Log, ElementsAre("get ws.Range(OleStr B3, OleStr B3)", "read ws.Range(B3,B3).Value",
-                                    "get ws.Range(OleStr Total, OleStr Total)",
-                                    "put ws.Range(Total,Total).Value := Empty "));
+  EXPECT_THAT(FRec.Log,
+              ElementsAre("get ws.Range(OleStr B3, OleStr B3)", "read ws.Range(B3,B3).Value",
+                          "get ws.Range(OleStr Total, OleStr Total)", "put ws.Range(Total,Total).Value := Empty "));
 }
 
 TEST_F(SheetTest, LockingAndProtectionUseTheirMembersWithoutPasswords) {
@@ -229,9 +230,9 @@ TEST_F(SheetTest, RowAndColumnOperationsCallInsertAndAutofit) {
   FSheet.InsertRow(5);
   FSheet.InsertColumn(2);
   FSheet.AutoFitColumn(7);
-  EXPECT_THAT(FRec.Log, ElementsAre("get ws.Rows(Integer 5)", "call ws.Rows(5).Insert", "get ws.Columns(Integer 2)",
-                                    "call ws.Columns(2).Insert", "get ws.Columns(Integer 7)",
-                                    "call ws.Columns(7).Autofit"));
+  EXPECT_THAT(FRec.Log,
+              ElementsAre("get ws.Rows(Integer 5)", "call ws.Rows(5).Insert", "get ws.Columns(Integer 2)",
+                          "call ws.Columns(2).Insert", "get ws.Columns(Integer 7)", "call ws.Columns(7).Autofit"));
 }
 
 TEST_F(SheetTest, ServerRejectionsPropagateUnchanged) {

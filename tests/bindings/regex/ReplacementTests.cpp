@@ -67,8 +67,7 @@ TEST(PerlRegExTemplate, ReferencesAndLiterals) {
       {u"(.*)", u"$1\\2", u"$1$1", u"$1\\2$1\\2"},
       {u"é(.)", u"aéüb", u"<$1>", u"<ü>"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(Expand(c), c.expected) << rtl::UnicodeToUtf8(c.replacement);
+  for (const auto& c : cases) EXPECT_EQ(Expand(c), c.expected) << rtl::UnicodeToUtf8(c.replacement);
 }
 
 TEST(PerlRegExTemplate, CaseConversions) {
@@ -91,8 +90,7 @@ TEST(PerlRegExTemplate, CaseConversions) {
       {u"(.+)", u"abc", u"[\\U7]", u"[]"},
       {u"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)", u"abcdefghij", u"\\U10", u"J"},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(Expand(c), c.expected) << rtl::UnicodeToUtf8(c.replacement);
+  for (const auto& c : cases) EXPECT_EQ(Expand(c), c.expected) << rtl::UnicodeToUtf8(c.replacement);
 }
 
 TEST(PerlRegExTemplate, GroupReferencesNeedAMatchPlainTextDoesNot) {
@@ -184,23 +182,15 @@ TEST(PerlRegExReplace, OnePassReplaceAllAgreesWithReplacingMatchByMatch) {
     const char16_t* replacement;
     bool allowEmpty;
   } cases[] = {
-      {u"\\d+", u"[$&]", false},
-      {u"\\b\\w", u"\\U0", false},
-      {u"(?<=a)b", u"a", false},       // the inserted a lets the next b match
-      {u"(?<=aa)b", u"xa", false},
-      {u"\\Bb", u"", false},
-      {u"(?m)^.", u"<$&>", false},
-      {u"(?m)^", u"> ", true},
-      {u"(?m)$", u";", true},
-      {u"x*", u"-", true},
-      {u"(?:)", u"\\U'", true},
-      {u"(?<=\\d)(?=(\\d{3})+\\b)", u",", true},
-      {u"é|ü", u"$`", false},
-      {u"(.)", u"$'", false},
-      {u"\\s", u"$_", false},
-      {u"\\G\\w", u"#", false},
-      {u"[^\\n]+\\n?", u"", false},
-      {u"(?<=é)\\w", u"é", false},
+      {u"\\d+", u"[$&]", false},    {u"\\b\\w", u"\\U0", false},
+      {u"(?<=a)b", u"a", false},  // the inserted a lets the next b match
+      {u"(?<=aa)b", u"xa", false},  {u"\\Bb", u"", false},
+      {u"(?m)^.", u"<$&>", false},  {u"(?m)^", u"> ", true},
+      {u"(?m)$", u";", true},       {u"x*", u"-", true},
+      {u"(?:)", u"\\U'", true},     {u"(?<=\\d)(?=(\\d{3})+\\b)", u",", true},
+      {u"é|ü", u"$`", false},       {u"(.)", u"$'", false},
+      {u"\\s", u"$_", false},       {u"\\G\\w", u"#", false},
+      {u"[^\\n]+\\n?", u"", false}, {u"(?<=é)\\w", u"é", false},
   };
   const UnicodeString subjects[] = {
       u"",
@@ -248,8 +238,8 @@ TEST(PerlRegExReplace, AFailingMatchInReplaceAllKeepsTheReplacementsMade) {
 // The same comparison over pseudo-random subjects, with replacements that
 // create and destroy what the patterns look back at.
 TEST(PerlRegExReplace, OnePassReplaceAllAgreesOnRandomSubjects) {
-  const char16_t* const patterns[] = {u"(?<=ab)a", u"\\bb", u"(?m)^a|b$", u"a*", u"(?<![aé])b+", u"é\\B",
-                                      u"(?<=\\n)\\s*"};
+  const char16_t* const patterns[] = {u"(?<=ab)a",    u"\\bb", u"(?m)^a|b$",   u"a*",
+                                      u"(?<![aé])b+", u"é\\B", u"(?<=\\n)\\s*"};
   const char16_t* const replacements[] = {u"b", u"a\\U0", u"", u"\n$&", u"éa"};
   const char16_t alphabet[] = u"aabbé \n";
   unsigned seed = 7;

@@ -19,15 +19,15 @@ bool HasImport(const ReadModule& m, const std::string& text) {
 
 TEST(DebugRecords, PositionsAtStatementStartsUntilAndReturn) {
   auto r = CompileScript(
-      "var i: Integer;\n"      // 1
-      "begin\n"                 // 2
-      "  i := 1;\n"             // 3
-      "  repeat\n"              // 4
-      "    i := i + 1\n"        // 5
-      "  until i > 3;\n"        // 6
-      "  while i > 0 do\n"      // 7
-      "    i := i - 1;\n"       // 8
-      "end.\n");                // 9
+      "var i: Integer;\n"   // 1
+      "begin\n"             // 2
+      "  i := 1;\n"         // 3
+      "  repeat\n"          // 4
+      "    i := i + 1\n"    // 5
+      "  until i > 3;\n"    // 6
+      "  while i > 0 do\n"  // 7
+      "    i := i - 1;\n"   // 8
+      "end.\n");            // 9
   ASSERT_TRUE(r.ok) << r.Messages();
   DebugRecords d = ReadDebug(r.debug);
   std::vector<uint32_t> rows;
@@ -111,9 +111,9 @@ TEST(MemberAccess, HostClassMembersCompileIntoClassImports) {
       HostClass());
   ASSERT_TRUE(r.ok) << r.Messages();
   ReadModule m = ReadModuleBytes(r.module);
-  for (const char* text : {"class:TLIST|CREATE|", "class:TLIST|ADD|", "class:TLIST|COUNT|", "class:TLIST|ITEMS|",
-                           "class:TLIST|ITEMS@|", "class:TLIST|NAMES@|", "class:TLIST|SINK@|", "class:TLIST|SWAP|",
-                           "class:TOBJECT|FREE|"})
+  for (const char* text :
+       {"class:TLIST|CREATE|", "class:TLIST|ADD|", "class:TLIST|COUNT|", "class:TLIST|ITEMS|", "class:TLIST|ITEMS@|",
+        "class:TLIST|NAMES@|", "class:TLIST|SINK@|", "class:TLIST|SWAP|", "class:TOBJECT|FREE|"})
     EXPECT_TRUE(HasImport(m, text)) << text;
 }
 
@@ -167,9 +167,8 @@ namespace ps::test {
 namespace {
 
 TEST(NotificationVariables, ReadsAndWritesCallTheHostAccessors) {
-  auto r = CompileScript("var v: Variant;\nbegin\n  Note := 5;\n  v := Note + 1;\nend.\n", [](TPSPascalCompiler& c) {
-    c.AddUsedVariableN("Note", "!NotificationVariant");
-  });
+  auto r = CompileScript("var v: Variant;\nbegin\n  Note := 5;\n  v := Note + 1;\nend.\n",
+                         [](TPSPascalCompiler& c) { c.AddUsedVariableN("Note", "!NotificationVariant"); });
   ASSERT_TRUE(r.ok) << r.Messages();
   ReadModule m = ReadModuleBytes(r.module);
   EXPECT_TRUE(HasImport(m, "!NOTIFICATIONVARIANTSET"));

@@ -13,7 +13,8 @@ namespace {
 using test::CompileScript;
 
 TEST(CompilerEvents, ALexerErrorIsTheOnlyErrorReported) {
-  for (const char* script : {"var a \" : Integer;", "type T = record A: Integer; 'x", "begin {", "const A = 1 + #1x;"}) {
+  for (const char* script :
+       {"var a \" : Integer;", "type T = record A: Integer; 'x", "begin {", "const A = 1 + #1x;"}) {
     auto r = CompileScript(script);
     EXPECT_FALSE(r.ok);
     ASSERT_EQ(r.messages.size(), 1u) << script << "\n" << r.Messages();
@@ -122,7 +123,8 @@ TEST(CompilerEvents, MessageKindsRenderTheirTexts) {
     TPSPascalCompilerMessage* msg;
     const char* text;
   } cases[] = {
-      {c.MakeWarning("", ewCalculationAlwaysEvaluatesTo, "True"), "[Warning] (1:11): Calculation always evaluates to True"},
+      {c.MakeWarning("", ewCalculationAlwaysEvaluatesTo, "True"),
+       "[Warning] (1:11): Calculation always evaluates to True"},
       {c.MakeWarning("", ewIsNotNeeded, "\"and True\""), "[Warning] (1:11): \"and True\" is not needed"},
       {c.MakeWarning("", ewAbstractClass, ""), "[Warning] (1:11): Abstract Class Construction"},
       {c.MakeWarning("m", ewCustomWarning, "custom"), "[Warning] m(1:11): custom"},

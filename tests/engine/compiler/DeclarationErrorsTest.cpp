@@ -115,8 +115,7 @@ TEST(DeclarationErrors, TypeSection) {
       {"type I = interface(IUnknown) ['{11111111-2222-3333-4444-555555555555}']\n"
        "  procedure (a: Integer);\nend;",
        "[Error] (2:3): Invalid method"},
-      {"type I = interface(IUnknown) ['{11111111-2222-3333-4444-555555555555}'];",
-       "[Error] (1:72): 'END' expected"},
+      {"type I = interface(IUnknown) ['{11111111-2222-3333-4444-555555555555}'];", "[Error] (1:72): 'END' expected"},
   };
   for (auto& c : cases) ExpectFirstError(c);
 }

@@ -95,12 +95,13 @@ TEST(Declarations, RecordsEnumerationsSetsAndProceduralTypes) {
 }
 
 TEST(Declarations, ForwardProceduresAndUnitsResolve) {
-  auto r = CompileScript("procedure B(x: Integer); forward;\nprocedure A; begin end;\nprocedure B(y: Integer); begin end;\nbegin end.");
+  auto r = CompileScript(
+      "procedure B(x: Integer); forward;\nprocedure A; begin end;\nprocedure B(y: Integer); begin end;\nbegin end.");
   EXPECT_TRUE(r.ok) << r.Messages();
   TPSPascalCompiler c;
   c.FAllowUnit = true;
-  r = CompileScript("unit Tools;\ninterface\nprocedure P(a: Byte);\nimplementation\nprocedure P(a: Byte); begin end;\nend.",
-                    {}, &c);
+  r = CompileScript(
+      "unit Tools;\ninterface\nprocedure P(a: Byte);\nimplementation\nprocedure P(a: Byte); begin end;\nend.", {}, &c);
   EXPECT_TRUE(r.ok) << r.Messages();
   EXPECT_EQ(c.FUnitName, "Tools");
   r = CompileScript("unit Tools;\ninterface\nprocedure P;\nimplementation\nend.", {}, &c);
@@ -162,23 +163,23 @@ TEST(Declarations, CompatibilityRulesFollowTheTable) {
     bool compatible;
     bool cast;
   } cases[] = {
-      {"Integer", "Byte", true, false},        {"Byte", "Int64", true, false},
-      {"String", "Integer", false, false},     {"Integer", "String", true, false},
-      {"Double", "Integer", true, false},      {"Integer", "Double", false, false},
-      {"Currency", "Single", true, false},     {"AnsiString", "Char", true, false},
+      {"Integer", "Byte", true, false},          {"Byte", "Int64", true, false},
+      {"String", "Integer", false, false},       {"Integer", "String", true, false},
+      {"Double", "Integer", true, false},        {"Integer", "Double", false, false},
+      {"Currency", "Single", true, false},       {"AnsiString", "Char", true, false},
       {"AnsiString", "WideString", true, false}, {"PChar", "AnsiString", true, false},
-      {"AnsiString", "Integer", false, false}, {"WideString", "AnsiString", true, false},
-      {"Char", "WideChar", true, false},       {"Char", "AnsiString", false, false},
-      {"Variant", "TPoint", true, false},      {"TPoint", "Variant", true, false},
-      {"TPoint", "TPoint2", false, false},     {"TPoint", "TPointAlias", true, false},
-      {"TColor", "TSize", true, false},        {"TColor", "Integer", false, false},
-      {"TColor", "Integer", true, true},       {"Integer", "TColor", true, true},
-      {"TColors", "TSizes", true, false},      {"TIntArray", "TByteArray3", true, false},
-      {"TIntArray", "TStrArray", false, false}, {"TDerived", "TDerived", true, false},
-      {"TBase", "TDerived", true, false},      {"TDerived", "TBase", false, false},
-      {"TBase", "Cardinal", true, false},      {"Integer", "TBase", true, false},
-      {"IUnknown", "IDispatch", true, false},  {"IDispatch", "IUnknown", false, false},
-      {"___Pointer", "Integer", true, false},  {"TProc", "TProc", true, false},
+      {"AnsiString", "Integer", false, false},   {"WideString", "AnsiString", true, false},
+      {"Char", "WideChar", true, false},         {"Char", "AnsiString", false, false},
+      {"Variant", "TPoint", true, false},        {"TPoint", "Variant", true, false},
+      {"TPoint", "TPoint2", false, false},       {"TPoint", "TPointAlias", true, false},
+      {"TColor", "TSize", true, false},          {"TColor", "Integer", false, false},
+      {"TColor", "Integer", true, true},         {"Integer", "TColor", true, true},
+      {"TColors", "TSizes", true, false},        {"TIntArray", "TByteArray3", true, false},
+      {"TIntArray", "TStrArray", false, false},  {"TDerived", "TDerived", true, false},
+      {"TBase", "TDerived", true, false},        {"TDerived", "TBase", false, false},
+      {"TBase", "Cardinal", true, false},        {"Integer", "TBase", true, false},
+      {"IUnknown", "IDispatch", true, false},    {"IDispatch", "IUnknown", false, false},
+      {"___Pointer", "Integer", true, false},    {"TProc", "TProc", true, false},
       {"TProc", "TProc2", false, false},
   };
   TPSPascalCompiler c;

@@ -17,24 +17,24 @@ struct TTypeCase {
 
 // Variables (not constants) so that nothing is folded.
 const TTypeCase TypeCases[] = {
-    {"Integer", "+", "Integer", true},       {"Integer", "+", "Extended", true},
-    {"Extended", "/", "Integer", true},      {"Byte", "*", "Int64", true},
-    {"Integer", "mod", "Extended", false},   {"Extended", "mod", "Integer", false},
-    {"Integer", "shl", "Byte", true},        {"Integer", "and", "Integer", true},
-    {"Boolean", "and", "Boolean", true},     {"Boolean", "and", "Integer", false},
-    {"Integer", "+", "string", false},       {"string", "+", "Char", true},
-    {"AnsiString", "+", "string", true},     {"Char", "+", "Char", true},
-    {"string", "-", "string", false},        {"string", "<", "string", true},
-    {"Char", "=", "AnsiString", true},       {"Variant", "+", "Integer", true},
-    {"Variant", "+", "string", true},        {"Integer", "*", "Variant", true},
-    {"Variant", "mod", "Variant", true},     {"TSet", "+", "TSet", true},
-    {"TSet", "*", "TSet", true},             {"TSet", "<=", "TSet", true},
-    {"TSet", "<", "TSet", false},            {"TEnum", "=", "TEnum", true},
-    {"TEnum", "<", "TEnum", false},          {"TEnum", "+", "Integer", false},
-    {"TRec", "=", "TRec", true},             {"TRec", "+", "TRec", false},
-    {"Boolean", "=", "Boolean", true},       {"Integer", "=", "Boolean", false},
-    {"Integer", "xor", "Integer", true},     {"Extended", "xor", "Extended", false},
-    {"Extended", "div", "Extended", true},   {"TEnum", "in", "TSet", true},
+    {"Integer", "+", "Integer", true},     {"Integer", "+", "Extended", true},
+    {"Extended", "/", "Integer", true},    {"Byte", "*", "Int64", true},
+    {"Integer", "mod", "Extended", false}, {"Extended", "mod", "Integer", false},
+    {"Integer", "shl", "Byte", true},      {"Integer", "and", "Integer", true},
+    {"Boolean", "and", "Boolean", true},   {"Boolean", "and", "Integer", false},
+    {"Integer", "+", "string", false},     {"string", "+", "Char", true},
+    {"AnsiString", "+", "string", true},   {"Char", "+", "Char", true},
+    {"string", "-", "string", false},      {"string", "<", "string", true},
+    {"Char", "=", "AnsiString", true},     {"Variant", "+", "Integer", true},
+    {"Variant", "+", "string", true},      {"Integer", "*", "Variant", true},
+    {"Variant", "mod", "Variant", true},   {"TSet", "+", "TSet", true},
+    {"TSet", "*", "TSet", true},           {"TSet", "<=", "TSet", true},
+    {"TSet", "<", "TSet", false},          {"TEnum", "=", "TEnum", true},
+    {"TEnum", "<", "TEnum", false},        {"TEnum", "+", "Integer", false},
+    {"TRec", "=", "TRec", true},           {"TRec", "+", "TRec", false},
+    {"Boolean", "=", "Boolean", true},     {"Integer", "=", "Boolean", false},
+    {"Integer", "xor", "Integer", true},   {"Extended", "xor", "Extended", false},
+    {"Extended", "div", "Extended", true}, {"TEnum", "in", "TSet", true},
     {"Integer", "in", "TSet", false},
 };
 
@@ -42,10 +42,11 @@ class OperatorTypes : public ::testing::TestWithParam<TTypeCase> {};
 
 TEST_P(OperatorTypes, AcceptedOrTypeMismatch) {
   const TTypeCase& c = GetParam();
-  std::string source = std::string("type TEnum = (One, Two, Three); TSet = set of TEnum;\n"
-                                   "  TRec = record A: Integer; end;\n"
-                                   "var a: ") + c.Left + "; b: " + c.Right + "; r: Variant;\n" +
-                       "begin\n  r := a " + c.Op + " b;\nend.\n";
+  std::string source = std::string(
+                           "type TEnum = (One, Two, Three); TSet = set of TEnum;\n"
+                           "  TRec = record A: Integer; end;\n"
+                           "var a: ") +
+                       c.Left + "; b: " + c.Right + "; r: Variant;\n" + "begin\n  r := a " + c.Op + " b;\nend.\n";
   std::string module, debug;
   std::vector<std::string> messages;
   bool ok = ps::testing::CompileScriptSource(source, false, module, debug, messages);
@@ -67,11 +68,10 @@ struct TProcValueCase {
 };
 
 const TProcValueCase ProcValueCases[] = {
-    {"p := @ByRef", true},          {"p := ByRef", true},            {"f := @Calc", true},
-    {"f := Calc", true},            {"p := @ByValue", false},        {"p := ByValue", false},
-    {"p := @TwoArgs", false},       {"p := @Calc", false},           {"f := @ByRef", false},
-    {"f := @CalcInt64", false},     {"f := @CalcVar", false},        {"q := @NoArgs", true},
-    {"q := NoArgs", true},          {"q := @ByRef", false},          {"p := nil", true},
+    {"p := @ByRef", true},    {"p := ByRef", true},       {"f := @Calc", true},     {"f := Calc", true},
+    {"p := @ByValue", false}, {"p := ByValue", false},    {"p := @TwoArgs", false}, {"p := @Calc", false},
+    {"f := @ByRef", false},   {"f := @CalcInt64", false}, {"f := @CalcVar", false}, {"q := @NoArgs", true},
+    {"q := NoArgs", true},    {"q := @ByRef", false},     {"p := nil", true},
 };
 
 class ProcValues : public ::testing::TestWithParam<TProcValueCase> {};
@@ -161,7 +161,8 @@ TEST_P(Expressions, ComputeExpectedValues) {
   const TValueCase& c = GetParam();
   std::string source = std::string(c.Declarations) +
                        "\nprocedure Show(x: Integer); begin Print(IntToStr(x)); end;\n"
-                       "begin\n  " + c.Statements + "\nend.\n";
+                       "begin\n  " +
+                       c.Statements + "\nend.\n";
   auto run = RunScriptSource(source);
   EXPECT_EQ(run.Text(), std::string(c.Printed) + "\n") << source;
 }

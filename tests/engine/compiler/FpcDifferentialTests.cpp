@@ -8,13 +8,13 @@
 // one program per side, so fpc runs once.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "tests/engine/compiler/ScriptRunner.h"
@@ -30,8 +30,8 @@ enum class TKind { Note, Break, Continue, Exit, Raise, Call, If, For, Repeat, Wh
 struct TNode {
   explicit TNode(TKind kind, std::string text = {}) : Kind(kind), Text(std::move(text)) {}
   TKind Kind;
-  std::string Text;  // the note, the raised message, the called helper
-  int A = 0, B = 0;  // loop level; condition modulus and remainder
+  std::string Text;                // the note, the raised message, the called helper
+  int A = 0, B = 0;                // loop level; condition modulus and remainder
   std::vector<TNode> Body, Other;  // guarded part / loop body / then; finally or except part
 };
 
@@ -48,7 +48,7 @@ class TGenerator {
  private:
   struct TContext {
     int Depth = 0;
-    int Loops = 0;              // enclosing loops
+    int Loops = 0;                  // enclosing loops
     bool FinallySinceLoop = false;  // a finally part lies between here and the innermost loop
     bool InFinally = false;
   };
@@ -207,7 +207,9 @@ std::string Helpers(TDialect d) {
   return "var Log: string; N: Integer;\n"
          "procedure L(const s: string); begin Log := Log + s; N := N + 1; end;\n"
          "procedure H1; begin try L('['); exit; finally L(']'); end; L('x'); end;\n"
-         "procedure H2; begin try " + raise + "; except " + handler + " end; end;\n"
+         "procedure H2; begin try " +
+         raise + "; except " + handler +
+         " end; end;\n"
          "procedure H3; begin try L('('); finally L(')'); end; end;\n";
 }
 
@@ -256,9 +258,7 @@ TEST(FpcDifferential, NestedLoopsAndTryBlocksAgreeWithFreePascal) {
 
   fs::path dir = fs::temp_directory_path() / ("korva_fpc_" + std::to_string(getpid()));
   fs::create_directories(dir);
-  {
-    std::ofstream(dir / "gen.pas") << Program(TDialect::Fpc, procs);
-  }
+  { std::ofstream(dir / "gen.pas") << Program(TDialect::Fpc, procs); }
   std::string cd = "cd '" + dir.string() + "' && ";
   ASSERT_EQ(std::system((cd + "fpc -Mdelphi -O- gen.pas > build.log 2>&1").c_str()), 0)
       << "fpc failed; see " << (dir / "build.log");

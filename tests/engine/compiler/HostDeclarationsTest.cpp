@@ -72,8 +72,7 @@ void RegisterData(TPSPascalCompiler& c) {
                  {"RowCount", "Integer", iptR},
                  {"Cell", "string Integer Integer", iptR}},
                 "Row");
-  RegisterClass(c, "TqovDataRow", {}, {{"Column", "string Integer", iptR}, {"ColumnCount", "Integer", iptR}},
-                "Column");
+  RegisterClass(c, "TqovDataRow", {}, {{"Column", "string Integer", iptR}, {"ColumnCount", "Integer", iptR}}, "Column");
 }
 
 void RegisterRegularExpressions(TPSPascalCompiler& c) {

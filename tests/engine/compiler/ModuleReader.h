@@ -21,7 +21,7 @@ struct ReadType {
   std::vector<uint32_t> fields;  // record field types / element type
   uint32_t count = 0;            // static array count, set bits
   int32_t start = 0;
-  std::string info;              // proc-pointer param info, class name, interface GUID
+  std::string info;  // proc-pointer param info, class name, interface GUID
   std::vector<ReadAttribute> attributes;
 };
 struct ReadProc {
@@ -94,13 +94,24 @@ class ByteReader {
 inline std::string ReadValue(ByteReader& r, const std::vector<ReadType>& types, uint32_t typeNo) {
   if (typeNo >= types.size()) throw std::runtime_error("value type out of range");
   switch (types[typeNo].code) {
-    case 1: case 2: case 18: return r.Bytes(1);
-    case 3: case 4: case 20: return r.Bytes(2);
-    case 5: case 6: case 7: case 21: return r.Bytes(4);
-    case 8: case 17: case 24: return r.Bytes(8);
+    case 1:
+    case 2:
+    case 18: return r.Bytes(1);
+    case 3:
+    case 4:
+    case 20: return r.Bytes(2);
+    case 5:
+    case 6:
+    case 7:
+    case 21: return r.Bytes(4);
+    case 8:
+    case 17:
+    case 24: return r.Bytes(8);
     case 9: return r.Bytes(10);
-    case 10: case 14: return r.Name();
-    case 19: case 28: return r.Bytes(2 * r.UInt32());
+    case 10:
+    case 14: return r.Name();
+    case 19:
+    case 28: return r.Bytes(2 * r.UInt32());
     case 23: return r.Bytes((types[typeNo].count + 7) / 8);
     default: throw std::runtime_error("value of a type that cannot be encoded");
   }
@@ -145,7 +156,8 @@ inline ReadModule ReadModuleBytes(const std::string& data) {
         t.start = static_cast<int32_t>(r.UInt32());
         break;
       case 23: t.count = r.UInt32(); break;
-      case 21: case 25: t.info = r.Name(); break;
+      case 21:
+      case 25: t.info = r.Name(); break;
       case 26: t.info = r.Bytes(16); break;
       default:
         if (t.code == 0 || t.code == 15 || t.code == 27 || t.code > 28) throw std::runtime_error("bad type code");

@@ -101,7 +101,8 @@ TEST(ModuleWriter, TypesVariablesConstantsAndForwardProceduresAreWritten) {
   EXPECT_EQ(m.types[object].info, "TOBJECT");
   int dispatch = IndexOfExported(m, "IDISPATCH");
   ASSERT_GE(dispatch, 0);
-  EXPECT_EQ(m.types[dispatch].info, std::string("\x00\x04\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16));
+  EXPECT_EQ(m.types[dispatch].info,
+            std::string("\x00\x04\x02\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16));
 
   ASSERT_EQ(m.procs.size(), 3u);
   EXPECT_EQ(m.procs[1].name, "LATER");

@@ -21,16 +21,15 @@ TEST(NameResolution, TheFirstMatchInOrderWins) {
       const TPSInternalProcedure* proc;
       K kind;
     } cases[] = {
-        {"RESULT", f, K::Result},        {"RESULT", p, K::None},       {"RESULT", main, K::None},
-        {"X", f, K::Param},              {"X", main, K::Global},       {"LOCAL", f, K::Local},
-        {"LOCAL", main, K::None},        {"BYTE", main, K::Global},    {"WORD", main, K::Type},
-        {"TCOLOR", main, K::Type},       {"F", main, K::Proc},         {"INTTOSTR", main, K::RegProc},
-        {"RED", main, K::Global},        {"GREEN", main, K::Constant}, {"LIMIT", f, K::Constant},
-        {"NOWHERE", f, K::None},         {"!MAIN", main, K::None},
+        {"RESULT", f, K::Result},  {"RESULT", p, K::None},       {"RESULT", main, K::None},
+        {"X", f, K::Param},        {"X", main, K::Global},       {"LOCAL", f, K::Local},
+        {"LOCAL", main, K::None},  {"BYTE", main, K::Global},    {"WORD", main, K::Type},
+        {"TCOLOR", main, K::Type}, {"F", main, K::Proc},         {"INTTOSTR", main, K::RegProc},
+        {"RED", main, K::Global},  {"GREEN", main, K::Constant}, {"LIMIT", f, K::Constant},
+        {"NOWHERE", f, K::None},   {"!MAIN", main, K::None},
     };
     for (auto& k : cases)
-      EXPECT_EQ(static_cast<int>(comp->FindIdentifier(k.name, k.proc).Kind), static_cast<int>(k.kind))
-          << k.name;
+      EXPECT_EQ(static_cast<int>(comp->FindIdentifier(k.name, k.proc).Kind), static_cast<int>(k.kind)) << k.name;
     EXPECT_EQ(comp->FindIdentifier("X", f).Index, 0);
     EXPECT_EQ(comp->FindIdentifier("LOCAL", f).Type->FName, "SINGLE");
     checked = true;

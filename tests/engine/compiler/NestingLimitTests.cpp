@@ -34,24 +34,25 @@ std::string FirstMessage(const std::string& source) {
 TEST(NestingLimits, WhatScriptsReallyNestCompilesAndRuns) {
   const int n = 150;  // below every limit
   EXPECT_EQ(RunText("var x: Integer;\nbegin\n  x := " + Repeat("(", n) + "7" + Repeat(")", n) +
-                ";\n  Print(IntToStr(x));\nend."),
+                    ";\n  Print(IntToStr(x));\nend."),
             "7\n");
   EXPECT_EQ(RunText("var x: Integer;\nbegin\n  x := 1;\n  x := " + Repeat("-", n) + "x;\n  Print(IntToStr(x));\nend."),
             "1\n");
   EXPECT_EQ(RunText("var x: Integer;\nbegin\n" + Repeat("begin ", n) + "x := 3;" + Repeat(" end;", n) +
-                "\n  Print(IntToStr(x));\nend."),
+                    "\n  Print(IntToStr(x));\nend."),
             "3\n");
   EXPECT_EQ(RunText("var x: Integer;\nbegin\n  x := 1;\n" + Repeat("if x > 0 then ", n) +
-                "x := 5;\n  Print(IntToStr(x));\nend."),
+                    "x := 5;\n  Print(IntToStr(x));\nend."),
             "5\n");
   // A long sum builds a deep tree without any nesting in the text.
   EXPECT_EQ(RunText("var x, y: Integer;\nbegin\n  x := 2;\n  y := x" + Repeat(" + x", 900) +
-                ";\n  Print(IntToStr(y));\nend."),
+                    ";\n  Print(IntToStr(y));\nend."),
             "1802\n");
   EXPECT_EQ(RunText("const C = " + Repeat("(", n) + "4" + Repeat(")", n) + ";\nbegin\n  Print(IntToStr(C));\nend."),
             "4\n");
-  EXPECT_EQ(RunText("type T = " + Repeat("array of ", 60) + "Integer;\nvar a: T;\nbegin\n  SetLength(a, 2);\n"
-                "  Print(IntToStr(Length(a)));\nend."),
+  EXPECT_EQ(RunText("type T = " + Repeat("array of ", 60) +
+                    "Integer;\nvar a: T;\nbegin\n  SetLength(a, 2);\n"
+                    "  Print(IntToStr(Length(a)));\nend."),
             "2\n");
 }
 

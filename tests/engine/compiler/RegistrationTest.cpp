@@ -66,7 +66,8 @@ TEST(Registration, FailuresCarryTheirTexts) {
 
 TEST(Registration, NativeFunctionsRecordImportBytesAndNames) {
   DuringCompile([](TPSPascalCompiler& c) {
-    TPSRegProc* p = c.AddNativeFunction("function Check(a: Integer; var b: String; out c: Byte; const d: Char): Boolean");
+    TPSRegProc* p = c.AddNativeFunction(
+        "function Check(a: Integer; var b: String; out c: Byte; const d: Char): Boolean");
     EXPECT_EQ(p->FOrgName, "Check");
     EXPECT_EQ(p->FName, "CHECK");
     EXPECT_TRUE(p->FExportName);
@@ -77,7 +78,8 @@ TEST(Registration, NativeFunctionsRecordImportBytesAndNames) {
     EXPECT_EQ(p->FDecl.FParams[3].FMode, pmIn);
     TPSRegProc* q = c.AddNativeFunction("procedure Check;");
     EXPECT_EQ(c.FindRegProc("check"), q) << "the newest registration wins";
-    TPSRegProc* f = c.AddNativeFunction("function Format( const Format : string; const Args : array of const) : string");
+    TPSRegProc* f = c.AddNativeFunction(
+        "function Format( const Format : string; const Args : array of const) : string");
     EXPECT_EQ(f->FDecl.FParams[1].FType->FName, "!OPENARRAYOFCONST");
     TPSRegProc* g = c.AddNativeFunction("function Sum(Values: array of Integer; Names: array of String): Int64;");
     EXPECT_EQ(g->FDecl.FParams[0].FType->FName, "!OPENARRAYOFS32");
@@ -257,24 +259,23 @@ TEST(Registration, InterfacesAndTheirMethods) {
 
 TEST(Registration, AttributeTypesApplyToTypesAndProcedures) {
   std::vector<std::string> applied;
-  auto r = CompileScript(
-      "type [Info(1, 'x')] TThing = Integer;\n[Info(2, 'y')] procedure P; begin end;\nbegin end.",
-      [&](TPSPascalCompiler& c) {
-        auto* info = c.AddAttributeType();
-        info->SetName("Info");
-        info->AddField("Level", c.FindType("Integer"));
-        info->AddField("Text", c.FindType("String"));
-        info->AddField("Hidden", c.FindType("Byte"), true)->FDefaultValue.FInt = 7;
-        info->FOnApplyAttributeToType = [&](TPSPascalCompiler*, TPSAttribute* a, TPSType* t) {
-          applied.push_back(t->FName + ":" + std::to_string(a->FValues[0].FInt) + ":" +
-                            std::to_string(a->FValues[2].FInt));
-          return true;
-        };
-        info->FOnApplyAttributeToProc = [&](TPSPascalCompiler*, TPSAttribute* a, TPSProcedure*) {
-          applied.push_back("proc:" + rtl::UnicodeToUtf8(a->FValues[1].FWideString));
-          return true;
-        };
-      });
+  auto r = CompileScript("type [Info(1, 'x')] TThing = Integer;\n[Info(2, 'y')] procedure P; begin end;\nbegin end.",
+                         [&](TPSPascalCompiler& c) {
+                           auto* info = c.AddAttributeType();
+                           info->SetName("Info");
+                           info->AddField("Level", c.FindType("Integer"));
+                           info->AddField("Text", c.FindType("String"));
+                           info->AddField("Hidden", c.FindType("Byte"), true)->FDefaultValue.FInt = 7;
+                           info->FOnApplyAttributeToType = [&](TPSPascalCompiler*, TPSAttribute* a, TPSType* t) {
+                             applied.push_back(t->FName + ":" + std::to_string(a->FValues[0].FInt) + ":" +
+                                               std::to_string(a->FValues[2].FInt));
+                             return true;
+                           };
+                           info->FOnApplyAttributeToProc = [&](TPSPascalCompiler*, TPSAttribute* a, TPSProcedure*) {
+                             applied.push_back("proc:" + rtl::UnicodeToUtf8(a->FValues[1].FWideString));
+                             return true;
+                           };
+                         });
   EXPECT_TRUE(r.ok) << r.Messages();
   EXPECT_EQ(applied, (std::vector<std::string>{"TTHING:1:7", "proc:y"}));
 }

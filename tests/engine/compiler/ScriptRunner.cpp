@@ -1,8 +1,8 @@
 #include "tests/engine/compiler/ScriptRunner.h"
 
+#include "engine/ScriptReport.h"
 #include "engine/imports/uPSR_classes.h"
 #include "engine/imports/uPSR_std.h"
-#include "engine/ScriptReport.h"
 #include "engine/runtime/HostCalls.h"
 #include "engine/uPSDebugger.h"
 #include "rtl/StringList.h"
@@ -35,8 +35,8 @@ TScriptRun RunScriptSource(const std::string& source, bool shortCircuit) {
   if (!compiled || !exec.LoadData(module)) {
     rtl::TStringList lines;
     for (auto& m : messages) lines.Add(rtl::Utf8ToUnicode(m));
-    run.Report = Lines(CompileReport(
-        lines, compiled ? TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()) : rtl::UnicodeString()));
+    run.Report = Lines(CompileReport(lines, compiled ? TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString())
+                                                     : rtl::UnicodeString()));
     return run;
   }
   exec.LoadDebugData(debug);

@@ -99,26 +99,25 @@ struct TDeskHost {
     }
     return script.Execute();
   }
-  std::string Log() {
-    return GlobalString(script, "LOG");
-  }
+  std::string Log() { return GlobalString(script, "LOG"); }
 };
 
 }  // namespace
 
 TEST(HostInterfaces, ScriptsCallTheMethodsOfAnInterfaceTheyAskAnObjectFor) {
   TDeskHost host;
-  ASSERT_TRUE(host.Run(u"var G: IGreeter; S: IShouter; n: Integer;\n"
-                       u"begin\n"
-                       u"  G := IGreeter(Desk);\n"
-                       u"  Log := G.Greet('Ann') + ', ' + G.Greet('Bob');\n"
-                       u"  G.Reset(n);\n"
-                       u"  Log := Log + ' ' + IntToStr(n) + ' ' + IntToStr(G.Count);\n"
-                       u"  S := IShouter(Desk);\n"
-                       u"  Log := Log + ' ' + S.Shout('Cy') + ' ' + S.Greet('Di');\n"
-                       u"  G := S;\n"
-                       u"  Log := Log + ' ' + IntToStr(G.Count);\n"
-                       u"end."))
+  ASSERT_TRUE(
+      host.Run(u"var G: IGreeter; S: IShouter; n: Integer;\n"
+               u"begin\n"
+               u"  G := IGreeter(Desk);\n"
+               u"  Log := G.Greet('Ann') + ', ' + G.Greet('Bob');\n"
+               u"  G.Reset(n);\n"
+               u"  Log := Log + ' ' + IntToStr(n) + ' ' + IntToStr(G.Count);\n"
+               u"  S := IShouter(Desk);\n"
+               u"  Log := Log + ' ' + S.Shout('Cy') + ' ' + S.Greet('Di');\n"
+               u"  G := S;\n"
+               u"  Log := Log + ' ' + IntToStr(G.Count);\n"
+               u"end."))
       << Utf8(host.script.ExecErrorToString());
   EXPECT_EQ(host.Log(), "Hello Ann, Hello Bob 2 0 HEY Cy Hello Di 1");
   // The script's variables gave their references back when the run ended.
@@ -190,7 +189,9 @@ TEST(HostInterfaces, VariantMembersReachAnAutomationObjectLateBound) {
     s->AddNotificationVariant("App");
     s->AddRegisteredVariable("Log", "String");
   };
-  script.OnGetNotificationVariant = [&](TPSScript*, const std::string&) { return rtl::Variant::FromDispatch(app.Get()); };
+  script.OnGetNotificationVariant = [&](TPSScript*, const std::string&) {
+    return rtl::Variant::FromDispatch(app.Get());
+  };
   script.OnSetNotificationVariant = [](TPSScript*, const std::string&, const rtl::Variant&) {};
   script.Script().SetText(
       u"var V: Variant;\nbegin\n  V := App;\n  V.Caption := 'Sheet';\n  Log := V.Greet('Ann', 2);\n"

@@ -14,7 +14,8 @@ namespace {
 // Records every hook it is called through.
 class TRecordingPlugin : public TPSPlugin {
  public:
-  explicit TRecordingPlugin(std::vector<std::string>& log, std::string name = "P") : FLog(log), FName(std::move(name)) {}
+  explicit TRecordingPlugin(std::vector<std::string>& log, std::string name = "P")
+      : FLog(log), FName(std::move(name)) {}
   void CompOnUses(TPSScript*) override { FLog.push_back(FName + ".CompOnUses"); }
   void ExecOnUses(TPSScript*) override { FLog.push_back(FName + ".ExecOnUses"); }
   void CompileImport1(TPSScript*) override { FLog.push_back(FName + ".CompileImport1"); }
@@ -80,9 +81,9 @@ TEST(ScriptComponent, PluginHooksRunInOrderAroundTheHostEvents) {
   script.Script().SetText(u"begin end.");
   ASSERT_TRUE(script.Compile());
   const std::vector<std::string> expected = {
-      "A.ExecImport1", "B.ExecImport1", "OnExecImport",    "A.ExecImport2",    "B.ExecImport2",
-      "A.ExecOnUses",  "B.ExecOnUses",  "A.CompOnUses",    "B.CompOnUses",     "A.CompileImport1",
-      "B.CompileImport1", "OnCompImport", "A.CompileImport2", "B.CompileImport2", "OnCompile"};
+      "A.ExecImport1",    "B.ExecImport1", "OnExecImport",     "A.ExecImport2",    "B.ExecImport2",
+      "A.ExecOnUses",     "B.ExecOnUses",  "A.CompOnUses",     "B.CompOnUses",     "A.CompileImport1",
+      "B.CompileImport1", "OnCompImport",  "A.CompileImport2", "B.CompileImport2", "OnCompile"};
   EXPECT_EQ(log, expected);
 }
 

@@ -23,7 +23,8 @@ TEST(ScriptRun, AnUnhandledErrorGivesItsStatementsPositionAndStillCallsOnAfterEx
   TPSImport_DateUtils dates;
   TPSScript script;
   script.Plugins().Add(&dates);
-  script.Script().SetText(u"var D: TDateTime;\nbegin\n  D := EncodeDate(2023, 1, 1);\n  D := EncodeDate(2023, 2, 30);\nend.");
+  script.Script().SetText(
+      u"var D: TDateTime;\nbegin\n  D := EncodeDate(2023, 1, 1);\n  D := EncodeDate(2023, 2, 30);\nend.");
   ASSERT_TRUE(script.Compile()) << Messages(script);
   int after = 0;
   script.OnAfterExecute = [&](TPSScript*) { ++after; };

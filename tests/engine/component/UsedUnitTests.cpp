@@ -33,9 +33,7 @@ struct TUnitHost {
       return true;
     };
   }
-  std::string Log() {
-    return GlobalString(script, "LOG");
-  }
+  std::string Log() { return GlobalString(script, "LOG"); }
 };
 
 }  // namespace
@@ -58,8 +56,9 @@ TEST(UsedUnits, DeclarationsJoinTheProgramAndInitialisationRunsFirst) {
 
 TEST(UsedUnits, EachUnitIsCompiledAndInitialisedOnceInUsesOrder) {
   TUnitHost host;
-  host.units["A"] = "unit A; interface procedure Mark(S: String); implementation\n"
-                    "procedure Mark(S: String); begin Log := Log + S; end;\nbegin Mark('a'); end.";
+  host.units["A"] =
+      "unit A; interface procedure Mark(S: String); implementation\n"
+      "procedure Mark(S: String); begin Log := Log + S; end;\nbegin Mark('a'); end.";
   host.units["B"] = "unit B; interface uses A; implementation begin Mark('b'); end.";
   host.units["C"] = "unit C; interface uses B, A; implementation end.";
   host.script.Script().SetText(u"uses B, C, A; begin Mark('m'); end.");
@@ -133,8 +132,9 @@ TEST(UsedUnits, AChainOfUnitsHasADepthLimit) {
 
 TEST(UsedUnits, RunTimeErrorsInsideAUnitNameItsFileAndLine) {
   TUnitHost host;
-  host.units["HALVES"] = "unit Halves;\ninterface\nfunction Half(N: Integer): Integer;\nimplementation\n"
-                      "function Half(N: Integer): Integer;\nbegin\n  Result := 100 div N;\nend;\nend.";
+  host.units["HALVES"] =
+      "unit Halves;\ninterface\nfunction Half(N: Integer): Integer;\nimplementation\n"
+      "function Half(N: Integer): Integer;\nbegin\n  Result := 100 div N;\nend;\nend.";
   host.script.Script().SetText(u"uses Halves;\nbegin\n  Log := IntToStr(Half(0));\nend.");
   ASSERT_TRUE(host.script.Compile()) << Messages(host.script);
   EXPECT_FALSE(host.script.Execute());
@@ -147,8 +147,9 @@ TEST(UsedUnits, WithThePreprocessorUnitsSeeTheDefinesAndTheirIncludes) {
   host.script.SetUsePreProcessor(true);
   host.script.Defines().Add(u"FAST");
   host.script.SetMainFileName("main.pas");
-  host.units["OPTS"] = "unit Opts;\ninterface\n{$I opts.inc}\nimplementation\n"
-                       "begin\n{$IFDEF FAST}Log := 'fast';{$ELSE}Log := 'slow';{$ENDIF}\nend.";
+  host.units["OPTS"] =
+      "unit Opts;\ninterface\n{$I opts.inc}\nimplementation\n"
+      "begin\n{$IFDEF FAST}Log := 'fast';{$ELSE}Log := 'slow';{$ENDIF}\nend.";
   std::string include = "const Speed = 3;";
   host.script.OnNeedFile = [&](rtl::TObject*, const std::string&, std::string&, std::string& output) {
     output = include;

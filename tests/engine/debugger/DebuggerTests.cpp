@@ -133,11 +133,12 @@ TEST(Debugger, ErrorPositionsTranslateToTheFailingStatement) {
   main.Op(OpIncrement).Var(G(0));                       // statement at 0
   main.Calc(CalcDiv).Var(G(0)).Const<int32_t>(s32, 0);  // statement at 6, 16 bytes
   main.Op(OpIncrement).Var(G(0));
-  main.Ret();                                           // statement at 28
+  main.Ret();  // statement at 28
   b.Main(main);
   TPSDebugExec exec;
   ASSERT_TRUE(exec.LoadData(b.Build()));
-  exec.LoadDebugData(TDebugBuilder().Position("s", 0, 0, 0, 1, 1).Position("s", 0, 6, 9, 2, 3).Position("s", 0, 28, 30, 3, 1).Bytes);
+  exec.LoadDebugData(
+      TDebugBuilder().Position("s", 0, 0, 0, 1, 1).Position("s", 0, 6, 9, 2, 3).Position("s", 0, 28, 30, 3, 1).Bytes);
   EXPECT_FALSE(exec.RunScript());
   uint32_t pos, row, col;
   rtl::UnicodeString file;
@@ -157,9 +158,8 @@ TEST(Debugger, StepIntoPausesAtStatementStartsOnly) {
     if (stops.size() > 20) e->Stop();
   });
   std::vector<uint32_t> rows;
-  exec.SetOnSourceLine([&](TPSDebugExec*, const rtl::UnicodeString&, uint32_t, uint32_t row, uint32_t) {
-    rows.push_back(row);
-  });
+  exec.SetOnSourceLine(
+      [&](TPSDebugExec*, const rtl::UnicodeString&, uint32_t, uint32_t row, uint32_t) { rows.push_back(row); });
   exec.StepInto();
   EXPECT_TRUE(exec.RunScript());
   std::vector<std::pair<int32_t, uint32_t>> expected = {{0, 0}, {0, 12}, {0, 18}, {1, 0}, {1, 6}};
@@ -188,10 +188,13 @@ TEST(Debugger, StepOverDoesNotStopInsideCalls) {
 TEST(Debugger, CurrentSourcePositionIsWorkedOutWhenAsked) {
   TPSDebugExec exec;
   static uint32_t row = 0;
-  exec.RegisterFunctionName("PROBE", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
-    row = static_cast<TPSDebugExec*>(e)->CurrentRow();
-    return true;
-  }, nullptr, nullptr);
+  exec.RegisterFunctionName(
+      "PROBE",
+      [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+        row = static_cast<TPSDebugExec*>(e)->CurrentRow();
+        return true;
+      },
+      nullptr, nullptr);
   TModuleBuilder m;
   uint32_t s32 = m.Type(btS32);
   m.Var(s32);
@@ -226,13 +229,16 @@ TEST(Debugger, ParametersLocalsAndTheirNamesOfTheRunningProcedure) {
   TPSDebugExec exec;
   static int32_t param = 0, local = 0;
   static std::u16string names;
-  exec.RegisterFunctionName("LOOK", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
-    auto* d = static_cast<TPSDebugExec*>(e);
-    std::memcpy(&param, d->GetProcParam(0), 4);
-    std::memcpy(&local, d->GetProcVar(0), 4);
-    names = (*d->CurrentProcParams())[0] + u"," + (*d->CurrentProcVars())[0];
-    return d->GetProcParam(5) == nullptr && d->GetProcVar(5) == nullptr;
-  }, nullptr, nullptr);
+  exec.RegisterFunctionName(
+      "LOOK",
+      [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+        auto* d = static_cast<TPSDebugExec*>(e);
+        std::memcpy(&param, d->GetProcParam(0), 4);
+        std::memcpy(&local, d->GetProcVar(0), 4);
+        names = (*d->CurrentProcParams())[0] + u"," + (*d->CurrentProcVars())[0];
+        return d->GetProcParam(5) == nullptr && d->GetProcVar(5) == nullptr;
+      },
+      nullptr, nullptr);
   ASSERT_TRUE(exec.LoadData(b.Build()));
   exec.LoadDebugData(TDebugBuilder().ProcNames(DebugParamNames, 1, {"A"}).ProcNames(DebugLocalNames, 1, {"X"}).Bytes);
   ASSERT_TRUE(exec.RunScript()) << rtl::UnicodeToUtf8(exec.ExceptionString());

@@ -1,9 +1,9 @@
 // The declarations of the standard imports compile, and every member they
 // declare is listed for the binding check of the runtime side.
+#include <gtest/gtest.h>
 #include "engine/imports/uPSC_classes.h"
 #include "engine/imports/uPSC_dateutils.h"
 #include "engine/imports/uPSC_std.h"
-#include <gtest/gtest.h>
 #include "tests/engine/compiler/CompilerTestSupport.h"
 #include "tests/engine/imports/ImportTexts.h"
 
@@ -31,28 +31,31 @@ std::string PropertyImport(const std::string& cls, const std::string& member, ui
 std::vector<std::string> StandardClassImportTexts() {
   TPSPascalCompiler compiler;
   std::vector<std::string> imports;
-  auto r = CompileScript("begin end.", [&](TPSPascalCompiler& comp) {
-    SIRegister_Std(&comp);
-    SIRegister_Classes(&comp, true);
-    for (const char* name : {"TObject", "TPersistent", "TComponent", "TStrings", "TStringList", "TBits", "TStream",
-                             "THandleStream", "TFileStream", "TCustomMemoryStream", "TMemoryStream",
-                             "TResourceStream", "TParser", "TCollectionItem", "TCollection"}) {
-      TPSCompileTimeClass* cls = comp.FindClass(name);
-      if (!cls) {
-        imports.push_back(std::string("missing class ") + name);
-        continue;
-      }
-      for (auto& item : cls->FClassItems) {
-        if (auto* prop = dynamic_cast<TPSNativeClassItemProperty*>(item.get())) {
-          uint32_t n = static_cast<uint32_t>(prop->FDecl.ParamCount());
-          if (prop->FAccessType != iptW) imports.push_back(PropertyImport(cls->FClassName, item->FName, n, false));
-          if (prop->FAccessType != iptR) imports.push_back(PropertyImport(cls->FClassName, item->FName, n, true));
-        } else {
-          imports.push_back(MethodImport(cls->FClassName, item->FName, item->FDecl.FResult != nullptr, {}));
+  auto r = CompileScript(
+      "begin end.",
+      [&](TPSPascalCompiler& comp) {
+        SIRegister_Std(&comp);
+        SIRegister_Classes(&comp, true);
+        for (const char* name : {"TObject", "TPersistent", "TComponent", "TStrings", "TStringList", "TBits", "TStream",
+                                 "THandleStream", "TFileStream", "TCustomMemoryStream", "TMemoryStream",
+                                 "TResourceStream", "TParser", "TCollectionItem", "TCollection"}) {
+          TPSCompileTimeClass* cls = comp.FindClass(name);
+          if (!cls) {
+            imports.push_back(std::string("missing class ") + name);
+            continue;
+          }
+          for (auto& item : cls->FClassItems) {
+            if (auto* prop = dynamic_cast<TPSNativeClassItemProperty*>(item.get())) {
+              uint32_t n = static_cast<uint32_t>(prop->FDecl.ParamCount());
+              if (prop->FAccessType != iptW) imports.push_back(PropertyImport(cls->FClassName, item->FName, n, false));
+              if (prop->FAccessType != iptR) imports.push_back(PropertyImport(cls->FClassName, item->FName, n, true));
+            } else {
+              imports.push_back(MethodImport(cls->FClassName, item->FName, item->FDecl.FResult != nullptr, {}));
+            }
+          }
         }
-      }
-    }
-  }, &compiler);
+      },
+      &compiler);
   if (!r.ok) imports.push_back("compile failed: " + r.Messages());
   return imports;
 }
@@ -76,21 +79,23 @@ TEST(StandardImports, DeclarationsCompileWithAndWithoutStreams) {
   }
   TPSPascalCompiler c;
   bool checked = false;
-  auto r = CompileScript("begin end.", [&](TPSPascalCompiler& comp) {
-    SIRegister_Std(&comp);
-    SIRegister_Classes(&comp, false);
-    RegisterDateTimeLibrary_C(&comp);
-    TPSCompileTimeClass* strings = comp.FindClass("TStrings");
-    ASSERT_NE(strings, nullptr);
-    EXPECT_EQ(strings->Func_Find("LoadFromFile"), nullptr) << "no file methods without streams";
-    EXPECT_NE(strings->Func_Find("IndexOfName"), nullptr);
-    EXPECT_NE(strings->Property_Find(""), nullptr) << "Strings is the default property";
-    EXPECT_EQ(comp.FindClass("TStringList")->FInheritsFrom, strings);
-    EXPECT_EQ(comp.FindClass("TMemoryStream"), nullptr) << "no stream classes without streams";
-    EXPECT_NE(comp.FindRegProc("DateTimeToUnix"), nullptr);
-    checked = true;
-  }, &c);
+  auto r = CompileScript(
+      "begin end.",
+      [&](TPSPascalCompiler& comp) {
+        SIRegister_Std(&comp);
+        SIRegister_Classes(&comp, false);
+        RegisterDateTimeLibrary_C(&comp);
+        TPSCompileTimeClass* strings = comp.FindClass("TStrings");
+        ASSERT_NE(strings, nullptr);
+        EXPECT_EQ(strings->Func_Find("LoadFromFile"), nullptr) << "no file methods without streams";
+        EXPECT_NE(strings->Func_Find("IndexOfName"), nullptr);
+        EXPECT_NE(strings->Property_Find(""), nullptr) << "Strings is the default property";
+        EXPECT_EQ(comp.FindClass("TStringList")->FInheritsFrom, strings);
+        EXPECT_EQ(comp.FindClass("TMemoryStream"), nullptr) << "no stream classes without streams";
+        EXPECT_NE(comp.FindRegProc("DateTimeToUnix"), nullptr);
+        checked = true;
+      },
+      &c);
   EXPECT_TRUE(r.ok) << r.Messages();
   EXPECT_TRUE(checked);
 }
-

@@ -6,8 +6,8 @@
 #include "engine/imports/uPSR_classes.h"
 #include "engine/imports/uPSR_dateutils.h"
 #include "engine/imports/uPSR_std.h"
-#include "rtl/StringList.h"
 #include "rtl/Streams.h"
+#include "rtl/StringList.h"
 #include "tests/engine/imports/ImportTexts.h"
 #include "tests/engine/runtime/TestSupport.h"
 
@@ -96,7 +96,7 @@ TEST(StandardImports, StringListThroughItsBindings) {
   c.Push().Const<uint32_t>(m.U32, m.List).PushVarRef().Var(G(0)).Call(create).Pop().Pop();
   for (const char16_t* item : {u"b=2", u"a x=\"1\"", u""})
     c.Push().ConstWide(m.Str, item).Push().Var(G(0)).PushVarRef().Var(G(1)).Call(add).Pop().Pop().Pop();
-  c.Push().Var(G(0)).PushVarRef().Var(G(2)).Call(getComma).Pop().Pop();           // G2 := CommaText
+  c.Push().Var(G(0)).PushVarRef().Var(G(2)).Call(getComma).Pop().Pop();  // G2 := CommaText
   c.Push().ConstWide(m.Str, u"B").Push().Var(G(0)).PushVarRef().Var(G(5)).Call(getValue).Pop().Pop().Pop();
   c.Push().Var(G(0)).Call(sort).Pop();
   c.PushVarRef().Var(G(1)).Push().ConstWide(m.Str, u"B=2").Push().Var(G(0)).PushVarRef().Var(G(3)).Call(find);

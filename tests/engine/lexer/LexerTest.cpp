@@ -81,8 +81,9 @@ TEST(Lexer, PunctuationAndOperatorsGiveTheirKinds) {
       {"a:=b", {CSTI_Identifier, CSTI_Assignment, CSTI_Identifier}},
       {"a : = b", {CSTI_Identifier, CSTI_Colon, CSTI_Equal, CSTI_Identifier}},
       {"<> <=<>=>", {CSTI_NotEqual, CSTI_LessEqual, CSTI_NotEqual, CSTI_Equal, CSTI_Greater}},
-      {"..;,.()[]", {CSTI_TwoDots, CSTI_SemiColon, CSTI_Comma, CSTI_Period, CSTI_OpenRound, CSTI_CloseRound,
-                     CSTI_OpenBlock, CSTI_CloseBlock}},
+      {"..;,.()[]",
+       {CSTI_TwoDots, CSTI_SemiColon, CSTI_Comma, CSTI_Period, CSTI_OpenRound, CSTI_CloseRound, CSTI_OpenBlock,
+        CSTI_CloseBlock}},
       {"+-*/@^=", {CSTI_Plus, CSTI_Minus, CSTI_Multiply, CSTI_Divide, CSTI_AddressOf, CSTI_Dereference, CSTI_Equal}},
       {"1..10", {CSTI_Integer, CSTI_TwoDots, CSTI_Integer}},
       {"1.5e-3", {CSTI_Real}},
@@ -125,8 +126,8 @@ TEST(Lexer, RowsAndColumnsCountEachKindOfLineBreakOnce) {
     const char* text;
     uint32_t row, col, pos;
   } cases[] = {
-      {"a\r\nb", 2, 1, 3}, {"a\rb", 2, 1, 2},     {"a\nb", 2, 1, 2},         {"a\n\rb", 3, 1, 3},
-      {"a\r\n\r\nb", 3, 1, 5}, {"\tb", 1, 2, 1}, {"a\n\t\tb", 2, 3, 4},     {"{x\r\ny}b", 2, 3, 6},
+      {"a\r\nb", 2, 1, 3},     {"a\rb", 2, 1, 2},        {"a\nb", 2, 1, 2},     {"a\n\rb", 3, 1, 3},
+      {"a\r\n\r\nb", 3, 1, 5}, {"\tb", 1, 2, 1},         {"a\n\t\tb", 2, 3, 4}, {"{x\r\ny}b", 2, 3, 6},
       {"(*\n*)  b", 2, 5, 7},  {"// c\r\n  b", 2, 3, 8},
   };
   for (auto& c : cases) {

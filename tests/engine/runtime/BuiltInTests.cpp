@@ -207,13 +207,34 @@ TEST(BuiltIns, RawRoutinesCheckTheirArgumentsAgainstTheDeclaration) {
   struct {
     const char* name;
     bool takesIntegers;
-  } cases[] = {{"COPY", false},        {"POS", false},         {"DELETE", false},      {"INSERT", false},
-               {"GETARRAYLENGTH", false}, {"SETARRAYLENGTH", false}, {"STRGET", false}, {"STRGET2", false},
-               {"STRSET", false},      {"WSTRGET", false},     {"WSTRSET", false},     {"VARARRAYGET", false},
-               {"VARARRAYSET", false}, {"UPPERCASE", false},   {"LOWERCASE", false},   {"TRIM", false},
-               {"LENGTH", false},      {"SETLENGTH", false},   {"PADL", false},        {"PADR", false},
-               {"PADZ", false},        {"RAISEEXCEPTION", false}, {"LOW", true},       {"HIGH", true},
-               {"INC", true},          {"DEC", true},          {"SIZEOF", true},       {"!ASSIGNED", true}};
+  } cases[] = {{"COPY", false},
+               {"POS", false},
+               {"DELETE", false},
+               {"INSERT", false},
+               {"GETARRAYLENGTH", false},
+               {"SETARRAYLENGTH", false},
+               {"STRGET", false},
+               {"STRGET2", false},
+               {"STRSET", false},
+               {"WSTRGET", false},
+               {"WSTRSET", false},
+               {"VARARRAYGET", false},
+               {"VARARRAYSET", false},
+               {"UPPERCASE", false},
+               {"LOWERCASE", false},
+               {"TRIM", false},
+               {"LENGTH", false},
+               {"SETLENGTH", false},
+               {"PADL", false},
+               {"PADR", false},
+               {"PADZ", false},
+               {"RAISEEXCEPTION", false},
+               {"LOW", true},
+               {"HIGH", true},
+               {"INC", true},
+               {"DEC", true},
+               {"SIZEOF", true},
+               {"!ASSIGNED", true}};
   for (const auto& c : cases) {
     for (int pushed : {0, 4}) {
       TModuleBuilder b;

@@ -46,8 +46,9 @@ class TBigGadget : public TGadget {
 };
 
 rtl::TClass TGadget::StaticClass() {
-  static const rtl::TMetaClass meta(u"TGadget", rtl::TObject::StaticClass(), &rtl::CreateInstance<TGadget>,
-                                    {rtl::ReadWriteProperty(u"Weight", u"Integer", &TGadget::Weight, &TGadget::SetWeight)});
+  static const rtl::TMetaClass meta(
+      u"TGadget", rtl::TObject::StaticClass(), &rtl::CreateInstance<TGadget>,
+      {rtl::ReadWriteProperty(u"Weight", u"Integer", &TGadget::Weight, &TGadget::SetWeight)});
   return &meta;
 }
 rtl::TClass TBigGadget::StaticClass() {
@@ -301,10 +302,10 @@ TEST(ClassImporter, ScriptProceduresBecomeEventHandlersAndReadBackAsThemselves) 
   TCode handler;  // procedure (Sender: TObject): G1 := G1 + 10
   handler.Calc(CalcAdd).Var(G(1)).Const<int32_t>(m.S32, 10).Ret();
   TCode c;
-  c.Assign().Var(G(4)).Const<uint32_t>(m.U32, 1);  // the handler's procedure number
-  c.Push().Var(G(4)).Push().Var(G(0)).Call(2).Pop().Pop();        // G0.OnPing := handler
-  c.Push().Var(G(0)).Call(3).Pop();                               // G0.Ping
-  c.Push().Var(G(0)).Call(3).Pop();                               // G0.Ping
+  c.Assign().Var(G(4)).Const<uint32_t>(m.U32, 1);           // the handler's procedure number
+  c.Push().Var(G(4)).Push().Var(G(0)).Call(2).Pop().Pop();  // G0.OnPing := handler
+  c.Push().Var(G(0)).Call(3).Pop();                         // G0.Ping
+  c.Push().Var(G(0)).Call(3).Pop();                         // G0.Ping
   c.Assign().Var(G(4)).Const<uint32_t>(m.U32, 0);
   c.Push().Var(G(0)).PushVarRef().Var(G(4)).Call(4).Pop().Pop();  // G4 := G0.OnPing
   c.Ret();

@@ -41,7 +41,8 @@ TEST(CompiledModules, TheCompilersModuleAndDebugInformationLoadAndRun) {
   ASSERT_TRUE(c.GetOutput(module));
   ASSERT_TRUE(c.GetDebugOutput(debug));
   TPSDebugExec exec;
-  ASSERT_TRUE(exec.LoadData(module)) << rtl::UnicodeToUtf8(TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()));
+  ASSERT_TRUE(exec.LoadData(module)) << rtl::UnicodeToUtf8(
+      TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()));
   exec.LoadDebugData(debug);
   EXPECT_TRUE(exec.RunScript());
   EXPECT_GE(exec.GetVarCount(), 6);

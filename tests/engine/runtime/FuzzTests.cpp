@@ -60,7 +60,8 @@ struct TGenerator {
   // most of the time.
   void Constant(TCode& c, const TFuzzTypes& types) {
     // Encoded widths by position in the table; -1 strings, -2 wide strings, 0 none.
-    static const int widths[] = {1, 1, 2, 2, 4, 4, 4, 8, 10, -1, 0, -1, 0, 8, 1, -2, 2, 0, -2, 0, 0, 0, 0, 32, 2, 4, 0, 1};
+    static const int widths[] = {1, 1,  2, 2, 4,  4, 4, 8, 10, -1, 0, -1, 0, 8,
+                                 1, -2, 2, 0, -2, 0, 0, 0, 0,  32, 2, 4,  0, 1};
     uint32_t i = Below(static_cast<uint32_t>(types.All.size()));
     c.Byte(OperandConst).U32(types.All[i]);
     int w = widths[i];
@@ -76,10 +77,16 @@ struct TGenerator {
 
   void Operand(TCode& c, const TFuzzTypes& types, uint32_t globals) {
     switch (Below(10)) {
-      case 0: case 1: Constant(c, types); break;
+      case 0:
+      case 1: Constant(c, types); break;
       case 2: c.Elem(Ref(globals), Below(4)); break;
       case 3: c.ElemVar(Ref(globals), Ref(globals)); break;
-      case 4: if (Chance(20)) { c.Byte(static_cast<uint8_t>(Below(6))).U32(Ref(globals)); break; } [[fallthrough]];
+      case 4:
+        if (Chance(20)) {
+          c.Byte(static_cast<uint8_t>(Below(6))).U32(Ref(globals));
+          break;
+        }
+        [[fallthrough]];
       default: c.Var(Ref(globals)); break;
     }
   }
@@ -92,13 +99,16 @@ struct TGenerator {
     if (guarded) c.Mark(900).TryBegin(-1, 901, -1, 902);
     int count = 1 + static_cast<int>(Below(60));
     for (int i = 0; i < count; ++i) {
-      static const uint8_t common[] = {OpAssign, OpAssign, OpCalculate, OpCalculate, OpCompare, OpPush, OpPushType,
-                                       OpPushType, OpPushVarRef, OpPop, OpCall, OpIncrement, OpTryBegin, OpTryEnd};
+      static const uint8_t common[] = {OpAssign, OpAssign,    OpCalculate, OpCalculate,  OpCompare,
+                                       OpPush,   OpPushType,  OpPushType,  OpPushVarRef, OpPop,
+                                       OpCall,   OpIncrement, OpTryBegin,  OpTryEnd};
       uint8_t op = Chance(60) ? common[Below(sizeof common)] : static_cast<uint8_t>(Below(28));
       if (op == 10 && Chance(90)) op = OpNop;
       c.Op(op);
       switch (op) {
-        case OpAssign: case OpSetPointer: case OpSetPointerCopy:
+        case OpAssign:
+        case OpSetPointer:
+        case OpSetPointerCopy:
           Operand(c, types, globals);
           Operand(c, types, globals);
           break;
@@ -113,20 +123,26 @@ struct TGenerator {
           Operand(c, types, globals);
           Operand(c, types, globals);
           break;
-        case OpPush: case OpPushVarRef: case OpCallVar: case OpBoolNot: case OpNegate: case OpBitNot:
-        case OpIncrement: case OpDecrement:
-          Operand(c, types, globals);
-          break;
+        case OpPush:
+        case OpPushVarRef:
+        case OpCallVar:
+        case OpBoolNot:
+        case OpNegate:
+        case OpBitNot:
+        case OpIncrement:
+        case OpDecrement: Operand(c, types, globals); break;
         case OpSetFlag:
           Operand(c, types, globals);
           c.Byte(static_cast<uint8_t>(Below(2)));
           break;
         case OpCall: c.U32(Below(procs + 1)); break;
         case OpPushType: c.U32(Below(static_cast<uint32_t>(types.All.size()) + 1)); break;
-        case OpJump: case OpJumpIfFlag: case OpPopJump: case OpPop2Jump:
-          c.I32(static_cast<int32_t>(Below(40)) - 20);
-          break;
-        case OpJumpIfTrue: case OpJumpIfFalse:
+        case OpJump:
+        case OpJumpIfFlag:
+        case OpPopJump:
+        case OpPop2Jump: c.I32(static_cast<int32_t>(Below(40)) - 20); break;
+        case OpJumpIfTrue:
+        case OpJumpIfFalse:
           c.I32(static_cast<int32_t>(Below(40)) - 20);
           Operand(c, types, globals);
           break;
@@ -150,8 +166,10 @@ struct TGenerator {
     uint32_t procs = 1 + Below(4);
     for (uint32_t p = 0; p < procs; ++p) {
       TCode code = Procedure(types, globals, procs);
-      if (p == 0) b.Main(code);
-      else b.Proc(code);
+      if (p == 0)
+        b.Main(code);
+      else
+        b.Proc(code);
     }
     return b.Build();
   }
@@ -202,7 +220,7 @@ TEST(Fuzz, GeneratedModulesNeverCrash) {
     if (exec.LoadData(module)) ++loaded;
     RunWithBudget(exec, module, {});
   }
-  EXPECT_GT(loaded, 1000);  // the generator writes valid tables
+  EXPECT_GT(loaded, 1000);       // the generator writes valid tables
   EXPECT_GT(gExecuted, 500000);  // the modules run deep, not only into their first error
 }
 
@@ -224,7 +242,8 @@ TEST(Fuzz, RandomBytesAfterAValidHeaderNeverCrash) {
     std::string m = TModuleBuilder().Build().substr(0, 8);
     for (int k = 0; k < 4; ++k) m += TModuleBuilder::U32s(gen.Below(6));
     m += TModuleBuilder::U32s(gen.Chance(50) ? 0 : PSNoMainProc) + TModuleBuilder::U32s(0);
-    for (uint32_t n = gen.Below(200); n > 0; --n) m.push_back(static_cast<char>(gen.Chance(50) ? gen.Below(30) : gen.Rng()));
+    for (uint32_t n = gen.Below(200); n > 0; --n)
+      m.push_back(static_cast<char>(gen.Chance(50) ? gen.Below(30) : gen.Rng()));
     TPSDebugExec exec;
     RunWithBudget(exec, m, {});
   }

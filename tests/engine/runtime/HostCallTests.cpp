@@ -34,7 +34,8 @@ double Average(TPSOpenArray<double> values) {
 }
 rtl::UnicodeString Describe(TPSArrayOfConst items) {
   rtl::UnicodeString out;
-  for (const auto& i : items) out += rtl::IntToStr(i.Kind) + u":" + (i.Kind == TPSVarRec::vtVariant ? i.Var.AsUnicodeString() : u"") + u";";
+  for (const auto& i : items)
+    out += rtl::IntToStr(i.Kind) + u":" + (i.Kind == TPSVarRec::vtVariant ? i.Var.AsUnicodeString() : u"") + u";";
   return out;
 }
 rtl::Variant Twice(const rtl::Variant& v) { return rtl::Variant(v.AsInt64() * 2); }
@@ -55,7 +56,7 @@ TEST(HostCalls, ValueAndVarParametersAndResults) {
   c.Push().Const<int32_t>(m.S32, 2).Push().Const<int32_t>(m.S32, 40).PushVarRef().Var(G(0)).Call(1).Pop().Pop().Pop();
   // G2 := 'left'; G3 := 'right'; SwapTexts(G2, G3 as a Unicode local)
   c.Assign().Var(G(2)).ConstWide(m.Str, u"left");
-  c.PushType(m.Str);                               // local 1
+  c.PushType(m.Str);  // local 1
   c.Assign().Var(L(1)).ConstWide(m.Str, u"right");
   c.PushVarRef().Var(L(1)).PushVarRef().Var(G(2)).Call(2).Pop().Pop();
   c.Assign().Var(G(3)).Var(L(1));
@@ -159,8 +160,9 @@ TEST(HostCalls, ProcedureValuesReachTheHostAsCallablesThatRunTheScript) {
   m.B.External("APPLY");
   m.B.Proc(triple, "TRIPLE", std::to_string(m.S32) + " @" + std::to_string(m.S32));
   TPSExec exec;
-  RegisterNativeFunction(exec, "Apply", std::function<int32_t(std::function<int32_t(int32_t)>, int32_t)>(
-                                            [](std::function<int32_t(int32_t)> f, int32_t x) { return f(x) + 1; }));
+  RegisterNativeFunction(exec, "Apply",
+                         std::function<int32_t(std::function<int32_t(int32_t)>, int32_t)>(
+                             [](std::function<int32_t(int32_t)> f, int32_t x) { return f(x) + 1; }));
   ASSERT_TRUE(exec.LoadData(m.B.Build()));
   ASSERT_TRUE(exec.RunScript()) << rtl::UnicodeToUtf8(exec.ExceptionString());
   EXPECT_EQ(exec.GlobalVars().GetInt(0), 16);

@@ -40,9 +40,9 @@ TEST(Interpreter, FunctionCallPassesValuesAndVarParametersAndTheResult) {
   add.Ret();
   TCode main;
   main.Assign().Var(G(1)).Const<int32_t>(m.S32, 10);
-  main.PushVarRef().Var(G(1));                      // b (last declared first)
-  main.Push().Const<int32_t>(m.S32, 30);            // a
-  main.PushVarRef().Var(G(0));                      // the result
+  main.PushVarRef().Var(G(1));            // b (last declared first)
+  main.Push().Const<int32_t>(m.S32, 30);  // a
+  main.PushVarRef().Var(G(0));            // the result
   main.Call(1);
   main.Pop().Pop().Pop();
   main.Ret();
@@ -63,20 +63,20 @@ TEST(Interpreter, DeepRecursionMovesTheStackAndKeepsReferencesValid) {
   TBasic m;
   // procedure Down(var counter: Integer; n: Integer); local x; if n > 0 then Down(counter, n - 1); counter += 1.
   TCode down;
-  down.PushType(m.S32);                                 // local 1
+  down.PushType(m.S32);  // local 1
   down.Compare(CmpGreater).Var(L(1)).Var(L(-2)).Const<int32_t>(m.S32, 0);
   down.Op(OpJumpIfFalse).JumpField(1).Var(L(1)).EndJump();
   down.Assign().Var(L(1)).Var(L(-2));
   down.Op(OpDecrement).Var(L(1));
-  down.Push().Var(L(1));                                // n - 1
-  down.PushVarRef().Var(L(-1));                         // the same counter, through the pointer
+  down.Push().Var(L(1));         // n - 1
+  down.PushVarRef().Var(L(-1));  // the same counter, through the pointer
   down.Call(1);
   down.Pop().Pop();
   down.Mark(1);
   down.Op(OpIncrement).Var(L(-1));
   down.Ret();
   TCode main;
-  main.PushType(m.S32);                                 // a local counter on the stack
+  main.PushType(m.S32);  // a local counter on the stack
   main.Push().Const<int32_t>(m.S32, 20000);
   main.PushVarRef().Var(L(1));
   main.Call(1);
@@ -119,11 +119,11 @@ TEST(Interpreter, JumpsAndFlags) {
   c.Op(OpIncrement).Var(G(1));
   c.Compare(CmpLessEqual).Var(G(2)).Var(G(1)).Const<int32_t>(m.S32, 10);
   c.Op(OpJumpIfTrue).JumpField(1).Var(G(2)).EndJump();
-  c.Op(OpJump).I32(0);                                   // offset 0: next instruction
-  c.Op(OpJumpIfTrue).I32(0).Const<uint8_t>(m.U8, 1);     // likewise, whatever the operand
-  c.Op(OpSetFlag).Var(G(2)).Byte(1);                     // G2 = 0, inverted: flag set
+  c.Op(OpJump).I32(0);                                // offset 0: next instruction
+  c.Op(OpJumpIfTrue).I32(0).Const<uint8_t>(m.U8, 1);  // likewise, whatever the operand
+  c.Op(OpSetFlag).Var(G(2)).Byte(1);                  // G2 = 0, inverted: flag set
   c.Op(OpJumpIfFlag).JumpField(2).EndJump();
-  c.Assign().Var(G(0)).Const<int32_t>(m.S32, -1);        // skipped
+  c.Assign().Var(G(0)).Const<int32_t>(m.S32, -1);  // skipped
   c.Mark(2);
   c.Ret();
   auto r = RunMain(m, c);
@@ -223,11 +223,11 @@ TEST(Interpreter, PointersSetCopyAndOwnTheirTargets) {
   uint32_t p1 = m.B.Var(m.Pointer), p2 = m.B.Var(m.Pointer);
   TCode c;
   c.Assign().Var(G(3)).ConstWide(m.Str, u"abc");
-  c.Op(OpSetPointer).Var(G(p1)).Var(G(3));       // p1 -> G3
+  c.Op(OpSetPointer).Var(G(p1)).Var(G(3));         // p1 -> G3
   c.Assign().Var(G(p1)).ConstWide(m.Str, u"xyz");  // writes G3 through p1
-  c.Op(OpSetPointerCopy).Var(G(p2)).Var(G(p1));  // p2 owns a copy of G3
+  c.Op(OpSetPointerCopy).Var(G(p2)).Var(G(p1));    // p2 owns a copy of G3
   c.Assign().Var(G(3)).ConstWide(m.Str, u"changed");
-  c.Op(OpSetPointer).Var(G(p2)).Var(G(0));       // gives up its copy (no leak, no foreign free)
+  c.Op(OpSetPointer).Var(G(p2)).Var(G(0));  // gives up its copy (no leak, no foreign free)
   c.Op(OpSetPointerCopy).Var(G(p2)).Var(G(p1));
   c.Ret();
   auto r = RunMain(m, c);
@@ -246,11 +246,11 @@ TEST(Interpreter, HostFunctionErrorsBecomeScriptErrors) {
   m.B.External("FAIL");
   m.B.External("REFUSE");
   auto exec = std::make_unique<TPSExec>();
-  exec->RegisterFunctionName("FAIL", [](TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack*) -> bool {
-    throw rtl::Exception("host says no");
-  }, nullptr, nullptr);
-  exec->RegisterFunctionName("REFUSE", [](TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack*) { return false; },
-                             nullptr, nullptr);
+  exec->RegisterFunctionName(
+      "FAIL", [](TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack*) -> bool { throw rtl::Exception("host says no"); },
+      nullptr, nullptr);
+  exec->RegisterFunctionName(
+      "REFUSE", [](TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack*) { return false; }, nullptr, nullptr);
   std::vector<TPSError> seen;
   exec->SetOnException([&](TPSExec*, TPSError code, const rtl::UnicodeString&, std::exception_ptr, int32_t, int32_t) {
     seen.push_back(code);
@@ -353,10 +353,13 @@ TEST(Interpreter, NestedRunFromAHostCallbackRestoresTheCaller) {
   m.B.External("CALLBACK");
   m.B.Proc(failing);
   auto exec = std::make_unique<TPSExec>();
-  exec->RegisterFunctionName("CALLBACK", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
-    if (!e->RunProc({}, 2)) e->RaiseCurrentException();
-    return true;
-  }, nullptr, nullptr);
+  exec->RegisterFunctionName(
+      "CALLBACK",
+      [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+        if (!e->RunProc({}, 2)) e->RaiseCurrentException();
+        return true;
+      },
+      nullptr, nullptr);
   ASSERT_TRUE(exec->LoadData(m.B.Build()));
   EXPECT_TRUE(exec->RunScript()) << rtl::UnicodeToUtf8(exec->ExceptionString());
   EXPECT_EQ(exec->GlobalVars().GetInt(0), 7);
@@ -369,22 +372,28 @@ TEST(Interpreter, StopInsideANestedRunStopsTheWholeScript) {
   stopper.Op(OpIncrement).Var(G(1)).Call(3).Op(OpIncrement).Var(G(1)).Ret();
   TCode main;
   main.PushType(m.S32);
-  main.Call(1);                      // the host runs procedure 2, which stops the script
-  main.Op(OpIncrement).Var(G(0));    // not reached
+  main.Call(1);                    // the host runs procedure 2, which stops the script
+  main.Op(OpIncrement).Var(G(0));  // not reached
   main.Ret();
   m.B.Main(main);
   m.B.External("CALLBACK");
   m.B.Proc(stopper);
   m.B.External("STOP");
   auto exec = std::make_unique<TPSExec>();
-  exec->RegisterFunctionName("CALLBACK", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
-    e->RunProc({}, 2);
-    return true;
-  }, nullptr, nullptr);
-  exec->RegisterFunctionName("STOP", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
-    e->Stop();
-    return true;
-  }, nullptr, nullptr);
+  exec->RegisterFunctionName(
+      "CALLBACK",
+      [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+        e->RunProc({}, 2);
+        return true;
+      },
+      nullptr, nullptr);
+  exec->RegisterFunctionName(
+      "STOP",
+      [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+        e->Stop();
+        return true;
+      },
+      nullptr, nullptr);
   ASSERT_TRUE(exec->LoadData(m.B.Build()));
   EXPECT_TRUE(exec->RunScript());
   EXPECT_EQ(exec->GlobalVars().GetInt(0), 0);
@@ -404,10 +413,13 @@ TEST(Interpreter, HostCallsIntoScriptsNestOnlyToABound) {
   m.B.Proc(again);
   m.B.External("REENTER");
   auto exec = std::make_unique<TPSExec>();
-  exec->RegisterFunctionName("REENTER", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
-    if (!e->RunProc({}, 1)) e->RaiseCurrentException();
-    return true;
-  }, nullptr, nullptr);
+  exec->RegisterFunctionName(
+      "REENTER",
+      [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+        if (!e->RunProc({}, 1)) e->RaiseCurrentException();
+        return true;
+      },
+      nullptr, nullptr);
   ASSERT_TRUE(exec->LoadData(m.B.Build()));
   EXPECT_FALSE(exec->RunScript());
   EXPECT_EQ(exec->ExceptionCode(), erCustomError);
@@ -512,7 +524,7 @@ TEST(Interpreter, InterfacesFromObjectsComeFromTheHost) {
   int object = 0;
   void* p = &object;
   std::memcpy(exec->GlobalVars().EntryValue(0), &p, sizeof p);
-  exec->SetInterfaceQuery([&](TPSExec*, void* o, const uint8_t (&guid)[16]) -> void* {
+  exec->SetInterfaceQuery([&](TPSExec*, void* o, const uint8_t(&guid)[16]) -> void* {
     if (o != &object || guid[0] != 0x11) return nullptr;
     thing->AddRef();
     return static_cast<rtl::IUnknown*>(thing);
@@ -534,10 +546,13 @@ TEST(Interpreter, CleanupReinitialisesGlobalsAndPauseResumes) {
   m.B.Main(c);
   m.B.External("PAUSE");
   auto exec = std::make_unique<TPSExec>();
-  exec->RegisterFunctionName("PAUSE", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
-    e->Pause();
-    return true;
-  }, nullptr, nullptr);
+  exec->RegisterFunctionName(
+      "PAUSE",
+      [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+        e->Pause();
+        return true;
+      },
+      nullptr, nullptr);
   ASSERT_TRUE(exec->LoadData(m.B.Build()));
   EXPECT_TRUE(exec->RunScript());
   EXPECT_EQ(exec->Status(), isPaused);

@@ -69,8 +69,7 @@ TEST(Loader, TypeTableChecks) {
       {"static array element out of range",
        std::string(1, char(btStaticArray)) + B::U32s(1) + B::U32s(3) + B::U32s(0) + noAttrs, ErTypeMismatch},
       {"static array too long",
-       std::string(1, char(btStaticArray)) + B::U32s(0) + B::U32s(0x20000000) + B::U32s(0) + noAttrs,
-       erUnexpectedEof},
+       std::string(1, char(btStaticArray)) + B::U32s(0) + B::U32s(0x20000000) + B::U32s(0) + noAttrs, erUnexpectedEof},
       {"set of 257 bits", std::string(1, char(btSet)) + B::U32s(257) + noAttrs, ErTypeMismatch},
       {"procedure pointer info of 256 bytes", std::string(1, char(btProcPtr)) + B::U32s(256) + std::string(256, '\0'),
        erUnexpectedEof},
@@ -150,8 +149,8 @@ TEST(Loader, ExternalProceduresBindByNameOrFailWithTheName) {
   EXPECT_EQ(exec.ExceptionString(), u"HOSTFN");
   EXPECT_EQ(TPSErrorToString(exec.ExceptionCode(), exec.ExceptionString()), u"Cannot Import HOSTFN");
 
-  exec.RegisterFunctionName("hostfn", [](TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack*) { return true; },
-                            nullptr, nullptr);
+  exec.RegisterFunctionName(
+      "hostfn", [](TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack*) { return true; }, nullptr, nullptr);
   EXPECT_TRUE(exec.LoadData(b.Build()));
 
   TModuleBuilder c;
@@ -160,10 +159,13 @@ TEST(Loader, ExternalProceduresBindByNameOrFailWithTheName) {
   EXPECT_EQ(exec.ExceptionString(), u"class:TFoo|Bar");
   static int tagSeen = 0;
   static int sevenTag = 7;
-  exec.AddSpecialProcImport("CLASS", [](TPSExec*, TPSExternalProcRec* p, void* tag) {
-    tagSeen = *static_cast<int*>(tag);
-    return p->FDecl == "class:TFoo|Bar";
-  }, &sevenTag);
+  exec.AddSpecialProcImport(
+      "CLASS",
+      [](TPSExec*, TPSExternalProcRec* p, void* tag) {
+        tagSeen = *static_cast<int*>(tag);
+        return p->FDecl == "class:TFoo|Bar";
+      },
+      &sevenTag);
   EXPECT_TRUE(exec.LoadData(c.Build()));
   EXPECT_EQ(tagSeen, 7);
 }
@@ -217,8 +219,8 @@ TEST(Loader, AttributesAreReadAndOfferedToRegisteredTypes) {
   using B = TModuleBuilder;
   // Types 0 and 1: U8 and S32; type 2 carries attribute "MYATTR" with values (U8 5, S32 -2).
   std::string module = Header(23, 3) + std::string(1, char(btU8)) + B::U32s(0) + std::string(1, char(btS32)) +
-                       B::U32s(0) + std::string(1, char(btString)) + B::U32s(1) + B::U32s(6) + "MYATTR" +
-                       B::U32s(2) + B::U32s(0) + "\x05" + B::U32s(1) + B::U32s(static_cast<uint32_t>(-2));
+                       B::U32s(0) + std::string(1, char(btString)) + B::U32s(1) + B::U32s(6) + "MYATTR" + B::U32s(2) +
+                       B::U32s(0) + "\x05" + B::U32s(1) + B::U32s(static_cast<uint32_t>(-2));
   TPSExec exec;
   ASSERT_TRUE(exec.LoadData(module));
   TPSRuntimeAttribute* a = exec.GetTypeNo(2)->Attributes().FindAttribute("myattr");
@@ -228,10 +230,12 @@ TEST(Loader, AttributesAreReadAndOfferedToRegisteredTypes) {
   EXPECT_EQ(a->Values().GetInt(1), -2);
   EXPECT_THROW(a->DeleteValue(0), rtl::Exception);
 
-  exec.RegisterAttributeType([](TPSExec* e, const std::string&, TPSRuntimeAttribute*) {
-    e->CMD_Err2(erCustomError, u"attribute refused");
-    return false;
-  }, "MyAttr");
+  exec.RegisterAttributeType(
+      [](TPSExec* e, const std::string&, TPSRuntimeAttribute*) {
+        e->CMD_Err2(erCustomError, u"attribute refused");
+        return false;
+      },
+      "MyAttr");
   EXPECT_FALSE(exec.LoadData(module));
   EXPECT_EQ(exec.ExceptionCode(), erCustomError);
   EXPECT_EQ(exec.ExceptionString(), u"attribute refused");

@@ -13,7 +13,7 @@
 namespace ps::test {
 
 // Variable references of operands.
-constexpr uint32_t G(uint32_t n) { return n; }                                    // global n
+constexpr uint32_t G(uint32_t n) { return n; }                                           // global n
 constexpr uint32_t L(int32_t n) { return PSStackFrameBase + static_cast<uint32_t>(n); }  // frame slot (1.. locals)
 
 class TCode {
@@ -41,7 +41,9 @@ class TCode {
   TCode& Const(uint32_t type, T value) {
     return Byte(OperandConst).U32(type).Raw(&value, sizeof value);
   }
-  TCode& ConstBytes(uint32_t type, const std::string& bytes) { return Byte(OperandConst).U32(type).Raw(bytes.data(), bytes.size()); }
+  TCode& ConstBytes(uint32_t type, const std::string& bytes) {
+    return Byte(OperandConst).U32(type).Raw(bytes.data(), bytes.size());
+  }
   TCode& ConstStr(uint32_t type, const std::string& text) {
     return Byte(OperandConst).U32(type).U32(static_cast<uint32_t>(text.size())).Raw(text.data(), text.size());
   }

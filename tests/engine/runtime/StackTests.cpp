@@ -86,12 +86,24 @@ TEST(Values, ValueToVariantConversionByKind) {
     rtl::TVarType Expected;
   };
   const Case cases[] = {
-      {btU8, "", rtl::varByte},          {btU8, "BOOLEAN", rtl::varBoolean},  {btS8, "", rtl::varShortInt},
-      {btU16, "", rtl::varWord},         {btS16, "", rtl::varSmallInt},       {btU32, "", rtl::varLongWord},
-      {btS32, "", rtl::varInteger},      {btS64, "", rtl::varInt64},          {btSingle, "", rtl::varDouble},
-      {btDouble, "", rtl::varDouble},    {btDouble, "TDATETIME", rtl::varDate}, {btExtended, "", rtl::varDouble},
-      {btCurrency, "", rtl::varCurrency}, {btString, "", rtl::varString},     {btChar, "", rtl::varString},
-      {btWideString, "", rtl::varOleStr}, {btWideChar, "", rtl::varOleStr},  {btUnicodeString, "", rtl::varUString},
+      {btU8, "", rtl::varByte},
+      {btU8, "BOOLEAN", rtl::varBoolean},
+      {btS8, "", rtl::varShortInt},
+      {btU16, "", rtl::varWord},
+      {btS16, "", rtl::varSmallInt},
+      {btU32, "", rtl::varLongWord},
+      {btS32, "", rtl::varInteger},
+      {btS64, "", rtl::varInt64},
+      {btSingle, "", rtl::varDouble},
+      {btDouble, "", rtl::varDouble},
+      {btDouble, "TDATETIME", rtl::varDate},
+      {btExtended, "", rtl::varDouble},
+      {btCurrency, "", rtl::varCurrency},
+      {btString, "", rtl::varString},
+      {btChar, "", rtl::varString},
+      {btWideString, "", rtl::varOleStr},
+      {btWideChar, "", rtl::varOleStr},
+      {btUnicodeString, "", rtl::varUString},
   };
   for (const auto& c : cases) {
     TPSTypeRec type(c.Kind);

@@ -13,7 +13,8 @@ namespace ps::test {
 // Loads the module (asserting success) and runs its main procedure.
 inline std::unique_ptr<TPSExec> LoadModule(const TModuleBuilder& b) {
   auto exec = std::make_unique<TPSExec>();
-  EXPECT_TRUE(exec->LoadData(b.Build())) << rtl::UnicodeToUtf8(TPSErrorToString(exec->ExceptionCode(), exec->ExceptionString()));
+  EXPECT_TRUE(exec->LoadData(b.Build())) << rtl::UnicodeToUtf8(
+      TPSErrorToString(exec->ExceptionCode(), exec->ExceptionString()));
   return exec;
 }
 
@@ -21,7 +22,9 @@ struct TRunResult {
   std::unique_ptr<TPSExec> Exec;
   bool Ok;
   TPSError Code() const { return Exec->ExceptionCode(); }
-  std::string Text() const { return rtl::UnicodeToUtf8(TPSErrorToString(Exec->ExceptionCode(), Exec->ExceptionString())); }
+  std::string Text() const {
+    return rtl::UnicodeToUtf8(TPSErrorToString(Exec->ExceptionCode(), Exec->ExceptionString()));
+  }
   std::string Param() const { return rtl::UnicodeToUtf8(Exec->ExceptionString()); }
 };
 

@@ -23,14 +23,17 @@ struct TSeen {
 TSeen* gSeen = nullptr;
 
 void RegisterHelpers(TPSExec& exec) {
-  exec.RegisterFunctionName("RECORD", [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
-    gSeen->Codes.push_back(e->LastEx());
-    gSeen->Params.push_back(e->LastExParam());
-    return true;
-  }, nullptr, nullptr);
-  exec.RegisterFunctionName("FAIL", [](TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack*) -> bool {
-    throw rtl::Exception("second");
-  }, nullptr, nullptr);
+  exec.RegisterFunctionName(
+      "RECORD",
+      [](TPSExec* e, TPSExternalProcRec*, TPSStack*, TPSStack*) {
+        gSeen->Codes.push_back(e->LastEx());
+        gSeen->Params.push_back(e->LastExParam());
+        return true;
+      },
+      nullptr, nullptr);
+  exec.RegisterFunctionName(
+      "FAIL", [](TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack*) -> bool { throw rtl::Exception("second"); },
+      nullptr, nullptr);
 }
 
 TRunResult RunTry(TTry& t, TSeen& seen) {
@@ -80,7 +83,7 @@ TEST(TryBlocks, FinallyRunsOnExitAndTheProcedureReturnsNormally) {
   proc.PushType(t.S32);
   proc.TryBegin(1, -1, -1, 2);
   proc.PushType(t.S32);
-  proc.Ret();                                              // exit inside the guarded part
+  proc.Ret();  // exit inside the guarded part
   proc.Assign().Var(G(0)).Const<int32_t>(t.S32, -1);
   proc.TryEnd(0);
   proc.Mark(1).Op(OpIncrement).Var(G(1)).TryEnd(1);
@@ -121,15 +124,15 @@ TEST(TryBlocks, ExceptHandlesTheErrorAndLastExDescribesItWhileItRuns) {
 TEST(TryBlocks, ErrorInsideExceptRunsTheSecondFinallyAndUnwindsFurther) {
   TTry t;
   TCode c;
-  c.TryBegin(-1, 10, -1, 11);                 // outer: try ... except
-  c.TryBegin(-1, 1, 2, 3);                    // inner: try ... except ... finally
+  c.TryBegin(-1, 10, -1, 11);  // outer: try ... except
+  c.TryBegin(-1, 1, 2, 3);     // inner: try ... except ... finally
   c.Calc(CalcDiv).Var(G(0)).Var(G(3));
   c.TryEnd(0);
-  c.Mark(1).Call(2).TryEnd(2);                // the except part fails with "second"
+  c.Mark(1).Call(2).TryEnd(2);  // the except part fails with "second"
   c.Mark(2).Op(OpIncrement).Var(G(1)).TryEnd(3);
-  c.Mark(3).Op(OpIncrement).Var(G(2));        // not reached
+  c.Mark(3).Op(OpIncrement).Var(G(2));  // not reached
   c.TryEnd(0);
-  c.Mark(10).Call(1).TryEnd(2);               // outer except records the error
+  c.Mark(10).Call(1).TryEnd(2);  // outer except records the error
   c.Mark(11).Ret();
   t.B.Main(c);
   t.B.External("RECORD");
@@ -153,7 +156,7 @@ TEST(TryBlocks, ErrorInACalledProcedureUnwindsItsFramesToTheCallersHandler) {
   main.Call(1);
   main.TryEnd(0);
   main.Mark(1).Op(OpIncrement).Var(G(1)).TryEnd(2);
-  main.Mark(2).Op(OpIncrement).Var(L(1));     // the caller's local is still addressable
+  main.Mark(2).Op(OpIncrement).Var(L(1));  // the caller's local is still addressable
   main.Assign().Var(G(2)).Var(L(1));
   main.Ret();
   TCode proc;
@@ -214,14 +217,14 @@ TEST(TryBlocks, OnExceptionSeesErrorsBeforeHandlersRun) {
   ASSERT_TRUE(exec->LoadData(t.B.Build()));
   int calls = 0;
   int32_t procSeen = -5;
-  exec->SetOnException([&](TPSExec*, TPSError code, const rtl::UnicodeString& param, std::exception_ptr obj,
-                           int32_t proc, int32_t) {
-    ++calls;
-    procSeen = proc;
-    EXPECT_EQ(code, ErDivideByZero);
-    EXPECT_EQ(param, u"Division by zero");
-    EXPECT_TRUE(obj);
-  });
+  exec->SetOnException(
+      [&](TPSExec*, TPSError code, const rtl::UnicodeString& param, std::exception_ptr obj, int32_t proc, int32_t) {
+        ++calls;
+        procSeen = proc;
+        EXPECT_EQ(code, ErDivideByZero);
+        EXPECT_EQ(param, u"Division by zero");
+        EXPECT_TRUE(obj);
+      });
   EXPECT_TRUE(exec->RunScript());
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(procSeen, 0);

@@ -74,9 +74,12 @@ TEST(Values, IntegerOperatorTable) {
     int32_t a, b, expected;
   };
   const Case cases[] = {
-      {CalcSub, 5, 7, -2},         {CalcMul, -6, 7, -42},      {CalcDiv, -7, 2, -3},        {CalcMod, -7, 2, -1},
-      {CalcShl, 1, 33, 2},         {CalcShr, -1, 28, 15},      {CalcAnd, 12, 10, 8},        {CalcOr, 12, 10, 14},
-      {CalcXor, 12, 10, 6},        {CalcDiv, INT32_MIN, -1, INT32_MIN},                      {CalcMod, INT32_MIN, -1, 0},
+      {CalcSub, 5, 7, -2},         {CalcMul, -6, 7, -42},
+      {CalcDiv, -7, 2, -3},        {CalcMod, -7, 2, -1},
+      {CalcShl, 1, 33, 2},         {CalcShr, -1, 28, 15},
+      {CalcAnd, 12, 10, 8},        {CalcOr, 12, 10, 14},
+      {CalcXor, 12, 10, 6},        {CalcDiv, INT32_MIN, -1, INT32_MIN},
+      {CalcMod, INT32_MIN, -1, 0},
   };
   for (const auto& c : cases) {
     TKinds k;
@@ -271,9 +274,9 @@ TEST(Values, VariantsConvertByTheGetterRules) {
 TEST(Values, SetsUnionDifferenceMembershipAndRange) {
   TKinds k;
   std::string bits(32, '\0'), other(32, '\0');
-  bits[0] = 0x05;  // {0, 2}
+  bits[0] = 0x05;         // {0, 2}
   bits[31] = char(0x80);  // {255}
-  other[0] = 0x06;  // {1, 2}
+  other[0] = 0x06;        // {1, 2}
   TCode c;
   c.Assign().Var(G(k.Set256)).ConstBytes(k.Set256, bits);
   c.Calc(CalcSub).Var(G(k.Set256)).ConstBytes(k.Set256, other);  // {0, 255}
@@ -379,16 +382,16 @@ TEST(Values, AppendingInALoopStaysLinearAndLeavesSharedCopiesAlone) {
   TKinds k;
   TCode c;
   c.Assign().Var(G(k.Ansi)).ConstStr(k.Ansi, "ab");
-  c.Calc(CalcAdd).Var(G(k.Ansi)).Var(G(k.Ansi));           // "abab": appending the text to itself
+  c.Calc(CalcAdd).Var(G(k.Ansi)).Var(G(k.Ansi));  // "abab": appending the text to itself
   c.Mark(1);
   c.Calc(CalcAdd).Var(G(k.Unicode)).ConstWide(k.Unicode, u"xy");
   c.Op(OpIncrement).Var(G(k.S32));
   c.Compare(CmpLess).Var(G(k.U8)).Var(G(k.S32)).Const<int32_t>(k.S32, 200000);
   c.Op(OpJumpIfTrue).JumpField(1).Var(G(k.U8)).EndJump();
-  c.Assign().Var(G(k.Wide)).Var(G(k.Unicode));              // a copy of the long text
-  c.Assign().Var(G(k.Variant)).Var(G(k.Unicode));           // the variant holds its own text
+  c.Assign().Var(G(k.Wide)).Var(G(k.Unicode));     // a copy of the long text
+  c.Assign().Var(G(k.Variant)).Var(G(k.Unicode));  // the variant holds its own text
   uint32_t shared = k.B.Var(k.Unicode);
-  c.Assign().Var(G(shared)).Var(G(k.Unicode));              // shares the block
+  c.Assign().Var(G(shared)).Var(G(k.Unicode));  // shares the block
   c.Calc(CalcAdd).Var(G(k.Unicode)).ConstWide(k.Unicode, u"!");
   auto r = k.Run(c);
   ASSERT_TRUE(r.Ok) << r.Text();
