@@ -16,21 +16,7 @@ namespace {
 
 using rtl::Variant;
 
-std::set<std::string> Entries(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
-  return names;
-}
-
-class SaveTemporaryTest : public ServerTest {
- protected:
-  std::string FPath = FDir.File("book.xlsx");
-  void MakeBook() {
-    TBookLayout layout;
-    layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"}};
-    WriteBook(FPath, layout);
-  }
-};
+class SaveTemporaryTest : public OneCellBookTest {};
 
 TEST_F(SaveTemporaryTest, StaleTemporariesOfTheWorkbookAreRemovedAtTheNextSave) {
   struct TCase {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
+#include <string>
+
 #include "TestPackages.h"
 #include "rtl/Automation.h"
 #include "spreadsheet/ExcelServer.h"
@@ -40,5 +44,24 @@ class ServerTest : public ::testing::Test {
   }
   static std::string Text(const rtl::Variant& v) { return rtl::UnicodeToUtf8(v.AsUnicodeString()); }
 };
+
+// A server and a one-cell workbook at FPath, for the tests of what saving
+// leaves beside the workbook.
+class OneCellBookTest : public ServerTest {
+ protected:
+  std::string FPath = FDir.File("book.xlsx");
+  void MakeBook() {
+    TBookLayout layout;
+    layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"}};
+    WriteBook(FPath, layout);
+  }
+};
+
+// The names in a folder.
+inline std::set<std::string> Entries(const std::string& dir) {
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
+}
 
 }  // namespace spreadsheet::testing

@@ -28,20 +28,8 @@ std::string Bytes(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::set<std::string> Entries(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir)) names.insert(e.path().filename().string());
-  return names;
-}
-
-class WorkbookGuardTest : public ServerTest {
+class WorkbookGuardTest : public OneCellBookTest {
  protected:
-  std::string FPath = FDir.File("book.xlsx");
-  void MakeBook() {
-    TBookLayout layout;
-    layout.Sheets = {{"Data", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"}};
-    WriteBook(FPath, layout);
-  }
   std::string OpenFailure(rtl::IDispatch* app, const std::string& path) {
     try {
       rtl::OleCall(rtl::OleGet(Variant::FromDispatch(app), u"Workbooks"), u"Open",
