@@ -1,6 +1,7 @@
 #include "job/qovKorva.h"
 
 #include <algorithm>
+#include <exception>
 #include <iostream>
 #include <new>
 
@@ -30,6 +31,25 @@ void TqovKorva::SetCSVFieldDelimiterAsString(const UnicodeString& value) {
     throw rtl::Exception(UnicodeString(SDelimiterError));
 }
 
+namespace {
+
+// The report text of a failure the job notes and goes on from: the system's
+// message, "Out of memory" for an allocation that failed, what() for the
+// rest. Anything that is not an exception of ours or the library's goes on.
+UnicodeString FailureText(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const rtl::Exception& e) {
+    return e.Message();
+  } catch (const std::bad_alloc&) {
+    return UnicodeString(TqovKorva::SOutOfMemory);
+  } catch (const std::exception& e) {
+    return rtl::Utf8ToUnicode(e.what());
+  }
+}
+
+}  // namespace
+
 void TqovKorva::RunJob() {
   if (FROPS_File.empty()) throw rtl::Exception(UnicodeString(SNoScriptFile));
   spreadsheet::RegisterExcelApplication();
@@ -52,13 +72,9 @@ void TqovKorva::RunJob() {
     host.SetData(table.get());
     host.SetParameters(FParameters);
     host.Execute();
-  } catch (const rtl::Exception& e) {
-    failures.push_back(e.Message());
-  } catch (const std::bad_alloc&) {
-    failures.push_back(UnicodeString(SOutOfMemory));
-  } catch (const std::exception& e) {
-    // Anything else still must not cost the workbook.
-    failures.push_back(rtl::Utf8ToUnicode(e.what()));
+  } catch (...) {
+    // Any failure still must not cost the workbook.
+    failures.push_back(FailureText(std::current_exception()));
   }
   // The script's own workbooks were opened last and are closed first.
   CloseScriptDocuments(earlier, failures);
@@ -67,12 +83,8 @@ void TqovKorva::RunJob() {
   if (document) {
     try {
       document->Close();
-    } catch (const rtl::Exception& e) {
-      failures.push_back(e.Message());
-    } catch (const std::bad_alloc&) {
-      failures.push_back(UnicodeString(SOutOfMemory));
-    } catch (const std::exception& e) {
-      failures.push_back(rtl::Utf8ToUnicode(e.what()));
+    } catch (...) {
+      failures.push_back(FailureText(std::current_exception()));
     }
     document.reset();
   }
@@ -91,15 +103,9 @@ void TqovKorva::CloseScriptDocuments(const std::vector<workbook::TqovDocument*>&
     try {
       document->Close();
       Note(rtl::FormatText(SNotFreedSaved, {document->FileName()}));
-    } catch (const rtl::Exception& e) {
+    } catch (...) {
+      failures.push_back(FailureText(std::current_exception()));
       Note(rtl::FormatText(SNotFreedFailed, {document->FileName()}));
-      failures.push_back(e.Message());
-    } catch (const std::bad_alloc&) {
-      Note(rtl::FormatText(SNotFreedFailed, {document->FileName()}));
-      failures.push_back(u"Out of memory");
-    } catch (const std::exception& e) {
-      Note(rtl::FormatText(SNotFreedFailed, {document->FileName()}));
-      failures.push_back(rtl::Utf8ToUnicode(e.what()));
     }
   }
 }
