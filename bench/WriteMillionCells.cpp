@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <string>
 
-#include "spreadsheet/ExcelServer.h"
+#include "spreadsheet/NativeServer.h"
 #include "workbook/qovDocument.h"
 
 namespace {
@@ -80,10 +80,9 @@ int main(int argc, char** argv) {
   std::string path = dir + "/bench.xlsx";
   WriteEmptyBook(path);
 
-  rtl::CoInitialize();
-  spreadsheet::RegisterExcelApplication();
+  spreadsheet::TNativeServer server;
   auto start = std::chrono::steady_clock::now();
-  workbook::TqovDocument doc(rtl::Utf8ToUnicode(path));
+  workbook::TqovDocument doc(&server, rtl::Utf8ToUnicode(path));
   workbook::TqovSheet* sheet = doc.Sheet(1);
   double opened = Seconds(start);
 
@@ -103,7 +102,7 @@ int main(int argc, char** argv) {
   double peakWriting = PeakMegabytes();
 
   start = std::chrono::steady_clock::now();
-  workbook::TqovDocument reopened(rtl::Utf8ToUnicode(path));
+  workbook::TqovDocument reopened(&server, rtl::Utf8ToUnicode(path));
   double checksum = 0;
   for (int r = 1; r <= rows; ++r)
     for (int c = 1; c <= columns; c += 2) checksum += reopened.Sheet(1)->Cell(r, c).AsDouble();
@@ -111,7 +110,6 @@ int main(int argc, char** argv) {
     if (reopened.Sheet(1)->Cell(rows, c).AsUnicodeString() != u"text " + rtl::IntToStr(rows)) std::puts("MISMATCH");
   reopened.Close();
   double readBack = Seconds(start);
-  rtl::CoUninitialize();
 
   long cells = static_cast<long>(rows) * columns;
   std::printf("cells written:  %ld\n", cells);

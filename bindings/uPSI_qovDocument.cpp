@@ -57,12 +57,13 @@ void FreeScriptObject(rtl::TObject* object) {
 
 }  // namespace
 
-void RIRegister_qovDocument(ps::TPSRuntimeClassImporter& CL) {
+void RIRegister_qovDocument(ps::TPSRuntimeClassImporter& CL, spreadsheet::ISpreadsheetServer* server) {
   CL.Add<TqovDocument>();
   CL.Add<TqovSheet>();
 
   auto& document = CL.Add<TqovDocument>();
-  document.ConstructorFn("Create", [](const UnicodeString& AFileName) { return new TqovDocument(AFileName); });
+  document.ConstructorFn("Create",
+                         [server](const UnicodeString& AFileName) { return new TqovDocument(server, AFileName); });
   document.Method("DeleteSheet", [](TqovDocument* d, int32_t index) { d->DeleteSheet(index); });
   document.Method("InsertSheet", [](TqovDocument* d, int32_t index) { d->InsertSheet(index); });
   document.ReadProperty("Sheet", [](TqovDocument* d, int32_t index) { return d->Sheet(index); });
@@ -93,7 +94,7 @@ rtl::TClass TPSImport_qovDocument::StaticClass() {
 void TPSImport_qovDocument::CompileImport1(ps::TPSScript* CompExec) { SIRegister_qovDocument(CompExec->Comp()); }
 
 void TPSImport_qovDocument::ExecImport1(ps::TPSScript* CompExec, ps::TPSRuntimeClassImporter& ri) {
-  RIRegister_qovDocument(ri);
+  RIRegister_qovDocument(ri, FServer);
 }
 
 }  // namespace bindings

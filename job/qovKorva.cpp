@@ -7,10 +7,9 @@
 
 #include "data/qovData.h"
 #include "job/qovScript.h"
-#include "rtl/Automation.h"
 #include "rtl/Locale.h"
 #include "rtl/TextFile.h"
-#include "spreadsheet/ExcelServer.h"
+#include "spreadsheet/NativeServer.h"
 #include "workbook/qovDocument.h"
 
 namespace job {
@@ -52,15 +51,16 @@ UnicodeString FailureText(const std::exception_ptr& failure) {
 
 void TqovKorva::RunJob() {
   if (FROPS_File.empty()) throw rtl::Exception(UnicodeString(SNoScriptFile));
-  spreadsheet::RegisterExcelApplication();
-  rtl::CoInitialize();
+  // Every workbook of the run, the script's own included, opens in a
+  // private instance of this server.
+  spreadsheet::TNativeServer server;
   const std::vector<workbook::TqovDocument*> earlier = workbook::TqovDocument::Living();
   std::vector<UnicodeString> failures;
   std::unique_ptr<workbook::TqovDocument> document;
   try {
     // The workbook opens before anything else is read, so that every later
     // failure still ends with it saved and closed.
-    if (!FXLS_File.empty()) document = std::make_unique<workbook::TqovDocument>(FXLS_File);
+    if (!FXLS_File.empty()) document = std::make_unique<workbook::TqovDocument>(&server, FXLS_File);
     std::unique_ptr<data::TqovData> table;
     if (!FCSV_File.empty()) table = std::make_unique<data::TqovData>(FCSV_File, FCSVHasHeader, FCSVFieldDelimiter);
     // Freed before the table and the workbook: the engine may still hold
@@ -68,6 +68,7 @@ void TqovKorva::RunJob() {
     TqovScript host;
     FScriptLines = TStringList(rtl::ReadTextFileLines(FROPS_File));
     host.SetScriptText(FScriptLines);
+    host.SetServer(&server);
     host.SetDocument(document.get());
     host.SetData(table.get());
     host.SetParameters(FParameters);
@@ -88,7 +89,6 @@ void TqovKorva::RunJob() {
     }
     document.reset();
   }
-  rtl::CoUninitialize();
   if (failures.size() == 1) throw rtl::Exception(failures.front());
   if (!failures.empty()) throw EJobErrors(std::move(failures));
 }

@@ -23,13 +23,16 @@ TqovScript::TqovScript() {
   FPScript->Plugins().Add(new ps::TPSImport_Classes());
   FPScript->Plugins().Add(new ps::TPSImport_DateUtils());
   FPScript->Plugins().Add(new bindings::TPSImport_PerlRegEx());
-  FPScript->Plugins().Add(new bindings::TPSImport_qovDocument());
+  FDocumentPlugin = new bindings::TPSImport_qovDocument();
+  FPScript->Plugins().Add(FDocumentPlugin);
   FPScript->Plugins().Add(new bindings::TPSImport_qovData());
   FPScript->Plugins().Add(new bindings::TPSImport_DatumskeFunkcije());
   // No script value outlives the run: globals are released when it ends.
   FPScript->Exec()->SetCallCleanup(true);
   FParameters = std::make_unique<rtl::TStringList>();
 }
+
+void TqovScript::SetServer(spreadsheet::ISpreadsheetServer* value) { FDocumentPlugin->SetServer(value); }
 
 TqovScript::~TqovScript() {
   // Freeing a plug-in removes its item from the list.

@@ -15,6 +15,12 @@ class TqovData;
 namespace workbook {
 class TqovDocument;
 }
+namespace spreadsheet {
+class ISpreadsheetServer;
+}
+namespace bindings {
+class TPSImport_qovDocument;
+}
 
 namespace job {
 
@@ -41,6 +47,9 @@ class TqovScript {
   void SetDocument(workbook::TqovDocument* value) { FDocument = value; }
   data::TqovData* Data() const { return FData; }
   void SetData(data::TqovData* value) { FData = value; }
+  // The server that starts the workbooks the script opens itself; not
+  // owned, and must outlive the runs.
+  void SetServer(spreadsheet::ISpreadsheetServer* value);
   const rtl::TStringList& Parameters() const { return *FParameters; }
   void SetParameters(const rtl::TStrings& value) { FParameters->Assign(value); }
   const rtl::TStringList& ScriptText() const { return FPScript->Script(); }
@@ -64,6 +73,7 @@ class TqovScript {
   workbook::TqovDocument* FDocument = nullptr;  // not owned: the job's
   data::TqovData* FData = nullptr;              // not owned: the job's
   std::unique_ptr<ps::TPSScript> FPScript;
+  bindings::TPSImport_qovDocument* FDocumentPlugin = nullptr;  // owned by the plug-in list
   std::unique_ptr<rtl::TStringList> FParameters;
 };
 

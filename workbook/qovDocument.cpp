@@ -3,15 +3,11 @@
 #include <algorithm>
 #include <exception>
 
+#include "rtl/AutomationErrors.h"
+
 namespace workbook {
 
-using rtl::OleCall;
-using rtl::OleGet;
-using rtl::OlePut;
-
 namespace {
-
-Variant Int(int value) { return Variant(static_cast<int32_t>(value)); }
 
 std::vector<TqovDocument*>& LivingDocuments() {
   static std::vector<TqovDocument*> documents;
@@ -19,6 +15,16 @@ std::vector<TqovDocument*>& LivingDocuments() {
 }
 
 }  // namespace
+
+spreadsheet::IApplication& TqovDocument::App() const {
+  if (!FMSExcel) throw rtl::EOleError(UnicodeString(rtl::EOleError::SNotAssigned));
+  return *FMSExcel;
+}
+
+spreadsheet::IWorkbook& TqovDocument::Book() const {
+  if (!FWBK) throw rtl::EOleError(UnicodeString(rtl::EOleError::SNotAssigned));
+  return *FWBK;
+}
 
 // --- TqovSheet --------------------------------------------------------------------
 
@@ -34,58 +40,56 @@ rtl::TClass TqovDocument::StaticClass() {
   return &meta;
 }
 
-UnicodeString TqovSheet::Name() const { return OleGet(FWS, u"Name").AsUnicodeString(); }
+UnicodeString TqovSheet::Name() const { return FWS->Name(); }
 
-Variant TqovSheet::CellRange(int row, int column) const {
-  return OleGet(OleGet(FWS, u"Cells"), u"Item", {Int(row), Int(column)});
+Variant TqovSheet::Cell(int row, int column) const { return FWS->Value(row, column); }
+
+void TqovSheet::SetCell(int row, int column, const Variant& value) { FWS->SetValue(row, column, value); }
+
+Variant TqovSheet::CellByName(const UnicodeString& name) const { return FWS->RangeValue(name); }
+
+void TqovSheet::SetCellByName(const UnicodeString& name, const Variant& value) { FWS->SetRangeValue(name, value); }
+
+bool TqovSheet::CellLocked(int row, int column) const { return FWS->Locked(row, column); }
+
+void TqovSheet::SetCellLocked(int row, int column, bool locked) { FWS->SetLocked(row, column, locked); }
+
+bool TqovSheet::SheetProtected() const { return FWS->ProtectContents(); }
+
+void TqovSheet::SetSheetProtected(bool value) {
+  if (value)
+    FWS->Protect();
+  else
+    FWS->Unprotect();
 }
 
-Variant TqovSheet::Cell(int row, int column) const { return OleGet(CellRange(row, column), u"Value"); }
+void TqovSheet::InsertRow(int index) { FWS->InsertRow(index); }
 
-void TqovSheet::SetCell(int row, int column, const Variant& value) { OlePut(CellRange(row, column), u"Value", value); }
+void TqovSheet::InsertColumn(int index) { FWS->InsertColumn(index); }
 
-Variant TqovSheet::CellByName(const UnicodeString& name) const {
-  return OleGet(OleGet(FWS, u"Range", {Variant::FromOleStr(name), Variant::FromOleStr(name)}), u"Value");
-}
-
-void TqovSheet::SetCellByName(const UnicodeString& name, const Variant& value) {
-  OlePut(OleGet(FWS, u"Range", {Variant::FromOleStr(name), Variant::FromOleStr(name)}), u"Value", value);
-}
-
-bool TqovSheet::CellLocked(int row, int column) const { return OleGet(CellRange(row, column), u"Locked").AsBoolean(); }
-
-void TqovSheet::SetCellLocked(int row, int column, bool locked) {
-  OlePut(CellRange(row, column), u"Locked", Variant(locked));
-}
-
-bool TqovSheet::SheetProtected() const { return OleGet(FWS, u"ProtectContents").AsBoolean(); }
-
-void TqovSheet::SetSheetProtected(bool value) { OleCall(FWS, value ? u"Protect" : u"Unprotect"); }
-
-void TqovSheet::InsertRow(int index) { OleCall(OleGet(FWS, u"Rows", {Int(index)}), u"Insert"); }
-
-void TqovSheet::InsertColumn(int index) { OleCall(OleGet(FWS, u"Columns", {Int(index)}), u"Insert"); }
-
-void TqovSheet::AutoFitColumn(int index) { OleCall(OleGet(FWS, u"Columns", {Int(index)}), u"Autofit"); }
+void TqovSheet::AutoFitColumn(int index) { FWS->AutofitColumn(index); }
 
 // --- TqovDocument -----------------------------------------------------------------
 
-TqovDocument::TqovDocument(const UnicodeString& fileName) {
+TqovDocument::TqovDocument(spreadsheet::ISpreadsheetServer* server, const UnicodeString& fileName) {
+  auto cannotCreate = [](const UnicodeString& reason) {
+    return rtl::Exception(
+        rtl::FormatText(SCannotCreateExcel, {rtl::FormatText(SProgIdFailure, {reason, UnicodeString(SExcelProgId)})}));
+  };
+  if (!server) throw cannotCreate(UnicodeString(SNoServer));
   try {
-    rtl::TRef<rtl::IDispatch> app = rtl::CreateOleObject(SExcelProgId);
-    FMSExcel = Variant::FromDispatch(app.Get());
+    FMSExcel = server->CreateApplication();
   } catch (const rtl::Exception& e) {
-    throw rtl::Exception(rtl::FormatText(SCannotCreateExcel, {e.Message()}));
+    throw cannotCreate(e.Message());
   }
+  if (!FMSExcel) throw cannotCreate(UnicodeString(SNoServer));
   FFileName = rtl::ExpandFileName(fileName);
   try {
-    FWBK = OleCall(OleGet(FMSExcel, u"WorkBooks"), u"Open", {Variant::FromOleStr(FFileName)});
-    // Wrappers are made for the worksheets, counted from Worksheets: a
-    // workbook with chart sheets has more Sheets than Worksheets.
-    Variant worksheets = OleGet(FWBK, u"Worksheets");
-    int count = OleGet(worksheets, u"Count").AsInteger();
-    for (int i = 1; i <= count; ++i)
-      FSheets.push_back(std::make_unique<TqovSheet>(OleGet(OleGet(FWBK, u"Worksheets"), u"Item", {Int(i)})));
+    FWBK = FMSExcel->Open(FFileName);
+    // Wrappers are made for the worksheets: a workbook with chart sheets
+    // has more sheets than worksheets.
+    int count = FWBK->WorksheetCount();
+    for (int i = 1; i <= count; ++i) FSheets.push_back(std::make_unique<TqovSheet>(FWBK->Worksheet(i)));
   } catch (...) {
     // The server is running: end it, then report why opening failed. A
     // failure while ending it is secondary to that reason and is dropped.
@@ -107,7 +111,7 @@ std::vector<TqovDocument*> TqovDocument::Living() { return LivingDocuments(); }
 
 void TqovDocument::Close() {
   FSheets.clear();
-  if (FMSExcel.IsEmpty()) return;
+  if (!FMSExcel) return;
   std::exception_ptr firstFailure;
   auto attempt = [&](auto&& step) {
     try {
@@ -116,13 +120,13 @@ void TqovDocument::Close() {
       if (!firstFailure) firstFailure = std::current_exception();
     }
   };
-  attempt([&] { OlePut(FMSExcel, u"DisplayAlerts", Variant(false)); });
-  if (!FWBK.IsEmpty()) {
-    attempt([&] { OleCall(FWBK, u"Close", {}, {{u"SaveChanges", Variant(true)}}); });
-    FWBK.Clear();
+  attempt([&] { FMSExcel->SetDisplayAlerts(false); });
+  if (FWBK) {
+    attempt([&] { FWBK->Close(true); });
+    FWBK.reset();
   }
-  attempt([&] { OleCall(FMSExcel, u"Quit"); });
-  FMSExcel.Clear();
+  attempt([&] { FMSExcel->Quit(); });
+  FMSExcel.reset();
   if (firstFailure) std::rethrow_exception(firstFailure);
 }
 
@@ -137,47 +141,47 @@ TqovSheet* TqovDocument::SheetByName(const UnicodeString& name) const {
   return nullptr;
 }
 
-bool TqovDocument::Visible() const { return OleGet(FMSExcel, u"Visible").AsBoolean(); }
+bool TqovDocument::Visible() const { return App().Visible(); }
 
-void TqovDocument::SetVisible(bool value) { OlePut(FMSExcel, u"Visible", Variant(value)); }
+void TqovDocument::SetVisible(bool value) { App().SetVisible(value); }
 
 void TqovDocument::InsertSheet(int index) {
-  Variant active = OleGet(FWBK, u"ActiveSheet");
+  std::shared_ptr<spreadsheet::ISheet> active = Book().ActiveSheet();
   try {
     // Selected among the worksheets, so that the new sheet lands at the
     // wrapper position `index` also in a workbook with chart sheets.
-    OleCall(OleGet(FWBK, u"Worksheets", {Int(index)}), u"Select");
-    Variant added = OleCall(OleGet(FWBK, u"Sheets"), u"Add");
+    Book().Worksheet(index)->Select();
+    std::shared_ptr<spreadsheet::ISheet> added = Book().AddSheet();
     size_t position = std::min(static_cast<size_t>(std::max(index, 1) - 1), FSheets.size());
     FSheets.insert(FSheets.begin() + static_cast<std::ptrdiff_t>(position), std::make_unique<TqovSheet>(added));
   } catch (...) {
     // Re-select the sheet that was active; the insertion's failure is the
     // one reported.
     try {
-      OleCall(active, u"Select");
+      active->Select();
     } catch (const rtl::Exception&) {
     }
     throw;
   }
-  OleCall(active, u"Select");
+  active->Select();
 }
 
 void TqovDocument::DeleteSheet(int index) {
-  bool alerts = OleGet(FMSExcel, u"DisplayAlerts").AsBoolean();
-  OlePut(FMSExcel, u"DisplayAlerts", Variant(false));
+  bool alerts = App().DisplayAlerts();
+  App().SetDisplayAlerts(false);
   try {
     TqovSheet* sheet = Sheet(index);
-    OleCall(sheet->WS(), u"Delete");
+    sheet->WS()->Delete();
     FSheets.erase(FSheets.begin() + (index - 1));
   } catch (...) {
     // Restore the alerts; the deletion's failure is the one reported.
     try {
-      OlePut(FMSExcel, u"DisplayAlerts", Variant(alerts));
+      App().SetDisplayAlerts(alerts);
     } catch (const rtl::Exception&) {
     }
     throw;
   }
-  OlePut(FMSExcel, u"DisplayAlerts", Variant(alerts));
+  App().SetDisplayAlerts(alerts);
 }
 
 }  // namespace workbook

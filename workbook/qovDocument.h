@@ -1,14 +1,14 @@
 // The workbook and worksheet wrappers: one open workbook in a private
-// instance of the spreadsheet automation server, and one wrapper per
-// worksheet. Every read or write is one chain of late-bound calls; nothing is
-// cached but the list of sheet wrappers.
+// instance of the spreadsheet server, and one wrapper per worksheet. Every
+// read or write goes to the server; nothing is cached but the list of sheet
+// wrappers.
 #pragma once
 
 #include <memory>
 #include <vector>
 
-#include "rtl/Automation.h"
 #include "rtl/Objects.h"
+#include "spreadsheet/SpreadsheetServer.h"
 
 namespace workbook {
 
@@ -24,9 +24,9 @@ class TqovSheet : public rtl::TObject {
   rtl::TClass ClassType() const override { return StaticClass(); }
 
   // Keeps a counted reference to the worksheet object until destroyed.
-  explicit TqovSheet(const Variant& ws) : FWS(ws) {}
+  explicit TqovSheet(std::shared_ptr<spreadsheet::ISheet> ws) : FWS(std::move(ws)) {}
 
-  const Variant& WS() const { return FWS; }
+  const std::shared_ptr<spreadsheet::ISheet>& WS() const { return FWS; }
   UnicodeString Name() const;
 
   Variant Cell(int row, int column) const;
@@ -46,8 +46,7 @@ class TqovSheet : public rtl::TObject {
   void AutoFitColumn(int index);
 
  private:
-  Variant CellRange(int row, int column) const;
-  Variant FWS;
+  std::shared_ptr<spreadsheet::ISheet> FWS;
 };
 
 // One workbook file opened in the server. Closing is explicit: the owner
@@ -60,10 +59,14 @@ class TqovDocument : public rtl::TObject {
 
   static constexpr std::u16string_view SCannotCreateExcel = u"Cannot create Excel OLE object:\r\n%s";
   static constexpr std::u16string_view SExcelProgId = u"Excel.Application";
+  static constexpr std::u16string_view SProgIdFailure = u"%s, ProgID: \"%s\"";
+  static constexpr std::u16string_view SNoServer = u"Invalid class string";
 
-  // Starts the server and opens the workbook. When opening fails after the
-  // server started, the server is told to quit before the error propagates.
-  explicit TqovDocument(const UnicodeString& fileName);
+  // Starts a private instance of `server` and opens the workbook. When
+  // opening fails after the instance started, it is told to quit before the
+  // error propagates. Without a server, creating fails as when none is
+  // installed.
+  TqovDocument(spreadsheet::ISpreadsheetServer* server, const UnicodeString& fileName);
   ~TqovDocument() override;
   TqovDocument(const TqovDocument&) = delete;
   TqovDocument& operator=(const TqovDocument&) = delete;
@@ -91,8 +94,8 @@ class TqovDocument : public rtl::TObject {
   // restored whatever happens.
   void DeleteSheet(int index);
 
-  const Variant& MSExcel() const { return FMSExcel; }
-  const Variant& WBK() const { return FWBK; }
+  spreadsheet::IApplication* MSExcel() const { return FMSExcel.get(); }
+  spreadsheet::IWorkbook* WBK() const { return FWBK.get(); }
   // The workbook's file name as handed to the server (absolute).
   const UnicodeString& FileName() const { return FFileName; }
 
@@ -101,9 +104,14 @@ class TqovDocument : public rtl::TObject {
   static std::vector<TqovDocument*> Living();
 
  private:
+  // The instance and the workbook while open; "Automation object is not
+  // assigned" after Close.
+  spreadsheet::IApplication& App() const;
+  spreadsheet::IWorkbook& Book() const;
+
   UnicodeString FFileName;
-  Variant FMSExcel;
-  Variant FWBK;
+  std::unique_ptr<spreadsheet::IApplication> FMSExcel;
+  std::shared_ptr<spreadsheet::IWorkbook> FWBK;
   std::vector<std::unique_ptr<TqovSheet>> FSheets;
 };
 

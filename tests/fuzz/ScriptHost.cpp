@@ -9,11 +9,10 @@
 #include "FuzzSupport.h"
 #include "data/qovData.h"
 #include "job/qovScript.h"
-#include "rtl/Automation.h"
 #include "rtl/DelimitedText.h"
 #include "rtl/Locale.h"
 #include "rtl/TextFile.h"
-#include "spreadsheet/ExcelServer.h"
+#include "spreadsheet/NativeServer.h"
 #include "workbook/qovDocument.h"
 
 namespace fuzz {
@@ -25,12 +24,18 @@ std::string& TemplateBytes() {
   return bytes;
 }
 
+spreadsheet::TNativeServer& Server() {
+  static spreadsheet::TNativeServer server;
+  return server;
+}
+
 // The job's host, with Writeln and Print (output dropped) added to its
 // declarations: the engine's test scripts use them.
 class TFuzzScript : public job::TqovScript {
  public:
   explicit TFuzzScript(std::string_view source) {
     SetScriptText(rtl::TStringList(rtl::SplitLines(rtl::DecodeText(source))));
+    SetServer(&Server());
   }
   void LimitRun() {
     FInstructions = 0;
@@ -80,8 +85,6 @@ bool NamesDocument(std::string_view source) {
 
 void InitScriptHost() {
   rtl::LoadFormatSettingsFromLocale();
-  spreadsheet::RegisterExcelApplication();
-  rtl::CoInitialize();
   std::ifstream in(KORVA_SOURCE_DIR "/examples/template.xlsx", std::ios::binary);
   TemplateBytes().assign(std::istreambuf_iterator<char>(in), {});
 }
@@ -92,7 +95,8 @@ void RunScript(std::string_view source) {
   if (NamesDocument(source) && !TemplateBytes().empty()) {
     const std::string path = ScratchDir() + "/book.xlsx";
     WriteFile(path, TemplateBytes());
-    Refusable([&] { objects.Document = std::make_unique<workbook::TqovDocument>(rtl::Utf8ToUnicode(path)); });
+    Refusable(
+        [&] { objects.Document = std::make_unique<workbook::TqovDocument>(&Server(), rtl::Utf8ToUnicode(path)); });
   }
   TFuzzScript host(source);
   objects.Hand(host);

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "rtl/Automation.h"
+#include "rtl/AutomationErrors.h"
 #include "rtl/Locale.h"
-#include "spreadsheet/ExcelServer.h"
+#include "spreadsheet/NativeServer.h"
 #include "workbook/qovDocument.h"
 
 namespace {
@@ -141,8 +141,6 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   rtl::LoadFormatSettingsFromLocale();
-  spreadsheet::RegisterExcelApplication();
-  rtl::CoInitialize();
   return 0;
 }
 
@@ -153,7 +151,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const rtl::UnicodeString name = rtl::Utf8ToUnicode(path);
   bool saved = false;
   fuzz::Refusable([&] {
-    TqovDocument book(name);
+    spreadsheet::TNativeServer server;
+    TqovDocument book(&server, name);
     ReadSheets(book);
     Change(book);
     book.Close();
@@ -164,7 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // that the next job cannot read.
   bool reopened = false;
   try {
-    TqovDocument book(name);
+    spreadsheet::TNativeServer server;
+    TqovDocument book(&server, name);
     ReadSheets(book);
     book.Close();
     reopened = true;

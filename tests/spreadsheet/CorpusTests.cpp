@@ -31,8 +31,8 @@ TEST_F(CorpusTest, EveryWorkbookTakesAWriteAndKeepsWhatItDidNotConcern) {
     auto before = ReadZip(copy);
     std::string sheetPart;
     try {
-      Variant book = Open(copy);
-      Variant sheet = Sheet(book, 1);
+      auto book = Open(copy);
+      auto sheet = Sheet(book, 1);
       PutText(sheet, 99, 26, u"Korva");
       SaveAndClose(book);
     } catch (const rtl::Exception& e) {
@@ -54,9 +54,9 @@ TEST_F(CorpusTest, EveryWorkbookTakesAWriteAndKeepsWhatItDidNotConcern) {
       EXPECT_TRUE(after.at(entry) == content) << entry << " changed";
     }
     EXPECT_EQ(after.size(), before.size());
-    Variant reopened = Open(copy);
+    auto reopened = Open(copy);
     EXPECT_EQ(Text(Get(Sheet(reopened, 1), 99, 26)), "Korva");
-    rtl::OleCall(reopened, u"Close", {}, {{u"SaveChanges", Variant(false)}});
+    reopened->Close(false);
     pythonList += "    ('" + copy + "', '" + original + "'),\n";
   }
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
@@ -95,16 +95,16 @@ TEST_F(CorpusTest, EveryWorkbookSurvivesInsertedRowsColumnsAndSheets) {
     std::filesystem::copy_file(original, copy);
     std::filesystem::permissions(copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
     try {
-      Variant book = Open(copy);
-      Variant sheet = Sheet(book, 1);
-      rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(2))}), u"Insert");
-      rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(2))}), u"Insert");
-      rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(1))}), u"Autofit");
-      rtl::OleCall(rtl::OleGet(book, u"Sheets"), u"Add");
+      auto book = Open(copy);
+      auto sheet = Sheet(book, 1);
+      sheet->InsertRow(2);
+      sheet->InsertColumn(2);
+      sheet->AutofitColumn(1);
+      book->AddSheet();
       SaveAndClose(book);
-      Variant again = Open(copy);
-      rtl::OleGet(Sheet(again, 2), u"Name");
-      rtl::OleCall(again, u"Close", {}, {{u"SaveChanges", Variant(false)}});
+      auto again = Open(copy);
+      Sheet(again, 2)->Name();
+      again->Close(false);
     } catch (const rtl::Exception& e) {
       ADD_FAILURE() << rtl::UnicodeToUtf8(e.Message());
       continue;

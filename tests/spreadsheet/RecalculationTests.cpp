@@ -43,8 +43,11 @@ class RecalculationTest : public ServerTest {
     EXPECT_EQ(result.Failure, "");
     return result;
   }
-  static void Insert(const Variant& sheet, const char16_t* what, int at) {
-    rtl::OleCall(rtl::OleGet(sheet, what, {Variant(int32_t(at))}), u"Insert");
+  static void Insert(const TSheetRef& sheet, std::u16string_view what, int at) {
+    if (what == u"Rows")
+      sheet->InsertRow(at);
+    else
+      sheet->InsertColumn(at);
   }
 };
 
@@ -73,8 +76,8 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
       "<definedNames><definedName name=\"Rate\" localSheetId=\"0\">Input!$A$3</definedName>"
       "<definedName name=\"Rate\" localSheetId=\"1\">'Other Sheet'!$B$1</definedName></definedNames>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant input = Sheet(book, 1), other = Sheet(book, 2);
+  auto book = Open(FPath);
+  auto input = Sheet(book, 1), other = Sheet(book, 2);
   Put(input, 1, 1, Variant(int32_t(12)));
   PutText(input, 2, 1, u"3.5");                // typed number
   PutText(input, 3, 1, u"50%");                // typed percent
@@ -109,7 +112,7 @@ TEST_F(RecalculationTest, ValuesAndFormulasWrittenThroughTheServerCalculate) {
   PutText(input, 6, 3, u"=\"CONCAT(\"&concat(\"x\",\"y\")");
   PutText(input, 7, 3, u"=_xlfn.CONCAT(\"p\",\"q\")");
   PutText(input, 8, 3, u"=STDEV.S(1,3)^2+FLOOR.MATH(2.5)");
-  Variant added = rtl::OleCall(rtl::OleGet(book, u"Sheets"), u"Add");  // in front of the active sheet
+  auto added = book->AddSheet();  // in front of the active sheet
   PutText(added, 1, 1, u"=Input!C1+'Other Sheet'!B2");
   SaveAndClose(book);
 
@@ -182,8 +185,8 @@ void MakeRowsBook(const std::string& path) {
 
 TEST_F(RecalculationTest, TotalsStayTrueWhenRowsAreInsertedInsideAndAroundTheirRanges) {
   MakeRowsBook(FPath);
-  Variant book = Open(FPath);
-  Variant data = Sheet(book, 1);
+  auto book = Open(FPath);
+  auto data = Sheet(book, 1);
   Insert(data, u"Rows", 4);  // inside every range: between the values 2 and 3
   Put(data, 4, 2, Variant(int32_t(100)));
   Insert(data, u"Rows", 2);                 // at the first row of the ranges: they move down whole
@@ -246,8 +249,8 @@ TEST_F(RecalculationTest, TotalsStayTrueWhenColumnsAreInserted) {
                      "</sheetData>"}};
   layout.WorkbookExtra = "<definedNames><definedName name=\"Across\">Data!$A$2:$D$2</definedName></definedNames>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 1);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
   Insert(sheet, u"Columns", 3);  // inside: between 2 and 3
   Put(sheet, 2, 3, Variant(int32_t(100)));
   Insert(sheet, u"Columns", 1);  // before everything
@@ -303,9 +306,9 @@ TEST_F(RecalculationTest, FormulasIntoADeletedSheetShowRefErrorsAndOthersStayInt
   layout.ExtraContentTypes =
       "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(Sheet(book, 2), u"Delete");
-  rtl::OleCall(Sheet(book, 3), u"Delete");  // Übersicht
+  auto book = Open(FPath);
+  Sheet(book, 2)->Delete();
+  Sheet(book, 3)->Delete();  // Übersicht
   SaveAndClose(book);
   TRecalculation calc = Calculate();
   EXPECT_EQ(calc.Sheets.count("Gone"), 0u);
@@ -366,8 +369,8 @@ TEST_F(RecalculationTest, ATablesTotalsRowSeesRowsInsertedIntoTheTable) {
         "<Override PartName=\"/xl/tables/table" + std::to_string(number) +
         ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 1);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
   Insert(sheet, u"Rows", 3);  // inside the table's data
   PutText(sheet, 3, 1, u"new");
   Put(sheet, 3, 2, Variant(int32_t(5)));
@@ -376,7 +379,7 @@ TEST_F(RecalculationTest, ATablesTotalsRowSeesRowsInsertedIntoTheTable) {
   PutText(sheet, 6, 1, u"last");
   Put(sheet, 6, 3, Variant(int32_t(500)));
   Insert(sheet, u"Rows", 1);  // above the table: it moves whole
-  Variant wide = Sheet(book, 3);
+  auto wide = Sheet(book, 3);
   Insert(wide, u"Columns", 3);  // a new table column between Qty and Amount
   for (int r = 2; r <= 4; ++r) Put(wide, r, 3, Variant(int32_t(1000)));
   Insert(wide, u"Columns", 1);  // left of the table: it moves whole
@@ -430,8 +433,8 @@ TEST_F(RecalculationTest, RowsInsertedIntoATableTakeItsCalculatedColumns) {
   layout.ExtraContentTypes =
       "<Override PartName=\"/xl/tables/table1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml\"/>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 1);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
   auto fill = [&](int row, int qty) {
     Put(sheet, row, 1, Variant(int32_t(qty)));
     Put(sheet, row, 2, Variant(int32_t(qty * 10)));

@@ -41,7 +41,7 @@ TEST_F(SaveTemporaryTest, StaleTemporariesOfTheWorkbookAreRemovedAtTheNextSave) 
   struct timespec old[2] = {{time(nullptr) - 7200, 0}, {time(nullptr) - 7200, 0}};
   utimensat(AT_FDCWD, FDir.File(".book.xlsx.Dir123").c_str(), old, 0);
 
-  Variant book = Open(FPath);
+  auto book = Open(FPath);
   PutText(Sheet(book, 1), 2, 2, u"saved");
   SaveAndClose(book);
   for (const auto& c : cases) EXPECT_EQ(std::filesystem::exists(FDir.File(c.Name)), !c.Removed) << c.Name;

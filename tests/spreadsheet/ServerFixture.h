@@ -8,41 +8,32 @@
 #include <string>
 
 #include "TestPackages.h"
-#include "rtl/Automation.h"
-#include "spreadsheet/ExcelServer.h"
+#include "rtl/AutomationErrors.h"
+#include "spreadsheet/NativeServer.h"
 
 namespace spreadsheet::testing {
 
+using TBookRef = std::shared_ptr<IWorkbook>;
+using TSheetRef = std::shared_ptr<ISheet>;
+
 class ServerTest : public ::testing::Test {
  protected:
-  rtl::TRef<rtl::IDispatch> FApp = CreateExcelApplication();
-  rtl::Variant FAppVar = rtl::Variant::FromDispatch(FApp.Get());
+  TNativeServer FServer;
+  std::unique_ptr<IApplication> FApp = FServer.CreateApplication();
   TTempDir FDir;
 
-  rtl::Variant Open(const std::string& path) {
-    return rtl::OleCall(rtl::OleGet(FAppVar, u"Workbooks"), u"Open",
-                        {rtl::Variant::FromOleStr(rtl::Utf8ToUnicode(path))});
+  TBookRef Open(const std::string& path) { return FApp->Open(rtl::Utf8ToUnicode(path)); }
+  static TSheetRef Sheet(const TBookRef& book, int index) { return book->Worksheet(index); }
+  static rtl::Variant Get(const TSheetRef& sheet, int row, int column) { return sheet->Value(row, column); }
+  static void Put(const TSheetRef& sheet, int row, int column, const rtl::Variant& value) {
+    sheet->SetValue(row, column, value);
   }
-  static rtl::Variant Sheet(const rtl::Variant& book, int index) {
-    return rtl::OleGet(book, u"Worksheets", {rtl::Variant(int32_t(index))});
-  }
-  static rtl::Variant Cell(const rtl::Variant& sheet, int row, int column) {
-    return rtl::OleGet(rtl::OleGet(sheet, u"Cells"), u"Item",
-                       {rtl::Variant(int32_t(row)), rtl::Variant(int32_t(column))});
-  }
-  static rtl::Variant Get(const rtl::Variant& sheet, int row, int column) {
-    return rtl::OleGet(Cell(sheet, row, column), u"Value");
-  }
-  static void Put(const rtl::Variant& sheet, int row, int column, const rtl::Variant& value) {
-    rtl::OlePut(Cell(sheet, row, column), u"Value", value);
-  }
-  static void PutText(const rtl::Variant& sheet, int row, int column, std::u16string_view text) {
+  static void PutText(const TSheetRef& sheet, int row, int column, std::u16string_view text) {
     Put(sheet, row, column, rtl::Variant::FromOleStr(text));
   }
-  static void SaveAndClose(const rtl::Variant& book) {
-    rtl::OleCall(book, u"Close", {}, {{u"SaveChanges", rtl::Variant(true)}});
-  }
+  static void SaveAndClose(const TBookRef& book) { book->Close(true); }
   static std::string Text(const rtl::Variant& v) { return rtl::UnicodeToUtf8(v.AsUnicodeString()); }
+  static std::string NameOf(const TSheetRef& sheet) { return rtl::UnicodeToUtf8(sheet->Name()); }
 };
 
 // A server and a one-cell workbook at FPath, for the tests of what saving

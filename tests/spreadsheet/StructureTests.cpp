@@ -58,9 +58,9 @@ class StructureTest : public ServerTest {
 
 TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopiesTheStyleAbove) {
   MakeTableBook();
-  Variant book = Open(FPath);
-  Variant sales = Sheet(book, 1);
-  rtl::OleCall(rtl::OleGet(sales, u"Rows", {Variant(int32_t(3))}), u"Insert");
+  auto book = Open(FPath);
+  auto sales = Sheet(book, 1);
+  sales->InsertRow(3);
   PutText(sales, 3, 1, u"new");
   Put(sales, 3, 2, Variant(int32_t(5)));
   SaveAndClose(book);
@@ -76,7 +76,7 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<f>SUM(Sales!B2:B5)</f>"));
   EXPECT_EQ(parts.count("xl/calcChain.xml"), 0u);  // cell positions changed
 
-  Variant again = Sheet(Open(FPath), 1);
+  auto again = Sheet(Open(FPath), 1);
   EXPECT_EQ(Text(Get(again, 3, 1)), "new");
   EXPECT_DOUBLE_EQ(Get(again, 4, 2).AsDouble(), 20);
   EXPECT_EQ(Text(Get(again, 6, 1)), "Total");
@@ -93,8 +93,8 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
 
 TEST_F(StructureTest, InsertingARowAtTheTotalRowKeepsTheFilterOnTheData) {
   MakeTableBook();
-  Variant book = Open(FPath);
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(5))}), u"Insert");
+  auto book = Open(FPath);
+  Sheet(book, 1)->InsertRow(5);
   SaveAndClose(book);
   auto parts = ReadZip(FPath);
   EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:B6\""));
@@ -103,8 +103,8 @@ TEST_F(StructureTest, InsertingARowAtTheTotalRowKeepsTheFilterOnTheData) {
 
 TEST_F(StructureTest, InsertingAColumnInsideATableAddsATableColumnWithAHeader) {
   MakeTableBook();
-  Variant book = Open(FPath);
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Columns", {Variant(int32_t(2))}), u"Insert");
+  auto book = Open(FPath);
+  Sheet(book, 1)->InsertColumn(2);
   SaveAndClose(book);
   auto parts = ReadZip(FPath);
   EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:C5\""));
@@ -149,8 +149,8 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<c:chartSpace xmlns:c=\"http://schemas.openxmlformats.org/drawingml/2006/chart\">"
        "<c:chart><c:plotArea><c:barChart><c:ser><c:val><c:numRef><c:f>Data!$A$2:$A$9</c:f></c:numRef></c:val></c:ser></c:barChart></c:plotArea></c:chart></c:chartSpace>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(5))}), u"Insert");
+  auto book = Open(FPath);
+  Sheet(book, 1)->InsertRow(5);
   SaveAndClose(book);
 
   auto parts = ReadZip(FPath);
@@ -190,8 +190,8 @@ TEST_F(StructureTest, SharedFormulasOnOtherSheetsFollowTheRowsTheirMembersPointA
        "<row r=\"4\"><c r=\"A4\"><f t=\"shared\" ref=\"A4:A5\" si=\"1\">Data!B:B</f><v>0</v></c></row>"
        "<row r=\"5\"><c r=\"A5\"><f t=\"shared\" si=\"1\"/><v>0</v></c></row></sheetData>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(3))}), u"Insert");
+  auto book = Open(FPath);
+  Sheet(book, 1)->InsertRow(3);
   SaveAndClose(book);
   const std::string sheet = ReadZip(FPath)["xl/worksheets/sheet2.xml"];
   EXPECT_THAT(sheet, HasSubstr("<c r=\"A1\"><f>Data!B2*3</f>"));
@@ -219,9 +219,9 @@ TEST_F(StructureTest, RowsInsertedIntoATableTakeItsCalculatedColumnButNotOtherFo
        "<calculatedColumnFormula>A2*2</calculatedColumnFormula></tableColumn><tableColumn id=\"3\" name=\"Other\"/>"
        "</tableColumns></table>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(3))}), u"Insert");
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(6))}), u"Insert");  // below the table
+  auto book = Open(FPath);
+  Sheet(book, 1)->InsertRow(3);
+  Sheet(book, 1)->InsertRow(6);  // below the table
   SaveAndClose(book);
   const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
   EXPECT_THAT(xml, HasSubstr("<row r=\"3\"><c r=\"B3\"><f>A3*2</f></c></row>"));  // no cached value, no copy of C
@@ -237,8 +237,8 @@ TEST_F(StructureTest, InsertingAColumnMovesCellsColumnWidthsAndReferences) {
        "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c><c r=\"C1\"><f>SUM(A1:B1)</f><v>3</v></c></row></sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Columns", {Variant(int32_t(2))}), u"Insert");
+  auto book = Open(FPath);
+  Sheet(book, 1)->InsertColumn(2);
   SaveAndClose(book);
   const std::string sheet = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
   EXPECT_THAT(sheet, HasSubstr("<c r=\"C1\" s=\"1\"><v>2</v></c><c r=\"D1\"><f>SUM(A1:C1)</f>"));
@@ -259,9 +259,9 @@ TEST_F(StructureTest, RepeatedRowInsertionsInterleavedWithReadsAndWritesLandWher
   layout.Sheets = {{"Data", "<sheetData>" + rows + "</sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 1);
-  auto insert = [&](int at) { rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(at))}), u"Insert"); };
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
+  auto insert = [&](int at) { sheet->InsertRow(at); };
   for (int i = 0; i < 3; ++i) insert(4);             // old 4..8 now 7..11
   EXPECT_DOUBLE_EQ(Get(sheet, 7, 1).AsDouble(), 4);  // a read in between
   EXPECT_TRUE(Get(sheet, 5, 1).IsEmpty());
@@ -272,7 +272,7 @@ TEST_F(StructureTest, RepeatedRowInsertionsInterleavedWithReadsAndWritesLandWher
   for (int i = 0; i < 2; ++i) insert(15);  // at the end, then again
   SaveAndClose(book);
 
-  Variant again = Sheet(Open(FPath), 1);
+  auto again = Sheet(Open(FPath), 1);
   const std::pair<int, double> expected[] = {{1, 1}, {3, 2}, {4, 3}, {6, 40}, {10, 4}, {11, 5}, {14, 8}};
   for (auto [row, value] : expected) EXPECT_DOUBLE_EQ(Get(again, row, 1).AsDouble(), value) << "row " << row;
   for (int row : {2, 5, 7, 8, 9, 15, 16}) EXPECT_TRUE(Get(again, row, 1).IsEmpty()) << "row " << row;
@@ -289,8 +289,8 @@ TEST_F(StructureTest, RandomWritesInsertionsAndReadsAgreeWithASimpleModel) {
   TBookLayout layout;
   layout.Sheets = {{"Data", "<sheetData/>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 1);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
   std::vector<int> model(400, 0);  // 0: empty; row r is model[r - 1]
   std::mt19937 random(20261208);
   auto pick = [&](int high) { return static_cast<int>(random() % static_cast<unsigned>(high)) + 1; };
@@ -310,13 +310,13 @@ TEST_F(StructureTest, RandomWritesInsertionsAndReadsAgreeWithASimpleModel) {
         ASSERT_DOUBLE_EQ(value.AsDouble(), model[row - 1]) << "step " << step << " row " << row;
     } else {
       int row = choice == 8 ? pick(300) : 1 + (step % 7);  // sometimes again and again at one place
-      rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(row))}), u"Insert");
+      sheet->InsertRow(row);
       model.insert(model.begin() + (row - 1), 0);
       model.pop_back();
     }
   }
   SaveAndClose(book);
-  Variant again = Sheet(Open(FPath), 1);
+  auto again = Sheet(Open(FPath), 1);
   for (int row = 1; row <= 400; ++row) {
     Variant value = Get(again, row, 1);
     if (model[row - 1] == 0)
@@ -330,8 +330,8 @@ TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
   TBookLayout layout;
   layout.Sheets = {{"Data", "<sheetData><row r=\"1048576\"><c r=\"A1048576\"><v>1</v></c></row></sheetData>"}};
   WriteBook(FPath, layout);
-  Variant sheet = Sheet(Open(FPath), 1);
-  EXPECT_THROW(rtl::OleCall(rtl::OleGet(sheet, u"Rows", {Variant(int32_t(1))}), u"Insert"), rtl::EOleException);
+  auto sheet = Sheet(Open(FPath), 1);
+  EXPECT_THROW(sheet->InsertRow(1), rtl::EOleException);
   EXPECT_DOUBLE_EQ(Get(sheet, 1048576, 1).AsDouble(), 1);
 }
 
@@ -343,8 +343,8 @@ TEST_F(StructureTest, MergesValidationsAndFormatsPushedOffTheSheetGoWithTheirCel
        "<conditionalFormatting sqref=\"C1048576\"><cfRule type=\"expression\" dxfId=\"0\" priority=\"1\"><formula>TRUE</formula></cfRule></conditionalFormatting>"
        "<dataValidations count=\"1\"><dataValidation type=\"whole\" sqref=\"D1048576\"><formula1>1</formula1></dataValidation></dataValidations>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(1))}), u"Insert");
+  auto book = Open(FPath);
+  Sheet(book, 1)->InsertRow(1);
   SaveAndClose(book);
   const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
   EXPECT_THAT(xml, HasSubstr("<mergeCells count=\"1\"><mergeCell ref=\"A2:B3\"/></mergeCells>"));
@@ -358,13 +358,13 @@ TEST_F(StructureTest, AutofitSizesTheColumnToItsLongestText) {
                     "<cols><col min=\"1\" max=\"3\" width=\"9\" customWidth=\"1\"/></cols><sheetData/>"
                     "<mergeCells count=\"1\"><mergeCell ref=\"B4:C4\"/></mergeCells>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 1);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
   PutText(sheet, 1, 2, u"short");
   PutText(sheet, 2, 2, u"a much longer text");  // 18 characters
   PutText(sheet, 3, 2, u"\u65e5\u672c\u8a9e");  // 3 wide characters count 6
   PutText(sheet, 4, 2, u"a merged cell does not count at all");
-  rtl::OleCall(rtl::OleGet(sheet, u"Columns", {Variant(int32_t(2))}), u"Autofit");
+  sheet->AutofitColumn(2);
   SaveAndClose(book);
   const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
   // (18 * 7 + 5) / 7 * 256, truncated, / 256
@@ -380,8 +380,8 @@ TEST_F(StructureTest, AutofitShowsANumberWithoutACalendarDateAsHashesInADateStyl
                     "<row r=\"2\"><c r=\"A2\" s=\"1\"><v>-1E+18</v></c></row></sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"14\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Columns", {Variant(int32_t(1))}), u"Autofit");
+  auto book = Open(FPath);
+  Sheet(book, 1)->AutofitColumn(1);
   SaveAndClose(book);
   // Eight hashes: (8 * 7 + 5) / 7 * 256, truncated, / 256
   EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet1.xml"], HasSubstr("width=\"8.7109375\""));
@@ -394,22 +394,22 @@ TEST_F(StructureTest, LockingChangesOnlyTheCellsOwnStyle) {
        "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>2</v></c></row></sheetData>"}};
   layout.CellXfs += "<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 1);
-  EXPECT_TRUE(rtl::OleGet(Cell(sheet, 1, 1), u"Locked").AsBoolean());
-  rtl::OlePut(Cell(sheet, 1, 1), u"Locked", Variant(false));
-  rtl::OlePut(Cell(sheet, 5, 5), u"Locked", Variant(false));
-  EXPECT_FALSE(rtl::OleGet(Cell(sheet, 1, 1), u"Locked").AsBoolean());
-  EXPECT_TRUE(rtl::OleGet(Cell(sheet, 1, 2), u"Locked").AsBoolean());
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
+  EXPECT_TRUE(sheet->Locked(1, 1));
+  sheet->SetLocked(1, 1, false);
+  sheet->SetLocked(5, 5, false);
+  EXPECT_FALSE(sheet->Locked(1, 1));
+  EXPECT_TRUE(sheet->Locked(1, 2));
   SaveAndClose(book);
   auto parts = ReadZip(FPath);
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<c r=\"A1\" s=\"2\"><v>1</v></c><c r=\"B1\" s=\"1\">"));
   EXPECT_THAT(parts["xl/styles.xml"],
               HasSubstr("<xf numFmtId=\"4\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" "
                         "applyNumberFormat=\"1\" applyProtection=\"1\"><protection locked=\"0\"/></xf>"));
-  Variant again = Sheet(Open(FPath), 1);
-  EXPECT_FALSE(rtl::OleGet(Cell(again, 1, 1), u"Locked").AsBoolean());
-  EXPECT_FALSE(rtl::OleGet(Cell(again, 5, 5), u"Locked").AsBoolean());
+  auto again = Sheet(Open(FPath), 1);
+  EXPECT_FALSE(again->Locked(1, 1));
+  EXPECT_FALSE(again->Locked(5, 5));
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
   EXPECT_EQ(
       RunPython("import openpyxl\nws = openpyxl.load_workbook('" + FPath +
@@ -422,20 +422,20 @@ TEST_F(StructureTest, ProtectionIsSetAndRemovedButAPasswordIsNeverBypassed) {
   layout.Sheets = {{"Open", "<sheetData/>"},
                    {"Locked", "<sheetData/><sheetProtection password=\"CC1A\" sheet=\"1\" objects=\"1\"/>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant open = Sheet(book, 1), locked = Sheet(book, 2);
-  EXPECT_FALSE(rtl::OleGet(open, u"ProtectContents").AsBoolean());
-  rtl::OleCall(open, u"Protect");
-  EXPECT_TRUE(rtl::OleGet(open, u"ProtectContents").AsBoolean());
-  EXPECT_TRUE(rtl::OleGet(locked, u"ProtectContents").AsBoolean());
-  EXPECT_THROW(rtl::OleCall(locked, u"Unprotect"), rtl::EOleException);
-  EXPECT_TRUE(rtl::OleGet(locked, u"ProtectContents").AsBoolean());
+  auto book = Open(FPath);
+  auto open = Sheet(book, 1), locked = Sheet(book, 2);
+  EXPECT_FALSE(open->ProtectContents());
+  open->Protect();
+  EXPECT_TRUE(open->ProtectContents());
+  EXPECT_TRUE(locked->ProtectContents());
+  EXPECT_THROW(locked->Unprotect(), rtl::EOleException);
+  EXPECT_TRUE(locked->ProtectContents());
   SaveAndClose(book);
   EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet1.xml"],
               HasSubstr("</sheetData><sheetProtection sheet=\"1\" objects=\"1\" scenarios=\"1\"/>"));
   book = Open(FPath);
-  rtl::OleCall(Sheet(book, 1), u"Unprotect");
-  EXPECT_FALSE(rtl::OleGet(Sheet(book, 1), u"ProtectContents").AsBoolean());
+  Sheet(book, 1)->Unprotect();
+  EXPECT_FALSE(Sheet(book, 1)->ProtectContents());
 }
 
 TEST_F(StructureTest, AddedSheetsGetTheNextFreeNameBeforeTheSelectedSheet) {
@@ -444,22 +444,22 @@ TEST_F(StructureTest, AddedSheetsGetTheNextFreeNameBeforeTheSelectedSheet) {
   layout.WorkbookExtra =
       "<definedNames><definedName name=\"Local\" localSheetId=\"1\">Data!$A$1</definedName></definedNames>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant active = rtl::OleGet(book, u"ActiveSheet");
-  EXPECT_EQ(Text(rtl::OleGet(active, u"Name")), "Sheet1");
-  rtl::OleCall(rtl::OleGet(book, u"Sheets", {Variant(int32_t(2))}), u"Select");
-  Variant added = rtl::OleCall(rtl::OleGet(book, u"Sheets"), u"Add");
-  EXPECT_EQ(Text(rtl::OleGet(added, u"Name")), "Sheet2");
-  EXPECT_EQ(Text(rtl::OleGet(rtl::OleGet(book, u"Sheets", {Variant(int32_t(2))}), u"Name")), "Sheet2");
-  EXPECT_EQ(Text(rtl::OleGet(rtl::OleGet(book, u"ActiveSheet"), u"Name")), "Sheet2");
-  rtl::OleCall(active, u"Select");
+  auto book = Open(FPath);
+  auto active = book->ActiveSheet();
+  EXPECT_EQ(NameOf(active), "Sheet1");
+  book->Sheet(2)->Select();
+  auto added = book->AddSheet();
+  EXPECT_EQ(NameOf(added), "Sheet2");
+  EXPECT_EQ(NameOf(book->Sheet(2)), "Sheet2");
+  EXPECT_EQ(NameOf(book->ActiveSheet()), "Sheet2");
+  active->Select();
   PutText(added, 1, 1, u"in the new sheet");
   SaveAndClose(book);
 
-  Variant again = Open(FPath);
-  EXPECT_EQ(rtl::OleGet(rtl::OleGet(again, u"Sheets"), u"Count").AsInteger(), 4);
+  auto again = Open(FPath);
+  EXPECT_EQ(again->SheetCount(), 4);
   EXPECT_EQ(Text(Get(Sheet(again, 2), 1, 1)), "in the new sheet");
-  EXPECT_EQ(Text(rtl::OleGet(rtl::OleGet(again, u"ActiveSheet"), u"Name")), "Sheet1");
+  EXPECT_EQ(NameOf(again->ActiveSheet()), "Sheet1");
   EXPECT_THAT(ReadZip(FPath)["xl/workbook.xml"], HasSubstr("localSheetId=\"2\""));
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
   EXPECT_EQ(RunPython("import openpyxl\nwb = openpyxl.load_workbook('" + FPath +
@@ -488,9 +488,9 @@ TEST_F(StructureTest, DeletedSheetsTakeTheirPartsAndLocalNamesAndLeaveRefErrors)
   layout.ExtraContentTypes =
       "<Override PartName=\"/xl/drawings/drawing1.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.drawing+xml\"/>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(Sheet(book, 2), u"Delete");
-  EXPECT_THROW(rtl::OleCall(Sheet(book, 1), u"Delete"), rtl::EOleException);  // the last sheet stays
+  auto book = Open(FPath);
+  Sheet(book, 2)->Delete();
+  EXPECT_THROW(Sheet(book, 1)->Delete(), rtl::EOleException);  // the last sheet stays
   SaveAndClose(book);
   auto parts = ReadZip(FPath);
   EXPECT_EQ(parts.count("xl/worksheets/sheet2.xml"), 0u);
@@ -524,11 +524,11 @@ TEST_F(StructureTest, WorksheetsSkipChartSheetsWhileSheetsCountThem) {
       "<chartsheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetViews><sheetView workbookViewId=\"0\"/></sheetViews></chartsheet>";
   TParts list(parts.begin(), parts.end());
   WriteZip(FPath, list);
-  Variant book = Open(FPath);
-  EXPECT_EQ(rtl::OleGet(rtl::OleGet(book, u"Sheets"), u"Count").AsInteger(), 2);
-  EXPECT_EQ(rtl::OleGet(rtl::OleGet(book, u"Worksheets"), u"Count").AsInteger(), 1);
-  EXPECT_EQ(Text(rtl::OleGet(Sheet(book, 1), u"Name")), "Data");
-  EXPECT_THROW(Cell(rtl::OleGet(book, u"Sheets", {Variant(int32_t(1))}), 1, 1), rtl::EOleException);
+  auto book = Open(FPath);
+  EXPECT_EQ(book->SheetCount(), 2);
+  EXPECT_EQ(book->WorksheetCount(), 1);
+  EXPECT_EQ(NameOf(Sheet(book, 1)), "Data");
+  EXPECT_THROW(Get(book->Sheet(1), 1, 1), rtl::EOleException);
 }
 
 }  // namespace
@@ -557,8 +557,8 @@ TEST_F(StructureTest, CommentsAndTheirNoteShapesMoveWithTheirCells) {
   layout.ExtraContentTypes =
       "<Default Extension=\"vml\" ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(rtl::OleGet(Sheet(book, 1), u"Rows", {Variant(int32_t(2))}), u"Insert");
+  auto book = Open(FPath);
+  Sheet(book, 1)->InsertRow(2);
   SaveAndClose(book);
   auto parts = ReadZip(FPath);
   EXPECT_THAT(parts["xl/comments1.xml"], HasSubstr("<comment ref=\"B5\""));
@@ -577,7 +577,7 @@ TEST_F(StructureTest, PartOfAnArrayFormulaCannotBeOverwritten) {
                     "<sheetData><row r=\"1\"><c r=\"A1\"><f t=\"array\" ref=\"A1:A2\">B1:B2*2</f><v>0</v></c></row>"
                     "<row r=\"2\"><c r=\"A2\"><v>0</v></c></row></sheetData>"}};
   WriteBook(FPath, layout);
-  Variant sheet = Sheet(Open(FPath), 1);
+  auto sheet = Sheet(Open(FPath), 1);
   EXPECT_THROW(Put(sheet, 2, 1, Variant(int32_t(1))), rtl::EOleException);
   Put(sheet, 3, 1, Variant(int32_t(1)));  // outside: fine
 }
@@ -593,8 +593,8 @@ TEST_F(StructureTest, TheSelectedTabFollowsTheActiveSheet) {
   layout.Sheets = {{"A", "<sheetViews><sheetView tabSelected=\"1\" workbookViewId=\"0\"/></sheetViews><sheetData/>"},
                    {"B", "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetData/>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  rtl::OleCall(Sheet(book, 1), u"Delete");
+  auto book = Open(FPath);
+  Sheet(book, 1)->Delete();
   SaveAndClose(book);
   auto parts = ReadZip(FPath);
   EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], HasSubstr("<sheetView tabSelected=\"1\" workbookViewId=\"0\"/>"));
@@ -608,7 +608,7 @@ TEST_F(StructureTest, IsoDateCellsReadAsDates) {
        "<sheetData><row r=\"1\"><c r=\"A1\" t=\"d\"><v>2023-03-15T12:00:00</v></c>"
        "<c r=\"B1\" t=\"d\"><v>2023-03-15</v></c><c r=\"C1\" t=\"d\"><v>garbage</v></c></row></sheetData>"}};
   WriteBook(FPath, layout);
-  Variant sheet = Sheet(Open(FPath), 1);
+  auto sheet = Sheet(Open(FPath), 1);
   EXPECT_EQ(Get(sheet, 1, 1).VType(), rtl::varDate);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).VDate(), 45000.5);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 2).VDate(), 45000);

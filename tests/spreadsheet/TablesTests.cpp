@@ -91,8 +91,8 @@ TEST_F(TablesTest, AHeaderWriteRenamesItsColumnUniquelyAndReferencesFollow) {
     SCOPED_TRACE(c.Name);
     std::string path = FDir.File(std::string(c.Name) + ".xlsx");
     MakeBook(path);
-    Variant book = Open(path);
-    Variant data = Sheet(book, 1);
+    auto book = Open(path);
+    auto data = Sheet(book, 1);
     Put(data, 2, c.Column, c.Value);
     std::string columns = c.Columns;
     std::string shown;  // the name of the written column
@@ -138,12 +138,12 @@ TEST_F(TablesTest, AHeaderWriteRenamesItsColumnUniquelyAndReferencesFollow) {
 TEST_F(TablesTest, TheHeaderRowMovesWithInsertedRowsAndColumns) {
   std::string path = FDir.File("moved.xlsx");
   MakeBook(path);
-  Variant book = Open(path);
-  Variant data = Sheet(book, 1);
-  PutText(data, 2, 2, u"Sum");                                                    // header B2: renames Amount
-  rtl::OleCall(rtl::OleGet(data, u"Rows", {Variant(int32_t(1))}), u"Insert");     // the table: A3:C6
-  rtl::OleCall(rtl::OleGet(data, u"Columns", {Variant(int32_t(1))}), u"Insert");  // the table: B3:D6
-  PutText(data, 2, 2, u"Orders");                                                 // the title, not a header: no rename
+  auto book = Open(path);
+  auto data = Sheet(book, 1);
+  PutText(data, 2, 2, u"Sum");     // header B2: renames Amount
+  data->InsertRow(1);              // the table: A3:C6
+  data->InsertColumn(1);           // the table: B3:D6
+  PutText(data, 2, 2, u"Orders");  // the title, not a header: no rename
   PutText(data, 3, 2, u"Client");
   PutText(data, 3, 3, u"Client");
   EXPECT_EQ(Text(Get(data, 3, 3)), "Client2");

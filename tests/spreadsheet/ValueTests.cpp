@@ -109,7 +109,7 @@ class ValueTest : public ServerTest {
 
 TEST_F(ValueTest, ReadsEveryKindOfCellValue) {
   MakeBook();
-  Variant sheet = Sheet(Open(FPath), 1);
+  auto sheet = Sheet(Open(FPath), 1);
   EXPECT_EQ(Get(sheet, 1, 1).VType(), rtl::varDouble);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).VDouble(), 2);
   EXPECT_EQ(Get(sheet, 1, 2).VType(), rtl::varOleStr);
@@ -130,8 +130,8 @@ TEST_F(ValueTest, ReadsEveryKindOfCellValue) {
 
 TEST_F(ValueTest, WrittenTextIsTypedInputAndReadsBackAfterSaving) {
   MakeBook();
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 2);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 2);
   const char16_t* inputs[] = {u"123", u"1.5", u"5%", u"TRUE", u"=A1+1", u"'007", u"abc", u"2026-11-03"};
   for (int i = 0; i < 8; ++i) PutText(sheet, i + 1, 1, inputs[i]);
   Put(sheet, 1, 2, Variant(int32_t(7)));
@@ -142,7 +142,7 @@ TEST_F(ValueTest, WrittenTextIsTypedInputAndReadsBackAfterSaving) {
   Put(sheet, 6, 2, Variant::FromError(rtl::MakeCellError(2042)));
   SaveAndClose(book);
 
-  Variant again = Sheet(Open(FPath), 2);
+  auto again = Sheet(Open(FPath), 2);
   EXPECT_DOUBLE_EQ(Get(again, 1, 1).VDouble(), 123);
   EXPECT_DOUBLE_EQ(Get(again, 2, 1).VDouble(), 1.5);
   EXPECT_DOUBLE_EQ(Get(again, 3, 1).VDouble(), 0.05);
@@ -183,8 +183,8 @@ TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
                     "<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>5</v></c></row>"
                     "<row r=\"3\" s=\"1\" customFormat=\"1\"/></sheetData>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 1);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
   PutText(sheet, 1, 1, u"00123");
   PutText(sheet, 2, 2, u"=A1+1");
   PutText(sheet, 3, 4, u"1.50");
@@ -193,7 +193,7 @@ TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
   Put(sheet, 5, 2, Variant(int32_t(42)));  // a number written as a number stays one
   SaveAndClose(book);
 
-  Variant again = Sheet(Open(FPath), 1);
+  auto again = Sheet(Open(FPath), 1);
   EXPECT_EQ(Get(again, 1, 1).VType(), rtl::varOleStr);
   EXPECT_EQ(Text(Get(again, 1, 1)), "00123");
   EXPECT_EQ(Text(Get(again, 2, 2)), "=A1+1");
@@ -211,7 +211,7 @@ TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
 
 TEST_F(ValueTest, CalculationChainGoesOnlyWhenFormulasChange) {
   MakeBook(true);
-  Variant book = Open(FPath);
+  auto book = Open(FPath);
   PutText(Sheet(book, 1), 5, 5, u"plain");
   SaveAndClose(book);
   EXPECT_EQ(ReadZip(FPath).count("xl/calcChain.xml"), 1u);
@@ -233,7 +233,7 @@ TEST_F(ValueTest, OverwritingTheMasterOfASharedFormulaKeepsTheOtherMembers) {
        "<row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><f t=\"shared\" si=\"0\"/><v>4</v></c></row>"
        "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><f t=\"shared\" si=\"0\"/><v>6</v></c></row></sheetData>"}};
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
+  auto book = Open(FPath);
   Put(Sheet(book, 1), 1, 2, Variant(int32_t(0)));
   SaveAndClose(book);
   std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
@@ -246,7 +246,7 @@ TEST_F(ValueTest, NothingChangedLeavesTheFileAlone) {
   std::string before = ReadZip(FPath)["xl/workbook.xml"];
   struct stat st1, st2;
   stat(FPath.c_str(), &st1);
-  Variant book = Open(FPath);
+  auto book = Open(FPath);
   Get(Sheet(book, 1), 1, 1);
   SaveAndClose(book);
   stat(FPath.c_str(), &st2);
@@ -262,7 +262,7 @@ TEST_F(ValueTest, SavingKeepsPermissionsAndWritesThroughSymbolicLinks) {
   }
   std::string link = FDir.File("link.xlsx");
   ASSERT_EQ(symlink(FPath.c_str(), link.c_str()), 0);
-  Variant book = Open(link);
+  auto book = Open(link);
   PutText(Sheet(book, 1), 3, 3, u"via link");
   SaveAndClose(book);
   EXPECT_TRUE(std::filesystem::is_symlink(link));
@@ -273,9 +273,9 @@ TEST_F(ValueTest, SavingKeepsPermissionsAndWritesThroughSymbolicLinks) {
     EXPECT_EQ(st.st_uid, 4321u);
     EXPECT_EQ(st.st_gid, 4321u);
   }
-  Variant again = Open(FPath);
+  auto again = Open(FPath);
   EXPECT_EQ(Text(Get(Sheet(again, 1), 3, 3)), "via link");
-  rtl::OleCall(again, u"Close", {}, {{u"SaveChanges", Variant(false)}});
+  again->Close(false);
   // No temporary or lock file is left beside the workbook.
   int files = 0;
   for (auto& e : std::filesystem::directory_iterator(FDir.Path())) files += e.is_symlink() ? 0 : 1;
@@ -287,7 +287,7 @@ TEST_F(ValueTest, AFailedSaveIsReportedAndLeavesTheOriginalIntact) {
   std::string path = FDir.File("before/book.xlsx");
   std::filesystem::copy_file((MakeBook(), FPath), path);
   std::string original = ReadZip(path)["xl/worksheets/sheet1.xml"];
-  Variant book = Open(path);
+  auto book = Open(path);
   PutText(Sheet(book, 1), 3, 3, u"lost");
   // The folder moves away while the workbook is open: nothing can be written
   // beside the file any more, whoever runs the test.
@@ -337,19 +337,18 @@ TEST_F(ValueTest, OpeningFailuresNameTheFileAndTheReason) {
   }
 }
 
-TEST_F(ValueTest, BadAddressesAndMembersAreAutomationErrors) {
+TEST_F(ValueTest, BadAddressesAndNamesAreAutomationErrors) {
   MakeBook();
-  Variant sheet = Sheet(Open(FPath), 1);
-  EXPECT_THROW(Cell(sheet, 0, 1), rtl::EOleException);
-  EXPECT_THROW(Cell(sheet, 1, 16385), rtl::EOleException);
-  EXPECT_THROW(rtl::OleGet(sheet, u"NoSuchMember"), rtl::EOleException);
-  EXPECT_THROW(rtl::OlePut(sheet, u"Name", Variant::FromOleStr(u"x")), rtl::EOleException);
-  EXPECT_THROW(rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(u"NoSuchName")}), rtl::EOleException);
+  auto sheet = Sheet(Open(FPath), 1);
+  EXPECT_THROW(Get(sheet, 0, 1), rtl::EOleException);
+  EXPECT_THROW(Get(sheet, 1, 16385), rtl::EOleException);
+  EXPECT_THROW(sheet->RangeValue(u"NoSuchName"), rtl::EOleException);
+  EXPECT_THROW(sheet->SetRangeValue(u"XFE1", Variant()), rtl::EOleException);
 }
 
 TEST_F(ValueTest, TextsTheApplicationWouldRefuseAreRejectedNotWritten) {
   MakeBook();
-  Variant sheet = Sheet(Open(FPath), 2);
+  auto sheet = Sheet(Open(FPath), 2);
   EXPECT_THROW(PutText(sheet, 1, 1, u"=SUM(A1:A2"), rtl::EOleException);
   EXPECT_THROW(PutText(sheet, 1, 1, u"=\"open"), rtl::EOleException);
   EXPECT_THROW(Put(sheet, 1, 1, Variant::FromUString(std::u16string(32768, u'x'))), rtl::EOleException);
@@ -363,10 +362,8 @@ TEST_F(ValueTest, RangeTakesAddressesAndDefinedNames) {
   layout.Sheets = {{"Data", "<sheetData><row r=\"3\"><c r=\"B3\"><v>42</v></c></row></sheetData>"}};
   layout.WorkbookExtra = "<definedNames><definedName name=\"Answer\">Data!$B$3</definedName></definedNames>";
   WriteBook(FPath, layout);
-  Variant sheet = Sheet(Open(FPath), 1);
-  auto byName = [&](std::u16string_view name) {
-    return rtl::OleGet(rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(name), Variant::FromOleStr(name)}), u"Value");
-  };
+  auto sheet = Sheet(Open(FPath), 1);
+  auto byName = [&](std::u16string_view name) { return sheet->RangeValue(UnicodeString(name)); };
   EXPECT_DOUBLE_EQ(byName(u"B3").AsDouble(), 42);
   EXPECT_DOUBLE_EQ(byName(u"$B$3").AsDouble(), 42);
   EXPECT_DOUBLE_EQ(byName(u"answer").AsDouble(), 42);
@@ -385,8 +382,8 @@ TEST_F(ValueTest, WorksheetsWithAPrefixedMainNamespaceGetPrefixedCells) {
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<x:worksheet xmlns:x=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
       "<x:sheetData><x:row r=\"1\"><x:c r=\"A1\"><x:v>4</x:v></x:c></x:row></x:sheetData></x:worksheet>";
   WriteZip(FPath, TParts(parts.begin(), parts.end()));
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 2);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 2);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).AsDouble(), 4);
   PutText(sheet, 2, 1, u"text");
   SaveAndClose(book);
@@ -422,8 +419,8 @@ TEST_F(ValueTest, LargeSheetsAreReadInBatchesWithoutLosingARow) {
   for (int i = 0; i < 2; ++i) strings += "<si><t>s" + std::to_string(i) + "</t></si>";
   layout.SharedStrings = strings;
   WriteBook(FPath, layout);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 1);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
   int64_t sum = 0;
   for (int r = 1; r <= 60000; ++r)
     if (r % 1000) sum += Get(sheet, r, 1).AsInteger();
@@ -445,14 +442,14 @@ namespace {
 
 TEST_F(ValueTest, AWorkbookCanBeSavedAgainAfterFurtherChanges) {
   MakeBook(true);
-  Variant book = Open(FPath);
-  Variant sheet = Sheet(book, 2);
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 2);
   PutText(sheet, 1, 1, u"first");
-  rtl::OleCall(book, u"Save");
+  book->Save();
   PutText(sheet, 2, 1, u"=A1");
   Put(Sheet(book, 1), 1, 1, Variant(int32_t(9)));
   SaveAndClose(book);
-  Variant again = Open(FPath);
+  auto again = Open(FPath);
   EXPECT_EQ(Text(Get(Sheet(again, 2), 1, 1)), "first");
   EXPECT_DOUBLE_EQ(Get(Sheet(again, 1), 1, 1).AsDouble(), 9);
   EXPECT_EQ(Text(Get(Sheet(again, 1), 1, 2)), "shared");
@@ -469,41 +466,42 @@ namespace {
 
 TEST_F(ValueTest, TheApplicationKeepsItsFlagsAndQuitEndsEverything) {
   MakeBook();
-  EXPECT_FALSE(rtl::OleGet(FAppVar, u"Visible").AsBoolean());  // starts hidden
-  EXPECT_TRUE(rtl::OleGet(FAppVar, u"DisplayAlerts").AsBoolean());
-  rtl::OlePut(FAppVar, u"Visible", Variant(true));
-  rtl::OlePut(FAppVar, u"displayalerts", Variant(false));
-  EXPECT_TRUE(rtl::OleGet(FAppVar, u"VISIBLE").AsBoolean());
-  EXPECT_FALSE(rtl::OleGet(FAppVar, u"DisplayAlerts").AsBoolean());
-  Variant book = Open(FPath);
-  EXPECT_EQ(rtl::OleGet(rtl::OleGet(FAppVar, u"Workbooks"), u"Count").AsInteger(), 1);
-  Variant sheet = Sheet(book, 2);
+  EXPECT_FALSE(FApp->Visible());  // starts hidden
+  EXPECT_TRUE(FApp->DisplayAlerts());
+  FApp->SetVisible(true);
+  FApp->SetDisplayAlerts(false);
+  EXPECT_TRUE(FApp->Visible());
+  EXPECT_FALSE(FApp->DisplayAlerts());
+  auto book = Open(FPath);
+  EXPECT_EQ(Open(FPath)->FullName(), book->FullName());  // opened once
+  EXPECT_EQ(FApp->WorkbookCount(), 1);
+  auto sheet = Sheet(book, 2);
   PutText(sheet, 1, 1, u"never saved");
-  rtl::OleCall(FAppVar, u"Quit");
+  FApp->Quit();
   EXPECT_THROW(Get(sheet, 1, 1), rtl::EOleException);  // the workbook went with the application
-  EXPECT_THROW(rtl::OleGet(FAppVar, u"Workbooks"), rtl::EOleException);
-  FApp = CreateExcelApplication();
-  FAppVar = Variant::FromDispatch(FApp.Get());
+  EXPECT_THROW(Open(FPath), rtl::EOleException);
+  EXPECT_THROW(FApp->Visible(), rtl::EOleException);
+  FApp = FServer.CreateApplication();
   EXPECT_TRUE(Get(Sheet(Open(FPath), 2), 1, 1).IsEmpty());
 }
 
 TEST_F(ValueTest, MultiCellRangesReadAndWriteArrays) {
   MakeBook();
-  Variant sheet = Sheet(Open(FPath), 2);
-  Variant range = rtl::OleGet(sheet, u"Range", {Variant::FromOleStr(u"A1"), Variant::FromOleStr(u"B2")});
+  auto sheet = Sheet(Open(FPath), 2);
   Variant values = Variant::CreateArray({{1, 2}, {1, 2}});
   values.ArrayElement({1, 1}) = Variant(int32_t(1));
   values.ArrayElement({1, 2}) = Variant::FromOleStr(u"x");
   values.ArrayElement({2, 2}) = Variant(true);
-  rtl::OlePut(range, u"Value", values);
-  Variant read = rtl::OleGet(range, u"Value");
+  sheet->SetRangeValue(u"A1:B2", values);
+  Variant read = sheet->RangeValue(u"A1:B2");
   ASSERT_EQ(read.ArrayDimCount(), 2);
   EXPECT_DOUBLE_EQ(read.ArrayGet({1, 1}).AsDouble(), 1);
   EXPECT_EQ(Text(read.ArrayGet({1, 2})), "x");
   EXPECT_TRUE(read.ArrayGet({2, 1}).IsEmpty());
   EXPECT_TRUE(read.ArrayGet({2, 2}).VBoolean());
-  EXPECT_EQ(Text(rtl::OleGet(range, u"Address")), "$A$1:$B$2");
-  EXPECT_THROW(rtl::OleGet(rtl::OleGet(sheet, u"Cells"), u"Value"), rtl::EOleException);  // far too large
+  sheet->SetRangeValue(u"C1:D2", Variant::FromOleStr(u"same"));  // a scalar fills every cell
+  EXPECT_EQ(Text(Get(sheet, 2, 4)), "same");
+  EXPECT_THROW(sheet->RangeValue(u"A1:XFD1048576"), rtl::EOleException);  // far too large
 }
 
 }  // namespace

@@ -30,10 +30,9 @@ std::string Bytes(const std::string& path) {
 
 class WorkbookGuardTest : public OneCellBookTest {
  protected:
-  std::string OpenFailure(rtl::IDispatch* app, const std::string& path) {
+  std::string OpenFailure(IApplication& app, const std::string& path) {
     try {
-      rtl::OleCall(rtl::OleGet(Variant::FromDispatch(app), u"Workbooks"), u"Open",
-                   {Variant::FromOleStr(rtl::Utf8ToUnicode(path))});
+      app.Open(rtl::Utf8ToUnicode(path));
     } catch (const rtl::Exception& e) {
       return rtl::UnicodeToUtf8(e.Message());
     }
@@ -90,7 +89,7 @@ TEST_F(WorkbookGuardTest, ReadOnlyWorkbooksAndWorkbooksOpenInAnEditorAreRefusedU
       std::ofstream(FDir.File(c.Setup)) << "user,host,1;";
     std::string before = Bytes(FPath);
     std::set<std::string> files = Entries(FDir.Path());
-    EXPECT_EQ(OpenFailure(FApp.Get(), FPath), "Cannot open workbook \"" + FPath + "\": " + c.Reason);
+    EXPECT_EQ(OpenFailure(*FApp, FPath), "Cannot open workbook \"" + FPath + "\": " + c.Reason);
     EXPECT_EQ(Bytes(FPath), before);
     EXPECT_EQ(Entries(FDir.Path()), files);  // no lock file of ours either
   }
@@ -123,7 +122,7 @@ TEST_F(WorkbookGuardTest, AFileChangedByAnotherProgramWhileOpenIsNotOverwritten)
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     MakeBook();
-    Variant book = Open(FPath);
+    auto book = Open(FPath);
     PutText(Sheet(book, 1), 2, 2, u"ours");
     c.Change(FPath);
     bool exists = std::filesystem::exists(FPath);
@@ -179,14 +178,14 @@ TEST_F(WorkbookGuardTest, AnOpenerWaitsForAnotherJobsLockAndGivesUpAfterAWhile) 
 
 TEST_F(WorkbookGuardTest, AWorkbookOpenInOneServerIsRefusedByAnotherAtOnceUntilClosed) {
   MakeBook();
-  Variant book = Open(FPath);
-  rtl::TRef<rtl::IDispatch> second = CreateExcelApplication();
+  auto book = Open(FPath);
+  std::unique_ptr<IApplication> second = FServer.CreateApplication();
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(OpenFailure(second.Get(), FPath),
+  EXPECT_EQ(OpenFailure(*second, FPath),
             "Cannot open workbook \"" + FPath + "\": workbook is already open in this job");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   SaveAndClose(book);
-  EXPECT_EQ(OpenFailure(second.Get(), FPath), "opened");
+  EXPECT_EQ(OpenFailure(*second, FPath), "opened");
 }
 
 }  // namespace

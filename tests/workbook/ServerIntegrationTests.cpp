@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "spreadsheet/ExcelServer.h"
+#include "rtl/AutomationErrors.h"
+#include "spreadsheet/NativeServer.h"
 #include "workbook/qovDocument.h"
 
 namespace workbook {
@@ -71,24 +72,19 @@ void WriteBook(const std::string& path) {
 class ServerIntegrationTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    rtl::CoInitialize();
-    spreadsheet::RegisterExcelApplication();
     FDir = std::filesystem::temp_directory_path() / ("korva-wrappers-" + std::to_string(::getpid()));
     std::filesystem::create_directories(FDir);
     FPath = (FDir / "book.xlsx").string();
     WriteBook(FPath);
   }
-  void TearDown() override {
-    rtl::UnregisterAutomationServer(spreadsheet::kExcelProgId);
-    rtl::CoUninitialize();
-    std::filesystem::remove_all(FDir);
-  }
+  void TearDown() override { std::filesystem::remove_all(FDir); }
+  spreadsheet::TNativeServer FServer;
   std::filesystem::path FDir;
   std::string FPath;
 };
 
 TEST_F(ServerIntegrationTest, AWorkbookWithAChartSheetOpensWithOneWrapperPerWorksheet) {
-  TqovDocument doc(rtl::Utf8ToUnicode(FPath));
+  TqovDocument doc(&FServer, rtl::Utf8ToUnicode(FPath));
   ASSERT_EQ(doc.SheetCount(), 3);
   EXPECT_EQ(doc.Sheet(1)->Name(), u"First");
   EXPECT_EQ(doc.Sheet(2)->Name(), u"Second");
@@ -100,7 +96,7 @@ TEST_F(ServerIntegrationTest, AWorkbookWithAChartSheetOpensWithOneWrapperPerWork
 
 TEST_F(ServerIntegrationTest, CellsSheetsAndProtectionRoundTripThroughTheSavedFile) {
   {
-    TqovDocument doc(rtl::Utf8ToUnicode(FPath));
+    TqovDocument doc(&FServer, rtl::Utf8ToUnicode(FPath));
     TqovSheet* first = doc.Sheet(1);
     EXPECT_TRUE(first->Cell(5, 5).IsEmpty());
     first->SetCell(2, 3, Variant::FromUString(u"hello"));
@@ -125,7 +121,7 @@ TEST_F(ServerIntegrationTest, CellsSheetsAndProtectionRoundTripThroughTheSavedFi
     EXPECT_EQ(doc.SheetCount(), 3);
     doc.Close();
   }
-  TqovDocument again(rtl::Utf8ToUnicode(FPath));
+  TqovDocument again(&FServer, rtl::Utf8ToUnicode(FPath));
   ASSERT_EQ(again.SheetCount(), 3);
   EXPECT_EQ(again.Sheet(1)->Name(), u"Sheet1");
   TqovSheet* first = again.Sheet(2);
@@ -142,7 +138,7 @@ TEST_F(ServerIntegrationTest, CellsSheetsAndProtectionRoundTripThroughTheSavedFi
 TEST_F(ServerIntegrationTest, AMissingWorkbookIsReportedWithItsName) {
   std::string missing = (FDir / "missing.xlsx").string();
   try {
-    TqovDocument doc(rtl::Utf8ToUnicode(missing));
+    TqovDocument doc(&FServer, rtl::Utf8ToUnicode(missing));
     FAIL();
   } catch (const rtl::EOleException& e) {
     EXPECT_EQ(e.Message(), rtl::Utf8ToUnicode("Cannot open workbook \"" + missing + "\": No such file or directory"));
