@@ -161,6 +161,20 @@ class TPSAttributeType : public TPSName {
 };
 }  // namespace compiletime
 
+// The script position a type, parameter, routine or variable was declared
+// at, as its FDeclarePos/FDeclareRow/FDeclareCol hold it; a host's
+// declaration (FDeclarePos -1) reads as the start of the text.
+template <class T>
+TPSSourcePos DeclarePosition(const T& item) {
+  return {item.FDeclarePos == -1 ? 0u : static_cast<uint32_t>(item.FDeclarePos), item.FDeclareRow, item.FDeclareCol};
+}
+template <class T>
+void SetDeclarePosition(T& item, const TPSSourcePos& at) {
+  item.FDeclarePos = static_cast<int32_t>(at.Pos);
+  item.FDeclareRow = at.Row;
+  item.FDeclareCol = at.Col;
+}
+
 // --- Parameters -------------------------------------------------------------
 struct TPSParameterDecl {
   std::string FName, FOrgName;
@@ -365,8 +379,7 @@ class TPSConstant : public TPSName {
   void SetExtended(long double v);
   // Sets the ordinals in `bits` (a set constant's bit bytes).
   void SetSet(std::string_view bits);
-  int32_t FDeclPos = -1;
-  uint32_t FDeclRow = 0, FDeclCol = 0;
+  TPSSourcePos FDeclPos;  // where the script declares it; zeros for a host's constant
   TIfRVariant FValue;
 };
 
@@ -478,6 +491,7 @@ class TPSPascalCompilerMessage {
     FRow = row;
     FCol = col;
   }
+  void SetCustomPos(const TPSSourcePos& at) { SetCustomPos(at.Pos, at.Row, at.Col); }
   uint32_t FRow = 0, FCol = 0;
   std::string FModuleName;
   std::string FParam;
@@ -724,8 +738,7 @@ class TPSPascalCompiler {
   bool ReadConstMultiplicative(TIfRVariant& v);
   bool ReadConstFactor(TIfRVariant& v);
   bool ReadStringLiteral(TIfRVariant& v);
-  bool FoldBinary(TIfRVariant& left, const TIfRVariant& right, TPSPasToken op, uint32_t pos, uint32_t row,
-                  uint32_t col);
+  bool FoldBinary(TIfRVariant& left, const TIfRVariant& right, TPSPasToken op, TPSSourcePos at);
   bool ConvertConstant(TIfRVariant& v, TPSType* target);
 
   // --- statements (Statements.cpp) ---

@@ -185,7 +185,7 @@ void TPSPreProcessor::ProcessFile(const std::string& fileName, const std::string
   parser.Next();
   while (parser.TokenId() != ptEOF) {
     const std::string token = parser.Token();
-    uint32_t tokenRow = parser.Row(), tokenCol = parser.Col(), tokenPos = parser.Pos();
+    const TPSSourcePos tokenAt = parser.Position();
     bool writing = CurrentWriteState();
     if (parser.TokenId() == ptDefine) {
       std::string body = token.substr(2,
@@ -201,7 +201,9 @@ void TPSPreProcessor::ProcessFile(const std::string& fileName, const std::string
       }
       name = FastUpperCase(name);
       // Directive messages name the directive's own row and column.
-      auto failHere = [&](std::u16string_view msg) { Fail(msg, {rtl::IntToStr(tokenRow), rtl::IntToStr(tokenCol)}); };
+      auto failHere = [&](std::u16string_view msg) {
+        Fail(msg, {rtl::IntToStr(tokenAt.Row), rtl::IntToStr(tokenAt.Col)});
+      };
       bool cont = true;
       if (FOnProcessDirective) FOnProcessDirective(this, &parser, writing, name, param, cont);
       if (cont) {
@@ -212,7 +214,7 @@ void TPSPreProcessor::ProcessFile(const std::string& fileName, const std::string
             ProcessFile(param, actualName, level + 1, out);
             info = &FCurrentLineInfo.FItems[entry];
             FCurrentLineInfo.FCurrent = entry;
-            FAddedPosition = static_cast<uint32_t>(out.size()) - info->FStartPos - tokenPos;
+            FAddedPosition = static_cast<uint32_t>(out.size()) - info->FStartPos - tokenAt.Pos;
           }
         } else if (name == "DEFINE" || name == "UNDEF") {
           if (writing) {

@@ -71,6 +71,8 @@ class TPSPascalPreProcessorParser {
   uint32_t Row() const { return FRow; }
   uint32_t Col() const { return FCol; }
   uint32_t Pos() const { return FPos; }
+  // Pos, Row and Col together.
+  TPSSourcePos Position() const { return {FPos, FRow, FCol}; }
   TPSOnNewLine FOnNewLine;
 
  private:

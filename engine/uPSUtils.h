@@ -130,6 +130,12 @@ extern const TPSReservedWord PSReservedWords[PSReservedWordCount];
 // The reserved word's kind, or CSTI_Identifier; `upperName` must be upper case.
 TPSPasToken LookupReservedWord(std::string_view upperName);
 
+// Where a token starts: byte offset into the text, and its one-based line
+// and column. Passed around as one value so the three cannot be mixed up.
+struct TPSSourcePos {
+  uint32_t Pos = 0, Row = 0, Col = 0;
+};
+
 class TPSPascalParser;
 using TPSParserErrorEvent = std::function<void(TPSPascalParser* parser, TPSParserErrorKind kind)>;
 
@@ -151,6 +157,8 @@ class TPSPascalParser {
   TPSPasToken CurrTokenID() const { return FTokenId; }
   uint32_t Row() const { return FRow; }
   uint32_t Col() const { return FRealPosition - FLastEnterPos + 1; }
+  // CurrTokenPos, Row and Col together.
+  TPSSourcePos Position() const { return {FRealPosition, FRow, Col()}; }
   void SetOnParserError(TPSParserErrorEvent handler) { FParserError = std::move(handler); }
   // The source bytes from `start` up to `end` (exclusive).
   std::string_view Source(uint32_t start, uint32_t end) const {

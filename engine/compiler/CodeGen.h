@@ -12,7 +12,7 @@
 namespace ps {
 
 // What an expression value is, and the fields of TPSValue each kind reads.
-// Pos/Row/Col (where the value starts), Type (its type; null for a call of
+// Position (where the value starts), Type (its type; null for a call of
 // a procedure and for a nil not yet given one) and Depth mean the same for
 // every kind.
 enum class TPSValueKind : uint8_t {
@@ -80,7 +80,7 @@ class TPSValue {
     return Kind == TPSValueKind::Call || Kind == TPSValueKind::CallValue || Kind == TPSValueKind::IncDec;
   }
   TPSValueKind Kind;
-  uint32_t Pos = 0, Row = 0, Col = 0;
+  TPSSourcePos Position;
   TPSType* Type = nullptr;
   TIfRVariant Const;
   uint32_t BaseRef = 0;                // the variable's reference
@@ -204,40 +204,37 @@ class TPSCodeGen {
   bool MeasureDepth(TPSValue& v);
   TPSValuePtr ParseIdentifier(bool statement);
   TPSValuePtr ParseSelectors(TPSValuePtr v, bool statement);
-  TPSValuePtr ParseIntrinsic(const std::string& name, uint32_t pos, uint32_t row, uint32_t col, bool& handled);
+  TPSValuePtr ParseIntrinsic(const std::string& name, TPSSourcePos at, bool& handled);
   TPSValuePtr ParseSetConstructor();
   // A call of routine `procNo`, or through the procedural value `procVal`;
   // BindArguments checks the arguments against `decl` for both.
-  TPSValuePtr MakeCall(int32_t procNo, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args, uint32_t pos,
-                       uint32_t row, uint32_t col);
+  TPSValuePtr MakeCall(int32_t procNo, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args, TPSSourcePos at);
   TPSValuePtr MakeValueCall(TPSValuePtr procVal, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
-                            uint32_t pos, uint32_t row, uint32_t col);
+                            TPSSourcePos at);
   TPSValuePtr BindArguments(TPSValuePtr call, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
-                            uint32_t pos, uint32_t row, uint32_t col);
+                            TPSSourcePos at);
   bool ReadArguments(std::vector<TPSValuePtr>& args, TPSPasToken close);
-  TPSValuePtr MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r, uint32_t pos,
-                         uint32_t row, uint32_t col);
-  TPSValuePtr MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* type, uint32_t pos, uint32_t row, uint32_t col);
+  TPSValuePtr MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r, TPSSourcePos at);
+  TPSValuePtr MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* type, TPSSourcePos at);
   TPSType* BinaryResultType(TPSBinOperatorType op, TPSValue* l, TPSValue* r);
   TPSType* IntResultType(TPSValue* l, TPSValue* r);
   // Makes `v` fit `target` where the language converts implicitly
   // (constructors, procedure addresses, nil); false with an error if not.
   bool Coerce(TPSValuePtr& v, TPSType* target, bool report = true);
-  TPSValuePtr ConstValue(const TIfRVariant& c, uint32_t pos, uint32_t row, uint32_t col);
+  TPSValuePtr ConstValue(const TIfRVariant& c, TPSSourcePos at);
   TPSValuePtr VarValue(uint32_t ref, TPSType* type);
-  TPSValuePtr IndexString(TPSValuePtr base, TPSValuePtr index, uint32_t pos, uint32_t row, uint32_t col);
-  TPSValuePtr AssignedCall(TPSValuePtr v, uint32_t pos, uint32_t row, uint32_t col);
+  TPSValuePtr IndexString(TPSValuePtr base, TPSValuePtr index, TPSSourcePos at);
+  TPSValuePtr AssignedCall(TPSValuePtr v, TPSSourcePos at);
   // `atName`: the member name is the current token (inside `with`).
   TPSValuePtr ClassMember(TPSValuePtr object, bool statement, bool atName = false);
   TPSValuePtr VariantMember(TPSValuePtr object, bool statement);
   TPSValuePtr DispatchCall(TPSValuePtr object, const std::string& name, std::vector<TPSValuePtr> args, bool set,
-                           uint32_t pos, uint32_t row, uint32_t col);
+                           TPSSourcePos at);
   TPSValuePtr PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cls, TPSNativeClassItemProperty* prop,
-                           std::vector<TPSValuePtr> args, bool write, uint32_t pos, uint32_t row, uint32_t col);
+                           std::vector<TPSValuePtr> args, bool write, TPSSourcePos at);
   bool CompileMemberWrite(TPSValuePtr target, TPSValuePtr source);
   // A member of an open with-expression; `consumed` when the name was read.
-  TPSValuePtr WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col, bool statement,
-                         bool& consumed);
+  TPSValuePtr WithMember(const std::string& upperName, TPSSourcePos at, bool statement, bool& consumed);
 
   // --- code (CodeGen.cpp) ---
   uint32_t NewTemp(TPSType* type);

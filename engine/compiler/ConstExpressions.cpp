@@ -84,10 +84,10 @@ bool TPSPascalCompiler::ReadConstRelational(TIfRVariant& v) {
     if (op != CSTI_Equal && op != CSTI_NotEqual && op != CSTI_Greater && op != CSTI_GreaterEqual && op != CSTI_Less &&
         op != CSTI_LessEqual)
       return true;
-    uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+    TPSSourcePos at = p.Position();
     p.Next();
     TIfRVariant right;
-    if (!ReadConstAdditive(right) || !FoldBinary(v, right, op, pos, row, col)) return false;
+    if (!ReadConstAdditive(right) || !FoldBinary(v, right, op, at)) return false;
   }
 }
 
@@ -97,10 +97,10 @@ bool TPSPascalCompiler::ReadConstAdditive(TIfRVariant& v) {
   while (true) {
     TPSPasToken op = p.CurrTokenID();
     if (op != CSTI_Plus && op != CSTI_Minus && op != CSTII_or && op != CSTII_xor) return true;
-    uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+    TPSSourcePos at = p.Position();
     p.Next();
     TIfRVariant right;
-    if (!ReadConstMultiplicative(right) || !FoldBinary(v, right, op, pos, row, col)) return false;
+    if (!ReadConstMultiplicative(right) || !FoldBinary(v, right, op, at)) return false;
   }
 }
 
@@ -112,10 +112,10 @@ bool TPSPascalCompiler::ReadConstMultiplicative(TIfRVariant& v) {
     if (op != CSTI_Multiply && op != CSTI_Divide && op != CSTII_div && op != CSTII_mod && op != CSTII_and &&
         op != CSTII_shl && op != CSTII_shr)
       return true;
-    uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+    TPSSourcePos at = p.Position();
     p.Next();
     TIfRVariant right;
-    if (!ReadConstFactor(right) || !FoldBinary(v, right, op, pos, row, col)) return false;
+    if (!ReadConstFactor(right) || !FoldBinary(v, right, op, at)) return false;
   }
 }
 
@@ -126,7 +126,7 @@ bool TPSPascalCompiler::ReadConstFactor(TIfRVariant& v) {
     MakeError("", ecCustomError, SExpressionTooComplex);
     return false;
   }
-  uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+  TPSSourcePos at = p.Position();
   switch (p.CurrTokenID()) {
     case CSTI_OpenRound:
       p.Next();
@@ -142,7 +142,7 @@ bool TPSPascalCompiler::ReadConstFactor(TIfRVariant& v) {
       } else if (k == ValueKind::Real) {
         v.FReal = -v.FReal;
       } else {
-        MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+        MakeError("", ecTypeMismatch, "")->SetCustomPos(at);
         return false;
       }
       return true;
@@ -156,7 +156,7 @@ bool TPSPascalCompiler::ReadConstFactor(TIfRVariant& v) {
       } else if (KindOf(v) == ValueKind::Int && t->FBaseType != btEnum) {
         v.FInt = WrapToType(v.FType, ~v.FInt);
       } else {
-        MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+        MakeError("", ecTypeMismatch, "")->SetCustomPos(at);
         return false;
       }
       return true;
@@ -277,10 +277,9 @@ bool TPSPascalCompiler::ReadStringLiteral(TIfRVariant& v) {
   return true;
 }
 
-bool TPSPascalCompiler::FoldBinary(TIfRVariant& left, const TIfRVariant& right, TPSPasToken op, uint32_t pos,
-                                   uint32_t row, uint32_t col) {
+bool TPSPascalCompiler::FoldBinary(TIfRVariant& left, const TIfRVariant& right, TPSPasToken op, TPSSourcePos at) {
   auto fail = [&](TPSPascalCompilerErrorType e) {
-    MakeError("", e, "")->SetCustomPos(pos, row, col);
+    MakeError("", e, "")->SetCustomPos(at);
     return false;
   };
   ValueKind lk = KindOf(left), rk = KindOf(right);

@@ -423,8 +423,7 @@ bool TPSPascalCompiler::FinishCompile() {
   for (auto& proc : FProcs) {
     auto* ip = dynamic_cast<TPSInternalProcedure*>(proc.get());
     if (ip && ip->FForwarded) {
-      MakeError("", ecUnsatisfiedForward, ip->FName)
-          ->SetCustomPos(static_cast<uint32_t>(ip->FDeclarePos), ip->FDeclareRow, ip->FDeclareCol);
+      MakeError("", ecUnsatisfiedForward, ip->FName)->SetCustomPos(DeclarePosition(*ip));
       return false;
     }
   }
@@ -443,8 +442,7 @@ bool TPSPascalCompiler::FinishCompile() {
 void TPSPascalCompiler::CheckUnusedGlobals() {
   for (auto& v : FVars) {
     if (v->FUsed) continue;
-    MakeHint("", ehVariableNotUsed, v->FName)
-        ->SetCustomPos(static_cast<uint32_t>(std::max(v->FDeclarePos, 0)), v->FDeclareRow, v->FDeclareCol);
+    MakeHint("", ehVariableNotUsed, v->FName)->SetCustomPos(DeclarePosition(*v));
   }
 }
 
@@ -493,7 +491,7 @@ bool TPSPascalCompiler::DoConstBlock() {
   }
   while (p.CurrTokenID() == CSTI_Identifier) {
     std::string orgName = p.OriginalToken();
-    uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+    TPSSourcePos at = p.Position();
     if (IsDuplicate(p.GetToken(), false, true, true, true, nullptr)) {
       MakeError("", ecDuplicateIdentifier, orgName);
       return false;
@@ -505,9 +503,7 @@ bool TPSPascalCompiler::DoConstBlock() {
     if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
     TPSConstant* c = NewConstant(orgName, value.FType);
     c->FValue = std::move(value);
-    c->FDeclPos = static_cast<int32_t>(pos);
-    c->FDeclRow = row;
-    c->FDeclCol = col;
+    c->FDeclPos = at;
   }
   return true;
 }
@@ -534,7 +530,7 @@ bool TPSPascalCompiler::DoTypeBlock() {
     }
     first = false;
     std::string orgName = p.OriginalToken();
-    uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+    TPSSourcePos at = p.Position();
     if (IsDuplicate(p.GetToken(), true, true, true, false, nullptr)) {
       MakeError("", ecDuplicateIdentifier, orgName);
       return false;
@@ -543,9 +539,7 @@ bool TPSPascalCompiler::DoTypeBlock() {
     if (!Expect(CSTI_Equal, ecIsExpected)) return false;
     TPSType* type = ReadType(orgName);
     if (!type) return false;
-    type->FDeclarePos = static_cast<int32_t>(pos);
-    type->FDeclareRow = row;
-    type->FDeclareCol = col;
+    SetDeclarePosition(*type, at);
     type->FExportName = true;
     if (attributes) {
       for (auto& a : attributes->FItems) type->FAttributes.FItems.push_back(std::move(a));
@@ -564,7 +558,7 @@ bool TPSPascalCompiler::DoVarBlock(TPSInternalProcedure* proc) {
   }
   struct Pending {
     std::string name;
-    uint32_t pos, row, col;
+    TPSSourcePos at;
   };
   while (p.CurrTokenID() == CSTI_Identifier) {
     std::vector<Pending> group;
@@ -581,7 +575,7 @@ bool TPSPascalCompiler::DoVarBlock(TPSInternalProcedure* proc) {
         MakeError("", ecDuplicateIdentifier, p.OriginalToken());
         return false;
       }
-      group.push_back({p.OriginalToken(), p.CurrTokenPos(), p.Row(), p.Col()});
+      group.push_back({p.OriginalToken(), p.Position()});
       p.Next();
       if (p.CurrTokenID() != CSTI_Comma) break;
       p.Next();
@@ -595,16 +589,12 @@ bool TPSPascalCompiler::DoVarBlock(TPSInternalProcedure* proc) {
         auto v = std::make_unique<TPSProcVar>();
         v->SetName(g.name);
         v->FType = type;
-        v->FDeclarePos = static_cast<int32_t>(g.pos);
-        v->FDeclareRow = g.row;
-        v->FDeclareCol = g.col;
+        SetDeclarePosition(*v, g.at);
         UseType(type);
         proc->FProcVars.push_back(std::move(v));
       } else {
         TPSVar* v = NewVariable(g.name, type);
-        v->FDeclarePos = static_cast<int32_t>(g.pos);
-        v->FDeclareRow = g.row;
-        v->FDeclareCol = g.col;
+        SetDeclarePosition(*v, g.at);
       }
     }
   }
@@ -664,9 +654,7 @@ bool TPSPascalCompiler::ReadParameters(TPSParametersDecl& decl, const std::strin
         return false;
       }
       TPSParameterDecl& d = decl.AddParam(p.OriginalToken(), mode, nullptr);
-      d.FDeclarePos = static_cast<int32_t>(p.CurrTokenPos());
-      d.FDeclareRow = p.Row();
-      d.FDeclareCol = p.Col();
+      SetDeclarePosition(d, p.Position());
       p.Next();
       if (p.CurrTokenID() != CSTI_Comma) break;
       p.Next();
@@ -706,7 +694,7 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
     return false;
   }
   std::string orgName = p.OriginalToken(), name = p.GetToken();
-  uint32_t declPos = p.CurrTokenPos(), declRow = p.Row(), declCol = p.Col();
+  TPSSourcePos declAt = p.Position();
   p.Next();
   TPSParametersDecl decl;
   if (p.CurrTokenID() == CSTI_OpenRound) {
@@ -737,7 +725,7 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
       return false;
     }
   } else if (IsDuplicate(name, true, true, true, true, nullptr)) {
-    MakeError("", ecDuplicateIdentifier, name)->SetCustomPos(declPos, declRow, declCol);
+    MakeError("", ecDuplicateIdentifier, name)->SetCustomPos(declAt);
     return false;
   }
 
@@ -756,7 +744,7 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
     if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
     std::unique_ptr<TPSRegProc> owned = FOnExternalProc(this, &decl, orgName, text);
     if (!owned) {
-      MakeError("", ecCustomError, "")->SetCustomPos(declPos, declRow, declCol);
+      MakeError("", ecCustomError, "")->SetCustomPos(declAt);
       return false;
     }
     TPSRegProc* reg = owned.get();
@@ -776,9 +764,7 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
   }
   proc->SetName(orgName);
   proc->FDecl = decl;
-  proc->FDeclarePos = static_cast<int32_t>(declPos);
-  proc->FDeclareRow = declRow;
-  proc->FDeclareCol = declCol;
+  SetDeclarePosition(*proc, declAt);
   UseType(decl.FResult);
   for (auto& prm : decl.FParams) UseType(prm.FType);
   if (attributes) {
@@ -796,7 +782,7 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
   }
   proc->FForwarded = false;
 
-  if (FOnFunctionStart) FOnFunctionStart(this, orgName, declPos, declRow, declCol);
+  if (FOnFunctionStart) FOnFunctionStart(this, orgName, declAt.Pos, declAt.Row, declAt.Col);
   if (p.CurrTokenID() == CSTII_Export) {
     p.Next();
     if (!Expect(CSTI_SemiColon, ecSemicolonExpected)) return false;
@@ -813,12 +799,9 @@ bool TPSPascalCompiler::ProcessFunction(bool interfaceSection) {
   if (!ProcessSub(&block)) return false;
   if (!CheckLabels(proc)) return false;
   for (auto& v : proc->FProcVars) {
-    if (!v->FUsed)
-      MakeHint("", ehVariableNotUsed, v->FName)
-          ->SetCustomPos(static_cast<uint32_t>(v->FDeclarePos), v->FDeclareRow, v->FDeclareCol);
+    if (!v->FUsed) MakeHint("", ehVariableNotUsed, v->FName)->SetCustomPos(DeclarePosition(*v));
   }
-  if (decl.FResult && !proc->FResultUsed)
-    MakeHint("", ehVariableNotUsed, "Result")->SetCustomPos(declPos, declRow, declCol);
+  if (decl.FResult && !proc->FResultUsed) MakeHint("", ehVariableNotUsed, "Result")->SetCustomPos(declAt);
   if (FOnFunctionEnd) FOnFunctionEnd(this, orgName, p.CurrTokenPos(), p.Row(), p.Col());
   return true;
 }
@@ -852,11 +835,11 @@ bool TPSPascalCompiler::ReadAttributes(TPSAttributes& dest) {
       if (!Expect(CSTI_Comma, ecCommaExpected)) return false;
     }
     firstArgument = false;
-    uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+    TPSSourcePos at = p.Position();
     TIfRVariant v;
     if (!ReadConstant(v)) return false;
     if (!IsCompatibleType(field->FFieldType, v.FType, false)) {
-      MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+      MakeError("", ecTypeMismatch, "")->SetCustomPos(at);
       return false;
     }
     ConvertConstant(v, field->FFieldType);

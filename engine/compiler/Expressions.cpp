@@ -76,7 +76,7 @@ TPSPascalCompilerMessage* TPSCodeGen::Error(TPSPascalCompilerErrorType e, std::s
 
 TPSPascalCompilerMessage* TPSCodeGen::ErrorAt(const TPSValue* v, TPSPascalCompilerErrorType e, std::string_view param) {
   TPSPascalCompilerMessage* m = C.MakeError("", e, param);
-  if (v) m->SetCustomPos(v->Pos, v->Row, v->Col);
+  if (v) m->SetCustomPos(v->Position);
   return m;
 }
 
@@ -87,11 +87,9 @@ bool TPSCodeGen::IsBool(TPSType* t) const {
          t->FName == "LONGBOOL";
 }
 
-TPSValuePtr TPSCodeGen::ConstValue(const TIfRVariant& c, uint32_t pos, uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::ConstValue(const TIfRVariant& c, TPSSourcePos at) {
   auto v = std::make_unique<TPSValue>(TPSValueKind::Const);
-  v->Pos = pos;
-  v->Row = row;
-  v->Col = col;
+  v->Position = at;
   v->Const = c;
   v->Type = c.FType;
   C.UseType(c.FType);
@@ -125,11 +123,11 @@ TPSValuePtr TPSCodeGen::ParseExpression() {
       case CSTII_Is: op = otIs; break;
       default: return left;
     }
-    uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+    TPSSourcePos at = P.Position();
     P.Next();
     TPSValuePtr right = ParseAdditive();
     if (!right) return nullptr;
-    left = MakeBinary(op, token, std::move(left), std::move(right), pos, row, col);
+    left = MakeBinary(op, token, std::move(left), std::move(right), at);
   }
   return left;
 }
@@ -146,11 +144,11 @@ TPSValuePtr TPSCodeGen::ParseAdditive() {
       case CSTII_xor: op = otXor; break;
       default: return left;
     }
-    uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+    TPSSourcePos at = P.Position();
     P.Next();
     TPSValuePtr right = ParseTerm();
     if (!right) return nullptr;
-    left = MakeBinary(op, token, std::move(left), std::move(right), pos, row, col);
+    left = MakeBinary(op, token, std::move(left), std::move(right), at);
   }
   return left;
 }
@@ -171,11 +169,11 @@ TPSValuePtr TPSCodeGen::ParseTerm() {
       case CSTII_As: op = otAs; break;
       default: return left;
     }
-    uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+    TPSSourcePos at = P.Position();
     P.Next();
     TPSValuePtr right = ParseFactor();
     if (!right) return nullptr;
-    left = MakeBinary(op, token, std::move(left), std::move(right), pos, row, col);
+    left = MakeBinary(op, token, std::move(left), std::move(right), at);
   }
   return left;
 }
@@ -224,7 +222,7 @@ bool TPSCodeGen::MeasureDepth(TPSValue& v) {
 }
 
 TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
-  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+  TPSSourcePos at = P.Position();
   switch (P.CurrTokenID()) {
     case CSTI_OpenRound: {
       P.Next();
@@ -241,13 +239,13 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
       P.Next();
       TPSValuePtr v = ParseFactor();
       if (!v) return nullptr;
-      return MakeUnary(otNot, std::move(v), nullptr, pos, row, col);
+      return MakeUnary(otNot, std::move(v), nullptr, at);
     }
     case CSTI_Minus: {
       P.Next();
       TPSValuePtr v = ParseTerm();
       if (!v) return nullptr;
-      return MakeUnary(otMinus, std::move(v), nullptr, pos, row, col);
+      return MakeUnary(otMinus, std::move(v), nullptr, at);
     }
     case CSTI_Plus: P.Next(); return ParseTerm();
     case CSTI_Integer:
@@ -265,7 +263,7 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
       c.FInt = static_cast<int64_t>(value);
       c.FType = value <= 2147483647u ? C.FStd.LongInt : value <= 4294967295u ? C.FStd.LongWord : C.FStd.Int64;
       P.Next();
-      return ConstValue(c, pos, row, col);
+      return ConstValue(c, at);
     }
     case CSTI_Real: {
       const std::string& text = P.GetToken();
@@ -275,13 +273,13 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
       c.FType = C.FStd.Extended;
       c.FReal = value;
       P.Next();
-      return ConstValue(c, pos, row, col);
+      return ConstValue(c, at);
     }
     case CSTI_String:
     case CSTI_Char: {
       TIfRVariant c;
       if (!C.ReadStringLiteral(c)) return nullptr;
-      return ConstValue(c, pos, row, col);
+      return ConstValue(c, at);
     }
     case CSTI_OpenBlock: return ParseSetConstructor();
     case CSTI_AddressOf: {
@@ -299,7 +297,7 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
       ip->FUsed = true;
       P.Next();
       auto v = std::make_unique<TPSValue>(TPSValueKind::ProcPtr);
-      v->Pos = pos, v->Row = row, v->Col = col;
+      v->Position = at;
       v->ProcNo = no;
       v->Decl = ip->FDecl;
       return v;
@@ -307,7 +305,7 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
     case CSTII_nil: {
       P.Next();
       auto v = std::make_unique<TPSValue>(TPSValueKind::Nil);
-      v->Pos = pos, v->Row = row, v->Col = col;
+      v->Position = at;
       return v;
     }
     case CSTII_Chr:
@@ -323,7 +321,7 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
         ErrorAt(e.get(), ecTypeMismatch);
         return nullptr;
       }
-      return MakeUnary(otCast, std::move(e), isChr ? C.FStd.Char : C.FStd.LongWord, pos, row, col);
+      return MakeUnary(otCast, std::move(e), isChr ? C.FStd.Char : C.FStd.LongWord, at);
     }
     case CSTI_Identifier: return ParseIdentifier(false);
     default: Error(ecSyntaxError); return nullptr;
@@ -332,7 +330,7 @@ TPSValuePtr TPSCodeGen::ParseFactorUnguarded() {
 
 TPSValuePtr TPSCodeGen::ParseSetConstructor() {
   auto v = std::make_unique<TPSValue>(TPSValueKind::Array);
-  v->Pos = P.CurrTokenPos(), v->Row = P.Row(), v->Col = P.Col();
+  v->Position = P.Position();
   P.Next();  // past "["
   if (P.CurrTokenID() == CSTI_CloseBlock) {
     P.Next();
@@ -357,8 +355,7 @@ TPSValuePtr TPSCodeGen::ParseSetConstructor() {
 
 // --- Identifiers and selectors ------------------------------------------------------------
 
-TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, uint32_t row, uint32_t col,
-                                   bool statement, bool& consumed) {
+TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, TPSSourcePos at, bool statement, bool& consumed) {
   consumed = false;
   for (auto it = Withs.rbegin(); it != Withs.rend(); ++it) {
     TPSType* t = ResolveTypeLink(it->Type);
@@ -366,7 +363,7 @@ TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, u
       TPSCompileTimeClass* cls = static_cast<TPSClassType*>(t)->FCL;
       if (!cls || (!cls->Property_Find(upperName) && !cls->Func_Find(upperName))) continue;
       TPSValuePtr object = VarValue(it->Ref, it->Type);
-      object->Pos = pos, object->Row = row, object->Col = col;
+      object->Position = at;
       consumed = true;
       return ClassMember(std::move(object), statement, true);
     }
@@ -375,7 +372,7 @@ TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, u
     int field = rec->FindField(upperName);
     if (field < 0) continue;
     TPSValuePtr v = VarValue(it->Ref, it->Type);
-    v->Pos = pos, v->Row = row, v->Col = col;
+    v->Position = at;
     TPSSelector s;
     s.ConstIndex = static_cast<uint32_t>(field);
     s.Type = rec->FRecordSubVals[field].FType;
@@ -388,18 +385,18 @@ TPSValuePtr TPSCodeGen::WithMember(const std::string& upperName, uint32_t pos, u
 }
 
 TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
-  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+  TPSSourcePos at = P.Position();
   std::string name = P.GetToken();
   std::string orgName = P.OriginalToken();
   bool consumed = false;
-  if (TPSValuePtr w = WithMember(name, pos, row, col, statement, consumed)) {
+  if (TPSValuePtr w = WithMember(name, at, statement, consumed)) {
     if (!consumed) P.Next();
     if (w->Kind == TPSValueKind::PropertyTarget || w->Kind == TPSValueKind::DispatchTarget) return w;
     return ParseSelectors(std::move(w), statement);
   }
   if (consumed) return nullptr;
   bool handled = false;
-  TPSValuePtr intrinsic = ParseIntrinsic(name, pos, row, col, handled);
+  TPSValuePtr intrinsic = ParseIntrinsic(name, at, handled);
   if (handled) return intrinsic ? ParseSelectors(std::move(intrinsic), statement) : nullptr;
 
   TPSIdentifier id = C.FindIdentifier(name, Proc);
@@ -437,15 +434,15 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         nameConst.FString = var->FOrgName;
         if (statement && P.CurrTokenID() == CSTI_Assignment) {
           auto target = std::make_unique<TPSValue>(TPSValueKind::NotifyTarget);
-          target->Pos = pos, target->Row = row, target->Col = col;
+          target->Position = at;
           target->Type = C.FStd.Variant;
-          target->Left = ConstValue(nameConst, pos, row, col);
+          target->Left = ConstValue(nameConst, at);
           return target;
         }
         TPSRegProc* get = C.FindRegProcUpper("!NOTIFICATIONVARIANTGET");
         std::vector<TPSValuePtr> args;
-        args.push_back(ConstValue(nameConst, pos, row, col));
-        v = MakeCall(C.UseRegProc(get), get->FDecl, std::move(args), pos, row, col);
+        args.push_back(ConstValue(nameConst, at));
+        v = MakeCall(C.UseRegProc(get), get->FDecl, std::move(args), at);
         if (!v) return nullptr;
         break;
       }
@@ -454,7 +451,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
     }
     case TPSIdentifierKind::Constant:
       P.Next();
-      v = ConstValue(C.FConstants[id.Index]->FValue, pos, row, col);
+      v = ConstValue(C.FConstants[id.Index]->FValue, at);
       break;
     case TPSIdentifierKind::Type: {
       P.Next();
@@ -473,7 +470,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
           ErrorAt(e.get(), ecTypeMismatch);
           return nullptr;
         }
-        v = MakeUnary(otCast, std::move(e), type, pos, row, col);
+        v = MakeUnary(otCast, std::move(e), type, at);
         if (!v) return nullptr;
         break;
       }
@@ -501,14 +498,14 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         TIfRVariant typeNo;
         typeNo.FType = C.FStd.LongWord;
         typeNo.FInt = rt->FFinalTypeNo;
-        args.insert(args.begin(), ConstValue(typeNo, pos, row, col));
+        args.insert(args.begin(), ConstValue(typeNo, at));
         TPSParametersDecl decl = ctor->FDecl;
         TPSParameterDecl self;
         self.FName = "SELF";
         self.FType = C.FStd.LongWord;
         decl.FParams.insert(decl.FParams.begin(), self);
         decl.FResult = type;
-        v = MakeCall((ctor->FOwner ? ctor->FOwner : cls)->ClassFunc_Call(ctor), decl, std::move(args), pos, row, col);
+        v = MakeCall((ctor->FOwner ? ctor->FOwner : cls)->ClassFunc_Call(ctor), decl, std::move(args), at);
         if (!v) return nullptr;
         break;
       }
@@ -533,7 +530,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         v->Bare = true;
         break;
       }
-      v = MakeCall(id.Index, ip->FDecl, std::move(args), pos, row, col);
+      v = MakeCall(id.Index, ip->FDecl, std::move(args), at);
       if (v) v->Bare = bare;
       break;
     }
@@ -549,7 +546,7 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
           return nullptr;
         }
         auto call = std::make_unique<TPSValue>(TPSValueKind::IncDec);
-        call->Pos = pos, call->Row = row, call->Col = col;
+        call->Position = at;
         call->Op = reg->FName == "INC" ? otAdd : otSub;
         call->Args = std::move(args);
         if (!PSIsIntType(call->Args[0]->Type) || !PSIsIntType(call->Args[1]->Type)) {
@@ -584,10 +581,10 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
         TIfRVariant c;
         c.FType = C.FStd.Int64;
         c.FInt = reg->FName == "LOW" ? low : high;
-        v = ConstValue(c, pos, row, col);
+        v = ConstValue(c, at);
         break;
       }
-      v = MakeCall(C.UseRegProc(reg), reg->FDecl, std::move(args), pos, row, col);
+      v = MakeCall(C.UseRegProc(reg), reg->FDecl, std::move(args), at);
       if (v && (reg->FName == "INC" || reg->FName == "DEC")) {
         TPSType* t = v->Args.empty() ? nullptr : v->Args[0]->Type;
         if (!PSIsIntType(t) && BaseOf(t) != btVariant && BaseOf(t) != btEnum && BaseOf(t) != btChar &&
@@ -608,12 +605,11 @@ TPSValuePtr TPSCodeGen::ParseIdentifier(bool statement) {
     default: Error(ecUnknownIdentifier, orgName); return nullptr;
   }
   if (!v) return nullptr;
-  if (v->Kind != TPSValueKind::Const) v->Pos = pos, v->Row = row, v->Col = col;
+  if (v->Kind != TPSValueKind::Const) v->Position = at;
   return ParseSelectors(std::move(v), statement);
 }
 
-TPSValuePtr TPSCodeGen::ParseIntrinsic(const std::string& name, uint32_t pos, uint32_t row, uint32_t col,
-                                       bool& handled) {
+TPSValuePtr TPSCodeGen::ParseIntrinsic(const std::string& name, TPSSourcePos at, bool& handled) {
   handled = false;
   if (name != "SUCC" && name != "PRED" && name != "ASSIGNED") return nullptr;
   // A script's own declaration of the name wins.
@@ -623,7 +619,7 @@ TPSValuePtr TPSCodeGen::ParseIntrinsic(const std::string& name, uint32_t pos, ui
   P.Next();
   TPSValuePtr e;
   if (!ReadParenthesised(P, C, e, [&] { return ParseExpression(); })) return nullptr;
-  if (name == "ASSIGNED") return AssignedCall(std::move(e), pos, row, col);
+  if (name == "ASSIGNED") return AssignedCall(std::move(e), at);
   TPSType* t = e->Type;
   if (!PSIsIntType(t) && BaseOf(t) != btEnum) {
     ErrorAt(e.get(), ecTypeMismatch);
@@ -634,18 +630,18 @@ TPSValuePtr TPSCodeGen::ParseIntrinsic(const std::string& name, uint32_t pos, ui
   one.FInt = 1;
   if (BaseOf(t) == btEnum) {
     // Computed on the ordinal, then cast back to the enumeration.
-    TPSValuePtr ord = MakeUnary(otCast, std::move(e), C.FStd.LongInt, pos, row, col);
+    TPSValuePtr ord = MakeUnary(otCast, std::move(e), C.FStd.LongInt, at);
     if (!ord) return nullptr;
     TPSValuePtr sum = MakeBinary(name == "SUCC" ? otAdd : otSub, name == "SUCC" ? CSTI_Plus : CSTI_Minus,
-                                 std::move(ord), ConstValue(one, pos, row, col), pos, row, col);
+                                 std::move(ord), ConstValue(one, at), at);
     if (!sum) return nullptr;
-    return MakeUnary(otCast, std::move(sum), t, pos, row, col);
+    return MakeUnary(otCast, std::move(sum), t, at);
   }
   return MakeBinary(name == "SUCC" ? otAdd : otSub, name == "SUCC" ? CSTI_Plus : CSTI_Minus, std::move(e),
-                    ConstValue(one, pos, row, col), pos, row, col);
+                    ConstValue(one, at), at);
 }
 
-TPSValuePtr TPSCodeGen::AssignedCall(TPSValuePtr e, uint32_t pos, uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::AssignedCall(TPSValuePtr e, TPSSourcePos at) {
   TPSBaseType b = BaseOf(e->Type);
   if (e->Kind != TPSValueKind::Var || (b != btClass && b != btPChar && b != btString && b != btInterface &&
                                        b != btProcPtr && b != btArray && b != btUnicodeString && b != btWideString)) {
@@ -654,7 +650,7 @@ TPSValuePtr TPSCodeGen::AssignedCall(TPSValuePtr e, uint32_t pos, uint32_t row, 
   }
   TPSRegProc* reg = C.FindRegProcUpper("!ASSIGNED");
   auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
-  call->Pos = pos, call->Row = row, call->Col = col;
+  call->Position = at;
   call->ProcNo = C.UseRegProc(reg);
   call->Decl = reg->FDecl;
   call->Type = C.FDefaultBoolType;
@@ -687,7 +683,7 @@ bool TPSCodeGen::ReadArguments(std::vector<TPSValuePtr>& args, TPSPasToken close
   }
 }
 
-TPSValuePtr TPSCodeGen::IndexString(TPSValuePtr base, TPSValuePtr index, uint32_t pos, uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::IndexString(TPSValuePtr base, TPSValuePtr index, TPSSourcePos at) {
   TPSBaseType b = BaseOf(base->Type);
   bool byRef = base->Kind == TPSValueKind::Var;
   bool ansi = b == btString || b == btPChar;
@@ -702,7 +698,7 @@ TPSValuePtr TPSCodeGen::IndexString(TPSValuePtr base, TPSValuePtr index, uint32_
     return nullptr;
   }
   auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
-  call->Pos = pos, call->Row = row, call->Col = col;
+  call->Position = at;
   call->ProcNo = C.UseRegProc(reg);
   call->Decl = reg->FDecl;
   if (!byRef) call->Decl.FParams[0].FMode = pmIn;
@@ -718,7 +714,7 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
   while (v) {
     TPSType* t = ResolveTypeLink(v->Type);
     TPSBaseType b = BaseOf(t);
-    uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+    TPSSourcePos at = P.Position();
     if (P.CurrTokenID() == CSTI_Period && b == btRecord && v->Kind == TPSValueKind::Var) {
       P.Next();
       if (P.CurrTokenID() != CSTI_Identifier) {
@@ -805,20 +801,20 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
         }
         // A character assignment target; the statement calls the setter.
         auto target = std::make_unique<TPSValue>(TPSValueKind::CharTarget);
-        target->Pos = v->Pos, target->Row = v->Row, target->Col = v->Col;
+        target->Position = v->Position;
         target->Type = b == btString || b == btPChar ? C.FStd.Char : b == btVariant ? C.FStd.Variant : C.FStd.WideChar;
         target->Left = std::move(v);
         target->Right = std::move(index);
         return target;
       }
-      v = IndexString(std::move(v), std::move(index), pos, row, col);
+      v = IndexString(std::move(v), std::move(index), at);
       continue;
     }
     if (P.CurrTokenID() == CSTI_OpenRound && b == btProcPtr) {
       std::vector<TPSValuePtr> args;
       if (!ReadArguments(args, CSTI_CloseRound)) return nullptr;
       TPSParametersDecl decl = static_cast<TPSProceduralType*>(t)->FProcDef;
-      v = MakeValueCall(std::move(v), decl, std::move(args), pos, row, col);
+      v = MakeValueCall(std::move(v), decl, std::move(args), at);
       continue;
     }
     if ((P.CurrTokenID() == CSTI_Period || P.CurrTokenID() == CSTI_OpenBlock) && b == btClass) {
@@ -860,7 +856,7 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
       self.FType = v->Type;
       decl.FParams.insert(decl.FParams.begin(), self);
       args.insert(args.begin(), std::move(v));
-      v = MakeCall(m->FScriptProcNo, decl, std::move(args), pos, row, col);
+      v = MakeCall(m->FScriptProcNo, decl, std::move(args), at);
       continue;
     }
     return v;
@@ -871,26 +867,26 @@ TPSValuePtr TPSCodeGen::ParseSelectors(TPSValuePtr v, bool statement) {
 // --- Calls ---------------------------------------------------------------------------------
 
 TPSValuePtr TPSCodeGen::MakeCall(int32_t procNo, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
-                                 uint32_t pos, uint32_t row, uint32_t col) {
+                                 TPSSourcePos at) {
   auto call = std::make_unique<TPSValue>(TPSValueKind::Call);
   call->ProcNo = procNo;
-  return BindArguments(std::move(call), decl, std::move(args), pos, row, col);
+  return BindArguments(std::move(call), decl, std::move(args), at);
 }
 
 TPSValuePtr TPSCodeGen::MakeValueCall(TPSValuePtr procVal, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
-                                      uint32_t pos, uint32_t row, uint32_t col) {
+                                      TPSSourcePos at) {
   auto call = std::make_unique<TPSValue>(TPSValueKind::CallValue);
   call->Left = std::move(procVal);
-  return BindArguments(std::move(call), decl, std::move(args), pos, row, col);
+  return BindArguments(std::move(call), decl, std::move(args), at);
 }
 
 TPSValuePtr TPSCodeGen::BindArguments(TPSValuePtr call, const TPSParametersDecl& decl, std::vector<TPSValuePtr> args,
-                                      uint32_t pos, uint32_t row, uint32_t col) {
+                                      TPSSourcePos at) {
   if (args.size() != decl.FParams.size()) {
-    C.MakeError("", ecInvalidnumberOfParameters, "")->SetCustomPos(pos, row, col);
+    C.MakeError("", ecInvalidnumberOfParameters, "")->SetCustomPos(at);
     return nullptr;
   }
-  call->Pos = pos, call->Row = row, call->Col = col;
+  call->Position = at;
   call->Decl = decl;
   TPSType* anyStringType = nullptr;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -942,12 +938,11 @@ TPSValuePtr TPSCodeGen::BindArguments(TPSValuePtr call, const TPSParametersDecl&
 
 // --- Operations ----------------------------------------------------------------------------
 
-TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* type, uint32_t pos, uint32_t row,
-                                  uint32_t col) {
+TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* type, TPSSourcePos at) {
   TPSType* t = ResolveTypeLink(v->Type);
   if (op == otNot) {
     if (!IsBool(t) && !PSIsIntType(t) && BaseOf(t) != btVariant) {
-      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(at);
       return nullptr;
     }
     type = v->Type;
@@ -960,12 +955,12 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
         C.ConvertConstant(c, v->Type);
         v->Const = c;
       }
-      v->Pos = pos, v->Row = row, v->Col = col;
+      v->Position = at;
       return v;
     }
   } else if (op == otMinus) {
     if (!PSIsNumericType(t) && BaseOf(t) != btVariant) {
-      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(at);
       return nullptr;
     }
     type = v->Type;
@@ -978,7 +973,7 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
       } else {
         v->Const.FReal = -v->Const.FReal;
       }
-      v->Pos = pos, v->Row = row, v->Col = col;
+      v->Position = at;
       return v;
     }
   } else if (BaseOf(t) == btClass && (BaseOf(type) == btClass || BaseOf(type) == btInterface) &&
@@ -987,7 +982,7 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
     TPSCompileTimeClass* cls = static_cast<TPSClassType*>(t)->FCL;
     int32_t procNo = cls ? cls->CastToType(type) : -1;
     if (procNo < 0) {
-      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+      C.MakeError("", ecTypeMismatch, "")->SetCustomPos(at);
       return nullptr;
     }
     C.UseType(type);
@@ -1000,8 +995,8 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
     decl.FResult = type;
     std::vector<TPSValuePtr> args;
     args.push_back(std::move(v));
-    args.push_back(ConstValue(typeNo, pos, row, col));
-    return MakeCall(procNo, decl, std::move(args), pos, row, col);
+    args.push_back(ConstValue(typeNo, at));
+    return MakeCall(procNo, decl, std::move(args), at);
   } else if (v->Kind == TPSValueKind::Const) {
     // Casts fold between the integer types, characters and enumerations.
     TPSBaseType from = BaseOf(t), to = BaseOf(type);
@@ -1020,7 +1015,7 @@ TPSValuePtr TPSCodeGen::MakeUnary(TPSUnOperatorType op, TPSValuePtr v, TPSType* 
     }
   }
   auto u = std::make_unique<TPSValue>(TPSValueKind::Unary);
-  u->Pos = pos, u->Row = row, u->Col = col;
+  u->Position = at;
   u->Op = op;
   u->Type = type;
   C.UseType(type);
@@ -1163,8 +1158,8 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
           }
           c.FString[bit / 8] = static_cast<char>(c.FString[bit / 8] | (1 << (bit % 8)));
         }
-        uint32_t pos = v->Pos, row = v->Row, col = v->Col;
-        v = ConstValue(c, pos, row, col);
+        TPSSourcePos at = v->Position;
+        v = ConstValue(c, at);
         return true;
       }
       if (t->FBaseType == btArray) {
@@ -1189,8 +1184,8 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
       TIfRVariant c;
       c.FType = target;
       c.FInt = v->ProcNo;
-      uint32_t pos = v->Pos, row = v->Row, col = v->Col;
-      v = ConstValue(c, pos, row, col);
+      TPSSourcePos at = v->Position;
+      v = ConstValue(c, at);
       return true;
     }
     case TPSValueKind::Nil: {
@@ -1198,7 +1193,7 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
       if (b == btString || b == btPChar || b == btWideString || b == btUnicodeString) {
         TIfRVariant c;
         c.FType = C.FStd.AnsiString;
-        v = ConstValue(c, v->Pos, v->Row, v->Col);
+        v = ConstValue(c, v->Position);
         return true;
       }
       if (b == btClass || b == btInterface || b == btProcPtr || b == btPointer || b == btArray) {
@@ -1216,7 +1211,7 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
         // wanted (and its result is not one) stands for its address, as
         // `@Name` does.
         auto addr = std::make_unique<TPSValue>(TPSValueKind::ProcPtr);
-        addr->Pos = v->Pos, addr->Row = v->Row, addr->Col = v->Col;
+        addr->Position = v->Position;
         addr->ProcNo = v->ProcNo;
         addr->Decl = v->Decl;
         v = std::move(addr);
@@ -1231,8 +1226,8 @@ bool TPSCodeGen::Coerce(TPSValuePtr& v, TPSType* target, bool report) {
   }
 }
 
-TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r, uint32_t pos,
-                                   uint32_t row, uint32_t col) {
+TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPSValuePtr l, TPSValuePtr r,
+                                   TPSSourcePos at) {
   if (!l || !r) return nullptr;
   for (TPSValue* side : {l.get(), r.get()}) {
     if (side->IsCall() && !side->Type) {
@@ -1241,22 +1236,22 @@ TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPS
     }
   }
   auto mismatch = [&]() -> TPSValuePtr {
-    C.MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+    C.MakeError("", ecTypeMismatch, "")->SetCustomPos(at);
     return nullptr;
   };
   auto node = std::make_unique<TPSValue>(TPSValueKind::Binary);
-  node->Pos = l->Pos, node->Row = l->Row, node->Col = l->Col;
+  node->Position = l->Position;
   node->Op = op;
   if (op == otAs) {
     if (r->Kind != TPSValueKind::TypeRef || BaseOf(r->Type) != btClass || BaseOf(l->Type) != btClass) return mismatch();
-    return MakeUnary(otCast, std::move(l), r->Type, pos, row, col);
+    return MakeUnary(otCast, std::move(l), r->Type, at);
   }
   if (op == otIs) {
     if (r->Kind != TPSValueKind::TypeRef || BaseOf(r->Type) != btClass || BaseOf(l->Type) != btClass) return mismatch();
     TIfRVariant c;
     c.FType = C.FStd.LongWord;
     c.FInt = r->Const.FInt;
-    r = ConstValue(c, r->Pos, r->Row, r->Col);
+    r = ConstValue(c, r->Position);
     node->Type = C.FDefaultBoolType;
   } else if (op == otIn) {
     if (r->Kind == TPSValueKind::Array) {
@@ -1291,7 +1286,7 @@ TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPS
       } else {
         m = C.MakeWarning("", ewCalculationAlwaysEvaluatesTo, word);
       }
-      m->SetCustomPos(l->Pos, l->Row, l->Col);
+      m->SetCustomPos(l->Position);
     }
   }
 
@@ -1303,8 +1298,8 @@ TPSValuePtr TPSCodeGen::MakeBinary(TPSBinOperatorType op, TPSPasToken token, TPS
   };
   if (foldable(l.get()) && foldable(r.get()) && op != otIn && op != otIs) {
     TIfRVariant left = l->Const;
-    if (!C.FoldBinary(left, r->Const, token, pos, row, col)) return nullptr;
-    return ConstValue(left, l->Pos, l->Row, l->Col);
+    if (!C.FoldBinary(left, r->Const, token, at)) return nullptr;
+    return ConstValue(left, l->Position);
   }
   node->Left = std::move(l);
   node->Right = std::move(r);

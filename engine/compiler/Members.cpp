@@ -8,13 +8,12 @@ namespace ps {
 // --- Members of host objects and variants ---------------------------------------------------
 
 TPSValuePtr TPSCodeGen::PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cls, TPSNativeClassItemProperty* prop,
-                                     std::vector<TPSValuePtr> args, bool write, uint32_t pos, uint32_t row,
-                                     uint32_t col) {
+                                     std::vector<TPSValuePtr> args, bool write, TPSSourcePos at) {
   // The import names the class that declares the member.
   TPSCompileTimeClass* owner = prop->FOwner ? prop->FOwner : cls;
   int32_t procNo = write ? owner->Property_Set(prop) : owner->Property_Get(prop);
   if (procNo < 0) {
-    C.MakeError("", write ? ecReadOnlyProperty : ecWriteOnlyProperty, "")->SetCustomPos(pos, row, col);
+    C.MakeError("", write ? ecReadOnlyProperty : ecWriteOnlyProperty, "")->SetCustomPos(at);
     return nullptr;
   }
   TPSParametersDecl decl;
@@ -32,11 +31,11 @@ TPSValuePtr TPSCodeGen::PropertyCall(TPSValuePtr object, TPSCompileTimeClass* cl
     decl.FResult = prop->FDecl.FResult;
   }
   args.insert(args.begin(), std::move(object));
-  return MakeCall(procNo, decl, std::move(args), pos, row, col);
+  return MakeCall(procNo, decl, std::move(args), at);
 }
 
 TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement, bool atName) {
-  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+  TPSSourcePos at = P.Position();
   TPSCompileTimeClass* cls = static_cast<TPSClassType*>(ResolveTypeLink(object->Type))->FCL;
   if (!cls) {
     Error(ecClassTypeExpected);
@@ -75,7 +74,7 @@ TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement, bool atN
     self.FType = object->Type;
     decl.FParams.insert(decl.FParams.begin(), self);
     args.insert(args.begin(), std::move(object));
-    return MakeCall((method->FOwner ? method->FOwner : cls)->Func_Call(method), decl, std::move(args), pos, row, col);
+    return MakeCall((method->FOwner ? method->FOwner : cls)->Func_Call(method), decl, std::move(args), at);
   }
   if (!prop->FDecl.FParams.empty()) {
     if (P.CurrTokenID() != CSTI_OpenBlock) {
@@ -86,7 +85,7 @@ TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement, bool atN
   }
   if (statement && P.CurrTokenID() == CSTI_Assignment) {
     auto target = std::make_unique<TPSValue>(TPSValueKind::PropertyTarget);
-    target->Pos = pos, target->Row = row, target->Col = col;
+    target->Position = at;
     target->Type = prop->FDecl.FResult;
     target->Prop = prop;
     target->Class = cls;
@@ -94,14 +93,14 @@ TPSValuePtr TPSCodeGen::ClassMember(TPSValuePtr object, bool statement, bool atN
     target->Args = std::move(args);
     return target;
   }
-  return PropertyCall(std::move(object), cls, prop, std::move(args), false, pos, row, col);
+  return PropertyCall(std::move(object), cls, prop, std::move(args), false, at);
 }
 
 TPSValuePtr TPSCodeGen::DispatchCall(TPSValuePtr object, const std::string& name, std::vector<TPSValuePtr> args,
-                                     bool set, uint32_t pos, uint32_t row, uint32_t col) {
+                                     bool set, TPSSourcePos at) {
   TPSRegProc* reg = C.FindRegProcUpper("IDISPATCHINVOKE");
   if (!reg) {
-    C.MakeError("", ecUnknownIdentifier, "IDispatchInvoke")->SetCustomPos(pos, row, col);
+    C.MakeError("", ecUnknownIdentifier, "IDispatchInvoke")->SetCustomPos(at);
     return nullptr;
   }
   std::vector<TPSValuePtr> callArgs;
@@ -109,20 +108,20 @@ TPSValuePtr TPSCodeGen::DispatchCall(TPSValuePtr object, const std::string& name
   TIfRVariant flag;
   flag.FType = C.FDefaultBoolType;
   flag.FInt = set ? 1 : 0;
-  callArgs.push_back(ConstValue(flag, pos, row, col));
+  callArgs.push_back(ConstValue(flag, at));
   TIfRVariant text;
   text.FType = C.FStd.AnsiString;
   text.FString = name;
-  callArgs.push_back(ConstValue(text, pos, row, col));
+  callArgs.push_back(ConstValue(text, at));
   auto list = std::make_unique<TPSValue>(TPSValueKind::Array);
-  list->Pos = pos, list->Row = row, list->Col = col;
+  list->Position = at;
   list->Args = std::move(args);
   callArgs.push_back(std::move(list));
-  return MakeCall(C.UseRegProc(reg), reg->FDecl, std::move(callArgs), pos, row, col);
+  return MakeCall(C.UseRegProc(reg), reg->FDecl, std::move(callArgs), at);
 }
 
 TPSValuePtr TPSCodeGen::VariantMember(TPSValuePtr object, bool statement) {
-  uint32_t pos = P.CurrTokenPos(), row = P.Row(), col = P.Col();
+  TPSSourcePos at = P.Position();
   P.Next();  // past "."
   if (P.CurrTokenID() != CSTI_Identifier) {
     Error(ecIdentifierExpected);
@@ -135,14 +134,14 @@ TPSValuePtr TPSCodeGen::VariantMember(TPSValuePtr object, bool statement) {
   if (P.CurrTokenID() == CSTI_OpenBlock && !ReadArguments(args, CSTI_CloseBlock)) return nullptr;
   if (statement && P.CurrTokenID() == CSTI_Assignment) {
     auto target = std::make_unique<TPSValue>(TPSValueKind::DispatchTarget);
-    target->Pos = pos, target->Row = row, target->Col = col;
+    target->Position = at;
     target->Type = C.FStd.Variant;
     target->Name = name;
     target->Left = std::move(object);
     target->Args = std::move(args);
     return target;
   }
-  return DispatchCall(std::move(object), name, std::move(args), false, pos, row, col);
+  return DispatchCall(std::move(object), name, std::move(args), false, at);
 }
 
 }  // namespace ps

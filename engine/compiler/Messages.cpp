@@ -110,7 +110,7 @@ M* Place(TPSPascalParser* parser, std::unique_ptr<M> msg, std::string_view modul
          std::vector<std::unique_ptr<TPSPascalCompilerMessage>>& list) {
   msg->FModuleName.assign(module);
   msg->FParam.assign(param);
-  if (parser) msg->SetCustomPos(parser->CurrTokenPos(), parser->Row(), parser->Col());
+  if (parser) msg->SetCustomPos(parser->Position());
   M* raw = msg.get();
   list.push_back(std::move(msg));
   return raw;
@@ -151,7 +151,7 @@ void TPSPascalCompiler::OnParserError(TPSPascalParser* parser, TPSParserErrorKin
                                  : kind == iCharError   ? ecCharError
                                                         : ecSyntaxError;
   auto* msg = MakeError("", e, "");
-  msg->SetCustomPos(parser->CurrTokenPos(), parser->Row(), parser->Col());
+  msg->SetCustomPos(parser->Position());
   FParserHadError = true;
 }
 

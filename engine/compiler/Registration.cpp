@@ -127,9 +127,7 @@ bool TPSPascalCompiler::ParseMethodHeader(std::string_view decl, std::string_vie
         while (true) {
           if (p.CurrTokenID() != CSTI_Identifier) return false;
           TPSParameterDecl& d = result.AddParam(p.OriginalToken(), mode, nullptr);
-          d.FDeclarePos = static_cast<int32_t>(p.CurrTokenPos());
-          d.FDeclareRow = p.Row();
-          d.FDeclareCol = p.Col();
+          SetDeclarePosition(d, p.Position());
           p.Next();
           if (p.CurrTokenID() != CSTI_Comma) break;
           p.Next();

@@ -204,8 +204,7 @@ bool TPSCodeGen::CompileAssignOrCall() {
       std::vector<TPSValuePtr> args;
       args.push_back(std::move(target->Left));
       args.push_back(std::move(source));
-      TPSValuePtr call = MakeCall(C.UseRegProc(set), set->FDecl, std::move(args), target->Pos, target->Row,
-                                  target->Col);
+      TPSValuePtr call = MakeCall(C.UseRegProc(set), set->FDecl, std::move(args), target->Position);
       return call && GenCall(call.get(), nullptr);
     }
     if (target->Kind == TPSValueKind::PropertyTarget || target->Kind == TPSValueKind::DispatchTarget) {
@@ -256,8 +255,8 @@ bool TPSCodeGen::CompileAssignOrCall() {
   if (target->IsCall()) return GenCall(target.get(), nullptr);
   if (target->Kind == TPSValueKind::Var && ResolveTypeLink(target->Type)->FBaseType == btProcPtr) {
     TPSParametersDecl decl = static_cast<TPSProceduralType*>(ResolveTypeLink(target->Type))->FProcDef;
-    uint32_t pos = target->Pos, row = target->Row, col = target->Col;
-    TPSValuePtr call = MakeValueCall(std::move(target), decl, {}, pos, row, col);
+    TPSSourcePos at = target->Position;
+    TPSValuePtr call = MakeValueCall(std::move(target), decl, {}, at);
     return call && GenCall(call.get(), nullptr);
   }
   if (target->Kind == TPSValueKind::Var) {
@@ -271,13 +270,12 @@ bool TPSCodeGen::CompileAssignOrCall() {
 // obj.Prop := v and variant.Member := v: a call of the write routine or of
 // IDispatchInvoke with the value as the last argument.
 bool TPSCodeGen::CompileMemberWrite(TPSValuePtr target, TPSValuePtr source) {
-  uint32_t pos = target->Pos, row = target->Row, col = target->Col;
+  TPSSourcePos at = target->Position;
   std::vector<TPSValuePtr> args = std::move(target->Args);
   args.push_back(std::move(source));
   TPSValuePtr call = target->Kind == TPSValueKind::PropertyTarget
-                         ? PropertyCall(std::move(target->Left), target->Class, target->Prop, std::move(args), true,
-                                        pos, row, col)
-                         : DispatchCall(std::move(target->Left), target->Name, std::move(args), true, pos, row, col);
+                         ? PropertyCall(std::move(target->Left), target->Class, target->Prop, std::move(args), true, at)
+                         : DispatchCall(std::move(target->Left), target->Name, std::move(args), true, at);
   return call && GenCall(call.get(), nullptr);
 }
 
@@ -534,8 +532,8 @@ bool TPSCodeGen::CompileCase() {
   TPSOperand flagOp = TempOperand(flag, BoolType());
   std::vector<uint32_t> toEnd;
   auto condition = [&](TPSBinOperatorType op, TPSPasToken token, TPSValuePtr label) -> bool {
-    uint32_t pos = label->Pos, row = label->Row, col = label->Col;
-    TPSValuePtr cmp = MakeBinary(op, token, VarValue(sel, selType), std::move(label), pos, row, col);
+    TPSSourcePos at = label->Position;
+    TPSValuePtr cmp = MakeBinary(op, token, VarValue(sel, selType), std::move(label), at);
     return cmp && GenInto(cmp.get(), flagOp);
   };
   while (P.CurrTokenID() != CSTII_end && P.CurrTokenID() != CSTII_else) {
@@ -795,17 +793,17 @@ void TPSPascalCompiler::WriteDebugPosition(TPSInternalProcedure* proc, int32_t p
   TPSPascalParser& p = *FActiveParser;
   uint32_t codePos = static_cast<uint32_t>(proc->FData.size());
   if (FOnWriteLine && !FOnWriteLine(this, codePos)) return;
-  uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+  TPSSourcePos at = p.Position();
   std::string fileName;
-  if (FOnTranslateLineInfo) FOnTranslateLineInfo(this, pos, row, col, fileName);
+  if (FOnTranslateLineInfo) FOnTranslateLineInfo(this, at.Pos, at.Row, at.Col, fileName);
   FDebugOutput.push_back(static_cast<char>(DebugPosition));
   FDebugOutput += fileName;
   FDebugOutput.push_back(PSDebugNameEnd);
   AppendUInt32(FDebugOutput, static_cast<uint32_t>(procNo));
   AppendUInt32(FDebugOutput, codePos);
-  AppendUInt32(FDebugOutput, pos);
-  AppendUInt32(FDebugOutput, row);
-  AppendUInt32(FDebugOutput, col);
+  AppendUInt32(FDebugOutput, at.Pos);
+  AppendUInt32(FDebugOutput, at.Row);
+  AppendUInt32(FDebugOutput, at.Col);
 }
 
 void TPSPascalCompiler::WriteDebugNames(TPSInternalProcedure* proc, int32_t procNo) {

@@ -221,9 +221,7 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view orgName) {
           return nullptr;
         }
         TPSConstant* c = NewConstant(p.OriginalToken(), e);
-        c->FDeclPos = static_cast<int32_t>(p.CurrTokenPos());
-        c->FDeclRow = p.Row();
-        c->FDeclCol = p.Col();
+        c->FDeclPos = p.Position();
         c->FValue.FInt = ordinal;
         e->FHighValue = ordinal++;
         p.Next();
@@ -259,11 +257,11 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view orgName) {
       p.Next();
       TIfRVariant low, high;
       auto readBound = [&](TIfRVariant& v) {
-        uint32_t pos = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+        TPSSourcePos at = p.Position();
         if (!ReadConstant(v)) return false;
         TPSType* t = ResolveTypeLink(v.FType);
         if (!t || !IsIntType(t->FBaseType)) {
-          MakeError("", ecTypeMismatch, "")->SetCustomPos(pos, row, col);
+          MakeError("", ecTypeMismatch, "")->SetCustomPos(at);
           return false;
         }
         return true;
@@ -274,14 +272,14 @@ TPSType* TPSPascalCompiler::ReadType(std::string_view orgName) {
         return nullptr;
       }
       p.Next();
-      uint32_t highPos = p.CurrTokenPos(), highRow = p.Row(), highCol = p.Col();
+      TPSSourcePos highAt = p.Position();
       if (!readBound(high)) return nullptr;
       // The module stores the low bound as an int32.
       int64_t count = high.FInt - low.FInt + 1;
       bool boundsFit = low.FInt >= INT32_MIN && low.FInt <= INT32_MAX && high.FInt >= INT32_MIN - 1LL &&
                        high.FInt <= INT32_MAX;
       if (!boundsFit || count < 0 || count > 536870911) {
-        MakeError("", ecTypeMismatch, "")->SetCustomPos(highPos, highRow, highCol);
+        MakeError("", ecTypeMismatch, "")->SetCustomPos(highAt);
         return nullptr;
       }
       if (p.CurrTokenID() != CSTI_CloseBlock) {
@@ -466,12 +464,12 @@ TPSType* TPSPascalCompiler::ReadInterfaceType(std::string_view orgName) {
   FInterfaces.push_back(std::move(intf));
   // Each heading runs from its first word up to its closing semicolon.
   while (p.CurrTokenID() == CSTII_function || p.CurrTokenID() == CSTII_procedure) {
-    uint32_t start = p.CurrTokenPos(), row = p.Row(), col = p.Col();
+    TPSSourcePos start = p.Position();
     while (p.CurrTokenID() != CSTI_SemiColon && p.CurrTokenID() != CSTI_EOF && p.CurrTokenID() != CSTII_end) p.Next();
     std::string heading;
-    if (p.CurrTokenID() == CSTI_SemiColon) heading = p.Source(start, p.CurrTokenPos());
+    if (p.CurrTokenID() == CSTI_SemiColon) heading = p.Source(start.Pos, p.CurrTokenPos());
     if (heading.empty() || !type->FIntf->RegisterMethod(heading, cdStdCall)) {
-      MakeError("", ecCustomError, "Invalid method")->SetCustomPos(start, row, col);
+      MakeError("", ecCustomError, "Invalid method")->SetCustomPos(start);
       return nullptr;
     }
     p.Next();
