@@ -576,6 +576,7 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
 }
 
 void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
+  ForgetResults();
   if (at < 1 || at > kMaxRow) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count, {}};
@@ -588,6 +589,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
 }
 
 void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
+  ForgetResults();
   if (at < 1 || at > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count, {}};
@@ -717,6 +719,7 @@ void TWorkbookFile::Unprotect(TSheet& sheet) {
 // --- Sheets ---------------------------------------------------------------------------------
 
 std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
+  ForgetResults();
   int index = IndexOf(before);
   if (index < 0) throw EWorkbookError(rtl::UnicodeString(SSheetDeleted));
   std::string name;
@@ -855,6 +858,7 @@ void TWorkbookFile::RemovePartTree(const std::string& partName) {
 }
 
 void TWorkbookFile::DeleteSheet(TSheet& sheet) {
+  ForgetResults();
   int index = IndexOf(sheet);
   if (index < 0) throw EWorkbookError(rtl::UnicodeString(SSheetDeleted));
   pugi::xml_node workbookRoot = Part(FWorkbookPart).Doc->document_element();

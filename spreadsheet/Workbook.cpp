@@ -46,11 +46,15 @@ struct TErrorCode {
 const TErrorCode kErrorCodes[] = {{"#NULL!", 2000}, {"#DIV/0!", 2007}, {"#VALUE!", 2015}, {"#REF!", 2023},
                                   {"#NAME?", 2029}, {"#NUM!", 2036},   {"#N/A", 2042},    {"#GETTING_DATA", 2043}};
 
+}  // namespace
+
 Variant ErrorVariant(const std::string& text) {
   for (const auto& e : kErrorCodes)
     if (text == e.Text) return Variant::FromError(rtl::MakeCellError(e.Code));
   return Variant::FromError(rtl::MakeCellError(2015));
 }
+
+namespace {
 
 std::string ErrorText(int32_t code) {
   int low = code & 0xFFFF;
@@ -473,6 +477,10 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
   EnsureLoaded(sheet);
   const TCell* cell = sheet.FindCell(row, column);
   if (!cell) return {};
+  if (cell->Extra && sheet.HasFormula(*cell)) {
+    Variant result;
+    if (FormulaResult(sheet, row, column, result)) return result;
+  }
   switch (cell->Kind) {
     case TCellKind::Blank: return {};
     case TCellKind::Number:
@@ -524,6 +532,7 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
+  ForgetResults();
   if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
   // A table's header cell holds its column's name as text, whatever is
   // written there: the write renames the column.

@@ -23,6 +23,8 @@ class EWorkbookError : public rtl::Exception {
   using rtl::Exception::Exception;
 };
 
+class TCalculation;
+
 class TWorkbookFile {
  public:
   static constexpr std::u16string_view SCannotOpen = u"Cannot open workbook \"%s\": %s";
@@ -95,6 +97,17 @@ class TWorkbookFile {
   std::string NumberFormatOf(uint32_t style);
 
  private:
+  friend class TCalculation;
+  TCalculation& Calculation();
+  // A formula cell's computed result; false when it cannot be computed.
+  bool FormulaResult(TSheet& sheet, uint32_t row, uint32_t column, rtl::Variant& out);
+  // Every computed result is stale after a change.
+  void ForgetResults();
+  struct TCalculationDeleter {
+    void operator()(TCalculation* calculation) const;
+  };
+  std::unique_ptr<TCalculation, TCalculationDeleter> FCalc;
+
   struct TPart {
     std::string Name;
     std::unique_ptr<pugi::xml_document> Doc;
@@ -175,6 +188,9 @@ TTypedInput ReadTypedInput(const rtl::UnicodeString& input);
 // The text a value written into a table's header row makes of it, as the
 // application takes it for the column's name ("" for an empty value).
 std::string HeaderText(const rtl::Variant& value);
+
+// The error value a cell's error text names ("#N/A").
+rtl::Variant ErrorVariant(const std::string& text);
 
 // Whether a number format code shows a date or time.
 bool IsDateFormatCode(std::string_view code);

@@ -1,0 +1,397 @@
+// Formula results: the workbook as the calculation engine reads it, and the
+// computed values of formula cells, kept until a change makes them stale.
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "spreadsheet/Workbook.h"
+#include "spreadsheet/calc/Evaluator.h"
+#include "spreadsheet/calc/Functions.h"
+
+namespace spreadsheet {
+
+using calc::TValue;
+
+namespace {
+
+// Formulas that read formulas that read formulas... deeper than this are
+// computed from the bottom up instead of by recursion.
+constexpr int kMaxDepth = 300;
+// A chain of that many postponed cells is treated as circular.
+constexpr size_t kMaxPending = 1u << 20;
+
+struct TCellKey {
+  int32_t Sheet;
+  uint32_t Row, Column;
+  bool operator==(const TCellKey&) const = default;
+};
+struct TCellKeyHash {
+  size_t operator()(const TCellKey& k) const {
+    return std::hash<uint64_t>()((static_cast<uint64_t>(k.Sheet) << 52) ^ (static_cast<uint64_t>(k.Row) << 20) ^
+                                 k.Column);
+  }
+};
+
+// Raised when recursion is too deep: the cell is computed first, then the
+// formula that needed it again.
+struct TPostpone {
+  TCellKey Cell;
+};
+
+}  // namespace
+
+class TCalculation final : public calc::TCalcBook {
+ public:
+  explicit TCalculation(TWorkbookFile& file) : F(file) {}
+
+  // The formula result of a cell; false when the engine cannot compute it
+  // (the stored value stands).
+  bool Result(TSheet& sheet, uint32_t row, uint32_t column, TValue& out) {
+    int32_t index = IndexOf(sheet);
+    if (index < 0) return false;
+    TCellKey key{index, row, column};
+    std::vector<TCellKey> pending{key};
+    while (!pending.empty()) {
+      if (pending.size() > kMaxPending) {
+        FResults[pending.back()] = TValue::FromNumber(0);
+        pending.pop_back();
+        continue;
+      }
+      try {
+        Compute(pending.back());
+        pending.pop_back();
+      } catch (const TPostpone& p) {
+        pending.push_back(p.Cell);
+      }
+    }
+    auto found = FResults.find(key);
+    if (found == FResults.end()) return false;
+    if (FNotComputable.count(key)) return false;
+    out = found->second;
+    return true;
+  }
+
+  void Forget() {
+    FResults.clear();
+    FNotComputable.clear();
+    FSharedMasters.clear();
+    FLastColumns.clear();
+    FNames.reset();
+  }
+
+  // --- TCalcBook ---
+
+  int32_t FindSheet(std::string_view name) override {
+    for (size_t i = 0; i < F.FSheets.size(); ++i)
+      if (SameSheetName(F.FSheets[i]->Name, name)) return static_cast<int32_t>(i);
+    return -1;
+  }
+
+  TValue CellValue(int32_t sheetIndex, uint32_t row, uint32_t column) override {
+    TSheet* sheet = SheetAt(sheetIndex);
+    if (!sheet) return TValue::FromError(calc::TErrorValue::Ref);
+    const TCell* cell = sheet->FindCell(row, column);
+    if (!cell) return {};
+    return ValueOf(sheetIndex, *sheet, *cell, row);
+  }
+
+  void ForEachCell(const calc::TArea& area,
+                   const std::function<void(uint32_t, uint32_t, const TValue&)>& visit) override {
+    TSheet* sheet = SheetAt(area.Sheet);
+    if (!sheet) return;
+    std::vector<TRow>& rows = sheet->Rows();
+    auto r = std::lower_bound(rows.begin(), rows.end(), area.Row1,
+                              [](const TRow& row, uint32_t number) { return row.Number < number; });
+    // Computing a formula may add nothing to the rows, but it may settle
+    // them; positions are taken again by number.
+    for (; r != rows.end() && r->Number <= area.Row2; ++r) {
+      uint32_t number = r->Number;
+      auto c = std::lower_bound(r->Cells.begin(), r->Cells.end(), area.Column1,
+                                [](const TCell& cell, uint32_t column) { return cell.Column < column; });
+      size_t first = static_cast<size_t>(c - r->Cells.begin());
+      for (size_t i = first; i < r->Cells.size() && r->Cells[i].Column <= area.Column2; ++i) {
+        TCell cell = r->Cells[i];
+        TValue v = ValueOf(area.Sheet, *sheet, cell, number);
+        if (!v.IsBlank()) visit(number, cell.Column, v);
+      }
+    }
+  }
+
+  uint32_t LastRow(int32_t sheetIndex) override {
+    TSheet* sheet = SheetAt(sheetIndex);
+    return sheet ? sheet->LastRowNumber() : 0;
+  }
+
+  uint32_t LastColumn(int32_t sheetIndex) override {
+    auto found = FLastColumns.find(sheetIndex);
+    if (found != FLastColumns.end()) return found->second;
+    uint32_t last = 0;
+    if (TSheet* sheet = SheetAt(sheetIndex))
+      for (const TRow& row : sheet->Rows())
+        if (!row.Cells.empty()) last = std::max(last, row.Cells.back().Column);
+    FLastColumns[sheetIndex] = last;
+    return last;
+  }
+
+  bool DefinedName(std::string_view name, int32_t hostSheet, std::string& formula) override {
+    if (!FNames) {
+      FNames = std::make_unique<std::vector<TName>>();
+      pugi::xml_node root = F.Part(F.FWorkbookPart).Doc->document_element();
+      for (pugi::xml_node n : Children(Child(root, "definedNames"), "definedName")) {
+        pugi::xml_attribute local = n.attribute("localSheetId");
+        FNames->push_back({n.attribute("name").value(), local ? local.as_int() : -1, n.child_value()});
+      }
+    }
+    const TName* global = nullptr;
+    for (const TName& n : *FNames) {
+      if (!SameSheetName(n.Name, name)) continue;
+      if (n.Sheet == hostSheet) {
+        formula = n.Formula;
+        return true;
+      }
+      if (n.Sheet < 0) global = &n;
+    }
+    if (!global) return false;
+    formula = global->Formula;
+    return true;
+  }
+
+  bool FindTable(std::string_view name, int32_t sheetIndex, uint32_t row, uint32_t column,
+                 calc::TTableInfo& info) override {
+    for (size_t s = 0; s < F.FSheets.size(); ++s) {
+      TSheet& sheet = *F.FSheets[s];
+      if (sheet.Deleted || !sheet.IsWorksheet) continue;
+      if (name.empty() && static_cast<int32_t>(s) != sheetIndex) continue;
+      F.EnsureLoaded(sheet);
+      for (const TRelationship& rel : F.SheetRelationships(sheet)) {
+        std::string target = ResolveTarget(sheet.PartName, rel.Target);
+        if (rel.External || !HasType(rel, "/table") || !F.HasPart(target)) continue;
+        pugi::xml_node table = F.Part(target).Doc->document_element();
+        TRangeRef range;
+        if (!ParseRangeRef(table.attribute("ref").value(), range)) continue;
+        bool named = !name.empty() && (SameSheetName(table.attribute("displayName").value(), name) ||
+                                       SameSheetName(table.attribute("name").value(), name));
+        bool holds = name.empty() && row >= range.First.Row && row <= range.Last.Row &&
+                     column >= range.First.Column && column <= range.Last.Column;
+        if (!named && !holds) continue;
+        info.Sheet = static_cast<int32_t>(s);
+        info.Row1 = range.First.Row;
+        info.Column1 = range.First.Column;
+        info.Row2 = range.Last.Row;
+        info.Column2 = range.Last.Column;
+        info.HeaderRows = table.attribute("headerRowCount").as_uint(1) ? 1 : 0;
+        info.TotalsRows = table.attribute("totalsRowCount").as_uint(0) ? 1 : 0;
+        info.ColumnNames.clear();
+        for (pugi::xml_node c : Children(Child(table, "tableColumns"), "tableColumn"))
+          info.ColumnNames.push_back(c.attribute("name").value());
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool RowHidden(int32_t sheetIndex, uint32_t row) override {
+    TSheet* sheet = SheetAt(sheetIndex);
+    if (!sheet) return false;
+    const TRow* r = sheet->FindRow(row);
+    return r && GetRawAttr(r->Attrs, "hidden") == "1";
+  }
+
+  bool Date1904() override {
+    if (FDate1904 < 0) {
+      pugi::xml_node root = F.Part(F.FWorkbookPart).Doc->document_element();
+      pugi::xml_attribute a = Child(root, "workbookPr").attribute("date1904");
+      FDate1904 = a && (std::string_view(a.value()) == "1" || std::string_view(a.value()) == "true") ? 1 : 0;
+    }
+    return FDate1904 == 1;
+  }
+
+ private:
+  struct TName {
+    std::string Name;
+    int32_t Sheet;
+    std::string Formula;
+  };
+  struct TMaster {
+    uint32_t Row, Column;
+    std::string Formula;
+  };
+
+  int32_t IndexOf(const TSheet& sheet) const {
+    for (size_t i = 0; i < F.FSheets.size(); ++i)
+      if (F.FSheets[i].get() == &sheet) return static_cast<int32_t>(i);
+    return -1;
+  }
+
+  TSheet* SheetAt(int32_t index) {
+    if (index < 0 || static_cast<size_t>(index) >= F.FSheets.size()) return nullptr;
+    TSheet& sheet = *F.FSheets[static_cast<size_t>(index)];
+    if (sheet.Deleted || !sheet.IsWorksheet) return nullptr;
+    F.EnsureLoaded(sheet);
+    return &sheet;
+  }
+
+  // The stored value of a cell, or its formula's result.
+  TValue ValueOf(int32_t sheetIndex, TSheet& sheet, const TCell& cell, uint32_t row) {
+    if (cell.Extra && sheet.HasFormula(cell)) {
+      TCellKey key{sheetIndex, row, cell.Column};
+      auto found = FResults.find(key);
+      if (found != FResults.end() && !FInProgress.count(key)) return found->second;
+      if (FInProgress.count(key)) return TValue::FromNumber(0);  // circular: 0, as without iteration
+      if (FDepth >= kMaxDepth) throw TPostpone{key};
+      Compute(key);
+      return FResults[key];
+    }
+    return StoredValue(sheet, cell, row);
+  }
+
+  TValue StoredValue(TSheet& sheet, const TCell& cell, uint32_t row) {
+    switch (cell.Kind) {
+      case TCellKind::Blank: return {};
+      case TCellKind::Number: return TValue::FromNumber(cell.V.Number);
+      case TCellKind::Boolean: return TValue::FromBoolean(cell.V.Number != 0);
+      case TCellKind::Shared: return TValue::FromText(F.SharedString(cell.V.Index));
+      case TCellKind::Inline:
+      case TCellKind::Text: return TValue::FromText(sheet.Pool[cell.V.Index]);
+      case TCellKind::Error: {
+        calc::TErrorValue e = calc::ErrorFromText(sheet.Pool[cell.V.Index]);
+        return TValue::FromError(e == calc::TErrorValue::None ? calc::TErrorValue::Value : e);
+      }
+      case TCellKind::InlineRich:
+      case TCellKind::IsoDate: {
+        rtl::Variant v = F.GetValue(sheet, row, cell.Column);
+        if (v.VType() == rtl::varDate) return TValue::FromNumber(v.VDate());
+        return TValue::FromText(rtl::UnicodeToUtf8(v.AsUnicodeString()));
+      }
+    }
+    return {};
+  }
+
+  // The formula text of a cell: its own, or its shared formula's master's
+  // moved to the cell.
+  bool FormulaOf(int32_t sheetIndex, TSheet& sheet, uint32_t row, uint32_t column, std::string& text, bool& array) {
+    TCell* cell = sheet.FindCell(row, column);
+    if (!cell) return false;
+    TCellExtra* extra = sheet.ExtraOf(*cell);
+    if (!extra) return false;
+    std::string type = GetRawAttr(extra->FormulaAttrs, "t");
+    array = type == "array";
+    if (!extra->Formula.empty()) {
+      text = extra->Formula;
+      return true;
+    }
+    if (type != "shared") return false;
+    std::string si = GetRawAttr(extra->FormulaAttrs, "si");
+    auto& masters = FSharedMasters[sheetIndex];
+    if (masters.empty()) {
+      for (const TRow& r : sheet.Rows())
+        for (const TCell& c : r.Cells)
+          if (const TCellExtra* e = c.Extra ? &sheet.Extras[c.Extra - 1] : nullptr;
+              e && !e->Formula.empty() && GetRawAttr(e->FormulaAttrs, "t") == "shared")
+            masters.emplace(GetRawAttr(e->FormulaAttrs, "si"), TMaster{r.Number, c.Column, e->Formula});
+      if (masters.empty()) masters.emplace("", TMaster{});
+    }
+    auto m = masters.find(si);
+    if (m == masters.end() || m->second.Formula.empty()) return false;
+    text = TranslateFormula(m->second.Formula, static_cast<int32_t>(row) - static_cast<int32_t>(m->second.Row),
+                            static_cast<int32_t>(column) - static_cast<int32_t>(m->second.Column));
+    return true;
+  }
+
+  const calc::TFormula* Parsed(const std::string& text) {
+    auto found = FParsed.find(text);
+    if (found != FParsed.end()) return found->second.get();
+    auto formula = std::make_unique<calc::TFormula>();
+    std::string error;
+    if (!calc::ParseFormula(text, *formula, error)) formula.reset();
+    return FParsed.emplace(text, std::move(formula)).first->second.get();
+  }
+
+  void Compute(const TCellKey& key) {
+    if (FResults.count(key) && !FInProgress.count(key)) return;
+    TSheet* sheet = SheetAt(key.Sheet);
+    std::string text;
+    bool array = false;
+    if (!sheet || !FormulaOf(key.Sheet, *sheet, key.Row, key.Column, text, array)) {
+      FResults[key] = sheet ? CellValue(key.Sheet, key.Row, key.Column) : TValue();
+      FNotComputable.insert(key);
+      return;
+    }
+    const calc::TFormula* formula = Parsed(text);
+    struct TMark {
+      TCalculation& C;
+      TCellKey Key;
+      TMark(TCalculation& c, TCellKey key) : C(c), Key(key) {
+        C.FInProgress.insert(Key);
+        ++C.FDepth;
+      }
+      ~TMark() {
+        C.FInProgress.erase(Key);
+        --C.FDepth;
+      }
+    };
+    TValue result;
+    bool computable = formula != nullptr;
+    if (computable) {
+      TMark mark(*this, key);
+      try {
+        calc::TEvaluator evaluator(*this, key.Sheet, key.Row, key.Column);
+        evaluator.SetArrayMode(array);
+        result = evaluator.Evaluate(*formula);
+      } catch (const calc::TNotComputable&) {
+        computable = false;
+      }
+    }
+    if (!computable) {
+      const TCell* cell = sheet->FindCell(key.Row, key.Column);
+      result = cell ? StoredValue(*sheet, *cell, key.Row) : TValue();
+      FNotComputable.insert(key);
+    }
+    FResults[key] = std::move(result);
+  }
+
+  TWorkbookFile& F;
+  std::unordered_map<TCellKey, TValue, TCellKeyHash> FResults;
+  std::unordered_set<TCellKey, TCellKeyHash> FNotComputable;
+  std::unordered_set<TCellKey, TCellKeyHash> FInProgress;
+  std::unordered_map<std::string, std::unique_ptr<calc::TFormula>> FParsed;
+  std::unordered_map<int32_t, std::unordered_map<std::string, TMaster>> FSharedMasters;
+  std::unordered_map<int32_t, uint32_t> FLastColumns;
+  std::unique_ptr<std::vector<TName>> FNames;
+  int FDate1904 = -1;
+  int FDepth = 0;
+};
+
+void TWorkbookFile::TCalculationDeleter::operator()(TCalculation* calculation) const { delete calculation; }
+
+TCalculation& TWorkbookFile::Calculation() {
+  if (!FCalc) FCalc.reset(new TCalculation(*this));
+  return *FCalc;
+}
+
+void TWorkbookFile::ForgetResults() {
+  if (FCalc) FCalc->Forget();
+}
+
+bool TWorkbookFile::FormulaResult(TSheet& sheet, uint32_t row, uint32_t column, rtl::Variant& out) {
+  TValue v;
+  if (!Calculation().Result(sheet, row, column, v)) return false;
+  switch (v.Kind) {
+    case TValue::vkBlank: out = rtl::Variant(0.0); break;
+    case TValue::vkNumber: {
+      const TCell* cell = sheet.FindCell(row, column);
+      if (cell && IsDateStyle(cell->Style) && v.Number >= -657434.0 && v.Number < 2958466.0)
+        out = rtl::Variant::FromDate(v.Number);
+      else
+        out = rtl::Variant(v.Number);
+      break;
+    }
+    case TValue::vkText: out = rtl::Variant::FromOleStr(rtl::Utf8ToUnicode(v.String)); break;
+    case TValue::vkBoolean: out = rtl::Variant(v.Number != 0); break;
+    case TValue::vkError: out = ErrorVariant(std::string(calc::ErrorText(v.Err))); break;
+    default: return false;
+  }
+  return true;
+}
+
+}  // namespace spreadsheet

@@ -1,0 +1,41 @@
+// The function library, one table per group of functions, and the helpers
+// their implementations share.
+#pragma once
+
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "spreadsheet/calc/Evaluator.h"
+
+namespace spreadsheet::calc {
+
+// The groups; FindFunction looks through all of them.
+std::span<const TFunctionInfo> MathFunctions();
+std::span<const TFunctionInfo> LogicalFunctions();
+std::span<const TFunctionInfo> InformationFunctions();
+std::span<const TFunctionInfo> AggregateFunctions();
+
+// The numbers of the arguments, as SUM takes them: numbers, Booleans and
+// numeric text written as arguments count; in references and arrays only
+// numbers. Errors anywhere are raised.
+std::vector<double> NumbersOf(TCallContext& call);
+
+// A comparison criterion as the *IF functions take it: "<>", ">=10",
+// "=b*", "apple", 5. Text matches without regard to letter case, with the
+// wildcards * and ? (and ~ before them for themselves).
+class TCriterion {
+ public:
+  explicit TCriterion(const TValue& criterion);
+  bool Matches(const TValue& value) const;
+
+ private:
+  enum TOp { Equal, NotEqual, Less, LessEqual, Greater, GreaterEqual } FOp = Equal;
+  TValue FOperand;
+  bool FWildcards = false;
+};
+
+// Whether text matches a pattern with * and ? (letter case ignored).
+bool WildcardMatch(std::string_view text, std::string_view pattern);
+
+}  // namespace spreadsheet::calc

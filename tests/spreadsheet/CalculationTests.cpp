@@ -1,0 +1,218 @@
+// Formula results as the server computes them when a formula cell is read.
+#include <gtest/gtest.h>
+
+#include "ServerFixture.h"
+#include "spreadsheet/calc/Formula.h"
+
+namespace spreadsheet::testing {
+namespace {
+
+using rtl::Variant;
+
+class CalculationTest : public ServerTest {
+ protected:
+  std::string FPath = FDir.File("book.xlsx");
+  TSheetRef FSheet;
+  void SetUp() override {
+    TBookLayout layout;
+    layout.Sheets = {{"Data", "<sheetData/>"}, {"Other Sheet", "<sheetData/>"}};
+    layout.WorkbookExtra =
+        "<definedNames><definedName name=\"Rate\">Data!$H$1</definedName></definedNames>";
+    WriteBook(FPath, layout);
+    FSheet = Sheet(Open(FPath), 1);
+    // A1:A4 numbers, B1 text, C1 "a", D1 TRUE, E1 blank, H1 the rate.
+    Put(FSheet, 1, 1, Variant(10.0));
+    Put(FSheet, 2, 1, Variant(20.0));
+    Put(FSheet, 3, 1, Variant(2.5));
+    Put(FSheet, 4, 1, Variant(-7.0));
+    PutText(FSheet, 1, 2, u"apple");
+    PutText(FSheet, 2, 2, u"banana");
+    PutText(FSheet, 3, 2, u"Apricot");
+    PutText(FSheet, 1, 3, u"'a");
+    Put(FSheet, 1, 4, Variant(true));
+    Put(FSheet, 1, 8, Variant(0.25));
+    Put(Sheet(Open(FPath), 2), 1, 1, Variant(100.0));
+  }
+  // The value the formula computes, as text ("#DIV/0!", "TRUE", "3").
+  std::string Result(std::u16string_view formula) {
+    PutText(FSheet, 20, 20, formula);
+    Variant v = Get(FSheet, 20, 20);
+    if (v.VType() == rtl::varError) return ErrorName(v);
+    if (v.VType() == rtl::varBoolean) return v.VBoolean() ? "TRUE" : "FALSE";
+    if (v.VType() == rtl::varOleStr) return "\"" + Text(v) + "\"";
+    return Text(v);
+  }
+  static std::string ErrorName(const Variant& v) {
+    switch (v.VError() & 0xFFFF) {
+      case 2000: return "#NULL!";
+      case 2007: return "#DIV/0!";
+      case 2015: return "#VALUE!";
+      case 2023: return "#REF!";
+      case 2029: return "#NAME?";
+      case 2036: return "#NUM!";
+      case 2042: return "#N/A";
+    }
+    return "#?";
+  }
+};
+
+TEST_F(CalculationTest, FormulasComputeAsTheApplicationComputesThem) {
+  const struct {
+    std::u16string Formula;
+    std::string Expected;
+  } cases[] = {
+      // Arithmetic, precedence, coercion.
+      {u"=1+2*3", "7"},
+      {u"=-2^2", "4"},
+      {u"=2^-1", "0.5"},
+      {u"=50%", "0.5"},
+      {u"=1/0", "#DIV/0!"},
+      {u"=\"1\"+1", "2"},
+      {u"=\"x\"+1", "#VALUE!"},
+      {u"=TRUE+1", "2"},
+      {u"=E1+1", "1"},
+      {u"=E1&\"\"", "\"\""},
+      {u"=A1&\"\"", "\"10\""},
+      {u"=1/3&\"\"", "\"0.333333333333333\""},
+      {u"=1E+20&\"\"", "\"1E+20\""},
+      {u"=A1:A2", "#VALUE!"},
+      {u"=0^0", "#NUM!"},
+      // Comparison: text without regard to case; numbers before text before Booleans.
+      {u"=\"a\"=\"A\"", "TRUE"},
+      {u"=1<\"a\"", "TRUE"},
+      {u"=\"z\"<TRUE", "TRUE"},
+      {u"=E1=0", "TRUE"},
+      {u"=E1=\"\"", "TRUE"},
+      // Aggregates: direct text is coerced, text in references ignored.
+      {u"=SUM(A1:A4)", "25.5"},
+      {u"=SUM(\"a\")", "#VALUE!"},
+      {u"=SUM(C1)", "0"},
+      {u"=SUM(A:A)", "25.5"},
+      {u"=SUM(A1:A4,\"2\",TRUE)", "28.5"},
+      {u"=AVERAGE(A1:A4)", "6.375"},
+      {u"=AVERAGE(E1:E3)", "#DIV/0!"},
+      {u"=COUNT(A1:D1)", "1"},
+      {u"=COUNTA(A1:D1)", "4"},
+      {u"=COUNTBLANK(A1:E1)", "1"},
+      {u"=MAX(A1:A4)", "20"},
+      {u"=MIN(A1:A4)", "-7"},
+      {u"=PRODUCT(A1:A3)", "500"},
+      {u"=SUMPRODUCT(A1:A2,A3:A4)", "-115"},
+      {u"=SUMPRODUCT((A1:A4>0)*A1:A4)", "32.5"},
+      // Criteria with operators and wildcards.
+      {u"=COUNTIF(A1:A4,\">=10\")", "2"},
+      {u"=COUNTIF(B1:B3,\"a*\")", "2"},
+      {u"=COUNTIF(B1:B3,\"?anana\")", "1"},
+      {u"=COUNTIF(B1:B3,\"<>apple\")", "2"},
+      {u"=COUNTIF(A:A,\"\")", "1048572"},
+      {u"=SUMIF(B1:B3,\"a*\",A1:A3)", "12.5"},
+      {u"=SUMIFS(A1:A4,A1:A4,\">0\",B1:B4,\"<>banana\")", "12.5"},
+      {u"=AVERAGEIF(A1:A4,\"<0\")", "-7"},
+      {u"=MAXIFS(A1:A4,B1:B4,\"*p*\")", "10"},
+      // Rounding: half away from zero, on what the application shows.
+      {u"=ROUND(2.5,0)", "3"},
+      {u"=ROUND(-2.5,0)", "-3"},
+      {u"=ROUND(1.005,2)", "1.01"},
+      {u"=ROUND(1234.5678,-2)", "1200"},
+      {u"=ROUNDUP(-1.21,1)", "-1.3"},
+      {u"=ROUNDDOWN(1.29,1)", "1.2"},
+      {u"=MOD(-3,2)", "1"},
+      {u"=MOD(3,0)", "#DIV/0!"},
+      {u"=INT(-2.5)", "-3"},
+      {u"=TRUNC(-2.5)", "-2"},
+      {u"=SQRT(-1)", "#NUM!"},
+      {u"=CEILING(2.1,0.5)", "2.5"},
+      {u"=FLOOR(-2.5,-2)", "-2"},
+      {u"=MROUND(10,3)", "9"},
+      // Logic and information.
+      {u"=IF(A1>5,\"big\",\"small\")", "\"big\""},
+      {u"=IF(FALSE,1)", "FALSE"},
+      {u"=IF(TRUE,,1)", "0"},
+      {u"=IFERROR(1/0,\"none\")", "\"none\""},
+      {u"=IFNA(#N/A,2)", "2"},
+      {u"=AND(A1:A4)", "TRUE"},
+      {u"=OR(E1:E2)", "#VALUE!"},
+      {u"=XOR(TRUE,TRUE)", "FALSE"},
+      {u"=CHOOSE(2,\"a\",\"b\")", "\"b\""},
+      {u"=CHOOSE(3,\"a\",\"b\")", "#VALUE!"},
+      {u"=SWITCH(2,1,\"one\",2,\"two\")", "\"two\""},
+      {u"=IFS(A1>100,1,A1>5,2)", "2"},
+      {u"=ISBLANK(E1)", "TRUE"},
+      {u"=ISNUMBER(C1)", "FALSE"},
+      {u"=ISERR(#N/A)", "FALSE"},
+      {u"=TYPE(A1:A2)", "16"},
+      {u"=ROW()", "20"},
+      {u"=COLUMNS(A1:C5)", "3"},
+      // References: other sheets, names, intersections, unions.
+      {u"='Other Sheet'!A1*2", "200"},
+      {u"=Missing!A1", "#REF!"},
+      {u"=A1*Rate", "2.5"},
+      {u"=NoSuchName", "#NAME?"},
+      {u"=SUM(A1:A4 A2:B3)", "22.5"},
+      {u"=SUM(A1:A2 B5:B6)", "#NULL!"},
+      {u"=SUM((A1,A3))", "12.5"},
+      {u"=SUM({1,2;3,4})", "10"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Result(c.Formula), c.Expected) << rtl::UnicodeToUtf8(c.Formula);
+}
+
+TEST_F(CalculationTest, ResultsFollowEveryWriteAndCircularCellsReadAsZero) {
+  PutText(FSheet, 5, 1, u"=SUM(A1:A4)");
+  EXPECT_DOUBLE_EQ(Get(FSheet, 5, 1).AsDouble(), 25.5);
+  Put(FSheet, 1, 1, Variant(100.0));
+  EXPECT_DOUBLE_EQ(Get(FSheet, 5, 1).AsDouble(), 115.5);
+  // A pair of cells that read each other, and a cell that reads the pair.
+  PutText(FSheet, 1, 10, u"=B10+1");
+  PutText(FSheet, 2, 10, u"=A10+1");
+  PutText(FSheet, 3, 10, u"=A10+B10");
+  EXPECT_TRUE(Get(FSheet, 3, 10).VType() == rtl::varDouble);
+  // A chain far deeper than recursion could follow.
+  Put(FSheet, 1, 12, Variant(1.0));
+  for (int r = 2; r <= 5000; ++r) PutText(FSheet, r, 12, u"=L" + rtl::IntToStr(r - 1) + u"+1");
+  EXPECT_DOUBLE_EQ(Get(FSheet, 5000, 12).AsDouble(), 5000);
+}
+
+TEST_F(CalculationTest, WhatCannotBeComputedKeepsItsStoredValue) {
+  TBookLayout layout;
+  layout.Sheets = {{"Data",
+                    "<sheetData><row r=\"1\"><c r=\"A1\"><f>NOSUCHFUNCTION(1)</f><v>7</v></c>"
+                    "<c r=\"B1\"><f>[1]Sheet1!A1</f><v>8</v></c><c r=\"C1\"><f>A1+B1</f><v>0</v></c></row></sheetData>"}};
+  std::string path = FDir.File("stored.xlsx");
+  WriteBook(path, layout);
+  auto sheet = Sheet(Open(path), 1);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).AsDouble(), 7);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 2).AsDouble(), 8);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), 15);
+}
+
+TEST(FormulaSyntax, TheParserTakesWhatFilesStoreAndRefusesBrokenText) {
+  const char* good[] = {"A1+B2",
+                        "SUM($A$1:B$5,Sheet2!C3,'My Sheet'!D4:E5)",
+                        "_xlfn.IFS(A1>0,1,TRUE,2)",
+                        "Table1[Amount]",
+                        "Table1[[#Totals],[Amount]]",
+                        "[@Qty]*[@Price]",
+                        "SUM(Table1[[#This Row],[A]:[B]])",
+                        "{1,2;3,4}",
+                        "-A1%^2",
+                        "SUM(A:A,2:2)",
+                        "IF(A1<>\"\",\"x\"\"y\",#N/A)",
+                        "[1]Sheet1!A1",
+                        "Sheet1!#REF!",
+                        "A1:INDEX(B:B,3)",
+                        "SUM( A1 , B1 )"};
+  for (const char* text : good) {
+    calc::TFormula formula;
+    std::string error;
+    EXPECT_TRUE(calc::ParseFormula(text, formula, error)) << text << ": " << error;
+  }
+  const char* bad[] = {"A2+", "SUM(A2;A3)", "SUM(A1", "\"open", "{1,2;3}", "1..2", "#WHAT!", "A1)", "'Sheet1'A1"};
+  for (const char* text : bad) {
+    calc::TFormula formula;
+    std::string error;
+    EXPECT_FALSE(calc::ParseFormula(text, formula, error)) << text;
+  }
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
