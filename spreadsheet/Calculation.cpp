@@ -71,11 +71,13 @@ class TCalculation final : public calc::TCalcBook {
     return true;
   }
 
+  // Called on every write: clearing an empty hash table still walks its
+  // buckets, so only what holds anything is cleared.
   void Forget() {
-    FResults.clear();
-    FNotComputable.clear();
-    FSharedMasters.clear();
-    FLastColumns.clear();
+    if (!FResults.empty()) FResults = {};
+    if (!FNotComputable.empty()) FNotComputable = {};
+    if (!FSharedMasters.empty()) FSharedMasters.clear();
+    if (!FLastColumns.empty()) FLastColumns.clear();
     FNames.reset();
   }
 
