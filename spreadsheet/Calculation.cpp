@@ -81,6 +81,48 @@ class TCalculation final : public calc::TCalcBook {
     FNames.reset();
   }
 
+  // Cells written since the last save, per sheet as one bounding box: what
+  // a formula the engine cannot compute reads may have changed when its
+  // references meet a box.
+  struct TBox {
+    uint32_t Row1 = UINT32_MAX, Column1 = UINT32_MAX, Row2 = 0, Column2 = 0;
+  };
+  void NoteChanged(const TSheet& sheet, uint32_t row1, uint32_t column1, uint32_t row2, uint32_t column2) {
+    TBox& box = FChanged[&sheet];
+    box.Row1 = std::min(box.Row1, row1);
+    box.Column1 = std::min(box.Column1, column1);
+    box.Row2 = std::max(box.Row2, row2);
+    box.Column2 = std::max(box.Column2, column2);
+  }
+  void ForgetChanges() { FChanged.clear(); }
+
+  // Whether a formula reads anything that changed since the last save.
+  bool ReadsChanged(int32_t sheetIndex, const std::string& text) {
+    if (FChanged.empty()) return false;
+    const calc::TFormula* formula = Parsed(text);
+    if (!formula) return true;
+    for (const calc::TFormulaNode& node : formula->Nodes) {
+      if (node.Kind == calc::TNodeKind::Name || node.Kind == calc::TNodeKind::Structured) return true;
+      if (node.Kind != calc::TNodeKind::Reference) continue;
+      int32_t target = node.Sheet.empty() ? sheetIndex : FindSheet(node.Sheet);
+      if (target < 0 || static_cast<size_t>(target) >= F.FSheets.size()) continue;
+      auto box = FChanged.find(F.FSheets[static_cast<size_t>(target)].get());
+      if (box == FChanged.end()) continue;
+      uint32_t r1 = std::min(node.First.Row, node.Last.Row), r2 = std::max(node.First.Row, node.Last.Row);
+      uint32_t c1 = std::min(node.First.Column, node.Last.Column), c2 = std::max(node.First.Column, node.Last.Column);
+      if (r1 <= box->second.Row2 && r2 >= box->second.Row1 && c1 <= box->second.Column2 && c2 >= box->second.Column1)
+        return true;
+    }
+    return false;
+  }
+
+  // The formula of a cell as computed (a shared formula's child's own).
+  bool FormulaText(TSheet& sheet, uint32_t row, uint32_t column, std::string& text) {
+    bool array = false;
+    return FormulaOf(IndexOf(sheet), sheet, row, column, text, array);
+  }
+  int32_t SheetIndex(const TSheet& sheet) const { return IndexOf(sheet); }
+
   // --- TCalcBook ---
 
   int32_t FindSheet(std::string_view name) override {
@@ -173,8 +215,8 @@ class TCalculation final : public calc::TCalcBook {
         if (!ParseRangeRef(table.attribute("ref").value(), range)) continue;
         bool named = !name.empty() && (SameSheetName(table.attribute("displayName").value(), name) ||
                                        SameSheetName(table.attribute("name").value(), name));
-        bool holds = name.empty() && row >= range.First.Row && row <= range.Last.Row &&
-                     column >= range.First.Column && column <= range.Last.Column;
+        bool holds = name.empty() && row >= range.First.Row && row <= range.Last.Row && column >= range.First.Column &&
+                     column <= range.Last.Column;
         if (!named && !holds) continue;
         info.Sheet = static_cast<int32_t>(s);
         info.Row1 = range.First.Row;
@@ -360,6 +402,7 @@ class TCalculation final : public calc::TCalcBook {
   std::unordered_map<int32_t, std::unordered_map<std::string, TMaster>> FSharedMasters;
   std::unordered_map<int32_t, uint32_t> FLastColumns;
   std::unique_ptr<std::vector<TName>> FNames;
+  std::unordered_map<const TSheet*, TBox> FChanged;
   int FDate1904 = -1;
   int FDepth = 0;
 };
@@ -394,6 +437,104 @@ bool TWorkbookFile::FormulaResult(TSheet& sheet, uint32_t row, uint32_t column, 
     default: return false;
   }
   return true;
+}
+
+}  // namespace spreadsheet
+
+namespace spreadsheet {
+
+namespace {
+
+// Puts a computed result into the cell as its cached value; true when that
+// changed what the file says.
+bool StoreResult(TSheet& sheet, TCell& cell, const TValue& v) {
+  switch (v.Kind) {
+    case TValue::vkBlank:
+    case TValue::vkNumber: {
+      double n = v.IsBlank() ? 0 : v.Number;
+      if (cell.Kind == TCellKind::Number && cell.V.Number == n) return false;
+      cell.Kind = TCellKind::Number;
+      cell.V.Number = n;
+      return true;
+    }
+    case TValue::vkBoolean: {
+      if (cell.Kind == TCellKind::Boolean && cell.V.Number == v.Number) return false;
+      cell.Kind = TCellKind::Boolean;
+      cell.V.Number = v.Number;
+      return true;
+    }
+    case TValue::vkText:
+      if (cell.Kind == TCellKind::Text && sheet.Pool[cell.V.Index] == v.String) return false;
+      cell.Kind = TCellKind::Text;
+      cell.V.Index = sheet.AddText(v.String);
+      return true;
+    case TValue::vkError: {
+      std::string text(calc::ErrorText(v.Err));
+      if (cell.Kind == TCellKind::Error && sheet.Pool[cell.V.Index] == text) return false;
+      cell.Kind = TCellKind::Error;
+      cell.V.Index = sheet.AddText(std::move(text));
+      return true;
+    }
+    default: return false;
+  }
+}
+
+}  // namespace
+
+void TWorkbookFile::StoreFormulaResults() {
+  TCalculation& calculation = Calculation();
+  struct TUncomputed {
+    TSheet* Sheet;
+    uint32_t Row, Column;
+    bool Dropped = false;
+  };
+  std::vector<TUncomputed> uncomputed;
+  for (const auto& sheetPointer : FSheets) {
+    TSheet& sheet = *sheetPointer;
+    if (sheet.Deleted || !sheet.IsWorksheet) continue;
+    EnsureLoaded(sheet);
+    std::vector<std::pair<uint32_t, uint32_t>> formulas;
+    for (const TRow& row : sheet.Rows())
+      for (const TCell& cell : row.Cells)
+        if (cell.Extra && sheet.HasFormula(cell)) formulas.emplace_back(row.Number, cell.Column);
+    for (auto [row, column] : formulas) {
+      TValue result;
+      bool computed = calculation.Result(sheet, row, column, result);
+      TCell* cell = sheet.FindCell(row, column);
+      if (!cell) continue;
+      if (!computed) {
+        uncomputed.push_back({&sheet, row, column});
+      } else if (StoreResult(sheet, *cell, result)) {
+        sheet.Modified = true;
+        calculation.NoteChanged(sheet, row, column, row, column);
+      }
+    }
+  }
+  // A formula the engine cannot compute keeps its cached value unless what
+  // it reads changed: then no value is better than a wrong one. Dropping
+  // one value may make others stale in turn.
+  for (bool dropped = true; dropped;) {
+    dropped = false;
+    for (TUncomputed& u : uncomputed) {
+      std::string text;
+      if (u.Dropped) continue;
+      TCell* cell = u.Sheet->FindCell(u.Row, u.Column);
+      if (!cell || cell->Kind == TCellKind::Blank) continue;
+      if (calculation.FormulaText(*u.Sheet, u.Row, u.Column, text) &&
+          !calculation.ReadsChanged(calculation.SheetIndex(*u.Sheet), text))
+        continue;
+      cell->Kind = TCellKind::Blank;
+      u.Dropped = dropped = true;
+      u.Sheet->Modified = true;
+      calculation.NoteChanged(*u.Sheet, u.Row, u.Column, u.Row, u.Column);
+    }
+  }
+  calculation.ForgetChanges();
+}
+
+void TWorkbookFile::NoteChangedCells(const TSheet& sheet, uint32_t row1, uint32_t column1, uint32_t row2,
+                                     uint32_t column2) {
+  Calculation().NoteChanged(sheet, row1, column1, row2, column2);
 }
 
 }  // namespace spreadsheet

@@ -577,6 +577,7 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
 
 void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
   ForgetResults();
+  NoteChangedCells(sheet, 1, 1, kMaxRow, kMaxColumn);
   if (at < 1 || at > kMaxRow) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertRows, sheet.Name, at, count, {}};
@@ -590,6 +591,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
 
 void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
   ForgetResults();
+  NoteChangedCells(sheet, 1, 1, kMaxRow, kMaxColumn);
   if (at < 1 || at > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   TReferenceChange change{TReferenceChange::InsertColumns, sheet.Name, at, count, {}};

@@ -533,6 +533,7 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
   ForgetResults();
+  NoteChangedCells(sheet, row, column, row, column);
   if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
   // A table's header cell holds its column's name as text, whatever is
   // written there: the write renames the column.
@@ -755,7 +756,9 @@ void TWorkbookFile::DropStaleSheetTitles() {
 void TWorkbookFile::Save() {
   pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
   if (FCellsChanged) {
-    // Formulas that depend on changed cells must not show stale results.
+    StoreFormulaResults();
+    // The application recalculates on opening as well, with what this
+    // server does not compute.
     pugi::xml_node calcPr = EnsureChild(root, "calcPr", WorkbookChildOrder());
     if (!calcPr.attribute("fullCalcOnLoad")) calcPr.append_attribute("fullCalcOnLoad");
     calcPr.attribute("fullCalcOnLoad").set_value("1");

@@ -103,6 +103,12 @@ class TWorkbookFile {
   bool FormulaResult(TSheet& sheet, uint32_t row, uint32_t column, rtl::Variant& out);
   // Every computed result is stale after a change.
   void ForgetResults();
+  // Every formula cell's cached value made its computed result before saving
+  // a workbook whose cells changed; values that cannot be computed go.
+  void StoreFormulaResults();
+  // Cells whose values changed since the last save (for formulas the engine
+  // cannot compute: their cached values stand unless what they read changed).
+  void NoteChangedCells(const TSheet& sheet, uint32_t row1, uint32_t column1, uint32_t row2, uint32_t column2);
   struct TCalculationDeleter {
     void operator()(TCalculation* calculation) const;
   };

@@ -153,7 +153,8 @@ bool ToBoolean(const TValue& v) {
 
 int CompareValues(const TValue& a, const TValue& b) {
   auto rank = [](const TValue& v, const TValue& other) {
-    TValue::TKind kind = v.Kind == TValue::vkBlank ? (other.Kind == TValue::vkBlank ? TValue::vkNumber : other.Kind) : v.Kind;
+    TValue::TKind kind = v.Kind == TValue::vkBlank ? (other.Kind == TValue::vkBlank ? TValue::vkNumber : other.Kind)
+                                                   : v.Kind;
     return kind == TValue::vkNumber ? 0 : kind == TValue::vkText ? 1 : 2;
   };
   int ra = rank(a, b), rb = rank(b, a);
@@ -478,8 +479,8 @@ TValue TEvaluator::Operator(const TFormula& formula, const TFormulaNode& node) {
   auto result = NewArray(rows, columns);
   for (uint32_t r = 0; r < rows; ++r)
     for (uint32_t c = 0; c < columns; ++c)
-      result->Cells[static_cast<size_t>(r) * columns + c] =
-          ApplyBinary(node.Op, element(a, sa, ar, ac, r, c), element(b, sb, br, bc, r, c));
+      result->Cells[static_cast<size_t>(r) * columns + c] = ApplyBinary(node.Op, element(a, sa, ar, ac, r, c),
+                                                                        element(b, sb, br, bc, r, c));
   TValue v;
   v.Kind = TValue::vkArray;
   v.Values = std::move(result);

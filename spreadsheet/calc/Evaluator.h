@@ -17,8 +17,8 @@ namespace spreadsheet::calc {
 struct TTableInfo {
   int32_t Sheet = -1;
   uint32_t Row1 = 0, Column1 = 0, Row2 = 0, Column2 = 0;  // the whole table, headers and totals included
-  uint32_t HeaderRows = 1;                                  // 0 or 1
-  uint32_t TotalsRows = 0;                                  // 0 or 1
+  uint32_t HeaderRows = 1;                                // 0 or 1
+  uint32_t TotalsRows = 0;                                // 0 or 1
   std::vector<std::string> ColumnNames;
 };
 

@@ -14,11 +14,11 @@ constexpr uint32_t kMaxColumns = 16384;
 constexpr int kMaxDepth = 200;
 
 constexpr std::pair<TErrorValue, std::string_view> kErrorTexts[] = {
-    {TErrorValue::Null, "#NULL!"},       {TErrorValue::Div0, "#DIV/0!"},
-    {TErrorValue::Value, "#VALUE!"},     {TErrorValue::Ref, "#REF!"},
-    {TErrorValue::Name, "#NAME?"},       {TErrorValue::Num, "#NUM!"},
-    {TErrorValue::NA, "#N/A"},           {TErrorValue::GettingData, "#GETTING_DATA"},
-    {TErrorValue::Spill, "#SPILL!"},     {TErrorValue::Calc, "#CALC!"},
+    {TErrorValue::Null, "#NULL!"},   {TErrorValue::Div0, "#DIV/0!"},
+    {TErrorValue::Value, "#VALUE!"}, {TErrorValue::Ref, "#REF!"},
+    {TErrorValue::Name, "#NAME?"},   {TErrorValue::Num, "#NUM!"},
+    {TErrorValue::NA, "#N/A"},       {TErrorValue::GettingData, "#GETTING_DATA"},
+    {TErrorValue::Spill, "#SPILL!"}, {TErrorValue::Calc, "#CALC!"},
 };
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
@@ -45,12 +45,14 @@ bool ReadCell(std::string_view text, TRefCoord& cell) {
   if (i < text.size() && text[i] == '$') cell.ColumnAbsolute = true, ++i;
   size_t letters = 0;
   uint32_t column = 0;
-  while (i < text.size() && IsLetter(text[i]) && letters < 4) column = column * 26 + (Upper(text[i++]) - 'A' + 1), ++letters;
+  while (i < text.size() && IsLetter(text[i]) && letters < 4)
+    column = column * 26 + (Upper(text[i++]) - 'A' + 1), ++letters;
   if (letters == 0 || letters > 3 || column > kMaxColumns) return false;
   if (i < text.size() && text[i] == '$') cell.RowAbsolute = true, ++i;
   size_t digits = 0;
   uint64_t row = 0;
-  while (i < text.size() && IsDigit(text[i]) && digits < 8) row = row * 10 + static_cast<uint64_t>(text[i++] - '0'), ++digits;
+  while (i < text.size() && IsDigit(text[i]) && digits < 8)
+    row = row * 10 + static_cast<uint64_t>(text[i++] - '0'), ++digits;
   if (digits == 0 || i != text.size() || row == 0 || row > kMaxRows) return false;
   cell.Row = static_cast<uint32_t>(row);
   cell.Column = column;
@@ -64,7 +66,8 @@ bool ReadColumn(std::string_view text, TRefCoord& cell) {
   if (i < text.size() && text[i] == '$') cell.ColumnAbsolute = true, ++i;
   uint32_t column = 0;
   size_t letters = 0;
-  while (i < text.size() && IsLetter(text[i]) && letters < 4) column = column * 26 + (Upper(text[i++]) - 'A' + 1), ++letters;
+  while (i < text.size() && IsLetter(text[i]) && letters < 4)
+    column = column * 26 + (Upper(text[i++]) - 'A' + 1), ++letters;
   if (letters == 0 || letters > 3 || i != text.size() || column > kMaxColumns) return false;
   cell.Column = column;
   return true;
@@ -77,7 +80,8 @@ bool ReadRow(std::string_view text, TRefCoord& cell) {
   if (i < text.size() && text[i] == '$') cell.RowAbsolute = true, ++i;
   uint64_t row = 0;
   size_t digits = 0;
-  while (i < text.size() && IsDigit(text[i]) && digits < 8) row = row * 10 + static_cast<uint64_t>(text[i++] - '0'), ++digits;
+  while (i < text.size() && IsDigit(text[i]) && digits < 8)
+    row = row * 10 + static_cast<uint64_t>(text[i++] - '0'), ++digits;
   if (digits == 0 || i != text.size() || row == 0 || row > kMaxRows) return false;
   cell.Row = static_cast<uint32_t>(row);
   return true;

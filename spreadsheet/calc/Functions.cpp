@@ -318,9 +318,9 @@ TValue Choose(TCallContext& call) {
 }
 
 constexpr TFunctionInfo kLogical[] = {
-    {"AND", 1, 255, &And},  {"CHOOSE", 2, 255, &Choose}, {"FALSE", 0, 0, &False},   {"IF", 1, 3, &If},
-    {"IFERROR", 2, 2, &IfError}, {"IFNA", 2, 2, &IfNa},  {"IFS", 2, 254, &Ifs},      {"NOT", 1, 1, &Not},
-    {"OR", 1, 255, &Or},    {"SWITCH", 3, 254, &Switch}, {"TRUE", 0, 0, &True},      {"XOR", 1, 255, &Xor},
+    {"AND", 1, 255, &And},       {"CHOOSE", 2, 255, &Choose}, {"FALSE", 0, 0, &False}, {"IF", 1, 3, &If},
+    {"IFERROR", 2, 2, &IfError}, {"IFNA", 2, 2, &IfNa},       {"IFS", 2, 254, &Ifs},   {"NOT", 1, 1, &Not},
+    {"OR", 1, 255, &Or},         {"SWITCH", 3, 254, &Switch}, {"TRUE", 0, 0, &True},   {"XOR", 1, 255, &Xor},
 };
 
 // --- Information ---------------------------------------------------------------------
@@ -403,12 +403,24 @@ TValue Columns(TCallContext& call) {
 }
 
 constexpr TFunctionInfo kInformation[] = {
-    {"COLUMN", 0, 1, &Column},    {"COLUMNS", 1, 1, &Columns},     {"ISBLANK", 1, 1, &IsBlank},
-    {"ISERR", 1, 1, &IsErr},      {"ISERROR", 1, 1, &IsError},     {"ISEVEN", 1, 1, &IsEven},
-    {"ISLOGICAL", 1, 1, &IsLogical}, {"ISNA", 1, 1, &IsNa},        {"ISNONTEXT", 1, 1, &IsNonText},
-    {"ISNUMBER", 1, 1, &IsNumber}, {"ISODD", 1, 1, &IsOdd},        {"ISTEXT", 1, 1, &IsText},
-    {"N", 1, 1, &N},              {"NA", 0, 0, &Na},               {"ROW", 0, 1, &Row},
-    {"ROWS", 1, 1, &Rows},        {"T", 1, 1, &T},                 {"TYPE", 1, 1, &Type},
+    {"COLUMN", 0, 1, &Column},
+    {"COLUMNS", 1, 1, &Columns},
+    {"ISBLANK", 1, 1, &IsBlank},
+    {"ISERR", 1, 1, &IsErr},
+    {"ISERROR", 1, 1, &IsError},
+    {"ISEVEN", 1, 1, &IsEven},
+    {"ISLOGICAL", 1, 1, &IsLogical},
+    {"ISNA", 1, 1, &IsNa},
+    {"ISNONTEXT", 1, 1, &IsNonText},
+    {"ISNUMBER", 1, 1, &IsNumber},
+    {"ISODD", 1, 1, &IsOdd},
+    {"ISTEXT", 1, 1, &IsText},
+    {"N", 1, 1, &N},
+    {"NA", 0, 0, &Na},
+    {"ROW", 0, 1, &Row},
+    {"ROWS", 1, 1, &Rows},
+    {"T", 1, 1, &T},
+    {"TYPE", 1, 1, &Type},
 };
 
 // --- Aggregates ----------------------------------------------------------------------
@@ -624,8 +636,7 @@ TValue SumProduct(TCallContext& call) {
       single.Values = std::move(array);
       v = std::move(single);
     }
-    if (!arrays.empty() &&
-        (v.Values->Rows != arrays[0].Values->Rows || v.Values->Columns != arrays[0].Values->Columns))
+    if (!arrays.empty() && (v.Values->Rows != arrays[0].Values->Rows || v.Values->Columns != arrays[0].Values->Columns))
       Raise(TErrorValue::Value);
     arrays.push_back(std::move(v));
   }
@@ -644,11 +655,21 @@ TValue SumProduct(TCallContext& call) {
 }
 
 constexpr TFunctionInfo kAggregate[] = {
-    {"AVERAGE", 1, 255, &Average},    {"AVERAGEIF", 2, 3, &AverageIf}, {"AVERAGEIFS", 3, 255, &AverageIfs},
-    {"COUNT", 1, 255, &Count},        {"COUNTA", 1, 255, &CountA},     {"COUNTBLANK", 1, 1, &CountBlank},
-    {"COUNTIF", 2, 2, &CountIf},      {"COUNTIFS", 2, 254, &CountIfs}, {"MAX", 1, 255, &Max},
-    {"MAXIFS", 3, 255, &MaxIfs},      {"MIN", 1, 255, &Min},           {"MINIFS", 3, 255, &MinIfs},
-    {"SUM", 1, 255, &Sum},            {"SUMIF", 2, 3, &SumIf},         {"SUMIFS", 3, 255, &SumIfs},
+    {"AVERAGE", 1, 255, &Average},
+    {"AVERAGEIF", 2, 3, &AverageIf},
+    {"AVERAGEIFS", 3, 255, &AverageIfs},
+    {"COUNT", 1, 255, &Count},
+    {"COUNTA", 1, 255, &CountA},
+    {"COUNTBLANK", 1, 1, &CountBlank},
+    {"COUNTIF", 2, 2, &CountIf},
+    {"COUNTIFS", 2, 254, &CountIfs},
+    {"MAX", 1, 255, &Max},
+    {"MAXIFS", 3, 255, &MaxIfs},
+    {"MIN", 1, 255, &Min},
+    {"MINIFS", 3, 255, &MinIfs},
+    {"SUM", 1, 255, &Sum},
+    {"SUMIF", 2, 3, &SumIf},
+    {"SUMIFS", 3, 255, &SumIfs},
     {"SUMPRODUCT", 1, 255, &SumProduct, false, true},
 };
 

@@ -28,8 +28,8 @@ struct TValue {
   TErrorValue Err = TErrorValue::None;
   double Number = 0;  // also a Boolean's 0 or 1
   std::string String;
-  std::shared_ptr<const TArrayValue> Values;         // Array
-  TArea Area;                                        // Reference: the first (usually only) area
+  std::shared_ptr<const TArrayValue> Values;        // Array
+  TArea Area;                                       // Reference: the first (usually only) area
   std::shared_ptr<const std::vector<TArea>> Areas;  // Reference: every area of a union
 
   static TValue FromNumber(double n) {

@@ -1,4 +1,5 @@
 // Formula results as the server computes them when a formula cell is read.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ServerFixture.h"
@@ -16,8 +17,7 @@ class CalculationTest : public ServerTest {
   void SetUp() override {
     TBookLayout layout;
     layout.Sheets = {{"Data", "<sheetData/>"}, {"Other Sheet", "<sheetData/>"}};
-    layout.WorkbookExtra =
-        "<definedNames><definedName name=\"Rate\">Data!$H$1</definedName></definedNames>";
+    layout.WorkbookExtra = "<definedNames><definedName name=\"Rate\">Data!$H$1</definedName></definedNames>";
     WriteBook(FPath, layout);
     FSheet = Sheet(Open(FPath), 1);
     // A1:A4 numbers, B1 text, C1 "a", D1 TRUE, E1 blank, H1 the rate.
@@ -176,13 +176,37 @@ TEST_F(CalculationTest, WhatCannotBeComputedKeepsItsStoredValue) {
   TBookLayout layout;
   layout.Sheets = {{"Data",
                     "<sheetData><row r=\"1\"><c r=\"A1\"><f>NOSUCHFUNCTION(1)</f><v>7</v></c>"
-                    "<c r=\"B1\"><f>[1]Sheet1!A1</f><v>8</v></c><c r=\"C1\"><f>A1+B1</f><v>0</v></c></row></sheetData>"}};
+                    "<c r=\"B1\"><f>[1]Sheet1!A1</f><v>8</v></c><c r=\"C1\"><f>A1+B1</f><v>0</v></c></row>"
+                    "<row r=\"3\"><c r=\"D3\"><f>NOSUCHFUNCTION(E3)</f><v>9</v></c></row></sheetData>"}};
   std::string path = FDir.File("stored.xlsx");
   WriteBook(path, layout);
-  auto sheet = Sheet(Open(path), 1);
+  auto book = Open(path);
+  auto sheet = Sheet(book, 1);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).AsDouble(), 7);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 2).AsDouble(), 8);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), 15);
+  // Saving stores computed results; a value the engine cannot compute stays
+  // while nothing it reads changed, and goes once something did.
+  PutText(sheet, 2, 1, u"=NOSUCHFUNCTION(D1)");
+  PutText(sheet, 2, 2, u"=C1*2");
+  PutText(sheet, 2, 3, u"=\"a\"&1");
+  PutText(sheet, 2, 4, u"=1/0");
+  PutText(sheet, 2, 5, u"=A1>1");
+  book->Save();
+  std::string xml = ReadZip(path)["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"A1\"><f>NOSUCHFUNCTION(1)</f><v>7</v></c>"));
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"C1\"><f>A1+B1</f><v>15</v></c>"));
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"B2\"><f>C1*2</f><v>30</v></c>"));
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"C2\" t=\"str\"><f>\"a\"&amp;1</f><v>a1</v></c>"));
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"D2\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c>"));
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"E2\" t=\"b\"><f>A1&gt;1</f><v>1</v></c>"));
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"D3\"><f>NOSUCHFUNCTION(E3)</f><v>9</v></c>"));
+  Put(sheet, 3, 5, Variant(1.0));
+  book->Save();
+  xml = ReadZip(path)["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"A1\"><f>NOSUCHFUNCTION(1)</f><v>7</v></c>"));
+  EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"D3\"><f>NOSUCHFUNCTION(E3)</f></c>"));
+  book->Close(false);
 }
 
 TEST(FormulaSyntax, TheParserTakesWhatFilesStoreAndRefusesBrokenText) {

@@ -66,7 +66,7 @@ TEST_F(StructureTest, InsertingARowInsideATableGrowsTheTotalAndTheTableAndCopies
   SaveAndClose(book);
 
   auto parts = ReadZip(FPath);
-  EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<c r=\"B6\" s=\"2\"><f>SUM(B2:B5)</f><v>60</v></c>"));
+  EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<c r=\"B6\" s=\"2\"><f>SUM(B2:B5)</f><v>65</v></c>"));
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<row r=\"3\" ht=\"20\" customHeight=\"1\">"));
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<dimension ref=\"A1:B6\"/>"));
   EXPECT_THAT(parts["xl/tables/table1.xml"], HasSubstr("ref=\"A1:B6\""));
@@ -224,7 +224,7 @@ TEST_F(StructureTest, RowsInsertedIntoATableTakeItsCalculatedColumnButNotOtherFo
   Sheet(book, 1)->InsertRow(6);  // below the table
   SaveAndClose(book);
   const std::string xml = ReadZip(FPath)["xl/worksheets/sheet1.xml"];
-  EXPECT_THAT(xml, HasSubstr("<row r=\"3\"><c r=\"B3\"><f>A3*2</f></c></row>"));  // no cached value, no copy of C
+  EXPECT_THAT(xml, HasSubstr("<row r=\"3\"><c r=\"B3\"><f>A3*2</f><v>0</v></c></row>"));  // computed, no copy of C
   EXPECT_THAT(xml, HasSubstr("<c r=\"B4\"><f>A4*2</f><v>4</v></c>"));
   EXPECT_THAT(xml, Not(HasSubstr("r=\"B6\"")));
 }

@@ -160,7 +160,7 @@ TEST_F(ValueTest, WrittenTextIsTypedInputAndReadsBackAfterSaving) {
   EXPECT_EQ(Get(again, 6, 2).VError(), rtl::MakeCellError(2042));
 
   auto parts = ReadZip(FPath);
-  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], ::testing::HasSubstr("<c r=\"A5\"><f>A1+1</f></c>"));
+  EXPECT_THAT(parts["xl/worksheets/sheet2.xml"], ::testing::HasSubstr("<c r=\"A5\"><f>A1+1</f><v>124</v></c>"));
   EXPECT_THAT(parts["xl/workbook.xml"], ::testing::HasSubstr("fullCalcOnLoad=\"1\""));
 
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
