@@ -1,15 +1,24 @@
 #include "bindings/uPSI_DatumskeFunkcije.h"
 
 #include "bindings/UtilityFunctions.h"
-#include "engine/runtime/HostCalls.h"
+#include "engine/runtime/LibraryRows.h"
 
 namespace bindings {
 
-void SIRegister_DatumskeFunkcije(ps::TPSPascalCompiler* CL) {
-  CL->AddNativeFunction("procedure ShellOpen(const ADocumentName, AParameter: string)");
+namespace {
+
+std::span<const ps::TPSRoutineRow> DatumskeFunkcijeRoutineRows() {
+  static const std::vector<ps::TPSRoutineRow> rows = {
+      {"procedure ShellOpen(const ADocumentName, AParameter: string)", ps::Native(&ShellOpen)},
+  };
+  return rows;
 }
 
-void RIRegister_DatumskeFunkcije(ps::TPSExec& Exec) { ps::RegisterNativeFunction(Exec, "SHELLOPEN", &ShellOpen); }
+}  // namespace
+
+void SIRegister_DatumskeFunkcije(ps::TPSPascalCompiler* CL) { ps::DeclareRoutines(CL, DatumskeFunkcijeRoutineRows()); }
+
+void RIRegister_DatumskeFunkcije(ps::TPSExec& Exec) { ps::BindRoutines(Exec, DatumskeFunkcijeRoutineRows()); }
 
 rtl::TClass TPSImport_DatumskeFunkcije::StaticClass() {
   static const rtl::TMetaClass meta(u"TPSImport_DatumskeFunkcije", ps::TPSPlugin::StaticClass(), nullptr);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bindings/PerlRegEx.h"
+#include "engine/runtime/LibraryRows.h"
 
 namespace ps {
 
@@ -35,66 +36,6 @@ namespace bindings {
 using ps::TPSCompileTimeClass;
 using ps::TPSMemberCall;
 using rtl::UnicodeString;
-
-void SIRegister_PerlRegEx(ps::TPSPascalCompiler* CL) {
-  CL->AddTypeS("TPerlRegExOption",
-               "( preCaseLess, preMultiLine, preSingleLine, preExtended, preAnchored, preDollarEndOnly, preExtra, "
-               "preUnGreedy )");
-  CL->AddTypeS("TPerlRegExOptions", "set of TPerlRegExOption");
-  CL->AddTypeS("TPerlRegExSingleState", "( preNotBOL, preNotEOL, preNotEmpty )");
-  CL->AddTypeS("TPerlRegExState", "set of TPerlRegExSingleState");
-  CL->AddConstantN("MAX_SUBEXPRESSIONS", "LongInt")->SetInt(MAX_SUBEXPRESSIONS);
-  CL->AddTypeS("TPerlRegExReplaceEvent", "Procedure ( Sender : TObject; var ReplaceWith : string)");
-
-  TPSCompileTimeClass* object = CL->FindClass("TOBJECT");
-  TPSCompileTimeClass* re = CL->AddClassN(object, "TPerlRegEx");
-  re->RegisterMethod("Function EscapeRegExChars( const S : string) : string");
-  re->RegisterMethod("Procedure Compile");
-  re->RegisterMethod("Procedure Study");
-  re->RegisterMethod("Function Match : Boolean");
-  re->RegisterMethod("Function MatchAgain : Boolean");
-  re->RegisterMethod("Function Replace : string");
-  re->RegisterMethod("Function ReplaceAll : Boolean");
-  re->RegisterMethod("Function ComputeReplacement : string");
-  re->RegisterMethod("Procedure StoreSubExpressions");
-  re->RegisterMethod("Function NamedSubExpression( const SEName : string) : Integer");
-  re->RegisterMethod("Procedure Split( Strings : TStrings; Limit : Integer)");
-  re->RegisterProperty("Compiled", "Boolean", ps::iptR);
-  re->RegisterProperty("FoundMatch", "Boolean", ps::iptR);
-  re->RegisterProperty("Studied", "Boolean", ps::iptR);
-  re->RegisterProperty("MatchedExpression", "string", ps::iptR);
-  re->RegisterProperty("MatchedExpressionLength", "Integer", ps::iptR);
-  re->RegisterProperty("MatchedExpressionOffset", "Integer", ps::iptR);
-  re->RegisterProperty("Start", "Integer", ps::iptRW);
-  re->RegisterProperty("Stop", "Integer", ps::iptRW);
-  re->RegisterProperty("State", "TPerlRegExState", ps::iptRW);
-  re->RegisterProperty("SubExpressionCount", "Integer", ps::iptR);
-  re->RegisterProperty("SubExpressions", "string Integer", ps::iptR);
-  re->RegisterProperty("SubExpressionLengths", "Integer Integer", ps::iptR);
-  re->RegisterProperty("SubExpressionOffsets", "Integer Integer", ps::iptR);
-  re->RegisterProperty("Subject", "string", ps::iptRW);
-  re->RegisterProperty("Options", "TPerlRegExOptions", ps::iptRW);
-  re->RegisterProperty("RegEx", "string", ps::iptRW);
-  re->RegisterProperty("Replacement", "string", ps::iptRW);
-  re->RegisterProperty("OnMatch", "TNotifyEvent", ps::iptRW);
-  re->RegisterProperty("OnReplace", "TPerlRegExReplaceEvent", ps::iptRW);
-
-  TPSCompileTimeClass* list = CL->AddClassN(object, "TPerlRegExList");
-  list->RegisterMethod("Constructor Create");
-  list->RegisterMethod("Function Add( ARegEx : TPerlRegEx) : Integer");
-  list->RegisterMethod("Procedure Clear");
-  list->RegisterMethod("Procedure Delete( Index : Integer)");
-  list->RegisterMethod("Function IndexOf( ARegEx : TPerlRegEx) : Integer");
-  list->RegisterMethod("Procedure Insert( Index : Integer; ARegEx : TPerlRegEx)");
-  list->RegisterMethod("Function Match : Boolean");
-  list->RegisterMethod("Function MatchAgain : Boolean");
-  list->RegisterProperty("RegEx", "TPerlRegEx Integer", ps::iptRW);
-  list->RegisterProperty("Count", "Integer", ps::iptR);
-  list->RegisterProperty("Subject", "string", ps::iptRW);
-  list->RegisterProperty("Start", "Integer", ps::iptRW);
-  list->RegisterProperty("Stop", "Integer", ps::iptRW);
-  list->RegisterProperty("MatchedRegEx", "TPerlRegEx", ps::iptR);
-}
 
 namespace {
 
@@ -136,62 +77,90 @@ void WriteOnReplace(TPSMemberCall& c) {
   re->SetOnReplace(TScriptReplaceHandler{&c.Exec, v.ProcNo});
 }
 
+std::span<const ps::TPSClassRow> PerlRegExClassRows() {
+  static const std::vector<ps::TPSClassRow> rows = [] {
+    std::vector<ps::TPSClassRow> r;
+    // Scripts create regular expressions with the Create inherited from
+    // TObject, which makes the class's default instance.
+    r.push_back(ps::TPSClassRows<TPerlRegEx>("TObject", "TPerlRegEx")
+                    .Method("Function EscapeRegExChars( const S : string) : string",
+                            [](TPerlRegEx*, const UnicodeString& S) { return TPerlRegEx::EscapeRegExChars(S); })
+                    .Method("Procedure Compile", &TPerlRegEx::Compile)
+                    .Method("Procedure Study", &TPerlRegEx::Study)
+                    .Method("Function Match : Boolean", &TPerlRegEx::Match)
+                    .Method("Function MatchAgain : Boolean", &TPerlRegEx::MatchAgain)
+                    .Method("Function Replace : string", &TPerlRegEx::Replace)
+                    .Method("Function ReplaceAll : Boolean", &TPerlRegEx::ReplaceAll)
+                    .Method("Function ComputeReplacement : string", &TPerlRegEx::ComputeReplacement)
+                    .Method("Procedure StoreSubExpressions", &TPerlRegEx::StoreSubExpressions)
+                    .Method("Function NamedSubExpression( const SEName : string) : Integer",
+                            [](TPerlRegEx* r, const UnicodeString& SEName) { return r->NamedSubExpression(SEName); })
+                    .Method("Procedure Split( Strings : TStrings; Limit : Integer)",
+                            [](TPerlRegEx* r, rtl::TStrings* Strings, int32_t Limit) { r->Split(Strings, Limit); })
+                    .ReadProperty("Compiled", "Boolean", &TPerlRegEx::Compiled)
+                    .ReadProperty("FoundMatch", "Boolean", &TPerlRegEx::FoundMatch)
+                    .ReadProperty("Studied", "Boolean", &TPerlRegEx::Studied)
+                    .ReadProperty("MatchedExpression", "string", &TPerlRegEx::MatchedExpression)
+                    .ReadProperty("MatchedExpressionLength", "Integer", &TPerlRegEx::MatchedExpressionLength)
+                    .ReadProperty("MatchedExpressionOffset", "Integer", &TPerlRegEx::MatchedExpressionOffset)
+                    .Property("Start", "Integer", &TPerlRegEx::Start, &TPerlRegEx::SetStart)
+                    .Property("Stop", "Integer", &TPerlRegEx::Stop, &TPerlRegEx::SetStop)
+                    .Property("State", "TPerlRegExState", &TPerlRegEx::State, &TPerlRegEx::SetState)
+                    .ReadProperty("SubExpressionCount", "Integer", &TPerlRegEx::SubExpressionCount)
+                    .ReadProperty("SubExpressions", "string Integer",
+                                  [](TPerlRegEx* r, int32_t i) { return r->SubExpressions(i); })
+                    .ReadProperty("SubExpressionLengths", "Integer Integer",
+                                  [](TPerlRegEx* r, int32_t i) { return r->SubExpressionLengths(i); })
+                    .ReadProperty("SubExpressionOffsets", "Integer Integer",
+                                  [](TPerlRegEx* r, int32_t i) { return r->SubExpressionOffsets(i); })
+                    .Property("Subject", "string", &TPerlRegEx::Subject, &TPerlRegEx::SetSubject)
+                    .Property("Options", "TPerlRegExOptions", &TPerlRegEx::Options, &TPerlRegEx::SetOptions)
+                    .Property("RegEx", "string", &TPerlRegEx::RegEx, &TPerlRegEx::SetRegEx)
+                    .Property("Replacement", "string", &TPerlRegEx::Replacement, &TPerlRegEx::SetReplacement)
+                    .Published("OnMatch")
+                    .RawEventProperty("OnReplace", "TPerlRegExReplaceEvent", &ReadOnReplace, &WriteOnReplace));
+    r.push_back(
+        ps::TPSClassRows<TPerlRegExList>("TObject", "TPerlRegExList")
+            .Constructor<>("Constructor Create")
+            .Method("Function Add( ARegEx : TPerlRegEx) : Integer",
+                    [](TPerlRegExList* l, TPerlRegEx* ARegEx) { return l->Add(ARegEx); })
+            .Method("Procedure Clear", &TPerlRegExList::Clear)
+            .Method("Procedure Delete( Index : Integer)", [](TPerlRegExList* l, int32_t Index) { l->Delete(Index); })
+            .Method("Function IndexOf( ARegEx : TPerlRegEx) : Integer",
+                    [](TPerlRegExList* l, TPerlRegEx* ARegEx) { return l->IndexOf(ARegEx); })
+            .Method("Procedure Insert( Index : Integer; ARegEx : TPerlRegEx)",
+                    [](TPerlRegExList* l, int32_t Index, TPerlRegEx* ARegEx) { l->Insert(Index, ARegEx); })
+            .Method("Function Match : Boolean", &TPerlRegExList::Match)
+            .Method("Function MatchAgain : Boolean", &TPerlRegExList::MatchAgain)
+            .Property(
+                "RegEx", "TPerlRegEx Integer", [](TPerlRegExList* l, int32_t i) { return l->RegEx(i); },
+                [](TPerlRegExList* l, int32_t i, TPerlRegEx* ARegEx) { l->SetRegEx(i, ARegEx); })
+            .ReadProperty("Count", "Integer", &TPerlRegExList::Count)
+            .Property("Subject", "string", &TPerlRegExList::Subject, &TPerlRegExList::SetSubject)
+            .Property("Start", "Integer", &TPerlRegExList::Start, &TPerlRegExList::SetStart)
+            .Property("Stop", "Integer", &TPerlRegExList::Stop, &TPerlRegExList::SetStop)
+            .ReadProperty("MatchedRegEx", "TPerlRegEx", &TPerlRegExList::MatchedRegEx));
+    return r;
+  }();
+  return rows;
+}
+
 }  // namespace
 
-void RIRegister_PerlRegEx(ps::TPSRuntimeClassImporter& CL) {
-  // Scripts create regular expressions with the Create inherited from
-  // TObject, which makes the class's default instance.
-  auto& re = CL.Add<TPerlRegEx>();
-  re.Method("EscapeRegExChars", [](TPerlRegEx*, const UnicodeString& S) { return TPerlRegEx::EscapeRegExChars(S); });
-  re.Method("Compile", &TPerlRegEx::Compile);
-  re.Method("Study", &TPerlRegEx::Study);
-  re.Method("Match", &TPerlRegEx::Match);
-  re.Method("MatchAgain", &TPerlRegEx::MatchAgain);
-  re.Method("Replace", &TPerlRegEx::Replace);
-  re.Method("ReplaceAll", &TPerlRegEx::ReplaceAll);
-  re.Method("ComputeReplacement", &TPerlRegEx::ComputeReplacement);
-  re.Method("StoreSubExpressions", &TPerlRegEx::StoreSubExpressions);
-  re.Method("NamedSubExpression",
-            [](TPerlRegEx* r, const UnicodeString& SEName) { return r->NamedSubExpression(SEName); });
-  re.Method("Split", [](TPerlRegEx* r, rtl::TStrings* Strings, int32_t Limit) { r->Split(Strings, Limit); });
-  re.ReadProperty("Compiled", &TPerlRegEx::Compiled);
-  re.ReadProperty("FoundMatch", &TPerlRegEx::FoundMatch);
-  re.ReadProperty("Studied", &TPerlRegEx::Studied);
-  re.ReadProperty("MatchedExpression", &TPerlRegEx::MatchedExpression);
-  re.ReadProperty("MatchedExpressionLength", &TPerlRegEx::MatchedExpressionLength);
-  re.ReadProperty("MatchedExpressionOffset", &TPerlRegEx::MatchedExpressionOffset);
-  re.Property("Start", &TPerlRegEx::Start, &TPerlRegEx::SetStart);
-  re.Property("Stop", &TPerlRegEx::Stop, &TPerlRegEx::SetStop);
-  re.Property("State", &TPerlRegEx::State, &TPerlRegEx::SetState);
-  re.ReadProperty("SubExpressionCount", &TPerlRegEx::SubExpressionCount);
-  re.ReadProperty("SubExpressions", [](TPerlRegEx* r, int32_t i) { return r->SubExpressions(i); });
-  re.ReadProperty("SubExpressionLengths", [](TPerlRegEx* r, int32_t i) { return r->SubExpressionLengths(i); });
-  re.ReadProperty("SubExpressionOffsets", [](TPerlRegEx* r, int32_t i) { return r->SubExpressionOffsets(i); });
-  re.Property("Subject", &TPerlRegEx::Subject, &TPerlRegEx::SetSubject);
-  re.Property("Options", &TPerlRegEx::Options, &TPerlRegEx::SetOptions);
-  re.Property("RegEx", &TPerlRegEx::RegEx, &TPerlRegEx::SetRegEx);
-  re.Property("Replacement", &TPerlRegEx::Replacement, &TPerlRegEx::SetReplacement);
-  re.EventProperty("OnMatch", &TPerlRegEx::OnMatch, &TPerlRegEx::SetOnMatch);
-  re.RegisterEventPropertyHelper(&ReadOnReplace, &WriteOnReplace, "OnReplace");
+void SIRegister_PerlRegEx(ps::TPSPascalCompiler* CL) {
+  CL->AddTypeS("TPerlRegExOption",
+               "( preCaseLess, preMultiLine, preSingleLine, preExtended, preAnchored, preDollarEndOnly, preExtra, "
+               "preUnGreedy )");
+  CL->AddTypeS("TPerlRegExOptions", "set of TPerlRegExOption");
+  CL->AddTypeS("TPerlRegExSingleState", "( preNotBOL, preNotEOL, preNotEmpty )");
+  CL->AddTypeS("TPerlRegExState", "set of TPerlRegExSingleState");
+  CL->AddConstantN("MAX_SUBEXPRESSIONS", "LongInt")->SetInt(MAX_SUBEXPRESSIONS);
+  CL->AddTypeS("TPerlRegExReplaceEvent", "Procedure ( Sender : TObject; var ReplaceWith : string)");
 
-  auto& list = CL.Add<TPerlRegExList>();
-  list.Constructor<>();
-  list.Method("Add", [](TPerlRegExList* l, TPerlRegEx* ARegEx) { return l->Add(ARegEx); });
-  list.Method("Clear", &TPerlRegExList::Clear);
-  list.Method("Delete", [](TPerlRegExList* l, int32_t Index) { l->Delete(Index); });
-  list.Method("IndexOf", [](TPerlRegExList* l, TPerlRegEx* ARegEx) { return l->IndexOf(ARegEx); });
-  list.Method("Insert", [](TPerlRegExList* l, int32_t Index, TPerlRegEx* ARegEx) { l->Insert(Index, ARegEx); });
-  list.Method("Match", &TPerlRegExList::Match);
-  list.Method("MatchAgain", &TPerlRegExList::MatchAgain);
-  list.Property(
-      "RegEx", [](TPerlRegExList* l, int32_t i) { return l->RegEx(i); },
-      [](TPerlRegExList* l, int32_t i, TPerlRegEx* ARegEx) { l->SetRegEx(i, ARegEx); });
-  list.ReadProperty("Count", &TPerlRegExList::Count);
-  list.Property("Subject", &TPerlRegExList::Subject, &TPerlRegExList::SetSubject);
-  list.Property("Start", &TPerlRegExList::Start, &TPerlRegExList::SetStart);
-  list.Property("Stop", &TPerlRegExList::Stop, &TPerlRegExList::SetStop);
-  list.ReadProperty("MatchedRegEx", &TPerlRegExList::MatchedRegEx);
+  ps::DeclareClasses(CL, PerlRegExClassRows());
 }
+
+void RIRegister_PerlRegEx(ps::TPSRuntimeClassImporter& CL) { ps::BindClasses(CL, PerlRegExClassRows()); }
 
 rtl::TClass TPSImport_PerlRegEx::StaticClass() {
   static const rtl::TMetaClass meta(u"TPSImport_PerlRegEx", ps::TPSPlugin::StaticClass(), nullptr);

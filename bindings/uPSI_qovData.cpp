@@ -1,6 +1,7 @@
 #include "bindings/uPSI_qovData.h"
 
 #include "data/qovData.h"
+#include "engine/runtime/LibraryRows.h"
 
 namespace bindings {
 
@@ -9,59 +10,57 @@ using data::TqovDataRow;
 using ps::TPSCompileTimeClass;
 using rtl::UnicodeString;
 
+namespace {
+
+std::span<const ps::TPSClassRow> qovDataClassRows() {
+  static const std::vector<ps::TPSClassRow> rows = [] {
+    std::vector<ps::TPSClassRow> r;
+    r.push_back(
+        ps::TPSClassRows<TqovData>("TObject", "TqovData")
+            .ConstructorFn("Constructor Create( AFileName : string; AHasHeaderRow : Boolean; AFieldDelimiter: Char)",
+                           [](const UnicodeString& AFileName, bool AHasHeaderRow, char16_t AFieldDelimiter) {
+                             return new TqovData(AFileName, AHasHeaderRow, AFieldDelimiter);
+                           })
+            .ReadProperty("FieldDelimiter", "Char", &TqovData::FieldDelimiter)
+            .Published("HasHeaderRow")
+            .ReadProperty("Header", "string Integer", [](TqovData* t, int32_t index) { return t->Header(index); })
+            .Published("HeaderCount")
+            .ReadProperty("HeaderIndex", "Integer string",
+                          [](TqovData* t, const UnicodeString& name) { return t->HeaderIndex(name); })
+            .ReadProperty("Row", "TqovDataRow Integer", [](TqovData* t, int32_t index) { return t->Row(index); })
+            .Default()
+            .Published("RowCount")
+            .ReadProperty("Cell", "string Integer Integer",
+                          [](TqovData* t, int32_t row, int32_t column) { return t->Cell(row, column); })
+            .Method("Function LocateRow( KeyColumn : Integer; KeyValue : string; RowOffset : Integer) : Integer",
+                    [](TqovData* t, int32_t KeyColumn, const UnicodeString& KeyValue, int32_t RowOffset) {
+                      return t->LocateRow(KeyColumn, KeyValue, RowOffset);
+                    })
+            .Method("Function GetRowByHeader( const HeaderName, KeyValue : string; RowOffset : Integer) : TqovDataRow",
+                    [](TqovData* t, const UnicodeString& HeaderName, const UnicodeString& KeyValue, int32_t RowOffset) {
+                      return t->GetRowByHeader(HeaderName, KeyValue, RowOffset);
+                    }));
+    r.push_back(
+        ps::TPSClassRows<TqovDataRow>("TObject", "TqovDataRow")
+            .ReadProperty("Column", "string Integer", [](TqovDataRow* r, int32_t index) { return r->Column(index); })
+            .Default()
+            .Published("ColumnCount"));
+    return r;
+  }();
+  return rows;
+}
+
+}  // namespace
+
 void SIRegister_qovData(ps::TPSPascalCompiler* CL) {
   TPSCompileTimeClass* object = CL->FindClass("TOBJECT");
   // Both names first, so that each class may name the other.
   CL->AddClassN(object, "TqovData");
   CL->AddClassN(object, "TqovDataRow");
-
-  TPSCompileTimeClass* table = CL->AddClassN(object, "TqovData");
-  table->RegisterMethod("Constructor Create( AFileName : string; AHasHeaderRow : Boolean; AFieldDelimiter: Char)");
-  table->RegisterProperty("FieldDelimiter", "Char", ps::iptR);
-  table->RegisterProperty("HasHeaderRow", "Boolean", ps::iptR);
-  table->RegisterProperty("Header", "string Integer", ps::iptR);
-  table->RegisterProperty("HeaderCount", "Integer", ps::iptR);
-  table->RegisterProperty("HeaderIndex", "Integer string", ps::iptR);
-  table->RegisterProperty("Row", "TqovDataRow Integer", ps::iptR);
-  table->SetDefaultPropery("Row");
-  table->RegisterProperty("RowCount", "Integer", ps::iptR);
-  table->RegisterProperty("Cell", "string Integer Integer", ps::iptR);
-  table->RegisterMethod("Function LocateRow( KeyColumn : Integer; KeyValue : string; RowOffset : Integer) : Integer");
-  table->RegisterMethod(
-      "Function GetRowByHeader( const HeaderName, KeyValue : string; RowOffset : Integer) : TqovDataRow");
-
-  TPSCompileTimeClass* row = CL->AddClassN(object, "TqovDataRow");
-  row->RegisterProperty("Column", "string Integer", ps::iptR);
-  row->SetDefaultPropery("Column");
-  row->RegisterProperty("ColumnCount", "Integer", ps::iptR);
+  ps::DeclareClasses(CL, qovDataClassRows());
 }
 
-void RIRegister_qovData(ps::TPSRuntimeClassImporter& CL) {
-  CL.Add<TqovData>();
-  CL.Add<TqovDataRow>();
-
-  auto& table = CL.Add<TqovData>();
-  table.ConstructorFn("Create", [](const UnicodeString& AFileName, bool AHasHeaderRow, char16_t AFieldDelimiter) {
-    return new TqovData(AFileName, AHasHeaderRow, AFieldDelimiter);
-  });
-  table.ReadProperty("FieldDelimiter", &TqovData::FieldDelimiter);
-  table.ReadProperty("HasHeaderRow", &TqovData::HasHeaderRow);
-  table.ReadProperty("Header", [](TqovData* t, int32_t index) { return t->Header(index); });
-  table.ReadProperty("HeaderCount", &TqovData::HeaderCount);
-  table.ReadProperty("HeaderIndex", [](TqovData* t, const UnicodeString& name) { return t->HeaderIndex(name); });
-  table.ReadProperty("Row", [](TqovData* t, int32_t index) { return t->Row(index); });
-  table.ReadProperty("RowCount", &TqovData::RowCount);
-  table.ReadProperty("Cell", [](TqovData* t, int32_t row, int32_t column) { return t->Cell(row, column); });
-  table.Method("LocateRow", [](TqovData* t, int32_t KeyColumn, const UnicodeString& KeyValue, int32_t RowOffset) {
-    return t->LocateRow(KeyColumn, KeyValue, RowOffset);
-  });
-  table.Method("GetRowByHeader", [](TqovData* t, const UnicodeString& HeaderName, const UnicodeString& KeyValue,
-                                    int32_t RowOffset) { return t->GetRowByHeader(HeaderName, KeyValue, RowOffset); });
-
-  auto& row = CL.Add<TqovDataRow>();
-  row.ReadProperty("Column", [](TqovDataRow* r, int32_t index) { return r->Column(index); });
-  row.ReadProperty("ColumnCount", &TqovDataRow::ColumnCount);
-}
+void RIRegister_qovData(ps::TPSRuntimeClassImporter& CL) { ps::BindClasses(CL, qovDataClassRows()); }
 
 rtl::TClass TPSImport_qovData::StaticClass() {
   static const rtl::TMetaClass meta(u"TPSImport_qovData", ps::TPSPlugin::StaticClass(), nullptr);

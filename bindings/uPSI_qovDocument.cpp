@@ -1,6 +1,7 @@
 #include "bindings/uPSI_qovDocument.h"
 
 #include "engine/imports/uPSR_std.h"
+#include "engine/runtime/LibraryRows.h"
 #include "workbook/qovDocument.h"
 
 namespace bindings {
@@ -9,31 +10,6 @@ using ps::TPSCompileTimeClass;
 using rtl::UnicodeString;
 using workbook::TqovDocument;
 using workbook::TqovSheet;
-
-void SIRegister_qovDocument(ps::TPSPascalCompiler* CL) {
-  TPSCompileTimeClass* object = CL->FindClass("TOBJECT");
-  CL->AddClassN(object, "TqovDocument");
-  CL->AddClassN(object, "TqovSheet");
-
-  TPSCompileTimeClass* document = CL->AddClassN(object, "TqovDocument");
-  document->RegisterMethod("Constructor Create( AFileName : string)");
-  document->RegisterMethod("Procedure DeleteSheet( Index: Integer)");
-  document->RegisterMethod("Procedure InsertSheet( Index: Integer)");
-  document->RegisterProperty("Sheet", "TqovSheet Integer", ps::iptR);
-  document->RegisterProperty("SheetByName", "TqovSheet string", ps::iptR);
-  document->RegisterProperty("SheetCount", "Integer", ps::iptR);
-  document->RegisterProperty("Visible", "Boolean", ps::iptRW);
-
-  TPSCompileTimeClass* sheet = CL->AddClassN(object, "TqovSheet");
-  sheet->RegisterMethod("Procedure AutoFitColumn( Index : Integer)");
-  sheet->RegisterMethod("Procedure InsertRow( Index : Integer)");
-  sheet->RegisterMethod("Procedure InsertColumn( Index : Integer)");
-  sheet->RegisterProperty("Name", "string", ps::iptR);
-  sheet->RegisterProperty("Cell", "Variant Integer Integer", ps::iptRW);
-  sheet->RegisterProperty("CellByName", "Variant string", ps::iptRW);
-  sheet->RegisterProperty("CellLocked", "Boolean Integer Integer", ps::iptRW);
-  sheet->RegisterProperty("SheetProtected", "Boolean", ps::iptRW);
-}
 
 namespace {
 
@@ -55,35 +31,53 @@ void FreeScriptObject(rtl::TObject* object) {
   ps::ScriptFreeObject(object);
 }
 
+// The rows are made for each registration: the constructor binds the
+// server the host hands over (none when only compiling).
+std::vector<ps::TPSClassRow> qovDocumentClassRows(spreadsheet::ISpreadsheetServer* server) {
+  std::vector<ps::TPSClassRow> r;
+  r.push_back(
+      ps::TPSClassRows<TqovDocument>("TObject", "TqovDocument")
+          .ConstructorFn("Constructor Create( AFileName : string)",
+                         [server](const UnicodeString& AFileName) { return new TqovDocument(server, AFileName); })
+          .Method("Procedure DeleteSheet( Index: Integer)",
+                  [](TqovDocument* d, int32_t index) { d->DeleteSheet(index); })
+          .Method("Procedure InsertSheet( Index: Integer)",
+                  [](TqovDocument* d, int32_t index) { d->InsertSheet(index); })
+          .ReadProperty("Sheet", "TqovSheet Integer", [](TqovDocument* d, int32_t index) { return d->Sheet(index); })
+          .ReadProperty("SheetByName", "TqovSheet string",
+                        [](TqovDocument* d, const UnicodeString& name) { return d->SheetByName(name); })
+          .ReadProperty("SheetCount", "Integer", &TqovDocument::SheetCount)
+          .Property("Visible", "Boolean", &TqovDocument::Visible, &TqovDocument::SetVisible));
+  r.push_back(
+      ps::TPSClassRows<TqovSheet>("TObject", "TqovSheet")
+          .Method("Procedure AutoFitColumn( Index : Integer)",
+                  [](TqovSheet* s, int32_t index) { s->AutoFitColumn(index); })
+          .Method("Procedure InsertRow( Index : Integer)", [](TqovSheet* s, int32_t index) { s->InsertRow(index); })
+          .Method("Procedure InsertColumn( Index : Integer)",
+                  [](TqovSheet* s, int32_t index) { s->InsertColumn(index); })
+          .ReadProperty("Name", "string", &TqovSheet::Name)
+          .Property("Cell", "Variant Integer Integer", &TqovSheet::Cell, &TqovSheet::SetCell)
+          .Property("CellByName", "Variant string", &TqovSheet::CellByName, &TqovSheet::SetCellByName)
+          .Property("CellLocked", "Boolean Integer Integer", &TqovSheet::CellLocked, &TqovSheet::SetCellLocked)
+          .Property("SheetProtected", "Boolean", &TqovSheet::SheetProtected, &TqovSheet::SetSheetProtected));
+  // Free is declared once, by TObject; this later binding hides the
+  // standard one so that freeing a script's own workbook saves it first.
+  r.push_back(ps::TPSClassRows<rtl::TObject>("", "TObject").Rebinds().Method("procedure Free", &FreeScriptObject));
+  return r;
+}
+
 }  // namespace
 
+void SIRegister_qovDocument(ps::TPSPascalCompiler* CL) {
+  TPSCompileTimeClass* object = CL->FindClass("TOBJECT");
+  // Both names first, so that each class may name the other.
+  CL->AddClassN(object, "TqovDocument");
+  CL->AddClassN(object, "TqovSheet");
+  ps::DeclareClasses(CL, qovDocumentClassRows(nullptr));
+}
+
 void RIRegister_qovDocument(ps::TPSRuntimeClassImporter& CL, spreadsheet::ISpreadsheetServer* server) {
-  CL.Add<TqovDocument>();
-  CL.Add<TqovSheet>();
-
-  auto& document = CL.Add<TqovDocument>();
-  document.ConstructorFn("Create",
-                         [server](const UnicodeString& AFileName) { return new TqovDocument(server, AFileName); });
-  document.Method("DeleteSheet", [](TqovDocument* d, int32_t index) { d->DeleteSheet(index); });
-  document.Method("InsertSheet", [](TqovDocument* d, int32_t index) { d->InsertSheet(index); });
-  document.ReadProperty("Sheet", [](TqovDocument* d, int32_t index) { return d->Sheet(index); });
-  document.ReadProperty("SheetByName", [](TqovDocument* d, const UnicodeString& name) { return d->SheetByName(name); });
-  document.ReadProperty("SheetCount", &TqovDocument::SheetCount);
-  document.Property("Visible", &TqovDocument::Visible, &TqovDocument::SetVisible);
-
-  auto& sheet = CL.Add<TqovSheet>();
-  sheet.Method("AutoFitColumn", [](TqovSheet* s, int32_t index) { s->AutoFitColumn(index); });
-  sheet.Method("InsertRow", [](TqovSheet* s, int32_t index) { s->InsertRow(index); });
-  sheet.Method("InsertColumn", [](TqovSheet* s, int32_t index) { s->InsertColumn(index); });
-  sheet.ReadProperty("Name", &TqovSheet::Name);
-  sheet.Property("Cell", &TqovSheet::Cell, &TqovSheet::SetCell);
-  sheet.Property("CellByName", &TqovSheet::CellByName, &TqovSheet::SetCellByName);
-  sheet.Property("CellLocked", &TqovSheet::CellLocked, &TqovSheet::SetCellLocked);
-  sheet.Property("SheetProtected", &TqovSheet::SheetProtected, &TqovSheet::SetSheetProtected);
-
-  // Free is declared once, by TObject; this later registration hides the
-  // standard one so that freeing a script's own workbook saves it first.
-  CL.Add<rtl::TObject>().Method("Free", &FreeScriptObject);
+  ps::BindClasses(CL, qovDocumentClassRows(server));
 }
 
 rtl::TClass TPSImport_qovDocument::StaticClass() {

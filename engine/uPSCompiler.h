@@ -657,6 +657,7 @@ class TPSPascalCompiler {
   int GetRegProcCount() const { return static_cast<int>(FRegProcs.size()); }
   TPSRegProc* GetRegProc(int i) const { return FRegProcs[i].get(); }
   int GetClassCount() const { return static_cast<int>(FClasses.size()); }
+  TPSCompileTimeClass* GetClass(int i) const { return FClasses[i].get(); }
 
   // Gives the type (and its parts) a module type number on first use.
   void UseType(TPSType* type);

@@ -1,5 +1,6 @@
 // The types, constants, interfaces and routines every compilation starts
 // with, declared in a fixed order before the host's OnUses.
+#include "engine/runtime/BuiltinRoutines.h"
 #include "engine/uPSCompiler.h"
 
 namespace ps {
@@ -29,78 +30,24 @@ constexpr std::string_view TIFExceptionDecl =
 constexpr std::string_view IUnknownGuid = "{00000000-0000-0000-C000-000000000046}";
 constexpr std::string_view IDispatchGuid = "{00020400-0000-0000-C000-000000000046}";
 
-// The standard routines, in declaration order. Routines whose parameters
-// accept any type are declared without them; AddedParams adds them untyped.
-struct TStandardRoutine {
-  std::string_view Decl;
-  struct {
-    std::string_view Name;
-    TPSParameterMode Mode;
-    bool Integer;  // typed Integer rather than untyped
-  } Added[2];
-};
-constexpr TStandardRoutine StandardRoutines[] = {
-    {"function IntToStr(i: Int64): String;", {}},
-    {"function StrToInt(s: String): Longint;", {}},
-    {"function StrToIntDef(s: String; def: Longint): Longint;", {}},
-    {"function Copy(s: AnyString; iFrom, iCount: Longint): AnyString;", {}},
-    {"function Pos(SubStr, S: AnyString): Longint;", {}},
-    {"procedure Delete(var s: AnyString; ifrom, icount: Longint);", {}},
-    {"procedure Insert(s: AnyString; var s2: AnyString; iPos: Longint);", {}},
-    {"function GetArrayLength: integer;", {{"arr", pmInOut, false}}},
-    {"procedure SetArrayLength;", {{"arr", pmInOut, false}, {"count", pmIn, true}}},
-    {"Function StrGet(var S : String; I : Integer) : Char;", {}},
-    {"Function StrGet2(S : String; I : Integer) : Char;", {}},
-    {"procedure StrSet(c : Char; I : Integer; var s : String);", {}},
-    {"Function WStrGet(var S : AnyString; I : Integer) : WideChar;", {}},
-    {"procedure WStrSet(c : AnyString; I : Integer; var s : AnyString);", {}},
-    {"Function VarArrayGet(var S : Variant; I : Integer) : Variant;", {}},
-    {"procedure VarArraySet(c : Variant; I : Integer; var s : Variant);", {}},
-    {"Function AnsiUppercase(s : String) : String;", {}},
-    {"Function AnsiLowercase(s : String) : String;", {}},
-    {"Function Uppercase(s : AnyString) : AnyString;", {}},
-    {"Function Lowercase(s : AnyString) : AnyString;", {}},
-    {"Function Trim(s : AnyString) : AnyString;", {}},
-    {"function Length: Integer;", {{"s", pmIn, false}}},
-    {"procedure SetLength;", {{"s", pmInOut, false}, {"NewLength", pmIn, true}}},
-    {"function Low: Int64;", {{"x", pmIn, false}}},
-    {"function High: Int64;", {{"x", pmIn, false}}},
-    {"procedure Dec;", {{"x", pmInOut, false}}},
-    {"procedure Inc;", {{"x", pmInOut, false}}},
-    {"Function Sin(e : Extended) : Extended;", {}},
-    {"Function Cos(e : Extended) : Extended;", {}},
-    {"Function Sqrt(e : Extended) : Extended;", {}},
-    {"Function Round(e : Extended) : Longint;", {}},
-    {"Function Trunc(e : Extended) : Longint;", {}},
-    {"Function Int(e : Extended) : Extended;", {}},
-    {"Function Pi : Extended;", {}},
-    {"Function Abs(e : Extended) : Extended;", {}},
-    {"function StrToFloat(s: String): Extended;", {}},
-    {"Function FloatToStr(e : Extended) : String;", {}},
-    {"Function Padl(s : AnyString;I : longInt) : AnyString;", {}},
-    {"Function Padr(s : AnyString;I : longInt) : AnyString;", {}},
-    {"Function Padz(s : AnyString;I : longInt) : AnyString;", {}},
-    {"Function Replicate(c : char;I : longInt) : String;", {}},
-    {"Function StringOfChar(c : char;I : longInt) : String;", {}},
-    {"function Unassigned: Variant;", {}},
-    {"function VarIsEmpty(const V: Variant): Boolean;", {}},
-    {"function Null: Variant;", {}},
-    {"function VarIsNull(const V: Variant): Boolean;", {}},
-    {"function VarType(const V: Variant): TVarType;", {}},
-    {"procedure RaiseLastException;", {}},
-    {"procedure RaiseException(Ex: TIFException; Param: String);", {}},
-    {"function ExceptionType: TIFException;", {}},
-    {"function ExceptionParam: String;", {}},
-    {"function ExceptionProc: Cardinal;", {}},
-    {"function ExceptionPos: Cardinal;", {}},
-    {"function ExceptionToString(er: TIFException; Param: String): String;", {}},
-    {"function StrToInt64(s: String): int64;", {}},
-    {"function Int64ToStr(i: Int64): String;", {}},
-    {"function SizeOf: Longint;", {{"Data", pmIn, false}}},
-    {"function IDispatchInvoke(Self: IDispatch; PropertySet: Boolean; const Name: String; Par: array of variant): "
-     "variant;",
-     {}},
-};
+// Adds the untyped parameters of a row ("var arr; count: Integer") to its
+// declaration.
+void AddUntypedParams(TPSRegProc* proc, std::string_view params, TPSType* integer) {
+  while (!params.empty()) {
+    size_t end = params.find(';');
+    std::string_view param = params.substr(0, end);
+    params = end == std::string_view::npos ? std::string_view() : params.substr(end + 1);
+    while (!param.empty() && param.front() == ' ') param.remove_prefix(1);
+    const bool isVar = param.starts_with("var ");
+    if (isVar) param.remove_prefix(4);
+    size_t colon = param.find(':');
+    std::string_view name = param.substr(0, colon);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    const TPSParameterMode mode = isVar ? pmInOut : pmIn;
+    proc->FDecl.AddParam(name, mode, colon == std::string_view::npos ? nullptr : integer);
+    proc->FImportDecl.push_back(isVar ? 1 : 0);
+  }
+}
 
 }  // namespace
 
@@ -160,9 +107,7 @@ TPSRegProc* TPSPascalCompiler::AddInternalFunction(std::string_view decl, std::s
 }
 
 void TPSPascalCompiler::DefineStandardProcedures() {
-  AddInternalFunction("function Assigned(I: Longint): Boolean;", "!ASSIGNED");
-  AddInternalFunction("procedure _T(Name: tbtString; v: Variant);", "!NOTIFICATIONVARIANTSET");
-  AddInternalFunction("function _T(Name: tbtString): Variant;", "!NOTIFICATIONVARIANTGET");
+  for (const TPSRoutineRow& r : InternalRoutineRows()) AddInternalFunction(r.Decl, r.Key);
 
   TPSType* varType = AddTypeCopyN("TVarType", "Word");
   for (auto& c : VarTypeConstants) AddConstant(c.Name, varType)->SetInt(c.Value);
@@ -192,14 +137,7 @@ void TPSPascalCompiler::DefineStandardProcedures() {
   UseType(dispatch->FType);
 
   TPSType* integer = FindTypeUpper("INTEGER");
-  for (auto& r : StandardRoutines) {
-    TPSRegProc* proc = AddNativeFunction(r.Decl);
-    for (auto& added : r.Added) {
-      if (added.Name.empty()) break;
-      proc->FDecl.AddParam(added.Name, added.Mode, added.Integer ? integer : nullptr);
-      proc->FImportDecl.push_back(added.Mode == pmIn ? 0 : 1);
-    }
-  }
+  for (const TPSRoutineRow& r : StandardRoutineRows()) AddUntypedParams(AddNativeFunction(r.Decl), r.Untyped, integer);
 }
 
 }  // namespace ps

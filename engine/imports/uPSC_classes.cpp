@@ -1,5 +1,7 @@
 #include "engine/imports/uPSC_classes.h"
 
+#include "engine/imports/Libraries.h"
+
 namespace ps {
 
 namespace {
@@ -41,149 +43,33 @@ void SIRegister_Classes_TypesAndConsts(TPSPascalCompiler* cl) {
   cl->AddTypeS("TNotifyEvent", "procedure (Sender: TObject)");
 }
 
-void SIRegisterTStrings(TPSPascalCompiler* cl, bool streams) {
-  TPSCompileTimeClass* c = Class(cl, "TPersistent", "TStrings");
-  c->FIsAbstract = true;
-  c->RegisterMethod("constructor Create;");
-  c->RegisterMethod("function Add(S: string): Integer;");
-  c->RegisterMethod("procedure Append(S: string);");
-  c->RegisterMethod("procedure AddStrings(Strings: TStrings);");
-  c->RegisterMethod("procedure Clear;");
-  c->RegisterMethod("procedure Delete(Index: Integer);");
-  c->RegisterMethod("function IndexOf(const S: string): Integer; ");
-  c->RegisterMethod("procedure Insert(Index: Integer; S: string); ");
-  c->RegisterProperty("Count", "Integer", iptR);
-  c->RegisterProperty("Text", "String", iptRW);
-  c->RegisterProperty("CommaText", "String", iptRW);
-  if (streams) {
-    c->RegisterMethod("procedure LoadFromFile(FileName: string); ");
-    c->RegisterMethod("procedure SaveToFile(FileName: string); ");
-  }
-  c->RegisterProperty("Strings", "String Integer", iptRW);
-  c->SetDefaultPropery("Strings");
-  c->RegisterProperty("Objects", "TObject Integer", iptRW);
-  c->RegisterMethod("procedure BeginUpdate;");
-  c->RegisterMethod("procedure EndUpdate;");
-  c->RegisterMethod("function Equals(Strings: TStrings): Boolean;");
-  c->RegisterMethod("procedure Exchange(Index1, Index2: Integer);");
-  c->RegisterMethod("function IndexOfName(Name: string): Integer;");
-  if (streams) c->RegisterMethod("procedure LoadFromStream(Stream: TStream); ");
-  c->RegisterMethod("procedure Move(CurIndex, NewIndex: Integer); ");
-  if (streams) c->RegisterMethod("procedure SaveToStream(Stream: TStream); ");
-  c->RegisterMethod("procedure SetText(Text: PChar); ");
-  c->RegisterProperty("Names", "String Integer", iptR);
-  c->RegisterProperty("Values", "String String", iptRW);
-  c->RegisterMethod("function AddObject(S:String;AObject:TObject):integer");
-  c->RegisterMethod("function GetText:PChar");
-  c->RegisterMethod("function IndexofObject(AObject:tObject):Integer");
-  c->RegisterMethod("procedure InsertObject(Index:Integer;S:String;AObject:TObject)");
+namespace {
+
+uint32_t Options(bool streams) { return streams ? kClassesStreams : 0; }
+
+void Declare(TPSPascalCompiler* cl, std::string_view name, bool streams = true) {
+  DeclareClass(cl, FindClassRow(ClassesClassRows(), name), Options(streams));
 }
 
-void SIRegisterTStringList(TPSPascalCompiler* cl) {
-  TPSCompileTimeClass* c = Class(cl, "TStrings", "TStringList");
-  c->RegisterMethod("constructor Create;");
-  c->RegisterMethod("function Find(S:String;var Index:Integer):Boolean");
-  c->RegisterMethod("procedure Sort");
-  c->RegisterProperty("Duplicates", "TDuplicates", iptRW);
-  c->RegisterProperty("Sorted", "Boolean", iptRW);
-  c->RegisterProperty("OnChange", "TNotifyEvent", iptRW);
-  c->RegisterProperty("OnChanging", "TNotifyEvent", iptRW);
-}
+}  // namespace
 
-void SIRegisterTBits(TPSPascalCompiler* cl) {
-  TPSCompileTimeClass* c = Class(cl, "TObject", "TBits");
-  c->RegisterMethod("function OpenBit:Integer");
-  c->RegisterProperty("Bits", "Boolean Integer", iptRW);
-  c->RegisterProperty("Size", "Integer", iptRW);
-}
-
-void SIRegisterTStream(TPSPascalCompiler* cl) {
-  TPSCompileTimeClass* c = Class(cl, "TObject", "TStream");
-  c->FIsAbstract = true;
-  c->RegisterMethod("function Read(var Buffer:String;Count:LongInt):LongInt");
-  c->RegisterMethod("function Write(Buffer:String;Count:LongInt):LongInt");
-  c->RegisterMethod("function Seek(Offset:LongInt;Origin:Word):LongInt");
-  c->RegisterMethod("procedure ReadBuffer(var Buffer:String;Count:LongInt)");
-  c->RegisterMethod("procedure WriteBuffer(Buffer:String;Count:LongInt)");
-  c->RegisterMethod("function CopyFrom(Source:TStream;Count:Int64):LongInt");
-  c->RegisterProperty("Position", "LongInt", iptRW);
-  c->RegisterProperty("Size", "LongInt", iptRW);
-}
-
-void SIRegisterTHandleStream(TPSPascalCompiler* cl) {
-  TPSCompileTimeClass* c = Class(cl, "TStream", "THandleStream");
-  c->RegisterMethod("constructor Create(AHandle:Integer)");
-  c->RegisterProperty("Handle", "Integer", iptR);
-}
-
-void SIRegisterTFileStream(TPSPascalCompiler* cl) {
-  TPSCompileTimeClass* c = Class(cl, "THandleStream", "TFileStream");
-  c->RegisterMethod("constructor Create(FileName:String;Mode:Word)");
-}
-
-void SIRegisterTCustomMemoryStream(TPSPascalCompiler* cl) {
-  TPSCompileTimeClass* c = Class(cl, "TStream", "TCustomMemoryStream");
-  c->FIsAbstract = true;
-  c->RegisterMethod("procedure SaveToStream(Stream:TStream)");
-  c->RegisterMethod("procedure SaveToFile(FileName:String)");
-}
-
-void SIRegisterTMemoryStream(TPSPascalCompiler* cl) {
-  TPSCompileTimeClass* c = Class(cl, "TCustomMemoryStream", "TMemoryStream");
-  c->RegisterMethod("procedure Clear");
-  c->RegisterMethod("procedure LoadFromStream(Stream:TStream)");
-  c->RegisterMethod("procedure LoadFromFile(FileName:String)");
-  c->RegisterMethod("procedure SetSize(NewSize:LongInt)");
-}
-
-void SIRegisterTResourceStream(TPSPascalCompiler* cl) {
-  TPSCompileTimeClass* c = Class(cl, "TCustomMemoryStream", "TResourceStream");
-  c->RegisterMethod("constructor Create(Instance:THandle;ResName:String;ResType:PChar)");
-  c->RegisterMethod("constructor CreateFromId(Instance:THandle;ResId:Integer;ResType:PChar)");
-}
-
-void SIRegisterTParser(TPSPascalCompiler* cl) {
-  TPSCompileTimeClass* c = Class(cl, "TObject", "TParser");
-  c->RegisterMethod("constructor Create(Stream:TStream)");
-  c->RegisterMethod("procedure CheckToken(t:char)");
-  c->RegisterMethod("procedure CheckTokenSymbol(s:string)");
-  c->RegisterMethod("procedure Error(Ident:Integer)");
-  c->RegisterMethod("procedure ErrorStr(Message:String)");
-  c->RegisterMethod("procedure HexToBinary(Stream:TStream)");
-  c->RegisterMethod("function NextToken:Char");
-  c->RegisterMethod("function SourcePos:LongInt");
-  c->RegisterMethod("function TokenComponentIdent:String");
-  c->RegisterMethod("function TokenFloat:Extended");
-  c->RegisterMethod("function TokenInt:LongInt");
-  c->RegisterMethod("function TokenString:String");
-  c->RegisterMethod("function TokenSymbolIs(S:String):Boolean");
-  c->RegisterProperty("SourceLine", "Integer", iptR);
-  c->RegisterProperty("Token", "Char", iptR);
-}
+void SIRegisterTStrings(TPSPascalCompiler* cl, bool streams) { Declare(cl, "TStrings", streams); }
+void SIRegisterTStringList(TPSPascalCompiler* cl) { Declare(cl, "TStringList"); }
+void SIRegisterTBits(TPSPascalCompiler* cl) { Declare(cl, "TBits"); }
+void SIRegisterTStream(TPSPascalCompiler* cl) { Declare(cl, "TStream"); }
+void SIRegisterTHandleStream(TPSPascalCompiler* cl) { Declare(cl, "THandleStream"); }
+void SIRegisterTFileStream(TPSPascalCompiler* cl) { Declare(cl, "TFileStream"); }
+void SIRegisterTCustomMemoryStream(TPSPascalCompiler* cl) { Declare(cl, "TCustomMemoryStream"); }
+void SIRegisterTMemoryStream(TPSPascalCompiler* cl) { Declare(cl, "TMemoryStream"); }
+void SIRegisterTResourceStream(TPSPascalCompiler* cl) { Declare(cl, "TResourceStream"); }
+void SIRegisterTParser(TPSPascalCompiler* cl) { Declare(cl, "TParser"); }
 
 void SIRegisterTCollection(TPSPascalCompiler* cl) {
-  // Declared first as a forward class: TCollectionItem refers to it.
-  TPSCompileTimeClass* collection = Class(cl, "TPersistent", "TCollection");
-  TPSCompileTimeClass* item = Class(cl, "TPersistent", "TCollectionItem");
-  item->RegisterMethod("Constructor Create( Collection : TCollection)");
-  item->RegisterProperty("Collection", "TCollection", iptRW);
-  item->RegisterProperty("Id", "Integer", iptR);
-  item->RegisterProperty("Index", "Integer", iptRW);
-  item->RegisterProperty("DisplayName", "String", iptRW);
-  collection->RegisterMethod("function Owner : TPersistent");
-  collection->RegisterMethod("function Add : TCollectionItem");
-  collection->RegisterMethod("procedure BeginUpdate");
-  collection->RegisterMethod("procedure Clear");
-  collection->RegisterMethod("procedure Delete( Index : Integer)");
-  collection->RegisterMethod("procedure EndUpdate");
-  collection->RegisterMethod("function FindItemId( Id : Integer) : TCollectionItem");
-  collection->RegisterMethod("function Insert( Index : Integer) : TCollectionItem");
-  collection->RegisterProperty("Count", "Integer", iptR);
-  // There are no class references in scripts: ItemClass is declared only
-  // when a host has declared the type.
-  collection->RegisterProperty("ItemClass", "TCollectionItemClass", iptR);
-  collection->RegisterProperty("Items", "TCollectionItem Integer", iptRW);
-  Class(cl, "TCollection", "TOwnedCollection");
+  // Named first as a forward class: TCollectionItem refers to it.
+  Class(cl, "TPersistent", "TCollection");
+  Declare(cl, "TCollectionItem");
+  Declare(cl, "TCollection");
+  Declare(cl, "TOwnedCollection");
 }
 
 void SIRegister_Classes(TPSPascalCompiler* cl, bool streams) {

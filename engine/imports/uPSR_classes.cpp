@@ -1,6 +1,8 @@
 #include "engine/imports/uPSR_classes.h"
 
+#include "engine/imports/Libraries.h"
 #include "engine/imports/uPSR_std.h"
+#include "engine/runtime/LibraryRows.h"
 #include "engine/runtime/Values.h"
 #include "rtl/Bits.h"
 #include "rtl/Collections.h"
@@ -84,184 +86,218 @@ void PutObjectRaw(rtl::TStrings* s, int32_t index, void* object) { s->PutObject(
 
 }  // namespace
 
-void RIRegisterTStrings(TPSRuntimeClassImporter& cl, bool streams) {
-  using rtl::TStrings;
-  auto& c = cl.Add<TStrings>();
-  // Abstract: the class's own factory refuses, a descendant's makes it.
-  c.ConstructorFn("Create", []() { return static_cast<TStrings*>(TStrings::StaticClass()->Create()); });
-  c.Method("Add", [](TStrings* s, const UnicodeString& item) { return s->Add(item); });
-  c.Method("Append", [](TStrings* s, const UnicodeString& item) { s->Append(item); });
-  c.Method("AddStrings", [](TStrings* s, TStrings* other) { s->AddStrings(Required(other)); });
-  c.Method("Clear", &TStrings::Clear);
-  c.Method("Delete", &TStrings::Delete);
-  c.Method("IndexOf", [](TStrings* s, const UnicodeString& item) { return s->IndexOf(item); });
-  c.Method("Insert", [](TStrings* s, int32_t index, const UnicodeString& item) { s->Insert(index, item); });
-  c.ReadProperty("Count", &TStrings::Count);
-  c.Property("Text", &TStrings::Text, [](TStrings* s, const UnicodeString& v) { s->SetText(v); });
-  c.Property("CommaText", &TStrings::CommaText, [](TStrings* s, const UnicodeString& v) { s->SetCommaText(v); });
-  if (streams) {
-    c.Method("LoadFromFile", &TStrings::LoadFromFile);
-    c.Method("SaveToFile", &TStrings::SaveToFile);
-  }
-  c.Property(
-      "Strings", [](TStrings* s, int32_t i) { return s->Get(i); },
-      [](TStrings* s, int32_t i, const UnicodeString& v) { s->Put(i, v); });
-  c.Property("Objects", &GetObjectRaw, &PutObjectRaw);
-  c.Method("BeginUpdate", &TStrings::BeginUpdate);
-  c.Method("EndUpdate", &TStrings::EndUpdate);
-  c.Method("Equals", [](TStrings* s, TStrings* other) { return s->Equals(Required(other)); });
-  c.Method("Exchange", &TStrings::Exchange);
-  c.Method("IndexOfName", [](TStrings* s, const UnicodeString& name) { return s->IndexOfName(name); });
-  if (streams) {
-    c.Method("LoadFromStream", [](TStrings* s, rtl::TStream* stream) { s->LoadFromStream(Required(stream)); });
-    c.Method("SaveToStream", [](TStrings* s, rtl::TStream* stream) { s->SaveToStream(Required(stream)); });
-  }
-  c.Method("Move", &TStrings::Move);
-  c.Method("SetText", [](TStrings* s, const rtl::AnsiString& text) { s->SetText(rtl::Utf8ToUnicode(text)); });
-  c.ReadProperty("Names", &TStrings::Names);
-  c.Property(
-      "Values", [](TStrings* s, const UnicodeString& name) { return s->Values(name); },
-      [](TStrings* s, const UnicodeString& name, const UnicodeString& v) { s->SetValues(name, v); });
-  c.Method("AddObject", [](TStrings* s, const UnicodeString& item, void* object) {
-    return s->AddObject(item, static_cast<TObject*>(object));
-  });
-  // The text lives in the PChar value's own string block.
-  c.Method("GetText", [](TStrings* s) { return rtl::UnicodeToUtf8(s->GetText()); });
-  c.Method("IndexOfObject", [](TStrings* s, void* object) { return s->IndexOfObject(static_cast<TObject*>(object)); });
-  c.Method("InsertObject", [](TStrings* s, int32_t index, const UnicodeString& item, void* object) {
-    s->InsertObject(index, item, static_cast<TObject*>(object));
-  });
-}
-
-void RIRegisterTStringList(TPSRuntimeClassImporter& cl) {
-  using rtl::TStringList;
-  auto& c = cl.Add<TStringList>();
-  c.Constructor<>();
-  c.Method("Find", [](TStringList* s, const UnicodeString& item, int32_t& index) {
-    int found = 0;
-    bool result = s->Find(item, found);
-    index = found;
-    return result;
-  });
-  c.Method("Sort", &TStringList::Sort);
-  c.Property(
-      "Duplicates", [](TStringList* s) { return static_cast<uint8_t>(s->Duplicates()); },
-      [](TStringList* s, uint8_t v) {
-        if (v > rtl::dupError) throw rtl::EConvertError("Invalid value for property Duplicates");
-        s->SetDuplicates(static_cast<rtl::TDuplicates>(v));
-      });
-  c.Property("Sorted", &TStringList::Sorted, &TStringList::SetSorted);
-  c.EventProperty("OnChange", &TStringList::OnChange, &TStringList::SetOnChange);
-  c.EventProperty("OnChanging", &TStringList::OnChanging, &TStringList::SetOnChanging);
-}
-
-void RIRegisterTBits(TPSRuntimeClassImporter& cl) {
-  using rtl::TBits;
-  auto& c = cl.Add<TBits>();
-  c.Constructor<>();
-  c.Method("OpenBit", &TBits::OpenBit);
-  c.Property("Bits", &TBits::Bits, &TBits::SetBits);
-  c.Property("Size", &TBits::Size, &TBits::SetSize);
-}
-
-void RIRegisterTStream(TPSRuntimeClassImporter& cl) {
-  using rtl::TStream;
-  auto& c = cl.Add<TStream>();
-  c.RegisterMethod(StreamTransfer(TTransfer::Read), "Read");
-  c.RegisterMethod(StreamTransfer(TTransfer::Write), "Write");
-  c.Method("Seek",
-           [](TStream* s, int32_t offset, uint16_t origin) { return static_cast<int32_t>(s->Seek(offset, origin)); });
-  c.RegisterMethod(StreamTransfer(TTransfer::ReadBuffer), "ReadBuffer");
-  c.RegisterMethod(StreamTransfer(TTransfer::WriteBuffer), "WriteBuffer");
-  c.Method("CopyFrom", [](TStream* s, TStream* source, int64_t count) {
-    return static_cast<int32_t>(s->CopyFrom(Required(source), count));
-  });
-  c.Property(
-      "Position", [](TStream* s) { return static_cast<int32_t>(s->Position()); },
-      [](TStream* s, int32_t v) { s->SetPosition(v); });
-  c.Property(
-      "Size", [](TStream* s) { return static_cast<int32_t>(s->Size()); }, [](TStream* s, int32_t v) { s->SetSize(v); });
-}
-
-void RIRegisterTHandleStream(TPSRuntimeClassImporter& cl) {
-  auto& c = cl.Add<rtl::THandleStream>();
-  c.Constructor<int>();
-  c.ReadProperty("Handle", &rtl::THandleStream::Handle);
-}
-
-void RIRegisterTFileStream(TPSRuntimeClassImporter& cl) {
-  cl.Add<rtl::TFileStream>().Constructor<const UnicodeString&, uint16_t>();
-}
-
-void RIRegisterTCustomMemoryStream(TPSRuntimeClassImporter& cl) {
-  using rtl::TCustomMemoryStream;
-  auto& c = cl.Add<TCustomMemoryStream>();
-  c.Method("SaveToStream", [](TCustomMemoryStream* s, rtl::TStream* to) { s->SaveToStream(Required(to)); });
-  c.Method("SaveToFile", &TCustomMemoryStream::SaveToFile);
-}
-
-void RIRegisterTMemoryStream(TPSRuntimeClassImporter& cl) {
-  using rtl::TMemoryStream;
-  auto& c = cl.Add<TMemoryStream>();
-  c.Constructor<>();
-  c.Method("Clear", &TMemoryStream::Clear);
-  c.Method("LoadFromStream", [](TMemoryStream* s, rtl::TStream* from) { s->LoadFromStream(Required(from)); });
-  c.Method("LoadFromFile", &TMemoryStream::LoadFromFile);
-  c.Method("SetSize", [](TMemoryStream* s, int32_t size) { s->SetSize(size); });
-}
-
-void RIRegisterTResourceStream(TPSRuntimeClassImporter& cl) {
-  using rtl::TResourceStream;
-  auto& c = cl.Add<TResourceStream>();
-  c.ConstructorFn("Create", [](int32_t instance, const UnicodeString& name, const rtl::AnsiString& type) {
-    return new TResourceStream(instance, name, rtl::Utf8ToUnicode(type));
-  });
-  c.ConstructorFn("CreateFromId", [](int32_t instance, int32_t id, const rtl::AnsiString& type) {
-    return TResourceStream::CreateFromId(instance, id, rtl::Utf8ToUnicode(type));
-  });
-}
-
-void RIRegisterTParser(TPSRuntimeClassImporter& cl) {
-  using rtl::TParser;
-  auto& c = cl.Add<TParser>();
-  c.ConstructorFn("Create", [](rtl::TStream* stream) { return new TParser(Required(stream)); });
-  c.Method("CheckToken", &TParser::CheckToken);
-  c.Method("CheckTokenSymbol", [](TParser* p, const UnicodeString& s) { p->CheckTokenSymbol(s); });
-  c.Method("Error", &TParser::Error);
-  c.Method("ErrorStr", &TParser::ErrorStr);
-  c.Method("HexToBinary", [](TParser* p, rtl::TStream* stream) { p->HexToBinary(Required(stream)); });
-  c.Method("NextToken", &TParser::NextToken);
-  c.Method("SourcePos", [](TParser* p) { return static_cast<int32_t>(p->SourcePos()); });
-  c.Method("TokenComponentIdent", &TParser::TokenComponentIdent);
-  c.Method("TokenFloat", &TParser::TokenFloat);
-  c.Method("TokenInt", &TParser::TokenInt);
-  c.Method("TokenString", &TParser::TokenString);
-  c.Method("TokenSymbolIs", [](TParser* p, const UnicodeString& s) { return p->TokenSymbolIs(s); });
-  c.ReadProperty("SourceLine", &TParser::SourceLine);
-  c.ReadProperty("Token", &TParser::Token);
-}
-
-void RIRegisterTCollection(TPSRuntimeClassImporter& cl) {
+std::span<const TPSClassRow> ClassesClassRows() {
   using rtl::TCollection;
   using rtl::TCollectionItem;
-  auto& item = cl.Add<TCollectionItem>();
-  item.ConstructorFn("Create", [](TCollection* collection) { return new TCollectionItem(collection); });
-  item.Property("Collection", &TCollectionItem::Collection, &TCollectionItem::SetCollection);
-  item.ReadProperty("Id", &TCollectionItem::ID);
-  item.Property("Index", &TCollectionItem::Index, &TCollectionItem::SetIndex);
-  item.Property("DisplayName", &TCollectionItem::DisplayName, &TCollectionItem::SetDisplayName);
-  auto& c = cl.Add<TCollection>();
-  c.Method("Owner", &TCollection::Owner);
-  c.Method("Add", &TCollection::Add);
-  c.Method("BeginUpdate", &TCollection::BeginUpdate);
-  c.Method("Clear", &TCollection::Clear);
-  c.Method("Delete", &TCollection::Delete);
-  c.Method("EndUpdate", &TCollection::EndUpdate);
-  c.Method("FindItemId", &TCollection::FindItemId);
-  c.Method("Insert", &TCollection::Insert);
-  c.ReadProperty("Count", &TCollection::Count);
-  c.Property("Items", &TCollection::Items, &TCollection::SetItems);
-  cl.Add<rtl::TOwnedCollection>();
+  using rtl::TParser;
+  using rtl::TStream;
+  using rtl::TStringList;
+  using rtl::TStrings;
+  static const std::vector<TPSClassRow> rows = [] {
+    std::vector<TPSClassRow> r;
+    r.push_back(
+        TPSClassRows<TStrings>("TPersistent", "TStrings")
+            .Abstract()
+            // Abstract: the class's own factory refuses, a descendant's makes it.
+            .ConstructorFn("constructor Create;",
+                           []() { return static_cast<TStrings*>(TStrings::StaticClass()->Create()); })
+            .Method("function Add(S: string): Integer;",
+                    [](TStrings* s, const UnicodeString& item) { return s->Add(item); })
+            .Method("procedure Append(S: string);", [](TStrings* s, const UnicodeString& item) { s->Append(item); })
+            .Method("procedure AddStrings(Strings: TStrings);",
+                    [](TStrings* s, TStrings* other) { s->AddStrings(Required(other)); })
+            .Method("procedure Clear;", &TStrings::Clear)
+            .Method("procedure Delete(Index: Integer);", &TStrings::Delete)
+            .Method("function IndexOf(const S: string): Integer; ",
+                    [](TStrings* s, const UnicodeString& item) { return s->IndexOf(item); })
+            .Method("procedure Insert(Index: Integer; S: string); ",
+                    [](TStrings* s, int32_t index, const UnicodeString& item) { s->Insert(index, item); })
+            .Published("Count")
+            .Published("Text")
+            .Published("CommaText")
+            .Method("procedure LoadFromFile(FileName: string); ", &TStrings::LoadFromFile)
+            .Needs(kClassesStreams)
+            .Method("procedure SaveToFile(FileName: string); ", &TStrings::SaveToFile)
+            .Needs(kClassesStreams)
+            .Property(
+                "Strings", "String Integer", [](TStrings* s, int32_t i) { return s->Get(i); },
+                [](TStrings* s, int32_t i, const UnicodeString& v) { s->Put(i, v); })
+            .Default()
+            .Property("Objects", "TObject Integer", &GetObjectRaw, &PutObjectRaw)
+            .Method("procedure BeginUpdate;", &TStrings::BeginUpdate)
+            .Method("procedure EndUpdate;", &TStrings::EndUpdate)
+            .Method("function Equals(Strings: TStrings): Boolean;",
+                    [](TStrings* s, TStrings* other) { return s->Equals(Required(other)); })
+            .Method("procedure Exchange(Index1, Index2: Integer);", &TStrings::Exchange)
+            .Method("function IndexOfName(Name: string): Integer;",
+                    [](TStrings* s, const UnicodeString& name) { return s->IndexOfName(name); })
+            .Method("procedure LoadFromStream(Stream: TStream); ",
+                    [](TStrings* s, TStream* stream) { s->LoadFromStream(Required(stream)); })
+            .Needs(kClassesStreams)
+            .Method("procedure Move(CurIndex, NewIndex: Integer); ", &TStrings::Move)
+            .Method("procedure SaveToStream(Stream: TStream); ",
+                    [](TStrings* s, TStream* stream) { s->SaveToStream(Required(stream)); })
+            .Needs(kClassesStreams)
+            .Method("procedure SetText(Text: PChar); ",
+                    [](TStrings* s, const rtl::AnsiString& text) { s->SetText(rtl::Utf8ToUnicode(text)); })
+            .ReadProperty("Names", "String Integer", &TStrings::Names)
+            .Property(
+                "Values", "String String", [](TStrings* s, const UnicodeString& name) { return s->Values(name); },
+                [](TStrings* s, const UnicodeString& name, const UnicodeString& v) { s->SetValues(name, v); })
+            .Method("function AddObject(S:String;AObject:TObject):integer",
+                    [](TStrings* s, const UnicodeString& item, void* object) {
+                      return s->AddObject(item, static_cast<TObject*>(object));
+                    })
+            // The text lives in the PChar value's own string block.
+            .Method("function GetText:PChar", [](TStrings* s) { return rtl::UnicodeToUtf8(s->GetText()); })
+            .Method("function IndexofObject(AObject:tObject):Integer",
+                    [](TStrings* s, void* object) { return s->IndexOfObject(static_cast<TObject*>(object)); })
+            .Method("procedure InsertObject(Index:Integer;S:String;AObject:TObject)",
+                    [](TStrings* s, int32_t index, const UnicodeString& item, void* object) {
+                      s->InsertObject(index, item, static_cast<TObject*>(object));
+                    }));
+    r.push_back(TPSClassRows<TStringList>("TStrings", "TStringList")
+                    .Constructor<>("constructor Create;")
+                    .Method("function Find(S:String;var Index:Integer):Boolean",
+                            [](TStringList* s, const UnicodeString& item, int32_t& index) {
+                              int found = 0;
+                              bool result = s->Find(item, found);
+                              index = found;
+                              return result;
+                            })
+                    .Method("procedure Sort", &TStringList::Sort)
+                    .Property(
+                        "Duplicates", "TDuplicates",
+                        [](TStringList* s) { return static_cast<uint8_t>(s->Duplicates()); },
+                        [](TStringList* s, uint8_t v) {
+                          if (v > rtl::dupError) throw rtl::EConvertError("Invalid value for property Duplicates");
+                          s->SetDuplicates(static_cast<rtl::TDuplicates>(v));
+                        })
+                    .Published("Sorted")
+                    .Published("OnChange")
+                    .Published("OnChanging"));
+    // Scripts create bit sets and memory streams with the Create inherited
+    // from TObject, which makes the class's default instance.
+    r.push_back(TPSClassRows<rtl::TBits>("TObject", "TBits")
+                    .Method("function OpenBit:Integer", &rtl::TBits::OpenBit)
+                    .Property("Bits", "Boolean Integer", &rtl::TBits::Bits, &rtl::TBits::SetBits)
+                    .Published("Size"));
+    r.push_back(
+        TPSClassRows<TStream>("TObject", "TStream")
+            .Abstract()
+            .RawMethod("function Read(var Buffer:String;Count:LongInt):LongInt", StreamTransfer(TTransfer::Read))
+            .RawMethod("function Write(Buffer:String;Count:LongInt):LongInt", StreamTransfer(TTransfer::Write))
+            .Method("function Seek(Offset:LongInt;Origin:Word):LongInt",
+                    [](TStream* s, int32_t offset, uint16_t origin) {
+                      return static_cast<int32_t>(s->Seek(offset, origin));
+                    })
+            .RawMethod("procedure ReadBuffer(var Buffer:String;Count:LongInt)", StreamTransfer(TTransfer::ReadBuffer))
+            .RawMethod("procedure WriteBuffer(Buffer:String;Count:LongInt)", StreamTransfer(TTransfer::WriteBuffer))
+            .Method("function CopyFrom(Source:TStream;Count:Int64):LongInt",
+                    [](TStream* s, TStream* source, int64_t count) {
+                      return static_cast<int32_t>(s->CopyFrom(Required(source), count));
+                    })
+            .Published("Position")
+            .Published("Size"));
+    r.push_back(TPSClassRows<rtl::THandleStream>("TStream", "THandleStream")
+                    .Constructor<int>("constructor Create(AHandle:Integer)")
+                    .Published("Handle"));
+    r.push_back(TPSClassRows<rtl::TFileStream>("THandleStream", "TFileStream")
+                    .Constructor<const UnicodeString&, uint16_t>("constructor Create(FileName:String;Mode:Word)"));
+    r.push_back(TPSClassRows<rtl::TCustomMemoryStream>("TStream", "TCustomMemoryStream")
+                    .Abstract()
+                    .Method("procedure SaveToStream(Stream:TStream)",
+                            [](rtl::TCustomMemoryStream* s, TStream* to) { s->SaveToStream(Required(to)); })
+                    .Method("procedure SaveToFile(FileName:String)", &rtl::TCustomMemoryStream::SaveToFile));
+    r.push_back(TPSClassRows<rtl::TMemoryStream>("TCustomMemoryStream", "TMemoryStream")
+                    .Method("procedure Clear", &rtl::TMemoryStream::Clear)
+                    .Method("procedure LoadFromStream(Stream:TStream)",
+                            [](rtl::TMemoryStream* s, TStream* from) { s->LoadFromStream(Required(from)); })
+                    .Method("procedure LoadFromFile(FileName:String)", &rtl::TMemoryStream::LoadFromFile)
+                    .Method("procedure SetSize(NewSize:LongInt)",
+                            [](rtl::TMemoryStream* s, int32_t size) { s->SetSize(size); }));
+    r.push_back(TPSClassRows<rtl::TResourceStream>("TCustomMemoryStream", "TResourceStream")
+                    .ConstructorFn("constructor Create(Instance:THandle;ResName:String;ResType:PChar)",
+                                   [](int32_t instance, const UnicodeString& name, const rtl::AnsiString& type) {
+                                     return new rtl::TResourceStream(instance, name, rtl::Utf8ToUnicode(type));
+                                   })
+                    .ConstructorFn("constructor CreateFromId(Instance:THandle;ResId:Integer;ResType:PChar)",
+                                   [](int32_t instance, int32_t id, const rtl::AnsiString& type) {
+                                     return rtl::TResourceStream::CreateFromId(instance, id, rtl::Utf8ToUnicode(type));
+                                   }));
+    r.push_back(
+        TPSClassRows<TParser>("TObject", "TParser")
+            .ConstructorFn("constructor Create(Stream:TStream)",
+                           [](TStream* stream) { return new TParser(Required(stream)); })
+            .Method("procedure CheckToken(t:char)", &TParser::CheckToken)
+            .Method("procedure CheckTokenSymbol(s:string)",
+                    [](TParser* p, const UnicodeString& s) { p->CheckTokenSymbol(s); })
+            .Method("procedure Error(Ident:Integer)", &TParser::Error)
+            .Method("procedure ErrorStr(Message:String)", &TParser::ErrorStr)
+            .Method("procedure HexToBinary(Stream:TStream)",
+                    [](TParser* p, TStream* stream) { p->HexToBinary(Required(stream)); })
+            .Method("function NextToken:Char", &TParser::NextToken)
+            .Method("function SourcePos:LongInt", [](TParser* p) { return static_cast<int32_t>(p->SourcePos()); })
+            .Method("function TokenComponentIdent:String", &TParser::TokenComponentIdent)
+            .Method("function TokenFloat:Extended", &TParser::TokenFloat)
+            .Method("function TokenInt:LongInt", &TParser::TokenInt)
+            .Method("function TokenString:String", &TParser::TokenString)
+            .Method("function TokenSymbolIs(S:String):Boolean",
+                    [](TParser* p, const UnicodeString& s) { return p->TokenSymbolIs(s); })
+            .Published("SourceLine")
+            .Published("Token"));
+    r.push_back(TPSClassRows<TCollectionItem>("TPersistent", "TCollectionItem")
+                    .ConstructorFn("Constructor Create( Collection : TCollection)",
+                                   [](TCollection* collection) { return new TCollectionItem(collection); })
+                    .Published("Collection")
+                    .Published("Id")
+                    .Published("Index")
+                    .Published("DisplayName"));
+    r.push_back(TPSClassRows<TCollection>("TPersistent", "TCollection")
+                    .Method("function Owner : TPersistent", &TCollection::Owner)
+                    .Method("function Add : TCollectionItem", &TCollection::Add)
+                    .Method("procedure BeginUpdate", &TCollection::BeginUpdate)
+                    .Method("procedure Clear", &TCollection::Clear)
+                    .Method("procedure Delete( Index : Integer)", &TCollection::Delete)
+                    .Method("procedure EndUpdate", &TCollection::EndUpdate)
+                    .Method("function FindItemId( Id : Integer) : TCollectionItem", &TCollection::FindItemId)
+                    .Method("function Insert( Index : Integer) : TCollectionItem", &TCollection::Insert)
+                    .Published("Count")
+                    // There are no class references in scripts: ItemClass is
+                    // declared only when a host has declared the type.
+                    .UnboundProperty("ItemClass", "TCollectionItemClass", TPSAccess::Read)
+                    .Property("Items", "TCollectionItem Integer", &TCollection::Items, &TCollection::SetItems));
+    r.push_back(TPSClassRows<rtl::TOwnedCollection>("TCollection", "TOwnedCollection"));
+    return r;
+  }();
+  return rows;
+}
+
+namespace {
+
+uint32_t Options(bool streams) { return streams ? kClassesStreams : 0; }
+
+void Bind(TPSRuntimeClassImporter& cl, std::string_view name, bool streams = true) {
+  BindClass(cl, FindClassRow(ClassesClassRows(), name), Options(streams));
+}
+
+}  // namespace
+
+void RIRegisterTStrings(TPSRuntimeClassImporter& cl, bool streams) { Bind(cl, "TStrings", streams); }
+void RIRegisterTStringList(TPSRuntimeClassImporter& cl) { Bind(cl, "TStringList"); }
+void RIRegisterTBits(TPSRuntimeClassImporter& cl) { Bind(cl, "TBits"); }
+void RIRegisterTStream(TPSRuntimeClassImporter& cl) { Bind(cl, "TStream"); }
+void RIRegisterTHandleStream(TPSRuntimeClassImporter& cl) { Bind(cl, "THandleStream"); }
+void RIRegisterTFileStream(TPSRuntimeClassImporter& cl) { Bind(cl, "TFileStream"); }
+void RIRegisterTCustomMemoryStream(TPSRuntimeClassImporter& cl) { Bind(cl, "TCustomMemoryStream"); }
+void RIRegisterTMemoryStream(TPSRuntimeClassImporter& cl) { Bind(cl, "TMemoryStream"); }
+void RIRegisterTResourceStream(TPSRuntimeClassImporter& cl) { Bind(cl, "TResourceStream"); }
+void RIRegisterTParser(TPSRuntimeClassImporter& cl) { Bind(cl, "TParser"); }
+
+void RIRegisterTCollection(TPSRuntimeClassImporter& cl) {
+  Bind(cl, "TCollectionItem");
+  Bind(cl, "TCollection");
+  Bind(cl, "TOwnedCollection");
 }
 
 void RIRegister_Classes(TPSRuntimeClassImporter& cl, bool streams) {

@@ -11,8 +11,10 @@ namespace {
 constexpr std::u16string_view SVariantIsNull = u"Variant is null, cannot invoke";
 constexpr std::u16string_view SUnknownMethod = u"Unknown method";
 
+}  // namespace
+
 // !NOTIFICATIONVARIANTGET(Name): Variant
-bool NotificationGet(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+bool NotificationVariantGet(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
   if (stack->Count() < 2) return false;
   const uint8_t* result = stack->EntryValue(-1);
   const TPSTypeRec* type = stack->EntryType(-1);
@@ -25,7 +27,7 @@ bool NotificationGet(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* st
 }
 
 // !NOTIFICATIONVARIANTSET(Name, Value)
-bool NotificationSet(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+bool NotificationVariantSet(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
   if (stack->Count() < 2) return false;
   const uint8_t* value = stack->EntryValue(-2);
   const TPSTypeRec* type = stack->EntryType(-2);
@@ -79,13 +81,6 @@ bool DispatchInvoke(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* sta
   return true;
 }
 
-}  // namespace
-
-void TPSExec::RegisterBuiltInFunctions() {
-  RegisterFunctionName("!NOTIFICATIONVARIANTGET", &NotificationGet, nullptr, nullptr);
-  RegisterFunctionName("!NOTIFICATIONVARIANTSET", &NotificationSet, nullptr, nullptr);
-  RegisterFunctionName("IDISPATCHINVOKE", &DispatchInvoke, nullptr, nullptr);
-  RegisterStandardRoutines(*this);
-}
+void TPSExec::RegisterBuiltInFunctions() { RegisterStandardRoutines(*this); }
 
 }  // namespace ps

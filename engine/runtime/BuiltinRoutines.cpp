@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "engine/runtime/HostCalls.h"
+#include "engine/runtime/LibraryRows.h"
 #include "rtl/Formatting.h"
 #include "rtl/Locale.h"
 
@@ -512,106 +513,132 @@ constexpr TSignature SigStep{1, {kOrdinal}};
 constexpr TSignature SigSizeOf{2, {kAny, kAny}};
 constexpr TSignature SigRaiseException{2, {kOrdinal, kText}};
 
+
+// IntToStr and Int64ToStr, StrToInt and StrToIntDef share their code.
+rtl::UnicodeString IntText(int64_t i) { return rtl::IntToStr(i); }
+
+int32_t StrToIntDef(const rtl::UnicodeString& s, int32_t def) {
+  int64_t v;
+  return TryParseInteger(s, INT32_MIN, INT32_MAX, v) ? static_cast<int32_t>(v) : def;
+}
+
+rtl::AnsiString Replicate(const rtl::AnsiString& c, int32_t n) {
+  return rtl::AnsiString(static_cast<size_t>(Clamp0(n)), c.empty() ? '\0' : c[0]);
+}
+
+// A routine reading the executor's last exception.
+template <class R>
+TPSRoutineBinder OfLastException(R (*read)(TPSExec& exec)) {
+  return [read](TPSExec& exec, std::string_view key) {
+    TPSExec* self = &exec;
+    RegisterNativeFunction(exec, key, std::function<R()>([self, read] { return read(*self); }));
+  };
+}
+
 }  // namespace
 
-void RegisterStandardRoutines(TPSExec& exec) {
+std::span<const TPSRoutineRow> InternalRoutineRows() {
+  static const std::vector<TPSRoutineRow> rows = {
+      {"function Assigned(I: Longint): Boolean;", Raw(&Checked<SigSizeOf, DoAssigned>), {}, "!ASSIGNED"},
+      {"procedure _T(Name: tbtString; v: Variant);", Raw(&NotificationVariantSet), {}, "!NOTIFICATIONVARIANTSET"},
+      {"function _T(Name: tbtString): Variant;", Raw(&NotificationVariantGet), {}, "!NOTIFICATIONVARIANTGET"},
+  };
+  return rows;
+}
+
+std::span<const TPSRoutineRow> StandardRoutineRows() {
   using rtl::UnicodeString;
   using rtl::Variant;
-  RegisterNativeFunction(exec, "INTTOSTR",
-                         std::function<UnicodeString(int64_t)>([](int64_t i) { return rtl::IntToStr(i); }));
-  RegisterNativeFunction(exec, "STRTOINT", std::function<int32_t(UnicodeString)>([](UnicodeString s) {
-                           int64_t v;
-                           return TryParseInteger(s, INT32_MIN, INT32_MAX, v) ? static_cast<int32_t>(v) : -1;
-                         }));
-  RegisterNativeFunction(exec, "STRTOINTDEF",
-                         std::function<int32_t(UnicodeString, int32_t)>([](UnicodeString s, int32_t def) {
-                           int64_t v;
-                           return TryParseInteger(s, INT32_MIN, INT32_MAX, v) ? static_cast<int32_t>(v) : def;
-                         }));
-  exec.RegisterFunctionName("COPY", &Checked<SigCopy, DoCopy>, nullptr, nullptr);
-  exec.RegisterFunctionName("POS", &Checked<SigPos, DoPos>, nullptr, nullptr);
-  exec.RegisterFunctionName("DELETE", &Checked<SigDelete, DoDelete>, nullptr, nullptr);
-  exec.RegisterFunctionName("INSERT", &Checked<SigInsert, DoInsert>, nullptr, nullptr);
-  exec.RegisterFunctionName("GETARRAYLENGTH", &Checked<SigLengthOf, DoGetArrayLength>, nullptr, nullptr);
-  exec.RegisterFunctionName("SETARRAYLENGTH", &Checked<SigSetLength, DoSetLength>, nullptr, nullptr);
-  exec.RegisterFunctionName("STRGET", &Checked<SigStrGet, DoStrGet>, nullptr, nullptr);
-  exec.RegisterFunctionName("STRGET2", &Checked<SigStrGet, DoStrGet>, nullptr, nullptr);
-  exec.RegisterFunctionName("STRSET", &Checked<SigStrSet, DoStrSet>, nullptr, nullptr);
-  exec.RegisterFunctionName("WSTRGET", &Checked<SigStrGet, DoStrGet>, nullptr, nullptr);
-  exec.RegisterFunctionName("WSTRSET", &Checked<SigStrSet, DoStrSet>, nullptr, nullptr);
-  exec.RegisterFunctionName("VARARRAYGET", &Checked<SigVarArrayGet, DoVarArrayGet>, nullptr, nullptr);
-  exec.RegisterFunctionName("VARARRAYSET", &Checked<SigVarArraySet, DoVarArraySet>, nullptr, nullptr);
-  RegisterNativeFunction(exec, "ANSIUPPERCASE", std::function<UnicodeString(UnicodeString)>([](UnicodeString s) {
-                           return rtl::AnsiUpperCase(s);
-                         }));
-  RegisterNativeFunction(exec, "ANSILOWERCASE", std::function<UnicodeString(UnicodeString)>([](UnicodeString s) {
-                           return rtl::AnsiLowerCase(s);
-                         }));
-  exec.RegisterFunctionName("UPPERCASE", &Checked<SigTextFunction, DoUppercase>, nullptr, nullptr);
-  exec.RegisterFunctionName("LOWERCASE", &Checked<SigTextFunction, DoLowercase>, nullptr, nullptr);
-  exec.RegisterFunctionName("TRIM", &Checked<SigTextFunction, DoTrim>, nullptr, nullptr);
-  exec.RegisterFunctionName("LENGTH", &Checked<SigLengthOf, DoLength>, nullptr, nullptr);
-  exec.RegisterFunctionName("SETLENGTH", &Checked<SigSetLength, DoSetLength>, nullptr, nullptr);
-  exec.RegisterFunctionName("LOW", &Checked<SigLowHigh, DoLow>, nullptr, nullptr);
-  exec.RegisterFunctionName("HIGH", &Checked<SigLowHigh, DoHigh>, nullptr, nullptr);
-  exec.RegisterFunctionName("INC", &Checked<SigStep, DoInc>, nullptr, nullptr);
-  exec.RegisterFunctionName("DEC", &Checked<SigStep, DoDec>, nullptr, nullptr);
-  using RealFn = std::function<long double(long double)>;
-  RegisterNativeFunction(exec, "SIN", RealFn([](long double e) { return CheckedReal(std::sin(e)); }));
-  RegisterNativeFunction(exec, "COS", RealFn([](long double e) { return CheckedReal(std::cos(e)); }));
-  RegisterNativeFunction(exec, "SQRT", RealFn([](long double e) { return CheckedReal(std::sqrt(e)); }));
-  RegisterNativeFunction(exec, "ROUND", std::function<int32_t(long double)>([](long double e) {
-                           return ToLongint(std::nearbyint(e));  // halves to even
-                         }));
-  RegisterNativeFunction(exec, "TRUNC",
-                         std::function<int32_t(long double)>([](long double e) { return ToLongint(std::trunc(e)); }));
-  RegisterNativeFunction(exec, "INT", RealFn([](long double e) { return std::trunc(e); }));
-  RegisterNativeFunction(exec, "PI", std::function<long double()>([] { return 3.1415926535897932385L; }));
-  RegisterNativeFunction(exec, "ABS", RealFn([](long double e) { return std::fabs(e); }));
-  RegisterNativeFunction(exec, "STRTOFLOAT", std::function<long double(UnicodeString)>([](UnicodeString s) {
-                           long double v;
-                           if (!rtl::TryTextToFloat(s, v, u'.')) throw rtl::EConvertError(UnicodeString(SInvalidFloat));
-                           return v;
-                         }));
-  RegisterNativeFunction(exec, "FLOATTOSTR", std::function<UnicodeString(long double)>(&FloatText));
-  exec.RegisterFunctionName("PADL", &Checked<SigPad, DoPad<' ', true>>, nullptr, nullptr);
-  exec.RegisterFunctionName("PADR", &Checked<SigPad, DoPad<' ', false>>, nullptr, nullptr);
-  exec.RegisterFunctionName("PADZ", &Checked<SigPad, DoPad<'0', true>>, nullptr, nullptr);
-  auto replicate = std::function<rtl::AnsiString(rtl::AnsiString, int32_t)>([](rtl::AnsiString c, int32_t n) {
-    return rtl::AnsiString(static_cast<size_t>(Clamp0(n)), c.empty() ? '\0' : c[0]);
-  });
-  RegisterNativeFunction(exec, "REPLICATE", replicate);
-  RegisterNativeFunction(exec, "STRINGOFCHAR", replicate);
-  RegisterNativeFunction(exec, "UNASSIGNED", std::function<Variant()>([] { return Variant(); }));
-  RegisterNativeFunction(exec, "VARISEMPTY", std::function<bool(Variant)>([](Variant v) { return v.IsEmpty(); }));
-  RegisterNativeFunction(exec, "NULL", std::function<Variant()>([] { return Variant::Null(); }));
-  RegisterNativeFunction(exec, "VARISNULL", std::function<bool(Variant)>([](Variant v) { return v.IsNull(); }));
-  RegisterNativeFunction(exec, "VARTYPE", std::function<uint16_t(Variant)>([](Variant v) { return v.VType(); }));
-  exec.RegisterFunctionName("RAISELASTEXCEPTION", &DoRaiseLastException, nullptr, nullptr);
-  exec.RegisterFunctionName("RAISEEXCEPTION", &Checked<SigRaiseException, DoRaiseException>, nullptr, nullptr);
-  TPSExec* self = &exec;
-  RegisterNativeFunction(exec, "EXCEPTIONTYPE",
-                         std::function<uint8_t()>([self] { return static_cast<uint8_t>(self->LastEx()); }));
-  RegisterNativeFunction(exec, "EXCEPTIONPARAM",
-                         std::function<UnicodeString()>([self] { return self->LastExParam(); }));
-  RegisterNativeFunction(exec, "EXCEPTIONPROC",
-                         std::function<uint32_t()>([self] { return static_cast<uint32_t>(self->LastExProc()); }));
-  RegisterNativeFunction(exec, "EXCEPTIONPOS",
-                         std::function<uint32_t()>([self] { return static_cast<uint32_t>(self->LastExPos()); }));
-  RegisterNativeFunction(exec, "EXCEPTIONTOSTRING",
-                         std::function<UnicodeString(uint8_t, UnicodeString)>([](uint8_t code, UnicodeString param) {
-                           return TPSErrorToString(static_cast<TPSError>(code), param);
-                         }));
-  RegisterNativeFunction(exec, "STRTOINT64", std::function<int64_t(UnicodeString)>([](UnicodeString s) {
-                           int64_t v;
-                           if (!TryParseInteger(s, INT64_MIN, INT64_MAX, v))
-                             throw rtl::EConvertError(rtl::FormatText(SInvalidInteger, {s}));
-                           return v;
-                         }));
-  RegisterNativeFunction(exec, "INT64TOSTR",
-                         std::function<UnicodeString(int64_t)>([](int64_t i) { return rtl::IntToStr(i); }));
-  exec.RegisterFunctionName("SIZEOF", &Checked<SigSizeOf, DoSizeOf>, nullptr, nullptr);
-  exec.RegisterFunctionName("!ASSIGNED", &Checked<SigSizeOf, DoAssigned>, nullptr, nullptr);
+  using RealFn = long double (*)(long double);
+  static const std::vector<TPSRoutineRow> rows = {
+      {"function IntToStr(i: Int64): String;", Native(&IntText)},
+      {"function StrToInt(s: String): Longint;", Native([](UnicodeString s) { return StrToIntDef(s, -1); })},
+      {"function StrToIntDef(s: String; def: Longint): Longint;",
+       Native([](UnicodeString s, int32_t def) { return StrToIntDef(s, def); })},
+      {"function Copy(s: AnyString; iFrom, iCount: Longint): AnyString;", Raw(&Checked<SigCopy, DoCopy>)},
+      {"function Pos(SubStr, S: AnyString): Longint;", Raw(&Checked<SigPos, DoPos>)},
+      {"procedure Delete(var s: AnyString; ifrom, icount: Longint);", Raw(&Checked<SigDelete, DoDelete>)},
+      {"procedure Insert(s: AnyString; var s2: AnyString; iPos: Longint);", Raw(&Checked<SigInsert, DoInsert>)},
+      {"function GetArrayLength: integer;", Raw(&Checked<SigLengthOf, DoGetArrayLength>), "var arr"},
+      {"procedure SetArrayLength;", Raw(&Checked<SigSetLength, DoSetLength>), "var arr; count: Integer"},
+      {"Function StrGet(var S : String; I : Integer) : Char;", Raw(&Checked<SigStrGet, DoStrGet>)},
+      {"Function StrGet2(S : String; I : Integer) : Char;", Raw(&Checked<SigStrGet, DoStrGet>)},
+      {"procedure StrSet(c : Char; I : Integer; var s : String);", Raw(&Checked<SigStrSet, DoStrSet>)},
+      {"Function WStrGet(var S : AnyString; I : Integer) : WideChar;", Raw(&Checked<SigStrGet, DoStrGet>)},
+      {"procedure WStrSet(c : AnyString; I : Integer; var s : AnyString);", Raw(&Checked<SigStrSet, DoStrSet>)},
+      {"Function VarArrayGet(var S : Variant; I : Integer) : Variant;", Raw(&Checked<SigVarArrayGet, DoVarArrayGet>)},
+      {"procedure VarArraySet(c : Variant; I : Integer; var s : Variant);",
+       Raw(&Checked<SigVarArraySet, DoVarArraySet>)},
+      {"Function AnsiUppercase(s : String) : String;", Native([](UnicodeString s) { return rtl::AnsiUpperCase(s); })},
+      {"Function AnsiLowercase(s : String) : String;", Native([](UnicodeString s) { return rtl::AnsiLowerCase(s); })},
+      {"Function Uppercase(s : AnyString) : AnyString;", Raw(&Checked<SigTextFunction, DoUppercase>)},
+      {"Function Lowercase(s : AnyString) : AnyString;", Raw(&Checked<SigTextFunction, DoLowercase>)},
+      {"Function Trim(s : AnyString) : AnyString;", Raw(&Checked<SigTextFunction, DoTrim>)},
+      {"function Length: Integer;", Raw(&Checked<SigLengthOf, DoLength>), "s"},
+      {"procedure SetLength;", Raw(&Checked<SigSetLength, DoSetLength>), "var s; NewLength: Integer"},
+      {"function Low: Int64;", Raw(&Checked<SigLowHigh, DoLow>), "x"},
+      {"function High: Int64;", Raw(&Checked<SigLowHigh, DoHigh>), "x"},
+      {"procedure Dec;", Raw(&Checked<SigStep, DoDec>), "var x"},
+      {"procedure Inc;", Raw(&Checked<SigStep, DoInc>), "var x"},
+      {"Function Sin(e : Extended) : Extended;",
+       Native(RealFn([](long double e) { return CheckedReal(std::sin(e)); }))},
+      {"Function Cos(e : Extended) : Extended;",
+       Native(RealFn([](long double e) { return CheckedReal(std::cos(e)); }))},
+      {"Function Sqrt(e : Extended) : Extended;",
+       Native(RealFn([](long double e) { return CheckedReal(std::sqrt(e)); }))},
+      {"Function Round(e : Extended) : Longint;",
+       Native([](long double e) { return ToLongint(std::nearbyint(e)); })},  // halves to even
+      {"Function Trunc(e : Extended) : Longint;", Native([](long double e) { return ToLongint(std::trunc(e)); })},
+      {"Function Int(e : Extended) : Extended;", Native(RealFn([](long double e) { return std::trunc(e); }))},
+      {"Function Pi : Extended;", Native([] { return 3.1415926535897932385L; })},
+      {"Function Abs(e : Extended) : Extended;", Native(RealFn([](long double e) { return std::fabs(e); }))},
+      {"function StrToFloat(s: String): Extended;", Native([](UnicodeString s) {
+         long double v;
+         if (!rtl::TryTextToFloat(s, v, u'.')) throw rtl::EConvertError(UnicodeString(SInvalidFloat));
+         return v;
+       })},
+      {"Function FloatToStr(e : Extended) : String;", Native(&FloatText)},
+      {"Function Padl(s : AnyString;I : longInt) : AnyString;", Raw(&Checked<SigPad, DoPad<' ', true>>)},
+      {"Function Padr(s : AnyString;I : longInt) : AnyString;", Raw(&Checked<SigPad, DoPad<' ', false>>)},
+      {"Function Padz(s : AnyString;I : longInt) : AnyString;", Raw(&Checked<SigPad, DoPad<'0', true>>)},
+      {"Function Replicate(c : char;I : longInt) : String;", Native(&Replicate)},
+      {"Function StringOfChar(c : char;I : longInt) : String;", Native(&Replicate)},
+      {"function Unassigned: Variant;", Native([] { return Variant(); })},
+      {"function VarIsEmpty(const V: Variant): Boolean;", Native([](Variant v) { return v.IsEmpty(); })},
+      {"function Null: Variant;", Native([] { return Variant::Null(); })},
+      {"function VarIsNull(const V: Variant): Boolean;", Native([](Variant v) { return v.IsNull(); })},
+      {"function VarType(const V: Variant): TVarType;",
+       Native([](Variant v) { return static_cast<uint16_t>(v.VType()); })},
+      {"procedure RaiseLastException;", Raw(&DoRaiseLastException)},
+      {"procedure RaiseException(Ex: TIFException; Param: String);",
+       Raw(&Checked<SigRaiseException, DoRaiseException>)},
+      {"function ExceptionType: TIFException;",
+       OfLastException(+[](TPSExec& e) { return static_cast<uint8_t>(e.LastEx()); })},
+      {"function ExceptionParam: String;", OfLastException(+[](TPSExec& e) { return e.LastExParam(); })},
+      {"function ExceptionProc: Cardinal;",
+       OfLastException(+[](TPSExec& e) { return static_cast<uint32_t>(e.LastExProc()); })},
+      {"function ExceptionPos: Cardinal;",
+       OfLastException(+[](TPSExec& e) { return static_cast<uint32_t>(e.LastExPos()); })},
+      {"function ExceptionToString(er: TIFException; Param: String): String;",
+       Native([](uint8_t code, UnicodeString param) { return TPSErrorToString(static_cast<TPSError>(code), param); })},
+      {"function StrToInt64(s: String): int64;", Native([](UnicodeString s) {
+         int64_t v;
+         if (!TryParseInteger(s, INT64_MIN, INT64_MAX, v))
+           throw rtl::EConvertError(rtl::FormatText(SInvalidInteger, {s}));
+         return v;
+       })},
+      {"function Int64ToStr(i: Int64): String;", Native(&IntText)},
+      {"function SizeOf: Longint;", Raw(&Checked<SigSizeOf, DoSizeOf>), "Data"},
+      {"function IDispatchInvoke(Self: IDispatch; PropertySet: Boolean; const Name: String; Par: array of variant): "
+       "variant;",
+       Raw(&DispatchInvoke)},
+  };
+  return rows;
+}
+
+void RegisterStandardRoutines(TPSExec& exec) {
+  BindRoutines(exec, InternalRoutineRows());
+  BindRoutines(exec, StandardRoutineRows());
 }
 
 }  // namespace ps

@@ -1,11 +1,24 @@
 // The run-time side of the routines the compiler declares for every script.
 #pragma once
 
+#include "engine/LibraryTable.h"
 #include "engine/uPSRuntime.h"
 
 namespace ps {
 
-// Binds the standard routines (IntToStr ... SizeOf, Assigned) by name.
+// The routines every compilation declares, in declaration order: the
+// internal ones first (known to the executor by their keys), then the
+// standard ones.
+std::span<const TPSRoutineRow> InternalRoutineRows();
+std::span<const TPSRoutineRow> StandardRoutineRows();
+
+// Handlers behind the notification variables and member access on variants
+// (BuiltIns.cpp).
+bool NotificationVariantGet(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* globals, TPSStack* stack);
+bool NotificationVariantSet(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* globals, TPSStack* stack);
+bool DispatchInvoke(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* globals, TPSStack* stack);
+
+// Binds the internal and standard routines by name.
 void RegisterStandardRoutines(TPSExec& exec);
 
 }  // namespace ps
