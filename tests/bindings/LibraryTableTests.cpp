@@ -27,7 +27,8 @@ struct TBindingCase {
 
 const TBindingCase BindingCases[] = {
     {"qovData", &bindings::SIRegister_qovData, &bindings::RIRegister_qovData, nullptr},
-    {"qovDocument", &bindings::SIRegister_qovDocument, &bindings::RIRegister_qovDocument, nullptr},
+    {"qovDocument", &bindings::SIRegister_qovDocument,
+     [](TPSRuntimeClassImporter& ri) { bindings::RIRegister_qovDocument(ri); }, nullptr},
     {"PerlRegEx", &bindings::SIRegister_PerlRegEx, &bindings::RIRegister_PerlRegEx, nullptr},
     {"DatumskeFunkcije", &bindings::SIRegister_DatumskeFunkcije, nullptr, &bindings::RIRegister_DatumskeFunkcije},
 };
