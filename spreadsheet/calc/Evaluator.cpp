@@ -14,14 +14,6 @@ constexpr int kMaxNameDepth = 32;
 
 [[noreturn]] void Raise(TErrorValue e) { throw TCalcError{e}; }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
 
 double Checked(double n) {
   if (!std::isfinite(n)) Raise(TErrorValue::Num);
@@ -143,8 +135,8 @@ bool ToBoolean(const TValue& v) {
     case TValue::vkNumber:
     case TValue::vkBoolean: return v.Number != 0;
     case TValue::vkText:
-      if (EqualsNoCase(v.String, "TRUE")) return true;
-      if (EqualsNoCase(v.String, "FALSE")) return false;
+      if (SameText(v.String, "TRUE")) return true;
+      if (SameText(v.String, "FALSE")) return false;
       Raise(TErrorValue::Value);
     case TValue::vkError: Raise(v.Err);
     default: Raise(TErrorValue::Value);
@@ -164,7 +156,7 @@ int CompareValues(const TValue& a, const TValue& b) {
     const std::string& y = b.String;
     size_t n = std::min(x.size(), y.size());
     for (size_t i = 0; i < n; ++i) {
-      char cx = Upper(x[i]), cy = Upper(y[i]);
+      char cx = AsciiUpper(x[i]), cy = AsciiUpper(y[i]);
       if (cx != cy) return static_cast<unsigned char>(cx) < static_cast<unsigned char>(cy) ? -1 : 1;
     }
     return x.size() == y.size() ? 0 : (x.size() < y.size() ? -1 : 1);
@@ -308,7 +300,7 @@ TValue TEvaluator::Structured(const TFormulaNode& node) {
   const TStructuredRef& s = node.Structured;
   auto columnIndex = [&](const std::string& name) -> uint32_t {
     for (size_t i = 0; i < table.ColumnNames.size(); ++i)
-      if (EqualsNoCase(table.ColumnNames[i], name)) return static_cast<uint32_t>(i);
+      if (SameText(table.ColumnNames[i], name)) return static_cast<uint32_t>(i);
     Raise(TErrorValue::Ref);
   };
   TArea area;

@@ -21,7 +21,6 @@ constexpr std::pair<TErrorValue, std::string_view> kErrorTexts[] = {
     {TErrorValue::Spill, "#SPILL!"}, {TErrorValue::Calc, "#CALC!"},
 };
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
@@ -31,12 +30,6 @@ bool IsNameChar(char c) {
          static_cast<unsigned char>(c) >= 0x80;
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
 
 // "$AB$12" as a cell; columns and rows within the sheet.
 bool ReadCell(std::string_view text, TRefCoord& cell) {
@@ -46,7 +39,7 @@ bool ReadCell(std::string_view text, TRefCoord& cell) {
   size_t letters = 0;
   uint32_t column = 0;
   while (i < text.size() && IsLetter(text[i]) && letters < 4)
-    column = column * 26 + (Upper(text[i++]) - 'A' + 1), ++letters;
+    column = column * 26 + (AsciiUpper(text[i++]) - 'A' + 1), ++letters;
   if (letters == 0 || letters > 3 || column > kMaxColumns) return false;
   if (i < text.size() && text[i] == '$') cell.RowAbsolute = true, ++i;
   size_t digits = 0;
@@ -67,7 +60,7 @@ bool ReadColumn(std::string_view text, TRefCoord& cell) {
   uint32_t column = 0;
   size_t letters = 0;
   while (i < text.size() && IsLetter(text[i]) && letters < 4)
-    column = column * 26 + (Upper(text[i++]) - 'A' + 1), ++letters;
+    column = column * 26 + (AsciiUpper(text[i++]) - 'A' + 1), ++letters;
   if (letters == 0 || letters > 3 || i != text.size() || column > kMaxColumns) return false;
   cell.Column = column;
   return true;
@@ -258,7 +251,7 @@ class TParser {
       if (l.Kind == TNodeKind::Reference && r.Kind == TNodeKind::Reference && !l.WholeRows && !l.WholeColumns &&
           !r.WholeRows && !r.WholeColumns && l.First.Row == l.Last.Row && l.First.Column == l.Last.Column &&
           r.First.Row == r.Last.Row && r.First.Column == r.Last.Column &&
-          (r.Sheet.empty() || EqualsNoCase(r.Sheet, l.Sheet)) && right == FFormula.Nodes.size() - 1) {
+          (r.Sheet.empty() || SameText(r.Sheet, l.Sheet)) && right == FFormula.Nodes.size() - 1) {
         l.Last = r.First;
         FFormula.Nodes.pop_back();
         continue;
@@ -316,7 +309,7 @@ class TParser {
 
   uint32_t ErrorLiteral() {
     for (const auto& [error, text] : kErrorTexts) {
-      if (FText.size() - FAt >= text.size() && EqualsNoCase(FText.substr(FAt, text.size()), text)) {
+      if (FText.size() - FAt >= text.size() && SameText(FText.substr(FAt, text.size()), text)) {
         FAt += text.size();
         TFormulaNode node;
         node.Kind = TNodeKind::Error;
@@ -425,10 +418,10 @@ class TParser {
     size_t start = FAt;
     while (FAt < FText.size() && IsLetter(FText[FAt])) ++FAt;
     std::string_view word = FText.substr(start, FAt - start);
-    if (EqualsNoCase(word, "TRUE") || EqualsNoCase(word, "FALSE")) {
+    if (SameText(word, "TRUE") || SameText(word, "FALSE")) {
       TFormulaNode node;
       node.Kind = TNodeKind::Boolean;
-      node.Number = EqualsNoCase(word, "TRUE") ? 1 : 0;
+      node.Number = SameText(word, "TRUE") ? 1 : 0;
       return Add(std::move(node));
     }
     Fail("an array constant holds only constants");
@@ -524,10 +517,10 @@ class TParser {
         return Rows(word, second, node.Sheet);
       }
     }
-    if (!qualified && (EqualsNoCase(word, "TRUE") || EqualsNoCase(word, "FALSE"))) {
+    if (!qualified && (SameText(word, "TRUE") || SameText(word, "FALSE"))) {
       TFormulaNode boolean;
       boolean.Kind = TNodeKind::Boolean;
-      boolean.Number = EqualsNoCase(word, "TRUE") ? 1 : 0;
+      boolean.Number = SameText(word, "TRUE") ? 1 : 0;
       return Add(std::move(boolean));
     }
     if (IsDigit(word[0])) Fail("\"" + std::string(word) + "\" is not a reference");
@@ -542,7 +535,7 @@ class TParser {
     TFormulaNode node;
     node.Kind = TNodeKind::Call;
     std::string name;
-    for (char c : word) name += Upper(c);
+    for (char c : word) name += AsciiUpper(c);
     for (std::string_view prefix : {"_XLFN.", "_XLWS."})
       if (name.compare(0, prefix.size(), prefix) == 0) name.erase(0, prefix.size());
     node.Text = std::move(name);
@@ -627,15 +620,15 @@ class TParser {
     if (FAt < FText.size() && FText[FAt] == '#') {
       std::string keyword = ColumnName();
       ++FAt;
-      if (EqualsNoCase(keyword, "#All"))
+      if (SameText(keyword, "#All"))
         ref.All = true;
-      else if (EqualsNoCase(keyword, "#Headers"))
+      else if (SameText(keyword, "#Headers"))
         ref.Headers = true;
-      else if (EqualsNoCase(keyword, "#Data"))
+      else if (SameText(keyword, "#Data"))
         ref.Data = true;
-      else if (EqualsNoCase(keyword, "#Totals"))
+      else if (SameText(keyword, "#Totals"))
         ref.Totals = true;
-      else if (EqualsNoCase(keyword, "#This Row"))
+      else if (SameText(keyword, "#This Row"))
         ref.ThisRow = true;
       else
         Fail("unknown table specifier \"" + keyword + "\"");
@@ -721,7 +714,7 @@ std::string_view ErrorText(TErrorValue error) {
 
 TErrorValue ErrorFromText(std::string_view text) {
   for (const auto& [value, name] : kErrorTexts)
-    if (EqualsNoCase(name, text)) return value;
+    if (SameText(name, text)) return value;
   return TErrorValue::None;
 }
 

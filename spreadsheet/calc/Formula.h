@@ -10,6 +10,15 @@
 
 namespace spreadsheet::calc {
 
+// Formula text compares names without regard to ASCII letter case.
+inline char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+inline bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  return true;
+}
+
 // The error values, in the order of the application's ERROR.TYPE.
 enum class TErrorValue : uint8_t { None, Null, Div0, Value, Ref, Name, Num, NA, GettingData, Spill, Calc };
 

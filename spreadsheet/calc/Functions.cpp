@@ -11,7 +11,6 @@ namespace {
 
 [[noreturn]] void Raise(TErrorValue e) { throw TCalcError{e}; }
 
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
 
 TValue Num(double n) { return TValue::FromNumber(n); }
 
@@ -727,7 +726,7 @@ bool WildcardMatch(std::string_view text, std::string_view pattern) {
   while (t < text.size()) {
     if (p < pattern.size() && pattern[p] == '~' && p + 1 < pattern.size() &&
         (pattern[p + 1] == '*' || pattern[p + 1] == '?' || pattern[p + 1] == '~')) {
-      if (Upper(text[t]) == Upper(pattern[p + 1])) {
+      if (AsciiUpper(text[t]) == AsciiUpper(pattern[p + 1])) {
         ++t;
         p += 2;
         continue;
@@ -736,7 +735,7 @@ bool WildcardMatch(std::string_view text, std::string_view pattern) {
       star = p++;
       mark = t;
       continue;
-    } else if (p < pattern.size() && (pattern[p] == '?' || Upper(pattern[p]) == Upper(text[t]))) {
+    } else if (p < pattern.size() && (pattern[p] == '?' || AsciiUpper(pattern[p]) == AsciiUpper(text[t]))) {
       ++t;
       ++p;
       continue;
