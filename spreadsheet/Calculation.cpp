@@ -241,6 +241,14 @@ class TCalculation final : public calc::TCalcBook {
     return r && GetRawAttr(r->Attrs, "hidden") == "1";
   }
 
+  const calc::TFormula* CellFormula(int32_t sheetIndex, uint32_t row, uint32_t column) override {
+    TSheet* sheet = SheetAt(sheetIndex);
+    std::string text;
+    bool array = false;
+    if (!sheet || !FormulaOf(sheetIndex, *sheet, row, column, text, array)) return nullptr;
+    return Parsed(text);
+  }
+
   bool Date1904() override {
     if (FDate1904 < 0) {
       pugi::xml_node root = F.Part(F.FWorkbookPart).Doc->document_element();

@@ -43,6 +43,8 @@ class TCalcBook {
   // cell; false when there is none.
   virtual bool FindTable(std::string_view name, int32_t sheet, uint32_t row, uint32_t column, TTableInfo& table) = 0;
   virtual bool RowHidden(int32_t sheet, uint32_t row) = 0;
+  // The parsed formula of a cell; null for a cell without one.
+  virtual const TFormula* CellFormula(int32_t, uint32_t, uint32_t) { return nullptr; }
   // Dates count from 1904-01-01 instead of 1900-01-00.
   virtual bool Date1904() = 0;
 };
