@@ -1,0 +1,262 @@
+// The lookup and reference functions as the server computes them, and the
+// same formulas recalculated by LibreOffice over generated data.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <random>
+
+#include "ServerFixture.h"
+#include "spreadsheet/calc/Functions.h"
+
+namespace spreadsheet::testing {
+namespace {
+
+using rtl::Variant;
+
+std::string Cell(const std::string& ref, const std::string& value) {
+  if (value.empty()) return "";
+  if (value == "TRUE" || value == "FALSE")
+    return "<c r=\"" + ref + "\" t=\"b\"><v>" + (value == "TRUE" ? "1" : "0") + "</v></c>";
+  if (value[0] == '=') return "<c r=\"" + ref + "\"><f>" + value.substr(1) + "</f></c>";
+  char* end = nullptr;
+  std::strtod(value.c_str(), &end);
+  if (*end == '\0') return "<c r=\"" + ref + "\"><v>" + value + "</v></c>";
+  return "<c r=\"" + ref + "\" t=\"inlineStr\"><is><t>" + value + "</t></is></c>";
+}
+
+// Sheet XML from rows of cell texts: numbers, TRUE/FALSE, "=formula", text;
+// "" leaves a cell blank. Rows listed in `hidden` are hidden.
+std::string SheetXml(const std::vector<std::vector<std::string>>& rows, const std::set<size_t>& hidden = {}) {
+  std::string xml = "<sheetData>";
+  for (size_t r = 0; r < rows.size(); ++r) {
+    xml += "<row r=\"" + std::to_string(r + 1) + "\"" + (hidden.count(r + 1) ? " hidden=\"1\"" : "") + ">";
+    for (size_t c = 0; c < rows[r].size(); ++c) {
+      std::string ref;
+      for (size_t n = c + 1; n > 0; n = (n - 1) / 26) ref.insert(ref.begin(), static_cast<char>('A' + (n - 1) % 26));
+      xml += Cell(ref + std::to_string(r + 1), rows[r][c]);
+    }
+    xml += "</row>";
+  }
+  return xml + "</sheetData>";
+}
+
+class LookupTest : public ServerTest {
+ protected:
+  std::string FPath = FDir.File("lookup.xlsx");
+  TSheetRef FSheet;
+  void SetUp() override {
+    // A sorted keys, B labels, C the keys unsorted, D text, E mixed types,
+    // F the keys descending; H1:M2 a table along a row.
+    TBookLayout layout;
+    layout.Sheets = {{"Data", SheetXml({
+                                  {"10", "ten", "30", "apple", "5", "60", "", "1", "3", "5", "7", "9", "11"},
+                                  {"20", "twenty", "10", "Banana", "x", "50", "", "a", "b", "c", "d", "e", "f"},
+                                  {"30", "thirty", "50", "cherry", "15", "40"},
+                                  {"40", "forty", "20", "b*y", "", "30"},
+                                  {"50", "fifty", "60", "date", "25", "20"},
+                                  {"60", "sixty", "40", "banana", "TRUE", "10"},
+                              })},
+                     {"Other Sheet", SheetXml({{"100"}, {"", "200"}})}};
+    layout.WorkbookExtra = "<definedNames><definedName name=\"Second\">Data!$A$2</definedName></definedNames>";
+    WriteBook(FPath, layout);
+    FSheet = Sheet(Open(FPath), 1);
+  }
+  std::string Result(std::u16string_view formula) {
+    PutText(FSheet, 20, 20, formula);
+    return Shown(Get(FSheet, 20, 20));
+  }
+
+ public:
+  static std::string Shown(const Variant& v) {
+    if (v.VType() == rtl::varError) {
+      switch (v.VError() & 0xFFFF) {
+        case 2000: return "#NULL!";
+        case 2007: return "#DIV/0!";
+        case 2015: return "#VALUE!";
+        case 2023: return "#REF!";
+        case 2029: return "#NAME?";
+        case 2036: return "#NUM!";
+        case 2042: return "#N/A";
+      }
+      return "#?";
+    }
+    if (v.VType() == rtl::varBoolean) return v.VBoolean() ? "TRUE" : "FALSE";
+    if (v.VType() == rtl::varOleStr) return "\"" + Text(v) + "\"";
+    return Text(v);
+  }
+};
+
+TEST_F(LookupTest, SearchesFindWhatTheApplicationFinds) {
+  const struct {
+    std::u16string Formula;
+    std::string Expected;
+  } cases[] = {
+      // Approximate: the last key not above the value.
+      {u"=VLOOKUP(35,A1:B6,2)", "\"thirty\""},
+      {u"=VLOOKUP(35,A1:B6,2,TRUE)", "\"thirty\""},
+      {u"=VLOOKUP(99,A1:B6,2)", "\"sixty\""},
+      {u"=VLOOKUP(5,A1:B6,2)", "#N/A"},
+      {u"=VLOOKUP(35,A:B,2)", "\"thirty\""},
+      {u"=VLOOKUP(1E+9,A:B,2)", "\"sixty\""},
+      // Unsorted keys: what the binary search meets, not a scan.
+      {u"=VLOOKUP(35,C1:C6,1,TRUE)", "10"},
+      {u"=VLOOKUP(55,C1:C6,1,TRUE)", "20"},
+      {u"=MATCH(35,C1:C6,1)", "2"},
+      {u"=LOOKUP(55,C1:C6)", "20"},
+      // Items of another type are stepped over.
+      {u"=VLOOKUP(20,E1:E6,1,TRUE)", "15"},
+      // Exact, without regard to letter case, with wildcards and ~.
+      {u"=VLOOKUP(40,A1:B6,2,FALSE)", "\"forty\""},
+      {u"=VLOOKUP(41,A1:B6,2,FALSE)", "#N/A"},
+      {u"=VLOOKUP(\"BANANA\",D1:D6,1,FALSE)", "\"Banana\""},
+      {u"=VLOOKUP(\"b*\",D1:D6,1,FALSE)", "\"Banana\""},
+      {u"=VLOOKUP(\"b~*y\",D1:D6,1,FALSE)", "\"b*y\""},
+      {u"=VLOOKUP(2,{1,\"a\";2,\"b\";3,\"c\"},2,FALSE)", "\"b\""},
+      {u"=VLOOKUP(35,A1:B6,3)", "#REF!"},
+      {u"=VLOOKUP(35,A1:B6,0)", "#VALUE!"},
+      {u"=VLOOKUP(#N/A,A1:B6,2)", "#N/A"},
+      {u"=HLOOKUP(6,H1:M2,2)", "\"c\""},
+      {u"=HLOOKUP(7,H1:M2,2,FALSE)", "\"d\""},
+      {u"=HLOOKUP(0,H1:M2,2)", "#N/A"},
+      {u"=HLOOKUP(6,H1:M2,3)", "#REF!"},
+      // LOOKUP: vector form, a short result vector going on, array form.
+      {u"=LOOKUP(35,A1:A6,B1:B6)", "\"thirty\""},
+      {u"=LOOKUP(55,A1:A6,B1:B2)", "\"fifty\""},
+      {u"=LOOKUP(35,A1:B6)", "\"thirty\""},
+      {u"=LOOKUP(6,H1:M2)", "\"c\""},
+      {u"=LOOKUP(5,A1:A6,B1:B6)", "#N/A"},
+      {u"=LOOKUP(\"c\",{\"a\",\"b\",\"d\"},{1,2,3})", "2"},
+      // MATCH types 1, 0 and -1.
+      {u"=MATCH(35,A1:A6)", "3"},
+      {u"=MATCH(35,A:A)", "3"},
+      {u"=MATCH(40,A1:A6,0)", "4"},
+      {u"=MATCH(\"1\",A1:A6,0)", "#N/A"},
+      {u"=MATCH(35,F1:F6,-1)", "3"},
+      {u"=MATCH(5,F1:F6,-1)", "6"},
+      {u"=MATCH(70,F1:F6,-1)", "#N/A"},
+      {u"=MATCH(\"b*\",D1:D6,0)", "2"},
+      {u"=MATCH(\"?a*\",D1:D6,0)", "2"},
+      {u"=MATCH(\"*e*\",D1:D6,0)", "1"},
+      {u"=MATCH(\"zz\",D1:D6,0)", "#N/A"},
+      {u"=MATCH(35,A1:B6)", "#N/A"},
+      {u"=MATCH(3,{1,3,5},0)", "2"},
+      // XLOOKUP and XMATCH: match modes, search modes, not-found values.
+      {u"=XLOOKUP(40,A1:A6,B1:B6)", "\"forty\""},
+      {u"=XLOOKUP(41,A1:A6,B1:B6)", "#N/A"},
+      {u"=XLOOKUP(41,A1:A6,B1:B6,\"none\")", "\"none\""},
+      {u"=XLOOKUP(41,A1:A6,B1:B6,,-1)", "\"forty\""},
+      {u"=XLOOKUP(41,A1:A6,B1:B6,,1)", "\"fifty\""},
+      {u"=XLOOKUP(35,C1:C6,C1:C6,,-1)", "30"},
+      {u"=XLOOKUP(35,C1:C6,C1:C6,,1)", "40"},
+      {u"=XLOOKUP(\"b*\",D1:D6,A1:A6,,2)", "20"},
+      {u"=XLOOKUP(\"b*\",D1:D6,A1:A6,,2,-1)", "60"},
+      {u"=XLOOKUP(\"b*\",D1:D6,A1:A6)", "#N/A"},
+      {u"=XLOOKUP(\"banana\",D1:D6,A1:A6,,0,-1)", "60"},
+      {u"=XLOOKUP(35,A1:A6,B1:B6,,-1,2)", "\"thirty\""},
+      {u"=XLOOKUP(35,A1:A6,B1:B6,,1,2)", "\"forty\""},
+      {u"=XLOOKUP(35,A1:A6,B1:B6,,0,2)", "#N/A"},
+      {u"=XLOOKUP(40,A1:A6,B1:B6,,0,2)", "\"forty\""},
+      {u"=XLOOKUP(35,F1:F6,A1:A6,,1,-2)", "30"},
+      {u"=XLOOKUP(35,F1:F6,A1:A6,,-1,-2)", "40"},
+      {u"=XLOOKUP(40,A1:A6,B1:B5)", "#VALUE!"},
+      {u"=XLOOKUP(40,A1:A6,B1:B6,,3)", "#VALUE!"},
+      {u"=XLOOKUP(\"b*\",D1:D6,A1:A6,,2,2)", "#VALUE!"},
+      {u"=XLOOKUP(6,H1:M1,H2:M2,,1)", "\"d\""},
+      {u"=SUM(XLOOKUP(20,A1:A6,A1:C6))", "30"},
+      {u"=XMATCH(40,A1:A6)", "4"},
+      {u"=XMATCH(35,A1:A6,1)", "4"},
+      {u"=XMATCH(35,A1:A6,-1)", "3"},
+      {u"=XMATCH(\"b*\",D1:D6,2,-1)", "6"},
+      {u"=XMATCH(35,F1:F6,1,-2)", "3"},
+      {u"=XMATCH(50,A1:A6,0,2)", "5"},
+      {u"=XMATCH(35,A1:A6,0,2)", "#N/A"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Result(c.Formula), c.Expected) << rtl::UnicodeToUtf8(c.Formula);
+}
+
+TEST_F(LookupTest, ReferencesAreBuiltAndNamedAsTheApplicationDoes) {
+  const struct {
+    std::u16string Formula;
+    std::string Expected;
+  } cases[] = {
+      // INDEX: a cell, a whole row or column (0), an area of a union.
+      {u"=INDEX(A1:B6,3,2)", "\"thirty\""},
+      {u"=INDEX(A1:B6,7,1)", "#REF!"},
+      {u"=INDEX(A1:B6,-1,1)", "#VALUE!"},
+      {u"=SUM(INDEX(A1:B6,0,1))", "210"},
+      {u"=SUM(INDEX(A1:C6,2,0))", "30"},
+      {u"=ROWS(INDEX(A1:B6,0,2))", "6"},
+      {u"=INDEX(H1:M1,3)", "5"},
+      {u"=INDEX({1,2;3,4},2,1)", "3"},
+      {u"=INDEX({1,2,3},2)", "2"},
+      {u"=INDEX((A1:A6,C1:C6),2,1,2)", "10"},
+      {u"=INDEX((A1:A6,C1:C6),2,1,3)", "#REF!"},
+      {u"=SUM(A1:INDEX(A1:A6,3))", "60"},
+      // OFFSET: moved and resized; nothing off the sheet.
+      {u"=OFFSET(A1,2,1)", "\"thirty\""},
+      {u"=SUM(OFFSET(A1,1,0,3,1))", "90"},
+      {u"=SUM(OFFSET(A1:B2,1,1))", "60"},
+      {u"=ROWS(OFFSET(A1,0,0,5,2))", "5"},
+      {u"=OFFSET(A1,-1,0)", "#REF!"},
+      {u"=OFFSET(A1,0,0,0)", "#REF!"},
+      {u"=OFFSET(1,0,0)", "#VALUE!"},
+      // INDIRECT: A1 and R1C1 text, names, other sheets.
+      {u"=INDIRECT(\"A3\")", "30"},
+      {u"=INDIRECT(\"B\"&2)", "\"twenty\""},
+      {u"=SUM(INDIRECT(\"A1:A6\"))", "210"},
+      {u"=SUM(INDIRECT(\"A:A\"))", "210"},
+      {u"=INDIRECT(\"'Other Sheet'!A1\")", "100"},
+      {u"=INDIRECT(\"Second\")", "20"},
+      {u"=INDIRECT(\"R3C1\",FALSE)", "30"},
+      {u"=INDIRECT(\"r[-17]c[-19]\",FALSE)", "30"},
+      {u"=SUM(INDIRECT(\"R1C1:R6C1\",FALSE))", "210"},
+      {u"=SUM(INDIRECT(\"C1\",FALSE))", "210"},
+      {u"=INDIRECT(\"'Other Sheet'!R2C2\",FALSE)", "200"},
+      {u"=INDIRECT(\"R0C1\",FALSE)", "#REF!"},
+      {u"=INDIRECT(\"nonsense!!\")", "#REF!"},
+      {u"=INDIRECT(\"NoSheet!A1\")", "#REF!"},
+      {u"=INDIRECT(\"1+2\")", "#REF!"},
+      {u"=INDIRECT(\"\")", "#REF!"},
+      // ADDRESS: every abs_num in both styles, sheet names.
+      {u"=ADDRESS(2,3)", "\"$C$2\""},
+      {u"=ADDRESS(2,3,2)", "\"C$2\""},
+      {u"=ADDRESS(2,3,3)", "\"$C2\""},
+      {u"=ADDRESS(2,3,4)", "\"C2\""},
+      {u"=ADDRESS(2,3,1,FALSE)", "\"R2C3\""},
+      {u"=ADDRESS(2,3,2,FALSE)", "\"R2C[3]\""},
+      {u"=ADDRESS(2,3,3,FALSE)", "\"R[2]C3\""},
+      {u"=ADDRESS(2,3,4,FALSE)", "\"R[2]C[3]\""},
+      {u"=ADDRESS(1,16384)", "\"$XFD$1\""},
+      {u"=ADDRESS(1,27)", "\"$AA$1\""},
+      {u"=ADDRESS(0,1)", "#VALUE!"},
+      {u"=ADDRESS(1,16385)", "#VALUE!"},
+      {u"=ADDRESS(1,1,5)", "#VALUE!"},
+      {u"=ADDRESS(1,1,1,TRUE,\"Sheet1\")", "\"Sheet1!$A$1\""},
+      {u"=ADDRESS(1,1,1,TRUE,\"My Sheet\")", "\"'My Sheet'!$A$1\""},
+      {u"=ADDRESS(1,1,1,TRUE,\"2020\")", "\"'2020'!$A$1\""},
+      {u"=ADDRESS(1,1,,FALSE,\"O'Brien\")", "\"'O''Brien'!R1C1\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Result(c.Formula), c.Expected) << rtl::UnicodeToUtf8(c.Formula);
+  // What reads whatever the sheet holds now is computed afresh on saving.
+  EXPECT_TRUE(calc::FindFunction("OFFSET")->Volatile);
+  EXPECT_TRUE(calc::FindFunction("INDIRECT")->Volatile);
+  EXPECT_FALSE(calc::FindFunction("INDEX")->Volatile);
+}
+
+TEST_F(LookupTest, WholeColumnLookupsReadOnlyTheUsedRows) {
+  // A million-row search on a sheet of 20,000 rows: reading every blank row
+  // would take seconds.
+  for (int r = 1; r <= 20000; ++r) Put(FSheet, r, 30, Variant(static_cast<double>(r * 2)));
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(Result(u"=MATCH(39999,AD:AD,0)"), "#N/A");
+  EXPECT_EQ(Result(u"=MATCH(39999,AD:AD)"), "19999");
+  EXPECT_EQ(Result(u"=XMATCH(1,AD:AD,1,-1)"), "1");
+  EXPECT_EQ(Result(u"=VLOOKUP(\"zz\",AD:AE,2,FALSE)"), "#N/A");
+  EXPECT_EQ(Result(u"=INDEX(AD:AD,20000)"), "40000");
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 2.0);
+}
+
+}  // namespace
+}  // namespace spreadsheet::testing
