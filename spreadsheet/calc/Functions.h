@@ -16,6 +16,7 @@ std::span<const TFunctionInfo> LogicalFunctions();
 std::span<const TFunctionInfo> InformationFunctions();
 std::span<const TFunctionInfo> AggregateFunctions();
 std::span<const TFunctionInfo> LookupFunctions();
+std::span<const TFunctionInfo> StatisticalFunctions();
 
 // The numbers of the arguments, as SUM takes them: numbers, Booleans and
 // numeric text written as arguments count; in references and arrays only
