@@ -227,7 +227,7 @@ TValue Match(TCallContext& call) {
   TGrid source = GridOf(call.Evaluator(), call.Arg(1));
   double type = call.Number(2, 1);
   TLine line = VectorOf(source);
-  int64_t found = type == 0   ? ExactSearch(line, value, HasWildcards(value))
+  int64_t found = type == 0  ? ExactSearch(line, value, HasWildcards(value))
                   : type > 0 ? SortedSearch(line, value, false)
                              : SortedSearch(line, value, true);
   if (found < 0) Raise(TErrorValue::NA);
@@ -494,11 +494,10 @@ TValue Indirect(TCallContext& call) {
   std::string error;
   if (!ParseFormula(text, formula, error)) Raise(TErrorValue::Ref);
   for (const TFormulaNode& node : formula.Nodes) {
-    bool reference = node.Kind == TNodeKind::Reference || node.Kind == TNodeKind::Name ||
-                     node.Kind == TNodeKind::Structured ||
-                     (node.Kind == TNodeKind::Operator &&
-                      (node.Op == TOperator::Range || node.Op == TOperator::Intersection ||
-                       node.Op == TOperator::Union));
+    bool reference =
+        node.Kind == TNodeKind::Reference || node.Kind == TNodeKind::Name || node.Kind == TNodeKind::Structured ||
+        (node.Kind == TNodeKind::Operator &&
+         (node.Op == TOperator::Range || node.Op == TOperator::Intersection || node.Op == TOperator::Union));
     if (!reference) Raise(TErrorValue::Ref);
   }
   TValue v = call.Evaluator().Eval(formula, formula.Root);
@@ -549,15 +548,9 @@ TValue Address(TCallContext& call) {
 }
 
 constexpr TFunctionInfo kLookup[] = {
-    {"ADDRESS", 2, 5, &Address},
-    {"HLOOKUP", 3, 4, &HLookup},
-    {"INDEX", 1, 4, &Index},
-    {"INDIRECT", 1, 2, &Indirect, true},
-    {"LOOKUP", 2, 3, &Lookup},
-    {"MATCH", 2, 3, &Match},
-    {"OFFSET", 3, 5, &Offset, true},
-    {"VLOOKUP", 3, 4, &VLookup},
-    {"XLOOKUP", 3, 6, &XLookup},
+    {"ADDRESS", 2, 5, &Address},         {"HLOOKUP", 3, 4, &HLookup}, {"INDEX", 1, 4, &Index},
+    {"INDIRECT", 1, 2, &Indirect, true}, {"LOOKUP", 2, 3, &Lookup},   {"MATCH", 2, 3, &Match},
+    {"OFFSET", 3, 5, &Offset, true},     {"VLOOKUP", 3, 4, &VLookup}, {"XLOOKUP", 3, 6, &XLookup},
     {"XMATCH", 2, 4, &XMatch},
 };
 

@@ -220,12 +220,12 @@ TValue Subtotal(TCallContext& call) {
 }
 
 constexpr TFunctionInfo kStatistical[] = {
-    {"AVERAGEA", 1, 255, &AverageA}, {"LARGE", 2, 2, &Large},       {"MAXA", 1, 255, &MaxA},
-    {"MEDIAN", 1, 255, &Median},     {"MINA", 1, 255, &MinA},       {"MODE", 1, 255, &Mode},
-    {"MODE.SNGL", 1, 255, &Mode},    {"RANK", 2, 3, &Rank},         {"RANK.EQ", 2, 3, &Rank},
-    {"SMALL", 2, 2, &Small},         {"STDEV", 1, 255, &StdevS},    {"STDEV.P", 1, 255, &StdevP},
-    {"STDEV.S", 1, 255, &StdevS},    {"STDEVP", 1, 255, &StdevP},   {"SUBTOTAL", 2, 255, &Subtotal},
-    {"VAR", 1, 255, &VarS},          {"VAR.P", 1, 255, &VarP},      {"VAR.S", 1, 255, &VarS},
+    {"AVERAGEA", 1, 255, &AverageA}, {"LARGE", 2, 2, &Large},     {"MAXA", 1, 255, &MaxA},
+    {"MEDIAN", 1, 255, &Median},     {"MINA", 1, 255, &MinA},     {"MODE", 1, 255, &Mode},
+    {"MODE.SNGL", 1, 255, &Mode},    {"RANK", 2, 3, &Rank},       {"RANK.EQ", 2, 3, &Rank},
+    {"SMALL", 2, 2, &Small},         {"STDEV", 1, 255, &StdevS},  {"STDEV.P", 1, 255, &StdevP},
+    {"STDEV.S", 1, 255, &StdevS},    {"STDEVP", 1, 255, &StdevP}, {"SUBTOTAL", 2, 255, &Subtotal},
+    {"VAR", 1, 255, &VarS},          {"VAR.P", 1, 255, &VarP},    {"VAR.S", 1, 255, &VarS},
     {"VARP", 1, 255, &VarP},
 };
 
