@@ -180,7 +180,8 @@ TValue TableLookup(TCallContext& call, bool vertical) {
   TValue value = LookupValue(call, 0);
   TGrid table = GridOf(call.Evaluator(), call.Arg(1));
   double index = std::trunc(call.Number(2));
-  bool sorted = call.Missing(3) || call.Boolean(3);
+  // An empty argument, as in VLOOKUP(x,t,2,), is FALSE, not left out.
+  bool sorted = call.Count() < 4 || call.Boolean(3);
   if (index < 1) Raise(TErrorValue::Value);
   if (index > (vertical ? table.Columns : table.Rows)) Raise(TErrorValue::Ref);
   TLine keys{&table, vertical, 0};
@@ -225,7 +226,7 @@ TValue Lookup(TCallContext& call) {
 TValue Match(TCallContext& call) {
   TValue value = LookupValue(call, 0);
   TGrid source = GridOf(call.Evaluator(), call.Arg(1));
-  double type = call.Number(2, 1);
+  double type = call.Count() < 3 ? 1 : call.Number(2);
   TLine line = VectorOf(source);
   int64_t found = type == 0  ? ExactSearch(line, value, HasWildcards(value))
                   : type > 0 ? SortedSearch(line, value, false)
@@ -483,7 +484,7 @@ TValue R1C1Reference(TCallContext& call, std::string_view text) {
 
 TValue Indirect(TCallContext& call) {
   std::string text = call.Text(0);
-  bool a1 = call.Missing(1) || call.Boolean(1);
+  bool a1 = call.Count() < 2 || call.Boolean(1);
   size_t a = text.find_first_not_of(' '), b = text.find_last_not_of(' ');
   if (a == std::string::npos) Raise(TErrorValue::Ref);
   text = text.substr(a, b - a + 1);

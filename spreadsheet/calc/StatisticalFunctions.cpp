@@ -172,9 +172,10 @@ TValue Subtotal(TCallContext& call) {
   for (size_t i = 1; i < call.Count(); ++i) {
     TValue v = call.Arg(i);
     if (v.Kind != TValue::vkReference) {
-      if (v.IsError()) Raise(v.Err);
-      if (v.Kind != TValue::vkArray) Raise(TErrorValue::Value);
-      for (const TValue& cell : v.Values->Cells) take(cell);
+      if (v.Kind == TValue::vkArray)
+        for (const TValue& cell : v.Values->Cells) take(cell);
+      else
+        take(v);
       continue;
     }
     for (size_t k = 0; k < v.AreaCount(); ++k) {

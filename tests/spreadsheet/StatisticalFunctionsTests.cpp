@@ -119,6 +119,7 @@ TEST_F(StatisticsTest, StatisticsFollowTheApplicationsArgumentRules) {
       {u"=SUBTOTAL(10,A1:A8)-32/7", "0"},
       {u"=SUBTOTAL(9,D11:D15,A1:A2)", "21"},
       {u"=SUBTOTAL(9,D11:E12)", "#N/A"},
+      {u"=SUBTOTAL(9,D11:D15,5)", "20"},
       {u"=SUBTOTAL(12,D11:D15)", "#VALUE!"},
       {u"=SUBTOTAL(100,D11:D15)", "#VALUE!"},
       {u"=D14", "7"},
