@@ -112,46 +112,79 @@ bool ExactMatch(const TValue& value, const TValue& item, bool wildcards) {
   return Order(value, item) == TOrder::Equal;
 }
 
+// Ends a walk over cells early.
+struct TStop {};
+
+// Calls `visit(position, item)` for the items of positions [from, to) that
+// are not blank, in order, until it returns true. Blank cells of a reference
+// are not read at all.
+template <class F>
+void ForEachFilled(const TLine& line, int64_t from, int64_t to, F&& visit) {
+  to = std::min<int64_t>(to, line.Used());
+  if (from >= to) return;
+  const TGrid& grid = *line.Grid;
+  if (!grid.IsReference()) {
+    for (int64_t i = from; i < to; ++i) {
+      TValue item = line.At(static_cast<uint32_t>(i));
+      if (!item.IsBlank() && visit(i, item)) return;
+    }
+    return;
+  }
+  TArea area = grid.Area;
+  uint32_t first = static_cast<uint32_t>(from), last = static_cast<uint32_t>(to - 1);
+  if (line.Vertical) {
+    area.Column1 = area.Column2 = grid.Area.Column1 + line.Fixed;
+    area.Row1 = grid.Area.Row1 + first;
+    area.Row2 = grid.Area.Row1 + last;
+  } else {
+    area.Row1 = area.Row2 = grid.Area.Row1 + line.Fixed;
+    area.Column1 = grid.Area.Column1 + first;
+    area.Column2 = grid.Area.Column1 + last;
+  }
+  try {
+    grid.Book->ForEachCell(area, [&](uint32_t row, uint32_t column, const TValue& item) {
+      int64_t i = line.Vertical ? row - grid.Area.Row1 : column - grid.Area.Column1;
+      if (visit(i, item)) throw TStop{};
+    });
+  } catch (const TStop&) {
+  }
+}
+
 // The application's search of sorted data, also what it gives on data that
 // is not sorted: a binary search that steps over items of another type to
 // the next item of the value's type. Gives the last position whose item is
 // not after the value (ascending; with `descending` not before it), or -1.
 int64_t SortedSearch(const TLine& line, const TValue& value, bool descending) {
-  auto order = [&](int64_t i) {
-    TOrder o = Order(value, line.At(static_cast<uint32_t>(i)));
+  auto orderOf = [&](const TValue& item) {
+    TOrder o = Order(value, item);
     if (descending && o == TOrder::Before) return TOrder::After;
     if (descending && o == TOrder::After) return TOrder::Before;
     return o;
   };
+  auto order = [&](int64_t i) { return orderOf(line.At(static_cast<uint32_t>(i))); };
   // `low` and `high` are positions known to be too low and too high.
   int64_t low = -1, high = line.Used();
   while (high - low >= 2) {
     int64_t mid = low + (high - low) / 2;
     TOrder o = order(mid);
     if (o == TOrder::Mismatch) {
-      bool narrowed = false;
-      for (int64_t next = mid + 1;; ++next) {
-        if (next == high) {  // nothing of the type up to `high`
-          high = mid;
-          narrowed = true;
-          break;
-        }
-        o = order(next);
-        if (o == TOrder::Before && next == high - 1) {
-          high = mid;
-          narrowed = true;
-          break;
-        }
-        if (o == TOrder::Mismatch) continue;
-        if (o == TOrder::Equal) {
-          mid = next;
-          break;
-        }
-        (o == TOrder::Before ? high : low) = next;
-        narrowed = true;
-        break;
+      // The first item of the value's type after `mid`.
+      int64_t next = -1;
+      ForEachFilled(line, mid + 1, high, [&](int64_t i, const TValue& item) {
+        o = orderOf(item);
+        if (o == TOrder::Mismatch) return false;
+        next = i;
+        return true;
+      });
+      if (next < 0 || (o == TOrder::Before && next == high - 1)) {
+        high = mid;
+        continue;
       }
-      if (narrowed) continue;
+      if (o != TOrder::Equal) {
+        (o == TOrder::Before ? high : low) = next;
+        continue;
+      }
+      mid = next;
     }
     if (o == TOrder::Equal) {
       int64_t last = mid + 1;
@@ -166,12 +199,13 @@ int64_t SortedSearch(const TLine& line, const TValue& value, bool descending) {
 // The first position (from the end with `reverse`) whose item equals the
 // value; -1 when none does.
 int64_t ExactSearch(const TLine& line, const TValue& value, bool wildcards, bool reverse = false) {
-  int64_t used = line.Used();
-  for (int64_t k = 0; k < used; ++k) {
-    int64_t i = reverse ? used - 1 - k : k;
-    if (ExactMatch(value, line.At(static_cast<uint32_t>(i)), wildcards)) return i;
-  }
-  return -1;
+  int64_t found = -1;
+  ForEachFilled(line, 0, line.Used(), [&](int64_t i, const TValue& item) {
+    if (!ExactMatch(value, item, wildcards)) return false;
+    found = i;
+    return !reverse;
+  });
+  return found;
 }
 
 // --- VLOOKUP, HLOOKUP, LOOKUP, MATCH -----------------------------------------------------
@@ -260,20 +294,24 @@ int64_t ModernSearch(const TLine& line, const TValue& value, double matchMode, d
   }
   bool reverse = searchMode < 0;
   if (matchMode == 0 || matchMode == 2) return ExactSearch(line, value, matchMode == 2 && value.IsText(), reverse);
-  int64_t used = line.Used(), best = -1;
+  int64_t best = -1, exact = -1;
   TValue bestItem;
-  for (int64_t k = 0; k < used; ++k) {
-    int64_t i = reverse ? used - 1 - k : k;
-    TValue item = line.At(static_cast<uint32_t>(i));
+  ForEachFilled(line, 0, line.Used(), [&](int64_t i, const TValue& item) {
     TOrder o = Order(value, item);
-    if (o == TOrder::Equal) return i;
-    bool candidate = matchMode < 0 ? o == TOrder::After : o == TOrder::Before;
-    if (!candidate) continue;
-    if (best < 0 || (matchMode < 0 ? CompareValues(item, bestItem) > 0 : CompareValues(item, bestItem) < 0)) {
-      best = i;
-      bestItem = std::move(item);
+    if (o == TOrder::Equal) {
+      exact = i;
+      return !reverse;
     }
-  }
+    if (matchMode < 0 ? o != TOrder::After : o != TOrder::Before) return false;
+    // Of equal candidates the first met in the search's direction.
+    int c = best < 0 ? 1 : CompareValues(item, bestItem) * (matchMode < 0 ? 1 : -1);
+    if (c > 0 || (c == 0 && reverse)) {
+      best = i;
+      bestItem = item;
+    }
+    return false;
+  });
+  if (exact >= 0) return exact;
   return best;
 }
 
