@@ -526,7 +526,16 @@ TValue Indirect(TCallContext& call) {
   size_t a = text.find_first_not_of(' '), b = text.find_last_not_of(' ');
   if (a == std::string::npos) Raise(TErrorValue::Ref);
   text = text.substr(a, b - a + 1);
-  if (!a1) return R1C1Reference(call, text);
+  if (!a1) {
+    try {
+      return R1C1Reference(call, text);
+    } catch (const TCalcError&) {
+      // Defined names read the same in both styles.
+      TFormula name;
+      std::string error;
+      if (!ParseFormula(text, name, error) || name.RootNode().Kind != TNodeKind::Name) throw;
+    }
+  }
   // Text naming a reference: cells, ranges, names and table parts, but
   // nothing computed and nothing in another workbook.
   TFormula formula;

@@ -157,9 +157,9 @@ bool CallsSubtotal(const TFormula* formula) {
 // totals over subtotals do not count twice.
 TValue Subtotal(TCallContext& call) {
   double which = std::trunc(call.Number(0));
+  if (which < 1 || (which > 11 && which < 101) || which > 111 || call.Count() < 2) Raise(TErrorValue::Value);
   bool visibleOnly = which > 100;
   int function = static_cast<int>(visibleOnly ? which - 100 : which);
-  if (which < 1 || (which > 11 && which < 101) || which > 111 || call.Count() < 2) Raise(TErrorValue::Value);
   TCalcBook& book = call.Evaluator().Book();
   std::vector<double> numbers;
   double filled = 0;

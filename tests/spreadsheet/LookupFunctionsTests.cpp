@@ -222,6 +222,8 @@ TEST_F(LookupTest, ReferencesAreBuiltAndNamedAsTheApplicationDoes) {
       {u"=INDIRECT(\"r[-17]c[-19]\",FALSE)", "30"},
       {u"=SUM(INDIRECT(\"R1C1:R6C1\",FALSE))", "210"},
       {u"=INDIRECT(\"R3C1\",)", "30"},
+      {u"=INDIRECT(\"Second\",FALSE)", "20"},
+      {u"=INDIRECT(\"A3\",FALSE)", "#REF!"},
       {u"=SUM(INDIRECT(\"C1\",FALSE))", "210"},
       {u"=INDIRECT(\"'Other Sheet'!R2C2\",FALSE)", "200"},
       {u"=INDIRECT(\"R0C1\",FALSE)", "#REF!"},

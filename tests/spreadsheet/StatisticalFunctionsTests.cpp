@@ -122,6 +122,7 @@ TEST_F(StatisticsTest, StatisticsFollowTheApplicationsArgumentRules) {
       {u"=SUBTOTAL(9,D11:D15,5)", "20"},
       {u"=SUBTOTAL(12,D11:D15)", "#VALUE!"},
       {u"=SUBTOTAL(100,D11:D15)", "#VALUE!"},
+      {u"=SUBTOTAL(1E+300,D11:D15)", "#VALUE!"},
       {u"=D14", "7"},
   };
   for (const auto& c : cases) EXPECT_EQ(Result(c.Formula), c.Expected) << rtl::UnicodeToUtf8(c.Formula);
