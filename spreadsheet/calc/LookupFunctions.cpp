@@ -331,6 +331,8 @@ TValue XLookup(TCallContext& call) {
   TLine line = VectorOf(keys);
   TValue results = call.Arg(2);
   TGrid grid = GridOf(call.Evaluator(), results);
+  // One key reads either way: the results decide.
+  if (keys.Rows == 1 && keys.Columns == 1) line.Vertical = grid.Rows == 1;
   // The results run along the searched line: the same number of rows for a
   // column searched, of columns for a row.
   if (line.Vertical ? grid.Rows != keys.Rows : grid.Columns != keys.Columns) Raise(TErrorValue::Value);

@@ -174,6 +174,8 @@ TEST_F(LookupTest, SearchesFindWhatTheApplicationFinds) {
       {u"=XLOOKUP(\"b*\",D1:D6,A1:A6,,2,2)", "#VALUE!"},
       {u"=XLOOKUP(6,H1:M1,H2:M2,,1)", "\"d\""},
       {u"=SUM(XLOOKUP(20,A1:A6,A1:C6))", "30"},
+      {u"=SUM(XLOOKUP(20,A2,A2:C2))", "30"},
+      {u"=SUM(XLOOKUP(20,A2,A2:A3))", "50"},
       {u"=XMATCH(40,A1:A6)", "4"},
       {u"=XMATCH(35,A1:A6,1)", "4"},
       {u"=XMATCH(35,A1:A6,-1)", "3"},
