@@ -85,6 +85,8 @@ class TWorkbookFile {
   bool ResolveRangeName(TSheet& sheet, const std::string& name, TRangeRef& range);
 
   void EnsureLoaded(TSheet& sheet);
+  // Formula results are computed afresh when next read.
+  void Calculate() { ForgetResults(); }
   bool Changed() const;
   void Save();
   // The server closed the workbook: other jobs may open it now.
