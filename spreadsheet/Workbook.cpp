@@ -521,7 +521,13 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
-  ForgetResults();
+  // Overwriting a formula or renaming a table column changes formulas, not
+  // only values: every result is computed afresh.
+  if (const TCell* existing = sheet.FindCell(row, column);
+      (existing && sheet.HasFormula(*existing)) || TableHeaderAt(sheet, row, column))
+    ForgetResults();
+  else
+    CellChanged(sheet, row, column);
   NoteChangedCells(sheet, row, column, row, column);
   if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
   // A table's header cell holds its column's name as text, whatever is

@@ -271,6 +271,7 @@ TValue TEvaluator::Reference(const TFormulaNode& node) {
   area.Row2 = std::max(node.First.Row, node.Last.Row);
   area.Column1 = std::min(node.First.Column, node.Last.Column);
   area.Column2 = std::max(node.First.Column, node.Last.Column);
+  FBook.NoteReference(area);
   return TValue::FromArea(area);
 }
 
@@ -328,6 +329,7 @@ TValue TEvaluator::Structured(const TFormulaNode& node) {
     area.Row2 = totals ? table.Row2 : data ? dataLast : table.Row1;
     if (area.Row2 < area.Row1) return TValue::FromError(TErrorValue::Ref);
   }
+  FBook.NoteReference(area);
   return TValue::FromArea(area);
 }
 
@@ -484,6 +486,7 @@ TValue TEvaluator::Call(const TFormula& formula, const TFormulaNode& node) {
   if (!info) throw TNotComputable{"the function " + node.Text};
   if (node.Args.size() < info->MinArgs || (info->MaxArgs != 255 && node.Args.size() > info->MaxArgs))
     throw TNotComputable{"the arguments of " + node.Text};
+  if (info->Volatile) FBook.NoteVolatile();
   TCallContext call(*this, formula, node.Args);
   bool arrayMode = FArrayMode;
   struct TRestore {

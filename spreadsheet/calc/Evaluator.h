@@ -45,6 +45,10 @@ class TCalcBook {
   virtual bool RowHidden(int32_t sheet, uint32_t row) = 0;
   // Dates count from 1904-01-01 instead of 1900-01-00.
   virtual bool Date1904() = 0;
+  // The formula being computed refers to the area (its result depends on
+  // it), or calls a function whose result changes without a write.
+  virtual void NoteReference(const TArea& area) {}
+  virtual void NoteVolatile() {}
 };
 
 // Raised inside evaluation to end it with an error value.

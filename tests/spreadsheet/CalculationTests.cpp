@@ -170,6 +170,17 @@ TEST_F(CalculationTest, ResultsFollowEveryWriteAndCircularCellsReadAsZero) {
   Put(FSheet, 1, 12, Variant(1.0));
   for (int r = 2; r <= 5000; ++r) PutText(FSheet, r, 12, u"=L" + rtl::IntToStr(r - 1) + u"+1");
   EXPECT_DOUBLE_EQ(Get(FSheet, 5000, 12).AsDouble(), 5000);
+  // A write makes stale what reads it, through chains, names and sheets.
+  auto other = Sheet(Open(FPath), 2);
+  PutText(other, 2, 1, u"=Data!L5000+Rate");
+  PutText(FSheet, 6, 1, u"=SUM(L:L)");
+  EXPECT_DOUBLE_EQ(Get(other, 2, 1).AsDouble(), 5000.25);
+  Put(FSheet, 1, 12, Variant(11.0));
+  Put(FSheet, 1, 8, Variant(1.0));
+  EXPECT_DOUBLE_EQ(Get(other, 2, 1).AsDouble(), 5011);
+  EXPECT_DOUBLE_EQ(Get(FSheet, 6, 1).AsDouble(), 5000.0 * 5001 / 2 + 10 * 5000);
+  PutText(FSheet, 1, 12, u"=A4");  // a value becomes a formula
+  EXPECT_DOUBLE_EQ(Get(other, 2, 1).AsDouble(), 4993);
 }
 
 TEST_F(CalculationTest, WhatCannotBeComputedKeepsItsStoredValue) {
