@@ -176,6 +176,10 @@ class TCalculation final : public calc::TCalcBook {
     int32_t index = IndexOf(sheet);
     if (index < 0) return false;
     TCellKey key{index, row, column};
+    // A cell of an array formula's range holds what its first cell computes.
+    const TCell* asked = sheet.FindCell(row, column);
+    if (asked && !sheet.HasFormula(*asked) && sheet.HasArrayFormulas)
+      if (const TArrayBlock* block = BlockAt(index, sheet, row, column)) key = {index, block->Row, block->Column};
     std::vector<TCellKey> pending{key};
     while (!pending.empty()) {
       if (pending.size() > kMaxPending) {
@@ -196,9 +200,9 @@ class TCalculation final : public calc::TCalcBook {
         pending.push_back(p.Cell);
       }
     }
+    TCellExtra* extra = ExtraAt(key);
     TCell* cell = sheet.FindCell(row, column);
-    TCellExtra* extra = cell ? sheet.ExtraOf(*cell) : nullptr;
-    if (!extra || extra->Calc != TCellExtra::csComputed) return false;
+    if (!cell || !extra || extra->Calc != TCellExtra::csComputed) return false;
     out = StoredValue(sheet, *cell, row);
     return true;
   }
@@ -216,6 +220,13 @@ class TCalculation final : public calc::TCalcBook {
       FDependencies.TakeReaders(cell.Sheet, cell.Row, cell.Column, [&](const TCellKey& formula) {
         if (TCellExtra* extra = ExtraAt(formula)) extra->Calc = TCellExtra::csStale;
         stale.push_back(formula);
+        // The other cells of an array formula hold its result too.
+        TSheet* sheet = SheetAt(formula.Sheet);
+        if (sheet && sheet->HasArrayFormulas)
+          if (const TArrayBlock* block = BlockAt(formula.Sheet, *sheet, formula.Row, formula.Column))
+            for (uint32_t r = block->Range.First.Row; r <= block->Range.Last.Row; ++r)
+              for (uint32_t c = block->Range.First.Column; c <= block->Range.Last.Column; ++c)
+                if (r != formula.Row || c != formula.Column) stale.push_back({formula.Sheet, r, c});
       });
     }
   }
@@ -225,6 +236,7 @@ class TCalculation final : public calc::TCalcBook {
     for (const auto& sheet : F.FSheets)
       for (TCellExtra& extra : sheet->Extras) extra.Calc = TCellExtra::csStale;
     if (!FSharedMasters.empty()) FSharedMasters.clear();
+    if (!FArrayBlocks.empty()) FArrayBlocks.clear();
     if (!FLastColumns.empty()) FLastColumns.clear();
     FNames.reset();
   }
@@ -448,7 +460,49 @@ class TCalculation final : public calc::TCalcBook {
         return now ? StoredValue(sheet, *now, row) : TValue();
       }
     }
+    if (sheet.HasArrayFormulas)
+      if (const TArrayBlock* block = BlockAt(sheetIndex, sheet, row, cell.Column)) {
+        TCellKey master{sheetIndex, block->Row, block->Column};
+        TCellExtra* extra = ExtraAt(master);
+        if (extra && extra->Calc == TCellExtra::csComputing) return TValue::FromNumber(0);
+        if (extra && extra->Calc == TCellExtra::csStale) {
+          if (FDepth >= kMaxDepth) throw TPostpone{master};
+          Compute(master);
+          const TCell* now = sheet.FindCell(row, cell.Column);
+          return now ? StoredValue(sheet, *now, row) : TValue();
+        }
+      }
     return StoredValue(sheet, cell, row);
+  }
+
+  // An array formula over several cells: its range and its first cell,
+  // which holds the formula.
+  struct TArrayBlock {
+    TRangeRef Range;
+    uint32_t Row, Column;
+  };
+  const std::vector<TArrayBlock>& Blocks(int32_t sheetIndex, TSheet& sheet) {
+    auto found = FArrayBlocks.find(sheetIndex);
+    if (found != FArrayBlocks.end()) return found->second;
+    std::vector<TArrayBlock> blocks;
+    for (const TRow& r : sheet.Rows())
+      for (const TCell& c : r.Cells) {
+        const TCellExtra* e = c.Extra ? &sheet.Extras[c.Extra - 1] : nullptr;
+        TRangeRef range;
+        if (!e || GetRawAttr(e->FormulaAttrs, "t") != "array" ||
+            !ParseRangeRef(GetRawAttr(e->FormulaAttrs, "ref"), range))
+          continue;
+        if (range.First.Row != range.Last.Row || range.First.Column != range.Last.Column)
+          blocks.push_back({range, r.Number, c.Column});
+      }
+    return FArrayBlocks.emplace(sheetIndex, std::move(blocks)).first->second;
+  }
+  const TArrayBlock* BlockAt(int32_t sheetIndex, TSheet& sheet, uint32_t row, uint32_t column) {
+    for (const TArrayBlock& b : Blocks(sheetIndex, sheet))
+      if (row >= b.Range.First.Row && row <= b.Range.Last.Row && column >= b.Range.First.Column &&
+          column <= b.Range.Last.Column)
+        return &b;
+    return nullptr;
   }
 
   TCellExtra* ExtraAt(const TCellKey& key) {
@@ -556,12 +610,14 @@ class TCalculation final : public calc::TCalcBook {
     TValue result;
     bool computable = formula != nullptr;
     TCapture capture;
+    const TArrayBlock* block = nullptr;
     if (computable) {
       TMark mark(*this, key);
       try {
         calc::TEvaluator evaluator(*this, key.Sheet, key.Row, key.Column);
         evaluator.SetArrayMode(array);
-        result = evaluator.Evaluate(*formula);
+        block = array && sheet->HasArrayFormulas ? BlockAt(key.Sheet, *sheet, key.Row, key.Column) : nullptr;
+        result = block ? evaluator.EvaluateArray(*formula) : evaluator.Evaluate(*formula);
       } catch (const calc::TNotComputable&) {
         computable = false;
       }
@@ -571,13 +627,34 @@ class TCalculation final : public calc::TCalcBook {
       e->Calc = TCellExtra::csNotComputable;
     }
     FDependencies.Add(key, capture.Reads, capture.Everything || !computable);
-    if (computable) {
-      // The cell may have moved in memory while others were computed.
-      TCell* target = sheet->FindCell(key.Row, key.Column);
-      if (target && StoreResult(*sheet, *target, result)) {
-        sheet->ResultsChanged = true;
-        NoteChanged(*sheet, key.Row, key.Column, key.Row, key.Column);
+    if (!computable) return;
+    if (!block) {
+      Store(*sheet, key.Row, key.Column, result);
+      return;
+    }
+    // Every cell of the range takes its element: a single row or column
+    // repeats across the range, cells beyond the result read #N/A.
+    for (uint32_t r = block->Range.First.Row; r <= block->Range.Last.Row; ++r)
+      for (uint32_t c = block->Range.First.Column; c <= block->Range.Last.Column; ++c) {
+        TValue element = result;
+        if (result.Kind == TValue::vkArray) {
+          const calc::TArrayValue& a = *result.Values;
+          uint32_t i = a.Rows == 1 ? 0 : r - block->Range.First.Row;
+          uint32_t j = a.Columns == 1 ? 0 : c - block->Range.First.Column;
+          element = i < a.Rows && j < a.Columns ? a.At(i, j) : TValue::FromError(calc::TErrorValue::NA);
+          if (element.IsBlank()) element = TValue::FromNumber(0);
+        }
+        Store(*sheet, r, c, element);
       }
+  }
+
+  // A computed result into a cell (which may have moved in memory while
+  // others were computed).
+  void Store(TSheet& sheet, uint32_t row, uint32_t column, const TValue& result) {
+    TCell* target = sheet.FindCell(row, column);
+    if (target && StoreResult(sheet, *target, result)) {
+      sheet.ResultsChanged = true;
+      NoteChanged(sheet, row, column, row, column);
     }
   }
 
@@ -585,6 +662,7 @@ class TCalculation final : public calc::TCalcBook {
   std::unordered_map<std::string, std::unique_ptr<calc::TFormula>> FParsed;
   std::unordered_map<int32_t, std::unordered_map<std::string, TMaster>> FSharedMasters;
   std::unordered_map<int32_t, uint32_t> FLastColumns;
+  std::unordered_map<int32_t, std::vector<TArrayBlock>> FArrayBlocks;
   std::unique_ptr<std::vector<TName>> FNames;
   std::unordered_map<const TSheet*, TBox> FChanged;
   // What each formula being computed reads, innermost last.

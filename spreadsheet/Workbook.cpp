@@ -466,7 +466,7 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
   EnsureLoaded(sheet);
   const TCell* cell = sheet.FindCell(row, column);
   if (!cell) return {};
-  if (cell->Extra && sheet.HasFormula(*cell)) {
+  if ((cell->Extra && sheet.HasFormula(*cell)) || (sheet.HasArrayFormulas && sheet.InMultiCellArray(row, column))) {
     Variant result;
     if (FormulaResult(sheet, row, column, result)) return result;
   }

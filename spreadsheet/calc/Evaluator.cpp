@@ -211,6 +211,17 @@ TValue TEvaluator::Evaluate(const TFormula& formula) {
   }
 }
 
+TValue TEvaluator::EvaluateArray(const TFormula& formula) {
+  try {
+    TValue v = Eval(formula, formula.Root);
+    if (v.Kind == TValue::vkReference) v = v.Areas || v.Area.IsCell() ? ToScalar(v) : ReferenceToArray(*this, v);
+    if (v.Kind == TValue::vkBlank) return TValue::FromNumber(0);
+    return v;
+  } catch (const TCalcError& e) {
+    return TValue::FromError(e.Error);
+  }
+}
+
 TValue TEvaluator::ToScalar(const TValue& v) {
   if (v.Kind == TValue::vkArray) return v.Values->Cells.empty() ? TValue() : v.Values->Cells[0];
   if (v.Kind != TValue::vkReference) return v;

@@ -119,6 +119,9 @@ class TEvaluator {
   // the cell (or the intersection) it names. TCalcError never escapes: it
   // becomes the error value. TNotComputable does escape.
   TValue Evaluate(const TFormula& formula);
+  // The same for an array formula over several cells: the whole result,
+  // an array when it is one (a reference read as the array of its values).
+  TValue EvaluateArray(const TFormula& formula);
 
   TValue Eval(const TFormula& formula, uint32_t node);
   // A value made scalar: a reference read (implicit intersection), an array
