@@ -2,8 +2,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <set>
+#include <sstream>
+
 #include "ServerFixture.h"
 #include "spreadsheet/calc/Formula.h"
+#include "spreadsheet/calc/Functions.h"
 
 namespace spreadsheet::testing {
 namespace {
@@ -238,6 +243,20 @@ TEST_F(CalculationTest, ArrayFormulasFillTheirWholeRangeAndFollowWrites) {
   EXPECT_DOUBLE_EQ(Get(sheet, 3, 2).AsDouble(), 20);
   EXPECT_DOUBLE_EQ(Get(sheet, 5, 1).AsDouble(), 26);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), 105);
+}
+
+TEST(FunctionList, TheReadmeListsExactlyTheFunctionsComputed) {
+  std::ifstream in(std::string(KORVA_SOURCE_DIR) + "/README.md");
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string readme = text.str();
+  size_t from = readme.find("<!-- functions -->"), to = readme.find("<!-- /functions -->");
+  ASSERT_TRUE(from != std::string::npos && to != std::string::npos);
+  std::istringstream words(readme.substr(from + 18, to - from - 18));
+  std::set<std::string> listed, computed;
+  for (std::string word; words >> word;) listed.insert(word);
+  for (const calc::TFunctionInfo* f : calc::AllFunctions()) computed.insert(std::string(f->Name));
+  EXPECT_EQ(listed, computed);
 }
 
 TEST(FormulaSyntax, TheParserTakesWhatFilesStoreAndRefusesBrokenText) {
