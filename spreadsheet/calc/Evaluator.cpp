@@ -522,7 +522,7 @@ TValue ReferenceToArray(TEvaluator& evaluator, const TValue& v) {
   if (v.Areas) Raise(TErrorValue::Value);
   const TArea& a = v.Area;
   uint64_t cells = static_cast<uint64_t>(a.Rows()) * a.Columns();
-  if (cells > (1u << 24)) throw TNotComputable{"an array of more than 16 million cells"};
+  if (cells > (1u << 20)) throw TNotComputable{"an array of more than a column of cells"};
   auto array = NewArray(a.Rows(), a.Columns());
   evaluator.Book().ForEachCell(a, [&](uint32_t row, uint32_t column, const TValue& cell) {
     array->Cells[static_cast<size_t>(row - a.Row1) * a.Columns() + (column - a.Column1)] = cell;
