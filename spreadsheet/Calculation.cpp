@@ -315,10 +315,20 @@ class TCalculation final : public calc::TCalcBook {
       auto c = std::lower_bound(r->Cells.begin(), r->Cells.end(), area.Column1,
                                 [](const TCell& cell, uint32_t column) { return cell.Column < column; });
       size_t first = static_cast<size_t>(c - r->Cells.begin());
+      TValue v;
       for (size_t i = first; i < r->Cells.size() && r->Cells[i].Column <= area.Column2; ++i) {
-        TCell cell = r->Cells[i];
-        TValue v = ValueOf(area.Sheet, *sheet, cell, number);
-        if (!v.IsBlank()) visit(number, cell.Column, v);
+        const TCell& cell = r->Cells[i];
+        uint32_t column = cell.Column;
+        // Plain numbers, the bulk of most sheets, without the general path.
+        if (cell.Kind == TCellKind::Number &&
+            (!cell.Extra || !sheet->HasFormula(cell) || sheet->Extras[cell.Extra - 1].Calc == TCellExtra::csComputed)) {
+          v.Kind = TValue::vkNumber;
+          v.Number = cell.V.Number;
+        } else {
+          TCell copy = cell;  // computing a formula may move the cells
+          v = ValueOf(area.Sheet, *sheet, copy, number);
+        }
+        if (!v.IsBlank()) visit(number, column, v);
       }
     }
   }

@@ -24,14 +24,17 @@ std::string MakeBook() {
   const std::string type = "application/vnd.openxmlformats-officedocument.spreadsheetml.";
   const std::pair<std::string, std::string> parts[] = {
       {"[Content_Types].xml",
-       decl + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
-              "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
-              "ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" ContentType=\"" +
+       decl +
+           "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
+           "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
+           "ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" ContentType=\"" +
            type + "sheet.main+xml\"/><Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"" + type +
            "worksheet+xml\"/><Override PartName=\"/xl/worksheets/sheet2.xml\" ContentType=\"" + type +
-           "worksheet+xml\"/><Override PartName=\"/xl/tables/table1.xml\" ContentType=\"" + type + "table+xml\"/></Types>"},
-      {"_rels/.rels", decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                             "<Relationship Id=\"rId1\" Type=\"" +
+           "worksheet+xml\"/><Override PartName=\"/xl/tables/table1.xml\" ContentType=\"" + type +
+           "table+xml\"/></Types>"},
+      {"_rels/.rels", decl +
+                          "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                          "<Relationship Id=\"rId1\" Type=\"" +
                           rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
       {"xl/workbook.xml",
        decl + "<workbook xmlns=\"" + main + "\" xmlns:r=\"" + rel +
@@ -39,13 +42,15 @@ std::string MakeBook() {
            "r:id=\"rId2\"/></sheets><definedNames><definedName name=\"Rate\">Data!$B$1</definedName>"
            "<definedName name=\"Loop\">Loop+1</definedName></definedNames></workbook>"},
       {"xl/_rels/workbook.xml.rels",
-       decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
-              "Id=\"rId1\" Type=\"" +
+       decl +
+           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+           "Id=\"rId1\" Type=\"" +
            rel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/><Relationship Id=\"rId2\" Type=\"" + rel +
            "/worksheet\" Target=\"worksheets/sheet2.xml\"/></Relationships>"},
       {"xl/worksheets/_rels/sheet1.xml.rels",
-       decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
-              "Id=\"rId1\" Type=\"" +
+       decl +
+           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+           "Id=\"rId1\" Type=\"" +
            rel + "/table\" Target=\"../tables/table1.xml\"/></Relationships>"},
       {"xl/worksheets/sheet1.xml",
        decl + "<worksheet xmlns=\"" + main + "\" xmlns:r=\"" + rel +
@@ -54,9 +59,9 @@ std::string MakeBook() {
            "<row r=\"2\"><c r=\"A2\"><v>10</v></c><c r=\"B2\"><f t=\"array\" ref=\"B2:B3\">A2:A3*2</f><v>0</v></c>"
            "</row><row r=\"3\"><c r=\"A3\"><v>-2.5</v></c><c r=\"B3\"><v>0</v></c></row></sheetData>"
            "<tableParts count=\"1\"><tablePart r:id=\"rId1\"/></tableParts></worksheet>"},
-      {"xl/worksheets/sheet2.xml",
-       decl + "<worksheet xmlns=\"" + main + "\"><sheetData><row r=\"1\"><c r=\"A1\"><f>Data!A2*3</f></c></row>"
-                                           "</sheetData></worksheet>"},
+      {"xl/worksheets/sheet2.xml", decl + "<worksheet xmlns=\"" + main +
+                                       "\"><sheetData><row r=\"1\"><c r=\"A1\"><f>Data!A2*3</f></c></row>"
+                                       "</sheetData></worksheet>"},
       {"xl/tables/table1.xml", decl + "<table xmlns=\"" + main +
                                    "\" id=\"1\" name=\"Items\" displayName=\"Items\" ref=\"A1:A3\"><tableColumns "
                                    "count=\"1\"><tableColumn id=\"1\" name=\"Item\"/></tableColumns></table>"}};
