@@ -212,9 +212,12 @@ bool ParseTime(const std::vector<TToken>& t, size_t start, double& days) {
   if (i < n && t[i].Kind == TToken::Separator && t[i].Text == " ") ++i;
   int half = 0;  // 1 AM, 2 PM
   if (i < n && t[i].Kind == TToken::Word) {
-    if (SameText(t[i].Text, "AM") || SameText(t[i].Text, "A")) half = 1;
-    else if (SameText(t[i].Text, "PM") || SameText(t[i].Text, "P")) half = 2;
-    else return false;
+    if (SameText(t[i].Text, "AM") || SameText(t[i].Text, "A"))
+      half = 1;
+    else if (SameText(t[i].Text, "PM") || SameText(t[i].Text, "P"))
+      half = 2;
+    else
+      return false;
     ++i;
   }
   if (i != n || (!minutes && !half)) return false;
@@ -523,11 +526,16 @@ TValue WeekNum(TCallContext& call) {
   int64_t serial = SerialArg(call, 0, calendar);
   double type = std::trunc(call.Number(1, 1));
   int first;
-  if (type == 1 || type == 17) first = 0;
-  else if (type == 2 || type == 11) first = 1;
-  else if (type >= 12 && type <= 16) first = static_cast<int>(type) - 10;
-  else if (type == 21) return Num(IsoWeek(serial, calendar));
-  else Raise(TErrorValue::Num);
+  if (type == 1 || type == 17)
+    first = 0;
+  else if (type == 2 || type == 11)
+    first = 1;
+  else if (type >= 12 && type <= 16)
+    first = static_cast<int>(type) - 10;
+  else if (type == 21)
+    return Num(IsoWeek(serial, calendar));
+  else
+    Raise(TErrorValue::Num);
   // Week 1 is the week holding 1 January.
   int64_t jan1 = calendar.Serial(calendar.DateOf(serial).Year, 1, 1);
   int offset = (calendar.Weekday(jan1) - first + 7) % 7;
@@ -541,8 +549,10 @@ std::vector<int64_t> Holidays(TCallContext& call, size_t i, const TCalendar& cal
     double n;
     if (v.IsBlank()) return;
     if (v.IsError()) Raise(v.Err);
-    if (v.IsNumber()) n = v.Number;
-    else if (!v.IsText() || !ParseDateTime(v.String, calendar, n)) Raise(TErrorValue::Value);
+    if (v.IsNumber())
+      n = v.Number;
+    else if (!v.IsText() || !ParseDateTime(v.String, calendar, n))
+      Raise(TErrorValue::Value);
     if (n < 0 || n >= static_cast<double>(calendar.MaxSerial() + 1)) Raise(TErrorValue::Num);
     days.push_back(static_cast<int64_t>(std::floor(n)));
   });
@@ -642,9 +652,8 @@ TValue YearFrac(TCallContext& call) {
       return Num(diff / 360);
     }
     case 1: {
-      bool withinYear =
-          a.Year == b.Year ||
-          (a.Year + 1 == b.Year && (a.Month > b.Month || (a.Month == b.Month && a.Day >= b.Day)));
+      bool withinYear = a.Year == b.Year ||
+                        (a.Year + 1 == b.Year && (a.Month > b.Month || (a.Month == b.Month && a.Day >= b.Day)));
       if (withinYear) {
         bool leap = false;
         if (a.Year == b.Year) {

@@ -84,8 +84,8 @@ TValue Pmt(TCallContext& call) {
 }
 
 TValue IPmt(TCallContext& call) {
-  return Finite(Interest(call.Number(0), call.Number(1), call.Number(2), call.Number(3), call.Number(4, 0),
-                         Type(call, 5)));
+  return Finite(
+      Interest(call.Number(0), call.Number(1), call.Number(2), call.Number(3), call.Number(4, 0), Type(call, 5)));
 }
 
 TValue PPmt(TCallContext& call) {
@@ -207,9 +207,8 @@ TValue Irr(TCallContext& call) {
 }
 
 constexpr TFunctionInfo kFinancial[] = {
-    {"FV", 3, 5, &Fv},       {"IPMT", 4, 6, &IPmt},   {"IRR", 1, 2, &Irr},     {"NPER", 3, 5, &NPer},
-    {"NPV", 2, 255, &Npv},   {"PMT", 3, 5, &Pmt},     {"PPMT", 4, 6, &PPmt},   {"PV", 3, 5, &Pv},
-    {"RATE", 3, 6, &Rate},
+    {"FV", 3, 5, &Fv},   {"IPMT", 4, 6, &IPmt}, {"IRR", 1, 2, &Irr}, {"NPER", 3, 5, &NPer}, {"NPV", 2, 255, &Npv},
+    {"PMT", 3, 5, &Pmt}, {"PPMT", 4, 6, &PPmt}, {"PV", 3, 5, &Pv},   {"RATE", 3, 6, &Rate},
 };
 
 }  // namespace

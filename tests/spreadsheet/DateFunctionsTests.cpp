@@ -130,6 +130,14 @@ TEST_F(DateFunctionsTest, DatesFollowTheApplicationsCalendarAndItsDocumentedResu
       {u"=DATEVALUE(\"2/29/2023\")", "#VALUE!"},
       {u"=DATEVALUE(\"12/31/1899\")", "#VALUE!"},
       {u"=DATEVALUE(45296)", "#VALUE!"},
+      {u"=DATEVALUE(\"\")", "#VALUE!"},
+      {u"=DATEVALUE(\"Monday\")", "#VALUE!"},
+      {u"=DATEVALUE(\"1/1/1/1\")", "#VALUE!"},
+      {u"=DATEVALUE(\"99999999999999999999/1/2024\")", "#VALUE!"},
+      {u"=DATEVALUE(\"31-Foo-2024\")", "#VALUE!"},
+      {u"=DATEVALUE(\"Monday, January 5, 2026\")", "46027"},
+      {u"=TIMEVALUE(\"12:00:00:00\")", "#VALUE!"},
+      {u"=TIMEVALUE(\"1/5/2024 -- 3:00\")", "#VALUE!"},
       {u"=TIMEVALUE(\"2:24 AM\")", "0.1"},
       {u"=TIMEVALUE(\"22-Aug-2011 6:35 AM\")", "0.274305556"},
       {u"=TIMEVALUE(\"18:00:30\")", "0.750347222"},
@@ -211,9 +219,8 @@ TEST_F(DateFunctionsTest, TodayAndNowAreVolatileAndAgreeWithTheClock) {
   std::time_t clock = std::time(nullptr);
   std::tm local{};
   localtime_r(&clock, &local);
-  std::string expected =
-      Result(u"=DATE(" + rtl::IntToStr(local.tm_year + 1900) + u"," + rtl::IntToStr(local.tm_mon + 1) + u"," +
-             rtl::IntToStr(local.tm_mday) + u")");
+  std::string expected = Result(u"=DATE(" + rtl::IntToStr(local.tm_year + 1900) + u"," +
+                                rtl::IntToStr(local.tm_mon + 1) + u"," + rtl::IntToStr(local.tm_mday) + u")");
   std::string got = Result(u"=TODAY()");
   if (got != expected) got = Result(u"=TODAY()");  // the date may have turned in between
   EXPECT_EQ(got, expected);
@@ -242,7 +249,7 @@ TEST_F(DateFunctionsTest, GeneratedFormulasAgreeWithLibreOffice) {
   for (int row = 1; row <= rows; ++row) {
     // A, B: dates up to 400 days apart; C: a small count; D: a time; E:G holidays between.
     int a = uniform(18264, 65000), b = a + uniform(-400, 400), c = uniform(-30, 30);
-    if (row % 10 == 0) b = a;  // equal dates
+    if (row % 10 == 0) b = a;                 // equal dates
     if (row % 7 == 0) a += (35 - a % 7) % 7;  // a Saturday
     Put(FSheet, row, 1, Variant(static_cast<double>(a)));
     Put(FSheet, row, 2, Variant(static_cast<double>(b)));
@@ -299,8 +306,9 @@ TEST_F(DateFunctionsTest, GeneratedFormulasAgreeWithLibreOffice) {
   std::vector<std::string> wrong = Disagreements(cells, office.Sheet("Data"));
   std::string shown;
   for (size_t i = 0; i < wrong.size() && i < 200; ++i) shown += wrong[i] + "\n";
-  EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << cells.size() << " disagree (seed "
-                             << DifferentialSeed() << "):\n" << shown;
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << cells.size() << " disagree (seed " << DifferentialSeed()
+                             << "):\n"
+                             << shown;
 }
 
 }  // namespace

@@ -119,8 +119,8 @@ TEST_F(FinancialFunctionsTest, GeneratedFormulasAgreeWithLibreOffice) {
         // -100% repays them. LibreOffice stops short of 1e-9 at a zero
         // rate, and for payments in advance at high rates it lands on -100%,
         // where the undiscounted balance also vanishes.
-        "RATE(MAX(2," + B + "),PMT(" + (rate == 0 ? "0.01" : A) + ",MAX(2," + B + ")," + D + ",0," + advance +
-            ")," + D + ",0," + advance + ")",
+        "RATE(MAX(2," + B + "),PMT(" + (rate == 0 ? "0.01" : A) + ",MAX(2," + B + ")," + D + ",0," + advance + ")," +
+            D + ",0," + advance + ")",
         "NPV(" + A + "," + flows + ")",
         "NPV(" + A + ",H" + r + ",1000," + flows + ")",
         "IRR(" + flows + ")",
@@ -138,8 +138,9 @@ TEST_F(FinancialFunctionsTest, GeneratedFormulasAgreeWithLibreOffice) {
   std::vector<std::string> wrong = Disagreements(cells, office.Sheet("Data"));
   std::string shown;
   for (size_t i = 0; i < wrong.size() && i < 200; ++i) shown += wrong[i] + "\n";
-  EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << cells.size() << " disagree (seed "
-                             << DifferentialSeed() << "):\n" << shown;
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << cells.size() << " disagree (seed " << DifferentialSeed()
+                             << "):\n"
+                             << shown;
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ class FunctionCheckTest : public ServerTest {
       data += "</row>";
     }
     layout.Sheets = {{"Data", data + "</sheetData>"}};
-    layout.CellXfs += "<xf numFmtId=\"2\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
+    layout.CellXfs +=
+        "<xf numFmtId=\"2\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>";
     layout.WorkbookExtra = workbookExtra;
     WriteBook(FPath, layout);
     FBook = Open(FPath);
@@ -45,7 +46,8 @@ class FunctionCheckTest : public ServerTest {
 
   static std::string ColumnName(int column) {
     std::string name;
-    for (; column > 0; column = (column - 1) / 26) name.insert(name.begin(), static_cast<char>('A' + (column - 1) % 26));
+    for (; column > 0; column = (column - 1) / 26)
+      name.insert(name.begin(), static_cast<char>('A' + (column - 1) % 26));
     return name;
   }
 
@@ -110,8 +112,7 @@ inline unsigned DifferentialSeed() {
 
 // Compares Korva's results with LibreOffice's values of sheet `sheetName`;
 // returns the disagreements, one line each.
-inline std::vector<std::string> Disagreements(const std::vector<TDifferentialCell>& cells,
-                                              const TSheetValues& office) {
+inline std::vector<std::string> Disagreements(const std::vector<TDifferentialCell>& cells, const TSheetValues& office) {
   std::vector<std::string> wrong;
   for (const auto& cell : cells) {
     std::string theirs = office.At(static_cast<size_t>(cell.Row), static_cast<size_t>(cell.Column));
