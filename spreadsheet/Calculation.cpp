@@ -2,7 +2,6 @@
 // computed values of formula cells, kept until a change makes them stale.
 #include <algorithm>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "spreadsheet/Workbook.h"
 #include "spreadsheet/calc/Evaluator.h"
@@ -25,17 +24,144 @@ struct TCellKey {
   uint32_t Row, Column;
   bool operator==(const TCellKey&) const = default;
 };
-struct TCellKeyHash {
-  size_t operator()(const TCellKey& k) const {
-    return std::hash<uint64_t>()((static_cast<uint64_t>(k.Sheet) << 52) ^ (static_cast<uint64_t>(k.Row) << 20) ^
-                                 k.Column);
+
+// Puts a computed result into the cell as its cached value; true when that
+// changed what the file says.
+bool StoreResult(TSheet& sheet, TCell& cell, const TValue& v) {
+  switch (v.Kind) {
+    case TValue::vkBlank:
+    case TValue::vkNumber: {
+      double n = v.IsBlank() ? 0 : v.Number;
+      if (cell.Kind == TCellKind::Number && cell.V.Number == n) return false;
+      cell.Kind = TCellKind::Number;
+      cell.V.Number = n;
+      return true;
+    }
+    case TValue::vkBoolean: {
+      if (cell.Kind == TCellKind::Boolean && cell.V.Number == v.Number) return false;
+      cell.Kind = TCellKind::Boolean;
+      cell.V.Number = v.Number;
+      return true;
+    }
+    case TValue::vkText:
+      if (cell.Kind == TCellKind::Text && sheet.Pool[cell.V.Index] == v.String) return false;
+      cell.Kind = TCellKind::Text;
+      cell.V.Index = sheet.AddText(v.String);
+      return true;
+    case TValue::vkError: {
+      std::string text(calc::ErrorText(v.Err));
+      if (cell.Kind == TCellKind::Error && sheet.Pool[cell.V.Index] == text) return false;
+      cell.Kind = TCellKind::Error;
+      cell.V.Index = sheet.AddText(std::move(text));
+      return true;
+    }
+    default: return false;
   }
-};
+}
 
 // Raised when recursion is too deep: the cell is computed first, then the
 // formula that needed it again.
 struct TPostpone {
   TCellKey Cell;
+};
+
+// Which computed formulas read which areas: a write finds the results it
+// makes stale without looking at the others. Areas one column wide are kept
+// per column sorted by first row (short ones for a binary search, long ones
+// apart); wider areas in one list.
+class TDependencies {
+ public:
+  // A formula computed with what it read; returns its record number.
+  void Add(const TCellKey& formula, const std::vector<calc::TArea>& reads, bool dependsOnAll) {
+    uint32_t id = static_cast<uint32_t>(FRecords.size());
+    FRecords.push_back({formula, true});
+    if (dependsOnAll) FEverything.push_back(id);
+    for (const calc::TArea& a : reads) {
+      if (a.Column1 != a.Column2) {
+        FWide.push_back({a, id});
+        continue;
+      }
+      TColumn& column = FColumns[ColumnKey(a.Sheet, a.Column1)];
+      if (a.Row2 - a.Row1 < kShort) {
+        // New spans wait in a small unsorted list, merged into the sorted
+        // one in batches: recomputing one formula must not sort them all.
+        column.Recent.push_back({a.Row1, a.Row2, id});
+        if (column.Recent.size() >= kBatch) Merge(column);
+      } else {
+        column.Long.push_back({a.Row1, a.Row2, id});
+      }
+    }
+  }
+
+  // The formulas whose results depend on the cell; their records end.
+  template <class F>
+  void TakeReaders(int32_t sheet, uint32_t row, uint32_t column, F&& take) {
+    auto found = FColumns.find(ColumnKey(sheet, column));
+    if (found != FColumns.end()) {
+      TColumn& c = found->second;
+      for (const TSpan& r : c.Recent)
+        if (r.Row1 <= row && r.Row2 >= row) End(r.Id, take);
+      auto from = std::lower_bound(c.Short.begin(), c.Short.end(), row >= kShort ? row - kShort : 0,
+                                   [](const TSpan& s, uint32_t r) { return s.Row1 < r; });
+      for (auto it = from; it != c.Short.end() && it->Row1 <= row; ++it)
+        if (it->Row2 >= row) End(it->Id, take);
+      for (const TSpan& s : c.Long)
+        if (s.Row1 <= row && s.Row2 >= row) End(s.Id, take);
+    }
+    for (const TWideArea& w : FWide)
+      if (w.Area.Sheet == sheet && w.Area.Row1 <= row && w.Area.Row2 >= row && w.Area.Column1 <= column &&
+          w.Area.Column2 >= column)
+        End(w.Id, take);
+    for (uint32_t id : FEverything) End(id, take);
+  }
+
+  void Clear() {
+    if (FRecords.empty()) return;
+    FRecords = {};
+    FColumns = {};
+    FWide = {};
+    FEverything = {};
+  }
+
+ private:
+  static constexpr uint32_t kShort = 64;
+  static constexpr size_t kBatch = 256;
+  struct TRecord {
+    TCellKey Formula;
+    bool Live;
+  };
+  struct TSpan {
+    uint32_t Row1, Row2, Id;
+  };
+  struct TColumn {
+    std::vector<TSpan> Short, Long, Recent;
+  };
+  static void Merge(TColumn& c) {
+    auto byRow = [](const TSpan& a, const TSpan& b) { return a.Row1 < b.Row1; };
+    std::sort(c.Recent.begin(), c.Recent.end(), byRow);
+    size_t middle = c.Short.size();
+    c.Short.insert(c.Short.end(), c.Recent.begin(), c.Recent.end());
+    std::inplace_merge(c.Short.begin(), c.Short.begin() + static_cast<std::ptrdiff_t>(middle), c.Short.end(), byRow);
+    c.Recent.clear();
+  }
+  struct TWideArea {
+    calc::TArea Area;
+    uint32_t Id;
+  };
+  static uint64_t ColumnKey(int32_t sheet, uint32_t column) {
+    return (static_cast<uint64_t>(static_cast<uint32_t>(sheet)) << 32) | column;
+  }
+  template <class F>
+  void End(uint32_t id, F&& take) {
+    if (!FRecords[id].Live) return;
+    FRecords[id].Live = false;
+    take(FRecords[id].Formula);
+  }
+
+  std::vector<TRecord> FRecords;
+  std::unordered_map<uint64_t, TColumn> FColumns;
+  std::vector<TWideArea> FWide;
+  std::vector<uint32_t> FEverything;  // volatile formulas and those that read the used range
 };
 
 }  // namespace
@@ -45,15 +171,25 @@ class TCalculation final : public calc::TCalcBook {
   explicit TCalculation(TWorkbookFile& file) : F(file) {}
 
   // The formula result of a cell; false when the engine cannot compute it
-  // (the stored value stands).
+  // (the stored value stands). Results are kept in the cells themselves.
   bool Result(TSheet& sheet, uint32_t row, uint32_t column, TValue& out) {
     int32_t index = IndexOf(sheet);
     if (index < 0) return false;
     TCellKey key{index, row, column};
+    // A cell of an array formula's range holds what its first cell computes.
+    const TCell* asked = sheet.FindCell(row, column);
+    if (asked && !sheet.HasFormula(*asked) && sheet.HasArrayFormulas)
+      if (const TArrayBlock* block = BlockAt(index, sheet, row, column)) key = {index, block->Row, block->Column};
     std::vector<TCellKey> pending{key};
     while (!pending.empty()) {
       if (pending.size() > kMaxPending) {
-        FResults[pending.back()] = TValue::FromNumber(0);
+        // Deeper than anything but a loop: the cell reads as 0.
+        if (TCellExtra* extra = ExtraAt(pending.back())) {
+          StoreResult(*SheetAt(pending.back().Sheet),
+                      *SheetAt(pending.back().Sheet)->FindCell(pending.back().Row, pending.back().Column),
+                      TValue::FromNumber(0));
+          extra->Calc = TCellExtra::csComputed;
+        }
         pending.pop_back();
         continue;
       }
@@ -64,19 +200,43 @@ class TCalculation final : public calc::TCalcBook {
         pending.push_back(p.Cell);
       }
     }
-    auto found = FResults.find(key);
-    if (found == FResults.end()) return false;
-    if (FNotComputable.count(key)) return false;
-    out = found->second;
+    TCellExtra* extra = ExtraAt(key);
+    TCell* cell = sheet.FindCell(row, column);
+    if (!cell || !extra || extra->Calc != TCellExtra::csComputed) return false;
+    out = StoredValue(sheet, *cell, row);
     return true;
   }
 
-  // Called on every write: clearing an empty hash table still walks its
-  // buckets, so only what holds anything is cleared.
+  // A cell's value changed: the results that read it, and in turn those
+  // that read them, are stale; the others stay.
+  void CellChanged(const TSheet& sheet, uint32_t row, uint32_t column) {
+    int32_t index = IndexOf(sheet);
+    FLastColumns.erase(index);
+    if (index < 0) return;
+    std::vector<TCellKey> stale{TCellKey{index, row, column}};
+    while (!stale.empty()) {
+      TCellKey cell = stale.back();
+      stale.pop_back();
+      FDependencies.TakeReaders(cell.Sheet, cell.Row, cell.Column, [&](const TCellKey& formula) {
+        if (TCellExtra* extra = ExtraAt(formula)) extra->Calc = TCellExtra::csStale;
+        stale.push_back(formula);
+        // The other cells of an array formula hold its result too.
+        TSheet* sheet = SheetAt(formula.Sheet);
+        if (sheet && sheet->HasArrayFormulas)
+          if (const TArrayBlock* block = BlockAt(formula.Sheet, *sheet, formula.Row, formula.Column))
+            for (uint32_t r = block->Range.First.Row; r <= block->Range.Last.Row; ++r)
+              for (uint32_t c = block->Range.First.Column; c <= block->Range.Last.Column; ++c)
+                if (r != formula.Row || c != formula.Column) stale.push_back({formula.Sheet, r, c});
+      });
+    }
+  }
+
   void Forget() {
-    if (!FResults.empty()) FResults = {};
-    if (!FNotComputable.empty()) FNotComputable = {};
+    FDependencies.Clear();
+    for (const auto& sheet : F.FSheets)
+      for (TCellExtra& extra : sheet->Extras) extra.Calc = TCellExtra::csStale;
     if (!FSharedMasters.empty()) FSharedMasters.clear();
+    if (!FArrayBlocks.empty()) FArrayBlocks.clear();
     if (!FLastColumns.empty()) FLastColumns.clear();
     FNames.reset();
   }
@@ -132,6 +292,7 @@ class TCalculation final : public calc::TCalcBook {
   }
 
   TValue CellValue(int32_t sheetIndex, uint32_t row, uint32_t column) override {
+    NoteReference(calc::TArea{sheetIndex, row, column, row, column});
     TSheet* sheet = SheetAt(sheetIndex);
     if (!sheet) return TValue::FromError(calc::TErrorValue::Ref);
     const TCell* cell = sheet->FindCell(row, column);
@@ -141,6 +302,7 @@ class TCalculation final : public calc::TCalcBook {
 
   void ForEachCell(const calc::TArea& area,
                    const std::function<void(uint32_t, uint32_t, const TValue&)>& visit) override {
+    NoteReference(area);
     TSheet* sheet = SheetAt(area.Sheet);
     if (!sheet) return;
     std::vector<TRow>& rows = sheet->Rows();
@@ -153,20 +315,33 @@ class TCalculation final : public calc::TCalcBook {
       auto c = std::lower_bound(r->Cells.begin(), r->Cells.end(), area.Column1,
                                 [](const TCell& cell, uint32_t column) { return cell.Column < column; });
       size_t first = static_cast<size_t>(c - r->Cells.begin());
+      TValue v;
       for (size_t i = first; i < r->Cells.size() && r->Cells[i].Column <= area.Column2; ++i) {
-        TCell cell = r->Cells[i];
-        TValue v = ValueOf(area.Sheet, *sheet, cell, number);
-        if (!v.IsBlank()) visit(number, cell.Column, v);
+        const TCell& cell = r->Cells[i];
+        uint32_t column = cell.Column;
+        // Plain numbers, the bulk of most sheets, without the general path.
+        if (cell.Kind == TCellKind::Number &&
+            (!cell.Extra || !sheet->HasFormula(cell) || sheet->Extras[cell.Extra - 1].Calc == TCellExtra::csComputed)) {
+          v.Kind = TValue::vkNumber;
+          v.Number = cell.V.Number;
+        } else {
+          TCell copy = cell;  // computing a formula may move the cells
+          v = ValueOf(area.Sheet, *sheet, copy, number);
+        }
+        if (!v.IsBlank()) visit(number, column, v);
       }
     }
   }
 
+  // What uses the extent of a sheet may change with any write.
   uint32_t LastRow(int32_t sheetIndex) override {
+    NoteVolatile();
     TSheet* sheet = SheetAt(sheetIndex);
     return sheet ? sheet->LastRowNumber() : 0;
   }
 
   uint32_t LastColumn(int32_t sheetIndex) override {
+    NoteVolatile();
     auto found = FLastColumns.find(sheetIndex);
     if (found != FLastColumns.end()) return found->second;
     uint32_t last = 0;
@@ -249,6 +424,13 @@ class TCalculation final : public calc::TCalcBook {
     return Parsed(text);
   }
 
+  void NoteReference(const calc::TArea& area) override {
+    if (!FCaptures.empty()) FCaptures.back().Reads.push_back(area);
+  }
+  void NoteVolatile() override {
+    if (!FCaptures.empty()) FCaptures.back().Everything = true;
+  }
+
   bool Date1904() override {
     if (FDate1904 < 0) {
       pugi::xml_node root = F.Part(F.FWorkbookPart).Doc->document_element();
@@ -286,15 +468,67 @@ class TCalculation final : public calc::TCalcBook {
   // The stored value of a cell, or its formula's result.
   TValue ValueOf(int32_t sheetIndex, TSheet& sheet, const TCell& cell, uint32_t row) {
     if (cell.Extra && sheet.HasFormula(cell)) {
-      TCellKey key{sheetIndex, row, cell.Column};
-      auto found = FResults.find(key);
-      if (found != FResults.end() && !FInProgress.count(key)) return found->second;
-      if (FInProgress.count(key)) return TValue::FromNumber(0);  // circular: 0, as without iteration
-      if (FDepth >= kMaxDepth) throw TPostpone{key};
-      Compute(key);
-      return FResults[key];
+      const TCellExtra& extra = sheet.Extras[cell.Extra - 1];
+      if (extra.Calc == TCellExtra::csComputing) return TValue::FromNumber(0);  // circular, as without iteration
+      if (extra.Calc == TCellExtra::csStale) {
+        TCellKey key{sheetIndex, row, cell.Column};
+        if (FDepth >= kMaxDepth) throw TPostpone{key};
+        Compute(key);
+        const TCell* now = sheet.FindCell(row, cell.Column);
+        return now ? StoredValue(sheet, *now, row) : TValue();
+      }
     }
+    if (sheet.HasArrayFormulas)
+      if (const TArrayBlock* block = BlockAt(sheetIndex, sheet, row, cell.Column)) {
+        TCellKey master{sheetIndex, block->Row, block->Column};
+        TCellExtra* extra = ExtraAt(master);
+        if (extra && extra->Calc == TCellExtra::csComputing) return TValue::FromNumber(0);
+        if (extra && extra->Calc == TCellExtra::csStale) {
+          if (FDepth >= kMaxDepth) throw TPostpone{master};
+          Compute(master);
+          const TCell* now = sheet.FindCell(row, cell.Column);
+          return now ? StoredValue(sheet, *now, row) : TValue();
+        }
+      }
     return StoredValue(sheet, cell, row);
+  }
+
+  // An array formula over several cells: its range and its first cell,
+  // which holds the formula.
+  struct TArrayBlock {
+    TRangeRef Range;
+    uint32_t Row, Column;
+  };
+  const std::vector<TArrayBlock>& Blocks(int32_t sheetIndex, TSheet& sheet) {
+    auto found = FArrayBlocks.find(sheetIndex);
+    if (found != FArrayBlocks.end()) return found->second;
+    std::vector<TArrayBlock> blocks;
+    for (const TRow& r : sheet.Rows())
+      for (const TCell& c : r.Cells) {
+        const TCellExtra* e = c.Extra ? &sheet.Extras[c.Extra - 1] : nullptr;
+        TRangeRef range;
+        if (!e || GetRawAttr(e->FormulaAttrs, "t") != "array" ||
+            !ParseRangeRef(GetRawAttr(e->FormulaAttrs, "ref"), range))
+          continue;
+        if (range.First.Row != range.Last.Row || range.First.Column != range.Last.Column)
+          blocks.push_back({range, r.Number, c.Column});
+      }
+    return FArrayBlocks.emplace(sheetIndex, std::move(blocks)).first->second;
+  }
+  const TArrayBlock* BlockAt(int32_t sheetIndex, TSheet& sheet, uint32_t row, uint32_t column) {
+    for (const TArrayBlock& b : Blocks(sheetIndex, sheet))
+      if (row >= b.Range.First.Row && row <= b.Range.Last.Row && column >= b.Range.First.Column &&
+          column <= b.Range.Last.Column)
+        return &b;
+    return nullptr;
+  }
+
+  TCellExtra* ExtraAt(const TCellKey& key) {
+    if (key.Sheet < 0 || static_cast<size_t>(key.Sheet) >= F.FSheets.size()) return nullptr;
+    TSheet& sheet = *F.FSheets[static_cast<size_t>(key.Sheet)];
+    if (!sheet.Loaded) return nullptr;
+    TCell* cell = sheet.FindCell(key.Row, key.Column);
+    return cell ? sheet.ExtraOf(*cell) : nullptr;
   }
 
   TValue StoredValue(TSheet& sheet, const TCell& cell, uint32_t row) {
@@ -360,57 +594,102 @@ class TCalculation final : public calc::TCalcBook {
   }
 
   void Compute(const TCellKey& key) {
-    if (FResults.count(key) && !FInProgress.count(key)) return;
     TSheet* sheet = SheetAt(key.Sheet);
+    TCell* cell = sheet ? sheet->FindCell(key.Row, key.Column) : nullptr;
+    TCellExtra* extra = cell ? sheet->ExtraOf(*cell) : nullptr;
+    if (!extra || extra->Calc == TCellExtra::csComputed || extra->Calc == TCellExtra::csNotComputable) return;
     std::string text;
     bool array = false;
-    if (!sheet || !FormulaOf(key.Sheet, *sheet, key.Row, key.Column, text, array)) {
-      FResults[key] = sheet ? CellValue(key.Sheet, key.Row, key.Column) : TValue();
-      FNotComputable.insert(key);
+    if (!FormulaOf(key.Sheet, *sheet, key.Row, key.Column, text, array)) {
+      extra->Calc = TCellExtra::csNotComputable;
       return;
     }
     const calc::TFormula* formula = Parsed(text);
+    // Marks the cell as being computed (a formula that reaches it again is
+    // circular) and collects what it reads.
     struct TMark {
       TCalculation& C;
       TCellKey Key;
       TMark(TCalculation& c, TCellKey key) : C(c), Key(key) {
-        C.FInProgress.insert(Key);
+        SetState(TCellExtra::csComputing);
+        C.FCaptures.emplace_back();
         ++C.FDepth;
       }
       ~TMark() {
-        C.FInProgress.erase(Key);
+        // Left by an exception (postponed): computed again later.
+        if (TCellExtra* e = C.ExtraAt(Key); e && e->Calc == TCellExtra::csComputing) e->Calc = TCellExtra::csStale;
+        C.FCaptures.pop_back();
         --C.FDepth;
+      }
+      void SetState(TCellExtra::TCalcState state) {
+        if (TCellExtra* e = C.ExtraAt(Key)) e->Calc = state;
       }
     };
     TValue result;
     bool computable = formula != nullptr;
+    TCapture capture;
+    const TArrayBlock* block = nullptr;
     if (computable) {
       TMark mark(*this, key);
       try {
         calc::TEvaluator evaluator(*this, key.Sheet, key.Row, key.Column);
         evaluator.SetArrayMode(array);
-        result = evaluator.Evaluate(*formula);
+        block = array && sheet->HasArrayFormulas ? BlockAt(key.Sheet, *sheet, key.Row, key.Column) : nullptr;
+        result = block ? evaluator.EvaluateArray(*formula) : evaluator.Evaluate(*formula);
       } catch (const calc::TNotComputable&) {
         computable = false;
       }
+      capture = std::move(FCaptures.back());
+      mark.SetState(computable ? TCellExtra::csComputed : TCellExtra::csNotComputable);
+    } else if (TCellExtra* e = ExtraAt(key)) {
+      e->Calc = TCellExtra::csNotComputable;
     }
-    if (!computable) {
-      const TCell* cell = sheet->FindCell(key.Row, key.Column);
-      result = cell ? StoredValue(*sheet, *cell, key.Row) : TValue();
-      FNotComputable.insert(key);
+    FDependencies.Add(key, capture.Reads, capture.Everything || !computable);
+    if (!computable) return;
+    if (!block) {
+      Store(*sheet, key.Row, key.Column, result);
+      return;
     }
-    FResults[key] = std::move(result);
+    // Every cell of the range takes its element: a single row or column
+    // repeats across the range, cells beyond the result read #N/A.
+    for (uint32_t r = block->Range.First.Row; r <= block->Range.Last.Row; ++r)
+      for (uint32_t c = block->Range.First.Column; c <= block->Range.Last.Column; ++c) {
+        TValue element = result;
+        if (result.Kind == TValue::vkArray) {
+          const calc::TArrayValue& a = *result.Values;
+          uint32_t i = a.Rows == 1 ? 0 : r - block->Range.First.Row;
+          uint32_t j = a.Columns == 1 ? 0 : c - block->Range.First.Column;
+          element = i < a.Rows && j < a.Columns ? a.At(i, j) : TValue::FromError(calc::TErrorValue::NA);
+          if (element.IsBlank()) element = TValue::FromNumber(0);
+        }
+        Store(*sheet, r, c, element);
+      }
+  }
+
+  // A computed result into a cell (which may have moved in memory while
+  // others were computed).
+  void Store(TSheet& sheet, uint32_t row, uint32_t column, const TValue& result) {
+    TCell* target = sheet.FindCell(row, column);
+    if (target && StoreResult(sheet, *target, result)) {
+      sheet.ResultsChanged = true;
+      NoteChanged(sheet, row, column, row, column);
+    }
   }
 
   TWorkbookFile& F;
-  std::unordered_map<TCellKey, TValue, TCellKeyHash> FResults;
-  std::unordered_set<TCellKey, TCellKeyHash> FNotComputable;
-  std::unordered_set<TCellKey, TCellKeyHash> FInProgress;
   std::unordered_map<std::string, std::unique_ptr<calc::TFormula>> FParsed;
   std::unordered_map<int32_t, std::unordered_map<std::string, TMaster>> FSharedMasters;
   std::unordered_map<int32_t, uint32_t> FLastColumns;
+  std::unordered_map<int32_t, std::vector<TArrayBlock>> FArrayBlocks;
   std::unique_ptr<std::vector<TName>> FNames;
   std::unordered_map<const TSheet*, TBox> FChanged;
+  // What each formula being computed reads, innermost last.
+  struct TCapture {
+    std::vector<calc::TArea> Reads;
+    bool Everything = false;
+  };
+  std::vector<TCapture> FCaptures;
+  TDependencies FDependencies;
   int FDate1904 = -1;
   int FDepth = 0;
 };
@@ -424,6 +703,10 @@ TCalculation& TWorkbookFile::Calculation() {
 
 void TWorkbookFile::ForgetResults() {
   if (FCalc) FCalc->Forget();
+}
+
+void TWorkbookFile::CellChanged(const TSheet& sheet, uint32_t row, uint32_t column) {
+  if (FCalc) FCalc->CellChanged(sheet, row, column);
 }
 
 bool TWorkbookFile::FormulaResult(TSheet& sheet, uint32_t row, uint32_t column, rtl::Variant& out) {
@@ -447,48 +730,6 @@ bool TWorkbookFile::FormulaResult(TSheet& sheet, uint32_t row, uint32_t column, 
   return true;
 }
 
-}  // namespace spreadsheet
-
-namespace spreadsheet {
-
-namespace {
-
-// Puts a computed result into the cell as its cached value; true when that
-// changed what the file says.
-bool StoreResult(TSheet& sheet, TCell& cell, const TValue& v) {
-  switch (v.Kind) {
-    case TValue::vkBlank:
-    case TValue::vkNumber: {
-      double n = v.IsBlank() ? 0 : v.Number;
-      if (cell.Kind == TCellKind::Number && cell.V.Number == n) return false;
-      cell.Kind = TCellKind::Number;
-      cell.V.Number = n;
-      return true;
-    }
-    case TValue::vkBoolean: {
-      if (cell.Kind == TCellKind::Boolean && cell.V.Number == v.Number) return false;
-      cell.Kind = TCellKind::Boolean;
-      cell.V.Number = v.Number;
-      return true;
-    }
-    case TValue::vkText:
-      if (cell.Kind == TCellKind::Text && sheet.Pool[cell.V.Index] == v.String) return false;
-      cell.Kind = TCellKind::Text;
-      cell.V.Index = sheet.AddText(v.String);
-      return true;
-    case TValue::vkError: {
-      std::string text(calc::ErrorText(v.Err));
-      if (cell.Kind == TCellKind::Error && sheet.Pool[cell.V.Index] == text) return false;
-      cell.Kind = TCellKind::Error;
-      cell.V.Index = sheet.AddText(std::move(text));
-      return true;
-    }
-    default: return false;
-  }
-}
-
-}  // namespace
-
 void TWorkbookFile::StoreFormulaResults() {
   TCalculation& calculation = Calculation();
   struct TUncomputed {
@@ -507,17 +748,15 @@ void TWorkbookFile::StoreFormulaResults() {
         if (cell.Extra && sheet.HasFormula(cell)) formulas.emplace_back(row.Number, cell.Column);
     for (auto [row, column] : formulas) {
       TValue result;
-      bool computed = calculation.Result(sheet, row, column, result);
-      TCell* cell = sheet.FindCell(row, column);
-      if (!cell) continue;
-      if (!computed) {
-        uncomputed.push_back({&sheet, row, column});
-      } else if (StoreResult(sheet, *cell, result)) {
-        sheet.Modified = true;
-        calculation.NoteChanged(sheet, row, column, row, column);
-      }
+      if (!calculation.Result(sheet, row, column, result)) uncomputed.push_back({&sheet, row, column});
     }
   }
+  // Results are stored in the cells as they are computed.
+  for (const auto& sheet : FSheets)
+    if (sheet->ResultsChanged) {
+      sheet->Modified = true;
+      sheet->ResultsChanged = false;
+    }
   // A formula the engine cannot compute keeps its cached value unless what
   // it reads changed: then no value is better than a wrong one. Dropping
   // one value may make others stale in turn.

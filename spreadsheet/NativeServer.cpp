@@ -208,6 +208,9 @@ class TNativeSheet final : public ISheet {
     });
   }
 
+  void Calculate() override {
+    Guarded(&FBook, [&] { Worksheet().Calculate(); });
+  }
   void Select() override {
     Guarded(&FBook, [&] { File().Select(*FSheet); });
   }
@@ -290,6 +293,9 @@ class TNativeWorkbook final : public IWorkbook {
     return Guarded(&FBook, [&] { return rtl::Utf8ToUnicode(FBook.Check().Path()); });
   }
 
+  void Calculate() override {
+    Guarded(&FBook, [&] { FBook.Check().Calculate(); });
+  }
   void Save() override {
     Guarded(&FBook, [&] {
       TWorkbookFile& file = FBook.Check();
@@ -372,6 +378,11 @@ class TNativeApplication final : public IApplication {
   void SetVisible(bool value) override {
     CheckRunning();
     FApp->Visible = value;
+  }
+
+  void Calculate() override {
+    CheckRunning();
+    for (auto& book : FApp->Workbooks) book->Calculate();
   }
 
   void Quit() override {

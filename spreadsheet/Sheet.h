@@ -33,6 +33,8 @@ struct TCellExtra {
   std::string Formula;       // without "="; empty for a shared-formula child
   std::string FormulaAttrs;  // raw attributes of <f> (' t="shared" si="0"')
   std::string CellAttrs;     // raw attributes of <c> besides r, s, t
+  // Whether the cell's value is its formula's computed result.
+  enum TCalcState : uint8_t { csStale, csComputed, csNotComputable, csComputing } Calc = csStale;
 };
 
 struct TCell {
@@ -99,6 +101,8 @@ class TSheet {
   // Whether the cell lies in an array formula spanning more than one cell.
   bool InMultiCellArray(uint32_t row, uint32_t column);
   bool HasArrayFormulas = false;
+  // A computed result replaced a cell's value since the last save.
+  bool ResultsChanged = false;
 
   pugi::xml_node Root() const { return Doc->document_element(); }
 

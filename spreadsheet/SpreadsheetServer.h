@@ -53,6 +53,10 @@ class ISheet {
   virtual void InsertColumn(int column) = 0;
   virtual void AutofitColumn(int column) = 0;
 
+  // Recalculates the sheet's formulas (volatile ones included) as the
+  // application does on demand; results are otherwise kept until a change.
+  virtual void Calculate() = 0;
+
   // Makes the sheet the active one.
   virtual void Select() = 0;
   // Removes the sheet without a prompt; the last worksheet stays.
@@ -80,6 +84,9 @@ class IWorkbook {
   virtual UnicodeString Name() const = 0;
   virtual UnicodeString FullName() const = 0;
 
+  // Recalculates every formula of the workbook.
+  virtual void Calculate() = 0;
+
   // Writes the workbook back to its file when anything changed.
   virtual void Save() = 0;
   // Closes the workbook, saving it first when asked and anything changed.
@@ -101,6 +108,9 @@ class IApplication {
   virtual void SetDisplayAlerts(bool value) = 0;
   virtual bool Visible() const = 0;
   virtual void SetVisible(bool value) = 0;
+
+  // Recalculates every open workbook.
+  virtual void Calculate() = 0;
 
   // Ends the instance; workbooks still open are closed without saving.
   virtual void Quit() = 0;

@@ -10,6 +10,7 @@
 
 #include "rtl/Locale.h"
 #include "spreadsheet/Xml.h"
+#include "spreadsheet/calc/Formula.h"
 
 namespace spreadsheet {
 
@@ -146,25 +147,13 @@ bool IsDateFormatCode(std::string_view code) {
 
 namespace {
 
-// A formula the application would refuse as typed: unbalanced parentheses or
-// an unterminated text or sheet name. Written anyway, it would make the
+// Whether the application would take the text as a formula (the parser that
+// computes formulas decides). Refused text written anyway would make the
 // application repair the file.
-bool FormulaIsBalanced(std::string_view formula) {
-  int depth = 0;
-  char quote = 0;
-  for (char c : formula) {
-    if (quote) {
-      if (c == quote) quote = 0;  // a doubled quote reopens at once
-      continue;
-    }
-    if (c == '"' || c == '\'')
-      quote = c;
-    else if (c == '(')
-      ++depth;
-    else if (c == ')' && --depth < 0)
-      return false;
-  }
-  return depth == 0 && !quote;
+bool FormulaIsValid(std::string_view formula) {
+  calc::TFormula parsed;
+  std::string error;
+  return calc::ParseFormula(formula, parsed, error);
 }
 
 }  // namespace
@@ -477,7 +466,7 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
   EnsureLoaded(sheet);
   const TCell* cell = sheet.FindCell(row, column);
   if (!cell) return {};
-  if (cell->Extra && sheet.HasFormula(*cell)) {
+  if ((cell->Extra && sheet.HasFormula(*cell)) || (sheet.HasArrayFormulas && sheet.InMultiCellArray(row, column))) {
     Variant result;
     if (FormulaResult(sheet, row, column, result)) return result;
   }
@@ -532,7 +521,13 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
-  ForgetResults();
+  // Overwriting a formula or renaming a table column changes formulas, not
+  // only values: every result is computed afresh.
+  if (const TCell* existing = sheet.FindCell(row, column);
+      (existing && sheet.HasFormula(*existing)) || TableHeaderAt(sheet, row, column))
+    ForgetResults();
+  else
+    CellChanged(sheet, row, column);
   NoteChangedCells(sheet, row, column, row, column);
   if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
   // A table's header cell holds its column's name as text, whatever is
@@ -562,7 +557,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
         break;
       }
       typed = ReadTypedInput(text);
-      if (typed.Kind == TTypedInput::tiFormula && !FormulaIsBalanced(typed.Text))
+      if (typed.Kind == TTypedInput::tiFormula && !FormulaIsValid(typed.Text))
         throw EWorkbookError(rtl::FormatText(SBadFormula, {text}));
       break;
     }
@@ -640,7 +635,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
           break;
         case TTypedInput::tiDate: setDate(typed.Number, typed.HasTime); break;
         case TTypedInput::tiFormula:
-          // No cached value: the application computes it on open.
+          // No cached value until computed (when read or saved).
           cell.Kind = TCellKind::Blank;
           sheet.EnsureExtra(cell).Formula = QualifyNewerFunctions(typed.Text);
           isFormula = true;

@@ -85,6 +85,8 @@ class TWorkbookFile {
   bool ResolveRangeName(TSheet& sheet, const std::string& name, TRangeRef& range);
 
   void EnsureLoaded(TSheet& sheet);
+  // Formula results are computed afresh when next read.
+  void Calculate() { ForgetResults(); }
   bool Changed() const;
   void Save();
   // The server closed the workbook: other jobs may open it now.
@@ -101,8 +103,10 @@ class TWorkbookFile {
   TCalculation& Calculation();
   // A formula cell's computed result; false when it cannot be computed.
   bool FormulaResult(TSheet& sheet, uint32_t row, uint32_t column, rtl::Variant& out);
-  // Every computed result is stale after a change.
+  // Every computed result is stale after a structural change; a written
+  // cell makes stale only the results that read it.
   void ForgetResults();
+  void CellChanged(const TSheet& sheet, uint32_t row, uint32_t column);
   // Every formula cell's cached value made its computed result before saving
   // a workbook whose cells changed; values that cannot be computed go.
   void StoreFormulaResults();

@@ -211,6 +211,17 @@ TValue TEvaluator::Evaluate(const TFormula& formula) {
   }
 }
 
+TValue TEvaluator::EvaluateArray(const TFormula& formula) {
+  try {
+    TValue v = Eval(formula, formula.Root);
+    if (v.Kind == TValue::vkReference) v = v.Areas || v.Area.IsCell() ? ToScalar(v) : ReferenceToArray(*this, v);
+    if (v.Kind == TValue::vkBlank) return TValue::FromNumber(0);
+    return v;
+  } catch (const TCalcError& e) {
+    return TValue::FromError(e.Error);
+  }
+}
+
 TValue TEvaluator::ToScalar(const TValue& v) {
   if (v.Kind == TValue::vkArray) return v.Values->Cells.empty() ? TValue() : v.Values->Cells[0];
   if (v.Kind != TValue::vkReference) return v;
@@ -271,6 +282,7 @@ TValue TEvaluator::Reference(const TFormulaNode& node) {
   area.Row2 = std::max(node.First.Row, node.Last.Row);
   area.Column1 = std::min(node.First.Column, node.Last.Column);
   area.Column2 = std::max(node.First.Column, node.Last.Column);
+  FBook.NoteReference(area);
   return TValue::FromArea(area);
 }
 
@@ -328,6 +340,7 @@ TValue TEvaluator::Structured(const TFormulaNode& node) {
     area.Row2 = totals ? table.Row2 : data ? dataLast : table.Row1;
     if (area.Row2 < area.Row1) return TValue::FromError(TErrorValue::Ref);
   }
+  FBook.NoteReference(area);
   return TValue::FromArea(area);
 }
 
@@ -484,6 +497,7 @@ TValue TEvaluator::Call(const TFormula& formula, const TFormulaNode& node) {
   if (!info) throw TNotComputable{"the function " + node.Text};
   if (node.Args.size() < info->MinArgs || (info->MaxArgs != 255 && node.Args.size() > info->MaxArgs))
     throw TNotComputable{"the arguments of " + node.Text};
+  if (info->Volatile) FBook.NoteVolatile();
   TCallContext call(*this, formula, node.Args);
   bool arrayMode = FArrayMode;
   struct TRestore {
@@ -508,7 +522,7 @@ TValue ReferenceToArray(TEvaluator& evaluator, const TValue& v) {
   if (v.Areas) Raise(TErrorValue::Value);
   const TArea& a = v.Area;
   uint64_t cells = static_cast<uint64_t>(a.Rows()) * a.Columns();
-  if (cells > (1u << 24)) throw TNotComputable{"an array of more than 16 million cells"};
+  if (cells > (1u << 20)) throw TNotComputable{"an array of more than a column of cells"};
   auto array = NewArray(a.Rows(), a.Columns());
   evaluator.Book().ForEachCell(a, [&](uint32_t row, uint32_t column, const TValue& cell) {
     array->Cells[static_cast<size_t>(row - a.Row1) * a.Columns() + (column - a.Column1)] = cell;

@@ -47,6 +47,10 @@ class TCalcBook {
   virtual const TFormula* CellFormula(int32_t, uint32_t, uint32_t) { return nullptr; }
   // Dates count from 1904-01-01 instead of 1900-01-00.
   virtual bool Date1904() = 0;
+  // The formula being computed refers to the area (its result depends on
+  // it), or calls a function whose result changes without a write.
+  virtual void NoteReference(const TArea& area) {}
+  virtual void NoteVolatile() {}
 };
 
 // Raised inside evaluation to end it with an error value.
@@ -117,6 +121,9 @@ class TEvaluator {
   // the cell (or the intersection) it names. TCalcError never escapes: it
   // becomes the error value. TNotComputable does escape.
   TValue Evaluate(const TFormula& formula);
+  // The same for an array formula over several cells: the whole result,
+  // an array when it is one (a reference read as the array of its values).
+  TValue EvaluateArray(const TFormula& formula);
 
   TValue Eval(const TFormula& formula, uint32_t node);
   // A value made scalar: a reference read (implicit intersection), an array

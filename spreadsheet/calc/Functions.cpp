@@ -685,7 +685,7 @@ const std::unordered_map<std::string_view, const TFunctionInfo*>& Registry() {
   static const auto registry = [] {
     std::unordered_map<std::string_view, const TFunctionInfo*> map;
     for (auto group : {MathFunctions(), LogicalFunctions(), InformationFunctions(), AggregateFunctions(),
-                       LookupFunctions(), StatisticalFunctions()})
+                       DateFunctions(), FinancialFunctions(), LookupFunctions(), StatisticalFunctions()})
       for (const TFunctionInfo& f : group) map.emplace(f.Name, &f);
     return map;
   }();

@@ -15,6 +15,8 @@ std::span<const TFunctionInfo> MathFunctions();
 std::span<const TFunctionInfo> LogicalFunctions();
 std::span<const TFunctionInfo> InformationFunctions();
 std::span<const TFunctionInfo> AggregateFunctions();
+std::span<const TFunctionInfo> DateFunctions();
+std::span<const TFunctionInfo> FinancialFunctions();
 std::span<const TFunctionInfo> LookupFunctions();
 std::span<const TFunctionInfo> StatisticalFunctions();
 

@@ -6,7 +6,7 @@
 #       The test stage's check: every seed and every saved reproducer, then a
 #       fixed number of mutated inputs per program (fixed mutation seed).
 #   tests/fuzz/run.sh BUILD_DIR SECONDS [KIND...]
-#       Fuzzes each kind (csv workbook script module; all by default) for
+#       Fuzzes each kind (csv workbook formula script module; all by default) for
 #       SECONDS, one after another. What the fuzzer learns is kept in
 #       BUILD_DIR/fuzz-corpus/KIND for the next run.
 #
@@ -21,12 +21,12 @@ build=$(cd "$build" && pwd)
 seconds=${2:-}
 shift $(($# < 2 ? $# : 2))
 kinds=("$@")
-[ ${#kinds[@]} -eq 0 ] && kinds=(csv workbook script module)
+[ ${#kinds[@]} -eq 0 ] && kinds=(csv workbook formula script module)
 
 # Mutated inputs per program in the test stage: about 20 s of one core in
 # all in the unoptimised tree (a script compiles with every declaration of
 # the job, ~160 ms there).
-declare -A check_runs=([csv]=2000 [workbook]=60 [script]=60 [module]=1000)
+declare -A check_runs=([csv]=2000 [workbook]=60 [formula]=300 [script]=60 [module]=1000)
 
 # Numbers read the same everywhere; a single allocation over 1 GB fails as it
 # would on a small machine (the program reports "Out of memory") instead of

@@ -2,8 +2,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <set>
+#include <sstream>
+
 #include "ServerFixture.h"
 #include "spreadsheet/calc/Formula.h"
+#include "spreadsheet/calc/Functions.h"
 
 namespace spreadsheet::testing {
 namespace {
@@ -170,6 +175,17 @@ TEST_F(CalculationTest, ResultsFollowEveryWriteAndCircularCellsReadAsZero) {
   Put(FSheet, 1, 12, Variant(1.0));
   for (int r = 2; r <= 5000; ++r) PutText(FSheet, r, 12, u"=L" + rtl::IntToStr(r - 1) + u"+1");
   EXPECT_DOUBLE_EQ(Get(FSheet, 5000, 12).AsDouble(), 5000);
+  // A write makes stale what reads it, through chains, names and sheets.
+  auto other = Sheet(Open(FPath), 2);
+  PutText(other, 2, 1, u"=Data!L5000+Rate");
+  PutText(FSheet, 6, 1, u"=SUM(L:L)");
+  EXPECT_DOUBLE_EQ(Get(other, 2, 1).AsDouble(), 5000.25);
+  Put(FSheet, 1, 12, Variant(11.0));
+  Put(FSheet, 1, 8, Variant(1.0));
+  EXPECT_DOUBLE_EQ(Get(other, 2, 1).AsDouble(), 5011);
+  EXPECT_DOUBLE_EQ(Get(FSheet, 6, 1).AsDouble(), 5000.0 * 5001 / 2 + 10 * 5000);
+  PutText(FSheet, 1, 12, u"=A4");  // a value becomes a formula
+  EXPECT_DOUBLE_EQ(Get(other, 2, 1).AsDouble(), 4993);
 }
 
 TEST_F(CalculationTest, WhatCannotBeComputedKeepsItsStoredValue) {
@@ -207,6 +223,40 @@ TEST_F(CalculationTest, WhatCannotBeComputedKeepsItsStoredValue) {
   EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"A1\"><f>NOSUCHFUNCTION(1)</f><v>7</v></c>"));
   EXPECT_THAT(xml, ::testing::HasSubstr("<c r=\"D3\"><f>NOSUCHFUNCTION(E3)</f></c>"));
   book->Close(false);
+}
+
+TEST_F(CalculationTest, ArrayFormulasFillTheirWholeRangeAndFollowWrites) {
+  TBookLayout layout;
+  layout.Sheets = {{"Data",
+                    "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"array\" "
+                    "ref=\"B1:B3\">A1:A3*2</f><v>0</v></c><c r=\"C1\"><f t=\"array\" ref=\"C1\">SUM(A1:A3*A1:A3)"
+                    "</f><v>0</v></c></row><row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><v>0</v></c></row>"
+                    "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><v>0</v></c></row></sheetData>"}};
+  std::string path = FDir.File("arrays.xlsx");
+  WriteBook(path, layout);
+  auto sheet = Sheet(Open(path), 1);
+  PutText(sheet, 5, 1, u"=SUM(B1:B3)");
+  EXPECT_DOUBLE_EQ(Get(sheet, 2, 2).AsDouble(), 4);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), 14);
+  EXPECT_DOUBLE_EQ(Get(sheet, 5, 1).AsDouble(), 12);
+  Put(sheet, 3, 1, Variant(10.0));
+  EXPECT_DOUBLE_EQ(Get(sheet, 3, 2).AsDouble(), 20);
+  EXPECT_DOUBLE_EQ(Get(sheet, 5, 1).AsDouble(), 26);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), 105);
+}
+
+TEST(FunctionList, TheReadmeListsExactlyTheFunctionsComputed) {
+  std::ifstream in(std::string(KORVA_SOURCE_DIR) + "/README.md");
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string readme = text.str();
+  size_t from = readme.find("<!-- functions -->"), to = readme.find("<!-- /functions -->");
+  ASSERT_TRUE(from != std::string::npos && to != std::string::npos);
+  std::istringstream words(readme.substr(from + 18, to - from - 18));
+  std::set<std::string> listed, computed;
+  for (std::string word; words >> word;) listed.insert(word);
+  for (const calc::TFunctionInfo* f : calc::AllFunctions()) computed.insert(std::string(f->Name));
+  EXPECT_EQ(listed, computed);
 }
 
 TEST(FormulaSyntax, TheParserTakesWhatFilesStoreAndRefusesBrokenText) {

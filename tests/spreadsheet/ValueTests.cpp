@@ -351,6 +351,8 @@ TEST_F(ValueTest, TextsTheApplicationWouldRefuseAreRejectedNotWritten) {
   auto sheet = Sheet(Open(FPath), 2);
   EXPECT_THROW(PutText(sheet, 1, 1, u"=SUM(A1:A2"), rtl::EOleException);
   EXPECT_THROW(PutText(sheet, 1, 1, u"=\"open"), rtl::EOleException);
+  EXPECT_THROW(PutText(sheet, 1, 1, u"=A2+"), rtl::EOleException);
+  EXPECT_THROW(PutText(sheet, 1, 1, u"=SUM(A2;A3)"), rtl::EOleException);
   EXPECT_THROW(Put(sheet, 1, 1, Variant::FromUString(std::u16string(32768, u'x'))), rtl::EOleException);
   EXPECT_TRUE(Get(sheet, 1, 1).IsEmpty());
   PutText(sheet, 1, 1, u"=IF(A2=\")\",'It''s'!A1,\"\"\"\")");

@@ -1,6 +1,6 @@
 // Independent checks of saved workbooks: LibreOffice Calc (headless) opens a
 // copy, recalculates every formula and writes each sheet's values as CSV.
-// Korva writes formulas but never calculates them, so this is how tests see
+// Korva's own results are checked against these; this is also how tests see
 // what a spreadsheet application will show. Header-only so that every test
 // program can use it without depending on another layer's test code.
 #pragma once

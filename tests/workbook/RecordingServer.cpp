@@ -80,6 +80,7 @@ void TRecordingSheet::Unprotect() { FRec->Record(FPath, "Unprotect"); }
 void TRecordingSheet::InsertRow(int row) { FRec->Record(FPath, "InsertRow", Args({row})); }
 void TRecordingSheet::InsertColumn(int column) { FRec->Record(FPath, "InsertColumn", Args({column})); }
 void TRecordingSheet::AutofitColumn(int column) { FRec->Record(FPath, "AutofitColumn", Args({column})); }
+void TRecordingSheet::Calculate() { FRec->Record(FPath, "Calculate"); }
 void TRecordingSheet::Select() { FRec->Record(FPath, "Select"); }
 void TRecordingSheet::Delete() { FRec->Record(FPath, "Delete"); }
 
@@ -115,6 +116,7 @@ std::shared_ptr<ISheet> TRecordingWorkbook::AddSheet() {
 
 UnicodeString TRecordingWorkbook::Name() const { return FRec->Record(FPath, "Name").AsUnicodeString(); }
 UnicodeString TRecordingWorkbook::FullName() const { return FRec->Record(FPath, "FullName").AsUnicodeString(); }
+void TRecordingWorkbook::Calculate() { FRec->Record(FPath, "Calculate"); }
 void TRecordingWorkbook::Save() { FRec->Record(FPath, "Save"); }
 
 void TRecordingWorkbook::Close(bool saveChanges) { FRec->Record(FPath, "Close", saveChanges ? "SaveChanges" : ""); }
@@ -148,6 +150,7 @@ void TRecordingApplication::SetVisible(bool value) {
   FRec->Record(FPath, "SetVisible", "", &written);
 }
 
+void TRecordingApplication::Calculate() { FRec->Record(FPath, "Calculate"); }
 void TRecordingApplication::Quit() { FRec->Record(FPath, "Quit"); }
 
 std::unique_ptr<spreadsheet::IApplication> TRecordingServer::CreateApplication() {

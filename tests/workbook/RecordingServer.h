@@ -52,6 +52,7 @@ class TRecordingSheet : public spreadsheet::ISheet {
   void InsertRow(int row) override;
   void InsertColumn(int column) override;
   void AutofitColumn(int column) override;
+  void Calculate() override;
   void Select() override;
   void Delete() override;
 
@@ -72,6 +73,7 @@ class TRecordingWorkbook : public spreadsheet::IWorkbook {
   std::shared_ptr<spreadsheet::ISheet> AddSheet() override;
   UnicodeString Name() const override;
   UnicodeString FullName() const override;
+  void Calculate() override;
   void Save() override;
   void Close(bool saveChanges) override;
 
@@ -91,6 +93,7 @@ class TRecordingApplication : public spreadsheet::IApplication {
   void SetDisplayAlerts(bool value) override;
   bool Visible() const override;
   void SetVisible(bool value) override;
+  void Calculate() override;
   void Quit() override;
 
  private:
