@@ -25,18 +25,19 @@ TValue ArrayOf(std::shared_ptr<TArrayValue> array) {
   return v;
 }
 
-// A rectangle of values: the cells of one area, or an array. Cells of an
-// area past the sheet's used part are blank and never read.
+// A rectangle of values: the cells of one area, or an array. Searches walk
+// only the cells an area holds (TCalcBook::ForEachCell) and probe single
+// cells, so a whole column costs what its filled rows cost; the sheet's
+// extent is not asked for, as what depends on it is recomputed on every
+// write.
 struct TGrid {
   TCalcBook* Book = nullptr;
   TArea Area;
   std::shared_ptr<const TArrayValue> Array;
   uint32_t Rows = 1, Columns = 1;
-  uint32_t UsedRows = 1, UsedColumns = 1;
 
   TValue At(uint32_t row, uint32_t column) const {
     if (Array) return Array->At(row, column);
-    if (row >= UsedRows || column >= UsedColumns) return {};
     return Book->CellValue(Area.Sheet, Area.Row1 + row, Area.Column1 + column);
   }
   bool IsReference() const { return !Array; }
@@ -47,14 +48,10 @@ TGrid GridOf(TEvaluator& evaluator, const TValue& v) {
   if (v.IsError()) Raise(v.Err);
   if (v.Kind == TValue::vkReference) {
     if (v.Areas) Raise(TErrorValue::Value);
-    TCalcBook& book = evaluator.Book();
-    grid.Book = &book;
+    grid.Book = &evaluator.Book();
     grid.Area = v.Area;
     grid.Rows = v.Area.Rows();
     grid.Columns = v.Area.Columns();
-    uint32_t lastRow = book.LastRow(v.Area.Sheet), lastColumn = book.LastColumn(v.Area.Sheet);
-    grid.UsedRows = lastRow < v.Area.Row1 ? 0 : std::min(grid.Rows, lastRow - v.Area.Row1 + 1);
-    grid.UsedColumns = lastColumn < v.Area.Column1 ? 0 : std::min(grid.Columns, lastColumn - v.Area.Column1 + 1);
     return grid;
   }
   auto array = std::make_shared<TArrayValue>();
@@ -65,8 +62,8 @@ TGrid GridOf(TEvaluator& evaluator, const TValue& v) {
     array->Cells.push_back(v);
     grid.Array = array;
   }
-  grid.Rows = grid.UsedRows = grid.Array->Rows;
-  grid.Columns = grid.UsedColumns = grid.Array->Columns;
+  grid.Rows = grid.Array->Rows;
+  grid.Columns = grid.Array->Columns;
   return grid;
 }
 
@@ -76,8 +73,6 @@ struct TLine {
   bool Vertical = true;
   uint32_t Fixed = 0;  // the column of a vertical line, the row of a horizontal one
   uint32_t Size() const { return Vertical ? Grid->Rows : Grid->Columns; }
-  // The positions that may hold anything; the rest is blank.
-  uint32_t Used() const { return Vertical ? Grid->UsedRows : Grid->UsedColumns; }
   TValue At(uint32_t i) const { return Vertical ? Grid->At(i, Fixed) : Grid->At(Fixed, i); }
 };
 
@@ -120,7 +115,7 @@ struct TStop {};
 // are not read at all.
 template <class F>
 void ForEachFilled(const TLine& line, int64_t from, int64_t to, F&& visit) {
-  to = std::min<int64_t>(to, line.Used());
+  to = std::min<int64_t>(to, line.Size());
   if (from >= to) return;
   const TGrid& grid = *line.Grid;
   if (!grid.IsReference()) {
@@ -163,7 +158,7 @@ int64_t SortedSearch(const TLine& line, const TValue& value, bool descending) {
   };
   auto order = [&](int64_t i) { return orderOf(line.At(static_cast<uint32_t>(i))); };
   // `low` and `high` are positions known to be too low and too high.
-  int64_t low = -1, high = line.Used();
+  int64_t low = -1, high = line.Size();
   while (high - low >= 2) {
     int64_t mid = low + (high - low) / 2;
     TOrder o = order(mid);
@@ -200,7 +195,7 @@ int64_t SortedSearch(const TLine& line, const TValue& value, bool descending) {
 // value; -1 when none does.
 int64_t ExactSearch(const TLine& line, const TValue& value, bool wildcards, bool reverse = false) {
   int64_t found = -1;
-  ForEachFilled(line, 0, line.Used(), [&](int64_t i, const TValue& item) {
+  ForEachFilled(line, 0, line.Size(), [&](int64_t i, const TValue& item) {
     if (!ExactMatch(value, item, wildcards)) return false;
     found = i;
     return !reverse;
@@ -289,14 +284,14 @@ int64_t ModernSearch(const TLine& line, const TValue& value, double matchMode, d
     if (matchMode == 0) return -1;
     if (wantSmaller != descending) return found;
     int64_t next = found + 1;
-    if (next < line.Used() && order(next) == (descending ? TOrder::After : TOrder::Before)) return next;
+    if (next < line.Size() && order(next) == (descending ? TOrder::After : TOrder::Before)) return next;
     return -1;
   }
   bool reverse = searchMode < 0;
   if (matchMode == 0 || matchMode == 2) return ExactSearch(line, value, matchMode == 2 && value.IsText(), reverse);
   int64_t best = -1, exact = -1;
   TValue bestItem;
-  ForEachFilled(line, 0, line.Used(), [&](int64_t i, const TValue& item) {
+  ForEachFilled(line, 0, line.Size(), [&](int64_t i, const TValue& item) {
     TOrder o = Order(value, item);
     if (o == TOrder::Equal) {
       exact = i;

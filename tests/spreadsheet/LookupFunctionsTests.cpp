@@ -275,6 +275,16 @@ TEST_F(LookupTest, WholeColumnLookupsReadOnlyTheUsedRows) {
   for (int r = 1; r <= 100; ++r) Put(FSheet, r, 32, Variant(static_cast<double>(r)));
   for (int r = 1; r <= 1000; ++r) PutText(FSheet, r, 34, u"=MATCH(" + rtl::IntToStr(r % 150) + u".5,AF:AF)");
   EXPECT_EQ(Result(u"=SUMIF(AH:AH,\">0\")"), "64750");
+  // Results follow writes into what the searches skipped or built.
+  PutText(FSheet, 1, 40, u"=MATCH(1E+9,AD:AD)");
+  PutText(FSheet, 2, 40, u"=SUM(OFFSET(AD1,0,0,3))+INDIRECT(\"AF\"&2)");
+  EXPECT_EQ(LookupTest::Shown(Get(FSheet, 1, 40)), "20000");
+  EXPECT_EQ(LookupTest::Shown(Get(FSheet, 2, 40)), "14");
+  Put(FSheet, 500000, 30, Variant(1.0E+6));
+  Put(FSheet, 2, 30, Variant(0.0));
+  Put(FSheet, 2, 32, Variant(100.0));
+  EXPECT_EQ(LookupTest::Shown(Get(FSheet, 1, 40)), "500000");
+  EXPECT_EQ(LookupTest::Shown(Get(FSheet, 2, 40)), "108");
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), kSanitized ? 12.0 : 2.0);
 }
 
