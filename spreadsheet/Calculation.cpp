@@ -333,15 +333,15 @@ class TCalculation final : public calc::TCalcBook {
     }
   }
 
-  // What uses the extent of a sheet may change with any write.
+  // Functions clamp the areas they were given to the used extent; a write
+  // beyond it lies in such an area, which the formula's references record,
+  // so the extent itself is no dependency.
   uint32_t LastRow(int32_t sheetIndex) override {
-    NoteVolatile();
     TSheet* sheet = SheetAt(sheetIndex);
     return sheet ? sheet->LastRowNumber() : 0;
   }
 
   uint32_t LastColumn(int32_t sheetIndex) override {
-    NoteVolatile();
     auto found = FLastColumns.find(sheetIndex);
     if (found != FLastColumns.end()) return found->second;
     uint32_t last = 0;

@@ -186,6 +186,11 @@ TEST_F(CalculationTest, ResultsFollowEveryWriteAndCircularCellsReadAsZero) {
   EXPECT_DOUBLE_EQ(Get(FSheet, 6, 1).AsDouble(), 5000.0 * 5001 / 2 + 10 * 5000);
   PutText(FSheet, 1, 12, u"=A4");  // a value becomes a formula
   EXPECT_DOUBLE_EQ(Get(other, 2, 1).AsDouble(), 4993);
+  // Beyond the used rows of a whole-column criteria area.
+  PutText(FSheet, 7, 2, u"=COUNTIF(A:A,\">0\")");
+  double before = Get(FSheet, 7, 2).AsDouble();
+  Put(FSheet, 9000, 1, Variant(5.0));
+  EXPECT_DOUBLE_EQ(Get(FSheet, 7, 2).AsDouble(), before + 1);
 }
 
 TEST_F(CalculationTest, WhatCannotBeComputedKeepsItsStoredValue) {
