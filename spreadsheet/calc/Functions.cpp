@@ -684,8 +684,9 @@ namespace {
 const std::unordered_map<std::string_view, const TFunctionInfo*>& Registry() {
   static const auto registry = [] {
     std::unordered_map<std::string_view, const TFunctionInfo*> map;
-    for (auto group : {MathFunctions(), LogicalFunctions(), InformationFunctions(), AggregateFunctions(),
-                       DateFunctions(), FinancialFunctions(), LookupFunctions(), StatisticalFunctions()})
+    for (auto group :
+         {MathFunctions(), LogicalFunctions(), InformationFunctions(), AggregateFunctions(), DateFunctions(),
+          FinancialFunctions(), LookupFunctions(), StatisticalFunctions(), TextFunctions()})
       for (const TFunctionInfo& f : group) map.emplace(f.Name, &f);
     return map;
   }();

@@ -19,6 +19,7 @@ std::span<const TFunctionInfo> DateFunctions();
 std::span<const TFunctionInfo> FinancialFunctions();
 std::span<const TFunctionInfo> LookupFunctions();
 std::span<const TFunctionInfo> StatisticalFunctions();
+std::span<const TFunctionInfo> TextFunctions();
 
 // The numbers of the arguments, as SUM takes them: numbers, Booleans and
 // numeric text written as arguments count; in references and arrays only
