@@ -121,7 +121,14 @@ TValue Trim(TCallContext& call) {
 TValue Lower(TCallContext& call) { return Result(rtl::AnsiLowerCase(Wide(call, 0))); }
 TValue Upper(TCallContext& call) { return Result(rtl::AnsiUpperCase(Wide(call, 0))); }
 
-bool IsLetter(char32_t c) { return rtl::UnicodeToLower(c) != c || rtl::UnicodeToUpper(c) != c; }
+// Letters: those with a case partner, the Latin ones without (ß), and the
+// scripts that have no case, punctuation and symbol blocks excepted.
+bool IsLetter(char32_t c) {
+  if (rtl::UnicodeToLower(c) != c || rtl::UnicodeToUpper(c) != c) return true;
+  if (c == 0xDF || c == 0x138 || c == 0x149 || c == 0xAA || c == 0xBA) return true;
+  return c >= 0x590 && !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x3000 && c <= 0x303F) && !(c >= 0xD800 && c <= 0xF8FF) &&
+         !(c >= 0xFE00 && c <= 0xFE6F) && !(c >= 0xFF00 && c <= 0xFF20) && c < 0x1F000;
+}
 
 // Upper case for a letter after anything but a letter, lower case for the
 // rest: "don't" becomes "Don'T", as the application has it.
@@ -333,6 +340,102 @@ TValue TextJoin(TCallContext& call) {
   return Result8(std::move(out));
 }
 
+// --- Text as numbers --------------------------------------------------------------------
+
+// Time of day as typed: "13:30", "1:30:15 PM", "1:30 am"; false if not.
+bool TextToTime(std::string_view text, double& days) {
+  int h = 0, m = 0, consumed = 0;
+  double s = 0;
+  std::string t(text);
+  while (!t.empty() && t.front() == ' ') t.erase(t.begin());
+  while (!t.empty() && t.back() == ' ') t.pop_back();
+  std::string suffix;
+  if (t.size() > 2) {
+    std::string tail = t.substr(t.size() - 2);
+    for (char& c : tail) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (tail == "AM" || tail == "PM") {
+      suffix = tail;
+      t.resize(t.size() - 2);
+      while (!t.empty() && t.back() == ' ') t.pop_back();
+    }
+  }
+  if (std::sscanf(t.c_str(), "%d:%d%n", &h, &m, &consumed) != 2) return false;
+  if (static_cast<size_t>(consumed) < t.size()) {
+    int more = 0;
+    if (t[static_cast<size_t>(consumed)] != ':' ||
+        std::sscanf(t.c_str() + consumed + 1, "%lf%n", &s, &more) != 1 ||
+        static_cast<size_t>(consumed + 1 + more) != t.size() || s < 0 || s >= 60)
+      return false;
+  }
+  if (h < 0 || m < 0 || m > 59) return false;
+  if (!suffix.empty()) {
+    if (h < 1 || h > 12) return false;
+    h = h % 12 + (suffix == "PM" ? 12 : 0);
+  }
+  days = (h * 3600 + m * 60 + s) / 86400;
+  return true;
+}
+
+// Text read as a number the way typed input is: plain numbers, dates,
+// times, thousands separators, a currency sign, parentheses for negatives.
+bool TypedNumber(const std::string& text, double& n) {
+  if (TextToNumber(text, n) || TextToTime(text, n)) return true;
+  std::string plain;
+  for (char c : text)
+    if (c != '$' && c != ',') plain += c;
+  bool negative = false;
+  size_t a = plain.find_first_not_of(' '), b = plain.find_last_not_of(' ');
+  if (a != std::string::npos && b > a + 1 && plain[a] == '(' && plain[b] == ')') {
+    negative = true;
+    plain = plain.substr(a + 1, b - a - 1);
+  }
+  if (plain == text || !TextToNumber(plain, n) || (negative && n < 0)) return false;
+  if (negative) n = -n;
+  return true;
+}
+
+TValue Value(TCallContext& call) {
+  TValue v = call.Scalar(0);
+  if (v.IsNumber() || v.IsBlank()) return TValue::FromNumber(v.Number);
+  double n;
+  if (!v.IsText() || !TypedNumber(v.String, n)) Raise(TErrorValue::Value);
+  return TValue::FromNumber(n);
+}
+
+// NUMBERVALUE(text, decimal separator, group separator): spaces anywhere
+// are ignored, group separators only before the decimal separator, and each
+// trailing % divides by 100.
+TValue NumberValue(TCallContext& call) {
+  UnicodeString text = Wide(call, 0);
+  UnicodeString decimal = call.Count() > 1 ? Wide(call, 1) : u".";
+  UnicodeString group = call.Count() > 2 ? Wide(call, 2) : u",";
+  if (decimal.empty() || group.empty()) Raise(TErrorValue::Value);
+  char16_t point = decimal[0], separator = group[0];
+  std::string plain;
+  int percents = 0;
+  bool seenPoint = false;
+  for (char16_t c : text) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+    if (percents > 0 && c != '%') Raise(TErrorValue::Value);
+    if (c == '%') {
+      ++percents;
+    } else if (c == point && !seenPoint) {
+      seenPoint = true;
+      plain += '.';
+    } else if (c == separator && !seenPoint) {
+      continue;
+    } else if (c < 128 && c != '.' && c != ',') {
+      plain += static_cast<char>(c);
+    } else {
+      Raise(TErrorValue::Value);
+    }
+  }
+  if (plain.empty()) return TValue::FromNumber(0);
+  double n;
+  if (!TextToNumber(plain, n) || plain.find('%') != std::string::npos) Raise(TErrorValue::Value);
+  return TValue::FromNumber(n / std::pow(100.0, percents));
+}
+
 // --- Numbers as text --------------------------------------------------------------------
 
 TValue Text(TCallContext& call) {
@@ -341,7 +444,7 @@ TValue Text(TCallContext& call) {
   double number = 0;
   TFormatResult result;
   if (value.IsBoolean()) return TValue::FromText(ToText(value));
-  if (value.IsText() && !TextToNumber(value.String, number))
+  if (value.IsText() && !TypedNumber(value.String, number))
     result = FormatText(value.String, code, out);
   else
     result = FormatNumber(value.IsText() ? number : ToNumber(value), code, call.Evaluator().Book().Date1904(), out);
@@ -390,99 +493,6 @@ TValue Dollar(TCallContext& call) {
   std::string text = Fixed(std::fabs(value), decimals, true);
   bool negative = value < 0 && text.find_first_of("123456789") != std::string::npos;
   return TValue::FromText(negative ? "($" + text + ")" : "$" + text);
-}
-
-// --- Text as numbers --------------------------------------------------------------------
-
-// Time of day as typed: "13:30", "1:30:15 PM", "1:30 am"; false if not.
-bool TextToTime(std::string_view text, double& days) {
-  int h = 0, m = 0, consumed = 0;
-  double s = 0;
-  std::string t(text);
-  while (!t.empty() && t.front() == ' ') t.erase(t.begin());
-  while (!t.empty() && t.back() == ' ') t.pop_back();
-  std::string suffix;
-  if (t.size() > 2) {
-    std::string tail = t.substr(t.size() - 2);
-    for (char& c : tail) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (tail == "AM" || tail == "PM") {
-      suffix = tail;
-      t.resize(t.size() - 2);
-      while (!t.empty() && t.back() == ' ') t.pop_back();
-    }
-  }
-  if (std::sscanf(t.c_str(), "%d:%d%n", &h, &m, &consumed) != 2) return false;
-  if (static_cast<size_t>(consumed) < t.size()) {
-    int more = 0;
-    if (t[static_cast<size_t>(consumed)] != ':' ||
-        std::sscanf(t.c_str() + consumed + 1, "%lf%n", &s, &more) != 1 ||
-        static_cast<size_t>(consumed + 1 + more) != t.size() || s < 0 || s >= 60)
-      return false;
-  }
-  if (h < 0 || m < 0 || m > 59) return false;
-  if (!suffix.empty()) {
-    if (h < 1 || h > 12) return false;
-    h = h % 12 + (suffix == "PM" ? 12 : 0);
-  }
-  days = (h * 3600 + m * 60 + s) / 86400;
-  return true;
-}
-
-TValue Value(TCallContext& call) {
-  TValue v = call.Scalar(0);
-  if (v.IsNumber() || v.IsBlank()) return TValue::FromNumber(v.Number);
-  if (!v.IsText()) Raise(TErrorValue::Value);
-  double n;
-  if (TextToNumber(v.String, n) || TextToTime(v.String, n)) return TValue::FromNumber(n);
-  // Thousands separators and a currency sign, as typed input allows them.
-  std::string plain;
-  bool negative = false;
-  for (char c : v.String) {
-    if (c == '$' || c == ',') continue;
-    plain += c;
-  }
-  std::string trimmed = plain;
-  trimmed.erase(0, trimmed.find_first_not_of(' '));
-  if (trimmed.size() > 2 && trimmed.front() == '(' && trimmed.back() == ')') {
-    negative = true;
-    plain = trimmed.substr(1, trimmed.size() - 2);
-  }
-  if (plain != v.String && TextToNumber(plain, n) && !(negative && n < 0)) return TValue::FromNumber(negative ? -n : n);
-  Raise(TErrorValue::Value);
-}
-
-// NUMBERVALUE(text, decimal separator, group separator): spaces anywhere
-// are ignored, group separators only before the decimal separator, and each
-// trailing % divides by 100.
-TValue NumberValue(TCallContext& call) {
-  UnicodeString text = Wide(call, 0);
-  UnicodeString decimal = call.Count() > 1 ? Wide(call, 1) : u".";
-  UnicodeString group = call.Count() > 2 ? Wide(call, 2) : u",";
-  if (decimal.empty() || group.empty()) Raise(TErrorValue::Value);
-  char16_t point = decimal[0], separator = group[0];
-  std::string plain;
-  int percents = 0;
-  bool seenPoint = false;
-  for (char16_t c : text) {
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
-    if (percents > 0 && c != '%') Raise(TErrorValue::Value);
-    if (c == '%') {
-      ++percents;
-    } else if (c == point && !seenPoint) {
-      seenPoint = true;
-      plain += '.';
-    } else if (c == separator && !seenPoint) {
-      continue;
-    } else if (c < 128 && c != '.' && c != ',') {
-      plain += static_cast<char>(c);
-    } else {
-      Raise(TErrorValue::Value);
-    }
-  }
-  if (plain.empty()) return TValue::FromNumber(0);
-  double n;
-  if (!TextToNumber(plain, n) || plain.find('%') != std::string::npos) Raise(TErrorValue::Value);
-  return TValue::FromNumber(n / std::pow(100.0, percents));
 }
 
 constexpr TFunctionInfo kText[] = {
