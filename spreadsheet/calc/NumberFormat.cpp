@@ -412,6 +412,7 @@ TFormatResult FormatDigits(double value, const TSection& section, std::string& o
   }
   for (size_t i = exponent; i < tokens.size(); ++i) exponentTokens.push_back(tokens[i]);
   value = std::fabs(value) * std::pow(100.0, percent) / std::pow(1000.0, scale);
+  if (!std::isfinite(value)) return TFormatResult::Invalid;
   int decimals = 0, placeholders = 0;
   bool sharp = false;
   for (const TToken& t : fractionTokens) decimals += t.Kind == TTokenKind::Digit;
@@ -553,11 +554,7 @@ TFormatResult FormatDate(double value, const TSection& section, bool date1904, s
   } else {
     CivilFromDays(kDay0Of1900 + serialDay - (serialDay > 60 ? 1 : 0), year, month, day);
   }
-  weekday = static_cast<int>((serialDay + 6) % 7);
-  if (date1904) {
-    int64_t z = kDay0Of1900 + serialDay - 1;  // a real day count: 1904 serials are past the fictitious day
-    weekday = static_cast<int>(((z % 7) + 7 + 4) % 7);  // 1970-01-01 was a Thursday
-  }
+  weekday = static_cast<int>((serialDay + 6) % 7);  // serial 1 was a Sunday
   out.clear();
   for (size_t i = 0; i < tokens.size(); ++i) {
     const TToken& t = tokens[i];
@@ -642,7 +639,7 @@ void DecimalDigits(double value, int decimals, std::string& integer, std::string
 TFormatResult FormatNumber(double value, std::string_view code, bool date1904, std::string& out) {
   out.clear();
   std::vector<TSection> sections;
-  if (!ParseCode(code, sections)) return TFormatResult::Invalid;
+  if (!std::isfinite(value) || !ParseCode(code, sections)) return TFormatResult::Invalid;
   // Number sections: the fourth is for text only.
   size_t count = std::min<size_t>(sections.size(), 3);
   if (count > 1 && sections.size() < 4 && sections[count - 1].HasAt() && !sections[count - 1].IsDate()) --count;

@@ -213,29 +213,25 @@ TValue Find(TCallContext& call) {
   return TValue::FromNumber(static_cast<double>(p + 1));
 }
 
-// One element of a SEARCH pattern: a character, ? or *.
+// One element of a SEARCH pattern: a character or ?.
 struct TPatternChar {
   char32_t Char;
-  enum { Literal, One, Any } Kind;
+  bool AnyOne;
 };
+using TSegment = std::vector<TPatternChar>;
 
-// Whether the pattern matches a prefix of the text from `at`.
-bool MatchesAt(const std::vector<TPatternChar>& pattern, size_t k, const std::u32string& text, size_t at) {
-  for (; k < pattern.size(); ++k) {
-    if (pattern[k].Kind == TPatternChar::Any) {
-      for (size_t i = at; i <= text.size(); ++i)
-        if (MatchesAt(pattern, k + 1, text, i)) return true;
-      return false;
-    }
-    if (at >= text.size()) return false;
-    if (pattern[k].Kind == TPatternChar::Literal && rtl::UnicodeToLower(pattern[k].Char) != rtl::UnicodeToLower(text[at]))
-      return false;
-    ++at;
-  }
+bool SegmentAt(const TSegment& segment, const std::u32string& text, size_t at) {
+  if (at + segment.size() > text.size()) return false;
+  for (size_t k = 0; k < segment.size(); ++k)
+    if (!segment[k].AnyOne && rtl::UnicodeToLower(segment[k].Char) != rtl::UnicodeToLower(text[at + k])) return false;
   return true;
 }
 
 // Letter case ignored; ? and * are wildcards, ~ takes the next one literally.
+// The pattern is split at each *: the first piece must match where the
+// result starts, and the others only somewhere after it in order, so the
+// latest start the later pieces allow is found once, from the end, and no
+// backtracking is needed.
 TValue Search(TCallContext& call) {
   UnicodeString what = Wide(call, 0), wide = Wide(call, 1);
   size_t start = Position(Optional(call, 2, 1));
@@ -248,17 +244,30 @@ TValue Search(TCallContext& call) {
     text += rtl::NextCodePoint(wide, i);
   }
   offsets.push_back(wide.size());
-  std::vector<TPatternChar> pattern;
+  std::vector<TSegment> segments(1);
   for (size_t i = 0; i < what.size();) {
     char32_t c = rtl::NextCodePoint(what, i);
     if (c == '~' && i < what.size() && (what[i] == '*' || what[i] == '?' || what[i] == '~'))
-      pattern.push_back({rtl::NextCodePoint(what, i), TPatternChar::Literal});
+      segments.back().push_back({rtl::NextCodePoint(what, i), false});
+    else if (c == '*')
+      segments.emplace_back();
     else
-      pattern.push_back({c, c == '?' ? TPatternChar::One : c == '*' ? TPatternChar::Any : TPatternChar::Literal});
+      segments.back().push_back({c, c == '?'});
+  }
+  size_t latest = text.size();  // the latest end of the first piece that leaves room for the others
+  for (size_t k = segments.size() - 1; k >= 1; --k) {
+    const TSegment& segment = segments[k];
+    if (segment.size() > latest) Raise(TErrorValue::Value);
+    size_t at = latest - segment.size();
+    while (!SegmentAt(segment, text, at)) {
+      if (at == 0) Raise(TErrorValue::Value);
+      --at;
+    }
+    latest = at;
   }
   size_t first = std::lower_bound(offsets.begin(), offsets.end(), start - 1) - offsets.begin();
-  for (size_t i = first; i <= text.size(); ++i)
-    if (MatchesAt(pattern, 0, text, i)) return TValue::FromNumber(static_cast<double>(offsets[i] + 1));
+  for (size_t i = first; i + segments[0].size() <= latest; ++i)
+    if (SegmentAt(segments[0], text, i)) return TValue::FromNumber(static_cast<double>(offsets[i] + 1));
   Raise(TErrorValue::Value);
 }
 

@@ -111,6 +111,12 @@ TEST_F(TextFunctionsTest, TextFunctionsFollowTheApplicationsRules) {
       {u"=SEARCH(\"?c\",\"abc\")", "2"},
       {u"=SEARCH(\"a\",\"banana\",3)", "4"},
       {u"=SEARCH(\"x\",\"abc\")", kValueError},
+      {u"=SEARCH(\"a*b*c\",\"xxaxbxc\")", "3"},
+      {u"=SEARCH(\"a*c\",\"abab\")", kValueError},
+      {u"=SEARCH(\"*c\",\"abc\",2)", "2"},
+      {u"=SEARCH(\"b**\",\"abc\")", "2"},
+      {u"=SEARCH(\"~~\",\"a~b\")", "2"},
+      {u"=SEARCH(\"a*a*a*a*a*a*a*a*a*a*b\",REPT(\"a\",32767))", kValueError},
       // Joining: CONCAT and TEXTJOIN take ranges, CONCATENATE one value each.
       {u"=CONCAT(A1:A2,\"x\",E1)", "\"1020x\""},
       {u"=CONCATENATE(\"a\",1,TRUE)", "\"a1TRUE\""},
@@ -229,6 +235,7 @@ TEST_F(TextFunctionsTest, TextFormatsNumbersDatesAndTextWithTheFormatLanguage) {
       {u"-1", u"yyyy", "#VALUE!"},
       {u"2958466", u"yyyy", "#VALUE!"},
       {u"2958465", u"yyyy-mm-dd", "9999-12-31"},
+      {u"1E+308", u"0%", "#VALUE!"},
       // Malformed codes.
       {u"1", u"0\"", "#VALUE!"},
       {u"1", u"[Red", "#VALUE!"},
@@ -241,6 +248,30 @@ TEST_F(TextFunctionsTest, TextFormatsNumbersDatesAndTextWithTheFormatLanguage) {
     std::string expected = c.Expected == "#VALUE!" ? kValueError : "\"" + c.Expected + "\"";
     EXPECT_EQ(Result(formula), expected) << rtl::UnicodeToUtf8(formula);
   }
+}
+
+TEST_F(TextFunctionsTest, DatesCountFrom1904WhenTheWorkbookSaysSo) {
+  TBookLayout layout;
+  layout.Sheets = {{"Data", "<sheetData/>"}};
+  layout.WorkbookExtra = "<workbookPr date1904=\"1\"/>";
+  std::string path = FDir.File("1904.xlsx");
+  WriteBook(path, layout);
+  auto sheet = Sheet(Open(path), 1);
+  const struct {
+    std::u16string Formula;
+    std::string Expected;
+  } cases[] = {
+      {u"=TEXT(0,\"yyyy-mm-dd dddd\")", "1904-01-01 Friday"},
+      {u"=TEXT(1462.25,\"yyyy-mm-dd h AM/PM\")", "1908-01-02 6 AM"},
+      {u"=TEXT(59,\"d mmm yyyy\")", "29 Feb 1904"},
+      {u"=TEXT(2957003,\"yyyy-mm-dd\")", "9999-12-31"},
+  };
+  for (const auto& c : cases) {
+    PutText(sheet, 1, 1, c.Formula);
+    EXPECT_EQ(Text(Get(sheet, 1, 1)), c.Expected) << rtl::UnicodeToUtf8(c.Formula);
+  }
+  PutText(sheet, 1, 1, u"=TEXT(2957004,\"yyyy\")");
+  EXPECT_TRUE(Get(sheet, 1, 1).VType() == rtl::varError);
 }
 
 TEST_F(TextFunctionsTest, AFormatThisEngineCannotShowKeepsTheStoredValue) {
