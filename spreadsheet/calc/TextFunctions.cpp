@@ -177,7 +177,8 @@ TValue Replace(TCallContext& call) {
 TValue Rept(TCallContext& call) {
   UnicodeString text = Wide(call, 0);
   size_t n = Count(call.Number(1));
-  if (!text.empty() && n > kMaxTextLength / text.size()) Raise(TErrorValue::Value);
+  if (text.empty()) return TValue::FromText("");
+  if (n > kMaxTextLength / text.size()) Raise(TErrorValue::Value);
   UnicodeString out;
   out.reserve(text.size() * n);
   for (size_t i = 0; i < n; ++i) out += text;
@@ -387,8 +388,35 @@ bool TextToTime(std::string_view text, double& days) {
 
 // Text read as a number the way typed input is: plain numbers, dates,
 // times, thousands separators, a currency sign, parentheses for negatives.
+bool TypedNumber(const std::string& text, double& n);
+
+// A date as the en-US locale types it: "1/31/2026", "1/31/26" (two-digit
+// years 00-29 are 20xx); false if not one or not a real day.
+bool TextToUsDate(const std::string& text, double& n) {
+  int m = 0, d = 0, y = 0, yearStart = 0, yearEnd = 0, consumed = 0;
+  if (std::sscanf(text.c_str(), " %2d/%2d/%n%4d%n %n", &m, &d, &yearStart, &y, &yearEnd, &consumed) != 3 ||
+      static_cast<size_t>(consumed) != text.size())
+    return false;
+  if (yearEnd - yearStart <= 2) y += y < 30 ? 2000 : 1900;
+  static constexpr int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (y < 1900 || y > 9999 || m < 1 || m > 12 || d < 1 || d > kMonthDays[m - 1] || (m == 2 && d == 29 && !leap))
+    return false;
+  char iso[48];
+  std::snprintf(iso, sizeof iso, "%04d-%02d-%02d", y, m, d);
+  return TextToNumber(iso, n);
+}
+
 bool TypedNumber(const std::string& text, double& n) {
-  if (TextToNumber(text, n) || TextToTime(text, n)) return true;
+  if (TextToNumber(text, n) || TextToTime(text, n) || TextToUsDate(text, n)) return true;
+  // A date and a time: "2026-01-31 13:30".
+  size_t space = text.find(' ', text.find_first_not_of(' '));
+  double date, time;
+  if (space != std::string::npos && (TextToNumber(text.substr(0, space), date) || TextToUsDate(text.substr(0, space), date)) &&
+      date == std::floor(date) && TextToTime(text.substr(space + 1), time)) {
+    n = date + time;
+    return true;
+  }
   std::string plain;
   for (char c : text)
     if (c != '$' && c != ',') plain += c;
