@@ -414,10 +414,8 @@ TFormatResult FormatDigits(double value, const TSection& section, std::string& o
   value = std::fabs(value) * std::pow(100.0, percent) / std::pow(1000.0, scale);
   if (!std::isfinite(value)) return TFormatResult::Invalid;
   int decimals = 0, placeholders = 0;
-  bool sharp = false;
   for (const TToken& t : fractionTokens) decimals += t.Kind == TTokenKind::Digit;
-  for (const TToken& t : integerTokens)
-    if (t.Kind == TTokenKind::Digit) ++placeholders, sharp |= t.Char != '0';
+  for (const TToken& t : integerTokens) placeholders += t.Kind == TTokenKind::Digit;
 
   std::string digits, integer, fraction;
   int pointAt;
@@ -427,12 +425,9 @@ TFormatResult FormatDigits(double value, const TSection& section, std::string& o
     int width = std::max(placeholders, 1);
     if (value != 0) {
       int magnitude = pointAt - 1;  // value = d.ddd x 10^magnitude
-      // With # placeholders the exponent is a multiple of their count
-      // (engineering notation); otherwise the mantissa fills them.
-      auto choose = [&](int m) {
-        return sharp && width > 1 ? static_cast<int>(std::floor(static_cast<double>(m) / width)) * width
-                                  : m - (width - 1);
-      };
+      // The exponent is a multiple of the number of integer placeholders:
+      // "##0.0E+0" is engineering notation, "000E+0" shows 1 as 001E+0.
+      auto choose = [&](int m) { return static_cast<int>(std::floor(static_cast<double>(m) / width)) * width; };
       power = choose(magnitude);
       RoundDigits(digits, pointAt - power, decimals, integer, fraction);
       if (static_cast<int>(integer.size()) > width) {
@@ -441,6 +436,7 @@ TFormatResult FormatDigits(double value, const TSection& section, std::string& o
       }
     } else {
       RoundDigits(digits, pointAt, decimals, integer, fraction);
+      integer = "0";  // a mantissa shows a digit even under #
     }
   } else {
     RoundDigits(digits, pointAt, decimals, integer, fraction);

@@ -202,6 +202,8 @@ TEST_F(TextFunctionsTest, TextFormatsNumbersDatesAndTextWithTheFormatLanguage) {
       {u"1234.5", u"0.00E-00", "1.23E03"},
       {u"9.999", u"0.00E+00", "1.00E+01"},
       {u"0", u"0.00E+00", "0.00E+00"},
+      {u"0", u"#E-0", "0E0"},
+      {u"1", u"000E+0", "001E+0"},
       {u"12345", u"##0.0E+0", "12.3E+3"},
       {u"-12345", u"0.0E+00", "-1.2E+04"},
       // Sections: positive; negative; zero; text.
@@ -329,7 +331,7 @@ class TFormulaMaker {
   explicit TFormulaMaker(uint32_t seed) : FRandom(seed) {}
 
   std::u16string Next() {
-    switch (Pick(26)) {
+    switch (Pick(28)) {
       case 0: return u"LEN(" + Any() + u")";
       case 1: return u"LEFT(" + Any() + u"," + Small() + u")";
       case 2: return u"RIGHT(" + Any() + u"," + Small() + u")";
@@ -356,6 +358,7 @@ class TFormulaMaker {
       case 21: return Pick(2) ? u"VALUE(" + (Pick(3) ? Text() : Number()) + u")" : u"NUMBERVALUE(" + Cell(From(kAsciiTextRows)) + u",\".\",\",\")";
       case 22: return u"TEXT(" + Cell(From(kDateRows)) + u",\"" + From(kDateFormats) + u"\")";
       case 23: return u"TEXT(" + Cell(From(kTimeRows)) + u",\"" + From(kTimeFormats) + u"\")";
+      case 24: return u"TEXT(" + Number() + u",\"" + NumberFormat() + u"\")";
       default: return u"TEXT(" + (Pick(8) ? Number() : Text()) + u",\"" + From(kNumberFormats) + u"\")";
     }
   }
@@ -394,6 +397,18 @@ class TFormulaMaker {
     const char16_t* const patterns[] = {u"\"a\"",  u"\"B\"",  u"\"?a\"", u"\"*t\"", u"\"a*e\"",
                                         u"\"~*\"", u"\"~?\"", u"\"ö\"",  u"\"s?l\"", u"\"2*\""};
     return From(patterns);
+  }
+  // A number format put together from parts. A decimal part of # only is
+  // left out: the application shows the point of "#.##" for whole numbers
+  // ("1."), LibreOffice does not.
+  std::u16string NumberFormat() {
+    const char16_t* const prefixes[] = {u"", u"", u"$", u"\"\"Sum \"\"", u"(", u"\\#"};
+    const char16_t* const integers[] = {u"0", u"#", u"#,##0", u"000", u"#,###", u"?", u"#,##0", u"00-00"};
+    const char16_t* const fractions[] = {u"", u"", u".0", u".00", u".0#", u".???", u".000"};
+    const char16_t* const suffixes[] = {u"", u"", u"%", u",", u",,", u"E+00", u"E-0", u" \"\"u\"\"", u")"};
+    std::u16string positive = std::u16string(From(prefixes)) + From(integers) + From(fractions) + From(suffixes);
+    if (Pick(3)) return positive;
+    return positive + u";" + From(prefixes) + From(integers) + From(fractions) + u";" + From(integers);
   }
   std::u16string Range() {
     int first = 1 + static_cast<int>(Pick(kBlankRow - 4));
