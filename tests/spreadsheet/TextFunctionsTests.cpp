@@ -9,6 +9,7 @@
 #include <random>
 
 #include "ServerFixture.h"
+#include "spreadsheet/calc/NumberFormat.h"
 
 namespace spreadsheet::testing {
 namespace {
@@ -475,6 +476,27 @@ TEST_F(TextFunctionsTest, GeneratedTextFormulasAgreeWithLibreOffice) {
                     << "\", LibreOffice \"" << expected << "\"";
   }
   EXPECT_EQ(disagreements, 0) << "seed " << seed;
+}
+
+// Format codes are workbook data: any text must format or be refused,
+// never crash or loop (run under the sanitizers).
+TEST(FormatCodes, ArbitraryCodesFormatOrAreRefused) {
+  const char alphabet[] = "0#?.,%E+-e;@\"\\_*[]<>=RedhmsdyAPM/ :$()G1";
+  const double values[] = {0, 1, -1, 0.5, -1234.5678, 1e15, 1e-300, 1e308, -1e308, 46022.75, 2958466};
+  std::mt19937 random(FormulaSeed());
+  for (int i = 0; i < 5000; ++i) {
+    std::string code;
+    for (size_t n = std::uniform_int_distribution<size_t>(0, 16)(random); n > 0; --n)
+      code += alphabet[std::uniform_int_distribution<size_t>(0, sizeof alphabet - 2)(random)];
+    for (double value : values) {
+      std::string out;
+      calc::TFormatResult result = calc::FormatNumber(value, code, i % 2 == 0, out);
+      if (result == calc::TFormatResult::Done) {
+        EXPECT_LT(out.size(), 1000u) << code;
+      }
+      calc::FormatText("text", code, out);
+    }
+  }
 }
 
 }  // namespace
