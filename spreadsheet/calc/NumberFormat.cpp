@@ -359,6 +359,120 @@ std::string FractionPart(const std::vector<TToken>& tokens, const std::string& d
   return out;
 }
 
+// Digits right-aligned in placeholders: '0' pads with 0, '?' with a space.
+std::string Aligned(const std::vector<char>& placeholders, const std::string& digits, bool left) {
+  std::string out = digits;
+  for (size_t k = digits.size(); k < placeholders.size(); ++k) {
+    char p = left ? placeholders[k] : placeholders[placeholders.size() - 1 - k];
+    std::string pad = p == '0' ? "0" : p == '?' ? " " : "";
+    out = left ? out + pad : pad + out;
+  }
+  return out;
+}
+
+// Fractions: "# ?/?" (a whole part and a fraction), "?/?" (improper),
+// "# ??/16" (a fixed denominator). The fraction is the nearest one whose
+// denominator fits its placeholders.
+TFormatResult FormatFraction(double value, const std::vector<TToken>& tokens, size_t slash, std::string& out) {
+  size_t numeratorStart = slash;
+  while (numeratorStart > 0 && tokens[numeratorStart - 1].Kind == TTokenKind::Digit) --numeratorStart;
+  if (numeratorStart == slash) return TFormatResult::Unsupported;
+  std::vector<char> numeratorPlaces, denominatorPlaces;
+  for (size_t i = numeratorStart; i < slash; ++i) numeratorPlaces.push_back(tokens[i].Char);
+  size_t after = slash + 1;
+  while (after < tokens.size() && tokens[after].Kind == TTokenKind::Digit) denominatorPlaces.push_back(tokens[after++].Char);
+  // A fixed denominator is written as digits: "/8", "/16", "/100" (whose
+  // zeros read as placeholders).
+  int64_t fixed = 0;
+  std::string tail;
+  if (denominatorPlaces.empty()) {
+    std::string digits;
+    while (after < tokens.size()) {
+      const TToken& t = tokens[after];
+      if (t.Kind == TTokenKind::Digit && t.Char == '0' && !digits.empty()) {
+        digits += '0';
+      } else if (t.Kind == TTokenKind::Literal && t.Text[0] >= '0' && t.Text[0] <= '9') {
+        size_t n = t.Text.find_first_not_of("0123456789");
+        digits += t.Text.substr(0, n);
+        if (n != std::string::npos) {
+          tail = t.Text.substr(n);
+          ++after;
+          break;
+        }
+      } else {
+        break;
+      }
+      ++after;
+    }
+    if (digits.empty() || digits.size() > 9 || digits[0] == '0') return TFormatResult::Unsupported;
+    fixed = std::stoll(digits);
+  }
+  std::vector<TToken> wholeTokens(tokens.begin(), tokens.begin() + static_cast<std::ptrdiff_t>(numeratorStart));
+  bool whole = false, grouping = false;
+  for (const TToken& t : wholeTokens) whole |= t.Kind == TTokenKind::Digit;
+  for (const TToken& t : wholeTokens) {
+    if (t.Kind == TTokenKind::Comma) grouping = true;
+    if (t.Kind != TTokenKind::Digit && t.Kind != TTokenKind::Literal && t.Kind != TTokenKind::Comma)
+      return TFormatResult::Unsupported;
+  }
+  std::erase_if(wholeTokens, [](const TToken& t) { return t.Kind == TTokenKind::Comma; });
+  // Literals between the whole part and the numerator (the space) belong
+  // to the fraction: they go when the fraction is not shown.
+  size_t lastWholeDigit = 0;
+  for (size_t i = 0; i < wholeTokens.size(); ++i)
+    if (wholeTokens[i].Kind == TTokenKind::Digit) lastWholeDigit = i;
+  std::vector<TToken> gap;
+  if (whole) {
+    gap.assign(wholeTokens.begin() + static_cast<std::ptrdiff_t>(lastWholeDigit) + 1, wholeTokens.end());
+    wholeTokens.erase(wholeTokens.begin() + static_cast<std::ptrdiff_t>(lastWholeDigit) + 1, wholeTokens.end());
+  }
+  value = std::fabs(value);
+  if (value >= 1e15) return TFormatResult::Unsupported;
+  double integer = whole ? std::floor(value) : 0;
+  double fraction = value - integer;
+  int64_t numerator = 0, denominator = 1;
+  if (fixed) {
+    denominator = fixed;
+    numerator = std::llround(fraction * static_cast<double>(fixed));
+  } else {
+    int64_t limit = 1;
+    for (size_t k = 0; k < std::min<size_t>(denominatorPlaces.size(), 5); ++k) limit *= 10;
+    double best = 2;
+    for (int64_t d = 1; d < limit; ++d) {
+      int64_t n = std::llround(fraction * static_cast<double>(d));
+      double error = std::fabs(fraction - static_cast<double>(n) / static_cast<double>(d));
+      if (error < best - 1e-15) best = error, numerator = n, denominator = d;
+    }
+  }
+  if (whole && numerator == denominator) integer += 1, numerator = 0;
+  std::string wholeDigits = integer == 0 ? std::string() : std::to_string(static_cast<int64_t>(integer));
+  out.clear();
+  if (whole) {
+    // A whole number shows without its fraction; zero shows as 0.
+    if (numerator == 0 && wholeDigits.empty()) wholeDigits = "0";
+    out = IntegerPart(wholeTokens, wholeDigits, grouping, false);
+    if (numerator == 0) {
+      // Spaces stand for the fraction's placeholders and bar.
+      size_t width = 0;
+      for (const TToken& t : gap) width += t.Text.size();
+      width += numeratorPlaces.size() + 1 + denominatorPlaces.size();
+      out.append(width, ' ');
+      out += tail;
+      for (size_t i = after; i < tokens.size(); ++i)
+        if (tokens[i].Kind == TTokenKind::Literal) out += tokens[i].Text;
+      return TFormatResult::Done;
+    }
+    if (wholeDigits.empty() && !out.empty() && out.find_first_not_of(' ') == std::string::npos) out.clear();
+    for (const TToken& t : gap) out += t.Text;
+  }
+  out += Aligned(numeratorPlaces, std::to_string(numerator), false);
+  out += '/';
+  out += fixed ? std::to_string(fixed) + tail : Aligned(denominatorPlaces, std::to_string(denominator), true);
+  for (size_t i = after; i < tokens.size(); ++i)
+    if (tokens[i].Kind == TTokenKind::Literal) out += tokens[i].Text;
+  return TFormatResult::Done;
+}
+
 TFormatResult FormatDigits(double value, const TSection& section, std::string& out) {
   const std::vector<TToken>& tokens = section.Tokens;
   size_t exponent = tokens.size(), point = tokens.size();
@@ -366,7 +480,7 @@ TFormatResult FormatDigits(double value, const TSection& section, std::string& o
   for (size_t i = 0; i < tokens.size(); ++i) {
     if (tokens[i].Kind == TTokenKind::Exponent && exponent == tokens.size()) exponent = i;
     if (tokens[i].Kind == TTokenKind::Digit && exponent == tokens.size()) anyDigit = true;
-    if (tokens[i].Kind == TTokenKind::Slash && anyDigit) return TFormatResult::Unsupported;
+    if (tokens[i].Kind == TTokenKind::Slash && anyDigit) return FormatFraction(value, tokens, i, out);
   }
   for (size_t i = 0; i < exponent; ++i)
     if (tokens[i].Kind == TTokenKind::Point) {
