@@ -759,8 +759,9 @@ TFormatResult FormatNumber(double value, std::string_view code, bool date1904, s
   for (size_t i = 0; i < count; ++i) conditional |= sections[i].Condition != TCondition::None;
   if (conditional) {
     // [>100]...;[<0]...;other: the first whose condition holds, else the
-    // first without one. A section without a minus of its own shows the sign
-    // unless it is the one written for negative numbers.
+    // first without one. The minus is left to the section written for
+    // negative numbers: one whose condition admits only numbers below zero,
+    // or a second section without a condition.
     for (size_t i = 0; i < count && !chosen; ++i)
       if (sections[i].Condition != TCondition::None && sections[i].Matches(value)) chosen = &sections[i];
     for (size_t i = 0; i < count && !chosen; ++i)
@@ -769,7 +770,11 @@ TFormatResult FormatNumber(double value, std::string_view code, bool date1904, s
       out.assign(1, '#');  // nothing fits: the application fills the cell with #
       return TFormatResult::Done;
     }
-    sign = value < 0 && !(chosen->Condition == TCondition::Less || chosen->Condition == TCondition::LessEqual);
+    bool negativeSection =
+        chosen->Condition == TCondition::None
+            ? chosen == &sections[1]
+            : (chosen->Condition == TCondition::Less || chosen->Condition == TCondition::LessEqual) && chosen->Operand <= 0;
+    sign = value < 0 && !negativeSection;
   } else if (count == 1 || value > 0 || (value == 0 && count == 2)) {
     chosen = &sections[0];
     sign = value < 0;

@@ -229,6 +229,8 @@ TEST_F(TextFunctionsTest, TextFormatsNumbersDatesAndTextWithTheFormatLanguage) {
       {u"150", u"[>100]\"big\";[<0]\"neg\";0", "big"},
       {u"-5", u"[>100]\"big\";[<0]\"neg\";0", "neg"},
       {u"50", u"[>100]\"big\";[<0]\"neg\";0", "50"},
+      {u"-1", u"[<=1]0.00;#,##0", "-1.00"},
+      {u"-5", u"[>=1000]#,##0,\"K\";0", "5"},
       // Dates and times, 1900 system (46022 is Wednesday 2025-12-31).
       {u"46022", u"yyyy-mm-dd", "2025-12-31"},
       {u"46022", u"dddd, mmmm d, yyyy", "Wednesday, December 31, 2025"},
@@ -334,7 +336,8 @@ const char16_t* const kNumberFormats[] = {
     u"#,##0,\"\"K\"\"", u"000-000",  u"General",        u"\"\"Total: \"\"0.0", u"0.0#",
     u"?.??",       u"[Red]0.00;[Blue]-0.00", u"0;(0);\"\"-\"\"", u"#,##0.000,,", u"0.000E-0",
     u"# ?/?",      u"# ?\?/??",       u"?/?",            u"# ?/8",              u"0 ?\?/100",
-    u"#,##0 ?/?",  u"?\?/???",        u"# ?/4\"\" in\"\""};
+    u"#,##0 ?/?",  u"?\?/???",        u"# ?/4\"\" in\"\"",
+    u"[>100]\"\"big \"\"0;[<0]\"\"neg \"\"0;0.0", u"[<=1]0.00;#,##0", u"[>=1000]#,##0,\"\"K\"\";0"};
 const char16_t* const kDateFormats[] = {u"yyyy-mm-dd", u"dd/mm/yy",  u"dddd d mmmm yyyy",
                                         u"mmm d, yyyy h:mm AM/PM", u"d-mmm", u"m/d/yy h:mm"};
 const char16_t* const kTimeFormats[] = {u"hh:mm:ss", u"[h]:mm:ss", u"h:mm:ss.00", u"mm:ss", u"h AM/PM"};
