@@ -95,8 +95,7 @@ bool ReadBracket(std::string_view inner, TSection& section) {
   for (char c : inner) lower += Lower(c);
   for (const char* color : kColors)
     if (lower == color) return true;
-  if (lower.rfind("color", 0) == 0 && lower.size() > 5 &&
-      lower.find_first_not_of("0123456789", 5) == std::string::npos)
+  if (lower.rfind("color", 0) == 0 && lower.size() > 5 && lower.find_first_not_of("0123456789", 5) == std::string::npos)
     return true;
   if (!lower.empty() && (lower[0] == '<' || lower[0] == '>' || lower[0] == '=')) {
     size_t i = 1;
@@ -107,7 +106,9 @@ bool ReadBracket(std::string_view inner, TSection& section) {
     } else if (lower[0] == '>' && i < lower.size() && lower[i] == '=') {
       section.Condition = TCondition::GreaterEqual, ++i;
     } else {
-      section.Condition = lower[0] == '<' ? TCondition::Less : lower[0] == '>' ? TCondition::Greater : TCondition::Equal;
+      section.Condition = lower[0] == '<'   ? TCondition::Less
+                          : lower[0] == '>' ? TCondition::Greater
+                                            : TCondition::Equal;
     }
     std::string number = lower.substr(i);
     char* end = nullptr;
@@ -128,6 +129,18 @@ bool ReadBracket(std::string_view inner, TSection& section) {
   }
   section.Unsupported = true;  // [DBNum1], calendars and the like
   return true;
+}
+
+// The token of a character that stands for itself alone.
+TTokenKind SingleToken(char c) {
+  switch (c) {
+    case '.': return TTokenKind::Point;
+    case ',': return TTokenKind::Comma;
+    case '%': return TTokenKind::Percent;
+    case '/': return TTokenKind::Slash;
+    case '@': return TTokenKind::At;
+    default: return TTokenKind::Digit;  // 0 # ?
+  }
 }
 
 // Splits the code into sections and their tokens; false when malformed.
@@ -186,12 +199,15 @@ bool ParseCode(std::string_view code, std::vector<TSection>& sections) {
       }
       case '0':
       case '#':
-      case '?': s.Tokens.push_back({TTokenKind::Digit, {}, c}); ++i; continue;
-      case '.': s.Tokens.push_back({TTokenKind::Point}); ++i; continue;
-      case ',': s.Tokens.push_back({TTokenKind::Comma}); ++i; continue;
-      case '%': s.Tokens.push_back({TTokenKind::Percent}); ++i; continue;
-      case '/': s.Tokens.push_back({TTokenKind::Slash}); ++i; continue;
-      case '@': s.Tokens.push_back({TTokenKind::At}); ++i; continue;
+      case '?':
+      case '.':
+      case ',':
+      case '%':
+      case '/':
+      case '@':
+        s.Tokens.push_back({SingleToken(c), {}, c});
+        ++i;
+        continue;
       case 'E':
       case 'e':
         if (i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-')) {
@@ -314,7 +330,10 @@ std::string IntegerPart(const std::vector<TToken>& tokens, const std::string& di
     std::string piece;
     do {
       bool real = position < digits.size();
-      char shown = real ? digits[digits.size() - 1 - position] : placeholder == '0' ? '0' : placeholder == '?' ? ' ' : 0;
+      char shown = real                 ? digits[digits.size() - 1 - position]
+                   : placeholder == '0' ? '0'
+                   : placeholder == '?' ? ' '
+                                        : 0;
       if (!shown) break;
       if (grouping && position > 0 && position % 3 == 0 && shown != ' ') piece.insert(piece.begin(), ',');
       piece.insert(piece.begin(), shown);
@@ -380,7 +399,8 @@ TFormatResult FormatFraction(double value, const std::vector<TToken>& tokens, si
   std::vector<char> numeratorPlaces, denominatorPlaces;
   for (size_t i = numeratorStart; i < slash; ++i) numeratorPlaces.push_back(tokens[i].Char);
   size_t after = slash + 1;
-  while (after < tokens.size() && tokens[after].Kind == TTokenKind::Digit) denominatorPlaces.push_back(tokens[after++].Char);
+  while (after < tokens.size() && tokens[after].Kind == TTokenKind::Digit)
+    denominatorPlaces.push_back(tokens[after++].Char);
   // A fixed denominator is written as digits: "/8", "/16", "/100" (whose
   // zeros read as placeholders).
   int64_t fixed = 0;
@@ -633,7 +653,8 @@ TFormatResult FormatDate(double value, const TSection& section, bool date1904, s
     if (t.Kind == TTokenKind::Month && t.Count <= 2) {
       const TToken* before = neighbour(i, -1);
       const TToken* after = neighbour(i, 1);
-      if ((before && (before->Kind == TTokenKind::Hour || (before->Kind == TTokenKind::Elapsed && before->Char == 'h'))) ||
+      if ((before &&
+           (before->Kind == TTokenKind::Hour || (before->Kind == TTokenKind::Elapsed && before->Char == 'h'))) ||
           (after && (after->Kind == TTokenKind::Second || (after->Kind == TTokenKind::Elapsed && after->Char == 's'))))
         t.Kind = TTokenKind::Minute;
     }
@@ -770,10 +791,10 @@ TFormatResult FormatNumber(double value, std::string_view code, bool date1904, s
       out.assign(1, '#');  // nothing fits: the application fills the cell with #
       return TFormatResult::Done;
     }
-    bool negativeSection =
-        chosen->Condition == TCondition::None
-            ? chosen == &sections[1]
-            : (chosen->Condition == TCondition::Less || chosen->Condition == TCondition::LessEqual) && chosen->Operand <= 0;
+    bool negativeSection = chosen->Condition == TCondition::None ? chosen == &sections[1]
+                                                                 : (chosen->Condition == TCondition::Less ||
+                                                                    chosen->Condition == TCondition::LessEqual) &&
+                                                                       chosen->Operand <= 0;
     sign = value < 0 && !negativeSection;
   } else if (count == 1 || value > 0 || (value == 0 && count == 2)) {
     chosen = &sections[0];

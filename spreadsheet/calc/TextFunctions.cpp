@@ -1,7 +1,9 @@
 // Text functions. Lengths and positions count UTF-16 code units, as the
 // application does (an emoji is two characters long).
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <vector>
 
 #include "rtl/SysUtils.h"
@@ -64,10 +66,10 @@ size_t Position(double n) {
 // --- Characters ------------------------------------------------------------------------
 
 // Windows-1252, the character set CHAR and CODE use for 128..159.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 TValue Char(TCallContext& call) {
   double n = std::trunc(call.Number(0));
@@ -126,8 +128,8 @@ TValue Upper(TCallContext& call) { return Result(rtl::AnsiUpperCase(Wide(call, 0
 bool IsLetter(char32_t c) {
   if (rtl::UnicodeToLower(c) != c || rtl::UnicodeToUpper(c) != c) return true;
   if (c == 0xDF || c == 0x138 || c == 0x149 || c == 0xAA || c == 0xBA) return true;
-  return c >= 0x590 && !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x3000 && c <= 0x303F) && !(c >= 0xD800 && c <= 0xF8FF) &&
-         !(c >= 0xFE00 && c <= 0xFE6F) && !(c >= 0xFF00 && c <= 0xFF20) && c < 0x1F000;
+  return c >= 0x590 && !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x3000 && c <= 0x303F) &&
+         !(c >= 0xD800 && c <= 0xF8FF) && !(c >= 0xFE00 && c <= 0xFE6F) && !(c >= 0xFF00 && c <= 0xFF20) && c < 0x1F000;
 }
 
 // Upper case for a letter after anything but a letter, lower case for the
@@ -372,8 +374,7 @@ bool TextToTime(std::string_view text, double& days) {
   if (std::sscanf(t.c_str(), "%d:%d%n", &h, &m, &consumed) != 2) return false;
   if (static_cast<size_t>(consumed) < t.size()) {
     int more = 0;
-    if (t[static_cast<size_t>(consumed)] != ':' ||
-        std::sscanf(t.c_str() + consumed + 1, "%lf%n", &s, &more) != 1 ||
+    if (t[static_cast<size_t>(consumed)] != ':' || std::sscanf(t.c_str() + consumed + 1, "%lf%n", &s, &more) != 1 ||
         static_cast<size_t>(consumed + 1 + more) != t.size() || s < 0 || s >= 60)
       return false;
   }
@@ -382,13 +383,9 @@ bool TextToTime(std::string_view text, double& days) {
     if (h < 1 || h > 12) return false;
     h = h % 12 + (suffix == "PM" ? 12 : 0);
   }
-  days = (h * 3600 + m * 60 + s) / 86400;
+  days = (h * 3600.0 + m * 60.0 + s) / 86400;
   return true;
 }
-
-// Text read as a number the way typed input is: plain numbers, dates,
-// times, thousands separators, a currency sign, parentheses for negatives.
-bool TypedNumber(const std::string& text, double& n);
 
 // A date as the en-US locale types it: "1/31/2026", "1/31/26" (two-digit
 // years 00-29 are 20xx); false if not one or not a real day.
@@ -407,12 +404,15 @@ bool TextToUsDate(const std::string& text, double& n) {
   return TextToNumber(iso, n);
 }
 
+// Text read as a number the way typed input is: plain numbers, dates,
+// times, thousands separators, a currency sign, parentheses for negatives.
 bool TypedNumber(const std::string& text, double& n) {
   if (TextToNumber(text, n) || TextToTime(text, n) || TextToUsDate(text, n)) return true;
   // A date and a time: "2026-01-31 13:30".
   size_t space = text.find(' ', text.find_first_not_of(' '));
   double date, time;
-  if (space != std::string::npos && (TextToNumber(text.substr(0, space), date) || TextToUsDate(text.substr(0, space), date)) &&
+  if (space != std::string::npos &&
+      (TextToNumber(text.substr(0, space), date) || TextToUsDate(text.substr(0, space), date)) &&
       date == std::floor(date) && TextToTime(text.substr(space + 1), time)) {
     n = date + time;
     return true;

@@ -307,14 +307,13 @@ TEST_F(TextFunctionsTest, AFormatThisEngineCannotShowKeepsTheStoredValue) {
 // out: LibreOffice has none (TRUE&"" is "1" there, "TRUE" in the
 // application); so are text with characters outside the BMP, which
 // LibreOffice counts as one character and the application as two.
-const char16_t* const kNumbers[] = {u"0",          u"1",       u"-1",        u"2.5",         u"-2.5",
-                                    u"1234.5678",  u"-0.001",  u"0.5",       u"1000000.123", u"123456789",
-                                    u"0.000123",   u"46022.75", u"3.14159",  u"99999.999",   u"-98765.4321",
-                                    u"0.1",        u"12",      u"65",        u"2958465",     u"1.005"};
-const char16_t* const kTexts[] = {u"apple",      u"Banana Split", u"  spaced   out  ", u"crème brûlée",
-                                  u"don't stop", u"a*b?c",        u"x-y-z-x",         u"",
-                                  u"123",        u"12.5",         u"€uro",            u"MiXeD cAsE",
-                                  u"ÄÖÜ äöü",    u"1,234.5",      u"50%",             u"$1,000"};
+const char16_t* const kNumbers[] = {u"0",         u"1",        u"-1",      u"2.5",         u"-2.5",
+                                    u"1234.5678", u"-0.001",   u"0.5",     u"1000000.123", u"123456789",
+                                    u"0.000123",  u"46022.75", u"3.14159", u"99999.999",   u"-98765.4321",
+                                    u"0.1",       u"12",       u"65",      u"2958465",     u"1.005"};
+const char16_t* const kTexts[] = {
+    u"apple", u"Banana Split", u"  spaced   out  ", u"crème brûlée", u"don't stop", u"a*b?c", u"x-y-z-x", u"", u"123",
+    u"12.5",  u"€uro",         u"MiXeD cAsE",       u"ÄÖÜ äöü",      u"1,234.5",    u"50%",   u"$1,000"};
 constexpr int kNumberRows = 20, kTextRow1 = 21, kTextRows = 16, kBlankRow = 40;
 // Rows of numbers that are dates past February 1900: LibreOffice counts
 // days before 1900-03-01 one off, having no 1900-02-29.
@@ -330,16 +329,39 @@ const int kTimeRows[] = {1, 2, 4, 8, 12, 17, 18};
 // them (NUMBERVALUE("") is 0 in the application, an error in LibreOffice).
 const int kAsciiTextRows[] = {21, 22, 23, 24, 25, 26, 27, 29, 30, 32, 34, 35, 36};
 
-const char16_t* const kNumberFormats[] = {
-    u"0",          u"0.00",          u"#,##0",          u"#,##0.00",           u"0%",
-    u"0.0%",       u"0.00E+00",      u"##0.0E+0",       u"$#,##0.00;($#,##0.00)", u"0;-0;\"\"zero\"\"",
-    u"#,##0,\"\"K\"\"", u"000-000",  u"General",        u"\"\"Total: \"\"0.0", u"0.0#",
-    u"?.??",       u"[Red]0.00;[Blue]-0.00", u"0;(0);\"\"-\"\"", u"#,##0.000,,", u"0.000E-0",
-    u"# ?/?",      u"# ?\?/??",       u"?/?",            u"# ?/8",              u"0 ?\?/100",
-    u"#,##0 ?/?",  u"?\?/???",        u"# ?/4\"\" in\"\"",
-    u"[>100]\"\"big \"\"0;[<0]\"\"neg \"\"0;0.0", u"[<=1]0.00;#,##0", u"[>=1000]#,##0,\"\"K\"\";0"};
-const char16_t* const kDateFormats[] = {u"yyyy-mm-dd", u"dd/mm/yy",  u"dddd d mmmm yyyy",
-                                        u"mmm d, yyyy h:mm AM/PM", u"d-mmm", u"m/d/yy h:mm"};
+const char16_t* const kNumberFormats[] = {u"0",
+                                          u"0.00",
+                                          u"#,##0",
+                                          u"#,##0.00",
+                                          u"0%",
+                                          u"0.0%",
+                                          u"0.00E+00",
+                                          u"##0.0E+0",
+                                          u"$#,##0.00;($#,##0.00)",
+                                          u"0;-0;\"\"zero\"\"",
+                                          u"#,##0,\"\"K\"\"",
+                                          u"000-000",
+                                          u"General",
+                                          u"\"\"Total: \"\"0.0",
+                                          u"0.0#",
+                                          u"?.??",
+                                          u"[Red]0.00;[Blue]-0.00",
+                                          u"0;(0);\"\"-\"\"",
+                                          u"#,##0.000,,",
+                                          u"0.000E-0",
+                                          u"# ?/?",
+                                          u"# ?\?/??",
+                                          u"?/?",
+                                          u"# ?/8",
+                                          u"0 ?\?/100",
+                                          u"#,##0 ?/?",
+                                          u"?\?/???",
+                                          u"# ?/4\"\" in\"\"",
+                                          u"[>100]\"\"big \"\"0;[<0]\"\"neg \"\"0;0.0",
+                                          u"[<=1]0.00;#,##0",
+                                          u"[>=1000]#,##0,\"\"K\"\";0"};
+const char16_t* const kDateFormats[] = {u"yyyy-mm-dd", u"dd/mm/yy",   u"dddd d mmmm yyyy", u"mmm d, yyyy h:mm AM/PM",
+                                        u"d-mmm",      u"m/d/yy h:mm"};
 const char16_t* const kTimeFormats[] = {u"hh:mm:ss", u"[h]:mm:ss", u"h:mm:ss.00", u"mm:ss", u"h AM/PM"};
 
 // A generated formula: text functions over the inputs, with random choices.
@@ -359,20 +381,22 @@ class TFormulaMaker {
       case 7: return u"EXACT(" + Any() + u"," + Any() + u")";
       case 8: return u"FIND(" + Needle() + u"," + Any() + (Pick(2) ? u"," + Int(0, 14) : u"") + u")";
       case 9: return u"SEARCH(" + Pattern() + u"," + Any() + (Pick(2) ? u"," + Int(0, 14) : u"") + u")";
-      case 10:
-        return u"SUBSTITUTE(" + Any() + u"," + Needle() + u",\"#\"" + (Pick(2) ? u"," + Int(0, 3) : u"") + u")";
+      case 10: return u"SUBSTITUTE(" + Any() + u"," + Needle() + u",\"#\"" + (Pick(2) ? u"," + Int(0, 3) : u"") + u")";
       case 11: return u"REPLACE(" + Any() + u"," + Int(0, 12) + u"," + Small() + u",\"<>\")";
       case 12: return u"REPT(" + Any() + u"," + Int(-1, 4) + u")";
       case 13: return u"CONCATENATE(" + Any() + u"," + Any() + u"," + Any() + u")";
       case 14: return u"CONCAT(" + Range() + u"," + Any() + u")";
-      case 15: return u"TEXTJOIN(\"" + std::u16string(Pick(2) ? u"-" : u", ") + u"\"," + Boolean() + u"," + Range() +
-                      u"," + Any() + u")";
+      case 15:
+        return u"TEXTJOIN(\"" + std::u16string(Pick(2) ? u"-" : u", ") + u"\"," + Boolean() + u"," + Range() + u"," +
+               Any() + u")";
       case 16: return u"CHAR(" + Int(32, 127) + u")";
       case 17: return Pick(2) ? u"CODE(" + Cell(From(kAsciiTextRows)) + u")" : u"UNICODE(" + Text() + u")";
       case 18: return u"UNICHAR(" + Int(1, 1000) + u")";
       case 19: return u"FIXED(" + Number() + u"," + Int(-3, 4) + u"," + Boolean() + u")";
       case 20: return u"DOLLAR(" + Cell(From(kNonNegativeRows)) + u"," + Int(-2, 3) + u")";
-      case 21: return Pick(2) ? u"VALUE(" + (Pick(3) ? Text() : Number()) + u")" : u"NUMBERVALUE(" + Cell(From(kAsciiTextRows)) + u",\".\",\",\")";
+      case 21:
+        return Pick(2) ? u"VALUE(" + (Pick(3) ? Text() : Number()) + u")"
+                       : u"NUMBERVALUE(" + Cell(From(kAsciiTextRows)) + u",\".\",\",\")";
       case 22: return u"TEXT(" + Cell(From(kDateRows)) + u",\"" + From(kDateFormats) + u"\")";
       case 23: return u"TEXT(" + Cell(From(kTimeRows)) + u",\"" + From(kTimeFormats) + u"\")";
       case 24: return u"TEXT(" + Number() + u",\"" + NumberFormat() + u"\")";
@@ -411,7 +435,7 @@ class TFormulaMaker {
     return From(needles);
   }
   std::u16string Pattern() {
-    const char16_t* const patterns[] = {u"\"a\"",  u"\"B\"",  u"\"?a\"", u"\"*t\"", u"\"a*e\"",
+    const char16_t* const patterns[] = {u"\"a\"",  u"\"B\"",  u"\"?a\"", u"\"*t\"",  u"\"a*e\"",
                                         u"\"~*\"", u"\"~?\"", u"\"ö\"",  u"\"s?l\"", u"\"2*\""};
     return From(patterns);
   }
