@@ -140,6 +140,7 @@ TEST_F(TextFunctionsTest, TextFunctionsFollowTheApplicationsRules) {
       {u"=VALUE(\"$1,000\")", "1000"},
       {u"=VALUE(\"(5)\")", "-5"},
       {u"=VALUE(\"6:00 PM\")", "0.75"},
+      {u"=VALUE(\"2400000:00\")", "100000"},
       {u"=VALUE(\"50%\")", "0.5"},
       {u"=VALUE(\"1/31/2026\")", "46053"},
       {u"=VALUE(\"2/29/2025\")", kValueError},
