@@ -203,7 +203,12 @@ void TCallContext::ForEach(size_t i, const std::function<void(const TValue&, boo
 
 TValue TEvaluator::Evaluate(const TFormula& formula) {
   try {
-    TValue v = ToScalar(Eval(formula, formula.Root));
+    TValue v = Eval(formula, formula.Root);
+    // An array formula's cell shows the first element of its result, not
+    // the intersection with its own row or column.
+    if (FArrayMode && v.Kind == TValue::vkReference && !v.Areas)
+      v = FBook.CellValue(v.Area.Sheet, v.Area.Row1, v.Area.Column1);
+    v = ToScalar(v);
     if (v.Kind == TValue::vkBlank) return TValue::FromNumber(0);  // =A1 of a blank shows 0
     return v;
   } catch (const TCalcError& e) {
