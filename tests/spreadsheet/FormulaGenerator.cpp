@@ -13,14 +13,15 @@ namespace {
 // any. Arguments: n number, p positive, f fraction in [-1, 1], i digits
 // (-2..4), k count (1..5), q interest rate, d date serial, y year, o month,
 // z day, h hour, s minute or second, C character code, t text, F number
-// format, S date text, Z time text, b Boolean, v any value, e a value that
-// may be an error, x one cell, r range of numbers, R range of anything, l
-// sorted lookup column, T table whose first column is sorted, c criterion,
-// a what SUM takes (number, range), j number or text, m match type, w weekday type, B day
-// count basis, U DATEDIF unit, u SUBTOTAL function, P (range, criterion)
-// pairs, 2 (condition, value) pairs, 3 (case, value) pairs, A an address's
-// text for INDIRECT. "[" starts the optional arguments; "*" repeats the
-// one before it up to twice more.
+// format, S date text, Z time text, b Boolean, v any value, j number or
+// text, e a value that may be an error, x one cell, r range of numbers, R
+// range of anything, l sorted lookup column, T table whose first column is
+// sorted, c criterion, a what SUM takes (number, range), m match type, w
+// weekday type, B day count basis, U DATEDIF unit, u SUBTOTAL function, P
+// (range, criterion) pairs, 2 (condition, value) pairs, A an address's text
+// for INDIRECT. "[" starts the optional arguments; "*" repeats the one
+// before it up to twice more. The clock's functions (NOW, TODAY) are left
+// out: their results change by the second.
 struct TSignature {
   const char* Name;
   char Result;
@@ -175,7 +176,6 @@ std::string TFormulaGenerator::Leaf(char kind, TCall& call) {
       return Chance(70) ? cell("ABEG") + ops[Below(4)] + NumberLiteral() : cell("C") + ops[Below(4)] + "\"b\"";
     }
     case 'x': return cell("ABCDEFGH");
-    case 'g': return Chance(30) ? NumberLiteral() : Chance(30) ? "\"" + Letters() + "\"" : cell("ABCDGH");
     // Words that read as numbers come from cells here: as results of IF
     // and the like LibreOffice refuses them where SUM takes them.
     case 'v': return Chance(30) ? NumberLiteral() : Chance(20) ? "\"" + Letters() + "\"" : cell("ABCDEFGH");
@@ -276,8 +276,7 @@ std::string TFormulaGenerator::FunctionCall(char kind, int depth) {
     // Booleans stay where they are asked for: LibreOffice holds them as
     // numbers, and would compare, join and count them as such.
     bool fits = s.Result == kind || (s.Result == 'v' && kind != 'b') || (kind == 'v' && s.Result != 'b');
-    // The clock's functions give other results a second later.
-    if (fits && calc::FindFunction(s.Name) && !calc::FindFunction(s.Name)->Volatile) fitting.push_back(&s);
+    if (fits && calc::FindFunction(s.Name)) fitting.push_back(&s);
   }
   if (fitting.empty()) {
     TCall call;
@@ -301,13 +300,13 @@ std::string TFormulaGenerator::FunctionCall(char kind, int depth) {
       for (size_t n = Below(3); n > 0; --n) args.push_back(Expression(previous, depth, call));
       continue;
     }
-    if (k == 'P' || k == '2' || k == '3') {
+    if (k == 'P' || k == '2') {
       for (size_t n = 1 + Below(2); n > 0; --n) {
         if (k == 'P') {
           args.push_back(Range('R', call));
           args.push_back(Criterion(call));
         } else {
-          args.push_back(k == '2' ? Expression('b', depth, call) : Leaf('g', call));
+          args.push_back(Expression('b', depth, call));
           args.push_back(Expression('v', depth, call));
         }
       }
