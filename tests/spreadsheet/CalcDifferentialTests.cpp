@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -71,6 +72,35 @@ bool SameText(const std::string& mine, const std::string& theirs) {
   return numbers && !*a && !*b;
 }
 
+// LibreOffice shows the results of date and time functions in the en-US
+// formats: "01/26/1954", "02:41:56 PM", or both. Their serial numbers
+// (days since 1899-12-30, right from March 1900 on); false for other text.
+bool DateTimeSerial(const std::string& text, double& serial) {
+  int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0, used = 0;
+  char half[3] = {};
+  const char* rest = text.c_str();
+  serial = 0;
+  bool any = false;
+  if (std::sscanf(rest, "%2d/%2d/%4d%n", &month, &day, &year, &used) == 3 && used >= 8) {
+    // Days from civil date (proleptic Gregorian).
+    int y = month <= 2 ? year - 1 : year;
+    int era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
+    int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    serial = era * 146097.0 + doe - 719468 + 25569;  // 1970-01-01 is 25569
+    rest += used;
+    any = true;
+    if (*rest == ' ') ++rest;
+  }
+  if (std::sscanf(rest, "%2d:%2d:%2d %2s%n", &hour, &minute, &second, half, &used) == 4 && used >= 10) {
+    hour = hour % 12 + (half[0] == 'P' ? 12 : 0);
+    serial += (hour * 3600 + minute * 60 + second) / 86400.0;
+    rest += used;
+    any = true;
+  }
+  return any && !*rest;
+}
+
 // Whether LibreOffice's text of a cell shows Korva's result.
 bool Agree(const std::string& korva, const std::string& office) {
   if (korva.size() < 2) return false;
@@ -89,6 +119,7 @@ bool Agree(const std::string& korva, const std::string& office) {
   // LibreOffice gives a formula the format of what it computes last: a
   // number may show as TRUE when TRUE() took part, or as a percentage.
   if (office == "TRUE" || office == "FALSE") return (mine != 0) == (office == "TRUE");
+  if (double serial = 0; DateTimeSerial(office, serial)) return std::fabs(mine - serial) < 0.5 / 86400;
   std::string shown = office;
   double scale = 1;
   if (!shown.empty() && shown.back() == '%') {
@@ -153,12 +184,17 @@ TEST(CalcDifferentialTest, RandomFormulasAgreeWithLibreOffice) {
   TRecalculation office = Recalculate(path);
   ASSERT_EQ(office.Failure, "");
   const TSheetValues& theirs = office.Sheet("Calc");
-  size_t compared = 0;
+  size_t compared = 0, unknown = 0;
   std::vector<std::string> differences, otherErrors;
   for (size_t i = 0; i < generated.Formulas.size(); ++i) {
     uint32_t row = static_cast<uint32_t>(i / generated.FormulasPerRow) + 1;
     uint32_t column = static_cast<uint32_t>(i % generated.FormulasPerRow) + 1;
     std::string name = CellName(row, column), mine = korva[name], office = theirs.At(row, column);
+    // Functions newer than the LibreOffice at hand (XLOOKUP before 24.8).
+    if (office == "#NAME?" && mine != "e:#NAME?") {
+      ++unknown;
+      continue;
+    }
     ++compared;
     if (Agree(mine, office)) continue;
     std::string line = name + " " + generated.Formulas[i] + "\n    Korva " + mine + ", LibreOffice " + office;
@@ -170,7 +206,7 @@ TEST(CalcDifferentialTest, RandomFormulasAgreeWithLibreOffice) {
       differences.push_back(line);
   }
   std::cout << "  cells compared: " << compared << ", agreeing: " << compared - differences.size() - otherErrors.size()
-            << ", another error: " << otherErrors.size() << "\n";
+            << ", another error: " << otherErrors.size() << ", unknown to LibreOffice: " << unknown << "\n";
   if (std::getenv("KORVA_CALC_KEEP"))
     for (const std::string& line : otherErrors) std::cout << "  " << line << "\n";
   std::string report;

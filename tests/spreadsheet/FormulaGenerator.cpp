@@ -65,12 +65,12 @@ const TSignature kSignatures[] = {
     {"CONCATENATE", 't', "j*"}, {"DOLLAR", 't', "n[i"}, {"EXACT", 'b', "tt"}, {"FIND", 'n', "tt[k"},
     {"FIXED", 't', "n[ib"}, {"LEFT", 't', "t[k"}, {"LEN", 'n', "t"}, {"LOWER", 't', "t"}, {"MID", 't', "tkk"},
     {"PROPER", 't', "t"}, {"REPLACE", 't', "tkkt"}, {"REPT", 't', "tk"}, {"RIGHT", 't', "t[k"},
-    {"SEARCH", 'n', "tt[k"}, {"SUBSTITUTE", 't', "ttt[k"}, {"TEXT", 't', "nF"}, {"TEXTJOIN", 't', "tbj*"},
+    {"SEARCH", 'n', "tt[k"}, {"SUBSTITUTE", 't', "ttt[k"}, {"TEXT", 't', "dF"}, {"TEXTJOIN", 't', "tbj*"},
     {"TRIM", 't', "t"}, {"UPPER", 't', "t"}, {"VALUE", 'n', "t"},
     // Dates and times.
     {"DATE", 'n', "yoz"}, {"DATEDIF", 'n', "ddU"}, {"DATEVALUE", 'n', "S"}, {"DAY", 'n', "d"}, {"DAYS", 'n', "dd"},
-    {"EDATE", 'n', "di"}, {"EOMONTH", 'n', "di"}, {"HOUR", 'n', "n"}, {"ISOWEEKNUM", 'n', "d"},
-    {"MINUTE", 'n', "n"}, {"MONTH", 'n', "d"}, {"NETWORKDAYS", 'n', "dd"}, {"SECOND", 'n', "n"},
+    {"EDATE", 'n', "di"}, {"EOMONTH", 'n', "di"}, {"HOUR", 'n', "p"}, {"ISOWEEKNUM", 'n', "d"},
+    {"MINUTE", 'n', "p"}, {"MONTH", 'n', "d"}, {"NETWORKDAYS", 'n', "dd"}, {"SECOND", 'n', "p"},
     {"TIME", 'n', "hss"}, {"TIMEVALUE", 'n', "Z"}, {"WEEKDAY", 'n', "d[w"}, {"WEEKNUM", 'n', "d"},
     {"WORKDAY", 'n', "dk"}, {"YEAR", 'n', "d"}, {"YEARFRAC", 'n', "dd[B"},
     // Financial.
@@ -241,9 +241,11 @@ std::string TFormulaGenerator::Range(char kind, TCall& call) {
 }
 
 std::string TFormulaGenerator::Expression(char kind, int depth, TCall& call) {
-  // Positive numbers stay literal: results of calls may be negative.
-  const char leafKinds[] = "rRlTacAp";
-  bool structural = std::char_traits<char>::find(leafKinds, 8, kind) != nullptr;
+  // Positive numbers and dates stay literal: results of calls may be
+  // negative, or fall before March 1900, where LibreOffice counts days
+  // differently (it has no 29 February 1900).
+  const char leafKinds[] = "rRlTacApd";
+  bool structural = std::char_traits<char>::find(leafKinds, 9, kind) != nullptr;
   if (kind == 'j') kind = Chance(50) ? 'n' : 't';
   if (structural || depth <= 0 || Chance(35)) return Leaf(kind, call);
   if (kind == 'n' || kind == 'p' || kind == 'd' || kind == 'v' || kind == 't' || kind == 'b' || kind == 'e') {
