@@ -69,6 +69,10 @@ TEST_F(CalculationTest, FormulasComputeAsTheApplicationComputesThem) {
       {u"=1/0", "#DIV/0!"},
       {u"=\"1\"+1", "2"},
       {u"=\"x\"+1", "#VALUE!"},
+      {u"=\"$1,234.50\"+0", "1234.5"},  // currency and thousands, as DOLLAR writes them
+      {u"=\"(5)\"+\"-$5\"+\"$-5\"", "-15"},
+      {u"=\"1,23\"+0", "#VALUE!"},
+      {u"=\"1234,567\"+0", "#VALUE!"},
       {u"=TRUE+1", "2"},
       {u"=E1+1", "1"},
       {u"=E1&\"\"", "\"\""},
