@@ -10,18 +10,30 @@ namespace spreadsheet::testing {
 namespace {
 
 // What a function gives and takes. Result: n number, t text, b Boolean, v
-// any. Arguments: n number, p positive, f fraction in [-1, 1], i digits
+// any. Arguments: n number, N a number written or read from a cell, p
+// positive, f fraction in [-1, 1], i digits
 // (-2..4), k count (1..5), q interest rate, d date serial, y year, o month,
-// z day, h hour, s minute or second, C character code, t text, F number
-// format, S date text, Z time text, b Boolean, v any value, j number or
-// text, e a value that may be an error, x one cell, r range of numbers, R
-// range of anything, l sorted lookup column, T table whose first column is
-// sorted, c criterion, a what SUM takes (number, range), m match type, w
-// weekday type, B day count basis, U DATEDIF unit, u SUBTOTAL function, P
-// (range, criterion) pairs, 2 (condition, value) pairs, A an address's text
-// for INDIRECT. "[" starts the optional arguments; "*" repeats the one
+// z day, h hour, s minute or second, C character code, t text, L text that
+// is not empty, F number format, S date text, Z time text, b Boolean, 0
+// FALSE, v any value, g a value that is not blank, j number or text, e a value that may be an error, x
+// one cell, r range of numbers, R range of anything, l sorted lookup
+// column, T table whose first column is sorted, c criterion, a what SUM
+// takes (number, range), m match type, w weekday type or ADDRESS's kind, B
+// day count basis, U DATEDIF unit, u SUBTOTAL function, Q RATE's arguments,
+// P (range, criterion) pairs, 2 (condition, value) pairs, A an address's
+// text for INDIRECT. "[" starts the optional arguments; "*" repeats the one
 // before it up to twice more. The clock's functions (NOW, TODAY) are left
 // out: their results change by the second.
+//
+// Where LibreOffice differs from the application the arguments keep clear:
+// it gives #VALUE! for FIND("", ...) and for years before 1900, ranks
+// numbers missing from RANK's list, gives the smallest of several modes and
+// week 1 for WEEKNUM(38352) (RANK, MODE and WEEKNUM are left out), shows negative DOLLAR amounts as -$1
+// instead of ($1), gives CODE("") and ADDRESS(1,1,5) values, looks up
+// approximately in a row of mixed types its own way, finds no match for a
+// blank lookup value, computes MOD of products past 2^53 its own way, rounds before INT
+// (INT(TANH(18)) is 1), and stops RATE's iteration elsewhere when it hardly
+// converges.
 struct TSignature {
   const char* Name;
   char Result;
@@ -34,11 +46,11 @@ const TSignature kSignatures[] = {
     {"ATAN", 'n', "n"}, {"ATAN2", 'n', "pn"}, {"ATANH", 'n', "f"}, {"CEILING", 'n', "nn"},
     {"CEILING.MATH", 'n', "n[nn"}, {"COS", 'n', "f"}, {"COSH", 'n', "f"}, {"DEGREES", 'n', "n"}, {"EVEN", 'n', "n"},
     {"EXP", 'n', "f"}, {"FACT", 'n', "k"}, {"FLOOR", 'n', "nn"}, {"FLOOR.MATH", 'n', "n[nn"}, {"INT", 'n', "n"},
-    {"LN", 'n', "p"}, {"LOG", 'n', "p[p"}, {"LOG10", 'n', "p"}, {"MOD", 'n', "np"}, {"MROUND", 'n', "pp"},
+    {"LN", 'n', "p"}, {"LOG", 'n', "p[p"}, {"LOG10", 'n', "p"}, {"MOD", 'n', "Np"}, {"MROUND", 'n', "pp"},
     {"ODD", 'n', "n"}, {"PI", 'n', ""}, {"POWER", 'n', "pf"}, {"PRODUCT", 'n', "a*"}, {"QUOTIENT", 'n', "nn"},
     {"RADIANS", 'n', "n"}, {"ROUND", 'n', "ni"}, {"ROUNDDOWN", 'n', "ni"}, {"ROUNDUP", 'n', "ni"},
     {"SIGN", 'n', "n"}, {"SIN", 'n', "f"}, {"SINH", 'n', "f"}, {"SQRT", 'n', "p"}, {"SUMSQ", 'n', "a*"},
-    {"TAN", 'n', "f"}, {"TANH", 'n', "n"}, {"TRUNC", 'n', "n[i"},
+    {"TAN", 'n', "f"}, {"TANH", 'n', "f"}, {"TRUNC", 'n', "n[i"},
     // Logical.
     {"AND", 'b', "b*"}, {"OR", 'b', "b*"}, {"XOR", 'b', "b*"}, {"NOT", 'b', "b"}, {"IF", 'v', "bvv"},
     {"IFERROR", 'v', "ev"}, {"IFNA", 'v', "ev"}, {"IFS", 'v', "2"}, {"CHOOSE", 'v', "kvvvvv"},
@@ -57,29 +69,28 @@ const TSignature kSignatures[] = {
     {"MINA", 'n', "a*"}, {"MINIFS", 'n', "rP"}, {"SUM", 'n', "a*"}, {"SUMIF", 'n', "Rc[r"}, {"SUMIFS", 'n', "rP"},
     {"SUMPRODUCT", 'n', "r*"}, {"SUBTOTAL", 'n', "ur*"},
     // Statistics.
-    {"LARGE", 'n', "rk"}, {"SMALL", 'n', "rk"}, {"MEDIAN", 'n', "a*"}, {"MODE", 'n', "r"}, {"RANK", 'n', "xr[b"},
-    {"RANK.EQ", 'n', "xr[b"}, {"STDEV", 'n', "a*"}, {"STDEV.S", 'n', "a*"}, {"STDEV.P", 'n', "a*"},
+    {"LARGE", 'n', "rk"}, {"SMALL", 'n', "rk"}, {"MEDIAN", 'n', "a*"}, {"STDEV", 'n', "a*"}, {"STDEV.S", 'n', "a*"}, {"STDEV.P", 'n', "a*"},
     {"STDEVP", 'n', "a*"}, {"VAR", 'n', "a*"}, {"VAR.S", 'n', "a*"}, {"VAR.P", 'n', "a*"}, {"VARP", 'n', "a*"},
     // Text.
-    {"CHAR", 't', "C"}, {"CLEAN", 't', "t"}, {"CODE", 'n', "t"}, {"CONCAT", 't', "j*"},
-    {"CONCATENATE", 't', "j*"}, {"DOLLAR", 't', "n[i"}, {"EXACT", 'b', "tt"}, {"FIND", 'n', "tt[k"},
+    {"CHAR", 't', "C"}, {"CLEAN", 't', "t"}, {"CODE", 'n', "L"}, {"CONCAT", 't', "j*"},
+    {"CONCATENATE", 't', "j*"}, {"DOLLAR", 't', "p[i"}, {"EXACT", 'b', "tt"}, {"FIND", 'n', "Lt[k"},
     {"FIXED", 't', "n[ib"}, {"LEFT", 't', "t[k"}, {"LEN", 'n', "t"}, {"LOWER", 't', "t"}, {"MID", 't', "tkk"},
     {"PROPER", 't', "t"}, {"REPLACE", 't', "tkkt"}, {"REPT", 't', "tk"}, {"RIGHT", 't', "t[k"},
-    {"SEARCH", 'n', "tt[k"}, {"SUBSTITUTE", 't', "ttt[k"}, {"TEXT", 't', "dF"}, {"TEXTJOIN", 't', "tbj*"},
+    {"SEARCH", 'n', "Lt[k"}, {"SUBSTITUTE", 't', "ttt[k"}, {"TEXT", 't', "dF"}, {"TEXTJOIN", 't', "tbj*"},
     {"TRIM", 't', "t"}, {"UPPER", 't', "t"}, {"VALUE", 'n', "t"},
     // Dates and times.
     {"DATE", 'n', "yoz"}, {"DATEDIF", 'n', "ddU"}, {"DATEVALUE", 'n', "S"}, {"DAY", 'n', "d"}, {"DAYS", 'n', "dd"},
     {"EDATE", 'n', "di"}, {"EOMONTH", 'n', "di"}, {"HOUR", 'n', "p"}, {"ISOWEEKNUM", 'n', "d"},
     {"MINUTE", 'n', "p"}, {"MONTH", 'n', "d"}, {"NETWORKDAYS", 'n', "dd"}, {"SECOND", 'n', "p"},
-    {"TIME", 'n', "hss"}, {"TIMEVALUE", 'n', "Z"}, {"WEEKDAY", 'n', "d[w"}, {"WEEKNUM", 'n', "d"},
+    {"TIME", 'n', "hss"}, {"TIMEVALUE", 'n', "Z"}, {"WEEKDAY", 'n', "d[w"}, 
     {"WORKDAY", 'n', "dk"}, {"YEAR", 'n', "d"}, {"YEARFRAC", 'n', "dd[B"},
     // Financial.
     {"FV", 'n', "qkn[nb"}, {"PV", 'n', "qkn[nb"}, {"PMT", 'n', "qkn[nb"}, {"IPMT", 'n', "qkkn"},
-    {"PPMT", 'n', "qkkn"}, {"NPER", 'n', "qnn"}, {"NPV", 'n', "qa*"}, {"RATE", 'n', "knn"}, {"IRR", 'n', "r"},
+    {"PPMT", 'n', "qkkn"}, {"NPER", 'n', "qnn"}, {"NPV", 'n', "qa*"}, {"RATE", 'n', "Q"}, {"IRR", 'n', "r"},
     // Lookup and reference.
-    {"ADDRESS", 't', "kk[k"}, {"HLOOKUP", 'v', "vTk[b"}, {"INDEX", 'v', "Tk[k"}, {"INDIRECT", 'v', "A"},
-    {"LOOKUP", 'v', "vl"}, {"MATCH", 'n', "vl[m"}, {"VLOOKUP", 'v', "vTk[b"}, {"XLOOKUP", 'v', "vll"},
-    {"XMATCH", 'n', "vl"},
+    {"ADDRESS", 't', "kk[w"}, {"HLOOKUP", 'v', "gTk0"}, {"INDEX", 'v', "Tk[k"}, {"INDIRECT", 'v', "A"},
+    {"LOOKUP", 'v', "gl"}, {"MATCH", 'n', "gl[m"}, {"VLOOKUP", 'v', "gTk[b"}, {"XLOOKUP", 'v', "gll"},
+    {"XMATCH", 'n', "gl"},
 };
 
 const char* const kWords[] = {"apple", "Apricot", "banana", "a*b", "x?y", "a?b", "Cherry", "apple pie",
@@ -152,13 +163,22 @@ std::string TFormulaGenerator::Leaf(char kind, TCall& call) {
     case 'k': return Chance(80) ? std::to_string(1 + Below(5)) : cell("H");
     case 'q': return Number(static_cast<double>(1 + Below(10)) / 100);
     case 'd': return Chance(50) ? std::to_string(20000 + Below(30000)) : cell("D");
-    case 'y': return std::to_string(Chance(90) ? 1900 + Below(200) : Below(120));
+    case 'y': return std::to_string(1900 + Below(200));
     case 'o': return std::to_string(static_cast<int>(Below(17)) - 2);
     case 'z': return std::to_string(static_cast<int>(Below(41)) - 5);
     case 'h': return std::to_string(Below(30));
     case 's': return std::to_string(Below(75));
     case 'C': return std::to_string(33 + Below(94));
     case 't': return Chance(50) ? "\"" + std::string(Pick(kWords)) + "\"" : cell("CCCA");
+    case 'L': return Chance(50) ? "\"" + Letters() + "\"" : cell("C");
+    case 'Q': {
+      // RATE's periods, payment and present value with a rate between 0
+      // and about 15%, which both applications find.
+      size_t periods = 10 + Below(50), payment = 10 + Below(90);
+      double value = static_cast<double>(periods * payment) * (50 + static_cast<double>(Below(45))) / 100;
+      return std::to_string(periods) + ",-" + std::to_string(payment) + "," + Number(value);
+    }
+    case '0': return "FALSE";
     case 'F': return Pick(kFormats);
     case 'S': {
       char buffer[40];
@@ -176,6 +196,8 @@ std::string TFormulaGenerator::Leaf(char kind, TCall& call) {
       return Chance(70) ? cell("ABEG") + ops[Below(4)] + NumberLiteral() : cell("C") + ops[Below(4)] + "\"b\"";
     }
     case 'x': return cell("ABCDEFGH");
+    case 'N': return Chance(50) ? NumberLiteral() : cell("ABH");
+    case 'g': return Chance(30) ? NumberLiteral() : Chance(20) ? "\"" + Letters() + "\"" : cell("ABCDEH");
     // Words that read as numbers come from cells here: as results of IF
     // and the like LibreOffice refuses them where SUM takes them.
     case 'v': return Chance(30) ? NumberLiteral() : Chance(20) ? "\"" + Letters() + "\"" : cell("ABCDEFGH");
@@ -244,8 +266,8 @@ std::string TFormulaGenerator::Expression(char kind, int depth, TCall& call) {
   // Positive numbers and dates stay literal: results of calls may be
   // negative, or fall before March 1900, where LibreOffice counts days
   // differently (it has no 29 February 1900).
-  const char leafKinds[] = "rRlTacApd";
-  bool structural = std::char_traits<char>::find(leafKinds, 9, kind) != nullptr;
+  const char leafKinds[] = "rRlTacApdLQ0N";
+  bool structural = std::char_traits<char>::find(leafKinds, 13, kind) != nullptr;
   if (kind == 'j') kind = Chance(50) ? 'n' : 't';
   if (structural || depth <= 0 || Chance(35)) return Leaf(kind, call);
   if (kind == 'n' || kind == 'p' || kind == 'd' || kind == 'v' || kind == 't' || kind == 'b' || kind == 'e') {
@@ -254,8 +276,10 @@ std::string TFormulaGenerator::Expression(char kind, int depth, TCall& call) {
       if (kind == 't') return Expression('j', depth - 1, call) + "&" + Expression('j', depth - 1, call);
       if (kind == 'b') {
         const char* const ops[] = {"=", "<>", "<", "<=", ">", ">="};
-        char side = Chance(70) ? 'n' : 't';
-        return Expression(side, depth - 1, call) + ops[Below(6)] + Expression(side, depth - 1, call);
+        // Text compares as written: the applications order punctuation
+        // differently ("$1.00" against a word).
+        if (Chance(30)) return Leaf('t', call) + ops[Below(6)] + Leaf('t', call);
+        return Expression('n', depth - 1, call) + ops[Below(6)] + Expression('n', depth - 1, call);
       }
       if (kind == 'n' || kind == 'v' || kind == 'e') {
         const char* const ops[] = {"+", "-", "*", "/", "^"};
