@@ -66,14 +66,43 @@ bool TextToNumber(std::string_view text, double& number) {
   if (text.empty()) return false;
   bool percent = text.back() == '%';
   if (percent) text.remove_suffix(1);
-  bool negative = false;
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
-    negative = text[0] == '-';
-    text.remove_prefix(1);
+  // Accounting negatives "(5)", currency "$1,234.50", "-$5" and "$-5".
+  bool negative = false, hasSign = false;
+  if (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
+    text = text.substr(1, text.size() - 2);
+    negative = hasSign = true;
   }
-  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.')) {
-    // ISO dates: "2026-01-31".
-    return false;
+  auto sign = [&] {
+    if (!hasSign && !text.empty() && (text[0] == '-' || text[0] == '+')) {
+      negative = text[0] == '-';
+      hasSign = true;
+      text.remove_prefix(1);
+    }
+  };
+  sign();
+  bool currency = !text.empty() && text[0] == '$';
+  if (currency) {
+    text.remove_prefix(1);
+    sign();
+  }
+  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.')) return false;
+  // Thousands separators stand between groups of three digits.
+  std::string plain;
+  if (text.find(',') != std::string_view::npos) {
+    size_t digits = 0, i = 0;
+    for (; i < text.size() && text[i] != '.' && text[i] != 'e' && text[i] != 'E'; ++i) {
+      if (text[i] == ',') {
+        if (digits == 0 || (plain.size() > digits && digits != 3) || (plain.size() == digits && digits > 3))
+          return false;
+        digits = 0;
+        continue;
+      }
+      plain += text[i];
+      ++digits;
+    }
+    if (digits != 3) return false;
+    plain.append(text.substr(i));
+    text = plain;
   }
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
   if (ec != std::errc()) return false;
@@ -82,7 +111,8 @@ bool TextToNumber(std::string_view text, double& number) {
     int y, m, d;
     std::string s(text);
     char tail;
-    if (!negative && std::sscanf(s.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) == 3 && m >= 1 && m <= 12 && d >= 1 &&
+    if (!hasSign && !currency && plain.empty() &&
+        std::sscanf(s.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) == 3 && m >= 1 && m <= 12 && d >= 1 &&
         d <= 31) {
       // Days from 1899-12-30, the 1900 system's serials past February 1900.
       auto days = [](int y, int m, int d) {
@@ -203,7 +233,12 @@ void TCallContext::ForEach(size_t i, const std::function<void(const TValue&, boo
 
 TValue TEvaluator::Evaluate(const TFormula& formula) {
   try {
-    TValue v = ToScalar(Eval(formula, formula.Root));
+    TValue v = Eval(formula, formula.Root);
+    // An array formula's cell shows the first element of its result, not
+    // the intersection with its own row or column.
+    if (FArrayMode && v.Kind == TValue::vkReference && !v.Areas)
+      v = FBook.CellValue(v.Area.Sheet, v.Area.Row1, v.Area.Column1);
+    v = ToScalar(v);
     if (v.Kind == TValue::vkBlank) return TValue::FromNumber(0);  // =A1 of a blank shows 0
     return v;
   } catch (const TCalcError& e) {

@@ -55,6 +55,15 @@ double Cosh(double x) { return std::cosh(x); }
 double Tanh(double x) { return std::tanh(x); }
 double Asinh(double x) { return std::asinh(x); }
 
+// The application refuses angles of 2^27 and more: their sine has no
+// significant digit left.
+template <double (*F)(double)>
+TValue Trigonometric(TCallContext& call) {
+  double x = call.Number(0);
+  if (std::fabs(x) >= 134217728.0) Raise(TErrorValue::Num);
+  return Num(F(x));
+}
+
 TValue Sqrt(TCallContext& call) {
   double x = call.Number(0);
   if (x < 0) Raise(TErrorValue::Num);
@@ -201,15 +210,15 @@ constexpr TFunctionInfo kMath[] = {
     {"ATAN", 1, 1, &Unary<Atan>},
     {"ATAN2", 2, 2, &Atan2},
     {"ATANH", 1, 1, &Atanh},
-    {"CEILING", 1, 2, &Ceiling},
+    {"CEILING", 2, 2, &Ceiling},
     {"CEILING.MATH", 1, 3, &CeilingMath},
-    {"COS", 1, 1, &Unary<Cos>},
+    {"COS", 1, 1, &Trigonometric<Cos>},
     {"COSH", 1, 1, &Unary<Cosh>},
     {"DEGREES", 1, 1, &Unary<Degrees>},
     {"EVEN", 1, 1, &Even},
     {"EXP", 1, 1, &Unary<Exp>},
     {"FACT", 1, 1, &Fact},
-    {"FLOOR", 1, 2, &Floor},
+    {"FLOOR", 2, 2, &Floor},
     {"FLOOR.MATH", 1, 3, &FloorMath},
     {"INT", 1, 1, &Unary<IntOf>},
     {"LN", 1, 1, &Ln},
@@ -227,11 +236,11 @@ constexpr TFunctionInfo kMath[] = {
     {"ROUNDDOWN", 2, 2, &RoundDown},
     {"ROUNDUP", 2, 2, &RoundUp},
     {"SIGN", 1, 1, &Unary<Sign>},
-    {"SIN", 1, 1, &Unary<Sin>},
+    {"SIN", 1, 1, &Trigonometric<Sin>},
     {"SINH", 1, 1, &Unary<Sinh>},
     {"SQRT", 1, 1, &Sqrt},
     {"SUMSQ", 1, 255, &SumSq},
-    {"TAN", 1, 1, &Unary<Tan>},
+    {"TAN", 1, 1, &Trigonometric<Tan>},
     {"TANH", 1, 1, &Unary<Tanh>},
     {"TRUNC", 1, 2, &Trunc},
 };
@@ -283,15 +292,20 @@ TValue If(TCallContext& call) {
   if (call.Count() < 3) return TValue::FromBoolean(false);
   return Result(call, 2);
 }
+// The tested value as the result: a reference to one cell stays one, as
+// IF passes it on, so that SUM(IFERROR(A1,0)) skips text in A1.
+TValue Tested(const TValue& arg, const TValue& value) {
+  return arg.Kind == TValue::vkReference && !arg.Areas && arg.Area.IsCell() ? arg : value;
+}
 TValue IfError(TCallContext& call) {
-  TValue v = call.Evaluator().ToScalar(call.Arg(0));
+  TValue arg = call.Arg(0), v = call.Evaluator().ToScalar(arg);
   if (v.IsError()) return Result(call, 1);
-  return v;
+  return Tested(arg, v);
 }
 TValue IfNa(TCallContext& call) {
-  TValue v = call.Evaluator().ToScalar(call.Arg(0));
+  TValue arg = call.Arg(0), v = call.Evaluator().ToScalar(arg);
   if (v.IsError() && v.Err == TErrorValue::NA) return Result(call, 1);
-  return v;
+  return Tested(arg, v);
 }
 TValue Ifs(TCallContext& call) {
   if (call.Count() % 2) Raise(TErrorValue::Value);
@@ -304,8 +318,9 @@ TValue Switch(TCallContext& call) {
   size_t i = 1;
   for (; i + 1 < call.Count(); i += 2) {
     TValue candidate = call.Scalar(i);
-    if (candidate.Kind == subject.Kind && CompareValues(subject, candidate) == 0) return Result(call, i + 1);
-    if (subject.IsBlank() && candidate.IsNumber() && candidate.Number == 0) return Result(call, i + 1);
+    // A blank matches 0, "" or FALSE, as it compares equal to them.
+    bool comparable = candidate.Kind == subject.Kind || subject.IsBlank() || candidate.IsBlank();
+    if (comparable && CompareValues(subject, candidate) == 0) return Result(call, i + 1);
   }
   if (i < call.Count()) return Result(call, i);
   Raise(TErrorValue::NA);
@@ -537,6 +552,10 @@ TIfResult SingleIf(TCallContext& call) {
   TArea area = AreaArgument(call.Arg(0));
   TCriterion criterion(call.Scalar(1));
   TArea target = call.Missing(2) ? area : SameShape(AreaArgument(call.Arg(2)), area);
+  // A taken area that would run past the sheet's end ends there; the
+  // criteria cells beyond have nothing to take.
+  area.Row2 = area.Row1 + target.Rows() - 1;
+  area.Column2 = area.Column1 + target.Columns() - 1;
   TIfResult result;
   ForEachMatch(call, target, {{area, criterion}}, [&](const TValue& v) { result.Take(v); });
   return result;
