@@ -33,8 +33,10 @@ std::string Worksheet(const std::string& rows) {
 void WriteBook(const std::string& path, int rows, bool lookup) {
   std::string data;
   data.reserve(static_cast<size_t>(rows) * 160);
-  data += "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>Category</t></is></c>"
-          "<c r=\"H1\"><f>SUM(D2:D" + std::to_string(rows + 1) + ")</f></c></row>";
+  data +=
+      "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>Category</t></is></c>"
+      "<c r=\"H1\"><f>SUM(D2:D" +
+      std::to_string(rows + 1) + ")</f></c></row>";
   for (int r = 2; r <= rows + 1; ++r) {
     std::string n = std::to_string(r);
     data += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"inlineStr\"><is><t>k" + std::to_string(r % 10) +
@@ -44,7 +46,8 @@ void WriteBook(const std::string& path, int rows, bool lookup) {
     if (r == 2)
       data += "<c r=\"H2\"><f>SUMIF(A2:A" + std::to_string(rows + 1) + ",\"k3\",D2:D" + std::to_string(rows + 1) +
               ")</f></c>";
-    if (r == 3 && lookup) data += "<c r=\"H3\"><f>VLOOKUP(E" + std::to_string(rows) + ",Rates!A1:B1000,2,FALSE)*H1</f></c>";
+    if (r == 3 && lookup)
+      data += "<c r=\"H3\"><f>VLOOKUP(E" + std::to_string(rows) + ",Rates!A1:B1000,2,FALSE)*H1</f></c>";
     data += "</row>";
   }
   std::string rates;
@@ -56,21 +59,24 @@ void WriteBook(const std::string& path, int rows, bool lookup) {
   const std::string types = "application/vnd.openxmlformats-officedocument.spreadsheetml.";
   const std::pair<std::string, std::string> parts[] = {
       {"[Content_Types].xml",
-       kDecl + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
-               "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
-               "ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" ContentType=\"" +
+       kDecl +
+           "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
+           "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default Extension=\"xml\" "
+           "ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" ContentType=\"" +
            types + "sheet.main+xml\"/><Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"" + types +
            "worksheet+xml\"/><Override PartName=\"/xl/worksheets/sheet2.xml\" ContentType=\"" + types +
            "worksheet+xml\"/></Types>"},
-      {"_rels/.rels", kDecl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                              "<Relationship Id=\"rId1\" Type=\"" +
+      {"_rels/.rels", kDecl +
+                          "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                          "<Relationship Id=\"rId1\" Type=\"" +
                           kRel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
       {"xl/workbook.xml", kDecl + "<workbook xmlns=\"" + kMain + "\" xmlns:r=\"" + kRel +
                               "\"><sheets><sheet name=\"Data\" sheetId=\"1\" r:id=\"rId1\"/>"
                               "<sheet name=\"Rates\" sheetId=\"2\" r:id=\"rId2\"/></sheets></workbook>"},
       {"xl/_rels/workbook.xml.rels",
-       kDecl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-               "<Relationship Id=\"rId1\" Type=\"" +
+       kDecl +
+           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+           "<Relationship Id=\"rId1\" Type=\"" +
            kRel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/><Relationship Id=\"rId2\" Type=\"" + kRel +
            "/worksheet\" Target=\"worksheets/sheet2.xml\"/></Relationships>"},
       {"xl/worksheets/sheet1.xml", Worksheet(data)},

@@ -111,9 +111,8 @@ bool TextToNumber(std::string_view text, double& number) {
     int y, m, d;
     std::string s(text);
     char tail;
-    if (!hasSign && !currency && plain.empty() &&
-        std::sscanf(s.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) == 3 && m >= 1 && m <= 12 && d >= 1 &&
-        d <= 31) {
+    if (!hasSign && !currency && plain.empty() && std::sscanf(s.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) == 3 &&
+        m >= 1 && m <= 12 && d >= 1 && d <= 31) {
       // Days from 1899-12-30, the 1900 system's serials past February 1900.
       auto days = [](int y, int m, int d) {
         y -= m <= 2;

@@ -184,7 +184,8 @@ TEST(CalcDifferentialTest, RandomFormulasAgreeWithLibreOffice) {
     auto book = app->Open(rtl::Utf8ToUnicode(path));
     auto calc = book->Worksheet(3);
     for (size_t i = 0; i < generated.Formulas.size(); ++i) {
-      int row = static_cast<int>(i / generated.FormulasPerRow) + 1, column = static_cast<int>(i % generated.FormulasPerRow) + 1;
+      int row = static_cast<int>(i / generated.FormulasPerRow) + 1,
+          column = static_cast<int>(i % generated.FormulasPerRow) + 1;
       try {
         calc->SetValue(row, column, rtl::Variant::FromOleStr(rtl::Utf8ToUnicode(generated.Formulas[i])));
       } catch (const rtl::Exception& e) {

@@ -230,7 +230,8 @@ TEST(CalcOracleTest, FormulaResultsAgreeWithTheApplicationsCachedValues) {
   std::sort(reasons.rbegin(), reasons.rend());
   std::cout << "formula cells compared: " << compared << ", agreeing: " << compared - differences.size()
             << ", known differences: " << known << ", skipped: " << skippedCells << "\n  skipped for:";
-  for (size_t i = 0; i < reasons.size() && i < 25; ++i) std::cout << " " << reasons[i].second << " " << reasons[i].first;
+  for (size_t i = 0; i < reasons.size() && i < 25; ++i)
+    std::cout << " " << reasons[i].second << " " << reasons[i].first;
   std::cout << "\n";
   RecordProperty("compared", std::to_string(compared));
   RecordProperty("skipped", std::to_string(skippedCells));
