@@ -468,6 +468,9 @@ TValue NumberValue(TCallContext& call) {
     }
   }
   if (plain.empty()) return TValue::FromNumber(0);
+  // Only digits, a sign and an exponent: no currency or accounting forms,
+  // which typed input (and so TextToNumber) would take.
+  if (plain.find_first_of("$()") != std::string::npos) Raise(TErrorValue::Value);
   double n;
   if (!TextToNumber(plain, n) || plain.find('%') != std::string::npos) Raise(TErrorValue::Value);
   return TValue::FromNumber(n / std::pow(100.0, percents));
