@@ -222,10 +222,15 @@ bool TCallContext::Boolean(size_t i) const { return ToBoolean(Scalar(i)); }
 void TCallContext::ForEach(size_t i, const std::function<void(const TValue&, bool)>& visit) const {
   if (Missing(i)) return;
   TValue v = Arg(i);
-  if (v.Kind == TValue::vkReference || v.Kind == TValue::vkArray)
-    FEvaluator.ForEachValue(v, [&](const TValue& cell) { visit(cell, false); });
-  else
+  if (v.Kind == TValue::vkReference) {
+    // Straight to the workbook: the cells of a large area are the hot path.
+    for (size_t a = 0; a < v.AreaCount(); ++a)
+      FEvaluator.Book().ForEachCell(v.AreaAt(a), [&](uint32_t, uint32_t, const TValue& cell) { visit(cell, false); });
+  } else if (v.Kind == TValue::vkArray) {
+    for (const TValue& cell : v.Values->Cells) visit(cell, false);
+  } else {
     visit(v, true);
+  }
 }
 
 // --- Evaluator ------------------------------------------------------------------------

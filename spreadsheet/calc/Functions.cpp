@@ -441,7 +441,7 @@ constexpr TFunctionInfo kInformation[] = {
 
 TValue Sum(TCallContext& call) {
   double s = 0;
-  for (double n : NumbersOf(call)) s += n;
+  ForEachNumber(call, [&](double n) { s += n; });
   return Num(s);
 }
 TValue Average(TCallContext& call) {
@@ -726,16 +726,20 @@ std::vector<const TFunctionInfo*> AllFunctions() {
   return all;
 }
 
-std::vector<double> NumbersOf(TCallContext& call) {
-  std::vector<double> numbers;
+void ForEachNumber(TCallContext& call, const std::function<void(double)>& take) {
   for (size_t i = 0; i < call.Count(); ++i)
     call.ForEach(i, [&](const TValue& v, bool direct) {
       if (v.IsError()) Raise(v.Err);
       if (v.IsNumber())
-        numbers.push_back(v.Number);
+        take(v.Number);
       else if (direct && !v.IsBlank())
-        numbers.push_back(ToNumber(v));
+        take(ToNumber(v));
     });
+}
+
+std::vector<double> NumbersOf(TCallContext& call) {
+  std::vector<double> numbers;
+  ForEachNumber(call, [&](double n) { numbers.push_back(n); });
   return numbers;
 }
 

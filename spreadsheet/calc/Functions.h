@@ -2,6 +2,7 @@
 // their implementations share.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,8 @@ std::span<const TFunctionInfo> TextFunctions();
 // numeric text written as arguments count; in references and arrays only
 // numbers. Errors anywhere are raised.
 std::vector<double> NumbersOf(TCallContext& call);
+// The same numbers one by one, without collecting them.
+void ForEachNumber(TCallContext& call, const std::function<void(double)>& take);
 
 // A comparison criterion as the *IF functions take it: "<>", ">=10",
 // "=b*", "apple", 5. Text matches without regard to letter case, with the
