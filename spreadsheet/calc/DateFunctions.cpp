@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "spreadsheet/calc/CivilDates.h"
 #include "spreadsheet/calc/Functions.h"
 
 namespace spreadsheet::calc {
@@ -20,30 +21,7 @@ namespace {
 
 TValue Num(double n) { return TValue::FromNumber(n); }
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 int64_t FloorMod(int64_t a, int64_t b) { return a - FloorDiv(a, b) * b; }
-
-// Days from 1970-01-01 of a proleptic Gregorian date (month 1-12).
-int64_t Civil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  int64_t era = FloorDiv(y, 400);
-  int64_t yoe = y - era * 400;
-  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void FromCivil(int64_t z, int64_t& y, int& m, int& d) {
-  z += 719468;
-  int64_t era = FloorDiv(z, 146097);
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = yoe + era * 400 + (m <= 2);
-}
 
 bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
@@ -70,24 +48,25 @@ class TCalendar {
     m = FloorMod(m - 1, 12) + 1;
     // Far outside the calendar: any value past the end does.
     if (y < -100000 || y > 100000) return y < 0 ? -(int64_t{1} << 40) : int64_t{1} << 40;
-    int64_t first = Civil(y, m, 1);
-    if (F1904) return first - Civil(1904, 1, 1) + d - 1;
+    int64_t first = DaysFromCivil(y, m, 1);
+    if (F1904) return first - DaysFromCivil(1904, 1, 1) + d - 1;
     // Before March 1900 the serials run one day later than the real calendar,
     // which had no 29 February 1900.
-    int64_t origin = first < Civil(1900, 3, 1) ? Civil(1899, 12, 31) : Civil(1899, 12, 30);
+    int64_t origin = first < DaysFromCivil(1900, 3, 1) ? DaysFromCivil(1899, 12, 31) : DaysFromCivil(1899, 12, 30);
     return first - origin + d - 1;
   }
 
   TDate DateOf(int64_t serial) const {
     TDate date{};
     if (F1904) {
-      FromCivil(serial + Civil(1904, 1, 1), date.Year, date.Month, date.Day);
+      CivilFromDays(serial + DaysFromCivil(1904, 1, 1), date.Year, date.Month, date.Day);
     } else if (serial == 0) {
       date = {1900, 1, 0};  // the day before 1900-01-01, as the application names it
     } else if (serial == 60) {
       date = {1900, 2, 29};
     } else {
-      FromCivil(serial + (serial < 60 ? Civil(1899, 12, 31) : Civil(1899, 12, 30)), date.Year, date.Month, date.Day);
+      CivilFromDays(serial + (serial < 60 ? DaysFromCivil(1899, 12, 31) : DaysFromCivil(1899, 12, 30)), date.Year,
+                    date.Month, date.Day);
     }
     return date;
   }

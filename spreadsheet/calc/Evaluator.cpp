@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "spreadsheet/calc/CivilDates.h"
+
 namespace spreadsheet::calc {
 
 namespace {
@@ -114,15 +116,7 @@ bool TextToNumber(std::string_view text, double& number) {
     if (!hasSign && !currency && plain.empty() && std::sscanf(s.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) == 3 &&
         m >= 1 && m <= 12 && d >= 1 && d <= 31) {
       // Days from 1899-12-30, the 1900 system's serials past February 1900.
-      auto days = [](int y, int m, int d) {
-        y -= m <= 2;
-        int era = (y >= 0 ? y : y - 399) / 400;
-        int yoe = y - era * 400;
-        int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-        int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-        return era * 146097 + doe - 719468;
-      };
-      number = days(y, m, d) - days(1899, 12, 30);
+      number = static_cast<double>(DaysFromCivil(y, m, d) - DaysFromCivil(1899, 12, 30));
       return true;
     }
     return false;

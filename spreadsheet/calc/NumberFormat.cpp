@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "spreadsheet/calc/CivilDates.h"
 #include "spreadsheet/calc/Value.h"
 
 namespace spreadsheet::calc {
@@ -610,18 +611,6 @@ const char* const kMonths[] = {"January", "February", "March",     "April",   "M
                                "July",    "August",   "September", "October", "November", "December"};
 const char* const kDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
-// The civil date of a day count from 1970-01-01.
-void CivilFromDays(int64_t z, int& y, int& m, int& d) {
-  z += 719468;
-  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  int64_t doe = z - era * 146097;
-  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  int64_t mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
 
 // Day count from 1970-01-01 of 1899-12-31, the 1900 system's day 0.
 constexpr int64_t kDay0Of1900 = -25568;
@@ -683,7 +672,9 @@ TFormatResult FormatDate(double value, const TSection& section, bool date1904, s
   } else if (serialDay == 60 && !date1904) {
     year = 1900, month = 2, day = 29;  // the day the 1900 system counts although it never was
   } else {
-    CivilFromDays(kDay0Of1900 + serialDay - (serialDay > 60 ? 1 : 0), year, month, day);
+    int64_t civilYear = 0;
+    CivilFromDays(kDay0Of1900 + serialDay - (serialDay > 60 ? 1 : 0), civilYear, month, day);
+    year = static_cast<int>(civilYear);
   }
   weekday = static_cast<int>((serialDay + 6) % 7);  // serial 1 was a Sunday
   out.clear();

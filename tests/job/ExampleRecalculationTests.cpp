@@ -30,18 +30,24 @@ std::string RunCommand(const std::string& command, int& status) {
   return output;
 }
 
+// A folder of this process, removed with everything in it at the end.
+struct TTempFolder {
+  std::filesystem::path Path;
+  explicit TTempFolder(const std::string& prefix)
+      : Path(std::filesystem::temp_directory_path() / (prefix + std::to_string(getpid()))) {
+    std::filesystem::create_directories(Path);
+  }
+  ~TTempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path, ignored);
+  }
+};
+
 TEST(ExampleRecalculation, TheTotalRowOfTheFilledOrdersTableSumsItsColumns) {
   std::string why = korva::calc::WhyNoRecalculation();
   if (!why.empty()) GTEST_SKIP() << why;
-  std::filesystem::path folder = std::filesystem::temp_directory_path() / ("korva-example-" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
-  struct TCleanup {
-    std::filesystem::path Path;
-    ~TCleanup() {
-      std::error_code ignored;
-      std::filesystem::remove_all(Path, ignored);
-    }
-  } cleanup{folder};
+  TTempFolder temp("korva-example-");
+  const std::filesystem::path& folder = temp.Path;
   std::string examples = std::string(KORVA_SOURCE_DIR) + "/examples";
   std::string book = (folder / "orders.xlsx").string();
   std::filesystem::copy_file(examples + "/template.xlsx", book);
@@ -88,15 +94,8 @@ TEST(ExampleRecalculation, TheTotalRowOfTheFilledOrdersTableSumsItsColumns) {
 TEST(ExampleRecalculation, SavedResultsOfAFilledInvoiceAreWhatTheApplicationComputes) {
   std::string why = korva::calc::WhyNoRecalculation();
   if (!why.empty()) GTEST_SKIP() << why;
-  std::filesystem::path folder = std::filesystem::temp_directory_path() / ("korva-invoice-" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
-  struct TCleanup {
-    std::filesystem::path Path;
-    ~TCleanup() {
-      std::error_code ignored;
-      std::filesystem::remove_all(Path, ignored);
-    }
-  } cleanup{folder};
+  TTempFolder temp("korva-invoice-");
+  const std::filesystem::path& folder = temp.Path;
   std::string book = (folder / "invoice.xlsx").string();
   int status;
   std::string made = RunCommand(

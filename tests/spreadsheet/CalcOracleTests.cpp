@@ -26,24 +26,12 @@ struct TFormulaCell {
   int Row = 0, Column = 0;
 };
 
-std::string ErrorName(int32_t code) {
-  switch (code & 0xFFFF) {
-    case 2000: return "#NULL!";
-    case 2007: return "#DIV/0!";
-    case 2015: return "#VALUE!";
-    case 2023: return "#REF!";
-    case 2029: return "#NAME?";
-    case 2036: return "#NUM!";
-    case 2042: return "#N/A";
-  }
-  return "#?" + std::to_string(code);
-}
 
 // A value the server gives, in the form of the cached ones.
 std::string Describe(const Variant& v) {
   switch (v.VType()) {
     case rtl::varEmpty: return "n:0";
-    case rtl::varError: return "e:" + ErrorName(v.VError());
+    case rtl::varError: return "e:" + ServerTest::ErrorName(v.VError());
     case rtl::varBoolean: return v.VBoolean() ? "b:1" : "b:0";
     case rtl::varOleStr: return "s:" + rtl::UnicodeToUtf8(v.AsUnicodeString());
     case rtl::varDate: return "n:" + calc::NumberToText(v.VDate());

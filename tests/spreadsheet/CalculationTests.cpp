@@ -42,22 +42,10 @@ class CalculationTest : public ServerTest {
   std::string Result(std::u16string_view formula) {
     PutText(FSheet, 20, 20, formula);
     Variant v = Get(FSheet, 20, 20);
-    if (v.VType() == rtl::varError) return ErrorName(v);
+    if (v.VType() == rtl::varError) return ErrorName(v.VError());
     if (v.VType() == rtl::varBoolean) return v.VBoolean() ? "TRUE" : "FALSE";
     if (v.VType() == rtl::varOleStr) return "\"" + Text(v) + "\"";
     return Text(v);
-  }
-  static std::string ErrorName(const Variant& v) {
-    switch (v.VError() & 0xFFFF) {
-      case 2000: return "#NULL!";
-      case 2007: return "#DIV/0!";
-      case 2015: return "#VALUE!";
-      case 2023: return "#REF!";
-      case 2029: return "#NAME?";
-      case 2036: return "#NUM!";
-      case 2042: return "#N/A";
-    }
-    return "#?";
   }
 };
 

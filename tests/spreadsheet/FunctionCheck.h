@@ -54,16 +54,7 @@ class FunctionCheckTest : public ServerTest {
   // The value at a cell as text: "#NUM!", "TRUE", "\"text\"" or the number.
   static std::string Shown(const rtl::Variant& v) {
     if (v.VType() == rtl::varError) {
-      switch (v.VError() & 0xFFFF) {
-        case 2000: return "#NULL!";
-        case 2007: return "#DIV/0!";
-        case 2015: return "#VALUE!";
-        case 2023: return "#REF!";
-        case 2029: return "#NAME?";
-        case 2036: return "#NUM!";
-        case 2042: return "#N/A";
-      }
-      return "#?";
+      return ErrorName(v.VError());
     }
     if (v.VType() == rtl::varBoolean) return v.VBoolean() ? "TRUE" : "FALSE";
     if (v.VType() == rtl::varOleStr) return "\"" + Text(v) + "\"";

@@ -34,6 +34,21 @@ class ServerTest : public ::testing::Test {
   static void SaveAndClose(const TBookRef& book) { book->Close(true); }
   static std::string Text(const rtl::Variant& v) { return rtl::UnicodeToUtf8(v.AsUnicodeString()); }
   static std::string NameOf(const TSheetRef& sheet) { return rtl::UnicodeToUtf8(sheet->Name()); }
+
+ public:
+  // "#N/A" for the error value of a cell (its variant error code).
+  static std::string ErrorName(int32_t code) {
+    switch (code & 0xFFFF) {
+      case 2000: return "#NULL!";
+      case 2007: return "#DIV/0!";
+      case 2015: return "#VALUE!";
+      case 2023: return "#REF!";
+      case 2029: return "#NAME?";
+      case 2036: return "#NUM!";
+      case 2042: return "#N/A";
+    }
+    return "#?" + std::to_string(code);
+  }
 };
 
 // A server and a one-cell workbook at FPath, for the tests of what saving
