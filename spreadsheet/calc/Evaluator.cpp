@@ -115,8 +115,14 @@ bool TextToNumber(std::string_view text, double& number) {
     char tail;
     if (!hasSign && !currency && plain.empty() && std::sscanf(s.c_str(), "%4d-%2d-%2d%c", &y, &m, &d, &tail) == 3 &&
         m >= 1 && m <= 12 && d >= 1 && d <= 31) {
-      // Days from 1899-12-30, the 1900 system's serials past February 1900.
-      number = static_cast<double>(DaysFromCivil(y, m, d) - DaysFromCivil(1899, 12, 30));
+      // Days from 1899-12-30, the 1900 system's serials past February 1900;
+      // a day the month does not have ("2025-02-30") is no date.
+      int64_t days = DaysFromCivil(y, m, d);
+      int64_t y2 = 0;
+      int m2 = 0, d2 = 0;
+      CivilFromDays(days, y2, m2, d2);
+      if (m2 != m || d2 != d) return false;
+      number = static_cast<double>(days - DaysFromCivil(1899, 12, 30));
       return true;
     }
     return false;

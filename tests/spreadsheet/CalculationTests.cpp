@@ -62,6 +62,8 @@ TEST_F(CalculationTest, FormulasComputeAsTheApplicationComputesThem) {
       {u"=1/0", "#DIV/0!"},
       {u"=\"1\"+1", "2"},
       {u"=\"x\"+1", "#VALUE!"},
+      {u"=\"2024-02-29\"+0", "45351"},
+      {u"=\"2025-02-30\"+0", "#VALUE!"},
       {u"=\"$1,234.50\"+0", "1234.5"},  // currency and thousands, as DOLLAR writes them
       {u"=\"(5)\"+\"-$5\"+\"$-5\"", "-15"},
       {u"=\"1,23\"+0", "#VALUE!"},
