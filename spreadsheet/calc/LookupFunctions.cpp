@@ -82,9 +82,12 @@ TLine VectorOf(const TGrid& grid) {
   return TLine{&grid, grid.Columns == 1 && grid.Rows > 1, 0};
 }
 
-// The value searched for: a blank reads as 0.
-TValue LookupValue(TCallContext& call, size_t i) {
+// The value searched for: a blank reads as 0 (XLOOKUP, XMATCH) or finds
+// nothing (VLOOKUP, HLOOKUP, LOOKUP, MATCH: #N/A, as the application and
+// LibreOffice give for an empty lookup cell).
+TValue LookupValue(TCallContext& call, size_t i, bool blankFindsNothing = false) {
   TValue v = call.Scalar(i);
+  if (v.IsBlank() && blankFindsNothing) Raise(TErrorValue::NA);
   return v.IsBlank() ? Num(0) : v;
 }
 
@@ -206,7 +209,7 @@ int64_t ExactSearch(const TLine& line, const TValue& value, bool wildcards, bool
 // --- VLOOKUP, HLOOKUP, LOOKUP, MATCH -----------------------------------------------------
 
 TValue TableLookup(TCallContext& call, bool vertical) {
-  TValue value = LookupValue(call, 0);
+  TValue value = LookupValue(call, 0, true);
   TGrid table = GridOf(call.Evaluator(), call.Arg(1));
   double index = std::trunc(call.Number(2));
   // An empty argument, as in VLOOKUP(x,t,2,), is FALSE, not left out.
@@ -224,7 +227,7 @@ TValue VLookup(TCallContext& call) { return TableLookup(call, true); }
 TValue HLookup(TCallContext& call) { return TableLookup(call, false); }
 
 TValue Lookup(TCallContext& call) {
-  TValue value = LookupValue(call, 0);
+  TValue value = LookupValue(call, 0, true);
   TGrid source = GridOf(call.Evaluator(), call.Arg(1));
   if (call.Count() < 3) {
     // The array form: search the first row of a wide array, else the first
@@ -253,7 +256,7 @@ TValue Lookup(TCallContext& call) {
 }
 
 TValue Match(TCallContext& call) {
-  TValue value = LookupValue(call, 0);
+  TValue value = LookupValue(call, 0, true);
   TGrid source = GridOf(call.Evaluator(), call.Arg(1));
   double type = call.Count() < 3 ? 1 : call.Number(2);
   TLine line = VectorOf(source);

@@ -156,6 +156,9 @@ TEST_F(CalculationTest, FormulasComputeAsTheApplicationComputesThem) {
       {u"=SUM(A1:A2 B5:B6)", "#NULL!"},
       {u"=SUM((A1,A3))", "12.5"},
       {u"=SUM({1,2;3,4})", "10"},
+      // An empty lookup cell finds nothing.
+      {u"=MATCH(E1,A1:A4,0)", "#N/A"},
+      {u"=VLOOKUP(E1,A1:B4,2,FALSE)", "#N/A"},
   };
   for (const auto& c : cases) EXPECT_EQ(Result(c.Formula), c.Expected) << rtl::UnicodeToUtf8(c.Formula);
 }
