@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "rtl/SysUtils.h"
 #include "spreadsheet/calc/CivilDates.h"
 
 namespace spreadsheet::calc {
@@ -183,6 +184,10 @@ int CompareValues(const TValue& a, const TValue& b) {
   if (ra == 1) {
     const std::string& x = a.String;
     const std::string& y = b.String;
+    if (!IsAscii(x) || !IsAscii(y)) {
+      std::u32string fx = FoldedText(x), fy = FoldedText(y);
+      return fx == fy ? 0 : (fx < fy ? -1 : 1);
+    }
     size_t n = std::min(x.size(), y.size());
     for (size_t i = 0; i < n; ++i) {
       char cx = AsciiUpper(x[i]), cy = AsciiUpper(y[i]);
@@ -192,6 +197,14 @@ int CompareValues(const TValue& a, const TValue& b) {
   }
   double x = a.Number, y = b.Number;  // a blank holds 0
   return x == y ? 0 : (x < y ? -1 : 1);
+}
+
+std::u32string FoldedText(std::string_view utf8) {
+  rtl::UnicodeString wide = rtl::Utf8ToUnicode(utf8);
+  std::u32string folded;
+  folded.reserve(wide.size());
+  for (size_t i = 0; i < wide.size();) folded.push_back(rtl::UnicodeToUpper(rtl::NextCodePoint(wide, i)));
+  return folded;
 }
 
 // --- Call context ---------------------------------------------------------------------

@@ -745,13 +745,17 @@ std::vector<double> NumbersOf(TCallContext& call) {
 
 // --- Criteria -------------------------------------------------------------------------
 
-bool WildcardMatch(std::string_view text, std::string_view pattern) {
-  // Iterative matching with backtracking to the last star.
-  size_t t = 0, p = 0, star = std::string_view::npos, mark = 0;
+namespace {
+
+// Iterative matching with backtracking to the last star, over bytes (ASCII
+// letter case folded) or folded code points.
+template <class S, class F>
+bool MatchPattern(const S& text, const S& pattern, F fold) {
+  size_t t = 0, p = 0, star = S::npos, mark = 0;
   while (t < text.size()) {
     if (p < pattern.size() && pattern[p] == '~' && p + 1 < pattern.size() &&
         (pattern[p + 1] == '*' || pattern[p + 1] == '?' || pattern[p + 1] == '~')) {
-      if (AsciiUpper(text[t]) == AsciiUpper(pattern[p + 1])) {
+      if (fold(text[t]) == fold(pattern[p + 1])) {
         ++t;
         p += 2;
         continue;
@@ -760,17 +764,25 @@ bool WildcardMatch(std::string_view text, std::string_view pattern) {
       star = p++;
       mark = t;
       continue;
-    } else if (p < pattern.size() && (pattern[p] == '?' || AsciiUpper(pattern[p]) == AsciiUpper(text[t]))) {
+    } else if (p < pattern.size() && (pattern[p] == '?' || fold(pattern[p]) == fold(text[t]))) {
       ++t;
       ++p;
       continue;
     }
-    if (star == std::string_view::npos) return false;
+    if (star == S::npos) return false;
     p = star + 1;
     t = ++mark;
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+}  // namespace
+
+bool WildcardMatch(std::string_view text, std::string_view pattern) {
+  if (IsAscii(text) && IsAscii(pattern)) return MatchPattern(text, pattern, [](char c) { return AsciiUpper(c); });
+  // "?" stands for one character, not one byte.
+  return MatchPattern(FoldedText(text), FoldedText(pattern), [](char32_t c) { return c; });
 }
 
 TCriterion::TCriterion(const TValue& criterion) {

@@ -79,6 +79,15 @@ struct TArrayValue {
   const TValue& At(uint32_t row, uint32_t column) const { return Cells[static_cast<size_t>(row) * Columns + column]; }
 };
 
+// Text as upper-case code points, for comparing without regard to letter
+// case beyond ASCII ("ä" equals "Ä"); IsAscii tells when bytes will do.
+std::u32string FoldedText(std::string_view utf8);
+inline bool IsAscii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 // A formula's result as a number's text: up to 15 significant digits, as the
 // application turns numbers into text ("0.333333333333333", "1E+20").
 std::string NumberToText(double value);

@@ -78,6 +78,8 @@ TEST_F(CalculationTest, FormulasComputeAsTheApplicationComputesThem) {
       {u"=0^0", "#NUM!"},
       // Comparison: text without regard to case; numbers before text before Booleans.
       {u"=\"a\"=\"A\"", "TRUE"},
+      {u"=\"äpfel\"=\"ÄPFEL\"", "TRUE"},
+      {u"=MATCH(\"?PFEL\",{\"x\",\"äpfel\"},0)", "2"},
       {u"=1<\"a\"", "TRUE"},
       {u"=\"z\"<TRUE", "TRUE"},
       {u"=E1=0", "TRUE"},
