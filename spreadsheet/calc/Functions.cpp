@@ -287,7 +287,50 @@ TValue Result(TCallContext& call, size_t i) {
   return call.Arg(i);
 }
 
+// In an array formula a condition over several cells chooses element by
+// element: SUM(IF(A1:A3>1,A1:A3,0)).
+TValue ArrayIf(TCallContext& call, const TValue& condition) {
+  TEvaluator& evaluator = call.Evaluator();
+  TValue yes = ReferenceToArray(evaluator, Result(call, 1));
+  TValue no = call.Count() < 3 ? TValue::FromBoolean(false) : ReferenceToArray(evaluator, Result(call, 2));
+  const TArrayValue& test = *condition.Values;
+  auto element = [](const TValue& v, uint32_t r, uint32_t c) {
+    if (v.Kind != TValue::vkArray) return v;
+    const TArrayValue& a = *v.Values;
+    uint32_t rr = a.Rows == 1 ? 0 : r, cc = a.Columns == 1 ? 0 : c;
+    if (rr >= a.Rows || cc >= a.Columns) return TValue::FromError(TErrorValue::NA);
+    return a.At(rr, cc);
+  };
+  auto out = std::make_shared<TArrayValue>();
+  out->Rows = test.Rows;
+  out->Columns = test.Columns;
+  out->Cells.reserve(test.Cells.size());
+  for (uint32_t r = 0; r < test.Rows; ++r)
+    for (uint32_t c = 0; c < test.Columns; ++c) {
+      const TValue& t = test.At(r, c);
+      if (t.IsError()) {
+        out->Cells.push_back(t);
+        continue;
+      }
+      try {
+        out->Cells.push_back(ToBoolean(t) ? element(yes, r, c) : element(no, r, c));
+      } catch (const TCalcError& e) {
+        out->Cells.push_back(TValue::FromError(e.Error));
+      }
+    }
+  TValue result;
+  result.Kind = TValue::vkArray;
+  result.Values = std::move(out);
+  return result;
+}
+
 TValue If(TCallContext& call) {
+  if (call.Evaluator().ArrayMode()) {
+    TValue condition = call.Arg(0);
+    if (condition.Kind == TValue::vkReference && !condition.Areas && !condition.Area.IsCell())
+      condition = ReferenceToArray(call.Evaluator(), condition);
+    if (condition.Kind == TValue::vkArray) return ArrayIf(call, condition);
+  }
   if (call.Boolean(0)) return Result(call, 1);
   if (call.Count() < 3) return TValue::FromBoolean(false);
   return Result(call, 2);

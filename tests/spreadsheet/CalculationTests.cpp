@@ -239,7 +239,8 @@ TEST_F(CalculationTest, ArrayFormulasFillTheirWholeRangeAndFollowWrites) {
   layout.Sheets = {{"Data",
                     "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"B1\"><f t=\"array\" "
                     "ref=\"B1:B3\">A1:A3*2</f><v>0</v></c><c r=\"C1\"><f t=\"array\" ref=\"C1\">SUM(A1:A3*A1:A3)"
-                    "</f><v>0</v></c></row><row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><v>0</v></c></row>"
+                    "</f><v>0</v></c><c r=\"D1\"><f t=\"array\" ref=\"D1\">SUM(IF(A1:A3&gt;1,A1:A3,0))</f><v>0</v></c>"
+                    "</row><row r=\"2\"><c r=\"A2\"><v>2</v></c><c r=\"B2\"><v>0</v></c></row>"
                     "<row r=\"3\"><c r=\"A3\"><v>3</v></c><c r=\"B3\"><v>0</v></c></row></sheetData>"}};
   std::string path = FDir.File("arrays.xlsx");
   WriteBook(path, layout);
@@ -247,11 +248,13 @@ TEST_F(CalculationTest, ArrayFormulasFillTheirWholeRangeAndFollowWrites) {
   PutText(sheet, 5, 1, u"=SUM(B1:B3)");
   EXPECT_DOUBLE_EQ(Get(sheet, 2, 2).AsDouble(), 4);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), 14);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 4).AsDouble(), 5);
   EXPECT_DOUBLE_EQ(Get(sheet, 5, 1).AsDouble(), 12);
   Put(sheet, 3, 1, Variant(10.0));
   EXPECT_DOUBLE_EQ(Get(sheet, 3, 2).AsDouble(), 20);
   EXPECT_DOUBLE_EQ(Get(sheet, 5, 1).AsDouble(), 26);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), 105);
+  EXPECT_DOUBLE_EQ(Get(sheet, 1, 4).AsDouble(), 12);  // IF chooses element by element
 }
 
 TEST(FunctionList, TheReadmeListsExactlyTheFunctionsComputed) {
