@@ -278,7 +278,9 @@ TEST_F(LookupTest, WholeColumnLookupsReadOnlyTheUsedRows) {
   EXPECT_EQ(LookupTest::Shown(Get(FSheet, 2, 40)), "108");
   // Timed in the optimised tree only: the sanitised one is slow and shared
   // with other tests, so a time there would say more of the machine's load.
-  if (!kSanitized) EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 2.0);
+  if (!kSanitized) {
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 2.0);
+  }
 }
 
 // Random but well-typed formulas over generated data, computed by the server
