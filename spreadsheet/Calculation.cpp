@@ -184,10 +184,10 @@ class TCalculation final : public calc::TCalcBook {
     while (!pending.empty()) {
       if (pending.size() > kMaxPending) {
         // Deeper than anything but a loop: the cell reads as 0.
-        if (TCellExtra* extra = ExtraAt(pending.back())) {
-          StoreResult(*SheetAt(pending.back().Sheet),
-                      *SheetAt(pending.back().Sheet)->FindCell(pending.back().Row, pending.back().Column),
-                      TValue::FromNumber(0));
+        const TCellKey& deepest = pending.back();
+        TSheet* deepestSheet = SheetAt(deepest.Sheet);
+        if (TCellExtra* extra = ExtraAt(deepest); extra && deepestSheet) {
+          Store(*deepestSheet, deepest.Row, deepest.Column, TValue::FromNumber(0));
           extra->Calc = TCellExtra::csComputed;
         }
         pending.pop_back();
