@@ -16,6 +16,48 @@
 
 namespace spreadsheet::testing {
 
+// A differential run: cells whose formulas Korva computes and LibreOffice
+// recalculates from the saved file; every pair must agree (numbers to 1e-9
+// relative, text and errors exactly).
+struct TDifferentialCell {
+  int Row, Column;
+  std::string Formula;
+  std::string Korva;  // as FunctionCheckTest::Shown gives it
+};
+
+inline unsigned DifferentialSeed() {
+  // A fixed seed in CI; KORVA_CALC_SEED=<n> by hand explores others.
+  const char* seed = std::getenv("KORVA_CALC_SEED");
+  return seed ? static_cast<unsigned>(std::strtoul(seed, nullptr, 10)) : 20261209u;
+}
+
+// Compares Korva's results with LibreOffice's values of sheet `sheetName`;
+// returns the disagreements, one line each.
+inline std::vector<std::string> Disagreements(const std::vector<TDifferentialCell>& cells, const TSheetValues& office) {
+  std::vector<std::string> wrong;
+  for (const auto& cell : cells) {
+    std::string theirs = office.At(static_cast<size_t>(cell.Row), static_cast<size_t>(cell.Column));
+    // LibreOffice shows as "Err:502" (invalid argument) and "Err:523" (no
+    // convergence) what it saves as #NUM!.
+    if (theirs == "Err:502" || theirs == "Err:523") theirs = "#NUM!";
+    const std::string& ours = cell.Korva;
+    bool same;
+    char* end = nullptr;
+    double a = std::strtod(ours.c_str(), &end);
+    bool ourNumber = !ours.empty() && *end == '\0';
+    double b = std::strtod(theirs.c_str(), &end);
+    bool theirNumber = !theirs.empty() && *end == '\0';
+    if (ourNumber && theirNumber)
+      same = std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(b));
+    else if (ours.size() >= 2 && ours.front() == '"')
+      same = ours.substr(1, ours.size() - 2) == theirs;
+    else
+      same = ours == theirs;
+    if (!same) wrong.push_back("=" + cell.Formula + ": Korva " + ours + ", LibreOffice " + theirs);
+  }
+  return wrong;
+}
+
 class FunctionCheckTest : public ServerTest {
  protected:
   std::string FPath = FDir.File("book.xlsx");
@@ -84,48 +126,27 @@ class FunctionCheckTest : public ServerTest {
     int decimals = static_cast<int>(expected.size() - point - 1);
     return std::fabs(got - want) <= 0.5000001 * std::pow(10.0, -decimals);
   }
-};
 
-// A differential run: cells whose formulas Korva computes and LibreOffice
-// recalculates from the saved file; every pair must agree (numbers to 1e-9
-// relative, text and errors exactly).
-struct TDifferentialCell {
-  int Row, Column;
-  std::string Formula;
-  std::string Korva;  // as FunctionCheckTest::Shown gives it
-};
-
-inline unsigned DifferentialSeed() {
-  // A fixed seed in CI; KORVA_CALC_SEED=<n> by hand explores others.
-  const char* seed = std::getenv("KORVA_CALC_SEED");
-  return seed ? static_cast<unsigned>(std::strtoul(seed, nullptr, 10)) : 20261209u;
-}
-
-// Compares Korva's results with LibreOffice's values of sheet `sheetName`;
-// returns the disagreements, one line each.
-inline std::vector<std::string> Disagreements(const std::vector<TDifferentialCell>& cells, const TSheetValues& office) {
-  std::vector<std::string> wrong;
-  for (const auto& cell : cells) {
-    std::string theirs = office.At(static_cast<size_t>(cell.Row), static_cast<size_t>(cell.Column));
-    // LibreOffice shows as "Err:502" (invalid argument) and "Err:523" (no
-    // convergence) what it saves as #NUM!.
-    if (theirs == "Err:502" || theirs == "Err:523") theirs = "#NUM!";
-    const std::string& ours = cell.Korva;
-    bool same;
-    char* end = nullptr;
-    double a = std::strtod(ours.c_str(), &end);
-    bool ourNumber = !ours.empty() && *end == '\0';
-    double b = std::strtod(theirs.c_str(), &end);
-    bool theirNumber = !theirs.empty() && *end == '\0';
-    if (ourNumber && theirNumber)
-      same = std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(b));
-    else if (ours.size() >= 2 && ours.front() == '"')
-      same = ours.substr(1, ours.size() - 2) == theirs;
-    else
-      same = ours == theirs;
-    if (!same) wrong.push_back("=" + cell.Formula + ": Korva " + ours + ", LibreOffice " + theirs);
+  // Writes a formula and keeps what Korva computes for the comparison.
+  void PutForComparison(int row, int column, const std::string& formula, std::vector<TDifferentialCell>& cells) {
+    PutText(FSheet, row, column, rtl::Utf8ToUnicode("=" + formula));
+    cells.push_back({row, column, formula, Shown(Get(FSheet, row, column))});
   }
-  return wrong;
-}
+
+  // Saves the book, lets LibreOffice recalculate it and expects every cell
+  // to agree with what Korva computed.
+  void ExpectLibreOfficeAgrees(const std::vector<TDifferentialCell>& cells) {
+    SaveAndClose(FBook);
+    TRecalculation office = Recalculate(FPath);
+    ASSERT_EQ(office.Failure, "");
+    std::vector<std::string> wrong = Disagreements(cells, office.Sheet("Data"));
+    std::string shown;
+    for (size_t i = 0; i < wrong.size() && i < 200; ++i) shown += wrong[i] + "\n";
+    EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << cells.size() << " disagree (seed " << DifferentialSeed()
+                               << "):\n"
+                               << shown;
+  }
+};
+
 
 }  // namespace spreadsheet::testing
