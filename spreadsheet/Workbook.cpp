@@ -521,20 +521,15 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
-  // Overwriting a formula or renaming a table column changes formulas, not
-  // only values: every result is computed afresh.
-  if (const TCell* existing = sheet.FindCell(row, column);
-      (existing && sheet.HasFormula(*existing)) || TableHeaderAt(sheet, row, column))
-    ForgetResults();
-  else
-    CellChanged(sheet, row, column);
-  NoteChangedCells(sheet, row, column, row, column);
   if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
   // A table's header cell holds its column's name as text, whatever is
-  // written there: the write renames the column.
+  // written there: the write renames the column, and with it formulas, so
+  // every result is computed afresh.
   Variant headerName;
-  if (const TTableHeader* header = TableHeaderAt(sheet, row, column))
+  if (const TTableHeader* header = TableHeaderAt(sheet, row, column)) {
+    ForgetResults();
     headerName = Variant::FromOleStr(rtl::Utf8ToUnicode(NameTableColumn(sheet, *header, column, input.Deref())));
+  }
   const Variant& value = headerName.IsEmpty() ? input.Deref() : headerName;
   bool clearing = value.IsEmpty() || value.IsNull();
   if (clearing && !sheet.FindCell(row, column)) return;
@@ -577,6 +572,13 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
     default: throw EWorkbookError(rtl::UnicodeString(STypeMismatch));
   }
 
+  // The write is taken: what read the cell is stale. Overwriting a formula
+  // changes formulas, not only values: every result is computed afresh.
+  if (const TCell* existing = sheet.FindCell(row, column); existing && sheet.HasFormula(*existing))
+    ForgetResults();
+  else
+    CellChanged(sheet, row, column);
+  NoteChangedCells(sheet, row, column, row, column);
   TCell& cell = sheet.CellForWrite(row, column);
   bool hadFormula = sheet.HasFormula(cell);
   if (TCellExtra* extra = sheet.ExtraOf(cell)) {
