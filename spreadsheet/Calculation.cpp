@@ -186,9 +186,9 @@ class TCalculation final : public calc::TCalcBook {
         // Deeper than anything but a loop: the cell reads as 0.
         const TCellKey& deepest = pending.back();
         TSheet* deepestSheet = SheetAt(deepest.Sheet);
-        if (TCellExtra* extra = ExtraAt(deepest); extra && deepestSheet) {
+        if (FormulaCellAt(deepest) && deepestSheet) {
           Store(*deepestSheet, deepest.Row, deepest.Column, TValue::FromNumber(0));
-          extra->Calc = TCellExtra::csComputed;
+          if (TCell* cell = FormulaCellAt(deepest)) SetState(*cell, csComputed);
         }
         pending.pop_back();
         continue;
@@ -200,9 +200,8 @@ class TCalculation final : public calc::TCalcBook {
         pending.push_back(p.Cell);
       }
     }
-    TCellExtra* extra = ExtraAt(key);
     TCell* cell = sheet.FindCell(row, column);
-    if (!cell || !extra || extra->Calc != TCellExtra::csComputed) return false;
+    if (!cell || !cell->Extra || StateOf(*cell) != csComputed) return false;
     out = StoredValue(sheet, *cell, row);
     return true;
   }
@@ -218,7 +217,7 @@ class TCalculation final : public calc::TCalcBook {
       TCellKey cell = stale.back();
       stale.pop_back();
       FDependencies.TakeReaders(cell.Sheet, cell.Row, cell.Column, [&](const TCellKey& formula) {
-        if (TCellExtra* extra = ExtraAt(formula)) extra->Calc = TCellExtra::csStale;
+        if (TCell* cell = FormulaCellAt(formula)) SetState(*cell, csStale);
         stale.push_back(formula);
         // The other cells of an array formula hold its result too.
         TSheet* sheet = SheetAt(formula.Sheet);
@@ -233,8 +232,13 @@ class TCalculation final : public calc::TCalcBook {
 
   void Forget() {
     FDependencies.Clear();
-    for (const auto& sheet : F.FSheets)
-      for (TCellExtra& extra : sheet->Extras) extra.Calc = TCellExtra::csStale;
+    if (++FRound == 0) {
+      // The round wrapped: states of earlier rounds must not come back.
+      for (const auto& sheet : F.FSheets)
+        if (sheet->Loaded)
+          for (TRow& row : sheet->Rows())
+            for (TCell& cell : row.Cells) cell.Calc = csStale;
+    }
     if (!FSharedMasters.empty()) FSharedMasters.clear();
     if (!FArrayBlocks.empty()) FArrayBlocks.clear();
     if (!FLastColumns.empty()) FLastColumns.clear();
@@ -321,7 +325,7 @@ class TCalculation final : public calc::TCalcBook {
         uint32_t column = cell.Column;
         // Plain numbers, the bulk of most sheets, without the general path.
         if (cell.Kind == TCellKind::Number &&
-            (!cell.Extra || !sheet->HasFormula(cell) || sheet->Extras[cell.Extra - 1].Calc == TCellExtra::csComputed)) {
+            (!cell.Extra || StateOf(cell) == csComputed || !sheet->HasFormula(cell))) {
           v.Kind = TValue::vkNumber;
           v.Number = cell.V.Number;
         } else {
@@ -468,9 +472,9 @@ class TCalculation final : public calc::TCalcBook {
   // The stored value of a cell, or its formula's result.
   TValue ValueOf(int32_t sheetIndex, TSheet& sheet, const TCell& cell, uint32_t row) {
     if (cell.Extra && sheet.HasFormula(cell)) {
-      const TCellExtra& extra = sheet.Extras[cell.Extra - 1];
-      if (extra.Calc == TCellExtra::csComputing) return TValue::FromNumber(0);  // circular, as without iteration
-      if (extra.Calc == TCellExtra::csStale) {
+      TCalcState state = StateOf(cell);
+      if (state == csComputing) return TValue::FromNumber(0);  // circular, as without iteration
+      if (state == csStale) {
         TCellKey key{sheetIndex, row, cell.Column};
         if (FDepth >= kMaxDepth) throw TPostpone{key};
         Compute(key);
@@ -481,9 +485,10 @@ class TCalculation final : public calc::TCalcBook {
     if (sheet.HasArrayFormulas)
       if (const TArrayBlock* block = BlockAt(sheetIndex, sheet, row, cell.Column)) {
         TCellKey master{sheetIndex, block->Row, block->Column};
-        TCellExtra* extra = ExtraAt(master);
-        if (extra && extra->Calc == TCellExtra::csComputing) return TValue::FromNumber(0);
-        if (extra && extra->Calc == TCellExtra::csStale) {
+        TCell* first = FormulaCellAt(master);
+        TCalcState state = first ? StateOf(*first) : csComputed;
+        if (state == csComputing) return TValue::FromNumber(0);
+        if (state == csStale) {
           if (FDepth >= kMaxDepth) throw TPostpone{master};
           Compute(master);
           const TCell* now = sheet.FindCell(row, cell.Column);
@@ -523,12 +528,18 @@ class TCalculation final : public calc::TCalcBook {
     return nullptr;
   }
 
-  TCellExtra* ExtraAt(const TCellKey& key) {
+  // The cell at a key when it has a formula's extras (nil otherwise).
+  TCell* FormulaCellAt(const TCellKey& key) {
     if (key.Sheet < 0 || static_cast<size_t>(key.Sheet) >= F.FSheets.size()) return nullptr;
     TSheet& sheet = *F.FSheets[static_cast<size_t>(key.Sheet)];
     if (!sheet.Loaded) return nullptr;
     TCell* cell = sheet.FindCell(key.Row, key.Column);
-    return cell ? sheet.ExtraOf(*cell) : nullptr;
+    return cell && cell->Extra ? cell : nullptr;
+  }
+  TCalcState StateOf(const TCell& cell) const { return cell.CalcRound == FRound ? cell.Calc : csStale; }
+  void SetState(TCell& cell, TCalcState state) const {
+    cell.Calc = state;
+    cell.CalcRound = FRound;
   }
 
   TValue StoredValue(TSheet& sheet, const TCell& cell, uint32_t row) {
@@ -596,12 +607,11 @@ class TCalculation final : public calc::TCalcBook {
   void Compute(const TCellKey& key) {
     TSheet* sheet = SheetAt(key.Sheet);
     TCell* cell = sheet ? sheet->FindCell(key.Row, key.Column) : nullptr;
-    TCellExtra* extra = cell ? sheet->ExtraOf(*cell) : nullptr;
-    if (!extra || extra->Calc == TCellExtra::csComputed || extra->Calc == TCellExtra::csNotComputable) return;
+    if (!cell || !cell->Extra || StateOf(*cell) == csComputed || StateOf(*cell) == csNotComputable) return;
     std::string text;
     bool array = false;
     if (!FormulaOf(key.Sheet, *sheet, key.Row, key.Column, text, array)) {
-      extra->Calc = TCellExtra::csNotComputable;
+      SetState(*cell, csNotComputable);
       return;
     }
     const calc::TFormula* formula = Parsed(text);
@@ -611,18 +621,18 @@ class TCalculation final : public calc::TCalcBook {
       TCalculation& C;
       TCellKey Key;
       TMark(TCalculation& c, TCellKey key) : C(c), Key(key) {
-        SetState(TCellExtra::csComputing);
+        SetState(csComputing);
         C.FCaptures.emplace_back();
         ++C.FDepth;
       }
       ~TMark() {
         // Left by an exception (postponed): computed again later.
-        if (TCellExtra* e = C.ExtraAt(Key); e && e->Calc == TCellExtra::csComputing) e->Calc = TCellExtra::csStale;
+        if (TCell* cell = C.FormulaCellAt(Key); cell && C.StateOf(*cell) == csComputing) C.SetState(*cell, csStale);
         C.FCaptures.pop_back();
         --C.FDepth;
       }
-      void SetState(TCellExtra::TCalcState state) {
-        if (TCellExtra* e = C.ExtraAt(Key)) e->Calc = state;
+      void SetState(TCalcState state) {
+        if (TCell* cell = C.FormulaCellAt(Key)) C.SetState(*cell, state);
       }
     };
     TValue result;
@@ -640,9 +650,9 @@ class TCalculation final : public calc::TCalcBook {
         computable = false;
       }
       capture = std::move(FCaptures.back());
-      mark.SetState(computable ? TCellExtra::csComputed : TCellExtra::csNotComputable);
-    } else if (TCellExtra* e = ExtraAt(key)) {
-      e->Calc = TCellExtra::csNotComputable;
+      mark.SetState(computable ? csComputed : csNotComputable);
+    } else if (TCell* formulaCell = FormulaCellAt(key)) {
+      SetState(*formulaCell, csNotComputable);
     }
     FDependencies.Add(key, capture.Reads, capture.Everything || !computable);
     if (!computable) return;
@@ -692,6 +702,8 @@ class TCalculation final : public calc::TCalcBook {
   TDependencies FDependencies;
   int FDate1904 = -1;
   int FDepth = 0;
+  // Cell states of other rounds read as stale; cells start in round 0.
+  uint16_t FRound = 1;
 };
 
 void TWorkbookFile::TCalculationDeleter::operator()(TCalculation* calculation) const { delete calculation; }

@@ -33,14 +33,21 @@ struct TCellExtra {
   std::string Formula;       // without "="; empty for a shared-formula child
   std::string FormulaAttrs;  // raw attributes of <f> (' t="shared" si="0"')
   std::string CellAttrs;     // raw attributes of <c> besides r, s, t
-  // Whether the cell's value is its formula's computed result.
-  enum TCalcState : uint8_t { csStale, csComputed, csNotComputable, csComputing } Calc = csStale;
 };
+
+// Whether a formula cell's value is its formula's computed result.
+enum TCalcState : uint8_t { csStale, csComputed, csNotComputable, csComputing };
 
 struct TCell {
   uint32_t Column = 0;
   uint32_t Style = 0;
   TCellKind Kind = TCellKind::Blank;
+  // The calculation's state of a formula cell, valid in the calculation's
+  // round `CalcRound` only (a new round makes every result stale at once).
+  // Kept here, in the cell's padding, so that reading computed results
+  // touches nothing else.
+  TCalcState Calc = csStale;
+  uint16_t CalcRound = 0;
   uint32_t Extra = 0;  // 1-based index into TSheet::Extras; 0 for none
   union {
     double Number;

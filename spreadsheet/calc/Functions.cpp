@@ -769,17 +769,6 @@ std::vector<const TFunctionInfo*> AllFunctions() {
   return all;
 }
 
-void ForEachNumber(TCallContext& call, const std::function<void(double)>& take) {
-  for (size_t i = 0; i < call.Count(); ++i)
-    call.ForEach(i, [&](const TValue& v, bool direct) {
-      if (v.IsError()) Raise(v.Err);
-      if (v.IsNumber())
-        take(v.Number);
-      else if (direct && !v.IsBlank())
-        take(ToNumber(v));
-    });
-}
-
 std::vector<double> NumbersOf(TCallContext& call) {
   std::vector<double> numbers;
   ForEachNumber(call, [&](double n) { numbers.push_back(n); });

@@ -26,8 +26,19 @@ std::span<const TFunctionInfo> TextFunctions();
 // numeric text written as arguments count; in references and arrays only
 // numbers. Errors anywhere are raised.
 std::vector<double> NumbersOf(TCallContext& call);
-// The same numbers one by one, without collecting them.
-void ForEachNumber(TCallContext& call, const std::function<void(double)>& take);
+// The same numbers one by one, without collecting them (a template: the
+// cells of a long column reach `take` without a further indirect call).
+template <class F>
+void ForEachNumber(TCallContext& call, F&& take) {
+  for (size_t i = 0; i < call.Count(); ++i)
+    call.ForEach(i, [&](const TValue& v, bool direct) {
+      if (v.IsError()) throw TCalcError{v.Err};
+      if (v.IsNumber())
+        take(v.Number);
+      else if (direct && !v.IsBlank())
+        take(ToNumber(v));
+    });
+}
 
 // A comparison criterion as the *IF functions take it: "<>", ">=10",
 // "=b*", "apple", 5. Text matches without regard to letter case, with the

@@ -170,6 +170,14 @@ TEST_F(CalculationTest, ResultsFollowEveryWriteAndCircularCellsReadAsZero) {
   EXPECT_DOUBLE_EQ(Get(FSheet, 5, 1).AsDouble(), 25.5);
   Put(FSheet, 1, 1, Variant(100.0));
   EXPECT_DOUBLE_EQ(Get(FSheet, 5, 1).AsDouble(), 115.5);
+  // Overwriting a formula makes every result stale at once; however many
+  // recalculations follow, no old result comes back as current.
+  PutText(FSheet, 1, 1, u"=100");
+  EXPECT_DOUBLE_EQ(Get(FSheet, 5, 1).AsDouble(), 115.5);
+  Put(FSheet, 1, 1, Variant(200.0));
+  for (int i = 0; i < 65535; ++i) FSheet->Calculate();
+  EXPECT_DOUBLE_EQ(Get(FSheet, 5, 1).AsDouble(), 215.5);
+  Put(FSheet, 1, 1, Variant(100.0));
   // A pair of cells that read each other, and a cell that reads the pair.
   PutText(FSheet, 1, 10, u"=B10+1");
   PutText(FSheet, 2, 10, u"=A10+1");
