@@ -310,6 +310,7 @@ class TCalculation final : public calc::TCalcBook {
     TSheet* sheet = SheetAt(area.Sheet);
     if (!sheet) return;
     std::vector<TRow>& rows = sheet->Rows();
+    const bool arrays = sheet->HasArrayFormulas;
     auto r = std::lower_bound(rows.begin(), rows.end(), area.Row1,
                               [](const TRow& row, uint32_t number) { return row.Number < number; });
     // Computing a formula may add nothing to the rows, but it may settle
@@ -323,9 +324,11 @@ class TCalculation final : public calc::TCalcBook {
       for (size_t i = first; i < r->Cells.size() && r->Cells[i].Column <= area.Column2; ++i) {
         const TCell& cell = r->Cells[i];
         uint32_t column = cell.Column;
-        // Plain numbers, the bulk of most sheets, without the general path.
+        // Plain numbers and computed results, the bulk of most sheets,
+        // without the general path (which a cell of an array formula's range
+        // takes: its number may be the stale result of another cell).
         if (cell.Kind == TCellKind::Number &&
-            (!cell.Extra || StateOf(cell) == csComputed || !sheet->HasFormula(cell))) {
+            ((cell.Extra && StateOf(cell) == csComputed) || (!arrays && (!cell.Extra || !sheet->HasFormula(cell))))) {
           v.Kind = TValue::vkNumber;
           v.Number = cell.V.Number;
         } else {

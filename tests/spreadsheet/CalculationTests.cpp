@@ -258,7 +258,10 @@ TEST_F(CalculationTest, ArrayFormulasFillTheirWholeRangeAndFollowWrites) {
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), 14);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 4).AsDouble(), 5);
   EXPECT_DOUBLE_EQ(Get(sheet, 5, 1).AsDouble(), 12);
+  PutText(sheet, 6, 1, u"=SUM(B2:B3)");  // the range without its first cell
+  EXPECT_DOUBLE_EQ(Get(sheet, 6, 1).AsDouble(), 10);
   Put(sheet, 3, 1, Variant(10.0));
+  EXPECT_DOUBLE_EQ(Get(sheet, 6, 1).AsDouble(), 24);
   EXPECT_DOUBLE_EQ(Get(sheet, 3, 2).AsDouble(), 20);
   EXPECT_DOUBLE_EQ(Get(sheet, 5, 1).AsDouble(), 26);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), 105);
