@@ -65,6 +65,25 @@ struct TPostpone {
   TCellKey Cell;
 };
 
+// The numbers of one long column apart from the rows: a total over it that
+// is read again after a write walks one compact block instead of every
+// row's cells. An entry is known while its cell holds a plain number or a
+// computed numeric result; a write to the cell or the result going stale
+// makes it unknown, and the next walk, taking the general path, knows it
+// again. A cell added to the column drops the whole block.
+struct TColumnNumbers {
+  std::vector<uint32_t> Rows;
+  std::vector<double> Numbers;
+  std::vector<uint8_t> Known;
+  bool Useful = false;   // enough of the column is numbers to be worth it
+  uint32_t Walkers = 0;  // walks in progress (a formula in it may read it)
+  size_t Find(uint32_t row) const {
+    return static_cast<size_t>(std::lower_bound(Rows.begin(), Rows.end(), row) - Rows.begin());
+  }
+};
+// Columns shorter than this are walked in the rows themselves.
+constexpr uint32_t kColumnNumbersRows = 4096;
+
 // Which computed formulas read which areas: a write finds the results it
 // makes stale without looking at the others. Areas one column wide are kept
 // per column sorted by first row (short ones for a binary search, long ones
@@ -216,6 +235,7 @@ class TCalculation final : public calc::TCalcBook {
     while (!stale.empty()) {
       TCellKey cell = stale.back();
       stale.pop_back();
+      ForgetNumber(cell.Sheet, cell.Row, cell.Column);
       FDependencies.TakeReaders(cell.Sheet, cell.Row, cell.Column, [&](const TCellKey& formula) {
         if (TCell* cell = FormulaCellAt(formula)) SetState(*cell, csStale);
         stale.push_back(formula);
@@ -242,6 +262,7 @@ class TCalculation final : public calc::TCalcBook {
     if (!FSharedMasters.empty()) FSharedMasters.clear();
     if (!FArrayBlocks.empty()) FArrayBlocks.clear();
     if (!FLastColumns.empty()) FLastColumns.clear();
+    if (!FColumnNumbers.empty()) FColumnNumbers.clear();
     FNames.reset();
   }
 
@@ -309,6 +330,15 @@ class TCalculation final : public calc::TCalcBook {
     NoteReference(area);
     TSheet* sheet = SheetAt(area.Sheet);
     if (!sheet) return;
+    // (Not where array formulas are: computing one fills cells of its range
+    // that no write announces.)
+    if (area.Column1 == area.Column2 && area.Row2 - area.Row1 >= kColumnNumbersRows && !sheet->HasArrayFormulas) {
+      TColumnNumbers& numbers = ColumnNumbersOf(area.Sheet, *sheet, area.Column1);
+      if (numbers.Useful) {
+        ForEachInColumn(area, *sheet, numbers, visit);
+        return;
+      }
+    }
     std::vector<TRow>& rows = sheet->Rows();
     const bool arrays = sheet->HasArrayFormulas;
     auto r = std::lower_bound(rows.begin(), rows.end(), area.Row1,
@@ -327,8 +357,7 @@ class TCalculation final : public calc::TCalcBook {
         // Plain numbers and computed results, the bulk of most sheets,
         // without the general path (which a cell of an array formula's range
         // takes: its number may be the stale result of another cell).
-        if (cell.Kind == TCellKind::Number &&
-            ((cell.Extra && StateOf(cell) == csComputed) || (!arrays && (!cell.Extra || !sheet->HasFormula(cell))))) {
+        if (IsCurrentNumber(*sheet, cell, arrays)) {
           v.Kind = TValue::vkNumber;
           v.Number = cell.V.Number;
         } else {
@@ -338,6 +367,92 @@ class TCalculation final : public calc::TCalcBook {
         if (!v.IsBlank()) visit(number, column, v);
       }
     }
+  }
+
+  // Plain numbers and computed results, the bulk of most sheets, read
+  // without the general path (which a cell of an array formula's range
+  // takes: its number may be the stale result of another cell).
+  bool IsCurrentNumber(const TSheet& sheet, const TCell& cell, bool arrays) const {
+    return cell.Kind == TCellKind::Number &&
+           ((cell.Extra && StateOf(cell) == csComputed) || (!arrays && (!cell.Extra || !sheet.HasFormula(cell))));
+  }
+
+  TColumnNumbers& ColumnNumbersOf(int32_t sheetIndex, TSheet& sheet, uint32_t column) {
+    auto [found, added] = FColumnNumbers.try_emplace(ColumnNumbersKey(sheetIndex, column));
+    TColumnNumbers& numbers = found->second;
+    if (!added) return numbers;
+    const bool arrays = sheet.HasArrayFormulas;
+    size_t others = 0;
+    for (const TRow& row : sheet.Rows()) {
+      auto c = std::lower_bound(row.Cells.begin(), row.Cells.end(), column,
+                                [](const TCell& cell, uint32_t number) { return cell.Column < number; });
+      if (c == row.Cells.end() || c->Column != column || (c->Kind == TCellKind::Blank && !c->Extra)) continue;
+      bool known = IsCurrentNumber(sheet, *c, arrays);
+      if (!known && !sheet.HasFormula(*c)) ++others;
+      numbers.Rows.push_back(row.Number);
+      numbers.Numbers.push_back(known ? c->V.Number : 0);
+      numbers.Known.push_back(known ? 1 : 0);
+    }
+    numbers.Useful = others * 8 <= numbers.Rows.size();
+    if (!numbers.Useful) numbers = TColumnNumbers{};
+    return numbers;
+  }
+
+  void ForEachInColumn(const calc::TArea& area, TSheet& sheet, TColumnNumbers& numbers,
+                       const std::function<void(uint32_t, uint32_t, const TValue&)>& visit) {
+    const uint32_t column = area.Column1;
+    const bool arrays = sheet.HasArrayFormulas;
+    struct TWalk {
+      uint32_t& Walkers;
+      explicit TWalk(uint32_t& walkers) : Walkers(walkers) { ++Walkers; }
+      ~TWalk() { --Walkers; }
+    } walk(numbers.Walkers);
+    size_t walked = 0, unknown = 0;
+    TValue v;
+    for (size_t i = numbers.Find(area.Row1); i < numbers.Rows.size() && numbers.Rows[i] <= area.Row2; ++i) {
+      ++walked;
+      const uint32_t row = numbers.Rows[i];
+      if (numbers.Known[i]) {
+        v.Kind = TValue::vkNumber;
+        v.Number = numbers.Numbers[i];
+        visit(row, column, v);
+        continue;
+      }
+      const TCell* cell = sheet.FindCell(row, column);
+      if (!cell) continue;
+      TCell copy = *cell;  // computing a formula may move the cells
+      v = ValueOf(area.Sheet, sheet, copy, row);
+      if (const TCell* now = sheet.FindCell(row, column); now && IsCurrentNumber(sheet, *now, arrays)) {
+        numbers.Numbers[i] = now->V.Number;
+        numbers.Known[i] = 1;
+      } else {
+        ++unknown;
+      }
+      if (!v.IsBlank()) visit(row, column, v);
+    }
+    // Mostly results other than numbers (text, say): the rows serve better.
+    if (unknown * 8 > walked && numbers.Walkers == 1) {
+      numbers.Rows = {};
+      numbers.Numbers = {};
+      numbers.Known = {};
+      numbers.Useful = false;
+    }
+  }
+
+  // A cell's value is about to change, or its result went stale.
+  void ForgetNumber(int32_t sheetIndex, uint32_t row, uint32_t column) {
+    if (FColumnNumbers.empty()) return;
+    auto found = FColumnNumbers.find(ColumnNumbersKey(sheetIndex, column));
+    if (found == FColumnNumbers.end() || !found->second.Useful) return;
+    TColumnNumbers& numbers = found->second;
+    size_t i = numbers.Find(row);
+    if (i < numbers.Rows.size() && numbers.Rows[i] == row)
+      numbers.Known[i] = 0;
+    else
+      FColumnNumbers.erase(found);  // a new cell in the column
+  }
+  static uint64_t ColumnNumbersKey(int32_t sheet, uint32_t column) {
+    return (static_cast<uint64_t>(static_cast<uint32_t>(sheet)) << 32) | column;
   }
 
   // Functions clamp the areas they were given to the used extent; a write
@@ -694,6 +809,7 @@ class TCalculation final : public calc::TCalcBook {
   std::unordered_map<int32_t, std::unordered_map<std::string, TMaster>> FSharedMasters;
   std::unordered_map<int32_t, uint32_t> FLastColumns;
   std::unordered_map<int32_t, std::vector<TArrayBlock>> FArrayBlocks;
+  std::unordered_map<uint64_t, TColumnNumbers> FColumnNumbers;  // node-based: entries stay put
   std::unique_ptr<std::vector<TName>> FNames;
   std::unordered_map<const TSheet*, TBox> FChanged;
   // What each formula being computed reads, innermost last.

@@ -2,7 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -166,6 +168,16 @@ TEST_F(CalculationTest, FormulasComputeAsTheApplicationComputesThem) {
 }
 
 TEST_F(CalculationTest, ResultsFollowEveryWriteAndCircularCellsReadAsZero) {
+  // A sheet added before the one a formula reads: writes there still reach it.
+  PutText(FSheet, 8, 2, u"='Other Sheet'!A1*2");
+  EXPECT_DOUBLE_EQ(Get(FSheet, 8, 2).AsDouble(), 200);
+  auto book = Open(FPath);
+  Sheet(book, 2)->Select();
+  book->AddSheet();
+  ASSERT_EQ(NameOf(Sheet(book, 3)), "Other Sheet");
+  Put(Sheet(book, 3), 1, 1, Variant(7.0));
+  EXPECT_DOUBLE_EQ(Get(FSheet, 8, 2).AsDouble(), 14);
+  Put(Sheet(book, 3), 1, 1, Variant(100.0));
   PutText(FSheet, 5, 1, u"=SUM(A1:A4)");
   EXPECT_DOUBLE_EQ(Get(FSheet, 5, 1).AsDouble(), 25.5);
   Put(FSheet, 1, 1, Variant(100.0));
@@ -203,6 +215,62 @@ TEST_F(CalculationTest, ResultsFollowEveryWriteAndCircularCellsReadAsZero) {
   double before = Get(FSheet, 7, 2).AsDouble();
   Put(FSheet, 9000, 1, Variant(5.0));
   EXPECT_DOUBLE_EQ(Get(FSheet, 7, 2).AsDouble(), before + 1);
+}
+
+// Totals over long columns are read again and again while cells of the
+// columns change in every way a script changes them; a model says what they
+// must be.
+TEST_F(CalculationTest, TotalsOverLongColumnsFollowEveryKindOfWrite) {
+  constexpr int kRows = 6000;
+  std::vector<double> a(kRows + 1, 0), b(kRows + 1, 0);  // 0 also for blank or text
+  std::vector<bool> bIsFormula(kRows + 1, false);
+  auto sheet = Sheet(Open(FPath), 2);
+  for (int r = 1; r <= kRows; ++r) {
+    if (r % 50 != 0) Put(sheet, r, 1, Variant(a[r] = r));
+    if (r % 3 != 0) {
+      PutText(sheet, r, 2, u"=N(A" + rtl::IntToStr(r) + u")*2");
+      bIsFormula[r] = true;
+    }
+  }
+  PutText(sheet, 1, 3, u"=SUM(A1:A6000)");
+  PutText(sheet, 2, 3, u"=SUM(B1:B6000)");
+  PutText(sheet, 3, 3, u"=COUNT(B2:B5999)");
+  auto check = [&](int step) {
+    double sumA = 0, sumB = 0, countB = 0;
+    for (int r = 1; r <= kRows; ++r) {
+      if (bIsFormula[r]) b[r] = 2 * a[r];
+      sumA += a[r];
+      sumB += b[r];
+      if ((bIsFormula[r] || b[r] != 0) && r >= 2 && r <= kRows - 1) ++countB;
+    }
+    ASSERT_DOUBLE_EQ(Get(sheet, 1, 3).AsDouble(), sumA) << "step " << step;
+    ASSERT_DOUBLE_EQ(Get(sheet, 2, 3).AsDouble(), sumB) << "step " << step;
+    ASSERT_DOUBLE_EQ(Get(sheet, 3, 3).AsDouble(), countB) << "step " << step;
+  };
+  check(0);
+  std::mt19937 random(20261209);
+  for (int step = 1; step <= 400; ++step) {
+    int r = 1 + static_cast<int>(random() % kRows);
+    switch (random() % 7) {
+      case 0:
+      case 1: Put(sheet, r, 1, Variant(a[r] = static_cast<double>(random() % 1000))); break;  // gaps fill too
+      case 2: PutText(sheet, r, 1, u"text"), a[r] = 0; break;
+      case 3: Put(sheet, r, 1, Variant()), a[r] = 0; break;
+      case 4: PutText(sheet, r, 1, u"=" + rtl::IntToStr(r % 7)), a[r] = r % 7; break;
+      case 5:  // a formula's cell overwritten with a number, or a number with a formula
+        if (bIsFormula[r]) {
+          Put(sheet, r, 2, Variant(b[r] = 1.5));
+          bIsFormula[r] = false;
+        } else {
+          PutText(sheet, r, 2, u"=N(A" + rtl::IntToStr(r) + u")*2");
+          bIsFormula[r] = true;
+        }
+        break;
+      case 6: Sheet(Open(FPath), 1)->Calculate(); break;
+    }
+    if (random() % 3 == 0 || step % 50 == 0) check(step);
+  }
+  check(401);
 }
 
 TEST_F(CalculationTest, WhatCannotBeComputedKeepsItsStoredValue) {
