@@ -417,9 +417,15 @@ bool TypedNumber(const std::string& text, double& n) {
     n = date + time;
     return true;
   }
+  // The currency sign only leads the number ("($1,234)", "-$5"): "30.56$0"
+  // is no number.
   std::string plain;
-  for (char c : text)
+  bool digitsSeen = false;
+  for (char c : text) {
+    if (c == '$' && digitsSeen) return false;
+    digitsSeen |= c != ' ' && c != '(' && c != '-' && c != '+' && c != '$';
     if (c != '$' && c != ',') plain += c;
+  }
   bool negative = false;
   size_t a = plain.find_first_not_of(' '), b = plain.find_last_not_of(' ');
   if (a != std::string::npos && b > a + 1 && plain[a] == '(' && plain[b] == ')') {

@@ -87,9 +87,14 @@ bool Unknown(const std::string& formula, const std::set<std::string>& names) {
 
 // LibreOffice shows the results of date and time functions in the en-US
 // formats: "01/26/1954", "02:41:56 PM", "01/21/2065 04:48:00",
-// "03:11:47.40", "244:12:04". Their serial numbers (days since 1899-12-30,
-// right from March 1900 on); false for other text.
+// "03:11:47.40", "244:12:04", "-22:12:54". Their serial numbers (days since
+// 1899-12-30, right from March 1900 on); false for other text.
 bool DateTimeSerial(const std::string& text, double& serial) {
+  if (text.size() > 1 && text[0] == '-' && text[1] != '-') {
+    bool read = DateTimeSerial(text.substr(1), serial);
+    serial = -serial;
+    return read;
+  }
   int month = 0, day = 0, year = 0, used = 0;
   const char* rest = text.c_str();
   serial = 0;

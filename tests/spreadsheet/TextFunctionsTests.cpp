@@ -118,6 +118,7 @@ TEST_F(TextFunctionsTest, TextFunctionsFollowTheApplicationsRules) {
       {u"=FIXED(1,128)", kValueError},
       {u"=DOLLAR(1234.567)", "\"$1,234.57\""},
       {u"=DOLLAR(-1234.567,-2)", "\"($1,200)\""},
+      {u"=VALUE(\"30.56\"&DOLLAR(5.21,-2))", kValueError},  // "30.56$0"
       {u"=DOLLAR(0.5,0)", "\"$1\""},
       {u"=VALUE(\"1,234.5\")", "1234.5"},
       {u"=VALUE(\"$1,000\")", "1000"},
