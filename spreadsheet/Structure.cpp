@@ -291,22 +291,28 @@ void TWorkbookFile::ApplyChangeEverywhere(const TReferenceChange& change) {
       changed |= ShiftFormulaText(Child(dv, "formula2"), change, sheet.Name);
     }
     for (pugi::xml_node f : Descendants(Child(root, "extLst"), "f")) changed |= ShiftFormulaText(f, change, sheet.Name);
-    // Links to places in the workbook ("Data!A7") follow their cells too.
-    for (pugi::xml_node link : Children(Child(root, "hyperlinks"), "hyperlink")) {
-      pugi::xml_attribute location = link.attribute("location");
-      if (!location) continue;
-      std::string after = ApplyReferenceChange(location.value(), change, sheet.Name);
-      if (after != location.value()) {
-        location.set_value(after.c_str());
-        changed = true;
-      }
-    }
+    // Hyperlink locations ("Data!A7", "other.xlsx#Sheet1!B2") are text the
+    // application leaves as they are, in this workbook or another.
     if (changed) sheet.Modified = true;
   }
   // Defined names: their references are qualified with the sheet.
   pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
   for (pugi::xml_node name : Children(Child(root, "definedNames"), "definedName"))
     if (ShiftFormulaText(name, change, "")) Part(FWorkbookPart).Modified = true;
+  // Pivot caches read a range of a sheet (or a name or table, which follow
+  // on their own).
+  for (const std::string& partName : FPackage->Names()) {
+    if (partName.rfind("xl/pivotCache/pivotCacheDefinition", 0) != 0 || partName.find("/_rels/") != std::string::npos)
+      continue;
+    TPart& cache = Part(partName);
+    pugi::xml_node source = Child(Child(cache.Doc->document_element(), "cacheSource"), "worksheetSource");
+    pugi::xml_attribute ref = source.attribute("ref");
+    if (!ref || !SameSheetName(source.attribute("sheet").value(), change.Sheet) || RelIdAttribute(source)) continue;
+    if (std::optional<std::string> after = ApplyChangeToRange(ref.value(), change); after && *after != ref.value()) {
+      ref.set_value(after->c_str());
+      cache.Modified = true;
+    }
+  }
   // Chart series and titles that point at the sheet.
   for (const std::string& partName : FPackage->Names()) {
     if (partName.rfind("xl/charts/chart", 0) != 0 || partName.find("/_rels/") != std::string::npos) continue;
@@ -326,6 +332,40 @@ void TWorkbookFile::RefuseShiftOff(TSheet& sheet, const TReferenceChange& change
   const uint32_t limit = (rows ? kMaxRow : kMaxColumn) - change.Count;
   auto holdsData = [&](const TCell& cell) { return cell.Kind != TCellKind::Blank || sheet.HasFormula(cell); };
   auto refuse = [] { throw EWorkbookError(rtl::Utf8ToUnicode(SCannotShiftOff)); };
+  // Whether a range of the sheet is cut through by the insertion (it
+  // begins before the new rows or columns and ends at or after them).
+  auto cutThrough = [&](const TRangeRef& range) {
+    return rows ? range.First.Row < change.At && range.Last.Row >= change.At
+                : range.First.Column < change.At && range.Last.Column >= change.At;
+  };
+  // Whether a cell at a position would leave the sheet.
+  auto pushedOff = [&](uint32_t row, uint32_t column) {
+    uint32_t at = rows ? row : column;
+    return at >= change.At && at > limit;
+  };
+  if (sheet.HasArrayFormulas)
+    for (const TCellExtra& extra : sheet.Extras) {
+      TRangeRef range;
+      if (GetRawAttr(extra.FormulaAttrs, "t") == "array" &&
+          ParseRangeRef(GetRawAttr(extra.FormulaAttrs, "ref"), range) && cutThrough(range))
+        throw EWorkbookError(rtl::Utf8ToUnicode(SPartOfArray));
+    }
+  for (const TRelationship& rel : SheetRelationships(sheet)) {
+    if (rel.External) continue;
+    std::string target = ResolveTarget(sheet.PartName, rel.Target);
+    if (!HasPart(target)) continue;
+    if (HasType(rel, "/pivotTable")) {
+      TRangeRef range;
+      if (ParseRangeRef(Child(Part(target).Doc->document_element(), "location").attribute("ref").value(), range) &&
+          cutThrough(range))
+        throw EWorkbookError(rtl::Utf8ToUnicode(SPartOfPivotTable));
+    } else if (HasType(rel, "/comments")) {
+      for (pugi::xml_node c : Descendants(Part(target).Doc->document_element(), "comment")) {
+        TRangeRef at;
+        if (ParseRangeRef(c.attribute("ref").value(), at) && pushedOff(at.Last.Row, at.Last.Column)) refuse();
+      }
+    }
+  }
   if (rows) {
     if (sheet.DataBeyond(limit, change.At)) refuse();
     return;
@@ -456,8 +496,8 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
     pugi::xml_attribute id = brk.attribute("id");
     if (id && id.as_uint() >= change.At) id.set_value(id.as_uint() + change.Count);
   }
-  for (pugi::xml_node view : Children(Child(root, "sheetViews"), "sheetView"))
-    ShiftRangeAttr(Child(view, "pane"), "topLeftCell", change);
+  // A pane keeps its scroll position (topLeftCell): shifting it would hide
+  // the rows inserted below a frozen header.
   for (pugi::xml_node view : Children(Child(root, "sheetViews"), "sheetView"))
     for (pugi::xml_node selection : Children(view, "selection")) {
       ShiftRangeAttr(selection, "activeCell", change);
@@ -528,6 +568,9 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
         changed = true;
       }
       if (changed) table.Modified = true;
+    } else if (HasType(rel, "/pivotTable")) {
+      TPart& pivot = Part(target);
+      if (ShiftRangeAttr(Child(pivot.Doc->document_element(), "location"), "ref", change)) pivot.Modified = true;
     } else if (HasType(rel, "/comments") || HasType(rel, "/threadedComment")) {
       TPart& comments = Part(target);
       bool changed = false;
@@ -566,9 +609,24 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
     } else if (HasType(rel, "/drawing")) {
       TPart& drawing = Part(target);
       bool changed = false;
-      for (const char* edge : {"from", "to"})
-        for (pugi::xml_node anchor : Descendants(drawing.Doc->document_element(), edge))
-          changed |= ShiftAnchorIndex(Child(anchor, IsRows(change) ? "row" : "col"), change);
+      const char* index = IsRows(change) ? "row" : "col";
+      for (pugi::xml_node anchor : drawing.Doc->document_element().children()) {
+        // An absolute anchor, and a two-cell anchor that does not move with
+        // its cells, stay where they are; one that moves without sizing
+        // moves whole, by its first cell.
+        std::string_view kind = LocalName(anchor);
+        std::string_view editAs = anchor.attribute("editAs").value();
+        if (kind == "absoluteAnchor" || (kind == "twoCellAnchor" && editAs == "absolute")) continue;
+        pugi::xml_node from = Child(Child(anchor, "from"), index), to = Child(Child(anchor, "to"), index);
+        if (kind == "twoCellAnchor" && editAs == "oneCell") {
+          if (!ShiftAnchorIndex(from, change)) continue;
+          changed = true;
+          to.text().set(std::to_string(std::strtol(to.child_value(), nullptr, 10) + change.Count).c_str());
+          continue;
+        }
+        changed |= ShiftAnchorIndex(from, change);
+        changed |= ShiftAnchorIndex(to, change);
+      }
       if (changed) drawing.Modified = true;
     }
   }

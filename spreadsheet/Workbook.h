@@ -44,6 +44,7 @@ class TWorkbookFile {
   static constexpr std::u16string_view STextTooLong = u"A cell holds at most 32767 characters";
   static constexpr std::u16string_view SBadFormula = u"The formula contains an error: %s";
   static constexpr const char* SPartOfArray = "You can't change part of an array.";
+  static constexpr const char* SPartOfPivotTable = "Cannot change this part of a PivotTable report.";
   static constexpr std::u16string_view SCannotSave = u"Cannot save workbook \"%s\": %s";
   static constexpr const char* SWrongPassword =
       "The password you supplied is not correct. The sheet is protected with a password and cannot be "

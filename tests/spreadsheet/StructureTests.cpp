@@ -166,7 +166,7 @@ TEST_F(StructureTest, InsertingARowAdjustsEverythingThatPointsAtMovedCells) {
   EXPECT_THAT(sheet, HasSubstr("<formula>A6&gt;$A$8</formula>"));
   EXPECT_THAT(sheet, HasSubstr("sqref=\"B6:B7\""));
   EXPECT_THAT(sheet, HasSubstr("<formula1>$D$6:$D$10</formula1>"));
-  EXPECT_THAT(sheet, HasSubstr("<hyperlink ref=\"E10\" location=\"Data!A8\"/>"));
+  EXPECT_THAT(sheet, HasSubstr("<hyperlink ref=\"E10\" location=\"Data!A7\"/>"));  // text, as the application keeps it
   EXPECT_THAT(sheet, HasSubstr("activeCell=\"A8\""));
   EXPECT_THAT(sheet, HasSubstr("<brk id=\"3\" max=\"16383\" man=\"1\"/><brk id=\"9\" max=\"16383\" man=\"1\"/>"));
   EXPECT_THAT(sheet, HasSubstr("<dimension ref=\"A2:C10\"/>"));
@@ -333,6 +333,89 @@ TEST_F(StructureTest, InsertingRefusesToPushDataOffTheSheet) {
   auto sheet = Sheet(Open(FPath), 1);
   EXPECT_THROW(sheet->InsertRow(1), rtl::EOleException);
   EXPECT_DOUBLE_EQ(Get(sheet, 1048576, 1).AsDouble(), 1);
+}
+
+// Insertions as the application makes them around what does not simply
+// move with its cells: pivot tables and their source, array formulas,
+// pictures by how they are anchored, links to other files, a frozen pane,
+// and comments at the sheet's edge.
+TEST_F(StructureTest, InsertionsTreatPivotTablesArraysAnchorsLinksAndPanesAsTheApplicationDoes) {
+  const std::string xdr = "http://schemas.openxmlformats.org/drawingml/2006/spreadsheetDrawing";
+  auto anchor = [](const std::string& editAs, int fromRow, int toRow) {
+    return "<xdr:twoCellAnchor" + editAs + "><xdr:from><xdr:col>5</xdr:col><xdr:colOff>0</xdr:colOff><xdr:row>" +
+           std::to_string(fromRow) +
+           "</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:from><xdr:to><xdr:col>6</xdr:col>"
+           "<xdr:colOff>0</xdr:colOff><xdr:row>" +
+           std::to_string(toRow) + "</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:to></xdr:twoCellAnchor>";
+  };
+  TBookLayout layout;
+  layout.Sheets = {
+      {"Data",
+       "<sheetViews><sheetView workbookViewId=\"0\"><pane ySplit=\"1\" topLeftCell=\"A2\" activePane=\"bottomLeft\" "
+       "state=\"frozen\"/></sheetView></sheetViews><sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"
+       "<row r=\"2\"><c r=\"E2\"><f t=\"array\" ref=\"E2:E4\">A2:A4*2</f><v>0</v></c></row>"
+       "<row r=\"3\"><c r=\"E3\"><v>0</v></c></row><row r=\"4\"><c r=\"E4\"><v>0</v></c></row>"
+       "<row r=\"10\"><c r=\"C10\"><v>5</v></c></row></sheetData>"
+       "<hyperlinks><hyperlink ref=\"G1\" r:id=\"rId2\" location=\"Sheet1!B2\"/></hyperlinks><drawing r:id=\"rId1\"/>"},
+      {"Edge", "<sheetData><row r=\"10\"><c r=\"A10\"><v>1</v></c></row></sheetData>"}};
+  const std::string rel = std::string("<Relationship Id=\"%s\" Type=\"") + kRelNs + "/%s\" Target=\"%s\"%s/>";
+  auto relationship = [&](const char* id, const char* type, const char* target, const char* extra = "") {
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, rel.c_str(), id, type, target, extra);
+    return std::string(buffer);
+  };
+  layout.SheetRels = {{0, relationship("rId1", "drawing", "../drawings/drawing1.xml")},
+                      {0, relationship("rId2", "hyperlink", "other.xlsx", " TargetMode=\"External\"")},
+                      {0, relationship("rId3", "pivotTable", "../pivotTables/pivotTable1.xml")},
+                      {1, relationship("rId1", "comments", "../comments1.xml")}};
+  const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+  layout.ExtraParts = {
+      {"xl/drawings/drawing1.xml", "<xdr:wsDr xmlns:xdr=\"" + xdr + "\">" + anchor("", 5, 8) +
+                                       anchor(" editAs=\"absolute\"", 5, 8) + anchor(" editAs=\"oneCell\"", 5, 8) +
+                                       anchor(" editAs=\"oneCell\"", 0, 8) + "</xdr:wsDr>"},
+      {"xl/pivotTables/pivotTable1.xml", "<pivotTableDefinition xmlns=\"" + main +
+                                             "\" name=\"P\" cacheId=\"1\"><location ref=\"H3:I7\" firstHeaderRow=\"1\" "
+                                             "firstDataRow=\"1\" firstDataCol=\"1\"/></pivotTableDefinition>"},
+      {"xl/pivotCache/pivotCacheDefinition1.xml",
+       "<pivotCacheDefinition xmlns=\"" + main +
+           "\"><cacheSource type=\"worksheet\"><worksheetSource ref=\"A1:C10\" sheet=\"Data\"/></cacheSource>"
+           "</pivotCacheDefinition>"},
+      {"xl/comments1.xml", "<comments xmlns=\"" + main +
+                               "\"><authors><author>a</author></authors><commentList><comment ref=\"B1048576\" "
+                               "authorId=\"0\"><text><t>last</t></text></comment></commentList></comments>"}};
+  WriteBook(FPath, layout);
+  auto book = Open(FPath);
+  auto data = Sheet(book, 1), edge = Sheet(book, 2);
+  data->InsertRow(2);  // inside the pivot's source, above the array and the pivot table
+  auto refusal = [](const std::function<void()>& insert) {
+    try {
+      insert();
+    } catch (const rtl::EOleException& e) {
+      return rtl::UnicodeToUtf8(e.Message());
+    }
+    return std::string("taken");
+  };
+  EXPECT_THAT(refusal([&] { data->InsertRow(4); }), HasSubstr("You can't change part of an array."));
+  EXPECT_THAT(refusal([&] { data->InsertRow(6); }), HasSubstr("Cannot change this part of a PivotTable report."));
+  EXPECT_THAT(refusal([&] { data->InsertColumn(9); }), HasSubstr("Cannot change this part of a PivotTable report."));
+  EXPECT_THAT(refusal([&] { edge->InsertRow(1); }), HasSubstr("cannot shift nonblank cells off of the worksheet"));
+  EXPECT_THAT(refusal([&] { edge->InsertColumn(1); }), "taken");
+  SaveAndClose(book);
+
+  auto parts = ReadZip(FPath);
+  const std::string& sheet = parts["xl/worksheets/sheet1.xml"];
+  EXPECT_THAT(sheet, HasSubstr("<f t=\"array\" ref=\"E3:E5\">A3:A5*2</f>"));
+  EXPECT_THAT(sheet, HasSubstr("topLeftCell=\"A2\""));      // the new row shows below the frozen header
+  EXPECT_THAT(sheet, HasSubstr("location=\"Sheet1!B2\""));  // a place in another file
+  EXPECT_THAT(parts["xl/pivotTables/pivotTable1.xml"], HasSubstr("<location ref=\"H4:I8\""));
+  EXPECT_THAT(parts["xl/pivotCache/pivotCacheDefinition1.xml"], HasSubstr("<worksheetSource ref=\"A1:C11\""));
+  EXPECT_THAT(parts["xl/comments1.xml"], HasSubstr("<comment ref=\"C1048576\""));
+  // Moves and sizes with cells; absolute; moves whole (twice: below, and
+  // across the new row, which it does not stretch over).
+  EXPECT_THAT(parts["xl/drawings/drawing1.xml"],
+              HasSubstr("<xdr:wsDr xmlns:xdr=\"" + xdr + "\">" + anchor("", 6, 9) +
+                        anchor(" editAs=\"absolute\"", 5, 8) + anchor(" editAs=\"oneCell\"", 6, 9) +
+                        anchor(" editAs=\"oneCell\"", 0, 8) + "</xdr:wsDr>"));
 }
 
 TEST_F(StructureTest, MergesValidationsAndFormatsPushedOffTheSheetGoWithTheirCells) {
