@@ -212,11 +212,33 @@ def problems(path):
             if sst.get('count') is not None and int(sst.get('count')) != shared_cells:
                 found.add('sharedStrings count')
     return found
+# What an insertion leaves where it was: pane scroll positions, hyperlink
+# locations, absolutely anchored pictures.
+def kept(path):
+    z = zipfile.ZipFile(path)
+    found = {}
+    for name in z.namelist():
+        root = parse(z.read(name)) if name.startswith(('xl/worksheets/', 'xl/drawings/')) and name.endswith('.xml') else None
+        if root is None:
+            continue
+        for e in root.iter():
+            tag = local(e.tag)
+            if tag == 'pane' and e.get('topLeftCell'):
+                found.setdefault(name, []).append(e.get('topLeftCell'))
+            elif tag == 'hyperlink' and e.get('location'):
+                found.setdefault(name, []).append(e.get('location'))
+            elif tag == 'twoCellAnchor' and e.get('editAs') == 'absolute':
+                found.setdefault(name, []).append(ET.tostring(e))
+    return found
 for saved, original in [
 )" + pythonList + R"(]:
     openpyxl.load_workbook(saved, read_only=True).worksheets[0].max_row
     for finding in sorted(problems(saved) - problems(original)):
         print('BROKEN', saved, finding)
+    before, after = kept(original), kept(saved)
+    for name in before:
+        if before[name] != after.get(name):
+            print('MOVED', saved, name)
     try:
         openpyxl.load_workbook(original)
     except Exception:
