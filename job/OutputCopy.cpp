@@ -90,6 +90,11 @@ TOutputCopy::TOutputCopy(const UnicodeString& templateFile, const UnicodeString&
   UnicodeString kind = Extension(templateFile);
   if (Extension(output) != kind)
     throw rtl::Exception(rtl::FormatText(SWrongKind, {output, kind.empty() ? UnicodeString(u"(no extension)") : kind}));
+  // A read-only output is refused as a read-only workbook is in place.
+  struct stat existing;
+  if (stat(Utf8(FOutput).c_str(), &existing) == 0 &&
+      ((existing.st_mode & 0222) == 0 || access(Utf8(FOutput).c_str(), W_OK) != 0))
+    throw rtl::Exception(rtl::FormatText(SReadOnly, {output}));
   // The template is read first: a missing template is the first thing to say.
   int in = open(Utf8(templateFile).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {

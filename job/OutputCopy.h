@@ -15,6 +15,7 @@ class TOutputCopy {
  public:
   static constexpr std::u16string_view SWrongKind = u"Output file %s must be a %s workbook like its template";
   static constexpr std::u16string_view SCannotCreate = u"Cannot create file \"%s\". %s";
+  static constexpr std::u16string_view SReadOnly = u"Output file %s is read-only";
 
   // Whether `output` names the template itself (or nothing but it): the
   // job then works in place.

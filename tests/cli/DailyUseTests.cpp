@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -141,6 +142,8 @@ TEST(DailyUse, OutputFileRefusalsComeBeforeAnythingIsWritten) {
   MakeTemplate(dir.Path());
   dir.Write("fill.rops", WriteA1);
   std::filesystem::copy_file(dir.File("book.xlsx"), dir.File("macro.xlsm"));
+  std::filesystem::copy_file(dir.File("book.xlsx"), dir.File("locked.xlsx"));
+  chmod(dir.File("locked.xlsx").c_str(), 0444);
   const std::string original = ReadFile(dir.File("macro.xlsm"));
   struct Case {
     std::vector<std::string> args;
@@ -152,6 +155,7 @@ TEST(DailyUse, OutputFileRefusalsComeBeforeAnythingIsWritten) {
        "Fatal Error: Output file out.XLSM must be a .xlsx workbook like its template\r\n"},
       {{"-x", "book.xlsx", "-o", "missing/out.xlsx", "fill.rops"},
        "Fatal Error: Cannot create file \"" + dir.File("missing/out.xlsx") + "\". No such file or directory\r\n"},
+      {{"-x", "book.xlsx", "-o", "locked.xlsx", "fill.rops"}, "Fatal Error: Output file locked.xlsx is read-only\r\n"},
       {{"-o", "out.xlsx", "fill.rops"},
        "Fatal Error: An output file needs a workbook to start from: name it with -x\r\n"},
       {{"-x", "absent.xlsx", "-o", "out.xlsx", "fill.rops"},
@@ -163,7 +167,8 @@ TEST(DailyUse, OutputFileRefusalsComeBeforeAnythingIsWritten) {
     EXPECT_EQ(run.status, 1);
   }
   EXPECT_EQ(ReadFile(dir.File("macro.xlsm")), original);
-  EXPECT_EQ(Names(dir), (std::set<std::string>{"book.xlsx", "fill.rops", "macro.xlsm"}));
+  EXPECT_EQ(ReadFile(dir.File("locked.xlsx")), ReadFile(dir.File("book.xlsx")));
+  EXPECT_EQ(Names(dir), (std::set<std::string>{"book.xlsx", "fill.rops", "locked.xlsx", "macro.xlsm"}));
 }
 
 TEST(DailyUse, CheckCompilesWithEveryDeclarationAndOpensNoFile) {
