@@ -95,6 +95,18 @@ TOutputCopy::TOutputCopy(const UnicodeString& templateFile, const UnicodeString&
   if (stat(Utf8(FOutput).c_str(), &existing) == 0 &&
       ((existing.st_mode & 0222) == 0 || access(Utf8(FOutput).c_str(), W_OK) != 0))
     throw rtl::Exception(rtl::FormatText(SReadOnly, {output}));
+  // Nor is an output that a spreadsheet application has open (its owner
+  // file beside it): replacing it would lose that program's work.
+  {
+    std::string path = Utf8(FOutput);
+    size_t slash = path.rfind('/');
+    std::string dir = path.substr(0, slash + 1), name = path.substr(slash + 1);
+    for (const std::string& lock : {".~lock." + name + "#", "~$" + name}) {
+      struct stat st;
+      if (lstat((dir + lock).c_str(), &st) == 0)
+        throw rtl::Exception(rtl::FormatText(SOpenElsewhere, {output, rtl::Utf8ToUnicode(lock)}));
+    }
+  }
   // The template is read first: a missing template is the first thing to say.
   int in = open(Utf8(templateFile).c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) {

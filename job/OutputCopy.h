@@ -16,6 +16,7 @@ class TOutputCopy {
   static constexpr std::u16string_view SWrongKind = u"Output file %s must be a %s workbook like its template";
   static constexpr std::u16string_view SCannotCreate = u"Cannot create file \"%s\". %s";
   static constexpr std::u16string_view SReadOnly = u"Output file %s is read-only";
+  static constexpr std::u16string_view SOpenElsewhere = u"Output file %s is open in another program (lock file %s)";
 
   // Whether `output` names the template itself (or nothing but it): the
   // job then works in place.

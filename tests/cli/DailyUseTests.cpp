@@ -144,6 +144,8 @@ TEST(DailyUse, OutputFileRefusalsComeBeforeAnythingIsWritten) {
   std::filesystem::copy_file(dir.File("book.xlsx"), dir.File("macro.xlsm"));
   std::filesystem::copy_file(dir.File("book.xlsx"), dir.File("locked.xlsx"));
   chmod(dir.File("locked.xlsx").c_str(), 0444);
+  dir.Write("open.xlsx", "theirs");
+  dir.Write(".~lock.open.xlsx#", "");
   const std::string original = ReadFile(dir.File("macro.xlsm"));
   struct Case {
     std::vector<std::string> args;
@@ -156,6 +158,8 @@ TEST(DailyUse, OutputFileRefusalsComeBeforeAnythingIsWritten) {
       {{"-x", "book.xlsx", "-o", "missing/out.xlsx", "fill.rops"},
        "Fatal Error: Cannot create file \"" + dir.File("missing/out.xlsx") + "\". No such file or directory\r\n"},
       {{"-x", "book.xlsx", "-o", "locked.xlsx", "fill.rops"}, "Fatal Error: Output file locked.xlsx is read-only\r\n"},
+      {{"-x", "book.xlsx", "-o", "open.xlsx", "fill.rops"},
+       "Fatal Error: Output file open.xlsx is open in another program (lock file .~lock.open.xlsx#)\r\n"},
       {{"-o", "out.xlsx", "fill.rops"},
        "Fatal Error: An output file needs a workbook to start from: name it with -x\r\n"},
       {{"-x", "absent.xlsx", "-o", "out.xlsx", "fill.rops"},
@@ -168,7 +172,9 @@ TEST(DailyUse, OutputFileRefusalsComeBeforeAnythingIsWritten) {
   }
   EXPECT_EQ(ReadFile(dir.File("macro.xlsm")), original);
   EXPECT_EQ(ReadFile(dir.File("locked.xlsx")), ReadFile(dir.File("book.xlsx")));
-  EXPECT_EQ(Names(dir), (std::set<std::string>{"book.xlsx", "fill.rops", "locked.xlsx", "macro.xlsm"}));
+  EXPECT_EQ(ReadFile(dir.File("open.xlsx")), "theirs");
+  EXPECT_EQ(Names(dir), (std::set<std::string>{".~lock.open.xlsx#", "book.xlsx", "fill.rops", "locked.xlsx",
+                                               "macro.xlsm", "open.xlsx"}));
 }
 
 TEST(DailyUse, CheckCompilesWithEveryDeclarationAndOpensNoFile) {
