@@ -58,10 +58,21 @@ TRun Korva(const std::vector<std::string>& args, const TTempFolder& dir, const s
   envp.push_back(nullptr);
   std::string previous = std::filesystem::current_path();
   std::filesystem::current_path(dir.Path());
+  // The signals are the program's to handle even where the test runner
+  // was started with them ignored (a background job of a script).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGINT);
+  sigaddset(&defaults, SIGTERM);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t child;
-  int spawned = posix_spawn(&child, KORVA_BINARY, &actions, nullptr, raw.data(), envp.data());
+  int spawned = posix_spawn(&child, KORVA_BINARY, &actions, &attributes, raw.data(), envp.data());
   std::filesystem::current_path(previous);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (spawned != 0) return {"", "", -1};
   if (!signals.empty()) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -73,8 +84,18 @@ TRun Korva(const std::vector<std::string>& args, const TTempFolder& dir, const s
       kill(child, s);
     }
   }
+  // A run that does not end is a failure, never a hanging test.
   int raw_status = 0;
-  waitpid(child, &raw_status, 0);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (waitpid(child, &raw_status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &raw_status, 0);
+      ADD_FAILURE() << "korva did not end";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   int status = WIFEXITED(raw_status) ? WEXITSTATUS(raw_status) : 128 + WTERMSIG(raw_status);
   return {ReadFile(captures.File("out")), ReadFile(captures.File("err")), status};
 }
