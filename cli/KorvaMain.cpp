@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 
+#include "job/ScriptStop.h"
 #include "job/qovKorva.h"
 #include "rtl/Locale.h"
 
@@ -30,6 +31,18 @@ TKorvaOptions::TKorvaOptions(const TStringList* AParams) : TOptionParser(AParams
                                                 {UnicodeString(1, rtl::FormatSettings().ListSeparator)});
   OptionCSV_FieldDelimiter = Add(make(std::make_unique<TStringOption>(u'd', u"csv-delimiter"), delimiterText.c_str()));
   OptionParams = Add(make(std::make_unique<TStringOptionList>(u'p', u"parameter"), u"Extra script parameters"));
+  // Later additions follow the original options, so their lines keep their places.
+  OptionOutput = Add(make(std::make_unique<TStringOption>(u'o', u"output"),
+                          u"Save the filled XLS document to this file and leave the one given with -x as it is"));
+  OptionCheck = Add(make(std::make_unique<TBoolOption>(0, u"check"),
+                         u"Only compile the script and report its errors; no file is opened"));
+  OptionCSV_Standard = Add(make(std::make_unique<TBoolOption>(0, u"csv-standard"),
+                                u"Read CSV data by RFC 4180: blanks, empty fields and quoted line breaks are kept"));
+  OptionCSV_Encoding = Add(make(std::make_unique<TStringOption>(0, u"csv-encoding"),
+                                u"Character set of the CSV data (a name iconv knows); detected when not given"));
+  OptionTimeout = Add(make(std::make_unique<TStringOption>(0, u"timeout"), u"Stop the script after this many seconds"));
+  OptionVerbose = Add(
+      make(std::make_unique<TBoolOption>(u'v', u"verbose"), u"Report each step of the job on standard error"));
 }
 
 namespace {
@@ -57,6 +70,12 @@ void TKorvaOptions::InterpretCommandline(job::TqovKorva& qovKorva) const {
   if (OptionCSV_FieldDelimiter->WasSpecified())
     qovKorva.SetCSVFieldDelimiterAsString(OptionCSV_FieldDelimiter->StringValue());
   if (OptionParams->WasSpecified()) qovKorva.SetParameters(OptionParams->Values());
+  if (OptionOutput->WasSpecified()) qovKorva.SetOutput_File(OptionOutput->StringValue());
+  qovKorva.SetCheckOnly(OptionCheck->WasSpecified());
+  qovKorva.SetCSVStandard(OptionCSV_Standard->WasSpecified());
+  if (OptionCSV_Encoding->WasSpecified()) qovKorva.SetCSVEncoding(OptionCSV_Encoding->StringValue());
+  if (OptionTimeout->WasSpecified()) qovKorva.SetTimeout(job::TScriptStop::ParseTimeout(OptionTimeout->StringValue()));
+  qovKorva.SetVerbose(OptionVerbose->WasSpecified());
 }
 
 std::ostream& TKorvaMain::DefaultOutput() { return std::cout; }

@@ -36,6 +36,12 @@ class TKorvaOptions : public TOptionParser {
   TStringOption* OptionCSV_FieldDelimiter;
   TBoolOption* OptionVersion;
   TStringOptionList* OptionParams;
+  TStringOption* OptionOutput;
+  TBoolOption* OptionCheck;
+  TBoolOption* OptionCSV_Standard;
+  TStringOption* OptionCSV_Encoding;
+  TStringOption* OptionTimeout;
+  TBoolOption* OptionVerbose;
 };
 
 class TKorvaMain {

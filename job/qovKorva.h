@@ -37,6 +37,15 @@ class TqovKorva {
       u"Note: workbook %s opened by the script was not freed; it was closed, but saving it failed";
   // std::bad_alloc as it is reported, never by its C++ name.
   static constexpr std::u16string_view SOutOfMemory = u"Out of memory";
+  static constexpr std::u16string_view SOutputWithoutWorkbook =
+      u"An output file needs a workbook to start from: name it with -x";
+  // The phases -v reports on standard error.
+  static constexpr std::u16string_view SVerboseOpened = u"Workbook opened: %s, %d sheets";
+  static constexpr std::u16string_view SVerboseRead =
+      u"CSV file read: %s, %d rows (%s), %d columns, %s, delimiter \"%s\"";
+  static constexpr std::u16string_view SVerboseCompiled = u"Script compiled: %s, %s s";
+  static constexpr std::u16string_view SVerboseRun = u"Script run: %s s";
+  static constexpr std::u16string_view SVerboseSaved = u"Workbook saved: %s, %d bytes, %s s";
 
   TqovKorva();
   virtual ~TqovKorva() = default;
@@ -61,6 +70,24 @@ class TqovKorva {
   void SetCSVFieldDelimiterAsString(const UnicodeString& value);
   const TStringList& Parameters() const { return FParameters; }
   void SetParameters(const TStringList& value) { FParameters.Assign(value); }
+  // Where the filled workbook goes; empty, or the workbook itself: in place.
+  const UnicodeString& Output_File() const { return FOutput_File; }
+  void SetOutput_File(UnicodeString value) { FOutput_File = std::move(value); }
+  // Only compile the script: no workbook or CSV file is opened.
+  bool CheckOnly() const { return FCheckOnly; }
+  void SetCheckOnly(bool value) { FCheckOnly = value; }
+  // Read the CSV file by RFC 4180 rather than the list rules.
+  bool CSVStandard() const { return FCSVStandard; }
+  void SetCSVStandard(bool value) { FCSVStandard = value; }
+  // The CSV file's character set; empty: detected.
+  const UnicodeString& CSVEncoding() const { return FCSVEncoding; }
+  void SetCSVEncoding(UnicodeString value) { FCSVEncoding = std::move(value); }
+  // Seconds the script may run; 0: no limit.
+  int Timeout() const { return FTimeout; }
+  void SetTimeout(int value) { FTimeout = value; }
+  // One line per phase on standard error.
+  bool Verbose() const { return FVerbose; }
+  void SetVerbose(bool value) { FVerbose = value; }
 
   // The script lines as read by the last run (for tests and the host).
   const TStringList& ScriptLines() const { return FScriptLines; }
@@ -75,6 +102,8 @@ class TqovKorva {
   // left open: documents the script owns that did not exist before the run
   // (`earlier`). The engine is gone by then, so nothing else frees them.
   void CloseScriptDocuments(const std::vector<workbook::TqovDocument*>& earlier, std::vector<UnicodeString>& failures);
+  // --check: reads and compiles the script with every declaration of a run.
+  void CheckScript();
 
   UnicodeString FROPS_File;
   UnicodeString FXLS_File;
@@ -83,6 +112,12 @@ class TqovKorva {
   char16_t FCSVFieldDelimiter;
   TStringList FParameters;
   TStringList FScriptLines;
+  UnicodeString FOutput_File;
+  bool FCheckOnly = false;
+  bool FCSVStandard = false;
+  UnicodeString FCSVEncoding;
+  int FTimeout = 0;
+  bool FVerbose = false;
 };
 
 }  // namespace job

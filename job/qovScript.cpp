@@ -1,5 +1,7 @@
 #include "job/qovScript.h"
 
+#include <iostream>
+
 #include "bindings/DecimalRounding.h"
 #include "bindings/ScriptFunctions.h"
 #include "bindings/UtilityFunctions.h"
@@ -9,6 +11,8 @@
 #include "bindings/uPSI_qovDocument.h"
 #include "data/qovData.h"
 #include "engine/uPSComponent_Default.h"
+#include "engine/uPSDebugger.h"
+#include "job/ScriptStop.h"
 #include "workbook/qovDocument.h"
 
 namespace job {
@@ -74,11 +78,46 @@ void TqovScript::HandleExecute(ps::TPSScript* Sender) {
   Sender->SetVarToInstance("PARAMETERS", FParameters.get());
 }
 
-void TqovScript::HandleDebugOutput(const UnicodeString&) {}
+void TqovScript::HandleDebugOutput(const UnicodeString& s) {
+  std::cerr << rtl::UnicodeToUtf8(s) << "\r\n" << std::flush;
+}
 
 void TqovScript::Execute() {
+  Compile();
+  Run();
+}
+
+void TqovScript::Compile() {
   if (!FPScript->Compile()) RaiseCompileReport();
-  if (!FPScript->Execute()) RaiseRuntimeReport();
+}
+
+void TqovScript::Run() {
+  ps::TPSDebugExec* exec = FPScript->Exec();
+  UnicodeString stopped;
+  bool ok;
+  {
+    TScriptStop stop(exec, FTimeout);
+    ok = FPScript->Execute();
+    stopped = stop.Reason();
+  }
+  if (!stopped.empty()) {
+    // The executor still knows where it was when the stop came.
+    ps::TRuntimeFailure failure{stopped};
+    failure.ProcNo = exec->CurrentProcNo();
+    failure.Position = static_cast<int32_t>(exec->CurrentPosition());
+    uint32_t pos = 0;
+    UnicodeString file;
+    if (failure.ProcNo >= 0)
+      exec->TranslatePositionEx(failure.ProcNo, exec->CurrentPosition(), pos, failure.Row, failure.Col, file);
+    throw rtl::Exception(ps::RuntimeReport(failure, FPScript->Script()).Text());
+  }
+  if (!ok) RaiseRuntimeReport();
+}
+
+rtl::TStringList TqovScript::CompilerMessages() const {
+  rtl::TStringList lines;
+  for (int i = 0; i < FPScript->CompilerMessageCount(); ++i) lines.Add(FPScript->CompilerErrorToStr(i));
+  return lines;
 }
 
 void TqovScript::RaiseCompileReport() const { throw rtl::Exception(ps::CompileReport(*FPScript).Text()); }

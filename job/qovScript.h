@@ -42,6 +42,16 @@ class TqovScript {
   // Compiles and runs the script; raises an rtl::Exception whose message is
   // the compile or run-time report (each line ended by CR LF).
   void Execute();
+  // The two halves of Execute. Compile raises the compile report; Run the
+  // run-time report, also when the script was stopped (its time limit, an
+  // interrupt): then the reason stands in the error text's place and the
+  // position is the statement it was running.
+  void Compile();
+  void Run();
+  // The compiler's hints and warnings of the last compile, one line each.
+  rtl::TStringList CompilerMessages() const;
+  // Seconds the script may run; 0, the default: no limit.
+  void SetTimeout(int seconds) { FTimeout = seconds; }
 
   workbook::TqovDocument* Document() const { return FDocument; }
   void SetDocument(workbook::TqovDocument* value) { FDocument = value; }
@@ -63,7 +73,8 @@ class TqovScript {
   virtual std::unique_ptr<ps::TPSScript> CreateScriptEngine();
   virtual void HandleCompile(ps::TPSScript* Sender);
   virtual void HandleExecute(ps::TPSScript* Sender);
-  // The script's OutputDebugString: there is no debugger channel to write to.
+  // The script's OutputDebugString: Linux has no debugger channel, so the
+  // text goes to standard error, where a script's log belongs.
   virtual void HandleDebugOutput(const UnicodeString& s);
 
  private:
@@ -75,6 +86,7 @@ class TqovScript {
   std::unique_ptr<ps::TPSScript> FPScript;
   bindings::TPSImport_qovDocument* FDocumentPlugin = nullptr;  // owned by the plug-in list
   std::unique_ptr<rtl::TStringList> FParameters;
+  int FTimeout = 0;
 };
 
 }  // namespace job

@@ -57,7 +57,98 @@ bool DecodeSystemCodePage(std::string_view bytes, UnicodeString& out) {
   return true;
 }
 
+// The length of the valid UTF-8 sequence at `pos`, or 0 when the bytes there
+// are not one (stray continuation bytes, overlong forms, surrogates).
+size_t Utf8SequenceAt(std::string_view s, size_t pos) {
+  auto b0 = static_cast<unsigned char>(s[pos]);
+  if (b0 < 0x80) return 1;
+  size_t len;
+  char32_t cp, min;
+  if ((b0 & 0xE0) == 0xC0) {
+    len = 2, cp = b0 & 0x1F, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3, cp = b0 & 0x0F, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (pos + len > s.size()) return 0;
+  for (size_t i = 1; i < len; ++i) {
+    auto b = static_cast<unsigned char>(s[pos + i]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0;
+  return len;
+}
+
+// More multi-byte UTF-8 sequences than bytes that are none: UTF-8 text with
+// some stray bytes, not a Windows-1252 text in which a letter and a symbol
+// happen to form a sequence ("\xDF\x80", ß€).
+bool MostlyUtf8(std::string_view bytes) {
+  size_t sequences = 0, strays = 0;
+  for (size_t pos = 0; pos < bytes.size();) {
+    size_t len = Utf8SequenceAt(bytes, pos);
+    if (len == 0) {
+      ++strays;
+      ++pos;
+    } else {
+      if (len > 1) ++sequences;
+      pos += len;
+    }
+  }
+  return sequences > strays;
+}
+
 }  // namespace
+
+UnicodeString Utf8OrWindows1252ToUnicode(std::string_view bytes) {
+  UnicodeString out;
+  out.reserve(bytes.size());
+  size_t pos = 0;
+  while (pos < bytes.size()) {
+    // The longest valid run goes through the UTF-8 decoder in one piece.
+    size_t end = pos;
+    while (end < bytes.size()) {
+      size_t len = Utf8SequenceAt(bytes, end);
+      if (len == 0) break;
+      end += len;
+    }
+    out += Utf8ToUnicode(bytes.substr(pos, end - pos));
+    if (end < bytes.size()) out += Windows1252ToUnicode(bytes.substr(end, 1));
+    pos = end + 1;
+  }
+  return out;
+}
+
+UnicodeString DecodeTextAs(std::string_view bytes, const UnicodeString& charset) {
+  std::string name = UnicodeToUtf8(charset);
+  iconv_t cd = iconv_open("UTF-16LE", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw Exception(FormatText(SUnknownCharset, {charset}));
+  std::string result;
+  char buffer[65536];
+  char* in = const_cast<char*>(bytes.data());
+  size_t inLeft = bytes.size();
+  for (;;) {
+    char* outPtr = buffer;
+    size_t outLeft = sizeof buffer;
+    size_t rc = iconv(cd, inLeft ? &in : nullptr, &inLeft, &outPtr, &outLeft);
+    int error = errno;
+    result.append(buffer, sizeof buffer - outLeft);
+    if (rc != static_cast<size_t>(-1) && inLeft == 0) break;
+    if (rc == static_cast<size_t>(-1) && error == E2BIG) continue;
+    // EILSEQ, or EINVAL for a sequence cut off at the end.
+    iconv_close(cd);
+    throw Exception(FormatText(SInvalidInCharset, {charset, IntToStr(static_cast<int64_t>(bytes.size() - inLeft))}));
+  }
+  iconv_close(cd);
+  UnicodeString text = DecodeUtf16(result, false);
+  if (!text.empty() && text[0] == u'\uFEFF') text.erase(0, 1);
+  size_t nul = text.find(u'\0');
+  if (nul != UnicodeString::npos) text.resize(nul);
+  return text;
+}
 
 UnicodeString Windows1252ToUnicode(std::string_view bytes) {
   static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -73,29 +164,48 @@ UnicodeString Windows1252ToUnicode(std::string_view bytes) {
   return out;
 }
 
-UnicodeString DecodeText(std::string_view bytes) {
+UnicodeString DecodeText(std::string_view bytes, UnicodeString* encoding) {
   UnicodeString text;
+  std::u16string_view found;
   auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
   if (starts("\xEF\xBB\xBF")) {
     text = Utf8ToUnicode(bytes.substr(3));
+    found = u"UTF-8 with byte order mark";
   } else if (starts("\xFF\xFE")) {
     text = DecodeUtf16(bytes.substr(2), false);
+    found = u"UTF-16LE with byte order mark";
   } else if (starts("\xFE\xFF")) {
     text = DecodeUtf16(bytes.substr(2), true);
+    found = u"UTF-16BE with byte order mark";
   } else if (LooksLikeUtf16(bytes, false)) {
     text = DecodeUtf16(bytes, false);
+    found = u"UTF-16LE";
   } else if (LooksLikeUtf16(bytes, true)) {
     text = DecodeUtf16(bytes, true);
+    found = u"UTF-16BE";
   } else {
     // The NUL cut comes first here so that bytes after it cannot make
     // the whole text fail the code-page check.
     std::string_view head = bytes.substr(0, bytes.find('\0'));
     if (SystemCodePageIsUtf8()) {
-      text = IsValidUtf8(head) ? Utf8ToUnicode(head) : Windows1252ToUnicode(head);
-    } else if (!DecodeSystemCodePage(head, text)) {
+      if (IsValidUtf8(head)) {
+        text = Utf8ToUnicode(head);
+        found = u"UTF-8";
+      } else if (MostlyUtf8(head)) {
+        text = Utf8OrWindows1252ToUnicode(head);
+        found = u"UTF-8 and Windows-1252";
+      } else {
+        text = Windows1252ToUnicode(head);
+        found = u"Windows-1252";
+      }
+    } else if (DecodeSystemCodePage(head, text)) {
+      if (encoding) *encoding = Utf8ToUnicode(SystemCodePageName());
+    } else {
       text = Windows1252ToUnicode(head);
+      found = u"Windows-1252";
     }
   }
+  if (encoding && !found.empty()) *encoding = UnicodeString(found);
   size_t nul = text.find(u'\0');
   if (nul != UnicodeString::npos) text.resize(nul);
   return text;

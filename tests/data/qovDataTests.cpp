@@ -161,3 +161,49 @@ TEST(CsvTable, TableAndRowsAreLiveObjectsUntilTheTableIsFreed) {
   // A row kept by a script after its table is gone is recognisably dead.
   EXPECT_FALSE(rtl::TObjectRegistry::IsLive(row));
 }
+
+TEST(StandardCsv, RecordsFieldsAndTheLinesTheyStartOn) {
+  struct Case {
+    const char16_t* text;
+    std::vector<Fields> rows;
+    const char16_t* warning;
+  } cases[] = {
+      // Fields end only at the delimiter; blanks and empty fields stay.
+      {u" a , b ,\r\n", {{u" a ", u" b ", u""}}, u""},
+      // A quoted field holds delimiters, doubled quotes and line breaks of
+      // every kind, which become LF; the record after it starts on line 5.
+      {u"h1,h2\r\n\"x,\"\"y\"\"\",\"1\r\n2\r3\"\nlast",
+       {{u"h1", u"h2"}, {u"x,\"y\"", u"1\n2\n3"}, {u"last"}},
+       u"warning: f.csv line 5 has 1 field, the header has 2"},
+      // Text after a closing quote is kept; an unclosed quote runs to the end.
+      {u"\"ab\"cd,\"open\nstill", {{u"abcd", u"open\nstill"}}, u""},
+      // Empty lines are rows without fields, as under the list rules, and
+      // never counted as ragged; lone CRs end lines.
+      {u"a;b\r\r1;2\r", {{u"a;b"}, {}, {u"1;2"}}, u""},
+      {u"", {}, u""},
+  };
+  for (const auto& c : cases) {
+    TqovData table(std::u16string_view(c.text), true, u',', true);
+    std::vector<Fields> rows;
+    for (int r = 0; r < table.RowCount(); ++r) rows.push_back(table.Row(r)->Fields().Items());
+    EXPECT_EQ(rows, c.rows) << rtl::UnicodeToUtf8(c.text);
+    EXPECT_EQ(table.RaggedRowsWarning(u"f.csv"), c.warning) << rtl::UnicodeToUtf8(c.text);
+  }
+  // Headers come from the first record as under the list rules.
+  TqovData table(std::u16string_view(u"Name,,\"Qty\"\n"), true, u',', true);
+  EXPECT_EQ(table.HeaderCount(), 3);
+  EXPECT_EQ(table.Header(1), u"Col001");
+  EXPECT_EQ(table.HeaderIndex(u"qty"), 2);
+}
+
+TEST(StandardCsv, FileInANamedCharacterSetReportsItsEncoding) {
+  std::string path = WriteTemp("\xEF\xBB\xBFk\xC3\xA4se;1\n");
+  TqovData detected(rtl::Utf8ToUnicode(path), false, u';', data::TCsvFormat{});
+  EXPECT_EQ(detected.Encoding(), u"UTF-8 with byte order mark");
+  EXPECT_EQ(detected.Cell(0, 0), u"k\u00E4se");
+  // Named: the mark is dropped all the same.
+  TqovData named(rtl::Utf8ToUnicode(path), false, u';', data::TCsvFormat{true, u"UTF-8"});
+  EXPECT_EQ(named.Encoding(), u"UTF-8");
+  EXPECT_EQ(named.Cell(0, 0), u"k\u00E4se");
+  std::remove(path.c_str());
+}

@@ -119,3 +119,65 @@ TEST(Locale, DatePicturesFromCFormats) {
   EXPECT_EQ(rtl::DatePictureFromCFormat("%F"), u"yyyy-mm-dd");
   EXPECT_EQ(rtl::DatePictureFromCFormat("%e. %B %Y"), u"d. mmmm yyyy");
 }
+
+TEST(TextDecoding, StrayBytesInUtf8AreWindows1252AndTheEncodingIsNamed) {
+  struct Case {
+    std::string bytes;
+    std::u16string text;
+    std::u16string encoding;
+  } cases[] = {
+      {"Jos\xC3\xA9 Jos\xE9 Jos\xC3\xA9", u"Jos\u00E9 Jos\u00E9 Jos\u00E9", u"UTF-8 and Windows-1252"},
+      // A stray byte at the end, a cut-off sequence, an overlong form.
+      {"\xC3\xA4\xC3\xB6\x93", u"\u00E4\u00F6\u201C", u"UTF-8 and Windows-1252"},
+      {"\xC3\xA4\xC3\xB6\xC3\xBC\xE2\x82", u"\u00E4\u00F6\u00FC\u00E2\u201A", u"UTF-8 and Windows-1252"},
+      {"\xC3\xA4\xC3\xB6\xC3\xBC\xC0\xAF", u"\u00E4\u00F6\u00FC\u00C0\u00AF", u"UTF-8 and Windows-1252"},
+      // Mostly invalid: a Windows-1252 text, whatever pairs look like UTF-8.
+      {"Gr\xFC\xDF\x80\x81", u"Gr\u00FC\u00DF\u20AC\u0081", u"Windows-1252"},
+      {"a\xC3\xA4", u"a\u00E4", u"UTF-8"},
+      {"\xEF\xBB\xBF"
+       "a",
+       u"a", u"UTF-8 with byte order mark"},
+      {std::string("a\0b\0", 4), u"ab", u"UTF-16LE"},
+  };
+  for (const auto& c : cases) {
+    UnicodeString encoding;
+    EXPECT_EQ(DecodeText(c.bytes, &encoding), c.text) << c.bytes;
+    EXPECT_EQ(encoding, c.encoding) << c.bytes;
+  }
+}
+
+TEST(TextDecoding, NamedCharacterSets) {
+  EXPECT_EQ(rtl::DecodeTextAs("\xC8"
+                              "aj",
+                              u"ISO-8859-2"),
+            u"\u010Caj");
+  EXPECT_EQ(rtl::DecodeTextAs("\xEF\xBB\xBF"
+                              "a",
+                              u"UTF-8"),
+            u"a");
+  EXPECT_EQ(rtl::DecodeTextAs(std::string("\xFF\xFE"
+                                          "a\0b\0",
+                                          6),
+                              u"UTF-16"),
+            u"ab");
+  EXPECT_EQ(rtl::DecodeTextAs(std::string("a\0b", 3), u"ASCII"), u"a");
+  // A text longer than one conversion buffer comes through whole.
+  EXPECT_EQ(rtl::DecodeTextAs(std::string(200000, 'x'), u"ASCII").size(), 200000u);
+  struct Failure {
+    std::string bytes;
+    const char16_t* charset;
+    const char16_t* message;
+  } failures[] = {
+      {"a", u"no-such-set", u"Unknown character set no-such-set"},
+      {"ab\xFF", u"UTF-8", u"Text is not valid UTF-8 at byte 2"},
+      {"ab\xC3", u"UTF-8", u"Text is not valid UTF-8 at byte 2"},
+  };
+  for (const auto& f : failures) {
+    try {
+      rtl::DecodeTextAs(f.bytes, f.charset);
+      ADD_FAILURE() << "accepted " << f.bytes;
+    } catch (const rtl::Exception& e) {
+      EXPECT_EQ(e.Message(), f.message);
+    }
+  }
+}
