@@ -47,7 +47,11 @@ std::vector<ps::TPSClassRow> qovDocumentClassRows(spreadsheet::ISpreadsheetServe
           .ReadProperty("SheetByName", "TqovSheet string",
                         [](TqovDocument* d, const UnicodeString& name) { return d->SheetByName(name); })
           .ReadProperty("SheetCount", "Integer", &TqovDocument::SheetCount)
-          .Property("Visible", "Boolean", &TqovDocument::Visible, &TqovDocument::SetVisible));
+          .Property("Visible", "Boolean", &TqovDocument::Visible, &TqovDocument::SetVisible)
+          .Method("Function CopySheet( Index, Before : Integer) : TqovSheet",
+                  [](TqovDocument* d, int32_t index, int32_t before) { return d->CopySheet(index, before); })
+          .Method("Function AddSheet( Name : string) : TqovSheet",
+                  [](TqovDocument* d, const UnicodeString& name) { return d->AddSheet(name); }));
   r.push_back(
       ps::TPSClassRows<TqovSheet>("TObject", "TqovSheet")
           .Method("Procedure AutoFitColumn( Index : Integer)",
@@ -55,11 +59,14 @@ std::vector<ps::TPSClassRow> qovDocumentClassRows(spreadsheet::ISpreadsheetServe
           .Method("Procedure InsertRow( Index : Integer)", [](TqovSheet* s, int32_t index) { s->InsertRow(index); })
           .Method("Procedure InsertColumn( Index : Integer)",
                   [](TqovSheet* s, int32_t index) { s->InsertColumn(index); })
-          .ReadProperty("Name", "string", &TqovSheet::Name)
+          .Property("Name", "string", &TqovSheet::Name, &TqovSheet::SetName)
           .Property("Cell", "Variant Integer Integer", &TqovSheet::Cell, &TqovSheet::SetCell)
           .Property("CellByName", "Variant string", &TqovSheet::CellByName, &TqovSheet::SetCellByName)
           .Property("CellLocked", "Boolean Integer Integer", &TqovSheet::CellLocked, &TqovSheet::SetCellLocked)
-          .Property("SheetProtected", "Boolean", &TqovSheet::SheetProtected, &TqovSheet::SetSheetProtected));
+          .Property("SheetProtected", "Boolean", &TqovSheet::SheetProtected, &TqovSheet::SetSheetProtected)
+          .Property("NumberFormat", "string Integer Integer", &TqovSheet::NumberFormat, &TqovSheet::SetNumberFormat)
+          .Property("ColumnWidth", "Double Integer", &TqovSheet::ColumnWidth, &TqovSheet::SetColumnWidth)
+          .Property("RowHeight", "Double Integer", &TqovSheet::RowHeight, &TqovSheet::SetRowHeight));
   // Free is declared once, by TObject; this later binding hides the
   // standard one so that freeing a script's own workbook saves it first.
   r.push_back(ps::TPSClassRows<rtl::TObject>("", "TObject").Rebinds().Method("procedure Free", &FreeScriptObject));

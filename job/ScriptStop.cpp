@@ -98,9 +98,7 @@ TScriptStop::~TScriptStop() {
 UnicodeString TScriptStop::Reason() const {
   switch (gCause) {
     case 0: return {};
-    case SIGALRM:
-      return FTimeout == 1 ? UnicodeString(SStoppedAfterOne)
-                           : rtl::FormatText(SStoppedAfter, {rtl::IntToStr(FTimeout)});
+    case SIGALRM: return rtl::FormatText(SStoppedAfter, {rtl::IntToStr(FTimeout)});
     case SIGINT: return rtl::FormatText(SStoppedBySignal, {u"SIGINT"});
     default: return rtl::FormatText(SStoppedBySignal, {u"SIGTERM"});
   }

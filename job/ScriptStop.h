@@ -20,7 +20,6 @@ using rtl::UnicodeString;
 class TScriptStop {
  public:
   static constexpr std::u16string_view SStoppedAfter = u"Script stopped after %d seconds";
-  static constexpr std::u16string_view SStoppedAfterOne = u"Script stopped after 1 second";
   static constexpr std::u16string_view SStoppedBySignal = u"Script stopped by %s";
   static constexpr std::u16string_view STimeoutError = u"Timeout must be a whole number of seconds from 1 to %d";
   // The longest time limit accepted: a day.

@@ -218,6 +218,32 @@ class TNativeSheet final : public ISheet {
     Guarded(&FBook, [&] { File().DeleteSheet(*FSheet); });
   }
 
+  void SetName(const UnicodeString& name) override {
+    Guarded(&FBook, [&] { File().RenameSheet(*FSheet, rtl::UnicodeToUtf8(name)); });
+  }
+  UnicodeString NumberFormat(int row, int column) const override {
+    return Guarded(&FBook, [&] {
+      return rtl::Utf8ToUnicode(Worksheet().NumberFormat(*FSheet, CheckedRow(row), CheckedColumn(column)));
+    });
+  }
+  void SetNumberFormat(int row, int column, const UnicodeString& code) override {
+    Guarded(&FBook, [&] {
+      Worksheet().SetNumberFormat(*FSheet, CheckedRow(row), CheckedColumn(column), rtl::UnicodeToUtf8(code));
+    });
+  }
+  double ColumnWidth(int column) const override {
+    return Guarded(&FBook, [&] { return Worksheet().ColumnWidth(*FSheet, CheckedColumn(column)); });
+  }
+  void SetColumnWidth(int column, double width) override {
+    Guarded(&FBook, [&] { Worksheet().SetColumnWidth(*FSheet, CheckedColumn(column), width); });
+  }
+  double RowHeight(int row) const override {
+    return Guarded(&FBook, [&] { return Worksheet().RowHeight(*FSheet, CheckedRow(row)); });
+  }
+  void SetRowHeight(int row, double height) override {
+    Guarded(&FBook, [&] { Worksheet().SetRowHeight(*FSheet, CheckedRow(row), height); });
+  }
+
  private:
   TWorkbookFile& File() const {
     TWorkbookFile& file = FBook.Check();
@@ -283,6 +309,23 @@ class TNativeWorkbook final : public IWorkbook {
     return Guarded(&FBook, [&] {
       TWorkbookFile& file = FBook.Check();
       return MakeSheet(file.AddSheetBefore(*file.ActiveSheet()));
+    });
+  }
+  std::shared_ptr<ISheet> AddNamedSheet(const UnicodeString& name) override {
+    return Guarded(&FBook, [&] { return MakeSheet(FBook.Check().AddSheetNamed(rtl::UnicodeToUtf8(name))); });
+  }
+  std::shared_ptr<ISheet> CopySheet(int index, int before) override {
+    return Guarded(&FBook, [&] {
+      TWorkbookFile& file = FBook.Check();
+      auto worksheets = file.Worksheets();
+      if (index < 1 || static_cast<size_t>(index) > worksheets.size() || before < 1 ||
+          static_cast<size_t>(before) > worksheets.size() + 1)
+        Fail(SNoSuchSheet);
+      // Worksheet positions to tab positions: chart sheets may lie between.
+      int tab = static_cast<size_t>(before) > worksheets.size()
+                    ? file.IndexOf(*worksheets.back()) + 1
+                    : file.IndexOf(*worksheets[static_cast<size_t>(before - 1)]);
+      return MakeSheet(file.CopySheet(*worksheets[static_cast<size_t>(index - 1)], tab));
     });
   }
 

@@ -311,6 +311,40 @@ std::string WalkFormula(std::string_view f, const TRefVisitor& visit) {
   return out;
 }
 
+// Whether a name reads as a cell reference in A1 or R1C1 style ("AB12",
+// "R1C1", "R", "C3"), so that a sheet of that name must be quoted.
+bool ReadsAsReference(std::string_view name) {
+  TParsedRef ref;
+  TPart part;
+  size_t end = ParsePart(name, 0, part);
+  if (end == name.size() && part.HasColumn && part.HasRow) return true;
+  size_t i = 0;
+  for (char letter : {'R', 'C'}) {
+    if (i < name.size() && (name[i] | 0x20) == (letter | 0x20)) {
+      ++i;
+      while (i < name.size() && IsDigit(name[i])) ++i;
+    }
+  }
+  return i > 0 && i == name.size();
+}
+
+}  // namespace
+
+std::string SheetPrefix(std::string_view name) {
+  bool plain = !name.empty() && !IsDigit(name[0]) && name[0] != '.' && !ReadsAsReference(name);
+  for (char c : name)
+    if (!(IsLetter(c) || IsDigit(c) || c == '_' || c == '.' || static_cast<unsigned char>(c) >= 0x80)) plain = false;
+  if (plain) return std::string(name) + "!";
+  std::string quoted = "'";
+  for (char c : name) {
+    quoted += c;
+    if (c == '\'') quoted += '\'';
+  }
+  return quoted + "'!";
+}
+
+namespace {
+
 // Shifts one coordinate by the insertion; returns false when it falls off.
 bool ShiftCoordinate(int64_t& value, const TReferenceChange& change, int64_t max) {
   if (value >= change.At) value += change.Count;
@@ -324,6 +358,10 @@ std::optional<std::string> ShiftReference(TParsedRef& ref, const TRefContext& ct
   if (change.Kind == TReferenceChange::DeleteSheet) {
     if (!ctx.HasSheet) return std::nullopt;
     return std::string("#REF!");
+  }
+  if (change.Kind == TReferenceChange::RenameSheet) {
+    if (!ctx.HasSheet) return std::nullopt;
+    return SheetPrefix(change.NewName) + RefText(ref);
   }
   bool rows = change.Kind == TReferenceChange::InsertRows;
   int64_t max = rows ? kMaxRow : kMaxColumn;

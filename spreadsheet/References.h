@@ -40,12 +40,18 @@ std::string RangeName(const TRangeRef& range);
 // What moves: rows or columns from `At` on shift by `Count` on sheet `Sheet`,
 // or sheet `Sheet` is deleted, and with it the tables named in `Tables`.
 struct TReferenceChange {
-  enum TKind { InsertRows, InsertColumns, DeleteSheet } Kind = InsertRows;
+  enum TKind { InsertRows, InsertColumns, DeleteSheet, RenameSheet } Kind = InsertRows;
   std::string Sheet;
   uint32_t At = 0;
   uint32_t Count = 1;
   std::vector<std::string> Tables;
+  std::string NewName = {};  // RenameSheet: the sheet's new name
 };
+
+// A sheet name as a reference's prefix: "Data!", "'Q1 Sales'!", "'It''s'!"
+// (quoted when it holds what a name may not, starts with a digit, or reads
+// as a cell reference).
+std::string SheetPrefix(std::string_view name);
 
 // Sheet names compare without regard to letter case, as the application does.
 bool SameSheetName(std::string_view a, std::string_view b);

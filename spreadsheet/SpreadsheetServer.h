@@ -61,6 +61,18 @@ class ISheet {
   virtual void Select() = 0;
   // Removes the sheet without a prompt; the last worksheet stays.
   virtual void Delete() = 0;
+
+  // Renames the sheet; formulas, names, charts and links that name it follow.
+  virtual void SetName(const UnicodeString& name) = 0;
+  // A cell's number format code ("#,##0.00"); setting it changes nothing
+  // else of the cell's style.
+  virtual UnicodeString NumberFormat(int row, int column) const = 0;
+  virtual void SetNumberFormat(int row, int column, const UnicodeString& code) = 0;
+  // In characters of the default font's digit width, and in points.
+  virtual double ColumnWidth(int column) const = 0;
+  virtual void SetColumnWidth(int column, double width) = 0;
+  virtual double RowHeight(int row) const = 0;
+  virtual void SetRowHeight(int row, double height) = 0;
 };
 
 // One open workbook.
@@ -80,6 +92,12 @@ class IWorkbook {
   // A new worksheet before the active sheet, named with the next free
   // "SheetN"; it becomes the active sheet.
   virtual std::shared_ptr<ISheet> AddSheet() = 0;
+  // A new empty worksheet with that name after the last sheet.
+  virtual std::shared_ptr<ISheet> AddNamedSheet(const UnicodeString& name) = 0;
+  // A copy of worksheet `index` with everything it owns, before worksheet
+  // `before` (WorksheetCount() + 1: after the last worksheet), named as the
+  // application names copies ("Orders (2)").
+  virtual std::shared_ptr<ISheet> CopySheet(int index, int before) = 0;
 
   virtual UnicodeString Name() const = 0;
   virtual UnicodeString FullName() const = 0;

@@ -22,11 +22,6 @@ const char* const kContentTypesPart = "[Content_Types].xml";
 
 bool IsRows(const TReferenceChange& change) { return change.Kind == TReferenceChange::InsertRows; }
 
-void SetAttr(pugi::xml_node node, const char* name, const std::string& value) {
-  if (!node.attribute(name)) node.append_attribute(name);
-  node.attribute(name).set_value(value.c_str());
-}
-
 // Rewrites an attribute holding one range; returns whether it changed.
 // A range cut off entirely keeps its text (the caller removes the owner when
 // that matters).
@@ -266,7 +261,8 @@ void TWorkbookFile::ApplyChangeEverywhere(const TReferenceChange& change) {
   for (auto& sheetPtr : FSheets) {
     TSheet& sheet = *sheetPtr;
     if (!sheet.IsWorksheet) continue;
-    bool moving = change.Kind != TReferenceChange::DeleteSheet && SameSheetName(sheet.Name, change.Sheet);
+    bool moving = (change.Kind == TReferenceChange::InsertRows || change.Kind == TReferenceChange::InsertColumns) &&
+                  SameSheetName(sheet.Name, change.Sheet);
     // Members of a shared group would read their formula through a moved
     // master: give them their own formulas first.
     ExpandSharedFormulas(sheet, moving ? nullptr : &change);
@@ -308,6 +304,11 @@ void TWorkbookFile::ApplyChangeEverywhere(const TReferenceChange& change) {
     pugi::xml_node source = Child(Child(cache.Doc->document_element(), "cacheSource"), "worksheetSource");
     pugi::xml_attribute ref = source.attribute("ref");
     if (!ref || !SameSheetName(source.attribute("sheet").value(), change.Sheet) || RelIdAttribute(source)) continue;
+    if (change.Kind == TReferenceChange::RenameSheet) {
+      source.attribute("sheet").set_value(change.NewName.c_str());
+      cache.Modified = true;
+      continue;
+    }
     if (std::optional<std::string> after = ApplyChangeToRange(ref.value(), change); after && *after != ref.value()) {
       ref.set_value(after->c_str());
       cache.Modified = true;
@@ -665,18 +666,7 @@ void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
 void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
   if (column < 1 || column > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
-  LoadStyles();
-  // Maximum digit width in pixels of the default font, as the application
-  // measures it for the usual fonts.
-  double digitWidth = 7;
-  if (!FStylesPart.empty()) {
-    pugi::xml_node font = Child(Child(Part(FStylesPart).Doc->document_element(), "fonts"), "font");
-    std::string name = Child(font, "name").attribute("val").value();
-    double size = 11;  // from_chars: as_double would follow the process locale
-    const char* sizeText = Child(font, "sz").attribute("val").value();
-    std::from_chars(sizeText, sizeText + std::strlen(sizeText), size);
-    digitWidth = std::max(5.0, std::round(size * (name == "Arial" ? 0.7 : 0.64)));
-  }
+  const double digitWidth = DigitWidth();
   // Merged cells do not take part, as in the application.
   std::vector<TRangeRef> merged;
   for (pugi::xml_node merge : Children(Child(sheet.Root(), "mergeCells"), "mergeCell")) {
@@ -710,7 +700,30 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
     widest = std::max(widest, TextWidthUnits(shown));
   }
   if (widest == 0) return;  // nothing shown: the width stays
-  double width = std::trunc((widest * digitWidth + 5) / digitWidth * 256) / 256;
+  pugi::xml_node target = ColumnDefinition(sheet, column);
+  SetAttr(target, "width", NumberText(StoredColumnWidth(widest, digitWidth)));
+  SetAttr(target, "bestFit", "1");
+  SetAttr(target, "customWidth", "1");
+  sheet.Modified = true;
+}
+
+double TWorkbookFile::DigitWidth() {
+  LoadStyles();
+  // Maximum digit width in pixels of the default font, as the application
+  // measures it for the usual fonts.
+  double digitWidth = 7;
+  if (!FStylesPart.empty()) {
+    pugi::xml_node font = Child(Child(Part(FStylesPart).Doc->document_element(), "fonts"), "font");
+    std::string name = Child(font, "name").attribute("val").value();
+    double size = 11;  // from_chars: as_double would follow the process locale
+    const char* sizeText = Child(font, "sz").attribute("val").value();
+    std::from_chars(sizeText, sizeText + std::strlen(sizeText), size);
+    digitWidth = std::max(5.0, std::round(size * (name == "Arial" ? 0.7 : 0.64)));
+  }
+  return digitWidth;
+}
+
+pugi::xml_node TWorkbookFile::ColumnDefinition(TSheet& sheet, uint32_t column) {
   pugi::xml_node cols = EnsureChild(sheet.Root(), "cols", WorksheetChildOrder());
   std::string prefix = PrefixOf(sheet.Root());
   pugi::xml_node target;
@@ -743,10 +756,7 @@ void TWorkbookFile::AutofitColumn(TSheet& sheet, uint32_t column) {
     SetAttr(target, "min", std::to_string(column));
     SetAttr(target, "max", std::to_string(column));
   }
-  SetAttr(target, "width", NumberText(width));
-  SetAttr(target, "bestFit", "1");
-  SetAttr(target, "customWidth", "1");
-  sheet.Modified = true;
+  return target;
 }
 
 // --- Protection --------------------------------------------------------------------------
@@ -779,7 +789,6 @@ void TWorkbookFile::Unprotect(TSheet& sheet) {
 // --- Sheets ---------------------------------------------------------------------------------
 
 std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
-  ForgetResults();
   int index = IndexOf(before);
   if (index < 0) throw EWorkbookError(rtl::UnicodeString(SSheetDeleted));
   std::string name;
@@ -789,6 +798,10 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
     for (const auto& s : FSheets) used |= SameSheetName(s->Name, name);
     if (!used) break;
   }
+  return AddWorksheet(index, name, {});
+}
+
+std::string TWorkbookFile::NewWorksheetPart() {
   std::string dir = "xl/worksheets/";
   for (const auto& s : FSheets)
     if (s->IsWorksheet) {
@@ -802,6 +815,13 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
     for (const auto& s : FSheets) used |= s->PartName == partName;
     if (!used) break;
   }
+  return partName;
+}
+
+std::shared_ptr<TSheet> TWorkbookFile::AddWorksheet(int index, const std::string& name, std::string content,
+                                                    const std::string& partName) {
+  ForgetResults();
+  if (partName.empty()) return AddWorksheet(index, name, std::move(content), NewWorksheetPart());
   pugi::xml_node workbookRoot = Part(FWorkbookPart).Doc->document_element();
   std::string mainNs =
       workbookRoot
@@ -810,12 +830,13 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
                          : ("xmlns:" + PrefixOf(workbookRoot).substr(0, PrefixOf(workbookRoot).size() - 1)).c_str())
           .value();
   if (mainNs.empty()) mainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
-  std::string content =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<worksheet xmlns=\"" + mainNs +
-      "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><dimension ref=\"A1\"/>"
-      "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>"
-      "<sheetData/><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
-      "footer=\"0.3\"/></worksheet>";
+  if (content.empty())
+    content =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<worksheet xmlns=\"" + mainNs +
+        "\" xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"><dimension ref=\"A1\"/>"
+        "<sheetViews><sheetView workbookViewId=\"0\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>"
+        "<sheetData/><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
+        "footer=\"0.3\"/></worksheet>";
   FPackage->Write(partName, content);
 
   // Relationship from the workbook, typed like the existing worksheets'.
@@ -859,8 +880,10 @@ std::shared_ptr<TSheet> TWorkbookFile::AddSheetBefore(const TSheet& before) {
       if (!uri.empty()) relNs = uri;
     }
   }
-  pugi::xml_node node = sheets.insert_child_before((PrefixOf(sheets) + "sheet").c_str(),
-                                                   sheetNodes[static_cast<size_t>(index)]);
+  pugi::xml_node node = static_cast<size_t>(index) < sheetNodes.size()
+                            ? sheets.insert_child_before((PrefixOf(sheets) + "sheet").c_str(),
+                                                         sheetNodes[static_cast<size_t>(index)])
+                            : sheets.insert_child_after((PrefixOf(sheets) + "sheet").c_str(), sheetNodes.back());
   SetAttr(node, "name", name);
   SetAttr(node, "sheetId", std::to_string(sheetId + 1));
   SetAttr(node, (AttributePrefixFor(node, relNs, "r") + "id").c_str(), relId);

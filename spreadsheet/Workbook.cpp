@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "rtl/Locale.h"
 #include "spreadsheet/Xml.h"
@@ -451,6 +452,19 @@ uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, i
     protection.attribute("locked").set_value(lockedState ? "1" : "0");
     set("applyProtection", "1");
   }
+  // A record that already says the same serves (no new record per cell).
+  auto text = [](pugi::xml_node node) {
+    std::ostringstream out;
+    node.print(out, "", pugi::format_raw);
+    return out.str();
+  };
+  const std::string wanted = text(xf);
+  for (uint32_t i = 0; i < FCellXfs.size(); ++i)
+    if (text(FCellXfs[i]) == wanted) {
+      cellXfs.remove_child(xf);
+      FDerivedStyles[key] = i;
+      return i;
+    }
   FCellXfs.push_back(xf);
   FDateStyle.push_back(-1);
   if (cellXfs.attribute("count")) cellXfs.attribute("count").set_value(static_cast<unsigned>(FCellXfs.size()));

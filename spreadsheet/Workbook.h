@@ -44,6 +44,11 @@ class TWorkbookFile {
   static constexpr std::u16string_view STextTooLong = u"A cell holds at most 32767 characters";
   static constexpr std::u16string_view SBadFormula = u"The formula contains an error: %s";
   static constexpr const char* SPartOfArray = "You can't change part of an array.";
+  static constexpr const char* SInvalidSheetName =
+      "You typed an invalid name for a sheet or chart. Make sure that: The name that you type does not exceed 31 "
+      "characters. The name does not contain any of the following characters: : \\ / ? * [ or ]. You did not leave "
+      "the name blank. The name does not begin or end with an apostrophe.";
+  static constexpr const char* SSheetNameTaken = "That name is already taken. Try a different one.";
   static constexpr const char* SPartOfPivotTable = "Cannot change this part of a PivotTable report.";
   static constexpr std::u16string_view SCannotSave = u"Cannot save workbook \"%s\": %s";
   static constexpr const char* SWrongPassword =
@@ -79,7 +84,25 @@ class TWorkbookFile {
   // A new worksheet before `before`, named with the next free SheetN; it
   // becomes the active sheet.
   std::shared_ptr<TSheet> AddSheetBefore(const TSheet& before);
+  // A new empty worksheet after the last sheet; it becomes the active one.
+  std::shared_ptr<TSheet> AddSheetNamed(const std::string& name);
+  // A copy of a worksheet, with everything it owns, before tab position
+  // `before` (0-based; the count of sheets appends), named as the
+  // application names copies ("Orders (2)"); it becomes the active sheet.
+  std::shared_ptr<TSheet> CopySheet(TSheet& source, int before);
+  // Renames a sheet and every reference to it; the application's rules and
+  // texts for names.
+  void RenameSheet(TSheet& sheet, const std::string& name);
   void DeleteSheet(TSheet& sheet);
+
+  // Number formats, column widths (in characters of the default font's
+  // digit width) and row heights (in points), as the application gives them.
+  std::string NumberFormat(TSheet& sheet, uint32_t row, uint32_t column);
+  void SetNumberFormat(TSheet& sheet, uint32_t row, uint32_t column, const std::string& code);
+  double ColumnWidth(TSheet& sheet, uint32_t column);
+  void SetColumnWidth(TSheet& sheet, uint32_t column, double characters);
+  double RowHeight(TSheet& sheet, uint32_t row);
+  void SetRowHeight(TSheet& sheet, uint32_t row, double points);
 
   // The cells named by an A1 reference ("B3", "B3:C4") or a defined name
   // that points into this sheet; false when the text names no such range.
@@ -144,6 +167,28 @@ class TWorkbookFile {
   void MoveCells(TSheet& sheet, const TReferenceChange& change);
   void AdjustSheetParts(TSheet& sheet, const TReferenceChange& change);
   void RemovePartTree(const std::string& partName);
+  // A free worksheet part name beside the existing ones.
+  std::string NewWorksheetPart();
+  // A part's content as it stands (as changed, when it was).
+  std::string PartContent(const std::string& name);
+  // Copies a part and, through its relationships, what it owns (images and
+  // pivot caches stay shared); returns the copy's name. `copies` maps parts
+  // already copied to their copies.
+  std::string CopyPartTree(const std::string& name, std::map<std::string, std::string>& copies);
+  // Adds a worksheet at tab position `index` with the part's content (an
+  // empty sheet when none), its relationship, content type and sheet entry.
+  std::shared_ptr<TSheet> AddWorksheet(int index, const std::string& name, std::string content,
+                                       const std::string& partName = {});
+  // Refuses a sheet name the application refuses (`except`: the sheet being
+  // renamed, which may keep its name in other letter case).
+  void CheckSheetName(const std::string& name, const TSheet* except);
+  // Maximum digit width in pixels of the default font.
+  double DigitWidth();
+  // The <col> element of one column alone, split out of a wider one or made.
+  pugi::xml_node ColumnDefinition(TSheet& sheet, uint32_t column);
+  // The numFmtId of a format code: a built-in one, one the workbook has, or
+  // a new record.
+  uint32_t FormatId(const std::string& code);
   pugi::xml_document& RelationshipsOf(const std::string& partName);
 
   // Table header cells: a table's header row holds its columns' names, and
@@ -202,6 +247,11 @@ std::string HeaderText(const rtl::Variant& value);
 
 // The error value a cell's error text names ("#N/A").
 rtl::Variant ErrorVariant(const std::string& text);
+
+// The width a <col> stores for a number of characters of the default
+// font's digit width (the padding included), and back.
+double StoredColumnWidth(double characters, double digitWidth);
+double ColumnCharacters(double stored, double digitWidth);
 
 // Whether a number format code shows a date or time.
 bool IsDateFormatCode(std::string_view code);

@@ -262,6 +262,11 @@ std::vector<pugi::xml_node> Descendants(const pugi::xml_node& node, std::string_
   return out;
 }
 
+void SetAttr(pugi::xml_node node, const char* name, const std::string& value) {
+  if (!node.attribute(name)) node.append_attribute(name);
+  node.attribute(name).set_value(value.c_str());
+}
+
 pugi::xml_node EnsureChild(pugi::xml_node parent, std::string_view local, const std::vector<std::string_view>& order) {
   if (pugi::xml_node existing = Child(parent, local)) return existing;
   std::string name = PrefixOf(parent) + std::string(local);

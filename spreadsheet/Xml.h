@@ -40,6 +40,8 @@ std::vector<pugi::xml_node> Descendants(const pugi::xml_node& node, std::string_
 // The child with the local name, created with the parent's prefix at the
 // place `order` (the schema's sequence of local names) gives it.
 pugi::xml_node EnsureChild(pugi::xml_node parent, std::string_view local, const std::vector<std::string_view>& order);
+// Sets an attribute, adding it at the end when absent.
+void SetAttr(pugi::xml_node node, const char* name, const std::string& value);
 
 void AppendEscaped(std::string& out, std::string_view text, bool attribute);
 // Text as stored in the cells' XML: characters XML cannot carry become

@@ -69,6 +69,22 @@ void TqovSheet::InsertColumn(int index) { FWS->InsertColumn(index); }
 
 void TqovSheet::AutoFitColumn(int index) { FWS->AutofitColumn(index); }
 
+void TqovSheet::SetName(const UnicodeString& name) { FWS->SetName(name); }
+
+UnicodeString TqovSheet::NumberFormat(int row, int column) const { return FWS->NumberFormat(row, column); }
+
+void TqovSheet::SetNumberFormat(int row, int column, const UnicodeString& code) {
+  FWS->SetNumberFormat(row, column, code);
+}
+
+double TqovSheet::ColumnWidth(int column) const { return FWS->ColumnWidth(column); }
+
+void TqovSheet::SetColumnWidth(int column, double width) { FWS->SetColumnWidth(column, width); }
+
+double TqovSheet::RowHeight(int row) const { return FWS->RowHeight(row); }
+
+void TqovSheet::SetRowHeight(int row, double height) { FWS->SetRowHeight(row, height); }
+
 // --- TqovDocument -----------------------------------------------------------------
 
 TqovDocument::TqovDocument(spreadsheet::ISpreadsheetServer* server, const UnicodeString& fileName) {
@@ -164,6 +180,25 @@ void TqovDocument::InsertSheet(int index) {
     throw;
   }
   active->Select();
+}
+
+TqovSheet* TqovDocument::CopySheet(int index, int before) {
+  Sheet(index);  // "List index out of bounds" as for any position
+  if (before < 1 || before > SheetCount() + 1) throw rtl::EListError::IndexError(static_cast<int64_t>(before) - 1);
+  std::shared_ptr<spreadsheet::ISheet> active = Book().ActiveSheet();
+  std::shared_ptr<spreadsheet::ISheet> copy = Book().CopySheet(index, before);
+  auto wrapper = std::make_unique<TqovSheet>(copy);
+  TqovSheet* result = wrapper.get();
+  FSheets.insert(FSheets.begin() + (before - 1), std::move(wrapper));
+  active->Select();
+  return result;
+}
+
+TqovSheet* TqovDocument::AddSheet(const UnicodeString& name) {
+  std::shared_ptr<spreadsheet::ISheet> active = Book().ActiveSheet();
+  FSheets.push_back(std::make_unique<TqovSheet>(Book().AddNamedSheet(name)));
+  active->Select();
+  return FSheets.back().get();
 }
 
 void TqovDocument::DeleteSheet(int index) {

@@ -45,6 +45,15 @@ class TqovSheet : public rtl::TObject {
   void InsertColumn(int index);
   void AutoFitColumn(int index);
 
+  // The application's rules for names; references to the sheet follow.
+  void SetName(const UnicodeString& name);
+  UnicodeString NumberFormat(int row, int column) const;
+  void SetNumberFormat(int row, int column, const UnicodeString& code);
+  double ColumnWidth(int column) const;
+  void SetColumnWidth(int column, double width);
+  double RowHeight(int row) const;
+  void SetRowHeight(int row, double height);
+
  private:
   std::shared_ptr<spreadsheet::ISheet> FWS;
 };
@@ -93,6 +102,12 @@ class TqovDocument : public rtl::TObject {
   // Removes the sheet at position index without a prompt; DisplayAlerts is
   // restored whatever happens.
   void DeleteSheet(int index);
+  // A copy of the sheet at position index, with everything it owns, placed
+  // before position `before` (SheetCount + 1 appends); the active sheet
+  // stays as it was.
+  TqovSheet* CopySheet(int index, int before);
+  // A new empty worksheet with that name after the last one.
+  TqovSheet* AddSheet(const UnicodeString& name);
 
   spreadsheet::IApplication* MSExcel() const { return FMSExcel.get(); }
   spreadsheet::IWorkbook* WBK() const { return FWBK.get(); }

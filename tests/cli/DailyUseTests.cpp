@@ -326,7 +326,7 @@ TEST(DailyUse, TimeoutStopsAnEndlessScriptAndKeepsWhatItDidBefore) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   EXPECT_TRUE(
       std::regex_match(Normalized(run.out),
-                       std::regex("Fatal Error: Runtime error\r\nScript stopped after 1 second at line [56], "
+                       std::regex("Fatal Error: Runtime error\r\nScript stopped after 1 seconds at line [56], "
                                   "column \\d+, bytecode\\(P:B\\)\r\n::(  while True do|    I := I \\+ 1;)\r\n\r\n")))
       << run.out;
   EXPECT_EQ(run.err, "looping\r\n");

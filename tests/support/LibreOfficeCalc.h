@@ -204,10 +204,11 @@ inline void WriteProfile(const std::string& profileDir) {
 
 }  // namespace detail
 
-// Recalculates a copy of `workbook` and returns the values of all its sheets.
-// Each run has its own user profile and home folder, so parallel runs do
-// not share LibreOffice's profile lock.
-inline TRecalculation Recalculate(const std::string& workbook) {
+// Recalculates a copy of `workbook` and returns the values of all its sheets
+// (`asShown`: as the cells' number formats show them). Each run has its own
+// user profile and home folder, so parallel runs do not share LibreOffice's
+// profile lock.
+inline TRecalculation Recalculate(const std::string& workbook, bool asShown = false) {
   TRecalculation result;
   std::string soffice = SofficeProgram();
   if (soffice.empty()) {
@@ -227,7 +228,8 @@ inline TRecalculation Recalculate(const std::string& workbook) {
   std::filesystem::create_directories(dir + "/home");
   // Comma-separated UTF-8, en-US numbers, values rather than formulas, every
   // sheet into its own file "book-<sheet name>.csv".
-  const std::string filter = "csv:Text - txt - csv (StarCalc):44,34,76,1,,1033,false,true,false,false,false,-1";
+  const std::string filter = std::string("csv:Text - txt - csv (StarCalc):44,34,76,1,,1033,false,true,") +
+                             (asShown ? "true" : "false") + ",false,false,-1";
   std::string command = "cd " + detail::ShellQuote(dir) + " && HOME=" + detail::ShellQuote(dir + "/home") +
                         " LC_ALL=C.UTF-8 timeout -k 10 " + std::to_string(kTimeoutSeconds) + " " +
                         detail::ShellQuote(soffice) + " " +

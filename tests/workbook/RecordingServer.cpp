@@ -84,6 +84,34 @@ void TRecordingSheet::Calculate() { FRec->Record(FPath, "Calculate"); }
 void TRecordingSheet::Select() { FRec->Record(FPath, "Select"); }
 void TRecordingSheet::Delete() { FRec->Record(FPath, "Delete"); }
 
+void TRecordingSheet::SetName(const UnicodeString& name) {
+  Variant value = Variant::FromOleStr(name);
+  FRec->Record(FPath, "SetName", "", &value);
+}
+UnicodeString TRecordingSheet::NumberFormat(int row, int column) const {
+  return FRec->Record(FPath, "NumberFormat", Args({row, column})).AsUnicodeString();
+}
+void TRecordingSheet::SetNumberFormat(int row, int column, const UnicodeString& code) {
+  Variant value = Variant::FromOleStr(code);
+  FRec->Record(FPath, "SetNumberFormat", Args({row, column}), &value);
+}
+double TRecordingSheet::ColumnWidth(int column) const {
+  Variant answer = FRec->Record(FPath, "ColumnWidth", Args({column}));
+  return answer.IsEmpty() ? 0 : answer.AsDouble();
+}
+void TRecordingSheet::SetColumnWidth(int column, double width) {
+  Variant value(width);
+  FRec->Record(FPath, "SetColumnWidth", Args({column}), &value);
+}
+double TRecordingSheet::RowHeight(int row) const {
+  Variant answer = FRec->Record(FPath, "RowHeight", Args({row}));
+  return answer.IsEmpty() ? 0 : answer.AsDouble();
+}
+void TRecordingSheet::SetRowHeight(int row, double height) {
+  Variant value(height);
+  FRec->Record(FPath, "SetRowHeight", Args({row}), &value);
+}
+
 // --- Workbook ------------------------------------------------------------------
 
 std::shared_ptr<ISheet> TRecordingWorkbook::MakeSheet(std::string path) const {
@@ -112,6 +140,17 @@ std::shared_ptr<ISheet> TRecordingWorkbook::ActiveSheet() const {
 std::shared_ptr<ISheet> TRecordingWorkbook::AddSheet() {
   FRec->Record(FPath, "AddSheet");
   return MakeSheet("new");
+}
+
+std::shared_ptr<ISheet> TRecordingWorkbook::AddNamedSheet(const UnicodeString& name) {
+  Variant value = Variant::FromOleStr(name);
+  FRec->Record(FPath, "AddNamedSheet", "", &value);
+  return MakeSheet("new");
+}
+
+std::shared_ptr<ISheet> TRecordingWorkbook::CopySheet(int index, int before) {
+  FRec->Record(FPath, "CopySheet", Args({index, before}));
+  return MakeSheet("copy");
 }
 
 UnicodeString TRecordingWorkbook::Name() const { return FRec->Record(FPath, "Name").AsUnicodeString(); }

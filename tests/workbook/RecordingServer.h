@@ -55,6 +55,13 @@ class TRecordingSheet : public spreadsheet::ISheet {
   void Calculate() override;
   void Select() override;
   void Delete() override;
+  void SetName(const UnicodeString& name) override;
+  UnicodeString NumberFormat(int row, int column) const override;
+  void SetNumberFormat(int row, int column, const UnicodeString& code) override;
+  double ColumnWidth(int column) const override;
+  void SetColumnWidth(int column, double width) override;
+  double RowHeight(int row) const override;
+  void SetRowHeight(int row, double height) override;
 
  private:
   TRecorder* FRec;  // not owned; outlives every object
@@ -71,6 +78,8 @@ class TRecordingWorkbook : public spreadsheet::IWorkbook {
   std::shared_ptr<spreadsheet::ISheet> Sheet(int index) const override;
   std::shared_ptr<spreadsheet::ISheet> ActiveSheet() const override;
   std::shared_ptr<spreadsheet::ISheet> AddSheet() override;
+  std::shared_ptr<spreadsheet::ISheet> AddNamedSheet(const UnicodeString& name) override;
+  std::shared_ptr<spreadsheet::ISheet> CopySheet(int index, int before) override;
   UnicodeString Name() const override;
   UnicodeString FullName() const override;
   void Calculate() override;
