@@ -85,8 +85,8 @@ double FileNumber(const char* text, double otherwise) {
 }
 
 [[noreturn]] void RefuseProperty(const char* property) {
-  throw EWorkbookError(rtl::Utf8ToUnicode(std::string("Unable to set the ") + property +
-                                          " property of the Range class"));
+  throw EWorkbookError(
+      rtl::Utf8ToUnicode(std::string("Unable to set the ") + property + " property of the Range class"));
 }
 
 // The sheet's default column width in characters when no <col> gives one:

@@ -138,8 +138,7 @@ std::string TWorkbookFile::PartContent(const std::string& name) {
 std::string TWorkbookFile::CopyPartTree(const std::string& name, std::map<std::string, std::string>& copies) {
   if (auto done = copies.find(name); done != copies.end()) return done->second;
   // Images and pivot caches are shared by what points at them.
-  if (name.find("/media/") != std::string::npos || name.find("pivotCacheDefinition") != std::string::npos)
-    return name;
+  if (name.find("/media/") != std::string::npos || name.find("pivotCacheDefinition") != std::string::npos) return name;
   size_t slash = name.rfind('/');
   std::string dir = name.substr(0, slash + 1), stem, extension;
   SplitNumberedName(name.substr(slash + 1), stem, extension);

@@ -97,15 +97,17 @@ begin
   Formats.Cell[5, 1] := Log;
 end.
 )");
-  int before = std::stoi(Python("import zipfile, re\nprint(len(re.findall(r'<xf ', re.search(r'<cellXfs.*</cellXfs>', "
-                                "zipfile.ZipFile('" +
-                                dir.File("book.xlsx") + "').read('xl/styles.xml').decode()).group(0))))"));
+  int before = std::stoi(
+      Python("import zipfile, re\nprint(len(re.findall(r'<xf ', re.search(r'<cellXfs.*</cellXfs>', "
+             "zipfile.ZipFile('" +
+             dir.File("book.xlsx") + "').read('xl/styles.xml').decode()).group(0))))"));
   TKorvaRun run = RunKorva("-x book.xlsx report.rops", dir.Path());
   ASSERT_EQ(run.status, 0) << run.output;
 
   std::string checked = Python(R"(import openpyxl, re, zipfile, warnings
 warnings.simplefilter('ignore')
-path = ')" + dir.File("book.xlsx") + R"('
+path = ')" + dir.File("book.xlsx") +
+                               R"('
 wb = openpyxl.load_workbook(path)
 print(wb.sheetnames)
 jan, summary, copy, formats = (wb[n] for n in wb.sheetnames)
@@ -128,17 +130,16 @@ print(len(re.findall(r'<xf ', re.search(r'<cellXfs.*</cellXfs>', styles).group(0
       "You typed an invalid name for a sheet or chart. Make sure that: The name that you type does not exceed 31 "
       "characters. The name does not contain any of the following characters: : \\ / ? * [ or ]. You did not leave "
       "the name blank. The name does not begin or end with an apostrophe.";
-  std::string expected =
-      std::string("['Jan 2026', 'Summary', 'Orders (2)', 'Formats']\n") +
-      "=SUM('Jan 2026'!B2:B4) ='Jan 2026'!D2 =SUM(QtyRange)\n"
-      "[\"'Jan 2026'!$B$2:$B$4\"]\n"
-      "='Jan 2026'!B2+1 ='Orders (2)'!B2+1 =SUM(Sales_2[Amount]) =SUM(Sales[Amount])\n"
-      "['Sales'] ['Sales_2'] ['H1:I2'] checked\n"
-      "1 1 1\n"
-      "#,##0.00 dd.mm.yyyy 0% 0.000 0.000\n"
-      "Orders (2)|Jan 2026|" +
-      invalid + "|That name is already taken. Try a different one.|" + invalid + "|" + invalid +
-      "|#,##0.00 0% General|20.000000000000 30.000000000000 8.430000000000 15.000000000000|\n";
+  std::string expected = std::string("['Jan 2026', 'Summary', 'Orders (2)', 'Formats']\n") +
+                         "=SUM('Jan 2026'!B2:B4) ='Jan 2026'!D2 =SUM(QtyRange)\n"
+                         "[\"'Jan 2026'!$B$2:$B$4\"]\n"
+                         "='Jan 2026'!B2+1 ='Orders (2)'!B2+1 =SUM(Sales_2[Amount]) =SUM(Sales[Amount])\n"
+                         "['Sales'] ['Sales_2'] ['H1:I2'] checked\n"
+                         "1 1 1\n"
+                         "#,##0.00 dd.mm.yyyy 0% 0.000 0.000\n"
+                         "Orders (2)|Jan 2026|" +
+                         invalid + "|That name is already taken. Try a different one.|" + invalid + "|" + invalid +
+                         "|#,##0.00 0% General|20.000000000000 30.000000000000 8.430000000000 15.000000000000|\n";
   ASSERT_EQ(checked.substr(0, expected.size()), expected) << checked;
   // One chart per sheet, each over its own sheet's quantities; four new
   // style records for four formats, however many cells took them.

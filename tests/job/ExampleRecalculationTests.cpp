@@ -163,3 +163,29 @@ TEST(ExampleRecalculation, SavedResultsOfAFilledInvoiceAreWhatTheApplicationComp
 }
 
 }  // namespace
+
+// The bundled monthly report: a sheet per month copied from the template's
+// Orders sheet, named, filled and formatted; LibreOffice shows each month's
+// totals and formats as the script meant them.
+TEST(ExampleRecalculation, TheMonthlyReportHasASheetPerMonthWithItsOwnTotals) {
+  std::string why = korva::calc::WhyNoRecalculation();
+  if (!why.empty()) GTEST_SKIP() << why;
+  TTempFolder temp("korva-monthly-");
+  std::string examples = std::string(KORVA_SOURCE_DIR) + "/examples";
+  std::string book = (temp.Path / "report.xlsx").string();
+  std::filesystem::copy_file(examples + "/template.xlsx", book);
+  int status;
+  std::string output = RunCommand("cd '" + examples + "' && LC_ALL=C.UTF-8 '" + KORVA_BINARY + "' -x '" + book +
+                                      "' -c monthly.csv -d , monthly_report.rops 2>&1",
+                                  status);
+  ASSERT_EQ(status, 0) << output;
+  korva::calc::TRecalculation calc = korva::calc::Recalculate(book, true);
+  ASSERT_EQ(calc.Failure, "");
+  EXPECT_EQ(calc.Sheets.size(), 4u);  // Rates and three months; the template sheet went
+  const TSheetValues& november = calc.Sheet("Nov 2026");
+  EXPECT_EQ(november.At("A1"), "Orders Nov 2026: 3 orders, 1,126.50 with VAT");
+  EXPECT_EQ(november.At("C5"), "04.11.2026");
+  EXPECT_EQ(november.At("F8"), "1,126.50");
+  EXPECT_EQ(calc.Sheet("Sep 2026").At("F7"), "558.38");
+  EXPECT_EQ(calc.Sheet("Oct 2026").At("D8"), "291");
+}
