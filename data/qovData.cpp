@@ -19,64 +19,114 @@ rtl::TClass TqovData::StaticClass() {
   return &meta;
 }
 
+// --- The store --------------------------------------------------------------------
+
+void TFieldStore::AddField(std::u16string_view text) {
+  // Offsets are 32-bit: four thousand million characters of fields.
+  if (FText.size() + text.size() > UINT32_MAX) throw rtl::Exception(u"The CSV file is too large (over 4 GB of text)");
+  FFieldStart.push_back(static_cast<uint32_t>(FText.size()));
+  FText.append(text);
+}
+
+void TFieldStore::ShrinkToFit() {
+  FText.shrink_to_fit();
+  FFieldStart.shrink_to_fit();
+  FRowFirst.shrink_to_fit();
+}
+
+// --- Rows ---------------------------------------------------------------------------
+
 TqovDataRow::TqovDataRow(std::u16string_view line, char16_t FieldDelimiter)
-    : FRow(rtl::SplitFields(line, FieldDelimiter)) {}
+    : FOwn(std::make_unique<TFieldStore>()), FStore(FOwn.get()) {
+  rtl::SplitFields(line, FieldDelimiter, [&](std::u16string_view field) { FOwn->AddField(field); });
+  FOwn->EndRow();
+}
+
+TqovDataRow::TqovDataRow(const std::vector<UnicodeString>& fields)
+    : FOwn(std::make_unique<TFieldStore>()), FStore(FOwn.get()) {
+  for (const UnicodeString& field : fields) FOwn->AddField(field);
+  FOwn->EndRow();
+}
+
+UnicodeString TqovDataRow::Column(int index) const {
+  if (index < 0 || index >= ColumnCount()) throw rtl::EListError::IndexError(index);
+  return UnicodeString(FStore->Field(FIndex, index));
+}
+
+TStringList TqovDataRow::Fields() const {
+  TStringList fields;
+  for (int i = 0; i < ColumnCount(); ++i) fields.Add(UnicodeString(FStore->Field(FIndex, i)));
+  return fields;
+}
+
+// --- The table ----------------------------------------------------------------------
 
 TqovData::TqovData(const UnicodeString& AFileName, bool AHasHeaderRow, char16_t AFieldDelimiter)
-    : FFile(rtl::ReadTextFileLines(AFileName)), FHasHeaderRow(AHasHeaderRow), FFieldDelimiter(AFieldDelimiter) {
-  BuildRows();
-  BuildHeaders();
-}
+    : TqovData(AFileName, AHasHeaderRow, AFieldDelimiter, TCsvFormat{}) {}
 
 TqovData::TqovData(const UnicodeString& AFileName, bool AHasHeaderRow, char16_t AFieldDelimiter,
                    const TCsvFormat& format)
     : FHasHeaderRow(AHasHeaderRow), FFieldDelimiter(AFieldDelimiter) {
-  std::string bytes = rtl::ReadFileBytes(AFileName);
   UnicodeString text;
-  if (format.Encoding.empty()) {
-    text = rtl::DecodeText(bytes, &FEncoding);
-  } else {
-    try {
-      text = rtl::DecodeTextAs(bytes, format.Encoding);
-    } catch (const rtl::Exception& e) {
-      // Which file is wrong matters as much as why.
-      throw rtl::Exception(rtl::ExpandFileName(AFileName) + u": " + e.Message());
+  {
+    std::string bytes = rtl::ReadFileBytes(AFileName);
+    if (format.Encoding.empty()) {
+      text = rtl::DecodeText(bytes, &FEncoding);
+    } else {
+      try {
+        text = rtl::DecodeTextAs(bytes, format.Encoding);
+      } catch (const rtl::Exception& e) {
+        // Which file is wrong matters as much as why.
+        throw rtl::Exception(rtl::ExpandFileName(AFileName) + u": " + e.Message());
+      }
+      FEncoding = format.Encoding;
     }
-    FEncoding = format.Encoding;
   }
-  if (format.Standard) {
+  if (format.Standard)
     BuildStandardRows(text);
-  } else {
-    FFile = TStringList(rtl::SplitLines(text));
-    BuildRows();
-  }
+  else
+    BuildRows(text);
   BuildHeaders();
 }
 
 TqovData::TqovData(std::u16string_view text, bool AHasHeaderRow, char16_t AFieldDelimiter, bool standard)
     : FHasHeaderRow(AHasHeaderRow), FFieldDelimiter(AFieldDelimiter) {
-  if (standard) {
+  if (standard)
     BuildStandardRows(text);
-  } else {
-    FFile = TStringList(rtl::SplitLines(text));
-    BuildRows();
-  }
+  else
+    BuildRows(text);
   BuildHeaders();
 }
 
 TqovData::TqovData(const TStringList& lines, bool AHasHeaderRow, char16_t AFieldDelimiter)
-    : FFile(lines), FHasHeaderRow(AHasHeaderRow), FFieldDelimiter(AFieldDelimiter) {
-  BuildRows();
+    : FHasHeaderRow(AHasHeaderRow), FFieldDelimiter(AFieldDelimiter) {
+  for (const UnicodeString& line : lines.Items()) AddRow(line, RowCount() + 1);
+  FStore.ShrinkToFit();
+  FRows.resize(static_cast<size_t>(RowCount()));
   BuildHeaders();
 }
 
-void TqovData::BuildRows() {
-  FRows.reserve(static_cast<size_t>(FFile.Count()));
-  FLineNumbers.reserve(FRows.capacity());
-  for (const UnicodeString& line : FFile.Items()) {
-    FRows.push_back(std::make_unique<TqovDataRow>(line, FFieldDelimiter));
-    FLineNumbers.push_back(static_cast<int>(FRows.size()));
+void TqovData::AddRow(std::u16string_view line, int lineNumber) {
+  rtl::SplitFields(line, FFieldDelimiter, [&](std::u16string_view field) { FStore.AddField(field); });
+  FStore.EndRow();
+  FLineNumbers.push_back(lineNumber);
+}
+
+// Lines end at CR LF, a lone CR or a lone LF; a line end after the last line
+// adds no empty line (as SplitLines has it), without a copy of each line.
+void TqovData::BuildRows(std::u16string_view text) {
+  FStore.Reserve(text.size());
+  size_t start = 0;
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (text[i] != u'\r' && text[i] != u'\n') continue;
+    AddRow(text.substr(start, i - start), RowCount() + 1);
+    if (text[i] == u'\r' && i + 1 < n && text[i + 1] == u'\n') ++i;
+    start = i + 1;
   }
+  if (start < n) AddRow(text.substr(start), RowCount() + 1);
+  FStore.ShrinkToFit();
+  FRows.resize(static_cast<size_t>(RowCount()));
 }
 
 void TqovData::BuildStandardRows(std::u16string_view text) {
@@ -135,25 +185,28 @@ void TqovData::BuildStandardRows(std::u16string_view text) {
       skipLineEnd(i);
       ++line;
     }
-    FRows.push_back(std::make_unique<TqovDataRow>(std::move(fields)));
+    for (const UnicodeString& field : fields) FStore.AddField(field);
+    FStore.EndRow();
     FLineNumbers.push_back(startLine);
   }
+  FStore.ShrinkToFit();
+  FRows.resize(static_cast<size_t>(RowCount()));
 }
 
 UnicodeString TqovData::RaggedRowsWarning(const UnicodeString& name) const {
-  if (FRows.size() < 2) return {};
-  const int expected = FRows.front()->ColumnCount();
+  if (RowCount() < 2) return {};
+  const int expected = FStore.FieldCount(0);
   auto fields = [](int count) { return rtl::IntToStr(count) + (count == 1 ? u" field" : u" fields"); };
   UnicodeString text;
   int ragged = 0;
-  for (size_t r = 1; r < FRows.size(); ++r) {
-    int count = FRows[r]->ColumnCount();
+  for (int r = 1; r < RowCount(); ++r) {
+    int count = FStore.FieldCount(r);
     if (count == 0 || count == expected) continue;
     ++ragged;
     if (ragged == 1)
-      text = rtl::FormatText(SRaggedRow, {name, rtl::IntToStr(FLineNumbers[r]), fields(count)});
+      text = rtl::FormatText(SRaggedRow, {name, rtl::IntToStr(FLineNumbers[static_cast<size_t>(r)]), fields(count)});
     else if (ragged <= 3)
-      text += rtl::FormatText(SRaggedMore, {rtl::IntToStr(FLineNumbers[r]), fields(count)});
+      text += rtl::FormatText(SRaggedMore, {rtl::IntToStr(FLineNumbers[static_cast<size_t>(r)]), fields(count)});
   }
   if (ragged == 0) return {};
   text += rtl::FormatText(FHasHeaderRow ? SRaggedHeader : SRaggedFirstLine, {rtl::IntToStr(expected)});
@@ -162,10 +215,9 @@ UnicodeString TqovData::RaggedRowsWarning(const UnicodeString& name) const {
 }
 
 void TqovData::BuildHeaders() {
-  if (FRows.empty()) return;
-  const TqovDataRow& first = *FRows.front();
-  for (int i = 0; i < first.ColumnCount(); ++i) {
-    const UnicodeString& field = first.Column(i);
+  if (RowCount() == 0) return;
+  for (int i = 0; i < FStore.FieldCount(0); ++i) {
+    UnicodeString field(FStore.Field(0, i));
     if (FHasHeaderRow && !rtl::Trim(field).empty()) {
       FHeaders.Add(field);
     } else {
@@ -178,7 +230,15 @@ void TqovData::BuildHeaders() {
 
 TqovDataRow* TqovData::Row(int index) const {
   if (index < 0 || index >= RowCount()) throw rtl::EListError::IndexError(index);
-  return FRows[static_cast<size_t>(index)].get();
+  std::unique_ptr<TqovDataRow>& row = FRows[static_cast<size_t>(index)];
+  if (!row) row = std::make_unique<TqovDataRow>(FStore, index);
+  return row.get();
+}
+
+UnicodeString TqovData::Cell(int row, int column) const {
+  if (row < 0 || row >= RowCount()) throw rtl::EListError::IndexError(row);
+  if (column < 0 || column >= FStore.FieldCount(row)) throw rtl::EListError::IndexError(column);
+  return UnicodeString(FStore.Field(row, column));
 }
 
 int TqovData::LocateRow(int KeyColumn, std::u16string_view KeyValue, int RowOffset) const {
@@ -186,11 +246,10 @@ int TqovData::LocateRow(int KeyColumn, std::u16string_view KeyValue, int RowOffs
   if (RowOffset < 0) throw rtl::EListError::IndexError(RowOffset);
   if (KeyColumn < 0) throw rtl::EListError::IndexError(KeyColumn);
   for (int r = RowOffset; r < RowCount(); ++r) {
-    const TqovDataRow& row = *FRows[static_cast<size_t>(r)];
     // A row without the key column (an empty line, a short line) cannot
     // match; it must not stop the search for the rows after it.
-    if (KeyColumn >= row.ColumnCount()) continue;
-    if (rtl::AnsiSameText(row.Column(KeyColumn), KeyValue)) return r;
+    if (KeyColumn >= FStore.FieldCount(r)) continue;
+    if (rtl::AnsiSameText(FStore.Field(r, KeyColumn), KeyValue)) return r;
   }
   return -1;
 }

@@ -2,7 +2,10 @@
 // list of column names. Read once when created, never changed afterwards.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "rtl/Objects.h"
@@ -13,24 +16,55 @@ namespace data {
 using rtl::TStringList;
 using rtl::UnicodeString;
 
+// The fields of a table in one block of text with their bounds, rather than
+// an object per field: a large file costs little more than its text.
+class TFieldStore {
+ public:
+  // Room for fields of `characters` characters in all (a table's text
+  // holds no more than the file's).
+  void Reserve(size_t characters) { FText.reserve(characters); }
+  void AddField(std::u16string_view text);
+  void EndRow() { FRowFirst.push_back(static_cast<uint32_t>(FFieldStart.size())); }
+  int RowCount() const { return static_cast<int>(FRowFirst.size()) - 1; }
+  int FieldCount(int row) const {
+    return static_cast<int>(FRowFirst[static_cast<size_t>(row) + 1] - FRowFirst[static_cast<size_t>(row)]);
+  }
+  std::u16string_view Field(int row, int column) const {
+    size_t i = FRowFirst[static_cast<size_t>(row)] + static_cast<size_t>(column);
+    size_t end = i + 1 < FFieldStart.size() ? FFieldStart[i + 1] : FText.size();
+    return std::u16string_view(FText).substr(FFieldStart[i], end - FFieldStart[i]);
+  }
+  void ShrinkToFit();
+
+ private:
+  std::u16string FText;
+  std::vector<uint32_t> FFieldStart;   // where each field's text begins
+  std::vector<uint32_t> FRowFirst{0};  // each row's first field; one more entry than rows
+};
+
 // Scripts hold rows and the table as objects; the table owns its rows and
-// the job owns the table, so neither may be freed by a script.
+// the job owns the table, so neither may be freed by a script. A table's
+// row is a view of the table's store, made when first asked for.
 class TqovDataRow : public rtl::TObject {
  public:
   // Splits one line into fields.
   TqovDataRow(std::u16string_view line, char16_t FieldDelimiter);
   // A row of fields already split.
-  explicit TqovDataRow(std::vector<UnicodeString> fields) : FRow(std::move(fields)) {}
+  explicit TqovDataRow(const std::vector<UnicodeString>& fields);
+  // Row `row` of a table's fields.
+  TqovDataRow(const TFieldStore& store, int row) : FStore(&store), FIndex(row) {}
   static rtl::TClass StaticClass();
   rtl::TClass ClassType() const override { return StaticClass(); }
 
   // Raises "List index out of bounds (%d)" outside the row's fields.
-  const UnicodeString& Column(int index) const { return FRow.Strings(index); }
-  int ColumnCount() const { return FRow.Count(); }
-  const TStringList& Fields() const { return FRow; }
+  UnicodeString Column(int index) const;
+  int ColumnCount() const { return FStore->FieldCount(FIndex); }
+  TStringList Fields() const;
 
  private:
-  TStringList FRow;
+  std::unique_ptr<TFieldStore> FOwn;  // a row of its own, outside any table
+  const TFieldStore* FStore;
+  int FIndex = 0;
 };
 
 // How a CSV file is read beyond its delimiter and header flag.
@@ -78,24 +112,25 @@ class TqovData : public rtl::TObject {
   // case, or -1.
   int HeaderIndex(std::u16string_view name) const { return FHeaders.IndexOf(name); }
   // Rows count the header line too: data rows start at 1 when there is one.
-  int RowCount() const { return static_cast<int>(FRows.size()); }
+  int RowCount() const { return FStore.RowCount(); }
   // The row object, owned by the table.
   TqovDataRow* Row(int index) const;
-  const UnicodeString& Cell(int row, int column) const { return Row(row)->Column(column); }
+  UnicodeString Cell(int row, int column) const;
   // The first row from RowOffset on whose field KeyColumn equals KeyValue
   // without regard to letter case, or -1.
   int LocateRow(int KeyColumn, std::u16string_view KeyValue, int RowOffset) const;
   TqovDataRow* GetRowByHeader(std::u16string_view HeaderName, std::u16string_view KeyValue, int RowOffset) const;
 
  private:
-  void BuildRows();
+  void BuildRows(std::u16string_view text);
+  void AddRow(std::u16string_view line, int lineNumber);
   void BuildStandardRows(std::u16string_view text);
   void BuildHeaders();
 
   TStringList FHeaders;
-  TStringList FFile;
-  std::vector<std::unique_ptr<TqovDataRow>> FRows;
-  std::vector<int> FLineNumbers;  // the file line each row starts on, from 1
+  TFieldStore FStore;
+  mutable std::vector<std::unique_ptr<TqovDataRow>> FRows;  // made when asked for
+  std::vector<int> FLineNumbers;                            // the file line each row starts on, from 1
   UnicodeString FEncoding;
   bool FHasHeaderRow;
   char16_t FFieldDelimiter;

@@ -8,40 +8,45 @@ bool IsBlank(char16_t c) { return c >= 1 && c <= 32; }
 
 }  // namespace
 
-std::vector<UnicodeString> SplitFields(std::u16string_view line, char16_t delimiter) {
-  std::vector<UnicodeString> fields;
+void SplitFields(std::u16string_view line, char16_t delimiter, const std::function<void(std::u16string_view)>& take) {
   const size_t n = line.size();
   size_t i = 0;
+  UnicodeString quoted;  // a quoted field's text without its marks
   while (i < n && IsBlank(line[i])) ++i;
   while (i < n) {
-    UnicodeString field;
     if (line[i] == u'"') {
+      quoted.clear();
       ++i;
       while (i < n) {
         if (line[i] == u'"') {
           if (i + 1 < n && line[i + 1] == u'"') {
-            field.push_back(u'"');
+            quoted.push_back(u'"');
             i += 2;
             continue;
           }
           ++i;  // the closing mark
           break;
         }
-        field.push_back(line[i++]);
+        quoted.push_back(line[i++]);
       }
+      take(quoted);
     } else {
       size_t start = i;
       while (i < n && !IsBlank(line[i]) && line[i] != delimiter) ++i;
-      field.assign(line.substr(start, i - start));
+      take(line.substr(start, i - start));
     }
-    fields.push_back(std::move(field));
     while (i < n && IsBlank(line[i])) ++i;
     if (i < n && line[i] == delimiter) {
-      if (i == n - 1) fields.emplace_back();
+      if (i == n - 1) take({});
       ++i;
       while (i < n && IsBlank(line[i])) ++i;
     }
   }
+}
+
+std::vector<UnicodeString> SplitFields(std::u16string_view line, char16_t delimiter) {
+  std::vector<UnicodeString> fields;
+  SplitFields(line, delimiter, [&](std::u16string_view field) { fields.emplace_back(field); });
   return fields;
 }
 

@@ -420,7 +420,7 @@ void TPackage::Save(TWorkbookGuard* guard) {
         zip_source_free(part);
         throw Fail(std::string("cannot add ") + e.Name + ": " + zip_strerror(out));
       }
-      if (e.Replaced) zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 6);
+      if (e.Replaced) zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 4);
     }
     if (zip_close(out) != 0) {
       for (auto& s : streams)
