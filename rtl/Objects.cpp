@@ -1,6 +1,9 @@
 #include "rtl/Objects.h"
 
-#include <unordered_map>
+#include <bit>
+#include <cstdint>
+#include <type_traits>
+#include <vector>
 
 namespace rtl {
 
@@ -37,9 +40,78 @@ const TPropInfo* TMetaClass::FindProperty(std::u16string_view name) const {
 
 namespace {
 
+// An open-addressing table for the registry: keys and values inline, the
+// zero key marks a free entry, linear probing, deletion by shifting back.
+// Registering and checking an object costs a multiplication and a probe or
+// two, with no allocation except when the table doubles.
+template <class K, class V>
+class TFlatTable {
+ public:
+  V* Find(K key) {
+    if (FEntries.empty()) return nullptr;
+    for (size_t i = Home(key);; i = (i + 1) & Mask()) {
+      if (FEntries[i].Key == key) return &FEntries[i].Value;
+      if (FEntries[i].Key == K{}) return nullptr;
+    }
+  }
+  void Insert(K key, V value) {
+    if ((FSize + 1) * 2 > FEntries.size()) Grow();
+    size_t i = Home(key);
+    while (FEntries[i].Key != K{}) i = (i + 1) & Mask();
+    FEntries[i] = {key, value};
+    ++FSize;
+  }
+  void Erase(K key) {
+    if (FEntries.empty()) return;
+    size_t i = Home(key);
+    while (FEntries[i].Key != key) {
+      if (FEntries[i].Key == K{}) return;
+      i = (i + 1) & Mask();
+    }
+    // Entries after the hole that could live in it move back into it.
+    for (size_t j = (i + 1) & Mask(); FEntries[j].Key != K{}; j = (j + 1) & Mask()) {
+      size_t home = Home(FEntries[j].Key);
+      bool between = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+      if (!between) {
+        FEntries[i] = FEntries[j];
+        i = j;
+      }
+    }
+    FEntries[i] = {};
+    --FSize;
+  }
+  size_t Size() const { return FSize; }
+
+ private:
+  struct TEntry {
+    K Key{};
+    V Value{};
+  };
+  size_t Mask() const { return FEntries.size() - 1; }
+  size_t Home(K key) const {
+    uint64_t bits;
+    if constexpr (std::is_pointer_v<K>)
+      bits = reinterpret_cast<uintptr_t>(key);
+    else
+      bits = static_cast<uint64_t>(key);
+    return static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> FShift);
+  }
+  void Grow() {
+    std::vector<TEntry> old = std::move(FEntries);
+    FEntries.assign(old.empty() ? 64 : old.size() * 2, TEntry{});
+    FShift = 64 - static_cast<unsigned>(std::countr_zero(FEntries.size()));
+    FSize = 0;
+    for (const TEntry& e : old)
+      if (e.Key != K{}) Insert(e.Key, e.Value);
+  }
+  std::vector<TEntry> FEntries;
+  size_t FSize = 0;
+  unsigned FShift = 58;
+};
+
 struct TLiveObjects {
-  std::unordered_map<const void*, uint32_t> ByAddress;
-  std::unordered_map<uint32_t, TObject*> ById;
+  TFlatTable<const void*, uint32_t> ByAddress;
+  TFlatTable<uint32_t, TObject*> ById;
   uint32_t LastId = 0;
 };
 
@@ -59,30 +131,29 @@ uint32_t TObjectRegistry::Register(TObject* object) {
   uint32_t id = live.LastId;
   do {
     ++id;
-  } while (id == 0 || live.ById.count(id) != 0);
+  } while (id == 0 || live.ById.Find(id) != nullptr);
   live.LastId = id;
-  live.ById.emplace(id, object);
-  live.ByAddress.emplace(object, id);
+  live.ById.Insert(id, object);
+  live.ByAddress.Insert(object, id);
   return id;
 }
 
 void TObjectRegistry::Unregister(TObject* object, uint32_t objectId) {
   TLiveObjects& live = LiveObjects();
-  live.ById.erase(objectId);
-  live.ByAddress.erase(object);
+  live.ById.Erase(objectId);
+  live.ByAddress.Erase(object);
 }
 
 bool TObjectRegistry::IsLive(const void* address) {
-  return address != nullptr && LiveObjects().ByAddress.count(address) != 0;
+  return address != nullptr && LiveObjects().ByAddress.Find(address) != nullptr;
 }
 
 TObject* TObjectRegistry::Find(uint32_t objectId) {
-  TLiveObjects& live = LiveObjects();
-  auto it = live.ById.find(objectId);
-  return it == live.ById.end() ? nullptr : it->second;
+  TObject** found = LiveObjects().ById.Find(objectId);
+  return found ? *found : nullptr;
 }
 
-size_t TObjectRegistry::LiveCount() { return LiveObjects().ById.size(); }
+size_t TObjectRegistry::LiveCount() { return LiveObjects().ById.Size(); }
 
 // --- TObject ------------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 
 #include "rtl/Bits.h"
 #include "rtl/Collections.h"
@@ -138,6 +139,36 @@ TEST(LiveObjects, RegistryFollowsConstructionCopyAndDestruction) {
   EXPECT_FALSE(TObjectRegistry::IsLive(nullptr));
   EXPECT_FALSE(TObjectRegistry::IsLive(reinterpret_cast<void*>(uintptr_t{12345})));
   EXPECT_EQ(TObjectRegistry::Find(0), nullptr);
+}
+
+// Objects made and freed in any order, many at a time (the registry grows
+// and entries shift back over freed ones): every live object is found by
+// address and number, every freed number is gone.
+TEST(LiveObjects, RegistryStaysExactThroughManyObjectsMadeAndFreedInAnyOrder) {
+  size_t before = TObjectRegistry::LiveCount();
+  std::vector<std::unique_ptr<TObject>> live;
+  std::vector<uint32_t> freed;
+  std::mt19937 random(20261209);
+  for (int step = 0; step < 60000; ++step) {
+    if (live.empty() || random() % 5 < 3) {
+      live.push_back(std::make_unique<TObject>());
+    } else {
+      size_t i = random() % live.size();
+      freed.push_back(live[i]->ObjectId());
+      std::swap(live[i], live.back());
+      live.pop_back();
+    }
+    if (step % 5000 == 4999) {
+      ASSERT_EQ(TObjectRegistry::LiveCount(), before + live.size()) << "step " << step;
+      for (const auto& object : live) {
+        ASSERT_TRUE(TObjectRegistry::IsLive(object.get()));
+        ASSERT_EQ(TObjectRegistry::Find(object->ObjectId()), object.get());
+      }
+      for (uint32_t id : freed) ASSERT_EQ(TObjectRegistry::Find(id), nullptr);
+    }
+  }
+  live.clear();
+  EXPECT_EQ(TObjectRegistry::LiveCount(), before);
 }
 
 TEST(LiveObjects, NumbersAreNotReusedForLaterObjects) {
