@@ -35,10 +35,6 @@ char32_t NextCodePoint(std::u16string_view text, size_t& pos) {
   return c;
 }
 
-namespace {
-
-// Decodes one UTF-8 sequence at `pos`; returns false (and leaves pos) when
-// the bytes there are not a valid sequence.
 bool DecodeUtf8At(std::string_view s, size_t& pos, char32_t& cp) {
   auto b0 = static_cast<unsigned char>(s[pos]);
   if (b0 < 0x80) {
@@ -67,8 +63,6 @@ bool DecodeUtf8At(std::string_view s, size_t& pos, char32_t& cp) {
   pos += len;
   return true;
 }
-
-}  // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
   size_t pos = 0;

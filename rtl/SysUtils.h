@@ -19,6 +19,10 @@ using AnsiString = std::string;
 // Invalid UTF-8 sequences become U+FFFD; lone surrogates are encoded as
 // three-byte sequences so that nothing is dropped silently.
 UnicodeString Utf8ToUnicode(std::string_view text);
+// Decodes one UTF-8 sequence at `pos`; returns false (and leaves pos) when
+// the bytes there are not a valid sequence (stray continuation bytes,
+// overlong forms, surrogates).
+bool DecodeUtf8At(std::string_view s, size_t& pos, char32_t& cp);
 std::string UnicodeToUtf8(std::u16string_view text);
 // True when the bytes form valid UTF-8 (no overlongs, no surrogates).
 bool IsValidUtf8(std::string_view bytes);

@@ -60,27 +60,9 @@ bool DecodeSystemCodePage(std::string_view bytes, UnicodeString& out) {
 // The length of the valid UTF-8 sequence at `pos`, or 0 when the bytes there
 // are not one (stray continuation bytes, overlong forms, surrogates).
 size_t Utf8SequenceAt(std::string_view s, size_t pos) {
-  auto b0 = static_cast<unsigned char>(s[pos]);
-  if (b0 < 0x80) return 1;
-  size_t len;
-  char32_t cp, min;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (pos + len > s.size()) return 0;
-  for (size_t i = 1; i < len; ++i) {
-    auto b = static_cast<unsigned char>(s[pos + i]);
-    if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0;
-  return len;
+  size_t end = pos;
+  char32_t cp;
+  return DecodeUtf8At(s, end, cp) ? end - pos : 0;
 }
 
 // More multi-byte UTF-8 sequences than bytes that are none: UTF-8 text with

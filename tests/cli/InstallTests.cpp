@@ -12,17 +12,7 @@ using namespace korva::test;
 namespace {
 
 // Runs a shell command; its standard output and error together.
-std::string Shell(const std::string& command, int& status) {
-  std::string output;
-  FILE* pipe = popen(("(" + command + ") 2>&1").c_str(), "r");
-  if (!pipe) return output;
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
-  int raw = pclose(pipe);
-  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return output;
-}
+std::string Shell(const std::string& command, int& status) { return Capture("(" + command + ") 2>&1", status); }
 
 }  // namespace
 

@@ -28,8 +28,6 @@ void TTempFolder::Write(const std::string& name, const std::string& bytes) const
   out << bytes;
 }
 
-namespace {
-
 std::string Capture(const std::string& command, int& status) {
   std::string output;
   FILE* pipe = popen(command.c_str(), "r");
@@ -44,8 +42,6 @@ std::string Capture(const std::string& command, int& status) {
   status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return output;
 }
-
-}  // namespace
 
 TKorvaRun RunKorva(const std::string& args, const std::string& dir) {
   TKorvaRun run{{}, -1};

@@ -25,6 +25,8 @@ class TTempFolder {
   std::string FPath;
 };
 
+// Runs a shell command; its standard output and exit status.
+std::string Capture(const std::string& command, int& status);
 // Runs korva with `args` from `dir` in the C locale (list separator ",").
 TKorvaRun RunKorva(const std::string& args, const std::string& dir);
 // Runs /usr/bin/python3 with `code`; its standard output.
