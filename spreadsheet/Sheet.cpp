@@ -362,8 +362,12 @@ TRow& TSheet::RowForWrite(uint32_t row) {
     if (TRow* found = FindRow(row)) return *found;
     MoveGapTo(row);
   }
+  // Rows filled in order are mostly alike: room for as many cells as the
+  // row before holds, instead of doubling past them.
+  size_t expected = FRows.empty() ? 0 : FRows.back().Cells.size();
   FRows.emplace_back();
   FRows.back().Number = row;
+  FRows.back().Cells.reserve(expected);
   return FRows.back();
 }
 
