@@ -338,6 +338,8 @@ bool TSheet::InMultiCellArray(uint32_t row, uint32_t column) {
 }
 
 TRow* TSheet::FindRow(uint32_t row) {
+  // Writing in order asks for the last row again and again.
+  if (!FRows.empty() && FRows.back().Number == row) return &FRows.back();
   if (FTail.empty() || (!FRows.empty() && row <= FRows.back().Number)) {
     auto it = std::lower_bound(FRows.begin(), FRows.end(), row, [](const TRow& r, uint32_t n) { return r.Number < n; });
     return it != FRows.end() && it->Number == row ? &*it : nullptr;
@@ -372,8 +374,9 @@ TRow& TSheet::RowForWrite(uint32_t row) {
 }
 
 uint32_t TSheet::ColumnStyle(uint32_t column) const {
-  pugi::xml_node cols = Child(Root(), "cols");
-  for (pugi::xml_node col : Children(cols, "col")) {
+  // Asked for every new cell: the <col> elements are walked in place.
+  for (pugi::xml_node col : Child(Root(), "cols").children()) {
+    if (col.type() != pugi::node_element || LocalName(col) != "col") continue;
     uint32_t min = col.attribute("min").as_uint(), max = col.attribute("max").as_uint();
     if (column >= min && column <= max) return col.attribute("style").as_uint();
   }
