@@ -735,6 +735,8 @@ void TPSRunner::Run() {
         if (X.FHookActive) {
           X.InstructionHook();
           if (X.FStatus != isRunning) break;
+        } else if (X.RunFast(tempBase)) {
+          continue;
         }
         if (X.FCurrentPosition >= X.FDataLength) {
           X.CMD_Err(ErOutOfRange);

@@ -1,0 +1,76 @@
+// The translated form of a procedure's code: each instruction decoded once
+// at load, its operands resolved to global addresses, frame-relative entry
+// numbers or materialised constants and its jump targets to instruction
+// numbers. The fast loop runs the common cases of the common instructions
+// from it; whatever it does not handle (and every failure) goes through the
+// general instruction loop at the instruction's byte position, so errors,
+// positions and hooks behave exactly as there.
+#pragma once
+
+#include <vector>
+
+#include "engine/runtime/Values.h"
+
+namespace ps {
+
+enum TFastOperandKind : uint8_t {
+  FoConst,   // Value, of type T
+  FoGlobal,  // the global at P, of type T
+  FoStack,   // the stack entry Frame places above the frame base
+  FoElem,    // an element of the dynamic array in the base variable
+};
+
+struct TFastOperand {
+  TFastOperandKind Kind = FoConst;
+  TFastOperandKind BaseKind = FoGlobal;   // FoElem: FoGlobal or FoStack
+  TFastOperandKind IndexKind = FoConst;   // FoElem: FoConst, FoGlobal or FoStack
+  int32_t Frame = 0;                      // FoStack, or the base of FoElem on the stack
+  int32_t IndexFrame = 0;                 // FoElem: index on the stack
+  uint32_t IndexConst = 0;                // FoElem: constant index
+  uint8_t* P = nullptr;                   // FoGlobal, or the base of FoElem as a global
+  const TPSTypeRec* T = nullptr;          // FoConst, FoGlobal, or the base of FoElem as a global
+  uint8_t* IndexP = nullptr;              // FoElem: index as a global
+  const TPSTypeRec* IndexT = nullptr;
+  alignas(16) uint8_t Value[16] = {};     // FoConst
+};
+
+enum TFastOp : uint8_t {
+  FxGeneral,  // runs through the general loop
+  FxNop,
+  FxAssign,
+  FxCalc,
+  FxCompare,
+  FxJump,
+  FxJumpIf,
+  FxSetFlag,
+  FxJumpIfFlag,
+  FxPushType,
+  FxPush,
+  FxPushVarRef,
+  FxPop,
+  FxIncDec,
+  FxCall,
+  FxReturn,
+};
+
+struct TFastInstr {
+  TFastOp Op = FxGeneral;
+  uint8_t Sub = 0;        // operator; FxJumpIf/FxSetFlag: 1 jumps or sets on true; FxIncDec: 1 adds, 0 subtracts
+  uint32_t Pos = 0;       // byte offset of the instruction
+  uint32_t End = 0;       // byte offset after it
+  uint32_t Target = 0;    // jumps: instruction number; FxCall: procedure number
+  TPSTypeRec* Type = nullptr;  // FxPushType
+  TFastOperand A, B, C;
+};
+
+struct TPSFastCode {
+  std::vector<TFastInstr> Code;
+  // Instruction number of each byte offset (one past the end included); -1
+  // inside an instruction or past the part that could be decoded.
+  std::vector<int32_t> IndexOf;
+};
+
+// Builds the translated form of the procedure's code.
+std::unique_ptr<TPSFastCode> TranslateProc(TPSExec& exec, TPSInternalProcRec& proc);
+
+}  // namespace ps

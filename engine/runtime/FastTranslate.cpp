@@ -1,0 +1,287 @@
+// Translation of a procedure's code into its pre-decoded form, once at load.
+// Nothing here reports an error: an instruction whose operands would fail
+// to decode stays with the general loop (which reports it at run time), and
+// translation stops at the first instruction whose length cannot be known.
+#include <limits>
+
+#include "engine/runtime/FastCode.h"
+
+namespace ps {
+
+struct TPSTranslator {
+  TPSExec& X;
+  TPSInternalProcRec& Proc;
+  const uint8_t* Data;
+  uint32_t Length;
+  uint32_t Pos = 0;
+
+  TPSTranslator(TPSExec& x, TPSInternalProcRec& proc)
+      : X(x), Proc(proc), Data(proc.FData.data()), Length(proc.FLength) {}
+
+  bool Read(void* out, uint32_t n) {
+    if (Length - Pos < n) return false;
+    std::memcpy(out, Data + Pos, n);
+    Pos += n;
+    return true;
+  }
+  bool U32(uint32_t& v) { return Read(&v, 4); }
+  bool Byte(uint8_t& v) { return Read(&v, 1); }
+
+  // A variable reference; false when it names no global (the general loop
+  // reports that) or a frame offset beyond any stack.
+  bool Var(uint32_t ref, TFastOperandKind& kind, int32_t& frame, uint8_t*& p, const TPSTypeRec*& t) {
+    if (ref < PSStackReferenceStart) {
+      if (ref >= X.FGlobalRefCount) return false;
+      kind = FoGlobal;
+      p = X.FGlobalRefs[ref].P;
+      t = X.FGlobalRefs[ref].T;
+      return true;
+    }
+    const int64_t f = int64_t(ref) - PSStackFrameBase;
+    if (f < std::numeric_limits<int32_t>::min() / 2 || f > std::numeric_limits<int32_t>::max() / 2) return false;
+    kind = FoStack;
+    frame = static_cast<int32_t>(f);
+    return true;
+  }
+
+  // A constant materialised as ReadConst would read it.
+  bool Const(TFastOperand& o, bool& usable) {
+    uint32_t typeNo;
+    if (!U32(typeNo)) return false;
+    if (typeNo >= X.FTypes.size()) return false;
+    const TPSTypeRec* t = X.FTypes[typeNo].get();
+    o.Kind = FoConst;
+    o.T = t;
+    switch (t->FBaseType) {
+      case btU8:
+      case btS8:
+      case btChar: return Read(o.Value, 1);
+      case btU16:
+      case btS16:
+      case btWideChar: return Read(o.Value, 2);
+      case btU32:
+      case btS32:
+      case btSingle: return Read(o.Value, 4);
+      case btDouble:
+      case btS64: return Read(o.Value, 8);
+      case btExtended: return Read(o.Value, ExtendedSize);
+      case btSet: {
+        uint32_t n = static_cast<const TPSTypeRec_Set*>(t)->FByteSize;
+        usable = false;
+        if (Length - Pos < n) return false;
+        Pos += n;
+        return true;
+      }
+      case btProcPtr: {
+        uint32_t procNo;
+        usable = false;
+        return U32(procNo);
+      }
+      case btString:
+      case btPChar:
+      case btWideString:
+      case btUnicodeString: {
+        const uint32_t key = Pos;
+        uint32_t length;
+        if (!U32(length)) return false;
+        const bool wide = t->FBaseType == btWideString || t->FBaseType == btUnicodeString;
+        const uint64_t bytes = wide ? uint64_t(length) * 2 : length;
+        if (Length - Pos < bytes) return false;
+        // The same cache the general loop fills, so both share one block.
+        auto& cache = Proc.FConstStrings;
+        auto it = cache.find(key);
+        if (it == cache.end()) {
+          const uint8_t* text = Data + Pos;
+          TPSBlockHeader* block;
+          if (wide) {
+            std::u16string s(length, u'\0');
+            std::memcpy(s.data(), text, bytes);
+            block = NewUnicodeBlock(s);
+          } else {
+            block = NewAnsiBlock(std::string_view(reinterpret_cast<const char*>(text), length));
+          }
+          if (block) block->RefCount = -1;
+          it = cache.emplace(key, block).first;
+        }
+        Pos += static_cast<uint32_t>(bytes);
+        Store(o.Value, static_cast<TPSBlockHeader*>(it->second));
+        return true;
+      }
+      default: return false;
+    }
+  }
+
+  // Decodes one operand. False when its length is unknown; `usable` turns
+  // false when the operand is left to the general loop.
+  bool Operand(TFastOperand& o, bool& usable) {
+    uint8_t kind;
+    uint32_t ref, second;
+    if (!Byte(kind)) return false;
+    switch (kind) {
+      case OperandVar:
+        if (!U32(ref)) return false;
+        if (!Var(ref, o.Kind, o.Frame, o.P, o.T)) usable = false;
+        return true;
+      case OperandConst: return Const(o, usable);
+      case OperandElemConst:
+      case OperandElemVar: {
+        if (!U32(ref) || !U32(second)) return false;
+        o.Kind = FoElem;
+        if (!Var(ref, o.BaseKind, o.Frame, o.P, o.T)) usable = false;
+        if (kind == OperandElemConst) {
+          o.IndexKind = FoConst;
+          o.IndexConst = second;
+        } else if (!Var(second, o.IndexKind, o.IndexFrame, o.IndexP, o.IndexT)) {
+          usable = false;
+        }
+        return true;
+      }
+      default: return false;
+    }
+  }
+
+  bool Offset(int32_t& v) { return Read(&v, 4); }
+
+  // Decodes the instruction at Pos; false when its length is unknown.
+  bool Instruction(TFastInstr& in, int64_t& jumpTo) {
+    in.Pos = Pos;
+    jumpTo = -1;
+    uint8_t opcode;
+    if (!Byte(opcode)) return false;
+    bool usable = true;
+    int32_t offset;
+    uint32_t word;
+    uint8_t byte;
+    TFastOp op = FxGeneral;
+    switch (opcode) {
+      case OpAssign:
+        if (!Operand(in.A, usable) || !Operand(in.B, usable)) return false;
+        op = in.A.Kind == FoConst ? FxGeneral : FxAssign;
+        break;
+      case OpCalculate:
+        if (!Byte(in.Sub) || !Operand(in.A, usable) || !Operand(in.B, usable)) return false;
+        op = in.A.Kind == FoConst ? FxGeneral : FxCalc;
+        break;
+      case OpCompare:
+        if (!Byte(in.Sub) || !Operand(in.A, usable) || !Operand(in.B, usable) || !Operand(in.C, usable)) return false;
+        op = in.A.Kind == FoConst ? FxGeneral : FxCompare;
+        break;
+      case OpPush:
+        if (!Operand(in.A, usable)) return false;
+        op = FxPush;
+        break;
+      case OpPushVarRef:
+        if (!Operand(in.A, usable)) return false;
+        op = in.A.Kind == FoConst ? FxGeneral : FxPushVarRef;
+        break;
+      case OpPop: op = FxPop; break;
+      case OpCall:
+        if (!U32(word)) return false;
+        in.Target = word;
+        op = word < X.FProcs.size() && !X.FProcs[word]->IsExternal() ? FxCall : FxGeneral;
+        break;
+      case OpJump:
+        if (!Offset(offset)) return false;
+        jumpTo = int64_t(Pos) + offset;
+        op = FxJump;
+        break;
+      case OpJumpIfTrue:
+      case OpJumpIfFalse:
+        if (!Offset(offset) || !Operand(in.A, usable)) return false;
+        jumpTo = int64_t(Pos) + offset;
+        in.Sub = opcode == OpJumpIfTrue;
+        op = FxJumpIf;
+        break;
+      case OpReturn: op = FxReturn; break;
+      case OpPushType:
+        if (!U32(word)) return false;
+        if (word < X.FTypes.size()) {
+          in.Type = X.FTypes[word].get();
+          op = FxPushType;
+        }
+        break;
+      case OpCallVar:
+      case OpBoolNot:
+      case OpNegate:
+      case OpBitNot:
+        if (!Operand(in.A, usable)) return false;
+        break;
+      case OpSetPointer:
+      case OpSetPointerCopy:
+        if (!Operand(in.A, usable) || !Operand(in.B, usable)) return false;
+        break;
+      case OpSetFlag:
+        if (!Operand(in.A, usable) || !Byte(byte)) return false;
+        in.Sub = byte == 0;
+        op = FxSetFlag;
+        break;
+      case OpJumpIfFlag:
+        if (!Offset(offset)) return false;
+        jumpTo = int64_t(Pos) + offset;
+        op = FxJumpIfFlag;
+        break;
+      case OpTryBegin:
+        if (Length - Pos < 16) return false;
+        Pos += 16;
+        break;
+      case OpTryEnd:
+        if (!Byte(byte)) return false;
+        break;
+      case OpIncrement:
+      case OpDecrement:
+        if (!Operand(in.A, usable)) return false;
+        in.Sub = opcode == OpIncrement;
+        op = in.A.Kind == FoConst ? FxGeneral : FxIncDec;
+        break;
+      case OpPopJump:
+      case OpPop2Jump:
+        if (!Offset(offset)) return false;
+        break;
+      case OpNop: op = FxNop; break;
+      default: return false;
+    }
+    in.End = Pos;
+    in.Op = usable ? op : FxGeneral;
+    return true;
+  }
+
+  std::unique_ptr<TPSFastCode> Run() {
+    auto fast = std::make_unique<TPSFastCode>();
+    fast->IndexOf.assign(size_t(Length) + 1, -1);
+    std::vector<int64_t> targets;
+    while (Pos < Length) {
+      TFastInstr in;
+      int64_t jumpTo;
+      const uint32_t at = Pos;
+      if (!Instruction(in, jumpTo)) {
+        Pos = at;
+        break;
+      }
+      fast->IndexOf[in.Pos] = static_cast<int32_t>(fast->Code.size());
+      fast->Code.push_back(in);
+      targets.push_back(jumpTo);
+    }
+    // A jump to anything but the start of a translated instruction is left
+    // to the general loop (which reports a target outside the code).
+    for (size_t i = 0; i < fast->Code.size(); ++i) {
+      TFastInstr& in = fast->Code[i];
+      if (in.Op != FxJump && in.Op != FxJumpIf && in.Op != FxJumpIfFlag) continue;
+      const int64_t t = targets[i];
+      if (t < 0 || t >= int64_t(Length) || fast->IndexOf[t] < 0)
+        in.Op = FxGeneral;
+      else
+        in.Target = static_cast<uint32_t>(fast->IndexOf[t]);
+    }
+    // The end of the code is reached only by the general loop (an error).
+    fast->Code.push_back(TFastInstr{});
+    fast->Code.back().Pos = Pos;
+    fast->Code.back().End = Pos;
+    return fast;
+  }
+};
+
+std::unique_ptr<TPSFastCode> TranslateProc(TPSExec& exec, TPSInternalProcRec& proc) {
+  return TPSTranslator(exec, proc).Run();
+}
+
+}  // namespace ps
