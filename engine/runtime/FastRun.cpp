@@ -42,16 +42,32 @@ inline bool Truth(const uint8_t* p, const TPSTypeRec* t, uint32_t& v) {
 }
 }  // namespace
 
+// The stack as the fast loop sees it, kept in registers between the
+// instructions that change it.
+struct TStackView {
+  uint8_t* Data;
+  const uint32_t* Entries;
+  uint64_t Count;
+  int64_t Base;
+};
+
 struct TPSFastRunner {
   TPSExec& X;
   const int TempBase;
+  TStackView V{};
+
+  __attribute__((always_inline)) void Sync() {
+    V.Data = X.FStack.FDataPtr;
+    V.Entries = X.FStack.FEntries.data();
+    V.Count = X.FStack.FEntries.size();
+    V.Base = X.FCurrStackBase;
+  }
 
   // The stack entry `frame` places above the frame base.
   __attribute__((always_inline)) bool Entry(int32_t frame, uint8_t*& p, const TPSTypeRec*& t) {
-    const int64_t index = int64_t(frame) + X.FCurrStackBase;
-    const TPSStack& s = X.FStack;
-    if (uint64_t(index) >= s.FEntries.size()) return false;
-    uint8_t* e = s.FDataPtr + s.FEntries[size_t(index)];
+    const int64_t index = int64_t(frame) + V.Base;
+    if (uint64_t(index) >= V.Count) return false;
+    uint8_t* e = V.Data + V.Entries[size_t(index)];
     t = Load<const TPSTypeRec*>(e);
     p = e + TPSStack::EntryHeader;
     return true;
@@ -117,6 +133,7 @@ struct TPSFastRunner {
 
   // After a routine that may have run host code or reported an error.
   bool Disturbed() {
+    Sync();
     if (X.FTempVars.Count() > TempBase) X.FTempVars.PopTo(TempBase);
     return X.FStatus != isRunning || X.FHookActive;
   }
@@ -130,9 +147,25 @@ struct TPSFastRunner {
     return Disturbed() ? Changed : pc + 1;
   }
 
-  uint8_t* PushEntry(const TPSTypeRec* type) {
-    uint8_t* v = X.FStack.PushPlain(type);
-    return v ? v : X.FStack.PushType(const_cast<TPSTypeRec*>(type));
+  __attribute__((always_inline)) uint8_t* PushEntry(const TPSTypeRec* type) {
+    TPSStack& s = X.FStack;
+    uint8_t* v;
+    const uint64_t needed = uint64_t(s.FLength) + 16;
+    if (type->FRealSize - 1u < 8u && !type->FManaged && needed <= s.FCapacity && needed <= s.FMaxLength) {
+      // The most common temporary: a plain value of at most eight bytes.
+      uint8_t* e = s.FDataPtr + s.FLength;
+      s.FEntries.push_back(s.FLength);
+      s.FLength = static_cast<uint32_t>(needed);
+      Store(e, type);
+      Store<uint64_t>(e + TPSStack::EntryHeader, 0);
+      V.Entries = s.FEntries.data();
+      ++V.Count;
+      return e + TPSStack::EntryHeader;
+    }
+    v = s.PushPlain(type);
+    if (!v) v = s.PushType(const_cast<TPSTypeRec*>(type));
+    Sync();
+    return v;
   }
 
   __attribute__((always_inline)) int32_t Assign(const TFastInstr& in, int32_t pc) {
@@ -264,7 +297,7 @@ struct TPSFastRunner {
     return After(StoreBoolean(dp, dt, result), pc);
   }
 
-  int32_t Push(const TFastInstr& in, int32_t pc) {
+  __attribute__((always_inline)) int32_t Push(const TFastInstr& in, int32_t pc) {
     uint8_t* p;
     const TPSTypeRec* t;
     if (!Resolve(in.A, p, t) || t->FBaseType == btReturnAddress) return ToGeneral;
@@ -283,7 +316,7 @@ struct TPSFastRunner {
     return After(CopyValues(slot, src, t) ? ErNoError : ErTypeMismatch, pc);
   }
 
-  int32_t PushVarRef(const TFastInstr& in, int32_t pc) {
+  __attribute__((always_inline)) int32_t PushVarRef(const TFastInstr& in, int32_t pc) {
     uint8_t* p;
     const TPSTypeRec* t;
     if (!Resolve(in.A, p, t) || !X.FPointerType) return ToGeneral;
@@ -297,16 +330,27 @@ struct TPSFastRunner {
     return pc + 1;
   }
 
-  int32_t Pop(const TFastInstr& in, int32_t pc) {
+  __attribute__((always_inline)) int32_t Pop(const TFastInstr& in, int32_t pc) {
     TPSStack& s = X.FStack;
-    if (s.FEntries.empty() || s.EntryType(-1)->FBaseType == btReturnAddress) return ToGeneral;
-    if (s.PopPlain()) return pc + 1;
+    if (V.Count == 0) return ToGeneral;
+    const uint32_t off = V.Entries[V.Count - 1];
+    const auto* t = Load<const TPSTypeRec*>(V.Data + off);
+    if (!t || t->FBaseType == btReturnAddress) return ToGeneral;
+    if (!t->FManaged && s.FCapacity - off <= TPSStack::ShrinkSlack) {
+      s.FEntries.pop_back();
+      s.FLength = off;
+      --V.Count;
+      return pc + 1;
+    }
+    const bool plain = s.PopPlain();
+    Sync();
+    if (plain) return pc + 1;
     X.FCurrentPosition = in.End;
     s.Pop();
     return Disturbed() ? Changed : pc + 1;
   }
 
-  int32_t IncDec(const TFastInstr& in, int32_t pc) {
+  __attribute__((always_inline)) int32_t IncDec(const TFastInstr& in, int32_t pc) {
     uint8_t* p;
     const TPSTypeRec* t;
     if (!Resolve(in.A, p, t)) return ToGeneral;
@@ -329,6 +373,7 @@ struct TPSFastRunner {
     if (!slot) return ToGeneral;
     Store(slot, TPSReturnAddress{X.FCurrProc, in.End, X.FCurrStackBase});
     X.FCurrStackBase = X.FStack.Count() - 1;
+    V.Base = X.FCurrStackBase;
     X.SwitchToProc(proc, 0);
     return Switched;
   }
@@ -348,77 +393,92 @@ struct TPSFastRunner {
       if (!s.PopPlain()) s.Pop();
     s.PopPlain();
     X.FCurrStackBase = ra.BasePtr;
+    Sync();
     X.SwitchToProc(ra.Proc, ra.Position);
     return Disturbed() ? Changed : Switched;
   }
 
   // Runs until an instruction needs the general loop (true when the run
-  // state changed instead, for the general loop to look at first).
+  // state changed instead, for the general loop to look at first). Each
+  // handler ends in its own dispatch jump, which the processor predicts far
+  // better than one shared switch.
   bool Run() {
+    static const void* const Handlers[] = {
+        &&general, &&nop,      &&assign, &&calc, &&compare, &&jump, &&jumpIf,  &&setFlag,
+        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret,
+    };
+    static_assert(sizeof Handlers / sizeof Handlers[0] == FxReturn + 1);
     const TPSFastCode* fast;
     const TFastInstr* code;
-    int32_t pc;
+    const TFastInstr* in;
+    int32_t pc, next;
+    Sync();
   enter:
     if (!X.FCurrProc || !(fast = X.FCurrProc->FFast.get()) || X.FCurrentPosition >= fast->IndexOf.size() ||
         (pc = fast->IndexOf[X.FCurrentPosition]) < 0)
       return false;
     code = fast->Code.data();
-    for (;;) {
-      const TFastInstr& in = code[pc];
-      int32_t next;
-      switch (in.Op) {
-        case FxNop: next = pc + 1; break;
-        case FxAssign: next = Assign(in, pc); break;
-        case FxCalc: next = Calc(in, pc); break;
-        case FxCompare: next = Compare(in, pc); break;
-        case FxJump: next = static_cast<int32_t>(in.Target); break;
-        case FxJumpIf: {
-          uint8_t* p;
-          const TPSTypeRec* t;
-          uint32_t v;
-          if (!Resolve(in.A, p, t) || !Truth(p, t, v)) {
-            next = ToGeneral;
-            break;
-          }
-          next = (v != 0) == (in.Sub != 0) ? static_cast<int32_t>(in.Target) : pc + 1;
-          break;
-        }
-        case FxSetFlag: {
-          uint8_t* p;
-          const TPSTypeRec* t;
-          uint32_t v;
-          if (!Resolve(in.A, p, t) || !Truth(p, t, v)) {
-            next = ToGeneral;
-            break;
-          }
-          X.FJumpFlag = (v != 0) == (in.Sub != 0);
-          next = pc + 1;
-          break;
-        }
-        case FxJumpIfFlag: next = X.FJumpFlag ? static_cast<int32_t>(in.Target) : pc + 1; break;
-        case FxPushType: {
-          next = PushEntry(in.Type) ? pc + 1 : ToGeneral;
-          break;
-        }
-        case FxPush: next = Push(in, pc); break;
-        case FxPushVarRef: next = PushVarRef(in, pc); break;
-        case FxPop: next = Pop(in, pc); break;
-        case FxIncDec: next = IncDec(in, pc); break;
-        case FxCall: next = Call(in); break;
-        case FxReturn: next = Return(); break;
-        default: next = ToGeneral; break;
-      }
-      if (next >= 0) {
-        pc = next;
-        continue;
-      }
-      if (next == ToGeneral) {
-        X.FCurrentPosition = in.Pos;
-        return false;
-      }
-      if (next == Changed) return true;
-      goto enter;
+#define KORVA_DISPATCH(target)  \
+  do {                          \
+    next = (target);            \
+    if (next < 0) goto leave;   \
+    pc = next;                  \
+    in = &code[pc];             \
+    goto* Handlers[in->Op];     \
+  } while (false)
+    in = &code[pc];
+    goto* Handlers[in->Op];
+  nop:
+    KORVA_DISPATCH(pc + 1);
+  assign:
+    KORVA_DISPATCH(Assign(*in, pc));
+  calc:
+    KORVA_DISPATCH(Calc(*in, pc));
+  compare:
+    KORVA_DISPATCH(Compare(*in, pc));
+  jump:
+    KORVA_DISPATCH(static_cast<int32_t>(in->Target));
+  jumpIf: {
+    uint8_t* p;
+    const TPSTypeRec* t;
+    uint32_t v;
+    if (!Resolve(in->A, p, t) || !Truth(p, t, v)) KORVA_DISPATCH(ToGeneral);
+    KORVA_DISPATCH((v != 0) == (in->Sub != 0) ? static_cast<int32_t>(in->Target) : pc + 1);
+  }
+  setFlag: {
+    uint8_t* p;
+    const TPSTypeRec* t;
+    uint32_t v;
+    if (!Resolve(in->A, p, t) || !Truth(p, t, v)) KORVA_DISPATCH(ToGeneral);
+    X.FJumpFlag = (v != 0) == (in->Sub != 0);
+    KORVA_DISPATCH(pc + 1);
+  }
+  jumpIfFlag:
+    KORVA_DISPATCH(X.FJumpFlag ? static_cast<int32_t>(in->Target) : pc + 1);
+  pushType:
+    KORVA_DISPATCH(PushEntry(in->Type) ? pc + 1 : ToGeneral);
+  push:
+    KORVA_DISPATCH(Push(*in, pc));
+  pushVarRef:
+    KORVA_DISPATCH(PushVarRef(*in, pc));
+  pop:
+    KORVA_DISPATCH(Pop(*in, pc));
+  incDec:
+    KORVA_DISPATCH(IncDec(*in, pc));
+  call:
+    KORVA_DISPATCH(Call(*in));
+  ret:
+    KORVA_DISPATCH(Return());
+  general:
+    KORVA_DISPATCH(ToGeneral);
+#undef KORVA_DISPATCH
+  leave:
+    if (next == ToGeneral) {
+      X.FCurrentPosition = in->Pos;
+      return false;
     }
+    if (next == Changed) return true;
+    goto enter;
   }
 };
 
