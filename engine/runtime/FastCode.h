@@ -24,6 +24,7 @@ struct TFastOperand {
   TFastOperandKind Kind = FoConst;
   TFastOperandKind BaseKind = FoGlobal;   // FoElem: FoGlobal or FoStack
   TFastOperandKind IndexKind = FoConst;   // FoElem: FoConst, FoGlobal or FoStack
+  uint8_t* Fixed = nullptr;               // the value's address when known at load (of type T)
   int32_t Frame = 0;                      // FoStack, or the base of FoElem on the stack
   int32_t IndexFrame = 0;                 // FoElem: index on the stack
   uint32_t IndexConst = 0;                // FoElem: constant index
@@ -51,14 +52,18 @@ enum TFastOp : uint8_t {
   FxIncDec,
   FxCall,
   FxReturn,
+  FxCompareJump,  // FxCompare, an optional increment of its left operand, then FxJumpIf on its result
 };
 
 struct TFastInstr {
   TFastOp Op = FxGeneral;
   uint8_t Sub = 0;        // operator; FxJumpIf/FxSetFlag: 1 jumps or sets on true; FxIncDec: 1 adds, 0 subtracts
+  uint8_t Jump = 0;       // FxCompareJump: 1 jumps on true
+  uint8_t Step = 0;       // FxCompareJump: 1 increments the left operand first
   uint32_t Pos = 0;       // byte offset of the instruction
   uint32_t End = 0;       // byte offset after it
   uint32_t Target = 0;    // jumps: instruction number; FxCall: procedure number
+  uint32_t Next = 0;      // the instruction that follows (past no-operations and plain jumps)
   TPSTypeRec* Type = nullptr;  // FxPushType
   TFastOperand A, B, C;
 };

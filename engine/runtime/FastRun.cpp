@@ -114,6 +114,11 @@ struct TPSFastRunner {
 
   // The operand's value as the general loop reads it (pointers followed).
   __attribute__((always_inline)) bool Resolve(const TFastOperand& o, uint8_t*& p, const TPSTypeRec*& t) {
+    if (o.Fixed) {
+      p = o.Fixed;
+      t = o.T;
+      return true;
+    }
     switch (o.Kind) {
       case FoConst:
         p = const_cast<uint8_t*>(o.Value);
@@ -142,9 +147,9 @@ struct TPSFastRunner {
     return Changed;
   }
   // The next instruction after a routine of the general loop ran.
-  int32_t After(TPSError e, int32_t pc) {
+  int32_t After(TPSError e, const TFastInstr& in) {
     if (e != ErNoError) return Fail(e);
-    return Disturbed() ? Changed : pc + 1;
+    return Disturbed() ? Changed : static_cast<int32_t>(in.Next);
   }
 
   __attribute__((always_inline)) uint8_t* PushEntry(const TPSTypeRec* type) {
@@ -177,18 +182,18 @@ struct TPSFastRunner {
       switch (db) {
         case btU8:
         case btS8:
-        case btChar: *dp = *sp; return pc + 1;
+        case btChar: *dp = *sp; return static_cast<int32_t>(in.Next);
         case btU16:
         case btS16:
-        case btWideChar: std::memcpy(dp, sp, 2); return pc + 1;
+        case btWideChar: std::memcpy(dp, sp, 2); return static_cast<int32_t>(in.Next);
         case btU32:
-        case btS32: std::memcpy(dp, sp, 4); return pc + 1;
-        case btS64: std::memcpy(dp, sp, 8); return pc + 1;
+        case btS32: std::memcpy(dp, sp, 4); return static_cast<int32_t>(in.Next);
+        case btS64: std::memcpy(dp, sp, 8); return static_cast<int32_t>(in.Next);
         default: break;
       }
     }
     X.FCurrentPosition = in.End;
-    return After(AssignValue(dp, dt, sp, st, &X), pc);
+    return After(AssignValue(dp, dt, sp, st, &X), in);
   }
 
   __attribute__((always_inline)) int32_t Calc(const TFastInstr& in, int32_t pc) {
@@ -225,7 +230,7 @@ struct TPSFastRunner {
         default: goto general;
       }
       Store(dp, r);
-      return pc + 1;
+      return static_cast<int32_t>(in.Next);
     }
     if (db == btS64 && (sb == btS32 || sb == btU32 || sb == btS64)) {
       const uint64_t a = Load<uint64_t>(dp);
@@ -255,7 +260,7 @@ struct TPSFastRunner {
         default: goto general;
       }
       Store(dp, r);
-      return pc + 1;
+      return static_cast<int32_t>(in.Next);
     }
     if (db == btDouble && sb == btDouble && op <= CalcMul) {
       // In extended precision, as the general operation computes it.
@@ -264,12 +269,12 @@ struct TPSFastRunner {
       const auto d = static_cast<double>(r);
       if (std::isfinite(d)) {
         Store(dp, d);
-        return pc + 1;
+        return static_cast<int32_t>(in.Next);
       }
     }
   general:
     X.FCurrentPosition = in.End;
-    return After(CalculateValue(X, dp, dt, sp, st, op), pc);
+    return After(CalculateValue(X, dp, dt, sp, st, op), in);
   }
 
   __attribute__((always_inline)) int32_t Compare(const TFastInstr& in, int32_t pc) {
@@ -291,10 +296,29 @@ struct TPSFastRunner {
     }
     if (dt->FBaseType == btU8) {
       *dp = result ? 1 : 0;
-      return pc + 1;
+      return static_cast<int32_t>(in.Next);
     }
     X.FCurrentPosition = in.End;
-    return After(StoreBoolean(dp, dt, result), pc);
+    return After(StoreBoolean(dp, dt, result), in);
+  }
+
+  // Only the quick forms: anything else leaves the comparison, untouched, to the general loop.
+  __attribute__((always_inline)) int32_t CompareJump(const TFastInstr& in) {
+    uint8_t *dp, *lp, *rp;
+    const TPSTypeRec *dt, *lt, *rt;
+    if (!Resolve(in.A, dp, dt) || !Resolve(in.B, lp, lt) || !Resolve(in.C, rp, rt)) return ToGeneral;
+    const TPSBaseType lb = lt->FBaseType;
+    if (dt->FBaseType != btU8 || lb != rt->FBaseType) return ToGeneral;
+    bool result;
+    if (lb == btS32)
+      result = Relate(Load<int32_t>(lp), Load<int32_t>(rp), in.Sub);
+    else if (lb == btU32)
+      result = Relate(Load<uint32_t>(lp), Load<uint32_t>(rp), in.Sub);
+    else
+      return ToGeneral;
+    *dp = result ? 1 : 0;
+    if (in.Step) Store(lp, Load<uint32_t>(lp) + 1u);
+    return (*dp != 0) == (in.Jump != 0) ? static_cast<int32_t>(in.Target) : static_cast<int32_t>(in.Next);
   }
 
   __attribute__((always_inline)) int32_t Push(const TFastInstr& in, int32_t pc) {
@@ -310,10 +334,10 @@ struct TPSFastRunner {
     const uint8_t* src = inStack ? s.FDataPtr + offset : p;
     if (!t->FManaged) {
       std::memcpy(slot, src, t->FRealSize);
-      return pc + 1;
+      return static_cast<int32_t>(in.Next);
     }
     X.FCurrentPosition = in.End;
-    return After(CopyValues(slot, src, t) ? ErNoError : ErTypeMismatch, pc);
+    return After(CopyValues(slot, src, t) ? ErNoError : ErTypeMismatch, in);
   }
 
   __attribute__((always_inline)) int32_t PushVarRef(const TFastInstr& in, int32_t pc) {
@@ -327,7 +351,7 @@ struct TPSFastRunner {
     if (!slot) return ToGeneral;
     void* target = inStack ? s.FDataPtr + offset : p;
     Store(slot, TPSPointerValue{target, const_cast<TPSTypeRec*>(t), 0});
-    return pc + 1;
+    return static_cast<int32_t>(in.Next);
   }
 
   __attribute__((always_inline)) int32_t Pop(const TFastInstr& in, int32_t pc) {
@@ -340,14 +364,14 @@ struct TPSFastRunner {
       s.FEntries.pop_back();
       s.FLength = off;
       --V.Count;
-      return pc + 1;
+      return static_cast<int32_t>(in.Next);
     }
     const bool plain = s.PopPlain();
     Sync();
-    if (plain) return pc + 1;
+    if (plain) return static_cast<int32_t>(in.Next);
     X.FCurrentPosition = in.End;
     s.Pop();
-    return Disturbed() ? Changed : pc + 1;
+    return Disturbed() ? Changed : static_cast<int32_t>(in.Next);
   }
 
   __attribute__((always_inline)) int32_t IncDec(const TFastInstr& in, int32_t pc) {
@@ -357,12 +381,12 @@ struct TPSFastRunner {
     const uint32_t d = in.Sub ? 1u : ~0u;
     switch (t->FBaseType) {
       case btU8:
-      case btS8: *p = static_cast<uint8_t>(*p + d); return pc + 1;
+      case btS8: *p = static_cast<uint8_t>(*p + d); return static_cast<int32_t>(in.Next);
       case btU16:
-      case btS16: Store(p, static_cast<uint16_t>(Load<uint16_t>(p) + d)); return pc + 1;
+      case btS16: Store(p, static_cast<uint16_t>(Load<uint16_t>(p) + d)); return static_cast<int32_t>(in.Next);
       case btU32:
-      case btS32: Store(p, Load<uint32_t>(p) + d); return pc + 1;
-      case btS64: Store(p, Load<uint64_t>(p) + (in.Sub ? 1u : ~uint64_t(0))); return pc + 1;
+      case btS32: Store(p, Load<uint32_t>(p) + d); return static_cast<int32_t>(in.Next);
+      case btS64: Store(p, Load<uint64_t>(p) + (in.Sub ? 1u : ~uint64_t(0))); return static_cast<int32_t>(in.Next);
       default: return ToGeneral;
     }
   }
@@ -405,9 +429,9 @@ struct TPSFastRunner {
   bool Run() {
     static const void* const Handlers[] = {
         &&general, &&nop,      &&assign, &&calc, &&compare, &&jump, &&jumpIf,  &&setFlag,
-        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret,
+        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&compareJump,
     };
-    static_assert(sizeof Handlers / sizeof Handlers[0] == FxReturn + 1);
+    static_assert(sizeof Handlers / sizeof Handlers[0] == FxCompareJump + 1);
     const TPSFastCode* fast;
     const TFastInstr* code;
     const TFastInstr* in;
@@ -429,7 +453,7 @@ struct TPSFastRunner {
     in = &code[pc];
     goto* Handlers[in->Op];
   nop:
-    KORVA_DISPATCH(pc + 1);
+    KORVA_DISPATCH(static_cast<int32_t>(in->Next));
   assign:
     KORVA_DISPATCH(Assign(*in, pc));
   calc:
@@ -443,7 +467,7 @@ struct TPSFastRunner {
     const TPSTypeRec* t;
     uint32_t v;
     if (!Resolve(in->A, p, t) || !Truth(p, t, v)) KORVA_DISPATCH(ToGeneral);
-    KORVA_DISPATCH((v != 0) == (in->Sub != 0) ? static_cast<int32_t>(in->Target) : pc + 1);
+    KORVA_DISPATCH((v != 0) == (in->Sub != 0) ? static_cast<int32_t>(in->Target) : static_cast<int32_t>(in->Next));
   }
   setFlag: {
     uint8_t* p;
@@ -451,12 +475,12 @@ struct TPSFastRunner {
     uint32_t v;
     if (!Resolve(in->A, p, t) || !Truth(p, t, v)) KORVA_DISPATCH(ToGeneral);
     X.FJumpFlag = (v != 0) == (in->Sub != 0);
-    KORVA_DISPATCH(pc + 1);
+    KORVA_DISPATCH(static_cast<int32_t>(in->Next));
   }
   jumpIfFlag:
-    KORVA_DISPATCH(X.FJumpFlag ? static_cast<int32_t>(in->Target) : pc + 1);
+    KORVA_DISPATCH(X.FJumpFlag ? static_cast<int32_t>(in->Target) : static_cast<int32_t>(in->Next));
   pushType:
-    KORVA_DISPATCH(PushEntry(in->Type) ? pc + 1 : ToGeneral);
+    KORVA_DISPATCH(PushEntry(in->Type) ? static_cast<int32_t>(in->Next) : ToGeneral);
   push:
     KORVA_DISPATCH(Push(*in, pc));
   pushVarRef:
@@ -469,6 +493,8 @@ struct TPSFastRunner {
     KORVA_DISPATCH(Call(*in));
   ret:
     KORVA_DISPATCH(Return());
+  compareJump:
+    KORVA_DISPATCH(CompareJump(*in));
   general:
     KORVA_DISPATCH(ToGeneral);
 #undef KORVA_DISPATCH

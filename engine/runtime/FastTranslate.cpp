@@ -276,6 +276,55 @@ struct TPSTranslator {
     fast->Code.push_back(TFastInstr{});
     fast->Code.back().Pos = Pos;
     fast->Code.back().End = Pos;
+    auto& code = fast->Code;
+    const size_t n = code.size();
+    // Where control really goes from an instruction number: past
+    // no-operations and through plain jumps (a cycle of them stays put).
+    auto land = [&](size_t i) {
+      for (size_t steps = 0; steps < n && i + 1 < n; ++steps) {
+        if (code[i].Op == FxNop)
+          ++i;
+        else if (code[i].Op == FxJump)
+          i = code[i].Target;
+        else
+          break;
+      }
+      return static_cast<uint32_t>(i);
+    };
+    for (size_t i = 0; i + 1 < n; ++i) {
+      code[i].Next = land(i + 1);
+      if (code[i].Op == FxJump || code[i].Op == FxJumpIf || code[i].Op == FxJumpIfFlag)
+        code[i].Target = land(code[i].Target);
+    }
+    // A comparison into a temporary that a conditional jump then tests, with
+    // the step of a counting loop between them or not, runs as one.
+    auto same = [](const TFastOperand& a, const TFastOperand& b) {
+      return a.Kind == b.Kind && ((a.Kind == FoStack && a.Frame == b.Frame) || (a.Kind == FoGlobal && a.P == b.P));
+    };
+    for (size_t i = 0; i + 2 < n; ++i) {
+      TFastInstr& c = code[i];
+      if (c.Op != FxCompare || c.A.Kind != FoStack || c.Sub >= CmpIn) continue;
+      size_t j = i + 1;
+      bool step = false;
+      if (code[j].Op == FxIncDec && code[j].Sub == 1 && (c.B.Kind == FoStack || c.B.Kind == FoGlobal) &&
+          same(code[j].A, c.B)) {
+        step = true;
+        ++j;
+      }
+      if (j + 1 >= n || code[j].Op != FxJumpIf || !same(code[j].A, c.A)) continue;
+      c.Op = FxCompareJump;
+      c.Step = step;
+      c.Jump = code[j].Sub;
+      c.Target = code[j].Target;
+      c.Next = code[j].Next;
+    }
+    // Constants and globals that are not pointers resolve to fixed addresses
+    // (the list does not move any more).
+    for (TFastInstr& in : fast->Code)
+      for (TFastOperand* o : {&in.A, &in.B, &in.C}) {
+        if (o->Kind == FoConst && o->T) o->Fixed = o->Value;
+        if (o->Kind == FoGlobal && o->T->FBaseType != btPointer) o->Fixed = o->P;
+      }
     return fast;
   }
 };
