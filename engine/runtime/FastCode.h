@@ -53,6 +53,11 @@ enum TFastOp : uint8_t {
   FxCall,
   FxReturn,
   FxCompareJump,  // FxCompare, an optional increment of its left operand, then FxJumpIf on its result
+  // The same three with the operator fixed at load (each with a dispatch of its own):
+  FxCalcOp,                              // + CalcAdd .. CalcXor
+  FxCompareOp = FxCalcOp + CalcXor + 1,  // + CmpGreaterEqual .. CmpEqual
+  FxCompareJumpOp = FxCompareOp + CmpIn,
+  FxOpCount = FxCompareJumpOp + CmpIn,
 };
 
 struct TFastInstr {

@@ -196,12 +196,14 @@ struct TPSFastRunner {
     return After(AssignValue(dp, dt, sp, st, &X), in);
   }
 
-  __attribute__((always_inline)) int32_t Calc(const TFastInstr& in, int32_t pc) {
+  // K: the operator when fixed at load, else -1.
+  template <int K>
+  __attribute__((always_inline)) int32_t Calc(const TFastInstr& in) {
     uint8_t *dp, *sp;
     const TPSTypeRec *dt, *st;
     if (!Resolve(in.A, dp, dt) || !Resolve(in.B, sp, st)) return ToGeneral;
     const TPSBaseType db = dt->FBaseType, sb = st->FBaseType;
-    const uint8_t op = in.Sub;
+    const uint8_t op = K >= 0 ? static_cast<uint8_t>(K) : in.Sub;
     if ((db == btS32 || db == btU32) && (sb == btS32 || sb == btU32)) {
       const uint32_t a = Load<uint32_t>(dp), b = Load<uint32_t>(sp);
       uint32_t r;
@@ -277,12 +279,13 @@ struct TPSFastRunner {
     return After(CalculateValue(X, dp, dt, sp, st, op), in);
   }
 
-  __attribute__((always_inline)) int32_t Compare(const TFastInstr& in, int32_t pc) {
+  template <int K>
+  __attribute__((always_inline)) int32_t Compare(const TFastInstr& in) {
     uint8_t *dp, *lp, *rp;
     const TPSTypeRec *dt, *lt, *rt;
     if (!Resolve(in.A, dp, dt) || !Resolve(in.B, lp, lt) || !Resolve(in.C, rp, rt)) return ToGeneral;
     const TPSBaseType lb = lt->FBaseType;
-    const uint8_t op = in.Sub;
+    const uint8_t op = K >= 0 ? static_cast<uint8_t>(K) : in.Sub;
     bool result;
     if (lb == rt->FBaseType && op < CmpIn && lb == btS32) {
       result = Relate(Load<int32_t>(lp), Load<int32_t>(rp), op);
@@ -303,7 +306,9 @@ struct TPSFastRunner {
   }
 
   // Only the quick forms: anything else leaves the comparison, untouched, to the general loop.
+  template <int K>
   __attribute__((always_inline)) int32_t CompareJump(const TFastInstr& in) {
+    const uint8_t op = static_cast<uint8_t>(K);
     uint8_t *dp, *lp, *rp;
     const TPSTypeRec *dt, *lt, *rt;
     if (!Resolve(in.A, dp, dt) || !Resolve(in.B, lp, lt) || !Resolve(in.C, rp, rt)) return ToGeneral;
@@ -311,9 +316,9 @@ struct TPSFastRunner {
     if (dt->FBaseType != btU8 || lb != rt->FBaseType) return ToGeneral;
     bool result;
     if (lb == btS32)
-      result = Relate(Load<int32_t>(lp), Load<int32_t>(rp), in.Sub);
+      result = Relate(Load<int32_t>(lp), Load<int32_t>(rp), op);
     else if (lb == btU32)
-      result = Relate(Load<uint32_t>(lp), Load<uint32_t>(rp), in.Sub);
+      result = Relate(Load<uint32_t>(lp), Load<uint32_t>(rp), op);
     else
       return ToGeneral;
     *dp = result ? 1 : 0;
@@ -429,9 +434,12 @@ struct TPSFastRunner {
   bool Run() {
     static const void* const Handlers[] = {
         &&general, &&nop,      &&assign, &&calc, &&compare, &&jump, &&jumpIf,  &&setFlag,
-        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&compareJump,
+        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general,
+        &&calc0, &&calc1, &&calc2, &&calc3, &&calc4, &&calc5, &&calc6, &&calc7, &&calc8, &&calc9,
+        &&compare0, &&compare1, &&compare2, &&compare3, &&compare4, &&compare5,
+        &&compareJump0, &&compareJump1, &&compareJump2, &&compareJump3, &&compareJump4, &&compareJump5,
     };
-    static_assert(sizeof Handlers / sizeof Handlers[0] == FxCompareJump + 1);
+    static_assert(sizeof Handlers / sizeof Handlers[0] == FxOpCount);
     const TPSFastCode* fast;
     const TFastInstr* code;
     const TFastInstr* in;
@@ -457,9 +465,9 @@ struct TPSFastRunner {
   assign:
     KORVA_DISPATCH(Assign(*in, pc));
   calc:
-    KORVA_DISPATCH(Calc(*in, pc));
+    KORVA_DISPATCH(Calc<-1>(*in));
   compare:
-    KORVA_DISPATCH(Compare(*in, pc));
+    KORVA_DISPATCH(Compare<-1>(*in));
   jump:
     KORVA_DISPATCH(static_cast<int32_t>(in->Target));
   jumpIf: {
@@ -493,8 +501,32 @@ struct TPSFastRunner {
     KORVA_DISPATCH(Call(*in));
   ret:
     KORVA_DISPATCH(Return());
-  compareJump:
-    KORVA_DISPATCH(CompareJump(*in));
+#define KORVA_FIXED(name, call, k) \
+  name##k:                         \
+  KORVA_DISPATCH(call<k>(*in));
+    KORVA_FIXED(calc, Calc, 0)
+    KORVA_FIXED(calc, Calc, 1)
+    KORVA_FIXED(calc, Calc, 2)
+    KORVA_FIXED(calc, Calc, 3)
+    KORVA_FIXED(calc, Calc, 4)
+    KORVA_FIXED(calc, Calc, 5)
+    KORVA_FIXED(calc, Calc, 6)
+    KORVA_FIXED(calc, Calc, 7)
+    KORVA_FIXED(calc, Calc, 8)
+    KORVA_FIXED(calc, Calc, 9)
+    KORVA_FIXED(compare, Compare, 0)
+    KORVA_FIXED(compare, Compare, 1)
+    KORVA_FIXED(compare, Compare, 2)
+    KORVA_FIXED(compare, Compare, 3)
+    KORVA_FIXED(compare, Compare, 4)
+    KORVA_FIXED(compare, Compare, 5)
+    KORVA_FIXED(compareJump, CompareJump, 0)
+    KORVA_FIXED(compareJump, CompareJump, 1)
+    KORVA_FIXED(compareJump, CompareJump, 2)
+    KORVA_FIXED(compareJump, CompareJump, 3)
+    KORVA_FIXED(compareJump, CompareJump, 4)
+    KORVA_FIXED(compareJump, CompareJump, 5)
+#undef KORVA_FIXED
   general:
     KORVA_DISPATCH(ToGeneral);
 #undef KORVA_DISPATCH

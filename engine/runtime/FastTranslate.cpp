@@ -318,6 +318,11 @@ struct TPSTranslator {
       c.Target = code[j].Target;
       c.Next = code[j].Next;
     }
+    for (TFastInstr& in : code) {
+      if (in.Op == FxCalc && in.Sub <= CalcXor) in.Op = static_cast<TFastOp>(FxCalcOp + in.Sub);
+      if (in.Op == FxCompare && in.Sub < CmpIn) in.Op = static_cast<TFastOp>(FxCompareOp + in.Sub);
+      if (in.Op == FxCompareJump) in.Op = static_cast<TFastOp>(FxCompareJumpOp + in.Sub);
+    }
     // Constants and globals that are not pointers resolve to fixed addresses
     // (the list does not move any more).
     for (TFastInstr& in : fast->Code)
