@@ -155,14 +155,19 @@ struct TPSFastRunner {
   __attribute__((always_inline)) uint8_t* PushEntry(const TPSTypeRec* type) {
     TPSStack& s = X.FStack;
     uint8_t* v;
-    const uint64_t needed = uint64_t(s.FLength) + 16;
-    if (type->FRealSize - 1u < 8u && !type->FManaged && needed <= s.FCapacity && needed <= s.FMaxLength) {
-      // The most common temporary: a plain value of at most eight bytes.
+    const uint32_t size = (type->FRealSize + 7u) & ~7u;
+    const uint64_t needed = uint64_t(s.FLength) + TPSStack::EntryHeader + size;
+    if (type->FRealSize - 1u < 24u && (!type->FManaged || type->FBaseType == btPointer) && needed <= s.FCapacity &&
+        needed <= s.FMaxLength) {
+      // The common temporaries: plain values, pointers and return addresses.
       uint8_t* e = s.FDataPtr + s.FLength;
       s.FEntries.push_back(s.FLength);
       s.FLength = static_cast<uint32_t>(needed);
       Store(e, type);
-      Store<uint64_t>(e + TPSStack::EntryHeader, 0);
+      uint8_t* v = e + TPSStack::EntryHeader;
+      Store<uint64_t>(v, 0);
+      if (size > 8) Store<uint64_t>(v + 8, 0);
+      if (size > 16) Store<uint64_t>(v + 16, 0);
       V.Entries = s.FEntries.data();
       ++V.Count;
       return e + TPSStack::EntryHeader;
@@ -365,7 +370,8 @@ struct TPSFastRunner {
     const uint32_t off = V.Entries[V.Count - 1];
     const auto* t = Load<const TPSTypeRec*>(V.Data + off);
     if (!t || t->FBaseType == btReturnAddress) return ToGeneral;
-    if (!t->FManaged && s.FCapacity - off <= TPSStack::ShrinkSlack) {
+    if ((!t->FManaged || (t->FBaseType == btPointer && !Load<TPSPointerValue>(V.Data + off + 8).Owning)) &&
+        s.FCapacity - off <= TPSStack::ShrinkSlack) {
       s.FEntries.pop_back();
       s.FLength = off;
       --V.Count;
