@@ -53,6 +53,7 @@ enum TFastOp : uint8_t {
   FxCall,
   FxReturn,
   FxCompareJump,  // FxCompare, an optional increment of its left operand, then FxJumpIf on its result
+  FxWindow,       // FxPushType of a temporary that its window's copies keep in the code's slot instead
   // The same three with the operator fixed at load (each with a dispatch of its own):
   FxCalcOp,                              // + CalcAdd .. CalcXor
   FxCompareOp = FxCalcOp + CalcXor + 1,  // + CmpGreaterEqual .. CmpEqual
@@ -67,9 +68,11 @@ struct TFastInstr {
   uint8_t Step = 0;       // FxCompareJump: 1 increments the left operand first
   uint32_t Pos = 0;       // byte offset of the instruction
   uint32_t End = 0;       // byte offset after it
-  uint32_t Target = 0;    // jumps: instruction number; FxCall: procedure number
+  uint32_t Target = 0;    // jumps, FxWindow and its copies: instruction number; FxCall: procedure number
+  int32_t Frame = 0;      // FxWindow: the frame entry of the temporary
+  bool Window = false;    // a copy inside a window (its instruction is Target)
   uint32_t Next = 0;      // the instruction that follows (past no-operations and plain jumps)
-  TPSTypeRec* Type = nullptr;  // FxPushType
+  TPSTypeRec* Type = nullptr;  // FxPushType, FxWindow and its copies: the temporary's type
   TFastOperand A, B, C;
 };
 
@@ -78,6 +81,9 @@ struct TPSFastCode {
   // Instruction number of each byte offset (one past the end included); -1
   // inside an instruction or past the part that could be decoded.
   std::vector<int32_t> IndexOf;
+  // The temporary of the running window: a window runs no calls and no
+  // general routine, so one slot per procedure serves.
+  alignas(16) mutable uint8_t Temp[16] = {};
 };
 
 // Builds the translated form of the procedure's code.

@@ -197,6 +197,7 @@ struct TPSFastRunner {
         default: break;
       }
     }
+    if (in.Window) return ToGeneral;
     X.FCurrentPosition = in.End;
     return After(AssignValue(dp, dt, sp, st, &X), in);
   }
@@ -280,6 +281,7 @@ struct TPSFastRunner {
       }
     }
   general:
+    if (in.Window) return ToGeneral;
     X.FCurrentPosition = in.End;
     return After(CalculateValue(X, dp, dt, sp, st, op), in);
   }
@@ -297,6 +299,7 @@ struct TPSFastRunner {
     } else if (lb == rt->FBaseType && op < CmpIn && lb == btU32) {
       result = Relate(Load<uint32_t>(lp), Load<uint32_t>(rp), op);
     } else {
+      if (in.Window) return ToGeneral;
       X.FCurrentPosition = in.End;
       TPSError e = CompareValues(X, lp, lt, rp, rt, op, result);
       if (e != ErNoError) return Fail(e);
@@ -306,6 +309,7 @@ struct TPSFastRunner {
       *dp = result ? 1 : 0;
       return static_cast<int32_t>(in.Next);
     }
+    if (in.Window) return ToGeneral;
     X.FCurrentPosition = in.End;
     return After(StoreBoolean(dp, dt, result), in);
   }
@@ -440,7 +444,7 @@ struct TPSFastRunner {
   bool Run() {
     static const void* const Handlers[] = {
         &&general, &&nop,      &&assign, &&calc, &&compare, &&jump, &&jumpIf,  &&setFlag,
-        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general,
+        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general, &&window,
         &&calc0, &&calc1, &&calc2, &&calc3, &&calc4, &&calc5, &&calc6, &&calc7, &&calc8, &&calc9,
         &&compare0, &&compare1, &&compare2, &&compare3, &&compare4, &&compare5,
         &&compareJump0, &&compareJump1, &&compareJump2, &&compareJump3, &&compareJump4, &&compareJump5,
@@ -533,10 +537,29 @@ struct TPSFastRunner {
     KORVA_FIXED(compareJump, CompareJump, 4)
     KORVA_FIXED(compareJump, CompareJump, 5)
 #undef KORVA_FIXED
+  window:
+    // The temporary lives in the code's own slot while the window runs,
+    // when it is the entry the push would make and the stack has room for
+    // it should the window need the real entry after all.
+    if (V.Count == uint64_t(V.Base + in->Frame) && X.FStack.FLength + 16u <= X.FStack.FCapacity &&
+        X.FStack.FLength + 16u <= X.FStack.FMaxLength) {
+      Store<uint64_t>(fast->Temp, 0);
+      KORVA_DISPATCH(static_cast<int32_t>(in->Target));
+    }
+    KORVA_DISPATCH(PushEntry(in->Type) ? static_cast<int32_t>(in->Next) : ToGeneral);
   general:
     KORVA_DISPATCH(ToGeneral);
 #undef KORVA_DISPATCH
   leave:
+    if (next == ToGeneral && in->Window) {
+      // Back to the instructions of the window with the real entry (the
+      // window started only with room for it).
+      uint8_t* v = PushEntry(in->Type);
+      std::memcpy(v, fast->Temp, in->Type->FRealSize);
+      pc = static_cast<int32_t>(in->Target);
+      in = &code[pc];
+      goto* Handlers[in->Op];
+    }
     if (next == ToGeneral) {
       X.FCurrentPosition = in->Pos;
       return false;

@@ -2,6 +2,7 @@
 // Nothing here reports an error: an instruction whose operands would fail
 // to decode stays with the general loop (which reports it at run time), and
 // translation stops at the first instruction whose length cannot be known.
+#include <algorithm>
 #include <limits>
 
 #include "engine/runtime/FastCode.h"
@@ -245,6 +246,70 @@ struct TPSTranslator {
     return true;
   }
 
+  // A temporary pushed, used by plain instructions only and popped runs in
+  // the code's slot: copies of those instructions, appended to the code,
+  // refer to the slot instead of the frame entry.
+  static void Windows(TPSFastCode& fast) {
+    auto& code = fast.Code;
+    const size_t n = code.size();
+    for (size_t p = 0; p < n; ++p) {
+      if (code[p].Op != FxPushType) continue;
+      const TPSTypeRec* type = code[p].Type;
+      if (type->FManaged || type->FRealSize - 1u >= 8u) continue;
+      size_t q = p + 1;
+      int32_t k = 0;
+      bool plain = true;
+      auto note = [&](const TFastOperand& o) {
+        if (o.Kind == FoStack) k = std::max(k, o.Frame);
+        if (o.Kind == FoElem && o.BaseKind == FoStack) k = std::max(k, o.Frame);
+        if (o.Kind == FoElem && o.IndexKind == FoStack) k = std::max(k, o.IndexFrame);
+      };
+      for (; q < n && plain; ++q) {
+        const TFastOp op = code[q].Op;
+        if (op == FxPop) break;
+        plain = op == FxAssign || op == FxCalc || op == FxCompare || op == FxIncDec || op == FxSetFlag || op == FxNop;
+        note(code[q].A);
+        note(code[q].B);
+        note(code[q].C);
+      }
+      if (!plain || q >= n || q == p + 1 || k < 1) continue;
+      // The copies: every reference to entry k becomes the slot.
+      auto toSlot = [&](TFastOperand& o) {
+        if (o.Kind == FoStack && o.Frame == k) {
+          o.Kind = FoGlobal;
+          o.P = o.Fixed = fast.Temp;
+          o.T = type;
+        }
+        if (o.Kind == FoElem && o.IndexKind == FoStack && o.IndexFrame == k) {
+          o.IndexKind = FoGlobal;
+          o.IndexP = fast.Temp;
+          o.IndexT = type;
+        }
+        return !(o.Kind == FoElem && o.BaseKind == FoStack && o.Frame == k);
+      };
+      const size_t first = code.size();
+      bool ok = true;
+      for (size_t i = p + 1; i < q && ok; ++i) {
+        if (code[i].Op == FxNop) continue;
+        TFastInstr copy = code[i];
+        ok = toSlot(copy.A) && toSlot(copy.B) && toSlot(copy.C);
+        copy.Window = true;
+        copy.Target = static_cast<uint32_t>(i);
+        copy.Type = code[p].Type;
+        copy.Next = static_cast<uint32_t>(code.size() + 1);
+        code.push_back(copy);
+      }
+      if (!ok || code.size() == first) {
+        code.resize(first);
+        continue;
+      }
+      code.back().Next = code[q].Next;
+      code[p].Op = FxWindow;
+      code[p].Frame = k;
+      code[p].Target = static_cast<uint32_t>(first);
+    }
+  }
+
   std::unique_ptr<TPSFastCode> Run() {
     auto fast = std::make_unique<TPSFastCode>();
     fast->IndexOf.assign(size_t(Length) + 1, -1);
@@ -318,7 +383,8 @@ struct TPSTranslator {
       c.Target = code[j].Target;
       c.Next = code[j].Next;
     }
-    for (TFastInstr& in : code) {
+    Windows(*fast);
+    for (TFastInstr& in : fast->Code) {
       if (in.Op == FxCalc && in.Sub <= CalcXor) in.Op = static_cast<TFastOp>(FxCalcOp + in.Sub);
       if (in.Op == FxCompare && in.Sub < CmpIn) in.Op = static_cast<TFastOp>(FxCompareOp + in.Sub);
       if (in.Op == FxCompareJump) in.Op = static_cast<TFastOp>(FxCompareJumpOp + in.Sub);
