@@ -5,6 +5,7 @@
 // at its byte position; the operations that can fail report at the end of
 // the instruction, as the general loop does, through the same routines.
 #include <cmath>
+#include <cstddef>
 
 #include "engine/runtime/FastCode.h"
 #include "engine/runtime/Operations.h"
@@ -364,7 +365,10 @@ struct TPSFastRunner {
     uint8_t* slot = PushEntry(X.FPointerType);
     if (!slot) return ToGeneral;
     void* target = inStack ? s.FDataPtr + offset : p;
-    Store(slot, TPSPointerValue{target, const_cast<TPSTypeRec*>(t), 0});
+    // Field by field: a whole-record copy through a temporary stalls the store.
+    Store(slot + offsetof(TPSPointerValue, Target), target);
+    Store(slot + offsetof(TPSPointerValue, Type), t);
+    Store<uintptr_t>(slot + offsetof(TPSPointerValue, Owning), 0);
     return static_cast<int32_t>(in.Next);
   }
 
@@ -410,7 +414,9 @@ struct TPSFastRunner {
     auto* proc = static_cast<TPSInternalProcRec*>(X.FProcs[in.Target].get());
     uint8_t* slot = PushEntry(X.FReturnAddressType.get());
     if (!slot) return ToGeneral;
-    Store(slot, TPSReturnAddress{X.FCurrProc, in.End, X.FCurrStackBase});
+    Store(slot + offsetof(TPSReturnAddress, Proc), X.FCurrProc);
+    Store(slot + offsetof(TPSReturnAddress, Position), in.End);
+    Store(slot + offsetof(TPSReturnAddress, BasePtr), X.FCurrStackBase);
     X.FCurrStackBase = X.FStack.Count() - 1;
     V.Base = X.FCurrStackBase;
     X.SwitchToProc(proc, 0);
@@ -425,15 +431,39 @@ struct TPSFastRunner {
       if (!(h.BasePtr != base && (base >= h.BasePtr || h.BasePtr == -1))) return ToGeneral;
     }
     TPSStack& s = X.FStack;
-    if (base < 0 || base >= s.Count() || s.EntryType(base)->FBaseType != btReturnAddress) return ToGeneral;
-    const auto ra = Load<TPSReturnAddress>(s.EntryValue(base));
-    if (!ra.Proc) return ToGeneral;
-    while (s.Count() > base + 1)
-      if (!s.PopPlain()) s.Pop();
-    s.PopPlain();
-    X.FCurrStackBase = ra.BasePtr;
-    Sync();
-    X.SwitchToProc(ra.Proc, ra.Position);
+    if (base < 0 || uint64_t(base) >= V.Count) return ToGeneral;
+    const uint32_t frameStart = V.Entries[base];
+    uint8_t* e = V.Data + frameStart;
+    const auto* rt = Load<const TPSTypeRec*>(e);
+    if (!rt || rt->FBaseType != btReturnAddress) return ToGeneral;
+    e += TPSStack::EntryHeader;
+    auto* proc = Load<TPSInternalProcRec*>(e + offsetof(TPSReturnAddress, Proc));
+    const auto position = Load<uint32_t>(e + offsetof(TPSReturnAddress, Position));
+    const auto basePtr = Load<int32_t>(e + offsetof(TPSReturnAddress, BasePtr));
+    if (!proc) return ToGeneral;
+    // A frame of plain values goes at once; anything to finalise one by one.
+    bool plain = true;
+    for (uint64_t i = uint64_t(base) + 1; i < V.Count && plain; ++i) {
+      const auto* t = Load<const TPSTypeRec*>(V.Data + V.Entries[i]);
+      plain = t && (!t->FManaged || (t->FBaseType == btPointer &&
+                                     !Load<TPSPointerValue>(V.Data + V.Entries[i] + TPSStack::EntryHeader).Owning));
+    }
+    const bool quick = plain && s.FCapacity - frameStart <= TPSStack::ShrinkSlack;
+    if (quick) {
+      s.FEntries.resize(size_t(base));
+      s.FLength = frameStart;
+    } else {
+      while (s.Count() > base + 1)
+        if (!s.PopPlain()) s.Pop();
+      s.PopPlain();
+    }
+    X.FCurrStackBase = basePtr;
+    X.SwitchToProc(proc, position);
+    if (quick) {
+      V.Count = uint64_t(base);
+      V.Base = basePtr;
+      return Switched;
+    }
     return Disturbed() ? Changed : Switched;
   }
 
