@@ -474,7 +474,7 @@ struct TPSFastRunner {
   bool Run() {
     static const void* const Handlers[] = {
         &&general, &&nop,      &&assign, &&calc, &&compare, &&jump, &&jumpIf,  &&setFlag,
-        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general, &&window,
+        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general, &&callHost, &&window,
         &&calc0, &&calc1, &&calc2, &&calc3, &&calc4, &&calc5, &&calc6, &&calc7, &&calc8, &&calc9,
         &&compare0, &&compare1, &&compare2, &&compare3, &&compare4, &&compare5,
         &&compareJump0, &&compareJump1, &&compareJump2, &&compareJump3, &&compareJump4, &&compareJump5,
@@ -567,6 +567,11 @@ struct TPSFastRunner {
     KORVA_FIXED(compareJump, CompareJump, 4)
     KORVA_FIXED(compareJump, CompareJump, 5)
 #undef KORVA_FIXED
+  callHost:
+    X.FCurrentPosition = in->End;
+    KORVA_DISPATCH(X.CallExternal(static_cast<TPSExternalProcRec*>(X.FProcs[in->Target].get())) && !Disturbed()
+                       ? static_cast<int32_t>(in->Next)
+                       : Changed);
   window:
     // The temporary lives in the code's own slot while the window runs,
     // when it is the entry the push would make and the stack has room for
@@ -594,7 +599,10 @@ struct TPSFastRunner {
       X.FCurrentPosition = in->Pos;
       return false;
     }
-    if (next == Changed) return true;
+    if (next == Changed) {
+      if (X.FTempVars.Count() > TempBase) X.FTempVars.PopTo(TempBase);
+      return true;
+    }
     goto enter;
   }
 };

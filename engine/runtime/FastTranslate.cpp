@@ -179,7 +179,7 @@ struct TPSTranslator {
       case OpCall:
         if (!U32(word)) return false;
         in.Target = word;
-        op = word < X.FProcs.size() && !X.FProcs[word]->IsExternal() ? FxCall : FxGeneral;
+        op = word >= X.FProcs.size() ? FxGeneral : X.FProcs[word]->IsExternal() ? FxCallHost : FxCall;
         break;
       case OpJump:
         if (!Offset(offset)) return false;
