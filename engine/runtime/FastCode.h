@@ -54,6 +54,7 @@ enum TFastOp : uint8_t {
   FxReturn,
   FxCompareJump,  // FxCompare, an optional increment of its left operand, then FxJumpIf on its result
   FxCallHost,     // a call of an external procedure
+  FxFlagJump,     // FxSetFlag, with Step a pop of the top entry, then FxJumpIfFlag
   FxWindow,       // FxPushType of a temporary that its window's copies keep in the code's slot instead
   // The same three with the operator fixed at load (each with a dispatch of its own):
   FxCalcOp,                              // + CalcAdd .. CalcXor
@@ -66,11 +67,12 @@ struct TFastInstr {
   TFastOp Op = FxGeneral;
   uint8_t Sub = 0;        // operator; FxJumpIf/FxSetFlag: 1 jumps or sets on true; FxIncDec: 1 adds, 0 subtracts
   uint8_t Jump = 0;       // FxCompareJump: 1 jumps on true
-  uint8_t Step = 0;       // FxCompareJump: 1 increments the left operand first
+  uint8_t Step = 0;       // FxCompareJump: 1 increments the left operand first; FxFlagJump: 1 pops
   uint32_t Pos = 0;       // byte offset of the instruction
   uint32_t End = 0;       // byte offset after it
   uint32_t Target = 0;    // jumps, FxWindow and its copies: instruction number; FxCall: procedure number
   int32_t Frame = 0;      // FxWindow: the frame entry of the temporary
+  uint32_t JumpTo = 0;    // FxFlagJump: the instruction when the flag is set
   bool Window = false;    // a copy inside a window (its instruction is Target)
   uint32_t Next = 0;      // the instruction that follows (past no-operations and plain jumps)
   TPSTypeRec* Type = nullptr;  // FxPushType, FxWindow and its copies: the temporary's type

@@ -474,7 +474,7 @@ struct TPSFastRunner {
   bool Run() {
     static const void* const Handlers[] = {
         &&general, &&nop,      &&assign, &&calc, &&compare, &&jump, &&jumpIf,  &&setFlag,
-        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general, &&callHost, &&window,
+        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general, &&callHost, &&flagJump, &&window,
         &&calc0, &&calc1, &&calc2, &&calc3, &&calc4, &&calc5, &&calc6, &&calc7, &&calc8, &&calc9,
         &&compare0, &&compare1, &&compare2, &&compare3, &&compare4, &&compare5,
         &&compareJump0, &&compareJump1, &&compareJump2, &&compareJump3, &&compareJump4, &&compareJump5,
@@ -572,6 +572,28 @@ struct TPSFastRunner {
     KORVA_DISPATCH(X.CallExternal(static_cast<TPSExternalProcRec*>(X.FProcs[in->Target].get())) && !Disturbed()
                        ? static_cast<int32_t>(in->Next)
                        : Changed);
+  flagJump: {
+    uint8_t* p;
+    const TPSTypeRec* t;
+    uint32_t v;
+    if (!Resolve(in->A, p, t) || !Truth(p, t, v)) KORVA_DISPATCH(ToGeneral);
+    if (in->Step) {
+      // The pop as FxPop does it quickly, or the general loop does all.
+      if (V.Count == 0) KORVA_DISPATCH(ToGeneral);
+      const uint32_t off = V.Entries[V.Count - 1];
+      const auto* top = Load<const TPSTypeRec*>(V.Data + off);
+      if (!top || top->FManaged || top->FBaseType == btReturnAddress ||
+          X.FStack.FCapacity - off > TPSStack::ShrinkSlack)
+        KORVA_DISPATCH(ToGeneral);
+      X.FJumpFlag = (v != 0) == (in->Sub != 0);
+      X.FStack.FEntries.pop_back();
+      X.FStack.FLength = off;
+      --V.Count;
+    } else {
+      X.FJumpFlag = (v != 0) == (in->Sub != 0);
+    }
+    KORVA_DISPATCH(X.FJumpFlag ? static_cast<int32_t>(in->JumpTo) : static_cast<int32_t>(in->Next));
+  }
   window:
     // The temporary lives in the code's own slot while the window runs,
     // when it is the entry the push would make and the stack has room for

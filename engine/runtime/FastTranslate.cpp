@@ -384,6 +384,25 @@ struct TPSTranslator {
       c.Next = code[j].Next;
     }
     Windows(*fast);
+    // Setting the jump flag, dropping the tested temporary and jumping on the
+    // flag (the shape of every if statement) run as one; so does the last
+    // instruction of a window when it sets the flag for the jump after it.
+    for (size_t i = 0; i < code.size(); ++i) {
+      TFastInstr& f = code[i];
+      if (f.Op != FxSetFlag) continue;
+      if (!f.Window && i + 2 < n && code[i + 1].Op == FxPop && code[i + 2].Op == FxJumpIfFlag) {
+        f.Op = FxFlagJump;
+        f.Step = 1;
+        f.JumpTo = code[i + 2].Target;
+        f.Next = code[i + 2].Next;
+      } else if (f.Window && f.Next < n && code[f.Next].Op == FxJumpIfFlag) {
+        const TFastInstr& j = code[f.Next];
+        f.Op = FxFlagJump;
+        f.Step = 0;
+        f.JumpTo = j.Target;
+        f.Next = j.Next;
+      }
+    }
     for (TFastInstr& in : fast->Code) {
       if (in.Op == FxCalc && in.Sub <= CalcXor) in.Op = static_cast<TFastOp>(FxCalcOp + in.Sub);
       if (in.Op == FxCompare && in.Sub < CmpIn) in.Op = static_cast<TFastOp>(FxCompareOp + in.Sub);

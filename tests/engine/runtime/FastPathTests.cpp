@@ -206,8 +206,9 @@ TEST(FastPath, ComparisonsAndConditionalJumpsMatchTheGeneralLoop) {
     for (TPSBaseType b : Kinds)
       for (uint8_t op = CmpGreaterEqual; op <= CmpEqual; ++op) {
         // Into a global Boolean, into a frame temporary tested by a jump (with
-        // and without a counter step between), and through the jump flag.
-        for (int form = 0; form < 4; ++form) {
+        // and without a counter step between), and through the jump flag
+        // (from a temporary, and from a global with an entry dropped between).
+        for (int form = 0; form < 5; ++form) {
           TCase m(a, b);
           TCode c;
           if (form == 0) {
@@ -218,6 +219,13 @@ TEST(FastPath, ComparisonsAndConditionalJumpsMatchTheGeneralLoop) {
             c.Op(op % 2 ? OpJumpIfTrue : OpJumpIfFalse).JumpField(1).Var(L(1)).EndJump();
             c.Assign().Var(G(3)).Const<uint8_t>(m.U8, 7);
             c.Mark(1).Pop();
+          } else if (form == 4) {
+            c.PushType(m.U8).Compare(op).Var(G(3)).Var(G(0)).Var(G(1));
+            c.Op(OpSetFlag).Var(G(3)).Byte(op % 2);
+            c.Pop().Op(OpJumpIfFlag).JumpField(1).EndJump();
+            c.Assign().Var(G(3)).Const<uint8_t>(m.U8, 9);
+            c.Mark(1);
+            c.Assign().Var(G(2)).Var(L(1));  // the entry is gone: out of stack range
           } else {
             c.PushType(m.U8).Compare(op).Var(L(1)).Var(G(0)).Var(G(1));
             c.Op(OpSetFlag).Var(L(1)).Byte(op % 2);
