@@ -60,7 +60,10 @@ enum TFastOp : uint8_t {
   FxCalcOp,                              // + CalcAdd .. CalcXor
   FxCompareOp = FxCalcOp + CalcXor + 1,  // + CmpGreaterEqual .. CmpEqual
   FxCompareJumpOp = FxCompareOp + CmpIn,
-  FxOpCount = FxCompareJumpOp + CmpIn,
+  // Both operands at fixed addresses of 32-bit integer kinds:
+  FxAssign32 = FxCompareJumpOp + CmpIn,  // of the same kind
+  FxCalc32Op,                            // + CalcAdd .. CalcXor
+  FxOpCount = FxCalc32Op + CalcXor + 1,
 };
 
 struct TFastInstr {

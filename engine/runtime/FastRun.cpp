@@ -315,6 +315,38 @@ struct TPSFastRunner {
     return After(StoreBoolean(dp, dt, result), in);
   }
 
+  // Both operands of 32-bit integer kinds at fixed addresses (the general
+  // operation raises division by zero).
+  template <int K>
+  __attribute__((always_inline)) int32_t Calc32(const TFastInstr& in) {
+    const uint32_t a = Load<uint32_t>(in.A.Fixed), b = Load<uint32_t>(in.B.Fixed);
+    uint32_t r;
+    switch (K) {
+      case CalcAdd: r = a + b; break;
+      case CalcSub: r = a - b; break;
+      case CalcMul: r = a * b; break;
+      case CalcDiv:
+      case CalcMod:
+        if (b == 0) return ToGeneral;
+        if (in.A.T->FBaseType == btU32) {
+          r = K == CalcDiv ? a / b : a % b;
+        } else if (static_cast<int32_t>(b) == -1) {
+          r = K == CalcDiv ? 0u - a : 0u;
+        } else {
+          const auto sa = static_cast<int32_t>(a), sbv = static_cast<int32_t>(b);
+          r = static_cast<uint32_t>(K == CalcDiv ? sa / sbv : sa % sbv);
+        }
+        break;
+      case CalcShl: r = a << (b & 31); break;
+      case CalcShr: r = a >> (b & 31); break;
+      case CalcAnd: r = a & b; break;
+      case CalcOr: r = a | b; break;
+      default: r = a ^ b; break;
+    }
+    Store(in.A.Fixed, r);
+    return static_cast<int32_t>(in.Next);
+  }
+
   // Only the quick forms: anything else leaves the comparison, untouched, to the general loop.
   template <int K>
   __attribute__((always_inline)) int32_t CompareJump(const TFastInstr& in) {
@@ -478,6 +510,9 @@ struct TPSFastRunner {
         &&calc0, &&calc1, &&calc2, &&calc3, &&calc4, &&calc5, &&calc6, &&calc7, &&calc8, &&calc9,
         &&compare0, &&compare1, &&compare2, &&compare3, &&compare4, &&compare5,
         &&compareJump0, &&compareJump1, &&compareJump2, &&compareJump3, &&compareJump4, &&compareJump5,
+        &&assign32,
+        &&calc32_0, &&calc32_1, &&calc32_2, &&calc32_3, &&calc32_4, &&calc32_5, &&calc32_6, &&calc32_7, &&calc32_8,
+        &&calc32_9,
     };
     static_assert(sizeof Handlers / sizeof Handlers[0] == FxOpCount);
     const TPSFastCode* fast;
@@ -566,7 +601,20 @@ struct TPSFastRunner {
     KORVA_FIXED(compareJump, CompareJump, 3)
     KORVA_FIXED(compareJump, CompareJump, 4)
     KORVA_FIXED(compareJump, CompareJump, 5)
+    KORVA_FIXED(calc32_, Calc32, 0)
+    KORVA_FIXED(calc32_, Calc32, 1)
+    KORVA_FIXED(calc32_, Calc32, 2)
+    KORVA_FIXED(calc32_, Calc32, 3)
+    KORVA_FIXED(calc32_, Calc32, 4)
+    KORVA_FIXED(calc32_, Calc32, 5)
+    KORVA_FIXED(calc32_, Calc32, 6)
+    KORVA_FIXED(calc32_, Calc32, 7)
+    KORVA_FIXED(calc32_, Calc32, 8)
+    KORVA_FIXED(calc32_, Calc32, 9)
 #undef KORVA_FIXED
+  assign32:
+    std::memcpy(in->A.Fixed, in->B.Fixed, 4);
+    KORVA_DISPATCH(static_cast<int32_t>(in->Next));
   callHost:
     X.FCurrentPosition = in->End;
     KORVA_DISPATCH(X.CallExternal(static_cast<TPSExternalProcRec*>(X.FProcs[in->Target].get())) && !Disturbed()

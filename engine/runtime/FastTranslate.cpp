@@ -415,6 +415,16 @@ struct TPSTranslator {
         if (o->Kind == FoConst && o->T) o->Fixed = o->Value;
         if (o->Kind == FoGlobal && o->T->FBaseType != btPointer) o->Fixed = o->P;
       }
+    // Kinds known at load choose the handler.
+    auto int32Kind = [](const TFastOperand& o) {
+      return o.Fixed && (o.T->FBaseType == btS32 || o.T->FBaseType == btU32);
+    };
+    for (TFastInstr& in : fast->Code) {
+      if (in.Op == FxAssign && int32Kind(in.A) && int32Kind(in.B) && in.A.T->FBaseType == in.B.T->FBaseType)
+        in.Op = FxAssign32;
+      if (in.Op >= FxCalcOp && in.Op <= int(FxCalcOp) + int(CalcXor) && int32Kind(in.A) && int32Kind(in.B))
+        in.Op = static_cast<TFastOp>(FxCalc32Op + (in.Op - FxCalcOp));
+    }
     return fast;
   }
 };
