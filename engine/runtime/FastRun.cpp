@@ -41,7 +41,6 @@ inline bool Truth(const uint8_t* p, const TPSTypeRec* t, uint32_t& v) {
     default: return false;
   }
 }
-}  // namespace
 
 // The stack as the fast loop sees it, kept in registers between the
 // instructions that change it.
@@ -51,6 +50,7 @@ struct TStackView {
   uint64_t Count;
   int64_t Base;
 };
+}  // namespace
 
 struct TPSFastRunner {
   TPSExec& X;
