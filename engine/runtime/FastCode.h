@@ -18,6 +18,7 @@ enum TFastOperandKind : uint8_t {
   FoGlobal,  // the global at P, of type T
   FoStack,   // the stack entry Frame places above the frame base
   FoElem,    // an element of the dynamic array in the base variable
+  FoElemFixed,  // FoElem of a global array by a constant or an integer at IndexFixed
 };
 
 struct TFastOperand {
@@ -32,6 +33,9 @@ struct TFastOperand {
   const TPSTypeRec* T = nullptr;          // FoConst, FoGlobal, or the base of FoElem as a global
   uint8_t* IndexP = nullptr;              // FoElem: index as a global
   const TPSTypeRec* IndexT = nullptr;
+  uint8_t* IndexFixed = nullptr;          // FoElemFixed: the index (nil: IndexConst)
+  const TPSTypeRec* ElemT = nullptr;      // FoElemFixed: the element type
+  uint32_t ElemSize = 0;
   alignas(16) uint8_t Value[16] = {};     // FoConst
 };
 

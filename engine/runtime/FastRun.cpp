@@ -120,6 +120,14 @@ struct TPSFastRunner {
       t = o.T;
       return true;
     }
+    if (o.Kind == FoElemFixed) {
+      TPSBlockHeader* h = LoadBlock(o.P);
+      const uint32_t index = o.IndexFixed ? Load<uint32_t>(o.IndexFixed) : o.IndexConst;
+      if (!h || index >= h->Length) return false;
+      p = BlockData(h) + uint64_t(index) * o.ElemSize;
+      t = o.ElemT;
+      return true;
+    }
     switch (o.Kind) {
       case FoConst:
         p = const_cast<uint8_t*>(o.Value);

@@ -413,7 +413,20 @@ struct TPSTranslator {
     for (TFastInstr& in : fast->Code)
       for (TFastOperand* o : {&in.A, &in.B, &in.C}) {
         if (o->Kind == FoConst && o->T) o->Fixed = o->Value;
-        if (o->Kind == FoGlobal && o->T->FBaseType != btPointer) o->Fixed = o->P;
+        if (o->Kind == FoGlobal && o->T && o->T->FBaseType != btPointer) o->Fixed = o->P;
+        // An element of a global array by a constant or an integer variable
+        // of its own: the array's element type is known.
+        if (o->Kind == FoElem && o->BaseKind == FoGlobal && o->T && o->T->FBaseType == btArray) {
+          const TPSTypeRec* elem = static_cast<const TPSTypeRec_Array*>(o->T)->FArrayType;
+          const bool intIndex = o->IndexKind == FoGlobal && o->IndexT &&
+                                (o->IndexT->FBaseType == btS32 || o->IndexT->FBaseType == btU32);
+          if (elem && elem->FBaseType != btPointer && (o->IndexKind == FoConst || intIndex)) {
+            o->Kind = FoElemFixed;
+            o->IndexFixed = o->IndexKind == FoConst ? nullptr : o->IndexP;
+            o->ElemT = elem;
+            o->ElemSize = elem->FRealSize;
+          }
+        }
       }
     // Kinds known at load choose the handler.
     auto int32Kind = [](const TFastOperand& o) {
