@@ -79,7 +79,7 @@ struct TFastInstr {
   uint32_t End = 0;       // byte offset after it
   uint32_t Target = 0;    // jumps, FxWindow and its copies: instruction number; FxCall: procedure number
   int32_t Frame = 0;      // FxWindow: the frame entry of the temporary
-  uint32_t JumpTo = 0;    // FxFlagJump: the instruction when the flag is set
+  uint32_t JumpTo = 0;    // FxFlagJump, FxCompareJump: the instruction jumped to
   bool Window = false;    // a copy inside a window (its instruction is Target)
   uint32_t Next = 0;      // the instruction that follows (past no-operations and plain jumps)
   TPSTypeRec* Type = nullptr;  // FxPushType, FxWindow and its copies: the temporary's type

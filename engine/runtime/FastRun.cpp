@@ -373,7 +373,7 @@ struct TPSFastRunner {
       return ToGeneral;
     *dp = result ? 1 : 0;
     if (in.Step) Store(lp, Load<uint32_t>(lp) + 1u);
-    return (*dp != 0) == (in.Jump != 0) ? static_cast<int32_t>(in.Target) : static_cast<int32_t>(in.Next);
+    return (*dp != 0) == (in.Jump != 0) ? static_cast<int32_t>(in.JumpTo) : static_cast<int32_t>(in.Next);
   }
 
   __attribute__((always_inline)) int32_t Push(const TFastInstr& in, int32_t pc) {

@@ -246,6 +246,29 @@ struct TPSTranslator {
     return true;
   }
 
+  static bool Same(const TFastOperand& a, const TFastOperand& b) {
+    return a.Kind == b.Kind && ((a.Kind == FoStack && a.Frame == b.Frame) || (a.Kind == FoGlobal && a.P == b.P));
+  }
+
+  // Makes `c`, a comparison into a frame temporary, also do the counter step
+  // and the conditional jump on the temporary that follow from `j` on.
+  static void FuseCompareJump(std::vector<TFastInstr>& code, TFastInstr& c, size_t j) {
+    const size_t n = code.size();
+    if (c.Op != FxCompare || c.A.Kind != FoStack || c.Sub >= CmpIn || j >= n) return;
+    bool step = false;
+    if (code[j].Op == FxIncDec && code[j].Sub == 1 && (c.B.Kind == FoStack || c.B.Kind == FoGlobal) &&
+        Same(code[j].A, c.B)) {
+      step = true;
+      j = code[j].Next;
+    }
+    if (j >= n || code[j].Op != FxJumpIf || !Same(code[j].A, c.A)) return;
+    c.Op = FxCompareJump;
+    c.Step = step;
+    c.Jump = code[j].Sub;
+    c.JumpTo = code[j].Target;
+    c.Next = code[j].Next;
+  }
+
   // A temporary pushed, used by plain instructions only and popped runs in
   // the code's slot: copies of those instructions, appended to the code,
   // refer to the slot instead of the frame entry.
@@ -304,6 +327,9 @@ struct TPSTranslator {
         continue;
       }
       code.back().Next = code[q].Next;
+      // A loop bound worked out in the window is compared, stepped and
+      // jumped on as the window ends.
+      FuseCompareJump(code, code.back(), code[q].Next);
       code[p].Op = FxWindow;
       code[p].Frame = k;
       code[p].Target = static_cast<uint32_t>(first);
@@ -363,26 +389,7 @@ struct TPSTranslator {
     }
     // A comparison into a temporary that a conditional jump then tests, with
     // the step of a counting loop between them or not, runs as one.
-    auto same = [](const TFastOperand& a, const TFastOperand& b) {
-      return a.Kind == b.Kind && ((a.Kind == FoStack && a.Frame == b.Frame) || (a.Kind == FoGlobal && a.P == b.P));
-    };
-    for (size_t i = 0; i + 2 < n; ++i) {
-      TFastInstr& c = code[i];
-      if (c.Op != FxCompare || c.A.Kind != FoStack || c.Sub >= CmpIn) continue;
-      size_t j = i + 1;
-      bool step = false;
-      if (code[j].Op == FxIncDec && code[j].Sub == 1 && (c.B.Kind == FoStack || c.B.Kind == FoGlobal) &&
-          same(code[j].A, c.B)) {
-        step = true;
-        ++j;
-      }
-      if (j + 1 >= n || code[j].Op != FxJumpIf || !same(code[j].A, c.A)) continue;
-      c.Op = FxCompareJump;
-      c.Step = step;
-      c.Jump = code[j].Sub;
-      c.Target = code[j].Target;
-      c.Next = code[j].Next;
-    }
+    for (size_t i = 0; i + 1 < n; ++i) FuseCompareJump(code, code[i], i + 1);
     Windows(*fast);
     // Setting the jump flag, dropping the tested temporary and jumping on the
     // flag (the shape of every if statement) run as one; so does the last

@@ -207,8 +207,9 @@ TEST(FastPath, ComparisonsAndConditionalJumpsMatchTheGeneralLoop) {
       for (uint8_t op = CmpGreaterEqual; op <= CmpEqual; ++op) {
         // Into a global Boolean, into a frame temporary tested by a jump (with
         // and without a counter step between), and through the jump flag
-        // (from a temporary, and from a global with an entry dropped between).
-        for (int form = 0; form < 5; ++form) {
+        // (from a temporary, and from a global with an entry dropped between),
+        // and with the right side in a temporary of its own.
+        for (int form = 0; form < 6; ++form) {
           TCase m(a, b);
           TCode c;
           if (form == 0) {
@@ -216,6 +217,14 @@ TEST(FastPath, ComparisonsAndConditionalJumpsMatchTheGeneralLoop) {
           } else if (form < 3) {
             c.PushType(m.U8).Compare(op).Var(L(1)).Var(G(0)).Var(G(1));
             if (form == 2) c.Op(OpIncrement).Var(G(0));
+            c.Op(op % 2 ? OpJumpIfTrue : OpJumpIfFalse).JumpField(1).Var(L(1)).EndJump();
+            c.Assign().Var(G(3)).Const<uint8_t>(m.U8, 7);
+            c.Mark(1).Pop();
+          } else if (form == 5) {
+            // The right side worked out in a temporary of its own, as a loop bound is.
+            c.PushType(m.U8).PushType(m.T1).Assign().Var(L(2)).Var(G(1));
+            c.Compare(op).Var(L(1)).Var(G(0)).Var(L(2)).Pop();
+            c.Op(OpIncrement).Var(G(0));
             c.Op(op % 2 ? OpJumpIfTrue : OpJumpIfFalse).JumpField(1).Var(L(1)).EndJump();
             c.Assign().Var(G(3)).Const<uint8_t>(m.U8, 7);
             c.Mark(1).Pop();
