@@ -59,6 +59,7 @@ enum TFastOp : uint8_t {
   FxCompareJump,  // FxCompare, an optional increment of its left operand, then FxJumpIf on its result
   FxCallHost,     // a call of an external procedure
   FxFlagJump,     // FxSetFlag, with Step a pop of the top entry, then FxJumpIfFlag
+  FxPushCalc,     // FxPushType of an Integer, assigned B, then calculated with C (operator Sub)
   FxWindow,       // FxPushType of a temporary that its window's copies keep in the code's slot instead
   // The same three with the operator fixed at load (each with a dispatch of its own):
   FxCalcOp,                              // + CalcAdd .. CalcXor

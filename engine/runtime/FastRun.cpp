@@ -433,6 +433,22 @@ struct TPSFastRunner {
     return Disturbed() ? Changed : static_cast<int32_t>(in.Next);
   }
 
+  // Only when the entry is the one the operands' frame numbers expect, both
+  // operands are Integers and the push needs no larger block (which would
+  // move them); else the three instructions run one by one.
+  __attribute__((always_inline)) int32_t PushCalc(const TFastInstr& in, int32_t pc) {
+    uint8_t *bp, *cp;
+    const TPSTypeRec *bt, *ct;
+    if (V.Count != uint64_t(V.Base + in.Frame) || X.FStack.FLength + 16u > X.FStack.FCapacity ||
+        X.FStack.FLength + 16u > X.FStack.FMaxLength || !Resolve(in.B, bp, bt) || !Resolve(in.C, cp, ct) ||
+        bt->FBaseType != btS32 || (ct->FBaseType != btS32 && ct->FBaseType != btU32))
+      return static_cast<int32_t>(PushEntry(in.Type) ? pc + 1 : ToGeneral);
+    const uint32_t a = Load<uint32_t>(bp), b = Load<uint32_t>(cp);
+    const uint32_t r = in.Sub == CalcAdd ? a + b : in.Sub == CalcSub ? a - b : a * b;
+    Store(PushEntry(in.Type), r);
+    return static_cast<int32_t>(in.Next);
+  }
+
   __attribute__((always_inline)) int32_t IncDec(const TFastInstr& in, int32_t pc) {
     uint8_t* p;
     const TPSTypeRec* t;
@@ -514,7 +530,7 @@ struct TPSFastRunner {
   bool Run() {
     static const void* const Handlers[] = {
         &&general, &&nop,      &&assign, &&calc, &&compare, &&jump, &&jumpIf,  &&setFlag,
-        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general, &&callHost, &&flagJump, &&window,
+        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general, &&callHost, &&flagJump, &&pushCalc, &&window,
         &&calc0, &&calc1, &&calc2, &&calc3, &&calc4, &&calc5, &&calc6, &&calc7, &&calc8, &&calc9,
         &&compare0, &&compare1, &&compare2, &&compare3, &&compare4, &&compare5,
         &&compareJump0, &&compareJump1, &&compareJump2, &&compareJump3, &&compareJump4, &&compareJump5,
@@ -650,6 +666,8 @@ struct TPSFastRunner {
     }
     KORVA_DISPATCH(X.FJumpFlag ? static_cast<int32_t>(in->JumpTo) : static_cast<int32_t>(in->Next));
   }
+  pushCalc:
+    KORVA_DISPATCH(PushCalc(*in, pc));
   window:
     // The temporary lives in the code's own slot while the window runs,
     // when it is the entry the push would make and the stack has room for

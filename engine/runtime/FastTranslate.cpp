@@ -391,6 +391,27 @@ struct TPSTranslator {
     // the step of a counting loop between them or not, runs as one.
     for (size_t i = 0; i + 1 < n; ++i) FuseCompareJump(code, code[i], i + 1);
     Windows(*fast);
+    // An Integer argument worked out in place (`n - 1`): pushed, assigned and
+    // calculated as one.
+    for (size_t p = 0; p + 2 < n; ++p) {
+      TFastInstr& push = code[p];
+      const TFastInstr &set = code[p + 1], &calc = code[p + 2];
+      if (push.Op != FxPushType || push.Type->FBaseType != btS32 || set.Op != FxAssign || calc.Op != FxCalc ||
+          set.A.Kind != FoStack || !Same(set.A, calc.A) || calc.Sub > CalcMul)
+        continue;
+      const int32_t k = set.A.Frame;
+      auto refers = [k](const TFastOperand& o) {
+        return (o.Kind == FoStack && o.Frame >= k) || (o.Kind == FoElem && o.BaseKind == FoStack && o.Frame >= k) ||
+               (o.Kind == FoElem && o.IndexKind == FoStack && o.IndexFrame >= k);
+      };
+      if (refers(set.B) || refers(calc.B)) continue;
+      push.Op = FxPushCalc;
+      push.Frame = k;
+      push.Sub = calc.Sub;
+      push.B = set.B;
+      push.C = calc.B;
+      push.Next = calc.Next;
+    }
     // Setting the jump flag, dropping the tested temporary and jumping on the
     // flag (the shape of every if statement) run as one; so does the last
     // instruction of a window when it sets the flag for the jump after it.

@@ -189,6 +189,19 @@ TEST(FastPath, AssignmentCalculationAndIncrementMatchTheGeneralLoop) {
           ExpectSameBothWays("calc " + std::to_string(op) + " " + kinds, m.B, a, b);
         }
       }
+  // An argument worked out in a pushed entry that stays for a call.
+  for (TPSBaseType a : Kinds)
+    for (TPSBaseType b : Kinds)
+      for (uint8_t op = CalcAdd; op <= CalcMul; ++op) {
+        TCase m(a, b);
+        TCode c;
+        c.PushType(m.S32).Assign().Var(L(1)).Var(G(0)).Calc(op).Var(L(1)).Var(G(1));
+        c.Push().Var(G(2)).Pop();
+        c.Assign().Var(G(2)).Var(L(1)).Pop().Ret();
+        m.B.Main(c);
+        ExpectSameBothWays("argument " + std::to_string(op) + " " + std::to_string(a) + "/" + std::to_string(b), m.B,
+                           a, b);
+      }
   for (TPSBaseType a : Kinds)
     for (uint8_t op : {OpIncrement, OpDecrement}) {
       TCase m(a, btS32);
