@@ -68,7 +68,10 @@ enum TFastOp : uint8_t {
   // Both operands at fixed addresses of 32-bit integer kinds:
   FxAssign32 = FxCompareJumpOp + CmpIn,  // of the same kind
   FxCalc32Op,                            // + CalcAdd .. CalcXor
-  FxOpCount = FxCalc32Op + CalcXor + 1,
+  // FxAssign32 then FxCalc32Op on the same destination: A := B op C (the
+  // calculation, JumpTo, runs alone when the quick form cannot do it).
+  FxAssignCalc32Op = FxCalc32Op + CalcXor + 1,
+  FxOpCount = FxAssignCalc32Op + CalcXor + 1,
 };
 
 struct TFastInstr {

@@ -355,6 +355,36 @@ struct TPSFastRunner {
     return static_cast<int32_t>(in.Next);
   }
 
+  // The assignment, then the calculation as FxCalc32Op does it (or alone,
+  // from its own instruction, when that needs the general loop).
+  template <int K>
+  __attribute__((always_inline)) int32_t AssignCalc32(const TFastInstr& in) {
+    std::memcpy(in.A.Fixed, in.B.Fixed, 4);
+    const uint32_t a = Load<uint32_t>(in.A.Fixed), b = Load<uint32_t>(in.C.Fixed);
+    uint32_t r;
+    switch (K) {
+      case CalcAdd: r = a + b; break;
+      case CalcSub: r = a - b; break;
+      case CalcMul: r = a * b; break;
+      case CalcDiv:
+      case CalcMod:
+        if (b == 0 || static_cast<int32_t>(b) == -1) return static_cast<int32_t>(in.JumpTo);
+        if (in.A.T->FBaseType == btU32)
+          r = K == CalcDiv ? a / b : a % b;
+        else
+          r = static_cast<uint32_t>(K == CalcDiv ? static_cast<int32_t>(a) / static_cast<int32_t>(b)
+                                                 : static_cast<int32_t>(a) % static_cast<int32_t>(b));
+        break;
+      case CalcShl: r = a << (b & 31); break;
+      case CalcShr: r = a >> (b & 31); break;
+      case CalcAnd: r = a & b; break;
+      case CalcOr: r = a | b; break;
+      default: r = a ^ b; break;
+    }
+    Store(in.A.Fixed, r);
+    return static_cast<int32_t>(in.Next);
+  }
+
   // Only the quick forms: anything else leaves the comparison, untouched, to the general loop.
   template <int K>
   __attribute__((always_inline)) int32_t CompareJump(const TFastInstr& in) {
@@ -537,6 +567,8 @@ struct TPSFastRunner {
         &&assign32,
         &&calc32_0, &&calc32_1, &&calc32_2, &&calc32_3, &&calc32_4, &&calc32_5, &&calc32_6, &&calc32_7, &&calc32_8,
         &&calc32_9,
+        &&assignCalc32_0, &&assignCalc32_1, &&assignCalc32_2, &&assignCalc32_3, &&assignCalc32_4, &&assignCalc32_5,
+        &&assignCalc32_6, &&assignCalc32_7, &&assignCalc32_8, &&assignCalc32_9,
     };
     static_assert(sizeof Handlers / sizeof Handlers[0] == FxOpCount);
     const TPSFastCode* fast;
@@ -635,6 +667,16 @@ struct TPSFastRunner {
     KORVA_FIXED(calc32_, Calc32, 7)
     KORVA_FIXED(calc32_, Calc32, 8)
     KORVA_FIXED(calc32_, Calc32, 9)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 0)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 1)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 2)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 3)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 4)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 5)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 6)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 7)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 8)
+    KORVA_FIXED(assignCalc32_, AssignCalc32, 9)
 #undef KORVA_FIXED
   assign32:
     std::memcpy(in->A.Fixed, in->B.Fixed, 4);

@@ -466,6 +466,17 @@ struct TPSTranslator {
       if (in.Op >= FxCalcOp && in.Op <= int(FxCalcOp) + int(CalcXor) && int32Kind(in.A) && int32Kind(in.B))
         in.Op = static_cast<TFastOp>(FxCalc32Op + (in.Op - FxCalcOp));
     }
+    for (TFastInstr& in : fast->Code) {
+      if (in.Op != FxAssign32 || in.Next >= fast->Code.size()) continue;
+      const TFastInstr& calc = fast->Code[in.Next];
+      if (calc.Op < FxCalc32Op || calc.Op > int(FxCalc32Op) + int(CalcXor) || calc.A.Fixed != in.A.Fixed ||
+          calc.A.T != in.A.T || calc.Window != in.Window)
+        continue;
+      in.Op = static_cast<TFastOp>(FxAssignCalc32Op + (calc.Op - FxCalc32Op));
+      in.C = calc.B;
+      in.JumpTo = in.Next;
+      in.Next = calc.Next;
+    }
     return fast;
   }
 };

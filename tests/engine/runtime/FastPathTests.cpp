@@ -189,6 +189,18 @@ TEST(FastPath, AssignmentCalculationAndIncrementMatchTheGeneralLoop) {
           ExpectSameBothWays("calc " + std::to_string(op) + " " + kinds, m.B, a, b);
         }
       }
+  // A value worked out in a temporary of the second kind and stored back.
+  for (TPSBaseType a : Kinds)
+    for (TPSBaseType b : Kinds)
+      for (uint8_t op = CalcAdd; op <= CalcXor; ++op) {
+        TCase m(a, b);
+        TCode c;
+        c.PushType(m.T1).Assign().Var(L(1)).Var(G(1)).Calc(op).Var(L(1)).Var(G(0));
+        c.Assign().Var(G(1)).Var(L(1)).Pop().Ret();
+        m.B.Main(c);
+        ExpectSameBothWays("temporary " + std::to_string(op) + " " + std::to_string(a) + "/" + std::to_string(b), m.B,
+                           a, b);
+      }
   // An argument worked out in a pushed entry that stays for a call.
   for (TPSBaseType a : Kinds)
     for (TPSBaseType b : Kinds)
