@@ -145,6 +145,10 @@ struct TPSFastRunner {
     return Follow(p, t);
   }
 
+  // The run was stopped or paused from outside (a signal handler may do it:
+  // the status is read afresh every time).
+  bool Stopped() const { return __atomic_load_n(&X.FStatus, __ATOMIC_RELAXED) != isRunning; }
+
   // After a routine that may have run host code or reported an error.
   bool Disturbed() {
     Sync();
@@ -575,8 +579,11 @@ struct TPSFastRunner {
     const TFastInstr* code;
     const TFastInstr* in;
     int32_t pc, next;
+    // Read afresh every time: a signal handler may stop or pause the run.
+    const volatile TPSStatus* const status = &X.FStatus;
     Sync();
   enter:
+    if (Stopped()) return true;
     if (!X.FCurrProc || !(fast = X.FCurrProc->FFast.get()) || X.FCurrentPosition >= fast->IndexOf.size() ||
         (pc = fast->IndexOf[X.FCurrentPosition]) < 0)
       return false;
@@ -589,6 +596,16 @@ struct TPSFastRunner {
     in = &code[pc];             \
     goto* Handlers[in->Op];     \
   } while (false)
+    // Every loop passes a jump back (the translation follows no backward
+    // jump on its own) and every call passes `enter`: there a Stop or Pause,
+    // from a signal handler or a host callback, is seen.
+#define KORVA_BRANCH(target)                              \
+  do {                                                    \
+    next = (target);                                      \
+    if (next <= pc && next >= 0 && *status != isRunning) \
+      goto stopped;                                       \
+    KORVA_DISPATCH(next);                                 \
+  } while (false)
     in = &code[pc];
     goto* Handlers[in->Op];
   nop:
@@ -600,13 +617,13 @@ struct TPSFastRunner {
   compare:
     KORVA_DISPATCH(Compare<-1>(*in));
   jump:
-    KORVA_DISPATCH(static_cast<int32_t>(in->Target));
+    KORVA_BRANCH(static_cast<int32_t>(in->Target));
   jumpIf: {
     uint8_t* p;
     const TPSTypeRec* t;
     uint32_t v;
     if (!Resolve(in->A, p, t) || !Truth(p, t, v)) KORVA_DISPATCH(ToGeneral);
-    KORVA_DISPATCH((v != 0) == (in->Sub != 0) ? static_cast<int32_t>(in->Target) : static_cast<int32_t>(in->Next));
+    KORVA_BRANCH((v != 0) == (in->Sub != 0) ? static_cast<int32_t>(in->Target) : static_cast<int32_t>(in->Next));
   }
   setFlag: {
     uint8_t* p;
@@ -617,7 +634,7 @@ struct TPSFastRunner {
     KORVA_DISPATCH(static_cast<int32_t>(in->Next));
   }
   jumpIfFlag:
-    KORVA_DISPATCH(X.FJumpFlag ? static_cast<int32_t>(in->Target) : static_cast<int32_t>(in->Next));
+    KORVA_BRANCH(X.FJumpFlag ? static_cast<int32_t>(in->Target) : static_cast<int32_t>(in->Next));
   pushType:
     KORVA_DISPATCH(PushEntry(in->Type) ? static_cast<int32_t>(in->Next) : ToGeneral);
   push:
@@ -635,6 +652,9 @@ struct TPSFastRunner {
 #define KORVA_FIXED(name, call, k) \
   name##k:                         \
   KORVA_DISPATCH(call<k>(*in));
+#define KORVA_FIXED_BRANCH(name, call, k) \
+  name##k:                                \
+  KORVA_BRANCH(call<k>(*in));
     KORVA_FIXED(calc, Calc, 0)
     KORVA_FIXED(calc, Calc, 1)
     KORVA_FIXED(calc, Calc, 2)
@@ -651,12 +671,12 @@ struct TPSFastRunner {
     KORVA_FIXED(compare, Compare, 3)
     KORVA_FIXED(compare, Compare, 4)
     KORVA_FIXED(compare, Compare, 5)
-    KORVA_FIXED(compareJump, CompareJump, 0)
-    KORVA_FIXED(compareJump, CompareJump, 1)
-    KORVA_FIXED(compareJump, CompareJump, 2)
-    KORVA_FIXED(compareJump, CompareJump, 3)
-    KORVA_FIXED(compareJump, CompareJump, 4)
-    KORVA_FIXED(compareJump, CompareJump, 5)
+    KORVA_FIXED_BRANCH(compareJump, CompareJump, 0)
+    KORVA_FIXED_BRANCH(compareJump, CompareJump, 1)
+    KORVA_FIXED_BRANCH(compareJump, CompareJump, 2)
+    KORVA_FIXED_BRANCH(compareJump, CompareJump, 3)
+    KORVA_FIXED_BRANCH(compareJump, CompareJump, 4)
+    KORVA_FIXED_BRANCH(compareJump, CompareJump, 5)
     KORVA_FIXED(calc32_, Calc32, 0)
     KORVA_FIXED(calc32_, Calc32, 1)
     KORVA_FIXED(calc32_, Calc32, 2)
@@ -678,6 +698,7 @@ struct TPSFastRunner {
     KORVA_FIXED(assignCalc32_, AssignCalc32, 8)
     KORVA_FIXED(assignCalc32_, AssignCalc32, 9)
 #undef KORVA_FIXED
+#undef KORVA_FIXED_BRANCH
   assign32:
     std::memcpy(in->A.Fixed, in->B.Fixed, 4);
     KORVA_DISPATCH(static_cast<int32_t>(in->Next));
@@ -706,7 +727,7 @@ struct TPSFastRunner {
     } else {
       X.FJumpFlag = (v != 0) == (in->Sub != 0);
     }
-    KORVA_DISPATCH(X.FJumpFlag ? static_cast<int32_t>(in->JumpTo) : static_cast<int32_t>(in->Next));
+    KORVA_BRANCH(X.FJumpFlag ? static_cast<int32_t>(in->JumpTo) : static_cast<int32_t>(in->Next));
   }
   pushCalc:
     KORVA_DISPATCH(PushCalc(*in, pc));
@@ -723,6 +744,9 @@ struct TPSFastRunner {
   general:
     KORVA_DISPATCH(ToGeneral);
 #undef KORVA_DISPATCH
+  stopped:
+    X.FCurrentPosition = code[next].Pos;
+    return true;
   leave:
     if (next == ToGeneral && in->Window) {
       // Back to the instructions of the window with the real entry (the

@@ -370,12 +370,13 @@ struct TPSTranslator {
     auto& code = fast->Code;
     const size_t n = code.size();
     // Where control really goes from an instruction number: past
-    // no-operations and through plain jumps (a cycle of them stays put).
+    // no-operations and through plain forward jumps (backward ones stay, as
+    // the fast loop looks for a Stop on its jumps back).
     auto land = [&](size_t i) {
-      for (size_t steps = 0; steps < n && i + 1 < n; ++steps) {
+      while (i + 1 < n) {
         if (code[i].Op == FxNop)
           ++i;
-        else if (code[i].Op == FxJump)
+        else if (code[i].Op == FxJump && code[i].Target > i)
           i = code[i].Target;
         else
           break;

@@ -2,6 +2,9 @@
 // module runs twice, free-running (quick handlers) and with a run-line hook
 // (which keeps the executor in the general loop), and both runs must leave
 // the same values, the same error and the same error position.
+#include <signal.h>
+#include <sys/time.h>
+
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -339,5 +342,55 @@ TEST(FastPath, JumpsIntoTheMiddleOfAnInstructionAndOffTheEndBehaveAsBefore) {
     c.Ret();
     m.B.Main(c);
     ExpectSameBothWays("jump form " + std::to_string(form), m.B, btS32, btS32);
+  }
+}
+
+namespace {
+TPSExec* StopTarget = nullptr;
+void StopOnAlarm(int) {
+  if (StopTarget) StopTarget->TPSExec::Stop();
+}
+}  // namespace
+
+TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
+  // Each loop would run for seconds (up to the highest Integer); a timer
+  // stops it after 20 ms, as a job's time limit does.
+  for (int form = 0; form < 3; ++form) {
+    TCase m(btS32, btS32);
+    TCode c;
+    if (form == 1) c.PushType(m.U8);
+    c.Mark(1);
+    if (form == 0) {  // a conditional jump back
+      c.Op(OpIncrement).Var(G(0)).Compare(CmpNotEqual).Var(G(3)).Var(G(0)).Var(G(1));
+      c.Op(OpJumpIfTrue).JumpField(1).Var(G(3)).EndJump();
+    } else if (form == 1) {  // a counting loop's fused bound check
+      c.Compare(CmpNotEqual).Var(L(1)).Var(G(0)).Var(G(1)).Op(OpIncrement).Var(G(0));
+      c.Op(OpJumpIfTrue).JumpField(1).Var(L(1)).EndJump().Pop();
+    } else {  // a plain jump back
+      c.Op(OpIncrement).Var(G(0)).Compare(CmpEqual).Var(G(3)).Var(G(0)).Var(G(1));
+      c.Op(OpJumpIfTrue).JumpField(2).Var(G(3)).EndJump().Jump(1).Mark(2);
+    }
+    c.Ret();
+    m.B.Main(c);
+    TPSExec x;
+    ASSERT_TRUE(x.LoadData(m.B.Build()));
+    const int32_t highest = INT32_MAX;
+    std::memcpy(x.GetVarNo(1), &highest, 4);
+    StopTarget = &x;
+    struct sigaction action {}, previous {};
+    action.sa_handler = StopOnAlarm;
+    sigaction(SIGALRM, &action, &previous);
+    itimerval timer{{0, 0}, {0, 20000}};
+    setitimer(ITIMER_REAL, &timer, nullptr);
+    x.RunScript();
+    itimerval off{{0, 0}, {0, 0}};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+    StopTarget = nullptr;
+    int32_t reached;
+    std::memcpy(&reached, x.GetVarNo(0), 4);
+    EXPECT_EQ(x.Status(), isLoaded) << "form " << form;
+    EXPECT_GT(reached, 0) << "form " << form;
+    EXPECT_LT(reached, highest) << "form " << form << ": the loop ran to its end";
   }
 }
