@@ -92,8 +92,8 @@ struct TFastInstr {
 
 struct TPSFastCode {
   std::vector<TFastInstr> Code;
-  // Instruction number of each byte offset (one past the end included); -1
-  // inside an instruction or past the part that could be decoded.
+  // Instruction number of each byte offset of the translated part (and the
+  // offset after it); -1 inside an instruction. Offsets past it are not here.
   std::vector<int32_t> IndexOf;
   // The temporary of the running window: a window runs no calls and no
   // general routine, so one slot per procedure serves.

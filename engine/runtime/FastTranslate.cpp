@@ -336,11 +336,17 @@ struct TPSTranslator {
     }
   }
 
+  // The translated form of a procedure stays below this size (and below a
+  // fixed multiple of its code): the rest of a larger one, which only a
+  // hostile module has, runs through the general loop.
+  static constexpr size_t MaxTranslatedBytes = size_t(64) << 20;
+  static constexpr size_t MaxBytesPerCodeByte = 64;
+
   std::unique_ptr<TPSFastCode> Run() {
     auto fast = std::make_unique<TPSFastCode>();
-    fast->IndexOf.assign(size_t(Length) + 1, -1);
+    const size_t budget = std::min(MaxTranslatedBytes, size_t(Length) * MaxBytesPerCodeByte + (size_t(1) << 20));
     std::vector<int64_t> targets;
-    while (Pos < Length) {
+    while (Pos < Length && (fast->Code.size() + 1) * sizeof(TFastInstr) * 2 <= budget) {
       TFastInstr in;
       int64_t jumpTo;
       const uint32_t at = Pos;
@@ -348,17 +354,20 @@ struct TPSTranslator {
         Pos = at;
         break;
       }
+      fast->IndexOf.resize(size_t(Pos), -1);
       fast->IndexOf[in.Pos] = static_cast<int32_t>(fast->Code.size());
       fast->Code.push_back(in);
       targets.push_back(jumpTo);
     }
+    // Offsets from here on are not translated.
+    fast->IndexOf.resize(size_t(Pos) + 1, -1);
     // A jump to anything but the start of a translated instruction is left
     // to the general loop (which reports a target outside the code).
     for (size_t i = 0; i < fast->Code.size(); ++i) {
       TFastInstr& in = fast->Code[i];
       if (in.Op != FxJump && in.Op != FxJumpIf && in.Op != FxJumpIfFlag) continue;
       const int64_t t = targets[i];
-      if (t < 0 || t >= int64_t(Length) || fast->IndexOf[t] < 0)
+      if (t < 0 || t >= int64_t(Pos) || fast->IndexOf[t] < 0)
         in.Op = FxGeneral;
       else
         in.Target = static_cast<uint32_t>(fast->IndexOf[t]);
@@ -372,21 +381,21 @@ struct TPSTranslator {
     // Where control really goes from an instruction number: past
     // no-operations and through plain forward jumps (backward ones stay, as
     // the fast loop looks for a Stop on its jumps back).
-    auto land = [&](size_t i) {
-      while (i + 1 < n) {
-        if (code[i].Op == FxNop)
-          ++i;
-        else if (code[i].Op == FxJump && code[i].Target > i)
-          i = code[i].Target;
-        else
-          break;
-      }
-      return static_cast<uint32_t>(i);
-    };
+    // Worked out from the end, as both lead to later instructions only.
+    std::vector<uint32_t> land(n);
+    land[n - 1] = static_cast<uint32_t>(n - 1);
+    for (size_t i = n - 1; i-- > 0;) {
+      if (code[i].Op == FxNop)
+        land[i] = land[i + 1];
+      else if (code[i].Op == FxJump && code[i].Target > i)
+        land[i] = land[code[i].Target];
+      else
+        land[i] = static_cast<uint32_t>(i);
+    }
     for (size_t i = 0; i + 1 < n; ++i) {
-      code[i].Next = land(i + 1);
+      code[i].Next = land[i + 1];
       if (code[i].Op == FxJump || code[i].Op == FxJumpIf || code[i].Op == FxJumpIfFlag)
-        code[i].Target = land(code[i].Target);
+        code[i].Target = land[code[i].Target];
     }
     // A comparison into a temporary that a conditional jump then tests, with
     // the step of a counting loop between them or not, runs as one.

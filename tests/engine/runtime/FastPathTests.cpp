@@ -394,3 +394,18 @@ TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
     EXPECT_LT(reached, highest) << "form " << form << ": the loop ran to its end";
   }
 }
+
+TEST(FastPath, LongRunsOfOneByteInstructionsLoadAndRunQuickly) {
+  // 400,000 no-operations and a counter step: translated in linear time and
+  // bounded size, the part past the bound running through the general loop.
+  TCase m(btS32, btS32);
+  TCode c;
+  for (int i = 0; i < 400000; ++i) c.Op(OpNop);
+  c.Op(OpIncrement).Var(G(0)).Ret();
+  m.B.Main(c);
+  const TOutcome fast = RunOnce(m.B.Build(), V<int32_t>(btS32, 41), V<int32_t>(btS32, 0), -1, false);
+  EXPECT_TRUE(fast.Ok);
+  int32_t result;
+  std::memcpy(&result, fast.Globals[0].data(), 4);
+  EXPECT_EQ(result, 42);
+}
