@@ -28,6 +28,7 @@ class TPSTypeRec;
 class TPSProcRec;
 class TPSInternalProcRec;
 class TPSExternalProcRec;
+struct TPSFastCode;
 
 // --- Error codes -------------------------------------------------------------------
 enum TPSError : uint8_t {
@@ -301,6 +302,40 @@ class TPSStack {
   // Pushes an initialised value of the type; returns the value (nil at the bound).
   uint8_t* PushType(TPSTypeRec* type);
   void Pop();
+  // The executor's quick forms of PushType and Pop for plain values (and
+  // pointers that own nothing): nil or false, having done nothing, when the
+  // general form must do the work.
+  uint8_t* PushPlain(const TPSTypeRec* type) {
+    const uint64_t needed = uint64_t(FLength) + ((EntryHeader + type->FRealSize + 7u) & ~7u);
+    if ((type->FManaged && type->FBaseType != btPointer) || type->FRealSize > 32 || needed > FCapacity ||
+        needed > FMaxLength)
+      return nullptr;
+    uint8_t* e = FDataPtr + FLength;
+    FEntries.push_back(FLength);
+    FLength = static_cast<uint32_t>(needed);
+    std::memcpy(e, &type, sizeof type);
+    std::memset(e + EntryHeader, 0, type->FRealSize);
+    return e + EntryHeader;
+  }
+  bool PopPlain() {
+    if (FEntries.empty()) return false;
+    const uint32_t off = FEntries.back();
+    TPSTypeRec* t;
+    std::memcpy(&t, FDataPtr + off, sizeof t);
+    if (!t) return false;
+    if (t->FManaged) {
+      if (t->FBaseType != btPointer) return false;
+      TPSPointerValue pv;
+      std::memcpy(&pv, FDataPtr + off + EntryHeader, sizeof pv);
+      if (pv.Owning) return false;
+    }
+    FEntries.pop_back();
+    FLength = off;
+    if (FCapacity - FLength > ShrinkSlack) ShrinkIfLoose();
+    return true;
+  }
+  // More free bytes than this let a pop shrink the block.
+  static constexpr uint32_t ShrinkSlack = 0x2FFF;
   void PopTo(int count) {
     while (Count() > count) Pop();
   }
@@ -347,6 +382,7 @@ class TPSStack {
   }
 
  private:
+  friend struct TPSFastRunner;
   int Normalize(int index) const { return index < 0 ? Count() + index : index; }
   void Relocate(uint8_t* newBlock, uint32_t newCapacity);
   void ShrinkIfLoose();
@@ -388,7 +424,7 @@ class TPSProcRec {
 
 class TPSInternalProcRec : public TPSProcRec {
  public:
-  explicit TPSInternalProcRec(TPSExec* owner) : TPSProcRec(owner, false) {}
+  explicit TPSInternalProcRec(TPSExec* owner);
   ~TPSInternalProcRec() override;
   // String constants of the code, made once per code position as blocks that
   // are never freed while the module is loaded (negative reference count),
@@ -400,6 +436,7 @@ class TPSInternalProcRec : public TPSProcRec {
   uint32_t FExportNameHash = 0;
   std::string FExportDecl;
   uint32_t FProcNo = 0;  // index in the procedure table
+  std::unique_ptr<TPSFastCode> FFast;  // the code pre-decoded at load
 };
 
 // Host entry point of an external procedure: reads its arguments from the
@@ -637,6 +674,8 @@ class TPSExec {
 
   friend class TPSRunner;
   friend struct TPSLoader;
+  friend struct TPSFastRunner;
+  friend struct TPSTranslator;
 
   std::vector<std::unique_ptr<TPSTypeRec>> FTypes;
   std::vector<std::unique_ptr<TPSProcRec>> FProcs;
@@ -693,6 +732,9 @@ class TPSExec {
   // Reports a caught host exception as a script error.
   void ReportHostException(std::exception_ptr e);
   void RunLoop();
+  // Runs pre-decoded instructions until one needs the general loop (false,
+  // at FCurrentPosition) or the run state changed (true).
+  bool RunFast(int tempBase);
   // Calls a host entry point, converting what it raises.
   bool CallExternal(TPSExternalProcRec* proc);
   void SwitchToProc(TPSInternalProcRec* proc, uint32_t position) {

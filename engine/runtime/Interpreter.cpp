@@ -1,7 +1,9 @@
-// The instruction loop: operand decoding, every instruction, calls, returns
-// and try blocks. Instructions decode their operands straight from the code
-// (nothing is allocated for numeric constants); every failure is reported at
-// the position reached inside the failing instruction.
+// The general instruction loop: operand decoding, every instruction, calls,
+// returns and try blocks. Instructions decode their operands straight from
+// the code (nothing is allocated for numeric constants); every failure is
+// reported at the position reached inside the failing instruction. While no
+// hook runs, the fast loop (FastRun.cpp) runs the pre-decoded form of the
+// code and hands each instruction it does not take on back to this loop.
 #include "engine/runtime/Operations.h"
 #include "engine/runtime/Values.h"
 
@@ -735,6 +737,8 @@ void TPSRunner::Run() {
         if (X.FHookActive) {
           X.InstructionHook();
           if (X.FStatus != isRunning) break;
+        } else if (X.RunFast(tempBase)) {
+          continue;
         }
         if (X.FCurrentPosition >= X.FDataLength) {
           X.CMD_Err(ErOutOfRange);

@@ -1,4 +1,5 @@
 // LoadData: reads a module into the runtime tables, checking every field.
+#include "engine/runtime/FastCode.h"
 #include "engine/runtime/Values.h"
 
 namespace ps {
@@ -342,6 +343,11 @@ bool TPSExec::LoadData(std::string_view module) {
     FGlobalRefs.push_back({FGlobalVars.EntryValue(i), FGlobalVars.EntryType(i), FGlobalVars.EntryType(i)->FBaseType});
   FGlobalRefCount = static_cast<uint32_t>(FGlobalRefs.size());
   FPointerType = FindType2(btPointer);
+  for (auto& proc : FProcs)
+    if (!proc->IsExternal()) {
+      auto* ip = static_cast<TPSInternalProcRec*>(proc.get());
+      ip->FFast = TranslateProc(*this, *ip);
+    }
   FStatus = isLoaded;
   return true;
 }

@@ -11,8 +11,6 @@ constexpr uint32_t Align(uint32_t n) { return (n + 7u) & ~7u; }
 constexpr uint32_t RoundToStep(uint64_t n) {
   return static_cast<uint32_t>((n + TPSStack::BlockStep - 1) / TPSStack::BlockStep * TPSStack::BlockStep);
 }
-// More free bytes than this let a pop shrink the block.
-constexpr uint32_t ShrinkSlack = 0x2FFF;
 }  // namespace
 
 TPSStack::TPSStack() {

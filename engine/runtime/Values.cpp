@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/runtime/FastCode.h"
 #include "engine/runtime/Values.h"
 #include "engine/runtime/VariantSlot.h"
 
@@ -30,6 +31,8 @@ const TPSTypeRec* ElementType(const TPSTypeRec* type) { return static_cast<const
 [[noreturn]] void RaiseTypeMismatch() { throw rtl::Exception(rtl::UnicodeString(STypeMismatch)); }
 
 // --- String blocks ----------------------------------------------------------------------------
+
+TPSInternalProcRec::TPSInternalProcRec(TPSExec* owner) : TPSProcRec(owner, false) {}
 
 TPSInternalProcRec::~TPSInternalProcRec() {
   for (auto& [pos, block] : FConstStrings) std::free(block);
