@@ -536,6 +536,7 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
   if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
+  RefuseProtectedWrite(sheet, row, column);
   // A table's header cell holds its column's name as text, whatever is
   // written there: the write renames the column, and with it formulas, so
   // every result is computed afresh.

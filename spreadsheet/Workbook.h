@@ -54,6 +54,10 @@ class TWorkbookFile {
   static constexpr const char* SWrongPassword =
       "The password you supplied is not correct. The sheet is protected with a password and cannot be "
       "unprotected without it.";
+  static constexpr const char* SProtectedCell =
+      "The cell or chart you're trying to change is on a protected sheet. To make a change, unprotect the sheet. "
+      "You might be requested to enter a password.";
+  static constexpr const char* SProtectedInsert = "Insert method of Range class failed";
 
   // Opens the package; raises EWorkbookError "Cannot open workbook ...".
   explicit TWorkbookFile(const std::string& path);
@@ -79,6 +83,10 @@ class TWorkbookFile {
   void InsertColumns(TSheet& sheet, uint32_t at, uint32_t count = 1);
   void AutofitColumn(TSheet& sheet, uint32_t column);
   bool ProtectContents(TSheet& sheet);
+  // Refuse what the sheet's protection forbids: writing a locked cell,
+  // inserting rows (columns) unless the protection allows it.
+  void RefuseProtectedWrite(TSheet& sheet, uint32_t row, uint32_t column);
+  void RefuseProtectedInsert(TSheet& sheet, bool rows);
   void Protect(TSheet& sheet);
   void Unprotect(TSheet& sheet);
   // A new worksheet before `before`, named with the next free SheetN; it
