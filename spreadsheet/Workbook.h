@@ -160,7 +160,9 @@ class TWorkbookFile {
   void MarkCellsChanged(TSheet& sheet, bool formulasChanged);
   const std::string& SharedString(uint32_t index);
   void LoadStyles();
-  uint32_t StyleWith(uint32_t style, const std::string& numFmtCode, int lockedState);
+  // quotePrefix: -1 keeps the style's, 0 removes it, 1 sets it.
+  uint32_t StyleWith(uint32_t style, const std::string& numFmtCode, int lockedState, int quotePrefix = -1);
+  bool HasQuotePrefix(uint32_t style);
   std::vector<TRelationship> SheetRelationships(const TSheet& sheet);
   void DropCalcChain();
   void LoadAll();
@@ -241,11 +243,17 @@ class TWorkbookFile {
 // The typed-input rule for a written string: how the application takes
 // text typed into a cell.
 struct TTypedInput {
-  enum TKind { tiText, tiNumber, tiPercent, tiBoolean, tiFormula, tiDate } Kind = tiText;
+  // tiEmpty: nothing typed, which clears the cell's value; tiError: an error
+  // literal ("#N/A", in Text).
+  enum TKind { tiText, tiNumber, tiPercent, tiBoolean, tiFormula, tiDate, tiError, tiEmpty } Kind = tiText;
   double Number = 0;  // also a date's serial number
   bool HasTime = false;
   bool Boolean = false;
-  std::string Text;  // text, or the formula without "="
+  bool QuotePrefix = false;  // text typed after an apostrophe
+  std::string Text;          // text, or the formula without "="
+  // The number format the typing asks for on a General cell: a currency
+  // format for "$12", scientific ("0.00E+00") for "1e3"; empty for none.
+  std::string Format;
 };
 TTypedInput ReadTypedInput(const rtl::UnicodeString& input);
 
