@@ -454,6 +454,7 @@ void TWorkbookFile::EnsureLoaded(TSheet& sheet) {
   if (sheet.Loaded) return;
   try {
     sheet.Load(FPackage->Reader(sheet.PartName));
+    NoteSharedCells(sheet);
   } catch (const EPackageError& e) {
     // Parts are read when first used; one that cannot be read is reported
     // as opening is, naming the file.
@@ -896,27 +897,6 @@ void TWorkbookFile::DropCalcChain() {
   }
 }
 
-// The document properties list the sheet names; after sheets were added or
-// deleted that list is dropped (it is optional, and the application writes
-// it afresh) rather than left naming sheets that no longer exist.
-void TWorkbookFile::DropStaleSheetTitles() {
-  pugi::xml_document rootRels;
-  ParsePart(rootRels, FPackage->Read("_rels/.rels"), "_rels/.rels");
-  for (const TRelationship& rel : ReadRelationships(rootRels)) {
-    if (!HasType(rel, "/extended-properties") || rel.External) continue;
-    std::string name = ResolveTarget("", rel.Target);
-    if (!HasPart(name)) continue;
-    TPart& app = Part(name);
-    pugi::xml_node root = app.Doc->document_element();
-    for (const char* element : {"HeadingPairs", "TitlesOfParts"})
-      if (pugi::xml_node node = Child(root, element)) {
-        root.remove_child(node);
-        app.Modified = true;
-      }
-  }
-  FSheetListChanged = false;
-}
-
 void TWorkbookFile::Save() {
   pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
   if (FCellsChanged) {
@@ -929,7 +909,8 @@ void TWorkbookFile::Save() {
     Part(FWorkbookPart).Modified = true;
   }
   if (FFormulasChanged) DropCalcChain();
-  if (FSheetListChanged) DropStaleSheetTitles();
+  if (FSheetListChanged) RebuildSheetTitles();
+  UpdateSharedStringCounts();
   if (FActiveChanged && ActiveSheet() != FOriginalActive) {
     // The selected tab follows the active sheet; two selected tabs would
     // open as a group, where every edit changes both sheets.
@@ -967,6 +948,7 @@ void TWorkbookFile::Save() {
   }
   for (auto& sheet : FSheets) sheet->Modified = false;
   for (auto& [name, part] : FParts) part.Modified = false;
+  SharedStringCountsSaved();
   FCellsChanged = FFormulasChanged = FActiveChanged = false;
 }
 

@@ -225,7 +225,14 @@ class TWorkbookFile {
   std::shared_ptr<TSheet> FOriginalActive;  // active when opened or last saved
   bool FActiveChanged = false;
   bool FSheetListChanged = false;
-  void DropStaleSheetTitles();
+  void RebuildSheetTitles();
+  // Shared-string cells per sheet when loaded or last saved, for the counts
+  // of the shared strings part.
+  std::map<const TSheet*, int64_t> FSharedAtLoad;
+  std::string SharedStringsPart();
+  void NoteSharedCells(TSheet& sheet);
+  void UpdateSharedStringCounts();
+  void SharedStringCountsSaved();
   bool FCellsChanged = false;
   bool FFormulasChanged = false;
 
