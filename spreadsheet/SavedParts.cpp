@@ -70,7 +70,7 @@ TPartWriter WithCounts(TPartWriter original, int64_t count, int64_t uniqueCount)
       size_t nameEnd = state->Head.find_first_of(" \t\r\n/>", begin);
       bool empty = state->Head[end - 2] == '/';
       std::string attrs = state->Head.substr(nameEnd, end - (empty ? 2 : 1) - nameEnd);
-      SetRawAttr(attrs, "count", std::to_string(count));
+      if (count >= 0) SetRawAttr(attrs, "count", std::to_string(count));
       if (uniqueCount >= 0) SetRawAttr(attrs, "uniqueCount", std::to_string(uniqueCount));
       state->Head.replace(nameEnd, end - (empty ? 2 : 1) - nameEnd, attrs);
     }
@@ -129,12 +129,15 @@ void TWorkbookFile::UpdateSharedStringCounts() {
   std::string tag = head.substr(begin, end - begin);
   if (tag.find("count='") != std::string::npos || tag.find("Count='") != std::string::npos) return;
   std::string stated = GetRawAttr(tag, "count"), statedUnique = GetRawAttr(tag, "uniqueCount");
-  if (!allLoaded && stated.empty()) return;  // nothing to keep up to date
-  int64_t count = allLoaded ? total : std::max<int64_t>(0, std::strtoll(stated.c_str(), nullptr, 10) + delta);
+  // Both counts are optional: one the part does not state stays unstated.
+  int64_t count = stated.empty() ? -1
+                  : allLoaded    ? total
+                                 : std::max<int64_t>(0, std::strtoll(stated.c_str(), nullptr, 10) + delta);
   // uniqueCount is the number of strings, which no edit changes; it is
   // corrected as well when the strings were read anyway.
-  int64_t unique = FSharedLoaded ? static_cast<int64_t>(FSharedStrings.size()) : -1;
-  if (std::to_string(count) == stated && (unique < 0 || std::to_string(unique) == statedUnique)) return;
+  int64_t unique = FSharedLoaded && !statedUnique.empty() ? static_cast<int64_t>(FSharedStrings.size()) : -1;
+  if ((count < 0 || std::to_string(count) == stated) && (unique < 0 || std::to_string(unique) == statedUnique))
+    return;
   FPackage->WriteStreamed(name, WithCounts(FPackage->OriginalReader(name), count, unique));
 }
 

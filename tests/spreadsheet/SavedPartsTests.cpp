@@ -96,6 +96,15 @@ TEST_F(SavedPartsTest, SharedStringCountsFollowTheCellsThatUseThem) {
   Put(Sheet(book, 1), 9, 9, Variant(int32_t(9)));
   SaveAndClose(book);
   EXPECT_EQ(ReadZip(FPath)["xl/sharedStrings.xml"], before);
+  // Counts the part does not state (both are optional) are not added.
+  layout.SharedStringsAttrs.clear();
+  WriteBook(FPath, layout);
+  before = ReadZip(FPath)["xl/sharedStrings.xml"];
+  book = Open(FPath);
+  Put(Sheet(book, 1), 1, 1, Variant(int32_t(9)));
+  Sheet(book, 3)->Delete();
+  SaveAndClose(book);
+  EXPECT_EQ(ReadZip(FPath)["xl/sharedStrings.xml"], before);
 
   std::string script = FDir.File("counts.py");
   std::ofstream(script) << kSharedCounts;
