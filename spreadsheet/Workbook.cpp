@@ -781,7 +781,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
           break;
         case TTypedInput::tiNumber:
           setNumber(typed.Number);
-          if (!typed.Format.empty() && NumberFormatOf(cell.Style) == "General")
+          if (!typed.Format.empty() && NumberFormatOf(cell.Style) == "General" && !FStylesPart.empty())
             cell.Style = StyleWith(cell.Style, std::to_string(FormatId(typed.Format)), -1);
           break;
         case TTypedInput::tiError:
@@ -810,7 +810,8 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
   }
   // Text typed after an apostrophe keeps it as the cell's quote prefix, which
   // shows the cell as typed text; any other value typed there drops it.
-  if (typed.QuotePrefix && !IsTextStyle(cell.Style))
+  // (A workbook without styles has nowhere to keep it: the text is stored all the same.)
+  if (typed.QuotePrefix && !IsTextStyle(cell.Style) && !FStylesPart.empty())
     cell.Style = StyleWith(cell.Style, "", -1, 1);
   else if (!typed.QuotePrefix && cell.Kind != TCellKind::Blank && HasQuotePrefix(cell.Style))
     cell.Style = StyleWith(cell.Style, "", -1, 0);

@@ -265,6 +265,42 @@ TEST_F(ValueTest, TypedInputKeepsWhatTheApplicationKeepsOfIt) {
   EXPECT_EQ(out, expected);
 }
 
+// A workbook without styles has no place for a quote prefix or a typed
+// amount's format: the values are written all the same.
+TEST_F(ValueTest, TypedInputNeedsNoStyles) {
+  const std::string decl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+  const std::string relNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+  WriteZip(FPath,
+           {{"[Content_Types].xml",
+             decl + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
+                    "Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+                    "<Default Extension=\"xml\" ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" "
+                    "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+                    "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/"
+                    "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>"},
+            {"_rels/.rels", decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                                   "<Relationship Id=\"rId1\" Type=\"" + relNs +
+                                   "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+            {"xl/workbook.xml", decl + "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                                       "xmlns:r=\"" + relNs + "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
+                                       "</sheets></workbook>"},
+            {"xl/_rels/workbook.xml.rels",
+             decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+                    "Id=\"rId1\" Type=\"" + relNs + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+            {"xl/worksheets/sheet1.xml", decl + "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/"
+                                                "2006/main\"><sheetData/></worksheet>"}});
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
+  PutText(sheet, 1, 1, u"'007");
+  PutText(sheet, 2, 1, u"$12");
+  PutText(sheet, 3, 1, u"1e3");
+  SaveAndClose(book);
+  auto again = Sheet(Open(FPath), 1);
+  EXPECT_EQ(Text(Get(again, 1, 1)), "007");
+  EXPECT_DOUBLE_EQ(Get(again, 2, 1).VDouble(), 12);
+  EXPECT_DOUBLE_EQ(Get(again, 3, 1).VDouble(), 1000);
+}
+
 TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
   // Style 1 is the built-in Text format (49), style 2 a custom "@"; column B
   // and row 3 carry them, A1 has one itself, C1 stays General.
