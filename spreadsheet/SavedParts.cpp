@@ -136,8 +136,7 @@ void TWorkbookFile::UpdateSharedStringCounts() {
   // uniqueCount is the number of strings, which no edit changes; it is
   // corrected as well when the strings were read anyway.
   int64_t unique = FSharedLoaded && !statedUnique.empty() ? static_cast<int64_t>(FSharedStrings.size()) : -1;
-  if ((count < 0 || std::to_string(count) == stated) && (unique < 0 || std::to_string(unique) == statedUnique))
-    return;
+  if ((count < 0 || std::to_string(count) == stated) && (unique < 0 || std::to_string(unique) == statedUnique)) return;
   FPackage->WriteStreamed(name, WithCounts(FPackage->OriginalReader(name), count, unique));
 }
 
@@ -178,7 +177,8 @@ void TWorkbookFile::RebuildSheetTitles() {
       TGroup group{headingVariants[i], {}};
       pugi::xml_node number = headingVariants[i + 1].first_child();
       long count = std::strtol(number.child_value(), nullptr, 10);
-      for (long k = 0; k < count && next < titleItems.size(); ++k) group.Titles.push_back(titleItems[next++].child_value());
+      for (long k = 0; k < count && next < titleItems.size(); ++k)
+        group.Titles.push_back(titleItems[next++].child_value());
       groups.push_back(std::move(group));
     }
     if (next != titleItems.size()) continue;  // a list this server does not understand stays as it is
@@ -242,10 +242,7 @@ void TWorkbookFile::RebuildSheetTitles() {
     while (titles.first_child()) titles.remove_child(titles.first_child());
     size_t titleCount = 0;
     for (const auto& [label, names] : kept) {
-      headings.append_child((vt + "variant").c_str())
-          .append_child((vt + "lpstr").c_str())
-          .text()
-          .set(label.c_str());
+      headings.append_child((vt + "variant").c_str()).append_child((vt + "lpstr").c_str()).text().set(label.c_str());
       headings.append_child((vt + "variant").c_str())
           .append_child((vt + "i4").c_str())
           .text()

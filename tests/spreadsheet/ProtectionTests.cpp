@@ -28,15 +28,16 @@ class ProtectionTest : public ServerTest {
         "<protection locked=\"0\"/></xf>";
     const std::string unlockedB = "<cols><col min=\"2\" max=\"2\" width=\"9\" style=\"1\"/></cols>";
     layout.Sheets = {
-        {"Password", unlockedB +
-                         "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"
-                         "<sheetProtection algorithmName=\"SHA-512\" hashValue=\"qMjNZ0w4jDtNOWvb\" saltValue=\"bm9zYWx0\" spinCount=\"100000\" "
-                         "sheet=\"1\" objects=\"1\" scenarios=\"1\"/>"
-                         "<protectedRanges><protectedRange sqref=\"D1:D3\" name=\"Open\"/>"
-                         "<protectedRange password=\"CC1A\" sqref=\"E1:E2\" name=\"Closed\"/></protectedRanges>"},
-        {"Allows", unlockedB +
-                       "<sheetData/><sheetProtection password=\"CC1A\" sheet=\"1\" insertRows=\"0\" insertColumns=\"0\"/>"
-                       "<protectedRanges><protectedRange sqref=\"A2:B4 D5\" name=\"Input\"/></protectedRanges>"},
+        {"Password",
+         unlockedB +
+             "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"
+             "<sheetProtection algorithmName=\"SHA-512\" hashValue=\"qMjNZ0w4jDtNOWvb\" saltValue=\"bm9zYWx0\" spinCount=\"100000\" "
+             "sheet=\"1\" objects=\"1\" scenarios=\"1\"/>"
+             "<protectedRanges><protectedRange sqref=\"D1:D3\" name=\"Open\"/>"
+             "<protectedRange password=\"CC1A\" sqref=\"E1:E2\" name=\"Closed\"/></protectedRanges>"},
+        {"Allows",
+         unlockedB + "<sheetData/><sheetProtection password=\"CC1A\" sheet=\"1\" insertRows=\"0\" insertColumns=\"0\"/>"
+                     "<protectedRanges><protectedRange sqref=\"A2:B4 D5\" name=\"Input\"/></protectedRanges>"},
         {"Open", unlockedB + "<sheetData/>"}};
     WriteBook(FPath, layout);
   }
@@ -71,8 +72,7 @@ TEST_F(ProtectionTest, LockedCellsAndInsertionAreRefusedAsTheProtectionSays) {
       {password, Write, 4, 4, "D4 on sheet \"Password\" is locked"},
       {password, Write, 1, 5, "E1 on sheet \"Password\" is locked"},  // the range asks for a password
       {password, Row, 3, 0, "sheet \"Password\" is protected and its protection does not allow inserting rows"},
-      {password, Column, 0, 3,
-       "sheet \"Password\" is protected and its protection does not allow inserting columns"},
+      {password, Column, 0, 3, "sheet \"Password\" is protected and its protection does not allow inserting columns"},
       {allows, Write, 9, 9, "I9 on sheet \"Allows\" is locked"},
       {allows, Write, 3, 1, ""},  // A3 lies in the open range
       {allows, Row, 3, 0, ""},

@@ -40,11 +40,10 @@ TEST_F(SavedPartsTest, SharedStringCountsFollowTheCellsThatUseThem) {
   auto shared = [](const char* cell, int index) {
     return std::string("<c r=\"") + cell + "\" t=\"s\"><v>" + std::to_string(index) + "</v></c>";
   };
-  layout.Sheets = {
-      {"A", "<sheetData><row r=\"1\">" + shared("A1", 0) + "</row><row r=\"2\">" + shared("A2", 1) +
-                "</row><row r=\"3\">" + shared("A3", 0) + "</row></sheetData>"},
-      {"B", "<sheetData><row r=\"1\">" + shared("A1", 2) + shared("B1", 0) + "</row></sheetData>"},
-      {"C", "<sheetData><row r=\"1\">" + shared("A1", 1) + "</row></sheetData>"}};
+  layout.Sheets = {{"A", "<sheetData><row r=\"1\">" + shared("A1", 0) + "</row><row r=\"2\">" + shared("A2", 1) +
+                             "</row><row r=\"3\">" + shared("A3", 0) + "</row></sheetData>"},
+                   {"B", "<sheetData><row r=\"1\">" + shared("A1", 2) + shared("B1", 0) + "</row></sheetData>"},
+                   {"C", "<sheetData><row r=\"1\">" + shared("A1", 1) + "</row></sheetData>"}};
   layout.SharedStrings = "<si><t>x</t></si><si><t>y</t></si><si><r><t>z</t></r></si>";
   layout.SharedStringsAttrs = " count=\"6\" uniqueCount=\"3\"";
   using TEdit = std::function<void(const TBookRef&)>;
@@ -109,11 +108,16 @@ TEST_F(SavedPartsTest, SharedStringCountsFollowTheCellsThatUseThem) {
   std::string script = FDir.File("counts.py");
   std::ofstream(script) << kSharedCounts;
   bool ok = false;
-  std::string out = RunPython("import runpy, sys\nsys.argv = ['x'" + [&] {
-    std::string args;
-    for (size_t i = 0; i < std::size(cases); ++i) args += ", '" + FDir.File("case" + std::to_string(i) + ".xlsx") + "'";
-    return args;
-  }() + "]\nrunpy.run_path('" + script + "')\n", &ok);
+  std::string out = RunPython(
+      "import runpy, sys\nsys.argv = ['x'" +
+          [&] {
+            std::string args;
+            for (size_t i = 0; i < std::size(cases); ++i)
+              args += ", '" + FDir.File("case" + std::to_string(i) + ".xlsx") + "'";
+            return args;
+          }() +
+          "]\nrunpy.run_path('" + script + "')\n",
+      &ok);
   EXPECT_TRUE(ok) << out;
   EXPECT_EQ(out, expected);
 }
@@ -153,8 +157,8 @@ TEST_F(SavedPartsTest, TheApplicationsSharedStringCountsStayTrue) {
   std::string script = FDir.File("counts.py");
   std::ofstream(script) << kSharedCounts;
   bool ok = false;
-  std::string out =
-      RunPython("import runpy, sys\nsys.argv = ['x'" + args + "]\nrunpy.run_path('" + script + "')\n", &ok);
+  std::string out = RunPython("import runpy, sys\nsys.argv = ['x'" + args + "]\nrunpy.run_path('" + script + "')\n",
+                              &ok);
   EXPECT_TRUE(ok) << out;
   std::istringstream lines(out);
   std::string count, unique, refs, strings;
@@ -251,8 +255,8 @@ TEST_F(SavedPartsTest, TheDocumentPropertiesListTheSheetsThereAre) {
   std::string script = FDir.File("titles.py");
   std::ofstream(script) << kSheetTitles;
   bool ok = false;
-  std::string out =
-      RunPython("import runpy, sys\nsys.argv = ['x'" + args + "]\nrunpy.run_path('" + script + "')\n", &ok);
+  std::string out = RunPython("import runpy, sys\nsys.argv = ['x'" + args + "]\nrunpy.run_path('" + script + "')\n",
+                              &ok);
   EXPECT_TRUE(ok) << out;
   EXPECT_THAT(out, ::testing::StartsWith(expected));
   EXPECT_THAT(out, ::testing::Not(::testing::HasSubstr("DISAGREES")));

@@ -216,7 +216,7 @@ TEST_F(ValueTest, TypedInputKeepsWhatTheApplicationKeepsOfIt) {
   auto sheet = Sheet(book, 2);
   struct TCase {
     const char16_t* Input;
-    const char* Cell;     // as openpyxl sees it: value, data type, number format, quote prefix
+    const char* Cell;  // as openpyxl sees it: value, data type, number format, quote prefix
   };
   const TCase cases[] = {
       {u"$12", "12 n \"$\"#,##0 False"},
@@ -225,7 +225,8 @@ TEST_F(ValueTest, TypedInputKeepsWhatTheApplicationKeepsOfIt) {
       {u"1e3", "1000 n 0.00E+00 False"},
       {u"#N/A", "#N/A e General False"},
       {u"#ref!", "#REF! e General False"},
-      {u"=sum(e4:e5)+if(true,$a$1,'Data'!b2)&\"sum(x)\"", "=SUM(E4:E5)+IF(TRUE,$A$1,'Data'!B2)&\"sum(x)\" f General False"},
+      {u"=sum(e4:e5)+if(true,$a$1,'Data'!b2)&\"sum(x)\"",
+       "=SUM(E4:E5)+IF(TRUE,$A$1,'Data'!B2)&\"sum(x)\" f General False"},
       {u"=concat(a1,\"b\")", "=_xlfn.CONCAT(A1,\"b\") f General False"},
       {u"'007", "007 s General True"},
       {u"''", "' s General True"},
@@ -270,25 +271,32 @@ TEST_F(ValueTest, TypedInputKeepsWhatTheApplicationKeepsOfIt) {
 TEST_F(ValueTest, TypedInputNeedsNoStyles) {
   const std::string decl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
   const std::string relNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-  WriteZip(FPath,
-           {{"[Content_Types].xml",
-             decl + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
-                    "Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
-                    "<Default Extension=\"xml\" ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" "
-                    "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
-                    "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/"
-                    "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>"},
-            {"_rels/.rels", decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                                   "<Relationship Id=\"rId1\" Type=\"" + relNs +
-                                   "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
-            {"xl/workbook.xml", decl + "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                                       "xmlns:r=\"" + relNs + "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
-                                       "</sheets></workbook>"},
-            {"xl/_rels/workbook.xml.rels",
-             decl + "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
-                    "Id=\"rId1\" Type=\"" + relNs + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
-            {"xl/worksheets/sheet1.xml", decl + "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/"
-                                                "2006/main\"><sheetData/></worksheet>"}});
+  WriteZip(
+      FPath,
+      {{"[Content_Types].xml",
+        decl + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
+               "Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+               "<Default Extension=\"xml\" ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" "
+               "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+               "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/"
+               "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>"},
+       {"_rels/.rels", decl +
+                           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                           "<Relationship Id=\"rId1\" Type=\"" +
+                           relNs + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+       {"xl/workbook.xml", decl +
+                               "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                               "xmlns:r=\"" +
+                               relNs +
+                               "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
+                               "</sheets></workbook>"},
+       {"xl/_rels/workbook.xml.rels",
+        decl +
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+            "Id=\"rId1\" Type=\"" +
+            relNs + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+       {"xl/worksheets/sheet1.xml", decl + "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/"
+                                           "2006/main\"><sheetData/></worksheet>"}});
   auto book = Open(FPath);
   auto sheet = Sheet(book, 1);
   PutText(sheet, 1, 1, u"'007");
