@@ -2,9 +2,11 @@
 // when saving: the shared strings' counts and the sheet names listed in the
 // document properties.
 #include <algorithm>
+#include <functional>
 
 #include "spreadsheet/Workbook.h"
 #include "spreadsheet/Xml.h"
+#include "spreadsheet/calc/Formula.h"
 
 namespace spreadsheet {
 
@@ -147,10 +149,44 @@ void TWorkbookFile::SharedStringCountsSaved() {
     if (sheet->IsWorksheet && sheet->Loaded) NoteSharedCells(*sheet);
 }
 
+// The named ranges as the document properties list them: the defined names
+// that are shown and refer to cells, in their order, those of one sheet
+// after its name ("Data!Print_Area").
+std::vector<std::string> TWorkbookFile::NamedRangeTitles() {
+  std::function<bool(const calc::TFormula&, uint32_t)> isRange = [&](const calc::TFormula& f, uint32_t index) {
+    const calc::TFormulaNode& node = f.Nodes[index];
+    if (node.Kind == calc::TNodeKind::Reference) return true;
+    if (node.Kind != calc::TNodeKind::Operator ||
+        (node.Op != calc::TOperator::Range && node.Op != calc::TOperator::Union &&
+         node.Op != calc::TOperator::Intersection))
+      return false;
+    return std::all_of(node.Args.begin(), node.Args.end(), [&](uint32_t arg) { return isRange(f, arg); });
+  };
+  std::vector<std::string> titles;
+  pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
+  for (pugi::xml_node n : Children(Child(root, "definedNames"), "definedName")) {
+    if (n.attribute("hidden").as_bool()) continue;
+    calc::TFormula formula;
+    std::string error;
+    if (!calc::ParseFormula(n.child_value(), formula, error) || formula.Nodes.empty() ||
+        !isRange(formula, formula.Root))
+      continue;
+    std::string name = n.attribute("name").value();
+    if (name.rfind("_xlnm.", 0) == 0) name = name.substr(6);
+    if (pugi::xml_attribute local = n.attribute("localSheetId")) {
+      if (local.as_uint() >= FSheets.size()) continue;
+      name = SheetPrefix(FSheets[local.as_uint()]->Name) + name;
+    }
+    titles.push_back(name);
+  }
+  return titles;
+}
+
 // The document properties list the sheets by name, grouped under headings
 // ("Worksheets", "Charts", "Named Ranges") with a count each. After sheets
-// were added or deleted the groups of sheets are listed afresh in tab order,
-// named ranges of deleted sheets go, and empty groups go with their heading.
+// were added, deleted or renamed the groups are listed afresh: the sheets in
+// tab order, the named ranges as the workbook now has them, and empty groups
+// go with their heading.
 void TWorkbookFile::RebuildSheetTitles() {
   FSheetListChanged = false;
   pugi::xml_document rootRels;
@@ -187,11 +223,8 @@ void TWorkbookFile::RebuildSheetTitles() {
       for (const auto* list : {&FSheets, &FDeletedSheets})
         for (const auto& sheet : *list)
           if (sheet->IsWorksheet == worksheet && SameSheetName(sheet->Name, title)) return true;
-      return false;
-    };
-    auto deleted = [&](const std::string& sheetName) {
-      for (const auto& sheet : FDeletedSheets)
-        if (SameSheetName(sheet->Name, sheetName)) return true;
+      for (const auto& [opened, isWorksheet] : FOpenedSheetNames)
+        if (isWorksheet == worksheet && SameSheetName(opened, title)) return true;
       return false;
     };
     auto current = [&](bool worksheet) {
@@ -200,7 +233,7 @@ void TWorkbookFile::RebuildSheetTitles() {
         if (sheet->IsWorksheet == worksheet) names.push_back(sheet->Name);
       return names;
     };
-    bool haveWorksheets = false, haveCharts = false;
+    bool haveWorksheets = false, haveCharts = false, haveNames = false;
     for (TGroup& group : groups) {
       bool worksheets = !group.Titles.empty() && std::all_of(group.Titles.begin(), group.Titles.end(),
                                                              [&](const std::string& t) { return known(t, true); });
@@ -213,22 +246,9 @@ void TWorkbookFile::RebuildSheetTitles() {
       } else if (charts && !haveCharts) {
         group.Titles = current(false);
         haveCharts = true;
-      } else {
-        // Names of a sheet ("Data!Print_Area", "'My Data'!Print_Titles").
-        std::erase_if(group.Titles, [&](const std::string& t) {
-          size_t bang = t.rfind('!');
-          if (bang == std::string::npos) return false;
-          std::string sheet = t.substr(0, bang);
-          if (sheet.size() >= 2 && sheet.front() == '\'' && sheet.back() == '\'') {
-            std::string unquoted;
-            for (size_t k = 1; k + 1 < sheet.size(); ++k) {
-              unquoted += sheet[k];
-              if (sheet[k] == '\'' && sheet[k + 1] == '\'') ++k;
-            }
-            sheet = unquoted;
-          }
-          return deleted(sheet);
-        });
+      } else if (!worksheets && !charts && !haveNames) {
+        group.Titles = NamedRangeTitles();
+        haveNames = true;
       }
     }
 
@@ -238,6 +258,7 @@ void TWorkbookFile::RebuildSheetTitles() {
     for (const TGroup& group : groups)
       if (!group.Titles.empty()) kept.push_back({Child(group.Label, "lpstr").child_value(), group.Titles});
     if (!haveWorksheets && !current(true).empty()) kept.insert(kept.begin(), {"Worksheets", current(true)});
+    if (!haveNames && !NamedRangeTitles().empty()) kept.push_back({"Named Ranges", NamedRangeTitles()});
     while (headings.first_child()) headings.remove_child(headings.first_child());
     while (titles.first_child()) titles.remove_child(titles.first_child());
     size_t titleCount = 0;

@@ -397,6 +397,7 @@ TWorkbookFile::TWorkbookFile(const std::string& path) : FPath(path) {
       if (rel == rels.end()) throw fail("sheet \"" + sheet->Name + "\" has no part");
       sheet->PartName = ResolveTarget(FWorkbookPart, rel->second.Target);
       sheet->IsWorksheet = HasType(rel->second, "/worksheet");
+      FOpenedSheetNames.push_back({sheet->Name, sheet->IsWorksheet});
       FSheets.push_back(std::move(sheet));
     }
     if (FSheets.empty()) throw fail(SNotWorkbook);

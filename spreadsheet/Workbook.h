@@ -226,6 +226,9 @@ class TWorkbookFile {
   bool FActiveChanged = false;
   bool FSheetListChanged = false;
   void RebuildSheetTitles();
+  std::vector<std::string> NamedRangeTitles();
+  // The sheets' names and kinds (worksheet or not) when the workbook was opened.
+  std::vector<std::pair<std::string, bool>> FOpenedSheetNames;
   // Shared-string cells per sheet when loaded or last saved, for the counts
   // of the shared strings part.
   std::map<const TSheet*, int64_t> FSharedAtLoad;

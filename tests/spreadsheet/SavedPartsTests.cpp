@@ -207,9 +207,11 @@ TEST_F(SavedPartsTest, TheDocumentPropertiesListTheSheetsThereAre) {
   TBookLayout layout;
   layout.Sheets = {{"A", "<sheetData/>"}, {"B b", "<sheetData/>"}, {"C", "<sheetData/>"}};
   layout.WorkbookExtra =
-      "<definedNames><definedName name=\"_xlnm.Print_Area\" localSheetId=\"0\">A!$A$1:$B$2</definedName>"
+      "<definedNames><definedName name=\"_xlnm._FilterDatabase\" localSheetId=\"0\" hidden=\"1\">A!$A$1:$A$2"
+      "</definedName><definedName name=\"_xlnm.Print_Area\" localSheetId=\"0\">A!$A$1:$B$2</definedName>"
       "<definedName name=\"_xlnm.Print_Titles\" localSheetId=\"1\">'B b'!$1:$1</definedName>"
-      "<definedName name=\"Total\">C!$A$1</definedName></definedNames>";
+      "<definedName name=\"Rate\">0.5</definedName><definedName name=\"Total\">C!$A$1</definedName>"
+      "</definedNames>";
   layout.ExtraParts = {
       {"docProps/app.xml",
        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
@@ -228,6 +230,8 @@ TEST_F(SavedPartsTest, TheDocumentPropertiesListTheSheetsThereAre) {
   auto book = Open(FPath);
   Sheet(book, 2)->Delete();
   book->AddSheet();
+  Sheet(book, 2)->SetName(u"Q 1");
+  book->CopySheet(2, 4);
   SaveAndClose(book);
   std::string app = ReadZip(FPath)["docProps/app.xml"];
   EXPECT_THAT(app, ::testing::HasSubstr("<Application>Microsoft Excel</Application>"));
@@ -235,7 +239,9 @@ TEST_F(SavedPartsTest, TheDocumentPropertiesListTheSheetsThereAre) {
 
   // The application's workbooks with chart sheets and named ranges.
   std::string args = ", '" + FPath + "'";
-  std::string expected = "{'Worksheets': ['Sheet1', 'A', 'C'], 'Named Ranges': ['A!Print_Area', 'Total']} agrees\n";
+  std::string expected =
+      "{'Worksheets': ['Sheet1', 'Q 1', 'C', 'Q 1 (2)'], 'Named Ranges': [\"'Q 1'!Print_Area\", 'Total', \"'Q 1 "
+      "(2)'!Print_Area\"]} agrees\n";
   if (HaveSharedCorpus()) {
     for (const std::string& original : CorpusFiles()) {
       std::string name = std::filesystem::path(original).filename().string();
@@ -248,6 +254,8 @@ TEST_F(SavedPartsTest, TheDocumentPropertiesListTheSheetsThereAre) {
       auto corpusBook = Open(copy);
       if (corpusBook->SheetCount() > 1) corpusBook->Sheet(2)->Delete();
       corpusBook->AddSheet();
+      corpusBook->Worksheet(2)->SetName(u"Renamed");
+      corpusBook->CopySheet(2, 1);
       SaveAndClose(corpusBook);
       args += ", '" + copy + "'";
     }
