@@ -75,6 +75,7 @@ TEST_F(SavedPartsTest, SharedStringCountsFollowTheCellsThatUseThem) {
          Put(Sheet(b, 1), 3, 1, Variant(true));
        },
        "4 3"},
+      {"a sheet copied", [](const TBookRef& b) { b->CopySheet(1, 4); }, "9 3"},
       {"a shared string written again as text", [](const TBookRef& b) { PutText(Sheet(b, 3), 1, 1, u"y"); }, "5 3"},
   };
   std::string expected;
