@@ -215,6 +215,14 @@ std::function<bool(std::string& out)> TPackage::Reader(const std::string& name) 
   return [stream](std::string& out) { return stream->Next(out); };
 }
 
+std::function<bool(std::string& out)> TPackage::OriginalReader(const std::string& name) const {
+  const TEntry* e = Find(name);
+  if (!e || e->SourceIndex < 0) throw Fail("the package has no part " + name);
+  auto stream = std::make_shared<TEntryStream>(FZip, static_cast<zip_uint64_t>(e->SourceIndex), name,
+                                               TPartLimits::Streamed);
+  return [stream](std::string& out) { return stream->Next(out); };
+}
+
 void TPackage::Write(const std::string& name, std::string content) {
   TEntry* e = Find(name);
   if (!e) {

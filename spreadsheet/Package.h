@@ -63,6 +63,9 @@ class TPackage {
   // EPackageError when the part is absent, too large or damaged, at once
   // when its entry says so, else at the piece that shows it.
   std::function<bool(std::string& out)> Reader(const std::string& name) const;
+  // The part as the package file holds it, even after it was replaced (for
+  // a replacement that streams a changed copy of the original).
+  std::function<bool(std::string& out)> OriginalReader(const std::string& name) const;
   // Names in package order.
   std::vector<std::string> Names() const;
 

@@ -485,7 +485,8 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
   adjustList(root, "conditionalFormatting", "sqref", true);
   adjustList(Child(root, "dataValidations"), "dataValidation", "sqref", true);
   adjustList(Child(root, "hyperlinks"), "hyperlink", "ref", false);
-  for (const char* container : {"mergeCells", "dataValidations", "hyperlinks"})
+  adjustList(Child(root, "protectedRanges"), "protectedRange", "sqref", true);
+  for (const char* container : {"mergeCells", "dataValidations", "hyperlinks", "protectedRanges"})
     if (pugi::xml_node node = Child(root, container); node && !node.first_child()) root.remove_child(node);
   ShiftRangeAttr(Child(root, "autoFilter"), "ref", change);
   for (pugi::xml_node sq : Descendants(Child(root, "extLst"), "sqref")) {
@@ -635,6 +636,7 @@ void TWorkbookFile::AdjustSheetParts(TSheet& sheet, const TReferenceChange& chan
 }
 
 void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
+  RefuseProtectedInsert(sheet, true);
   ForgetResults();
   NoteChangedCells(sheet, 1, 1, kMaxRow, kMaxColumn);
   if (at < 1 || at > kMaxRow) throw EWorkbookError(rtl::UnicodeString(SObjectError));
@@ -649,6 +651,7 @@ void TWorkbookFile::InsertRows(TSheet& sheet, uint32_t at, uint32_t count) {
 }
 
 void TWorkbookFile::InsertColumns(TSheet& sheet, uint32_t at, uint32_t count) {
+  RefuseProtectedInsert(sheet, false);
   ForgetResults();
   NoteChangedCells(sheet, 1, 1, kMaxRow, kMaxColumn);
   if (at < 1 || at > kMaxColumn) throw EWorkbookError(rtl::UnicodeString(SObjectError));

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "rtl/Locale.h"
+#include "spreadsheet/References.h"
 #include "spreadsheet/Xml.h"
 #include "spreadsheet/calc/Formula.h"
 
@@ -157,6 +158,54 @@ bool FormulaIsValid(std::string_view formula) {
   return calc::ParseFormula(formula, parsed, error);
 }
 
+// A typed formula as the application shows it once entered: function
+// names, references and TRUE/FALSE in upper case. Text, quoted sheet names
+// and bracketed parts (table references, other workbooks) stay as typed.
+// The formula has been parsed already, so its text is well formed.
+std::string NormaliseTypedFormula(std::string_view typed) {
+  std::string f = TranslateFormula(typed, 0, 0);  // references rewritten as the file writes them
+  auto identChar = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
+           c == '\\' || static_cast<unsigned char>(c) >= 0x80;
+  };
+  size_t i = 0;
+  int brackets = 0;
+  while (i < f.size()) {
+    char c = f[i];
+    if (c == '"' || c == '\'') {
+      for (++i; i < f.size(); ++i)
+        if (f[i] == c) {
+          if (i + 1 < f.size() && f[i + 1] == c) {
+            ++i;
+            continue;
+          }
+          break;
+        }
+      ++i;
+      continue;
+    }
+    if (c == '[' || c == ']') {
+      brackets += c == '[' ? 1 : -1;
+      ++i;
+      continue;
+    }
+    if (brackets > 0 || !identChar(c)) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < f.size() && identChar(f[end])) ++end;
+    std::string_view name(f.data() + i, end - i);
+    bool call = end < f.size() && f[end] == '(';
+    bool logical = !call && (end == f.size() || (f[end] != '!' && f[end] != '[')) &&
+                   (calc::SameText(name, "TRUE") || calc::SameText(name, "FALSE"));
+    if (call || logical)
+      for (size_t k = i; k < end; ++k) f[k] = calc::AsciiUpper(f[k]);
+    i = end;
+  }
+  return f;
+}
+
 }  // namespace
 
 namespace {
@@ -192,10 +241,69 @@ bool ReadIsoDate(std::u16string_view text, double& serial, bool& hasTime) {
 
 }  // namespace
 
+namespace {
+
+// The error values a cell can be given by typing them.
+bool ReadErrorLiteral(std::u16string_view text, std::string& out) {
+  std::string upper = rtl::UnicodeToUtf8(rtl::AsciiUpperCase(rtl::UnicodeString(text)));
+  switch (calc::ErrorFromText(upper)) {
+    case calc::TErrorValue::Null:
+    case calc::TErrorValue::Div0:
+    case calc::TErrorValue::Value:
+    case calc::TErrorValue::Ref:
+    case calc::TErrorValue::Name:
+    case calc::TErrorValue::Num:
+    case calc::TErrorValue::NA: out = upper; return true;
+    default: return false;
+  }
+}
+
+// The currency format the application gives a typed amount, with the
+// locale's symbol where the locale puts it, and cents when they were typed.
+std::string CurrencyFormatCode(bool cents) {
+  const rtl::TFormatSettings& fs = rtl::FormatSettings();
+  std::string symbol = rtl::UnicodeToUtf8(fs.CurrencyString), number = cents ? "#,##0.00" : "#,##0";
+  switch (fs.CurrencyFormat) {
+    case 1: return number + "\"" + symbol + "\"";
+    case 2: return "\"" + symbol + " \"" + number;
+    case 3: return number + "\" " + symbol + "\"";
+    default: return "\"" + symbol + "\"" + number;
+  }
+}
+
+// Takes the locale's currency symbol off an amount, on the side where the
+// locale writes it ("$12", "-$12", "12 €"); false when it has none there.
+bool TakeCurrencySymbol(std::u16string& text) {
+  const rtl::UnicodeString& symbol = rtl::FormatSettings().CurrencyString;
+  bool before = rtl::FormatSettings().CurrencyFormat % 2 == 0;
+  if (symbol.empty()) return false;
+  std::u16string_view t = text;
+  bool minus = !t.empty() && t.front() == u'-';
+  if (minus) t.remove_prefix(1);
+  if (before && t.size() > symbol.size() && t.substr(0, symbol.size()) == symbol) {
+    t.remove_prefix(symbol.size());
+    while (!t.empty() && t.front() == u' ') t.remove_prefix(1);
+  } else if (!before && t.size() > symbol.size() && t.substr(t.size() - symbol.size()) == symbol) {
+    t.remove_suffix(symbol.size());
+    while (!t.empty() && t.back() == u' ') t.remove_suffix(1);
+  } else {
+    return false;
+  }
+  text = (minus ? u"-" : u"") + std::u16string(t);
+  return true;
+}
+
+}  // namespace
+
 TTypedInput ReadTypedInput(const rtl::UnicodeString& input) {
   TTypedInput result;
-  if (!input.empty() && input[0] == u'\'') {
+  if (input.empty()) {
+    result.Kind = TTypedInput::tiEmpty;
+    return result;
+  }
+  if (input[0] == u'\'') {
     result.Text = rtl::UnicodeToUtf8(std::u16string_view(input).substr(1));
+    result.QuotePrefix = true;
     return result;
   }
   if (input.size() > 1 && input[0] == u'=') {
@@ -209,19 +317,32 @@ TTypedInput ReadTypedInput(const rtl::UnicodeString& input) {
     result.Boolean = rtl::AsciiUpperCase(trimmed) == u"TRUE";
     return result;
   }
+  if (ReadErrorLiteral(trimmed, result.Text)) {
+    result.Kind = TTypedInput::tiError;
+    return result;
+  }
   if (ReadIsoDate(trimmed, result.Number, result.HasTime)) {
     result.Kind = TTypedInput::tiDate;
     return result;
   }
   const rtl::TFormatSettings& fs = rtl::FormatSettings();
+  // "(12)" is -12, as accountants write it.
+  std::u16string body = trimmed;
+  bool parenthesised = body.size() > 2 && body.front() == u'(' && body.back() == u')';
+  if (parenthesised) body = body.substr(1, body.size() - 2);
+  bool currency = TakeCurrencySymbol(body);
+  bool percent = !currency && !body.empty() && body.back() == u'%';
+  if (percent) body.pop_back();
   double number;
-  bool percent = !trimmed.empty() && trimmed.back() == u'%';
-  std::u16string_view digits = percent ? std::u16string_view(trimmed).substr(0, trimmed.size() - 1) : trimmed;
-  if (!trimmed.empty() &&
-      rtl::TryTextToDouble(FifteenDigits(digits), number, fs.DecimalSeparator, fs.ThousandSeparator) &&
+  if (!body.empty() && !(parenthesised && (body.front() == u'-' || body.front() == u'+')) &&
+      rtl::TryTextToDouble(FifteenDigits(body), number, fs.DecimalSeparator, fs.ThousandSeparator) &&
       std::isfinite(number)) {
     result.Kind = percent ? TTypedInput::tiPercent : TTypedInput::tiNumber;
-    result.Number = percent ? number / 100 : number;
+    result.Number = (percent ? number / 100 : number) * (parenthesised ? -1 : 1);
+    if (currency)
+      result.Format = CurrencyFormatCode(body.find(fs.DecimalSeparator) != std::u16string::npos);
+    else if (body.find_first_of(u"eE") != std::u16string::npos)
+      result.Format = "0.00E+00";
     return result;
   }
   result.Text = rtl::UnicodeToUtf8(input);
@@ -276,6 +397,7 @@ TWorkbookFile::TWorkbookFile(const std::string& path) : FPath(path) {
       if (rel == rels.end()) throw fail("sheet \"" + sheet->Name + "\" has no part");
       sheet->PartName = ResolveTarget(FWorkbookPart, rel->second.Target);
       sheet->IsWorksheet = HasType(rel->second, "/worksheet");
+      FOpenedSheetNames.push_back({sheet->Name, sheet->IsWorksheet});
       FSheets.push_back(std::move(sheet));
     }
     if (FSheets.empty()) throw fail(SNotWorkbook);
@@ -333,6 +455,7 @@ void TWorkbookFile::EnsureLoaded(TSheet& sheet) {
   if (sheet.Loaded) return;
   try {
     sheet.Load(FPackage->Reader(sheet.PartName));
+    NoteSharedCells(sheet);
   } catch (const EPackageError& e) {
     // Parts are read when first used; one that cannot be read is reported
     // as opening is, naming the file.
@@ -422,12 +545,13 @@ bool TWorkbookFile::IsTextStyle(uint32_t style) {
 
 // A style like `style` but with the given built-in number format (numFmtId,
 // -1 to keep) and locked state (-1 to keep); added to cellXfs once and shared.
-uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, int lockedState) {
+uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, int lockedState, int quotePrefix) {
   LoadStyles();
   if (FStylesPart.empty()) throw EWorkbookError(rtl::UnicodeString(SNoStyles));
   if (style >= FCellXfs.size()) style = 0;
   if (FCellXfs.empty()) throw EWorkbookError(rtl::UnicodeString(SNoStyles));
-  std::string key = std::to_string(style) + "|" + numFmtId + "|" + std::to_string(lockedState);
+  std::string key = std::to_string(style) + "|" + numFmtId + "|" + std::to_string(lockedState) + "|" +
+                    std::to_string(quotePrefix);
   if (auto it = FDerivedStyles.find(key); it != FDerivedStyles.end()) return it->second;
   pugi::xml_node source = FCellXfs[style];
   pugi::xml_node cellXfs = source.parent();
@@ -452,6 +576,8 @@ uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, i
     protection.attribute("locked").set_value(lockedState ? "1" : "0");
     set("applyProtection", "1");
   }
+  if (quotePrefix == 1) set("quotePrefix", "1");
+  if (quotePrefix == 0) xf.remove_attribute("quotePrefix");
   // A record that already says the same serves (no new record per cell).
   auto text = [](pugi::xml_node node) {
     std::ostringstream out;
@@ -472,6 +598,11 @@ uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, i
   uint32_t index = static_cast<uint32_t>(FCellXfs.size() - 1);
   FDerivedStyles[key] = index;
   return index;
+}
+
+bool TWorkbookFile::HasQuotePrefix(uint32_t style) {
+  LoadStyles();
+  return style < FCellXfs.size() && FCellXfs[style].attribute("quotePrefix").as_bool();
 }
 
 // --- Values ---------------------------------------------------------------------------
@@ -536,6 +667,7 @@ void TWorkbookFile::MarkCellsChanged(TSheet& sheet, bool formulasChanged) {
 void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const Variant& input) {
   EnsureLoaded(sheet);
   if (!sheet.IsWorksheet) throw EWorkbookError(rtl::UnicodeString(SNoCells));
+  RefuseProtectedWrite(sheet, row, column);
   // A table's header cell holds its column's name as text, whatever is
   // written there: the write renames the column, and with it formulas, so
   // every result is computed afresh.
@@ -545,7 +677,11 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
     headerName = Variant::FromOleStr(rtl::Utf8ToUnicode(NameTableColumn(sheet, *header, column, input.Deref())));
   }
   const Variant& value = headerName.IsEmpty() ? input.Deref() : headerName;
-  bool clearing = value.IsEmpty() || value.IsNull();
+  // Writing an empty text clears the value, as in the application.
+  bool clearing = value.IsEmpty() || value.IsNull() ||
+                  ((value.VType() == rtl::varOleStr || value.VType() == rtl::varUString ||
+                    value.VType() == rtl::varString) &&
+                   value.AsUnicodeString().empty());
   if (clearing && !sheet.FindCell(row, column)) return;
   if (sheet.InMultiCellArray(row, column)) throw EWorkbookError(rtl::Utf8ToUnicode(SPartOfArray));
 
@@ -558,6 +694,10 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
     case rtl::varString: {
       rtl::UnicodeString text = value.AsUnicodeString();
       if (text.size() > 32767) throw EWorkbookError(rtl::UnicodeString(STextTooLong));
+      if (text.empty()) {
+        typed.Kind = TTypedInput::tiEmpty;
+        break;
+      }
       // A Text-formatted cell takes what is written as it is: "00123"
       // keeps its zeros, "=A1" is not a formula.
       if (!headerName.IsEmpty() || IsTextStyle(sheet.StyleAt(row, column))) {
@@ -640,7 +780,16 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
           cell.Kind = TCellKind::Inline;
           cell.V.Index = sheet.AddText(std::move(typed.Text));
           break;
-        case TTypedInput::tiNumber: setNumber(typed.Number); break;
+        case TTypedInput::tiNumber:
+          setNumber(typed.Number);
+          if (!typed.Format.empty() && NumberFormatOf(cell.Style) == "General" && !FStylesPart.empty())
+            cell.Style = StyleWith(cell.Style, std::to_string(FormatId(typed.Format)), -1);
+          break;
+        case TTypedInput::tiError:
+          cell.Kind = TCellKind::Error;
+          cell.V.Index = sheet.AddText(std::move(typed.Text));
+          break;
+        case TTypedInput::tiEmpty: cell.Kind = TCellKind::Blank; break;
         case TTypedInput::tiPercent:
           setNumber(typed.Number);
           if (NumberFormatOf(cell.Style) == "General") cell.Style = StyleWith(cell.Style, "9", -1);
@@ -653,13 +802,20 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
         case TTypedInput::tiFormula:
           // No cached value until computed (when read or saved).
           cell.Kind = TCellKind::Blank;
-          sheet.EnsureExtra(cell).Formula = QualifyNewerFunctions(typed.Text);
+          sheet.EnsureExtra(cell).Formula = QualifyNewerFunctions(NormaliseTypedFormula(typed.Text));
           isFormula = true;
           break;
       }
       break;
     default: setNumber(value.AsDouble()); break;
   }
+  // Text typed after an apostrophe keeps it as the cell's quote prefix, which
+  // shows the cell as typed text; any other value typed there drops it.
+  // (A workbook without styles has nowhere to keep it: the text is stored all the same.)
+  if (typed.QuotePrefix && !IsTextStyle(cell.Style) && !FStylesPart.empty())
+    cell.Style = StyleWith(cell.Style, "", -1, 1);
+  else if (!typed.QuotePrefix && cell.Kind != TCellKind::Blank && HasQuotePrefix(cell.Style))
+    cell.Style = StyleWith(cell.Style, "", -1, 0);
   MarkCellsChanged(sheet, hadFormula || isFormula);
 }
 
@@ -743,27 +899,6 @@ void TWorkbookFile::DropCalcChain() {
   }
 }
 
-// The document properties list the sheet names; after sheets were added or
-// deleted that list is dropped (it is optional, and the application writes
-// it afresh) rather than left naming sheets that no longer exist.
-void TWorkbookFile::DropStaleSheetTitles() {
-  pugi::xml_document rootRels;
-  ParsePart(rootRels, FPackage->Read("_rels/.rels"), "_rels/.rels");
-  for (const TRelationship& rel : ReadRelationships(rootRels)) {
-    if (!HasType(rel, "/extended-properties") || rel.External) continue;
-    std::string name = ResolveTarget("", rel.Target);
-    if (!HasPart(name)) continue;
-    TPart& app = Part(name);
-    pugi::xml_node root = app.Doc->document_element();
-    for (const char* element : {"HeadingPairs", "TitlesOfParts"})
-      if (pugi::xml_node node = Child(root, element)) {
-        root.remove_child(node);
-        app.Modified = true;
-      }
-  }
-  FSheetListChanged = false;
-}
-
 void TWorkbookFile::Save() {
   pugi::xml_node root = Part(FWorkbookPart).Doc->document_element();
   if (FCellsChanged) {
@@ -776,7 +911,8 @@ void TWorkbookFile::Save() {
     Part(FWorkbookPart).Modified = true;
   }
   if (FFormulasChanged) DropCalcChain();
-  if (FSheetListChanged) DropStaleSheetTitles();
+  if (FSheetListChanged) RebuildSheetTitles();
+  UpdateSharedStringCounts();
   if (FActiveChanged && ActiveSheet() != FOriginalActive) {
     // The selected tab follows the active sheet; two selected tabs would
     // open as a group, where every edit changes both sheets.
@@ -814,6 +950,7 @@ void TWorkbookFile::Save() {
   }
   for (auto& sheet : FSheets) sheet->Modified = false;
   for (auto& [name, part] : FParts) part.Modified = false;
+  SharedStringCountsSaved();
   FCellsChanged = FFormulasChanged = FActiveChanged = false;
 }
 

@@ -54,6 +54,10 @@ class TWorkbookFile {
   static constexpr const char* SWrongPassword =
       "The password you supplied is not correct. The sheet is protected with a password and cannot be "
       "unprotected without it.";
+  static constexpr const char* SProtectedCell =
+      "The cell or chart you're trying to change is on a protected sheet. To make a change, unprotect the sheet. "
+      "You might be requested to enter a password.";
+  static constexpr const char* SProtectedInsert = "Insert method of Range class failed";
 
   // Opens the package; raises EWorkbookError "Cannot open workbook ...".
   explicit TWorkbookFile(const std::string& path);
@@ -79,6 +83,10 @@ class TWorkbookFile {
   void InsertColumns(TSheet& sheet, uint32_t at, uint32_t count = 1);
   void AutofitColumn(TSheet& sheet, uint32_t column);
   bool ProtectContents(TSheet& sheet);
+  // Refuse what the sheet's protection forbids: writing a locked cell,
+  // inserting rows (columns) unless the protection allows it.
+  void RefuseProtectedWrite(TSheet& sheet, uint32_t row, uint32_t column);
+  void RefuseProtectedInsert(TSheet& sheet, bool rows);
   void Protect(TSheet& sheet);
   void Unprotect(TSheet& sheet);
   // A new worksheet before `before`, named with the next free SheetN; it
@@ -152,7 +160,9 @@ class TWorkbookFile {
   void MarkCellsChanged(TSheet& sheet, bool formulasChanged);
   const std::string& SharedString(uint32_t index);
   void LoadStyles();
-  uint32_t StyleWith(uint32_t style, const std::string& numFmtCode, int lockedState);
+  // quotePrefix: -1 keeps the style's, 0 removes it, 1 sets it.
+  uint32_t StyleWith(uint32_t style, const std::string& numFmtCode, int lockedState, int quotePrefix = -1);
+  bool HasQuotePrefix(uint32_t style);
   std::vector<TRelationship> SheetRelationships(const TSheet& sheet);
   void DropCalcChain();
   void LoadAll();
@@ -215,7 +225,17 @@ class TWorkbookFile {
   std::shared_ptr<TSheet> FOriginalActive;  // active when opened or last saved
   bool FActiveChanged = false;
   bool FSheetListChanged = false;
-  void DropStaleSheetTitles();
+  void RebuildSheetTitles();
+  std::vector<std::string> NamedRangeTitles();
+  // The sheets' names and kinds (worksheet or not) when the workbook was opened.
+  std::vector<std::pair<std::string, bool>> FOpenedSheetNames;
+  // Shared-string cells per sheet when loaded or last saved, for the counts
+  // of the shared strings part.
+  std::map<const TSheet*, int64_t> FSharedAtLoad;
+  std::string SharedStringsPart();
+  void NoteSharedCells(TSheet& sheet);
+  void UpdateSharedStringCounts();
+  void SharedStringCountsSaved();
   bool FCellsChanged = false;
   bool FFormulasChanged = false;
 
@@ -233,11 +253,17 @@ class TWorkbookFile {
 // The typed-input rule for a written string: how the application takes
 // text typed into a cell.
 struct TTypedInput {
-  enum TKind { tiText, tiNumber, tiPercent, tiBoolean, tiFormula, tiDate } Kind = tiText;
+  // tiEmpty: nothing typed, which clears the cell's value; tiError: an error
+  // literal ("#N/A", in Text).
+  enum TKind { tiText, tiNumber, tiPercent, tiBoolean, tiFormula, tiDate, tiError, tiEmpty } Kind = tiText;
   double Number = 0;  // also a date's serial number
   bool HasTime = false;
   bool Boolean = false;
-  std::string Text;  // text, or the formula without "="
+  bool QuotePrefix = false;  // text typed after an apostrophe
+  std::string Text;          // text, or the formula without "="
+  // The number format the typing asks for on a General cell: a currency
+  // format for "$12", scientific ("0.00E+00") for "1e3"; empty for none.
+  std::string Format;
 };
 TTypedInput ReadTypedInput(const rtl::UnicodeString& input);
 

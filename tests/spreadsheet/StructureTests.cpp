@@ -582,7 +582,8 @@ TEST_F(StructureTest, DeletedSheetsTakeTheirPartsAndLocalNamesAndLeaveRefErrors)
   EXPECT_THAT(parts["[Content_Types].xml"], Not(HasSubstr("drawing1")));
   EXPECT_THAT(parts["[Content_Types].xml"], Not(HasSubstr("sheet2.xml")));
   EXPECT_THAT(parts["xl/workbook.xml"], Not(HasSubstr("Mine")));
-  EXPECT_THAT(parts["docProps/app.xml"], Not(HasSubstr("TitlesOfParts")));
+  EXPECT_THAT(parts["docProps/app.xml"],
+              HasSubstr("<TitlesOfParts><vt:vector size=\"1\" baseType=\"lpstr\"><vt:lpstr>Keep</vt:lpstr>"));
   EXPECT_THAT(parts["docProps/app.xml"], HasSubstr("<Application>Microsoft Excel</Application>"));
   EXPECT_THAT(parts["xl/workbook.xml"], HasSubstr("<definedName name=\"Points\">#REF!</definedName>"));
   EXPECT_THAT(parts["xl/worksheets/sheet1.xml"], HasSubstr("<f>#REF!+1</f>"));

@@ -90,7 +90,8 @@ void WriteBook(const std::string& path, const TBookLayout& layout) {
     rels += "<Relationship Id=\"rIdStrings\" Type=\"" + relNs + "/sharedStrings\" Target=\"sharedStrings.xml\"/>";
     types +=
         "<Override PartName=\"/xl/sharedStrings.xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
-    parts.push_back({"xl/sharedStrings.xml", decl + "<sst xmlns=\"" + main + "\">" + layout.SharedStrings + "</sst>"});
+    parts.push_back({"xl/sharedStrings.xml", decl + "<sst xmlns=\"" + main + "\"" + layout.SharedStringsAttrs + ">" +
+                                                 layout.SharedStrings + "</sst>"});
   }
   if (layout.CalcChain) {
     rels += "<Relationship Id=\"rIdCalc\" Type=\"" + relNs + "/calcChain\" Target=\"calcChain.xml\"/>";

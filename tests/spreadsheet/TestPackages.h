@@ -36,6 +36,7 @@ std::map<std::string, std::string> ReadZip(const std::string& path);
 struct TBookLayout {
   std::vector<std::pair<std::string, std::string>> Sheets;  // name, inner XML
   std::string SharedStrings;                                // <si> elements, or empty for none
+  std::string SharedStringsAttrs;                           // attributes of <sst> (' count="3"')
   std::string CellXfs = "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>";
   std::string NumFmts;
   std::string WorkbookExtra;

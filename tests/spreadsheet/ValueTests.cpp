@@ -27,7 +27,7 @@ TEST(TypedInput, StringsAreTakenAsTheApplicationTakesTypedInput) {
       {u"123", TTypedInput::tiNumber, 123, ""},
       {u"1.5", TTypedInput::tiNumber, 1.5, ""},
       {u"5%", TTypedInput::tiPercent, 0.05, ""},
-      {u"-2.5e3", TTypedInput::tiNumber, -2500, ""},
+      {u"-2.5e3", TTypedInput::tiNumber, -2500, "0.00E+00"},
       {u"1,234,567", TTypedInput::tiNumber, 1234567, ""},
       {u" 42 ", TTypedInput::tiNumber, 42, ""},
       {u"007", TTypedInput::tiNumber, 7, ""},  // leading zeros are lost, as in the application
@@ -41,7 +41,27 @@ TEST(TypedInput, StringsAreTakenAsTheApplicationTakesTypedInput) {
       {u"=", TTypedInput::tiText, 0, "="},
       {u"1,23", TTypedInput::tiText, 0, "1,23"},
       {u"%", TTypedInput::tiText, 0, "%"},
-      {u"", TTypedInput::tiText, 0, ""},
+      {u"", TTypedInput::tiEmpty, 0, ""},
+      {u" ", TTypedInput::tiText, 0, " "},
+      {u"$12", TTypedInput::tiNumber, 12, "\"$\"#,##0"},
+      {u"-$1,234.50", TTypedInput::tiNumber, -1234.5, "\"$\"#,##0.00"},
+      {u"$-12", TTypedInput::tiNumber, -12, "\"$\"#,##0"},
+      {u"($12.5)", TTypedInput::tiNumber, -12.5, "\"$\"#,##0.00"},
+      {u"12$", TTypedInput::tiText, 0, "12$"},  // not where the locale writes the symbol
+      {u"$", TTypedInput::tiText, 0, "$"},
+      {u"$12%", TTypedInput::tiText, 0, "$12%"},
+      {u"(12)", TTypedInput::tiNumber, -12, ""},
+      {u"(12%)", TTypedInput::tiPercent, -0.12, ""},
+      {u"(-12)", TTypedInput::tiText, 0, "(-12)"},
+      {u"()", TTypedInput::tiText, 0, "()"},
+      {u"1e3", TTypedInput::tiNumber, 1000, "0.00E+00"},
+      {u"1.5E-2", TTypedInput::tiNumber, 0.015, "0.00E+00"},
+      {u"#N/A", TTypedInput::tiError, 0, "#N/A"},
+      {u" #div/0! ", TTypedInput::tiError, 0, "#DIV/0!"},
+      {u"#NAME?", TTypedInput::tiError, 0, "#NAME?"},
+      {u"#NULL!", TTypedInput::tiError, 0, "#NULL!"},
+      {u"#SPILL!", TTypedInput::tiText, 0, "#SPILL!"},  // a result only, never typed
+      {u"#N/A!", TTypedInput::tiText, 0, "#N/A!"},
       {u"2026-11-03", TTypedInput::tiDate, 46329, ""},
       {u" 2026-1-3 ", TTypedInput::tiDate, 46025, ""},
       {u"2026-11-03 18:00", TTypedInput::tiDate, 46329.75, ""},
@@ -61,9 +81,14 @@ TEST(TypedInput, StringsAreTakenAsTheApplicationTakesTypedInput) {
     if (c.Kind == TTypedInput::tiBoolean) {
       EXPECT_EQ(typed.Boolean, c.Number != 0);
     }
-    if (c.Kind == TTypedInput::tiText || c.Kind == TTypedInput::tiFormula) {
-      EXPECT_EQ(typed.Text, c.Text);
+    if (c.Kind == TTypedInput::tiText || c.Kind == TTypedInput::tiFormula || c.Kind == TTypedInput::tiError) {
+      EXPECT_EQ(typed.Text, c.Text) << rtl::UnicodeToUtf8(c.Input);
     }
+    // For numbers, Text holds the number format the typing asks for.
+    if (c.Kind == TTypedInput::tiNumber) {
+      EXPECT_EQ(typed.Format, c.Text) << rtl::UnicodeToUtf8(c.Input);
+    }
+    EXPECT_EQ(typed.QuotePrefix, c.Input[0] == u'\'') << rtl::UnicodeToUtf8(c.Input);
   }
 }
 
@@ -73,6 +98,17 @@ TEST(TypedInput, NumbersFollowTheDecimalSeparatorOfTheSettings) {
   rtl::FormatSettings().ThousandSeparator = u'.';
   EXPECT_DOUBLE_EQ(ReadTypedInput(u"1.234,5").Number, 1234.5);
   EXPECT_EQ(ReadTypedInput(u"1.5").Kind, TTypedInput::tiText);
+  // The locale's currency symbol, where the locale writes it.
+  rtl::TFormatSettings euro = saved;
+  euro.DecimalSeparator = u',';
+  euro.ThousandSeparator = u'.';
+  euro.CurrencyString = rtl::UnicodeString(1, u'\u20AC');
+  euro.CurrencyFormat = 3;
+  rtl::FormatSettings() = euro;
+  TTypedInput euros = ReadTypedInput(u"1.234,50 \u20AC");
+  EXPECT_DOUBLE_EQ(euros.Number, 1234.5);
+  EXPECT_EQ(euros.Format, "#,##0.00\" \u20AC\"");
+  EXPECT_EQ(ReadTypedInput(u"$12").Kind, TTypedInput::tiText);
   rtl::FormatSettings() = saved;
 }
 
@@ -168,6 +204,109 @@ TEST_F(ValueTest, WrittenTextIsTypedInputAndReadsBackAfterSaving) {
                               "')['Other']\nprint([ws.cell(r, 1).value for r in range(1, 8)])\n"
                               "print(ws['A3'].number_format, ws['B3'].is_date, ws['B5'].value, ws['A8'].value)\n");
   EXPECT_EQ(out, "[123, 1.5, 0.05, True, '=A1+1', '007', 'abc']\n0% True x < y & \"z\" 2026-11-03 00:00:00\n");
+}
+
+// What typing leaves in the file beyond the value: the format a currency
+// amount or an exponent asks for (on General cells only), the quote prefix of
+// text typed after an apostrophe, error values, the normalised formula, and
+// nothing at all for an empty text.
+TEST_F(ValueTest, TypedInputKeepsWhatTheApplicationKeepsOfIt) {
+  MakeBook();
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 2);
+  struct TCase {
+    const char16_t* Input;
+    const char* Cell;  // as openpyxl sees it: value, data type, number format, quote prefix
+  };
+  const TCase cases[] = {
+      {u"$12", "12 n \"$\"#,##0 False"},
+      {u"$1,234.5", "1234.5 n \"$\"#,##0.00 False"},
+      {u"(12)", "-12 n General False"},
+      {u"1e3", "1000 n 0.00E+00 False"},
+      {u"#N/A", "#N/A e General False"},
+      {u"#ref!", "#REF! e General False"},
+      {u"=sum(e4:e5)+if(true,$a$1,'Data'!b2)&\"sum(x)\"",
+       "=SUM(E4:E5)+IF(TRUE,$A$1,'Data'!B2)&\"sum(x)\" f General False"},
+      {u"=concat(a1,\"b\")", "=_xlfn.CONCAT(A1,\"b\") f General False"},
+      {u"'007", "007 s General True"},
+      {u"''", "' s General True"},
+      {u"", "None n General False"},
+  };
+  int row = 1;
+  for (const TCase& c : cases) PutText(sheet, row++, 1, c.Input);
+  // Overwriting: an empty text or Unassigned clears, a number drops the
+  // quote prefix, and a cell already formatted keeps its format.
+  PutText(sheet, 1, 2, u"abc");
+  PutText(sheet, 1, 2, u"");
+  Put(sheet, 2, 2, Variant(int32_t(3)));
+  Put(sheet, 2, 2, Variant());
+  PutText(sheet, 3, 2, u"'1");
+  PutText(sheet, 3, 2, u"2");
+  PutText(sheet, 4, 2, u"5%");
+  PutText(sheet, 4, 2, u"$7");
+  EXPECT_TRUE(Get(sheet, 1, 2).IsEmpty());
+  EXPECT_TRUE(Get(sheet, 2, 2).IsEmpty());
+  EXPECT_TRUE(Get(sheet, 11, 1).IsEmpty());
+  EXPECT_EQ(Get(sheet, 5, 1).VError(), rtl::MakeCellError(2042));
+  EXPECT_EQ(Text(Get(sheet, 7, 1)), "12sum(x)");
+  SaveAndClose(book);
+
+  auto sheetXml = ReadZip(FPath)["xl/worksheets/sheet2.xml"];
+  EXPECT_THAT(sheetXml, ::testing::HasSubstr("<c r=\"B1\"/>"));  // no empty text
+  EXPECT_THAT(sheetXml, ::testing::Not(::testing::HasSubstr("r=\"A11\"")));
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  std::string expected;
+  for (const TCase& c : cases) expected += std::string(c.Cell) + "\n";
+  expected += "None None 2 n General False 7 n 0% False\n";
+  std::string out = RunPython(
+      "import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+      "')['Other']\ndef show(c):\n    return f'{c.value} {c.data_type} {c.number_format} {c.quotePrefix}'\n"
+      "for r in range(1, 12):\n    print(show(ws.cell(r, 1)))\n"
+      "print(ws['B1'].value, ws['B2'].value, show(ws['B3']), show(ws['B4']))\n");
+  EXPECT_EQ(out, expected);
+}
+
+// A workbook without styles has no place for a quote prefix or a typed
+// amount's format: the values are written all the same.
+TEST_F(ValueTest, TypedInputNeedsNoStyles) {
+  const std::string decl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+  const std::string relNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+  WriteZip(
+      FPath,
+      {{"[Content_Types].xml",
+        decl + "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\"><Default "
+               "Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+               "<Default Extension=\"xml\" ContentType=\"application/xml\"/><Override PartName=\"/xl/workbook.xml\" "
+               "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+               "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"application/"
+               "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/></Types>"},
+       {"_rels/.rels", decl +
+                           "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                           "<Relationship Id=\"rId1\" Type=\"" +
+                           relNs + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+       {"xl/workbook.xml", decl +
+                               "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                               "xmlns:r=\"" +
+                               relNs +
+                               "\"><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/>"
+                               "</sheets></workbook>"},
+       {"xl/_rels/workbook.xml.rels",
+        decl +
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\"><Relationship "
+            "Id=\"rId1\" Type=\"" +
+            relNs + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>"},
+       {"xl/worksheets/sheet1.xml", decl + "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/"
+                                           "2006/main\"><sheetData/></worksheet>"}});
+  auto book = Open(FPath);
+  auto sheet = Sheet(book, 1);
+  PutText(sheet, 1, 1, u"'007");
+  PutText(sheet, 2, 1, u"$12");
+  PutText(sheet, 3, 1, u"1e3");
+  SaveAndClose(book);
+  auto again = Sheet(Open(FPath), 1);
+  EXPECT_EQ(Text(Get(again, 1, 1)), "007");
+  EXPECT_DOUBLE_EQ(Get(again, 2, 1).VDouble(), 12);
+  EXPECT_DOUBLE_EQ(Get(again, 3, 1).VDouble(), 1000);
 }
 
 TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
