@@ -435,7 +435,7 @@ class TPSInternalProcRec : public TPSProcRec {
   std::string FExportName;
   uint32_t FExportNameHash = 0;
   std::string FExportDecl;
-  uint32_t FProcNo = 0;  // index in the procedure table
+  uint32_t FProcNo = 0;                // index in the procedure table
   std::unique_ptr<TPSFastCode> FFast;  // the code pre-decoded at load
 };
 

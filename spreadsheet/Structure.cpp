@@ -365,6 +365,18 @@ void TWorkbookFile::RefuseShiftOff(TSheet& sheet, const TReferenceChange& change
         TRangeRef at;
         if (ParseRangeRef(c.attribute("ref").value(), at) && pushedOff(at.Last.Row, at.Last.Column)) refuse();
       }
+    } else if (HasType(rel, "/vmlDrawing")) {
+      // A note's shape names its cell by 0-based row and column.
+      pugi::xml_document vml;
+      if (!vml.load_string(PartContent(target).c_str())) continue;
+      for (pugi::xml_node data : Descendants(vml.document_element(), "ClientData")) {
+        const char* row = Child(data, "Row").child_value();
+        const char* column = Child(data, "Column").child_value();
+        if (*row && *column &&
+            pushedOff(static_cast<uint32_t>(std::strtoul(row, nullptr, 10)) + 1,
+                      static_cast<uint32_t>(std::strtoul(column, nullptr, 10)) + 1))
+          refuse();
+      }
     }
   }
   if (rows) {

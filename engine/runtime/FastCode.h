@@ -14,29 +14,29 @@
 namespace ps {
 
 enum TFastOperandKind : uint8_t {
-  FoConst,   // Value, of type T
-  FoGlobal,  // the global at P, of type T
-  FoStack,   // the stack entry Frame places above the frame base
-  FoElem,    // an element of the dynamic array in the base variable
+  FoConst,      // Value, of type T
+  FoGlobal,     // the global at P, of type T
+  FoStack,      // the stack entry Frame places above the frame base
+  FoElem,       // an element of the dynamic array in the base variable
   FoElemFixed,  // FoElem of a global array by a constant or an integer at IndexFixed
 };
 
 struct TFastOperand {
   TFastOperandKind Kind = FoConst;
-  TFastOperandKind BaseKind = FoGlobal;   // FoElem: FoGlobal or FoStack
-  TFastOperandKind IndexKind = FoConst;   // FoElem: FoConst, FoGlobal or FoStack
-  uint8_t* Fixed = nullptr;               // the value's address when known at load (of type T)
-  int32_t Frame = 0;                      // FoStack, or the base of FoElem on the stack
-  int32_t IndexFrame = 0;                 // FoElem: index on the stack
-  uint32_t IndexConst = 0;                // FoElem: constant index
-  uint8_t* P = nullptr;                   // FoGlobal, or the base of FoElem as a global
-  const TPSTypeRec* T = nullptr;          // FoConst, FoGlobal, or the base of FoElem as a global
-  uint8_t* IndexP = nullptr;              // FoElem: index as a global
+  TFastOperandKind BaseKind = FoGlobal;  // FoElem: FoGlobal or FoStack
+  TFastOperandKind IndexKind = FoConst;  // FoElem: FoConst, FoGlobal or FoStack
+  uint8_t* Fixed = nullptr;              // the value's address when known at load (of type T)
+  int32_t Frame = 0;                     // FoStack, or the base of FoElem on the stack
+  int32_t IndexFrame = 0;                // FoElem: index on the stack
+  uint32_t IndexConst = 0;               // FoElem: constant index
+  uint8_t* P = nullptr;                  // FoGlobal, or the base of FoElem as a global
+  const TPSTypeRec* T = nullptr;         // FoConst, FoGlobal, or the base of FoElem as a global
+  uint8_t* IndexP = nullptr;             // FoElem: index as a global
   const TPSTypeRec* IndexT = nullptr;
-  uint8_t* IndexFixed = nullptr;          // FoElemFixed: the index (nil: IndexConst)
-  const TPSTypeRec* ElemT = nullptr;      // FoElemFixed: the element type
+  uint8_t* IndexFixed = nullptr;      // FoElemFixed: the index (nil: IndexConst)
+  const TPSTypeRec* ElemT = nullptr;  // FoElemFixed: the element type
   uint32_t ElemSize = 0;
-  alignas(16) uint8_t Value[16] = {};     // FoConst
+  alignas(16) uint8_t Value[16] = {};  // FoConst
 };
 
 enum TFastOp : uint8_t {
@@ -76,16 +76,16 @@ enum TFastOp : uint8_t {
 
 struct TFastInstr {
   TFastOp Op = FxGeneral;
-  uint8_t Sub = 0;        // operator; FxJumpIf/FxSetFlag: 1 jumps or sets on true; FxIncDec: 1 adds, 0 subtracts
-  uint8_t Jump = 0;       // FxCompareJump: 1 jumps on true
-  uint8_t Step = 0;       // FxCompareJump: 1 increments the left operand first; FxFlagJump: 1 pops
-  uint32_t Pos = 0;       // byte offset of the instruction
-  uint32_t End = 0;       // byte offset after it
-  uint32_t Target = 0;    // jumps, FxWindow and its copies: instruction number; FxCall: procedure number
-  int32_t Frame = 0;      // FxWindow: the frame entry of the temporary
-  uint32_t JumpTo = 0;    // FxFlagJump, FxCompareJump: the instruction jumped to
-  bool Window = false;    // a copy inside a window (its instruction is Target)
-  uint32_t Next = 0;      // the instruction that follows (past no-operations and plain jumps)
+  uint8_t Sub = 0;             // operator; FxJumpIf/FxSetFlag: 1 jumps or sets on true; FxIncDec: 1 adds, 0 subtracts
+  uint8_t Jump = 0;            // FxCompareJump: 1 jumps on true
+  uint8_t Step = 0;            // FxCompareJump: 1 increments the left operand first; FxFlagJump: 1 pops
+  uint32_t Pos = 0;            // byte offset of the instruction
+  uint32_t End = 0;            // byte offset after it
+  uint32_t Target = 0;         // jumps, FxWindow and its copies: instruction number; FxCall: procedure number
+  int32_t Frame = 0;           // FxWindow: the frame entry of the temporary
+  uint32_t JumpTo = 0;         // FxFlagJump, FxCompareJump: the instruction jumped to
+  bool Window = false;         // a copy inside a window (its instruction is Target)
+  uint32_t Next = 0;           // the instruction that follows (past no-operations and plain jumps)
   TPSTypeRec* Type = nullptr;  // FxPushType, FxWindow and its copies: the temporary's type
   TFastOperand A, B, C;
 };

@@ -563,16 +563,70 @@ struct TPSFastRunner {
   // better than one shared switch.
   bool Run() {
     static const void* const Handlers[] = {
-        &&general, &&nop,      &&assign, &&calc, &&compare, &&jump, &&jumpIf,  &&setFlag,
-        &&jumpIfFlag, &&pushType, &&push, &&pushVarRef, &&pop, &&incDec, &&call, &&ret, &&general, &&callHost, &&flagJump, &&pushCalc, &&window,
-        &&calc0, &&calc1, &&calc2, &&calc3, &&calc4, &&calc5, &&calc6, &&calc7, &&calc8, &&calc9,
-        &&compare0, &&compare1, &&compare2, &&compare3, &&compare4, &&compare5,
-        &&compareJump0, &&compareJump1, &&compareJump2, &&compareJump3, &&compareJump4, &&compareJump5,
+        &&general,
+        &&nop,
+        &&assign,
+        &&calc,
+        &&compare,
+        &&jump,
+        &&jumpIf,
+        &&setFlag,
+        &&jumpIfFlag,
+        &&pushType,
+        &&push,
+        &&pushVarRef,
+        &&pop,
+        &&incDec,
+        &&call,
+        &&ret,
+        &&general,
+        &&callHost,
+        &&flagJump,
+        &&pushCalc,
+        &&window,
+        &&calc0,
+        &&calc1,
+        &&calc2,
+        &&calc3,
+        &&calc4,
+        &&calc5,
+        &&calc6,
+        &&calc7,
+        &&calc8,
+        &&calc9,
+        &&compare0,
+        &&compare1,
+        &&compare2,
+        &&compare3,
+        &&compare4,
+        &&compare5,
+        &&compareJump0,
+        &&compareJump1,
+        &&compareJump2,
+        &&compareJump3,
+        &&compareJump4,
+        &&compareJump5,
         &&assign32,
-        &&calc32_0, &&calc32_1, &&calc32_2, &&calc32_3, &&calc32_4, &&calc32_5, &&calc32_6, &&calc32_7, &&calc32_8,
+        &&calc32_0,
+        &&calc32_1,
+        &&calc32_2,
+        &&calc32_3,
+        &&calc32_4,
+        &&calc32_5,
+        &&calc32_6,
+        &&calc32_7,
+        &&calc32_8,
         &&calc32_9,
-        &&assignCalc32_0, &&assignCalc32_1, &&assignCalc32_2, &&assignCalc32_3, &&assignCalc32_4, &&assignCalc32_5,
-        &&assignCalc32_6, &&assignCalc32_7, &&assignCalc32_8, &&assignCalc32_9,
+        &&assignCalc32_0,
+        &&assignCalc32_1,
+        &&assignCalc32_2,
+        &&assignCalc32_3,
+        &&assignCalc32_4,
+        &&assignCalc32_5,
+        &&assignCalc32_6,
+        &&assignCalc32_7,
+        &&assignCalc32_8,
+        &&assignCalc32_9,
     };
     static_assert(sizeof Handlers / sizeof Handlers[0] == FxOpCount);
     const TPSFastCode* fast;
@@ -588,23 +642,22 @@ struct TPSFastRunner {
         (pc = fast->IndexOf[X.FCurrentPosition]) < 0)
       return false;
     code = fast->Code.data();
-#define KORVA_DISPATCH(target)  \
-  do {                          \
-    next = (target);            \
-    if (next < 0) goto leave;   \
-    pc = next;                  \
-    in = &code[pc];             \
-    goto* Handlers[in->Op];     \
+#define KORVA_DISPATCH(target) \
+  do {                         \
+    next = (target);           \
+    if (next < 0) goto leave;  \
+    pc = next;                 \
+    in = &code[pc];            \
+    goto* Handlers[in->Op];    \
   } while (false)
     // Every loop passes a jump back (the translation follows no backward
     // jump on its own) and every call passes `enter`: there a Stop or Pause,
     // from a signal handler or a host callback, is seen.
-#define KORVA_BRANCH(target)                              \
-  do {                                                    \
-    next = (target);                                      \
-    if (next <= pc && next >= 0 && *status != isRunning) \
-      goto stopped;                                       \
-    KORVA_DISPATCH(next);                                 \
+#define KORVA_BRANCH(target)                                           \
+  do {                                                                 \
+    next = (target);                                                   \
+    if (next <= pc && next >= 0 && *status != isRunning) goto stopped; \
+    KORVA_DISPATCH(next);                                              \
   } while (false)
     in = &code[pc];
     goto* Handlers[in->Op];
@@ -618,14 +671,14 @@ struct TPSFastRunner {
     KORVA_DISPATCH(Compare<-1>(*in));
   jump:
     KORVA_BRANCH(static_cast<int32_t>(in->Target));
-  jumpIf: {
+  jumpIf : {
     uint8_t* p;
     const TPSTypeRec* t;
     uint32_t v;
     if (!Resolve(in->A, p, t) || !Truth(p, t, v)) KORVA_DISPATCH(ToGeneral);
     KORVA_BRANCH((v != 0) == (in->Sub != 0) ? static_cast<int32_t>(in->Target) : static_cast<int32_t>(in->Next));
   }
-  setFlag: {
+  setFlag : {
     uint8_t* p;
     const TPSTypeRec* t;
     uint32_t v;
@@ -649,12 +702,8 @@ struct TPSFastRunner {
     KORVA_DISPATCH(Call(*in));
   ret:
     KORVA_DISPATCH(Return());
-#define KORVA_FIXED(name, call, k) \
-  name##k:                         \
-  KORVA_DISPATCH(call<k>(*in));
-#define KORVA_FIXED_BRANCH(name, call, k) \
-  name##k:                                \
-  KORVA_BRANCH(call<k>(*in));
+#define KORVA_FIXED(name, call, k) name##k : KORVA_DISPATCH(call<k>(*in));
+#define KORVA_FIXED_BRANCH(name, call, k) name##k : KORVA_BRANCH(call<k>(*in));
     KORVA_FIXED(calc, Calc, 0)
     KORVA_FIXED(calc, Calc, 1)
     KORVA_FIXED(calc, Calc, 2)
@@ -707,7 +756,7 @@ struct TPSFastRunner {
     KORVA_DISPATCH(X.CallExternal(static_cast<TPSExternalProcRec*>(X.FProcs[in->Target].get())) && !Disturbed()
                        ? static_cast<int32_t>(in->Next)
                        : Changed);
-  flagJump: {
+  flagJump : {
     uint8_t* p;
     const TPSTypeRec* t;
     uint32_t v;

@@ -357,7 +357,8 @@ TEST_F(StructureTest, InsertionsTreatPivotTablesArraysAnchorsLinksAndPanesAsTheA
        "<row r=\"3\"><c r=\"E3\"><v>0</v></c></row><row r=\"4\"><c r=\"E4\"><v>0</v></c></row>"
        "<row r=\"10\"><c r=\"C10\"><v>5</v></c></row></sheetData>"
        "<hyperlinks><hyperlink ref=\"G1\" r:id=\"rId2\" location=\"Sheet1!B2\"/></hyperlinks><drawing r:id=\"rId1\"/>"},
-      {"Edge", "<sheetData><row r=\"10\"><c r=\"A10\"><v>1</v></c></row></sheetData>"}};
+      {"Edge", "<sheetData><row r=\"10\"><c r=\"A10\"><v>1</v></c></row></sheetData>"},
+      {"Notes", "<sheetData/><legacyDrawing r:id=\"rId1\"/>"}};
   const std::string rel = std::string("<Relationship Id=\"%s\" Type=\"") + kRelNs + "/%s\" Target=\"%s\"%s/>";
   auto relationship = [&](const char* id, const char* type, const char* target, const char* extra = "") {
     char buffer[512];
@@ -367,7 +368,10 @@ TEST_F(StructureTest, InsertionsTreatPivotTablesArraysAnchorsLinksAndPanesAsTheA
   layout.SheetRels = {{0, relationship("rId1", "drawing", "../drawings/drawing1.xml")},
                       {0, relationship("rId2", "hyperlink", "other.xlsx", " TargetMode=\"External\"")},
                       {0, relationship("rId3", "pivotTable", "../pivotTables/pivotTable1.xml")},
-                      {1, relationship("rId1", "comments", "../comments1.xml")}};
+                      {1, relationship("rId1", "comments", "../comments1.xml")},
+                      {2, relationship("rId1", "vmlDrawing", "../drawings/vmlDrawing1.vml")}};
+  layout.ExtraContentTypes =
+      "<Default Extension=\"vml\" ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
   const std::string main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
   layout.ExtraParts = {
       {"xl/drawings/drawing1.xml", "<xdr:wsDr xmlns:xdr=\"" + xdr + "\">" + anchor("", 5, 8) +
@@ -380,6 +384,9 @@ TEST_F(StructureTest, InsertionsTreatPivotTablesArraysAnchorsLinksAndPanesAsTheA
        "<pivotCacheDefinition xmlns=\"" + main +
            "\"><cacheSource type=\"worksheet\"><worksheetSource ref=\"A1:C10\" sheet=\"Data\"/></cacheSource>"
            "</pivotCacheDefinition>"},
+      {"xl/drawings/vmlDrawing1.vml",
+       "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:x=\"urn:schemas-microsoft-com:office:excel\"><v:shape>"
+       "<x:ClientData ObjectType=\"Note\"><x:Row>1048575</x:Row><x:Column>3</x:Column></x:ClientData></v:shape></xml>"},
       {"xl/comments1.xml", "<comments xmlns=\"" + main +
                                "\"><authors><author>a</author></authors><commentList><comment ref=\"B1048576\" "
                                "authorId=\"0\"><text><t>last</t></text></comment></commentList></comments>"}};
@@ -400,6 +407,9 @@ TEST_F(StructureTest, InsertionsTreatPivotTablesArraysAnchorsLinksAndPanesAsTheA
   EXPECT_THAT(refusal([&] { data->InsertColumn(9); }), HasSubstr("Cannot change this part of a PivotTable report."));
   EXPECT_THAT(refusal([&] { edge->InsertRow(1); }), HasSubstr("cannot shift nonblank cells off of the worksheet"));
   EXPECT_THAT(refusal([&] { edge->InsertColumn(1); }), "taken");
+  auto notes = Sheet(book, 3);  // a note's shape at the last row
+  EXPECT_THAT(refusal([&] { notes->InsertRow(5); }), HasSubstr("cannot shift nonblank cells off of the worksheet"));
+  EXPECT_THAT(refusal([&] { notes->InsertColumn(5); }), "taken");
   SaveAndClose(book);
 
   auto parts = ReadZip(FPath);

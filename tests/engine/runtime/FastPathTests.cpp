@@ -19,7 +19,7 @@ namespace {
 // A value of one of the kinds under test, written into a global before the run.
 struct TValue {
   TPSBaseType Type;
-  std::string Bytes;   // plain kinds
+  std::string Bytes;    // plain kinds
   std::u16string Text;  // strings
 };
 
@@ -147,8 +147,7 @@ enum TPlace { InGlobals, OnTheStack, ConstantSource };
 const TPlace Places[] = {InGlobals, OnTheStack, ConstantSource};
 
 // Emits `op dst, src` (dst of kind a in G0, src of kind b in G1) in the placing.
-void EmitBinary(TCase& m, TCode& c, TPlace place, const std::function<void(TCode&)>& head, uint32_t dst,
-                uint32_t src) {
+void EmitBinary(TCase& m, TCode& c, TPlace place, const std::function<void(TCode&)>& head, uint32_t dst, uint32_t src) {
   if (place == OnTheStack) {
     c.PushType(m.T0).PushType(m.T1);
     c.Assign().Var(L(1)).Var(G(0));
@@ -178,7 +177,8 @@ TEST(FastPath, AssignmentCalculationAndIncrementMatchTheGeneralLoop) {
         {
           TCase m(a, b);
           TCode c;
-          EmitBinary(m, c, place, [](TCode& x) { x.Assign(); }, G(0), G(1));
+          EmitBinary(
+              m, c, place, [](TCode& x) { x.Assign(); }, G(0), G(1));
           c.Ret();
           m.B.Main(c);
           ExpectSameBothWays("assign " + kinds, m.B, a, b);
@@ -186,7 +186,8 @@ TEST(FastPath, AssignmentCalculationAndIncrementMatchTheGeneralLoop) {
         for (uint8_t op = CalcAdd; op <= CalcXor; ++op) {
           TCase m(a, b);
           TCode c;
-          EmitBinary(m, c, place, [op](TCode& x) { x.Calc(op); }, G(0), G(1));
+          EmitBinary(
+              m, c, place, [op](TCode& x) { x.Calc(op); }, G(0), G(1));
           c.Ret();
           m.B.Main(c);
           ExpectSameBothWays("calc " + std::to_string(op) + " " + kinds, m.B, a, b);
@@ -214,8 +215,8 @@ TEST(FastPath, AssignmentCalculationAndIncrementMatchTheGeneralLoop) {
         c.Push().Var(G(2)).Pop();
         c.Assign().Var(G(2)).Var(L(1)).Pop().Ret();
         m.B.Main(c);
-        ExpectSameBothWays("argument " + std::to_string(op) + " " + std::to_string(a) + "/" + std::to_string(b), m.B,
-                           a, b);
+        ExpectSameBothWays("argument " + std::to_string(op) + " " + std::to_string(a) + "/" + std::to_string(b), m.B, a,
+                           b);
       }
   for (TPSBaseType a : Kinds)
     for (uint8_t op : {OpIncrement, OpDecrement}) {
@@ -285,10 +286,10 @@ TEST(FastPath, ArrayElementsMatchTheGeneralLoopIncludingNilAndOutOfRange) {
     for (int form = 0; form < 4; ++form) {
       TCase m(btS32, btS32);
       TCode c;
-      if (form == 0) c.Assign().Var(G(1)).ElemVar(G(4), G(2));        // read at 2
-      if (form == 1) c.Assign().ElemVar(G(4), G(0)).Var(G(1));        // write at the value of G0
-      if (form == 2) c.Calc(CalcAdd).Elem(G(4), 4).Var(G(1));         // constant index 4
-      if (form == 3) {                                                 // index and array on the stack
+      if (form == 0) c.Assign().Var(G(1)).ElemVar(G(4), G(2));  // read at 2
+      if (form == 1) c.Assign().ElemVar(G(4), G(0)).Var(G(1));  // write at the value of G0
+      if (form == 2) c.Calc(CalcAdd).Elem(G(4), 4).Var(G(1));   // constant index 4
+      if (form == 3) {                                          // index and array on the stack
         c.PushType(m.S32).Assign().Var(L(1)).Var(G(0));
         c.Assign().Var(G(1)).ElemVar(G(4), L(1)).Pop();
       }
@@ -377,7 +378,8 @@ TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
     const int32_t highest = INT32_MAX;
     std::memcpy(x.GetVarNo(1), &highest, 4);
     StopTarget = &x;
-    struct sigaction action {}, previous {};
+    struct sigaction action {
+    }, previous{};
     action.sa_handler = StopOnAlarm;
     sigaction(SIGALRM, &action, &previous);
     itimerval timer{{0, 0}, {0, 20000}};
