@@ -667,7 +667,7 @@ class TCalculation final : public calc::TCalcBook {
       case TCellKind::Boolean: return TValue::FromBoolean(cell.V.Number != 0);
       case TCellKind::Shared: return TValue::FromText(F.SharedString(cell.V.Index));
       case TCellKind::Inline:
-      case TCellKind::Text: return TValue::FromText(sheet.Pool[cell.V.Index]);
+      case TCellKind::Text: return TValue::FromText(std::string(sheet.Pool[cell.V.Index]));
       case TCellKind::Error: {
         calc::TErrorValue e = calc::ErrorFromText(sheet.Pool[cell.V.Index]);
         return TValue::FromError(e == calc::TErrorValue::None ? calc::TErrorValue::Value : e);

@@ -161,10 +161,14 @@ TCellExtra& TSheet::EnsureExtra(TCell& cell) {
   return Extras[cell.Extra - 1];
 }
 
-uint32_t TSheet::AddText(std::string text) {
-  Pool.push_back(std::move(text));
-  return static_cast<uint32_t>(Pool.size() - 1);
+uint32_t TTextPool::Add(std::string_view text) {
+  if (FStart.size() >= UINT32_MAX) throw EPackageError("a sheet holds more texts than its cells can refer to");
+  FStart.push_back(FText.size());
+  FText.append(text);
+  return static_cast<uint32_t>(FStart.size() - 1);
 }
+
+uint32_t TSheet::AddText(std::string text) { return Pool.Add(text); }
 
 void TSheet::Load(const std::string& content) {
   bool given = false;
@@ -183,7 +187,7 @@ void TSheet::Load(const std::function<bool(std::string& out)>& source) {
     FRows = {};
     FTail = {};
     FTailShift = 0;
-    Pool = {};
+    Pool.clear();
     Extras = {};
     HasArrayFormulas = false;
   };

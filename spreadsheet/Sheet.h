@@ -61,6 +61,27 @@ struct TRow {
   std::vector<TCell> Cells;  // sorted by column
 };
 
+// The texts of a sheet's cells in one block with their bounds: a sheet of
+// many short texts costs little more than its characters.
+class TTextPool {
+ public:
+  std::string_view operator[](uint32_t index) const {
+    size_t end = index + 1 < FStart.size() ? FStart[index + 1] : FText.size();
+    return std::string_view(FText).substr(FStart[index], end - FStart[index]);
+  }
+  uint32_t Add(std::string_view text);
+  size_t size() const { return FStart.size(); }
+  bool empty() const { return FStart.empty(); }
+  void clear() {
+    FText = {};
+    FStart = {};
+  }
+
+ private:
+  std::string FText;
+  std::vector<uint64_t> FStart;  // where each text begins
+};
+
 class TSheet {
  public:
   std::string Name;
@@ -78,7 +99,7 @@ class TSheet {
     SettleRows();
     return FRows;
   }
-  std::vector<std::string> Pool;
+  TTextPool Pool;
   std::vector<TCellExtra> Extras;
 
   // Reads the worksheet part into the store; raises EPackageError.

@@ -624,7 +624,7 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
     case TCellKind::Shared: return Variant::FromOleStr(rtl::Utf8ToUnicode(SharedString(cell->V.Index)));
     case TCellKind::IsoDate: {
       // "2024-03-15", "2024-03-15T18:30:00", "18:30:00" (strict-format dates).
-      const std::string& text = sheet.Pool[cell->V.Index];
+      const std::string text(sheet.Pool[cell->V.Index]);
       int y = 0, mo = 0, d = 0, h = 0, mi = 0;
       double sec = 0, date = 0;
       bool ok = true;
@@ -648,12 +648,12 @@ Variant TWorkbookFile::GetValue(TSheet& sheet, uint32_t row, uint32_t column) {
     case TCellKind::Text: return Variant::FromOleStr(rtl::Utf8ToUnicode(sheet.Pool[cell->V.Index]));
     case TCellKind::InlineRich: {
       pugi::xml_document doc;
-      doc.load_string(("<is>" + sheet.Pool[cell->V.Index] + "</is>").c_str(),
+      doc.load_string(("<is>" + std::string(sheet.Pool[cell->V.Index]) + "</is>").c_str(),
                       pugi::parse_default | pugi::parse_ws_pcdata_single);
       return Variant::FromOleStr(rtl::Utf8ToUnicode(FlattenText(doc.document_element())));
     }
     case TCellKind::Boolean: return Variant(cell->V.Number != 0);
-    case TCellKind::Error: return ErrorVariant(sheet.Pool[cell->V.Index]);
+    case TCellKind::Error: return ErrorVariant(std::string(sheet.Pool[cell->V.Index]));
   }
   return {};
 }
