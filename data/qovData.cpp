@@ -21,15 +21,45 @@ rtl::TClass TqovData::StaticClass() {
 
 // --- The store --------------------------------------------------------------------
 
+void TFieldStore::Reserve(size_t characters) {
+  if (FWide)
+    FWideText.reserve(characters);
+  else
+    FNarrowText.reserve(characters);
+}
+
 void TFieldStore::AddField(std::u16string_view text) {
   // Offsets are 32-bit: four thousand million characters of fields.
-  if (FText.size() + text.size() > UINT32_MAX) throw rtl::Exception(u"The CSV file is too large (over 4 GB of text)");
-  FFieldStart.push_back(static_cast<uint32_t>(FText.size()));
-  FText.append(text);
+  if (TextSize() + text.size() > UINT32_MAX) throw rtl::Exception(u"The CSV file is too large (over 4 GB of text)");
+  FFieldStart.push_back(static_cast<uint32_t>(TextSize()));
+  if (!FWide) {
+    size_t i = 0;
+    while (i < text.size() && text[i] < 0x100) ++i;
+    if (i == text.size()) {
+      for (char16_t c : text) FNarrowText.push_back(static_cast<char>(c));
+      return;
+    }
+    // The first wide character: the block becomes UTF-16.
+    FWideText.reserve(FNarrowText.capacity());
+    for (char c : FNarrowText) FWideText.push_back(static_cast<unsigned char>(c));
+    FNarrowText = {};
+    FWide = true;
+  }
+  FWideText.append(text);
+}
+
+UnicodeString TFieldStore::Field(int row, int column) const {
+  size_t i = FRowFirst[static_cast<size_t>(row)] + static_cast<size_t>(column);
+  size_t start = FFieldStart[i], end = i + 1 < FFieldStart.size() ? FFieldStart[i + 1] : TextSize();
+  if (FWide) return FWideText.substr(start, end - start);
+  UnicodeString field(end - start, u'\0');
+  for (size_t k = start; k < end; ++k) field[k - start] = static_cast<unsigned char>(FNarrowText[k]);
+  return field;
 }
 
 void TFieldStore::ShrinkToFit() {
-  FText.shrink_to_fit();
+  FNarrowText.shrink_to_fit();
+  FWideText.shrink_to_fit();
   FFieldStart.shrink_to_fit();
   FRowFirst.shrink_to_fit();
 }
@@ -50,12 +80,12 @@ TqovDataRow::TqovDataRow(const std::vector<UnicodeString>& fields)
 
 UnicodeString TqovDataRow::Column(int index) const {
   if (index < 0 || index >= ColumnCount()) throw rtl::EListError::IndexError(index);
-  return UnicodeString(FStore->Field(FIndex, index));
+  return FStore->Field(FIndex, index);
 }
 
 TStringList TqovDataRow::Fields() const {
   TStringList fields;
-  for (int i = 0; i < ColumnCount(); ++i) fields.Add(UnicodeString(FStore->Field(FIndex, i)));
+  for (int i = 0; i < ColumnCount(); ++i) fields.Add(FStore->Field(FIndex, i));
   return fields;
 }
 
@@ -217,7 +247,7 @@ UnicodeString TqovData::RaggedRowsWarning(const UnicodeString& name) const {
 void TqovData::BuildHeaders() {
   if (RowCount() == 0) return;
   for (int i = 0; i < FStore.FieldCount(0); ++i) {
-    UnicodeString field(FStore.Field(0, i));
+    UnicodeString field = FStore.Field(0, i);
     if (FHasHeaderRow && !rtl::Trim(field).empty()) {
       FHeaders.Add(field);
     } else {
@@ -238,7 +268,7 @@ TqovDataRow* TqovData::Row(int index) const {
 UnicodeString TqovData::Cell(int row, int column) const {
   if (row < 0 || row >= RowCount()) throw rtl::EListError::IndexError(row);
   if (column < 0 || column >= FStore.FieldCount(row)) throw rtl::EListError::IndexError(column);
-  return UnicodeString(FStore.Field(row, column));
+  return FStore.Field(row, column);
 }
 
 int TqovData::LocateRow(int KeyColumn, std::u16string_view KeyValue, int RowOffset) const {

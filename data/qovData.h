@@ -17,27 +17,28 @@ using rtl::TStringList;
 using rtl::UnicodeString;
 
 // The fields of a table in one block of text with their bounds, rather than
-// an object per field: a large file costs little more than its text.
+// an object per field: a large file costs little more than its text. Text
+// whose characters all lie below U+0100 (most CSV files) is kept one byte a
+// character; the first character above that widens the block.
 class TFieldStore {
  public:
   // Room for fields of `characters` characters in all (a table's text
   // holds no more than the file's).
-  void Reserve(size_t characters) { FText.reserve(characters); }
+  void Reserve(size_t characters);
   void AddField(std::u16string_view text);
   void EndRow() { FRowFirst.push_back(static_cast<uint32_t>(FFieldStart.size())); }
   int RowCount() const { return static_cast<int>(FRowFirst.size()) - 1; }
   int FieldCount(int row) const {
     return static_cast<int>(FRowFirst[static_cast<size_t>(row) + 1] - FRowFirst[static_cast<size_t>(row)]);
   }
-  std::u16string_view Field(int row, int column) const {
-    size_t i = FRowFirst[static_cast<size_t>(row)] + static_cast<size_t>(column);
-    size_t end = i + 1 < FFieldStart.size() ? FFieldStart[i + 1] : FText.size();
-    return std::u16string_view(FText).substr(FFieldStart[i], end - FFieldStart[i]);
-  }
+  UnicodeString Field(int row, int column) const;
   void ShrinkToFit();
 
  private:
-  std::u16string FText;
+  size_t TextSize() const { return FWide ? FWideText.size() : FNarrowText.size(); }
+  bool FWide = false;
+  std::string FNarrowText;             // Latin-1, while every character fits
+  std::u16string FWideText;            // otherwise
   std::vector<uint32_t> FFieldStart;   // where each field's text begins
   std::vector<uint32_t> FRowFirst{0};  // each row's first field; one more entry than rows
 };

@@ -149,6 +149,30 @@ TEST(CsvFile, EncodingsAndMissingFile) {
   EXPECT_THROW(TqovData(u"/nonexistent/data.csv", true, u';'), rtl::EFOpenError);
 }
 
+// Every character a field can hold comes back as it went in, whether the
+// table's text stayed one byte a character or widened part way through (a
+// character above U+00FF after narrow ones, a surrogate pair, a lone one).
+TEST(CsvTable, FieldsKeepEveryCharacterWhateverTheTextHolds) {
+  const std::vector<std::vector<UnicodeString>> tables = {
+      {u"a;b", u"\u00e9t\u00e9;\u00ff\u0080", u"x;"},
+      {u"a;b", u"caf\u00e9;1", u"\u20ac5;\U0001F600", u"last;\u00e9"},
+      {u"\u4e2d;b", UnicodeString(1, char16_t(0xD800)) + u"x;y" + UnicodeString(1, char16_t(0xDC00)), u"q;r"},
+  };
+  for (const auto& lines : tables) {
+    UnicodeString text;
+    for (const UnicodeString& line : lines) text += line + u"\r\n";
+    for (bool standard : {false, true}) {
+      TqovData table(std::u16string_view(text), true, u';', standard);
+      ASSERT_EQ(table.RowCount(), static_cast<int>(lines.size()));
+      for (int r = 0; r < table.RowCount(); ++r) {
+        UnicodeString joined;
+        for (int c = 0; c < table.Row(r)->ColumnCount(); ++c) joined += (c ? u";" : u"") + table.Cell(r, c);
+        EXPECT_EQ(joined, lines[static_cast<size_t>(r)]) << r;
+      }
+    }
+  }
+}
+
 TEST(CsvTable, TableAndRowsAreLiveObjectsUntilTheTableIsFreed) {
   auto table = std::make_unique<TqovData>(Table(u"a;b\r\n1;2\r\n"));
   TqovDataRow* row = table->Row(1);
