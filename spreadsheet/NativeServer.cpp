@@ -156,6 +156,9 @@ class TNativeSheet final : public ISheet {
       TWorkbookFile& file = Worksheet();
       TRangeRef range = Resolve(file, reference);
       const Variant& value = written.Deref();
+      // A protected sheet refuses the write before any cell of it is taken.
+      if (file.ProtectContents(*FSheet))
+        ForEachCell(range, [&](uint32_t r, uint32_t c) { file.RefuseProtectedWrite(*FSheet, r, c); });
       if (!value.IsArray()) {
         ForEachCell(range, [&](uint32_t r, uint32_t c) { file.SetValue(*FSheet, r, c, value); });
         return;

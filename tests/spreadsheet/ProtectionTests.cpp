@@ -53,7 +53,7 @@ TEST_F(ProtectionTest, LockedCellsAndInsertionAreRefusedAsTheProtectionSays) {
   open->InsertColumn(1);  // column B (unlocked) is now C
   open->Protect();
 
-  enum TAction { Write, Clear, Row, Column };
+  enum TAction { Write, Clear, Row, Column, Range };
   struct TCase {
     TSheetRef Sheet;
     TAction Action;
@@ -80,6 +80,7 @@ TEST_F(ProtectionTest, LockedCellsAndInsertionAreRefusedAsTheProtectionSays) {
       {open, Write, 2, 1, "A2 on sheet \"Open\" is locked"},
       {open, Write, 2, 3, ""},
       {open, Row, 1, 0, "sheet \"Open\" is protected and its protection does not allow inserting rows"},
+      {password, Range, 8, 2, "C8 on sheet \"Password\" is locked"},  // B8:C8, B8 unlocked
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(NameOf(c.Sheet) + " " + std::to_string(c.Action) + " " + std::to_string(c.Row) + "," +
@@ -91,13 +92,14 @@ TEST_F(ProtectionTest, LockedCellsAndInsertionAreRefusedAsTheProtectionSays) {
         case Clear: Put(c.Sheet, c.Row, c.Column, Variant()); break;
         case Row: c.Sheet->InsertRow(c.Row); break;
         case Column: c.Sheet->InsertColumn(c.Column); break;
+        case Range: c.Sheet->SetRangeValue(u"B8:C8", Variant(int32_t(5))); break;
       }
     } catch (const rtl::EOleException& e) {
       refusal = Text(Variant::FromOleStr(e.Message()));
     }
     if (!*c.Refusal) {
       EXPECT_EQ(refusal, "");
-    } else if (c.Action == Write || c.Action == Clear) {
+    } else if (c.Action == Write || c.Action == Clear || c.Action == Range) {
       EXPECT_EQ(refusal, cellRefusal + " (" + c.Refusal + ")");
     } else {
       EXPECT_EQ(refusal, std::string("Insert method of Range class failed (") + c.Refusal + ")");
@@ -105,6 +107,7 @@ TEST_F(ProtectionTest, LockedCellsAndInsertionAreRefusedAsTheProtectionSays) {
   }
   EXPECT_DOUBLE_EQ(Get(password, 1, 1).AsDouble(), 1);  // refused writes left nothing behind
   EXPECT_TRUE(Get(password, 4, 4).IsEmpty());
+  EXPECT_TRUE(Get(password, 8, 2).IsEmpty());  // a refused range write writes none of its cells
   SaveAndClose(book);
 
   // The protected range grew with the row inserted inside it and moved with
