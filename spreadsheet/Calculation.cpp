@@ -535,7 +535,7 @@ class TCalculation final : public calc::TCalcBook {
     TSheet* sheet = SheetAt(sheetIndex);
     if (!sheet) return false;
     const TRow* r = sheet->FindRow(row);
-    return r && GetRawAttr(r->Attrs, "hidden") == "1";
+    return r && GetRawAttr(r->Attrs.Text(), "hidden") == "1";
   }
 
   const calc::TFormula* CellFormula(int32_t sheetIndex, uint32_t row, uint32_t column) override {

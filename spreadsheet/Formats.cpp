@@ -196,8 +196,8 @@ double TWorkbookFile::RowHeight(TSheet& sheet, uint32_t row) {
   if (row < 1 || row > kMaxRow) throw EWorkbookError(rtl::UnicodeString(SObjectError));
   EnsureLoaded(sheet);
   if (const TRow* r = sheet.FindRow(row)) {
-    if (GetRawAttr(r->Attrs, "hidden") == "1" || GetRawAttr(r->Attrs, "hidden") == "true") return 0;
-    std::string height = GetRawAttr(r->Attrs, "ht");
+    if (GetRawAttr(r->Attrs.Text(), "hidden") == "1" || GetRawAttr(r->Attrs.Text(), "hidden") == "true") return 0;
+    std::string height = GetRawAttr(r->Attrs.Text(), "ht");
     if (!height.empty()) return FileNumber(height.c_str(), 15);
   }
   return FileNumber(Child(sheet.Root(), "sheetFormatPr").attribute("defaultRowHeight").value(), 15);
@@ -210,12 +210,12 @@ void TWorkbookFile::SetRowHeight(TSheet& sheet, uint32_t row, double points) {
   if (!(points >= 0 && points <= 409)) RefuseProperty("RowHeight");
   TRow& r = sheet.RowForWrite(row);
   if (points == 0) {
-    SetRawAttr(r.Attrs, "hidden", "1");
+    SetRawAttr(r.Attrs.Edit(), "hidden", "1");
   } else {
-    SetRawAttr(r.Attrs, "hidden", "");
-    SetRawAttr(r.Attrs, "ht", NumberText(points));
+    SetRawAttr(r.Attrs.Edit(), "hidden", "");
+    SetRawAttr(r.Attrs.Edit(), "ht", NumberText(points));
   }
-  SetRawAttr(r.Attrs, "customHeight", "1");
+  SetRawAttr(r.Attrs.Edit(), "customHeight", "1");
   sheet.Modified = true;
 }
 

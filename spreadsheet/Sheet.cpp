@@ -433,8 +433,8 @@ bool TSheet::DataBeyond(uint32_t limit, uint32_t at) const {
 }
 
 uint32_t TSheet::NewCellStyle(const TRow* row, uint32_t column) const {
-  if (row && GetRawAttr(row->Attrs, "customFormat") == "1")
-    return static_cast<uint32_t>(std::atoi(GetRawAttr(row->Attrs, "s").c_str()));
+  if (row && GetRawAttr(row->Attrs.Text(), "customFormat") == "1")
+    return static_cast<uint32_t>(std::atoi(GetRawAttr(row->Attrs.Text(), "s").c_str()));
   return ColumnStyle(column);
 }
 
@@ -593,7 +593,7 @@ TPartWriter TSheet::Writer() {
         Emit(out, {"<", *prefix, "row r=\""});
         AppendUInt(out, row.Number);
         out += '"';
-        out += row.Attrs;
+        out += row.Attrs.Text();
         if (row.Cells.empty()) {
           out += "/>";
           continue;

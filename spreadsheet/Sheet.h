@@ -55,9 +55,41 @@ struct TCell {
   } V{0};
 };
 
+// A row's raw attributes besides r and spans (' ht="20" customHeight="1"'),
+// held apart: most rows have none, and a million rows each carrying an empty
+// string would cost 24 MB.
+class TRowAttrs {
+ public:
+  TRowAttrs() = default;
+  TRowAttrs(const TRowAttrs& other) { *this = other; }
+  TRowAttrs& operator=(const TRowAttrs& other) {
+    if (this != &other) FText = other.FText ? std::make_unique<std::string>(*other.FText) : nullptr;
+    return *this;
+  }
+  TRowAttrs(TRowAttrs&&) noexcept = default;
+  TRowAttrs& operator=(TRowAttrs&&) noexcept = default;
+  TRowAttrs& operator=(std::string text) {
+    FText = text.empty() ? nullptr : std::make_unique<std::string>(std::move(text));
+    return *this;
+  }
+  const std::string& Text() const {
+    static const std::string none;
+    return FText ? *FText : none;
+  }
+  bool empty() const { return !FText || FText->empty(); }
+  // The text to change in place.
+  std::string& Edit() {
+    if (!FText) FText = std::make_unique<std::string>();
+    return *FText;
+  }
+
+ private:
+  std::unique_ptr<std::string> FText;
+};
+
 struct TRow {
   uint32_t Number = 0;
-  std::string Attrs;         // raw attributes besides r and spans
+  TRowAttrs Attrs;
   std::vector<TCell> Cells;  // sorted by column
 };
 

@@ -410,8 +410,8 @@ void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
       if (TRow* above = sheet.FindRow(change.At - 1)) {
         hasModel = true;
         for (const char* name : {"s", "customFormat", "ht", "customHeight"}) {
-          std::string value = GetRawAttr(above->Attrs, name);
-          if (!value.empty()) SetRawAttr(model.Attrs, name, value);
+          std::string value = GetRawAttr(above->Attrs.Text(), name);
+          if (!value.empty()) SetRawAttr(model.Attrs.Edit(), name, value);
         }
         for (const TCell& cell : above->Cells)
           if (cell.Style) {
