@@ -314,7 +314,6 @@ std::string WalkFormula(std::string_view f, const TRefVisitor& visit) {
 // Whether a name reads as a cell reference in A1 or R1C1 style ("AB12",
 // "R1C1", "R", "C3"), so that a sheet of that name must be quoted.
 bool ReadsAsReference(std::string_view name) {
-  TParsedRef ref;
   TPart part;
   size_t end = ParsePart(name, 0, part);
   if (end == name.size() && part.HasColumn && part.HasRow) return true;
