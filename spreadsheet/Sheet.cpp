@@ -162,8 +162,9 @@ TCellExtra& TSheet::EnsureExtra(TCell& cell) {
 }
 
 uint32_t TTextPool::Add(std::string_view text) {
-  if (FStart.size() >= UINT32_MAX) throw EPackageError("a sheet holds more texts than its cells can refer to");
-  FStart.push_back(FText.size());
+  if (FStart.size() >= UINT32_MAX || FText.size() + text.size() > UINT32_MAX)
+    throw EPackageError("a sheet holds at most 4 GB of cell text");
+  FStart.push_back(static_cast<uint32_t>(FText.size()));
   FText.append(text);
   return static_cast<uint32_t>(FStart.size() - 1);
 }

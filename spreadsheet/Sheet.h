@@ -111,7 +111,7 @@ class TTextPool {
 
  private:
   std::string FText;
-  std::vector<uint64_t> FStart;  // where each text begins
+  std::vector<uint32_t> FStart;  // where each text begins (4 GB of text at most)
 };
 
 class TSheet {
