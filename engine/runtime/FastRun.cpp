@@ -17,18 +17,6 @@ constexpr int32_t ToGeneral = -1;  // the general loop runs the instruction
 constexpr int32_t Changed = -2;    // the run state changed: the general loop decides what follows
 constexpr int32_t Switched = -3;   // the current procedure changed
 
-template <class T>
-inline bool Relate(T a, T b, uint8_t op) {
-  switch (op) {
-    case CmpGreaterEqual: return a >= b;
-    case CmpLessEqual: return a <= b;
-    case CmpGreater: return a > b;
-    case CmpLess: return a < b;
-    case CmpNotEqual: return a != b;
-    default: return a == b;
-  }
-}
-
 // The ordinal value a conditional jump or flag tests; false for other kinds.
 inline bool Truth(const uint8_t* p, const TPSTypeRec* t, uint32_t& v) {
   switch (t->FBaseType) {

@@ -89,23 +89,9 @@ struct TPSTranslator {
         const uint64_t bytes = wide ? uint64_t(length) * 2 : length;
         if (Length - Pos < bytes) return false;
         // The same cache the general loop fills, so both share one block.
-        auto& cache = Proc.FConstStrings;
-        auto it = cache.find(key);
-        if (it == cache.end()) {
-          const uint8_t* text = Data + Pos;
-          TPSBlockHeader* block;
-          if (wide) {
-            std::u16string s(length, u'\0');
-            std::memcpy(s.data(), text, bytes);
-            block = NewUnicodeBlock(s);
-          } else {
-            block = NewAnsiBlock(std::string_view(reinterpret_cast<const char*>(text), length));
-          }
-          if (block) block->RefCount = -1;
-          it = cache.emplace(key, block).first;
-        }
+        TPSBlockHeader* block = ConstantStringBlock(Proc, key, Data + Pos, length, wide);
         Pos += static_cast<uint32_t>(bytes);
-        Store(o.Value, static_cast<TPSBlockHeader*>(it->second));
+        Store(o.Value, block);
         return true;
       }
       default: return false;

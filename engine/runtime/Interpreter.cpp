@@ -142,23 +142,9 @@ bool TPSRunner::ReadConst(TOperand& o) {
         X.FCurrentPosition = X.FDataLength;
         return Err(ErOutOfRange);
       }
-      auto& cache = X.FCurrProc->FConstStrings;
-      auto it = cache.find(key);
-      if (it == cache.end()) {
-        const uint8_t* text = X.FData + X.FCurrentPosition;
-        TPSBlockHeader* block;
-        if (wide) {
-          std::u16string s(length, u'\0');
-          std::memcpy(s.data(), text, bytes);
-          block = NewUnicodeBlock(s);
-        } else {
-          block = NewAnsiBlock(std::string_view(reinterpret_cast<const char*>(text), length));
-        }
-        if (block) block->RefCount = -1;
-        it = cache.emplace(key, block).first;
-      }
+      TPSBlockHeader* block = ConstantStringBlock(*X.FCurrProc, key, X.FData + X.FCurrentPosition, length, wide);
       X.FCurrentPosition += static_cast<uint32_t>(bytes);
-      Store(o.Buf, static_cast<TPSBlockHeader*>(it->second));
+      Store(o.Buf, block);
       return true;
     }
     default: return Err(erInvalidType);

@@ -142,18 +142,6 @@ void StoreOrdinal32(uint8_t* p, TPSBaseType bt, uint32_t v) {
   }
 }
 
-template <class T>
-bool Relate(const T& a, const T& b, uint8_t op) {
-  switch (op) {
-    case CmpGreaterEqual: return a >= b;
-    case CmpLessEqual: return a <= b;
-    case CmpGreater: return a > b;
-    case CmpLess: return a < b;
-    case CmpNotEqual: return a != b;
-    default: return a == b;
-  }
-}
-
 // A variant holding the value of any convertible kind; cleared on destruction.
 struct TTempVariant {
   alignas(16) uint8_t Slot[64];

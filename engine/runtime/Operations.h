@@ -15,6 +15,18 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
                         uint8_t op);
 TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt, const uint8_t* right,
                        const TPSTypeRec* rt, uint8_t op, bool& result);
+// A comparison operator (CmpGreaterEqual...) applied to two values of one type.
+template <class T>
+inline bool Relate(const T& a, const T& b, uint8_t op) {
+  switch (op) {
+    case CmpGreaterEqual: return a >= b;
+    case CmpLessEqual: return a <= b;
+    case CmpGreater: return a > b;
+    case CmpLess: return a < b;
+    case CmpNotEqual: return a != b;
+    default: return a == b;
+  }
+}
 // Stores a comparison result into an ordinal or variant destination.
 TPSError StoreBoolean(uint8_t* dst, const TPSTypeRec* dt, bool value);
 TPSError BoolNotValue(uint8_t* p, const TPSTypeRec* t);

@@ -57,6 +57,25 @@ static TPSBlockHeader* NewBlock(std::basic_string_view<Ch> text) {
 TPSBlockHeader* NewAnsiBlock(std::string_view text) { return NewBlock<char>(text); }
 TPSBlockHeader* NewUnicodeBlock(std::u16string_view text) { return NewBlock<char16_t>(text); }
 
+TPSBlockHeader* ConstantStringBlock(TPSInternalProcRec& proc, uint32_t key, const uint8_t* text, uint32_t length,
+                                    bool wide) {
+  auto& cache = proc.FConstStrings;
+  auto it = cache.find(key);
+  if (it == cache.end()) {
+    TPSBlockHeader* block;
+    if (wide) {
+      std::u16string s(length, u'\0');
+      std::memcpy(s.data(), text, uint64_t(length) * 2);
+      block = NewUnicodeBlock(s);
+    } else {
+      block = NewAnsiBlock(std::string_view(reinterpret_cast<const char*>(text), length));
+    }
+    if (block) block->RefCount = -1;
+    it = cache.emplace(key, block).first;
+  }
+  return static_cast<TPSBlockHeader*>(it->second);
+}
+
 std::string_view PSAnsiView(const uint8_t* slot) {
   TPSBlockHeader* h = LoadBlock(slot);
   return h ? std::string_view(reinterpret_cast<const char*>(h + 1), h->Length) : std::string_view();

@@ -48,6 +48,11 @@ void ReleaseStringBlock(TPSBlockHeader* h);
 // A new unshared block for the text (nil for empty text).
 TPSBlockHeader* NewAnsiBlock(std::string_view text);
 TPSBlockHeader* NewUnicodeBlock(std::u16string_view text);
+// The never-freed block of a string constant of a procedure's code, made
+// once per position `key` (both the general loop and the translation read
+// constants through it, so they share one block).
+TPSBlockHeader* ConstantStringBlock(TPSInternalProcRec& proc, uint32_t key, const uint8_t* text, uint32_t length,
+                                    bool wide);
 inline void AddRefBlock(TPSBlockHeader* h) {
   if (h && h->RefCount > 0) ++h->RefCount;
 }
