@@ -595,6 +595,13 @@ std::string DropTableReferences(std::string_view formula, const std::vector<std:
 
 }  // namespace
 
+std::string RenameTableReferences(std::string_view formula, std::string_view from, std::string_view to) {
+  return RewriteNames(formula, [&](std::string_view name, size_t& end) -> std::optional<std::string> {
+    if (end >= formula.size() || formula[end] != '[' || !SameSheetName(name, from)) return std::nullopt;
+    return std::string(to);
+  });
+}
+
 bool ParseCellRef(std::string_view text, TCellRef& ref) {
   TPart part;
   size_t end = ParsePart(text, 0, part);

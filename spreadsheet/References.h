@@ -83,6 +83,10 @@ std::string ApplyChangeToRangeList(std::string_view list, const TReferenceChange
 // One range ("A1:C5" or "B2") after the change; nullopt when it is cut off.
 std::optional<std::string> ApplyChangeToRange(std::string_view range, const TReferenceChange& change);
 
+// Structured references naming a table ("Sales[Amount]", "Sales[#All]")
+// with the table's new name; text, quoted sheet names and other names stay.
+std::string RenameTableReferences(std::string_view formula, std::string_view from, std::string_view to);
+
 // A table column renamed: structured references that name it follow
 // ("Sales[Customer]", "Sales[[#This Row],[Customer]]", "Sales[[Customer]:[Amount]]",
 // "[@Customer]"). References without a table name ("[@Customer]") mean the

@@ -32,44 +32,6 @@ std::string CopyBaseName(const std::string& name) {
   return name.substr(0, open);
 }
 
-// Structured references naming a table ("Sales[Amount]", "Sales[#All]")
-// with the table's new name; text and other names stay.
-std::string RenameTableReferences(const std::string& formula, const std::string& from, const std::string& to) {
-  std::string out;
-  size_t i = 0;
-  auto identChar = [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
-           c == '\\' || static_cast<unsigned char>(c) >= 0x80;
-  };
-  while (i < formula.size()) {
-    char c = formula[i];
-    if (c == '"' || c == '\'') {  // text, or a quoted sheet name
-      size_t j = i + 1;
-      while (j < formula.size() && !(formula[j] == c && (j + 1 >= formula.size() || formula[j + 1] != c)))
-        j += formula[j] == c ? 2 : 1;
-      j = std::min(j + 1, formula.size());
-      out.append(formula, i, j - i);
-      i = j;
-      continue;
-    }
-    if (identChar(c)) {
-      size_t j = i;
-      while (j < formula.size() && identChar(formula[j])) ++j;
-      std::string name = formula.substr(i, j - i);
-      bool before = i == 0 || !identChar(formula[i - 1]);
-      if (before && j < formula.size() && formula[j] == '[' && SameSheetName(name, from))
-        out += to;
-      else
-        out += name;
-      i = j;
-      continue;
-    }
-    out += c;
-    ++i;
-  }
-  return out;
-}
-
 }  // namespace
 
 void TWorkbookFile::CheckSheetName(const std::string& name, const TSheet* except) {
@@ -202,7 +164,6 @@ std::shared_ptr<TSheet> TWorkbookFile::CopySheet(TSheet& source, int before) {
   // Parts the sheet owns are copied with it; pivot tables stay with the
   // source (a copy would need a cache of its own).
   std::map<std::string, std::string> copies;
-  std::vector<std::pair<pugi::xml_node, std::string>> pending;
   pugi::xml_document rels;
   std::vector<std::string> tables, charts;
   std::string sourceRels = RelsPartOf(source.PartName);
@@ -231,7 +192,6 @@ std::shared_ptr<TSheet> TWorkbookFile::CopySheet(TSheet& source, int before) {
   std::shared_ptr<TSheet> copy = AddWorksheet(before, name, std::move(content), partName);
   if (before <= sourceIndex) ++sourceIndex;
   int copyIndex = IndexOf(*copy);
-  copy->Loaded = true;
   copy->Modified = true;
   // The copy is not selected with its source.
   for (pugi::xml_node view : Children(Child(copy->Root(), "sheetViews"), "sheetView"))
