@@ -203,6 +203,7 @@ void TSheet::Load(const std::function<bool(std::string& out)>& source) {
 
 void TSheet::LoadRows(const std::function<bool(std::string& out)>& source) {
   Doc = std::make_unique<pugi::xml_document>();
+  ForgetLayout();
   if (!IsWorksheet) {
     std::string content;
     while (source(content))
@@ -378,13 +379,21 @@ TRow& TSheet::RowForWrite(uint32_t row) {
   return FRows.back();
 }
 
+const TSheet::TLayout& TSheet::Layout() const {
+  if (FLayout.Known) return FLayout;
+  FLayout.Columns.clear();
+  for (pugi::xml_node col : Children(Child(Root(), "cols"), "col"))
+    FLayout.Columns.push_back(
+        {col.attribute("min").as_uint(), col.attribute("max").as_uint(), col.attribute("style").as_uint()});
+  pugi::xml_node protection = Child(Root(), "sheetProtection");
+  FLayout.Protected = protection && protection.attribute("sheet").as_bool();
+  FLayout.Known = true;
+  return FLayout;
+}
+
 uint32_t TSheet::ColumnStyle(uint32_t column) const {
-  // Asked for every new cell: the <col> elements are walked in place.
-  for (pugi::xml_node col : Child(Root(), "cols").children()) {
-    if (col.type() != pugi::node_element || LocalName(col) != "col") continue;
-    uint32_t min = col.attribute("min").as_uint(), max = col.attribute("max").as_uint();
-    if (column >= min && column <= max) return col.attribute("style").as_uint();
-  }
+  for (const TColumnRun& run : Layout().Columns)
+    if (column >= run.First && column <= run.Last) return run.Style;
   return 0;
 }
 

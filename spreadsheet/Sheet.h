@@ -147,6 +147,12 @@ class TSheet {
   TRow& RowForWrite(uint32_t row);
   // The default style of a column from <cols>, 0 when none.
   uint32_t ColumnStyle(uint32_t column) const;
+  // Whether <sheetProtection> protects the cells.
+  bool ContentsProtected() const { return Layout().Protected; }
+  // Every new cell asks for its column's style and every write whether the
+  // sheet is protected: both are read from the part once, and whoever changes
+  // <cols> or <sheetProtection> says so here.
+  void ForgetLayout() { FLayout.Known = false; }
   // The style of a cell, or the one it would have when written: its row's
   // when the row is formatted, else its column's.
   uint32_t StyleAt(uint32_t row, uint32_t column);
@@ -186,6 +192,17 @@ class TSheet {
   void LoadRows(const std::function<bool(std::string& out)>& source);
   // Moves the gap so that the rows before it are those numbered below `row`.
   void MoveGapTo(uint32_t row);
+
+  struct TColumnRun {
+    uint32_t First, Last, Style;
+  };
+  struct TLayout {
+    bool Known = false;
+    bool Protected = false;
+    std::vector<TColumnRun> Columns;  // in document order: the first run that holds a column wins
+  };
+  const TLayout& Layout() const;
+  mutable TLayout FLayout;
 
   std::vector<TRow> FRows;  // before the gap, ascending; numbers as they are
   std::vector<TRow> FTail;  // after the gap, descending (nearest the gap last); numbers less FTailShift

@@ -447,6 +447,7 @@ void TWorkbookFile::MoveCells(TSheet& sheet, const TReferenceChange& change) {
     }
     // Column definitions move; the new columns copy the one to their left.
     pugi::xml_node cols = Child(sheet.Root(), "cols");
+    sheet.ForgetLayout();
     for (pugi::xml_node col : Children(cols, "col")) {
       uint32_t min = col.attribute("min").as_uint(), colMax = col.attribute("max").as_uint();
       if (min >= change.At) {
@@ -740,6 +741,7 @@ double TWorkbookFile::DigitWidth() {
 
 pugi::xml_node TWorkbookFile::ColumnDefinition(TSheet& sheet, uint32_t column) {
   pugi::xml_node cols = EnsureChild(sheet.Root(), "cols", WorksheetChildOrder());
+  sheet.ForgetLayout();  // the caller changes the definition it gets
   std::string prefix = PrefixOf(sheet.Root());
   pugi::xml_node target;
   for (pugi::xml_node col : Children(cols, "col")) {
@@ -778,13 +780,13 @@ pugi::xml_node TWorkbookFile::ColumnDefinition(TSheet& sheet, uint32_t column) {
 
 bool TWorkbookFile::ProtectContents(TSheet& sheet) {
   EnsureLoaded(sheet);
-  pugi::xml_node protection = Child(sheet.Root(), "sheetProtection");
-  return protection && protection.attribute("sheet").as_bool();
+  return sheet.ContentsProtected();
 }
 
 void TWorkbookFile::Protect(TSheet& sheet) {
   EnsureLoaded(sheet);
   pugi::xml_node protection = EnsureChild(sheet.Root(), "sheetProtection", WorksheetChildOrder());
+  sheet.ForgetLayout();
   SetAttr(protection, "sheet", "1");
   SetAttr(protection, "objects", "1");
   SetAttr(protection, "scenarios", "1");
@@ -798,6 +800,7 @@ void TWorkbookFile::Unprotect(TSheet& sheet) {
   if (protection.attribute("password") || protection.attribute("hashValue"))
     throw EWorkbookError(rtl::Utf8ToUnicode(SWrongPassword));
   sheet.Root().remove_child(protection);
+  sheet.ForgetLayout();
   sheet.Modified = true;
 }
 

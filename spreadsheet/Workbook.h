@@ -266,6 +266,9 @@ struct TTypedInput {
   std::string Format;
 };
 TTypedInput ReadTypedInput(const rtl::UnicodeString& input);
+// The same reading without the shortcuts for plain numbers and words, which
+// must agree with it.
+TTypedInput ReadTypedInputInFull(const rtl::UnicodeString& input);
 
 // The text a value written into a table's header row makes of it, as the
 // application takes it for the column's name ("" for an empty value).

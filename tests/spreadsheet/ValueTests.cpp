@@ -112,6 +112,67 @@ TEST(TypedInput, NumbersFollowTheDecimalSeparatorOfTheSettings) {
   rtl::FormatSettings() = saved;
 }
 
+// The shortcuts for plain numbers and words must read every input exactly
+// as the full reading does, under any separators and currency symbol.
+TEST(TypedInput, ShortcutsAgreeWithTheFullReading) {
+  rtl::TFormatSettings saved = rtl::FormatSettings();
+  rtl::TFormatSettings comma = saved, crowns = saved;
+  comma.DecimalSeparator = u',';
+  comma.ThousandSeparator = u'.';
+  crowns.CurrencyString = u"kr";
+  crowns.CurrencyFormat = 3;
+  const std::u16string pieces[] = {u"0",      u"1", u"7",   u"9",    u"00",    u"123456789", u"-",    u"+",
+                                   u".",      u",", u"e",   u"E",    u" ",     u"$",         u"%",    u"(",
+                                   u")",      u"#", u"N/A", u"true", u"FALSE", u"kr",        u"name", u"x",
+                                   u"\u20AC", u"'", u"=",   u":",    u"T",     u"2026-01-05"};
+  std::vector<std::u16string> inputs = {u"0",
+                                        u"-0",
+                                        u"-0.0",
+                                        u"007",
+                                        u"1234567890123456",
+                                        u"123456789012345",
+                                        u"0.000000000000001234567890123456",
+                                        u"name0",
+                                        u"tag",
+                                        u"xxxxxxxx",
+                                        u"True",
+                                        u"kr12",
+                                        u"12 kr",
+                                        u"Infinity",
+                                        u"nan",
+                                        u"e5",
+                                        u"E",
+                                        u"-",
+                                        u"1.",
+                                        u".5",
+                                        u"1,5",
+                                        u"1.5",
+                                        u"1.234,5"};
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+  for (int k = 0; k < 6000; ++k) {
+    std::u16string text;
+    for (uint32_t n = 1 + (next() >> 16) % 4; n > 0; --n) text += pieces[(next() >> 16) % std::size(pieces)];
+    inputs.push_back(text);
+  }
+  for (const rtl::TFormatSettings& settings : {saved, comma, crowns}) {
+    rtl::FormatSettings() = settings;
+    for (const std::u16string& input : inputs) {
+      TTypedInput quick = ReadTypedInput(input), full = ReadTypedInputInFull(input);
+      std::string shown = rtl::UnicodeToUtf8(input);
+      ASSERT_EQ(quick.Kind, full.Kind) << shown;
+      ASSERT_EQ(std::signbit(quick.Number), std::signbit(full.Number)) << shown;
+      ASSERT_EQ(quick.Number, full.Number) << shown;
+      ASSERT_EQ(quick.Text, full.Text) << shown;
+      ASSERT_EQ(quick.Format, full.Format) << shown;
+      ASSERT_EQ(quick.Boolean, full.Boolean) << shown;
+      ASSERT_EQ(quick.QuotePrefix, full.QuotePrefix) << shown;
+      ASSERT_EQ(quick.HasTime, full.HasTime) << shown;
+    }
+  }
+  rtl::FormatSettings() = saved;
+}
+
 TEST(NumberFormats, DateFormatsAreRecognised) {
   EXPECT_TRUE(IsDateFormatCode("yyyy-mm-dd"));
   EXPECT_TRUE(IsDateFormatCode("[$-409]d-mmm-yy;@"));
