@@ -391,21 +391,27 @@ TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
   PutText(sheet, 4, 2, u"'quoted");
   PutText(sheet, 1, 3, u"00123");
   Put(sheet, 5, 2, Variant(int32_t(42)));  // a number written as a number stays one
+  // A column inserted right of B takes its format; the columns it pushes on keep theirs.
+  sheet->InsertColumn(3);
+  PutText(sheet, 6, 3, u"00123");
+  PutText(sheet, 6, 4, u"00123");
   SaveAndClose(book);
 
   auto again = Sheet(Open(FPath), 1);
   EXPECT_EQ(Get(again, 1, 1).VType(), rtl::varOleStr);
   EXPECT_EQ(Text(Get(again, 1, 1)), "00123");
   EXPECT_EQ(Text(Get(again, 2, 2)), "=A1+1");
-  EXPECT_EQ(Text(Get(again, 3, 4)), "1.50");
+  EXPECT_EQ(Text(Get(again, 3, 5)), "1.50");
   EXPECT_EQ(Text(Get(again, 4, 2)), "'quoted");
-  EXPECT_DOUBLE_EQ(Get(again, 1, 3).VDouble(), 123);
+  EXPECT_DOUBLE_EQ(Get(again, 1, 4).VDouble(), 123);
   EXPECT_DOUBLE_EQ(Get(again, 5, 2).VDouble(), 42);
+  EXPECT_EQ(Text(Get(again, 6, 3)), "00123");
+  EXPECT_DOUBLE_EQ(Get(again, 6, 4).VDouble(), 123);
 
   if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
   std::string out = RunPython(
       "import openpyxl\nws = openpyxl.load_workbook('" + FPath +
-      "')['Data']\nprint([ws['A1'].value, ws['B2'].value, ws['D3'].value, ws['B2'].data_type])\n");
+      "')['Data']\nprint([ws['A1'].value, ws['B2'].value, ws['E3'].value, ws['B2'].data_type])\n");
   EXPECT_EQ(out, "['00123', '=A1+1', '1.50', 's']\n");
 }
 
