@@ -40,53 +40,50 @@ const TPropInfo* TMetaClass::FindProperty(std::u16string_view name) const {
 
 namespace {
 
-// An open-addressing table for the registry: keys and values inline, the
-// zero key marks a free entry, linear probing, deletion by shifting back.
+// An open-addressing set of live objects for the registry, found by a key
+// each object carries (its address, or its number): an entry is one
+// pointer, null marks a free one, linear probing, deletion by shifting back.
 // Registering and checking an object costs a multiplication and a probe or
 // two, with no allocation except when the table doubles.
-template <class K, class V>
-class TFlatTable {
+template <class K, K (*KeyOf)(const TObject*)>
+class TObjectSet {
  public:
-  V* Find(K key) {
+  TObject* Find(K key) const {
     if (FEntries.empty()) return nullptr;
     for (size_t i = Home(key);; i = (i + 1) & Mask()) {
-      if (FEntries[i].Key == key) return &FEntries[i].Value;
-      if (FEntries[i].Key == K{}) return nullptr;
+      if (FEntries[i] == nullptr) return nullptr;
+      if (KeyOf(FEntries[i]) == key) return FEntries[i];
     }
   }
-  void Insert(K key, V value) {
+  void Insert(TObject* object) {
     if ((FSize + 1) * 2 > FEntries.size()) Grow();
-    size_t i = Home(key);
-    while (FEntries[i].Key != K{}) i = (i + 1) & Mask();
-    FEntries[i] = {key, value};
+    size_t i = Home(KeyOf(object));
+    while (FEntries[i] != nullptr) i = (i + 1) & Mask();
+    FEntries[i] = object;
     ++FSize;
   }
   void Erase(K key) {
     if (FEntries.empty()) return;
     size_t i = Home(key);
-    while (FEntries[i].Key != key) {
-      if (FEntries[i].Key == K{}) return;
+    while (FEntries[i] == nullptr || KeyOf(FEntries[i]) != key) {
+      if (FEntries[i] == nullptr) return;
       i = (i + 1) & Mask();
     }
     // Entries after the hole that could live in it move back into it.
-    for (size_t j = (i + 1) & Mask(); FEntries[j].Key != K{}; j = (j + 1) & Mask()) {
-      size_t home = Home(FEntries[j].Key);
+    for (size_t j = (i + 1) & Mask(); FEntries[j] != nullptr; j = (j + 1) & Mask()) {
+      size_t home = Home(KeyOf(FEntries[j]));
       bool between = i <= j ? (home > i && home <= j) : (home > i || home <= j);
       if (!between) {
         FEntries[i] = FEntries[j];
         i = j;
       }
     }
-    FEntries[i] = {};
+    FEntries[i] = nullptr;
     --FSize;
   }
   size_t Size() const { return FSize; }
 
  private:
-  struct TEntry {
-    K Key{};
-    V Value{};
-  };
   size_t Mask() const { return FEntries.size() - 1; }
   size_t Home(K key) const {
     uint64_t bits;
@@ -97,21 +94,24 @@ class TFlatTable {
     return static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> FShift);
   }
   void Grow() {
-    std::vector<TEntry> old = std::move(FEntries);
-    FEntries.assign(old.empty() ? 64 : old.size() * 2, TEntry{});
+    std::vector<TObject*> old = std::move(FEntries);
+    FEntries.assign(old.empty() ? 64 : old.size() * 2, nullptr);
     FShift = 64 - static_cast<unsigned>(std::countr_zero(FEntries.size()));
     FSize = 0;
-    for (const TEntry& e : old)
-      if (e.Key != K{}) Insert(e.Key, e.Value);
+    for (TObject* object : old)
+      if (object != nullptr) Insert(object);
   }
-  std::vector<TEntry> FEntries;
+  std::vector<TObject*> FEntries;
   size_t FSize = 0;
   unsigned FShift = 58;
 };
 
+const void* AddressOf(const TObject* object) { return object; }
+uint32_t IdOf(const TObject* object) { return object->ObjectId(); }
+
 struct TLiveObjects {
-  TFlatTable<const void*, uint32_t> ByAddress;
-  TFlatTable<uint32_t, TObject*> ById;
+  TObjectSet<const void*, &AddressOf> ByAddress;
+  TObjectSet<uint32_t, &IdOf> ById;
   uint32_t LastId = 0;
 };
 
@@ -124,7 +124,7 @@ TLiveObjects& LiveObjects() {
 
 }  // namespace
 
-uint32_t TObjectRegistry::Register(TObject* object) {
+void TObjectRegistry::Register(TObject* object) {
   TLiveObjects& live = LiveObjects();
   // Numbers are handed out in order and only come round again after four
   // billion objects, so a stale number almost never names a newer object.
@@ -133,14 +133,14 @@ uint32_t TObjectRegistry::Register(TObject* object) {
     ++id;
   } while (id == 0 || live.ById.Find(id) != nullptr);
   live.LastId = id;
-  live.ById.Insert(id, object);
-  live.ByAddress.Insert(object, id);
-  return id;
+  object->FObjectId = id;  // before the number set reads it
+  live.ById.Insert(object);
+  live.ByAddress.Insert(object);
 }
 
-void TObjectRegistry::Unregister(TObject* object, uint32_t objectId) {
+void TObjectRegistry::Unregister(TObject* object) {
   TLiveObjects& live = LiveObjects();
-  live.ById.Erase(objectId);
+  live.ById.Erase(object->FObjectId);
   live.ByAddress.Erase(object);
 }
 
@@ -148,22 +148,19 @@ bool TObjectRegistry::IsLive(const void* address) {
   return address != nullptr && LiveObjects().ByAddress.Find(address) != nullptr;
 }
 
-TObject* TObjectRegistry::Find(uint32_t objectId) {
-  TObject** found = LiveObjects().ById.Find(objectId);
-  return found ? *found : nullptr;
-}
+TObject* TObjectRegistry::Find(uint32_t objectId) { return objectId ? LiveObjects().ById.Find(objectId) : nullptr; }
 
 size_t TObjectRegistry::LiveCount() { return LiveObjects().ById.Size(); }
 
 // --- TObject ------------------------------------------------------------------
 
-TObject::TObject() : FObjectId(TObjectRegistry::Register(this)) {}
+TObject::TObject() { TObjectRegistry::Register(this); }
 
-TObject::TObject(const TObject&) : FObjectId(TObjectRegistry::Register(this)) {}
+TObject::TObject(const TObject&) { TObjectRegistry::Register(this); }
 
-TObject::TObject(TObject&&) noexcept : FObjectId(TObjectRegistry::Register(this)) {}
+TObject::TObject(TObject&&) noexcept { TObjectRegistry::Register(this); }
 
-TObject::~TObject() { TObjectRegistry::Unregister(this, FObjectId); }
+TObject::~TObject() { TObjectRegistry::Unregister(this); }
 
 TClass TObject::StaticClass() {
   static const TMetaClass meta(u"TObject", nullptr, &CreateInstance<TObject>);

@@ -163,7 +163,8 @@ class TObject {
 
  private:
   friend class TObjectUse;
-  uint32_t FObjectId;
+  friend class TObjectRegistry;
+  uint32_t FObjectId = 0;
   uint32_t FUseCount = 0;
   bool FOwnedByHost = true;
 };
@@ -192,8 +193,8 @@ class TObjectRegistry {
 
  private:
   friend class TObject;
-  static uint32_t Register(TObject* object);
-  static void Unregister(TObject* object, uint32_t objectId);
+  static void Register(TObject* object);
+  static void Unregister(TObject* object);
 };
 
 // --- TPersistent ------------------------------------------------------------

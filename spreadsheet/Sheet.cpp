@@ -443,7 +443,7 @@ bool TSheet::DataBeyond(uint32_t limit, uint32_t at) const {
 }
 
 uint32_t TSheet::NewCellStyle(const TRow* row, uint32_t column) const {
-  if (row && GetRawAttr(row->Attrs.Text(), "customFormat") == "1")
+  if (row && !row->Attrs.empty() && GetRawAttr(row->Attrs.Text(), "customFormat") == "1")
     return static_cast<uint32_t>(std::atoi(GetRawAttr(row->Attrs.Text(), "s").c_str()));
   return ColumnStyle(column);
 }

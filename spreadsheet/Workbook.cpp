@@ -594,8 +594,12 @@ bool TWorkbookFile::IsDateStyle(uint32_t style) {
 }
 
 bool TWorkbookFile::IsTextStyle(uint32_t style) {
-  std::string format = NumberFormatOf(style);
-  return format == "@" || format == "#49";
+  // Asked for every text written: no copy of the format code.
+  LoadStyles();
+  if (style >= FCellXfs.size()) return false;
+  uint32_t id = FCellXfs[style].attribute("numFmtId").as_uint();
+  auto it = FNumFmts.find(id);
+  return it != FNumFmts.end() ? it->second == "@" : id == 49;
 }
 
 // A style like `style` but with the given built-in number format (numFmtId,
