@@ -205,9 +205,9 @@ class TCalculation final : public calc::TCalcBook {
         // Deeper than anything but a loop: the cell reads as 0.
         const TCellKey& deepest = pending.back();
         TSheet* deepestSheet = SheetAt(deepest.Sheet);
-        if (FormulaCellAt(deepest) && deepestSheet) {
+        if (FormulaMarkAt(deepest) && deepestSheet) {
           Store(*deepestSheet, deepest.Row, deepest.Column, TValue::FromNumber(0));
-          if (TCell* cell = FormulaCellAt(deepest)) SetState(*cell, csComputed);
+          if (TCalcMark* mark = FormulaMarkAt(deepest)) SetState(*mark, csComputed);
         }
         pending.pop_back();
         continue;
@@ -220,7 +220,7 @@ class TCalculation final : public calc::TCalcBook {
       }
     }
     TCell* cell = sheet.FindCell(row, column);
-    if (!cell || !cell->Extra || StateOf(*cell) != csComputed) return false;
+    if (!cell || !cell->Extra || StateOf(sheet.MarkOf(*cell)) != csComputed) return false;
     out = StoredValue(sheet, *cell, row);
     return true;
   }
@@ -237,7 +237,7 @@ class TCalculation final : public calc::TCalcBook {
       stale.pop_back();
       ForgetNumber(cell.Sheet, cell.Row, cell.Column);
       FDependencies.TakeReaders(cell.Sheet, cell.Row, cell.Column, [&](const TCellKey& formula) {
-        if (TCell* cell = FormulaCellAt(formula)) SetState(*cell, csStale);
+        if (TCalcMark* mark = FormulaMarkAt(formula)) SetState(*mark, csStale);
         stale.push_back(formula);
         // The other cells of an array formula hold its result too.
         TSheet* sheet = SheetAt(formula.Sheet);
@@ -255,9 +255,7 @@ class TCalculation final : public calc::TCalcBook {
     if (++FRound == 0) {
       // The round wrapped: states of earlier rounds must not come back.
       for (const auto& sheet : F.FSheets)
-        if (sheet->Loaded)
-          for (TRow& row : sheet->Rows())
-            for (TCell& cell : row.Cells) cell.Calc = csStale;
+        for (TCalcMark& mark : sheet->CalcMarks) mark.State = csStale;
     }
     if (!FSharedMasters.empty()) FSharedMasters.clear();
     if (!FArrayBlocks.empty()) FArrayBlocks.clear();
@@ -373,8 +371,8 @@ class TCalculation final : public calc::TCalcBook {
   // without the general path (which a cell of an array formula's range
   // takes: its number may be the stale result of another cell).
   bool IsCurrentNumber(const TSheet& sheet, const TCell& cell, bool arrays) const {
-    return cell.Kind == TCellKind::Number &&
-           ((cell.Extra && StateOf(cell) == csComputed) || (!arrays && (!cell.Extra || !sheet.HasFormula(cell))));
+    return cell.Kind == TCellKind::Number && ((cell.Extra && StateOf(sheet.MarkOf(cell)) == csComputed) ||
+                                              (!arrays && (!cell.Extra || !sheet.HasFormula(cell))));
   }
 
   TColumnNumbers& ColumnNumbersOf(int32_t sheetIndex, TSheet& sheet, uint32_t column) {
@@ -590,7 +588,7 @@ class TCalculation final : public calc::TCalcBook {
   // The stored value of a cell, or its formula's result.
   TValue ValueOf(int32_t sheetIndex, TSheet& sheet, const TCell& cell, uint32_t row) {
     if (cell.Extra && sheet.HasFormula(cell)) {
-      TCalcState state = StateOf(cell);
+      TCalcState state = StateOf(sheet.MarkOf(cell));
       if (state == csComputing) return TValue::FromNumber(0);  // circular, as without iteration
       if (state == csStale) {
         TCellKey key{sheetIndex, row, cell.Column};
@@ -603,7 +601,7 @@ class TCalculation final : public calc::TCalcBook {
     if (sheet.HasArrayFormulas)
       if (const TArrayBlock* block = BlockAt(sheetIndex, sheet, row, cell.Column)) {
         TCellKey master{sheetIndex, block->Row, block->Column};
-        TCell* first = FormulaCellAt(master);
+        TCalcMark* first = FormulaMarkAt(master);
         TCalcState state = first ? StateOf(*first) : csComputed;
         if (state == csComputing) return TValue::FromNumber(0);
         if (state == csStale) {
@@ -646,18 +644,19 @@ class TCalculation final : public calc::TCalcBook {
     return nullptr;
   }
 
-  // The cell at a key when it has a formula's extras (nil otherwise).
-  TCell* FormulaCellAt(const TCellKey& key) {
+  // The calculation mark of the cell at a key when it has a formula's
+  // extras (nil otherwise).
+  TCalcMark* FormulaMarkAt(const TCellKey& key) {
     if (key.Sheet < 0 || static_cast<size_t>(key.Sheet) >= F.FSheets.size()) return nullptr;
     TSheet& sheet = *F.FSheets[static_cast<size_t>(key.Sheet)];
     if (!sheet.Loaded) return nullptr;
     TCell* cell = sheet.FindCell(key.Row, key.Column);
-    return cell && cell->Extra ? cell : nullptr;
+    return cell && cell->Extra ? &sheet.MarkOf(*cell) : nullptr;
   }
-  TCalcState StateOf(const TCell& cell) const { return cell.CalcRound == FRound ? cell.Calc : csStale; }
-  void SetState(TCell& cell, TCalcState state) const {
-    cell.Calc = state;
-    cell.CalcRound = FRound;
+  TCalcState StateOf(const TCalcMark& mark) const { return mark.Round == FRound ? mark.State : csStale; }
+  void SetState(TCalcMark& mark, TCalcState state) const {
+    mark.State = state;
+    mark.Round = FRound;
   }
 
   TValue StoredValue(TSheet& sheet, const TCell& cell, uint32_t row) {
@@ -725,11 +724,13 @@ class TCalculation final : public calc::TCalcBook {
   void Compute(const TCellKey& key) {
     TSheet* sheet = SheetAt(key.Sheet);
     TCell* cell = sheet ? sheet->FindCell(key.Row, key.Column) : nullptr;
-    if (!cell || !cell->Extra || StateOf(*cell) == csComputed || StateOf(*cell) == csNotComputable) return;
+    if (!cell || !cell->Extra || StateOf(sheet->MarkOf(*cell)) == csComputed ||
+        StateOf(sheet->MarkOf(*cell)) == csNotComputable)
+      return;
     std::string text;
     bool array = false;
     if (!FormulaOf(key.Sheet, *sheet, key.Row, key.Column, text, array)) {
-      SetState(*cell, csNotComputable);
+      SetState(sheet->MarkOf(*cell), csNotComputable);
       return;
     }
     const calc::TFormula* formula = Parsed(text);
@@ -745,12 +746,12 @@ class TCalculation final : public calc::TCalcBook {
       }
       ~TMark() {
         // Left by an exception (postponed): computed again later.
-        if (TCell* cell = C.FormulaCellAt(Key); cell && C.StateOf(*cell) == csComputing) C.SetState(*cell, csStale);
+        if (TCalcMark* mark = C.FormulaMarkAt(Key); mark && C.StateOf(*mark) == csComputing) C.SetState(*mark, csStale);
         C.FCaptures.pop_back();
         --C.FDepth;
       }
       void SetState(TCalcState state) {
-        if (TCell* cell = C.FormulaCellAt(Key)) C.SetState(*cell, state);
+        if (TCalcMark* mark = C.FormulaMarkAt(Key)) C.SetState(*mark, state);
       }
     };
     TValue result;
@@ -769,8 +770,8 @@ class TCalculation final : public calc::TCalcBook {
       }
       capture = std::move(FCaptures.back());
       mark.SetState(computable ? csComputed : csNotComputable);
-    } else if (TCell* formulaCell = FormulaCellAt(key)) {
-      SetState(*formulaCell, csNotComputable);
+    } else if (TCalcMark* formulaMark = FormulaMarkAt(key)) {
+      SetState(*formulaMark, csNotComputable);
     }
     FDependencies.Add(key, capture.Reads, capture.Everything || !computable);
     if (!computable) return;

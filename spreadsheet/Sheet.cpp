@@ -155,7 +155,11 @@ void SetRawAttr(std::string& attrs, std::string_view name, const std::string& va
 
 TCellExtra& TSheet::EnsureExtra(TCell& cell) {
   if (!cell.Extra) {
+    if (Extras.size() >= TCell::kMaxExtra)
+      throw EPackageError(rtl::Utf8ToUnicode("sheet " + Name + " has more than " + std::to_string(TCell::kMaxExtra) +
+                                             " cells with formulas or attributes"));
     Extras.emplace_back();
+    CalcMarks.emplace_back();
     cell.Extra = static_cast<uint32_t>(Extras.size());
   }
   return Extras[cell.Extra - 1];
@@ -190,6 +194,7 @@ void TSheet::Load(const std::function<bool(std::string& out)>& source) {
     FTailShift = 0;
     Pool.clear();
     Extras = {};
+    CalcMarks = {};
     HasArrayFormulas = false;
   };
   clear();
@@ -256,7 +261,11 @@ void TSheet::LoadRows(const std::function<bool(std::string& out)>& source) {
                       "columns A to " + ColumnName(kMaxColumn));
       cell.Column = static_cast<uint32_t>(column);
       nextColumn = cell.Column + 1;
-      cell.Style = ParseUInt(c.attribute("s").value(), 0);
+      uint64_t style = ParseUInt(c.attribute("s").value(), 0);
+      if (style > TCell::kMaxStyle)
+        throw EPackageError(rtl::Utf8ToUnicode("part " + PartName + " gives cell " + shown(cellRef) + " style " +
+                                               std::to_string(style) + ", beyond the styles a workbook can have"));
+      cell.Style = style;
       std::string_view type = c.attribute("t").value();
       std::string cellAttrs = RawAttrs(c, {"r", "s", "t"});
       pugi::xml_node f = Child(c, "f");
@@ -458,7 +467,8 @@ TCell& TSheet::CellForWrite(uint32_t row, uint32_t column) {
   auto make = [&]() {
     TCell cell;
     cell.Column = column;
-    cell.Style = NewCellStyle(&r, column);
+    uint32_t style = NewCellStyle(&r, column);
+    cell.Style = style <= TCell::kMaxStyle ? style : 0;  // a row or column style no workbook can have
     return cell;
   };
   if (r.Cells.empty() || r.Cells.back().Column < column) {

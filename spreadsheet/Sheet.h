@@ -38,21 +38,32 @@ struct TCellExtra {
 // Whether a formula cell's value is its formula's computed result.
 enum TCalcState : uint8_t { csStale, csComputed, csNotComputable, csComputing };
 
+// A cell in sixteen bytes: a million-row sheet holds tens of millions.
 struct TCell {
-  uint32_t Column = 0;
-  uint32_t Style = 0;
+  // How many styles and extras a sheet's cells can name (twice the
+  // application's limit of cell formats; 16 million cells with formulas or
+  // attributes the store does not model).
+  static constexpr uint32_t kMaxStyle = (1u << 17) - 1;
+  static constexpr uint32_t kMaxExtra = (1u << 24) - 1;
+
+  uint32_t Column : 15 = 0;  // 1 to 16,384
+  uint32_t Style : 17 = 0;
   TCellKind Kind = TCellKind::Blank;
-  // The calculation's state of a formula cell, valid in the calculation's
-  // round `CalcRound` only (a new round makes every result stale at once).
-  // Kept here, in the cell's padding, so that reading computed results
-  // touches nothing else.
-  TCalcState Calc = csStale;
-  uint16_t CalcRound = 0;
-  uint32_t Extra = 0;  // 1-based index into TSheet::Extras; 0 for none
+  uint32_t Extra : 24 = 0;  // 1-based index into TSheet::Extras; 0 for none
   union {
     double Number;
     uint32_t Index;
   } V{0};
+};
+static_assert(sizeof(TCell) == 16);
+
+// The calculation's state of a formula cell, valid in the calculation's
+// round `Round` only (a new round makes every result stale at once). One per
+// extra, in a block of their own, so that reading computed results touches
+// little besides the cells.
+struct TCalcMark {
+  TCalcState State = csStale;
+  uint16_t Round = 0;
 };
 
 // A row's raw attributes besides r and spans (' ht="20" customHeight="1"'),
@@ -157,6 +168,10 @@ class TSheet {
   // when the row is formatted, else its column's.
   uint32_t StyleAt(uint32_t row, uint32_t column);
   uint32_t NewCellStyle(const TRow* row, uint32_t column) const;
+
+  std::vector<TCalcMark> CalcMarks;  // one per extra
+  TCalcMark& MarkOf(const TCell& cell) { return CalcMarks[cell.Extra - 1]; }
+  const TCalcMark& MarkOf(const TCell& cell) const { return CalcMarks[cell.Extra - 1]; }
 
   TCellExtra* ExtraOf(const TCell& cell) { return cell.Extra ? &Extras[cell.Extra - 1] : nullptr; }
   TCellExtra& EnsureExtra(TCell& cell);

@@ -650,6 +650,10 @@ uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, i
       FDerivedStyles[key] = i;
       return i;
     }
+  if (FCellXfs.size() > TCell::kMaxStyle) {
+    cellXfs.remove_child(xf);
+    throw EWorkbookError(rtl::UnicodeString(STooManyStyles));
+  }
   FCellXfs.push_back(xf);
   FDateStyle.push_back(-1);
   if (cellXfs.attribute("count")) cellXfs.attribute("count").set_value(static_cast<unsigned>(FCellXfs.size()));

@@ -39,6 +39,7 @@ class TWorkbookFile {
   static constexpr std::u16string_view SObjectError = u"Application-defined or object-defined error";
   static constexpr std::u16string_view SSheetDeleted = u"The sheet was deleted";
   static constexpr std::u16string_view SNoStyles = u"The workbook has no cell formats to derive a style from";
+  static constexpr std::u16string_view STooManyStyles = u"Too many different cell formats.";
   static constexpr std::u16string_view SNoCells = u"A chart sheet has no cells";
   static constexpr std::u16string_view STypeMismatch = u"Type mismatch";
   static constexpr std::u16string_view STextTooLong = u"A cell holds at most 32767 characters";

@@ -119,6 +119,10 @@ TEST(PartLimits, RowsAndCellsOutsideTheSheetAreRefusedNotDropped) {
       {"<row r=\"3\"><c r=\"AAAAAAAAAAAAAAA3\"><v>1</v></c></row>", "has cell AAAAAAAAAAAAAAA3, outside the sheet"},
       {"<row r=\"3\"><c r=\"XFD3\"><v>1</v></c><c><v>2</v></c></row>",
        "has a cell after column XFD in row 3, outside the sheet (columns A to XFD)"},
+      // A cell keeps its style in 17 bits: one beyond is refused, not cut short.
+      {"<row r=\"2\"><c r=\"XFD2\" s=\"131071\"><v>1</v></c></row>", ""},
+      {"<row r=\"2\"><c r=\"B2\" s=\"131072\"><v>1</v></c></row>",
+       "gives cell B2 style 131072, beyond the styles a workbook can have"},
   };
   for (const TCase& c : cases) {
     TSheet sheet;
@@ -128,6 +132,9 @@ TEST(PartLimits, RowsAndCellsOutsideTheSheetAreRefusedNotDropped) {
       EXPECT_EQ(message, "") << c.Rows.substr(0, 80);
       EXPECT_TRUE(sheet.Loaded);
       EXPECT_EQ(sheet.Rows().size(), 1u);
+      const TCell& last = sheet.Rows()[0].Cells.back();
+      EXPECT_EQ(last.Column, kMaxColumn);
+      EXPECT_EQ(last.Style, c.Rows.find("s=") != std::string::npos ? TCell::kMaxStyle : 0u);
       continue;
     }
     EXPECT_THAT(message, ::testing::StartsWith("part xl/worksheets/sheet1.xml " + c.Refusal)) << c.Rows;
