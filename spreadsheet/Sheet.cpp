@@ -536,11 +536,18 @@ void AppendCell(std::string& out, TSheet& sheet, uint32_t rowNumber, const TCell
       AppendUInt(out, cell.V.Index);
       Emit(out, {"</", p, "v>"});
       break;
-    case TCellKind::Inline:
-      Emit(out, {"<", p, "is><", p, "t xml:space=\"preserve\">"});
-      AppendCellText(out, sheet.Pool[cell.V.Index]);
+    case TCellKind::Inline: {
+      // Marked only where a reader could lose whitespace: a fifth of the
+      // part's size when a job writes short words.
+      std::string_view text = sheet.Pool[cell.V.Index];
+      bool preserve = !text.empty() && (text.front() == ' ' || text.back() == ' ' ||
+                                        text.find_first_of("\t\n\r") != std::string_view::npos ||
+                                        text.find("  ") != std::string_view::npos);
+      Emit(out, {"<", p, "is><", p, preserve ? "t xml:space=\"preserve\">" : "t>"});
+      AppendCellText(out, text);
       Emit(out, {"</", p, "t></", p, "is>"});
       break;
+    }
     case TCellKind::InlineRich:
       Emit(out, {"<", p, "is>"});
       out += sheet.Pool[cell.V.Index];

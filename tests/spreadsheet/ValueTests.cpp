@@ -415,6 +415,31 @@ TEST_F(ValueTest, TextFormattedCellsKeepWhatIsWrittenAsText) {
   EXPECT_EQ(out, "['00123', '=A1+1', '1.50', 's']\n");
 }
 
+TEST_F(ValueTest, TextsKeepTheirWhitespaceInEveryReader) {
+  const std::u16string texts[] = {u" lead",     u"trail ",    u"in  ner",      u"line\nbreak",
+                                  u"tab\there", u"two words", u"\u00E9t\u00E9"};
+  MakeBook(false);
+  auto book = Open(FPath);
+  for (size_t k = 0; k < std::size(texts); ++k) PutText(Sheet(book, 1), static_cast<int>(k) + 1, 9, texts[k]);
+  SaveAndClose(book);
+  std::string part = ReadZip(FPath)["xl/worksheets/sheet1.xml"], expected;
+  for (const std::u16string& text : texts) {
+    std::string utf8 = rtl::UnicodeToUtf8(text);
+    EXPECT_EQ(part.find("<t xml:space=\"preserve\">" + utf8 + "<") != std::string::npos,
+              utf8.find_first_of(" \t\n") != std::string::npos && utf8 != "two words")
+        << utf8;
+    expected += "'" + utf8 + "' ";
+  }
+  auto again = Sheet(Open(FPath), 1);
+  for (size_t k = 0; k < std::size(texts); ++k)
+    EXPECT_EQ(Text(Get(again, static_cast<int>(k) + 1, 9)), rtl::UnicodeToUtf8(texts[k]));
+  if (!HaveOpenpyxl()) GTEST_SKIP() << "openpyxl not available";
+  std::string out = RunPython(
+      "import openpyxl\nws = openpyxl.load_workbook('" + FPath +
+      "').worksheets[0]\nprint(''.join(\"'%s' \" % ws.cell(r, 9).value for r in range(1, 8)))\n");
+  EXPECT_EQ(out, expected + "\n");
+}
+
 TEST_F(ValueTest, CalculationChainGoesOnlyWhenFormulasChange) {
   MakeBook(true);
   auto book = Open(FPath);
@@ -594,11 +619,12 @@ TEST_F(ValueTest, WorksheetsWithAPrefixedMainNamespaceGetPrefixedCells) {
   auto sheet = Sheet(book, 2);
   EXPECT_DOUBLE_EQ(Get(sheet, 1, 1).AsDouble(), 4);
   PutText(sheet, 2, 1, u"text");
+  PutText(sheet, 2, 2, u" text");
   SaveAndClose(book);
-  EXPECT_THAT(
-      ReadZip(FPath)["xl/worksheets/sheet2.xml"],
-      ::testing::HasSubstr(
-          "<x:row r=\"2\"><x:c r=\"A2\" t=\"inlineStr\"><x:is><x:t xml:space=\"preserve\">text</x:t></x:is></x:c></x:row>"));
+  EXPECT_THAT(ReadZip(FPath)["xl/worksheets/sheet2.xml"],
+              ::testing::HasSubstr("<x:row r=\"2\"><x:c r=\"A2\" t=\"inlineStr\"><x:is><x:t>text</x:t></x:is></x:c>"
+                                   "<x:c r=\"B2\" t=\"inlineStr\"><x:is><x:t xml:space=\"preserve\"> text</x:t></x:is>"
+                                   "</x:c></x:row>"));
   EXPECT_EQ(Text(Get(Sheet(Open(FPath), 2), 2, 1)), "text");
 }
 
