@@ -100,6 +100,14 @@ TqovData::TqovData(const UnicodeString& AFileName, bool AHasHeaderRow, char16_t 
   UnicodeString text;
   {
     std::string bytes = rtl::ReadFileBytes(AFileName);
+    // Valid UTF-8, the usual export, is split into lines and fields as it
+    // stands and decoded a line at a time: no copy of the whole file in UTF-16.
+    if (format.Encoding.empty() && !format.Standard)
+      if (std::optional<std::string_view> utf8 = rtl::ValidUtf8Text(bytes, &FEncoding)) {
+        BuildRows(*utf8);
+        BuildHeaders();
+        return;
+      }
     if (format.Encoding.empty()) {
       text = rtl::DecodeText(bytes, &FEncoding);
     } else {
@@ -155,6 +163,22 @@ void TqovData::BuildRows(std::u16string_view text) {
     start = i + 1;
   }
   if (start < n) AddRow(text.substr(start), RowCount() + 1);
+  FStore.ShrinkToFit();
+  FRows.resize(static_cast<size_t>(RowCount()));
+}
+
+// As above, over valid UTF-8: CR and LF bytes never occur inside a sequence.
+void TqovData::BuildRows(std::string_view utf8) {
+  FStore.Reserve(utf8.size());
+  size_t start = 0;
+  const size_t n = utf8.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (utf8[i] != '\r' && utf8[i] != '\n') continue;
+    AddRow(rtl::Utf8ToUnicode(utf8.substr(start, i - start)), RowCount() + 1);
+    if (utf8[i] == '\r' && i + 1 < n && utf8[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < n) AddRow(rtl::Utf8ToUnicode(utf8.substr(start)), RowCount() + 1);
   FStore.ShrinkToFit();
   FRows.resize(static_cast<size_t>(RowCount()));
 }

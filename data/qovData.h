@@ -124,6 +124,7 @@ class TqovData : public rtl::TObject {
 
  private:
   void BuildRows(std::u16string_view text);
+  void BuildRows(std::string_view utf8);
   void AddRow(std::u16string_view line, int lineNumber);
   void BuildStandardRows(std::u16string_view text);
   void BuildHeaders();

@@ -146,6 +146,24 @@ UnicodeString Windows1252ToUnicode(std::string_view bytes) {
   return out;
 }
 
+std::optional<std::string_view> ValidUtf8Text(std::string_view bytes, UnicodeString* encoding) {
+  auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
+  std::u16string_view found;
+  if (starts("\xEF\xBB\xBF")) {
+    bytes.remove_prefix(3);
+    found = u"UTF-8 with byte order mark";
+  } else if (starts("\xFF\xFE") || starts("\xFE\xFF") || LooksLikeUtf16(bytes, false) || LooksLikeUtf16(bytes, true) ||
+             !SystemCodePageIsUtf8()) {
+    return std::nullopt;
+  } else {
+    found = u"UTF-8";
+  }
+  std::string_view text = bytes.substr(0, bytes.find('\0'));
+  if (!IsValidUtf8(text)) return std::nullopt;
+  if (encoding) *encoding = UnicodeString(found);
+  return text;
+}
+
 UnicodeString DecodeText(std::string_view bytes, UnicodeString* encoding) {
   UnicodeString text;
   std::u16string_view found;

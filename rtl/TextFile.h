@@ -1,7 +1,9 @@
 // Reading a whole text file: byte order marks, the system code page, lines.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rtl/SysUtils.h"
@@ -20,6 +22,12 @@ namespace rtl {
 // receives the name of what was found ("UTF-8", "UTF-16LE with byte order
 // mark", "UTF-8 and Windows-1252", ...).
 UnicodeString DecodeText(std::string_view bytes, UnicodeString* encoding = nullptr);
+
+// The UTF-8 text DecodeText would read from `bytes` when they are valid
+// UTF-8 that it reads as UTF-8 (after a byte order mark, up to a NUL), so
+// that a caller may decode it a line at a time; nothing otherwise.
+// `encoding` as for DecodeText.
+std::optional<std::string_view> ValidUtf8Text(std::string_view bytes, UnicodeString* encoding = nullptr);
 
 // Decodes bytes in the named character set (any name iconv knows); a byte
 // order mark that the set leaves in the text is dropped and a NUL ends the

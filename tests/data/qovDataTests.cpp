@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "data/qovData.h"
+#include "rtl/TextFile.h"
 
 using data::TqovData;
 using data::TqovDataRow;
@@ -147,6 +148,38 @@ TEST(CsvFile, EncodingsAndMissingFile) {
   EXPECT_EQ(TqovData(rtl::Utf8ToUnicode(utf16), true, u';').Header(1), u"v");
   for (auto& path : {utf8, ansi, utf16}) std::remove(path.c_str());
   EXPECT_THROW(TqovData(u"/nonexistent/data.csv", true, u';'), rtl::EFOpenError);
+}
+
+// A file read a line at a time from its UTF-8 makes the same table, line
+// numbers and encoding as decoding it whole: line ends of every kind, a byte
+// order mark, a NUL that ends the text, and bytes that are not UTF-8 (read
+// whole, as before).
+TEST(CsvFile, ReadingUtf8ALineAtATimeMakesTheSameTable) {
+  const std::string files[] = {
+      "k;v\r\na;1\rb;2\nc;3\r\n",
+      "\xEF\xBB\xBFk;v\n\xC3\xA4;\xE2\x82\xAC\n\xF0\x9F\x98\x80;x",
+      std::string("k;v\na;1\n\0b;2\n", 13),
+      "k;v\n\n\nshort\nlong;er;than;the;header\n",
+      "k;v\n\xC3\n\xE4;1\n",
+      "\xEF\xBB\xBFk;v\n\xFF;1\n",
+      "",
+      "\r\n",
+  };
+  for (const std::string& bytes : files) {
+    std::string path = WriteTemp(bytes);
+    TqovData read(rtl::Utf8ToUnicode(path), true, u';');
+    UnicodeString encoding;
+    UnicodeString text = rtl::DecodeText(bytes, &encoding);
+    TqovData whole(std::u16string_view(text), true, u';', false);
+    ASSERT_EQ(read.RowCount(), whole.RowCount()) << bytes;
+    EXPECT_EQ(read.Encoding(), encoding) << bytes;
+    EXPECT_EQ(read.RaggedRowsWarning(u"f"), whole.RaggedRowsWarning(u"f")) << bytes;  // line numbers
+    for (int r = 0; r < read.RowCount(); ++r) {
+      ASSERT_EQ(read.Row(r)->ColumnCount(), whole.Row(r)->ColumnCount()) << bytes;
+      for (int c = 0; c < read.Row(r)->ColumnCount(); ++c) EXPECT_EQ(read.Cell(r, c), whole.Cell(r, c)) << bytes;
+    }
+    std::remove(path.c_str());
+  }
 }
 
 // Every character a field can hold comes back as it went in, whether the
