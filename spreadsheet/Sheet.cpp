@@ -166,11 +166,24 @@ TCellExtra& TSheet::EnsureExtra(TCell& cell) {
 }
 
 uint32_t TTextPool::Add(std::string_view text) {
-  if (FStart.size() >= UINT32_MAX || FText.size() + text.size() > UINT32_MAX)
+  // Texts are never changed in place, so cells may share one: a short text
+  // seen lately (a category, a unit, a flag repeated down a column) is found
+  // by its hash in a small table and not stored again.
+  uint32_t* recent = nullptr;
+  if (text.size() <= kShortText) {
+    uint32_t hash = 2166136261u;
+    for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    if (FRecent.empty()) FRecent.assign(kRecentTexts, 0);
+    recent = &FRecent[hash & (kRecentTexts - 1)];
+    if (*recent && (*this)[*recent - 1] == text) return *recent - 1;
+  }
+  if (FStart.size() >= UINT32_MAX - 1 || FText.size() + text.size() > UINT32_MAX)
     throw EPackageError("a sheet holds at most 4 GB of cell text");
   FStart.push_back(static_cast<uint32_t>(FText.size()));
   FText.append(text);
-  return static_cast<uint32_t>(FStart.size() - 1);
+  uint32_t index = static_cast<uint32_t>(FStart.size() - 1);
+  if (recent) *recent = index + 1;
+  return index;
 }
 
 uint32_t TSheet::AddText(std::string text) { return Pool.Add(text); }

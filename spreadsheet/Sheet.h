@@ -118,11 +118,14 @@ class TTextPool {
   void clear() {
     FText = {};
     FStart = {};
+    FRecent = {};
   }
 
  private:
+  static constexpr size_t kShortText = 64, kRecentTexts = 4096;
   std::string FText;
-  std::vector<uint32_t> FStart;  // where each text begins (4 GB of text at most)
+  std::vector<uint32_t> FStart;   // where each text begins (4 GB of text at most)
+  std::vector<uint32_t> FRecent;  // by hash: 1 + the index of a short text added lately, 0 for none
 };
 
 class TSheet {

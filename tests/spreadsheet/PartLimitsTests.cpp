@@ -147,3 +147,32 @@ TEST(PartLimits, RowsAndCellsOutsideTheSheetAreRefusedNotDropped) {
 
 }  // namespace
 }  // namespace spreadsheet
+
+namespace spreadsheet {
+namespace {
+
+// Cells may share a stored text: whatever mix of repeats, hash collisions,
+// empty, short and long texts goes in, each index reads back its own text.
+TEST(TextPool, EveryIndexReadsBackItsTextWhenRepeatsAreShared) {
+  TTextPool pool;
+  std::vector<std::pair<uint32_t, std::string>> added;
+  uint32_t seed = 7;
+  auto next = [&] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int k = 0; k < 50000; ++k) {
+    std::string text;
+    switch (next() % 4) {
+      case 0: text = "tag" + std::to_string(next() % 8); break;          // repeated often
+      case 1: text = "name" + std::to_string(k); break;                  // never repeated
+      case 2: text = std::string(next() % 3 == 0 ? 0 : 64, 'x'); break;  // empty, and the longest shared
+      default: text = std::string(65 + next() % 100, 'y') + std::to_string(next() % 4); break;
+    }
+    added.emplace_back(pool.Add(text), text);
+  }
+  for (const auto& [index, text] : added) ASSERT_EQ(pool[index], text);
+  EXPECT_LT(pool.size(), 50000u * 3 / 4);  // the repeats were not stored again
+  pool.clear();
+  EXPECT_EQ(pool[pool.Add("after")], "after");
+}
+
+}  // namespace
+}  // namespace spreadsheet
