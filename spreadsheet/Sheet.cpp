@@ -401,8 +401,7 @@ TRow& TSheet::RowForWrite(uint32_t row) {
   return FRows.back();
 }
 
-const TSheet::TLayout& TSheet::Layout() const {
-  if (FLayout.Known) return FLayout;
+const TSheet::TLayout& TSheet::ReadLayout() const {
   FLayout.Columns.clear();
   for (pugi::xml_node col : Children(Child(Root(), "cols"), "col"))
     FLayout.Columns.push_back(

@@ -219,7 +219,8 @@ class TSheet {
     bool Protected = false;
     std::vector<TColumnRun> Columns;  // in document order: the first run that holds a column wins
   };
-  const TLayout& Layout() const;
+  const TLayout& Layout() const { return FLayout.Known ? FLayout : ReadLayout(); }
+  const TLayout& ReadLayout() const;
   mutable TLayout FLayout;
 
   std::vector<TRow> FRows;  // before the gap, ascending; numbers as they are

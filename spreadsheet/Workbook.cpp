@@ -565,7 +565,7 @@ void TWorkbookFile::LoadStyles() {
   for (pugi::xml_node f : Children(Child(root, "numFmts"), "numFmt"))
     FNumFmts[f.attribute("numFmtId").as_uint()] = f.attribute("formatCode").value();
   FCellXfs = Children(Child(root, "cellXfs"), "xf");
-  FDateStyle.assign(FCellXfs.size(), -1);
+  FStyleKinds.assign(FCellXfs.size(), -1);
 }
 
 std::string TWorkbookFile::NumberFormatOf(uint32_t style) {
@@ -577,30 +577,30 @@ std::string TWorkbookFile::NumberFormatOf(uint32_t style) {
   return id == 0 ? "General" : "#" + std::to_string(id);
 }
 
-bool TWorkbookFile::IsDateStyle(uint32_t style) {
+// What the number format of a style makes of a value, worked out once a
+// style: every value written asks.
+int8_t TWorkbookFile::StyleKind(uint32_t style) {
   LoadStyles();
-  if (style >= FCellXfs.size()) return false;
-  if (FDateStyle[style] >= 0) return FDateStyle[style] != 0;
+  if (style >= FCellXfs.size()) return 0;
+  if (FStyleKinds[style] >= 0) return FStyleKinds[style];
   uint32_t id = FCellXfs[style].attribute("numFmtId").as_uint();
-  bool date;
-  auto it = FNumFmts.find(id);
-  if (it != FNumFmts.end())
-    date = IsDateFormatCode(it->second);
-  else
-    date = (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58) ||
-           (id >= 71 && id <= 81);
-  FDateStyle[style] = date ? 1 : 0;
-  return date;
+  int8_t kind = 0;
+  if (auto it = FNumFmts.find(id); it != FNumFmts.end()) {
+    if (IsDateFormatCode(it->second)) kind |= kDateStyle;
+    if (it->second == "@") kind |= kTextStyle;
+  } else {
+    if ((id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) || (id >= 50 && id <= 58) ||
+        (id >= 71 && id <= 81))
+      kind |= kDateStyle;
+    if (id == 49) kind |= kTextStyle;
+  }
+  FStyleKinds[style] = kind;
+  return kind;
 }
 
-bool TWorkbookFile::IsTextStyle(uint32_t style) {
-  // Asked for every text written: no copy of the format code.
-  LoadStyles();
-  if (style >= FCellXfs.size()) return false;
-  uint32_t id = FCellXfs[style].attribute("numFmtId").as_uint();
-  auto it = FNumFmts.find(id);
-  return it != FNumFmts.end() ? it->second == "@" : id == 49;
-}
+bool TWorkbookFile::IsDateStyle(uint32_t style) { return (StyleKind(style) & kDateStyle) != 0; }
+
+bool TWorkbookFile::IsTextStyle(uint32_t style) { return (StyleKind(style) & kTextStyle) != 0; }
 
 // A style like `style` but with the given built-in number format (numFmtId,
 // -1 to keep) and locked state (-1 to keep); added to cellXfs once and shared.
@@ -655,7 +655,7 @@ uint32_t TWorkbookFile::StyleWith(uint32_t style, const std::string& numFmtId, i
     throw EWorkbookError(rtl::UnicodeString(STooManyStyles));
   }
   FCellXfs.push_back(xf);
-  FDateStyle.push_back(-1);
+  FStyleKinds.push_back(-1);
   if (cellXfs.attribute("count")) cellXfs.attribute("count").set_value(static_cast<unsigned>(FCellXfs.size()));
   Part(FStylesPart).Modified = true;
   uint32_t index = static_cast<uint32_t>(FCellXfs.size() - 1);

@@ -247,7 +247,9 @@ class TWorkbookFile {
   std::string FStylesPart;
   std::vector<pugi::xml_node> FCellXfs;
   std::map<uint32_t, std::string> FNumFmts;
-  std::vector<int8_t> FDateStyle;  // -1 unknown, 0 no, 1 yes
+  static constexpr int8_t kDateStyle = 1, kTextStyle = 2;
+  std::vector<int8_t> FStyleKinds;  // -1 unknown, else kDateStyle and kTextStyle flags
+  int8_t StyleKind(uint32_t style);
   std::map<std::string, uint32_t> FDerivedStyles;
 };
 
