@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 
+#include "spreadsheet/ParallelDeflate.h"
 #include "spreadsheet/RemoveOnSignal.h"
 #include "spreadsheet/WorkbookGuard.h"
 
@@ -31,44 +33,62 @@ std::string ZipErrorText(int code) {
 
 EPackageError Fail(const std::string& reason) { return EPackageError(rtl::Utf8ToUnicode(reason)); }
 
-// State of one streamed part while libzip pulls its bytes.
+// The deflate level of written parts, chosen by measurement on a large
+// sheet: half the time of zlib's default for a tenth more bytes.
+constexpr int kDeflateLevel = 4;
+
+// State of one streamed part while libzip takes it: the part is compressed
+// (on two cores) when libzip first asks about it, and handed over as data
+// already deflated, so libzip only copies it.
 struct TStreamState {
   TPartWriter* Writer;
-  std::string Buffer;
-  size_t Offset = 0;
-  bool Done = false;
+  std::string SpillFolder;
+  std::unique_ptr<TDeflatedPart> Deflated;
+  uint64_t Offset = 0;
   std::exception_ptr Failure;
   zip_error_t Error;
+
+  bool Deflate() {
+    if (Deflated) return true;
+    try {
+      Deflated = std::make_unique<TDeflatedPart>(*Writer, kDeflateLevel, SpillFolder);
+      return true;
+    } catch (...) {
+      // Kept for the caller of zip_close; libzip only sees a read error.
+      Failure = std::current_exception();
+      zip_error_set(&Error, ZIP_ER_READ, 0);
+      return false;
+    }
+  }
 };
 
 zip_int64_t StreamCallback(void* user, void* data, zip_uint64_t length, zip_source_cmd_t command) {
   auto* state = static_cast<TStreamState*>(user);
   switch (command) {
-    case ZIP_SOURCE_OPEN: return 0;
+    case ZIP_SOURCE_OPEN: state->Offset = 0; return state->Deflate() ? 0 : -1;
     case ZIP_SOURCE_READ: {
+      if (!state->Deflate()) return -1;
       try {
-        while (state->Offset == state->Buffer.size() && !state->Done) {
-          state->Buffer.clear();
-          state->Offset = 0;
-          if (!(*state->Writer)(state->Buffer)) state->Done = true;
-        }
+        size_t n = state->Deflated->Read(state->Offset, static_cast<char*>(data), static_cast<size_t>(length));
+        state->Offset += n;
+        return static_cast<zip_int64_t>(n);
       } catch (...) {
-        // Kept for the caller of zip_close; libzip only sees a read error.
         state->Failure = std::current_exception();
         zip_error_set(&state->Error, ZIP_ER_READ, 0);
         return -1;
       }
-      size_t n = std::min<size_t>(length, state->Buffer.size() - state->Offset);
-      std::memcpy(data, state->Buffer.data() + state->Offset, n);
-      state->Offset += n;
-      return static_cast<zip_int64_t>(n);
     }
     case ZIP_SOURCE_CLOSE: return 0;
     case ZIP_SOURCE_STAT: {
+      if (!state->Deflate()) return -1;
       auto* st = static_cast<zip_stat_t*>(data);
       zip_stat_init(st);
       st->mtime = time(nullptr);
-      st->valid |= ZIP_STAT_MTIME;
+      st->size = state->Deflated->Size();
+      st->comp_size = state->Deflated->CompressedSize();
+      st->crc = state->Deflated->Crc();
+      st->comp_method = ZIP_CM_DEFLATE;
+      st->valid |= ZIP_STAT_MTIME | ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
       return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_ERROR: return zip_error_to_data(&state->Error, data, length);
@@ -417,6 +437,7 @@ void TPackage::Save(TWorkbookGuard* guard) {
         streams.push_back(std::make_unique<TStreamState>());
         TStreamState* state = streams.back().get();
         state->Writer = &e.Writer;
+        state->SpillFolder = dir;
         zip_error_init(&state->Error);
         part = zip_source_function(out, StreamCallback, state);
       } else {
@@ -428,7 +449,7 @@ void TPackage::Save(TWorkbookGuard* guard) {
         zip_source_free(part);
         throw Fail(std::string("cannot add ") + e.Name + ": " + zip_strerror(out));
       }
-      if (e.Replaced) zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 4);
+      if (e.Replaced) zip_set_file_compression(out, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, kDeflateLevel);
     }
     if (zip_close(out) != 0) {
       for (auto& s : streams)

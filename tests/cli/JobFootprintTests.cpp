@@ -1,7 +1,7 @@
 // The whole job at the size users run it: 100,000 rows of ten fields, each
 // field written through TqovSheet.Cell, measured from the process itself.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,16 +72,18 @@ TEST(JobFootprint, AHundredThousandRowJobStaysUnderSixtyMegabytes) {
   Python("import openpyxl\nwb = openpyxl.Workbook()\nwb.active['A1'] = 'template'\nwb.save('" +
          folder.File("book.xlsx") + "')\n");
   int status = -1;
-  long peak = RunMeasured(folder.Path(),
-                          {KORVA_BINARY, "-x", "book.xlsx", "-c", "data.csv", "-d", ";", "fill.rops"}, status);
+  long peak = RunMeasured(folder.Path(), {KORVA_BINARY, "-x", "book.xlsx", "-c", "data.csv", "-d", ";", "fill.rops"},
+                          status);
   ASSERT_EQ(status, 0);
   EXPECT_LT(peak, 60 * 1024) << "peak memory " << peak / 1024 << " MB";
   RecordProperty("PeakKilobytes", static_cast<int>(peak));
   // Every field arrived, typed: the last row as saved.
-  std::string row = Python("import zipfile\nx = zipfile.ZipFile('" + folder.File("book.xlsx") +
-                           "').read('xl/worksheets/sheet1.xml').decode()\nprint(x[x.index('<row r=\"100001\"'):][:700])\n");
-  for (const char* cell : {"<c r=\"A100001\"><v>99999</v></c>", "<t>name99999</t>", "<t>xxxxxxxx</t>", "<t>city89</t>",
-                           "<c r=\"H100001\"><v>699993</v></c>", "<t>tag</t>", "<c r=\"J100001\"><v>33333</v></c></row>"})
+  std::string row = Python(
+      "import zipfile\nx = zipfile.ZipFile('" + folder.File("book.xlsx") +
+      "').read('xl/worksheets/sheet1.xml').decode()\nprint(x[x.index('<row r=\"100001\"'):][:700])\n");
+  for (const char* cell :
+       {"<c r=\"A100001\"><v>99999</v></c>", "<t>name99999</t>", "<t>xxxxxxxx</t>", "<t>city89</t>",
+        "<c r=\"H100001\"><v>699993</v></c>", "<t>tag</t>", "<c r=\"J100001\"><v>33333</v></c></row>"})
     EXPECT_NE(row.find(cell), std::string::npos) << cell << " in " << row;
 }
 

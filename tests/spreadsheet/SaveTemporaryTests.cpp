@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "ServerFixture.h"
 #include "spreadsheet/Package.h"
+#include "spreadsheet/ParallelDeflate.h"
 
 namespace spreadsheet::testing {
 namespace {
@@ -71,6 +74,69 @@ TEST_F(SaveTemporaryTest, ASaveWritesThroughOneTemporaryFile) {
   EXPECT_THAT(added[0], ::testing::MatchesRegex("\\.book\\.xlsx\\.[A-Za-z0-9]{6}"));
   EXPECT_EQ(Entries(FDir.Path()), before);
   EXPECT_EQ(ReadZip(FPath)["xl/extra.xml"], "<extra/>");
+}
+
+// A written part is compressed in blocks on two cores and joined into one
+// deflate stream: whatever its size, its blocks and the writer's pieces, a
+// zip reader other than ours inflates it whole with a matching checksum, and
+// compressed data spilled to disk leaves no file behind.
+TEST_F(SaveTemporaryTest, PartsCompressedInBlocksReadBackWhole) {
+  const size_t block = TDeflatedPart::kBlock;
+  struct TCase {
+    size_t Size;
+    size_t Piece;  // the writer's piece size
+    bool Random;   // incompressible: more than a megabyte compressed spills to disk
+  } cases[] = {{0, 1, false},
+               {100, 7, false},
+               {block, 4096, false},
+               {block + 1, 65536, false},
+               {5 * block, 3 * block, false},
+               {3 * block + 12345, 100000, true}};
+  for (const TCase& c : cases) {
+    MakeBook();
+    std::set<std::string> before = Entries(FDir.Path());
+    std::string content(c.Size, '\0');
+    uint32_t seed = 99;
+    for (size_t k = 0; k < c.Size; ++k)
+      content[k] = c.Random ? static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24)
+                            : "<c r=\"A1\"><v>12</v></c>"[k % 22];
+    {
+      TPackage package(FPath);
+      size_t at = 0;
+      package.WriteStreamed("xl/extra.bin", [&](std::string& out) {
+        out = content.substr(at, c.Piece);
+        at += out.size();
+        return at < content.size();
+      });
+      package.Save();
+    }
+    EXPECT_EQ(Entries(FDir.Path()), before) << c.Size;
+    EXPECT_TRUE(ReadZip(FPath)["xl/extra.bin"] == content) << c.Size;
+    std::string out = RunPython("import zipfile, zlib\nz = zipfile.ZipFile('" + FPath +
+                                "')\nprint(z.testzip(), zlib.crc32(z.read('xl/extra.bin')))\n");
+    uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(content.data()), content.size());
+    EXPECT_EQ(out, "None " + std::to_string(crc) + "\n") << c.Size;
+  }
+}
+
+// A writer that fails part way through a large part fails the save, and the
+// workbook and its folder stay as they were.
+TEST_F(SaveTemporaryTest, AWriterFailingInALaterBlockLeavesTheWorkbookAsItWas) {
+  MakeBook();
+  std::set<std::string> before = Entries(FDir.Path());
+  auto contents = [&] { return (std::stringstream() << std::ifstream(FPath, std::ios::binary).rdbuf()).str(); };
+  std::string original = contents();
+  TPackage package(FPath);
+  size_t written = 0;
+  package.WriteStreamed("xl/extra.xml", [&](std::string& out) {
+    if (written > 3 * TDeflatedPart::kBlock) throw EPackageError(u"the writer gave up");
+    out.assign(65536, 'x');
+    written += out.size();
+    return true;
+  });
+  EXPECT_THROW(package.Save(), EPackageError);
+  EXPECT_EQ(contents(), original);
+  EXPECT_EQ(Entries(FDir.Path()), before);
 }
 
 }  // namespace
