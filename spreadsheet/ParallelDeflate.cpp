@@ -13,9 +13,9 @@ namespace spreadsheet {
 
 namespace {
 
-constexpr size_t kWindow = 32768;          // what deflate looks back over
-constexpr size_t kInFlight = 2;            // blocks being compressed while the next is written
-constexpr size_t kHeldLimit = 1 << 20;     // compressed bytes kept in memory before spilling
+constexpr size_t kWindow = 32768;       // what deflate looks back over
+constexpr size_t kInFlight = 2;         // blocks being compressed while the next is written
+constexpr size_t kHeldLimit = 1 << 20;  // compressed bytes kept in memory before spilling
 
 EPackageError Fail(const std::string& reason) { return EPackageError(rtl::Utf8ToUnicode(reason)); }
 
@@ -98,7 +98,7 @@ TDeflatedPart::TDeflatedPart(const TPartWriter& writer, int level, const std::st
         break;
       }
       running.push_back(std::async(std::launch::async, [in = std::move(input), dict = std::move(dictionary), level,
-                                                         last = !more] { return DeflateBlock(in, dict, level, last); }));
+                                                        last = !more] { return DeflateBlock(in, dict, level, last); }));
       input = std::string();
       dictionary = std::move(nextDictionary);
       if (running.size() >= kInFlight) collect();

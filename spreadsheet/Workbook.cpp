@@ -344,10 +344,10 @@ bool ReadPlainInput(std::u16string_view input, TTypedInput& result) {
 
 }  // namespace
 
-TTypedInput ReadTypedInput(const rtl::UnicodeString& input) {
+TTypedInput ReadTypedInput(std::u16string_view input) {
   TTypedInput result;
   if (!input.empty() && ReadPlainInput(input, result)) return result;
-  return ReadTypedInputInFull(input);
+  return ReadTypedInputInFull(rtl::UnicodeString(input));
 }
 
 TTypedInput ReadTypedInputInFull(const rtl::UnicodeString& input) {
@@ -740,11 +740,19 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
     headerName = Variant::FromOleStr(rtl::Utf8ToUnicode(NameTableColumn(sheet, *header, column, input.Deref())));
   }
   const Variant& value = headerName.IsEmpty() ? input.Deref() : headerName;
+  // A text value read where it lies when it is UTF-16 already.
+  const bool isText = value.VType() == rtl::varOleStr || value.VType() == rtl::varUString ||
+                      value.VType() == rtl::varString;
+  rtl::UnicodeString converted;
+  std::u16string_view text;
+  if (value.VType() == rtl::varString) {
+    converted = value.AsUnicodeString();
+    text = converted;
+  } else if (isText) {
+    text = value.VWideText();
+  }
   // Writing an empty text clears the value, as in the application.
-  bool clearing = value.IsEmpty() || value.IsNull() ||
-                  ((value.VType() == rtl::varOleStr || value.VType() == rtl::varUString ||
-                    value.VType() == rtl::varString) &&
-                   value.AsUnicodeString().empty());
+  bool clearing = value.IsEmpty() || value.IsNull() || (isText && text.empty());
   if (clearing && !sheet.FindCell(row, column)) return;
   if (sheet.InMultiCellArray(row, column)) throw EWorkbookError(rtl::Utf8ToUnicode(SPartOfArray));
 
@@ -755,7 +763,6 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
     case rtl::varOleStr:
     case rtl::varUString:
     case rtl::varString: {
-      rtl::UnicodeString text = value.AsUnicodeString();
       if (text.size() > 32767) throw EWorkbookError(rtl::UnicodeString(STextTooLong));
       if (text.empty()) {
         typed.Kind = TTypedInput::tiEmpty;
@@ -770,7 +777,7 @@ void TWorkbookFile::SetValue(TSheet& sheet, uint32_t row, uint32_t column, const
       }
       typed = ReadTypedInput(text);
       if (typed.Kind == TTypedInput::tiFormula && !FormulaIsValid(typed.Text))
-        throw EWorkbookError(rtl::FormatText(SBadFormula, {text}));
+        throw EWorkbookError(rtl::FormatText(SBadFormula, {rtl::UnicodeString(text)}));
       break;
     }
     case rtl::varBoolean:

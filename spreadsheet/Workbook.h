@@ -268,7 +268,7 @@ struct TTypedInput {
   // format for "$12", scientific ("0.00E+00") for "1e3"; empty for none.
   std::string Format;
 };
-TTypedInput ReadTypedInput(const rtl::UnicodeString& input);
+TTypedInput ReadTypedInput(std::u16string_view input);
 // The same reading without the shortcuts for plain numbers and words, which
 // must agree with it.
 TTypedInput ReadTypedInputInFull(const rtl::UnicodeString& input);
