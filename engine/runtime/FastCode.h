@@ -61,6 +61,7 @@ enum TFastOp : uint8_t {
   FxFlagJump,     // FxSetFlag, with Step a pop of the top entry, then FxJumpIfFlag
   FxPushCalc,     // FxPushType of an Integer, assigned B, then calculated with C (operator Sub)
   FxWindow,       // FxPushType of a temporary that its window's copies keep in the code's slot instead
+  FxPopRun,       // FxPop and the Frame - 1 pops that follow it
   // The same three with the operator fixed at load (each with a dispatch of its own):
   FxCalcOp,                              // + CalcAdd .. CalcXor
   FxCompareOp = FxCalcOp + CalcXor + 1,  // + CmpGreaterEqual .. CmpEqual
@@ -82,7 +83,7 @@ struct TFastInstr {
   uint32_t Pos = 0;            // byte offset of the instruction
   uint32_t End = 0;            // byte offset after it
   uint32_t Target = 0;         // jumps, FxWindow and its copies: instruction number; FxCall: procedure number
-  int32_t Frame = 0;           // FxWindow: the frame entry of the temporary
+  int32_t Frame = 0;           // FxWindow: the frame entry of the temporary; FxPopRun: the number of pops
   uint32_t JumpTo = 0;         // FxFlagJump, FxCompareJump: the instruction jumped to
   bool Window = false;         // a copy inside a window (its instruction is Target)
   uint32_t Next = 0;           // the instruction that follows (past no-operations and plain jumps)

@@ -30,6 +30,10 @@ inline bool Truth(const uint8_t* p, const TPSTypeRec* t, uint32_t& v) {
   }
 }
 
+// Strings whose copies share one reference-counted block (a WideString
+// copies its text instead); their slot is the block reference, nil when empty.
+inline bool SharedString(TPSBaseType b) { return b == btString || b == btPChar || b == btUnicodeString; }
+
 // The stack as the fast loop sees it, kept in registers between the
 // instructions that change it.
 struct TStackView {
@@ -158,9 +162,11 @@ struct TPSFastRunner {
     uint8_t* v;
     const uint32_t size = (type->FRealSize + 7u) & ~7u;
     const uint64_t needed = uint64_t(s.FLength) + TPSStack::EntryHeader + size;
-    if (type->FRealSize - 1u < 24u && (!type->FManaged || type->FBaseType == btPointer) && needed <= s.FCapacity &&
+    if (type->FRealSize - 1u < 24u &&
+        (!type->FManaged || type->FBaseType == btPointer || SharedString(type->FBaseType)) && needed <= s.FCapacity &&
         needed <= s.FMaxLength) {
-      // The common temporaries: plain values, pointers and return addresses.
+      // The common temporaries: plain values, pointers, return addresses and
+      // strings (empty: a nil reference).
       uint8_t* e = s.FDataPtr + s.FLength;
       s.FEntries.push_back(s.FLength);
       s.FLength = static_cast<uint32_t>(needed);
@@ -195,6 +201,17 @@ struct TPSFastRunner {
         case btU32:
         case btS32: std::memcpy(dp, sp, 4); return static_cast<int32_t>(in.Next);
         case btS64: std::memcpy(dp, sp, 8); return static_cast<int32_t>(in.Next);
+        case btString:
+        case btPChar:
+        case btUnicodeString:
+          if (dp != sp) {
+            // The new reference first: both may hold the same block.
+            TPSBlockHeader* h = LoadBlock(sp);
+            AddRefBlock(h);
+            ReleaseStringBlock(LoadBlock(dp));
+            Store(dp, h);
+          }
+          return static_cast<int32_t>(in.Next);
         default: break;
       }
     }
@@ -413,6 +430,12 @@ struct TPSFastRunner {
       std::memcpy(slot, src, t->FRealSize);
       return static_cast<int32_t>(in.Next);
     }
+    if (SharedString(t->FBaseType)) {
+      TPSBlockHeader* h = LoadBlock(src);
+      AddRefBlock(h);
+      Store(slot, h);
+      return static_cast<int32_t>(in.Next);
+    }
     X.FCurrentPosition = in.End;
     return After(CopyValues(slot, src, t) ? ErNoError : ErTypeMismatch, in);
   }
@@ -434,14 +457,47 @@ struct TPSFastRunner {
     return static_cast<int32_t>(in.Next);
   }
 
+  // Whether the entry at `off` goes without finalising anything but a string
+  // reference (released here when `release`).
+  __attribute__((always_inline)) bool QuickDrop(uint32_t off, bool release) {
+    const auto* t = Load<const TPSTypeRec*>(V.Data + off);
+    if (!t || t->FBaseType == btReturnAddress) return false;
+    if (!t->FManaged) return true;
+    if (t->FBaseType == btPointer) return !Load<TPSPointerValue>(V.Data + off + TPSStack::EntryHeader).Owning;
+    if (!SharedString(t->FBaseType)) return false;
+    if (release) ReleaseStringBlock(LoadBlock(V.Data + off + TPSStack::EntryHeader));
+    return true;
+  }
+
+  // A run of pops (in.Frame of them) at once when none needs more than a
+  // string released and the block would not shrink on the way; else the
+  // first alone, as FxPop does it.
+  __attribute__((always_inline)) int32_t PopRun(const TFastInstr& in, int32_t pc) {
+    const auto n = static_cast<uint64_t>(in.Frame);
+    if (V.Count >= n) {
+      TPSStack& s = X.FStack;
+      const uint32_t low = V.Entries[V.Count - n];
+      bool quick = s.FCapacity - low <= TPSStack::ShrinkSlack;
+      for (uint64_t i = 1; i <= n && quick; ++i) quick = QuickDrop(V.Entries[V.Count - i], false);
+      if (quick) {
+        for (uint64_t i = 1; i <= n; ++i) QuickDrop(V.Entries[V.Count - i], true);
+        s.FEntries.resize(size_t(V.Count - n));
+        s.FLength = low;
+        V.Count -= n;
+        return static_cast<int32_t>(in.Next);
+      }
+    }
+    const int32_t next = Pop(in, pc);
+    return next == static_cast<int32_t>(in.Next) ? pc + 1 : next;
+  }
+
   __attribute__((always_inline)) int32_t Pop(const TFastInstr& in, int32_t pc) {
     TPSStack& s = X.FStack;
     if (V.Count == 0) return ToGeneral;
     const uint32_t off = V.Entries[V.Count - 1];
     const auto* t = Load<const TPSTypeRec*>(V.Data + off);
     if (!t || t->FBaseType == btReturnAddress) return ToGeneral;
-    if ((!t->FManaged || (t->FBaseType == btPointer && !Load<TPSPointerValue>(V.Data + off + 8).Owning)) &&
-        s.FCapacity - off <= TPSStack::ShrinkSlack) {
+    if (s.FCapacity - off <= TPSStack::ShrinkSlack && QuickDrop(off, true)) {
       s.FEntries.pop_back();
       s.FLength = off;
       --V.Count;
@@ -572,6 +628,7 @@ struct TPSFastRunner {
         &&flagJump,
         &&pushCalc,
         &&window,
+        &&popRun,
         &&calc0,
         &&calc1,
         &&calc2,
@@ -684,6 +741,8 @@ struct TPSFastRunner {
     KORVA_DISPATCH(PushVarRef(*in, pc));
   pop:
     KORVA_DISPATCH(Pop(*in, pc));
+  popRun:
+    KORVA_DISPATCH(PopRun(*in, pc));
   incDec:
     KORVA_DISPATCH(IncDec(*in, pc));
   call:

@@ -427,6 +427,16 @@ struct TPSTranslator {
         f.Next = j.Next;
       }
     }
+    // Pops one after another (the arguments after a call, the temporaries of
+    // an expression) go together; each keeps the count from itself on, for
+    // jumps into the run.
+    for (size_t i = n - 1; i-- > 0;) {
+      if (code[i].Op != FxPop || (code[i + 1].Op != FxPop && code[i + 1].Op != FxPopRun) || code[i].Next != i + 1)
+        continue;
+      code[i].Op = FxPopRun;
+      code[i].Frame = code[i + 1].Op == FxPopRun ? code[i + 1].Frame + 1 : 2;
+      code[i].Next = code[i + 1].Next;
+    }
     for (TFastInstr& in : fast->Code) {
       if (in.Op == FxCalc && in.Sub <= CalcXor) in.Op = static_cast<TFastOp>(FxCalcOp + in.Sub);
       if (in.Op == FxCompare && in.Sub < CmpIn) in.Op = static_cast<TFastOp>(FxCompareOp + in.Sub);
