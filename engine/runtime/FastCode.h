@@ -62,6 +62,7 @@ enum TFastOp : uint8_t {
   FxPushCalc,     // FxPushType of an Integer, assigned B, then calculated with C (operator Sub)
   FxWindow,       // FxPushType of a temporary that its window's copies keep in the code's slot instead
   FxPopRun,       // FxPop and the Frame - 1 pops that follow it
+  FxSetPointer,   // OpSetPointer of a variable to a variable
   // The same three with the operator fixed at load (each with a dispatch of its own):
   FxCalcOp,                              // + CalcAdd .. CalcXor
   FxCompareOp = FxCalcOp + CalcXor + 1,  // + CmpGreaterEqual .. CmpEqual

@@ -34,6 +34,16 @@ inline bool Truth(const uint8_t* p, const TPSTypeRec* t, uint32_t& v) {
 // copies its text instead); their slot is the block reference, nil when empty.
 inline bool SharedString(TPSBaseType b) { return b == btString || b == btPChar || b == btUnicodeString; }
 
+// Two characters whose comparison as one-character texts is that of their
+// codes: of one width, or a Char of the ASCII range against a WideChar (a
+// Char above it is a UTF-8 fragment, which the general operation converts).
+inline bool CharCodes(const uint8_t* lp, TPSBaseType lb, const uint8_t* rp, TPSBaseType rb, uint32_t& l, uint32_t& r) {
+  if ((lb != btChar && lb != btWideChar) || (rb != btChar && rb != btWideChar)) return false;
+  l = lb == btChar ? *lp : Load<uint16_t>(lp);
+  r = rb == btChar ? *rp : Load<uint16_t>(rp);
+  return lb == rb || (lb == btChar ? l : r) < 0x80;
+}
+
 // The stack as the fast loop sees it, kept in registers between the
 // instructions that change it.
 struct TStackView {
@@ -316,6 +326,8 @@ struct TPSFastRunner {
       result = Relate(Load<int32_t>(lp), Load<int32_t>(rp), op);
     } else if (lb == rt->FBaseType && op < CmpIn && lb == btU32) {
       result = Relate(Load<uint32_t>(lp), Load<uint32_t>(rp), op);
+    } else if (uint32_t l, r; op < CmpIn && CharCodes(lp, lb, rp, rt->FBaseType, l, r)) {
+      result = Relate(l, r, op);
     } else {
       if (in.Window) return ToGeneral;
       X.FCurrentPosition = in.End;
@@ -511,6 +523,35 @@ struct TPSFastRunner {
     return Disturbed() ? Changed : static_cast<int32_t>(in.Next);
   }
 
+  // A variable as it is, pointers not followed.
+  __attribute__((always_inline)) bool Raw(const TFastOperand& o, uint8_t*& p, const TPSTypeRec*& t) {
+    if (o.Kind == FoGlobal) {
+      p = o.P;
+      t = o.T;
+      return true;
+    }
+    return Entry(o.Frame, p, t);
+  }
+
+  // A pointer that owns nothing made to refer to a variable (or to what a
+  // pointer refers to); the general loop does the rest and reports.
+  __attribute__((always_inline)) int32_t SetPointer(const TFastInstr& in) {
+    uint8_t *dp, *sp;
+    const TPSTypeRec *dt, *st;
+    if (!Raw(in.A, dp, dt) || !Raw(in.B, sp, st) || dt->FBaseType != btPointer || Load<TPSPointerValue>(dp).Owning)
+      return ToGeneral;
+    void* target = sp;
+    const TPSTypeRec* type = st;
+    if (st->FBaseType == btPointer) {
+      const auto sv = Load<TPSPointerValue>(sp);
+      target = sv.Target;
+      type = sv.Type;
+    }
+    Store(dp + offsetof(TPSPointerValue, Target), target);
+    Store(dp + offsetof(TPSPointerValue, Type), type);
+    return static_cast<int32_t>(in.Next);
+  }
+
   // Only when the entry is the one the operands' frame numbers expect, both
   // operands are Integers and the push needs no larger block (which would
   // move them); else the three instructions run one by one.
@@ -629,6 +670,7 @@ struct TPSFastRunner {
         &&pushCalc,
         &&window,
         &&popRun,
+        &&setPointer,
         &&calc0,
         &&calc1,
         &&calc2,
@@ -674,19 +716,35 @@ struct TPSFastRunner {
         &&assignCalc32_9,
     };
     static_assert(sizeof Handlers / sizeof Handlers[0] == FxOpCount);
-    const TPSFastCode* fast;
-    const TFastInstr* code;
+    const TPSFastCode* fast = nullptr;
+    // The procedure whose code `fast` is, and its offset table: calls and
+    // returns within one procedure (recursion) find them in registers.
+    const TPSInternalProcRec* running = nullptr;
+    const int32_t* indexOf = nullptr;
+    size_t indexCount = 0;
+    const TFastInstr* code = nullptr;
     const TFastInstr* in;
     int32_t pc, next;
     // Read afresh every time: a signal handler may stop or pause the run.
     const volatile TPSStatus* const status = &X.FStatus;
     Sync();
+    // The current procedure at the current position; calls and returns
+    // expand it in place, so each ends in a dispatch jump of its own.
+#define KORVA_ENTER                                                                               \
+  do {                                                                                            \
+    if (Stopped()) return true;                                                                   \
+    if (X.FCurrProc != running) {                                                                 \
+      if (!X.FCurrProc || !X.FCurrProc->FFast) return false;                                      \
+      running = X.FCurrProc;                                                                      \
+      fast = running->FFast.get();                                                                \
+      code = fast->Code.data();                                                                   \
+      indexOf = fast->IndexOf.data();                                                             \
+      indexCount = fast->IndexOf.size();                                                          \
+    }                                                                                             \
+    if (X.FCurrentPosition >= indexCount || (pc = indexOf[X.FCurrentPosition]) < 0) return false; \
+  } while (false)
   enter:
-    if (Stopped()) return true;
-    if (!X.FCurrProc || !(fast = X.FCurrProc->FFast.get()) || X.FCurrentPosition >= fast->IndexOf.size() ||
-        (pc = fast->IndexOf[X.FCurrentPosition]) < 0)
-      return false;
-    code = fast->Code.data();
+    KORVA_ENTER;
 #define KORVA_DISPATCH(target) \
   do {                         \
     next = (target);           \
@@ -743,12 +801,20 @@ struct TPSFastRunner {
     KORVA_DISPATCH(Pop(*in, pc));
   popRun:
     KORVA_DISPATCH(PopRun(*in, pc));
+  setPointer:
+    KORVA_DISPATCH(SetPointer(*in));
   incDec:
     KORVA_DISPATCH(IncDec(*in, pc));
   call:
-    KORVA_DISPATCH(Call(*in));
+    next = Call(*in);
+    if (next != Switched) KORVA_DISPATCH(next);
+    KORVA_ENTER;
+    KORVA_DISPATCH(pc);
   ret:
-    KORVA_DISPATCH(Return());
+    next = Return();
+    if (next != Switched) KORVA_DISPATCH(next);
+    KORVA_ENTER;
+    KORVA_DISPATCH(pc);
 #define KORVA_FIXED(name, call, k) name##k : KORVA_DISPATCH(call<k>(*in));
 #define KORVA_FIXED_BRANCH(name, call, k) name##k : KORVA_BRANCH(call<k>(*in));
     KORVA_FIXED(calc, Calc, 0)
@@ -840,6 +906,7 @@ struct TPSFastRunner {
   general:
     KORVA_DISPATCH(ToGeneral);
 #undef KORVA_DISPATCH
+#undef KORVA_ENTER
   stopped:
     X.FCurrentPosition = code[next].Pos;
     return true;

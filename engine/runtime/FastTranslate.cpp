@@ -196,6 +196,9 @@ struct TPSTranslator {
       case OpSetPointer:
       case OpSetPointerCopy:
         if (!Operand(in.A, usable) || !Operand(in.B, usable)) return false;
+        if (opcode == OpSetPointer && (in.A.Kind == FoGlobal || in.A.Kind == FoStack) &&
+            (in.B.Kind == FoGlobal || in.B.Kind == FoStack))
+          op = FxSetPointer;
         break;
       case OpSetFlag:
         if (!Operand(in.A, usable) || !Byte(byte)) return false;

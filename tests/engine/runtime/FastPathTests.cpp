@@ -41,6 +41,11 @@ std::vector<TValue> ValuesOf(TPSBaseType t) {
     case btS64: return {V<int64_t>(t, 0), V<int64_t>(t, -1), V<int64_t>(t, INT64_MIN), V<int64_t>(t, INT64_MAX)};
     case btDouble:
       return {V<double>(t, 0.0), V<double>(t, -2.5), V<double>(t, 1e308), V<double>(t, nan), V<double>(t, inf)};
+    case btChar:
+      return {V<uint8_t>(t, 0), V<uint8_t>(t, '0'), V<uint8_t>(t, 0x7F), V<uint8_t>(t, 0x80), V<uint8_t>(t, 0xFF)};
+    case btWideChar:
+      return {V<uint16_t>(t, 0),    V<uint16_t>(t, '9'),  V<uint16_t>(t, 0x7F),
+              V<uint16_t>(t, 0x80), V<uint16_t>(t, 0xFF), V<uint16_t>(t, 0xFFFF)};
     default: return {S(u""), S(u"ab")};
   }
 }
@@ -101,7 +106,12 @@ TOutcome RunOnce(const std::string& module, const TValue& a, const TValue& b, in
     const TPSTypeRec* t = x.GetVarType(i);
     if (t->FBaseType == btUnicodeString || t->FBaseType == btString)
       o.Globals.push_back(rtl::UnicodeToUtf8(x.GlobalVars().GetUnicodeString(i)));
-    else if (t->FBaseType != btArray)
+    else if (t->FBaseType == btPointer) {  // addresses differ from run to run: what it refers to
+      TPSPointerValue pv;
+      std::memcpy(&pv, x.GetVarNo(i), sizeof pv);
+      o.Globals.push_back(std::to_string(pv.Target != nullptr) + std::to_string(pv.Type ? pv.Type->FBaseType : 0) +
+                          std::to_string(pv.Owning));
+    } else if (t->FBaseType != btArray)
       o.Globals.push_back(std::string(reinterpret_cast<const char*>(x.GetVarNo(i)), t->FRealSize));
     else
       for (uint32_t e = 0; e < PSDynArrayGetLength(x.GetVarNo(i), t); ++e)
@@ -315,6 +325,52 @@ TEST(FastPath, ComparisonsAndConditionalJumpsMatchTheGeneralLoop) {
                              m.B, a, b);
         }
       }
+}
+
+TEST(FastPath, CharactersCompareAsTheGeneralLoopComparesThem) {
+  // Either width on either side, across the ASCII boundary (a Char above it
+  // is a fragment of UTF-8), and against a string.
+  for (TPSBaseType a : {btChar, btWideChar, btUnicodeString})
+    for (TPSBaseType b : {btChar, btWideChar})
+      for (uint8_t op = CmpGreaterEqual; op <= CmpEqual; ++op)
+        for (bool swap : {false, true}) {
+          TCase m(a, b);
+          TCode c;
+          c.Compare(op).Var(G(3)).Var(G(swap ? 1 : 0)).Var(G(swap ? 0 : 1)).Ret();
+          m.B.Main(c);
+          ExpectSameBothWays("characters " + std::to_string(op) + " " + std::to_string(a) + "/" + std::to_string(b) +
+                                 (swap ? " swapped" : ""),
+                             m.B, a, b);
+        }
+}
+
+TEST(FastPath, PointersSetToVariablesMatchTheGeneralLoop) {
+  // A pointer (global or frame entry) set to a variable, to a frame entry
+  // and to what another pointer refers to, then written through; a pointer
+  // that owns a copy, a destination that is no pointer and a constant
+  // source go to the general loop, which reports the last two.
+  for (int form = 0; form < 7; ++form) {
+    TCase m(btS32, btS32);
+    const uint32_t pointer = m.B.Type(btPointer);
+    m.B.Var(pointer);  // G5
+    TCode c;
+    c.PushType(m.S32).PushType(pointer).PushType(pointer);  // L(1) an Integer, L(2) and L(3) pointers
+    c.Assign().Var(L(1)).Var(G(0));
+    switch (form) {
+      case 0: c.Op(OpSetPointer).Var(G(5)).Var(G(1)); break;
+      case 1: c.Op(OpSetPointer).Var(L(2)).Var(L(1)); break;
+      case 2: c.Op(OpSetPointer).Var(L(3)).Var(G(1)).Op(OpSetPointer).Var(G(5)).Var(L(3)); break;
+      case 3: c.Op(OpSetPointerCopy).Var(G(5)).Var(G(0)).Op(OpSetPointer).Var(G(5)).Var(G(1)); break;
+      case 4: c.Op(OpSetPointer).Var(G(2)).Var(G(1)); break;
+      case 5: c.Op(OpSetPointer).Var(G(5)).Const<int32_t>(m.S32, 4); break;
+      case 6: c.Op(OpSetPointer).Var(L(2)).Var(L(4)); break;  // no such entry
+    }
+    const uint32_t through = form == 1 ? L(2) : G(5);
+    c.Calc(CalcAdd).Var(through).Const<int32_t>(m.S32, 100);
+    c.Assign().Var(G(0)).Var(L(1)).Pop().Pop().Pop().Ret();
+    m.B.Main(c);
+    ExpectSameBothWays("set pointer form " + std::to_string(form), m.B, btS32, btS32);
+  }
 }
 
 TEST(FastPath, ArrayElementsMatchTheGeneralLoopIncludingNilAndOutOfRange) {
