@@ -380,8 +380,9 @@ struct TPSFastRunner {
   // from its own instruction, when that needs the general loop).
   template <int K>
   __attribute__((always_inline)) int32_t AssignCalc32(const TFastInstr& in) {
-    std::memcpy(in.A.Fixed, in.B.Fixed, 4);
-    const uint32_t a = Load<uint32_t>(in.A.Fixed), b = Load<uint32_t>(in.C.Fixed);
+    // Computed from the source straight away: only the result is stored (the
+    // second operand is never the destination, see the translation).
+    const uint32_t a = Load<uint32_t>(in.B.Fixed), b = Load<uint32_t>(in.C.Fixed);
     uint32_t r;
     switch (K) {
       case CalcAdd: r = a + b; break;
@@ -389,7 +390,10 @@ struct TPSFastRunner {
       case CalcMul: r = a * b; break;
       case CalcDiv:
       case CalcMod:
-        if (b == 0 || static_cast<int32_t>(b) == -1) return static_cast<int32_t>(in.JumpTo);
+        if (b == 0 || static_cast<int32_t>(b) == -1) {
+          Store(in.A.Fixed, a);
+          return static_cast<int32_t>(in.JumpTo);
+        }
         if (in.A.T->FBaseType == btU32)
           r = K == CalcDiv ? a / b : a % b;
         else
@@ -403,6 +407,44 @@ struct TPSFastRunner {
       default: r = a ^ b; break;
     }
     Store(in.A.Fixed, r);
+    return static_cast<int32_t>(in.Next);
+  }
+
+  // The steps of FxChain32 with the value in a register; a division the
+  // quick form cannot do stores the value so far and leaves the step to its
+  // own instruction (the first step of a calculation: to the general loop).
+  __attribute__((always_inline)) int32_t Chain32(const TFastInstr& in) {
+    uint32_t v = Load<uint32_t>(in.ChainFrom);
+    const bool isUnsigned = in.A.T->FBaseType == btU32;
+    for (int i = 0; i < in.ChainLength; ++i) {
+      const TFastInstr::TChainStep& step = in.Chain[i];
+      // An operand that is the destination is the value so far.
+      const uint32_t b = step.Src == in.A.Fixed ? v : Load<uint32_t>(step.Src);
+      switch (step.Op) {
+        case CalcAdd: v += b; break;
+        case CalcSub: v -= b; break;
+        case CalcMul: v *= b; break;
+        case CalcDiv:
+        case CalcMod:
+          if (b == 0 || static_cast<int32_t>(b) == -1) {
+            if (i == 0 && !in.Jump) return ToGeneral;
+            Store(in.A.Fixed, v);
+            return static_cast<int32_t>(step.At);
+          }
+          if (isUnsigned)
+            v = step.Op == CalcDiv ? v / b : v % b;
+          else
+            v = static_cast<uint32_t>(step.Op == CalcDiv ? static_cast<int32_t>(v) / static_cast<int32_t>(b)
+                                                         : static_cast<int32_t>(v) % static_cast<int32_t>(b));
+          break;
+        case CalcShl: v <<= (b & 31); break;
+        case CalcShr: v >>= (b & 31); break;
+        case CalcAnd: v &= b; break;
+        case CalcOr: v |= b; break;
+        default: v ^= b; break;
+      }
+    }
+    Store(in.A.Fixed, v);
     return static_cast<int32_t>(in.Next);
   }
 
@@ -671,6 +713,7 @@ struct TPSFastRunner {
         &&window,
         &&popRun,
         &&setPointer,
+        &&chain32,
         &&calc0,
         &&calc1,
         &&calc2,
@@ -803,6 +846,8 @@ struct TPSFastRunner {
     KORVA_DISPATCH(PopRun(*in, pc));
   setPointer:
     KORVA_DISPATCH(SetPointer(*in));
+  chain32:
+    KORVA_DISPATCH(Chain32(*in));
   incDec:
     KORVA_DISPATCH(IncDec(*in, pc));
   call:

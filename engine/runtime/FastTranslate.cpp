@@ -479,12 +479,38 @@ struct TPSTranslator {
       if (in.Op != FxAssign32 || in.Next >= fast->Code.size()) continue;
       const TFastInstr& calc = fast->Code[in.Next];
       if (calc.Op < FxCalc32Op || calc.Op > int(FxCalc32Op) + int(CalcXor) || calc.A.Fixed != in.A.Fixed ||
-          calc.A.T != in.A.T || calc.Window != in.Window)
+          calc.A.T != in.A.T || calc.Window != in.Window || calc.B.Fixed == in.A.Fixed)
         continue;
       in.Op = static_cast<TFastOp>(FxAssignCalc32Op + (calc.Op - FxCalc32Op));
       in.C = calc.B;
       in.JumpTo = in.Next;
       in.Next = calc.Next;
+    }
+    // Calculations one after another on the same Integer (`s := (s + x) mod
+    // m`, a bound worked out in steps) keep it in a register between them.
+    auto calc32 = [](const TFastInstr& in) { return in.Op >= FxCalc32Op && in.Op <= int(FxCalc32Op) + int(CalcXor); };
+    auto assignCalc32 = [](const TFastInstr& in) {
+      return in.Op >= FxAssignCalc32Op && in.Op <= int(FxAssignCalc32Op) + int(CalcXor);
+    };
+    for (TFastInstr& in : fast->Code) {
+      if (!calc32(in) && !assignCalc32(in)) continue;
+      const bool assign = assignCalc32(in);
+      TFastInstr chain = in;
+      chain.ChainFrom = assign ? in.B.Fixed : in.A.Fixed;
+      chain.Chain[0] = {static_cast<uint8_t>(in.Op - (assign ? FxAssignCalc32Op : FxCalc32Op)),
+                        assign ? in.C.Fixed : in.B.Fixed, in.JumpTo};
+      chain.ChainLength = 1;
+      for (uint32_t j = in.Next; chain.ChainLength < TFastInstr::MaxChain && j < fast->Code.size();) {
+        const TFastInstr& next = fast->Code[j];
+        if (!calc32(next) || next.A.Fixed != in.A.Fixed || next.A.T != in.A.T) break;
+        chain.Chain[chain.ChainLength++] = {static_cast<uint8_t>(next.Op - FxCalc32Op), next.B.Fixed, j};
+        chain.Next = next.Next;
+        j = next.Next;
+      }
+      if (chain.ChainLength < 2) continue;
+      chain.Op = FxChain32;
+      chain.Jump = assign;
+      in = chain;
     }
     return fast;
   }

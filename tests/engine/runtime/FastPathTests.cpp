@@ -277,6 +277,33 @@ TEST(FastPath, EntriesPushedCopiedAndDroppedInRunsMatchTheGeneralLoop) {
       }
 }
 
+TEST(FastPath, CalculationsInARowOnOneIntegerMatchTheGeneralLoop) {
+  // Two and three calculations on the same destination, started from it or
+  // from an assignment, with the destination as an operand on the way and
+  // every operator in every position (a division by 0 or -1 inside the row
+  // leaves the rest to the instructions themselves).
+  for (TPSBaseType a : {btS32, btU32})
+    for (TPSBaseType b : {btS32, btU32})
+      for (uint8_t k1 = CalcAdd; k1 <= CalcXor; ++k1)
+        for (uint8_t k2 = CalcAdd; k2 <= CalcXor; ++k2)
+          for (int form = 0; form < 2; ++form) {
+            if (form == 1 && k2 != (k1 + 3) % 10) continue;
+            TCase m(a, b);
+            TCode c;
+            if (form == 0) {
+              c.Calc(k1).Var(G(0)).Var(G(1)).Calc(k2).Var(G(0)).Var(G(2));
+            } else {
+              c.Assign().Var(G(0)).Var(G(1)).Calc(k1).Var(G(0)).Var(G(2));
+              c.Calc(k2).Var(G(0)).Var(G(0)).Calc((k1 + 7) % 10).Var(G(0)).Var(G(1));
+            }
+            c.Ret();
+            m.B.Main(c);
+            ExpectSameBothWays("row " + std::to_string(k1) + "," + std::to_string(k2) + " form " +
+                                   std::to_string(form) + " " + std::to_string(a) + "/" + std::to_string(b),
+                               m.B, a, b);
+          }
+}
+
 TEST(FastPath, ComparisonsAndConditionalJumpsMatchTheGeneralLoop) {
   for (TPSBaseType a : Kinds)
     for (TPSBaseType b : Kinds)
