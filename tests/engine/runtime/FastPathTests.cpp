@@ -474,11 +474,18 @@ void StopOnAlarm(int) {
 }  // namespace
 
 TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
-  // Each loop would run for seconds (up to the highest Integer); a timer
+  // Each loop would run for seconds (up to the highest Integer, or, for a
+  // procedure calling itself without end, until the stack's bound); a timer
   // stops it after 20 ms, as a job's time limit does.
-  for (int form = 0; form < 3; ++form) {
+  for (int form = 0; form < 4; ++form) {
     TCase m(btS32, btS32);
     TCode c;
+    if (form == 3) {  // only calls: no jump back at all
+      TCode self;
+      self.Op(OpIncrement).Var(G(0)).Call(0).Ret();
+      m.B.Proc(self);
+      c.Call(0);
+    }
     if (form == 1) c.PushType(m.U8);
     c.Mark(1);
     if (form == 0) {  // a conditional jump back
@@ -487,7 +494,7 @@ TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
     } else if (form == 1) {  // a counting loop's fused bound check
       c.Compare(CmpNotEqual).Var(L(1)).Var(G(0)).Var(G(1)).Op(OpIncrement).Var(G(0));
       c.Op(OpJumpIfTrue).JumpField(1).Var(L(1)).EndJump().Pop();
-    } else {  // a plain jump back
+    } else if (form == 2) {  // a plain jump back
       c.Op(OpIncrement).Var(G(0)).Compare(CmpEqual).Var(G(3)).Var(G(0)).Var(G(1));
       c.Op(OpJumpIfTrue).JumpField(2).Var(G(3)).EndJump().Jump(1).Mark(2);
     }
@@ -512,8 +519,14 @@ TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
     int32_t reached;
     std::memcpy(&reached, x.GetVarNo(0), 4);
     EXPECT_EQ(x.Status(), isLoaded) << "form " << form;
+    EXPECT_EQ(x.ExceptionCode(), ErNoError) << "form " << form;
     EXPECT_GT(reached, 0) << "form " << form;
     EXPECT_LT(reached, highest) << "form " << form << ": the loop ran to its end";
+    // The calls stopped long before the stack's bound (a return address
+    // entry takes 24 bytes) would have ended them.
+    if (form == 3) {
+      EXPECT_LT(reached, int64_t(TPSStack::DefaultMaxLength / 24 / 2)) << "the calls ran to the bound";
+    }
   }
 }
 
