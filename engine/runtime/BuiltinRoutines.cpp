@@ -355,7 +355,15 @@ bool DoStrGet(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
     if (i < 1 || i > static_cast<int64_t>(text.size())) RaiseStringRange(exec);
     code = static_cast<uint8_t>(text[static_cast<size_t>(i - 1)]);
   } else {
-    std::u16string text = PSGetUnicodeString(s.P, s.T);
+    // A string's own text is read in place; other kinds convert.
+    rtl::UnicodeString converted;
+    std::u16string_view text;
+    if (IsUnicode(s.T)) {
+      text = PSUnicodeView(s.P);
+    } else {
+      converted = PSGetUnicodeString(s.P, s.T);
+      text = converted;
+    }
     if (i < 1 || i > static_cast<int64_t>(text.size())) RaiseStringRange(exec);
     code = text[static_cast<size_t>(i - 1)];
   }

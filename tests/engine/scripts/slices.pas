@@ -18,4 +18,8 @@ begin
         ' ' + IntToStr(Pos(ae, a)) + ' ' + IntToStr(Pos(e, w)) + ' ' + IntToStr(Pos('wö', u)) + ' ' +
         IntToStr(Pos(a, 'xbc,dé')) + ' ' + IntToStr(Pos(u, u)) + ' ' + IntToStr(Pos('zz', a)) + ' ' +
         IntToStr(Pos('ö', u + a)) + ' ' + IntToStr(Pos('é', a)));
+  { Characters by position from each end, and one past the end. }
+  u := 'añb€'; w := u; a := 'x,y';
+  Print(u[1] + u[2] + u[Length(u)] + w[1] + w[Length(w)] + a[2] + IntToStr(Ord(u[4])) + IntToStr(Ord(w[2])));
+  Print(w[Length(w) + 1]);
 end.
