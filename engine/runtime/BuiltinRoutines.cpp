@@ -166,15 +166,36 @@ bool StringFunction(TPSStack* stack, int argIndex, F f) {
 // Generic lambdas need both widths; these adapters pick one by argument.
 #define PS_STRING_FN(body) [&](auto s) -> decltype(s) { body }
 
+bool IsUnicode(const TPSTypeRec* t) { return t->FBaseType == btUnicodeString || t->FBaseType == btWideString; }
+bool IsAnsiString(const TPSTypeRec* t) { return t->FBaseType == btString || t->FBaseType == btPChar; }
+
 bool DoCopy(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
   int64_t from = stack->GetInt(-3), count = stack->GetInt(-4);
+  // A string of the result's own width is sliced in place: one new block,
+  // no copies of the whole text on the way.
+  TArg a = At(stack, -2), r = At(stack, -1);
+  if (IsUnicode(a.T) && IsUnicode(r.T)) {
+    PSUnicodeAssign(r.P, CopyText(PSUnicodeView(a.P), from, count));
+    return true;
+  }
+  if (IsAnsiString(a.T) && IsAnsiString(r.T)) {
+    PSAnsiAssign(r.P, CopyText(PSAnsiView(a.P), from, count));
+    return true;
+  }
   return StringFunction(stack, -2, PS_STRING_FN(return CopyText(s, from, count);));
 }
 
 bool DoPos(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
   TArg sub = At(stack, -2), s = At(stack, -3);
   size_t found;
-  if (IsAnsi(sub.T) && IsAnsi(s.T)) {
+  if (IsUnicode(sub.T) && IsUnicode(s.T)) {
+    // Searched where the texts lie.
+    const std::u16string_view needle = PSUnicodeView(sub.P);
+    found = needle.empty() ? std::u16string_view::npos : PSUnicodeView(s.P).find(needle);
+  } else if (IsAnsiString(sub.T) && IsAnsiString(s.T)) {
+    const std::string_view needle = PSAnsiView(sub.P);
+    found = needle.empty() ? std::string_view::npos : PSAnsiView(s.P).find(needle);
+  } else if (IsAnsi(sub.T) && IsAnsi(s.T)) {
     std::string needle = PSGetAnsiString(sub.P, sub.T);
     found = needle.empty() ? std::string::npos : PSGetAnsiString(s.P, s.T).find(needle);
   } else {
@@ -334,7 +355,15 @@ bool DoStrGet(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
     if (i < 1 || i > static_cast<int64_t>(text.size())) RaiseStringRange(exec);
     code = static_cast<uint8_t>(text[static_cast<size_t>(i - 1)]);
   } else {
-    std::u16string text = PSGetUnicodeString(s.P, s.T);
+    // A string's own text is read in place; other kinds convert.
+    rtl::UnicodeString converted;
+    std::u16string_view text;
+    if (IsUnicode(s.T)) {
+      text = PSUnicodeView(s.P);
+    } else {
+      converted = PSGetUnicodeString(s.P, s.T);
+      text = converted;
+    }
     if (i < 1 || i > static_cast<int64_t>(text.size())) RaiseStringRange(exec);
     code = text[static_cast<size_t>(i - 1)];
   }

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -104,6 +105,9 @@ rtl::TObject* ObjectFromSlot(const uint8_t* p, const TPSTypeRec* t);
 template <class T>
 T* ObjectAs(rtl::TObject* object) {
   if (!object) return nullptr;
+  // An object of exactly the class (the common case) needs no walk of the
+  // class hierarchy.
+  if (typeid(*object) == typeid(T)) return static_cast<T*>(object);
   if (auto* typed = dynamic_cast<T*>(object)) return typed;
   if constexpr (requires { T::StaticClass(); })
     throw EPSObjectError(rtl::FormatText(SObjectNotOfClass, {object->ClassName(), T::StaticClass()->ClassName()}));

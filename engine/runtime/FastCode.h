@@ -61,6 +61,9 @@ enum TFastOp : uint8_t {
   FxFlagJump,     // FxSetFlag, with Step a pop of the top entry, then FxJumpIfFlag
   FxPushCalc,     // FxPushType of an Integer, assigned B, then calculated with C (operator Sub)
   FxWindow,       // FxPushType of a temporary that its window's copies keep in the code's slot instead
+  FxPopRun,       // FxPop and the Frame - 1 pops that follow it
+  FxSetPointer,   // OpSetPointer of a variable to a variable
+  FxChain32,      // FxCalc32Op or FxAssignCalc32Op, then the FxCalc32Op of Chain on the same destination
   // The same three with the operator fixed at load (each with a dispatch of its own):
   FxCalcOp,                              // + CalcAdd .. CalcXor
   FxCompareOp = FxCalcOp + CalcXor + 1,  // + CmpGreaterEqual .. CmpEqual
@@ -82,11 +85,23 @@ struct TFastInstr {
   uint32_t Pos = 0;            // byte offset of the instruction
   uint32_t End = 0;            // byte offset after it
   uint32_t Target = 0;         // jumps, FxWindow and its copies: instruction number; FxCall: procedure number
-  int32_t Frame = 0;           // FxWindow: the frame entry of the temporary
+  int32_t Frame = 0;           // FxWindow: the frame entry of the temporary; FxPopRun: the number of pops
   uint32_t JumpTo = 0;         // FxFlagJump, FxCompareJump: the instruction jumped to
   bool Window = false;         // a copy inside a window (its instruction is Target)
   uint32_t Next = 0;           // the instruction that follows (past no-operations and plain jumps)
   TPSTypeRec* Type = nullptr;  // FxPushType, FxWindow and its copies: the temporary's type
+  // FxChain32: the value starts from ChainFrom (the destination, or the
+  // source of the assignment), then each step calculates in turn; a step the
+  // quick form cannot do runs alone from its own instruction, At.
+  struct TChainStep {
+    uint8_t Op = 0;
+    const uint8_t* Src = nullptr;
+    uint32_t At = 0;
+  };
+  static constexpr int MaxChain = 3;
+  TChainStep Chain[MaxChain];
+  uint8_t ChainLength = 0;
+  const uint8_t* ChainFrom = nullptr;
   TFastOperand A, B, C;
 };
 

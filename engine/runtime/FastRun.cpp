@@ -30,6 +30,20 @@ inline bool Truth(const uint8_t* p, const TPSTypeRec* t, uint32_t& v) {
   }
 }
 
+// Strings whose copies share one reference-counted block (a WideString
+// copies its text instead); their slot is the block reference, nil when empty.
+inline bool SharedString(TPSBaseType b) { return b == btString || b == btPChar || b == btUnicodeString; }
+
+// Two characters whose comparison as one-character texts is that of their
+// codes: of one width, or a Char of the ASCII range against a WideChar (a
+// Char above it is a UTF-8 fragment, which the general operation converts).
+inline bool CharCodes(const uint8_t* lp, TPSBaseType lb, const uint8_t* rp, TPSBaseType rb, uint32_t& l, uint32_t& r) {
+  if ((lb != btChar && lb != btWideChar) || (rb != btChar && rb != btWideChar)) return false;
+  l = lb == btChar ? *lp : Load<uint16_t>(lp);
+  r = rb == btChar ? *rp : Load<uint16_t>(rp);
+  return lb == rb || (lb == btChar ? l : r) < 0x80;
+}
+
 // The stack as the fast loop sees it, kept in registers between the
 // instructions that change it.
 struct TStackView {
@@ -158,9 +172,11 @@ struct TPSFastRunner {
     uint8_t* v;
     const uint32_t size = (type->FRealSize + 7u) & ~7u;
     const uint64_t needed = uint64_t(s.FLength) + TPSStack::EntryHeader + size;
-    if (type->FRealSize - 1u < 24u && (!type->FManaged || type->FBaseType == btPointer) && needed <= s.FCapacity &&
+    if (type->FRealSize - 1u < 24u &&
+        (!type->FManaged || type->FBaseType == btPointer || SharedString(type->FBaseType)) && needed <= s.FCapacity &&
         needed <= s.FMaxLength) {
-      // The common temporaries: plain values, pointers and return addresses.
+      // The common temporaries: plain values, pointers, return addresses and
+      // strings (empty: a nil reference).
       uint8_t* e = s.FDataPtr + s.FLength;
       s.FEntries.push_back(s.FLength);
       s.FLength = static_cast<uint32_t>(needed);
@@ -195,6 +211,17 @@ struct TPSFastRunner {
         case btU32:
         case btS32: std::memcpy(dp, sp, 4); return static_cast<int32_t>(in.Next);
         case btS64: std::memcpy(dp, sp, 8); return static_cast<int32_t>(in.Next);
+        case btString:
+        case btPChar:
+        case btUnicodeString:
+          if (dp != sp) {
+            // The new reference first: both may hold the same block.
+            TPSBlockHeader* h = LoadBlock(sp);
+            AddRefBlock(h);
+            ReleaseStringBlock(LoadBlock(dp));
+            Store(dp, h);
+          }
+          return static_cast<int32_t>(in.Next);
         default: break;
       }
     }
@@ -299,6 +326,8 @@ struct TPSFastRunner {
       result = Relate(Load<int32_t>(lp), Load<int32_t>(rp), op);
     } else if (lb == rt->FBaseType && op < CmpIn && lb == btU32) {
       result = Relate(Load<uint32_t>(lp), Load<uint32_t>(rp), op);
+    } else if (uint32_t l, r; op < CmpIn && CharCodes(lp, lb, rp, rt->FBaseType, l, r)) {
+      result = Relate(l, r, op);
     } else {
       if (in.Window) return ToGeneral;
       X.FCurrentPosition = in.End;
@@ -351,8 +380,9 @@ struct TPSFastRunner {
   // from its own instruction, when that needs the general loop).
   template <int K>
   __attribute__((always_inline)) int32_t AssignCalc32(const TFastInstr& in) {
-    std::memcpy(in.A.Fixed, in.B.Fixed, 4);
-    const uint32_t a = Load<uint32_t>(in.A.Fixed), b = Load<uint32_t>(in.C.Fixed);
+    // Computed from the source straight away: only the result is stored (the
+    // second operand is never the destination, see the translation).
+    const uint32_t a = Load<uint32_t>(in.B.Fixed), b = Load<uint32_t>(in.C.Fixed);
     uint32_t r;
     switch (K) {
       case CalcAdd: r = a + b; break;
@@ -360,7 +390,10 @@ struct TPSFastRunner {
       case CalcMul: r = a * b; break;
       case CalcDiv:
       case CalcMod:
-        if (b == 0 || static_cast<int32_t>(b) == -1) return static_cast<int32_t>(in.JumpTo);
+        if (b == 0 || static_cast<int32_t>(b) == -1) {
+          Store(in.A.Fixed, a);
+          return static_cast<int32_t>(in.JumpTo);
+        }
         if (in.A.T->FBaseType == btU32)
           r = K == CalcDiv ? a / b : a % b;
         else
@@ -374,6 +407,44 @@ struct TPSFastRunner {
       default: r = a ^ b; break;
     }
     Store(in.A.Fixed, r);
+    return static_cast<int32_t>(in.Next);
+  }
+
+  // The steps of FxChain32 with the value in a register; a division the
+  // quick form cannot do stores the value so far and leaves the step to its
+  // own instruction (the first step of a calculation: to the general loop).
+  __attribute__((always_inline)) int32_t Chain32(const TFastInstr& in) {
+    uint32_t v = Load<uint32_t>(in.ChainFrom);
+    const bool isUnsigned = in.A.T->FBaseType == btU32;
+    for (int i = 0; i < in.ChainLength; ++i) {
+      const TFastInstr::TChainStep& step = in.Chain[i];
+      // An operand that is the destination is the value so far.
+      const uint32_t b = step.Src == in.A.Fixed ? v : Load<uint32_t>(step.Src);
+      switch (step.Op) {
+        case CalcAdd: v += b; break;
+        case CalcSub: v -= b; break;
+        case CalcMul: v *= b; break;
+        case CalcDiv:
+        case CalcMod:
+          if (b == 0 || static_cast<int32_t>(b) == -1) {
+            if (i == 0 && !in.Jump) return ToGeneral;
+            Store(in.A.Fixed, v);
+            return static_cast<int32_t>(step.At);
+          }
+          if (isUnsigned)
+            v = step.Op == CalcDiv ? v / b : v % b;
+          else
+            v = static_cast<uint32_t>(step.Op == CalcDiv ? static_cast<int32_t>(v) / static_cast<int32_t>(b)
+                                                         : static_cast<int32_t>(v) % static_cast<int32_t>(b));
+          break;
+        case CalcShl: v <<= (b & 31); break;
+        case CalcShr: v >>= (b & 31); break;
+        case CalcAnd: v &= b; break;
+        case CalcOr: v |= b; break;
+        default: v ^= b; break;
+      }
+    }
+    Store(in.A.Fixed, v);
     return static_cast<int32_t>(in.Next);
   }
 
@@ -413,6 +484,12 @@ struct TPSFastRunner {
       std::memcpy(slot, src, t->FRealSize);
       return static_cast<int32_t>(in.Next);
     }
+    if (SharedString(t->FBaseType)) {
+      TPSBlockHeader* h = LoadBlock(src);
+      AddRefBlock(h);
+      Store(slot, h);
+      return static_cast<int32_t>(in.Next);
+    }
     X.FCurrentPosition = in.End;
     return After(CopyValues(slot, src, t) ? ErNoError : ErTypeMismatch, in);
   }
@@ -434,14 +511,47 @@ struct TPSFastRunner {
     return static_cast<int32_t>(in.Next);
   }
 
+  // Whether the entry at `off` goes without finalising anything but a string
+  // reference (released here when `release`).
+  __attribute__((always_inline)) bool QuickDrop(uint32_t off, bool release) {
+    const auto* t = Load<const TPSTypeRec*>(V.Data + off);
+    if (!t || t->FBaseType == btReturnAddress) return false;
+    if (!t->FManaged) return true;
+    if (t->FBaseType == btPointer) return !Load<TPSPointerValue>(V.Data + off + TPSStack::EntryHeader).Owning;
+    if (!SharedString(t->FBaseType)) return false;
+    if (release) ReleaseStringBlock(LoadBlock(V.Data + off + TPSStack::EntryHeader));
+    return true;
+  }
+
+  // A run of pops (in.Frame of them) at once when none needs more than a
+  // string released and the block would not shrink on the way; else the
+  // first alone, as FxPop does it.
+  __attribute__((always_inline)) int32_t PopRun(const TFastInstr& in, int32_t pc) {
+    const auto n = static_cast<uint64_t>(in.Frame);
+    if (V.Count >= n) {
+      TPSStack& s = X.FStack;
+      const uint32_t low = V.Entries[V.Count - n];
+      bool quick = s.FCapacity - low <= TPSStack::ShrinkSlack;
+      for (uint64_t i = 1; i <= n && quick; ++i) quick = QuickDrop(V.Entries[V.Count - i], false);
+      if (quick) {
+        for (uint64_t i = 1; i <= n; ++i) QuickDrop(V.Entries[V.Count - i], true);
+        s.FEntries.resize(size_t(V.Count - n));
+        s.FLength = low;
+        V.Count -= n;
+        return static_cast<int32_t>(in.Next);
+      }
+    }
+    const int32_t next = Pop(in, pc);
+    return next == static_cast<int32_t>(in.Next) ? pc + 1 : next;
+  }
+
   __attribute__((always_inline)) int32_t Pop(const TFastInstr& in, int32_t pc) {
     TPSStack& s = X.FStack;
     if (V.Count == 0) return ToGeneral;
     const uint32_t off = V.Entries[V.Count - 1];
     const auto* t = Load<const TPSTypeRec*>(V.Data + off);
     if (!t || t->FBaseType == btReturnAddress) return ToGeneral;
-    if ((!t->FManaged || (t->FBaseType == btPointer && !Load<TPSPointerValue>(V.Data + off + 8).Owning)) &&
-        s.FCapacity - off <= TPSStack::ShrinkSlack) {
+    if (s.FCapacity - off <= TPSStack::ShrinkSlack && QuickDrop(off, true)) {
       s.FEntries.pop_back();
       s.FLength = off;
       --V.Count;
@@ -453,6 +563,35 @@ struct TPSFastRunner {
     X.FCurrentPosition = in.End;
     s.Pop();
     return Disturbed() ? Changed : static_cast<int32_t>(in.Next);
+  }
+
+  // A variable as it is, pointers not followed.
+  __attribute__((always_inline)) bool Raw(const TFastOperand& o, uint8_t*& p, const TPSTypeRec*& t) {
+    if (o.Kind == FoGlobal) {
+      p = o.P;
+      t = o.T;
+      return true;
+    }
+    return Entry(o.Frame, p, t);
+  }
+
+  // A pointer that owns nothing made to refer to a variable (or to what a
+  // pointer refers to); the general loop does the rest and reports.
+  __attribute__((always_inline)) int32_t SetPointer(const TFastInstr& in) {
+    uint8_t *dp, *sp;
+    const TPSTypeRec *dt, *st;
+    if (!Raw(in.A, dp, dt) || !Raw(in.B, sp, st) || dt->FBaseType != btPointer || Load<TPSPointerValue>(dp).Owning)
+      return ToGeneral;
+    void* target = sp;
+    const TPSTypeRec* type = st;
+    if (st->FBaseType == btPointer) {
+      const auto sv = Load<TPSPointerValue>(sp);
+      target = sv.Target;
+      type = sv.Type;
+    }
+    Store(dp + offsetof(TPSPointerValue, Target), target);
+    Store(dp + offsetof(TPSPointerValue, Type), type);
+    return static_cast<int32_t>(in.Next);
   }
 
   // Only when the entry is the one the operands' frame numbers expect, both
@@ -572,6 +711,9 @@ struct TPSFastRunner {
         &&flagJump,
         &&pushCalc,
         &&window,
+        &&popRun,
+        &&setPointer,
+        &&chain32,
         &&calc0,
         &&calc1,
         &&calc2,
@@ -617,19 +759,35 @@ struct TPSFastRunner {
         &&assignCalc32_9,
     };
     static_assert(sizeof Handlers / sizeof Handlers[0] == FxOpCount);
-    const TPSFastCode* fast;
-    const TFastInstr* code;
+    const TPSFastCode* fast = nullptr;
+    // The procedure whose code `fast` is, and its offset table: calls and
+    // returns within one procedure (recursion) find them in registers.
+    const TPSInternalProcRec* running = nullptr;
+    const int32_t* indexOf = nullptr;
+    size_t indexCount = 0;
+    const TFastInstr* code = nullptr;
     const TFastInstr* in;
     int32_t pc, next;
     // Read afresh every time: a signal handler may stop or pause the run.
     const volatile TPSStatus* const status = &X.FStatus;
     Sync();
+    // The current procedure at the current position; calls and returns
+    // expand it in place, so each ends in a dispatch jump of its own.
+#define KORVA_ENTER                                                                               \
+  do {                                                                                            \
+    if (Stopped()) return true;                                                                   \
+    if (X.FCurrProc != running) {                                                                 \
+      if (!X.FCurrProc || !X.FCurrProc->FFast) return false;                                      \
+      running = X.FCurrProc;                                                                      \
+      fast = running->FFast.get();                                                                \
+      code = fast->Code.data();                                                                   \
+      indexOf = fast->IndexOf.data();                                                             \
+      indexCount = fast->IndexOf.size();                                                          \
+    }                                                                                             \
+    if (X.FCurrentPosition >= indexCount || (pc = indexOf[X.FCurrentPosition]) < 0) return false; \
+  } while (false)
   enter:
-    if (Stopped()) return true;
-    if (!X.FCurrProc || !(fast = X.FCurrProc->FFast.get()) || X.FCurrentPosition >= fast->IndexOf.size() ||
-        (pc = fast->IndexOf[X.FCurrentPosition]) < 0)
-      return false;
-    code = fast->Code.data();
+    KORVA_ENTER;
 #define KORVA_DISPATCH(target) \
   do {                         \
     next = (target);           \
@@ -684,12 +842,24 @@ struct TPSFastRunner {
     KORVA_DISPATCH(PushVarRef(*in, pc));
   pop:
     KORVA_DISPATCH(Pop(*in, pc));
+  popRun:
+    KORVA_DISPATCH(PopRun(*in, pc));
+  setPointer:
+    KORVA_DISPATCH(SetPointer(*in));
+  chain32:
+    KORVA_DISPATCH(Chain32(*in));
   incDec:
     KORVA_DISPATCH(IncDec(*in, pc));
   call:
-    KORVA_DISPATCH(Call(*in));
+    next = Call(*in);
+    if (next != Switched) KORVA_DISPATCH(next);
+    KORVA_ENTER;
+    KORVA_DISPATCH(pc);
   ret:
-    KORVA_DISPATCH(Return());
+    next = Return();
+    if (next != Switched) KORVA_DISPATCH(next);
+    KORVA_ENTER;
+    KORVA_DISPATCH(pc);
 #define KORVA_FIXED(name, call, k) name##k : KORVA_DISPATCH(call<k>(*in));
 #define KORVA_FIXED_BRANCH(name, call, k) name##k : KORVA_BRANCH(call<k>(*in));
     KORVA_FIXED(calc, Calc, 0)
@@ -781,6 +951,7 @@ struct TPSFastRunner {
   general:
     KORVA_DISPATCH(ToGeneral);
 #undef KORVA_DISPATCH
+#undef KORVA_ENTER
   stopped:
     X.FCurrentPosition = code[next].Pos;
     return true;

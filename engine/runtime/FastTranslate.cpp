@@ -196,6 +196,9 @@ struct TPSTranslator {
       case OpSetPointer:
       case OpSetPointerCopy:
         if (!Operand(in.A, usable) || !Operand(in.B, usable)) return false;
+        if (opcode == OpSetPointer && (in.A.Kind == FoGlobal || in.A.Kind == FoStack) &&
+            (in.B.Kind == FoGlobal || in.B.Kind == FoStack))
+          op = FxSetPointer;
         break;
       case OpSetFlag:
         if (!Operand(in.A, usable) || !Byte(byte)) return false;
@@ -427,6 +430,16 @@ struct TPSTranslator {
         f.Next = j.Next;
       }
     }
+    // Pops one after another (the arguments after a call, the temporaries of
+    // an expression) go together; each keeps the count from itself on, for
+    // jumps into the run.
+    for (size_t i = n - 1; i-- > 0;) {
+      if (code[i].Op != FxPop || (code[i + 1].Op != FxPop && code[i + 1].Op != FxPopRun) || code[i].Next != i + 1)
+        continue;
+      code[i].Op = FxPopRun;
+      code[i].Frame = code[i + 1].Op == FxPopRun ? code[i + 1].Frame + 1 : 2;
+      code[i].Next = code[i + 1].Next;
+    }
     for (TFastInstr& in : fast->Code) {
       if (in.Op == FxCalc && in.Sub <= CalcXor) in.Op = static_cast<TFastOp>(FxCalcOp + in.Sub);
       if (in.Op == FxCompare && in.Sub < CmpIn) in.Op = static_cast<TFastOp>(FxCompareOp + in.Sub);
@@ -466,12 +479,38 @@ struct TPSTranslator {
       if (in.Op != FxAssign32 || in.Next >= fast->Code.size()) continue;
       const TFastInstr& calc = fast->Code[in.Next];
       if (calc.Op < FxCalc32Op || calc.Op > int(FxCalc32Op) + int(CalcXor) || calc.A.Fixed != in.A.Fixed ||
-          calc.A.T != in.A.T || calc.Window != in.Window)
+          calc.A.T != in.A.T || calc.Window != in.Window || calc.B.Fixed == in.A.Fixed)
         continue;
       in.Op = static_cast<TFastOp>(FxAssignCalc32Op + (calc.Op - FxCalc32Op));
       in.C = calc.B;
       in.JumpTo = in.Next;
       in.Next = calc.Next;
+    }
+    // Calculations one after another on the same Integer (`s := (s + x) mod
+    // m`, a bound worked out in steps) keep it in a register between them.
+    auto calc32 = [](const TFastInstr& in) { return in.Op >= FxCalc32Op && in.Op <= int(FxCalc32Op) + int(CalcXor); };
+    auto assignCalc32 = [](const TFastInstr& in) {
+      return in.Op >= FxAssignCalc32Op && in.Op <= int(FxAssignCalc32Op) + int(CalcXor);
+    };
+    for (TFastInstr& in : fast->Code) {
+      if (!calc32(in) && !assignCalc32(in)) continue;
+      const bool assign = assignCalc32(in);
+      TFastInstr chain = in;
+      chain.ChainFrom = assign ? in.B.Fixed : in.A.Fixed;
+      chain.Chain[0] = {static_cast<uint8_t>(in.Op - (assign ? FxAssignCalc32Op : FxCalc32Op)),
+                        assign ? in.C.Fixed : in.B.Fixed, in.JumpTo};
+      chain.ChainLength = 1;
+      for (uint32_t j = in.Next; chain.ChainLength < TFastInstr::MaxChain && j < fast->Code.size();) {
+        const TFastInstr& next = fast->Code[j];
+        if (!calc32(next) || next.A.Fixed != in.A.Fixed || next.A.T != in.A.T) break;
+        chain.Chain[chain.ChainLength++] = {static_cast<uint8_t>(next.Op - FxCalc32Op), next.B.Fixed, j};
+        chain.Next = next.Next;
+        j = next.Next;
+      }
+      if (chain.ChainLength < 2) continue;
+      chain.Op = FxChain32;
+      chain.Jump = assign;
+      in = chain;
     }
     return fast;
   }

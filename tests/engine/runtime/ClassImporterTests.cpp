@@ -217,6 +217,11 @@ TEST(ClassImporter, ErrorRulesForNilFreedAndForgedObjects) {
          c.Push().Var(G(0)).Call(4).Pop();
        },
        true, erCustomError, rtl::UnicodeToUtf8(rtl::UnicodeString(SNotALiveObject))},
+      {"method on a live object of another class",
+       [](TGadgetModule& m, TCode& c) {
+         m.Create(c, 5, 0, m.B.Named(btClass, "TSTRINGLIST", TModuleBuilder::U32s(11) + "TSTRINGLIST"));
+       },
+       false, erCustomError, "Object of class TStringList is not a TGadget"},
       {"free twice",
        [](TGadgetModule& m, TCode& c) {
          m.Create(c, 3);
@@ -240,7 +245,9 @@ TEST(ClassImporter, ErrorRulesForNilFreedAndForgedObjects) {
     m.B.External("", PropertyImport("TGADGET", "LABEL", 0, false));
     m.B.External("", MethodImport("TGADGET", "CREATE", true));
     m.B.External("", MethodImport("TGADGET", "FREE", false));
+    m.B.External("", MethodImport("TSTRINGLIST", "CREATE", true));
     TRunner r;
+    r.RI.Add<rtl::TStringList>().Constructor<>();
     EXPECT_FALSE(r.Run(m.B)) << tc.name;
     EXPECT_EQ(r.Exec->ExceptionCode(), tc.code) << tc.name << ": " << r.Text();
     if (!tc.param.empty()) {

@@ -41,6 +41,11 @@ std::vector<TValue> ValuesOf(TPSBaseType t) {
     case btS64: return {V<int64_t>(t, 0), V<int64_t>(t, -1), V<int64_t>(t, INT64_MIN), V<int64_t>(t, INT64_MAX)};
     case btDouble:
       return {V<double>(t, 0.0), V<double>(t, -2.5), V<double>(t, 1e308), V<double>(t, nan), V<double>(t, inf)};
+    case btChar:
+      return {V<uint8_t>(t, 0), V<uint8_t>(t, '0'), V<uint8_t>(t, 0x7F), V<uint8_t>(t, 0x80), V<uint8_t>(t, 0xFF)};
+    case btWideChar:
+      return {V<uint16_t>(t, 0),    V<uint16_t>(t, '9'),  V<uint16_t>(t, 0x7F),
+              V<uint16_t>(t, 0x80), V<uint16_t>(t, 0xFF), V<uint16_t>(t, 0xFFFF)};
     default: return {S(u""), S(u"ab")};
   }
 }
@@ -99,9 +104,14 @@ TOutcome RunOnce(const std::string& module, const TValue& a, const TValue& b, in
   o.Pos = x.ExceptionPos();
   for (int i = 0; i < x.GetVarCount(); ++i) {
     const TPSTypeRec* t = x.GetVarType(i);
-    if (t->FBaseType == btUnicodeString)
+    if (t->FBaseType == btUnicodeString || t->FBaseType == btString)
       o.Globals.push_back(rtl::UnicodeToUtf8(x.GlobalVars().GetUnicodeString(i)));
-    else if (t->FBaseType != btArray)
+    else if (t->FBaseType == btPointer) {  // addresses differ from run to run: what it refers to
+      TPSPointerValue pv;
+      std::memcpy(&pv, x.GetVarNo(i), sizeof pv);
+      o.Globals.push_back(std::to_string(pv.Target != nullptr) + std::to_string(pv.Type ? pv.Type->FBaseType : 0) +
+                          std::to_string(pv.Owning));
+    } else if (t->FBaseType != btArray)
       o.Globals.push_back(std::string(reinterpret_cast<const char*>(x.GetVarNo(i)), t->FRealSize));
     else
       for (uint32_t e = 0; e < PSDynArrayGetLength(x.GetVarNo(i), t); ++e)
@@ -230,6 +240,70 @@ TEST(FastPath, AssignmentCalculationAndIncrementMatchTheGeneralLoop) {
     }
 }
 
+TEST(FastPath, EntriesPushedCopiedAndDroppedInRunsMatchTheGeneralLoop) {
+  // Copies of every kind (strings share their block) pushed, assigned on the
+  // stack and dropped by runs of pops: with entries that need finalising in
+  // the run (a variant, an owning pointer), a jump into the middle of a run,
+  // and more pops than entries. The strings are read after the run, so a
+  // reference released once too often or too rarely shows (and the
+  // sanitizer tree reports it).
+  std::vector<TPSBaseType> kinds(std::begin(Kinds), std::end(Kinds));
+  kinds.push_back(btString);
+  for (TPSBaseType a : kinds)
+    for (TPSBaseType b : kinds)
+      for (int form = 0; form < 5; ++form) {
+        TCase m(a, b);
+        const uint32_t variant = m.B.Type(btVariant), pointer = m.B.Type(btPointer);
+        TCode c;
+        c.Push().Var(G(2));  // stays below the run
+        c.Push().Var(G(0)).Push().Var(G(1)).PushType(m.T0);
+        c.Assign().Var(L(4)).Var(L(2));  // a second reference to G0's text
+        c.Assign().Var(G(1)).Var(L(3));
+        if (form == 1) c.PushType(variant).Assign().Var(L(5)).Var(G(0));
+        if (form == 2) c.PushType(pointer).Op(OpSetPointerCopy).Var(L(5)).Var(G(0));  // owns a copy
+        if (form == 3) c.Jump(1);
+        c.Pop();
+        if (form == 1 || form == 2) c.Pop();
+        c.Mark(1).Pop().Pop();
+        if (form == 4) c.Pop().Pop();  // one more than there are
+        c.Assign().Var(G(0)).Var(G(1));
+        // Exactly the first entry is left: it is read, the next one is not there.
+        c.Calc(CalcAdd).Var(G(2)).Var(L(1)).Assign().Var(G(2)).Var(L(2));
+        c.Ret();
+        m.B.Main(c);
+        ExpectSameBothWays("pushed and dropped form " + std::to_string(form) + " " + std::to_string(a) + "/" +
+                               std::to_string(b),
+                           m.B, a, b);
+      }
+}
+
+TEST(FastPath, CalculationsInARowOnOneIntegerMatchTheGeneralLoop) {
+  // Two and three calculations on the same destination, started from it or
+  // from an assignment, with the destination as an operand on the way and
+  // every operator in every position (a division by 0 or -1 inside the row
+  // leaves the rest to the instructions themselves).
+  for (TPSBaseType a : {btS32, btU32})
+    for (TPSBaseType b : {btS32, btU32})
+      for (uint8_t k1 = CalcAdd; k1 <= CalcXor; ++k1)
+        for (uint8_t k2 = CalcAdd; k2 <= CalcXor; ++k2)
+          for (int form = 0; form < 2; ++form) {
+            if (form == 1 && k2 != (k1 + 3) % 10) continue;
+            TCase m(a, b);
+            TCode c;
+            if (form == 0) {
+              c.Calc(k1).Var(G(0)).Var(G(1)).Calc(k2).Var(G(0)).Var(G(2));
+            } else {
+              c.Assign().Var(G(0)).Var(G(1)).Calc(k1).Var(G(0)).Var(G(2));
+              c.Calc(k2).Var(G(0)).Var(G(0)).Calc((k1 + 7) % 10).Var(G(0)).Var(G(1));
+            }
+            c.Ret();
+            m.B.Main(c);
+            ExpectSameBothWays("row " + std::to_string(k1) + "," + std::to_string(k2) + " form " +
+                                   std::to_string(form) + " " + std::to_string(a) + "/" + std::to_string(b),
+                               m.B, a, b);
+          }
+}
+
 TEST(FastPath, ComparisonsAndConditionalJumpsMatchTheGeneralLoop) {
   for (TPSBaseType a : Kinds)
     for (TPSBaseType b : Kinds)
@@ -278,6 +352,52 @@ TEST(FastPath, ComparisonsAndConditionalJumpsMatchTheGeneralLoop) {
                              m.B, a, b);
         }
       }
+}
+
+TEST(FastPath, CharactersCompareAsTheGeneralLoopComparesThem) {
+  // Either width on either side, across the ASCII boundary (a Char above it
+  // is a fragment of UTF-8), and against a string.
+  for (TPSBaseType a : {btChar, btWideChar, btUnicodeString})
+    for (TPSBaseType b : {btChar, btWideChar})
+      for (uint8_t op = CmpGreaterEqual; op <= CmpEqual; ++op)
+        for (bool swap : {false, true}) {
+          TCase m(a, b);
+          TCode c;
+          c.Compare(op).Var(G(3)).Var(G(swap ? 1 : 0)).Var(G(swap ? 0 : 1)).Ret();
+          m.B.Main(c);
+          ExpectSameBothWays("characters " + std::to_string(op) + " " + std::to_string(a) + "/" + std::to_string(b) +
+                                 (swap ? " swapped" : ""),
+                             m.B, a, b);
+        }
+}
+
+TEST(FastPath, PointersSetToVariablesMatchTheGeneralLoop) {
+  // A pointer (global or frame entry) set to a variable, to a frame entry
+  // and to what another pointer refers to, then written through; a pointer
+  // that owns a copy, a destination that is no pointer and a constant
+  // source go to the general loop, which reports the last two.
+  for (int form = 0; form < 7; ++form) {
+    TCase m(btS32, btS32);
+    const uint32_t pointer = m.B.Type(btPointer);
+    m.B.Var(pointer);  // G5
+    TCode c;
+    c.PushType(m.S32).PushType(pointer).PushType(pointer);  // L(1) an Integer, L(2) and L(3) pointers
+    c.Assign().Var(L(1)).Var(G(0));
+    switch (form) {
+      case 0: c.Op(OpSetPointer).Var(G(5)).Var(G(1)); break;
+      case 1: c.Op(OpSetPointer).Var(L(2)).Var(L(1)); break;
+      case 2: c.Op(OpSetPointer).Var(L(3)).Var(G(1)).Op(OpSetPointer).Var(G(5)).Var(L(3)); break;
+      case 3: c.Op(OpSetPointerCopy).Var(G(5)).Var(G(0)).Op(OpSetPointer).Var(G(5)).Var(G(1)); break;
+      case 4: c.Op(OpSetPointer).Var(G(2)).Var(G(1)); break;
+      case 5: c.Op(OpSetPointer).Var(G(5)).Const<int32_t>(m.S32, 4); break;
+      case 6: c.Op(OpSetPointer).Var(L(2)).Var(L(4)); break;  // no such entry
+    }
+    const uint32_t through = form == 1 ? L(2) : G(5);
+    c.Calc(CalcAdd).Var(through).Const<int32_t>(m.S32, 100);
+    c.Assign().Var(G(0)).Var(L(1)).Pop().Pop().Pop().Ret();
+    m.B.Main(c);
+    ExpectSameBothWays("set pointer form " + std::to_string(form), m.B, btS32, btS32);
+  }
 }
 
 TEST(FastPath, ArrayElementsMatchTheGeneralLoopIncludingNilAndOutOfRange) {
@@ -354,11 +474,18 @@ void StopOnAlarm(int) {
 }  // namespace
 
 TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
-  // Each loop would run for seconds (up to the highest Integer); a timer
+  // Each loop would run for seconds (up to the highest Integer, or, for a
+  // procedure calling itself without end, until the stack's bound); a timer
   // stops it after 20 ms, as a job's time limit does.
-  for (int form = 0; form < 3; ++form) {
+  for (int form = 0; form < 4; ++form) {
     TCase m(btS32, btS32);
     TCode c;
+    if (form == 3) {  // only calls: no jump back at all
+      TCode self;
+      self.Op(OpIncrement).Var(G(0)).Call(0).Ret();
+      m.B.Proc(self);
+      c.Call(0);
+    }
     if (form == 1) c.PushType(m.U8);
     c.Mark(1);
     if (form == 0) {  // a conditional jump back
@@ -367,7 +494,7 @@ TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
     } else if (form == 1) {  // a counting loop's fused bound check
       c.Compare(CmpNotEqual).Var(L(1)).Var(G(0)).Var(G(1)).Op(OpIncrement).Var(G(0));
       c.Op(OpJumpIfTrue).JumpField(1).Var(L(1)).EndJump().Pop();
-    } else {  // a plain jump back
+    } else if (form == 2) {  // a plain jump back
       c.Op(OpIncrement).Var(G(0)).Compare(CmpEqual).Var(G(3)).Var(G(0)).Var(G(1));
       c.Op(OpJumpIfTrue).JumpField(2).Var(G(3)).EndJump().Jump(1).Mark(2);
     }
@@ -392,8 +519,14 @@ TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
     int32_t reached;
     std::memcpy(&reached, x.GetVarNo(0), 4);
     EXPECT_EQ(x.Status(), isLoaded) << "form " << form;
+    EXPECT_EQ(x.ExceptionCode(), ErNoError) << "form " << form;
     EXPECT_GT(reached, 0) << "form " << form;
     EXPECT_LT(reached, highest) << "form " << form << ": the loop ran to its end";
+    // The calls stopped long before the stack's bound (a return address
+    // entry takes 24 bytes) would have ended them.
+    if (form == 3) {
+      EXPECT_LT(reached, int64_t(TPSStack::DefaultMaxLength / 24 / 2)) << "the calls ran to the bound";
+    }
   }
 }
 
