@@ -159,6 +159,16 @@ uint8_t* PSDynArrayElement(const uint8_t* slot, const TPSTypeRec* type, uint32_t
   return BlockData(LoadBlock(slot)) + uint64_t(index) * ElementType(type)->FRealSize;
 }
 
+// `count` values of one type in a row made empty: plain values (zero
+// bytes) at once, a million-element array of numbers in one sweep.
+static void InitializeValues(uint8_t* data, const TPSTypeRec* type, uint64_t count) {
+  if (!type->FManaged && type->FBaseType != btVariant) {
+    std::memset(data, 0, count * type->FRealSize);
+    return;
+  }
+  for (uint64_t i = 0; i < count; ++i) InitializeValue(data + i * type->FRealSize, type);
+}
+
 void PSDynArraySetLength(uint8_t* slot, const TPSTypeRec* type, uint32_t length) {
   if (!type || type->FBaseType != btArray) throw rtl::Exception(rtl::UnicodeString(SInvalidArray));
   const TPSTypeRec* elem = ElementType(type);
@@ -184,7 +194,7 @@ void PSDynArraySetLength(uint8_t* slot, const TPSTypeRec* type, uint32_t length)
     h = grown;
     h->Length = length;
     data = BlockData(h);
-    for (uint32_t i = old; i < length; ++i) InitializeValue(data + i * es, elem);
+    InitializeValues(data + old * es, elem, length > old ? length - old : 0);
     Store(slot, h);
     return;
   }
@@ -197,7 +207,7 @@ void PSDynArraySetLength(uint8_t* slot, const TPSTypeRec* type, uint32_t length)
   fresh->RefCount = 1;
   fresh->Length = length;
   uint8_t* data = BlockData(fresh);
-  for (uint32_t i = 0; i < length; ++i) InitializeValue(data + i * es, elem);
+  InitializeValues(data, elem, length);
   if (h) CopyValues(data, BlockData(h), elem, std::min(old, length));
   ReleaseArrayBlock(h, elem);
   Store(slot, fresh);
