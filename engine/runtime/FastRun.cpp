@@ -6,6 +6,7 @@
 // the instruction, as the general loop does, through the same routines.
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
 #include "engine/runtime/FastCode.h"
 #include "engine/runtime/Operations.h"
@@ -42,6 +43,37 @@ inline bool CharCodes(const uint8_t* lp, TPSBaseType lb, const uint8_t* rp, TPSB
   l = lb == btChar ? *lp : Load<uint16_t>(lp);
   r = rb == btChar ? *rp : Load<uint16_t>(rp);
   return lb == rb || (lb == btChar ? l : r) < 0x80;
+}
+
+// One integer operator at 32 or 64 bits, wrapping as the general operation
+// does (the lowest value divided by -1 is itself, remainder 0); false for a
+// division by zero and for operators it leaves to the general operation.
+template <class U>
+inline bool IntegerCalc(uint8_t op, U a, U b, bool isUnsigned, U& r) {
+  using S = std::make_signed_t<U>;
+  constexpr U shiftMask = sizeof(U) * 8 - 1;
+  switch (op) {
+    case CalcAdd: r = a + b; return true;
+    case CalcSub: r = a - b; return true;
+    case CalcMul: r = a * b; return true;
+    case CalcDiv:
+    case CalcMod:
+      if (b == 0) return false;
+      if (isUnsigned)
+        r = op == CalcDiv ? a / b : a % b;
+      else if (static_cast<S>(b) == -1)
+        r = op == CalcDiv ? U(0) - a : U(0);
+      else
+        r = static_cast<U>(op == CalcDiv ? static_cast<S>(a) / static_cast<S>(b)
+                                         : static_cast<S>(a) % static_cast<S>(b));
+      return true;
+    case CalcShl: r = a << (b & shiftMask); return true;
+    case CalcShr: r = a >> (b & shiftMask); return true;
+    case CalcAnd: r = a & b; return true;
+    case CalcOr: r = a | b; return true;
+    case CalcXor: r = a ^ b; return true;
+    default: return false;
+  }
 }
 
 // The stack as the fast loop sees it, kept in registers between the
@@ -239,62 +271,17 @@ struct TPSFastRunner {
     const TPSBaseType db = dt->FBaseType, sb = st->FBaseType;
     const uint8_t op = K >= 0 ? static_cast<uint8_t>(K) : in.Sub;
     if ((db == btS32 || db == btU32) && (sb == btS32 || sb == btU32)) {
-      const uint32_t a = Load<uint32_t>(dp), b = Load<uint32_t>(sp);
       uint32_t r;
-      switch (op) {
-        case CalcAdd: r = a + b; break;
-        case CalcSub: r = a - b; break;
-        case CalcMul: r = a * b; break;
-        case CalcDiv:
-        case CalcMod:
-          if (b == 0) goto general;
-          if (db == btU32) {
-            r = op == CalcDiv ? a / b : a % b;
-          } else if (static_cast<int32_t>(b) == -1) {
-            // The lowest value divided by -1 wraps to itself (remainder 0).
-            r = op == CalcDiv ? 0u - a : 0u;
-          } else {
-            const auto sa = static_cast<int32_t>(a), sbv = static_cast<int32_t>(b);
-            r = static_cast<uint32_t>(op == CalcDiv ? sa / sbv : sa % sbv);
-          }
-          break;
-        case CalcShl: r = a << (b & 31); break;
-        case CalcShr: r = a >> (b & 31); break;
-        case CalcAnd: r = a & b; break;
-        case CalcOr: r = a | b; break;
-        case CalcXor: r = a ^ b; break;
-        default: goto general;
-      }
+      if (!IntegerCalc<uint32_t>(op, Load<uint32_t>(dp), Load<uint32_t>(sp), db == btU32, r)) goto general;
       Store(dp, r);
       return static_cast<int32_t>(in.Next);
     }
     if (db == btS64 && (sb == btS32 || sb == btU32 || sb == btS64)) {
-      const uint64_t a = Load<uint64_t>(dp);
       const uint64_t b = sb == btS64   ? Load<uint64_t>(sp)
                          : sb == btS32 ? static_cast<uint64_t>(int64_t(Load<int32_t>(sp)))
                                        : uint64_t(Load<uint32_t>(sp));
       uint64_t r;
-      switch (op) {
-        case CalcAdd: r = a + b; break;
-        case CalcSub: r = a - b; break;
-        case CalcMul: r = a * b; break;
-        case CalcDiv:
-        case CalcMod:
-          if (b == 0) goto general;
-          if (static_cast<int64_t>(b) == -1) {
-            r = op == CalcDiv ? 0u - a : 0u;
-          } else {
-            const auto sa = static_cast<int64_t>(a), sbv = static_cast<int64_t>(b);
-            r = static_cast<uint64_t>(op == CalcDiv ? sa / sbv : sa % sbv);
-          }
-          break;
-        case CalcShl: r = a << (b & 63); break;
-        case CalcShr: r = a >> (b & 63); break;
-        case CalcAnd: r = a & b; break;
-        case CalcOr: r = a | b; break;
-        case CalcXor: r = a ^ b; break;
-        default: goto general;
-      }
+      if (!IntegerCalc<uint64_t>(op, Load<uint64_t>(dp), b, false, r)) goto general;
       Store(dp, r);
       return static_cast<int32_t>(in.Next);
     }
@@ -382,29 +369,12 @@ struct TPSFastRunner {
   __attribute__((always_inline)) int32_t AssignCalc32(const TFastInstr& in) {
     // Computed from the source straight away: only the result is stored (the
     // second operand is never the destination, see the translation).
-    const uint32_t a = Load<uint32_t>(in.B.Fixed), b = Load<uint32_t>(in.C.Fixed);
+    const uint32_t a = Load<uint32_t>(in.B.Fixed);
     uint32_t r;
-    switch (K) {
-      case CalcAdd: r = a + b; break;
-      case CalcSub: r = a - b; break;
-      case CalcMul: r = a * b; break;
-      case CalcDiv:
-      case CalcMod:
-        if (b == 0 || static_cast<int32_t>(b) == -1) {
-          Store(in.A.Fixed, a);
-          return static_cast<int32_t>(in.JumpTo);
-        }
-        if (in.A.T->FBaseType == btU32)
-          r = K == CalcDiv ? a / b : a % b;
-        else
-          r = static_cast<uint32_t>(K == CalcDiv ? static_cast<int32_t>(a) / static_cast<int32_t>(b)
-                                                 : static_cast<int32_t>(a) % static_cast<int32_t>(b));
-        break;
-      case CalcShl: r = a << (b & 31); break;
-      case CalcShr: r = a >> (b & 31); break;
-      case CalcAnd: r = a & b; break;
-      case CalcOr: r = a | b; break;
-      default: r = a ^ b; break;
+    if (!IntegerCalc<uint32_t>(K, a, Load<uint32_t>(in.C.Fixed), in.A.T->FBaseType == btU32, r)) {
+      // A division by zero: the calculation's own instruction reports it.
+      Store(in.A.Fixed, a);
+      return static_cast<int32_t>(in.JumpTo);
     }
     Store(in.A.Fixed, r);
     return static_cast<int32_t>(in.Next);
@@ -420,29 +390,14 @@ struct TPSFastRunner {
       const TFastInstr::TChainStep& step = in.Chain[i];
       // An operand that is the destination is the value so far.
       const uint32_t b = step.Src == in.A.Fixed ? v : Load<uint32_t>(step.Src);
-      switch (step.Op) {
-        case CalcAdd: v += b; break;
-        case CalcSub: v -= b; break;
-        case CalcMul: v *= b; break;
-        case CalcDiv:
-        case CalcMod:
-          if (b == 0 || static_cast<int32_t>(b) == -1) {
-            if (i == 0 && !in.Jump) return ToGeneral;
-            Store(in.A.Fixed, v);
-            return static_cast<int32_t>(step.At);
-          }
-          if (isUnsigned)
-            v = step.Op == CalcDiv ? v / b : v % b;
-          else
-            v = static_cast<uint32_t>(step.Op == CalcDiv ? static_cast<int32_t>(v) / static_cast<int32_t>(b)
-                                                         : static_cast<int32_t>(v) % static_cast<int32_t>(b));
-          break;
-        case CalcShl: v <<= (b & 31); break;
-        case CalcShr: v >>= (b & 31); break;
-        case CalcAnd: v &= b; break;
-        case CalcOr: v |= b; break;
-        default: v ^= b; break;
+      uint32_t r;
+      if (!IntegerCalc<uint32_t>(step.Op, v, b, isUnsigned, r)) {
+        // A division by zero: reported by its own instruction.
+        if (i == 0 && !in.Jump) return ToGeneral;
+        Store(in.A.Fixed, v);
+        return static_cast<int32_t>(step.At);
       }
+      v = r;
     }
     Store(in.A.Fixed, v);
     return static_cast<int32_t>(in.Next);
