@@ -45,13 +45,25 @@ struct TStreamState {
   std::string SpillFolder;
   std::unique_ptr<TDeflatedPart> Deflated;
   uint64_t Offset = 0;
+  // What libzip may still ask after it took the whole part, whose data is
+  // let go then (up to a megabyte, or a spill file, for every part).
+  uint64_t Size = 0, CompressedSize = 0;
+  uint32_t Crc = 0;
+  bool Taken = false;
   std::exception_ptr Failure;
   zip_error_t Error;
 
   bool Deflate() {
     if (Deflated) return true;
+    if (Taken) {
+      zip_error_set(&Error, ZIP_ER_READ, 0);  // read again after it was let go
+      return false;
+    }
     try {
       Deflated = std::make_unique<TDeflatedPart>(*Writer, kDeflateLevel, SpillFolder);
+      Size = Deflated->Size();
+      CompressedSize = Deflated->CompressedSize();
+      Crc = Deflated->Crc();
       return true;
     } catch (...) {
       // Kept for the caller of zip_close; libzip only sees a read error.
@@ -78,15 +90,20 @@ zip_int64_t StreamCallback(void* user, void* data, zip_uint64_t length, zip_sour
         return -1;
       }
     }
-    case ZIP_SOURCE_CLOSE: return 0;
+    case ZIP_SOURCE_CLOSE:
+      if (state->Deflated && state->Offset == state->CompressedSize) {
+        state->Deflated.reset();
+        state->Taken = true;
+      }
+      return 0;
     case ZIP_SOURCE_STAT: {
-      if (!state->Deflate()) return -1;
+      if (!state->Taken && !state->Deflate()) return -1;
       auto* st = static_cast<zip_stat_t*>(data);
       zip_stat_init(st);
       st->mtime = time(nullptr);
-      st->size = state->Deflated->Size();
-      st->comp_size = state->Deflated->CompressedSize();
-      st->crc = state->Deflated->Crc();
+      st->size = state->Size;
+      st->comp_size = state->CompressedSize;
+      st->crc = state->Crc;
       st->comp_method = ZIP_CM_DEFLATE;
       st->valid |= ZIP_STAT_MTIME | ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD;
       return sizeof(zip_stat_t);

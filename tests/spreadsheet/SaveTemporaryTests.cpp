@@ -119,6 +119,34 @@ TEST_F(SaveTemporaryTest, PartsCompressedInBlocksReadBackWhole) {
   }
 }
 
+// Each part's compressed data is let go once the package has it: a save of
+// many large parts holds no more open files or memory for the last than for
+// the first.
+TEST_F(SaveTemporaryTest, EachPartsCompressedDataGoesOnceThePackageHasIt) {
+  MakeBook();
+  std::vector<size_t> openFiles;
+  {
+    TPackage package(FPath);
+    for (int part = 0; part < 3; ++part) {
+      auto at = std::make_shared<size_t>(0);
+      package.WriteStreamed("xl/extra" + std::to_string(part) + ".bin", [&openFiles, at, part](std::string& out) {
+        if (*at == 0)
+          openFiles.push_back(static_cast<size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                                std::filesystem::directory_iterator())));
+        uint32_t seed = static_cast<uint32_t>(*at) * 2654435761u + static_cast<uint32_t>(part);
+        out.resize(65536);
+        for (char& c : out) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 24);
+        *at += out.size();
+        return *at < 3 * TDeflatedPart::kBlock;  // incompressible: spilled to disk
+      });
+    }
+    package.Save();
+  }
+  ASSERT_EQ(openFiles.size(), 3u);
+  EXPECT_EQ(openFiles[2], openFiles[0]);
+  EXPECT_EQ(ReadZip(FPath)["xl/extra2.bin"].size(), 3 * TDeflatedPart::kBlock);
+}
+
 // A writer that fails part way through a large part fails the save, and the
 // workbook and its folder stay as they were.
 TEST_F(SaveTemporaryTest, AWriterFailingInALaterBlockLeavesTheWorkbookAsItWas) {
