@@ -29,6 +29,7 @@ class TPSProcRec;
 class TPSInternalProcRec;
 class TPSExternalProcRec;
 struct TPSFastCode;
+struct TPSRegisterCode;
 
 // --- Error codes -------------------------------------------------------------------
 enum TPSError : uint8_t {
@@ -383,6 +384,7 @@ class TPSStack {
 
  private:
   friend struct TPSFastRunner;
+  friend struct TPSRegisterRunner;
   int Normalize(int index) const { return index < 0 ? Count() + index : index; }
   void Relocate(uint8_t* newBlock, uint32_t newCapacity);
   void ShrinkIfLoose();
@@ -437,6 +439,8 @@ class TPSInternalProcRec : public TPSProcRec {
   std::string FExportDecl;
   uint32_t FProcNo = 0;                // index in the procedure table
   std::unique_ptr<TPSFastCode> FFast;  // the code pre-decoded at load
+  // The register form, made at the first call (nil until then).
+  std::unique_ptr<TPSRegisterCode> FRegister;
 };
 
 // Host entry point of an external procedure: reads its arguments from the
@@ -676,6 +680,8 @@ class TPSExec {
   friend struct TPSLoader;
   friend struct TPSFastRunner;
   friend struct TPSTranslator;
+  friend struct TPSRegisterTranslator;
+  friend struct TPSRegisterRunner;
 
   std::vector<std::unique_ptr<TPSTypeRec>> FTypes;
   std::vector<std::unique_ptr<TPSProcRec>> FProcs;

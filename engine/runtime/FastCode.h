@@ -117,5 +117,9 @@ struct TPSFastCode {
 
 // Builds the translated form of the procedure's code.
 std::unique_ptr<TPSFastCode> TranslateProc(TPSExec& exec, TPSInternalProcRec& proc);
+// The procedure's instructions decoded one by one, nothing joined: jump
+// targets are instruction numbers, and the last instruction (past the
+// translated part) is left to the general loop.
+std::vector<TFastInstr> DecodeProc(TPSExec& exec, TPSInternalProcRec& proc);
 
 }  // namespace ps

@@ -10,6 +10,7 @@
 
 #include "engine/runtime/FastCode.h"
 #include "engine/runtime/Operations.h"
+#include "engine/runtime/RegisterCode.h"
 
 namespace ps {
 
@@ -43,37 +44,6 @@ inline bool CharCodes(const uint8_t* lp, TPSBaseType lb, const uint8_t* rp, TPSB
   l = lb == btChar ? *lp : Load<uint16_t>(lp);
   r = rb == btChar ? *rp : Load<uint16_t>(rp);
   return lb == rb || (lb == btChar ? l : r) < 0x80;
-}
-
-// One integer operator at 32 or 64 bits, wrapping as the general operation
-// does (the lowest value divided by -1 is itself, remainder 0); false for a
-// division by zero and for operators it leaves to the general operation.
-template <class U>
-inline bool IntegerCalc(uint8_t op, U a, U b, bool isUnsigned, U& r) {
-  using S = std::make_signed_t<U>;
-  constexpr U shiftMask = sizeof(U) * 8 - 1;
-  switch (op) {
-    case CalcAdd: r = a + b; return true;
-    case CalcSub: r = a - b; return true;
-    case CalcMul: r = a * b; return true;
-    case CalcDiv:
-    case CalcMod:
-      if (b == 0) return false;
-      if (isUnsigned)
-        r = op == CalcDiv ? a / b : a % b;
-      else if (static_cast<S>(b) == -1)
-        r = op == CalcDiv ? U(0) - a : U(0);
-      else
-        r = static_cast<U>(op == CalcDiv ? static_cast<S>(a) / static_cast<S>(b)
-                                         : static_cast<S>(a) % static_cast<S>(b));
-      return true;
-    case CalcShl: r = a << (b & shiftMask); return true;
-    case CalcShr: r = a >> (b & shiftMask); return true;
-    case CalcAnd: r = a & b; return true;
-    case CalcOr: r = a | b; return true;
-    case CalcXor: r = a ^ b; return true;
-    default: return false;
-  }
 }
 
 // The stack as the fast loop sees it, kept in registers between the
@@ -584,6 +554,8 @@ struct TPSFastRunner {
 
   int32_t Call(const TFastInstr& in) {
     auto* proc = static_cast<TPSInternalProcRec*>(X.FProcs[in.Target].get());
+    // A procedure of ordinal values runs whole in its register form.
+    if ((!proc->FRegister || proc->FRegister->Ready) && RunRegisters(X, *proc)) return static_cast<int32_t>(in.Next);
     uint8_t* slot = PushEntry(X.FReturnAddressType.get());
     if (!slot) return ToGeneral;
     Store(slot + offsetof(TPSReturnAddress, Proc), X.FCurrProc);

@@ -331,7 +331,10 @@ struct TPSTranslator {
   static constexpr size_t MaxTranslatedBytes = size_t(64) << 20;
   static constexpr size_t MaxBytesPerCodeByte = 64;
 
-  std::unique_ptr<TPSFastCode> Run() {
+  // Decodes the code: each instruction with its jump target resolved to an
+  // instruction number, ending in an instruction that only the general loop
+  // runs (reaching it is an error).
+  std::unique_ptr<TPSFastCode> Decode() {
     auto fast = std::make_unique<TPSFastCode>();
     const size_t budget = std::min(MaxTranslatedBytes, size_t(Length) * MaxBytesPerCodeByte + (size_t(1) << 20));
     std::vector<int64_t> targets;
@@ -365,6 +368,11 @@ struct TPSTranslator {
     fast->Code.push_back(TFastInstr{});
     fast->Code.back().Pos = Pos;
     fast->Code.back().End = Pos;
+    return fast;
+  }
+
+  std::unique_ptr<TPSFastCode> Run() {
+    auto fast = Decode();
     auto& code = fast->Code;
     const size_t n = code.size();
     // Where control really goes from an instruction number: past
@@ -518,6 +526,10 @@ struct TPSTranslator {
 
 std::unique_ptr<TPSFastCode> TranslateProc(TPSExec& exec, TPSInternalProcRec& proc) {
   return TPSTranslator(exec, proc).Run();
+}
+
+std::vector<TFastInstr> DecodeProc(TPSExec& exec, TPSInternalProcRec& proc) {
+  return std::move(TPSTranslator(exec, proc).Decode()->Code);
 }
 
 }  // namespace ps

@@ -5,6 +5,8 @@
 // convert.
 #pragma once
 
+#include <type_traits>
+
 #include "engine/uPSRuntime.h"
 
 namespace ps {
@@ -27,6 +29,37 @@ inline bool Relate(const T& a, const T& b, uint8_t op) {
     default: return a == b;
   }
 }
+// One integer operator at 32 or 64 bits, wrapping as the general operation
+// does (the lowest value divided by -1 is itself, remainder 0); false for a
+// division by zero and for operators it leaves to the general operation.
+template <class U>
+inline bool IntegerCalc(uint8_t op, U a, U b, bool isUnsigned, U& r) {
+  using S = std::make_signed_t<U>;
+  constexpr U shiftMask = sizeof(U) * 8 - 1;
+  switch (op) {
+    case CalcAdd: r = a + b; return true;
+    case CalcSub: r = a - b; return true;
+    case CalcMul: r = a * b; return true;
+    case CalcDiv:
+    case CalcMod:
+      if (b == 0) return false;
+      if (isUnsigned)
+        r = op == CalcDiv ? a / b : a % b;
+      else if (static_cast<S>(b) == -1)
+        r = op == CalcDiv ? U(0) - a : U(0);
+      else
+        r = static_cast<U>(op == CalcDiv ? static_cast<S>(a) / static_cast<S>(b)
+                                         : static_cast<S>(a) % static_cast<S>(b));
+      return true;
+    case CalcShl: r = a << (b & shiftMask); return true;
+    case CalcShr: r = a >> (b & shiftMask); return true;
+    case CalcAnd: r = a & b; return true;
+    case CalcOr: r = a | b; return true;
+    case CalcXor: r = a ^ b; return true;
+    default: return false;
+  }
+}
+
 // Stores a comparison result into an ordinal or variant destination.
 TPSError StoreBoolean(uint8_t* dst, const TPSTypeRec* dt, bool value);
 TPSError BoolNotValue(uint8_t* p, const TPSTypeRec* t);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/runtime/FastCode.h"
+#include "engine/runtime/RegisterCode.h"
 #include "engine/runtime/Values.h"
 #include "engine/runtime/VariantSlot.h"
 

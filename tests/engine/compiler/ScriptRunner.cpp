@@ -4,6 +4,7 @@
 #include "engine/imports/uPSR_classes.h"
 #include "engine/imports/uPSR_std.h"
 #include "engine/runtime/HostCalls.h"
+#include "engine/runtime/RegisterCode.h"
 #include "engine/uPSDebugger.h"
 #include "rtl/StringList.h"
 
@@ -20,10 +21,16 @@ std::string Lines(const rtl::TStrings& lines) {
 }  // namespace
 
 TScriptRun RunScriptSource(const std::string& source, bool shortCircuit) {
+  TScriptOptions options;
+  options.ShortCircuit = shortCircuit;
+  return RunScriptSource(source, options);
+}
+
+TScriptRun RunScriptSource(const std::string& source, const TScriptOptions& options) {
   TScriptRun run;
   std::string module, debug;
   std::vector<std::string> messages;
-  bool compiled = CompileScriptSource(source, shortCircuit, module, debug, messages);
+  bool compiled = CompileScriptSource(source, options.ShortCircuit, module, debug, messages);
   TPSRuntimeClassImporter importer;  // outlives the executor that uses it
   TPSCustomDebugExec exec;
   RIRegister_Std(importer);
@@ -40,7 +47,14 @@ TScriptRun RunScriptSource(const std::string& source, bool shortCircuit) {
     return run;
   }
   exec.LoadDebugData(debug);
-  if (exec.RunScript()) {
+  if (options.General) exec.SetOnRunLine([](TPSExec*) {});
+  if (options.StackLimit) exec.Stack().SetMaxLength(options.StackLimit);
+  if (options.Prepare) options.Prepare(exec);
+  const bool ok = exec.RunScript();
+  for (int i = 0; i < exec.GetProcCount(); ++i)
+    if (auto* p = dynamic_cast<TPSInternalProcRec*>(exec.GetProcNo(i)); p && p->FRegister && p->FRegister->Ready)
+      ++run.RegisterForms;
+  if (ok) {
     run.Ok = true;
     return run;
   }

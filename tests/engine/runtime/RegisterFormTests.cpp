@@ -1,0 +1,201 @@
+// Procedures of ordinal values run in their register form against the same
+// scripts kept in the general loop by a run-line hook: both must print the
+// same, fail with the same report at the same position and leave var
+// parameters the same, also when the register run gives up half way and the
+// call runs again the ordinary way.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/time.h>
+
+#include "engine/uPSRuntime.h"
+#include "tests/engine/compiler/ScriptRunner.h"
+
+using ps::testing::RunScriptSource;
+using ps::testing::TScriptOptions;
+using ps::testing::TScriptRun;
+
+namespace {
+
+// Functions of every shape the form takes, each printed over edge values.
+const char* const Functions = R"(
+function Fib(n: Integer): Integer;
+begin if n < 2 then Result := n else Result := Fib(n - 1) + Fib(n - 2); end;
+
+function Gcd(a, b: Integer): Integer;
+var t: Integer;
+begin
+  while b <> 0 do begin t := a mod b; a := b; b := t; end;
+  Result := a;
+end;
+
+procedure Swap(var a, b: Integer);
+var t: Integer;
+begin t := a; a := b; b := t; end;
+
+procedure Bump(var c: Int64; n: Integer);
+begin if n > 0 then begin c := c * 3 + n; Bump(c, n - 1); end; end;
+
+function IsEven(n: Integer): Boolean; forward;
+function IsOdd(n: Integer): Boolean;
+begin if n = 0 then Result := False else Result := IsEven(n - 1); end;
+function IsEven(n: Integer): Boolean;
+begin if n = 0 then Result := True else Result := IsOdd(n - 1); end;
+
+function Mix(a: Integer; b: Cardinal; c: Int64; f: Boolean): Int64;
+var i: Integer;
+begin
+  if f then Result := c * a - b else Result := (c div 3) xor a;
+  Result := Result + (a shl 3) + (b shr 2) + (a and 255) + (b or 7);
+  Inc(a); Dec(b); Inc(c);
+  for i := 1 to 3 do Result := Result * 7 + a + b + c;
+  if (a > 0) = f then Result := -Result;
+end;
+
+function Wrap(a: Integer; b: Cardinal): Integer;
+begin
+  a := a + 1; b := b + 1;
+  Result := a * 3 + Integer(b) + a div -1 + a mod 7 - (a shr 1);
+end;
+
+function Conv(a: Int64; b: Cardinal; c: Integer): Int64;
+var i: Integer; w: Cardinal; e: Int64;
+begin
+  i := a; w := c; e := b;
+  Result := i + w + e;
+  Result := Result * 2 + Integer(b) + Cardinal(c);
+  if not (i > c) then Result := not Result;
+end;
+
+function Collatz(n: Int64): Integer;
+begin
+  Result := 0;
+  repeat
+    if n mod 2 = 0 then n := n div 2 else n := 3 * n + 1;
+    Inc(Result);
+  until n <= 1;
+end;
+
+function Ack(m, n: Integer): Integer;
+begin
+  if m = 0 then Result := n + 1
+  else if n = 0 then Result := Ack(m - 1, 1)
+  else Result := Ack(m - 1, Ack(m, n - 1));
+end;
+)";
+
+const char* const Main = R"(
+var x, y, i: Integer; big: Int64;
+begin
+  Print(IntToStr(Fib(20)) + ' ' + IntToStr(Gcd(1071, 462)) + ' ' + IntToStr(Gcd(-48, 18)) + ' ' + IntToStr(Gcd(5, 0)));
+  x := 3; y := -4; Swap(x, y); Print(IntToStr(x) + ' ' + IntToStr(y));
+  big := 1; Bump(big, 30); Print(IntToStr(big));
+  for i := 0 to 5 do if IsEven(i * 7) then Print('even') else Print('odd');
+  Print(IntToStr(Mix(2147483647, 4294967295, -9223372036854775807, True)));
+  Print(IntToStr(Mix(-2147483647 - 1, 0, 9223372036854775807, False)));
+  Print(IntToStr(Mix(0, 1, 0, True)) + ' ' + IntToStr(Mix(-1, 2147483648, -1, False)));
+  Print(IntToStr(Wrap(2147483647, 4294967295)) + ' ' + IntToStr(Wrap(-2147483647 - 1, 0)) + ' ' + IntToStr(Wrap(-2, 7)));
+  Print(IntToStr(Conv(9223372036854775807, 4294967295, -5)) + ' ' + IntToStr(Conv(-4294967297, 2147483648, 2147483647)));
+  Print(IntToStr(Conv(0, 1, -1)) + ' ' + IntToStr(Conv(4294967295, 0, -2147483647 - 1)));
+  Print(IntToStr(Collatz(27)) + ' ' + IntToStr(Collatz(837799)) + ' ' + IntToStr(Ack(2, 3)));
+end.
+)";
+
+TScriptRun RunWay(const std::string& source, bool general, uint64_t stackLimit = 0) {
+  TScriptOptions options;
+  options.General = general;
+  options.StackLimit = stackLimit;
+  return RunScriptSource(source, options);
+}
+
+void ExpectSameBothWays(const std::string& source, int forms, uint64_t stackLimit = 0) {
+  const TScriptRun fast = RunWay(source, false, stackLimit), general = RunWay(source, true, stackLimit);
+  EXPECT_EQ(fast.Text(), general.Text()) << source;
+  EXPECT_EQ(fast.Ok, general.Ok);
+  EXPECT_EQ(fast.RegisterForms, forms) << source;
+  EXPECT_EQ(general.RegisterForms, 0);
+}
+
+}  // namespace
+
+TEST(RegisterForm, ProceduresOfOrdinalValuesMatchTheGeneralLoop) {
+  const TScriptRun general = RunWay(std::string(Functions) + Main, true);
+  ASSERT_TRUE(general.Ok) << general.Report;
+  // Every function above has a register form.
+  ExpectSameBothWays(std::string(Functions) + Main, 11);
+}
+
+TEST(RegisterForm, AFailureHalfWayRunsTheCallAgainTheOrdinaryWay) {
+  struct TCase {
+    const char* Source;
+    int Forms;  // procedures still in the register form at the end
+  };
+  const TCase cases[] = {
+      // A division by zero five calls deep: reported inside the innermost.
+      {R"(function Down(n, d: Integer): Integer;
+          begin if n = 0 then Result := 100 div d else Result := Down(n - 1, d) + 1; end;
+          begin Print(IntToStr(Down(5, 2))); Print(IntToStr(Down(5, 0))); end.)",
+       0},
+      // The var parameter is written before the failure: the caller sees
+      // the value the ordinary run left, once; later calls run ordinarily.
+      {R"(procedure Step(var v: Integer; d: Integer); begin v := v + 10; v := v mod d; end;
+          var v: Integer;
+          begin
+            v := 5; Step(v, 4); Print(IntToStr(v));
+            try Step(v, 0); except Print('caught ' + IntToStr(v)); end;
+            Step(v, 7); Print(IntToStr(v));
+          end.)",
+       0},
+      // Failing in a callee gives the caller up too; a procedure run
+      // separately keeps its form.
+      {R"(function Inner(a: Integer): Integer; begin Result := 7 mod a; end;
+          function Outer(a: Integer): Integer; begin Result := Inner(a) + Inner(a - 1); end;
+          function Other(a: Integer): Integer; begin Result := a * 2; end;
+          var i: Integer;
+          begin
+            for i := 3 downto 0 do try Print(IntToStr(Outer(i) + Other(i))); except Print('caught at ' + IntToStr(i)); end;
+          end.)",
+       1},
+      // Recursion without end: the stack's bound, reported where the
+      // ordinary run meets it.
+      {R"(function Deeper(n: Integer): Integer; begin Result := Deeper(n + 1) + 1; end;
+          begin Print(IntToStr(Deeper(0))); end.)",
+       0},
+  };
+  for (const TCase& c : cases) ExpectSameBothWays(c.Source, c.Forms, 1 << 20);
+}
+
+namespace {
+ps::TPSExec* StopTarget = nullptr;
+void StopOnAlarm(int) {
+  if (StopTarget) StopTarget->Stop();
+}
+}  // namespace
+
+TEST(RegisterForm, StopFromASignalHandlerEndsLoopsAndRecursionInTheForm) {
+  // Each would run for minutes; a timer stops it after 20 ms.
+  const char* const scripts[] = {
+      R"(function Spin(n: Integer): Integer; begin while n <> 0 do n := n or 1; Result := n; end;
+         begin Print(IntToStr(Spin(1))); end.)",
+      R"(function Ever(n: Integer): Integer; begin if n < 0 then Result := 0 else Result := Ever(n + 1) - Ever(n + 2); end;
+         begin Print(IntToStr(Ever(0))); end.)",
+  };
+  for (const char* source : scripts) {
+    struct sigaction action {
+    }, previous{};
+    action.sa_handler = StopOnAlarm;
+    sigaction(SIGALRM, &action, &previous);
+    TScriptOptions options;
+    options.Prepare = [](ps::TPSExec& x) {
+      StopTarget = &x;
+      itimerval timer{{0, 0}, {0, 20000}};
+      setitimer(ITIMER_REAL, &timer, nullptr);
+    };
+    const TScriptRun run = RunScriptSource(source, options);
+    itimerval off{{0, 0}, {0, 0}};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+    StopTarget = nullptr;
+    EXPECT_EQ(run.Output, "") << source;
+    EXPECT_EQ(run.Report, "") << source;
+  }
+}
