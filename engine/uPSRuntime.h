@@ -441,6 +441,7 @@ class TPSInternalProcRec : public TPSProcRec {
   std::unique_ptr<TPSFastCode> FFast;  // the code pre-decoded at load
   // The register form, made at the first call (nil until then).
   std::unique_ptr<TPSRegisterCode> FRegister;
+  std::unique_ptr<TPSRegisterCode> FLoops;  // its loops in the register form, made at load
 };
 
 // Host entry point of an external procedure: reads its arguments from the

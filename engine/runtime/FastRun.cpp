@@ -693,6 +693,10 @@ struct TPSFastRunner {
     const int32_t* indexOf = nullptr;
     size_t indexCount = 0;
     const TFastInstr* code = nullptr;
+    // Its loops in the register form, by head instruction.
+    const TPSRegisterCode* loops = nullptr;
+    const int32_t* loopHeads = nullptr;
+    size_t loopCount = 0;
     const TFastInstr* in;
     int32_t pc, next;
     // Read afresh every time: a signal handler may stop or pause the run.
@@ -710,6 +714,9 @@ struct TPSFastRunner {
       code = fast->Code.data();                                                                   \
       indexOf = fast->IndexOf.data();                                                             \
       indexCount = fast->IndexOf.size();                                                          \
+      loops = running->FLoops.get();                                                              \
+      loopHeads = loops ? loops->Entries.data() : nullptr;                                        \
+      loopCount = loops ? loops->Entries.size() : 0;                                              \
     }                                                                                             \
     if (X.FCurrentPosition >= indexCount || (pc = indexOf[X.FCurrentPosition]) < 0) return false; \
   } while (false)
@@ -729,7 +736,10 @@ struct TPSFastRunner {
 #define KORVA_BRANCH(target)                                           \
   do {                                                                 \
     next = (target);                                                   \
-    if (next <= pc && next >= 0 && *status != isRunning) goto stopped; \
+    if (next <= pc && next >= 0) {                                     \
+      if (*status != isRunning) goto stopped;                          \
+      if (size_t(next) < loopCount && loopHeads[next] >= 0) goto loop; \
+    }                                                                  \
     KORVA_DISPATCH(next);                                              \
   } while (false)
     in = &code[pc];
@@ -877,6 +887,14 @@ struct TPSFastRunner {
     KORVA_DISPATCH(PushEntry(in->Type) ? static_cast<int32_t>(in->Next) : ToGeneral);
   general:
     KORVA_DISPATCH(ToGeneral);
+  loop : {
+    // A loop the register form runs whole: the general loops go on where it ends.
+    uint32_t resume;
+    if (!RunLoop(X, *loops, static_cast<uint32_t>(next), resume)) KORVA_DISPATCH(next);
+    X.FCurrentPosition = code[resume].Pos;
+    Sync();
+    goto enter;
+  }
 #undef KORVA_DISPATCH
 #undef KORVA_ENTER
   stopped:

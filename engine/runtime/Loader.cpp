@@ -1,5 +1,6 @@
 // LoadData: reads a module into the runtime tables, checking every field.
 #include "engine/runtime/FastCode.h"
+#include "engine/runtime/RegisterCode.h"
 #include "engine/runtime/Values.h"
 
 namespace ps {
@@ -347,6 +348,7 @@ bool TPSExec::LoadData(std::string_view module) {
     if (!proc->IsExternal()) {
       auto* ip = static_cast<TPSInternalProcRec*>(proc.get());
       ip->FFast = TranslateProc(*this, *ip);
+      ip->FLoops = TranslateLoops(*this, *ip);
     }
   FStatus = isLoaded;
   return true;

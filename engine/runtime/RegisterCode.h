@@ -24,35 +24,49 @@ namespace ps {
 struct TPSRegisterCode;
 
 enum TRegOperandKind : uint8_t {
-  RoSlot,   // the frame's slot Off
-  RoRef,    // the slot whose number the frame's slot Off holds (a var parameter)
-  RoConst,  // K
+  RoSlot,    // the frame's slot Off
+  RoRef,     // the slot whose number the frame's slot Off holds (a var parameter)
+  RoConst,   // K
+  RoGlobal,  // the global at P, of kind Type (loops, while translating: a slot when done)
+  RoElem,    // the element of the dynamic array in the global at P, by the index IndexKind says (loops only)
 };
 
 struct TRegOperand {
   TRegOperandKind Kind = RoConst;
+  TPSBaseType Type = btU8;              // RoGlobal, RoElem: the kind in memory
+  TRegOperandKind IndexKind = RoConst;  // RoElem: RoSlot (IndexOff), RoConst (K) or RoGlobal (IndexP)
+  TPSBaseType IndexType = btS32;        // RoElem by a global
   int32_t Off = 0;
+  int32_t IndexOff = 0;
   int64_t K = 0;
+  uint8_t* P = nullptr;
+  uint8_t* IndexP = nullptr;
+  uint32_t ElemSize = 0;
 };
 
 enum TRegOp : uint8_t {
-  RgZero,        // A := 0
-  RgCopy,        // A := B
-  RgConvert,     // A := B converted to A's kind
-  RgUnary,       // A := Sub A (Sub the opcode: OpNegate, OpBoolNot or OpBitNot)
-  RgRefSlot,     // A := the number of the frame's slot B.Off
-  RgRefCopy,     // A := B's slot number (B a reference itself)
-  RgCalc32,      // A := A Sub B at 32 bits (Flag: unsigned, Type: A's kind)
-  RgCalc64,      // A := A Sub B at 64 bits
-  RgCompare,     // A := B Sub C (any two kinds compare by value)
-  RgCompareJump, // RgCompare, then the jump flag set from A as Flag says and a jump to Target when set
-  RgIncDec,      // A := A + B.K in A's kind
-  RgJump,        // to Target
-  RgJumpIf,      // to Target when (A <> 0) = Flag
-  RgSetFlag,     // flag := (A <> 0) = Flag
-  RgJumpIfFlag,  // to Target when the flag is set
-  RgCall,        // Callee with its frame base Frame slots above this one's
+  RgZero,         // A := 0
+  RgCopy,         // A := B
+  RgConvert,      // A := B converted to A's kind
+  RgUnary,        // A := Sub A (Sub the opcode: OpNegate, OpBoolNot or OpBitNot)
+  RgRefSlot,      // A := the number of the frame's slot B.Off
+  RgRefCopy,      // A := B's slot number (B a reference itself)
+  RgCalc32,       // A := A Sub B at 32 bits (Flag: unsigned, Type: A's kind)
+  RgCalc64,       // A := A Sub B at 64 bits
+  RgCompare,      // A := B Sub C (any two kinds compare by value)
+  RgCompareJump,  // RgCompare, then the jump flag set from A as Flag says and a jump to Target when set
+  RgIncDec,       // A := A + B.K in A's kind
+  RgJump,         // to Target
+  RgJumpIf,       // to Target when (A <> 0) = Flag
+  RgSetFlag,      // flag := (A <> 0) = Flag
+  RgJumpIfFlag,   // to Target when the flag is set
+  RgCall,         // Callee with its frame base Frame slots above this one's
   RgReturn,
+  RgExit,  // loops only: the general loops go on from instruction At
+  // RgCalc32 of CalcAdd, CalcSub and CalcMul, each with a dispatch of its own.
+  RgAdd32,
+  RgSub32,
+  RgMul32,
 };
 
 struct TRegInstr {
@@ -63,6 +77,7 @@ struct TRegInstr {
   uint32_t Target = 0;
   int32_t Frame = 0;
   TPSRegisterCode* Callee = nullptr;
+  uint32_t At = 0;  // the instruction it came from (loops: where a failure goes on)
   TRegOperand A, B, C;
 };
 
@@ -71,11 +86,22 @@ struct TRegInstr {
 struct TRegParam {
   TPSBaseType Type = btU8;
   bool Ref = false;
-  bool operator==(const TRegParam&) const = default;
+  const TPSTypeRec* Rec = nullptr;  // loops: the type its stack entry is made with
+  bool operator==(const TRegParam& o) const { return Type == o.Type && Ref == o.Ref; }
 };
 
 struct TPSRegisterCode {
   std::vector<TRegInstr> Code;
+  // Loops: the register instruction each loop head starts at (-1: none),
+  // and the frame (entries above the base) before each instruction.
+  std::vector<int32_t> Entries;
+  std::vector<std::vector<TRegParam>> Frames;
+  // Loops: the globals they use, in slots FrameSize + 1 on while a loop runs.
+  struct TGlobal {
+    uint8_t* P;
+    TPSBaseType Type;
+  };
+  std::vector<TGlobal> Globals;
   std::vector<TRegParam> Params;  // frame -1 first
   int32_t FrameSize = 0;          // the most slots above the frame base
   bool Ready = false;             // translated and not given up
@@ -86,6 +112,18 @@ struct TPSRegisterCode {
 // calls as well); false, with the procedure marked, when it has anything the
 // register form does not handle.
 bool TranslateRegisters(TPSExec& exec, TPSInternalProcRec& proc, const std::vector<TRegParam>& params);
+
+// The loops of a procedure's code whose every instruction the register form
+// handles, operating on ordinal globals, elements of global arrays of
+// ordinals and ordinal frame entries; nil when it has none.
+std::unique_ptr<TPSRegisterCode> TranslateLoops(TPSExec& exec, TPSInternalProcRec& proc);
+
+// Runs the loop of the current procedure whose head is instruction `head`,
+// the stack's frame as the loop expects it, until an instruction outside the
+// form or a failure: the stack entries and the position are then those of
+// the ordinary run at that instruction. False, with nothing done, when the
+// frame does not match; `resume` is that instruction.
+bool RunLoop(TPSExec& exec, const TPSRegisterCode& code, uint32_t head, uint32_t& resume);
 
 // How many stack entries below its frame a procedure reads (its parameters).
 int32_t ParameterReach(const std::vector<TFastInstr>& code);

@@ -21,6 +21,8 @@ bool Testable(TPSBaseType b) { return b == btU8 || b == btS32 || b == btU32; }
 // A nesting of calls deeper than this at translation is refused (the
 // procedures run the ordinary way).
 constexpr int MaxNesting = 16;
+// Frames deeper than this stay with the general loops.
+constexpr size_t MaxLoopFrame = 64;
 
 using TFrame = std::vector<TRegParam>;  // the kinds of the entries above the frame base
 
@@ -37,11 +39,16 @@ struct TPSRegisterTranslator {
     return it->second;
   }
 
-  // The operand as a slot or constant, with its kind; false when outside the form.
-  static bool Operand(const TFastOperand& o, const TFrame& frame, const std::vector<TRegParam>& params,
-                      TRegOperand& r, TPSBaseType& type, bool writable) {
+  // Loops: globals and elements of global arrays are operands too.
+  bool Loops = false;
+
+  // The operand as a slot, constant or variable, with its kind and type
+  // record; false when outside the form.
+  bool Operand(const TFastOperand& o, const TFrame& frame, const std::vector<TRegParam>& params, TRegOperand& r,
+               TPSBaseType& type, bool writable, const TPSTypeRec** rec = nullptr) const {
     if (o.Kind == FoConst && !writable && o.T && Ordinal(o.T->FBaseType)) {
       type = o.T->FBaseType;
+      if (rec) *rec = o.T;
       r.Kind = RoConst;
       switch (type) {
         case btU8: r.K = o.Value[0]; break;
@@ -49,6 +56,39 @@ struct TPSRegisterTranslator {
         case btU32: r.K = Load<uint32_t>(o.Value); break;
         default: r.K = Load<int64_t>(o.Value); break;
       }
+      return true;
+    }
+    if (Loops && o.Kind == FoGlobal && o.T && Ordinal(o.T->FBaseType) && !o.T->FManaged) {
+      type = r.Type = o.T->FBaseType;
+      if (rec) *rec = o.T;
+      r.Kind = RoGlobal;
+      r.P = o.P;
+      return true;
+    }
+    if (Loops && o.Kind == FoElem && o.BaseKind == FoGlobal && o.T && o.T->FBaseType == btArray) {
+      const TPSTypeRec* elem = static_cast<const TPSTypeRec_Array*>(o.T)->FArrayType;
+      if (!elem || !Ordinal(elem->FBaseType) || elem->FManaged) return false;
+      if (o.IndexKind == FoConst) {
+        r.IndexKind = RoConst;
+        r.K = o.IndexConst;
+      } else if (o.IndexKind == FoGlobal && o.IndexT &&
+                 (o.IndexT->FBaseType == btS32 || o.IndexT->FBaseType == btU32)) {
+        r.IndexKind = RoGlobal;
+        r.IndexP = o.IndexP;
+        r.IndexType = o.IndexT->FBaseType;
+      } else if (o.IndexKind == FoStack && o.IndexFrame > 0 && size_t(o.IndexFrame) <= frame.size() &&
+                 !frame[size_t(o.IndexFrame) - 1].Ref &&
+                 (frame[size_t(o.IndexFrame) - 1].Type == btS32 || frame[size_t(o.IndexFrame) - 1].Type == btU32)) {
+        r.IndexKind = RoSlot;
+        r.IndexOff = o.IndexFrame;
+      } else {
+        return false;
+      }
+      type = r.Type = elem->FBaseType;
+      if (rec) *rec = elem;
+      r.Kind = RoElem;
+      r.P = o.P;
+      r.ElemSize = elem->FRealSize;
       return true;
     }
     if (o.Kind != FoStack || o.Frame == 0) return false;
@@ -60,7 +100,8 @@ struct TPSRegisterTranslator {
       if (size_t(-int64_t(o.Frame)) > params.size()) return false;
       entry = &params[size_t(-int64_t(o.Frame)) - 1];
     }
-    if (!Ordinal(entry->Type)) return false;  // a var parameter not yet set
+    if (!Ordinal(entry->Type)) return false;  // a var parameter not yet set, or an entry of another kind
+    if (rec) *rec = entry->Rec;
     r.Kind = entry->Ref ? RoRef : RoSlot;
     r.Off = o.Frame;
     type = entry->Type;
@@ -69,8 +110,8 @@ struct TPSRegisterTranslator {
 
   // One instruction's register form (none for a pop or a no-operation) and
   // the frame after it; false when outside the form.
-  bool Step(const TFastInstr& in, const uint8_t* data, TFrame& frame, const std::vector<TRegParam>& params, std::vector<TRegInstr>& out,
-            bool& falls, bool& jumps) {
+  bool Step(const TFastInstr& in, const uint8_t* data, TFrame& frame, const std::vector<TRegParam>& params,
+            std::vector<TRegInstr>& out, bool& falls, bool& jumps) {
     falls = true;
     jumps = false;
     TRegInstr r;
@@ -104,12 +145,12 @@ struct TPSRegisterTranslator {
         jumps = true;
         break;
       case FxPushType:
-        if (!in.Type) return false;
-        if (in.Type->FBaseType == btPointer) {
+        if (!in.Type || frame.size() >= MaxLoopFrame) return false;
+        if (in.Type->FBaseType == btPointer && !Loops) {
           // A var argument, set by the next instructions.
           frame.push_back({btPointer, true});
         } else if (Ordinal(in.Type->FBaseType) && !in.Type->FManaged) {
-          frame.push_back({in.Type->FBaseType, false});
+          frame.push_back({in.Type->FBaseType, false, in.Type});
         } else {
           return false;
         }
@@ -120,7 +161,7 @@ struct TPSRegisterTranslator {
       case FxSetPointer: {
         // A var argument made to refer to a variable (or to what a var
         // parameter refers to).
-        if (in.A.Kind != FoStack || in.A.Frame <= 0 || size_t(in.A.Frame) > frame.size()) return false;
+        if (Loops || in.A.Kind != FoStack || in.A.Frame <= 0 || size_t(in.A.Frame) > frame.size()) return false;
         TRegParam& entry = frame[size_t(in.A.Frame) - 1];
         if (!entry.Ref || !Operand(in.B, frame, params, r.B, tb, true)) return false;
         entry.Type = tb;
@@ -137,15 +178,19 @@ struct TPSRegisterTranslator {
         r.Sub = data[in.Pos];
         r.Type = ta;
         break;
-      case FxPush:
-        if (!Operand(in.A, frame, params, r.B, tb, false)) return false;
-        frame.push_back({tb, false});
+      case FxPush: {
+        const TPSTypeRec* rec = nullptr;
+        if (frame.size() >= MaxLoopFrame || !Operand(in.A, frame, params, r.B, tb, false, &rec) || (Loops && !rec))
+          return false;
+        frame.push_back({tb, false, rec});
         r.Op = RgCopy;
         r.A = top();
         r.Type = tb;
         break;
+      }
       case FxPushVarRef:
-        if (!Operand(in.A, frame, params, r.B, tb, true)) return false;
+        // A var argument: only calls take them, which loops leave alone.
+        if (Loops || !Operand(in.A, frame, params, r.B, tb, true)) return false;
         r.Op = r.B.Kind == RoRef ? RgRefCopy : RgRefSlot;
         frame.push_back({tb, true});
         r.A = top();
@@ -163,6 +208,8 @@ struct TPSRegisterTranslator {
           r.Op = RgCalc32;
         else if (ta == btS64 && tb != btU8)
           r.Op = RgCalc64;
+        else if (ta == btU8 && tb == btU8 && (in.Sub == CalcAnd || in.Sub == CalcOr || in.Sub == CalcXor))
+          r.Op = RgCalc32;  // Booleans: the result stays a byte
         else
           return false;
         r.Sub = in.Sub;
@@ -184,7 +231,7 @@ struct TPSRegisterTranslator {
         r.Type = ta;
         break;
       case FxCall: {
-        if (in.Target >= X.FProcs.size() || X.FProcs[in.Target]->IsExternal()) return false;
+        if (Loops || in.Target >= X.FProcs.size() || X.FProcs[in.Target]->IsExternal()) return false;
         auto& callee = static_cast<TPSInternalProcRec&>(*X.FProcs[in.Target]);
         const int32_t reach = ParameterReach(Code(callee));
         if (reach < 0 || size_t(reach) > frame.size()) return false;
@@ -196,6 +243,7 @@ struct TPSRegisterTranslator {
         break;
       }
       case FxReturn:
+        if (Loops) return false;
         r.Op = RgReturn;
         falls = false;
         break;
@@ -221,13 +269,61 @@ struct TPSRegisterTranslator {
     return reg.Ready;
   }
 
+  // Loops: the stack effect and successors of an instruction left to the
+  // general loops, so that the code after it is followed too; false when
+  // they are not known (nothing after it is followed).
+  static bool Pass(const TFastInstr& in, const uint8_t* data, TFrame& frame, bool& falls, bool& jumps) {
+    falls = true;
+    jumps = false;
+    switch (in.Op) {
+      case FxNop:
+      case FxAssign:
+      case FxCalc:
+      case FxCompare:
+      case FxIncDec:
+      case FxSetFlag:
+      case FxSetPointer:
+      case FxCall:
+      case FxCallHost: return true;
+      case FxJump: falls = false; [[fallthrough]];
+      case FxJumpIf:
+      case FxJumpIfFlag: jumps = true; return true;
+      case FxPushType:
+      case FxPush:
+      case FxPushVarRef:
+        // An entry of a kind the loops do not handle.
+        frame.push_back({btPointer, false, nullptr});
+        return true;
+      case FxPop:
+        if (frame.empty()) return false;
+        frame.pop_back();
+        return true;
+      case FxGeneral:
+        // A try block's marks change no entry; where else they lead is not
+        // followed (a loop is entered only when the stack matches its frame).
+        return data[in.Pos] == OpNegate || data[in.Pos] == OpBoolNot || data[in.Pos] == OpBitNot ||
+               data[in.Pos] == OpTryBegin || data[in.Pos] == OpTryEnd;
+      default: return false;
+    }
+  }
+
+  static bool SameOperand(const TRegOperand& a, const TRegOperand& b) {
+    return a.Kind == b.Kind && a.Off == b.Off && a.P == b.P && a.K == b.K && a.IndexKind == b.IndexKind &&
+           a.IndexOff == b.IndexOff && a.IndexP == b.IndexP;
+  }
+  // Whether the operand reads the frame's slot `off`.
+  static bool ReadsSlot(const TRegOperand& o, int32_t off) {
+    return ((o.Kind == RoSlot || o.Kind == RoRef) && o.Off == off) ||
+           (o.Kind == RoElem && o.IndexKind == RoSlot && o.IndexOff == off);
+  }
+
   bool Build(TPSInternalProcRec& proc, TPSRegisterCode& reg) {
     const std::vector<TFastInstr>& code = Code(proc);
     const size_t n = code.size();
-    if (ParameterReach(code) != int32_t(reg.Params.size())) return false;
+    if (!Loops && ParameterReach(code) != int32_t(reg.Params.size())) return false;
     // The frame at each reachable instruction, the same along every path.
     std::vector<TFrame> frames(n);
-    std::vector<bool> seen(n), target(n);
+    std::vector<bool> seen(n), target(n), exit(n);
     std::vector<size_t> work{0};
     seen[0] = true;
     std::vector<std::vector<TRegInstr>> forms(n);
@@ -236,7 +332,15 @@ struct TPSRegisterTranslator {
       work.pop_back();
       TFrame frame = frames[i];
       bool falls, jumps;
-      if (!Step(code[i], proc.FData.data(), frame, reg.Params, forms[i], falls, jumps)) return false;
+      if (!Step(code[i], proc.FData.data(), frame, reg.Params, forms[i], falls, jumps)) {
+        if (!Loops) return false;
+        // Left to the general loops, which go on from here.
+        forms[i].assign(1, TRegInstr{});
+        forms[i][0].Op = RgExit;
+        exit[i] = true;
+        frame = frames[i];
+        if (!Pass(code[i], proc.FData.data(), frame, falls, jumps)) continue;
+      }
       reg.FrameSize = std::max(reg.FrameSize, static_cast<int32_t>(frame.size()));
       auto reach = [&](size_t j) {
         if (j >= n) return false;
@@ -261,16 +365,26 @@ struct TPSRegisterTranslator {
       if (!seen[i]) continue;
       std::vector<TRegInstr>& f = forms[i];
       if (f.empty()) continue;
+      for (TRegInstr& r : f) r.At = static_cast<uint32_t>(i);
       TRegInstr& r = f[0];
       // A comparison whose result a conditional jump (or the jump flag and a
       // jump on it, the entries popped between) tests at once: one step.
       if (r.Op == RgCompare) {
         size_t j = i + 1;
         auto sameTest = [&](size_t k) {
-          return k < n && seen[k] && !target[k] && forms[k].size() == 1 && forms[k][0].A.Kind == r.A.Kind &&
-                 forms[k][0].A.Off == r.A.Off && r.A.Kind != RoConst;
+          return k < n && seen[k] && !target[k] && forms[k].size() == 1 && SameOperand(forms[k][0].A, r.A);
         };
-        if (sameTest(j) && forms[j][0].Op == RgJumpIf) {
+        if (j + 1 < n && seen[j] && !target[j] && forms[j].size() == 1 && forms[j][0].Op == RgIncDec &&
+            forms[j][0].B.K == 1 && SameOperand(forms[j][0].A, r.B) && r.B.Kind != RoConst && sameTest(j + 1) &&
+            forms[j + 1][0].Op == RgJumpIf) {
+          // The bound check and counter step of a counting loop.
+          r.Op = RgCompareJump;
+          r.Flag = static_cast<uint8_t>(forms[j + 1][0].Flag | 4);
+          r.Type = forms[j][0].Type;
+          r.Target = forms[j + 1][0].Target;
+          forms[j].clear();
+          forms[j + 1].clear();
+        } else if (sameTest(j) && forms[j][0].Op == RgJumpIf) {
           r.Op = RgCompareJump;
           r.Flag = forms[j][0].Flag;
           r.Target = forms[j][0].Target;
@@ -290,19 +404,51 @@ struct TPSRegisterTranslator {
       // A new slot that the next step writes whole before reading it needs no zero.
       if (r.Op == RgZero && i + 1 < n && seen[i + 1] && forms[i + 1].size() == 1) {
         const TRegInstr& w = forms[i + 1][0];
-        auto reads = [&](const TRegOperand& o) { return o.Kind != RoConst && o.Off == r.A.Off; };
-        if ((w.Op == RgCompare || w.Op == RgCopy || w.Op == RgConvert) && w.A.Kind == RoSlot && w.A.Off == r.A.Off && !reads(w.B) &&
-            !reads(w.C))
+        if ((w.Op == RgCompare || w.Op == RgCopy || w.Op == RgConvert) && w.A.Kind == RoSlot && w.A.Off == r.A.Off &&
+            !ReadsSlot(w.B, r.A.Off) && !ReadsSlot(w.C, r.A.Off))
           continue;
       }
       reg.Code.insert(reg.Code.end(), f.begin(), f.end());
     }
     at[n] = static_cast<uint32_t>(reg.Code.size());
     for (TRegInstr& r : reg.Code)
+      if (r.Op == RgCalc32 && r.Sub <= CalcMul) r.Op = static_cast<TRegOp>(RgAdd32 + r.Sub);
+    for (TRegInstr& r : reg.Code)
       if (r.Op == RgJump || r.Op == RgJumpIf || r.Op == RgJumpIfFlag || r.Op == RgCompareJump) r.Target = at[r.Target];
-    // No path falls off the end: each reached instruction's successors were
-    // reached and handled above.
-    return true;
+    if (!Loops) return true;
+    // The globals a loop uses live in slots above the frame's while it runs.
+    auto slotOf = [&](uint8_t* p, TPSBaseType type) {
+      for (size_t g = 0; g < reg.Globals.size(); ++g)
+        if (reg.Globals[g].P == p) return static_cast<int32_t>(reg.FrameSize + 1 + int32_t(g));
+      reg.Globals.push_back({p, type});
+      return static_cast<int32_t>(reg.FrameSize + int32_t(reg.Globals.size()));
+    };
+    for (TRegInstr& r : reg.Code)
+      for (TRegOperand* o : {&r.A, &r.B, &r.C}) {
+        if (o->Kind == RoGlobal) {
+          o->Off = slotOf(o->P, o->Type);
+          o->Kind = RoSlot;
+        }
+        if (o->Kind == RoElem && o->IndexKind == RoGlobal) {
+          o->IndexOff = slotOf(o->IndexP, o->IndexType);
+          o->IndexKind = RoSlot;
+        }
+      }
+    // A loop starts at the head of a jump back when every instruction from
+    // the head to the jump runs in the form and the frame there holds only
+    // entries the form keeps in slots.
+    reg.Entries.assign(n, -1);
+    for (size_t b = 0; b < n; ++b) {
+      const TFastOp op = code[b].Op;
+      if (!seen[b] || exit[b] || (op != FxJump && op != FxJumpIf && op != FxJumpIfFlag) || code[b].Target > b) continue;
+      const size_t head = code[b].Target;
+      bool whole = true;
+      for (size_t k = head; k <= b && whole; ++k) whole = !seen[k] || !exit[k];
+      for (const TRegParam& e : frames[head]) whole = whole && Ordinal(e.Type) && !e.Ref && e.Rec;
+      if (whole) reg.Entries[head] = static_cast<int32_t>(at[head]);
+    }
+    reg.Frames = std::move(frames);
+    return std::find_if(reg.Entries.begin(), reg.Entries.end(), [](int32_t e) { return e >= 0; }) != reg.Entries.end();
   }
 };
 
@@ -320,6 +466,15 @@ int32_t ParameterReach(const std::vector<TFastInstr>& code) {
 
 bool TranslateRegisters(TPSExec& exec, TPSInternalProcRec& proc, const std::vector<TRegParam>& params) {
   return TPSRegisterTranslator{exec, {}, 0}.Translate(proc, params);
+}
+
+std::unique_ptr<TPSRegisterCode> TranslateLoops(TPSExec& exec, TPSInternalProcRec& proc) {
+  TPSRegisterTranslator translator{exec, {}, 0};
+  translator.Loops = true;
+  auto code = std::make_unique<TPSRegisterCode>();
+  if (!translator.Build(proc, *code)) return nullptr;
+  code->Ready = true;
+  return code;
 }
 
 }  // namespace ps

@@ -52,8 +52,10 @@ TScriptRun RunScriptSource(const std::string& source, const TScriptOptions& opti
   if (options.Prepare) options.Prepare(exec);
   const bool ok = exec.RunScript();
   for (int i = 0; i < exec.GetProcCount(); ++i)
-    if (auto* p = dynamic_cast<TPSInternalProcRec*>(exec.GetProcNo(i)); p && p->FRegister && p->FRegister->Ready)
-      ++run.RegisterForms;
+    if (auto* p = dynamic_cast<TPSInternalProcRec*>(exec.GetProcNo(i))) {
+      run.RegisterForms += p->FRegister && p->FRegister->Ready;
+      run.LoopForms += p->FLoops != nullptr;
+    }
   if (ok) {
     run.Ok = true;
     return run;

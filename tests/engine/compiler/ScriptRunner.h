@@ -20,6 +20,7 @@ struct TScriptRun {
   std::string Output;     // the Print lines; lines end with "\n"
   std::string Report;     // the report of a failure (engine/ScriptReport.h), else empty
   int RegisterForms = 0;  // procedures left with a register form they ran in
+  int LoopForms = 0;      // procedures with loops in the register form
   // Both, as a user reading the two streams of psrun_codegen together sees them.
   std::string Text() const { return Output + Report; }
 };

@@ -164,6 +164,75 @@ TEST(RegisterForm, AFailureHalfWayRunsTheCallAgainTheOrdinaryWay) {
   for (const TCase& c : cases) ExpectSameBothWays(c.Source, c.Forms, 1 << 20);
 }
 
+TEST(RegisterForm, LoopsOverGlobalsAndArraysMatchTheGeneralLoop) {
+  // Each script's loops run in the register form (its frame, globals and
+  // array elements), leaving it where an instruction outside the form, a
+  // failure or the loop's end hands back to the general loops.
+  const char* const scripts[] = {
+      // Nested counting loops with bounds worked out each turn, Int64 and
+      // Cardinal wrap-around, and the results printed after.
+      R"(var i, j, s: Integer; c: Cardinal; w: Int64; f: Boolean;
+         begin
+           s := 0; c := 4294967290; w := 9223372036854775800; f := False;
+           for i := 1 to 30 do
+             for j := i downto i - 3 do begin
+               s := (s + i * j) mod 1000003 - (j shl 2) xor i; c := c + 1; w := w + j; f := not f;
+               if (s > 100) and f then s := -s;
+             end;
+           // Left at the call with the sum so far in a temporary.
+           s := (s + i * 7) - Length(IntToStr(s));
+           Print(IntToStr(s) + ' ' + IntToStr(c) + ' ' + IntToStr(w) + ' ' + IntToStr(Ord(f)) + ' ' + IntToStr(i));
+         end.)",
+      // Arrays of Integer and Boolean: a sieve and a bubble sort, and a
+      // while loop leaving through a call in its body.
+      R"(var a: array of Integer; p: array of Boolean; n, i, j, t, k: Integer;
+         begin
+           n := 300; SetLength(a, n); SetLength(p, n);
+           for i := 0 to n - 1 do a[i] := (i * 7919) mod 311;
+           for i := 0 to n - 2 do
+             for j := 0 to n - 2 - i do
+               if a[j] > a[j + 1] then begin t := a[j]; a[j] := a[j + 1]; a[j + 1] := t; end;
+           for i := 2 to n - 1 do p[i] := True;
+           for i := 2 to n - 1 do if p[i] then begin j := i * i; while j < n do begin p[j] := False; j := j + i; end; end;
+           k := 0; for i := 0 to n - 1 do if p[i] then k := k + 1;
+           Print(IntToStr(a[0]) + ' ' + IntToStr(a[n - 1]) + ' ' + IntToStr(k));
+           i := 0; while i < 5 do begin Print(IntToStr(a[i * 50])); i := i + 1; end;
+         end.)",
+      // An index past the end inside a loop: reported at the element, the
+      // globals as the loop left them.
+      R"(var a: array of Integer; i, s: Integer;
+         begin
+           SetLength(a, 10); s := 0;
+           try
+             for i := 0 to 20 do begin s := s + i; a[i] := s; end;
+           except Print('caught ' + IntToStr(i) + ' ' + IntToStr(s) + ' ' + IntToStr(a[9])); end;
+           for i := 0 to 20 do a[i] := i;
+         end.)",
+      // A division by zero half way through a loop nest, with the loops'
+      // temporaries on the stack where the general loop takes over.
+      R"(var i, j, s: Integer;
+         begin
+           s := 1;
+           for i := 5 downto -5 do for j := 1 to 3 do s := s + 1000 div (i * j + 0) + j;
+           Print(IntToStr(s));
+         end.)",
+      // Loops inside a procedure over its locals, with the procedure called
+      // from another loop.
+      R"(function Sum(n: Integer): Integer; var i, k, acc: Integer; b: Boolean;
+         begin acc := 0; k := n; b := True;
+           for i := 1 to 40 do begin k := k - 1; b := not b; if b then acc := acc + i * k; end;
+           Result := acc;
+         end;
+         var i: Integer; total: Int64;
+         begin total := 0; for i := 0 to 50 do total := total + Sum(i); Print(IntToStr(total)); end.)",
+  };
+  for (const char* source : scripts) {
+    const TScriptRun fast = RunWay(source, false), general = RunWay(source, true);
+    EXPECT_EQ(fast.Text(), general.Text()) << source;
+    EXPECT_GT(fast.LoopForms, 0) << source;
+  }
+}
+
 namespace {
 ps::TPSExec* StopTarget = nullptr;
 void StopOnAlarm(int) {
