@@ -45,28 +45,29 @@ struct TRegOperand {
 };
 
 enum TRegOp : uint8_t {
-  RgZero,         // A := 0
-  RgCopy,         // A := B
-  RgConvert,      // A := B converted to A's kind
-  RgUnary,        // A := Sub A (Sub the opcode: OpNegate, OpBoolNot or OpBitNot)
-  RgRefSlot,      // A := the number of the frame's slot B.Off
-  RgRefCopy,      // A := B's slot number (B a reference itself)
-  RgCalc32,       // A := A Sub B at 32 bits (Flag: unsigned, Type: A's kind)
-  RgCalc64,       // A := A Sub B at 64 bits
-  RgCompare,      // A := B Sub C (any two kinds compare by value)
-  RgCompareJump,  // RgCompare, then the jump flag set from A as Flag says and a jump to Target when set
-  RgIncDec,       // A := A + B.K in A's kind
-  RgJump,         // to Target
-  RgJumpIf,       // to Target when (A <> 0) = Flag
-  RgSetFlag,      // flag := (A <> 0) = Flag
-  RgJumpIfFlag,   // to Target when the flag is set
-  RgCall,         // Callee with its frame base Frame slots above this one's
+  RgZero,     // A := 0
+  RgCopy,     // A := B
+  RgConvert,  // A := B converted to A's kind
+  RgUnary,    // A := Sub A (Sub the opcode: OpNegate, OpBoolNot or OpBitNot)
+  RgRefSlot,  // A := the number of the frame's slot B.Off
+  RgRefCopy,  // A := B's slot number (B a reference itself)
+  RgCalc64,   // A := B Sub C at 64 bits
+  RgCompare,  // A := B Sub C (any two kinds compare by value)
+  // RgCompare, then (Flag & 4) B stepped by one in kind Type, (Flag & 2) the
+  // jump flag set, and a jump to Target when the result is Flag & 1.
+  RgCompareJump,
+  RgIncDec,      // A := A + B.K in A's kind
+  RgJump,        // to Target
+  RgJumpIf,      // to Target when (A <> 0) = Flag
+  RgSetFlag,     // flag := (A <> 0) = Flag
+  RgJumpIfFlag,  // to Target when the flag is set
+  RgCall,        // Callee with its frame base Frame slots above this one's
   RgReturn,
   RgExit,  // loops only: the general loops go on from instruction At
-  // RgCalc32 of CalcAdd, CalcSub and CalcMul, each with a dispatch of its own.
-  RgAdd32,
-  RgSub32,
-  RgMul32,
+  // A := B op C at 32 bits (Flag: unsigned, Type: A's kind), one per
+  // operator (RgCalc32 + CalcAdd .. CalcXor), each with a dispatch of its own.
+  RgCalc32,
+  RgOpCount = RgCalc32 + CalcXor + 1,
 };
 
 struct TRegInstr {
@@ -96,10 +97,12 @@ struct TPSRegisterCode {
   // and the frame (entries above the base) before each instruction.
   std::vector<int32_t> Entries;
   std::vector<std::vector<TRegParam>> Frames;
-  // Loops: the globals they use, in slots FrameSize + 1 on while a loop runs.
+  // Loops: the globals (P) and constants (K) they use, in slots FrameSize + 1
+  // on while a loop runs.
   struct TGlobal {
     uint8_t* P;
     TPSBaseType Type;
+    int64_t K;
   };
   std::vector<TGlobal> Globals;
   std::vector<TRegParam> Params;  // frame -1 first

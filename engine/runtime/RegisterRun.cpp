@@ -98,11 +98,11 @@ struct TPSRegisterRunner {
   static bool Execute(TPSExec& X, const TPSRegisterCode& root, const TRegInstr* start, size_t base, bool& flag,
                       uint32_t& resume) {
     static const void* const Labels[] = {
-        &&zero,       &&copy,    &&convert,     &&unary,  &&refSlot, &&refCopy, &&calc32,
-        &&calc64,     &&compare, &&compareJump, &&incDec, &&jump,    &&jumpIf,  &&setFlag,
-        &&jumpIfFlag, &&call,    &&ret,         &&exit,   &&add32,   &&sub32,   &&mul32,
+        &&zero,     &&copy,     &&convert,  &&unary,    &&refSlot,    &&refCopy,  &&calc64,   &&compare,  &&compareJump,
+        &&incDec,   &&jump,     &&jumpIf,   &&setFlag,  &&jumpIfFlag, &&call,     &&ret,      &&exit,     &&calc32_0,
+        &&calc32_1, &&calc32_2, &&calc32_3, &&calc32_4, &&calc32_5,   &&calc32_6, &&calc32_7, &&calc32_8, &&calc32_9,
     };
-    static_assert(sizeof Labels / sizeof Labels[0] == RgMul32 + 1);
+    static_assert(sizeof Labels / sizeof Labels[0] == RgOpCount);
     TRegFile& file = Registers;
     // Each stack entry takes 16 bytes or more: a frame deeper than this would
     // not fit on the stack either.
@@ -133,10 +133,8 @@ struct TPSRegisterRunner {
 #define KORVA_GET(o, v)                                                                              \
   do {                                                                                               \
     if constexpr (Loops) {                                                                           \
-      if ((o).Kind == RoSlot)                                                                        \
+      if ((o).Kind != RoElem)                                                                        \
         v = R[(o).Off];                                                                              \
-      else if ((o).Kind == RoConst)                                                                  \
-        v = (o).K;                                                                                   \
       else if (!GetElem(o, R, v))                                                                    \
         goto fail;                                                                                   \
     } else {                                                                                         \
@@ -146,7 +144,7 @@ struct TPSRegisterRunner {
 #define KORVA_PUT(o, v)           \
   do {                            \
     if constexpr (Loops) {        \
-      if ((o).Kind == RoSlot)     \
+      if ((o).Kind != RoElem)     \
         R[(o).Off] = v;           \
       else if (!PutElem(o, R, v)) \
         goto fail;                \
@@ -181,31 +179,33 @@ struct TPSRegisterRunner {
   refCopy:
     R[base + in->A.Off] = R[base + in->B.Off];
     KORVA_NEXT;
-  calc32 : {
-    KORVA_GET(in->A, a);
-    KORVA_GET(in->B, b);
-    uint32_t r;
-    if (!IntegerCalc<uint32_t>(in->Sub, static_cast<uint32_t>(a), static_cast<uint32_t>(b), in->Flag, r)) goto fail;
-    KORVA_PUT(in->A, in->Flag ? int64_t{r} : int64_t{static_cast<int32_t>(r)});
-    KORVA_NEXT;
+    // The operator is fixed in each handler: the calculation compiles to its
+    // one instruction.
+#define KORVA_CALC32(k)                                                                                        \
+  calc32_##k : {                                                                                               \
+    KORVA_GET(in->B, b);                                                                                       \
+    KORVA_GET(in->C, c);                                                                                       \
+    uint32_t r;                                                                                                \
+    if (!IntegerCalc<uint32_t>(k, static_cast<uint32_t>(b), static_cast<uint32_t>(c), in->Flag, r)) goto fail; \
+    KORVA_PUT(in->A, in->Flag ? int64_t{r} : int64_t{static_cast<int32_t>(r)});                                \
+    KORVA_NEXT;                                                                                                \
   }
-#define KORVA_CALC32(name, expr)                                                \
-  name : {                                                                      \
-    KORVA_GET(in->A, a);                                                        \
-    KORVA_GET(in->B, b);                                                        \
-    const uint32_t r = (expr);                                                  \
-    KORVA_PUT(in->A, in->Flag ? int64_t{r} : int64_t{static_cast<int32_t>(r)}); \
-    KORVA_NEXT;                                                                 \
-  }
-    KORVA_CALC32(add32, static_cast<uint32_t>(a) + static_cast<uint32_t>(b))
-    KORVA_CALC32(sub32, static_cast<uint32_t>(a) - static_cast<uint32_t>(b))
-    KORVA_CALC32(mul32, static_cast<uint32_t>(a) * static_cast<uint32_t>(b))
+    KORVA_CALC32(0)
+    KORVA_CALC32(1)
+    KORVA_CALC32(2)
+    KORVA_CALC32(3)
+    KORVA_CALC32(4)
+    KORVA_CALC32(5)
+    KORVA_CALC32(6)
+    KORVA_CALC32(7)
+    KORVA_CALC32(8)
+    KORVA_CALC32(9)
 #undef KORVA_CALC32
   calc64 : {
-    KORVA_GET(in->A, a);
     KORVA_GET(in->B, b);
+    KORVA_GET(in->C, c);
     uint64_t r;
-    if (!IntegerCalc<uint64_t>(in->Sub, static_cast<uint64_t>(a), static_cast<uint64_t>(b), false, r)) goto fail;
+    if (!IntegerCalc<uint64_t>(in->Sub, static_cast<uint64_t>(b), static_cast<uint64_t>(c), false, r)) goto fail;
     KORVA_PUT(in->A, static_cast<int64_t>(r));
     KORVA_NEXT;
   }
@@ -299,11 +299,13 @@ struct TPSRegisterRunner {
     for (int64_t k = 1; k <= d; ++k)
       R[k] = LoadSlot(s.EntryValue(static_cast<int>(base + k)), frame[size_t(k) - 1].Type);
     int64_t* globals = R + code.FrameSize + 1;
-    for (size_t g = 0; g < code.Globals.size(); ++g) globals[g] = LoadSlot(code.Globals[g].P, code.Globals[g].Type);
+    for (size_t g = 0; g < code.Globals.size(); ++g)
+      globals[g] = code.Globals[g].P ? LoadSlot(code.Globals[g].P, code.Globals[g].Type) : code.Globals[g].K;
     bool flag = X.FJumpFlag;
     Execute<true>(X, code, code.Code.data() + code.Entries[head], 0, flag, resume);
     globals = file.Slots.data() + code.FrameSize + 1;
-    for (size_t g = 0; g < code.Globals.size(); ++g) StoreSlot(code.Globals[g].P, code.Globals[g].Type, globals[g]);
+    for (size_t g = 0; g < code.Globals.size(); ++g)
+      if (code.Globals[g].P) StoreSlot(code.Globals[g].P, code.Globals[g].Type, globals[g]);
     // The frame as the general loops have it before that instruction: the
     // entries of the same type stay, the rest are made again.
     const std::vector<TRegParam>& out = code.Frames[resume];

@@ -205,13 +205,16 @@ struct TPSRegisterTranslator {
             in.Sub > CalcXor)
           return false;
         if ((ta == btS32 || ta == btU32) && (tb == btS32 || tb == btU32))
-          r.Op = RgCalc32;
+          r.Op = static_cast<TRegOp>(RgCalc32 + in.Sub);
         else if (ta == btS64 && tb != btU8)
           r.Op = RgCalc64;
         else if (ta == btU8 && tb == btU8 && (in.Sub == CalcAnd || in.Sub == CalcOr || in.Sub == CalcXor))
-          r.Op = RgCalc32;  // Booleans: the result stays a byte
+          r.Op = static_cast<TRegOp>(RgCalc32 + in.Sub);  // Booleans: the result stays a byte
         else
           return false;
+        // In three-operand form: A := A op B.
+        r.C = r.B;
+        r.B = r.A;
         r.Sub = in.Sub;
         r.Flag = ta == btU32;
         r.Type = ta;
@@ -316,6 +319,11 @@ struct TPSRegisterTranslator {
     return ((o.Kind == RoSlot || o.Kind == RoRef) && o.Off == off) ||
            (o.Kind == RoElem && o.IndexKind == RoSlot && o.IndexOff == off);
   }
+  // Whether the operand reads `t`, a frame slot or a global.
+  static bool Reads(const TRegOperand& o, const TRegOperand& t) {
+    if (t.Kind != RoGlobal) return ReadsSlot(o, t.Off);
+    return (o.Kind == RoGlobal && o.P == t.P) || (o.Kind == RoElem && o.IndexKind == RoGlobal && o.IndexP == t.P);
+  }
 
   bool Build(TPSInternalProcRec& proc, TPSRegisterCode& reg) {
     const std::vector<TFastInstr>& code = Code(proc);
@@ -401,6 +409,23 @@ struct TPSRegisterTranslator {
           }
         }
       }
+      // A copy into a slot that a calculation then works on: one step from
+      // the copy's source (read once: the calculation's own operand does not
+      // read the slot). It fails as the copy: the general loops run both.
+      size_t k = i + 1;  // the next step, past no-operations
+      while (k < n && seen[k] && !target[k] && forms[k].empty() && code[k].Op == FxNop) ++k;
+      if ((r.Op == RgCopy || r.Op == RgConvert) && (r.A.Kind == RoSlot || r.A.Kind == RoGlobal) && k < n && seen[k] &&
+          !target[k] && forms[k].size() == 1) {
+        TRegInstr& calc = forms[k][0];
+        const bool calc32 = calc.Op >= RgCalc32 && calc.Op < RgOpCount && calc.Type != btU8;
+        if ((calc32 || (calc.Op == RgCalc64 && r.Op == RgCopy)) && SameOperand(calc.A, r.A) &&
+            SameOperand(calc.B, r.A) && !Reads(calc.C, r.A) && !Reads(r.B, r.A) && r.B.Kind != RoRef) {
+          calc.B = r.B;
+          calc.At = r.At;
+          r = calc;
+          forms[k].clear();
+        }
+      }
       // A new slot that the next step writes whole before reading it needs no zero.
       if (r.Op == RgZero && i + 1 < n && seen[i + 1] && forms[i + 1].size() == 1) {
         const TRegInstr& w = forms[i + 1][0];
@@ -412,25 +437,25 @@ struct TPSRegisterTranslator {
     }
     at[n] = static_cast<uint32_t>(reg.Code.size());
     for (TRegInstr& r : reg.Code)
-      if (r.Op == RgCalc32 && r.Sub <= CalcMul) r.Op = static_cast<TRegOp>(RgAdd32 + r.Sub);
-    for (TRegInstr& r : reg.Code)
       if (r.Op == RgJump || r.Op == RgJumpIf || r.Op == RgJumpIfFlag || r.Op == RgCompareJump) r.Target = at[r.Target];
     if (!Loops) return true;
-    // The globals a loop uses live in slots above the frame's while it runs.
-    auto slotOf = [&](uint8_t* p, TPSBaseType type) {
+    // The globals a loop uses live in slots above the frame's while it runs,
+    // and so do its constants: every operand but an element is a slot.
+    auto slotOf = [&](uint8_t* p, TPSBaseType type, int64_t k) {
       for (size_t g = 0; g < reg.Globals.size(); ++g)
-        if (reg.Globals[g].P == p) return static_cast<int32_t>(reg.FrameSize + 1 + int32_t(g));
-      reg.Globals.push_back({p, type});
+        if (reg.Globals[g].P == p && (p || reg.Globals[g].K == k))
+          return static_cast<int32_t>(reg.FrameSize + 1 + int32_t(g));
+      reg.Globals.push_back({p, type, k});
       return static_cast<int32_t>(reg.FrameSize + int32_t(reg.Globals.size()));
     };
     for (TRegInstr& r : reg.Code)
       for (TRegOperand* o : {&r.A, &r.B, &r.C}) {
-        if (o->Kind == RoGlobal) {
-          o->Off = slotOf(o->P, o->Type);
+        if (o->Kind == RoGlobal || (o->Kind == RoConst && !(r.Op == RgIncDec && o == &r.B))) {
+          o->Off = slotOf(o->Kind == RoGlobal ? o->P : nullptr, o->Type, o->K);
           o->Kind = RoSlot;
         }
         if (o->Kind == RoElem && o->IndexKind == RoGlobal) {
-          o->IndexOff = slotOf(o->IndexP, o->IndexType);
+          o->IndexOff = slotOf(o->IndexP, o->IndexType, 0);
           o->IndexKind = RoSlot;
         }
       }

@@ -208,6 +208,14 @@ TEST(RegisterForm, LoopsOverGlobalsAndArraysMatchTheGeneralLoop) {
            except Print('caught ' + IntToStr(i) + ' ' + IntToStr(s) + ' ' + IntToStr(a[9])); end;
            for i := 0 to 20 do a[i] := i;
          end.)",
+      // A failure in a calculation joined with the assignment before it:
+      // the assignment is done when the failure is reported.
+      R"(var i, x, d: Integer;
+         begin
+           x := 7; d := 2;
+           try for i := 3 downto 0 do begin x := i; x := x div d; d := d - 1; end;
+           except Print(IntToStr(x) + ' ' + IntToStr(i) + ' ' + IntToStr(d)); end;
+         end.)",
       // A division by zero half way through a loop nest, with the loops'
       // temporaries on the stack where the general loop takes over.
       R"(var i, j, s: Integer;
