@@ -377,43 +377,45 @@ struct TPSRegisterTranslator {
       TRegInstr& r = f[0];
       // A comparison whose result a conditional jump (or the jump flag and a
       // jump on it, the entries popped between) tests at once: one step.
+      // The next step from k on, past no-operations and pops (which change
+      // no slot) that no jump lands on.
+      auto step = [&](size_t k) {
+        while (k < n && seen[k] && !target[k] && forms[k].empty() && (code[k].Op == FxNop || code[k].Op == FxPop)) ++k;
+        return k;
+      };
+      auto single = [&](size_t k, TRegOp op) {
+        return k < n && seen[k] && !target[k] && forms[k].size() == 1 && forms[k][0].Op == op;
+      };
       if (r.Op == RgCompare) {
-        size_t j = i + 1;
-        auto sameTest = [&](size_t k) {
-          return k < n && seen[k] && !target[k] && forms[k].size() == 1 && SameOperand(forms[k][0].A, r.A);
-        };
-        if (j + 1 < n && seen[j] && !target[j] && forms[j].size() == 1 && forms[j][0].Op == RgIncDec &&
-            forms[j][0].B.K == 1 && SameOperand(forms[j][0].A, r.B) && r.B.Kind != RoConst && sameTest(j + 1) &&
-            forms[j + 1][0].Op == RgJumpIf) {
+        const size_t j = step(i + 1);
+        if (single(j, RgIncDec) && forms[j][0].B.K == 1 && SameOperand(forms[j][0].A, r.B) && r.B.Kind != RoConst &&
+            single(step(j + 1), RgJumpIf) && SameOperand(forms[step(j + 1)][0].A, r.A)) {
           // The bound check and counter step of a counting loop.
+          const size_t k = step(j + 1);
           r.Op = RgCompareJump;
-          r.Flag = static_cast<uint8_t>(forms[j + 1][0].Flag | 4);
+          r.Flag = static_cast<uint8_t>(forms[k][0].Flag | 4);
           r.Type = forms[j][0].Type;
-          r.Target = forms[j + 1][0].Target;
+          r.Target = forms[k][0].Target;
           forms[j].clear();
-          forms[j + 1].clear();
-        } else if (sameTest(j) && forms[j][0].Op == RgJumpIf) {
+          forms[k].clear();
+        } else if (single(j, RgJumpIf) && SameOperand(forms[j][0].A, r.A)) {
           r.Op = RgCompareJump;
           r.Flag = forms[j][0].Flag;
           r.Target = forms[j][0].Target;
           forms[j].clear();
-        } else if (sameTest(j) && forms[j][0].Op == RgSetFlag) {
-          size_t k = j + 1;
-          while (k < n && seen[k] && !target[k] && code[k].Op == FxPop) ++k;
-          if (k < n && seen[k] && !target[k] && forms[k].size() == 1 && forms[k][0].Op == RgJumpIfFlag) {
-            r.Op = RgCompareJump;
-            r.Flag = static_cast<uint8_t>(forms[j][0].Flag | 2);
-            r.Target = forms[k][0].Target;
-            forms[j].clear();
-            forms[k].clear();
-          }
+        } else if (single(j, RgSetFlag) && SameOperand(forms[j][0].A, r.A) && single(step(j + 1), RgJumpIfFlag)) {
+          const size_t k = step(j + 1);
+          r.Op = RgCompareJump;
+          r.Flag = static_cast<uint8_t>(forms[j][0].Flag | 2);
+          r.Target = forms[k][0].Target;
+          forms[j].clear();
+          forms[k].clear();
         }
       }
       // A copy into a slot that a calculation then works on: one step from
       // the copy's source (read once: the calculation's own operand does not
       // read the slot). It fails as the copy: the general loops run both.
-      size_t k = i + 1;  // the next step, past no-operations
-      while (k < n && seen[k] && !target[k] && forms[k].empty() && code[k].Op == FxNop) ++k;
+      const size_t k = step(i + 1);
       if ((r.Op == RgCopy || r.Op == RgConvert) && (r.A.Kind == RoSlot || r.A.Kind == RoGlobal) && k < n && seen[k] &&
           !target[k] && forms[k].size() == 1) {
         TRegInstr& calc = forms[k][0];
