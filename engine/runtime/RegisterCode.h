@@ -38,10 +38,10 @@ struct TRegOperand {
   TPSBaseType IndexType = btS32;        // RoElem by a global
   int32_t Off = 0;
   int32_t IndexOff = 0;
+  uint32_t ElemSize = 0;
   int64_t K = 0;
   uint8_t* P = nullptr;
   uint8_t* IndexP = nullptr;
-  uint32_t ElemSize = 0;
 };
 
 enum TRegOp : uint8_t {
@@ -67,7 +67,12 @@ enum TRegOp : uint8_t {
   // A := B op C at 32 bits (Flag: unsigned, Type: A's kind), one per
   // operator (RgCalc32 + CalcAdd .. CalcXor), each with a dispatch of its own.
   RgCalc32,
-  RgOpCount = RgCalc32 + CalcXor + 1,
+  // Loops: the same with every operand a slot, and the same for RgCopy and
+  // RgCompareJump (no operand kinds looked at).
+  RgCalc32Slots = RgCalc32 + CalcXor + 1,
+  RgCopySlots = RgCalc32Slots + CalcXor + 1,
+  RgCompareJumpSlots,
+  RgOpCount,
 };
 
 struct TRegInstr {

@@ -98,9 +98,19 @@ struct TPSRegisterRunner {
   static bool Execute(TPSExec& X, const TPSRegisterCode& root, const TRegInstr* start, size_t base, bool& flag,
                       uint32_t& resume) {
     static const void* const Labels[] = {
-        &&zero,     &&copy,     &&convert,  &&unary,    &&refSlot,    &&refCopy,  &&calc64,   &&compare,  &&compareJump,
-        &&incDec,   &&jump,     &&jumpIf,   &&setFlag,  &&jumpIfFlag, &&call,     &&ret,      &&exit,     &&calc32_0,
-        &&calc32_1, &&calc32_2, &&calc32_3, &&calc32_4, &&calc32_5,   &&calc32_6, &&calc32_7, &&calc32_8, &&calc32_9,
+        &&zero,      &&copy,       &&convert,
+        &&unary,     &&refSlot,    &&refCopy,
+        &&calc64,    &&compare,    &&compareJump,
+        &&incDec,    &&jump,       &&jumpIf,
+        &&setFlag,   &&jumpIfFlag, &&call,
+        &&ret,       &&exit,       &&calc32_0,
+        &&calc32_1,  &&calc32_2,   &&calc32_3,
+        &&calc32_4,  &&calc32_5,   &&calc32_6,
+        &&calc32_7,  &&calc32_8,   &&calc32_9,
+        &&calc32s_0, &&calc32s_1,  &&calc32s_2,
+        &&calc32s_3, &&calc32s_4,  &&calc32s_5,
+        &&calc32s_6, &&calc32s_7,  &&calc32s_8,
+        &&calc32s_9, &&copySlots,  &&compareJumpSlots,
     };
     static_assert(sizeof Labels / sizeof Labels[0] == RgOpCount);
     TRegFile& file = Registers;
@@ -201,6 +211,38 @@ struct TPSRegisterRunner {
     KORVA_CALC32(8)
     KORVA_CALC32(9)
 #undef KORVA_CALC32
+#define KORVA_CALC32_SLOTS(k)                                                                                         \
+  calc32s_##k : {                                                                                                     \
+    uint32_t r;                                                                                                       \
+    if (!IntegerCalc<uint32_t>(k, static_cast<uint32_t>(R[in->B.Off]), static_cast<uint32_t>(R[in->C.Off]), in->Flag, \
+                               r))                                                                                    \
+      goto fail;                                                                                                      \
+    R[in->A.Off] = in->Flag ? int64_t{r} : int64_t{static_cast<int32_t>(r)};                                          \
+    KORVA_NEXT;                                                                                                       \
+  }
+    KORVA_CALC32_SLOTS(0)
+    KORVA_CALC32_SLOTS(1)
+    KORVA_CALC32_SLOTS(2)
+    KORVA_CALC32_SLOTS(3)
+    KORVA_CALC32_SLOTS(4)
+    KORVA_CALC32_SLOTS(5)
+    KORVA_CALC32_SLOTS(6)
+    KORVA_CALC32_SLOTS(7)
+    KORVA_CALC32_SLOTS(8)
+    KORVA_CALC32_SLOTS(9)
+#undef KORVA_CALC32_SLOTS
+  copySlots:
+    R[in->A.Off] = R[in->B.Off];
+    KORVA_NEXT;
+  compareJumpSlots : {
+    const bool result = Relate(R[in->B.Off], R[in->C.Off], in->Sub);
+    R[in->A.Off] = result;
+    if (in->Flag & 4) R[in->B.Off] = Widen(static_cast<int64_t>(static_cast<uint64_t>(R[in->B.Off]) + 1), in->Type);
+    const bool taken = result == ((in->Flag & 1) != 0);
+    if (in->Flag & 2) flag = taken;
+    if (taken) KORVA_JUMP;
+    KORVA_NEXT;
+  }
   calc64 : {
     KORVA_GET(in->B, b);
     KORVA_GET(in->C, c);

@@ -419,7 +419,7 @@ struct TPSRegisterTranslator {
       if ((r.Op == RgCopy || r.Op == RgConvert) && (r.A.Kind == RoSlot || r.A.Kind == RoGlobal) && k < n && seen[k] &&
           !target[k] && forms[k].size() == 1) {
         TRegInstr& calc = forms[k][0];
-        const bool calc32 = calc.Op >= RgCalc32 && calc.Op < RgOpCount && calc.Type != btU8;
+        const bool calc32 = calc.Op >= RgCalc32 && calc.Op < RgCalc32Slots && calc.Type != btU8;
         if ((calc32 || (calc.Op == RgCalc64 && r.Op == RgCopy)) && SameOperand(calc.A, r.A) &&
             SameOperand(calc.B, r.A) && !Reads(calc.C, r.A) && !Reads(r.B, r.A) && r.B.Kind != RoRef) {
           calc.B = r.B;
@@ -461,6 +461,16 @@ struct TPSRegisterTranslator {
           o->IndexKind = RoSlot;
         }
       }
+    // Steps whose operands are all slots look at no operand kind.
+    for (TRegInstr& r : reg.Code) {
+      const bool slots = r.A.Kind == RoSlot && r.B.Kind == RoSlot && r.C.Kind == RoSlot;
+      if (r.Op >= RgCalc32 && r.Op < RgCalc32Slots && slots)
+        r.Op = static_cast<TRegOp>(r.Op - RgCalc32 + RgCalc32Slots);
+      else if (r.Op == RgCompareJump && slots)
+        r.Op = RgCompareJumpSlots;
+      else if (r.Op == RgCopy && r.A.Kind == RoSlot && r.B.Kind == RoSlot)
+        r.Op = RgCopySlots;
+    }
     // A loop starts at the head of a jump back when every instruction from
     // the head to the jump runs in the form and the frame there holds only
     // entries the form keeps in slots.
