@@ -101,7 +101,8 @@ struct TPSRegisterCode {
   // Loops: the register instruction each loop head starts at (-1: none),
   // and the frame (entries above the base) before each instruction.
   std::vector<int32_t> Entries;
-  std::vector<std::vector<TRegParam>> Frames;
+  std::vector<std::vector<TRegParam>> Frames;  // each different frame once
+  std::vector<uint32_t> FrameOf;               // by instruction: its frame in Frames
   // Loops: the globals (P) and constants (K) they use, in slots FrameSize + 1
   // on while a loop runs.
   struct TGlobal {

@@ -327,7 +327,7 @@ struct TPSRegisterRunner {
 
   static bool Loop(TPSExec& X, const TPSRegisterCode& code, uint32_t head, uint32_t& resume) {
     TPSStack& s = X.FStack;
-    const std::vector<TRegParam>& frame = code.Frames[head];
+    const std::vector<TRegParam>& frame = code.Frames[code.FrameOf[head]];
     const int64_t base = X.FCurrStackBase;
     const int64_t d = int64_t(s.Count()) - 1 - base;
     if (d != int64_t(frame.size())) return false;
@@ -350,7 +350,7 @@ struct TPSRegisterRunner {
       if (code.Globals[g].P) StoreSlot(code.Globals[g].P, code.Globals[g].Type, globals[g]);
     // The frame as the general loops have it before that instruction: the
     // entries of the same type stay, the rest are made again.
-    const std::vector<TRegParam>& out = code.Frames[resume];
+    const std::vector<TRegParam>& out = code.Frames[code.FrameOf[resume]];
     size_t keep = 0;
     while (keep < out.size() && int64_t(keep) < d &&
            s.EntryType(static_cast<int>(base + 1 + int64_t(keep))) == out[keep].Rec)

@@ -4,6 +4,8 @@
 // differ where paths meet, or an operand outside the frame refuses the
 // procedure.
 #include <algorithm>
+#include <map>
+#include <tuple>
 #include <unordered_map>
 
 #include "engine/runtime/RegisterCode.h"
@@ -25,6 +27,15 @@ constexpr int MaxNesting = 16;
 constexpr size_t MaxLoopFrame = 64;
 
 using TFrame = std::vector<TRegParam>;  // the kinds of the entries above the frame base
+
+struct TFrameOrder {
+  bool operator()(const TFrame& a, const TFrame& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [](const TRegParam& x, const TRegParam& y) {
+                                          return std::tie(x.Type, x.Ref, x.Rec) < std::tie(y.Type, y.Ref, y.Rec);
+                                        });
+  }
+};
 
 }  // namespace
 
@@ -295,6 +306,7 @@ struct TPSRegisterTranslator {
       case FxPush:
       case FxPushVarRef:
         // An entry of a kind the loops do not handle.
+        if (frame.size() >= MaxLoopFrame) return false;
         frame.push_back({btPointer, false, nullptr});
         return true;
       case FxPop:
@@ -330,15 +342,24 @@ struct TPSRegisterTranslator {
     const size_t n = code.size();
     if (!Loops && ParameterReach(code) != int32_t(reg.Params.size())) return false;
     // The frame at each reachable instruction, the same along every path.
-    std::vector<TFrame> frames(n);
+    // Frames are kept once each (a procedure has few different ones).
+    std::vector<TFrame> table;
+    std::map<TFrame, uint32_t, TFrameOrder> index;
+    auto intern = [&](const TFrame& f) {
+      auto [it, added] = index.emplace(f, static_cast<uint32_t>(table.size()));
+      if (added) table.push_back(f);
+      return it->second;
+    };
+    std::vector<uint32_t> frameOf(n, 0);
     std::vector<bool> seen(n), target(n), exit(n);
     std::vector<size_t> work{0};
     seen[0] = true;
+    intern({});
     std::vector<std::vector<TRegInstr>> forms(n);
     while (!work.empty()) {
       const size_t i = work.back();
       work.pop_back();
-      TFrame frame = frames[i];
+      TFrame frame = table[frameOf[i]];
       bool falls, jumps;
       if (!Step(code[i], proc.FData.data(), frame, reg.Params, forms[i], falls, jumps)) {
         if (!Loops) return false;
@@ -346,7 +367,7 @@ struct TPSRegisterTranslator {
         forms[i].assign(1, TRegInstr{});
         forms[i][0].Op = RgExit;
         exit[i] = true;
-        frame = frames[i];
+        frame = table[frameOf[i]];
         if (!Pass(code[i], proc.FData.data(), frame, falls, jumps)) continue;
       }
       reg.FrameSize = std::max(reg.FrameSize, static_cast<int32_t>(frame.size()));
@@ -354,11 +375,11 @@ struct TPSRegisterTranslator {
         if (j >= n) return false;
         if (!seen[j]) {
           seen[j] = true;
-          frames[j] = frame;
+          frameOf[j] = intern(frame);
           work.push_back(j);
           return true;
         }
-        return frames[j] == frame;
+        return table[frameOf[j]] == frame;
       };
       if (falls && !reach(i + 1)) return false;
       if (jumps) {
@@ -481,10 +502,11 @@ struct TPSRegisterTranslator {
       const size_t head = code[b].Target;
       bool whole = true;
       for (size_t k = head; k <= b && whole; ++k) whole = !seen[k] || !exit[k];
-      for (const TRegParam& e : frames[head]) whole = whole && Ordinal(e.Type) && !e.Ref && e.Rec;
+      for (const TRegParam& e : table[frameOf[head]]) whole = whole && Ordinal(e.Type) && !e.Ref && e.Rec;
       if (whole) reg.Entries[head] = static_cast<int32_t>(at[head]);
     }
-    reg.Frames = std::move(frames);
+    reg.Frames = std::move(table);
+    reg.FrameOf = std::move(frameOf);
     return std::find_if(reg.Entries.begin(), reg.Entries.end(), [](int32_t e) { return e >= 0; }) != reg.Entries.end();
   }
 };

@@ -543,4 +543,18 @@ TEST(FastPath, LongRunsOfOneByteInstructionsLoadAndRunQuickly) {
   int32_t result;
   std::memcpy(&result, fast.Globals[0].data(), 4);
   EXPECT_EQ(result, 42);
+  // A loop below 100,000 entries pushed: following the frame stays linear
+  // (the loop runs as the general loops run it).
+  TCase deep(btS32, btS32);
+  TCode d;
+  for (int i = 0; i < 100000; ++i) d.PushType(deep.S32);
+  d.Mark(1).Op(OpIncrement).Var(G(0)).Compare(CmpLess).Var(G(3)).Var(G(0)).Var(G(1));
+  d.Op(OpJumpIfTrue).JumpField(1).Var(G(3)).EndJump();
+  for (int i = 0; i < 100000; ++i) d.Pop();
+  d.Ret();
+  deep.B.Main(d);
+  const TOutcome looped = RunOnce(deep.B.Build(), V<int32_t>(btS32, 0), V<int32_t>(btS32, 1000), -1, false);
+  EXPECT_TRUE(looped.Ok);
+  std::memcpy(&result, looped.Globals[0].data(), 4);
+  EXPECT_EQ(result, 1000);
 }
