@@ -2,6 +2,7 @@
 // strings, arrays, numbers, variants and the exception routines.
 #include "engine/runtime/BuiltinRoutines.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -198,6 +199,10 @@ bool DoPos(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
   } else if (IsAnsi(sub.T) && IsAnsi(s.T)) {
     std::string needle = PSGetAnsiString(sub.P, sub.T);
     found = needle.empty() ? std::string::npos : PSGetAnsiString(s.P, s.T).find(needle);
+  } else if (IsUnicode(s.T)) {
+    // Only the (usually short) needle is converted; the text is searched where it lies.
+    const std::u16string needle = PSGetUnicodeString(sub.P, sub.T);
+    found = needle.empty() ? std::u16string_view::npos : PSUnicodeView(s.P).find(needle);
   } else {
     std::u16string needle = PSGetUnicodeString(sub.P, sub.T);
     found = needle.empty() ? std::u16string::npos : PSGetUnicodeString(s.P, s.T).find(needle);
@@ -541,10 +546,28 @@ constexpr TSignature SigLowHigh{2, {kAny, kAny}};
 constexpr TSignature SigStep{1, {kOrdinal}};
 constexpr TSignature SigSizeOf{2, {kAny, kAny}};
 constexpr TSignature SigRaiseException{2, {kOrdinal, kText}};
+constexpr TSignature SigIntToStr{2, {kTextResult, kOrdinal}};
 
 
 // IntToStr and Int64ToStr, StrToInt and StrToIntDef share their code.
-rtl::UnicodeString IntText(int64_t i) { return rtl::IntToStr(i); }
+// IntToStr(i): the digits go straight into the result's string block.
+bool DoIntToStr(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  const int64_t value = stack->GetInt64(-2);
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const std::string_view text(digits, static_cast<size_t>(end - digits));
+  TArg r = At(stack, -1);
+  if (IsAnsiString(r.T)) {
+    PSAnsiAssign(r.P, text);
+  } else if (IsUnicode(r.T)) {
+    char16_t wide[24];
+    for (size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<char16_t>(text[i]);
+    PSUnicodeAssign(r.P, std::u16string_view(wide, text.size()));
+  } else {
+    PSSetUnicodeString(r.P, r.T, rtl::UnicodeString(text.begin(), text.end()));
+  }
+  return true;
+}
 
 int32_t StrToIntDef(const rtl::UnicodeString& s, int32_t def) {
   int64_t v;
@@ -580,7 +603,7 @@ std::span<const TPSRoutineRow> StandardRoutineRows() {
   using rtl::Variant;
   using RealFn = long double (*)(long double);
   static const std::vector<TPSRoutineRow> rows = {
-      {"function IntToStr(i: Int64): String;", Native(&IntText)},
+      {"function IntToStr(i: Int64): String;", Raw(&Checked<SigIntToStr, DoIntToStr>)},
       {"function StrToInt(s: String): Longint;", Native([](UnicodeString s) { return StrToIntDef(s, -1); })},
       {"function StrToIntDef(s: String; def: Longint): Longint;",
        Native([](UnicodeString s, int32_t def) { return StrToIntDef(s, def); })},
@@ -656,7 +679,7 @@ std::span<const TPSRoutineRow> StandardRoutineRows() {
            throw rtl::EConvertError(rtl::FormatText(SInvalidInteger, {s}));
          return v;
        })},
-      {"function Int64ToStr(i: Int64): String;", Native(&IntText)},
+      {"function Int64ToStr(i: Int64): String;", Raw(&Checked<SigIntToStr, DoIntToStr>)},
       {"function SizeOf: Longint;", Raw(&Checked<SigSizeOf, DoSizeOf>), "Data"},
       {"function IDispatchInvoke(Self: IDispatch; PropertySet: Boolean; const Name: String; Par: array of variant): "
        "variant;",

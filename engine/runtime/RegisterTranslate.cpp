@@ -121,7 +121,7 @@ struct TPSRegisterTranslator {
 
   // One instruction's register form (none for a pop or a no-operation) and
   // the frame after it; false when outside the form.
-  bool Step(const TFastInstr& in, const uint8_t* data, TFrame& frame, const std::vector<TRegParam>& params,
+  bool Step(const TFastInstr& in, uint8_t opcode, TFrame& frame, const std::vector<TRegParam>& params,
             std::vector<TRegInstr>& out, bool& falls, bool& jumps) {
     falls = true;
     jumps = false;
@@ -183,10 +183,10 @@ struct TPSRegisterTranslator {
       }
       case FxGeneral:
         // The unary operations stay with the general loop in the fast one.
-        if (data[in.Pos] != OpNegate && data[in.Pos] != OpBoolNot && data[in.Pos] != OpBitNot) return false;
+        if (opcode != OpNegate && opcode != OpBoolNot && opcode != OpBitNot) return false;
         if (!Operand(in.A, frame, params, r.A, ta, true)) return false;
         r.Op = RgUnary;
-        r.Sub = data[in.Pos];
+        r.Sub = opcode;
         r.Type = ta;
         break;
       case FxPush: {
@@ -286,7 +286,7 @@ struct TPSRegisterTranslator {
   // Loops: the stack effect and successors of an instruction left to the
   // general loops, so that the code after it is followed too; false when
   // they are not known (nothing after it is followed).
-  static bool Pass(const TFastInstr& in, const uint8_t* data, TFrame& frame, bool& falls, bool& jumps) {
+  static bool Pass(const TFastInstr& in, uint8_t opcode, TFrame& frame, bool& falls, bool& jumps) {
     falls = true;
     jumps = false;
     switch (in.Op) {
@@ -316,10 +316,15 @@ struct TPSRegisterTranslator {
       case FxGeneral:
         // A try block's marks change no entry; where else they lead is not
         // followed (a loop is entered only when the stack matches its frame).
-        return data[in.Pos] == OpNegate || data[in.Pos] == OpBoolNot || data[in.Pos] == OpBitNot ||
-               data[in.Pos] == OpTryBegin || data[in.Pos] == OpTryEnd;
+        return opcode == OpNegate || opcode == OpBoolNot || opcode == OpBitNot || opcode == OpTryBegin ||
+               opcode == OpTryEnd;
       default: return false;
     }
+  }
+
+  // The opcode of an instruction (none for the end of the code).
+  static uint8_t OpcodeAt(const TPSInternalProcRec& proc, const TFastInstr& in) {
+    return in.Pos < proc.FLength && in.Pos < proc.FData.size() ? proc.FData[in.Pos] : 0xFF;
   }
 
   static bool SameOperand(const TRegOperand& a, const TRegOperand& b) {
@@ -361,14 +366,14 @@ struct TPSRegisterTranslator {
       work.pop_back();
       TFrame frame = table[frameOf[i]];
       bool falls, jumps;
-      if (!Step(code[i], proc.FData.data(), frame, reg.Params, forms[i], falls, jumps)) {
+      if (!Step(code[i], OpcodeAt(proc, code[i]), frame, reg.Params, forms[i], falls, jumps)) {
         if (!Loops) return false;
         // Left to the general loops, which go on from here.
         forms[i].assign(1, TRegInstr{});
         forms[i][0].Op = RgExit;
         exit[i] = true;
         frame = table[frameOf[i]];
-        if (!Pass(code[i], proc.FData.data(), frame, falls, jumps)) continue;
+        if (!Pass(code[i], OpcodeAt(proc, code[i]), frame, falls, jumps)) continue;
       }
       reg.FrameSize = std::max(reg.FrameSize, static_cast<int32_t>(frame.size()));
       auto reach = [&](size_t j) {
