@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <sys/time.h>
 
+#include <random>
+
 #include "engine/uPSRuntime.h"
 #include "tests/engine/compiler/ScriptRunner.h"
 
@@ -239,6 +241,95 @@ TEST(RegisterForm, LoopsOverGlobalsAndArraysMatchTheGeneralLoop) {
     EXPECT_EQ(fast.Text(), general.Text()) << source;
     EXPECT_GT(fast.LoopForms, 0) << source;
   }
+}
+
+namespace {
+
+// Random loops over Integer, Cardinal, Int64 and Boolean globals and an array,
+// with divisions that may meet zero and indexes that may leave the array.
+class TLoopGenerator {
+ public:
+  explicit TLoopGenerator(uint32_t seed) : Rng(seed) {}
+
+  std::string Program() {
+    std::string body;
+    const int n = 2 + Pick(4);
+    for (int k = 0; k < n; ++k) body += Statement(2);
+    return "var a: array of Integer; g0, g1, g2: Integer; c: Cardinal; w: Int64; b: Boolean; i, j: Integer;\n"
+           "begin\n  SetLength(a, 8); g0 := " +
+           std::to_string(Pick(100) - 50) + "; g1 := " + std::to_string(Pick(7) + 1) +
+           "; g2 := 2147483600; c := 4294967290; w := -9223372036854775800; b := True;\n"
+           "  try\n    for i := " +
+           std::to_string(Pick(3)) + " to " + std::to_string(5 + Pick(30)) + " do begin\n" + body +
+           "    end;\n  except Print('stopped at ' + IntToStr(i)); end;\n"
+           "  Print(IntToStr(g0) + ' ' + IntToStr(g1) + ' ' + IntToStr(g2) + ' ' + IntToStr(c) + ' ' + IntToStr(w) + ' ' +\n"
+           "    IntToStr(Ord(b)) + ' ' + IntToStr(a[0] + a[3] * 3 + a[7] * 7));\nend.\n";
+  }
+
+ private:
+  std::mt19937 Rng;
+  int Pick(int n) { return static_cast<int>(Rng() % static_cast<uint32_t>(n)); }
+
+  std::string Int() {
+    switch (Pick(8)) {
+      case 0: return std::to_string(Pick(20) - 5);
+      case 1: return "a[" + std::to_string(Pick(8)) + "]";
+      case 2: return "a[(i + g1) and 7]";
+      case 3: return "i";
+      default: return "g" + std::to_string(Pick(3));
+    }
+  }
+  std::string Expr(int depth) {
+    if (depth == 0 || Pick(3) == 0) return Int();
+    static const char* const ops[] = {" + ", " - ", " * ", " and ", " or ", " xor ", " shl ", " shr "};
+    // Divisions here never meet zero (the statements below may).
+    if (Pick(5) == 0) return "(" + Expr(depth - 1) + (Pick(2) ? " div (" : " mod (") + Expr(depth - 1) + " or 1))";
+    return "(" + Expr(depth - 1) + ops[Pick(8)] + Expr(depth - 1) + ")";
+  }
+  std::string Condition() {
+    static const char* const rel[] = {" < ", " <= ", " > ", " >= ", " = ", " <> "};
+    std::string c = Expr(1) + rel[Pick(6)] + Expr(1);
+    return Pick(4) == 0 ? "(" + c + ") and b" : c;
+  }
+  std::string Statement(int depth) {
+    switch (Pick(depth > 0 ? 12 : 9)) {
+      case 0:
+      case 1: return "      g" + std::to_string(Pick(3)) + " := " + Expr(2) + ";\n";
+      case 2: return "      a[" + Expr(1) + " and 7] := " + Expr(2) + ";\n";
+      case 3: return "      c := c + " + Expr(1) + "; w := w * 3 + " + Expr(1) + ";\n";
+      case 4: return "      b := not b or (" + Condition() + ");\n";
+      case 5: return "      Inc(g" + std::to_string(Pick(3)) + "); Dec(a[" + std::to_string(Pick(8)) + "]);\n";
+      case 6: {
+        // An assignment, then a calculation on the variable (which may read it again).
+        const std::string v = "g" + std::to_string(Pick(3));
+        return "      " + v + " := " + Int() + "; " + v + " := " + v + (Pick(2) ? " - " : " * ") + Int() + ";\n";
+      }
+      case 7: return "      a[" + Expr(1) + " and 15] := i;\n";                // may leave the array
+      case 8: return "      g0 := g0 + 1000 div (" + Expr(1) + " and 63);\n";  // may divide by zero
+      case 9:
+      case 10:
+        return "      if " + Condition() + " then begin\n  " + Statement(depth - 1) + "      end else begin\n  " +
+               Statement(depth - 1) + "      end;\n";
+      default:
+        return "      j := 0; while j < " + std::to_string(1 + Pick(4)) + " do begin\n  " + Statement(depth - 1) +
+               "        j := j + 1; end;\n";
+    }
+  }
+};
+
+}  // namespace
+
+TEST(RegisterForm, RandomLoopsMatchTheGeneralLoop) {
+  int withForm = 0;
+  for (uint32_t seed = 1; seed <= 150; ++seed) {
+    const std::string source = TLoopGenerator(seed).Program();
+    const TScriptRun fast = RunWay(source, false), general = RunWay(source, true);
+    ASSERT_EQ(fast.Text(), general.Text()) << "seed " << seed << "\n" << source;
+    ASSERT_EQ(fast.Text().find("error"), std::string::npos) << source << fast.Text();
+    withForm += fast.LoopForms > 0;
+  }
+  // Most programs have their loop in the register form.
+  EXPECT_GT(withForm, 100);
 }
 
 namespace {
