@@ -688,6 +688,12 @@ std::span<const TPSRoutineRow> StandardRoutineRows() {
   return rows;
 }
 
+TInlineRoutine InlineRoutineOf(TPSProcPtr handler) {
+  if (handler == &Checked<SigLengthOf, DoLength>) return TInlineRoutine::Length;
+  if (handler == &Checked<SigStrGet, DoStrGet>) return TInlineRoutine::StrGet;
+  return TInlineRoutine::None;
+}
+
 void RegisterStandardRoutines(TPSExec& exec) {
   BindRoutines(exec, InternalRoutineRows());
   BindRoutines(exec, StandardRoutineRows());

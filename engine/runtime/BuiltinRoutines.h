@@ -18,6 +18,10 @@ bool NotificationVariantGet(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* g
 bool NotificationVariantSet(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* globals, TPSStack* stack);
 bool DispatchInvoke(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* globals, TPSStack* stack);
 
+// Routines the fast loop runs in place of their call sequence.
+enum class TInlineRoutine : uint8_t { None, Length, StrGet };
+TInlineRoutine InlineRoutineOf(TPSProcPtr handler);
+
 // Binds the internal and standard routines by name.
 void RegisterStandardRoutines(TPSExec& exec);
 

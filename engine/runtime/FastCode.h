@@ -64,6 +64,10 @@ enum TFastOp : uint8_t {
   FxPopRun,       // FxPop and the Frame - 1 pops that follow it
   FxSetPointer,   // OpSetPointer of a variable to a variable
   FxChain32,      // FxCalc32Op or FxAssignCalc32Op, then the FxCalc32Op of Chain on the same destination
+  // A call of Length or StrGet, from the push of its result to the pops
+  // after it, done in place: the result is pushed (at Frame) from the text
+  // B and (StrGet) the index C; Sub is the routine.
+  FxInlineCall,
   // The same three with the operator fixed at load (each with a dispatch of its own):
   FxCalcOp,                              // + CalcAdd .. CalcXor
   FxCompareOp = FxCalcOp + CalcXor + 1,  // + CmpGreaterEqual .. CmpEqual

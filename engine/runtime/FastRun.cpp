@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <type_traits>
 
+#include "engine/runtime/BuiltinRoutines.h"
 #include "engine/runtime/FastCode.h"
 #include "engine/runtime/Operations.h"
 #include "engine/runtime/RegisterCode.h"
@@ -519,6 +520,44 @@ struct TPSFastRunner {
     return static_cast<int32_t>(in.Next);
   }
 
+  // Length(s) or s[i] in place when the text is a string, the index in
+  // range and the result an integer or character; anything else runs the
+  // call sequence itself, from its first instruction.
+  __attribute__((always_inline)) int32_t InlineCall(const TFastInstr& in, int32_t pc) {
+    uint8_t *sp, *ip;
+    const TPSTypeRec *st, *it;
+    const TPSBaseType rb = in.Type->FBaseType;
+    uint32_t value = 0;
+    bool done = V.Count == uint64_t(V.Base + in.Frame) && X.FStack.FLength + 16u <= X.FStack.FCapacity &&
+                X.FStack.FLength + 16u <= X.FStack.FMaxLength && !(in.B.Kind == FoStack && in.B.Frame >= in.Frame) &&
+                !(in.C.Kind == FoStack && in.C.Frame >= in.Frame) && Resolve(in.B, sp, st);
+    if (done) {
+      const TPSBaseType sb = st->FBaseType;
+      const bool wide = sb == btUnicodeString || sb == btWideString, narrow = sb == btString || sb == btPChar;
+      const size_t length = wide ? PSUnicodeView(sp).size() : narrow ? PSAnsiView(sp).size() : 0;
+      if (in.Sub == uint8_t(TInlineRoutine::Length)) {
+        done = (wide || narrow) && (rb == btS32 || rb == btU32) && length <= INT32_MAX;
+        value = static_cast<uint32_t>(length);
+      } else {
+        done = (wide || narrow) && (rb == btChar || rb == btWideChar) && Resolve(in.C, ip, it) &&
+               (it->FBaseType == btS32 || it->FBaseType == btU32);
+        const int64_t i = !done ? 0 : it->FBaseType == btS32 ? int64_t(Load<int32_t>(ip)) : int64_t(Load<uint32_t>(ip));
+        done = done && i >= 1 && uint64_t(i) <= length;
+        if (done) value = wide ? PSUnicodeView(sp)[size_t(i - 1)] : static_cast<uint8_t>(PSAnsiView(sp)[size_t(i - 1)]);
+      }
+    }
+    uint8_t* slot = PushEntry(in.Type);
+    if (!slot) return ToGeneral;
+    if (!done) return pc + 1;
+    if (rb == btChar)
+      *slot = static_cast<uint8_t>(value);
+    else if (rb == btWideChar)
+      Store(slot, static_cast<uint16_t>(value));
+    else
+      Store(slot, value);
+    return static_cast<int32_t>(in.Next);
+  }
+
   // Only when the entry is the one the operands' frame numbers expect, both
   // operands are Integers and the push needs no larger block (which would
   // move them); else the three instructions run one by one.
@@ -641,6 +680,7 @@ struct TPSFastRunner {
         &&popRun,
         &&setPointer,
         &&chain32,
+        &&inlineCall,
         &&calc0,
         &&calc1,
         &&calc2,
@@ -783,6 +823,8 @@ struct TPSFastRunner {
     KORVA_DISPATCH(PopRun(*in, pc));
   setPointer:
     KORVA_DISPATCH(SetPointer(*in));
+  inlineCall:
+    KORVA_DISPATCH(InlineCall(*in, pc));
   chain32:
     KORVA_DISPATCH(Chain32(*in));
   incDec:

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "engine/runtime/BuiltinRoutines.h"
 #include "engine/runtime/FastCode.h"
 
 namespace ps {
@@ -258,6 +259,46 @@ struct TPSTranslator {
     c.Next = code[j].Next;
   }
 
+  // The call sequences of Length(s) and s[i] (StrGet), instruction by
+  // instruction as the compiler makes them:
+  //   Length: PushType r; Push s; PushVarRef r; Call; Pop; Pop
+  //   StrGet: PushType r; Push i; PushType pointer; SetPointer to s; PushVarRef r; Call; Pop; Pop; Pop
+  // (no jump landing inside) become one instruction at the first.
+  void InlineCalls(std::vector<TFastInstr>& code) {
+    const size_t n = code.size();
+    std::vector<bool> landed(n);
+    for (const TFastInstr& in : code)
+      if ((in.Op == FxJump || in.Op == FxJumpIf || in.Op == FxJumpIfFlag) && in.Target < n) landed[in.Target] = true;
+    auto plain = [](const TFastOperand& o) { return o.Kind == FoGlobal || o.Kind == FoStack || o.Kind == FoConst; };
+    for (size_t p = 0; p + 6 < n; ++p) {
+      if (code[p].Op != FxPushType) continue;
+      const bool strGet = code[p + 2].Op == FxPushType;
+      const size_t call = p + (strGet ? 5 : 3), pops = strGet ? 3 : 2;
+      if (call + pops >= n || code[call].Op != FxCallHost || code[call].Target >= X.FProcs.size()) continue;
+      const auto* routine = static_cast<const TPSExternalProcRec*>(X.FProcs[code[call].Target].get());
+      const TInlineRoutine kind = InlineRoutineOf(routine->FProcPtr);
+      if (kind == TInlineRoutine::None || (kind == TInlineRoutine::StrGet) != strGet) continue;
+      bool ok = true;
+      for (size_t k = p + 1; k <= call + pops && ok; ++k) ok = !landed[k] && (k <= call || code[k].Op == FxPop);
+      const TFastInstr& ref = code[call - 1];
+      ok = ok && ref.Op == FxPushVarRef && ref.A.Kind == FoStack;
+      if (strGet)
+        ok = ok && code[p + 1].Op == FxPush && plain(code[p + 1].A) && code[p + 2].Type &&
+             code[p + 2].Type->FBaseType == btPointer && code[p + 3].Op == FxSetPointer &&
+             code[p + 3].A.Kind == FoStack && code[p + 3].A.Frame == ref.A.Frame + 2 && plain(code[p + 3].B);
+      else
+        ok = ok && code[p + 1].Op == FxPush && plain(code[p + 1].A);
+      if (!ok) continue;
+      TFastInstr& in = code[p];
+      in.Op = FxInlineCall;
+      in.Sub = static_cast<uint8_t>(kind);
+      in.Frame = ref.A.Frame;
+      in.B = strGet ? code[p + 3].B : code[p + 1].A;
+      in.C = strGet ? code[p + 1].A : TFastOperand{};
+      in.Next = code[call + pops].Next;
+    }
+  }
+
   // A temporary pushed, used by plain instructions only and popped runs in
   // the code's slot: copies of those instructions, appended to the code,
   // refer to the slot instead of the frame entry.
@@ -394,6 +435,7 @@ struct TPSTranslator {
       if (code[i].Op == FxJump || code[i].Op == FxJumpIf || code[i].Op == FxJumpIfFlag)
         code[i].Target = land[code[i].Target];
     }
+    InlineCalls(code);
     // A comparison into a temporary that a conditional jump then tests, with
     // the step of a counting loop between them or not, runs as one.
     for (size_t i = 0; i + 1 < n; ++i) FuseCompareJump(code, code[i], i + 1);

@@ -1,0 +1,36 @@
+// Length(s) and s[i], which the fast loop runs in place of their calls,
+// against the same script kept in the general loop by a run-line hook: every
+// string kind, character results of both widths, indexes on and past both
+// ends, and the failure report of an index out of range.
+#include <gtest/gtest.h>
+
+#include "tests/engine/compiler/ScriptRunner.h"
+
+using ps::testing::RunScriptSource;
+using ps::testing::TScriptOptions;
+
+TEST(InlineCall, LengthAndCharacterAccessMatchTheGeneralLoop) {
+  const char* const source = R"(
+var a: AnsiString; u: UnicodeString; w: WideString; s: string; i: Integer; c: Char; wc: WideChar;
+    arr: array of Integer; k: Cardinal;
+begin
+  a := 'abc'; u := 'xÿz€'; w := 'wide'; s := ''; SetLength(arr, 3);
+  for i := -1 to 5 do begin
+    Print(IntToStr(Length(a)) + IntToStr(Length(u)) + IntToStr(Length(w)) + IntToStr(Length(s)) + IntToStr(Length(arr)));
+    try c := a[i]; Print(c); except Print('a ' + IntToStr(i)); end;
+    try wc := u[i]; Print(IntToStr(Ord(wc))); except Print('u ' + IntToStr(i)); end;
+    try c := u[i]; Print(IntToStr(Ord(c))); except Print('uc ' + IntToStr(i)); end;
+    try if w[i] = 'i' then Print('i at ' + IntToStr(i)); except Print('w ' + IntToStr(i)); end;
+    try Print(s[i]); except Print('s ' + IntToStr(i)); end;
+  end;
+  k := 4; Print(u[k] + a[Length(a)]);
+  Print(u[10]);
+end.
+)";
+  TScriptOptions fast, general;
+  general.General = true;
+  const auto a = RunScriptSource(source, fast), b = RunScriptSource(source, general);
+  EXPECT_EQ(a.Text(), b.Text());
+  EXPECT_NE(a.Report.find("Out of string range at line 15"), std::string::npos) << a.Text();
+  EXPECT_NE(a.Output.find("u 0\nuc 0\n"), std::string::npos) << a.Text();
+}
