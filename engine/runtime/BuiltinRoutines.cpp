@@ -148,9 +148,7 @@ S Pad(const S& s, int64_t width, typename S::value_type fill, bool left) {
 // Applies `f` to an AnyString argument in its own width and stores the text
 // in the result slot (top of the stack).
 template <class F>
-bool StringFunction(TPSStack* stack, int argIndex, F f) {
-  TArg a = At(stack, argIndex);
-  TArg r = At(stack, -1);
+bool StringFunction(TArg a, TArg r, F f) {
   if (IsAnsi(a.T)) {
     std::string out = f(PSGetAnsiString(a.P, a.T));
     if (IsAnsi(r.T))
@@ -170,24 +168,23 @@ bool StringFunction(TPSStack* stack, int argIndex, F f) {
 bool IsUnicode(const TPSTypeRec* t) { return t->FBaseType == btUnicodeString || t->FBaseType == btWideString; }
 bool IsAnsiString(const TPSTypeRec* t) { return t->FBaseType == btString || t->FBaseType == btPChar; }
 
-bool DoCopy(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
-  int64_t from = stack->GetInt(-3), count = stack->GetInt(-4);
+}  // namespace
+
+void CopyTo(uint8_t* r, const TPSTypeRec* rt, const uint8_t* s, const TPSTypeRec* st, int64_t from, int64_t count) {
+  const TArg a{const_cast<uint8_t*>(s), st}, result{r, rt};
   // A string of the result's own width is sliced in place: one new block,
   // no copies of the whole text on the way.
-  TArg a = At(stack, -2), r = At(stack, -1);
-  if (IsUnicode(a.T) && IsUnicode(r.T)) {
-    PSUnicodeAssign(r.P, CopyText(PSUnicodeView(a.P), from, count));
-    return true;
+  if (IsUnicode(a.T) && IsUnicode(result.T)) {
+    PSUnicodeAssign(result.P, CopyText(PSUnicodeView(a.P), from, count));
+  } else if (IsAnsiString(a.T) && IsAnsiString(result.T)) {
+    PSAnsiAssign(result.P, CopyText(PSAnsiView(a.P), from, count));
+  } else {
+    StringFunction(a, result, PS_STRING_FN(return CopyText(s, from, count);));
   }
-  if (IsAnsiString(a.T) && IsAnsiString(r.T)) {
-    PSAnsiAssign(r.P, CopyText(PSAnsiView(a.P), from, count));
-    return true;
-  }
-  return StringFunction(stack, -2, PS_STRING_FN(return CopyText(s, from, count);));
 }
 
-bool DoPos(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
-  TArg sub = At(stack, -2), s = At(stack, -3);
+int32_t PosIn(const uint8_t* subP, const TPSTypeRec* subT, const uint8_t* sP, const TPSTypeRec* sT) {
+  const TArg sub{const_cast<uint8_t*>(subP), subT}, s{const_cast<uint8_t*>(sP), sT};
   size_t found;
   if (IsUnicode(sub.T) && IsUnicode(s.T)) {
     // Searched where the texts lie.
@@ -207,7 +204,20 @@ bool DoPos(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
     std::u16string needle = PSGetUnicodeString(sub.P, sub.T);
     found = needle.empty() ? std::u16string::npos : PSGetUnicodeString(s.P, s.T).find(needle);
   }
-  stack->SetInt(-1, found == std::string::npos ? 0 : static_cast<int32_t>(found + 1));
+  return found == std::string::npos ? 0 : static_cast<int32_t>(found + 1);
+}
+
+namespace {
+
+bool DoCopy(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  const TArg a = At(stack, -2), r = At(stack, -1);
+  CopyTo(r.P, r.T, a.P, a.T, stack->GetInt(-3), stack->GetInt(-4));
+  return true;
+}
+
+bool DoPos(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  const TArg sub = At(stack, -2), s = At(stack, -3);
+  stack->SetInt(-1, PosIn(sub.P, sub.T, s.P, s.T));
   return true;
 }
 
@@ -421,7 +431,7 @@ bool DoUppercase(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
     stack->SetUnicodeString(-1, rtl::AnsiUpperCase(PSGetUnicodeString(a.P, a.T)));
     return true;
   }
-  return StringFunction(stack, -2, PS_STRING_FN(return AsciiCase(s, true);));
+  return StringFunction(At(stack, -2), At(stack, -1), PS_STRING_FN(return AsciiCase(s, true);));
 }
 
 bool DoLowercase(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
@@ -430,18 +440,18 @@ bool DoLowercase(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
     stack->SetUnicodeString(-1, rtl::AnsiLowerCase(PSGetUnicodeString(a.P, a.T)));
     return true;
   }
-  return StringFunction(stack, -2, PS_STRING_FN(return AsciiCase(s, false);));
+  return StringFunction(At(stack, -2), At(stack, -1), PS_STRING_FN(return AsciiCase(s, false);));
 }
 
 bool DoTrim(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
-  return StringFunction(stack, -2, PS_STRING_FN(return TrimText(s);));
+  return StringFunction(At(stack, -2), At(stack, -1), PS_STRING_FN(return TrimText(s);));
 }
 
 template <char Fill, bool Left>
 bool DoPad(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
   int64_t width = stack->GetInt(-3);
   return StringFunction(
-      stack, -2,
+      At(stack, -2), At(stack, -1),
       PS_STRING_FN(using Ch = typename decltype(s)::value_type; return Pad(s, width, static_cast<Ch>(Fill), Left);));
 }
 
@@ -691,6 +701,8 @@ std::span<const TPSRoutineRow> StandardRoutineRows() {
 TInlineRoutine InlineRoutineOf(TPSProcPtr handler) {
   if (handler == &Checked<SigLengthOf, DoLength>) return TInlineRoutine::Length;
   if (handler == &Checked<SigStrGet, DoStrGet>) return TInlineRoutine::StrGet;
+  if (handler == &Checked<SigPos, DoPos>) return TInlineRoutine::Pos;
+  if (handler == &Checked<SigCopy, DoCopy>) return TInlineRoutine::Copy;
   return TInlineRoutine::None;
 }
 

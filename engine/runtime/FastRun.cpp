@@ -523,7 +523,57 @@ struct TPSFastRunner {
   // Length(s) or s[i] in place when the text is a string, the index in
   // range and the result an integer or character; anything else runs the
   // call sequence itself, from its first instruction.
+  // An argument of a call about to be made: `i` entries from the top (1:
+  // the top), pointers followed.
+  __attribute__((always_inline)) void Argument(uint64_t i, uint8_t*& p, const TPSTypeRec*& t) {
+    uint8_t* e = V.Data + V.Entries[V.Count - i];
+    t = Load<const TPSTypeRec*>(e);
+    p = e + TPSStack::EntryHeader;
+  }
+  static bool Text(TPSBaseType b) {
+    return b == btString || b == btPChar || b == btUnicodeString || b == btWideString || b == btChar || b == btWideChar;
+  }
+
+  // Pos or Copy with its arguments on the stack, when they and the result
+  // are texts and integers as the routine declares and the arguments go
+  // without more than a string released; else the call sequence itself,
+  // from its reference push.
+  int32_t InlineTextCall(const TFastInstr& in, int32_t pc) {
+    const auto args = static_cast<uint64_t>(in.Frame);
+    uint8_t *rp, *ap, *bp, *cp;
+    const TPSTypeRec *rt, *at, *bt, *ct;
+    bool done = V.Count >= args && X.FStack.FCapacity - V.Entries[V.Count - args] <= TPSStack::ShrinkSlack;
+    for (uint64_t i = 1; i <= args && done; ++i) done = QuickDrop(V.Entries[V.Count - i], false);
+    if (done) {
+      Argument(1, ap, at);
+      Argument(2, bp, bt);
+      done = Resolve(in.A, rp, rt) && Follow(ap, at) && Follow(bp, bt);
+    }
+    if (done && in.Sub == uint8_t(TInlineRoutine::Pos)) {
+      done = Text(at->FBaseType) && Text(bt->FBaseType) && (rt->FBaseType == btS32 || rt->FBaseType == btU32);
+      if (done) PSSetInt(rp, rt, PosIn(ap, at, bp, bt));
+    } else if (done) {
+      Argument(3, cp, ct);
+      const TPSBaseType r = rt->FBaseType;
+      done = Follow(cp, ct) && Text(at->FBaseType) && (bt->FBaseType == btS32 || bt->FBaseType == btU32) &&
+             (ct->FBaseType == btS32 || ct->FBaseType == btU32) &&
+             (r == btString || r == btPChar || r == btUnicodeString || r == btWideString);
+      if (done) CopyTo(rp, rt, ap, at, PSGetInt(bp, bt), PSGetInt(cp, ct));
+    }
+    if (!done) {
+      const int32_t next = PushVarRef(in, pc);
+      return next < 0 ? next : pc + 1;
+    }
+    const uint32_t low = V.Entries[V.Count - args];
+    for (uint64_t i = 1; i <= args; ++i) QuickDrop(V.Entries[V.Count - i], true);
+    X.FStack.FEntries.resize(size_t(V.Count - args));
+    X.FStack.FLength = low;
+    V.Count -= args;
+    return static_cast<int32_t>(in.Next);
+  }
+
   __attribute__((always_inline)) int32_t InlineCall(const TFastInstr& in, int32_t pc) {
+    if (in.Sub >= uint8_t(TInlineRoutine::Pos)) return InlineTextCall(in, pc);
     uint8_t *sp, *ip;
     const TPSTypeRec *st, *it;
     const TPSBaseType rb = in.Type->FBaseType;

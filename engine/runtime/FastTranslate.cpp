@@ -259,8 +259,8 @@ struct TPSTranslator {
     c.Next = code[j].Next;
   }
 
-  // The call sequences of Length(s) and s[i] (StrGet), instruction by
-  // instruction as the compiler makes them:
+  // The call sequences of Length(s), s[i] (StrGet), Pos and Copy,
+  // instruction by instruction as the compiler makes them:
   //   Length: PushType r; Push s; PushVarRef r; Call; Pop; Pop
   //   StrGet: PushType r; Push i; PushType pointer; SetPointer to s; PushVarRef r; Call; Pop; Pop; Pop
   // (no jump landing inside) become one instruction at the first.
@@ -296,6 +296,24 @@ struct TPSTranslator {
       in.B = strGet ? code[p + 3].B : code[p + 1].A;
       in.C = strGet ? code[p + 1].A : TFastOperand{};
       in.Next = code[call + pops].Next;
+    }
+    // Pos and Copy, their arguments pushed: PushVarRef r; Call; a pop for
+    // the reference and each argument.
+    for (size_t p = 0; p + 1 < n; ++p) {
+      if (code[p].Op != FxPushVarRef || (code[p].A.Kind != FoGlobal && code[p].A.Kind != FoStack) ||
+          code[p + 1].Op != FxCallHost || code[p + 1].Target >= X.FProcs.size())
+        continue;
+      const auto* routine = static_cast<const TPSExternalProcRec*>(X.FProcs[code[p + 1].Target].get());
+      const TInlineRoutine kind = InlineRoutineOf(routine->FProcPtr);
+      if (kind != TInlineRoutine::Pos && kind != TInlineRoutine::Copy) continue;
+      const size_t args = kind == TInlineRoutine::Pos ? 2 : 3, last = p + 2 + args;
+      bool ok = last < n;
+      for (size_t k = p + 1; k <= last && ok; ++k) ok = !landed[k] && (k == p + 1 || code[k].Op == FxPop);
+      if (!ok) continue;
+      code[p].Op = FxInlineCall;
+      code[p].Sub = static_cast<uint8_t>(kind);
+      code[p].Frame = static_cast<int32_t>(args);
+      code[p].Next = code[last].Next;
     }
   }
 

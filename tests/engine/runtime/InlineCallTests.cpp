@@ -1,4 +1,4 @@
-// Length(s) and s[i], which the fast loop runs in place of their calls,
+// Length(s), s[i], Pos and Copy, which the fast loop runs in place of their calls,
 // against the same script kept in the general loop by a run-line hook: every
 // string kind, character results of both widths, indexes on and past both
 // ends, and the failure report of an index out of range.
@@ -9,7 +9,7 @@
 using ps::testing::RunScriptSource;
 using ps::testing::TScriptOptions;
 
-TEST(InlineCall, LengthAndCharacterAccessMatchTheGeneralLoop) {
+TEST(InlineCall, TextRoutinesMatchTheGeneralLoop) {
   const char* const source = R"(
 var a: AnsiString; u: UnicodeString; w: WideString; s: string; i: Integer; c: Char; wc: WideChar;
     arr: array of Integer; k: Cardinal;
@@ -23,6 +23,13 @@ begin
     try if w[i] = 'i' then Print('i at ' + IntToStr(i)); except Print('w ' + IntToStr(i)); end;
     try Print(s[i]); except Print('s ' + IntToStr(i)); end;
   end;
+  for i := -2 to 6 do begin
+    Print(IntToStr(Pos('b', a)) + IntToStr(Pos(',', u)) + IntToStr(Pos('z€', u)) + IntToStr(Pos(a, s)) +
+      IntToStr(Pos('', a)) + IntToStr(Pos(c, a)) + IntToStr(Pos(wc, u)));
+    s := Copy(u, i, 2) + Copy(a, 2, i) + Copy(w, i, i) + Copy(c, 1, i);
+    a := Copy(u, i, 3); Print(s + '|' + a); a := 'abc';
+    w := Copy(w, 2, 10) + Copy(w, 1, 1);
+  end;
   k := 4; Print(u[k] + a[Length(a)]);
   Print(u[10]);
 end.
@@ -31,6 +38,6 @@ end.
   general.General = true;
   const auto a = RunScriptSource(source, fast), b = RunScriptSource(source, general);
   EXPECT_EQ(a.Text(), b.Text());
-  EXPECT_NE(a.Report.find("Out of string range at line 15"), std::string::npos) << a.Text();
+  EXPECT_NE(a.Report.find("Out of string range at line 22"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("u 0\nuc 0\n"), std::string::npos) << a.Text();
 }
