@@ -76,6 +76,9 @@ UnicodeString Utf8ToUnicode(std::string_view text) {
   UnicodeString out;
   out.reserve(text.size());
   size_t pos = 0;
+  // ASCII, the usual start of a text, is a character a byte.
+  while (pos < text.size() && static_cast<unsigned char>(text[pos]) < 0x80)
+    out.push_back(static_cast<char16_t>(text[pos++]));
   while (pos < text.size()) {
     char32_t cp;
     if (DecodeUtf8At(text, pos, cp)) {

@@ -216,6 +216,11 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
     case btCurrency: Store(dst, PSGetCurrency(src, st)); return ErNoError;
     case btString:
       if (sb == btString || sb == btPChar) return CopyValues(dst, src, st) ? ErNoError : ErTypeMismatch;
+      if (TPSBlockHeader* h = sb == btChar ? CharStringBlock(*src) : nullptr) {
+        ReleaseStringBlock(LoadBlock(dst));
+        Store(dst, h);
+        return ErNoError;
+      }
       PSAnsiAssign(dst, PSGetAnsiString(src, st));
       return ErNoError;
     case btPChar:

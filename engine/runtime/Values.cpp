@@ -77,6 +77,19 @@ TPSBlockHeader* ConstantStringBlock(TPSInternalProcRec& proc, uint32_t key, cons
   return static_cast<TPSBlockHeader*>(it->second);
 }
 
+TPSBlockHeader* CharStringBlock(uint8_t c) {
+  static TPSBlockHeader* const* const table = [] {
+    static TPSBlockHeader* blocks[256];
+    for (int i = 0; i < 256; ++i) {
+      const char ch = static_cast<char>(i);
+      blocks[i] = NewAnsiBlock(std::string_view(&ch, 1));
+      if (blocks[i]) blocks[i]->RefCount = -1;
+    }
+    return blocks;
+  }();
+  return table[c];
+}
+
 std::string_view PSAnsiView(const uint8_t* slot) {
   TPSBlockHeader* h = LoadBlock(slot);
   return h ? std::string_view(reinterpret_cast<const char*>(h + 1), h->Length) : std::string_view();
