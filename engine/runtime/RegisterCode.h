@@ -12,6 +12,11 @@
 // runs again through the stack the ordinary way, which reports the failure
 // at its own position. A procedure whose register run gave up once runs the
 // ordinary way from then on.
+//
+// Loops of any procedure run in the same form over its frame entries,
+// globals and global arrays, in place of the general loops from the loop's
+// head; where they end, the stack entries are rebuilt from the slots so the
+// general loops go on exactly where an ordinary run would be.
 #pragma once
 
 #include <memory>
@@ -22,6 +27,10 @@
 namespace ps {
 
 struct TPSRegisterCode;
+
+// The kinds the register form computes with: Booleans and enumerations,
+// Cardinal, Integer and Int64.
+inline bool RegisterKind(TPSBaseType b) { return b == btU8 || b == btS32 || b == btU32 || b == btS64; }
 
 enum TRegOperandKind : uint8_t {
   RoSlot,    // the frame's slot Off

@@ -26,7 +26,6 @@ thread_local TRegFile Registers;
 // A run that used more than this many slots gives the memory back after it.
 constexpr size_t KeptSlots = size_t(1) << 20;
 
-bool Ordinal(TPSBaseType b) { return b == btU8 || b == btS32 || b == btU32 || b == btS64; }
 
 inline int64_t Widen(int64_t v, TPSBaseType t) {
   switch (t) {
@@ -382,9 +381,9 @@ struct TPSRegisterRunner {
         if (!t) break;
         if (t->FBaseType == btPointer) {
           const auto pv = Load<TPSPointerValue>(s.EntryValue(count - 1 - j));
-          if (!pv.Type || pv.Owning || !Ordinal(pv.Type->FBaseType)) break;
+          if (!pv.Type || pv.Owning || !RegisterKind(pv.Type->FBaseType)) break;
           params.push_back({pv.Type->FBaseType, true});
-        } else if (!t->FManaged && Ordinal(t->FBaseType)) {
+        } else if (!t->FManaged && RegisterKind(t->FBaseType)) {
           params.push_back({t->FBaseType, false});
         } else {
           break;

@@ -14,9 +14,6 @@ namespace ps {
 
 namespace {
 
-// The kinds the register form computes with: Booleans and enumerations,
-// Cardinal, Integer and Int64.
-bool Ordinal(TPSBaseType b) { return b == btU8 || b == btS32 || b == btU32 || b == btS64; }
 // The kinds a conditional jump tests.
 bool Testable(TPSBaseType b) { return b == btU8 || b == btS32 || b == btU32; }
 
@@ -57,7 +54,7 @@ struct TPSRegisterTranslator {
   // record; false when outside the form.
   bool Operand(const TFastOperand& o, const TFrame& frame, const std::vector<TRegParam>& params, TRegOperand& r,
                TPSBaseType& type, bool writable, const TPSTypeRec** rec = nullptr) const {
-    if (o.Kind == FoConst && !writable && o.T && Ordinal(o.T->FBaseType)) {
+    if (o.Kind == FoConst && !writable && o.T && RegisterKind(o.T->FBaseType)) {
       type = o.T->FBaseType;
       if (rec) *rec = o.T;
       r.Kind = RoConst;
@@ -69,7 +66,7 @@ struct TPSRegisterTranslator {
       }
       return true;
     }
-    if (Loops && o.Kind == FoGlobal && o.T && Ordinal(o.T->FBaseType) && !o.T->FManaged) {
+    if (Loops && o.Kind == FoGlobal && o.T && RegisterKind(o.T->FBaseType) && !o.T->FManaged) {
       type = r.Type = o.T->FBaseType;
       if (rec) *rec = o.T;
       r.Kind = RoGlobal;
@@ -78,7 +75,7 @@ struct TPSRegisterTranslator {
     }
     if (Loops && o.Kind == FoElem && o.BaseKind == FoGlobal && o.T && o.T->FBaseType == btArray) {
       const TPSTypeRec* elem = static_cast<const TPSTypeRec_Array*>(o.T)->FArrayType;
-      if (!elem || !Ordinal(elem->FBaseType) || elem->FManaged) return false;
+      if (!elem || !RegisterKind(elem->FBaseType) || elem->FManaged) return false;
       if (o.IndexKind == FoConst) {
         r.IndexKind = RoConst;
         r.K = o.IndexConst;
@@ -111,7 +108,7 @@ struct TPSRegisterTranslator {
       if (size_t(-int64_t(o.Frame)) > params.size()) return false;
       entry = &params[size_t(-int64_t(o.Frame)) - 1];
     }
-    if (!Ordinal(entry->Type)) return false;  // a var parameter not yet set, or an entry of another kind
+    if (!RegisterKind(entry->Type)) return false;  // a var parameter not yet set, or an entry of another kind
     if (rec) *rec = entry->Rec;
     r.Kind = entry->Ref ? RoRef : RoSlot;
     r.Off = o.Frame;
@@ -160,7 +157,7 @@ struct TPSRegisterTranslator {
         if (in.Type->FBaseType == btPointer && !Loops) {
           // A var argument, set by the next instructions.
           frame.push_back({btPointer, true});
-        } else if (Ordinal(in.Type->FBaseType) && !in.Type->FManaged) {
+        } else if (RegisterKind(in.Type->FBaseType) && !in.Type->FManaged) {
           frame.push_back({in.Type->FBaseType, false, in.Type});
         } else {
           return false;
@@ -507,7 +504,7 @@ struct TPSRegisterTranslator {
       const size_t head = code[b].Target;
       bool whole = true;
       for (size_t k = head; k <= b && whole; ++k) whole = !seen[k] || !exit[k];
-      for (const TRegParam& e : table[frameOf[head]]) whole = whole && Ordinal(e.Type) && !e.Ref && e.Rec;
+      for (const TRegParam& e : table[frameOf[head]]) whole = whole && RegisterKind(e.Type) && !e.Ref && e.Rec;
       if (whole) reg.Entries[head] = static_cast<int32_t>(at[head]);
     }
     reg.Frames = std::move(table);
