@@ -210,6 +210,9 @@ TEST(RegisterForm, LoopsOverGlobalsAndArraysMatchTheGeneralLoop) {
            except Print('caught ' + IntToStr(i) + ' ' + IntToStr(s) + ' ' + IntToStr(a[9])); end;
            for i := 0 to 20 do a[i] := i;
          end.)",
+      // An array never given a length: its first element is out of range.
+      R"(var b: array of Integer; i, s: Integer;
+         begin s := 0; for i := 0 to 3 do begin s := s + i; b[i] := s; end; end.)",
       // A failure in a calculation joined with the assignment before it:
       // the assignment is done when the failure is reported.
       R"(var i, x, d: Integer;
