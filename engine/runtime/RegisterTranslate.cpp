@@ -451,12 +451,27 @@ struct TPSRegisterTranslator {
           forms[k].clear();
         }
       }
-      // A new slot that the next step writes whole before reading it needs no zero.
-      if (r.Op == RgZero && i + 1 < n && seen[i + 1] && forms[i + 1].size() == 1) {
-        const TRegInstr& w = forms[i + 1][0];
-        if ((w.Op == RgCompare || w.Op == RgCopy || w.Op == RgConvert) && w.A.Kind == RoSlot && w.A.Off == r.A.Off &&
-            !ReadsSlot(w.B, r.A.Off) && !ReadsSlot(w.C, r.A.Off))
-          continue;
+      // A new slot that plain steps after it write whole before any reads it
+      // needs no zero (a failure between leaves it to the general loops,
+      // which write it before reading it just the same).
+      if (r.Op == RgZero) {
+        bool drop = false;
+        for (size_t k = i + 1; k < n && seen[k] && !drop; ++k) {
+          if (forms[k].empty() && (code[k].Op == FxNop || code[k].Op == FxPop)) continue;
+          if (forms[k].size() != 1) break;
+          const TRegInstr& w = forms[k][0];
+          const bool plain = w.Op == RgCopy || w.Op == RgConvert || w.Op == RgCompare || w.Op == RgCalc64 ||
+                             w.Op == RgUnary || w.Op == RgIncDec || w.Op == RgZero ||
+                             (w.Op >= RgCalc32 && w.Op < RgCalc32Slots);
+          if (!plain || ReadsSlot(w.B, r.A.Off) || ReadsSlot(w.C, r.A.Off)) break;
+          const bool writesWhole = (w.Op == RgCompare || w.Op == RgCopy || w.Op == RgConvert || w.Op == RgZero) &&
+                                   w.A.Kind == RoSlot && w.A.Off == r.A.Off;
+          if (writesWhole)
+            drop = true;
+          else if (ReadsSlot(w.A, r.A.Off))
+            break;
+        }
+        if (drop) continue;
       }
       reg.Code.insert(reg.Code.end(), f.begin(), f.end());
     }
