@@ -530,6 +530,18 @@ TEST(FastPath, StopFromASignalHandlerEndsLoopsOfTheFastLoop) {
   }
 }
 
+TEST(FastPath, LoopsReadingAFreshTemporaryMatchTheGeneralLoop) {
+  // A loop (which runs in the register form) adding into a temporary it has
+  // just pushed: the temporary starts at zero however the loop runs it.
+  TCase m(btS32, btS32);
+  TCode c;
+  c.Mark(1).PushType(m.S32).Calc(CalcAdd).Var(L(1)).Var(G(1)).Calc(CalcAdd).Var(G(0)).Var(L(1)).Pop();
+  c.Op(OpIncrement).Var(G(2)).Compare(CmpLess).Var(G(3)).Var(G(2)).Const<int32_t>(m.S32, 50);
+  c.Op(OpJumpIfTrue).JumpField(1).Var(G(3)).EndJump().Ret();
+  m.B.Main(c);
+  ExpectSameBothWays("fresh temporary", m.B, btS32, btS32);
+}
+
 TEST(FastPath, LongRunsOfOneByteInstructionsLoadAndRunQuickly) {
   // 400,000 no-operations and a counter step: translated in linear time and
   // bounded size, the part past the bound running through the general loop.
