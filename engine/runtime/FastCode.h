@@ -66,7 +66,10 @@ enum TFastOp : uint8_t {
   FxChain32,      // FxCalc32Op or FxAssignCalc32Op, then the FxCalc32Op of Chain on the same destination
   // A call of Length or StrGet, from the push of its result to the pops
   // after it, done in place: the result is pushed (at Frame) from the text
-  // B and (StrGet) the index C; Sub is the routine.
+  // B and (StrGet) the index C; Sub is the routine. With Step, the result is
+  // compared (operator Jump) with the constant JumpTo of kind ChainLength
+  // into A instead of pushed (the comparison's own instruction is Target).
+  // Pos and Copy: from the push of the reference A, their arguments pushed.
   FxInlineCall,
   // The same three with the operator fixed at load (each with a dispatch of its own):
   FxCalcOp,                              // + CalcAdd .. CalcXor

@@ -596,6 +596,27 @@ struct TPSFastRunner {
         if (done) value = wide ? PSUnicodeView(sp)[size_t(i - 1)] : static_cast<uint8_t>(PSAnsiView(sp)[size_t(i - 1)]);
       }
     }
+    if (done && in.Step) {
+      // The comparison with the constant, in place of the push, compare and pop.
+      const TPSBaseType cb = in.ChainLength;
+      const uint32_t r = in.JumpTo;
+      uint8_t* dp;
+      const TPSTypeRec* dt;
+      bool quick = Entry(in.A.Frame, dp, dt) && dt->FBaseType == btU8, result = false;
+      if (quick && rb == cb && rb == btS32)
+        result = Relate(static_cast<int32_t>(value), static_cast<int32_t>(r), in.Jump);
+      else if (quick && rb == cb && rb == btU32)
+        result = Relate(value, r, in.Jump);
+      else if (quick && (rb == btChar || rb == btWideChar) && (cb == btChar || cb == btWideChar) &&
+               (rb == cb || (rb == btChar ? value : r) < 0x80))
+        result = Relate(value, r, in.Jump);
+      else
+        quick = false;
+      if (quick) {
+        *dp = result ? 1 : 0;
+        return static_cast<int32_t>(in.Next);
+      }
+    }
     uint8_t* slot = PushEntry(in.Type);
     if (!slot) return ToGeneral;
     if (!done) return pc + 1;
@@ -605,7 +626,7 @@ struct TPSFastRunner {
       Store(slot, static_cast<uint16_t>(value));
     else
       Store(slot, value);
-    return static_cast<int32_t>(in.Next);
+    return static_cast<int32_t>(in.Step ? in.Target : in.Next);
   }
 
   // Only when the entry is the one the operands' frame numbers expect, both

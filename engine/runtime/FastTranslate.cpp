@@ -296,6 +296,27 @@ struct TPSTranslator {
       in.B = strGet ? code[p + 3].B : code[p + 1].A;
       in.C = strGet ? code[p + 1].A : TFastOperand{};
       in.Next = code[call + pops].Next;
+      // Its result compared with a constant and dropped at once
+      // (`Length(s) > 0`, `s[i] = ','`): the comparison is made in place.
+      const uint32_t c = in.Next;
+      if (c + 1 >= n || landed[c] || code[c].Op != FxCompare || code[c].Sub >= CmpIn || code[c].B.Kind != FoStack ||
+          code[c].B.Frame != in.Frame || code[c].A.Kind != FoStack || code[c].A.Frame >= in.Frame ||
+          code[c].C.Kind != FoConst || !code[c].C.T)
+        continue;
+      const TPSBaseType cb = code[c].C.T->FBaseType;
+      const uint32_t pop = code[c].Next;
+      if (pop >= n || landed[pop] || code[pop].Op != FxPop ||
+          (cb != btS32 && cb != btU32 && cb != btChar && cb != btWideChar))
+        continue;
+      in.Step = 1;
+      in.Jump = code[c].Sub;
+      in.A = code[c].A;
+      in.JumpTo = cb == btChar       ? code[c].C.Value[0]
+                  : cb == btWideChar ? Load<uint16_t>(code[c].C.Value)
+                                     : Load<uint32_t>(code[c].C.Value);
+      in.ChainLength = cb;
+      in.Target = c;
+      in.Next = code[pop].Next;
     }
     // Pos and Copy, their arguments pushed: PushVarRef r; Call; a pop for
     // the reference and each argument.
