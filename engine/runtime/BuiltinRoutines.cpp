@@ -183,6 +183,22 @@ void CopyTo(uint8_t* r, const TPSTypeRec* rt, const uint8_t* s, const TPSTypeRec
   }
 }
 
+void IntToText(uint8_t* r, const TPSTypeRec* rt, int64_t value) {
+  // The digits go straight into the result's string block.
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const std::string_view text(digits, static_cast<size_t>(end - digits));
+  if (IsAnsiString(rt)) {
+    PSAnsiAssign(r, text);
+  } else if (IsUnicode(rt)) {
+    char16_t wide[24];
+    for (size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<char16_t>(text[i]);
+    PSUnicodeAssign(r, std::u16string_view(wide, text.size()));
+  } else {
+    PSSetUnicodeString(r, rt, rtl::UnicodeString(text.begin(), text.end()));
+  }
+}
+
 int32_t PosIn(const uint8_t* subP, const TPSTypeRec* subT, const uint8_t* sP, const TPSTypeRec* sT) {
   const TArg sub{const_cast<uint8_t*>(subP), subT}, s{const_cast<uint8_t*>(sP), sT};
   size_t found;
@@ -562,20 +578,8 @@ constexpr TSignature SigIntToStr{2, {kTextResult, kOrdinal}};
 // IntToStr and Int64ToStr, StrToInt and StrToIntDef share their code.
 // IntToStr(i): the digits go straight into the result's string block.
 bool DoIntToStr(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
-  const int64_t value = stack->GetInt64(-2);
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  const std::string_view text(digits, static_cast<size_t>(end - digits));
-  TArg r = At(stack, -1);
-  if (IsAnsiString(r.T)) {
-    PSAnsiAssign(r.P, text);
-  } else if (IsUnicode(r.T)) {
-    char16_t wide[24];
-    for (size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<char16_t>(text[i]);
-    PSUnicodeAssign(r.P, std::u16string_view(wide, text.size()));
-  } else {
-    PSSetUnicodeString(r.P, r.T, rtl::UnicodeString(text.begin(), text.end()));
-  }
+  const TArg r = At(stack, -1);
+  IntToText(r.P, r.T, stack->GetInt64(-2));
   return true;
 }
 
@@ -703,6 +707,7 @@ TInlineRoutine InlineRoutineOf(TPSProcPtr handler) {
   if (handler == &Checked<SigStrGet, DoStrGet>) return TInlineRoutine::StrGet;
   if (handler == &Checked<SigPos, DoPos>) return TInlineRoutine::Pos;
   if (handler == &Checked<SigCopy, DoCopy>) return TInlineRoutine::Copy;
+  if (handler == &Checked<SigIntToStr, DoIntToStr>) return TInlineRoutine::IntToStr;
   return TInlineRoutine::None;
 }
 

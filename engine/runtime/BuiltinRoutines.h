@@ -19,9 +19,11 @@ bool NotificationVariantSet(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* g
 bool DispatchInvoke(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* globals, TPSStack* stack);
 
 // Routines the fast loop runs in place of their call sequence.
-enum class TInlineRoutine : uint8_t { None, Length, StrGet, Pos, Copy };
+enum class TInlineRoutine : uint8_t { None, Length, StrGet, Pos, Copy, IntToStr };
 TInlineRoutine InlineRoutineOf(TPSProcPtr handler);
-// Pos(SubStr, S) and Copy(S, From, Count) into R, on values where they lie.
+// Pos(SubStr, S), Copy(S, From, Count) and IntToStr(I) into R, on values
+// where they lie.
+void IntToText(uint8_t* r, const TPSTypeRec* rType, int64_t value);
 int32_t PosIn(const uint8_t* sub, const TPSTypeRec* subType, const uint8_t* s, const TPSTypeRec* sType);
 void CopyTo(uint8_t* r, const TPSTypeRec* rType, const uint8_t* s, const TPSTypeRec* sType, int64_t from,
             int64_t count);

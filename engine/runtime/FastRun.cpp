@@ -534,22 +534,30 @@ struct TPSFastRunner {
     return b == btString || b == btPChar || b == btUnicodeString || b == btWideString || b == btChar || b == btWideChar;
   }
 
-  // Pos or Copy with its arguments on the stack, when they and the result
+  // Pos, Copy or IntToStr with its arguments on the stack, when they and the result
   // are texts and integers as the routine declares and the arguments go
   // without more than a string released; else the call sequence itself,
   // from its reference push.
   int32_t InlineTextCall(const TFastInstr& in, int32_t pc) {
     const auto args = static_cast<uint64_t>(in.Frame);
-    uint8_t *rp, *ap, *bp, *cp;
-    const TPSTypeRec *rt, *at, *bt, *ct;
+    uint8_t *rp = nullptr, *ap = nullptr, *bp = nullptr, *cp = nullptr;
+    const TPSTypeRec *rt = nullptr, *at = nullptr, *bt = nullptr, *ct = nullptr;
     bool done = V.Count >= args && X.FStack.FCapacity - V.Entries[V.Count - args] <= TPSStack::ShrinkSlack;
     for (uint64_t i = 1; i <= args && done; ++i) done = QuickDrop(V.Entries[V.Count - i], false);
     if (done) {
       Argument(1, ap, at);
-      Argument(2, bp, bt);
-      done = Resolve(in.A, rp, rt) && Follow(ap, at) && Follow(bp, bt);
+      done = Resolve(in.A, rp, rt) && Follow(ap, at);
     }
-    if (done && in.Sub == uint8_t(TInlineRoutine::Pos)) {
+    if (done && args >= 2) {
+      Argument(2, bp, bt);
+      done = Follow(bp, bt);
+    }
+    if (done && in.Sub == uint8_t(TInlineRoutine::IntToStr)) {
+      const TPSBaseType a = at->FBaseType, r = rt->FBaseType;
+      done = (a == btS32 || a == btU32 || a == btS64) &&
+             (r == btString || r == btPChar || r == btUnicodeString || r == btWideString);
+      if (done) IntToText(rp, rt, PSGetInt64(ap, at));
+    } else if (done && in.Sub == uint8_t(TInlineRoutine::Pos)) {
       done = Text(at->FBaseType) && Text(bt->FBaseType) && (rt->FBaseType == btS32 || rt->FBaseType == btU32);
       if (done) PSSetInt(rp, rt, PosIn(ap, at, bp, bt));
     } else if (done) {

@@ -277,7 +277,9 @@ struct TPSTranslator {
       if (call + pops >= n || code[call].Op != FxCallHost || code[call].Target >= X.FProcs.size()) continue;
       const auto* routine = static_cast<const TPSExternalProcRec*>(X.FProcs[code[call].Target].get());
       const TInlineRoutine kind = InlineRoutineOf(routine->FProcPtr);
-      if (kind == TInlineRoutine::None || (kind == TInlineRoutine::StrGet) != strGet) continue;
+      if ((kind != TInlineRoutine::Length && kind != TInlineRoutine::StrGet) ||
+          (kind == TInlineRoutine::StrGet) != strGet)
+        continue;
       bool ok = true;
       for (size_t k = p + 1; k <= call + pops && ok; ++k) ok = !landed[k] && (k <= call || code[k].Op == FxPop);
       const TFastInstr& ref = code[call - 1];
@@ -318,16 +320,19 @@ struct TPSTranslator {
       in.Target = c;
       in.Next = code[pop].Next;
     }
-    // Pos and Copy, their arguments pushed: PushVarRef r; Call; a pop for
-    // the reference and each argument.
+    // Pos, Copy and IntToStr, their arguments pushed: PushVarRef r; Call; a
+    // pop for the reference and each argument.
     for (size_t p = 0; p + 1 < n; ++p) {
       if (code[p].Op != FxPushVarRef || (code[p].A.Kind != FoGlobal && code[p].A.Kind != FoStack) ||
           code[p + 1].Op != FxCallHost || code[p + 1].Target >= X.FProcs.size())
         continue;
       const auto* routine = static_cast<const TPSExternalProcRec*>(X.FProcs[code[p + 1].Target].get());
       const TInlineRoutine kind = InlineRoutineOf(routine->FProcPtr);
-      if (kind != TInlineRoutine::Pos && kind != TInlineRoutine::Copy) continue;
-      const size_t args = kind == TInlineRoutine::Pos ? 2 : 3, last = p + 2 + args;
+      if (kind != TInlineRoutine::Pos && kind != TInlineRoutine::Copy && kind != TInlineRoutine::IntToStr) continue;
+      const size_t args = kind == TInlineRoutine::IntToStr ? 1
+                          : kind == TInlineRoutine::Pos    ? 2
+                                                           : 3,
+                   last = p + 2 + args;
       bool ok = last < n;
       for (size_t k = p + 1; k <= last && ok; ++k) ok = !landed[k] && (k == p + 1 || code[k].Op == FxPop);
       if (!ok) continue;

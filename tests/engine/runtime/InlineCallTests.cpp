@@ -1,4 +1,4 @@
-// Length(s), s[i], Pos and Copy, which the fast loop runs in place of their calls,
+// Length(s), s[i], Pos, Copy and IntToStr, which the fast loop runs in place of their calls,
 // against the same script kept in the general loop by a run-line hook: every
 // string kind, character results of both widths, indexes on and past both
 // ends, and the failure report of an index out of range.
@@ -12,7 +12,7 @@ using ps::testing::TScriptOptions;
 TEST(InlineCall, TextRoutinesMatchTheGeneralLoop) {
   const char* const source = R"(
 var a: AnsiString; u: UnicodeString; w: WideString; s: string; i: Integer; c: Char; wc: WideChar;
-    arr: array of Integer; k: Cardinal;
+    arr: array of Integer; k: Cardinal; big: Int64;
 begin
   a := 'abc'; u := 'xÿz€'; w := 'wide'; s := ''; SetLength(arr, 3);
   for i := -1 to 5 do begin
@@ -38,6 +38,10 @@ begin
   // string leaves the block alone.
   c := 'q'; a := c; a := a + 'r'; Print(a); a := c; a[1] := 'z'; Print(a); a := c; Print(a + IntToStr(Pos(c, a)));
   a := 'abc';
+  // IntToStr of every integer kind into both string widths.
+  big := -9223372036854775807 - 1; k := 4294967295;
+  a := IntToStr(big); u := IntToStr(k) + IntToStr(-7) + IntToStr(i mod 3); Print(a + u + IntToStr(Length(a)));
+  a := 'abc'; u := 'xÿz€';
   k := 4; Print(u[k] + a[Length(a)]);
   Print(u[10]);
 end.
@@ -46,7 +50,7 @@ end.
   general.General = true;
   const auto a = RunScriptSource(source, fast), b = RunScriptSource(source, general);
   EXPECT_EQ(a.Text(), b.Text());
-  EXPECT_NE(a.Report.find("Out of string range at line 30"), std::string::npos) << a.Text();
+  EXPECT_NE(a.Report.find("Out of string range at line 34"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("u 0\nuc 0\n"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("qr\nz\nq1\n"), std::string::npos) << a.Text();
 }
