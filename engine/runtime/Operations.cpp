@@ -372,12 +372,22 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
     }
     case btString:
       if (op != CalcAdd) return ErTypeMismatch;
-      PSAnsiAppend(dst, PSGetAnsiString(src, st));
+      // A text of the same width is appended where it lies (the append
+      // copies it first when it is the destination's own).
+      if (st->FBaseType == btString || st->FBaseType == btPChar)
+        PSAnsiAppend(dst, PSAnsiView(src));
+      else
+        PSAnsiAppend(dst, PSGetAnsiString(src, st));
       return ErNoError;
     case btWideString:
     case btUnicodeString:
       if (op != CalcAdd) return ErTypeMismatch;
-      PSUnicodeAppend(dst, PSGetUnicodeString(src, st));
+      if (st->FBaseType == btUnicodeString || st->FBaseType == btWideString)
+        PSUnicodeAppend(dst, PSUnicodeView(src));
+      else if (const char16_t ch = *src; st->FBaseType == btChar)  // a Char reads as the code of its byte
+        PSUnicodeAppend(dst, std::u16string_view(&ch, 1));
+      else
+        PSUnicodeAppend(dst, PSGetUnicodeString(src, st));
       return ErNoError;
     case btSet: {
       if (st != dt || op > CalcMul) return ErTypeMismatch;
