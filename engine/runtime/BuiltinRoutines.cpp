@@ -213,9 +213,21 @@ int32_t PosIn(const uint8_t* subP, const TPSTypeRec* subT, const uint8_t* sP, co
     std::string needle = PSGetAnsiString(sub.P, sub.T);
     found = needle.empty() ? std::string::npos : PSGetAnsiString(s.P, s.T).find(needle);
   } else if (IsUnicode(s.T)) {
-    // Only the (usually short) needle is converted; the text is searched where it lies.
-    const std::u16string needle = PSGetUnicodeString(sub.P, sub.T);
-    found = needle.empty() ? std::u16string_view::npos : PSUnicodeView(s.P).find(needle);
+    // Only the (usually short) needle is converted; the text is searched
+    // where it lies. A short ASCII needle is widened on the spot.
+    const std::string_view ansi = IsAnsiString(sub.T) ? PSAnsiView(sub.P) : std::string_view();
+    char16_t wide[16];
+    bool ascii = IsAnsiString(sub.T) && !ansi.empty() && ansi.size() <= std::size(wide);
+    for (size_t i = 0; ascii && i < ansi.size(); ++i) {
+      ascii = static_cast<unsigned char>(ansi[i]) < 0x80;
+      wide[i] = static_cast<char16_t>(ansi[i]);
+    }
+    if (ascii) {
+      found = PSUnicodeView(s.P).find(std::u16string_view(wide, ansi.size()));
+    } else {
+      const std::u16string needle = PSGetUnicodeString(sub.P, sub.T);
+      found = needle.empty() ? std::u16string_view::npos : PSUnicodeView(s.P).find(needle);
+    }
   } else {
     std::u16string needle = PSGetUnicodeString(sub.P, sub.T);
     found = needle.empty() ? std::u16string::npos : PSGetUnicodeString(s.P, s.T).find(needle);
