@@ -530,6 +530,10 @@ struct TPSFastRunner {
     t = Load<const TPSTypeRec*>(e);
     p = e + TPSStack::EntryHeader;
   }
+  // An integer of 32 or 64 bits, by its kind.
+  static int64_t IntegerAt(const uint8_t* p, TPSBaseType b) {
+    return b == btS32 ? int64_t(Load<int32_t>(p)) : b == btU32 ? int64_t(Load<uint32_t>(p)) : Load<int64_t>(p);
+  }
   static bool Text(TPSBaseType b) {
     return b == btString || b == btPChar || b == btUnicodeString || b == btWideString || b == btChar || b == btWideChar;
   }
@@ -556,17 +560,18 @@ struct TPSFastRunner {
       const TPSBaseType a = at->FBaseType, r = rt->FBaseType;
       done = (a == btS32 || a == btU32 || a == btS64) &&
              (r == btString || r == btPChar || r == btUnicodeString || r == btWideString);
-      if (done) IntToText(rp, rt, PSGetInt64(ap, at));
+      if (done) IntToText(rp, rt, IntegerAt(ap, a));
     } else if (done && in.Sub == uint8_t(TInlineRoutine::Pos)) {
       done = Text(at->FBaseType) && Text(bt->FBaseType) && (rt->FBaseType == btS32 || rt->FBaseType == btU32);
-      if (done) PSSetInt(rp, rt, PosIn(ap, at, bp, bt));
+      if (done) Store(rp, static_cast<uint32_t>(PosIn(ap, at, bp, bt)));
     } else if (done) {
       Argument(3, cp, ct);
       const TPSBaseType r = rt->FBaseType;
       done = Follow(cp, ct) && Text(at->FBaseType) && (bt->FBaseType == btS32 || bt->FBaseType == btU32) &&
              (ct->FBaseType == btS32 || ct->FBaseType == btU32) &&
              (r == btString || r == btPChar || r == btUnicodeString || r == btWideString);
-      if (done) CopyTo(rp, rt, ap, at, PSGetInt(bp, bt), PSGetInt(cp, ct));
+      // Read as Longint whatever their kind, as the routine reads them.
+      if (done) CopyTo(rp, rt, ap, at, Load<int32_t>(bp), Load<int32_t>(cp));
     }
     if (!done) {
       const int32_t next = PushVarRef(in, pc);

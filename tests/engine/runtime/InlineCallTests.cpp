@@ -41,6 +41,8 @@ begin
   // IntToStr of every integer kind into both string widths.
   big := -9223372036854775807 - 1; k := 4294967295;
   a := IntToStr(big); u := IntToStr(k) + IntToStr(-7) + IntToStr(i mod 3); Print(a + u + IntToStr(Length(a)));
+  // Cardinal positions read as Longint, as Copy declares them.
+  Print(Copy(u, k, 2) + '|' + Copy(a, 2, k) + '|' + Copy(a, k - 4294967293, 3));
   // Appends of each width, of a text to itself and of characters within and beyond ASCII.
   u := 'xÿ'; u := u + u; a := 'ab'; a := a + a; a := a + c; u := u + c; w := w + u; c := #200; u := u + c;
   Print(u + '|' + a + '|' + w);
@@ -53,7 +55,7 @@ end.
   general.General = true;
   const auto a = RunScriptSource(source, fast), b = RunScriptSource(source, general);
   EXPECT_EQ(a.Text(), b.Text());
-  EXPECT_NE(a.Report.find("Out of string range at line 37"), std::string::npos) << a.Text();
+  EXPECT_NE(a.Report.find("Out of string range at line 39"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("u 0\nuc 0\n"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("qr\nz\nq1\n"), std::string::npos) << a.Text();
 }
