@@ -504,29 +504,32 @@ bool DoAssigned(TPSExec*, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
 }
 
 // Integer text as StrToInt reads it: blanks around, a sign, decimal digits
-// or $ and hexadecimal digits.
-bool TryParseInteger(std::u16string_view text, int64_t low, int64_t high, int64_t& out) {
+// or $ and hexadecimal digits. Read by code unit: in UTF-8 text every byte
+// of a character beyond ASCII is above the range any of these take.
+template <class Ch>
+bool ParseIntegerText(std::basic_string_view<Ch> text, int64_t low, int64_t high, int64_t& out) {
+  auto at = [&](size_t k) { return static_cast<char32_t>(static_cast<std::make_unsigned_t<Ch>>(text[k])); };
   size_t i = 0, n = text.size();
-  while (i < n && text[i] <= u' ') ++i;
-  while (n > i && text[n - 1] <= u' ') --n;
+  while (i < n && at(i) <= U' ') ++i;
+  while (n > i && at(n - 1) <= U' ') --n;
   bool negative = false;
-  if (i < n && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+  if (i < n && (at(i) == U'+' || at(i) == U'-')) negative = at(i++) == U'-';
   bool hex = false;
-  if (i < n && text[i] == u'$') {
+  if (i < n && at(i) == U'$') {
     hex = true;
     ++i;
   }
   if (i >= n) return false;
   unsigned __int128 value = 0;
   for (; i < n; ++i) {
-    char16_t c = text[i];
+    char32_t c = at(i);
     int digit;
-    if (c >= u'0' && c <= u'9')
-      digit = c - u'0';
-    else if (hex && c >= u'a' && c <= u'f')
-      digit = c - u'a' + 10;
-    else if (hex && c >= u'A' && c <= u'F')
-      digit = c - u'A' + 10;
+    if (c >= U'0' && c <= U'9')
+      digit = int(c - U'0');
+    else if (hex && c >= U'a' && c <= U'f')
+      digit = int(c - U'a') + 10;
+    else if (hex && c >= U'A' && c <= U'F')
+      digit = int(c - U'A') + 10;
     else
       return false;
     value = value * (hex ? 16 : 10) + static_cast<unsigned>(digit);
@@ -536,6 +539,9 @@ bool TryParseInteger(std::u16string_view text, int64_t low, int64_t high, int64_
   if (signedValue < low || signedValue > high) return false;
   out = static_cast<int64_t>(signedValue);
   return true;
+}
+bool TryParseInteger(std::u16string_view text, int64_t low, int64_t high, int64_t& out) {
+  return ParseIntegerText(text, low, high, out);
 }
 
 long double CheckedReal(long double v) {
@@ -600,6 +606,12 @@ int32_t StrToIntDef(const rtl::UnicodeString& s, int32_t def) {
   return TryParseInteger(s, INT32_MIN, INT32_MAX, v) ? static_cast<int32_t>(v) : def;
 }
 
+// StrToInt as a plain handler, so that the fast loop knows it.
+bool DoStrToInt(TPSExec* exec, TPSExternalProcRec*, TPSStack*, TPSStack* stack) {
+  return InvokeWithStack<int32_t, rtl::UnicodeString>(*exec, *stack,
+                                                      [](const rtl::UnicodeString& s) { return StrToIntDef(s, -1); });
+}
+
 rtl::AnsiString Replicate(const rtl::AnsiString& c, int32_t n) {
   return rtl::AnsiString(static_cast<size_t>(Clamp0(n)), c.empty() ? '\0' : c[0]);
 }
@@ -630,7 +642,7 @@ std::span<const TPSRoutineRow> StandardRoutineRows() {
   using RealFn = long double (*)(long double);
   static const std::vector<TPSRoutineRow> rows = {
       {"function IntToStr(i: Int64): String;", Raw(&Checked<SigIntToStr, DoIntToStr>)},
-      {"function StrToInt(s: String): Longint;", Native([](UnicodeString s) { return StrToIntDef(s, -1); })},
+      {"function StrToInt(s: String): Longint;", Raw(&DoStrToInt)},
       {"function StrToIntDef(s: String; def: Longint): Longint;",
        Native([](UnicodeString s, int32_t def) { return StrToIntDef(s, def); })},
       {"function Copy(s: AnyString; iFrom, iCount: Longint): AnyString;", Raw(&Checked<SigCopy, DoCopy>)},
@@ -714,12 +726,20 @@ std::span<const TPSRoutineRow> StandardRoutineRows() {
   return rows;
 }
 
+int32_t StrToIntOf(const uint8_t* s, const TPSTypeRec* sType) {
+  int64_t v;
+  const bool read = IsAnsi(sType) ? ParseIntegerText(PSAnsiView(s), INT32_MIN, INT32_MAX, v)
+                                  : ParseIntegerText(PSUnicodeView(s), INT32_MIN, INT32_MAX, v);
+  return read ? static_cast<int32_t>(v) : -1;
+}
+
 TInlineRoutine InlineRoutineOf(TPSProcPtr handler) {
   if (handler == &Checked<SigLengthOf, DoLength>) return TInlineRoutine::Length;
   if (handler == &Checked<SigStrGet, DoStrGet>) return TInlineRoutine::StrGet;
   if (handler == &Checked<SigPos, DoPos>) return TInlineRoutine::Pos;
   if (handler == &Checked<SigCopy, DoCopy>) return TInlineRoutine::Copy;
   if (handler == &Checked<SigIntToStr, DoIntToStr>) return TInlineRoutine::IntToStr;
+  if (handler == &DoStrToInt) return TInlineRoutine::StrToInt;
   return TInlineRoutine::None;
 }
 

@@ -19,11 +19,13 @@ bool NotificationVariantSet(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* g
 bool DispatchInvoke(TPSExec* exec, TPSExternalProcRec* proc, TPSStack* globals, TPSStack* stack);
 
 // Routines the fast loop runs in place of their call sequence.
-enum class TInlineRoutine : uint8_t { None, Length, StrGet, Pos, Copy, IntToStr };
+enum class TInlineRoutine : uint8_t { None, Length, StrGet, StrToInt, Pos, Copy, IntToStr };
 TInlineRoutine InlineRoutineOf(TPSProcPtr handler);
 // Pos(SubStr, S), Copy(S, From, Count) and IntToStr(I) into R, on values
 // where they lie.
 void IntToText(uint8_t* r, const TPSTypeRec* rType, int64_t value);
+// StrToInt(S) of a string of either width.
+int32_t StrToIntOf(const uint8_t* s, const TPSTypeRec* sType);
 int32_t PosIn(const uint8_t* sub, const TPSTypeRec* subType, const uint8_t* s, const TPSTypeRec* sType);
 void CopyTo(uint8_t* r, const TPSTypeRec* rType, const uint8_t* s, const TPSTypeRec* sType, int64_t from,
             int64_t count);

@@ -37,6 +37,9 @@ struct TFastOperand {
   const TPSTypeRec* ElemT = nullptr;  // FoElemFixed: the element type
   uint32_t ElemSize = 0;
   alignas(16) uint8_t Value[16] = {};  // FoConst
+  // FoConst of an ANSI string: the text as a UnicodeString takes it.
+  TPSBlockHeader* Wide = nullptr;
+  bool HasWide = false;  // Wide is set (nil is the empty text)
 };
 
 enum TFastOp : uint8_t {

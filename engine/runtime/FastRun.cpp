@@ -228,6 +228,24 @@ struct TPSFastRunner {
         default: break;
       }
     }
+    if (db == btUnicodeString && in.B.HasWide) {
+      // An ANSI constant: its UTF-16 twin, made at load, is shared.
+      ReleaseStringBlock(LoadBlock(dp));
+      Store(dp, in.B.Wide);
+      return static_cast<int32_t>(in.Next);
+    }
+    // An integer into a wider or differently signed one (an Integer
+    // argument of a routine taking an Int64, a Cardinal into an Integer).
+    if (st->FBaseType == btS32 || st->FBaseType == btU32) {
+      if (db == btS32 || db == btU32) {
+        std::memcpy(dp, sp, 4);
+        return static_cast<int32_t>(in.Next);
+      }
+      if (db == btS64) {
+        Store<int64_t>(dp, st->FBaseType == btS32 ? int64_t(Load<int32_t>(sp)) : int64_t(Load<uint32_t>(sp)));
+        return static_cast<int32_t>(in.Next);
+      }
+    }
     if (in.Window) return ToGeneral;
     X.FCurrentPosition = in.End;
     return After(AssignValue(dp, dt, sp, st, &X), in);
@@ -265,6 +283,27 @@ struct TPSFastRunner {
         Store(dp, d);
         return static_cast<int32_t>(in.Next);
       }
+    }
+    if (db == btU8 && sb == btU8 && op >= CalcAnd && op <= CalcXor) {  // Booleans
+      *dp = op == CalcAnd ? *dp & *sp : op == CalcOr ? *dp | *sp : *dp ^ *sp;
+      return static_cast<int32_t>(in.Next);
+    }
+    if (db == btUnicodeString && op == CalcAdd && !in.Window) {
+      // Concatenation, of the kinds the compiler makes (the append may fail
+      // for memory, at the instruction's end as the general loop reports it).
+      X.FCurrentPosition = in.End;
+      if (sb == btUnicodeString) {
+        PSUnicodeAppend(dp, PSUnicodeView(sp));
+      } else if (in.B.HasWide) {
+        const TPSBlockHeader* w = in.B.Wide;
+        if (w) PSUnicodeAppend(dp, std::u16string_view(reinterpret_cast<const char16_t*>(w + 1), w->Length));
+      } else if (sb == btWideChar || sb == btChar) {
+        const char16_t ch = sb == btChar ? *sp : Load<char16_t>(sp);
+        PSUnicodeAppend(dp, std::u16string_view(&ch, 1));
+      } else {
+        goto general;
+      }
+      return static_cast<int32_t>(in.Next);
     }
   general:
     if (in.Window) return ToGeneral;
@@ -601,6 +640,9 @@ struct TPSFastRunner {
       if (in.Sub == uint8_t(TInlineRoutine::Length)) {
         done = (wide || narrow) && (rb == btS32 || rb == btU32) && length <= INT32_MAX;
         value = static_cast<uint32_t>(length);
+      } else if (in.Sub == uint8_t(TInlineRoutine::StrToInt)) {
+        done = (wide || narrow) && rb == btS32;
+        if (done) value = static_cast<uint32_t>(StrToIntOf(sp, st));
       } else {
         done = (wide || narrow) && (rb == btChar || rb == btWideChar) && Resolve(in.C, ip, it) &&
                (it->FBaseType == btS32 || it->FBaseType == btU32);

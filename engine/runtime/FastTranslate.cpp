@@ -93,6 +93,10 @@ struct TPSTranslator {
         TPSBlockHeader* block = ConstantStringBlock(Proc, key, Data + Pos, length, wide);
         Pos += static_cast<uint32_t>(bytes);
         Store(o.Value, block);
+        if (!wide && key < 0x80000000u) {
+          o.Wide = ConstantWideTwin(Proc, key, block);
+          o.HasWide = true;
+        }
         return true;
       }
       default: return false;
@@ -259,9 +263,9 @@ struct TPSTranslator {
     c.Next = code[j].Next;
   }
 
-  // The call sequences of Length(s), s[i] (StrGet), Pos and Copy,
-  // instruction by instruction as the compiler makes them:
-  //   Length: PushType r; Push s; PushVarRef r; Call; Pop; Pop
+  // The call sequences of Length(s), StrToInt(s), s[i] (StrGet), Pos and
+  // Copy, instruction by instruction as the compiler makes them:
+  //   Length, StrToInt: PushType r; Push s; PushVarRef r; Call; Pop; Pop
   //   StrGet: PushType r; Push i; PushType pointer; SetPointer to s; PushVarRef r; Call; Pop; Pop; Pop
   // (no jump landing inside) become one instruction at the first.
   void InlineCalls(std::vector<TFastInstr>& code) {
@@ -277,7 +281,7 @@ struct TPSTranslator {
       if (call + pops >= n || code[call].Op != FxCallHost || code[call].Target >= X.FProcs.size()) continue;
       const auto* routine = static_cast<const TPSExternalProcRec*>(X.FProcs[code[call].Target].get());
       const TInlineRoutine kind = InlineRoutineOf(routine->FProcPtr);
-      if ((kind != TInlineRoutine::Length && kind != TInlineRoutine::StrGet) ||
+      if ((kind != TInlineRoutine::Length && kind != TInlineRoutine::StrGet && kind != TInlineRoutine::StrToInt) ||
           (kind == TInlineRoutine::StrGet) != strGet)
         continue;
       bool ok = true;

@@ -77,6 +77,21 @@ TPSBlockHeader* ConstantStringBlock(TPSInternalProcRec& proc, uint32_t key, cons
   return static_cast<TPSBlockHeader*>(it->second);
 }
 
+TPSBlockHeader* ConstantWideTwin(TPSInternalProcRec& proc, uint32_t key, TPSBlockHeader* ansi) {
+  // Keys of the code's own constants are byte positions, far below this bit.
+  key |= 0x80000000u;
+  auto& cache = proc.FConstStrings;
+  if (auto it = cache.find(key); it != cache.end()) return static_cast<TPSBlockHeader*>(it->second);
+  TPSBlockHeader* block = nullptr;
+  if (ansi) {
+    block = NewUnicodeBlock(
+        rtl::Utf8ToUnicode(std::string_view(reinterpret_cast<const char*>(BlockData(ansi)), ansi->Length)));
+    block->RefCount = -1;
+  }
+  cache.emplace(key, block);
+  return block;
+}
+
 TPSBlockHeader* CharStringBlock(uint8_t c) {
   static TPSBlockHeader* const* const table = [] {
     static TPSBlockHeader* blocks[256];

@@ -56,6 +56,9 @@ TPSBlockHeader* NewUnicodeBlock(std::u16string_view text);
 // constants through it, so they share one block).
 TPSBlockHeader* ConstantStringBlock(TPSInternalProcRec& proc, uint32_t key, const uint8_t* text, uint32_t length,
                                     bool wide);
+// The same constant read as UTF-16 text, as it becomes when a UnicodeString
+// takes it (nil for an empty text), made once beside it.
+TPSBlockHeader* ConstantWideTwin(TPSInternalProcRec& proc, uint32_t key, TPSBlockHeader* ansi);
 inline void AddRefBlock(TPSBlockHeader* h) {
   if (h && h->RefCount > 0) ++h->RefCount;
 }

@@ -59,3 +59,46 @@ end.
   EXPECT_NE(a.Output.find("u 0\nuc 0\n"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("qr\nz\nq1\n"), std::string::npos) << a.Text();
 }
+
+// StrToInt in place of its call, concatenation and ANSI constants taken by
+// a UnicodeString in the fast loop, Boolean operators and integers assigned
+// across kinds, against the general loop.
+TEST(InlineCall, NumbersTextsAndBooleansMatchTheGeneralLoop) {
+  const char* const source = R"(
+var a: AnsiString; u: UnicodeString; i, n: Integer; k: Cardinal; big: Int64; p, q, r: Boolean;
+    texts: array of UnicodeString;
+begin
+  SetLength(texts, 18);
+  texts[0] := ''; texts[1] := ' 42 '; texts[2] := '-0'; texts[3] := '+7'; texts[4] := '$ff'; texts[5] := '-$10';
+  texts[6] := '2147483647'; texts[7] := '2147483648'; texts[8] := '-2147483648'; texts[9] := '-2147483649';
+  texts[10] := '12a'; texts[11] := 'é1'; texts[12] := '１'; texts[13] := #9'5'#10; texts[14] := '99999999999999999999999';
+  texts[15] := '-'; texts[16] := '$'; texts[17] := '1 2';
+  for i := 0 to 17 do begin
+    u := texts[i]; a := u;
+    n := StrToInt(u); Print(IntToStr(n) + ' ' + IntToStr(StrToInt(a)));
+    if StrToInt(u) > 5 then Print('big ' + IntToStr(i));
+  end;
+  // ANSI constants, within and beyond ASCII, taken and appended by a UnicodeString.
+  for i := 1 to 3 do begin
+    u := 'é€'; u := u + 'ÿ' + IntToStr(i) + ',' + 'x'; a := 'ä'; u := u + a; Print(u + IntToStr(Length(u)));
+    u := ''; u := u + ''; u := u + 'z'; Print(u);
+    u := 'item' + IntToStr(i) + ',' + IntToStr(i mod 2) + ',ü' + IntToStr(i mod 3) + ',end'; Print(u + IntToStr(Length(u)));
+  end;
+  // Booleans of every pair under and, or, xor.
+  for i := 0 to 3 do begin
+    p := i mod 2 = 1; q := i div 2 = 1;
+    r := p and q; Print(IntToStr(Ord(r)) + IntToStr(Ord(p or q)) + IntToStr(Ord(p xor q)) + IntToStr(Ord(p and not q)));
+  end;
+  // Integers into wider and differently signed ones.
+  n := -5; k := 4000000000; big := n; Print(IntToStr(big)); big := k; Print(IntToStr(big));
+  n := k; Print(IntToStr(n)); k := n; Print(IntToStr(k)); Print(IntToStr(n - 1) + IntToStr(k + 1));
+end.
+)";
+  TScriptOptions fast, general;
+  general.General = true;
+  const auto a = RunScriptSource(source, fast), b = RunScriptSource(source, general);
+  EXPECT_EQ(a.Text(), b.Text());
+  EXPECT_NE(a.Output.find("-1 -1\n42 42\nbig 1\n0 0\n"), std::string::npos) << a.Text();
+  EXPECT_NE(a.Output.find("é€ÿ1,xä7\nz\nitem1,1,ü1,end14\n"), std::string::npos) << a.Text();
+  EXPECT_NE(a.Output.find("-5\n4000000000\n-294967296\n4000000000\n"), std::string::npos) << a.Text();
+}
