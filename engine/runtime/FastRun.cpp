@@ -228,6 +228,15 @@ struct TPSFastRunner {
         default: break;
       }
     }
+    if (TPSBlockHeader* h = db != btUnicodeString         ? nullptr
+                            : st->FBaseType == btChar     ? WideCharStringBlock(*sp)
+                            : st->FBaseType == btWideChar ? WideCharStringBlock(Load<char16_t>(sp))
+                                                          : nullptr) {
+      // A character of the first 256 codes: its one-character text, made once.
+      ReleaseStringBlock(LoadBlock(dp));
+      Store(dp, h);
+      return static_cast<int32_t>(in.Next);
+    }
     if (db == btUnicodeString && in.B.HasWide) {
       // An ANSI constant: its UTF-16 twin, made at load, is shared.
       ReleaseStringBlock(LoadBlock(dp));

@@ -229,6 +229,13 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
       return ErNoError;
     case btUnicodeString:
       if (sb == btUnicodeString) return CopyValues(dst, src, st) ? ErNoError : ErTypeMismatch;
+      if (TPSBlockHeader* h = sb == btChar       ? WideCharStringBlock(*src)
+                              : sb == btWideChar ? WideCharStringBlock(Load<char16_t>(src))
+                                                 : nullptr) {
+        ReleaseStringBlock(LoadBlock(dst));
+        Store(dst, h);
+        return ErNoError;
+      }
       PSUnicodeAssign(dst, PSGetUnicodeString(src, st));
       return ErNoError;
     case btWideString:

@@ -105,6 +105,20 @@ TPSBlockHeader* CharStringBlock(uint8_t c) {
   return table[c];
 }
 
+TPSBlockHeader* WideCharStringBlock(char16_t c) {
+  if (c > 0xFF) return nullptr;
+  static TPSBlockHeader* const* const table = [] {
+    static TPSBlockHeader* blocks[256];
+    for (int i = 0; i < 256; ++i) {
+      const char16_t ch = static_cast<char16_t>(i);
+      blocks[i] = NewUnicodeBlock(std::u16string_view(&ch, 1));
+      blocks[i]->RefCount = -1;
+    }
+    return blocks;
+  }();
+  return table[c];
+}
+
 std::string_view PSAnsiView(const uint8_t* slot) {
   TPSBlockHeader* h = LoadBlock(slot);
   return h ? std::string_view(reinterpret_cast<const char*>(h + 1), h->Length) : std::string_view();

@@ -50,6 +50,8 @@ TPSBlockHeader* NewAnsiBlock(std::string_view text);
 // The one-character string of a byte, made once and never freed (as the
 // constants are): a Char made a string allocates nothing. Nil without memory.
 TPSBlockHeader* CharStringBlock(uint8_t c);
+// The same for a UnicodeString of a character below 256 (nil above).
+TPSBlockHeader* WideCharStringBlock(char16_t c);
 TPSBlockHeader* NewUnicodeBlock(std::u16string_view text);
 // The never-freed block of a string constant of a procedure's code, made
 // once per position `key` (both the general loop and the translation read

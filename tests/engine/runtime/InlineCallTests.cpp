@@ -84,6 +84,11 @@ begin
     u := ''; u := u + ''; u := u + 'z'; Print(u);
     u := 'item' + IntToStr(i) + ',' + IntToStr(i mod 2) + ',ü' + IntToStr(i mod 3) + ',end'; Print(u + IntToStr(Length(u)));
   end;
+  // Characters made UnicodeStrings share blocks made once: changing the string leaves them alone.
+  for i := 0 to 1 do begin
+    u := 'q'; u[1] := 'z'; a := 'é'; u := a[1]; u := u + 'r'; Print(u); u := #255; u[1] := 'y'; u := #255; Print(u);
+    u := #256; u := u + u; Print(u); u := 'q'; Print(u + IntToStr(Length(u)));
+  end;
   // Booleans of every pair under and, or, xor.
   for i := 0 to 3 do begin
     p := i mod 2 = 1; q := i div 2 = 1;
