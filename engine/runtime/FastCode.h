@@ -89,9 +89,12 @@ enum TFastOp : uint8_t {
 
 struct TFastInstr {
   TFastOp Op = FxGeneral;
-  uint8_t Sub = 0;             // operator; FxJumpIf/FxSetFlag: 1 jumps or sets on true; FxIncDec: 1 adds, 0 subtracts
-  uint8_t Jump = 0;            // FxCompareJump: 1 jumps on true
-  uint8_t Step = 0;            // FxCompareJump: 1 increments the left operand first; FxFlagJump: 1 pops
+  uint8_t Sub = 0;   // operator; FxJumpIf/FxSetFlag: 1 jumps or sets on true; FxIncDec: 1 adds, 0 subtracts
+  uint8_t Jump = 0;  // FxCompareJump: 1 jumps on true
+  uint8_t Step = 0;  // FxCompareJump: 1 increments the left operand first; FxFlagJump: 1 pops
+  // FxInlineCall compared in place: CalcAnd or CalcOr combines the result
+  // into A and drops the Boolean entry below the result's place (0 stores it in A).
+  uint8_t Combine = 0;
   uint32_t Pos = 0;            // byte offset of the instruction
   uint32_t End = 0;            // byte offset after it
   uint32_t Target = 0;         // jumps, FxWindow and its copies: instruction number; FxCall: procedure number

@@ -4,6 +4,7 @@
 // general loop) hands the instruction back, untouched, to the general loop
 // at its byte position; the operations that can fail report at the end of
 // the instruction, as the general loop does, through the same routines.
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <type_traits>
@@ -586,6 +587,39 @@ struct TPSFastRunner {
     return b == btString || b == btPChar || b == btUnicodeString || b == btWideString || b == btChar || b == btWideChar;
   }
 
+  // IntToStr(i) appended at once to a string (`s := s + IntToStr(i)`, and
+  // each such term of a longer sum): the digits go straight onto the
+  // string, and the arguments and the result, still empty, are dropped.
+  // False (nothing done) unless the result is the entry below the
+  // arguments and the string one the addition takes as it stands.
+  bool AppendDigits(const TFastInstr& in, uint64_t args, const uint8_t* rp, int64_t value) {
+    if (V.Count < args + 1) return false;
+    const uint32_t low = V.Entries[V.Count - args - 1];
+    uint8_t* dp;
+    const TPSTypeRec* dt;
+    if (rp != V.Data + low + TPSStack::EntryHeader || LoadBlock(rp) ||
+        X.FStack.FCapacity - low > TPSStack::ShrinkSlack || !Resolve(in.B, dp, dt) ||
+        (dt->FBaseType != btUnicodeString && dt->FBaseType != btString))
+      return false;
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    const size_t length = static_cast<size_t>(end - digits);
+    // A failure to grow the string is the addition's.
+    X.FCurrentPosition = X.FCurrProc->FFast->Code[in.Target].End;
+    if (dt->FBaseType == btString) {
+      PSAnsiAppend(dp, std::string_view(digits, length));
+    } else {
+      char16_t wide[24];
+      for (size_t i = 0; i < length; ++i) wide[i] = static_cast<char16_t>(digits[i]);
+      PSUnicodeAppend(dp, std::u16string_view(wide, length));
+    }
+    for (uint64_t i = 1; i <= args; ++i) QuickDrop(V.Entries[V.Count - i], true);
+    X.FStack.FEntries.resize(size_t(V.Count - args - 1));
+    X.FStack.FLength = low;
+    V.Count -= args + 1;
+    return true;
+  }
+
   // Pos, Copy or IntToStr with its arguments on the stack, when they and the result
   // are texts and integers as the routine declares and the arguments go
   // without more than a string released; else the call sequence itself,
@@ -608,6 +642,7 @@ struct TPSFastRunner {
       const TPSBaseType a = at->FBaseType, r = rt->FBaseType;
       done = (a == btS32 || a == btU32 || a == btS64) &&
              (r == btString || r == btPChar || r == btUnicodeString || r == btWideString);
+      if (done && in.Step && AppendDigits(in, args, rp, IntegerAt(ap, a))) return static_cast<int32_t>(in.JumpTo);
       if (done) IntToText(rp, rt, IntegerAt(ap, a));
     } else if (done && in.Sub == uint8_t(TInlineRoutine::Pos)) {
       done = Text(at->FBaseType) && Text(bt->FBaseType) && (rt->FBaseType == btS32 || rt->FBaseType == btU32);
@@ -676,7 +711,19 @@ struct TPSFastRunner {
         result = Relate(value, r, in.Jump);
       else
         quick = false;
-      if (quick) {
+      if (quick && in.Combine) {
+        // The Boolean pushed for the result is on top: dropped unless that
+        // would give memory back (the call sequence then runs as it is).
+        const uint32_t off = V.Count ? V.Entries[V.Count - 1] : 0;
+        const auto* top = V.Count ? Load<const TPSTypeRec*>(V.Data + off) : nullptr;
+        if (top && top->FBaseType == btU8 && X.FStack.FCapacity - off <= TPSStack::ShrinkSlack) {
+          *dp = in.Combine == CalcAnd ? *dp & uint8_t(result) : *dp | uint8_t(result);
+          X.FStack.FEntries.pop_back();
+          X.FStack.FLength = off;
+          --V.Count;
+          return static_cast<int32_t>(in.Next);
+        }
+      } else if (quick) {
         *dp = result ? 1 : 0;
         return static_cast<int32_t>(in.Next);
       }

@@ -323,6 +323,20 @@ struct TPSTranslator {
       in.ChainLength = cb;
       in.Target = c;
       in.Next = code[pop].Next;
+      // The comparison into a Boolean pushed just before it that is then
+      // and-ed or or-ed into another and dropped (each term after the first
+      // of `(a > 0) and (b = 'x')`): combined into that one at once.
+      const uint32_t calc = in.Next;
+      if (in.A.Kind != FoStack || in.A.Frame != in.Frame - 1 || p == 0 || code[p - 1].Op != FxPushType ||
+          code[p - 1].Type->FBaseType != btU8 || calc + 1 >= n || landed[calc] || code[calc].Op != FxCalc ||
+          (code[calc].Sub != CalcAnd && code[calc].Sub != CalcOr) || code[calc].B.Kind != FoStack ||
+          code[calc].B.Frame != in.A.Frame || code[calc].A.Kind != FoStack || code[calc].A.Frame >= in.A.Frame)
+        continue;
+      const uint32_t drop = code[calc].Next;
+      if (drop >= n || landed[drop] || code[drop].Op != FxPop) continue;
+      in.Combine = code[calc].Sub;
+      in.A = code[calc].A;
+      in.Next = code[drop].Next;
     }
     // Pos, Copy and IntToStr, their arguments pushed: PushVarRef r; Call; a
     // pop for the reference and each argument.
@@ -344,6 +358,20 @@ struct TPSTranslator {
       code[p].Sub = static_cast<uint8_t>(kind);
       code[p].Frame = static_cast<int32_t>(args);
       code[p].Next = code[last].Next;
+      // IntToStr's result added to a string and dropped at once: Target is
+      // the addition, B its destination, JumpTo what follows the pop.
+      const uint32_t c = code[p].Next;
+      const TFastOperand& r = code[p].A;
+      if (kind != TInlineRoutine::IntToStr || r.Kind != FoStack || c + 1 >= n || landed[c] || code[c].Op != FxCalc ||
+          code[c].Sub != CalcAdd || code[c].B.Kind != FoStack || code[c].B.Frame != r.Frame ||
+          !(code[c].A.Kind == FoGlobal || (code[c].A.Kind == FoStack && code[c].A.Frame < r.Frame)))
+        continue;
+      const uint32_t pop = code[c].Next;
+      if (pop >= n || landed[pop] || code[pop].Op != FxPop) continue;
+      code[p].Step = 1;
+      code[p].B = code[c].A;
+      code[p].Target = c;
+      code[p].JumpTo = code[pop].Next;
     }
   }
 
