@@ -587,32 +587,27 @@ struct TPSFastRunner {
     return b == btString || b == btPChar || b == btUnicodeString || b == btWideString || b == btChar || b == btWideChar;
   }
 
-  // IntToStr(i) appended at once to a string (`s := s + IntToStr(i)`, and
-  // each such term of a longer sum): the digits go straight onto the
+  // IntToStr(i) appended at once to a UnicodeString (`s := s + IntToStr(i)`,
+  // and each such term of a longer sum): the digits go straight onto the
   // string, and the arguments and the result, still empty, are dropped.
-  // False (nothing done) unless the result is the entry below the
-  // arguments and the string one the addition takes as it stands.
+  // False (nothing done) unless the result is the entry below the arguments.
   bool AppendDigits(const TFastInstr& in, uint64_t args, const uint8_t* rp, int64_t value) {
     if (V.Count < args + 1) return false;
     const uint32_t low = V.Entries[V.Count - args - 1];
     uint8_t* dp;
     const TPSTypeRec* dt;
     if (rp != V.Data + low + TPSStack::EntryHeader || LoadBlock(rp) ||
-        X.FStack.FCapacity - low > TPSStack::ShrinkSlack || !Resolve(in.B, dp, dt) ||
-        (dt->FBaseType != btUnicodeString && dt->FBaseType != btString))
+        X.FStack.FCapacity - low > TPSStack::ShrinkSlack || !Resolve(in.B, dp, dt) || dp == rp ||
+        dt->FBaseType != btUnicodeString)
       return false;
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     const size_t length = static_cast<size_t>(end - digits);
+    char16_t wide[24];
+    for (size_t i = 0; i < length; ++i) wide[i] = static_cast<char16_t>(digits[i]);
     // A failure to grow the string is the addition's.
     X.FCurrentPosition = X.FCurrProc->FFast->Code[in.Target].End;
-    if (dt->FBaseType == btString) {
-      PSAnsiAppend(dp, std::string_view(digits, length));
-    } else {
-      char16_t wide[24];
-      for (size_t i = 0; i < length; ++i) wide[i] = static_cast<char16_t>(digits[i]);
-      PSUnicodeAppend(dp, std::u16string_view(wide, length));
-    }
+    PSUnicodeAppend(dp, std::u16string_view(wide, length));
     for (uint64_t i = 1; i <= args; ++i) QuickDrop(V.Entries[V.Count - i], true);
     X.FStack.FEntries.resize(size_t(V.Count - args - 1));
     X.FStack.FLength = low;

@@ -67,7 +67,16 @@ TEST(InlineCall, NumbersTextsAndBooleansMatchTheGeneralLoop) {
   const char* const source = R"(
 var a: AnsiString; u: UnicodeString; i, n: Integer; k: Cardinal; big: Int64; p, q, r: Boolean;
     texts: array of UnicodeString;
+// Digits appended to a local string, one made ANSI at the end and a var parameter.
+procedure Digits(var v: string);
+var t: string; x: AnsiString; j: Integer;
 begin
+  t := ''; x := 'n';
+  for j := -2 to 2 do begin t := t + IntToStr(j) + ','; x := x + IntToStr(j * 1000000000) + IntToStr(Int64(j) * 5000000000); v := v + IntToStr(j); end;
+  Print(t + x + v);
+end;
+begin
+  u := '#'; Digits(u); Print(u);
   SetLength(texts, 18);
   texts[0] := ''; texts[1] := ' 42 '; texts[2] := '-0'; texts[3] := '+7'; texts[4] := '$ff'; texts[5] := '-$10';
   texts[6] := '2147483647'; texts[7] := '2147483648'; texts[8] := '-2147483648'; texts[9] := '-2147483649';
@@ -111,6 +120,11 @@ end.
   general.General = true;
   const auto a = RunScriptSource(source, fast), b = RunScriptSource(source, general);
   EXPECT_EQ(a.Text(), b.Text());
+  EXPECT_NE(
+      a.Output.find(
+          "-2,-1,0,1,2,n-2000000000-10000000000-1000000000-50000000000010000000005000000000200000000010000000000#-2-1012\n#-2-1012\n"),
+      std::string::npos)
+      << a.Text();
   EXPECT_NE(a.Output.find("-1 -1\n001\n42 42\nbig 1\n000\n0 0\n111\n"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("é€ÿ1,xä7\nz\nitem1,1,ü1,end14\n"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("-5\n4000000000\n-294967296\n4000000000\n"), std::string::npos) << a.Text();
