@@ -4,6 +4,9 @@
 // ends, and the failure report of an index out of range.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 #include "tests/engine/compiler/ScriptRunner.h"
 
 using ps::testing::RunScriptSource;
@@ -13,7 +16,7 @@ using ps::testing::TScriptRun;
 namespace {
 // The run of the free-running loops, which must match the same script kept
 // in the general loop by a run-line hook.
-TScriptRun RunBothWays(const char* source) {
+TScriptRun RunBothWays(const std::string& source) {
   TScriptOptions fast, general;
   general.General = true;
   auto a = RunScriptSource(source, fast);
@@ -135,4 +138,104 @@ end.
   EXPECT_NE(a.Output.find("-1 -1\n001\n42 42\nbig 1\n000\n0 0\n111\n"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("é€ÿ1,xä7\nz\nitem1,1,ü1,end14\n"), std::string::npos) << a.Text();
   EXPECT_NE(a.Output.find("-5\n4000000000\n-294967296\n4000000000\n"), std::string::npos) << a.Text();
+}
+
+namespace {
+
+// Random loops over texts: sums of constants within and beyond ASCII,
+// digits, characters and slices; lengths, positions and numbers read back;
+// conditions of comparisons made in place and-ed and or-ed together;
+// indexes that may leave a text.
+class TTextGenerator {
+ public:
+  explicit TTextGenerator(uint32_t seed) : Rng(seed) {}
+
+  std::string Program() {
+    std::string body;
+    const int n = 2 + Pick(5);
+    for (int k = 0; k < n; ++k) body += Statement(1);
+    return "var u0, u1: string; a: AnsiString; n, p: Integer; k: Cardinal; b: Boolean; i: Integer;\n"
+           "begin\n  u0 := 'x1,2'; u1 := ''; a := 'é9'; n := 3; p := 0; k := 7; b := False;\n"
+           "  try\n    for i := 1 to " +
+           std::to_string(3 + Pick(12)) + " do begin\n" + body +
+           "    end;\n  except Print('stopped at ' + IntToStr(i)); end;\n"
+           "  Print(u0 + '|' + u1 + '|' + a + '|' + IntToStr(n) + ' ' + IntToStr(p) + ' ' + IntToStr(k) + ' ' + "
+           "IntToStr(Ord(b)));\nend.\n";
+  }
+
+ private:
+  std::mt19937 Rng;
+  int Pick(int n) { return static_cast<int>(Rng() % static_cast<uint32_t>(n)); }
+
+  std::string Text() {
+    static const char* const names[] = {"u0", "u1", "a"};
+    return names[Pick(3)];
+  }
+  std::string Int() {
+    switch (Pick(6)) {
+      case 0: return std::to_string(Pick(7) - 2);
+      case 1: return "Length(" + Text() + ")";
+      case 2: return "i";
+      case 3: return "k";
+      default: return Pick(2) ? "n" : "p";
+    }
+  }
+  std::string Term() {
+    static const char* const constants[] = {"','", "'7'", "'-'", "'ä'", "'€'", "''", "'$1f'", "' 12 '"};
+    switch (Pick(7)) {
+      case 0: return constants[Pick(8)];
+      case 1: return "IntToStr(" + Int() + (Pick(2) ? " * 1000" : " - 5") + ")";
+      case 2: return Text() + "[" + Int() + "]";  // may leave the text
+      case 3: return "Copy(" + Text() + ", " + Int() + ", " + Int() + ")";
+      default: return Text();
+    }
+  }
+  std::string Sum() {
+    std::string e = Term();
+    for (int k = Pick(4); k > 0; --k) e += " + " + Term();
+    return e;
+  }
+  std::string Comparison() {
+    static const char* const rel[] = {" < ", " <= ", " > ", " >= ", " = ", " <> "};
+    switch (Pick(4)) {
+      case 0: return "(Length(" + Text() + ")" + rel[Pick(6)] + std::to_string(Pick(5)) + ")";
+      case 1: return "(" + Text() + "[" + Int() + "]" + rel[Pick(6)] + (Pick(2) ? "','" : "'1'") + ")";
+      case 2: return "(StrToInt(" + Text() + ")" + rel[Pick(6)] + std::to_string(Pick(20) - 5) + ")";
+      default: return "(Pos(" + Term() + ", " + Text() + ") > " + std::to_string(Pick(3)) + ")";
+    }
+  }
+  std::string Condition() {
+    std::string c = Comparison();
+    for (int k = Pick(3); k > 0; --k) c += (Pick(2) ? " and " : " or ") + Comparison();
+    return c;
+  }
+  std::string Statement(int depth) {
+    switch (Pick(depth > 0 ? 10 : 8)) {
+      case 0:
+      case 1: return "      " + std::string(Pick(2) ? "u0" : "u1") + " := " + Sum() + ";\n";
+      case 2: return "      " + Text() + " := " + Text() + " + IntToStr(" + Int() + ") + ',';\n";
+      case 3: return "      a := " + Sum() + ";\n";
+      case 4: return "      n := StrToInt(" + Text() + ") + Pos(" + Term() + ", " + Text() + ");\n";
+      case 5: return "      p := Length(" + Text() + ") - Pos(',', " + Text() + "); k := k + 1;\n";
+      case 6: return "      b := " + Condition() + ";\n";
+      case 7: return "      if Length(u0) > 40 then u0 := Copy(u0, 20, 30); if Length(a) > 40 then a := 'z';\n";
+      default:
+        return "      if " + Condition() + " then begin\n  " + Statement(depth - 1) + "      end else begin\n  " +
+               Statement(depth - 1) + "      end;\n";
+    }
+  }
+};
+
+}  // namespace
+
+TEST(InlineCall, RandomTextLoopsMatchTheGeneralLoop) {
+  int finished = 0;
+  for (uint32_t seed = 1; seed <= 120; ++seed) {
+    const std::string source = TTextGenerator(seed).Program();
+    const TScriptRun run = RunBothWays(source);
+    if (::testing::Test::HasFailure()) FAIL() << "seed " << seed << "\n" << source;
+    finished += run.Output.find("stopped at") == std::string::npos;
+  }
+  // Many programs run to the end; the others stop at a text index out of range.
+  EXPECT_GT(finished, 30);
 }
