@@ -154,6 +154,9 @@ class TTextGenerator {
     std::string body;
     const int n = 2 + Pick(5);
     for (int k = 0; k < n; ++k) body += Statement(1);
+    // Sums of a text with itself would double it every turn.
+    body +=
+        "      if Length(u0) > 60 then u0 := Copy(u0, Length(u0) - 30, 40); u1 := Copy(u1, 1, 50); a := Copy(a, 2, 40);\n";
     return "var u0, u1: string; a: AnsiString; n, p: Integer; k: Cardinal; b: Boolean; i: Integer;\n"
            "begin\n  u0 := 'x1,2'; u1 := ''; a := 'é9'; n := 3; p := 0; k := 7; b := False;\n"
            "  try\n    for i := 1 to " +
@@ -218,7 +221,7 @@ class TTextGenerator {
       case 4: return "      n := StrToInt(" + Text() + ") + Pos(" + Term() + ", " + Text() + ");\n";
       case 5: return "      p := Length(" + Text() + ") - Pos(',', " + Text() + "); k := k + 1;\n";
       case 6: return "      b := " + Condition() + ";\n";
-      case 7: return "      if Length(u0) > 40 then u0 := Copy(u0, 20, 30); if Length(a) > 40 then a := 'z';\n";
+      case 7: return "      u1 := Copy(" + Text() + ", " + Int() + ", " + Int() + ");\n";
       default:
         return "      if " + Condition() + " then begin\n  " + Statement(depth - 1) + "      end else begin\n  " +
                Statement(depth - 1) + "      end;\n";
