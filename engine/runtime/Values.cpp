@@ -92,31 +92,26 @@ TPSBlockHeader* ConstantWideTwin(TPSInternalProcRec& proc, uint32_t key, TPSBloc
   return block;
 }
 
+// The 256 one-character texts of one width, never freed.
+template <class Ch>
+static TPSBlockHeader* const* OneCharacterBlocks() {
+  static TPSBlockHeader* blocks[256];
+  for (int i = 0; i < 256; ++i) {
+    const Ch ch = static_cast<Ch>(i);
+    blocks[i] = NewBlock<Ch>(std::basic_string_view<Ch>(&ch, 1));
+    blocks[i]->RefCount = -1;
+  }
+  return blocks;
+}
+
 TPSBlockHeader* CharStringBlock(uint8_t c) {
-  static TPSBlockHeader* const* const table = [] {
-    static TPSBlockHeader* blocks[256];
-    for (int i = 0; i < 256; ++i) {
-      const char ch = static_cast<char>(i);
-      blocks[i] = NewAnsiBlock(std::string_view(&ch, 1));
-      if (blocks[i]) blocks[i]->RefCount = -1;
-    }
-    return blocks;
-  }();
+  static TPSBlockHeader* const* const table = OneCharacterBlocks<char>();
   return table[c];
 }
 
 TPSBlockHeader* WideCharStringBlock(char16_t c) {
-  if (c > 0xFF) return nullptr;
-  static TPSBlockHeader* const* const table = [] {
-    static TPSBlockHeader* blocks[256];
-    for (int i = 0; i < 256; ++i) {
-      const char16_t ch = static_cast<char16_t>(i);
-      blocks[i] = NewUnicodeBlock(std::u16string_view(&ch, 1));
-      blocks[i]->RefCount = -1;
-    }
-    return blocks;
-  }();
-  return table[c];
+  static TPSBlockHeader* const* const table = OneCharacterBlocks<char16_t>();
+  return c <= 0xFF ? table[c] : nullptr;
 }
 
 std::string_view PSAnsiView(const uint8_t* slot) {

@@ -48,7 +48,7 @@ void ReleaseStringBlock(TPSBlockHeader* h);
 // A new unshared block for the text (nil for empty text).
 TPSBlockHeader* NewAnsiBlock(std::string_view text);
 // The one-character string of a byte, made once and never freed (as the
-// constants are): a Char made a string allocates nothing. Nil without memory.
+// constants are): a Char made a string allocates nothing.
 TPSBlockHeader* CharStringBlock(uint8_t c);
 // The same for a UnicodeString of a character below 256 (nil above).
 TPSBlockHeader* WideCharStringBlock(char16_t c);
