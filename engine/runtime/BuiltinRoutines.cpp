@@ -183,20 +183,33 @@ void CopyTo(uint8_t* r, const TPSTypeRec* rt, const uint8_t* s, const TPSTypeRec
   }
 }
 
+namespace {
+std::string_view Decimal(int64_t value, char (&buffer)[24]) {
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  return std::string_view(buffer, static_cast<size_t>(end - buffer));
+}
+}  // namespace
+
+std::u16string_view WideDecimal(int64_t value, char16_t (&buffer)[24]) {
+  char digits[24];
+  const std::string_view text = Decimal(value, digits);
+  for (size_t i = 0; i < text.size(); ++i) buffer[i] = static_cast<char16_t>(text[i]);
+  return std::u16string_view(buffer, text.size());
+}
+
 void IntToText(uint8_t* r, const TPSTypeRec* rt, int64_t value) {
   // The digits go straight into the result's string block.
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  const std::string_view text(digits, static_cast<size_t>(end - digits));
   if (IsAnsiString(rt)) {
-    PSAnsiAssign(r, text);
-  } else if (IsUnicode(rt)) {
-    char16_t wide[24];
-    for (size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<char16_t>(text[i]);
-    PSUnicodeAssign(r, std::u16string_view(wide, text.size()));
-  } else {
-    PSSetUnicodeString(r, rt, rtl::UnicodeString(text.begin(), text.end()));
+    char digits[24];
+    PSAnsiAssign(r, Decimal(value, digits));
+    return;
   }
+  char16_t wide[24];
+  const std::u16string_view text = WideDecimal(value, wide);
+  if (IsUnicode(rt))
+    PSUnicodeAssign(r, text);
+  else
+    PSSetUnicodeString(r, rt, rtl::UnicodeString(text));
 }
 
 int32_t PosIn(const uint8_t* subP, const TPSTypeRec* subT, const uint8_t* sP, const TPSTypeRec* sT) {

@@ -24,6 +24,8 @@ TInlineRoutine InlineRoutineOf(TPSProcPtr handler);
 // Pos(SubStr, S), Copy(S, From, Count) and IntToStr(I) into R, on values
 // where they lie.
 void IntToText(uint8_t* r, const TPSTypeRec* rType, int64_t value);
+// The decimal digits of a number, written into `buffer`.
+std::u16string_view WideDecimal(int64_t value, char16_t (&buffer)[24]);
 // StrToInt(S) of a string of either width.
 int32_t StrToIntOf(const uint8_t* s, const TPSTypeRec* sType);
 int32_t PosIn(const uint8_t* sub, const TPSTypeRec* subType, const uint8_t* s, const TPSTypeRec* sType);

@@ -4,7 +4,6 @@
 // general loop) hands the instruction back, untouched, to the general loop
 // at its byte position; the operations that can fail report at the end of
 // the instruction, as the general loop does, through the same routines.
-#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <type_traits>
@@ -229,15 +228,7 @@ struct TPSFastRunner {
         default: break;
       }
     }
-    if (TPSBlockHeader* h = db != btUnicodeString         ? nullptr
-                            : st->FBaseType == btChar     ? WideCharStringBlock(*sp)
-                            : st->FBaseType == btWideChar ? WideCharStringBlock(Load<char16_t>(sp))
-                                                          : nullptr) {
-      // A character of the first 256 codes: its one-character text, made once.
-      ReleaseStringBlock(LoadBlock(dp));
-      Store(dp, h);
-      return static_cast<int32_t>(in.Next);
-    }
+    if (AssignCharacterText(dp, db, sp, st->FBaseType)) return static_cast<int32_t>(in.Next);
     if (db == btUnicodeString && in.B.HasWide) {
       // An ANSI constant: its UTF-16 twin, made at load, is shared.
       ReleaseStringBlock(LoadBlock(dp));
@@ -302,15 +293,10 @@ struct TPSFastRunner {
       // Concatenation, of the kinds the compiler makes (the append may fail
       // for memory, at the instruction's end as the general loop reports it).
       X.FCurrentPosition = in.End;
-      if (sb == btUnicodeString) {
-        PSUnicodeAppend(dp, PSUnicodeView(sp));
-      } else if (in.B.HasWide) {
+      if (in.B.HasWide) {
         const TPSBlockHeader* w = in.B.Wide;
         if (w) PSUnicodeAppend(dp, std::u16string_view(reinterpret_cast<const char16_t*>(w + 1), w->Length));
-      } else if (sb == btWideChar || sb == btChar) {
-        const char16_t ch = sb == btChar ? *sp : Load<char16_t>(sp);
-        PSUnicodeAppend(dp, std::u16string_view(&ch, 1));
-      } else {
+      } else if (!AppendWideText(dp, sp, sb)) {
         goto general;
       }
       return static_cast<int32_t>(in.Next);
@@ -501,20 +487,26 @@ struct TPSFastRunner {
   // A run of pops (in.Frame of them) at once when none needs more than a
   // string released and the block would not shrink on the way; else the
   // first alone, as FxPop does it.
+  // Whether the top n entries go at once without giving memory back and
+  // without finalising anything but string references; then dropping them.
+  __attribute__((always_inline)) bool CanDrop(uint64_t n) {
+    bool quick = V.Count >= n && X.FStack.FCapacity - V.Entries[V.Count - n] <= TPSStack::ShrinkSlack;
+    for (uint64_t i = 1; i <= n && quick; ++i) quick = QuickDrop(V.Entries[V.Count - i], false);
+    return quick;
+  }
+  __attribute__((always_inline)) void Drop(uint64_t n) {
+    const uint32_t low = V.Entries[V.Count - n];
+    for (uint64_t i = 1; i <= n; ++i) QuickDrop(V.Entries[V.Count - i], true);
+    X.FStack.FEntries.resize(size_t(V.Count - n));
+    X.FStack.FLength = low;
+    V.Count -= n;
+  }
+
   __attribute__((always_inline)) int32_t PopRun(const TFastInstr& in, int32_t pc) {
     const auto n = static_cast<uint64_t>(in.Frame);
-    if (V.Count >= n) {
-      TPSStack& s = X.FStack;
-      const uint32_t low = V.Entries[V.Count - n];
-      bool quick = s.FCapacity - low <= TPSStack::ShrinkSlack;
-      for (uint64_t i = 1; i <= n && quick; ++i) quick = QuickDrop(V.Entries[V.Count - i], false);
-      if (quick) {
-        for (uint64_t i = 1; i <= n; ++i) QuickDrop(V.Entries[V.Count - i], true);
-        s.FEntries.resize(size_t(V.Count - n));
-        s.FLength = low;
-        V.Count -= n;
-        return static_cast<int32_t>(in.Next);
-      }
+    if (CanDrop(n)) {
+      Drop(n);
+      return static_cast<int32_t>(in.Next);
     }
     const int32_t next = Pop(in, pc);
     return next == static_cast<int32_t>(in.Next) ? pc + 1 : next;
@@ -569,9 +561,6 @@ struct TPSFastRunner {
     return static_cast<int32_t>(in.Next);
   }
 
-  // Length(s) or s[i] in place when the text is a string, the index in
-  // range and the result an integer or character; anything else runs the
-  // call sequence itself, from its first instruction.
   // An argument of a call about to be made: `i` entries from the top (1:
   // the top), pointers followed.
   __attribute__((always_inline)) void Argument(uint64_t i, uint8_t*& p, const TPSTypeRec*& t) {
@@ -592,26 +581,16 @@ struct TPSFastRunner {
   // string, and the arguments and the result, still empty, are dropped.
   // False (nothing done) unless the result is the entry below the arguments.
   bool AppendDigits(const TFastInstr& in, uint64_t args, const uint8_t* rp, int64_t value) {
-    if (V.Count < args + 1) return false;
-    const uint32_t low = V.Entries[V.Count - args - 1];
     uint8_t* dp;
     const TPSTypeRec* dt;
-    if (rp != V.Data + low + TPSStack::EntryHeader || LoadBlock(rp) ||
-        X.FStack.FCapacity - low > TPSStack::ShrinkSlack || !Resolve(in.B, dp, dt) || dp == rp ||
-        dt->FBaseType != btUnicodeString)
+    if (!CanDrop(args + 1) || rp != V.Data + V.Entries[V.Count - args - 1] + TPSStack::EntryHeader || LoadBlock(rp) ||
+        !Resolve(in.B, dp, dt) || dp == rp || dt->FBaseType != btUnicodeString)
       return false;
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    const size_t length = static_cast<size_t>(end - digits);
-    char16_t wide[24];
-    for (size_t i = 0; i < length; ++i) wide[i] = static_cast<char16_t>(digits[i]);
+    char16_t digits[24];
     // A failure to grow the string is the addition's.
     X.FCurrentPosition = X.FCurrProc->FFast->Code[in.Target].End;
-    PSUnicodeAppend(dp, std::u16string_view(wide, length));
-    for (uint64_t i = 1; i <= args; ++i) QuickDrop(V.Entries[V.Count - i], true);
-    X.FStack.FEntries.resize(size_t(V.Count - args - 1));
-    X.FStack.FLength = low;
-    V.Count -= args + 1;
+    PSUnicodeAppend(dp, WideDecimal(value, digits));
+    Drop(args + 1);
     return true;
   }
 
@@ -623,8 +602,7 @@ struct TPSFastRunner {
     const auto args = static_cast<uint64_t>(in.Frame);
     uint8_t *rp = nullptr, *ap = nullptr, *bp = nullptr, *cp = nullptr;
     const TPSTypeRec *rt = nullptr, *at = nullptr, *bt = nullptr, *ct = nullptr;
-    bool done = V.Count >= args && X.FStack.FCapacity - V.Entries[V.Count - args] <= TPSStack::ShrinkSlack;
-    for (uint64_t i = 1; i <= args && done; ++i) done = QuickDrop(V.Entries[V.Count - i], false);
+    bool done = CanDrop(args);
     if (done) {
       Argument(1, ap, at);
       done = Resolve(in.A, rp, rt) && Follow(ap, at);
@@ -655,14 +633,13 @@ struct TPSFastRunner {
       const int32_t next = PushVarRef(in, pc);
       return next < 0 ? next : pc + 1;
     }
-    const uint32_t low = V.Entries[V.Count - args];
-    for (uint64_t i = 1; i <= args; ++i) QuickDrop(V.Entries[V.Count - i], true);
-    X.FStack.FEntries.resize(size_t(V.Count - args));
-    X.FStack.FLength = low;
-    V.Count -= args;
+    Drop(args);
     return static_cast<int32_t>(in.Next);
   }
 
+  // Length(s), StrToInt(s) or s[i] in place when the text is a string, the
+  // index in range and the result an integer or character; anything else
+  // runs the call sequence itself, from its first instruction.
   __attribute__((always_inline)) int32_t InlineCall(const TFastInstr& in, int32_t pc) {
     if (in.Sub >= uint8_t(TInlineRoutine::Pos)) return InlineTextCall(in, pc);
     uint8_t *sp, *ip;

@@ -161,6 +161,30 @@ bool IsClassType(TPSExec& exec, uint32_t typeNo, const TPSTypeRec_Class*& cls) {
 
 // --- Assignment ---------------------------------------------------------------------------------
 
+bool AssignCharacterText(uint8_t* dst, TPSBaseType db, const uint8_t* src, TPSBaseType sb) {
+  TPSBlockHeader* h = nullptr;
+  if (db == btString && sb == btChar)
+    h = CharStringBlock(*src);
+  else if (db == btUnicodeString && (sb == btChar || sb == btWideChar))
+    h = WideCharStringBlock(sb == btChar ? *src : Load<char16_t>(src));
+  if (!h) return false;
+  ReleaseStringBlock(LoadBlock(dst));
+  Store(dst, h);
+  return true;
+}
+
+bool AppendWideText(uint8_t* dst, const uint8_t* src, TPSBaseType sb) {
+  if (sb == btUnicodeString || sb == btWideString) {
+    PSUnicodeAppend(dst, PSUnicodeView(src));
+  } else if (sb == btChar || sb == btWideChar) {
+    const char16_t ch = sb == btChar ? *src : Load<char16_t>(src);  // a Char reads as the code of its byte
+    PSUnicodeAppend(dst, std::u16string_view(&ch, 1));
+  } else {
+    return false;
+  }
+  return true;
+}
+
 TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, const TPSTypeRec* st, TPSExec* exec) {
   const TPSBaseType db = dt->FBaseType;
   // A pointer to a pointer is read through, as the getters do.
@@ -216,11 +240,7 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
     case btCurrency: Store(dst, PSGetCurrency(src, st)); return ErNoError;
     case btString:
       if (sb == btString || sb == btPChar) return CopyValues(dst, src, st) ? ErNoError : ErTypeMismatch;
-      if (TPSBlockHeader* h = sb == btChar ? CharStringBlock(*src) : nullptr) {
-        ReleaseStringBlock(LoadBlock(dst));
-        Store(dst, h);
-        return ErNoError;
-      }
+      if (AssignCharacterText(dst, db, src, sb)) return ErNoError;
       PSAnsiAssign(dst, PSGetAnsiString(src, st));
       return ErNoError;
     case btPChar:
@@ -229,13 +249,7 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
       return ErNoError;
     case btUnicodeString:
       if (sb == btUnicodeString) return CopyValues(dst, src, st) ? ErNoError : ErTypeMismatch;
-      if (TPSBlockHeader* h = sb == btChar       ? WideCharStringBlock(*src)
-                              : sb == btWideChar ? WideCharStringBlock(Load<char16_t>(src))
-                                                 : nullptr) {
-        ReleaseStringBlock(LoadBlock(dst));
-        Store(dst, h);
-        return ErNoError;
-      }
+      if (AssignCharacterText(dst, db, src, sb)) return ErNoError;
       PSUnicodeAssign(dst, PSGetUnicodeString(src, st));
       return ErNoError;
     case btWideString:
@@ -389,12 +403,7 @@ TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const
     case btWideString:
     case btUnicodeString:
       if (op != CalcAdd) return ErTypeMismatch;
-      if (st->FBaseType == btUnicodeString || st->FBaseType == btWideString)
-        PSUnicodeAppend(dst, PSUnicodeView(src));
-      else if (const char16_t ch = *src; st->FBaseType == btChar)  // a Char reads as the code of its byte
-        PSUnicodeAppend(dst, std::u16string_view(&ch, 1));
-      else
-        PSUnicodeAppend(dst, PSGetUnicodeString(src, st));
+      if (!AppendWideText(dst, src, st->FBaseType)) PSUnicodeAppend(dst, PSGetUnicodeString(src, st));
       return ErNoError;
     case btSet: {
       if (st != dt || op > CalcMul) return ErTypeMismatch;

@@ -15,6 +15,13 @@ TPSError AssignValue(uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, con
                      TPSExec* exec = nullptr);
 TPSError CalculateValue(TPSExec& exec, uint8_t* dst, const TPSTypeRec* dt, const uint8_t* src, const TPSTypeRec* st,
                         uint8_t op);
+// The quick cases of both, which the fast loop takes directly. A character
+// of the first 256 codes made a string of kind `db` (ANSI or UnicodeString)
+// takes its one-character block, made once: true when it did.
+bool AssignCharacterText(uint8_t* dst, TPSBaseType db, const uint8_t* src, TPSBaseType sb);
+// A UTF-16 text or a character appended to a UTF-16 string where it lies:
+// false (nothing done) for other kinds, which need converting first.
+bool AppendWideText(uint8_t* dst, const uint8_t* src, TPSBaseType sb);
 TPSError CompareValues(TPSExec& exec, const uint8_t* left, const TPSTypeRec* lt, const uint8_t* right,
                        const TPSTypeRec* rt, uint8_t op, bool& result);
 // A comparison operator (CmpGreaterEqual...) applied to two values of one type.
